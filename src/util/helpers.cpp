@@ -1,0 +1,184 @@
+#include "util/helpers.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <sys/syscall.h>
+#endif
+
+QString FontStyleToText(TFontStyles styles) {
+  QString text;
+  if (styles.testFlag(TFontStyle::fsBold)) text += QStringLiteral("fsBold");
+  if (styles.testFlag(TFontStyle::fsItalic)) text += QStringLiteral(",fsItalic");
+  if (styles.testFlag(TFontStyle::fsUnderline)) text += QStringLiteral(",fsUnderline");
+  if (styles.testFlag(TFontStyle::fsStrikeOut)) text += QStringLiteral(",fsStrikeOut");
+  return text;
+}
+
+TFontStyles TextToFontStyle(const QString& text) {
+  TFontStyles styles;
+  if (text.contains(QLatin1String("fsBold"))) styles |= TFontStyle::fsBold;
+  if (text.contains(QLatin1String("fsItalic"))) styles |= TFontStyle::fsItalic;
+  if (text.contains(QLatin1String("fsUnderline"))) styles |= TFontStyle::fsUnderline;
+  if (text.contains(QLatin1String("fsStrikeOut"))) styles |= TFontStyle::fsStrikeOut;
+  return styles;
+}
+
+int GetFileSizeBytes(const QString& path) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) return -1;
+  const qint64 size = f.size();
+  if (size < 0 || size > 0x7fffffff) return -1;
+  return int(size);
+}
+
+QString GetFileHash(const QString& path) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly) || f.size() <= 0) return QString();
+  uLong sum = adler32(0L, Z_NULL, 0);
+  QByteArray buffer(1 << 20, Qt::Uninitialized);
+  qint64 total = 0;
+  for (;;) {
+    const qint64 n = f.read(buffer.data(), buffer.size());
+    if (n < 0) return QString();
+    if (n == 0) break;
+    sum = adler32(sum, reinterpret_cast<const Bytef*>(buffer.constData()), uInt(n));
+    total += n;
+  }
+  if (total == 0) return QString();
+  return QStringLiteral("%1").arg(quint32(sum), 8, 16, QLatin1Char('0'));
+}
+
+int DateTimeToDosDateTime(const QDateTime& local) {
+  if (!local.isValid()) return -1;
+  const QDate d = local.date();
+  const QTime t = local.time();
+  if (d.year() < 1980 || d.year() > 2107) return -1;
+  const quint32 date = quint32(((d.year() - 1980) << 9) | (d.month() << 5) | d.day());
+  const quint32 time = quint32((t.hour() << 11) | (t.minute() << 5) | (t.second() / 2));
+  return int((date << 16) | time);
+}
+
+QDateTime DosDateTimeToDateTime(int packed) {
+  if (packed == -1) return QDateTime();
+  const quint32 v = quint32(packed);
+  const int date = int(v >> 16), time = int(v & 0xffff);
+  const QDate d(1980 + (date >> 9), (date >> 5) & 15, date & 31);
+  const QTime t(time >> 11, (time >> 5) & 63, (time & 31) * 2);
+  if (!d.isValid() || !t.isValid()) return QDateTime();
+  return QDateTime(d, t);
+}
+
+int FileDosDateTime(const QString& path) {
+  const QFileInfo info(path);
+  if (!info.exists()) return -1;
+  return DateTimeToDosDateTime(info.lastModified().toLocalTime());
+}
+
+bool AddRecentProject(QStringList& list, const QString& fileName) {
+  const QString lower = fileName.toLower();
+  for (int k = 0; k < list.size(); ++k) {
+    if (list[k].toLower() == lower) {
+      if (k != 0) list.swapItemsAt(0, k);
+      return true;
+    }
+  }
+  list.insert(0, fileName);
+  return true;
+}
+
+QStringList& RecentProjects() {
+  static QStringList list;
+  return list;
+}
+
+namespace {
+// The folder part of a pattern such as "<folder>/templates/*.*".
+QString patternFolder(const QString& pattern) {
+  QString p = QDir::fromNativeSeparators(pattern);
+  const int slash = int(p.lastIndexOf('/'));
+  return slash >= 0 ? p.left(slash) : QStringLiteral(".");
+}
+} // namespace
+
+void ListTemplates(const QString& pattern, QStringList& list) {
+  list.clear();
+  QDir dir(patternFolder(pattern));
+  const QFileInfoList entries =
+      dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Unsorted);
+  for (const QFileInfo& e : entries) {
+    const QDir sub(e.absoluteFilePath());
+    if (QFileInfo(sub.filePath("preview_small.jpg")).isFile() &&
+        QFileInfo(sub.filePath("preview_big.jpg")).isFile())
+      list.append(e.fileName());
+  }
+}
+
+namespace {
+void walkTemplate(const QString& folder, const QString& base, QStringList& list) {
+  QDir dir(folder);
+  for (const QFileInfo& e :
+       dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Unsorted))
+    if (!e.isSymLink()) walkTemplate(e.absoluteFilePath(), base, list);
+  for (const QFileInfo& e : dir.entryInfoList(QDir::Files | QDir::Hidden, QDir::Unsorted)) {
+    QString rel = e.absoluteFilePath();
+    rel.remove(base);
+    list.append(QDir::toNativeSeparators(rel));
+  }
+}
+} // namespace
+
+void ListTemplateFiles(const QString& root, const QString& name, QStringList& list) {
+  list.clear();
+  const QString folder = QDir(QDir::fromNativeSeparators(root)).absoluteFilePath(name);
+  if (!QFileInfo(folder).isDir()) return;
+  walkTemplate(folder, QDir::cleanPath(folder) + '/', list);
+}
+
+bool InflateRectBy(QRect* rect, int amount) {
+  if (!rect) return false;
+  rect->adjust(-amount, -amount, amount, amount);
+  return true;
+}
+
+bool DeflateRectBy(QRect* rect, int amount) { return InflateRectBy(rect, -amount); }
+
+bool RenameFileNoReplace(const QString& from, const QString& to) {
+  const QByteArray src = QFile::encodeName(from);
+  const QByteArray dst = QFile::encodeName(to);
+  struct stat st;
+  if (::lstat(src.constData(), &st) != 0) return false;
+  if (src == dst) return true;
+#if defined(__linux__) && defined(SYS_renameat2)
+  // RENAME_NOREPLACE = 1: fails with EEXIST instead of replacing the target.
+  if (::syscall(SYS_renameat2, AT_FDCWD, src.constData(), AT_FDCWD, dst.constData(), 1) == 0)
+    return true;
+  if (errno != EINVAL && errno != ENOSYS) {
+    // A rename that only changes the letter case on a case-insensitive file system reports
+    // EEXIST for the file itself; allow it when both names are the same file.
+    struct stat target;
+    if (errno == EEXIST && ::stat(dst.constData(), &target) == 0 && target.st_ino == st.st_ino &&
+        target.st_dev == st.st_dev)
+      return ::rename(src.constData(), dst.constData()) == 0;
+    return false;
+  }
+#endif
+  // Fallback: a hard link fails when the target exists.
+  if (::link(src.constData(), dst.constData()) != 0) return false;
+  return ::unlink(src.constData()) == 0;
+}
+
+QStringList SplitPath(const QString& path) {
+  QString p = path;
+  p.replace('\\', '/');
+  return p.split('/', Qt::SkipEmptyParts);
+}

@@ -1,0 +1,50 @@
+#pragma once
+// Small shared helpers: font style texts, file size and checksum, DOS time stamps, the recent
+// projects list, site template listings, rectangle helpers, safe file renames.
+#include <QDateTime>
+#include <QFlags>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+
+enum class TFontStyle { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
+Q_DECLARE_FLAGS(TFontStyles, TFontStyle)
+Q_DECLARE_OPERATORS_FOR_FLAGS(TFontStyles)
+
+// "fsBold", then ",fsItalic", ",fsUnderline", ",fsStrikeOut" for each style that is set.
+QString FontStyleToText(TFontStyles styles);
+// Each of the four words found anywhere in the text (case-sensitive) sets its style.
+TFontStyles TextToFontStyle(const QString& text);
+
+// Size in bytes, or -1 when the file cannot be read (or is larger than 2 GiB - 1).
+int GetFileSizeBytes(const QString& path);
+// Adler-32 of the whole file as 8 lowercase hex digits; empty for a missing or empty file.
+QString GetFileHash(const QString& path);
+
+// Packed DOS time stamp (date in the high 16 bits, time in the low 16 bits) of the file's local
+// modification time; -1 when the file does not exist.
+int FileDosDateTime(const QString& path);
+int DateTimeToDosDateTime(const QDateTime& local);
+QDateTime DosDateTimeToDateTime(int packed);
+
+// Puts the file name first in the list: a new name is inserted at position 0; a name already
+// present (compared case-insensitively) changes places with the first entry. Always true.
+bool AddRecentProject(QStringList& list, const QString& fileName);
+// The process-wide recent-projects list (user-interface thread only).
+QStringList& RecentProjects();
+
+// Names of the template folders matched by a pattern "<folder>/templates/*.*" that hold both
+// preview_small.jpg and preview_big.jpg, in listing order.
+void ListTemplates(const QString& pattern, QStringList& list);
+// Paths, relative to root/name/, of every file of one template: sub-folders first (depth
+// first), then the folder's own files.
+void ListTemplateFiles(const QString& root, const QString& name, QStringList& list);
+
+bool InflateRectBy(QRect* rect, int amount);
+bool DeflateRectBy(QRect* rect, int amount);
+
+// Renames a file without ever replacing an existing file of the new name. Returns false when the
+// source is missing, the target exists or the rename fails.
+bool RenameFileNoReplace(const QString& from, const QString& to);
+// Splits a path into components; both '\' and '/' separate.
+QStringList SplitPath(const QString& path);

@@ -1,0 +1,85 @@
+#include "testenv.h"
+
+#include "util/programfolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPainter>
+#include <QtTest>
+
+RecordingPrompt::RecordingPrompt() { previous_ = SetPrompt(this); }
+RecordingPrompt::~RecordingPrompt() { SetPrompt(previous_); }
+
+void RecordingPrompt::error(const QString& text) {
+  QMutexLocker lock(&mutex_);
+  errors_ << text;
+}
+void RecordingPrompt::warning(const QString& text) {
+  QMutexLocker lock(&mutex_);
+  warnings_ << text;
+}
+bool RecordingPrompt::confirm(const QString& text) {
+  QMutexLocker lock(&mutex_);
+  questions_ << text;
+  return answer;
+}
+QStringList RecordingPrompt::errors() const {
+  QMutexLocker lock(&mutex_);
+  return errors_;
+}
+QStringList RecordingPrompt::warnings() const {
+  QMutexLocker lock(&mutex_);
+  return warnings_;
+}
+QStringList RecordingPrompt::questions() const {
+  QMutexLocker lock(&mutex_);
+  return questions_;
+}
+void RecordingPrompt::clear() {
+  QMutexLocker lock(&mutex_);
+  errors_.clear();
+  warnings_.clear();
+  questions_.clear();
+}
+
+TestEnv::TestEnv() {
+  dir_.setAutoRemove(true);
+  QDir(dir_.path()).mkpath("config");
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.filePath("config")));
+}
+
+QString TestEnv::path(const QString& name) const {
+  return name.isEmpty() ? dir_.path() : dir_.filePath(name);
+}
+
+QString TestEnv::newDatabase(const QString& fileName) const {
+  const QString target = dir_.filePath(fileName);
+  QFile::remove(target);
+  if (!QFile::copy(ProgramFolder() + "template.db", target)) return QString();
+  QFile(target).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+  return QStringLiteral("Provider=SQLite;Data Source=") + target;
+}
+
+QString TestEnv::makeFolder(const QString& relative) const {
+  QDir(dir_.path()).mkpath(relative);
+  return dir_.filePath(relative);
+}
+
+QImage MakeTestImage(int width, int height) {
+  QImage img(width, height, QImage::Format_RGB32);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const bool right = x >= width / 2, bottom = y >= height / 2;
+      QRgb c = !right && !bottom ? qRgb(255, 0, 0)
+               : right && !bottom ? qRgb(0, 255, 0)
+               : !right          ? qRgb(0, 0, 255)
+                                 : qRgb(255, 255, 0);
+      img.setPixel(x, y, c);
+    }
+  return img;
+}
+
+bool WriteTestJpeg(const QString& path, int width, int height, int quality) {
+  QImage img = MakeTestImage(width, height);
+  return img.save(path, "JPEG", quality);
+}

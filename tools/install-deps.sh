@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs the Debian packages LumenFold needs to build, run and test (skips what is there).
+set -euo pipefail
+packages=(cmake ninja-build g++ clang pkg-config qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite
+  libqt6svg6 libjpeg62-turbo-dev libjpeg-turbo-progs libzip-dev zlib1g-dev fonts-dejavu-core
+  xvfb xauth)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,58 @@
+#pragma once
+// Categories: project-wide tags with a title and a description in each of the two site
+// languages. A picture belongs to any number of categories; the links live in the
+// picture_to_category table and, in memory, in the picture's CategoryIds.
+//
+// Threads: user-interface thread only (the processing and thumbnail workers never touch
+// categories).
+#include "core/ownedlist.h"
+
+#include <QString>
+#include <QStringList>
+
+class TDataSet;
+class TLumenfoldPicture;
+
+class TLumenfoldCategory {
+public:
+  TLumenfoldCategory() = default;
+
+  int Id = -1; // -1 until inserted
+  QString Title = QStringLiteral("<title>");
+  QString Description = QStringLiteral("<description>");
+  QString Title2 = QStringLiteral("<title2>");
+  QString Description2 = QStringLiteral("<description 2>");
+  // Number of linked pictures as loaded; not maintained in memory.
+  int PictureCount = 0;
+
+  void Assign(const TLumenfoldCategory& source);
+  bool Equals(const TLumenfoldCategory& other) const;
+
+  // Insert when Id is -1, else Update.
+  bool Save();
+  // Allocates the id (MAX + 1), stores it in Id and writes the row. False when a statement
+  // failed (the error has been shown); Id is then -1 again.
+  bool Insert();
+  bool Update();
+  // Deletes the row and every picture link of the category, also those of pictures that are not
+  // loaded, in one transaction. Pictures in memory lose the id through the project.
+  bool Delete();
+  // Reads category_id, title, description, title2, description2 and pic_count by name.
+  void LoadFromDataSet(const TDataSet& query);
+};
+
+class TLumenfoldCategoryList : public TOwnedList<TLumenfoldCategory> {
+public:
+  // Appends every category of the database, ordered by title, each with its title as entry
+  // text. Does not empty the list first. False when the query could not be opened (the error
+  // has been shown; nothing is appended).
+  bool LoadAll();
+  int IndexOfId(int id) const;
+  TLumenfoldCategory* Categories(int index) const { return Objects(index); }
+  // Empties this list, then appends a copy of every source category.
+  void Assign(const TLumenfoldCategoryList& source);
+  // Titles of the picture's categories in the order of its CategoryIds, joined by the
+  // separator; ids without a category are skipped. Empty for no picture.
+  QString CategoryTitles(const TLumenfoldPicture* picture, const QString& separator) const;
+  QString CategoryTitles(const QStringList& categoryIds, const QString& separator) const;
+};

@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
     QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "schema");
     db.setDatabaseName(tmp);
     if (!db.open()) {
-      std::fprintf(stderr, "cannot create %s: %s\n", qPrintable(tmp), qPrintable(db.lastError().text()));
+      std::fprintf(stderr, "cannot create %s: %s\n", qPrintable(tmp),
+                   qPrintable(db.lastError().text()));
       return 1;
     }
     QString stmt;
@@ -40,8 +41,8 @@ int main(int argc, char** argv) {
       if (trimmed.endsWith(';')) {
         QSqlQuery q(db);
         if (!q.exec(stmt)) {
-          std::fprintf(stderr, "schema statement failed: %s\n%s\n", qPrintable(q.lastError().text()),
-                       qPrintable(stmt));
+          std::fprintf(stderr, "schema statement failed: %s\n%s\n",
+                       qPrintable(q.lastError().text()), qPrintable(stmt));
           rc = 1;
           break;
         }

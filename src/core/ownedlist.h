@@ -39,7 +39,8 @@ public:
   }
   // Deletes from the last entry to the first.
   virtual void Clear() {
-    while (!entries_.empty()) Delete(Count() - 1);
+    while (!entries_.empty())
+      Delete(Count() - 1);
   }
   int IndexOfObject(const T* object) const {
     for (int i = 0; i < Count(); ++i)

@@ -6,16 +6,16 @@
 namespace {
 
 const QRegularExpression& providerPattern() {
-  static const QRegularExpression re(
-      "Provider\\s*=\\s*([^;$]*)",
-      QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+  static const QRegularExpression re("Provider\\s*=\\s*([^;$]*)",
+                                     QRegularExpression::CaseInsensitiveOption |
+                                         QRegularExpression::DotMatchesEverythingOption);
   return re;
 }
 
 const QRegularExpression& dataSourcePattern() {
-  static const QRegularExpression re(
-      "Data Source\\s*=\\s*([^;$]*)",
-      QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+  static const QRegularExpression re("Data Source\\s*=\\s*([^;$]*)",
+                                     QRegularExpression::CaseInsensitiveOption |
+                                         QRegularExpression::DotMatchesEverythingOption);
   return re;
 }
 
@@ -46,9 +46,9 @@ struct ProviderName {
 };
 
 constexpr ProviderName kProviders[] = {
-    {"SQLite", "QSQLITE"},       {"PostgreSQL", "QPSQL"}, {"MySQL", "QMYSQL"},
-    {"MariaDB", "QMARIADB"},     {"ODBC", "QODBC"},       {"InterBase", "QIBASE"},
-    {"Oracle", "QOCI"},          {"DB2", "QDB2"},         {"Mimer SQL", "QMIMER"},
+    {"SQLite", "QSQLITE"},   {"PostgreSQL", "QPSQL"}, {"MySQL", "QMYSQL"},
+    {"MariaDB", "QMARIADB"}, {"ODBC", "QODBC"},       {"InterBase", "QIBASE"},
+    {"Oracle", "QOCI"},      {"DB2", "QDB2"},         {"Mimer SQL", "QMIMER"},
 };
 
 } // namespace

@@ -42,7 +42,8 @@ struct ThreadConnections {
     QSqlDatabase::removeDatabase(name);
   }
   void closeAll() {
-    while (!byString.empty()) close(byString.begin());
+    while (!byString.empty())
+      close(byString.begin());
   }
 };
 
@@ -190,7 +191,9 @@ QDateTime SqlDateValue(const QVariant& value) {
   return dt;
 }
 
-TDataSet::TDataSet(QSqlQuery&& query) : query_(std::move(query)) { eof_ = !query_.next(); }
+TDataSet::TDataSet(QSqlQuery&& query) : query_(std::move(query)) {
+  eof_ = !query_.next();
+}
 
 void TDataSet::Next() {
   if (!eof_) eof_ = !query_.next();
@@ -211,12 +214,24 @@ QVariant TDataSet::Value(const char* column) const {
   return query_.value(index);
 }
 
-bool TDataSet::IsNull(const char* column) const { return Value(column).isNull(); }
-int TDataSet::AsInteger(const char* column) const { return Value(column).toInt(); }
-QString TDataSet::AsString(const char* column) const { return Value(column).toString(); }
-QDateTime TDataSet::AsDateTime(const char* column) const { return SqlDateValue(Value(column)); }
-bool TDataSet::AsBoolean(const char* column) const { return Value(column).toLongLong() != 0; }
-int TDataSet::FirstAsInteger() const { return query_.value(0).toInt(); }
+bool TDataSet::IsNull(const char* column) const {
+  return Value(column).isNull();
+}
+int TDataSet::AsInteger(const char* column) const {
+  return Value(column).toInt();
+}
+QString TDataSet::AsString(const char* column) const {
+  return Value(column).toString();
+}
+QDateTime TDataSet::AsDateTime(const char* column) const {
+  return SqlDateValue(Value(column));
+}
+bool TDataSet::AsBoolean(const char* column) const {
+  return Value(column).toLongLong() != 0;
+}
+int TDataSet::FirstAsInteger() const {
+  return query_.value(0).toInt();
+}
 
 int ExecSQL(const QString& connectionString, const QString& statement) {
   try {
@@ -269,8 +284,7 @@ int AllocateId(const QString& connectionString, const char* maxStatement) {
   return max + 1;
 }
 
-TSqlTransaction::TSqlTransaction(const QString& connectionString)
-    : connection_(connectionString) {
+TSqlTransaction::TSqlTransaction(const QString& connectionString) : connection_(connectionString) {
   try {
     ThreadConnection& c = threadConnection(connectionString);
     if (c.depth == 0) {
@@ -321,7 +335,9 @@ bool TSqlTransaction::Commit() {
   return true;
 }
 
-void CloseThreadConnections() { threadConnections.closeAll(); }
+void CloseThreadConnections() {
+  threadConnections.closeAll();
+}
 
 void CloseThreadConnection(const QString& connectionString) {
   auto it = threadConnections.byString.find(connectionString);

@@ -27,7 +27,9 @@ QString QuoteSqlText(const QString& text);
 
 // One placeholder value: %d takes an integer (a bool is 0 or 1), %s a text.
 using SqlArg = std::variant<qint64, QString>;
-inline SqlArg SqlInt(qint64 v) { return SqlArg(v); }
+inline SqlArg SqlInt(qint64 v) {
+  return SqlArg(v);
+}
 // Fills the %d and %s placeholders of a catalogue text in order. Texts are inserted as given:
 // quote them with QuoteSqlText first.
 QString FormatSql(const char* format, std::initializer_list<SqlArg> args);
@@ -45,7 +47,7 @@ public:
   bool Eof() const { return eof_; }
   void Next();
   bool IsNull(const char* column) const;
-  int AsInteger(const char* column) const; // NULL reads as 0
+  int AsInteger(const char* column) const;    // NULL reads as 0
   QString AsString(const char* column) const; // NULL reads as empty
   QDateTime AsDateTime(const char* column) const;
   bool AsBoolean(const char* column) const; // non-zero is true

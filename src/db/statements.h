@@ -95,5 +95,4 @@ inline constexpr const char* SQL_SIGNATURE_INSERT =
     "INSERT INTO signature (signature_id, signature_name) VALUES ( %d, '%s' )";
 inline constexpr const char* SQL_SIGNATURE_UPDATE =
     "UPDATE signature SET signature_name='%s' WHERE signature_id=%d";
-inline constexpr const char* SQL_SIGNATURE_DELETE =
-    "DELETE * FROM signature WHERE signature_id=%d";
+inline constexpr const char* SQL_SIGNATURE_DELETE = "DELETE * FROM signature WHERE signature_id=%d";

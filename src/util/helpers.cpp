@@ -150,7 +150,9 @@ bool InflateRectBy(QRect* rect, int amount) {
   return true;
 }
 
-bool DeflateRectBy(QRect* rect, int amount) { return InflateRectBy(rect, -amount); }
+bool DeflateRectBy(QRect* rect, int amount) {
+  return InflateRectBy(rect, -amount);
+}
 
 bool RenameFileNoReplace(const QString& from, const QString& to) {
   const QByteArray src = QFile::encodeName(from);

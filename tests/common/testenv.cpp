@@ -7,8 +7,12 @@
 #include <QPainter>
 #include <QtTest>
 
-RecordingPrompt::RecordingPrompt() { previous_ = SetPrompt(this); }
-RecordingPrompt::~RecordingPrompt() { SetPrompt(previous_); }
+RecordingPrompt::RecordingPrompt() {
+  previous_ = SetPrompt(this);
+}
+RecordingPrompt::~RecordingPrompt() {
+  SetPrompt(previous_);
+}
 
 void RecordingPrompt::error(const QString& text) {
   QMutexLocker lock(&mutex_);
@@ -70,10 +74,10 @@ QImage MakeTestImage(int width, int height) {
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
       const bool right = x >= width / 2, bottom = y >= height / 2;
-      QRgb c = !right && !bottom ? qRgb(255, 0, 0)
+      QRgb c = !right && !bottom  ? qRgb(255, 0, 0)
                : right && !bottom ? qRgb(0, 255, 0)
-               : !right          ? qRgb(0, 0, 255)
-                                 : qRgb(255, 255, 0);
+               : !right           ? qRgb(0, 0, 255)
+                                  : qRgb(255, 255, 0);
       img.setPixel(x, y, c);
     }
   return img;

@@ -21,18 +21,20 @@ private slots:
   }
 
   void quoteAndRoundTripOddTexts() {
-    const QStringList texts = {"it's", "''", "100% sure", "back\\slash", "Žluťoučký kůň", "a'b'c'",
-                               "line\nbreak"};
+    const QStringList texts = {"it's",          "''",     "100% sure",  "back\\slash",
+                               "Žluťoučký kůň", "a'b'c'", "line\nbreak"};
     int id = 1;
     for (const QString& t : texts) {
-      const QString sql = FormatSql(SQL_CATEGORY_INSERT, {SqlInt(id), QuoteSqlText(t),
-                                                          QuoteSqlText(t + "2"), QString("d"),
-                                                          QString("d2")});
+      const QString sql =
+          FormatSql(SQL_CATEGORY_INSERT, {SqlInt(id), QuoteSqlText(t), QuoteSqlText(t + "2"),
+                                          QString("d"), QString("d2")});
       QCOMPARE(ExecSQL(cs, sql), 1);
       ++id;
     }
     TQuery q;
-    QCOMPARE(OpenQuery(cs, "SELECT category_id, title, title2 FROM category ORDER BY category_id", q), 0);
+    QCOMPARE(
+        OpenQuery(cs, "SELECT category_id, title, title2 FROM category ORDER BY category_id", q),
+        0);
     for (const QString& t : texts) {
       QVERIFY(!q->Eof());
       QCOMPARE(q->AsString("title"), t);
@@ -47,11 +49,12 @@ private slots:
 
   void idAllocationAndDeleteDialect() {
     QCOMPARE(AllocateId(cs, SQL_ALBUM_MAX_ID), 1);
-    QCOMPARE(ExecSQL(cs, FormatSql(SQL_ALBUM_INSERT,
-                                   {SqlInt(7), SqlInt(-1), SqlDateText(QDateTime::currentDateTime()),
-                                    QString("s"), QString(), QString("l"), QString(), QString(),
-                                    QString(), SqlInt(0), QString("pic/a"), QString("/x/a")})),
-             1);
+    QCOMPARE(
+        ExecSQL(cs, FormatSql(SQL_ALBUM_INSERT,
+                              {SqlInt(7), SqlInt(-1), SqlDateText(QDateTime::currentDateTime()),
+                               QString("s"), QString(), QString("l"), QString(), QString(),
+                               QString(), SqlInt(0), QString("pic/a"), QString("/x/a")})),
+        1);
     QCOMPARE(AllocateId(cs, SQL_ALBUM_MAX_ID), 8);
     // The catalogue's "DELETE * FROM" form runs.
     QCOMPARE(ExecSQL(cs, FormatSql(SQL_ALBUM_DELETE, {SqlInt(7)})), 1);
@@ -61,8 +64,8 @@ private slots:
   void albumWithoutPicturesCountsZero() {
     QCOMPARE(ExecSQL(cs, FormatSql(SQL_ALBUM_INSERT,
                                    {SqlInt(1), SqlInt(-1), QString("2006-12-08"), QString("s"),
-                                    QString(), QString(), QString(), QString(), QString(), SqlInt(1),
-                                    QString(), QString()})),
+                                    QString(), QString(), QString(), QString(), QString(),
+                                    SqlInt(1), QString(), QString()})),
              1);
     TQuery q;
     QCOMPARE(OpenQuery(cs, SQL_ALBUMS, q), 0);
@@ -75,9 +78,10 @@ private slots:
   }
 
   void everyCatalogueStatementRuns() {
-    const char* selects[] = {SQL_PICTURE_MAX_ID, SQL_FACE_PICTURES, SQL_ALBUM_MAX_ID, SQL_ALBUMS,
-                             SQL_CATEGORY_MAX_ID, SQL_CATEGORIES, SQL_SIGNATURE_ITEM_MAX_ID,
-                             SQL_SIGNATURE_ITEMS, SQL_SIGNATURE_MAX_ID, SQL_SIGNATURES};
+    const char* selects[] = {
+        SQL_PICTURE_MAX_ID,   SQL_FACE_PICTURES, SQL_ALBUM_MAX_ID,          SQL_ALBUMS,
+        SQL_CATEGORY_MAX_ID,  SQL_CATEGORIES,    SQL_SIGNATURE_ITEM_MAX_ID, SQL_SIGNATURE_ITEMS,
+        SQL_SIGNATURE_MAX_ID, SQL_SIGNATURES};
     RecordingPrompt prompt;
     for (const char* s : selects) {
       TQuery q;
@@ -93,16 +97,16 @@ private slots:
     CloseQuery(q);
     QCOMPARE(ExecSQL(cs, FormatSql(SQL_SIGNATURE_INSERT, {SqlInt(1), QString("sig")})), 1);
     QCOMPARE(ExecSQL(cs, FormatSql(SQL_SIGNATURE_UPDATE, {QString("sig2"), SqlInt(1)})), 1);
-    QCOMPARE(ExecSQL(cs, FormatSql(SQL_SIGNATURE_MAP_INSERT,
-                                   {SqlInt(1), SqlInt(2), SqlInt(3), SqlInt(4), SqlInt(5), SqlInt(6)})),
+    QCOMPARE(ExecSQL(cs, FormatSql(SQL_SIGNATURE_MAP_INSERT, {SqlInt(1), SqlInt(2), SqlInt(3),
+                                                              SqlInt(4), SqlInt(5), SqlInt(6)})),
              1);
     QCOMPARE(ExecSQL(cs, FormatSql(SQL_SIGNATURE_MAP_DELETE, {SqlInt(1)})), 1);
     QCOMPARE(ExecSQL(cs, FormatSql(SQL_SIGNATURE_DELETE, {SqlInt(1)})), 1);
-    QCOMPARE(ExecSQL(cs, FormatSql(SQL_SIGNATURE_ITEM_INSERT,
-                                   {SqlInt(1), QString("n"), QString("c"), QString("Tahoma"),
-                                    SqlInt(8), QString("fsBold"), SqlInt(0), QString(),
-                                    SqlInt(0xFFFFFF)})),
-             1);
+    QCOMPARE(
+        ExecSQL(cs, FormatSql(SQL_SIGNATURE_ITEM_INSERT,
+                              {SqlInt(1), QString("n"), QString("c"), QString("Tahoma"), SqlInt(8),
+                               QString("fsBold"), SqlInt(0), QString(), SqlInt(0xFFFFFF)})),
+        1);
     QCOMPARE(ExecSQL(cs, FormatSql(SQL_SIGNATURE_ITEM_UPDATE,
                                    {QString("n"), QString("c"), QString("Tahoma"), SqlInt(9),
                                     QString(""), SqlInt(1), QString(), SqlInt(0), SqlInt(1)})),
@@ -166,8 +170,9 @@ private slots:
   }
 
   void connectionStringParts() {
-    QCOMPARE(GetConnectionDataSource("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\Site\\db.mdb"),
-             QString("C:\\Site\\db.mdb"));
+    QCOMPARE(
+        GetConnectionDataSource("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\Site\\db.mdb"),
+        QString("C:\\Site\\db.mdb"));
     QCOMPARE(GetConnectionDataSource("provider=x;data source = y.mdb ;"), QString("y.mdb "));
     QString s = "Data Source=a.db";
     SetConnectionProvider(s, "SQLite");

@@ -1,0 +1,35 @@
+#pragma once
+// Helpers shared by the window tests: answering message boxes that a window opens modally.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
+#include <functional>
+
+// Polls for a modal message box and answers it with the given button; records its text.
+// Lives until destroyed; answers every box that appears meanwhile.
+class TBoxAnswerer : public QObject {
+public:
+  explicit TBoxAnswerer(QMessageBox::StandardButton button) : button_(button) {
+    connect(&timer_, &QTimer::timeout, this, [this] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box || box == last_) return;
+      last_ = box;
+      texts << box->text();
+      titles << box->windowTitle();
+      if (QAbstractButton* b = box->button(button_))
+        b->click();
+      else
+        box->reject();
+    });
+    timer_.start(10);
+  }
+  QStringList texts;
+  QStringList titles;
+
+private:
+  QMessageBox::StandardButton button_;
+  QTimer timer_;
+  QPointer<QMessageBox> last_;
+};

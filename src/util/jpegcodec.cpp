@@ -1,0 +1,464 @@
+// libjpeg-turbo behind RAII objects. The library reports fatal errors through a callback that
+// must not return; it longjmps back into Guarded(), the only place with setjmp. Everything run
+// inside Guarded() is plain C-style code (no objects with destructors), so nothing is skipped by
+// the jump; the error is turned into an exception only after Guarded() has returned.
+#include "util/jpegcodec.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+namespace {
+
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+// QImage::Format_RGB32 is 0xffRRGGBB per pixel: bytes B, G, R, 0xff in memory. The decoder uses
+// the BGRA layout because only it promises 0xff in the fourth byte, which Format_RGB32 requires.
+constexpr J_COLOR_SPACE kDecodeSpace = JCS_EXT_BGRA;
+constexpr J_COLOR_SPACE kEncodeSpace = JCS_EXT_BGRX;
+#else
+constexpr J_COLOR_SPACE kDecodeSpace = JCS_EXT_ARGB;
+constexpr J_COLOR_SPACE kEncodeSpace = JCS_EXT_XRGB;
+#endif
+
+struct ErrorManager {
+  jpeg_error_mgr pub;
+  jmp_buf jump;
+  char message[JMSG_LENGTH_MAX];
+};
+
+extern "C" void OnJpegError(j_common_ptr cinfo) {
+  auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+  (*cinfo->err->format_message)(cinfo, err->message);
+  longjmp(err->jump, 1);
+}
+
+// Warnings (for example a file that ends early) keep the decode going, as most viewers do; the
+// missing part shows grey. Nothing is printed.
+extern "C" void OnJpegMessage(j_common_ptr cinfo, int level) {
+  if (level < 0) cinfo->err->num_warnings++;
+}
+
+void InitErrors(ErrorManager& err) {
+  jpeg_std_error(&err.pub);
+  err.pub.error_exit = OnJpegError;
+  err.pub.emit_message = OnJpegMessage;
+  err.message[0] = '\0';
+}
+
+// Runs f with libjpeg errors caught. f must create no objects with destructors.
+template <class F> bool Guarded(ErrorManager& err, F&& f) {
+  if (setjmp(err.jump)) return false;
+  f();
+  return true;
+}
+
+QString NameOf(const QString& path) {
+  return path.isEmpty() ? QStringLiteral("(memory)") : path;
+}
+
+[[noreturn]] void ThrowDecode(const QString& path, const ErrorManager& err) {
+  throw EImageError(
+      QStringLiteral("Cannot read picture \"%1\": not a JPEG file or corrupt data (%2).")
+          .arg(NameOf(path), QString::fromLocal8Bit(err.message)));
+}
+
+class Decompressor {
+public:
+  Decompressor() {
+    InitErrors(err_);
+    cinfo.err = &err_.pub;
+    if (!Guarded(err_, [&] { jpeg_create_decompress(&cinfo); }))
+      throw EImageError(QStringLiteral("Cannot start the JPEG decoder: %1")
+                            .arg(QString::fromLocal8Bit(err_.message)));
+    created_ = true;
+  }
+  ~Decompressor() {
+    if (created_) jpeg_destroy_decompress(&cinfo);
+    if (file_) std::fclose(file_);
+  }
+  Decompressor(const Decompressor&) = delete;
+  Decompressor& operator=(const Decompressor&) = delete;
+
+  // Opens the source and reads the header.
+  void OpenFile(const QString& path) {
+    path_ = path;
+    QFileInfo info(path);
+    if (!info.exists()) throw EImageError(QStringLiteral("File not found: \"%1\".").arg(path));
+    if (info.isDir())
+      throw EImageError(QStringLiteral("Cannot read picture \"%1\": it is a folder.").arg(path));
+    file_ = std::fopen(QFile::encodeName(path).constData(), "rb");
+    if (!file_)
+      throw EImageError(QStringLiteral("Cannot open file \"%1\": %2.")
+                            .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+    jpeg_stdio_src(&cinfo, file_);
+    ReadHeader();
+  }
+  void OpenData(const QByteArray& data) {
+    if (data.isEmpty()) throw EImageError(QStringLiteral("Cannot read picture (memory): no data."));
+    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(data.constData()),
+                 static_cast<unsigned long>(data.size()));
+    ReadHeader();
+  }
+
+  bool Run(auto&& f) { return Guarded(err_, f); }
+  [[noreturn]] void Fail() const { ThrowDecode(path_, err_); }
+  const QString& Path() const { return path_; }
+  QSize StoredSize() const { return QSize(int(cinfo.image_width), int(cinfo.image_height)); }
+
+  jpeg_decompress_struct cinfo{};
+
+private:
+  void ReadHeader() {
+    if (!Guarded(err_, [&] { jpeg_read_header(&cinfo, TRUE); })) Fail();
+    if (cinfo.image_width == 0 || cinfo.image_height == 0 || cinfo.image_width > 65500 ||
+        cinfo.image_height > 65500)
+      throw EImageError(QStringLiteral("Cannot read picture \"%1\": invalid size %2 x %3.")
+                            .arg(NameOf(path_))
+                            .arg(cinfo.image_width)
+                            .arg(cinfo.image_height));
+  }
+
+  ErrorManager err_;
+  FILE* file_ = nullptr;
+  QString path_;
+  bool created_ = false;
+};
+
+int CheckedDenominator(int d) {
+  return (d == 2 || d == 4 || d == 8) ? d : 1;
+}
+
+// One orientation + crop as an affine map from decoded pixels (x, y) to an index in the target
+// bitmap: index = base + x * stepX + y * stepY, for x, y inside the source rectangle.
+struct PixelMap {
+  int sx0 = 0, sy0 = 0, sx1 = 0, sy1 = 0; // decoded pixels used, [sx0, sx1) x [sy0, sy1)
+  ptrdiff_t base = 0, stepX = 0, stepY = 0;
+};
+
+PixelMap MakePixelMap(int sw, int sh, int orientation, const QRect& crop, ptrdiff_t stride) {
+  const int m = std::abs(orientation);
+  const bool quarter = (m == 2 || m == 4);
+  const int ow = quarter ? sh : sw;
+  // u = ux*x + uy*y + u0, v = vx*x + vy*y + v0 (oriented coordinates of decoded pixel x, y).
+  int ux = 1, uy = 0, u0 = 0, vx = 0, vy = 1, v0 = 0;
+  switch (m) {
+  case 2:
+    ux = 0, uy = -1, u0 = sh - 1, vx = 1, vy = 0, v0 = 0;
+    break;
+  case 3:
+    ux = -1, uy = 0, u0 = sw - 1, vx = 0, vy = -1, v0 = sh - 1;
+    break;
+  case 4:
+    ux = 0, uy = 1, u0 = 0, vx = -1, vy = 0, v0 = sw - 1;
+    break;
+  default:
+    break;
+  }
+  if (orientation < 0) ux = -ux, uy = -uy, u0 = ow - 1 - u0;
+  // Decoded pixels of the crop's two corner pixels: invert the map (it only permutes and flips
+  // axes, so the corners' images span the source rectangle).
+  auto inverse = [&](int u, int v, int& x, int& y) {
+    // Solve u = ux*x + uy*y + u0, v = vx*x + vy*y + v0 with one nonzero coefficient per row.
+    if (ux != 0) {
+      x = (u - u0) * ux; // ux is +-1, so division equals multiplication
+      y = (v - v0) * vy;
+    } else {
+      y = (u - u0) * uy;
+      x = (v - v0) * vx;
+    }
+  };
+  int xa, ya, xb, yb;
+  inverse(crop.left(), crop.top(), xa, ya);
+  inverse(crop.right(), crop.bottom(), xb, yb);
+  PixelMap p;
+  p.sx0 = std::min(xa, xb), p.sx1 = std::max(xa, xb) + 1;
+  p.sy0 = std::min(ya, yb), p.sy1 = std::max(ya, yb) + 1;
+  p.stepX = ptrdiff_t(vx) * stride + ux;
+  p.stepY = ptrdiff_t(vy) * stride + uy;
+  p.base = ptrdiff_t(v0 - crop.top()) * stride + (u0 - crop.left());
+  return p;
+}
+
+// Adobe CMYK (stored inverted by nearly every writer) to BGRA.
+void CmykToBgra(const unsigned char* in, quint32* out, int n, bool inverted) {
+  for (int i = 0; i < n; ++i, in += 4) {
+    int c = in[0], m = in[1], y = in[2], k = in[3];
+    if (!inverted) c = 255 - c, m = 255 - m, y = 255 - y, k = 255 - k;
+    const int r = (c * k + 127) / 255, g = (m * k + 127) / 255, b = (y * k + 127) / 255;
+    out[i] = 0xff000000u | quint32(r) << 16 | quint32(g) << 8 | quint32(b);
+  }
+}
+
+QImage Decode(Decompressor& dec, int denominator, int orientation, QRect crop, QSize* fullSize) {
+  jpeg_decompress_struct& cinfo = dec.cinfo;
+  if (fullSize) *fullSize = dec.StoredSize();
+  const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+  cinfo.out_color_space = cmyk ? JCS_CMYK : kDecodeSpace;
+  cinfo.scale_num = 1;
+  cinfo.scale_denom = unsigned(CheckedDenominator(denominator));
+  cinfo.dct_method = JDCT_ISLOW;
+  if (!dec.Run([&] { jpeg_calc_output_dimensions(&cinfo); })) dec.Fail();
+  const int sw = int(cinfo.output_width), sh = int(cinfo.output_height);
+  const int m = std::abs(orientation);
+  const QSize oriented = (m == 2 || m == 4) ? QSize(sh, sw) : QSize(sw, sh);
+  const QRect all(QPoint(0, 0), oriented);
+  crop = crop.isEmpty() ? all : crop.intersected(all);
+  if (crop.isEmpty())
+    throw EImageError(QStringLiteral("Cannot read picture \"%1\": the crop lies outside it.")
+                          .arg(NameOf(dec.Path())));
+  QImage image(crop.size(), QImage::Format_RGB32);
+  if (image.isNull())
+    throw EImageError(QStringLiteral("Not enough memory for a picture of %1 x %2 pixels.")
+                          .arg(crop.width())
+                          .arg(crop.height()));
+  quint32* const dst = reinterpret_cast<quint32*>(image.bits());
+  const ptrdiff_t stride = image.bytesPerLine() / 4;
+  const PixelMap map = MakePixelMap(sw, sh, orientation, crop, stride);
+  const bool inverted = cinfo.saw_Adobe_marker;
+
+  // Lines are read in batches; rotations write each batch as short contiguous runs per column.
+  constexpr int kBatch = 16;
+  const bool direct =
+      !cmyk && map.stepX == 1 && map.stepY == stride && map.sx0 == 0 && map.sx1 == sw;
+  std::vector<quint32> batch;
+  std::vector<unsigned char> cmykRow;
+  std::vector<JSAMPROW> rows(kBatch);
+  const int rowPixels = sw; // before any column crop
+  if (!direct) batch.resize(size_t(kBatch) * size_t(rowPixels));
+  if (cmyk) cmykRow.resize(size_t(rowPixels) * 4);
+
+  const bool ok = dec.Run([&] {
+    jpeg_start_decompress(&cinfo);
+    // Only the columns and lines that the crop keeps are decoded.
+    // Two more columns on the right keep the chroma upsampling at the crop's right edge the same
+    // as in a full decode (the left edge is moved to a block boundary by the codec anyway).
+    JDIMENSION xoff = JDIMENSION(map.sx0);
+    JDIMENSION width = JDIMENSION(std::min(sw, map.sx1 + 2) - map.sx0);
+    if (map.sx0 > 0 || map.sx1 < sw) jpeg_crop_scanline(&cinfo, &xoff, &width);
+    const int firstCol = map.sx0 - int(xoff); // offset of sx0 inside a decoded line
+    const int count = map.sx1 - map.sx0;
+    if (map.sy0 > 0) jpeg_skip_scanlines(&cinfo, JDIMENSION(map.sy0));
+    int y = map.sy0;
+    while (y < map.sy1) {
+      const int want = std::min(kBatch, map.sy1 - y);
+      int got = 0;
+      if (direct) {
+        for (int r = 0; r < want; ++r)
+          rows[r] = reinterpret_cast<JSAMPROW>(dst + map.base + ptrdiff_t(y + r) * map.stepY +
+                                               ptrdiff_t(map.sx0) * map.stepX);
+        while (got < want)
+          got += int(jpeg_read_scanlines(&cinfo, rows.data() + got, JDIMENSION(want - got)));
+        y += want;
+        continue;
+      }
+      if (cmyk) {
+        for (int r = 0; r < want; ++r) {
+          JSAMPROW row = cmykRow.data();
+          while (jpeg_read_scanlines(&cinfo, &row, 1) != 1) {
+          }
+          CmykToBgra(cmykRow.data(), batch.data() + size_t(r) * rowPixels, int(width), inverted);
+        }
+      } else {
+        for (int r = 0; r < want; ++r)
+          rows[r] = reinterpret_cast<JSAMPROW>(batch.data() + size_t(r) * rowPixels);
+        while (got < want)
+          got += int(jpeg_read_scanlines(&cinfo, rows.data() + got, JDIMENSION(want - got)));
+      }
+      quint32* const start =
+          dst + map.base + ptrdiff_t(y) * map.stepY + ptrdiff_t(map.sx0) * map.stepX;
+      if (map.stepX == 1 || map.stepX == -1) {
+        for (int r = 0; r < want; ++r) {
+          const quint32* s = batch.data() + size_t(r) * rowPixels + firstCol;
+          quint32* d = start + ptrdiff_t(r) * map.stepY;
+          if (map.stepX == 1)
+            std::memcpy(d, s, size_t(count) * 4);
+          else
+            for (int i = 0; i < count; ++i)
+              d[-i] = s[i];
+        }
+      } else {
+        // Column-wise: decoded pixel i of each batch line lands in one target line, in
+        // consecutive (stepY = +-1) positions.
+        for (int i = 0; i < count; ++i) {
+          quint32* d = start + ptrdiff_t(i) * map.stepX;
+          const quint32* s = batch.data() + firstCol + i;
+          for (int r = 0; r < want; ++r)
+            d[ptrdiff_t(r) * map.stepY] = s[size_t(r) * rowPixels];
+        }
+      }
+      y += want;
+    }
+    if (map.sy1 == sh)
+      jpeg_finish_decompress(&cinfo);
+    else
+      jpeg_abort_decompress(&cinfo);
+  });
+  if (!ok) dec.Fail();
+  return image;
+}
+
+class Compressor {
+public:
+  Compressor() {
+    InitErrors(err_);
+    cinfo.err = &err_.pub;
+    if (!Guarded(err_, [&] { jpeg_create_compress(&cinfo); }))
+      throw EImageError(QStringLiteral("Cannot start the JPEG encoder: %1")
+                            .arg(QString::fromLocal8Bit(err_.message)));
+    created_ = true;
+  }
+  ~Compressor() {
+    if (created_) jpeg_destroy_compress(&cinfo);
+    std::free(buffer_);
+  }
+  Compressor(const Compressor&) = delete;
+  Compressor& operator=(const Compressor&) = delete;
+
+  QByteArray Encode(const QImage& image, int quality) {
+    std::vector<JSAMPROW> rows(size_t(image.height()));
+    for (int y = 0; y < image.height(); ++y)
+      rows[size_t(y)] = const_cast<JSAMPROW>(image.constScanLine(y));
+    const bool ok = Guarded(err_, [&] {
+      jpeg_mem_dest(&cinfo, &buffer_, &size_);
+      cinfo.image_width = JDIMENSION(image.width());
+      cinfo.image_height = JDIMENSION(image.height());
+      cinfo.input_components = 4;
+      cinfo.in_color_space = kEncodeSpace;
+      jpeg_set_defaults(&cinfo);
+      jpeg_set_quality(&cinfo, quality, TRUE);
+      cinfo.dct_method = JDCT_ISLOW;
+      jpeg_start_compress(&cinfo, TRUE);
+      JDIMENSION done = 0;
+      while (done < cinfo.image_height)
+        done += jpeg_write_scanlines(&cinfo, rows.data() + done, cinfo.image_height - done);
+      jpeg_finish_compress(&cinfo);
+    });
+    if (!ok)
+      throw EImageError(QStringLiteral("Cannot encode the picture as JPEG: %1.")
+                            .arg(QString::fromLocal8Bit(err_.message)));
+    return QByteArray(reinterpret_cast<const char*>(buffer_), qsizetype(size_));
+  }
+
+  jpeg_compress_struct cinfo{};
+
+private:
+  ErrorManager err_;
+  unsigned char* buffer_ = nullptr;
+  unsigned long size_ = 0;
+  bool created_ = false;
+};
+
+void CheckQuality(int quality) {
+  if (quality < 1 || quality > 100)
+    throw EImageRangeError(
+        QStringLiteral("JPEG quality %1 is out of range (1 to 100).").arg(quality));
+}
+
+} // namespace
+
+QSize ReadJpegSize(const QString& path) {
+  Decompressor dec;
+  dec.OpenFile(path);
+  return dec.StoredSize();
+}
+
+QSize ReadJpegSize(const QByteArray& data) {
+  Decompressor dec;
+  dec.OpenData(data);
+  return dec.StoredSize();
+}
+
+QSize JpegScaledSize(QSize fullSize, int denominator) {
+  const int d = CheckedDenominator(denominator);
+  return QSize((fullSize.width() + d - 1) / d, (fullSize.height() + d - 1) / d);
+}
+
+int JpegScaleForMinimumSize(QSize fullSize, int minWidth, int minHeight) {
+  for (int d : {8, 4, 2}) {
+    const QSize s = JpegScaledSize(fullSize, d);
+    if (s.width() >= minWidth && s.height() >= minHeight) return d;
+  }
+  return 1;
+}
+
+int JpegScaleForMinimumPixels(QSize regionSize, qint64 minPixels) {
+  for (int d : {8, 4, 2}) {
+    // Whole scaled pixels only: a conservative count.
+    const qint64 pixels = qint64(regionSize.width() / d) * qint64(regionSize.height() / d);
+    if (pixels >= minPixels) return d;
+  }
+  return 1;
+}
+
+QImage DecodeJpegFile(const QString& path, int denominator, QSize* fullSize) {
+  Decompressor dec;
+  dec.OpenFile(path);
+  return Decode(dec, denominator, 1, QRect(), fullSize);
+}
+
+QImage DecodeJpegData(const QByteArray& data, int denominator, QSize* fullSize) {
+  Decompressor dec;
+  dec.OpenData(data);
+  return Decode(dec, denominator, 1, QRect(), fullSize);
+}
+
+QImage DecodeJpegFileTransformed(const QString& path, int denominator, int orientation,
+                                 const QRect& crop, QSize* fullSize) {
+  Decompressor dec;
+  dec.OpenFile(path);
+  return Decode(dec, denominator, orientation, crop, fullSize);
+}
+
+QByteArray EncodeJpeg(const QImage& bitmap, int quality) {
+  CheckQuality(quality);
+  if (bitmap.isNull() || bitmap.width() <= 0 || bitmap.height() <= 0)
+    throw EImageError(QStringLiteral("Cannot encode an empty picture as JPEG."));
+  if (bitmap.width() > 65500 || bitmap.height() > 65500)
+    throw EImageError(
+        QStringLiteral("Cannot encode a picture of %1 x %2 pixels as JPEG (too large).")
+            .arg(bitmap.width())
+            .arg(bitmap.height()));
+  Compressor enc;
+  if (bitmap.format() == QImage::Format_RGB32) return enc.Encode(bitmap, quality);
+  // Transparent parts are laid on white, as on a web page.
+  QImage opaque(bitmap.size(), QImage::Format_RGB32);
+  opaque.fill(Qt::white);
+  if (bitmap.hasAlphaChannel()) {
+    const QImage src = bitmap.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < src.height(); ++y) {
+      const QRgb* s = reinterpret_cast<const QRgb*>(src.constScanLine(y));
+      QRgb* d = reinterpret_cast<QRgb*>(opaque.scanLine(y));
+      for (int x = 0; x < src.width(); ++x) {
+        const int a = qAlpha(s[x]);
+        auto mix = [a](int c) { return (c * a + 255 * (255 - a) + 127) / 255; };
+        d[x] = qRgb(mix(qRed(s[x])), mix(qGreen(s[x])), mix(qBlue(s[x])));
+      }
+    }
+  } else {
+    opaque = bitmap.convertToFormat(QImage::Format_RGB32);
+  }
+  return enc.Encode(opaque, quality);
+}
+
+void EncodeJpegFile(const QImage& bitmap, int quality, const QString& path) {
+  CheckQuality(quality);
+  const QByteArray data = EncodeJpeg(bitmap, quality);
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly))
+    throw EImageError(
+        QStringLiteral("Cannot write file \"%1\": %2.").arg(path, file.errorString()));
+  if (file.write(data) != data.size() || !file.commit())
+    throw EImageError(
+        QStringLiteral("Cannot write file \"%1\": %2.").arg(path, file.errorString()));
+}

@@ -1,0 +1,55 @@
+#pragma once
+// JPEG decoding and encoding on top of libjpeg-turbo.
+//
+// Bitmaps are QImage::Format_RGB32 (decoded straight into it, without a conversion pass).
+// Decoding can use the codec's DCT scaling (1/1, 1/2, 1/4, 1/8), which costs far less than a
+// full decode followed by a reduction. Every failure raises EImageError with a readable text;
+// the library's own error handling never ends the program.
+//
+// Threads: every function may be called from any thread; calls share no state.
+#include "util/imageerror.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QRect>
+#include <QSize>
+#include <QString>
+
+// Size in pixels of the JPEG file (as stored, before any orientation). Raises EImageError.
+QSize ReadJpegSize(const QString& path);
+QSize ReadJpegSize(const QByteArray& data);
+
+// Size of a picture of the given full size when decoded at 1/denominator (denominator 1, 2, 4
+// or 8): each dimension rounded up, as the codec does.
+QSize JpegScaledSize(QSize fullSize, int denominator);
+
+// The largest denominator (8, 4, 2 or 1) whose scaled decode is still at least minWidth wide
+// and minHeight high.
+int JpegScaleForMinimumSize(QSize fullSize, int minWidth, int minHeight);
+
+// The largest denominator whose scaled decode of the region (given in full-size pixels, a part
+// of the picture) still holds at least minPixels pixels.
+int JpegScaleForMinimumPixels(QSize regionSize, qint64 minPixels);
+
+// Decodes a whole JPEG file (or memory buffer) into an RGB32 bitmap at 1/denominator of its
+// size. When fullSize is given it receives the stored size of the picture.
+QImage DecodeJpegFile(const QString& path, int denominator = 1, QSize* fullSize = nullptr);
+QImage DecodeJpegData(const QByteArray& data, int denominator = 1, QSize* fullSize = nullptr);
+
+// Decodes a JPEG file at 1/denominator and applies an orientation and a crop while the lines
+// arrive, so that no second full-size bitmap is ever needed.
+//   orientation: the signed code 1..4 (see ApplyOrientation in imaging.h)
+//   crop: the rectangle to keep, in pixels of the *scaled* and oriented picture; an empty rect
+//         keeps everything. It must lie inside the scaled, oriented picture.
+// fullSize receives the stored (unoriented, unscaled) size of the picture.
+QImage DecodeJpegFileTransformed(const QString& path, int denominator, int orientation,
+                                 const QRect& crop, QSize* fullSize = nullptr);
+
+// Encodes an RGB32 (or any other format, converted first) bitmap as a baseline JPEG with 4:2:0
+// chroma at the quality 1..100. A quality outside that range raises EImageRangeError.
+QByteArray EncodeJpeg(const QImage& bitmap, int quality);
+
+// Encodes and writes the file through a temporary in the same folder that then replaces the
+// target, so a failed or interrupted write never leaves a half-written file. The quality is
+// checked before anything is touched.
+void EncodeJpegFile(const QImage& bitmap, int quality, const QString& path);

@@ -1,0 +1,313 @@
+// Separable resampling of RGB32 bitmaps.
+//
+// Per axis, a table holds for every output pixel the first source pixel and the normalised
+// weights of the source pixels it takes. Source lines are resampled horizontally once each, as
+// the vertical pass first needs them, into a small ring of float lines; each output line is then
+// the weighted sum of a few ring lines. All loops are plain arrays of floats with the four
+// channels of a pixel side by side, which the compiler turns into vector code.
+#include "util/resample.h"
+
+#include "util/imageerror.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+double Triangle(double x) {
+  x = std::fabs(x);
+  return x < 1.0 ? 1.0 - x : 0.0;
+}
+
+double BSpline(double x) {
+  x = std::fabs(x);
+  if (x < 1.0) return (0.5 * x - 1.0) * x * x + 2.0 / 3.0;
+  if (x < 2.0) {
+    x = 2.0 - x;
+    return x * x * x / 6.0;
+  }
+  return 0.0;
+}
+
+double Sinc(double x) {
+  if (x == 0.0) return 1.0;
+  x *= kPi;
+  return std::sin(x) / x;
+}
+
+double Lanczos3(double x) {
+  return std::fabs(x) < 3.0 ? Sinc(x) * Sinc(x / 3.0) : 0.0;
+}
+
+double Mitchell(double x) {
+  constexpr double B = 1.0 / 3.0, C = 1.0 / 3.0;
+  x = std::fabs(x);
+  if (x < 1.0)
+    return ((12 - 9 * B - 6 * C) * x * x * x + (-18 + 12 * B + 6 * C) * x * x + (6 - 2 * B)) / 6;
+  if (x < 2.0)
+    return ((-B - 6 * C) * x * x * x + (6 * B + 30 * C) * x * x + (-12 * B - 48 * C) * x +
+            (8 * B + 24 * C)) /
+           6;
+  return 0.0;
+}
+
+struct Kernel {
+  double support;
+  double (*fn)(double);
+};
+
+Kernel KernelOf(TResizeFilter f) {
+  switch (f) {
+  case rfLinear:
+    return {1.0, Triangle};
+  case rfSpline:
+    return {2.0, BSpline};
+  case rfMitchell:
+    return {2.0, Mitchell};
+  default:
+    return {3.0, Lanczos3};
+  }
+}
+
+// Weights of one axis: output pixel o takes count[o] source pixels from first[o] on, with the
+// weights w[o * taps ...].
+struct AxisWeights {
+  std::vector<int> first, count;
+  std::vector<float> w;
+  int taps = 0;
+};
+
+// start/length: the source window on this axis; lo..hi: the source pixels that may be read
+// (samples beyond them repeat the edge pixel).
+void BuildWeights(AxisWeights& a, double start, double length, int outSize, int lo, int hi,
+                  TResizeFilter filter) {
+  const double scale = length / outSize;
+  a.first.resize(size_t(outSize));
+  a.count.resize(size_t(outSize));
+  if (filter == rfNearest) {
+    a.taps = 1;
+    a.w.assign(size_t(outSize), 1.0f);
+    for (int o = 0; o < outSize; ++o) {
+      const double center = start + (o + 0.5) * scale;
+      a.first[size_t(o)] = std::clamp(int(std::floor(center)), lo, hi);
+      a.count[size_t(o)] = 1;
+    }
+    return;
+  }
+  const Kernel k = KernelOf(filter);
+  const double fscale = std::max(scale, 1.0);
+  const double support = k.support * fscale;
+  const int taps = int(std::ceil(2.0 * support)) + 3;
+  a.taps = taps;
+  a.w.assign(size_t(outSize) * size_t(taps), 0.0f);
+  std::vector<double> buf(static_cast<size_t>(taps));
+  for (int o = 0; o < outSize; ++o) {
+    const double center = start + (o + 0.5) * scale;
+    const int jmin = int(std::floor(center - support - 0.5));
+    const int jmax = int(std::ceil(center + support - 0.5));
+    const int f = std::clamp(jmin, lo, hi), l = std::clamp(jmax, lo, hi);
+    std::fill(buf.begin(), buf.begin() + (l - f + 1), 0.0);
+    double sum = 0.0;
+    for (int j = jmin; j <= jmax; ++j) {
+      const double v = k.fn((j + 0.5 - center) / fscale);
+      if (v == 0.0) continue;
+      buf[size_t(std::clamp(j, lo, hi) - f)] += v;
+      sum += v;
+    }
+    int n = l - f + 1, b = 0;
+    if (std::fabs(sum) < 1e-12) { // cannot happen with these kernels; stay safe anyway
+      a.first[size_t(o)] = std::clamp(int(std::floor(center)), lo, hi);
+      a.count[size_t(o)] = 1;
+      a.w[size_t(o) * size_t(taps)] = 1.0f;
+      continue;
+    }
+    // Drop (near) zero weights at both ends: fewer taps, same result.
+    while (n > 1 && std::fabs(buf[size_t(b)] / sum) < 1e-7)
+      ++b, --n;
+    while (n > 1 && std::fabs(buf[size_t(b + n - 1)] / sum) < 1e-7)
+      --n;
+    a.first[size_t(o)] = f + b;
+    a.count[size_t(o)] = n;
+    float* w = a.w.data() + size_t(o) * size_t(taps);
+    for (int i = 0; i < n; ++i)
+      w[i] = float(buf[size_t(b + i)] / sum);
+  }
+}
+
+struct Scratch {
+  AxisWeights wx, wy;
+  std::vector<float> line; // one source line (its window) as floats
+  std::vector<float> ring; // horizontally resampled lines
+  std::vector<int> ringRow;
+  std::vector<float> acc;
+};
+
+thread_local Scratch t_scratch;
+
+template <class T> void Free(std::vector<T>& v) {
+  std::vector<T>().swap(v);
+}
+
+// One source line (pixels lo..hi) resampled to outW pixels of 4 floats.
+void HorizontalLine(const uint8_t* src, int lo, int hi, const AxisWeights& wx, int outW,
+                    float* line, float* out) {
+  const int n = hi - lo + 1;
+  const uint8_t* s = src + size_t(lo) * 4;
+  for (int i = 0; i < n * 4; ++i)
+    line[i] = float(s[i]);
+  const int taps = wx.taps;
+  for (int o = 0; o < outW; ++o) {
+    const float* p = line + size_t(wx.first[size_t(o)] - lo) * 4;
+    const float* w = wx.w.data() + size_t(o) * size_t(taps);
+    const int cnt = wx.count[size_t(o)];
+    float a0 = 0.f, a1 = 0.f, a2 = 0.f, a3 = 0.f;
+    for (int k = 0; k < cnt; ++k) {
+      const float wk = w[k];
+      a0 += wk * p[4 * k + 0];
+      a1 += wk * p[4 * k + 1];
+      a2 += wk * p[4 * k + 2];
+      a3 += wk * p[4 * k + 3];
+    }
+    out[4 * o + 0] = a0;
+    out[4 * o + 1] = a1;
+    out[4 * o + 2] = a2;
+    out[4 * o + 3] = a3;
+  }
+}
+
+void StoreLine(const float* acc, int n, uint8_t* dst) {
+  for (int i = 0; i < n; ++i) {
+    const float v = std::min(std::max(acc[i], 0.0f), 255.0f);
+    dst[i] = uint8_t(int(v + 0.5f));
+  }
+  for (int i = 3; i < n; i += 4)
+    dst[i] = 0xff;
+}
+
+void ResampleRgb32(const QImage& src, const QRectF& window, QImage& dst, TResizeFilter filter) {
+  Scratch& s = t_scratch;
+  const int outW = dst.width(), outH = dst.height();
+  const int xlo = std::max(0, int(std::floor(window.left())));
+  const int xhi = std::min(src.width() - 1, int(std::ceil(window.right())) - 1);
+  const int ylo = std::max(0, int(std::floor(window.top())));
+  const int yhi = std::min(src.height() - 1, int(std::ceil(window.bottom())) - 1);
+  BuildWeights(s.wx, window.left(), window.width(), outW, xlo, xhi, filter);
+  BuildWeights(s.wy, window.top(), window.height(), outH, ylo, yhi, filter);
+
+  if (filter == rfNearest) {
+    for (int y = 0; y < outH; ++y) {
+      const quint32* sl =
+          reinterpret_cast<const quint32*>(src.constScanLine(s.wy.first[size_t(y)]));
+      quint32* dl = reinterpret_cast<quint32*>(dst.scanLine(y));
+      const int* ix = s.wx.first.data();
+      for (int x = 0; x < outW; ++x)
+        dl[x] = sl[ix[x]] | 0xff000000u;
+    }
+    return;
+  }
+
+  const size_t lineFloats = size_t(outW) * 4;
+  const int cap = s.wy.taps;
+  s.line.resize(size_t(xhi - xlo + 1) * 4);
+  s.ring.resize(lineFloats * size_t(cap));
+  s.ringRow.assign(size_t(cap), -1);
+  s.acc.resize(lineFloats);
+  for (int y = 0; y < outH; ++y) {
+    const int f = s.wy.first[size_t(y)], n = s.wy.count[size_t(y)];
+    const float* w = s.wy.w.data() + size_t(y) * size_t(cap);
+    const float* rows[64] = {};
+    std::vector<const float*> many;
+    const float** r = rows;
+    if (n > 64) {
+      many.resize(size_t(n));
+      r = many.data();
+    }
+    for (int k = 0; k < n; ++k) {
+      const int row = f + k;
+      const size_t slot = size_t(row % cap);
+      float* line = s.ring.data() + slot * lineFloats;
+      if (s.ringRow[slot] != row) {
+        HorizontalLine(src.constScanLine(row), xlo, xhi, s.wx, outW, s.line.data(), line);
+        s.ringRow[slot] = row;
+      }
+      r[k] = line;
+    }
+    float* acc = s.acc.data();
+    const size_t m = lineFloats;
+    {
+      const float w0 = w[0];
+      const float* r0 = r[0];
+      for (size_t i = 0; i < m; ++i)
+        acc[i] = w0 * r0[i];
+    }
+    int k = 1;
+    for (; k + 1 < n; k += 2) {
+      const float wa = w[k], wb = w[k + 1];
+      const float *ra = r[k], *rb = r[k + 1];
+      for (size_t i = 0; i < m; ++i)
+        acc[i] += wa * ra[i] + wb * rb[i];
+    }
+    if (k < n) {
+      const float wa = w[k];
+      const float* ra = r[k];
+      for (size_t i = 0; i < m; ++i)
+        acc[i] += wa * ra[i];
+    }
+    StoreLine(acc, int(m), dst.scanLine(y));
+  }
+}
+
+} // namespace
+
+TResizeFilter ResizeFilterFromCode(int code) {
+  return (code >= rfNearest && code <= rfMitchell) ? TResizeFilter(code) : rfLanczos;
+}
+
+void ResampleBitmapInto(const QImage& source, const QRectF& window, QImage& target, QSize size,
+                        TResizeFilter filter) {
+  if (source.isNull() || source.width() <= 0 || source.height() <= 0)
+    throw EImageError(QStringLiteral("Cannot scale an empty picture."));
+  if (size.width() <= 0 || size.height() <= 0)
+    throw EImageError(QStringLiteral("Cannot scale a picture to %1 x %2 pixels.")
+                          .arg(size.width())
+                          .arg(size.height()));
+  const QRectF bounds(0, 0, source.width(), source.height());
+  if (!(window.width() > 0 && window.height() > 0) || !bounds.intersects(window))
+    throw EImageError(QStringLiteral("Cannot scale a picture: the part to scale lies outside it."));
+  // A local reference keeps the source alive when target shares or is the same object.
+  const QImage src = source.format() == QImage::Format_RGB32
+                         ? source
+                         : source.convertToFormat(QImage::Format_RGB32);
+  const QRect whole = window.toRect();
+  if (QRectF(whole) == window && whole.size() == size && bounds.contains(window)) {
+    target = src.copy(whole);
+    return;
+  }
+  if (target.size() != size || target.format() != QImage::Format_RGB32 || !target.isDetached() ||
+      target.constBits() == src.constBits())
+    target = QImage(size, QImage::Format_RGB32);
+  if (target.isNull())
+    throw EImageError(QStringLiteral("Not enough memory for a picture of %1 x %2 pixels.")
+                          .arg(size.width())
+                          .arg(size.height()));
+  ResampleRgb32(src, window, target, ResizeFilterFromCode(int(filter)));
+}
+
+QImage ResampleBitmap(const QImage& source, const QRectF& window, QSize size,
+                      TResizeFilter filter) {
+  QImage target;
+  ResampleBitmapInto(source, window, target, size, filter);
+  return target;
+}
+
+void ReleaseResampleScratch() {
+  Scratch& s = t_scratch;
+  Free(s.wx.first), Free(s.wx.count), Free(s.wx.w);
+  Free(s.wy.first), Free(s.wy.count), Free(s.wy.w);
+  Free(s.line), Free(s.ring), Free(s.ringRow), Free(s.acc);
+}

@@ -1,0 +1,398 @@
+// Imaging primitives: fitting, orientation, crop, resampling, JPEG decode/encode, fitted drawing.
+#include "testenv.h"
+#include "util/drawing.h"
+#include "util/imaging.h"
+#include "util/jpegcodec.h"
+#include "util/tracer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPainter>
+#include <QtTest>
+#include <cmath>
+#include <functional>
+
+namespace {
+
+// Every pixel different: red = x, green = y, blue = x + 7y.
+QImage Numbered(int w, int h) {
+  QImage img(w, h, QImage::Format_RGB32);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      img.setPixel(x, y, qRgb(x, y, (x + 7 * y) & 255));
+  return img;
+}
+
+// A smooth picture with some detail, as photographs have.
+QImage Photo(int w, int h) {
+  QImage img(w, h, QImage::Format_RGB32);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const double fx = double(x) / w, fy = double(y) / h;
+      const int r = int(127 + 120 * std::sin(6.0 * fx + 2.0 * fy));
+      const int g = int(127 + 120 * std::cos(5.0 * fy - 3.0 * fx));
+      const int b = int(255 * fx * fy);
+      img.setPixel(x, y, qRgb(r, g, b));
+    }
+  return img;
+}
+
+// Photo with sharp-edged squares: misplaced samples show at once.
+QImage Detailed(int w, int h) {
+  QImage img = Photo(w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      if (((x / 53) + (y / 47)) % 2) {
+        const QRgb p = img.pixel(x, y);
+        img.setPixel(x, y, qRgb(255 - qRed(p), qGreen(p) / 2, 255 - qBlue(p)));
+      }
+  return img;
+}
+
+double Psnr(const QImage& a, const QImage& b) {
+  if (a.size() != b.size()) return 0.0;
+  double se = 0.0;
+  for (int y = 0; y < a.height(); ++y)
+    for (int x = 0; x < a.width(); ++x) {
+      const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+      const int dr = qRed(p) - qRed(q), dg = qGreen(p) - qGreen(q), db = qBlue(p) - qBlue(q);
+      se += dr * dr + dg * dg + db * db;
+    }
+  const double mse = se / (3.0 * a.width() * a.height());
+  return mse == 0.0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+QRgb Rgb(QRgb p) {
+  return p & 0xffffffu;
+}
+
+} // namespace
+
+class TestImaging : public QObject {
+  Q_OBJECT
+  TestEnv env;
+
+  QStringList traced(const std::function<void()>& f) {
+    const qsizetype before = Tracer().Lines().size();
+    f();
+    return Tracer().Lines().mid(before);
+  }
+
+private slots:
+  void initTestCase() { Tracer().KeepInMemory = true; }
+
+  void fitIntoBoxSizes() {
+    QCOMPARE(FitIntoBox({4000, 3000}, 200, 150, false).Size, QSize(200, 150));
+    QCOMPARE(FitIntoBox({3000, 4000}, 800, 768, false).Size, QSize(576, 768));
+    QCOMPARE(FitIntoBox({3000, 2000}, 800, 768, false).Size, QSize(800, 533));
+    QCOMPARE(FitIntoBox({3000, 2000}, 200, 150, false).Size, QSize(200, 133));
+    QCOMPARE(FitIntoBox({640, 480}, 800, 768, true).Size, QSize(640, 480));
+    QCOMPARE(FitIntoBox({640, 480}, 800, 768, false).Size, QSize(800, 600));
+    // Halves go to the even neighbour: 5 x 0.5 = 2.5 -> 2, 7 x 0.5 = 3.5 -> 4.
+    QCOMPARE(FitIntoBox({10, 5}, 5, 5, false).Size, QSize(5, 2));
+    QCOMPARE(FitIntoBox({10, 7}, 5, 5, false).Size, QSize(5, 4));
+    // A needle of a picture keeps one pixel; a box of no size fits nothing.
+    QCOMPARE(FitIntoBox({10000, 10}, 200, 150, false).Size, QSize(200, 1));
+    QVERIFY(FitIntoBox({100, 100}, 0, 150, false).Size.isEmpty());
+  }
+
+  void scaleBitmapTracesUpscaling() {
+    const QImage small = Photo(640, 480);
+    QImage out;
+    QStringList lines =
+        traced([&] { ScaleBitmap("/a/p.jpg", small, out, 800, 768, true, rfLanczos); });
+    QCOMPARE(out.size(), QSize(640, 480));
+    QCOMPARE(out, small); // same-size copy
+    QCOMPARE(lines, QStringList{"Original picture is smaller than desired size. No scale will be "
+                                "done. /a/p.jpg."});
+    lines = traced([&] { ScaleBitmap("/a/p.jpg", small, out, 800, 768, false, rfLanczos); });
+    QCOMPARE(out.size(), QSize(800, 600));
+    QCOMPARE(lines, QStringList{"Original picture is smaller than desired size. Picture will be "
+                                "upscaled anyway. /a/p.jpg."});
+    // Exactly the box size: a copy and no note.
+    lines = traced([&] { ScaleBitmap("/a/p.jpg", small, out, 640, 480, false, rfSpline); });
+    QVERIFY(lines.isEmpty());
+    QCOMPARE(out, small);
+    // Scaling into itself works.
+    QImage self = Photo(300, 200);
+    ScaleBitmap("x", self, self, 200, 150, false, rfMitchell);
+    QCOMPARE(self.size(), QSize(200, 133));
+  }
+
+  void orientationCodes() {
+    const QImage src = Numbered(5, 3); // W = 5, H = 3
+    const int W = 5, H = 3;
+    for (int code : {1, -1, 2, -2, 3, -3, 4, -4, 0, 5, -5}) {
+      QImage img = src;
+      ApplyOrientation(img, code);
+      const int m = std::abs(code);
+      const bool quarter = m == 2 || m == 4;
+      QCOMPARE(img.size(), quarter ? QSize(H, W) : QSize(W, H));
+      QCOMPARE(OrientedSize(src.size(), code), img.size());
+      for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+          int u = x, v = y;
+          if (m == 2) u = H - 1 - y, v = x;
+          if (m == 3) u = W - 1 - x, v = H - 1 - y;
+          if (m == 4) u = y, v = W - 1 - x;
+          if (code < 0) u = img.width() - 1 - u;
+          QCOMPARE(img.pixel(u, v), src.pixel(x, y));
+        }
+    }
+    // Quadrant picture: a quarter turn clockwise brings the bottom-left (blue) quadrant to the
+    // top-left corner; -1 only mirrors.
+    QImage q = MakeTestImage(40, 20);
+    ApplyOrientation(q, 2);
+    QCOMPARE(Rgb(q.pixel(0, 0)), Rgb(qRgb(0, 0, 255)));
+    QImage mirrored = MakeTestImage(40, 20);
+    ApplyOrientation(mirrored, -1);
+    QCOMPARE(Rgb(mirrored.pixel(0, 0)), Rgb(qRgb(0, 255, 0)));
+    QCOMPARE(mirrored.size(), QSize(40, 20));
+  }
+
+  void cropCorners() {
+    QImage img = Numbered(50, 40);
+    CropBitmap(img, {30, 25}, {10, 5}, rfLanczos); // corners in the "wrong" order
+    QCOMPARE(img.size(), QSize(20, 20));
+    QCOMPARE(img.pixel(0, 0), Numbered(50, 40).pixel(10, 5));
+    // Corners beyond the picture keep only the picture's part (no black border).
+    QImage img2 = Numbered(50, 40);
+    CropBitmap(img2, {40, 30}, {80, 90}, rfLanczos);
+    QCOMPARE(img2.size(), QSize(10, 10));
+    QCOMPARE(img2.pixel(9, 9), Numbered(50, 40).pixel(49, 39));
+    // Nothing left: a clear error and the bitmap unchanged.
+    QImage img3 = Numbered(50, 40);
+    QVERIFY_THROWS_EXCEPTION(EImageError, CropBitmap(img3, {10, 10}, {10, 30}, rfLanczos));
+    QVERIFY_THROWS_EXCEPTION(EImageError, CropBitmap(img3, {60, 60}, {70, 70}, rfLanczos));
+    QCOMPARE(img3.size(), QSize(50, 40));
+    QVERIFY(CropIsSet(-1, -1, 5, -1));
+    QVERIFY(!CropIsSet(-1, -1, -1, -1));
+  }
+
+  void filtersKeepFlatColourAndRamps() {
+    QImage flat(37, 23, QImage::Format_RGB32);
+    flat.fill(qRgb(200, 13, 77));
+    for (int f = rfNearest; f <= rfMitchell; ++f)
+      for (QSize size : {QSize(11, 7), QSize(90, 61), QSize(37, 5)}) {
+        const QImage out =
+            ResampleBitmap(flat, QRectF(0.3, 1.7, 30.2, 19.9), size, TResizeFilter(f));
+        QCOMPARE(out.size(), size);
+        QCOMPARE(out.format(), QImage::Format_RGB32);
+        for (int y = 0; y < size.height(); ++y)
+          for (int x = 0; x < size.width(); ++x)
+            QCOMPARE(out.pixel(x, y), qRgb(200, 13, 77));
+      }
+    // A horizontal ramp halved keeps its values at the output pixel centres (no half-pixel
+    // shift), for every smooth filter.
+    QImage ramp(200, 4, QImage::Format_RGB32);
+    for (int y = 0; y < 4; ++y)
+      for (int x = 0; x < 200; ++x)
+        ramp.setPixel(x, y, qRgb(x, x, x));
+    for (int f = rfLinear; f <= rfMitchell; ++f) {
+      const QImage out =
+          ResampleBitmap(ramp, QRectF(0, 0, 200, 4), QSize(100, 2), TResizeFilter(f));
+      for (int x = 5; x < 95; ++x)
+        QVERIFY(std::abs(qRed(out.pixel(x, 1)) - (2 * x + 0.5)) <= 1.0);
+    }
+    QCOMPARE(ResizeFilterFromCode(7), rfLanczos);
+    QCOMPARE(ResizeFilterFromCode(0), rfNearest);
+  }
+
+  void jpegRoundTripAndErrors() {
+    const QImage src = Photo(64, 48);
+    const QByteArray data = EncodeJpeg(src, 95);
+    QVERIFY(data.startsWith("\xff\xd8"));
+    QSize full;
+    const QImage back = DecodeJpegData(data, 1, &full);
+    QCOMPARE(full, QSize(64, 48));
+    QCOMPARE(back.format(), QImage::Format_RGB32);
+    QVERIFY(Psnr(src, back) > 35.0);
+    for (int y = 0; y < 48; ++y)
+      for (int x = 0; x < 64; ++x)
+        QCOMPARE(qAlpha(back.pixel(x, y)), 255);
+    QCOMPARE(DecodeJpegData(data, 2).size(), QSize(32, 24));
+    QCOMPARE(DecodeJpegData(data, 8).size(), QSize(8, 6));
+    QCOMPARE(JpegScaledSize({5184, 3457}, 8), QSize(648, 433));
+    QCOMPARE(JpegScaleForMinimumSize({4000, 3000}, 800, 600), 4);
+    QCOMPARE(JpegScaleForMinimumSize({4000, 3000}, 1001, 600), 2);
+    QCOMPARE(JpegScaleForMinimumPixels({5184, 3456}, 2 * 800 * 533), 4);
+    QCOMPARE(JpegScaleForMinimumPixels({800, 533}, 2 * 800 * 533), 1);
+
+    const QString bad = env.path("bad.jpg");
+    QFile f(bad);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("this is no picture at all");
+    f.close();
+    try {
+      DecodeJpegFile(bad);
+      QFAIL("decoded garbage");
+    } catch (const EImageError& e) {
+      QVERIFY2(e.Text().contains("not a JPEG file or corrupt data"), qPrintable(e.Text()));
+      QVERIFY(e.Text().contains(bad));
+    }
+    try {
+      ReadJpegSize(env.path("missing.jpg"));
+      QFAIL("read a missing file");
+    } catch (const EImageError& e) {
+      QVERIFY2(e.Text().startsWith("File not found"), qPrintable(e.Text()));
+    }
+    // A file cut short still decodes (the lost part is grey) instead of failing the album.
+    const QString cut = env.path("cut.jpg");
+    QFile c(cut);
+    QVERIFY(c.open(QIODevice::WriteOnly));
+    const QByteArray big = EncodeJpeg(Photo(300, 200), 90);
+    c.write(big.left(big.size() / 2));
+    c.close();
+    QCOMPARE(DecodeJpegFile(cut).size(), QSize(300, 200));
+    // Truncated inside the header: an error, not a crash.
+    QVERIFY_THROWS_EXCEPTION(EImageError, DecodeJpegData(big.left(20)));
+  }
+
+  void saveChecksQualityBeforeWriting() {
+    const QString path = env.path("q.jpg");
+    const QImage img = Photo(40, 30);
+    for (int q : {0, 101, -5}) {
+      QVERIFY_THROWS_EXCEPTION(EImageRangeError, SaveBitmapAsJpeg(img, q, path));
+      QVERIFY(!QFile::exists(path));
+    }
+    SaveBitmapAsJpeg(img, 1, path);
+    const qint64 low = QFileInfo(path).size();
+    SaveBitmapAsJpeg(img, 100, path); // replaces the file
+    QVERIFY(QFileInfo(path).size() > low);
+    QCOMPARE(ReadJpegSize(path), QSize(40, 30));
+    // A failed write leaves the old file as it was and no temporary behind.
+    QVERIFY_THROWS_EXCEPTION(EImageRangeError, SaveBitmapAsJpeg(img, 0, path));
+    QCOMPARE(ReadJpegSize(path), QSize(40, 30));
+    QVERIFY_THROWS_EXCEPTION(EImageError, SaveBitmapAsJpeg(img, 90, env.path("no/such/dir/x.jpg")));
+    QCOMPARE(QDir(env.path()).entryList({"*q.jpg*"}, QDir::Files), QStringList{"q.jpg"});
+    // Unwritable target folder.
+    QVERIFY_THROWS_EXCEPTION(EImageError, SaveBitmapAsJpeg(QImage(), 90, env.path("empty.jpg")));
+    QVERIFY(!QFile::exists(env.path("empty.jpg")));
+  }
+
+  void transformedDecodeMatchesSeparateSteps() {
+    const QString path = env.path("odd.jpg");
+    EncodeJpegFile(Photo(203, 117), 92, path);
+    const QImage full = DecodeJpegFile(path);
+    for (int code : {1, -1, 2, -2, 3, -3, 4, -4}) {
+      QImage expect = full;
+      ApplyOrientation(expect, code);
+      QSize stored;
+      QCOMPARE(DecodeJpegFileTransformed(path, 1, code, QRect(), &stored), expect);
+      QCOMPARE(stored, QSize(203, 117));
+      const QRect crop(QPoint(13, 21), QPoint(expect.width() - 30, expect.height() - 9));
+      QCOMPARE(DecodeJpegFileTransformed(path, 1, code, crop), expect.copy(crop));
+      // At a reduced scale the same holds for the scaled picture.
+      QImage half = DecodeJpegFile(path, 2);
+      ApplyOrientation(half, code);
+      const QRect hc(3, 5, half.width() - 10, half.height() - 7);
+      QCOMPARE(DecodeJpegFileTransformed(path, 2, code, hc), half.copy(hc));
+    }
+  }
+
+  void reducedDecodeMatchesFullPipeline() {
+    // A big picture with odd dimensions, so that the scaled decode covers part pixels at the
+    // edges: orientation and crop must still line up with a full-resolution pipeline.
+    const QString path = env.path("big.jpg");
+    EncodeJpegFile(Detailed(2401, 1597), 95, path);
+    for (int code : {1, -1, 2, -2, 3, -3, 4, -4}) {
+      for (bool crop : {false, true}) {
+        TOriginalRequest req;
+        req.Orientation = code;
+        req.Crop = crop;
+        req.CropTopLeft = {1100, 76};
+        req.CropBottomRight = {204, 1004}; // 897 x 926, corners swapped
+        req.Boxes = {QSize(200, 150), QSize(300, 288)};
+        const TLoadedOriginal o = LoadOriginal(path, req);
+        QCOMPARE(o.OriginalSize, QSize(2401, 1597));
+        QVERIFY(o.ScaleDenominator > 1);
+        QImage ref = DecodeJpegFile(path);
+        ApplyOrientation(ref, code);
+        if (crop) CropBitmap(ref, req.CropTopLeft, req.CropBottomRight, rfLanczos);
+        QCOMPARE(o.Size, ref.size());
+        for (QSize box : req.Boxes) {
+          QImage mine, theirs;
+          ScaleLoadedOriginal("big", o, mine, box.width(), box.height(), false, rfLanczos);
+          ScaleBitmap("big", ref, theirs, box.width(), box.height(), false, rfLanczos);
+          QCOMPARE(mine.size(), theirs.size());
+          const double psnr = Psnr(mine, theirs);
+          QVERIFY2(psnr > 35.0, qPrintable(QString("orientation %1 crop %2 box %3: %4 dB")
+                                               .arg(code)
+                                               .arg(crop)
+                                               .arg(box.width())
+                                               .arg(psnr)));
+        }
+      }
+    }
+    // The large image needs the full picture; upscaling needs it too.
+    TOriginalRequest req;
+    req.FullResolution = true;
+    req.Boxes = {QSize(200, 150)};
+    TLoadedOriginal o = LoadOriginal(path, req);
+    QVERIFY(o.IsFullResolution());
+    QCOMPARE(o.Bitmap.size(), QSize(2401, 1597));
+    req.FullResolution = false;
+    req.Boxes = {QSize(3000, 3000)};
+    QCOMPARE(LoadOriginal(path, req).ScaleDenominator, 1);
+    req.Crop = true;
+    req.CropTopLeft = {5000, 5000};
+    req.CropBottomRight = {6000, 6000};
+    QVERIFY_THROWS_EXCEPTION(EImageError, LoadOriginal(path, req));
+  }
+
+  void scalePictureFile() {
+    const QString src = env.path("orig.jpg");
+    const QString dst = env.path("tmp_orig.jpg");
+    EncodeJpegFile(Photo(1600, 1200), 90, src);
+    QStringList lines;
+    lines = traced([&] {
+      QCOMPARE(ScalePictureFile(src, dst, 160, 120, true, rfNearest), QSize(1600, 1200));
+    });
+    QVERIFY(lines.isEmpty());
+    QCOMPARE(ReadJpegSize(dst), QSize(160, 120));
+    QVERIFY(Psnr(DecodeJpegFile(dst), ResampleBitmap(Photo(1600, 1200), QRectF(0, 0, 1600, 1200),
+                                                     QSize(160, 120), rfLanczos)) > 30.0);
+    const QString tiny = env.path("tiny.jpg");
+    QVERIFY(WriteTestJpeg(tiny, 120, 90));
+    lines = traced(
+        [&] { QCOMPARE(ScalePictureFile(tiny, dst, 160, 120, true, rfNearest), QSize(120, 90)); });
+    QCOMPARE(ReadJpegSize(dst), QSize(120, 90));
+    QCOMPARE(lines, QStringList{"Original picture is smaller than desired size. No scale will be "
+                                "done. " +
+                                tiny + "->" + dst + "."});
+    QVERIFY_THROWS_EXCEPTION(EImageError,
+                             ScalePictureFile(env.path("gone.jpg"), dst, 160, 120, true, 0));
+    // A PNG under a .jpg name is still a picture.
+    const QString png = env.path("png.jpg");
+    QVERIFY(Photo(320, 240).save(png, "PNG"));
+    QCOMPARE(ScalePictureFile(png, dst, 160, 120, true, rfNearest), QSize(320, 240));
+    QCOMPARE(ReadJpegSize(dst), QSize(160, 120));
+    ReleaseImagingScratch();
+  }
+
+  void drawBitmapFitted() {
+    QCOMPARE(FittedDestination(160, 120, QRect(0, 0, 140, 140)), QRect(0, 17, 140, 105));
+    // The height limits (also on equality): centred horizontally.
+    QCOMPARE(FittedDestination(120, 160, QRect(10, 20, 140, 140)), QRect(27, 20, 105, 140));
+    QCOMPARE(FittedDestination(100, 100, QRect(0, 0, 50, 50)), QRect(0, 0, 50, 50));
+    QVERIFY(FittedDestination(0, 10, QRect(0, 0, 50, 50)).isEmpty());
+    QVERIFY(FittedDestination(10, 10, QRect(0, 0, 0, 50)).isEmpty());
+
+    QImage canvas(140, 140, QImage::Format_RGB32);
+    canvas.fill(Qt::white);
+    QImage red(160, 120, QImage::Format_RGB32);
+    red.fill(qRgb(255, 0, 0));
+    {
+      QPainter p(&canvas);
+      DrawBitmapFitted(red, p, QRect(0, 0, 140, 140));
+    }
+    QCOMPARE(canvas.pixel(70, 16), qRgb(255, 255, 255));
+    QCOMPARE(canvas.pixel(70, 17), qRgb(255, 0, 0));
+    QCOMPARE(canvas.pixel(0, 121), qRgb(255, 0, 0));
+    QCOMPARE(canvas.pixel(139, 121), qRgb(255, 0, 0));
+    QCOMPARE(canvas.pixel(70, 122), qRgb(255, 255, 255));
+  }
+};
+
+QTEST_MAIN(TestImaging)
+#include "test_imaging.moc"

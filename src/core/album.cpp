@@ -1,0 +1,386 @@
+#include "core/album.h"
+
+#include "core/project.h"
+#include "core/renaming.h"
+#include "db/sqlaccess.h"
+#include "db/statements.h"
+#include "db/userprompt.h"
+#include "util/helpers.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QSet>
+#include <vector>
+
+const QStringList& PictureExtensions() {
+  static const QStringList extensions{QStringLiteral(".jpg"), QStringLiteral(".jpeg")};
+  return extensions;
+}
+
+bool IsPictureFileName(const QString& fileName) {
+  const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+  if (dot < 0) return false;
+  return PictureExtensions().contains(fileName.mid(dot).toLower());
+}
+
+namespace {
+
+// Files of a folder in name order (the order a user sees in a file browser); sub-folders and the
+// "." and ".." entries are left out.
+QFileInfoList folderFiles(const QString& folder) {
+  QDir dir(folder);
+  if (folder.isEmpty() || !dir.exists()) return {};
+  return dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System,
+                           QDir::Name | QDir::IgnoreCase);
+}
+
+} // namespace
+
+TLumenfoldAlbum::TLumenfoldAlbum(TLumenfoldProject* project)
+    : AlbumDate(QDateTime::currentDateTime()), ShortName(QStringLiteral("<Short Name>")),
+      LongName(QStringLiteral("<Long Name>")), Project(project) {}
+
+TLumenfoldAlbum::~TLumenfoldAlbum() {
+  FacePicture = nullptr;
+  Pictures.Clear();
+}
+
+int TLumenfoldAlbum::faceIdOf(const TLumenfoldAlbum& album) {
+  if (album.FacePictureId != -1) return album.FacePictureId;
+  for (int i = 0; i < album.Pictures.Count(); ++i)
+    if (album.Pictures.Pictures(i)->IsFace) return album.Pictures.Pictures(i)->Id;
+  return -1;
+}
+
+void TLumenfoldAlbum::AssignFields(const TLumenfoldAlbum& s) {
+  Loaded = s.Loaded;
+  Dirty = s.Dirty;
+  Id = s.Id;
+  FacePictureId = faceIdOf(s);
+  AlbumDate = s.AlbumDate;
+  ShortName = s.ShortName;
+  ShortName2 = s.ShortName2;
+  LongName = s.LongName;
+  LongName2 = s.LongName2;
+  Description = s.Description;
+  Description2 = s.Description2;
+  Directory = s.Directory;
+  Path = s.Path;
+  IsPrivate = s.IsPrivate;
+  Project = s.Project;
+}
+
+void TLumenfoldAlbum::Assign(const TLumenfoldAlbum& source) {
+  if (&source == this) return;
+  AssignFields(source);
+  // The face picture object belongs to the list that is replaced; it is found again lazily.
+  FacePicture = nullptr;
+  Pictures.Assign(source.Pictures);
+}
+
+bool TLumenfoldAlbum::Equals(const TLumenfoldAlbum& o) const {
+  return Id == o.Id && FacePictureId == faceIdOf(o) && AlbumDate == o.AlbumDate &&
+         ShortName == o.ShortName && ShortName2 == o.ShortName2 && LongName == o.LongName &&
+         LongName2 == o.LongName2 && Description == o.Description &&
+         Description2 == o.Description2 && Directory == o.Directory && Path == o.Path &&
+         IsPrivate == o.IsPrivate;
+}
+
+void TLumenfoldAlbum::FindFacePicture() {
+  for (int i = 0; i < Pictures.Count(); ++i) {
+    TLumenfoldPicture* p = Pictures.Pictures(i);
+    if (p->IsFace) {
+      FacePicture = p;
+      FacePictureId = p->Id;
+      return;
+    }
+  }
+}
+
+int TLumenfoldAlbum::GetFacePictureId() {
+  if (FacePictureId == -1) FindFacePicture();
+  return FacePictureId;
+}
+
+TLumenfoldPicture* TLumenfoldAlbum::GetFacePicture() {
+  if (!FacePicture) FindFacePicture();
+  return FacePicture;
+}
+
+bool TLumenfoldAlbum::PathExists() const {
+  return !Path.isEmpty() && QDir(Path).exists();
+}
+
+bool TLumenfoldAlbum::HasModifiedPictures() {
+  if (Pictures.IsEmpty()) return HasModified;
+  for (int i = 0; i < Pictures.Count(); ++i)
+    if (Pictures.Pictures(i)->Modified) {
+      HasModified = true;
+      return true;
+    }
+  return false;
+}
+
+int TLumenfoldAlbum::ModifiedCount() const {
+  int n = 0;
+  for (int i = 0; i < Pictures.Count(); ++i)
+    if (Pictures.Pictures(i)->Modified) ++n;
+  return n;
+}
+
+void TLumenfoldAlbum::SetPath(const QString& path) {
+  if (path == Path) return;
+  Path = path;
+  SetDirty(true);
+}
+
+void TLumenfoldAlbum::SetDirty(bool value) {
+  Dirty = value;
+  if (value && Project) Project->Modified = true;
+}
+
+bool TLumenfoldAlbum::Save() {
+  if (!Dirty) return false;
+  // What a failed save must put back: ids given out inside it and the unsaved marks.
+  struct Before {
+    TLumenfoldPicture* picture;
+    int id, albumId;
+    bool dirty;
+  };
+  std::vector<Before> before;
+  before.reserve(size_t(Pictures.Count()));
+  for (int i = 0; i < Pictures.Count(); ++i) {
+    TLumenfoldPicture* p = Pictures.Pictures(i);
+    before.push_back({p, p->Id, p->AlbumId, p->Dirty});
+  }
+  const int oldId = Id, oldFaceId = FacePictureId;
+
+  bool ok;
+  {
+    TSqlTransaction transaction(CurrentConnectionString());
+    ok = Id == -1 ? Insert() : Update();
+    if (!transaction.Commit()) ok = false;
+  }
+  if (ok) {
+    Dirty = false;
+    return true;
+  }
+  Id = oldId;
+  FacePictureId = oldFaceId;
+  for (const Before& b : before) {
+    b.picture->Id = b.id;
+    b.picture->AlbumId = b.albumId;
+    if (b.dirty) b.picture->Dirty = true;
+  }
+  SetDirty(true);
+  Prompt()->error(QStringLiteral("The album \"%1\" could not be saved. Its changes are kept and "
+                                 "will be written at the next save.")
+                      .arg(ShortName));
+  return false;
+}
+
+bool TLumenfoldAlbum::Insert() {
+  const QString cs = CurrentConnectionString();
+  const int newId = AllocateId(cs, SQL_ALBUM_MAX_ID);
+  if (newId < 0) return false;
+  Id = newId;
+  bool ok =
+      ExecSQL(cs, FormatSql(SQL_ALBUM_INSERT,
+                            {SqlInt(Id), SqlInt(FacePictureId), SqlDateText(AlbumDate),
+                             QuoteSqlText(ShortName), QuoteSqlText(ShortName2),
+                             QuoteSqlText(LongName), QuoteSqlText(LongName2),
+                             QuoteSqlText(Description), QuoteSqlText(Description2),
+                             SqlInt(IsPrivate), QuoteSqlText(Directory), QuoteSqlText(Path)})) >= 0;
+  AttachPictures();
+  for (int i = 0; i < Pictures.Count(); ++i) {
+    TLumenfoldPicture* p = Pictures.Pictures(i);
+    if (p->Dirty && !p->Insert()) ok = false;
+  }
+  return ok;
+}
+
+bool TLumenfoldAlbum::UpdateRow() {
+  return ExecSQL(
+             CurrentConnectionString(),
+             FormatSql(SQL_ALBUM_UPDATE,
+                       {SqlInt(FacePictureId), SqlDateText(AlbumDate), QuoteSqlText(ShortName),
+                        QuoteSqlText(ShortName2), QuoteSqlText(LongName), QuoteSqlText(LongName2),
+                        QuoteSqlText(Description), QuoteSqlText(Description2), SqlInt(IsPrivate),
+                        QuoteSqlText(Directory), QuoteSqlText(Path), SqlInt(Id)})) >= 0;
+}
+
+bool TLumenfoldAlbum::Update() {
+  bool ok = UpdateRow();
+  for (int i = 0; i < Pictures.Count(); ++i) {
+    TLumenfoldPicture* p = Pictures.Pictures(i);
+    if (!p->Dirty) continue;
+    // Pictures added to a stored album (new files of its folder) have no row yet.
+    if (p->Id == -1) {
+      p->AlbumId = Id;
+      if (!p->Insert()) ok = false;
+    } else if (!p->Update()) {
+      ok = false;
+    }
+  }
+  return ok;
+}
+
+bool TLumenfoldAlbum::Delete() {
+  const QString cs = CurrentConnectionString();
+  // Rows of pictures that are not in memory would stay behind without their album.
+  if (!Loaded && Id != -1) LoadPictures();
+  TSqlTransaction transaction(cs);
+  bool ok = ExecSQL(cs, FormatSql(SQL_ALBUM_DELETE, {SqlInt(Id)})) >= 0;
+  for (int i = 0; i < Pictures.Count(); ++i)
+    if (!Pictures.Pictures(i)->Delete()) ok = false;
+  if (!transaction.Commit()) ok = false;
+  return ok;
+}
+
+void TLumenfoldAlbum::LoadFromDataSet(const TDataSet& q) {
+  Id = q.AsInteger("album_id");
+  FacePictureId = q.AsInteger("face_picture_id");
+  AlbumDate = q.AsDateTime("album_date");
+  ShortName = q.AsString("short_name");
+  ShortName2 = q.AsString("short_name2");
+  LongName = q.AsString("long_name");
+  LongName2 = q.AsString("long_name2");
+  Description = q.AsString("description");
+  Description2 = q.AsString("description2");
+  IsPrivate = q.AsBoolean("is_private");
+  Directory = q.AsString("directory");
+  Path = q.AsString("path");
+  HasModified = q.AsInteger("PictureCount") != 0;
+  if (HasModified) LoadPictures();
+}
+
+bool TLumenfoldAlbum::LoadPictures() {
+  FacePicture = nullptr;
+  Loaded = false;
+  if (!Pictures.IsEmpty()) Pictures.ClearThumbnails();
+  const QString cs = CurrentConnectionString();
+  try {
+    TQuery q;
+    if (OpenQuery(cs, FormatSql(SQL_PICTURES_OF_ALBUM, {SqlInt(Id)}), q) != 0) return false;
+    QHash<int, TLumenfoldPicture*> byId;
+    for (; !q->Eof(); q->Next()) {
+      auto* p = new TLumenfoldPicture(this);
+      Pictures.Add(QString(), p);
+      p->LoadFromDataSet(*q);
+      byId.insert(p->Id, p);
+      if (p->Id == FacePictureId) {
+        p->IsFace = true;
+        p->LoadThumbnail();
+        FindFacePicture();
+      }
+    }
+    CloseQuery(q);
+    if (OpenQuery(cs, FormatSql(SQL_CATEGORY_LINKS_OF_ALBUM, {SqlInt(Id)}), q) != 0) return false;
+    for (; !q->Eof(); q->Next()) {
+      if (TLumenfoldPicture* p = byId.value(q->AsInteger("picture_id"), nullptr))
+        p->CategoryIds.append(QString::number(q->AsInteger("category_id")));
+    }
+    CloseQuery(q);
+  } catch (const std::exception& e) {
+    Prompt()->error(QString::fromUtf8(e.what()));
+    return false;
+  }
+  Loaded = true;
+  return true;
+}
+
+void TLumenfoldAlbum::ReadFolderDate(const QString& folder) {
+  for (const QFileInfo& info : folderFiles(folder)) {
+    if (IsPictureFileName(info.fileName())) {
+      AlbumDate = info.lastModified();
+      return;
+    }
+  }
+}
+
+bool TLumenfoldAlbum::importFiles(const QString& folder, bool onlyNew) {
+  QSet<QString> known;
+  if (onlyNew)
+    for (int i = 0; i < Pictures.Count(); ++i)
+      known.insert(Pictures.Pictures(i)->OriginalFileName);
+  int sortOrder = onlyNew ? Pictures.Count() + 1 : 1;
+  for (const QFileInfo& info : folderFiles(folder)) {
+    const QString name = info.fileName();
+    if (!IsPictureFileName(name) || (onlyNew && known.contains(name))) continue;
+    auto* p = new TLumenfoldPicture(this);
+    p->OriginalFileName = name;
+    p->UpdateFileNames();
+    p->OriginalSize = info.size() > 0x7FFFFFFF ? -1 : int(info.size());
+    p->OriginalDate = DateTimeToDosDateTime(info.lastModified());
+    p->PictureDate = DosDateTimeToDateTime(p->OriginalDate);
+    p->SortOrder = sortOrder++;
+    Pictures.Add(QString(), p);
+    p->SetDirty(true);
+  }
+  return true;
+}
+
+bool TLumenfoldAlbum::ImportFolder(const QString& folder) {
+  return importFiles(folder, false);
+}
+
+bool TLumenfoldAlbum::ImportNewFiles(const QString& folder) {
+  return importFiles(folder, true);
+}
+
+void TLumenfoldAlbum::RemovePicture(TLumenfoldPicture* picture) {
+  if (!picture) return;
+  picture->Delete();
+  const int index = Pictures.IndexOfObject(picture);
+  if (index < 0) return;
+  if (FacePicture == picture) FacePicture = nullptr;
+  Pictures.Delete(index);
+}
+
+bool TLumenfoldAlbum::RenamePictures(bool replaceSpecialChars) {
+  if (!Project) return false;
+  bool ok = true;
+  for (int i = 0; i < Pictures.Count(); ++i) {
+    const QString name =
+        ApplyFileNameCase(ExpandRenameTemplate(this, i, Project->RenameStart, replaceSpecialChars,
+                                               true, Project->RenameTemplate),
+                          Project->FileNameCase);
+    if (!Pictures.Pictures(i)->RenameTo(name)) ok = false;
+  }
+  return ok;
+}
+
+void TLumenfoldAlbum::AttachPictures() {
+  for (int i = 0; i < Pictures.Count(); ++i) {
+    TLumenfoldPicture* p = Pictures.Pictures(i);
+    p->Album = this;
+    p->AlbumId = Id;
+  }
+}
+
+bool TLumenfoldAlbum::UsesSignatures() const {
+  for (int i = 0; i < Pictures.Count(); ++i) {
+    const TLumenfoldPicture* p = Pictures.Pictures(i);
+    if (p->ThumbSignatureId != -1 || p->MediumSignatureId != -1) return true;
+  }
+  return false;
+}
+
+bool TLumenfoldAlbum::UsesCategories() const {
+  for (int i = 0; i < Pictures.Count(); ++i)
+    if (!Pictures.Pictures(i)->CategoryIds.isEmpty()) return true;
+  return false;
+}
+
+int TLumenfoldAlbumList::IndexOfId(int id) const {
+  for (int i = 0; i < Count(); ++i)
+    if (Albums(i)->Id == id) return i;
+  return -1;
+}
+
+int TLumenfoldAlbumList::IndexOfPath(const QString& path) const {
+  for (int i = 0; i < Count(); ++i)
+    if (Albums(i)->Path.compare(path, Qt::CaseInsensitive) == 0) return i;
+  return -1;
+}

@@ -1,0 +1,94 @@
+#pragma once
+// One folder of original pictures published as one site album, and the project's owning list of
+// albums.
+//
+// Threads: albums belong to the user-interface thread. The processing run saves albums and their
+// pictures, and the thumbnail loader reads the picture list of the album it walks; the owning
+// window stops or pauses those workers before it replaces or deletes an album's pictures.
+#include "core/ownedlist.h"
+#include "core/picture.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+class TDataSet;
+class TLumenfoldProject;
+
+// Lowercased extensions of the files an album takes as pictures: ".jpg", ".jpeg".
+const QStringList& PictureExtensions();
+// True when the file name's extension, lowercased, is one of PictureExtensions().
+bool IsPictureFileName(const QString& fileName);
+
+class TLumenfoldAlbum {
+public:
+  explicit TLumenfoldAlbum(TLumenfoldProject* project = nullptr);
+  ~TLumenfoldAlbum();
+  TLumenfoldAlbum(const TLumenfoldAlbum&) = delete;
+  TLumenfoldAlbum& operator=(const TLumenfoldAlbum&) = delete;
+
+  bool Dirty = false;       // changes not yet written to the database
+  bool Loaded = false;      // all pictures are in memory
+  bool HasModified = false; // at least one picture must be processed
+  int Id = -1;
+  int FacePictureId = -1;
+  QDateTime AlbumDate; // the current date and time after construction
+  QString ShortName, ShortName2;
+  QString LongName, LongName2;
+  QString Description, Description2;
+  bool IsPrivate = false;
+  QString Directory;                        // folder inside the site
+  QString Path;                             // full path of the folder of originals
+  TLumenfoldProject* Project = nullptr;     // not owned
+  TLumenfoldPictureList Pictures;           // owned, album order
+  TLumenfoldPicture* FacePicture = nullptr; // found lazily, not owned
+
+  void AssignFields(const TLumenfoldAlbum& source);
+  void Assign(const TLumenfoldAlbum& source);
+  bool Equals(const TLumenfoldAlbum& other) const;
+  void FindFacePicture();
+  int GetFacePictureId();
+  TLumenfoldPicture* GetFacePicture();
+  bool PathExists() const;
+  bool HasModifiedPictures();
+  int ModifiedCount() const;
+  void SetPath(const QString& path);
+  void SetDirty(bool value);
+
+  // False when not Dirty. Otherwise writes the album row, its dirty pictures and their category
+  // links in one transaction. On failure everything is rolled back, an error is reported, Dirty
+  // stays set on the album and its pictures and ids given out inside the failed save are reset
+  // to -1, so that a later save inserts them again.
+  bool Save();
+  bool Insert();
+  bool Update();
+  // Writes the album row alone (no pictures).
+  bool UpdateRow();
+  bool Delete();
+  void LoadFromDataSet(const TDataSet& query);
+  bool LoadPictures();
+  void ReadFolderDate(const QString& folder);
+  bool ImportFolder(const QString& folder);
+  bool ImportNewFiles(const QString& folder);
+  // Deletes the picture's rows and links, then frees it when it is in Pictures. Files stay.
+  void RemovePicture(TLumenfoldPicture* picture);
+  // Renames every picture by the project's template, start number and file-name case.
+  // False when the original of some picture could not be renamed (that picture keeps its name).
+  bool RenamePictures(bool replaceSpecialChars);
+  void AttachPictures();
+  bool UsesSignatures() const;
+  bool UsesCategories() const;
+
+private:
+  // FacePictureId, or the id of the first picture marked as face when it is -1.
+  static int faceIdOf(const TLumenfoldAlbum& album);
+  bool importFiles(const QString& folder, bool onlyNew);
+};
+
+class TLumenfoldAlbumList : public TOwnedList<TLumenfoldAlbum> {
+public:
+  TLumenfoldAlbum* Albums(int index) const { return Objects(index); }
+  int IndexOfId(int id) const;
+  // Path comparison ignores letter case.
+  int IndexOfPath(const QString& path) const;
+};

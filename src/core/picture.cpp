@@ -1,0 +1,535 @@
+#include "core/picture.h"
+
+#include "core/album.h"
+#include "core/project.h"
+#include "db/sqlaccess.h"
+#include "db/statements.h"
+#include "util/helpers.h"
+#include "util/programfolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+
+namespace {
+
+QString separator() {
+  return QString(QDir::separator());
+}
+
+// Case of a generated file name: 0 lowercase, 1 uppercase, 2 unchanged; the folder stays.
+QString withNameCase(const QString& path, int fileNameCase) {
+  if (fileNameCase != 0 && fileNameCase != 1) return path;
+  int cut = qMax(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
+  const QString folder = path.left(cut + 1);
+  const QString name = path.mid(cut + 1);
+  return folder + (fileNameCase == 0 ? name.toLower() : name.toUpper());
+}
+
+// The database keeps 32-bit integers; category ids are kept as decimal texts.
+bool categoryId(const QString& text, int& id) {
+  bool ok = false;
+  id = text.trimmed().toInt(&ok);
+  return ok;
+}
+
+} // namespace
+
+TLumenfoldPicture::TLumenfoldPicture(TLumenfoldAlbum* album) : Album(album) {
+  if (album) AlbumId = album->Id;
+}
+
+TLumenfoldPicture::~TLumenfoldPicture() {
+  if (thumbnail_) SetThumbnail(nullptr);
+}
+
+TLumenfoldProject* TLumenfoldPicture::Project() const {
+  return Album ? Album->Project : nullptr;
+}
+
+void TLumenfoldPicture::Assign(const TLumenfoldPicture& s) {
+  if (&s == this) return;
+  IsFace = s.IsFace;
+  Dirty = s.Dirty;
+  Modified = s.Modified;
+  Id = s.Id;
+  Orientation = s.Orientation;
+  CropRect = s.CropRect;
+  PictureDate = s.PictureDate;
+  Title = s.Title;
+  Title2 = s.Title2;
+  OriginalFileName = s.OriginalFileName;
+  OriginalHash = s.OriginalHash;
+  OriginalDate = s.OriginalDate;
+  OriginalSize = s.OriginalSize;
+  OriginalWidth = s.OriginalWidth;
+  OriginalHeight = s.OriginalHeight;
+  LargeFileName = s.LargeFileName;
+  LargeSize = s.LargeSize;
+  MediumFileName = s.MediumFileName;
+  MediumSize = s.MediumSize;
+  ThumbFileName = s.ThumbFileName;
+  ThumbSize = s.ThumbSize;
+  IsDeleted = s.IsDeleted;
+  IsPrivate = s.IsPrivate;
+  AlbumId = s.AlbumId;
+  SortOrder = s.SortOrder;
+  Album = s.Album;
+  CategoryIds = s.CategoryIds;
+  ThumbSignatureId = s.ThumbSignatureId;
+  MediumSignatureId = s.MediumSignatureId;
+  // The copy shares the bitmap; the list keeps one entry per holder.
+  SetThumbnail(s.Thumbnail());
+}
+
+bool TLumenfoldPicture::Equals(const TLumenfoldPicture& o) const {
+  return IsFace == o.IsFace && Orientation == o.Orientation && CropRect == o.CropRect &&
+         Id == o.Id && PictureDate == o.PictureDate && Title == o.Title && Title2 == o.Title2 &&
+         OriginalFileName == o.OriginalFileName && OriginalDate == o.OriginalDate &&
+         OriginalSize == o.OriginalSize && SortOrder == o.SortOrder && IsDeleted == o.IsDeleted &&
+         IsPrivate == o.IsPrivate && AlbumId == o.AlbumId &&
+         ThumbSignatureId == o.ThumbSignatureId && MediumSignatureId == o.MediumSignatureId &&
+         CategoryIds == o.CategoryIds;
+}
+
+void TLumenfoldPicture::SetIsFace(bool value) {
+  if (IsFace == value) return;
+  if (!value) {
+    IsFace = false;
+    return;
+  }
+  if (Album) {
+    for (int i = 0; i < Album->Pictures.Count(); ++i)
+      Album->Pictures.Pictures(i)->IsFace = false;
+  }
+  IsFace = true;
+  SetDirty(true);
+  if (Album) {
+    Album->FacePictureId = Id;
+    Album->FacePicture = this;
+    Album->SetDirty(true);
+  }
+}
+
+void TLumenfoldPicture::SetModified(bool value) {
+  if (Modified == value) return;
+  Modified = value;
+  if (value && Album) Album->HasModified = true;
+}
+
+void TLumenfoldPicture::SetDirty(bool value) {
+  Dirty = value;
+  if (value && Album) Album->SetDirty(true);
+}
+
+void TLumenfoldPicture::SetThumbnail(const TLumenfoldBitmap& bitmap) {
+  QMutexLocker lock(&ThumbnailLock());
+  if (thumbnail_ == bitmap) return;
+  if (thumbnail_) BitmapList().Remove(thumbnail_);
+  thumbnail_ = bitmap;
+  if (thumbnail_ && BitmapList().Add(thumbnail_) < 0) {
+    // Only 32-bit bitmaps are kept; anything else is converted once here.
+    thumbnail_ = MakeBitmap(*bitmap);
+    if (thumbnail_) BitmapList().Add(thumbnail_);
+  }
+}
+
+TLumenfoldBitmap TLumenfoldPicture::Thumbnail() const {
+  QMutexLocker lock(&ThumbnailLock());
+  return thumbnail_;
+}
+
+void TLumenfoldPicture::LoadThumbnail() {
+  const QString path = TempThumbPath();
+  if (!QFileInfo(path).isFile()) return;
+  QImage image(path);
+  if (!image.isNull()) SetThumbnail(MakeBitmap(std::move(image)));
+}
+
+QString TLumenfoldPicture::OriginalPath() const {
+  return IncludeTrailingSeparator(Album ? Album->Path : QString()) + OriginalFileName;
+}
+
+QString TLumenfoldPicture::LargePath() const {
+  const TLumenfoldProject* p = Project();
+  return IncludeTrailingSeparator(Album ? Album->Path : QString()) +
+         (p ? p->LargeFolder : QString()) + separator() + (p ? p->LargePrefix : QString()) +
+         OriginalFileName;
+}
+
+QString TLumenfoldPicture::MediumPath() const {
+  const TLumenfoldProject* p = Project();
+  return IncludeTrailingSeparator(Album ? Album->Path : QString()) +
+         (p ? p->MediumFolder : QString()) + separator() + (p ? p->MediumPrefix : QString()) +
+         OriginalFileName;
+}
+
+QString TLumenfoldPicture::ThumbPath() const {
+  const TLumenfoldProject* p = Project();
+  return IncludeTrailingSeparator(Album ? Album->Path : QString()) +
+         (p ? p->ThumbFolder : QString()) + separator() + (p ? p->ThumbPrefix : QString()) +
+         OriginalFileName;
+}
+
+QString TLumenfoldPicture::TempThumbPath() const {
+  // Only the part below the album folder is lowercased: on a case-sensitive file system the
+  // album folder has to keep its own spelling.
+  return IncludeTrailingSeparator(Album ? Album->Path : QString()) +
+         (QStringLiteral("ps_tmp") + separator() + QStringLiteral("tmp_") + OriginalFileName)
+             .toLower();
+}
+
+void TLumenfoldPicture::LoadFromDataSet(const TDataSet& q) {
+  Id = q.AsInteger("picture_id");
+  Orientation = q.AsInteger("orientation");
+  CropRect.X1 = q.AsInteger("crop_X1");
+  CropRect.Y1 = q.AsInteger("crop_Y1");
+  CropRect.X2 = q.AsInteger("crop_X2");
+  CropRect.Y2 = q.AsInteger("crop_Y2");
+  PictureDate = q.AsDateTime("picture_date");
+  Title = q.AsString("title");
+  Title2 = q.AsString("title2");
+  OriginalFileName = q.AsString("original_filename");
+  OriginalHash = q.AsString("original_hash");
+  OriginalDate = q.AsInteger("original_date");
+  OriginalSize = q.AsInteger("original_size");
+  OriginalWidth = q.AsInteger("original_width");
+  OriginalHeight = q.AsInteger("original_height");
+  LargeFileName = q.AsString("large_filename");
+  LargeSize = q.AsInteger("large_size");
+  MediumFileName = q.AsString("medium_filename");
+  MediumSize = q.AsInteger("medium_size");
+  ThumbFileName = q.AsString("thumb_filename");
+  ThumbSize = q.AsInteger("thumb_size");
+  SortOrder = q.AsInteger("sort_order");
+  Modified = q.AsBoolean("modified");
+  ThumbSignatureId = q.AsInteger("thumb_signature_id");
+  MediumSignatureId = q.AsInteger("medium_signature_id");
+  IsDeleted = q.AsBoolean("is_deleted");
+  IsPrivate = q.AsBoolean("is_private");
+  AlbumId = q.AsInteger("album_id");
+}
+
+bool TLumenfoldPicture::Save() {
+  if (!Dirty) return false;
+  const int oldId = Id;
+  const int oldFaceId = Album ? Album->FacePictureId : -1;
+  TSqlTransaction transaction(CurrentConnectionString());
+  bool ok = Id == -1 ? Insert() : Update();
+  if (!transaction.Commit()) ok = false;
+  if (!ok) {
+    // Nothing was stored: the picture keeps its unsaved state and inserts again next time.
+    Id = oldId;
+    if (Album && Album->FacePictureId != oldFaceId) Album->FacePictureId = oldFaceId;
+    Dirty = true;
+  }
+  return ok;
+}
+
+namespace {
+
+// Replaces the picture's category links; false when an id is not a number or a statement
+// failed.
+bool writeLinks(const QString& cs, int pictureId, const QStringList& categoryIds) {
+  bool ok = ExecSQL(cs, FormatSql(SQL_LINKS_DELETE_BY_PICTURE, {SqlInt(pictureId)})) >= 0;
+  for (const QString& text : categoryIds) {
+    int id;
+    if (!categoryId(text, id)) return false;
+    if (ExecSQL(cs, FormatSql(SQL_LINK_INSERT, {SqlInt(pictureId), SqlInt(id)})) < 0) ok = false;
+  }
+  return ok;
+}
+
+} // namespace
+
+bool TLumenfoldPicture::Insert() {
+  const QString cs = CurrentConnectionString();
+  for (const QString& text : CategoryIds) {
+    int id;
+    if (!categoryId(text, id)) return false;
+  }
+  const int newId = AllocateId(cs, SQL_PICTURE_MAX_ID);
+  if (newId < 0) return false;
+  Id = newId;
+  bool ok = ExecSQL(cs, FormatSql(SQL_PICTURE_INSERT, {SqlInt(Id),
+                                                       SqlInt(Orientation),
+                                                       SqlInt(CropRect.X1),
+                                                       SqlInt(CropRect.Y1),
+                                                       SqlInt(CropRect.X2),
+                                                       SqlInt(CropRect.Y2),
+                                                       SqlDateText(PictureDate),
+                                                       QuoteSqlText(Title),
+                                                       QuoteSqlText(Title2),
+                                                       QuoteSqlText(OriginalFileName),
+                                                       OriginalHash,
+                                                       SqlInt(OriginalDate),
+                                                       SqlInt(OriginalSize),
+                                                       SqlInt(OriginalWidth),
+                                                       SqlInt(OriginalHeight),
+                                                       QuoteSqlText(LargeFileName),
+                                                       SqlInt(LargeSize),
+                                                       QuoteSqlText(MediumFileName),
+                                                       SqlInt(MediumSize),
+                                                       QuoteSqlText(ThumbFileName),
+                                                       SqlInt(ThumbSize),
+                                                       SqlInt(SortOrder),
+                                                       SqlInt(Modified),
+                                                       SqlInt(ThumbSignatureId),
+                                                       SqlInt(MediumSignatureId),
+                                                       SqlInt(IsDeleted),
+                                                       SqlInt(IsPrivate),
+                                                       SqlInt(AlbumId)})) >= 0;
+  if (!writeLinks(cs, Id, CategoryIds)) ok = false;
+  if (IsFace && Album) {
+    Album->FacePictureId = Id;
+    Album->FacePicture = this;
+    // Only the album row: the album's other pictures are written by their own save.
+    if (!Album->UpdateRow()) ok = false;
+  }
+  if (ok) Dirty = false;
+  return ok;
+}
+
+bool TLumenfoldPicture::Update() {
+  const QString cs = CurrentConnectionString();
+  bool ok = ExecSQL(cs, FormatSql(SQL_PICTURE_UPDATE, {SqlInt(Orientation),
+                                                       SqlInt(CropRect.X1),
+                                                       SqlInt(CropRect.Y1),
+                                                       SqlInt(CropRect.X2),
+                                                       SqlInt(CropRect.Y2),
+                                                       SqlDateText(PictureDate),
+                                                       QuoteSqlText(Title),
+                                                       QuoteSqlText(Title2),
+                                                       QuoteSqlText(OriginalFileName),
+                                                       QuoteSqlText(OriginalHash),
+                                                       SqlInt(OriginalDate),
+                                                       SqlInt(OriginalSize),
+                                                       SqlInt(OriginalWidth),
+                                                       SqlInt(OriginalHeight),
+                                                       QuoteSqlText(LargeFileName),
+                                                       SqlInt(LargeSize),
+                                                       QuoteSqlText(MediumFileName),
+                                                       SqlInt(MediumSize),
+                                                       QuoteSqlText(ThumbFileName),
+                                                       SqlInt(ThumbSize),
+                                                       SqlInt(SortOrder),
+                                                       SqlInt(Modified),
+                                                       SqlInt(ThumbSignatureId),
+                                                       SqlInt(MediumSignatureId),
+                                                       SqlInt(IsDeleted),
+                                                       SqlInt(IsPrivate),
+                                                       SqlInt(AlbumId),
+                                                       SqlInt(Id)})) >= 0;
+  if (!writeLinks(cs, Id, CategoryIds)) ok = false;
+  if (ok) Dirty = false;
+  return ok;
+}
+
+bool TLumenfoldPicture::Delete() {
+  const QString cs = CurrentConnectionString();
+  TSqlTransaction transaction(cs);
+  bool ok = ExecSQL(cs, FormatSql(SQL_PICTURE_DELETE, {SqlInt(Id)})) >= 0;
+  if (ExecSQL(cs, FormatSql(SQL_LINKS_DELETE_BY_PICTURE, {SqlInt(Id)})) < 0) ok = false;
+  if (!transaction.Commit()) ok = false;
+  return ok;
+}
+
+bool TLumenfoldPicture::DeleteWithFiles() {
+  const bool ok = Delete();
+  TLumenfoldAlbum* album = Album;
+  // The entry is this very object, or the stored picture this one is a copy of. An unsaved
+  // picture (id -1) is only ever found as itself, never as another unsaved picture.
+  int index = album ? album->Pictures.IndexOfObject(this) : -1;
+  if (index < 0 && album && Id != -1) index = album->Pictures.IndexOfId(Id);
+  for (const QString& path :
+       {TempThumbPath(), ThumbPath(), MediumPath(), LargePath(), OriginalPath()})
+    QFile::remove(path);
+  TLumenfoldPicture* listed = index >= 0 ? album->Pictures.Pictures(index) : nullptr;
+  if (album) {
+    if (album->FacePicture == this || album->FacePicture == listed) album->FacePicture = nullptr;
+    album->SetDirty(true);
+  }
+  if (listed) album->Pictures.Delete(index);
+  if (listed != this) delete this;
+  return ok;
+}
+
+bool TLumenfoldPicture::CheckOriginal() {
+  const QString path = OriginalPath();
+  bool unchanged = false;
+  const QFileInfo info(path);
+  if (info.isFile()) {
+    const int date = FileDosDateTime(path);
+    const int size = GetFileSizeBytes(path);
+    const QString hash = GetFileHash(path);
+    if (date == OriginalDate && size == OriginalSize) {
+      if (hash != OriginalHash)
+        OriginalHash = hash;
+      else
+        unchanged = true;
+    } else {
+      OriginalDate = date;
+      OriginalSize = size;
+      OriginalHash = hash;
+    }
+  }
+  if (!unchanged) Modified = true;
+  return unchanged;
+}
+
+namespace {
+bool isOdd(int orientation) {
+  const int a = orientation < 0 ? -orientation : orientation;
+  return a == 1 || a == 3;
+}
+} // namespace
+
+void TLumenfoldPicture::RotateCW() {
+  static const int next[5] = {0, 2, 3, 4, 1};
+  static const int nextNeg[5] = {0, 4, 1, 2, 3}; // by magnitude: -1→-4, -2→-1, ...
+  Orientation =
+      Orientation > 0 ? next[qBound(1, Orientation, 4)] : -nextNeg[qBound(1, -Orientation, 4)];
+  if (CropRect.IsSet()) {
+    const int c = isOdd(Orientation) ? OriginalWidth : OriginalHeight;
+    const TCropRect o = CropRect;
+    CropRect = {c - o.Y2, o.X1, c - o.Y1, o.X2};
+  }
+  Modified = true;
+  SetDirty(true);
+}
+
+void TLumenfoldPicture::RotateCCW() {
+  static const int next[5] = {0, 4, 1, 2, 3};
+  static const int nextNeg[5] = {0, 2, 3, 4, 1};
+  Orientation =
+      Orientation > 0 ? next[qBound(1, Orientation, 4)] : -nextNeg[qBound(1, -Orientation, 4)];
+  if (CropRect.IsSet()) {
+    const int c = isOdd(Orientation) ? OriginalHeight : OriginalWidth;
+    const TCropRect o = CropRect;
+    CropRect = {o.Y1, c - o.X2, o.Y2, c - o.X1};
+  }
+  Modified = true;
+  SetDirty(true);
+}
+
+void TLumenfoldPicture::Rotate180() {
+  static const int next[5] = {0, 3, 4, 1, 2};
+  Orientation =
+      Orientation > 0 ? next[qBound(1, Orientation, 4)] : -next[qBound(1, -Orientation, 4)];
+  if (CropRect.IsSet()) {
+    const bool odd = isOdd(Orientation);
+    const int c = odd ? OriginalWidth : OriginalHeight;
+    const int d = odd ? OriginalHeight : OriginalWidth;
+    const TCropRect o = CropRect;
+    CropRect = {c - o.X2, d - o.Y2, c - o.X1, d - o.Y1};
+  }
+  Modified = true;
+  SetDirty(true);
+}
+
+void TLumenfoldPicture::Flip() {
+  Orientation = -Orientation;
+  if (CropRect.IsSet()) {
+    const int c = isOdd(Orientation) ? OriginalWidth : OriginalHeight;
+    const TCropRect o = CropRect;
+    CropRect = {c - o.X2, o.Y1, c - o.X1, o.Y2};
+  }
+  Modified = true;
+  SetDirty(true);
+}
+
+bool TLumenfoldPicture::RenameTo(const QString& newName) {
+  const QString original = OriginalPath();
+  if (QFileInfo(original).isFile()) {
+    const QString target = IncludeTrailingSeparator(Album ? Album->Path : QString()) + newName;
+    if (RenameFileNoReplace(original, target)) {
+      const QString oldTemp = TempThumbPath(), oldLarge = LargePath(), oldMedium = MediumPath(),
+                    oldThumb = ThumbPath();
+      OriginalFileName = newName;
+      const TLumenfoldProject* p = Project();
+      const int fileCase = p ? p->FileNameCase : 2;
+      RenameFileNoReplace(oldLarge, withNameCase(LargePath(), fileCase));
+      RenameFileNoReplace(oldMedium, withNameCase(MediumPath(), fileCase));
+      RenameFileNoReplace(oldThumb, withNameCase(ThumbPath(), fileCase));
+      RenameFileNoReplace(oldTemp, TempThumbPath());
+      UpdateFileNames();
+    } else {
+      SetDirty(true);
+      return false;
+    }
+  } else {
+    OriginalFileName = newName;
+    UpdateFileNames();
+  }
+  SetDirty(true);
+  return true;
+}
+
+void TLumenfoldPicture::UpdateFileNames() {
+  const TLumenfoldProject* p = Project();
+  if (!p) return;
+  LargeFileName = p->LargeFolder + separator() + p->LargePrefix + OriginalFileName;
+  MediumFileName = p->MediumFolder + separator() + p->MediumPrefix + OriginalFileName;
+  ThumbFileName = p->ThumbFolder + separator() + p->ThumbPrefix + OriginalFileName;
+}
+
+void TLumenfoldPicture::RefreshOriginalInfo() {
+  const QString path = OriginalPath();
+  if (QFileInfo(path).isFile()) {
+    OriginalDate = FileDosDateTime(path);
+    OriginalSize = GetFileSizeBytes(path);
+    OriginalHash = GetFileHash(path);
+    QImageReader reader(path);
+    const QSize size = reader.size();
+    if (size.isValid()) {
+      OriginalWidth = size.width();
+      OriginalHeight = size.height();
+    }
+  }
+  SetDirty(true);
+}
+
+void TLumenfoldPicture::Synchronize() {
+  if (OriginalFileName.isEmpty()) return;
+  RefreshOriginalInfo();
+  if (const TLumenfoldProject* p = Project()) {
+    LargeFileName = p->LargeFolder + "/" + p->LargePrefix + OriginalFileName;
+    MediumFileName = p->MediumFolder + "/" + p->MediumPrefix + OriginalFileName;
+    ThumbFileName = p->ThumbFolder + "/" + p->ThumbPrefix + OriginalFileName;
+  }
+  auto sizeOf = [](const QString& path, int& size) {
+    if (QFileInfo(path).isFile()) size = GetFileSizeBytes(path);
+  };
+  sizeOf(LargePath(), LargeSize);
+  sizeOf(MediumPath(), MediumSize);
+  sizeOf(ThumbPath(), ThumbSize);
+  SetDirty(true);
+}
+
+void TLumenfoldPictureList::Assign(const TLumenfoldPictureList& source) {
+  Clear();
+  for (int i = 0; i < source.Count(); ++i) {
+    auto* picture = new TLumenfoldPicture(nullptr);
+    Add(source.Strings(i), picture);
+    picture->Assign(*source.Pictures(i));
+  }
+}
+
+void TLumenfoldPictureList::ClearThumbnails() {
+  for (int i = Count() - 1; i >= 0; --i)
+    Pictures(i)->SetThumbnail(nullptr);
+  Clear();
+}
+
+int TLumenfoldPictureList::IndexOfId(int id) const {
+  for (int i = 0; i < Count(); ++i)
+    if (Pictures(i)->Id == id) return i;
+  return -1;
+}
+
+int TLumenfoldPictureList::IndexOfFileName(const QString& name) const {
+  for (int i = 0; i < Count(); ++i)
+    if (Pictures(i)->OriginalFileName == name) return i;
+  return -1;
+}

@@ -1,0 +1,121 @@
+#pragma once
+// One original JPEG of an album with the user's edits and the processing record, and the
+// album's owning list of pictures.
+//
+// Threads: pictures belong to the user-interface thread. The thumbnail loader calls
+// CheckOriginal, SetModified, SetThumbnail and Save on pictures of the album it walks, the
+// processing run reads pictures and calls SetModified and Save; the owning window pauses or
+// stops those workers around its own changes. Only the preview bitmap (SetThumbnail/Thumbnail)
+// is guarded, by ThumbnailLock().
+#include "core/bitmaplist.h"
+#include "core/ownedlist.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+class TDataSet;
+class TLumenfoldAlbum;
+class TLumenfoldProject;
+
+// Crop corners in pixels of the displayed (oriented) picture; -1 means not set.
+struct TCropRect {
+  int X1 = -1, Y1 = -1, X2 = -1, Y2 = -1;
+  // Set when at least one corner value is greater than 0.
+  bool IsSet() const { return X1 > 0 || Y1 > 0 || X2 > 0 || Y2 > 0; }
+  bool operator==(const TCropRect&) const = default;
+};
+
+class TLumenfoldPicture {
+public:
+  explicit TLumenfoldPicture(TLumenfoldAlbum* album = nullptr);
+  ~TLumenfoldPicture();
+  TLumenfoldPicture(const TLumenfoldPicture&) = delete;
+  TLumenfoldPicture& operator=(const TLumenfoldPicture&) = delete;
+
+  bool IsFace = false;
+  bool Dirty = false;    // changes not yet written to the database
+  bool Modified = false; // must be processed again
+  int Id = -1;
+  int Orientation = 1; // 1..4 rotation, negative: mirrored after the rotation
+  TCropRect CropRect;
+  QDateTime PictureDate; // invalid: no date
+  QString Title, Title2;
+  QString OriginalFileName;
+  QString OriginalHash;  // Adler-32, 8 lowercase hex digits
+  int OriginalDate = -1; // packed DOS time stamp
+  int OriginalSize = -1;
+  int OriginalWidth = -1, OriginalHeight = -1;
+  QString LargeFileName;
+  int LargeSize = -1;
+  QString MediumFileName;
+  int MediumSize = -1;
+  QString ThumbFileName;
+  int ThumbSize = -1;
+  bool IsDeleted = false;
+  bool IsPrivate = false;
+  int AlbumId = -1;
+  int SortOrder = -1;
+  TLumenfoldAlbum* Album = nullptr; // owning album, not owned
+  QStringList CategoryIds;          // category ids as decimal texts
+  int ThumbSignatureId = -1, MediumSignatureId = -1;
+
+  // Copies every field, the flags, the album reference, the category ids and shares the preview.
+  void Assign(const TLumenfoldPicture& source);
+  bool Equals(const TLumenfoldPicture& other) const;
+
+  void SetIsFace(bool value);
+  void SetModified(bool value);
+  void SetDirty(bool value);
+
+  // Preview bitmap kept in the process-wide bitmap list; SetThumbnail takes ThumbnailLock().
+  void SetThumbnail(const TLumenfoldBitmap& bitmap);
+  TLumenfoldBitmap Thumbnail() const;
+  // Loads the file at TempThumbPath as preview when it exists.
+  void LoadThumbnail();
+
+  // The album's project, or nullptr.
+  TLumenfoldProject* Project() const;
+  QString OriginalPath() const;
+  QString LargePath() const;
+  QString MediumPath() const;
+  QString ThumbPath() const;
+  QString TempThumbPath() const;
+
+  void LoadFromDataSet(const TDataSet& query);
+  // False when not Dirty; otherwise Insert or Update. Dirty stays set when the statements failed.
+  bool Save();
+  bool Insert();
+  bool Update();
+  bool Delete();
+  // True when the original is unchanged since its date, size and checksum were recorded.
+  bool CheckOriginal();
+  void RotateCW();
+  void RotateCCW();
+  void Rotate180();
+  void Flip();
+  // Renames the original (never over an existing file) and its generated files.
+  bool RenameTo(const QString& newName);
+  void UpdateFileNames();
+  void RefreshOriginalInfo();
+  void Synchronize();
+  // Deletes rows and links, then the generated files and the original, then removes itself from
+  // its album's list. The picture is freed: do not use it afterwards.
+  bool DeleteWithFiles();
+
+private:
+  TLumenfoldBitmap thumbnail_;
+};
+
+class TLumenfoldPictureList : public TOwnedList<TLumenfoldPicture> {
+public:
+  TLumenfoldPicture* Pictures(int index) const { return Objects(index); }
+  // Replaces the content with copies of the source pictures (each copy refers to the source's
+  // album, as the source picture does).
+  void Assign(const TLumenfoldPictureList& source);
+  // Drops every picture's preview, then frees all pictures.
+  void ClearThumbnails();
+  int IndexOfId(int id) const;
+  // Exact, case-sensitive comparison of OriginalFileName.
+  int IndexOfFileName(const QString& name) const;
+};

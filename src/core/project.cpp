@@ -13,31 +13,6 @@
 #include <QSaveFile>
 #include <QtEndian>
 
-#if __has_include("core/category.h")
-#include "core/category.h"
-#else
-class TLumenfoldCategoryList {
-public:
-  void Clear() {}
-  bool LoadAll() { return true; }
-};
-#endif
-#if __has_include("core/signature.h")
-#include "core/signature.h"
-#define LUMENFOLD_HAVE_SIGNATURES 1
-#else
-class TLumenfoldSignatureItemList {
-public:
-  void Clear() {}
-  bool LoadAll() { return true; }
-};
-class TLumenfoldSignatureList {
-public:
-  void Clear() {}
-  bool LoadAll() { return true; }
-};
-#endif
-
 const char* const WizardPageNames[kWizardPageCount] = {
     "Welcome", "Path selection", "Album detail", "Thumbnails", "Face selection",
     "Rename",  "Signature",      "Category",     "Summary"};
@@ -202,16 +177,9 @@ private:
 
 } // namespace
 
-TLumenfoldProject::TLumenfoldProject()
-    : Categories(*new TLumenfoldCategoryList), SignatureItems(*new TLumenfoldSignatureItemList),
-      Signatures(*new TLumenfoldSignatureList) {}
+TLumenfoldProject::TLumenfoldProject() = default;
 
-TLumenfoldProject::~TLumenfoldProject() {
-  delete &Signatures;
-  delete &SignatureItems;
-  delete &Categories;
-  Albums.Clear();
-}
+TLumenfoldProject::~TLumenfoldProject() = default;
 
 void TLumenfoldProject::Reset() {
   Modified = false;
@@ -457,15 +425,13 @@ bool TLumenfoldProject::LoadDatabase() {
   }
 
   Categories.Clear();
-  Categories.LoadAll();
+  bool ok = Categories.LoadAll();
   SignatureItems.Clear();
-  SignatureItems.LoadAll();
+  if (!SignatureItems.LoadAll()) ok = false;
   Signatures.Clear();
-  Signatures.LoadAll();
-#ifdef LUMENFOLD_HAVE_SIGNATURES
-  Signatures.LinkItems(SignatureItems);
-#endif
-  return true;
+  if (!Signatures.LoadAll()) ok = false;
+  Signatures.LinkItems(&SignatureItems);
+  return ok;
 }
 
 void TLumenfoldProject::DeleteAlbum(TLumenfoldAlbum* album) {

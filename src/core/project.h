@@ -5,12 +5,10 @@
 // Threads: only the user-interface thread loads, saves and changes a project. The processing run
 // reads the settings and the signature list while it runs.
 #include "core/album.h"
+#include "core/category.h"
+#include "core/signature.h"
 
 #include <QString>
-
-class TLumenfoldCategoryList;
-class TLumenfoldSignatureItemList;
-class TLumenfoldSignatureList;
 
 // Album-wizard pages as a bit set: bit i = page i (0 "Welcome" .. 8 "Summary").
 using TWizardPages = quint32;
@@ -64,10 +62,12 @@ public:
   bool ProcessAfterWizard = true;
 
   // Owned lists, loaded from the project database. Reset and Assign leave them alone.
+  // Declared so that they are destroyed in the order Signatures, SignatureItems, Categories,
+  // Albums.
   TLumenfoldAlbumList Albums;
-  TLumenfoldCategoryList& Categories;
-  TLumenfoldSignatureItemList& SignatureItems;
-  TLumenfoldSignatureList& Signatures;
+  TLumenfoldCategoryList Categories;
+  TLumenfoldSignatureItemList SignatureItems;
+  TLumenfoldSignatureList Signatures;
 
   // Default settings; zip settings, SiteTemplate, the reserved flags and ProcessAfterWizard stay.
   void Reset();

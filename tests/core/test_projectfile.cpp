@@ -1,0 +1,351 @@
+// Project settings and the byte layout of the project file.
+#include "core/project.h"
+#include "db/sqlaccess.h"
+#include "testenv.h"
+#include "util/programfolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtTest>
+
+namespace {
+
+QByteArray readAll(const QString& path) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) return {};
+  return f.readAll();
+}
+
+bool writeAll(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// Byte offset just after the n-th value (1-based) of a project file, walking the tags.
+int offsetAfterValue(const QByteArray& b, int n) {
+  int pos = 0;
+  for (int v = 0; v < n; ++v) {
+    const quint8 tag = quint8(b[pos++]);
+    auto u32 = [&](int at) {
+      return int(quint8(b[at])) | int(quint8(b[at + 1])) << 8 | int(quint8(b[at + 2])) << 16 |
+             int(quint8(b[at + 3])) << 24;
+    };
+    switch (tag) {
+    case 0x02:
+      pos += 1;
+      break;
+    case 0x03:
+      pos += 2;
+      break;
+    case 0x04:
+      pos += 4;
+      break;
+    case 0x06:
+      pos += 1 + quint8(b[pos]);
+      break;
+    case 0x0C:
+    case 0x14:
+      pos += 4 + u32(pos);
+      break;
+    case 0x12:
+      pos += 4 + 2 * u32(pos);
+      break;
+    case 0x08:
+    case 0x09:
+      break;
+    default:
+      return -1;
+    }
+  }
+  return pos;
+}
+
+} // namespace
+
+class TestProjectFile : public QObject {
+  Q_OBJECT
+  TestEnv env;
+
+private slots:
+  void defaultsAndReset() {
+    TLumenfoldProject p;
+    QCOMPARE(p.RenameStart, 0);
+    QVERIFY(p.ZipDatabase);
+    QVERIFY(p.ProcessAfterWizard);
+    QCOMPARE(p.WizardPages, TWizardPages(0));
+    p.ZipFileName = "z.zip";
+    p.ZipEnabled = true;
+    p.SiteTemplate = "tpl";
+    p.Reserved2 = true;
+    p.ProcessAfterWizard = false;
+    p.Modified = true;
+    p.Reset();
+    QCOMPARE(p.ConnectionString, "Provider=SQLite;Data Source=" + ProgramFolder() + "db.sqlite");
+    QCOMPARE(p.RenameTemplate, QString("%SHORT_ALBUM_NAME%_%N000%.jpg"));
+    QCOMPARE(p.RenameStart, 1);
+    QCOMPARE(p.WizardPages, TWizardPages(511));
+    QCOMPARE(p.ResizeMethod, 3);
+    QCOMPARE(p.MediumHeight, 768);
+    QVERIFY(!p.Modified);
+    // Zip settings, template, reserved flags and the wizard choice survive a reset.
+    QCOMPARE(p.ZipFileName, QString("z.zip"));
+    QVERIFY(p.ZipEnabled);
+    QCOMPARE(p.SiteTemplate, QString("tpl"));
+    QVERIFY(p.Reserved2);
+    QVERIFY(!p.ProcessAfterWizard);
+  }
+
+  void assignKeepsZipFileAndDatabaseFlag() {
+    TLumenfoldProject a, b;
+    a.Reset();
+    a.ZipFileName = "a.zip";
+    a.ZipDatabase = false;
+    a.ZipEnabled = true;
+    a.Reserved1 = true;
+    a.ThumbWidth = 321;
+    a.FileName = "/x/a.lumenfold";
+    b.ZipFileName = "b.zip";
+    b.Modified = true;
+    b.Assign(a);
+    QCOMPARE(b.ZipFileName, QString("b.zip"));
+    QVERIFY(b.ZipDatabase);
+    QVERIFY(!b.Reserved1);
+    QVERIFY(b.Modified);
+    QVERIFY(b.ZipEnabled);
+    QCOMPARE(b.ThumbWidth, 321);
+    QCOMPARE(b.FileName, QString("/x/a.lumenfold"));
+  }
+
+  void wizardPagesText() {
+    QCOMPARE(TLumenfoldProject::WizardPagesToText(3), QString("WelcomePath selection"));
+    QCOMPARE(TLumenfoldProject::WizardPagesToText(511).size(), 87);
+    QCOMPARE(TLumenfoldProject::TextToWizardPages("SummaryWelcome"), TWizardPages(1 | 256));
+    QCOMPARE(TLumenfoldProject::TextToWizardPages("summary"), TWizardPages(0));
+    QCOMPARE(TLumenfoldProject::TextToWizardPages(TLumenfoldProject::WizardPagesToText(0x1A5)),
+             TWizardPages(0x1A5));
+  }
+
+  void defaultFileBytes() {
+    TLumenfoldProject p;
+    p.Reset();
+    const QByteArray b = p.SettingsToBytes();
+    // Marker.
+    QCOMPARE(b.left(14), QByteArray("\x06\x0C$lumenFold2@"));
+    // Value 3 (ThumbEnabled) follows the connection string; 4 is the width 200.
+    const int afterConn = offsetAfterValue(b, 2);
+    QCOMPARE(quint8(b[afterConn]), quint8(0x09));
+    QCOMPARE(b.mid(afterConn + 1, 3), QByteArray("\x03\xC8\x00", 3));
+    // ThumbQuality 90 is value 8.
+    const int q = offsetAfterValue(b, 7);
+    QCOMPARE(b.mid(q, 2), QByteArray("\x02\x5A"));
+    // Value 23: the wizard pages, 87 characters with tag 0x06.
+    const int pages = offsetAfterValue(b, 22);
+    QCOMPARE(quint8(b[pages]), quint8(0x06));
+    QCOMPARE(quint8(b[pages + 1]), quint8(0x57));
+    QCOMPARE(offsetAfterValue(b, 33), b.size());
+  }
+
+  void integerAndTextTags() {
+    TLumenfoldProject p;
+    p.Reset();
+    const int widthAt = offsetAfterValue(p.SettingsToBytes(), 3);
+    const struct {
+      int value;
+      QByteArray bytes;
+    } cases[] = {
+        {127, QByteArray("\x02\x7F", 2)},       {128, QByteArray("\x03\x80\x00", 3)},
+        {-128, QByteArray("\x02\x80", 2)},      {-129, QByteArray("\x03\x7F\xFF", 3)},
+        {32767, QByteArray("\x03\xFF\x7F", 3)}, {32768, QByteArray("\x04\x00\x80\x00\x00", 5)},
+        {-1, QByteArray("\x02\xFF", 2)}};
+    for (const auto& c : cases) {
+      p.ThumbWidth = c.value;
+      const QByteArray b = p.SettingsToBytes();
+      QCOMPARE(b.mid(widthAt, c.bytes.size()), c.bytes);
+    }
+
+    // A long ASCII text uses 0x0C, a non-ASCII one 0x14 with UTF-8 bytes.
+    p.ThumbWidth = 200;
+    p.ConnectionString = QString(300, 'x');
+    QByteArray b = p.SettingsToBytes();
+    QCOMPARE(b.mid(14, 5), QByteArray("\x0C\x2C\x01\x00\x00", 5));
+    p.ConnectionString = QString::fromUtf8("Provider=SQLite;Data Source=/tmp/Fotky/Žluťoučký.db");
+    b = p.SettingsToBytes();
+    const QByteArray utf8 = p.ConnectionString.toUtf8();
+    QCOMPARE(quint8(b[14]), quint8(0x14));
+    QCOMPARE(b.mid(15, 4), QByteArray::fromRawData("\x00\x00\x00\x00", 4)
+                               .replace(0, 1, QByteArray(1, char(utf8.size()))));
+    QCOMPARE(b.mid(19, utf8.size()), utf8);
+  }
+
+  void roundTripThroughFile() {
+    TLumenfoldProject a;
+    a.Reset();
+    a.ConnectionString = env.newDatabase("rt.sqlite");
+    a.ThumbWidth = 32768;
+    a.MediumHeight = -5;
+    a.ThumbFolder = QString::fromUtf8("náhledy");
+    a.RenameTemplate = QString(400, 'r');
+    a.ZipFileName = "/somewhere/out.zip";
+    a.WizardPages = 0x155;
+    a.Reserved3 = true;
+    a.ProcessAfterWizard = false;
+    a.ZipDatabase = false;
+    a.SiteTemplate = "dark";
+    a.ZipEnabled = true;
+    a.FileName = env.path("rt.lumenfold");
+    a.Modified = true;
+    QVERIFY(a.WriteSettings());
+    QVERIFY(!a.Modified);
+
+    TLumenfoldProject b;
+    b.Modified = true;
+    QVERIFY(b.ReadSettings(a.FileName));
+    QVERIFY(!b.Modified);
+    QCOMPARE(b.FileName, a.FileName);
+    QCOMPARE(b.SettingsToBytes(), a.SettingsToBytes());
+    QCOMPARE(b.ThumbFolder, QString::fromUtf8("náhledy"));
+    QCOMPARE(CurrentConnectionString(), a.ConnectionString);
+    QCOMPARE(readAll(a.FileName), a.SettingsToBytes());
+  }
+
+  void emptyZipFileNameTakesProjectFolder() {
+    TLumenfoldProject a;
+    a.Reset();
+    a.FileName = env.makeFolder("proj") + "/p.lumenfold";
+    QVERIFY(a.WriteSettings());
+    TLumenfoldProject b;
+    QVERIFY(b.ReadSettings(a.FileName));
+    QCOMPARE(b.ZipFileName, env.path("proj") + QDir::separator() + "albums.zip");
+  }
+
+  void markerIsNotCompared() {
+    TLumenfoldProject a;
+    a.Reset();
+    a.ThumbWidth = 77;
+    QByteArray bytes = a.SettingsToBytes();
+    bytes.replace(0, 14,
+                  QByteArray("\x06\x03"
+                             "abc"));
+    const QString path = env.path("othermarker.lumenfold");
+    QVERIFY(writeAll(path, bytes));
+    TLumenfoldProject b;
+    QVERIFY(b.ReadSettings(path));
+    QCOMPARE(b.ThumbWidth, 77);
+  }
+
+  void readsUtf16Texts() {
+    TLumenfoldProject a;
+    a.Reset();
+    QByteArray bytes = a.SettingsToBytes();
+    // Replace value 6 (ThumbFolder) by a UTF-16 text.
+    const int at = offsetAfterValue(bytes, 5), end = offsetAfterValue(bytes, 6);
+    const QString folder = QString::fromUtf8("šablony");
+    QByteArray utf16("\x12", 1);
+    const int n = int(folder.size());
+    utf16 += QByteArray(1, char(n)) + QByteArray(3, '\0');
+    for (QChar c : folder)
+      utf16 += QByteArray(1, char(c.unicode() & 0xFF)) + QByteArray(1, char(c.unicode() >> 8));
+    bytes.replace(at, end - at, utf16);
+    const QString path = env.path("utf16.lumenfold");
+    QVERIFY(writeAll(path, bytes));
+    TLumenfoldProject b;
+    QVERIFY(b.ReadSettings(path));
+    QCOMPARE(b.ThumbFolder, folder);
+    QCOMPARE(b.ThumbPrefix, QString("tn_"));
+  }
+
+  void fileEndingAfterValue25() {
+    TLumenfoldProject a;
+    a.Reset();
+    a.RenameTemplate = "%PICTURE_ID%.jpg";
+    const QByteArray bytes = a.SettingsToBytes();
+    const QString path = env.path("short.lumenfold");
+    QVERIFY(writeAll(path, bytes.left(offsetAfterValue(bytes, 25))));
+    TLumenfoldProject b;
+    b.FileName = "/before.lumenfold";
+    b.ZipFileName = "keep.zip";
+    QVERIFY(!b.ReadSettings(path));
+    QCOMPARE(b.RenameTemplate, QString("%PICTURE_ID%.jpg"));
+    QCOMPARE(b.FileName, QString("/before.lumenfold"));
+    QCOMPARE(b.ZipFileName, QString("keep.zip"));
+    QVERIFY(b.Modified);
+  }
+
+  void malformedFilesNeverCrash() {
+    TLumenfoldProject a;
+    a.Reset();
+    const QByteArray good = a.SettingsToBytes();
+    const QString path = env.path("bad.lumenfold");
+    // A length field that claims 2 GiB, a negative one, a wrong tag, an empty file.
+    QByteArray hugeLength = good.left(14) + QByteArray("\x0C\xFF\xFF\xFF\x7F", 5) + "abc";
+    QByteArray negativeLength = good.left(14) + QByteArray("\x14\xFF\xFF\xFF\xFF", 5) + "abc";
+    QByteArray utf16Huge = good.left(14) + QByteArray("\x12\xFF\xFF\xFF\x3F", 5) + "abcd";
+    QByteArray badTag = good;
+    badTag[offsetAfterValue(good, 3)] = 0x07;
+    for (const QByteArray& bytes : {hugeLength, negativeLength, utf16Huge, badTag, QByteArray()}) {
+      QVERIFY(writeAll(path, bytes));
+      TLumenfoldProject b;
+      b.ConnectionString = "unchanged";
+      QVERIFY(!b.ReadSettings(path));
+      QVERIFY(b.Modified);
+      QCOMPARE(b.ConnectionString, bytes == badTag ? a.ConnectionString : QString("unchanged"));
+    }
+    // Every truncation of a good file fails cleanly.
+    for (int n = 0; n < good.size(); ++n) {
+      QVERIFY(writeAll(path, good.left(n)));
+      TLumenfoldProject b;
+      QVERIFY(!b.ReadSettings(path));
+    }
+  }
+
+  void missingFileChangesNothing() {
+    TLumenfoldProject b;
+    b.ThumbWidth = 5;
+    QVERIFY(!b.ReadSettings(env.path("nothere.lumenfold")));
+    QCOMPARE(b.ThumbWidth, 5);
+    QVERIFY(!b.Modified);
+    QVERIFY(!b.LoadFromFile(env.path("nothere.lumenfold")));
+  }
+
+  void failedWriteKeepsOldFileAndReports() {
+    RecordingPrompt prompt;
+    // No file name at all.
+    TLumenfoldProject c;
+    c.Modified = true;
+    QVERIFY(!c.WriteSettings());
+    QVERIFY(c.Modified);
+    QCOMPARE(prompt.errors().size(), 1);
+
+    // A folder where the file should be: nothing is replaced.
+    TLumenfoldProject d;
+    d.Reset();
+    d.FileName = env.makeFolder("isafolder.lumenfold");
+    QVERIFY(QFile::copy(ProgramFolder() + "template.db", d.FileName + "/inside"));
+    d.Modified = true;
+    QVERIFY(!d.WriteSettings());
+    QVERIFY(d.Modified);
+    QVERIFY(QFileInfo(d.FileName + "/inside").isFile());
+    QCOMPARE(prompt.errors().size(), 2);
+
+    // A folder that cannot be written: the old file stays as it was.
+    TLumenfoldProject a;
+    a.Reset();
+    a.FileName = env.makeFolder("ro") + "/p.lumenfold";
+    a.ThumbWidth = 111;
+    QVERIFY(a.WriteSettings());
+    const QByteArray before = readAll(a.FileName);
+    QVERIFY(QFile::setPermissions(env.path("ro"), QFile::ReadOwner | QFile::ExeOwner));
+    a.ThumbWidth = 222;
+    a.Modified = true;
+    const bool written = a.WriteSettings();
+    QFile::setPermissions(env.path("ro"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (written) QSKIP("permissions are not enforced for this user");
+    QVERIFY(a.Modified);
+    QCOMPARE(prompt.errors().size(), 3);
+    QCOMPARE(readAll(a.FileName), before);
+  }
+};
+
+QTEST_GUILESS_MAIN(TestProjectFile)
+#include "test_projectfile.moc"

@@ -201,7 +201,11 @@ public:
 // and inserted (which gives them their ids). Returns false when any write failed; the failed
 // insert of a new object leaves it out of the project list. A failing signature delete stops the
 // write-back at that point.
-bool ApplyItemEdits(TLumenfoldSignatureItemList& project, const TLumenfoldSignatureItemList& copy);
+// Placements link to item objects of `project`; the given signature list (the project's) is
+// re-linked afterwards so that none of its placements refers to a deleted item. Any other list
+// linked to `project` (an open signature editor's working copy) must call LinkItems itself.
+bool ApplyItemEdits(TLumenfoldSignatureItemList& project, const TLumenfoldSignatureItemList& copy,
+                    TLumenfoldSignatureList* signatures = nullptr);
 // Changed and new signatures are linked to the given item list before they are written.
 bool ApplySignatureEdits(TLumenfoldSignatureList& project, const TLumenfoldSignatureList& copy,
                          TLumenfoldSignatureItemList* items);

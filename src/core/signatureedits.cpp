@@ -2,7 +2,8 @@
 // against the edited copy and the differences are written to the database.
 #include "core/signature.h"
 
-bool ApplyItemEdits(TLumenfoldSignatureItemList& project, const TLumenfoldSignatureItemList& copy) {
+bool ApplyItemEdits(TLumenfoldSignatureItemList& project, const TLumenfoldSignatureItemList& copy,
+                    TLumenfoldSignatureList* signatures) {
   bool ok = true;
   for (int i = project.Count() - 1; i >= 0; --i) {
     TLumenfoldSignatureItem* item = project.Items(i);
@@ -31,6 +32,7 @@ bool ApplyItemEdits(TLumenfoldSignatureItemList& project, const TLumenfoldSignat
       ok = false;
     }
   }
+  if (signatures) signatures->LinkItems(&project);
   return ok;
 }
 

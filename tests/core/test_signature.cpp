@@ -327,8 +327,17 @@ private slots:
     auto* second = new TLumenfoldSignatureItem("second new");
     copy.Add(second->Name, second);
     TLumenfoldSignatureItem* keep = project.Items(0);
+    // A signature still places the dropped item: it must not keep a pointer to the freed object.
+    TLumenfoldSignatureList signatures;
+    auto* s = new TLumenfoldSignature("s", &project);
+    place(*s, project.Items(2), 9);
+    place(*s, keep, 9);
+    signatures.Add(s->Name, s);
 
-    QVERIFY(ApplyItemEdits(project, copy));
+    QVERIFY(ApplyItemEdits(project, copy, &signatures));
+    const TLumenfoldSignatureItem* relinked = s->Maps.Maps(0)->Item;
+    QVERIFY(!relinked || project.IndexOfObject(relinked) >= 0);
+    QCOMPARE(s->Maps.Maps(1)->Item, keep);
     QCOMPARE(project.Count(), 4);
     QCOMPARE(project.Items(0), keep);
     QCOMPARE(project.Strings(1), QString("changed"));

@@ -1,5 +1,6 @@
 #include "core/category.h"
 
+#include "core/picture.h"
 #include "db/sqlaccess.h"
 #include "db/statements.h"
 
@@ -104,4 +105,10 @@ QString TLumenfoldCategoryList::CategoryTitles(const QStringList& categoryIds,
   }
   if (!result.isEmpty()) result.chop(separator.size());
   return result;
+}
+
+QString TLumenfoldCategoryList::CategoryTitles(const TLumenfoldPicture* picture,
+                                               const QString& separator) const {
+  if (!picture) return QString();
+  return CategoryTitles(picture->CategoryIds, separator);
 }

@@ -1,5 +1,6 @@
 // Categories: persistence, link removal and the title list of a picture.
 #include "core/category.h"
+#include "core/picture.h"
 #include "db/sqlaccess.h"
 #include "db/statements.h"
 #include "testenv.h"
@@ -132,6 +133,10 @@ private slots:
     QCOMPARE(list.CategoryTitles({"3", "99", "7"}, "\r\n"), QString("Sea\r\nSky"));
     QCOMPARE(list.CategoryTitles({"99"}, " "), QString());
     QCOMPARE(list.CategoryTitles({"7", "99"}, ", "), QString("Sky"));
+    TLumenfoldPicture picture;
+    picture.CategoryIds = QStringList{"7", "3"};
+    QCOMPARE(list.CategoryTitles(&picture, " "), QString("Sky Sea"));
+    QCOMPARE(list.CategoryTitles(nullptr, " "), QString());
   }
 };
 

@@ -1,4 +1,7 @@
 // Drawing of signatures: anchor points, text, colour-keyed images, order and captions.
+#include "core/album.h"
+#include "core/picture.h"
+#include "core/project.h"
 #include "core/signature.h"
 #include "core/signaturerender.h"
 #include "testenv.h"
@@ -266,6 +269,40 @@ private slots:
     s.Draw(swapped, nullptr);
     QCOMPARE(swapped.pixel(10, 10), qRgb(255, 0, 0));
     QCOMPARE(swapped.pixel(14, 14), qRgb(0, 255, 0));
+  }
+
+  void captionsExpandPerPicture() {
+    TLumenfoldProject project;
+    project.RenameStart = 5;
+    TLumenfoldAlbum album(&project);
+    album.ShortName = "Trip";
+    auto* first = new TLumenfoldPicture(&album);
+    first->Title = "First  ";
+    first->SortOrder = 0;
+    auto* second = new TLumenfoldPicture(&album);
+    second->Title = "Second";
+    second->SortOrder = 7; // a gap left by a deleted picture
+    album.Pictures.Add("1", first);
+    album.Pictures.Add("2", second);
+    const QString caption = "%PICTURE_TITLE% %N00% %SHORT_ALBUM_NAME%";
+    QCOMPARE(SignatureCaptionText(caption, first), QString("First 05 Trip"));
+    QCOMPARE(SignatureCaptionText(caption, second), QString("Second 06 Trip"));
+    // Editor previews and pictures outside a project show the macros literally.
+    QCOMPARE(SignatureCaptionText(caption, nullptr), caption);
+    TLumenfoldAlbum loose;
+    TLumenfoldPicture alone(&loose);
+    alone.Title = "x";
+    QCOMPARE(SignatureCaptionText(caption, &alone), caption);
+
+    // Drawing stamps the expanded text.
+    std::unique_ptr<TLumenfoldSignatureItem> macro(textItem("%PICTURE_TITLE%"));
+    std::unique_ptr<TLumenfoldSignatureItem> literal(textItem("Second"));
+    QImage stamped = blank(200, 60), expected = blank(200, 60), preview = blank(200, 60);
+    macro->DrawAt(stamped, second, QPoint(-1, -1), 9);
+    literal->DrawAt(expected, nullptr, QPoint(-1, -1), 9);
+    macro->DrawAt(preview, nullptr, QPoint(-1, -1), 9);
+    QVERIFY(stamped == expected);
+    QVERIFY(preview != expected);
   }
 
   void workersDrawLikeTheMainThread() {

@@ -7,8 +7,8 @@
 // Threads: the lists and objects are built and changed on the user-interface thread only. While a
 // processing run is active (the modal progress dialog prevents edits), the processing thread
 // reads signatures and items and calls Draw/DrawAt, which only read them. Drawing text needs a
-// QGuiApplication (fonts), which the desktop program, the command-line program and the tests
-// create before any worker starts.
+// QGuiApplication (fonts; the command-line program can use the offscreen platform); without one
+// text items are left out. Create it before any worker starts.
 #include "core/ownedlist.h"
 #include "util/helpers.h"
 

@@ -6,9 +6,11 @@
 
 #include <QFileInfo>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QImage>
 #include <QImageReader>
 #include <QPainter>
+#include <QScreen>
 #include <atomic>
 #include <cmath>
 
@@ -26,6 +28,13 @@ void traceNote(const QString& note) {
 
 void drawText(const TLumenfoldSignatureItem& item, QImage& bitmap, const TLumenfoldPicture* picture,
               QPoint offset, int location) {
+  // Fonts exist only inside a QGuiApplication; without one the text is left out rather than
+  // aborting the program.
+  if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+    traceNote(QStringLiteral("Signature text \"%1\" not drawn: no graphical application")
+                  .arg(item.Caption()));
+    return;
+  }
   const QString text = SignatureCaptionText(item.Caption(), picture);
   const QFont font = SignatureItemFont(item);
   const QFontMetrics metrics(font, &bitmap);

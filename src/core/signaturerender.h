@@ -22,6 +22,9 @@ bool SignatureAnchor(QSize bitmap, QSize item, int location, QPoint offset, QPoi
 // screen's logical resolution at start.
 int SignatureTextDpi();
 void SetSignatureTextDpi(int dpi);
+// Takes the primary screen's logical resolution, when there is a screen. Call once on the
+// user-interface thread at start, before any worker draws.
+void UseScreenTextDpi();
 // round(points * dpi / 72), at least 1 pixel.
 int SignatureFontPixelSize(int points);
 // The item's font (face, pixel size, bold, italic, underline, strike-out).

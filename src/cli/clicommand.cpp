@@ -1,0 +1,151 @@
+#include "cli/clicommand.h"
+
+#include "cli/cliprompt.h"
+#include "core/project.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+
+namespace {
+std::vector<TCliCommand>& registry() {
+  static std::vector<TCliCommand> commands;
+  return commands;
+}
+} // namespace
+
+const std::vector<TCliCommand>& CliCommands() {
+  return registry();
+}
+
+const TCliCommand* FindCliCommand(const QString& name) {
+  for (const TCliCommand& c : registry())
+    if (c.name == name) return &c;
+  return nullptr;
+}
+
+bool RegisterCliCommand(TCliCommand command) {
+  auto& commands = registry();
+  auto at = std::lower_bound(commands.begin(), commands.end(), command.name,
+                             [](const TCliCommand& c, const QString& n) { return c.name < n; });
+  commands.insert(at, std::move(command));
+  return true;
+}
+
+TCliArgs::TCliArgs(const QStringList& args, const QStringList& valueOptions,
+                   const QStringList& flagOptions) {
+  bool onlyPositional = false;
+  for (int i = 0; i < args.size(); ++i) {
+    const QString& a = args[i];
+    if (onlyPositional || !a.startsWith(QLatin1String("--"))) {
+      positional_ << a;
+      continue;
+    }
+    if (a == QLatin1String("--")) {
+      onlyPositional = true;
+      continue;
+    }
+    QString name = a.mid(2), value;
+    const int eq = name.indexOf(QLatin1Char('='));
+    const bool inlineValue = eq >= 0;
+    if (inlineValue) {
+      value = name.mid(eq + 1);
+      name = name.left(eq);
+    }
+    if (valueOptions.contains(name)) {
+      if (!inlineValue) {
+        if (i + 1 >= args.size())
+          throw TCliError(QStringLiteral("option --%1 needs a value").arg(name), kExitUsage);
+        value = args[++i];
+      }
+    } else if (flagOptions.contains(name)) {
+      if (inlineValue)
+        throw TCliError(QStringLiteral("option --%1 takes no value").arg(name), kExitUsage);
+    } else {
+      throw TCliError(QStringLiteral("unknown option %1").arg(a), kExitUsage);
+    }
+    names_ << name;
+    values_ << value;
+  }
+}
+
+bool TCliArgs::has(const QString& option) const {
+  return names_.contains(option);
+}
+
+QString TCliArgs::value(const QString& option, const QString& fallback) const {
+  const int i = names_.lastIndexOf(option);
+  return i < 0 ? fallback : values_[i];
+}
+
+void TCliArgs::expectPositional(int min, int max, const QString& usage) const {
+  if (positional_.size() < min || positional_.size() > max)
+    throw TCliError(QStringLiteral("usage: lumenfold-cli %1").arg(usage), kExitUsage);
+}
+
+int ModelErrorCount() {
+  CliPrompt* prompt = CliPrompt::instance();
+  return prompt ? prompt->errorCount() : 0;
+}
+
+QString WithModelErrors(const QString& message) {
+  CliPrompt* prompt = CliPrompt::instance();
+  const QStringList errors = prompt ? prompt->takeErrors() : QStringList();
+  return errors.isEmpty() ? message
+                          : message + QStringLiteral(": ") + errors.join(QStringLiteral("; "));
+}
+
+QString AbsoluteCliPath(const QString& path) {
+  return QDir::cleanPath(QDir::current().absoluteFilePath(path));
+}
+
+std::unique_ptr<TLumenfoldProject> LoadCliProject(const QString& path, bool requireComplete,
+                                                  bool* complete) {
+  const QString file = AbsoluteCliPath(path);
+  const QFileInfo info(file);
+  if (!info.exists()) throw TCliError(QStringLiteral("project file not found: %1").arg(file));
+  if (!info.isFile()) throw TCliError(QStringLiteral("not a project file: %1").arg(file));
+  {
+    QFile probe(file);
+    if (!probe.open(QIODevice::ReadOnly))
+      throw TCliError(
+          QStringLiteral("cannot open project file %1: %2").arg(file, probe.errorString()));
+  }
+  const int errorsBefore = ModelErrorCount();
+  bool read = false, loaded = false;
+  auto project = std::make_unique<TLumenfoldProject>();
+  try {
+    // A second object tells whether the file alone reads completely; the load below reports the
+    // file and the database together.
+    TLumenfoldProject probe;
+    read = probe.ReadSettings(file);
+    loaded = project->LoadFromFile(file);
+  } catch (const std::exception& e) {
+    throw TCliError(QStringLiteral("cannot read project file %1: %2")
+                        .arg(file, QString::fromLocal8Bit(e.what())));
+  }
+  if (complete) *complete = read;
+  if (requireComplete && !read)
+    throw TCliError(
+        QStringLiteral("project file %1 is damaged or incomplete; not changing it").arg(file));
+  if (!(loaded || !read) || ModelErrorCount() != errorsBefore)
+    throw TCliError(
+        WithModelErrors(QStringLiteral("cannot load the database of project %1").arg(file)));
+  return project;
+}
+
+void SaveCliProject(TLumenfoldProject& project) {
+  const int errorsBefore = ModelErrorCount();
+  try {
+    project.SaveToFile();
+  } catch (const std::exception& e) {
+    throw TCliError(QStringLiteral("saving project %1 failed: %2")
+                        .arg(project.FileName, QString::fromLocal8Bit(e.what())));
+  }
+  if (ModelErrorCount() != errorsBefore)
+    throw TCliError(
+        WithModelErrors(QStringLiteral("saving project %1 failed").arg(project.FileName)));
+  if (project.Modified)
+    throw TCliError(QStringLiteral("cannot write project file %1").arg(project.FileName));
+}

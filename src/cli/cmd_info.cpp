@@ -1,0 +1,108 @@
+// lumenfold-cli info: shows a project's settings and albums, as text or JSON.
+#include "cli/clicommand.h"
+#include "cli/settingfields.h"
+#include "core/album.h"
+#include "core/project.h"
+#include "db/sqlaccess.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cstdio>
+
+namespace {
+
+constexpr const char* kUsage = "info PROJECT.lumenfold [--json]";
+
+struct TAlbumInfo {
+  TLumenfoldAlbum* album;
+  int pictures;
+  int modified;
+};
+
+void print(const QString& text) {
+  std::fputs(text.toLocal8Bit().constData(), stdout);
+}
+
+int RunInfo(const QStringList& raw) {
+  const TCliArgs args(raw, {}, {QStringLiteral("json")});
+  args.expectPositional(1, 1, QString::fromLatin1(kUsage));
+  bool complete = false;
+  const QString file = AbsoluteCliPath(args.positional().first());
+  auto project = LoadCliProject(file, false, &complete);
+
+  // After a load an album holds all its pictures only when some of them wait for processing;
+  // the others are read now so that the counts are right.
+  std::vector<TAlbumInfo> albums;
+  const int errorsBefore = ModelErrorCount();
+  for (int i = 0; i < project->Albums.Count(); ++i) {
+    TLumenfoldAlbum* album = project->Albums[i];
+    if (!album->Loaded && !album->LoadPictures())
+      throw TCliError(
+          WithModelErrors(QStringLiteral("cannot read the pictures of album %1").arg(album->Id)));
+    albums.push_back({album, album->Pictures.Count(), album->ModifiedCount()});
+  }
+  if (ModelErrorCount() != errorsBefore)
+    throw TCliError(WithModelErrors(QStringLiteral("cannot read the pictures of the albums")));
+
+  if (args.has(QStringLiteral("json"))) {
+    QJsonObject root;
+    root.insert(QStringLiteral("FileName"), project->FileName);
+    root.insert(QStringLiteral("Modified"), bool(project->Modified));
+    root.insert(QStringLiteral("Complete"), complete);
+    for (const TSettingField& f : SettingFields())
+      root.insert(QLatin1String(f.name), f.get(*project));
+    QJsonArray list;
+    for (const TAlbumInfo& a : albums) {
+      QJsonObject o;
+      o.insert(QStringLiteral("Id"), a.album->Id);
+      o.insert(QStringLiteral("ShortName"), a.album->ShortName);
+      o.insert(QStringLiteral("ShortName2"), a.album->ShortName2);
+      o.insert(QStringLiteral("LongName"), a.album->LongName);
+      o.insert(QStringLiteral("LongName2"), a.album->LongName2);
+      o.insert(QStringLiteral("AlbumDate"), SqlDateText(a.album->AlbumDate));
+      o.insert(QStringLiteral("IsPrivate"), bool(a.album->IsPrivate));
+      o.insert(QStringLiteral("Path"), a.album->Path);
+      o.insert(QStringLiteral("PathExists"), a.album->PathExists());
+      o.insert(QStringLiteral("Directory"), a.album->Directory);
+      o.insert(QStringLiteral("PictureCount"), a.pictures);
+      o.insert(QStringLiteral("ModifiedCount"), a.modified);
+      list.append(o);
+    }
+    root.insert(QStringLiteral("Albums"), list);
+    std::fputs(QJsonDocument(root).toJson(QJsonDocument::Indented).constData(), stdout);
+  } else {
+    print(QStringLiteral("Project: %1\n").arg(file));
+    print(
+        QStringLiteral("Complete: %1\n").arg(complete ? "yes" : "no (damaged or truncated file)"));
+    print(QStringLiteral("Modified: %1\n").arg(project->Modified ? "yes" : "no"));
+    print(QStringLiteral("Settings:\n"));
+    for (const TSettingField& f : SettingFields())
+      print(QStringLiteral("  %1 = %2\n").arg(QLatin1String(f.name), SettingText(f, *project)));
+    print(QStringLiteral("Albums: %1\n").arg(albums.size()));
+    for (const TAlbumInfo& a : albums) {
+      print(QStringLiteral("  [%1] %2 - %3%4\n")
+                .arg(a.album->Id)
+                .arg(a.album->ShortName, a.album->LongName,
+                     a.album->IsPrivate ? QStringLiteral(" (private)") : QString()));
+      print(QStringLiteral("      path: %1%2\n")
+                .arg(a.album->Path,
+                     a.album->PathExists() ? QString() : QStringLiteral(" (missing)")));
+      print(QStringLiteral("      directory: %1\n").arg(a.album->Directory));
+      print(QStringLiteral("      date: %1\n").arg(SqlDateText(a.album->AlbumDate)));
+      print(QStringLiteral("      pictures: %1, to be processed: %2\n")
+                .arg(a.pictures)
+                .arg(a.modified));
+    }
+  }
+  if (!complete)
+    std::fprintf(stderr, "warning: project file %s was not read completely\n",
+                 file.toLocal8Bit().constData());
+  return kExitOk;
+}
+
+} // namespace
+
+LUMENFOLD_CLI_COMMAND("info", "info PROJECT.lumenfold [--json]",
+                      "Shows every setting and every album (pictures, pictures to be processed).",
+                      RunInfo);

@@ -1,0 +1,69 @@
+// lumenfold-cli set: changes project settings by field name and saves the project.
+#include "cli/clicommand.h"
+#include "cli/settingfields.h"
+#include "core/project.h"
+#include "db/sqlaccess.h"
+
+#include <cstdio>
+#include <utility>
+
+namespace {
+
+constexpr const char* kUsage = "set PROJECT.lumenfold NAME=VALUE...";
+
+QString suggestion(const QString& name) {
+  for (const TSettingField& f : SettingFields())
+    if (name.compare(QLatin1String(f.name), Qt::CaseInsensitive) == 0)
+      return QStringLiteral(" (did you mean %1?)").arg(QLatin1String(f.name));
+  return QString();
+}
+
+int RunSet(const QStringList& raw) {
+  const TCliArgs args(raw, {});
+  args.expectPositional(2, 1 << 20, QString::fromLatin1(kUsage));
+
+  // Every assignment is checked before anything is loaded or saved.
+  std::vector<std::pair<const TSettingField*, QJsonValue>> changes;
+  for (const QString& assignment : args.positional().mid(1)) {
+    const int eq = assignment.indexOf(QLatin1Char('='));
+    if (eq <= 0)
+      throw TCliError(QStringLiteral("expected NAME=VALUE, got \"%1\"").arg(assignment),
+                      kExitUsage);
+    const QString name = assignment.left(eq).trimmed();
+    const TSettingField* field = FindSettingField(name);
+    if (!field)
+      throw TCliError(QStringLiteral("unknown setting \"%1\"%2").arg(name, suggestion(name)),
+                      kExitUsage);
+    QJsonValue value;
+    QString reason;
+    if (!ParseSettingValue(*field, assignment.mid(eq + 1), value, reason))
+      throw TCliError(QStringLiteral("bad value for %1: %2").arg(name, reason), kExitUsage);
+    changes.emplace_back(field, value);
+  }
+
+  auto project = LoadCliProject(args.positional().first(), true);
+  const QString oldConnection = project->ConnectionString;
+  for (const auto& [field, value] : changes) {
+    const QString before = SettingText(*field, *project);
+    field->set(*project, value);
+    std::printf("%s: %s -> %s\n", field->name, before.toLocal8Bit().constData(),
+                SettingText(*field, *project).toLocal8Bit().constData());
+  }
+  if (project->ConnectionString != oldConnection) {
+    // A project whose database cannot be opened could not be loaded again.
+    const QString problem = TestConnection(project->ConnectionString);
+    if (!problem.isEmpty())
+      throw TCliError(QStringLiteral("bad value for ConnectionString: %1").arg(problem));
+    SetCurrentConnectionString(project->ConnectionString);
+  }
+  project->Modified = true;
+  SaveCliProject(*project);
+  return kExitOk;
+}
+
+} // namespace
+
+LUMENFOLD_CLI_COMMAND("set", "set PROJECT.lumenfold NAME=VALUE...",
+                      "Changes settings by field name (see info) and saves the project; nothing is "
+                      "saved when a name or value is wrong.",
+                      RunSet);

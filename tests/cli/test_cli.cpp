@@ -1,0 +1,261 @@
+// lumenfold-cli end to end: the program is run as a separate process on projects in a temporary
+// folder, and what it stored is checked by running it again.
+#include "testenv.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QtTest>
+
+namespace {
+
+struct Result {
+  int code = -1;
+  QString out, err;
+};
+
+QByteArray readAll(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+const QString kAllPages = QStringLiteral("WelcomePath selectionAlbum detailThumbnailsFace "
+                                         "selectionRenameSignatureCategorySummary");
+
+} // namespace
+
+class TestCli : public QObject {
+  Q_OBJECT
+  TestEnv env;
+  QString cli;
+  QString photos, more;
+
+  Result run(const QStringList& args) {
+    QProcess p;
+    p.setWorkingDirectory(env.path());
+    p.start(cli, args);
+    if (!p.waitForStarted(30000) || !p.waitForFinished(120000)) return {};
+    Result r;
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    r.err = QString::fromLocal8Bit(p.readAllStandardError());
+    return r;
+  }
+
+  QJsonObject info(const QString& project) {
+    const Result r = run({"info", project, "--json"});
+    if (r.code != 0) {
+      qWarning() << "info failed:" << r.err;
+      return {};
+    }
+    QJsonParseError e;
+    const QJsonDocument doc = QJsonDocument::fromJson(r.out.toUtf8(), &e);
+    if (e.error != QJsonParseError::NoError) qWarning() << "bad JSON:" << e.errorString() << r.out;
+    return doc.object();
+  }
+
+  // A failed command: non-zero status and exactly one line on standard error naming the problem.
+  static void expectFailure(const Result& r, const QString& fragment) {
+    QVERIFY2(r.code > 0, qPrintable(QStringLiteral("exit %1, stderr %2").arg(r.code).arg(r.err)));
+    const QStringList lines = r.err.trimmed().split(QLatin1Char('\n'));
+    QVERIFY2(lines.size() == 1, qPrintable(r.err));
+    QVERIFY2(lines.first().contains(fragment, Qt::CaseInsensitive), qPrintable(r.err));
+  }
+
+  QString newProject(const QString& name) {
+    const QString file = env.makeFolder(name) + QStringLiteral("/site.lumenfold");
+    const Result r = run({"new", file});
+    if (r.code != 0) qWarning() << r.err;
+    return file;
+  }
+
+private slots:
+  void initTestCase() {
+    cli = QCoreApplication::applicationDirPath() + QStringLiteral("/lumenfold-cli");
+    QVERIFY2(QFileInfo(cli).isExecutable(), qPrintable(cli));
+    photos = env.makeFolder(QStringLiteral("photos/Léto 2024"));
+    QVERIFY(WriteTestJpeg(photos + "/b.jpg", 64, 48));
+    QVERIFY(WriteTestJpeg(photos + "/a.JPG", 48, 64));
+    QVERIFY(WriteTestJpeg(photos + "/c.jpeg", 32, 32));
+    QVERIFY(MakeTestImage(8, 8).save(photos + "/not-a-picture.png"));
+    env.makeFolder(QStringLiteral("photos/Léto 2024/folder.jpg"));
+    more = env.makeFolder(QStringLiteral("photos/more"));
+    QVERIFY(WriteTestJpeg(more + "/x.jpg", 40, 30));
+  }
+
+  void usage() {
+    const Result help = run({"--help"});
+    QCOMPARE(help.code, 0);
+    for (const char* c : {"new", "info", "set", "add-album"})
+      QVERIFY(help.out.contains(c));
+    const Result none = run({});
+    QVERIFY(none.code != 0);
+    QVERIFY(none.err.contains("usage"));
+    expectFailure(run({"frobnicate"}), "frobnicate");
+  }
+
+  void newAddAlbumInfoSet() {
+    const QString folder = env.makeFolder(QStringLiteral("site1"));
+    const QString file = folder + "/site.lumenfold";
+    Result r = run({"new", file});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QVERIFY(QFileInfo(folder + "/db.sqlite").isFile());
+
+    QJsonObject o = info(file);
+    QCOMPARE(o["Complete"].toBool(), true);
+    QCOMPARE(o["Modified"].toBool(), false);
+    QCOMPARE(o["FileName"].toString(), file);
+    QCOMPARE(o["ConnectionString"].toString(),
+             QString("Provider=SQLite;Data Source=" + folder + "/db.sqlite"));
+    QCOMPARE(o["ZipEnabled"].toBool(), true);
+    QCOMPARE(o["ZipFileName"].toString(), QString(folder + "/albums.zip"));
+    QCOMPARE(o["ThumbWidth"].toInt(), 200);
+    QCOMPARE(o["MediumHeight"].toInt(), 768);
+    QCOMPARE(o["ResizeMethod"].toInt(), 3);
+    QCOMPARE(o["RenameTemplate"].toString(), QString("%SHORT_ALBUM_NAME%_%N000%.jpg"));
+    QCOMPARE(o["WizardPages"].toString(), kAllPages);
+    QCOMPARE(o["Albums"].toArray().size(), 0);
+
+    // Two .jpg/.jpeg files and one .JPG count; the .png and the folder named like a picture
+    // do not.
+    r = run({"add-album", file, photos});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    r = run({"add-album", file, more, "--directory", "2024/more", "--short-name", "More"});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+
+    o = info(file);
+    QCOMPARE(o["Modified"].toBool(), false);
+    const QJsonArray albums = o["Albums"].toArray();
+    QCOMPARE(albums.size(), 2);
+    // The newest album is first.
+    const QJsonObject top = albums[0].toObject(), second = albums[1].toObject();
+    QCOMPARE(top["ShortName"].toString(), QString("More"));
+    QCOMPARE(top["Directory"].toString(), QString("2024/more"));
+    QCOMPARE(top["PictureCount"].toInt(), 1);
+    QCOMPARE(second["ShortName"].toString(), QString("Léto 2024"));
+    QCOMPARE(second["Directory"].toString(), QString("Léto 2024"));
+    QCOMPARE(second["Path"].toString(), photos);
+    QCOMPARE(second["PictureCount"].toInt(), 3);
+    QCOMPARE(second["ModifiedCount"].toInt(), 3);
+    QVERIFY(top["Id"].toInt() > 0 && second["Id"].toInt() > 0);
+    QVERIFY(top["Id"].toInt() != second["Id"].toInt());
+
+    r = run({"set", file, "ThumbWidth=320", "ZipEnabled=false", "WizardPages=Welcome,Summary",
+             "ThumbFolder=náhledy", "RenameStart=-5"});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    o = info(file);
+    QCOMPARE(o["ThumbWidth"].toInt(), 320);
+    QCOMPARE(o["ZipEnabled"].toBool(), false);
+    QCOMPARE(o["WizardPages"].toString(), QString("WelcomeSummary"));
+    QCOMPARE(o["ThumbFolder"].toString(), QString("náhledy"));
+    QCOMPARE(o["RenameStart"].toInt(), -5);
+    QCOMPARE(o["ThumbHeight"].toInt(), 150);   // untouched settings stay
+    QCOMPARE(o["Albums"].toArray().size(), 2); // the albums survive a settings change
+
+    r = run({"set", file, "ZipEnabled=1", "WizardPages=511"});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    r = run({"info", file});
+    QCOMPARE(r.code, 0);
+    QVERIFY2(r.out.contains("ZipEnabled = true"), qPrintable(r.out));
+    QVERIFY(r.out.contains("WizardPages = " + kAllPages));
+    QVERIFY(r.out.contains("pictures: 3, to be processed: 3"));
+  }
+
+  void newNeverReplacesExistingFiles() {
+    const QString file = newProject("site2");
+    QVERIFY(QFile::exists(file));
+    const QString db = QFileInfo(file).absolutePath() + "/db.sqlite";
+    QVERIFY(run({"add-album", file, more}).code == 0);
+
+    // A second project on the same database sees its album.
+    const QString other = env.makeFolder("site2b") + "/other.lumenfold";
+    Result r = run({"new", other, "--db", db});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QCOMPARE(info(other)["Albums"].toArray().size(), 1);
+    QVERIFY(!QFile::exists(env.path("site2b/db.sqlite")));
+
+    // An existing project file is refused and left as it was.
+    const QByteArray before = readAll(file);
+    expectFailure(run({"new", file}), "exists");
+    QCOMPARE(readAll(file), before);
+    QCOMPARE(info(file)["Albums"].toArray().size(), 1);
+
+    // A folder that does not exist.
+    expectFailure(run({"new", env.path("nowhere/x.lumenfold")}), "nowhere");
+    QVERIFY(!QFile::exists(env.path("nowhere")));
+  }
+
+  void errorsLeaveTheProjectUnchanged() {
+    const QString file = newProject("site3");
+    QVERIFY(run({"add-album", file, photos}).code == 0);
+    const QByteArray before = readAll(file);
+
+    expectFailure(run({"info", env.path("site3/missing.lumenfold")}), "missing.lumenfold");
+    expectFailure(run({"set", env.path("site3/missing.lumenfold"), "ThumbWidth=1"}), "not found");
+
+    // Names are exact; one bad assignment saves none of the others.
+    Result r = run({"set", file, "ThumbWidth=300", "thumbwidth=400"});
+    expectFailure(r, "thumbwidth");
+    QVERIFY(r.err.contains("ThumbWidth"));
+    QCOMPARE(r.code, 2);
+    expectFailure(run({"set", file, "ThumbWidth=300", "NoSuchSetting=1"}), "NoSuchSetting");
+    expectFailure(run({"set", file, "ThumbQuality=abc"}), "ThumbQuality");
+    expectFailure(run({"set", file, "ThumbQuality=101"}), "ThumbQuality");
+    expectFailure(run({"set", file, "ThumbWidth=99999999999"}), "ThumbWidth");
+    expectFailure(run({"set", file, "ZipEnabled=maybe"}), "ZipEnabled");
+    expectFailure(run({"set", file, "WizardPages=Nothing"}), "WizardPages");
+    expectFailure(run({"set", file, "ThumbWidth"}), "NAME=VALUE");
+    expectFailure(run({"set", file}), "usage");
+    // A connection string whose database cannot be opened would lock the project out.
+    expectFailure(
+        run({"set", file,
+             "ConnectionString=Provider=SQLite;Data Source=" + env.path("site3/none.sqlite")}),
+        "ConnectionString");
+    QVERIFY(!QFile::exists(env.path("site3/none.sqlite")));
+    QCOMPARE(readAll(file), before);
+
+    expectFailure(run({"add-album", file, env.path("photos/absent")}), "absent");
+    // The same folder again, also written differently, is refused.
+    expectFailure(run({"add-album", file, photos}), "already");
+    expectFailure(run({"add-album", file, photos + "/"}), "already");
+    expectFailure(run({"add-album", file, env.path("photos/./Léto 2024")}), "already");
+    expectFailure(run({"add-album", file, more, "--bogus"}), "--bogus");
+    expectFailure(run({"add-album", file, more, "--directory"}), "directory");
+    QCOMPARE(readAll(file), before);
+    QCOMPARE(info(file)["Albums"].toArray().size(), 1);
+  }
+
+  void damagedProjectFile() {
+    const QString file = newProject("site4");
+    QVERIFY(run({"set", file, "SiteTemplate=classic"}).code == 0);
+    QByteArray bytes = readAll(file);
+    QVERIFY(bytes.size() > 40);
+    bytes.chop(20);
+    {
+      QFile f(file);
+      QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+      f.write(bytes);
+    }
+    // Shown, marked incomplete; never saved over.
+    const QJsonObject o = info(file);
+    QCOMPARE(o["Complete"].toBool(), false);
+    QCOMPARE(o["Modified"].toBool(), true);
+    QCOMPARE(o["ThumbWidth"].toInt(), 200);
+    expectFailure(run({"set", file, "ThumbWidth=100"}), "incomplete");
+    expectFailure(run({"add-album", file, more}), "incomplete");
+    QCOMPARE(readAll(file), bytes);
+
+    // A project whose database has gone.
+    const QString file2 = newProject("site5");
+    QVERIFY(QFile::remove(env.path("site5/db.sqlite")));
+    expectFailure(run({"info", file2}), "db.sqlite");
+    expectFailure(run({"add-album", file2, more}), "db.sqlite");
+  }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "test_cli.moc"

@@ -129,7 +129,8 @@ std::unique_ptr<TLumenfoldProject> LoadCliProject(const QString& path, bool requ
   if (requireComplete && !read)
     throw TCliError(
         QStringLiteral("project file %1 is damaged or incomplete; not changing it").arg(file));
-  if (!(loaded || !read) || ModelErrorCount() != errorsBefore)
+  // A file that reads completely but does not load names a database that cannot be read.
+  if ((read && !loaded) || ModelErrorCount() != errorsBefore)
     throw TCliError(
         WithModelErrors(QStringLiteral("cannot load the database of project %1").arg(file)));
   return project;
@@ -137,8 +138,9 @@ std::unique_ptr<TLumenfoldProject> LoadCliProject(const QString& path, bool requ
 
 void SaveCliProject(TLumenfoldProject& project) {
   const int errorsBefore = ModelErrorCount();
+  bool saved = false;
   try {
-    project.SaveToFile();
+    saved = project.SaveToFile();
   } catch (const std::exception& e) {
     throw TCliError(QStringLiteral("saving project %1 failed: %2")
                         .arg(project.FileName, QString::fromLocal8Bit(e.what())));
@@ -146,6 +148,6 @@ void SaveCliProject(TLumenfoldProject& project) {
   if (ModelErrorCount() != errorsBefore)
     throw TCliError(
         WithModelErrors(QStringLiteral("saving project %1 failed").arg(project.FileName)));
-  if (project.Modified)
+  if (!saved || project.Modified)
     throw TCliError(QStringLiteral("cannot write project file %1").arg(project.FileName));
 }

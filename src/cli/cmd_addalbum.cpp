@@ -4,9 +4,11 @@
 #include "core/album.h"
 #include "core/picture.h"
 #include "core/project.h"
+#include "util/programfolder.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <cstdio>
 
 namespace {

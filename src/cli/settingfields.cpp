@@ -8,11 +8,8 @@ namespace {
 
 constexpr int kIntMin = std::numeric_limits<int>::min();
 constexpr int kIntMax = std::numeric_limits<int>::max();
-// Names of the wizard pages by index, as stored.
-const char* const kPageNames[] = {"Welcome",    "Path selection", "Album detail",
-                                  "Thumbnails", "Face selection", "Rename",
-                                  "Signature",  "Category",       "Summary"};
-constexpr int kPageCount = 9;
+const char* const* const kPageNames = WizardPageNames;
+constexpr int kPageCount = kWizardPageCount;
 
 #define LF_BOOL(F)                                                                                 \
   TSettingField {                                                                                  \
@@ -130,8 +127,8 @@ bool parsePages(const QString& text, QJsonValue& value, QString& reason) {
   }
   // A text that names no page at all is most likely a typing error (an empty text clears all).
   bool any = false;
-  for (const char* name : kPageNames)
-    any = any || text.contains(QLatin1String(name));
+  for (int i = 0; i < kPageCount; ++i)
+    any = any || text.contains(QLatin1String(kPageNames[i]));
   if (!any && !trimmed.isEmpty()) {
     reason = QStringLiteral("no wizard page name in \"%1\"").arg(text);
     return false;

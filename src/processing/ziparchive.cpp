@@ -112,6 +112,11 @@ void TZipArchive::Open(const QString& fileName) {
   }
   fileName_ = fileName;
   pending_ = 0;
+  // Found out now rather than at the first save, after all the work of a run.
+  const QString folder = QFileInfo(fileName).absolutePath();
+  if (!QFileInfo(folder).isDir())
+    throw TZipError(
+        QStringLiteral("The folder \"%1\" of the zip archive does not exist.").arg(folder));
   reopen();
 }
 

@@ -42,7 +42,8 @@ public:
   TZipArchive& operator=(const TZipArchive&) = delete;
 
   // Opens an existing archive for updating (its entries are kept) or prepares a new one. Raises
-  // TZipError when the file exists but is no zip archive or cannot be read.
+  // TZipError when the file exists but is no zip archive or cannot be read, or when its folder
+  // does not exist.
   void Open(const QString& fileName);
   bool IsOpen() const { return archive_ != nullptr; }
   QString FileName() const { return fileName_; }

@@ -184,6 +184,8 @@ void TestZipArchive::notAZipArchiveIsReported() {
   QFile f(env.path("bad.zip"));
   QVERIFY(f.open(QIODevice::ReadOnly));
   QCOMPARE(f.readAll(), QByteArray("this is not a zip archive at all, just text"));
+  // A folder that does not exist is found out before any work.
+  QVERIFY_THROWS_EXCEPTION(TZipError, z.Open(env.path("nowhere/out.zip")));
 }
 
 void TestZipArchive::failedSaveKeepsPreviousArchive() {

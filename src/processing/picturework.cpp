@@ -1,0 +1,116 @@
+#include "processing/picturework.h"
+
+#include "core/signature.h"
+#include "processing/ziparchive.h"
+#include "util/helpers.h"
+#include "util/imaging.h"
+#include "util/jpegcodec.h"
+#include "util/resample.h"
+
+#include <QFileInfo>
+#include <exception>
+
+namespace {
+
+QString errorText(const std::exception& e) {
+  if (auto* image = dynamic_cast<const EImageError*>(&e)) return image->Text();
+  return QString::fromUtf8(e.what());
+}
+
+// Fits, stamps (when the signature needs no picture) and encodes one size.
+// The large image takes the original's bitmap over, so stamping it needs no second copy.
+void produceOutput(const TPictureWork& work, TLoadedOriginal& original, TOutputKind kind,
+                   TOutputResult& result) {
+  const TOutputWork& output = work.Outputs[kind];
+  QImage bitmap;
+  if (kind == okLarge) {
+    // The large image is the oriented, cropped original itself.
+    bitmap = std::move(original.Bitmap);
+    original.Bitmap = QImage();
+  } else {
+    const TFitResult fit =
+        FitIntoBox(original.Size, output.Box.width(), output.Box.height(), work.NoUpscale);
+    if (fit.Size.isEmpty())
+      throw EImageError(QStringLiteral("The box %1 x %2 cannot hold a picture.")
+                            .arg(output.Box.width())
+                            .arg(output.Box.height()));
+    ResampleBitmapInto(original.Bitmap, original.Window, bitmap, fit.Size,
+                       ResizeFilterFromCode(work.Filter));
+  }
+  if (output.SignLater) {
+    result.Bitmap = bitmap;
+    return;
+  }
+  result.Jpeg = SignAndEncode(std::move(bitmap), output, nullptr);
+  if (work.Zip) result.Deflates = DeflateMakesSmaller(result.Jpeg);
+}
+
+} // namespace
+
+bool SignatureNeedsPicture(const TLumenfoldSignature* signature) {
+  if (!signature) return false;
+  for (int i = 0; i < signature->Maps.Count(); ++i) {
+    const TLumenfoldSignatureMap* map = signature->Maps.Maps(i);
+    if (map && map->Item && map->Item->IsText() && map->Item->Caption().contains(QLatin1Char('%')))
+      return true;
+  }
+  return false;
+}
+
+QByteArray SignAndEncode(QImage bitmap, const TOutputWork& output,
+                         const TLumenfoldPicture* picture) {
+  // Check the quality before any work, as the encoder would.
+  if (output.Quality < 1 || output.Quality > 100)
+    throw EImageRangeError(
+        QStringLiteral("The JPEG quality %1 is out of the range 1..100.").arg(output.Quality));
+  if (output.Signature) output.Signature->Draw(bitmap, picture);
+  return EncodeJpeg(bitmap, output.Quality);
+}
+
+TPictureResult ProducePicture(const TPictureWork& work) {
+  TPictureResult result;
+  result.Hash = GetFileHash(work.OriginalPath);
+  result.Size = GetFileSizeBytes(work.OriginalPath);
+  if (work.Zip) result.OriginalDeflates = FileDeflatesSmaller(work.OriginalPath);
+  if (!work.Render) return result;
+
+  TLoadedOriginal original;
+  try {
+    TOriginalRequest request;
+    request.Orientation = work.Orientation;
+    request.Crop = work.Crop;
+    request.CropTopLeft = work.CropTopLeft;
+    request.CropBottomRight = work.CropBottomRight;
+    request.NoUpscale = work.NoUpscale;
+    request.FullResolution = work.Outputs[okLarge].Enabled;
+    for (int k = okMedium; k <= okThumb; ++k)
+      if (work.Outputs[k].Enabled) request.Boxes.append(work.Outputs[k].Box);
+    original = LoadOriginal(work.OriginalPath, request);
+  } catch (const std::exception& e) {
+    result.LoadError = errorText(e);
+    if (result.LoadError.isEmpty())
+      result.LoadError =
+          QStringLiteral("The picture \"%1\" cannot be loaded.").arg(work.OriginalPath);
+    return result;
+  } catch (...) {
+    result.LoadError =
+        QStringLiteral("The picture \"%1\" cannot be loaded.").arg(work.OriginalPath);
+    return result;
+  }
+  result.OriginalSize = original.OriginalSize;
+  result.PictureSize = original.Size;
+
+  // Medium and thumbnail first: both are fitted from the unsigned original, which the large
+  // image then takes over.
+  for (int k : {okMedium, okThumb, okLarge}) {
+    if (!work.Outputs[k].Enabled) continue;
+    try {
+      produceOutput(work, original, TOutputKind(k), result.Outputs[k]);
+    } catch (const std::exception& e) {
+      result.Outputs[k].Error = errorText(e);
+    } catch (...) {
+      result.Outputs[k].Error = QStringLiteral("The image cannot be made.");
+    }
+  }
+  return result;
+}

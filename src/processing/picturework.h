@@ -1,0 +1,73 @@
+#pragma once
+// The part of processing one picture that needs nothing but the original file and settings
+// that stay fixed during a run: checksum and size of the original, decoding (at a reduced scale
+// where the outputs allow), orientation, crop, fitting into the boxes, signatures whose captions
+// have no macros, and JPEG encoding into memory. The processing run hands these to a pool of
+// worker threads for the pictures ahead of the current one and takes the results in list order;
+// every write (files, database, archive) stays with the run.
+//
+// Threads: TPictureWork is built on the run thread and then only read; ProducePicture runs on
+// any thread. The signatures it draws are read only; nothing edits them during a run.
+#include <QByteArray>
+#include <QImage>
+#include <QPoint>
+#include <QSize>
+#include <QString>
+#include <array>
+
+class TLumenfoldPicture;
+class TLumenfoldSignature;
+
+// Index of a generated size.
+enum TOutputKind : int { okLarge = 0, okMedium = 1, okThumb = 2 };
+inline constexpr int kOutputKinds = 3;
+
+struct TOutputWork {
+  bool Enabled = false;
+  QSize Box;                                      // medium and thumbnail only
+  int Quality = 90;                               // 1..100
+  const TLumenfoldSignature* Signature = nullptr; // nullptr: nothing to stamp
+  // The signature's captions hold macros: stamping needs the picture's record as it is at the
+  // picture's turn, so the worker leaves the bitmap unsigned and unencoded.
+  bool SignLater = false;
+};
+
+struct TPictureWork {
+  QString OriginalPath;
+  bool Render = false; // decode and produce the images (modified picture or process all)
+  int Orientation = 1;
+  bool Crop = false;
+  QPoint CropTopLeft, CropBottomRight;
+  bool NoUpscale = false;
+  int Filter = 3;
+  std::array<TOutputWork, kOutputKinds> Outputs;
+  bool Zip = false; // find out whether deflating the files helps
+};
+
+struct TOutputResult {
+  QByteArray Jpeg; // encoded image (empty when SignLater or on failure)
+  QImage Bitmap;   // the fitted, unsigned bitmap when SignLater
+  QString Error;   // failure of this size (for example a quality out of range)
+  bool Deflates = false;
+};
+
+struct TPictureResult {
+  QString Hash;  // Adler-32 as 8 lowercase hex digits; empty when unreadable or empty
+  int Size = -1; // bytes; -1 when unreadable
+  bool OriginalDeflates = false;
+  QSize OriginalSize; // stored size (before orientation), full resolution
+  QSize PictureSize;  // oriented, cropped, full resolution
+  QString LoadError;  // decoding failed: the reason
+  std::array<TOutputResult, kOutputKinds> Outputs;
+};
+
+// Does the whole worker part for one picture. Never raises: failures land in the result.
+TPictureResult ProducePicture(const TPictureWork& work);
+
+// Stamps the signature (when set) and encodes; for the run thread's part of SignLater outputs.
+// Raises on failure.
+QByteArray SignAndEncode(QImage bitmap, const TOutputWork& output,
+                         const TLumenfoldPicture* picture);
+
+// True when any caption of the signature's linked items holds a '%' (a macro).
+bool SignatureNeedsPicture(const TLumenfoldSignature* signature);

@@ -1,0 +1,557 @@
+#include "processing/processthread.h"
+
+#include "core/album.h"
+#include "core/picture.h"
+#include "core/project.h"
+#include "core/signature.h"
+#include "db/connectionstring.h"
+#include "db/sqlaccess.h"
+#include "db/userprompt.h"
+#include "processing/picturework.h"
+#include "processing/ziparchive.h"
+#include "util/helpers.h"
+#include "util/imaging.h"
+#include "util/messages.h"
+#include "util/programfolder.h"
+#include "util/tracer.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QThreadPool>
+#include <QUuid>
+#include <future>
+#include <map>
+
+namespace {
+
+// An error that ends the run; its text is the reason shown to the user.
+class TRunError : public std::runtime_error {
+public:
+  explicit TRunError(const QString& text) : std::runtime_error(text.toStdString()), text_(text) {}
+  const QString& Text() const { return text_; }
+
+private:
+  QString text_;
+};
+
+// Forwards everything to the prompt that was in force and keeps the last error reported on the
+// run thread, so that a failed database write ends the run with the database's own message.
+class TRunPrompt final : public UserPrompt {
+public:
+  TRunPrompt() : thread_(QThread::currentThread()) { next_ = SetPrompt(this); }
+  ~TRunPrompt() override {
+    if (Prompt() == this) SetPrompt(next_);
+  }
+  void error(const QString& text) override {
+    if (QThread::currentThread() == thread_) {
+      QMutexLocker lock(&mutex_);
+      last_ = text;
+    }
+    next_->error(text);
+  }
+  void warning(const QString& text) override { next_->warning(text); }
+  bool confirm(const QString& text) override { return next_->confirm(text); }
+  // The last error since the previous call, on one line.
+  QString takeLastError() {
+    QMutexLocker lock(&mutex_);
+    QString text = last_;
+    last_.clear();
+    text.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    return text.trimmed();
+  }
+
+private:
+  QThread* thread_;
+  UserPrompt* next_ = nullptr;
+  QMutex mutex_;
+  QString last_;
+};
+
+thread_local TRunPrompt* runPrompt = nullptr;
+
+QString separated(const QString& folder) {
+  return IncludeTrailingSeparator(folder);
+}
+
+// A stored relative name as a path below a folder on this system.
+QString below(const QString& folder, const QString& relative) {
+  QString name = relative;
+  if (QDir::separator() == QLatin1Char('/')) name.replace(QLatin1Char('\\'), QLatin1Char('/'));
+  return separated(folder) + name;
+}
+
+// Entry name of a file of an album: the album's site folder, then the relative name.
+QString albumEntry(const TLumenfoldAlbum* album, const QString& relative) {
+  return (album ? album->Directory : QString()) + QLatin1Char('/') + relative;
+}
+
+TZipArchive::TMethod methodFor(bool deflates) {
+  return deflates ? TZipArchive::TMethod::Deflate : TZipArchive::TMethod::Store;
+}
+
+// Writes the bytes through a temporary file in the same folder that replaces the target only
+// when complete.
+void writeFileAtomically(const QString& path, const QByteArray& bytes) {
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+    throw TRunError(
+        QStringLiteral("The file \"%1\" cannot be written: %2").arg(path, file.errorString()));
+}
+
+} // namespace
+
+QString ProcessStageText(int stage) {
+  switch (stage) {
+  case psHash:
+    return QStringLiteral("getting hash and size of the file");
+  case psLoad:
+    return QStringLiteral("loading picture");
+  case psLarge:
+    return QStringLiteral("processing large image");
+  case psMedium:
+    return QStringLiteral("processing medium image");
+  case psThumb:
+    return QStringLiteral("processing thumbnail image");
+  case psDatabase:
+    return QStringLiteral("updating database");
+  case psZipPictures:
+    return QStringLiteral("inserting pictures into zip archive...");
+  case psZipDatabase:
+    return QStringLiteral("inserting database into zip archive...");
+  case psZipTemplate:
+    return QStringLiteral("inserting template into zip archive...");
+  default:
+    return QString();
+  }
+}
+
+bool FillWorkList(TLumenfoldProject& project, bool allModified, const QList<int>& albumPositions,
+                  QList<TLumenfoldPicture*>& workList) {
+  if (allModified) {
+    for (int a = 0; a < project.Albums.Count(); ++a) {
+      TLumenfoldAlbum* album = project.Albums.Albums(a);
+      for (int i = 0; i < album->Pictures.Count(); ++i)
+        if (album->Pictures.Pictures(i)->Modified) workList.append(album->Pictures.Pictures(i));
+    }
+    return true;
+  }
+  for (int position : albumPositions) {
+    if (position < 0 || position >= project.Albums.Count()) continue;
+    TLumenfoldAlbum* album = project.Albums.Albums(position);
+    if (!album->Loaded && !album->LoadPictures()) return false;
+    for (int i = 0; i < album->Pictures.Count(); ++i)
+      workList.append(album->Pictures.Pictures(i));
+  }
+  return true;
+}
+
+// ---- Worker pool --------------------------------------------------------------------------
+
+struct TProcessThread::Pipeline {
+  struct Slot {
+    TPictureWork Work;
+    std::future<TPictureResult> Result;
+  };
+
+  explicit Pipeline(int jobs) {
+    pool.setMaxThreadCount(jobs);
+    // Enough pictures ahead to keep every worker busy while the run thread writes.
+    ahead = 2 * jobs;
+  }
+  ~Pipeline() {
+    pool.clear(); // pictures not started yet are dropped
+    pool.waitForDone();
+  }
+
+  void submit(int index, TPictureWork work) {
+    auto promise = std::make_shared<std::promise<TPictureResult>>();
+    auto slot = std::make_unique<Slot>();
+    slot->Work = std::move(work);
+    slot->Result = promise->get_future();
+    pool.start([promise, work = slot->Work] {
+      try {
+        promise->set_value(ProducePicture(work));
+      } catch (...) {
+        promise->set_exception(std::current_exception());
+      }
+    });
+    pending[index] = std::move(slot);
+  }
+
+  QThreadPool pool;
+  int ahead = 2;
+  int next = 0; // first index not handed out yet
+  std::map<int, std::unique_ptr<Slot>> pending;
+};
+
+// ---- The run ------------------------------------------------------------------------------
+
+TProcessThread::TProcessThread(TLumenfoldProject* project, bool zip, bool processAll,
+                               QObject* progressWindow, QObject* parent)
+    : QThread(parent), project_(project), zip_(zip), processAll_(processAll),
+      progressWindow_(progressWindow) {
+  if (zip_) {
+    if (project_->ZipFileName.isEmpty())
+      project_->ZipFileName = ProgramFolder() + QStringLiteral("albums.zip");
+    zipper_ = std::make_unique<TZipArchive>();
+    zipper_->Open(project_->ZipFileName);
+  }
+}
+
+TProcessThread::~TProcessThread() {
+  if (isRunning()) {
+    RequestStop();
+    wait();
+  }
+  if (!snapshotPath_.isEmpty()) QFile::remove(snapshotPath_);
+}
+
+void TProcessThread::PauseRun() {
+  paused_.store(true);
+}
+
+void TProcessThread::ResumeRun() {
+  QMutexLocker lock(&mutex_);
+  paused_.store(false);
+  wake_.wakeAll();
+}
+
+void TProcessThread::RequestStop() {
+  QMutexLocker lock(&mutex_);
+  stopRequested_.store(true);
+  wake_.wakeAll();
+}
+
+QString TProcessThread::Reason() const {
+  QMutexLocker lock(&mutex_);
+  return reason_;
+}
+
+QString TProcessThread::StoppedReason() {
+  return QStringLiteral("The run was stopped by the user.");
+}
+
+void TProcessThread::post(qintptr number, int stage) {
+  PostMessage(progressWindow_, LF_MSG_PROGRESS, number, stage);
+}
+
+bool TProcessThread::waitWhilePaused() {
+  QMutexLocker lock(&mutex_);
+  for (;;) {
+    if (stopRequested_.load()) {
+      stopRequested_.store(false);
+      return false;
+    }
+    if (!paused_.load()) return true;
+    wake_.wait(&mutex_, 200);
+  }
+}
+
+void TProcessThread::run() {
+  TRunPrompt prompt;
+  runPrompt = &prompt;
+  completed_.store(false);
+  QString reason;
+  {
+    const int jobs = Jobs > 0 ? Jobs : std::max(1, QThread::idealThreadCount());
+    Pipeline pipeline(jobs);
+    try {
+      bool stopped = false;
+      for (int i = 0; i < WorkList.size(); ++i) {
+        if (!waitWhilePaused()) {
+          stopped = true;
+          break;
+        }
+        processPicture(i, pipeline);
+      }
+      if (stopped) {
+        reason = StoppedReason();
+      } else {
+        if (zip_) zipStages();
+        completed_.store(true);
+      }
+    } catch (const TRunError& e) {
+      reason = e.Text();
+    } catch (const TZipError& e) {
+      reason = e.message();
+    } catch (const EImageError& e) {
+      reason = e.Text();
+    } catch (const std::exception& e) {
+      reason = QString::fromUtf8(e.what());
+    } catch (...) {
+      reason = QStringLiteral("An unknown error ended the run.");
+    }
+    if (!completed_.load() && reason.isEmpty())
+      reason = QStringLiteral("An unknown error ended the run.");
+  }
+  // The database file is complete and unlocked once the run's connections are closed.
+  CloseThreadConnections();
+  if (!snapshotPath_.isEmpty()) {
+    QFile::remove(snapshotPath_);
+    snapshotPath_.clear();
+  }
+  runPrompt = nullptr;
+  {
+    QMutexLocker lock(&mutex_);
+    reason_ = reason;
+  }
+  emit RunEnded(completed_.load(), reason);
+}
+
+void TProcessThread::processPicture(int index, Pipeline& pipeline) {
+  TLumenfoldProject& project = *project_;
+  // Hand the pictures ahead to the workers. Only fields that stay fixed until their turn are
+  // read here: path, orientation, crop, marks and signature ids.
+  auto signatureOf = [&](int id) -> const TLumenfoldSignature* {
+    return id == -1 ? nullptr : project.Signatures.FindById(id);
+  };
+  auto workFor = [&](TLumenfoldPicture* p) {
+    TPictureWork work;
+    work.OriginalPath = p->OriginalPath();
+    work.Render = !p->IsDeleted && (p->Modified || processAll_);
+    work.Orientation = p->Orientation;
+    const TCropRect& c = p->CropRect;
+    work.Crop = c.X1 != -1 || c.Y1 != -1 || c.X2 != -1 || c.Y2 != -1;
+    work.CropTopLeft = QPoint(c.X1, c.Y1);
+    work.CropBottomRight = QPoint(c.X2, c.Y2);
+    work.NoUpscale = project.NeverUpscale;
+    work.Filter = project.ResizeMethod;
+    work.Zip = zip_;
+    const bool enabled[kOutputKinds] = {project.LargeEnabled, project.MediumEnabled,
+                                        project.ThumbEnabled};
+    const QSize boxes[kOutputKinds] = {QSize(), QSize(project.MediumWidth, project.MediumHeight),
+                                       QSize(project.ThumbWidth, project.ThumbHeight)};
+    const int qualities[kOutputKinds] = {project.LargeQuality, project.MediumQuality,
+                                         project.ThumbQuality};
+    // The large image carries the medium image's signature.
+    const int signatures[kOutputKinds] = {p->MediumSignatureId, p->MediumSignatureId,
+                                          p->ThumbSignatureId};
+    for (int k = 0; k < kOutputKinds; ++k) {
+      TOutputWork& out = work.Outputs[k];
+      out.Enabled = enabled[k];
+      out.Box = boxes[k];
+      out.Quality = qualities[k];
+      out.Signature = signatureOf(signatures[k]);
+      out.SignLater = SignatureNeedsPicture(out.Signature);
+    }
+    return work;
+  };
+  while (pipeline.next < WorkList.size() && pipeline.next <= index + pipeline.ahead) {
+    TLumenfoldPicture* ahead = WorkList[pipeline.next];
+    if (ahead && QFileInfo(ahead->OriginalPath()).isFile())
+      pipeline.submit(pipeline.next, workFor(ahead));
+    ++pipeline.next;
+  }
+
+  TLumenfoldPicture* p = WorkList[index];
+  if (!p) return;
+  TLumenfoldAlbum* album = p->Album;
+  const QString originalPath = p->OriginalPath();
+  if (!QFileInfo(originalPath).isFile()) {
+    pipeline.pending.erase(index);
+    try {
+      Tracer().Write(
+          QStringLiteral("Processing warning: file \"%1\" not found ").arg(originalPath));
+    } catch (const std::exception&) {
+      // The trace log is a diagnostic aid; failing to write it does not end the run.
+    }
+    return;
+  }
+
+  const qintptr number = index + 1;
+  post(number, psHash);
+
+  // The worker's result (or, for a picture whose file appeared only now, the same work here).
+  TPictureWork work;
+  TPictureResult result;
+  auto slot = pipeline.pending.find(index);
+  if (slot != pipeline.pending.end()) {
+    work = slot->second->Work;
+    result = slot->second->Result.get();
+    pipeline.pending.erase(slot);
+  } else {
+    work = workFor(p);
+    result = ProducePicture(work);
+  }
+  p->OriginalHash = result.Hash;
+  p->OriginalSize = result.Size;
+
+  // Output folders, created with their parents; a failure shows when the image is written.
+  const QString albumPath = album ? album->Path : QFileInfo(originalPath).absolutePath();
+  const bool enabled[kOutputKinds] = {project.LargeEnabled, project.MediumEnabled,
+                                      project.ThumbEnabled};
+  const QString folders[kOutputKinds] = {project.LargeFolder, project.MediumFolder,
+                                         project.ThumbFolder};
+  for (int k = 0; k < kOutputKinds; ++k)
+    if (enabled[k]) QDir().mkpath(below(albumPath, folders[k]));
+
+  if (zip_)
+    zipper_->AddFileAs(originalPath, albumEntry(album, p->OriginalFileName),
+                       methodFor(result.OriginalDeflates));
+
+  if (p->IsDeleted) return;
+
+  const bool render = p->Modified || processAll_;
+  if (render) {
+    post(number, psLoad);
+    if (!result.LoadError.isEmpty()) throw TRunError(result.LoadError);
+    p->OriginalWidth = result.OriginalSize.width();
+    p->OriginalHeight = result.OriginalSize.height();
+  }
+
+  const int stages[kOutputKinds] = {psLarge, psMedium, psThumb};
+  const QSize boxes[kOutputKinds] = {QSize(), QSize(project.MediumWidth, project.MediumHeight),
+                                     QSize(project.ThumbWidth, project.ThumbHeight)};
+  for (int k = 0; k < kOutputKinds; ++k) {
+    if (!enabled[k]) continue;
+    post(number, stages[k]);
+    const QString storedName =
+        k == okLarge ? p->LargeFileName : (k == okMedium ? p->MediumFileName : p->ThumbFileName);
+    bool deflates = false;
+    if (render) {
+      TOutputResult& out = result.Outputs[k];
+      if (!out.Error.isEmpty()) throw TRunError(out.Error);
+      // The note about a picture smaller than its box, in list order.
+      if (k != okLarge)
+        FitIntoBoxTraced(result.PictureSize, boxes[k].width(), boxes[k].height(),
+                         project.NeverUpscale, originalPath + QLatin1Char('.'));
+      QByteArray bytes = out.Jpeg;
+      if (!out.Bitmap.isNull()) {
+        bytes = SignAndEncode(std::move(out.Bitmap), work.Outputs[k], p);
+        out.Bitmap = QImage();
+        if (zip_) out.Deflates = DeflateMakesSmaller(bytes);
+      }
+      const QString path =
+          k == okLarge ? p->LargePath() : (k == okMedium ? p->MediumPath() : p->ThumbPath());
+      writeFileAtomically(path, bytes);
+      const int size = bytes.size();
+      if (k == okLarge)
+        p->LargeSize = size;
+      else if (k == okMedium)
+        p->MediumSize = size;
+      else
+        p->ThumbSize = size;
+      deflates = out.Deflates;
+      out.Jpeg.clear();
+    }
+    if (zip_) {
+      const QString source = below(albumPath, storedName);
+      zipper_->AddFileAs(source, albumEntry(album, storedName),
+                         render ? methodFor(deflates) : TZipArchive::TMethod::Auto);
+    }
+  }
+
+  post(number, psDatabase);
+  saveRecord(p);
+  post(number, psHash);
+}
+
+void TProcessThread::saveRecord(TLumenfoldPicture* p) {
+  p->SetDirty(true);
+  p->SetModified(false);
+  TLumenfoldAlbum* album = p->Album;
+  if (runPrompt) runPrompt->takeLastError();
+  bool ok = true;
+  {
+    TSqlTransaction transaction(CurrentConnectionString());
+    if (album && album->Id == -1) {
+      // The album's row first: it gives the album its id.
+      album->Save();
+      ok = album->Id != -1 && !album->Dirty;
+    }
+    if (ok && p->Dirty) ok = p->Save();
+    ok = ok && !p->Dirty && transaction.Commit();
+  }
+  if (!ok) {
+    const QString detail = runPrompt ? runPrompt->takeLastError() : QString();
+    QString text = QStringLiteral("The picture \"%1\" could not be saved to the database.")
+                       .arg(p->OriginalPath());
+    if (!detail.isEmpty()) text += QLatin1Char(' ') + detail;
+    throw TRunError(text);
+  }
+}
+
+void TProcessThread::zipStages() {
+  const qintptr count = WorkList.size();
+  post(count, psZipPictures);
+  zipper_->Save();
+  if (project_->ZipDatabase) addDatabase();
+  post(count, psZipDatabase);
+  zipper_->Save();
+  if (!snapshotPath_.isEmpty()) {
+    QFile::remove(snapshotPath_);
+    snapshotPath_.clear();
+  }
+  if (!project_->SiteTemplate.isEmpty()) addTemplate();
+  post(count, psZipTemplate);
+  zipper_->Save();
+}
+
+void TProcessThread::addDatabase() {
+  const QString connection = project_->ConnectionString;
+  const QString source = GetConnectionDataSource(connection).trimmed();
+  if (source.isEmpty() || !QFileInfo(source).isFile()) return;
+  const QString entry = QFileInfo(source).fileName();
+  QString provider = GetConnectionProvider(connection).trimmed();
+  if (provider.isEmpty()) provider = kSqliteProvider;
+  if (DriverForProvider(provider) != QLatin1String("QSQLITE")) {
+    zipper_->AddFileAs(source, entry);
+    return;
+  }
+  // Every change of this run is committed; closing the run's connections lets nothing stay
+  // behind in a journal of this thread. A database kept in write-ahead-log mode may still hold
+  // committed pages only in its log: fold them into the file, and when other connections keep
+  // that from finishing, pack a complete copy instead of the file.
+  CloseThreadConnections();
+  const QString name = QStringLiteral("lumenfold-zip-%1").arg(QUuid::createUuid().toString());
+  bool complete = true;
+  QString failure;
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    db.setDatabaseName(source);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+    if (!db.open()) {
+      failure = db.lastError().text();
+    } else {
+      QSqlQuery query(db);
+      if (query.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")) && query.next())
+        complete = query.value(0).toInt() == 0;
+      query.finish();
+      const QFileInfo wal(source + QStringLiteral("-wal"));
+      if (wal.exists() && wal.size() > 0) complete = false;
+      if (!complete) {
+        snapshotPath_ = QFileInfo(source).absolutePath() + QStringLiteral("/.") + entry +
+                        QStringLiteral(".zip-%1").arg(QUuid::createUuid().toString(QUuid::Id128));
+        QSqlQuery vacuum(db);
+        if (!vacuum.exec(QStringLiteral("VACUUM INTO '%1'").arg(QuoteSqlText(snapshotPath_))))
+          failure = vacuum.lastError().text();
+      }
+      db.close();
+    }
+  }
+  QSqlDatabase::removeDatabase(name);
+  if (!failure.isEmpty())
+    throw TRunError(QStringLiteral("The database \"%1\" cannot be added to the zip archive: %2")
+                        .arg(source, failure));
+  zipper_->AddFileAs(complete ? source : snapshotPath_, entry);
+}
+
+void TProcessThread::addTemplate() {
+  const QString name = project_->SiteTemplate;
+  // The template is one folder inside the templates folder, never a path leading elsewhere.
+  if (name.trimmed().isEmpty() || name.contains(QLatin1Char('/')) ||
+      name.contains(QLatin1Char('\\')) || name == QLatin1String(".") ||
+      name == QLatin1String("..") || QDir::isAbsolutePath(name) || name.contains(QLatin1Char(':')))
+    throw TRunError(
+        QStringLiteral("The site template \"%1\" is not a template folder name.").arg(name));
+  const QString root = ProgramFolder() + QStringLiteral("templates");
+  QStringList files;
+  ListTemplateFiles(root, name, files);
+  zipper_->SetBaseFolder(separated(root) + name);
+  for (const QString& file : std::as_const(files))
+    zipper_->AddFile(file);
+}

@@ -1,0 +1,586 @@
+// The processing run: stage messages, files, database rows, the zip archive, pause and stop,
+// errors that end the run.
+#include "core/album.h"
+#include "core/picture.h"
+#include "core/project.h"
+#include "core/signature.h"
+#include "db/sqlaccess.h"
+#include "processing/processthread.h"
+#include "testenv.h"
+#include "util/helpers.h"
+#include "util/messages.h"
+#include "util/programfolder.h"
+#include "util/tracer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImageReader>
+#include <QMap>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QtTest>
+#include <zip.h>
+
+namespace {
+
+using Message = QPair<qintptr, qintptr>;
+
+// Receives the posted progress messages on the test's thread.
+class Recorder : public QObject {
+public:
+  QList<Message> messages;
+  std::function<void(const Message&)> onMessage;
+  bool event(QEvent* e) override {
+    if (TMessageEvent::Is(e, LF_MSG_PROGRESS)) {
+      auto* m = static_cast<TMessageEvent*>(e);
+      messages.append({m->First, m->Second});
+      if (onMessage) onMessage(messages.last());
+      return true;
+    }
+    return QObject::event(e);
+  }
+};
+
+QList<Message> stages(qintptr number, std::initializer_list<int> codes) {
+  QList<Message> list;
+  for (int c : codes)
+    list.append({number, c});
+  return list;
+}
+
+QMap<QString, QByteArray> readZip(const QString& path) {
+  QMap<QString, QByteArray> entries;
+  int code = 0;
+  zip_t* z = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &code);
+  if (!z) return entries;
+  for (zip_int64_t i = 0; i < zip_get_num_entries(z, 0); ++i) {
+    zip_stat_t st;
+    zip_stat_index(z, i, 0, &st);
+    QByteArray data(qsizetype(st.size), Qt::Uninitialized);
+    if (zip_file_t* f = zip_fopen_index(z, i, 0)) {
+      zip_fread(f, data.data(), st.size);
+      zip_fclose(f);
+    }
+    entries.insert(QString::fromUtf8(st.name), data);
+  }
+  zip_close(z);
+  return entries;
+}
+
+QByteArray fileBytes(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeBytes(const QString& path, const QByteArray& data) {
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  QFile f(path);
+  if (f.open(QIODevice::WriteOnly)) f.write(data);
+}
+
+QSize imageSize(const QString& path) {
+  QImageReader reader(path);
+  return reader.read().size();
+}
+
+// A project with one album folder "trip" of JPEG originals and its own database.
+struct Fixture {
+  TestEnv env;
+  RecordingPrompt prompt;
+  TLumenfoldProject project;
+  TLumenfoldAlbum* album = nullptr;
+  QString connection;
+  Recorder recorder;
+
+  Fixture() {
+    connection = env.newDatabase();
+    SetCurrentConnectionString(connection);
+    SetProgramFolder(env.path());
+    project.Reset();
+    project.ConnectionString = connection;
+    project.ZipFileName = env.makeFolder("site") + "/albums.zip";
+    album = new TLumenfoldAlbum(&project);
+    album->Path = env.makeFolder("photos/trip");
+    album->Directory = "trip";
+    album->ShortName = "Trip";
+    album->Loaded = true;
+    project.Albums.Add(album->ShortName, album);
+    Tracer().KeepInMemory = true;
+  }
+  ~Fixture() {
+    SetCurrentConnectionString(QString());
+    SetProgramFolder(QString()); // back to the folder holding template.db
+  }
+
+  TLumenfoldPicture* addPicture(const QString& name, int width, int height, bool modified = true) {
+    if (width > 0) WriteTestJpeg(album->Path + "/" + name, width, height);
+    auto* p = new TLumenfoldPicture(album);
+    p->OriginalFileName = name;
+    p->UpdateFileNames();
+    p->SortOrder = album->Pictures.Count() + 1;
+    album->Pictures.Add(QString(), p);
+    p->SetDirty(true);
+    p->SetModified(modified);
+    return p;
+  }
+
+  // Runs to the end and delivers the posted messages.
+  bool run(TProcessThread& thread, QString* reason = nullptr, int jobs = 2) {
+    thread.Jobs = jobs;
+    QSignalSpy ended(&thread, &TProcessThread::RunEnded);
+    thread.start();
+    [&] { QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 120000); }();
+    thread.wait();
+    QCoreApplication::sendPostedEvents(&recorder);
+    if (ended.isEmpty()) return false;
+    if (reason) *reason = ended.first().at(1).toString();
+    else if (!ended.first().at(0).toBool()) qWarning() << ended.first().at(1).toString();
+    return ended.first().at(0).toBool();
+  }
+
+  int count(const QString& sql) {
+    TQuery q;
+    if (OpenQuery(connection, sql, q) != 0) return -1;
+    const int n = q->FirstAsInteger();
+    CloseQuery(q);
+    return n;
+  }
+};
+
+} // namespace
+
+class TestProcessThread : public QObject {
+  Q_OBJECT
+private slots:
+  void modifiedPictureWritesFilesAndRow();
+  void unmodifiedDeletedAndMissingPictures();
+  void emptyWorkListWithZip();
+  void zipEntryLayoutAndHostileNames();
+  void hostileTemplateNameEndsTheRun();
+  void existingArchiveIsUpdated();
+  void orientationAndCropMakeTheLargeImage();
+  void undecodableOriginalEndsTheRun();
+  void unwritableOutputEndsTheRunCleanly();
+  void stopWhilePausedEndsBeforeAnyPicture();
+  void pauseAndResumeFinishes();
+  void stopAtAPictureBoundary();
+  void databaseInZipIsComplete();
+  void workerCountDoesNotChangeTheOutput();
+  void workListModes();
+};
+
+void TestProcessThread::modifiedPictureWritesFilesAndRow() {
+  Fixture f;
+  TLumenfoldPicture* p = f.addPicture("a.jpg", 3000, 2000);
+  TProcessThread thread(&f.project, false, false, &f.recorder);
+  thread.WorkList = {p};
+  QVERIFY(f.run(thread));
+  QVERIFY(thread.Completed());
+  QCOMPARE(f.recorder.messages, stages(1, {0, 1, 3, 4, 5, 0}));
+
+  const QString medium = f.album->Path + "/ps_medium/m_a.jpg";
+  const QString thumb = f.album->Path + "/ps_thumb/tn_a.jpg";
+  QCOMPARE(imageSize(medium), QSize(800, 533));
+  QCOMPARE(imageSize(thumb), QSize(200, 133));
+  QVERIFY(!QFile::exists(f.album->Path + "/ps_large"));
+
+  QVERIFY(!p->Modified);
+  QVERIFY(p->Id != -1);
+  QVERIFY(f.album->Id != -1);
+  QCOMPARE(p->OriginalWidth, 3000);
+  QCOMPARE(p->OriginalHeight, 2000);
+  const QString original = f.album->Path + "/a.jpg";
+  QCOMPARE(p->OriginalHash, GetFileHash(original));
+  QCOMPARE(p->MediumSize, int(QFileInfo(medium).size()));
+
+  TQuery q;
+  QCOMPARE(OpenQuery(f.connection,
+                     FormatSql("SELECT * FROM picture WHERE picture_id=%d", {SqlInt(p->Id)}), q),
+           0);
+  QVERIFY(!q->Eof());
+  QCOMPARE(q->AsString("original_hash"), GetFileHash(original));
+  QCOMPARE(q->AsInteger("original_size"), int(QFileInfo(original).size()));
+  QCOMPARE(q->AsInteger("original_width"), 3000);
+  QCOMPARE(q->AsInteger("original_height"), 2000);
+  QCOMPARE(q->AsInteger("medium_size"), int(QFileInfo(medium).size()));
+  QCOMPARE(q->AsInteger("thumb_size"), int(QFileInfo(thumb).size()));
+  QCOMPARE(q->AsInteger("modified"), 0);
+  QCOMPARE(q->AsInteger("album_id"), f.album->Id);
+  CloseQuery(q);
+  QVERIFY(f.prompt.errors().isEmpty());
+}
+
+void TestProcessThread::unmodifiedDeletedAndMissingPictures() {
+  Fixture f;
+  TLumenfoldPicture* kept = f.addPicture("kept.jpg", 400, 300, false);
+  TLumenfoldPicture* missing = f.addPicture("missing.jpg", 0, 0);
+  TLumenfoldPicture* deleted = f.addPicture("deleted.jpg", 400, 300);
+  deleted->IsDeleted = true;
+  const QString keptMedium = f.album->Path + "/ps_medium/m_kept.jpg";
+  writeBytes(keptMedium, "old medium image");
+
+  TProcessThread thread(&f.project, true, false, &f.recorder);
+  thread.WorkList = {kept, missing, deleted};
+  QVERIFY(f.run(thread));
+  QCOMPARE(f.recorder.messages, stages(1, {0, 3, 4, 5, 0}) + stages(3, {0}) + stages(3, {6, 7, 8}));
+
+  // Not modified: files untouched, record refreshed and written.
+  QCOMPARE(fileBytes(keptMedium), QByteArray("old medium image"));
+  QVERIFY(!QFile::exists(f.album->Path + "/ps_thumb/tn_kept.jpg"));
+  QCOMPARE(kept->OriginalHash, GetFileHash(f.album->Path + "/kept.jpg"));
+  QVERIFY(kept->Id != -1);
+  QCOMPARE(f.count(FormatSql("SELECT original_size FROM picture WHERE picture_id=%d",
+                             {SqlInt(kept->Id)})),
+           int(QFileInfo(f.album->Path + "/kept.jpg").size()));
+  QCOMPARE(kept->OriginalWidth, -1);
+
+  // Missing: a trace line, nothing else.
+  QVERIFY(Tracer().Lines().contains(
+      QStringLiteral("Processing warning: file \"%1\" not found ").arg(missing->OriginalPath())));
+  QVERIFY(missing->Modified);
+
+  // Deleted: hash in memory only, no images, still in the archive.
+  QCOMPARE(deleted->OriginalHash, GetFileHash(f.album->Path + "/deleted.jpg"));
+  QVERIFY(deleted->Modified);
+  QVERIFY(!QFile::exists(f.album->Path + "/ps_medium/m_deleted.jpg"));
+  const auto entries = readZip(f.project.ZipFileName);
+  QVERIFY(entries.contains("trip/deleted.jpg"));
+  QVERIFY(entries.contains("trip/kept.jpg"));
+  QCOMPARE(entries.value("trip/ps_medium/m_kept.jpg"), QByteArray("old medium image"));
+}
+
+void TestProcessThread::emptyWorkListWithZip() {
+  Fixture f;
+  f.project.ZipFileName.clear();
+  f.project.SiteTemplate = "simple";
+  const QString tpl = f.env.path("templates/simple");
+  writeBytes(tpl + "/preview_small.jpg", "small");
+  writeBytes(tpl + "/preview_big.jpg", "big");
+  writeBytes(tpl + "/css/site.css", "body{}");
+  TProcessThread thread(&f.project, true, false, &f.recorder);
+  QCOMPARE(f.project.ZipFileName, ProgramFolder() + "albums.zip");
+  QVERIFY(f.run(thread));
+  QCOMPARE(f.recorder.messages, stages(0, {6, 7, 8}));
+  const auto entries = readZip(ProgramFolder() + "albums.zip");
+  QCOMPARE(entries.keys(),
+           QStringList({"css/site.css", "db.sqlite", "preview_big.jpg", "preview_small.jpg"}));
+  QCOMPARE(entries.value("css/site.css"), QByteArray("body{}"));
+}
+
+void TestProcessThread::zipEntryLayoutAndHostileNames() {
+  Fixture f;
+  f.project.ZipDatabase = false;
+  f.project.LargeEnabled = true;
+  TLumenfoldPicture* a = f.addPicture("a.jpg", 300, 200);
+  TProcessThread plain(&f.project, true, false, &f.recorder);
+  plain.WorkList = {a};
+  QVERIFY(f.run(plain));
+  QCOMPARE(readZip(f.project.ZipFileName).keys(),
+           QStringList({"trip/a.jpg", "trip/ps_large/l_a.jpg", "trip/ps_medium/m_a.jpg",
+                        "trip/ps_thumb/tn_a.jpg"}));
+  QCOMPARE(readZip(f.project.ZipFileName).value("trip/ps_medium/m_a.jpg"),
+           fileBytes(f.album->Path + "/ps_medium/m_a.jpg"));
+
+  // Site folders that try to leave the archive's root stay inside it; the files are the
+  // album's own whatever its site folder is called.
+  QFile::remove(f.project.ZipFileName);
+  f.project.LargeEnabled = false;
+  for (const QString& directory : {QString("../../evil"), QString("C:\\evil"), QString("/evil")}) {
+    f.album->Directory = directory;
+    a->SetModified(true);
+    TProcessThread thread(&f.project, true, false, &f.recorder);
+    thread.WorkList = {a};
+    QVERIFY(f.run(thread));
+    const auto keys = readZip(f.project.ZipFileName).keys();
+    QCOMPARE(keys, QStringList({"evil/a.jpg", "evil/ps_medium/m_a.jpg", "evil/ps_thumb/tn_a.jpg"}));
+  }
+  // A site folder that repeats inside the album's path still packs the album's files.
+  f.album->Directory = "photos";
+  TProcessThread repeated(&f.project, true, false, &f.recorder);
+  repeated.WorkList = {a};
+  QVERIFY(f.run(repeated));
+  QCOMPARE(readZip(f.project.ZipFileName).value("photos/a.jpg"),
+           fileBytes(f.album->Path + "/a.jpg"));
+}
+
+void TestProcessThread::hostileTemplateNameEndsTheRun() {
+  Fixture f;
+  writeBytes(f.env.path("secret/preview_small.jpg"), "s");
+  writeBytes(f.env.path("secret/preview_big.jpg"), "b");
+  writeBytes(f.env.path("secret/passwords.txt"), "secret");
+  f.project.SiteTemplate = "../secret";
+  TProcessThread thread(&f.project, true, false, &f.recorder);
+  QString reason;
+  QVERIFY(!f.run(thread, &reason));
+  QVERIFY2(reason.contains("../secret"), qPrintable(reason));
+  QCOMPARE(f.recorder.messages, stages(0, {6, 7}));
+  QVERIFY(!readZip(f.project.ZipFileName).contains("passwords.txt"));
+}
+
+void TestProcessThread::existingArchiveIsUpdated() {
+  Fixture f;
+  f.project.ZipDatabase = false;
+  TLumenfoldPicture* a = f.addPicture("a.jpg", 300, 200);
+  {
+    // An archive from an earlier run: one unrelated entry, one that this run replaces.
+    writeBytes(f.env.path("old/keep.txt"), "keep me");
+    writeBytes(f.env.path("old/a.jpg"), "stale");
+    int code = 0;
+    QDir().mkpath(QFileInfo(f.project.ZipFileName).absolutePath());
+    zip_t* z = zip_open(QFile::encodeName(f.project.ZipFileName).constData(), ZIP_CREATE, &code);
+    QVERIFY(z);
+    zip_file_add(z, "keep.txt",
+                 zip_source_file(z, QFile::encodeName(f.env.path("old/keep.txt")), 0, -1), 0);
+    zip_file_add(z, "trip/a.jpg",
+                 zip_source_file(z, QFile::encodeName(f.env.path("old/a.jpg")), 0, -1), 0);
+    QCOMPARE(zip_close(z), 0);
+  }
+  TProcessThread thread(&f.project, true, false, &f.recorder);
+  thread.WorkList = {a};
+  QVERIFY(f.run(thread));
+  const auto entries = readZip(f.project.ZipFileName);
+  QCOMPARE(entries.value("keep.txt"), QByteArray("keep me"));
+  QCOMPARE(entries.value("trip/a.jpg"), fileBytes(f.album->Path + "/a.jpg"));
+  QVERIFY(entries.contains("trip/ps_thumb/tn_a.jpg"));
+}
+
+void TestProcessThread::orientationAndCropMakeTheLargeImage() {
+  Fixture f;
+  f.project.LargeEnabled = true;
+  TLumenfoldPicture* p = f.addPicture("turned.jpg", 400, 300);
+  p->Orientation = 2;
+  p->CropRect = {10, 10, 110, 60};
+  TProcessThread thread(&f.project, false, false, &f.recorder);
+  thread.WorkList = {p};
+  QVERIFY(f.run(thread));
+  QCOMPARE(f.recorder.messages, stages(1, {0, 1, 2, 3, 4, 5, 0}));
+  QCOMPARE(imageSize(f.album->Path + "/ps_large/l_turned.jpg"), QSize(100, 50));
+  QCOMPARE(imageSize(f.album->Path + "/ps_medium/m_turned.jpg"), QSize(800, 400));
+  QCOMPARE(imageSize(f.album->Path + "/ps_thumb/tn_turned.jpg"), QSize(200, 100));
+  // Dimensions are those of the stored original, before orientation.
+  QCOMPARE(p->OriginalWidth, 400);
+  QCOMPARE(p->OriginalHeight, 300);
+  QVERIFY(Tracer().Lines().contains(
+      "Original picture is smaller than desired size. Picture will be upscaled anyway. " +
+      p->OriginalPath() + "."));
+}
+
+void TestProcessThread::undecodableOriginalEndsTheRun() {
+  Fixture f;
+  TLumenfoldPicture* good = f.addPicture("good.jpg", 300, 200);
+  TLumenfoldPicture* bad = f.addPicture("bad.jpg", 0, 0);
+  TLumenfoldPicture* after = f.addPicture("after.jpg", 300, 200);
+  writeBytes(bad->OriginalPath(), QByteArray("\xFF\xD8\xFF\xE0 this is no picture", 24));
+  // The archive as it was before the run stays as it was.
+  writeBytes(f.env.path("x.txt"), "x");
+  {
+    int code = 0;
+    QDir().mkpath(QFileInfo(f.project.ZipFileName).absolutePath());
+    zip_t* z = zip_open(QFile::encodeName(f.project.ZipFileName).constData(), ZIP_CREATE, &code);
+    zip_file_add(z, "x.txt", zip_source_file(z, QFile::encodeName(f.env.path("x.txt")), 0, -1), 0);
+    zip_close(z);
+  }
+  const QByteArray archiveBefore = fileBytes(f.project.ZipFileName);
+
+  TProcessThread thread(&f.project, true, false, &f.recorder);
+  thread.WorkList = {good, bad, after};
+  QString reason;
+  QVERIFY(!f.run(thread, &reason));
+  QVERIFY(!thread.Completed());
+  QVERIFY(!reason.isEmpty());
+  QCOMPARE(thread.Reason(), reason);
+  QCOMPARE(f.recorder.messages, stages(1, {0, 1, 3, 4, 5, 0}) + stages(2, {0, 1}));
+  QVERIFY(!good->Modified);
+  QVERIFY(good->Id != -1);
+  QVERIFY(bad->Modified);
+  QVERIFY(after->Modified);
+  QVERIFY(!QFile::exists(f.album->Path + "/ps_medium/m_after.jpg"));
+  QCOMPARE(fileBytes(f.project.ZipFileName), archiveBefore);
+}
+
+void TestProcessThread::unwritableOutputEndsTheRunCleanly() {
+  Fixture f;
+  TLumenfoldPicture* p = f.addPicture("a.jpg", 300, 200);
+  // A file where the thumbnail folder should be: the folder cannot be made.
+  writeBytes(f.album->Path + "/ps_thumb", "in the way");
+  TProcessThread thread(&f.project, false, false, &f.recorder);
+  thread.WorkList = {p};
+  QString reason;
+  QVERIFY(!f.run(thread, &reason));
+  QVERIFY2(reason.contains("tn_a.jpg"), qPrintable(reason));
+  QCOMPARE(f.recorder.messages, stages(1, {0, 1, 3, 4}));
+  QVERIFY(QFile::exists(f.album->Path + "/ps_medium/m_a.jpg"));
+  // Nothing half-written is left beside the outputs.
+  QCOMPARE(QDir(f.album->Path + "/ps_medium").entryList(QDir::Files | QDir::Hidden),
+           QStringList({"m_a.jpg"}));
+  QCOMPARE(f.count("SELECT COUNT(*) FROM picture"), 0);
+}
+
+void TestProcessThread::stopWhilePausedEndsBeforeAnyPicture() {
+  Fixture f;
+  TLumenfoldPicture* p = f.addPicture("a.jpg", 300, 200);
+  TProcessThread thread(&f.project, true, false, &f.recorder);
+  thread.WorkList = {p};
+  thread.PauseRun();
+  QVERIFY(thread.Paused());
+  QSignalSpy ended(&thread, &TProcessThread::RunEnded);
+  thread.start();
+  thread.RequestStop();
+  QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 60000);
+  thread.wait();
+  QCoreApplication::sendPostedEvents(&f.recorder);
+  QVERIFY(!ended.first().at(0).toBool());
+  QCOMPARE(ended.first().at(1).toString(), TProcessThread::StoppedReason());
+  QVERIFY(f.recorder.messages.isEmpty());
+  QVERIFY(p->Modified);
+  QVERIFY(!QFile::exists(f.project.ZipFileName));
+}
+
+void TestProcessThread::pauseAndResumeFinishes() {
+  Fixture f;
+  TLumenfoldPicture* a = f.addPicture("a.jpg", 300, 200);
+  TLumenfoldPicture* b = f.addPicture("b.jpg", 300, 200);
+  TProcessThread thread(&f.project, false, false, &f.recorder);
+  thread.WorkList = {a, b};
+  thread.PauseRun();
+  QSignalSpy ended(&thread, &TProcessThread::RunEnded);
+  thread.start();
+  // While paused nothing is done.
+  QTest::qWait(100);
+  QCoreApplication::sendPostedEvents(&f.recorder);
+  QVERIFY(f.recorder.messages.isEmpty());
+  QVERIFY(ended.isEmpty());
+  thread.ResumeRun();
+  QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 60000);
+  thread.wait();
+  QVERIFY(ended.first().at(0).toBool());
+  QVERIFY(!a->Modified);
+  QVERIFY(!b->Modified);
+}
+
+void TestProcessThread::stopAtAPictureBoundary() {
+  Fixture f;
+  QList<TLumenfoldPicture*> list;
+  for (int i = 0; i < 8; ++i)
+    list.append(f.addPicture(QString("p%1.jpg").arg(i), 600, 400));
+  TProcessThread thread(&f.project, true, false, &f.recorder);
+  thread.WorkList = list;
+  // Ask to stop when the first picture's database message arrives.
+  f.recorder.onMessage = [&](const Message& m) {
+    if (m == Message(1, 5)) thread.RequestStop();
+  };
+  thread.Jobs = 2;
+  QSignalSpy ended(&thread, &TProcessThread::RunEnded);
+  thread.start();
+  QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 60000);
+  thread.wait();
+  QCoreApplication::sendPostedEvents(&f.recorder);
+  QVERIFY(!list.first()->Modified);
+  // Every picture is either complete (files and row) or untouched; no zip stage ran.
+  int done = 0;
+  for (TLumenfoldPicture* p : list) {
+    const bool files = QFile::exists(p->MediumPath()) && QFile::exists(p->ThumbPath());
+    if (!p->Modified) {
+      ++done;
+      QVERIFY(files);
+      QVERIFY(p->Id != -1);
+    } else {
+      QVERIFY(!QFile::exists(p->MediumPath()));
+      QVERIFY(p->Id == -1 || f.count(FormatSql("SELECT modified FROM picture WHERE picture_id=%d",
+                                               {SqlInt(p->Id)})) == 1);
+    }
+  }
+  for (const Message& m : f.recorder.messages)
+    QVERIFY(m.second < 6);
+  if (!ended.first().at(0).toBool()) {
+    QVERIFY(done < list.size());
+    QVERIFY(!QFile::exists(f.project.ZipFileName));
+  }
+}
+
+void TestProcessThread::databaseInZipIsComplete() {
+  Fixture f;
+  // A database kept in write-ahead-log mode, with a connection of this thread left open so the
+  // log is not folded back into the file when the run's connections close.
+  {
+    TQuery q;
+    QCOMPARE(OpenQuery(f.connection, "PRAGMA journal_mode=WAL", q), 0);
+    QCOMPARE(q->Value("journal_mode").toString(), QString("wal"));
+    CloseQuery(q);
+  }
+  QCOMPARE(f.count("SELECT COUNT(*) FROM picture"), 0);
+  TLumenfoldPicture* a = f.addPicture("a.jpg", 300, 200);
+  TLumenfoldPicture* b = f.addPicture("b.jpg", 300, 200);
+  TProcessThread thread(&f.project, true, false, &f.recorder);
+  thread.WorkList = {a, b};
+  QVERIFY(f.run(thread));
+  const QByteArray db = readZip(f.project.ZipFileName).value("db.sqlite");
+  QVERIFY(!db.isEmpty());
+  const QString copy = f.env.path("unpacked/db.sqlite");
+  writeBytes(copy, db);
+  {
+    QSqlDatabase c = QSqlDatabase::addDatabase("QSQLITE", "unpacked");
+    c.setDatabaseName(copy);
+    QVERIFY(c.open());
+    QSqlQuery q(c);
+    QVERIFY(q.exec("SELECT COUNT(*) FROM picture WHERE modified=0"));
+    QVERIFY(q.next());
+    QCOMPARE(q.value(0).toInt(), 2);
+    q.finish();
+    c.close();
+  }
+  QSqlDatabase::removeDatabase("unpacked");
+  // No temporary copy is left beside the database.
+  QCOMPARE(QDir(QFileInfo(f.connection.section('=', -1)).absolutePath())
+               .entryList(QStringList({"*.zip-*", ".*zip-*"}), QDir::Files | QDir::Hidden),
+           QStringList());
+}
+
+void TestProcessThread::workerCountDoesNotChangeTheOutput() {
+  QMap<QString, QByteArray> outputs[2];
+  QList<QList<Message>> messages;
+  for (int run = 0; run < 2; ++run) {
+    Fixture f;
+    f.project.LargeEnabled = true;
+    QList<TLumenfoldPicture*> list;
+    for (int i = 0; i < 5; ++i) {
+      TLumenfoldPicture* p = f.addPicture(QString("p%1.jpg").arg(i), 900 + 37 * i, 700);
+      p->Orientation = (i % 4) + 1;
+      list.append(p);
+    }
+    list[2]->SetModified(false);
+    TProcessThread thread(&f.project, false, true, &f.recorder);
+    thread.WorkList = list;
+    QVERIFY(f.run(thread, nullptr, run == 0 ? 1 : 3));
+    for (TLumenfoldPicture* p : list)
+      for (const QString& path : {p->LargePath(), p->MediumPath(), p->ThumbPath()})
+        outputs[run].insert(QFileInfo(path).fileName(), fileBytes(path));
+    messages.append(f.recorder.messages);
+  }
+  QCOMPARE(outputs[0].size(), 15);
+  QCOMPARE(outputs[0], outputs[1]);
+  QCOMPARE(messages[0], messages[1]);
+}
+
+void TestProcessThread::workListModes() {
+  Fixture f;
+  TLumenfoldPicture* a = f.addPicture("a.jpg", 0, 0, true);
+  TLumenfoldPicture* b = f.addPicture("b.jpg", 0, 0, false);
+  b->IsDeleted = true;
+  auto* other = new TLumenfoldAlbum(&f.project);
+  other->Loaded = true;
+  f.project.Albums.Add("other", other);
+  auto* c = new TLumenfoldPicture(other);
+  other->Pictures.Add(QString(), c);
+  c->SetModified(true);
+  QList<TLumenfoldPicture*> list;
+  QVERIFY(FillWorkList(f.project, true, {}, list));
+  QCOMPARE(list, QList<TLumenfoldPicture*>({a, c}));
+  list.clear();
+  QVERIFY(FillWorkList(f.project, false, {0}, list));
+  QCOMPARE(list, QList<TLumenfoldPicture*>({a, b}));
+}
+
+QTEST_MAIN(TestProcessThread)
+#include "test_processthread.moc"

@@ -1,0 +1,305 @@
+// The background loader of list previews: making, reusing and remaking previews, the rows it
+// writes, its messages, pausing and ending.
+#include "core/album.h"
+#include "core/picture.h"
+#include "core/project.h"
+#include "db/sqlaccess.h"
+#include "processing/thumbnailthread.h"
+#include "testenv.h"
+#include "util/jpegcodec.h"
+#include "util/messages.h"
+#include "util/tracer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+// Records the LF_MSG_THUMBNAIL messages a window would receive.
+class MessageSink : public QObject {
+public:
+  bool event(QEvent* e) override {
+    if (TMessageEvent::Is(e, LF_MSG_THUMBNAIL)) {
+      const auto* m = static_cast<TMessageEvent*>(e);
+      positions << int(m->First);
+      pictures << reinterpret_cast<TLumenfoldPicture*>(m->Second);
+      return true;
+    }
+    return QObject::event(e);
+  }
+  QList<int> positions;
+  QList<TLumenfoldPicture*> pictures;
+};
+
+int PictureRows(const QString& cs) {
+  TQuery q;
+  if (OpenQuery(cs, "SELECT COUNT(*) FROM picture", q) != 0) return -1;
+  const int n = q->FirstAsInteger();
+  CloseQuery(q);
+  return n;
+}
+
+} // namespace
+
+class TestThumbnailThread : public QObject {
+  Q_OBJECT
+  TestEnv env;
+  RecordingPrompt prompt;
+  QString cs;
+  QString folder;
+  std::unique_ptr<TLumenfoldProject> project;
+  TLumenfoldAlbum* album = nullptr;
+  MessageSink owner, view;
+
+  // Runs a loader over the album to its end; the finished loader is returned for its counters.
+  std::unique_ptr<TThumbnailThread> runLoader(bool writeRows = true) {
+    owner.positions.clear();
+    view.positions.clear();
+    owner.pictures.clear();
+    view.pictures.clear();
+    auto loader = std::make_unique<TThumbnailThread>(album, &owner, &view);
+    loader->FreeOnEnd = false;
+    loader->WriteRows = writeRows;
+    QSignalSpy done(loader.get(), &TThumbnailThread::Done);
+    loader->start();
+    [&] { QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 60000); }();
+    loader->wait();
+    QCoreApplication::processEvents(); // deliver the last forwarded messages
+    return loader;
+  }
+
+  TLumenfoldPicture* picture(int i) { return album->Pictures.Pictures(i); }
+  QString previewOf(int i) { return picture(i)->TempThumbPath(); }
+
+private slots:
+  void init() {
+    CloseThreadConnections();
+    cs = env.newDatabase();
+    SetCurrentConnectionString(cs);
+    prompt.clear();
+    static int n = 0;
+    folder = env.makeFolder(QStringLiteral("Album%1").arg(++n));
+    QVERIFY(WriteTestJpeg(folder + "/IMG_0001.JPG", 640, 480));
+    QVERIFY(WriteTestJpeg(folder + "/Img_0002.jpg", 480, 640));
+    QVERIFY(WriteTestJpeg(folder + "/img_0003.jpeg", 1600, 1200));
+    project = std::make_unique<TLumenfoldProject>();
+    project->Reset();
+    project->ConnectionString = cs;
+    album = new TLumenfoldAlbum(project.get());
+    album->Path = folder;
+    project->Albums.Add(QString(), album);
+    QVERIFY(album->ImportFolder(folder));
+    QCOMPARE(album->Pictures.Count(), 3);
+  }
+
+  void cleanup() {
+    if (album) album->Pictures.ClearThumbnails();
+    project.reset();
+    album = nullptr;
+  }
+
+  void newAlbumGetsLowerCasePreviewsAndIsMarkedModified() {
+    picture(1)->Dirty = false; // as if its row were up to date
+    auto loader = runLoader(true);
+    QVERIFY(loader->Completed());
+    QCOMPARE(loader->DecodedCount(), 3);
+    QCOMPARE(loader->ReusedCount(), 0);
+    QVERIFY(prompt.errors().isEmpty());
+
+    const QStringList files = QDir(folder + "/ps_tmp").entryList(QDir::Files, QDir::Name);
+    QCOMPARE(files, QStringList({"tmp_img_0001.jpg", "tmp_img_0002.jpg", "tmp_img_0003.jpeg"}));
+    const QSize sizes[] = {{640, 480}, {480, 640}, {1600, 1200}};
+    const QSize previews[] = {{160, 120}, {90, 120}, {160, 120}};
+    for (int i = 0; i < 3; ++i) {
+      TLumenfoldPicture* p = picture(i);
+      QVERIFY(p->Modified);
+      QCOMPARE(QSize(p->OriginalWidth, p->OriginalHeight), sizes[i]);
+      QCOMPARE(p->OriginalHash.size(), 8);
+      QVERIFY(p->Thumbnail());
+      QCOMPARE(p->Thumbnail()->size(), previews[i]);
+      QCOMPARE(ReadJpegSize(previewOf(i)), previews[i]);
+    }
+    // Both windows hear of every picture, in album order, with the picture itself.
+    QCOMPARE(view.positions, QList<int>({0, 1, 2}));
+    QCOMPARE(owner.positions, QList<int>({0, 1, 2}));
+    QCOMPARE(view.pictures.at(2), picture(2));
+
+    // Rows were written for the two unsaved pictures only.
+    QVERIFY(picture(0)->Id != -1);
+    QCOMPARE(picture(1)->Id, -1);
+    QVERIFY(picture(2)->Id != -1);
+    QVERIFY(!picture(0)->Dirty);
+    QCOMPARE(PictureRows(cs), 2);
+  }
+
+  void rowsAreNotWrittenWhenRowWritingIsOff() {
+    auto loader = runLoader(false);
+    QVERIFY(loader->Completed());
+    QCOMPARE(PictureRows(cs), 0);
+    for (int i = 0; i < 3; ++i) {
+      QCOMPARE(picture(i)->Id, -1);
+      QVERIFY(picture(i)->Dirty);
+      QVERIFY(picture(i)->Modified);
+    }
+  }
+
+  void secondVisitReusesEveryPreviewWithoutDecoding() {
+    runLoader(false);
+    const QDateTime made = QFileInfo(previewOf(0)).lastModified();
+    for (int i = 0; i < 3; ++i) picture(i)->Modified = false;
+    picture(1)->SetThumbnail(nullptr); // the only one without a bitmap
+
+    auto loader = runLoader(false);
+    QCOMPARE(loader->DecodedCount(), 0);
+    QCOMPARE(loader->ReusedCount(), 1);
+    QCOMPARE(view.positions, QList<int>({1}));
+    QVERIFY(picture(1)->Thumbnail());
+    for (int i = 0; i < 3; ++i) QVERIFY(!picture(i)->Modified);
+    QCOMPARE(QFileInfo(previewOf(0)).lastModified(), made);
+
+    // A fresh album object over the same folder and recorded facts (a later program run).
+    auto* again = new TLumenfoldAlbum(project.get());
+    again->Path = folder;
+    project->Albums.Add(QString(), again);
+    for (int i = 0; i < 3; ++i) {
+      auto* p = new TLumenfoldPicture(again);
+      p->Assign(*picture(i));
+      p->Album = again;
+      p->SetThumbnail(nullptr);
+      again->Pictures.Add(QString(), p);
+    }
+    album->Pictures.ClearThumbnails();
+    album = again;
+    loader = runLoader(false);
+    QCOMPARE(loader->DecodedCount(), 0);
+    QCOMPARE(loader->ReusedCount(), 3);
+    QCOMPARE(view.positions, QList<int>({0, 1, 2}));
+    for (int i = 0; i < 3; ++i) QVERIFY(picture(i)->Thumbnail());
+  }
+
+  void touchedOriginalOrDamagedPreviewIsRemade() {
+    runLoader(false);
+    for (int i = 0; i < 3; ++i) picture(i)->Modified = false;
+
+    // Same content, new date.
+    QFile original(picture(0)->OriginalPath());
+    QVERIFY(original.open(QIODevice::ReadWrite));
+    QVERIFY(original.setFileTime(QDateTime::currentDateTime().addSecs(3600),
+                                 QFileDevice::FileModificationTime));
+    original.close();
+    // A preview cut down to 100 bytes counts as missing.
+    QFile preview(previewOf(2));
+    QVERIFY(preview.resize(100));
+
+    for (int i = 0; i < 3; ++i) picture(i)->SetThumbnail(nullptr);
+
+    auto loader = runLoader(false);
+    QCOMPARE(loader->DecodedCount(), 2);
+    QCOMPARE(loader->ReusedCount(), 1);
+    QVERIFY(picture(0)->Modified);
+    QVERIFY(!picture(1)->Modified);
+    QVERIFY(picture(2)->Modified);
+    QVERIFY(QFileInfo(previewOf(2)).size() > 149);
+    QCOMPARE(ReadJpegSize(previewOf(2)), QSize(160, 120));
+  }
+
+  void smallOriginalIsNotUpscaled() {
+    Tracer().KeepInMemory = true;
+    QVERIFY(WriteTestJpeg(folder + "/small.jpg", 120, 90));
+    QVERIFY(album->ImportNewFiles(folder));
+    const int last = album->Pictures.Count() - 1;
+    QCOMPARE(picture(last)->OriginalFileName, QString("small.jpg"));
+    runLoader(false);
+    QCOMPARE(ReadJpegSize(previewOf(last)), QSize(120, 90));
+    QCOMPARE(picture(last)->Thumbnail()->size(), QSize(120, 90));
+    bool traced = false;
+    for (const QString& line : Tracer().Lines())
+      if (line.contains("No scale will be done") && line.contains("small.jpg")) traced = true;
+    QVERIFY(traced);
+  }
+
+  void missingOriginalDropsItsPreview() {
+    runLoader(false);
+    QVERIFY(picture(1)->Thumbnail());
+    QVERIFY(QFile::remove(picture(1)->OriginalPath()));
+    auto loader = runLoader(false);
+    QVERIFY(loader->Completed());
+    QVERIFY(!picture(1)->Thumbnail());
+    QVERIFY(picture(0)->Thumbnail());
+    QVERIFY(prompt.errors().isEmpty());
+  }
+
+  void undecodableOriginalEndsWithItsErrorShown() {
+    QFile bad(folder + "/broken.jpg");
+    QVERIFY(bad.open(QIODevice::WriteOnly));
+    bad.write(QByteArray(4000, 'x'));
+    bad.close();
+    QVERIFY(WriteTestJpeg(folder + "/zzz_after.jpg", 200, 150));
+    album->Pictures.ClearThumbnails();
+    QVERIFY(album->ImportFolder(folder));
+    QCOMPARE(picture(0)->OriginalFileName, QString("broken.jpg"));
+    picture(0)->Dirty = false;
+
+    auto loader = runLoader(false);
+    QVERIFY(!loader->Completed());
+    QVERIFY(!loader->ErrorText().isEmpty());
+    QCOMPARE(prompt.errors(), QStringList({loader->ErrorText()}));
+    QVERIFY(!picture(album->Pictures.Count() - 1)->Thumbnail()); // never reached
+  }
+
+  void pauseHoldsAndTerminateWhilePausedEndsAtOnce() {
+    {
+      TThumbnailThread loader(album, &owner, &view);
+      loader.FreeOnEnd = false;
+      QSignalSpy done(&loader, &TThumbnailThread::Done);
+      loader.SetPaused(true);
+      loader.start();
+      loader.Terminate();
+      QTRY_COMPARE(done.count(), 1);
+      QCOMPARE(loader.VisitedCount(), 0);
+      QVERIFY(!loader.Completed());
+      QVERIFY(!QFileInfo::exists(previewOf(0)));
+    }
+    {
+      TThumbnailThread loader(album, &owner, &view);
+      loader.FreeOnEnd = false;
+      loader.WriteRows = false;
+      QSignalSpy done(&loader, &TThumbnailThread::Done);
+      loader.SetPaused(true);
+      loader.start();
+      QCOMPARE(loader.VisitedCount(), 0);
+      loader.SetPaused(false);
+      QTRY_COMPARE(done.count(), 1);
+      QVERIFY(loader.Completed());
+      QCOMPARE(loader.VisitedCount(), 3);
+    }
+  }
+
+  void loaderFreesItselfAfterItsEndNotification() {
+    QPointer<TThumbnailThread> loader = new TThumbnailThread(album, &owner, &view);
+    loader->WriteRows = false;
+    bool notified = false;
+    connect(loader, &TThumbnailThread::Done, this, [&](TThumbnailThread* t) {
+      notified = t == loader.data() && QThread::currentThread() == qApp->thread();
+    });
+    loader->start();
+    QTRY_VERIFY(loader.isNull());
+    QVERIFY(notified);
+  }
+
+  void missingAlbumFolderEndsSilently() {
+    album->Path = env.path("no such folder");
+    auto loader = runLoader(true);
+    QVERIFY(!loader->Completed());
+    QCOMPARE(loader->VisitedCount(), 0);
+    QVERIFY(prompt.errors().isEmpty());
+    QVERIFY(!QFileInfo::exists(album->Path));
+  }
+};
+
+QTEST_MAIN(TestThumbnailThread)
+#include "test_thumbnailthread.moc"

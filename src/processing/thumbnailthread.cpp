@@ -46,8 +46,7 @@ TThumbnailThread::TThumbnailThread(TLumenfoldAlbum* album, QObject* owner, QObje
     : album_(album), owner_(owner), view_(view) {
   // finished() is emitted by the worker; this object lives on the creating thread, so the
   // handler runs there.
-  connect(this, &QThread::finished, this, &TThumbnailThread::handleFinished,
-          Qt::QueuedConnection);
+  connect(this, &QThread::finished, this, &TThumbnailThread::handleFinished, Qt::QueuedConnection);
 }
 
 TThumbnailThread::~TThumbnailThread() {
@@ -73,7 +72,9 @@ void TThumbnailThread::Terminate() {
   wake_.wakeAll();
 }
 
-bool TThumbnailThread::TerminateRequested() const { return terminate_.load(); }
+bool TThumbnailThread::TerminateRequested() const {
+  return terminate_.load();
+}
 
 QString TThumbnailThread::ErrorText() const {
   QMutexLocker lock(&mutex_);
@@ -82,7 +83,8 @@ QString TThumbnailThread::ErrorText() const {
 
 bool TThumbnailThread::waitWhilePaused() {
   QMutexLocker lock(&mutex_);
-  while (paused_ && !terminate_) wake_.wait(&mutex_);
+  while (paused_ && !terminate_)
+    wake_.wait(&mutex_);
   return !terminate_;
 }
 
@@ -98,8 +100,7 @@ void TThumbnailThread::run() {
             ended = true;
             break;
           }
-          if (TLumenfoldPicture* picture = album_->Pictures.Pictures(k))
-            processPicture(k, picture);
+          if (TLumenfoldPicture* picture = album_->Pictures.Pictures(k)) processPicture(k, picture);
           ++visited_;
         }
         if (ended) {
@@ -148,8 +149,8 @@ void TThumbnailThread::processPicture(int position, TLumenfoldPicture* picture) 
   }
 
   QDir().mkpath(previewInfo.absolutePath());
-  const QSize size = ScalePictureFile(original, preview, PreviewWidth, PreviewHeight, true,
-                                      rfNearest);
+  const QSize size =
+      ScalePictureFile(original, preview, PreviewWidth, PreviewHeight, true, rfNearest);
   ++decoded_;
   picture->OriginalWidth = size.width();
   picture->OriginalHeight = size.height();

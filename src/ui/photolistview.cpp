@@ -15,7 +15,9 @@
 #include <QStackedLayout>
 #include <algorithm>
 
-static void initPhotoListResourcesOnce() { Q_INIT_RESOURCE(photolistview); }
+static void initPhotoListResourcesOnce() {
+  Q_INIT_RESOURCE(photolistview);
+}
 
 void InitPhotoListResources() {
   static const bool done = (initPhotoListResourcesOnce(), true);
@@ -164,7 +166,8 @@ protected:
   void mouseDoubleClickEvent(QMouseEvent* e) override {
     const QModelIndex index = indexAt(e->position().toPoint());
     QTreeView::mouseDoubleClickEvent(e);
-    if (e->button() == Qt::LeftButton) emit view_->ItemDoubleClicked(index.isValid() ? index.row() : -1);
+    if (e->button() == Qt::LeftButton)
+      emit view_->ItemDoubleClicked(index.isValid() ? index.row() : -1);
   }
 
 private:
@@ -175,6 +178,7 @@ private:
 
 TphotoListView::TphotoListView(QWidget* parent) : QWidget(parent) {
   InitPhotoListResources();
+  qRegisterMetaType<TLumenfoldPicture*>("TLumenfoldPicture*");
   loadMarks();
 
   model_ = new TPhotoListModel(this);
@@ -219,8 +223,8 @@ TphotoListView::TphotoListView(QWidget* parent) : QWidget(parent) {
   stack_->setCurrentWidget(icons_);
   setFocusProxy(icons_);
 
-  for (QAbstractItemView* v : {static_cast<QAbstractItemView*>(icons_),
-                               static_cast<QAbstractItemView*>(report_)}) {
+  for (QAbstractItemView* v :
+       {static_cast<QAbstractItemView*>(icons_), static_cast<QAbstractItemView*>(report_)}) {
     v->installEventFilter(this);
     connect(v, &QAbstractItemView::entered, this, [this](const QModelIndex& index) {
       if (index.row() != hoverRow_) emit ItemHovered(hoverRow_ = index.row());
@@ -285,7 +289,9 @@ int TphotoListView::AddItem(const QString& caption, TLumenfoldPicture* picture,
   return row;
 }
 
-int TphotoListView::Count() const { return int(model_->items.size()); }
+int TphotoListView::Count() const {
+  return int(model_->items.size());
+}
 
 TLumenfoldPicture* TphotoListView::Picture(int row) const {
   if (row < 0 || row >= Count()) return nullptr;
@@ -318,7 +324,8 @@ QString TphotoListView::SubItem(int row, int column) const {
 void TphotoListView::SetSubItem(int row, int column, const QString& text) {
   if (row < 0 || row >= Count() || column < 1) return;
   QStringList& sub = model_->items[size_t(row)].SubItems;
-  while (sub.size() < column) sub.append(QString());
+  while (sub.size() < column)
+    sub.append(QString());
   sub[column - 1] = text;
   if (!model_->bulk) model_->changed(row, column);
 }
@@ -329,7 +336,8 @@ void TphotoListView::SetColumns(const QList<TListColumn>& columns) {
   model_->resetBegin();
   model_->columns.assign(columns.begin(), columns.end());
   model_->resetEnd();
-  for (int i = 0; i < columns.size(); ++i) report_->setColumnWidth(i, columns[i].Width);
+  for (int i = 0; i < columns.size(); ++i)
+    report_->setColumnWidth(i, columns[i].Width);
 }
 
 void TphotoListView::SetColumnWidth(int column, int width) {
@@ -338,14 +346,16 @@ void TphotoListView::SetColumnWidth(int column, int width) {
   report_->setColumnWidth(column, width);
 }
 
-int TphotoListView::ColumnWidth(int column) const { return report_->columnWidth(column); }
+int TphotoListView::ColumnWidth(int column) const {
+  return report_->columnWidth(column);
+}
 
 // ---- selection ------------------------------------------------------------------------------
 
 void TphotoListView::SetMultiSelect(bool value) {
   multiSelect_ = value;
-  const auto mode = value ? QAbstractItemView::ExtendedSelection
-                          : QAbstractItemView::SingleSelection;
+  const auto mode =
+      value ? QAbstractItemView::ExtendedSelection : QAbstractItemView::SingleSelection;
   icons_->setSelectionMode(mode);
   report_->setSelectionMode(mode);
 }
@@ -379,7 +389,9 @@ QList<TLumenfoldPicture*> TphotoListView::SelectedPictures() const {
   return pictures;
 }
 
-int TphotoListView::SelectedCount() const { return int(SelectedRows().size()); }
+int TphotoListView::SelectedCount() const {
+  return int(SelectedRows().size());
+}
 
 void TphotoListView::SelectAll() {
   if (Count() == 0) return;
@@ -389,7 +401,9 @@ void TphotoListView::SelectAll() {
   selection_->select(all, QItemSelectionModel::Select);
 }
 
-void TphotoListView::ClearSelection() { selection_->clearSelection(); }
+void TphotoListView::ClearSelection() {
+  selection_->clearSelection();
+}
 
 int TphotoListView::ItemIndex() const {
   const QModelIndex i = selection_->currentIndex();
@@ -412,11 +426,15 @@ void TphotoListView::onSelectionChanged(const QItemSelection& selected,
     if (!on.contains(i.row())) on.append(i.row());
   std::sort(off.begin(), off.end());
   std::sort(on.begin(), on.end());
-  for (int row : off) emit SelectItem(row, Picture(row), false);
-  for (int row : on) emit SelectItem(row, Picture(row), true);
+  for (int row : off)
+    emit SelectItem(row, Picture(row), false);
+  for (int row : on)
+    emit SelectItem(row, Picture(row), true);
   // A selected item shows its strip: repaint the items concerned at once.
-  for (int row : off) icons_->viewport()->update(ItemRect(row));
-  for (int row : on) icons_->viewport()->update(ItemRect(row));
+  for (int row : off)
+    icons_->viewport()->update(ItemRect(row));
+  for (int row : on)
+    icons_->viewport()->update(ItemRect(row));
   emit SelectionChanged();
 }
 
@@ -433,17 +451,22 @@ void TphotoListView::SetViewStyle(TViewStyle style) {
   repaintTimer_.stop();
 }
 
-void TphotoListView::SetReadOnly(bool value) { readOnly_ = value; }
+void TphotoListView::SetReadOnly(bool value) {
+  readOnly_ = value;
+}
 
 bool TphotoListView::EditCaption(int row) {
   if (style_ != vsReport || readOnly_ || row < 0 || row >= Count()) return false;
-  const QModelIndex index = model_->index(row, std::clamp(editColumn_, 0, model_->columnCount() - 1));
+  const QModelIndex index =
+      model_->index(row, std::clamp(editColumn_, 0, model_->columnCount() - 1));
   report_->setCurrentIndex(index);
   report_->edit(index);
   return Editing();
 }
 
-bool TphotoListView::Editing() const { return report_->editing(); }
+bool TphotoListView::Editing() const {
+  return report_->editing();
+}
 
 void TphotoListView::SetActionButtons(int count) {
   actionButtons_ = std::max(0, count);
@@ -460,7 +483,8 @@ void TphotoListView::InvalidatePicture(const TLumenfoldPicture* picture) {
 
 void TphotoListView::InvalidateSelected() {
   if (style_ != vsIcon) return;
-  for (int row : SelectedRows()) icons_->viewport()->update(ItemRect(row));
+  for (int row : SelectedRows())
+    icons_->viewport()->update(ItemRect(row));
 }
 
 void TphotoListView::onRepaintTimer() {
@@ -493,8 +517,7 @@ bool TphotoListView::eventFilter(QObject* watched, QEvent* e) {
     }
     if (k->key() == Qt::Key_F2 && style_ == vsReport && !readOnly_) {
       const QList<int> rows = SelectedRows();
-      EditCaption(ItemIndex() >= 0 && Selected(ItemIndex()) ? ItemIndex()
-                                                            : rows.value(0, -1));
+      EditCaption(ItemIndex() >= 0 && Selected(ItemIndex()) ? ItemIndex() : rows.value(0, -1));
       return true;
     }
   }
@@ -537,10 +560,18 @@ int TphotoListView::ButtonAt(int row, const QPoint& pos) const {
   return (pos.x() - strip.left()) / ButtonWidth;
 }
 
-QListView* TphotoListView::IconList() const { return icons_; }
-QTreeView* TphotoListView::ReportList() const { return report_; }
-QWidget* TphotoListView::IconViewport() const { return icons_->viewport(); }
-QWidget* TphotoListView::ReportViewport() const { return report_->viewport(); }
+QListView* TphotoListView::IconList() const {
+  return icons_;
+}
+QTreeView* TphotoListView::ReportList() const {
+  return report_;
+}
+QWidget* TphotoListView::IconViewport() const {
+  return icons_->viewport();
+}
+QWidget* TphotoListView::ReportViewport() const {
+  return report_->viewport();
+}
 QAbstractItemView* TphotoListView::CurrentList() const {
   return style_ == vsIcon ? static_cast<QAbstractItemView*>(icons_)
                           : static_cast<QAbstractItemView*>(report_);
@@ -594,7 +625,8 @@ QString TphotoListView::FormatThousands(qint64 value, const QLocale& locale) {
   if (value == 0) return QString();
   QString digits = QString::number(value < 0 ? -value : value);
   const QString separator = locale.groupSeparator();
-  for (int i = int(digits.size()) - 3; i > 0; i -= 3) digits.insert(i, separator);
+  for (int i = int(digits.size()) - 3; i > 0; i -= 3)
+    digits.insert(i, separator);
   return value < 0 ? QStringLiteral("-") + digits : digits;
 }
 
@@ -670,26 +702,26 @@ void TphotoListView::DrawItem(QPainter& p, const QRect& cell, int row, bool sele
     work_ = *thumbnail;
     ApplyOrientation(work_, picture->Orientation);
     const TCropRect& crop = picture->CropRect;
-    QSize original = OrientedSize(QSize(picture->OriginalWidth, picture->OriginalHeight),
-                                  picture->Orientation);
+    QSize original =
+        OrientedSize(QSize(picture->OriginalWidth, picture->OriginalHeight), picture->Orientation);
     if (CropIsSet(crop.X1, crop.Y1, crop.X2, crop.Y2) && original.width() > 0 &&
         original.height() > 0) {
       const double sx = double(work_.width()) / original.width();
       const double sy = double(work_.height()) / original.height();
-      const QRect frame = QRect(QPoint(qRound(sx * crop.X1), qRound(sy * crop.Y1)),
-                                QPoint(qRound(sx * crop.X2), qRound(sy * crop.Y2)))
-                              .normalized();
+      const QPoint a(qRound(sx * crop.X1), qRound(sy * crop.Y1));
+      const QPoint c(qRound(sx * crop.X2), qRound(sy * crop.Y2));
+      const QPoint frame[5] = {a, QPoint(c.x(), a.y()), c, QPoint(a.x(), c.y()), a};
       if (work_.format() != QImage::Format_RGB32)
         work_ = work_.convertToFormat(QImage::Format_RGB32);
       QPainter wp(&work_);
       wp.setRenderHint(QPainter::Antialiasing, false);
       // Black, black, white, white, advancing half a step per pixel: 4 black, 4 white.
       wp.setPen(QPen(Qt::white, 0));
-      wp.drawRect(frame);
+      wp.drawPolyline(frame, 5);
       QPen dash(Qt::black, 0);
       dash.setDashPattern({4.0, 4.0});
       wp.setPen(dash);
-      wp.drawRect(frame);
+      wp.drawPolyline(frame, 5);
     }
     DrawBitmapFitted(work_, p, box());
   } else {

@@ -150,7 +150,8 @@ private slots:
   void secondVisitReusesEveryPreviewWithoutDecoding() {
     runLoader(false);
     const QDateTime made = QFileInfo(previewOf(0)).lastModified();
-    for (int i = 0; i < 3; ++i) picture(i)->Modified = false;
+    for (int i = 0; i < 3; ++i)
+      picture(i)->Modified = false;
     picture(1)->SetThumbnail(nullptr); // the only one without a bitmap
 
     auto loader = runLoader(false);
@@ -158,7 +159,8 @@ private slots:
     QCOMPARE(loader->ReusedCount(), 1);
     QCOMPARE(view.positions, QList<int>({1}));
     QVERIFY(picture(1)->Thumbnail());
-    for (int i = 0; i < 3; ++i) QVERIFY(!picture(i)->Modified);
+    for (int i = 0; i < 3; ++i)
+      QVERIFY(!picture(i)->Modified);
     QCOMPARE(QFileInfo(previewOf(0)).lastModified(), made);
 
     // A fresh album object over the same folder and recorded facts (a later program run).
@@ -178,12 +180,14 @@ private slots:
     QCOMPARE(loader->DecodedCount(), 0);
     QCOMPARE(loader->ReusedCount(), 3);
     QCOMPARE(view.positions, QList<int>({0, 1, 2}));
-    for (int i = 0; i < 3; ++i) QVERIFY(picture(i)->Thumbnail());
+    for (int i = 0; i < 3; ++i)
+      QVERIFY(picture(i)->Thumbnail());
   }
 
   void touchedOriginalOrDamagedPreviewIsRemade() {
     runLoader(false);
-    for (int i = 0; i < 3; ++i) picture(i)->Modified = false;
+    for (int i = 0; i < 3; ++i)
+      picture(i)->Modified = false;
 
     // Same content, new date.
     QFile original(picture(0)->OriginalPath());
@@ -195,7 +199,8 @@ private slots:
     QFile preview(previewOf(2));
     QVERIFY(preview.resize(100));
 
-    for (int i = 0; i < 3; ++i) picture(i)->SetThumbnail(nullptr);
+    for (int i = 0; i < 3; ++i)
+      picture(i)->SetThumbnail(nullptr);
 
     auto loader = runLoader(false);
     QCOMPARE(loader->DecodedCount(), 2);

@@ -7,6 +7,7 @@
 #include "util/messages.h"
 
 #include <QLineEdit>
+#include <QPainter>
 #include <QSignalSpy>
 #include <QtTest>
 #include <memory>
@@ -134,13 +135,19 @@ private slots:
     view->SetSelected(0, true);
     QWidget* vp = view->IconViewport();
 
-    QTest::mouseDClick(vp, Qt::LeftButton, {}, buttonPoint(0, 2));
+    // What a double click delivers: press, release, double click, release.
+    auto doubleClick = [vp](QPoint at) {
+      QTest::mouseClick(vp, Qt::LeftButton, {}, at);
+      QTest::mouseDClick(vp, Qt::LeftButton, {}, at);
+      QTest::mouseRelease(vp, Qt::LeftButton, {}, at);
+    };
+    doubleClick(buttonPoint(0, 2));
     QCOMPARE(opened.count(), 0);
-    QVERIFY(!clicks.isEmpty());
-    QVERIFY(clicks.count(2) == clicks.size());
+    QCOMPARE(clicks, QList<int>({2, 2})); // two presses of the button
+    QCOMPARE(view->SelectedRows(), QList<int>({0}));
 
     const QPoint preview = view->ItemRect(0).center();
-    QTest::mouseDClick(vp, Qt::LeftButton, {}, preview);
+    doubleClick(preview);
     QCOMPARE(opened.count(), 1);
     QCOMPARE(opened.at(0).at(0).toInt(), 0);
   }
@@ -174,7 +181,8 @@ private slots:
 
   void messagesWithoutPictureAreCoalesced() {
     QCOMPARE(view->RepaintTimer()->interval(), 240);
-    for (int i = 0; i < 3; ++i) PostMessage(view.get(), LF_MSG_THUMBNAIL, i, 0);
+    for (int i = 0; i < 3; ++i)
+      PostMessage(view.get(), LF_MSG_THUMBNAIL, i, 0);
     QTRY_VERIFY(view->RepaintTimer()->isActive());
     QTRY_COMPARE(view->FullRepaints(), 1);
     QVERIFY(!view->RepaintTimer()->isActive());
@@ -191,12 +199,23 @@ private slots:
     const QImage img = drawItem(row, false);
     const QColor ink = view->IconList()->palette().color(QPalette::Text);
     const QColor paper = view->IconList()->palette().color(QPalette::Base);
-    // The preview box starts 5 pixels in; its diagonals cross in its middle.
-    const int l = 5, t = 5, r = view->CellSize().width() - 5 - 1;
-    QCOMPARE(img.pixelColor(l, t + 40), ink);                  // frame
-    QCOMPARE(img.pixelColor(l + 20, t + 20), ink);             // diagonal from top-left
-    QCOMPARE(img.pixelColor(r - 20, t + 20), ink);             // diagonal from top-right
-    QCOMPARE(img.pixelColor(l + 40, t + 10), paper);
+    // The preview box: 5 pixels in from the cell, above the two text lines.
+    const int th = QFontMetrics(view->IconList()->font()).height();
+    const int l = 5, t = 5, r = view->CellSize().width() - 6,
+              b = view->CellSize().height() - 6 - 2 * th;
+    auto inkNear = [&](int x, int y) {
+      for (int dy = -1; dy <= 1; ++dy)
+        if (img.pixelColor(x, y + dy) == ink) return true;
+      return false;
+    };
+    QCOMPARE(img.pixelColor(l, t + 40), ink); // frame
+    QCOMPARE(img.pixelColor(r, t + 40), ink);
+    const int x = l + 40;
+    const int down = t + qRound(40.0 * (b - t) / (r - l)); // diagonal from the top-left corner
+    const int up = b - qRound(40.0 * (b - t) / (r - l));   // diagonal from the bottom-left corner
+    QVERIFY(inkNear(x, down));
+    QVERIFY(inkNear(x, up));
+    QCOMPARE(img.pixelColor(x, (down + up) / 2 + 10), paper);
     // A preview fills the box instead.
     const QImage withPreview = drawItem(0, false);
     QCOMPARE(withPreview.pixelColor(view->CellSize().width() / 2 - 20, 30), QColor(255, 0, 0));
@@ -215,8 +234,10 @@ private slots:
       const QRgb c = work.pixel(x, y) & 0xFFFFFF;
       return c == 0 || c == 0xFFFFFF;
     };
-    for (int y = 1; y < 80; y += 7) QVERIFY2(onFrame(60, y), qPrintable(QString::number(y)));
-    for (int x = 1; x < 60; x += 7) QVERIFY2(onFrame(x, 80), qPrintable(QString::number(x)));
+    for (int y = 1; y < 80; y += 7)
+      QVERIFY2(onFrame(60, y), qPrintable(QString::number(y)));
+    for (int x = 1; x < 60; x += 7)
+      QVERIFY2(onFrame(x, 80), qPrintable(QString::number(x)));
     QVERIFY(!onFrame(61, 40));
     QVERIFY(!onFrame(30, 81));
     QVERIFY(!onFrame(30, 40));
@@ -242,7 +263,8 @@ private slots:
     p->Modified = true;
     const QImage marked = drawItem(0, false);
     // Deleted mark at left + 90 (left = 5), top 5.
-    QCOMPARE(marked.pixelColor(5 + 90 + 8, 5 + 2), view->Mark(TphotoListView::mkDelete).pixelColor(8, 2));
+    QCOMPARE(marked.pixelColor(5 + 90 + 8, 5 + 2),
+             view->Mark(TphotoListView::mkDelete).pixelColor(8, 2));
     QVERIFY(marked.pixelColor(5 + 90 + 8, 5 + 2) != plain.pixelColor(5 + 90 + 8, 5 + 2));
     QVERIFY(marked != plain);
   }

@@ -226,6 +226,7 @@ TphotoListView::TphotoListView(QWidget* parent) : QWidget(parent) {
   for (QAbstractItemView* v :
        {static_cast<QAbstractItemView*>(icons_), static_cast<QAbstractItemView*>(report_)}) {
     v->installEventFilter(this);
+    v->viewport()->setMouseTracking(true); // entered() for the hints
     connect(v, &QAbstractItemView::entered, this, [this](const QModelIndex& index) {
       if (index.row() != hoverRow_) emit ItemHovered(hoverRow_ = index.row());
     });

@@ -294,6 +294,25 @@ private slots:
     QCOMPARE(TphotoListView::SizeLine(*pictures[0], english), QString("400x300 - 1,234,567"));
   }
 
+  void ownerGetsContextMenuAndHover() {
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    QSignalSpy menu(view.get(), &QWidget::customContextMenuRequested);
+    QSignalSpy hovered(view.get(), &TphotoListView::ItemHovered);
+    QWidget* vp = view->IconViewport();
+    const QPoint at = view->ItemRect(2).center();
+
+    QContextMenuEvent e(QContextMenuEvent::Mouse, at, vp->mapToGlobal(at));
+    QApplication::sendEvent(vp, &e);
+    QCOMPARE(menu.count(), 1);
+    QCOMPARE(menu.at(0).at(0).toPoint(), vp->mapTo(view.get(), at));
+
+    QMouseEvent move(QEvent::MouseMove, at, vp->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(vp, &move);
+    QTRY_COMPARE(hovered.count(), 1);
+    QCOMPARE(hovered.at(0).at(0).toInt(), 2);
+  }
+
   void detailsViewEditsTheChosenColumn() {
     view->SetColumns({{"sort_order", 0}, {"filename", 220}, {"size", 60, Qt::AlignRight}});
     view->SetViewStyle(TphotoListView::vsReport);

@@ -4,6 +4,7 @@
 #include "cli/cliprompt.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QStringList>
 #include <cstdio>
 
@@ -27,7 +28,10 @@ void printError(const QString& message) {
 } // namespace
 
 int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
+  // Signature captions are drawn with fonts, which need a GUI application; the program never
+  // opens a window, so it needs no display either.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QGuiApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("lumenfold-cli"));
   CliPrompt prompt;
   prompt.setCapture(true);

@@ -1,0 +1,187 @@
+// lumenfold-cli process: runs processing as the progress window would, with a progress bar on a
+// terminal, one line per progress message with --verbose, and Ctrl+C as the stop request.
+#include "cli/clicommand.h"
+#include "cli/cliprompt.h"
+#include "core/album.h"
+#include "core/project.h"
+#include "processing/processthread.h"
+#include "processing/ziparchive.h"
+#include "util/messages.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kUsage = "process PROJECT.lumenfold [--all] [--zip] [--albums ID,ID...] "
+                               "[--remove-zip] [--jobs N] [--verbose]";
+
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void onInterrupt(int) {
+  interrupted = 1;
+  // A second Ctrl+C ends the program at once.
+  std::signal(SIGINT, SIG_DFL);
+}
+
+void out(const QString& text) {
+  std::fputs(text.toLocal8Bit().constData(), stdout);
+  std::fflush(stdout);
+}
+
+// Shows the posted progress messages: a bar that redraws itself on a terminal, or one line per
+// message.
+class ProgressView : public QObject {
+public:
+  ProgressView(const QStringList& files, bool verbose, bool terminal)
+      : files_(files), verbose_(verbose), terminal_(terminal) {}
+  bool barShown = false;
+
+  bool event(QEvent* e) override {
+    if (!TMessageEvent::Is(e, LF_MSG_PROGRESS)) return QObject::event(e);
+    auto* m = static_cast<TMessageEvent*>(e);
+    const int number = int(m->First), stage = int(m->Second);
+    const int total = files_.size();
+    const QString file =
+        stage >= psZipPictures || number < 1 || number > total ? QString() : files_.at(number - 1);
+    const QString text = ProcessStageText(stage);
+    if (verbose_) {
+      out(QStringLiteral("%1/%2 %3 %4%5\n")
+              .arg(number)
+              .arg(total)
+              .arg(stage)
+              .arg(text, file.isEmpty() ? QString() : QStringLiteral(": ") + file));
+    } else if (terminal_) {
+      constexpr int width = 30;
+      const int filled = total > 0 ? int(qint64(width) * number / total) : width;
+      QString line =
+          QStringLiteral("\r[%1%2] %3/%4 %5")
+              .arg(QString(filled, QLatin1Char('#')), QString(width - filled, QLatin1Char(' ')))
+              .arg(number)
+              .arg(total)
+              .arg(text);
+      line = line.leftJustified(lastLength_);
+      lastLength_ = line.size();
+      out(line);
+      barShown = true;
+    }
+    return true;
+  }
+
+private:
+  QStringList files_;
+  bool verbose_, terminal_;
+  int lastLength_ = 0;
+};
+
+int RunProcess(const QStringList& raw) {
+  const TCliArgs args(raw, {QStringLiteral("albums"), QStringLiteral("jobs")},
+                      {QStringLiteral("all"), QStringLiteral("zip"), QStringLiteral("remove-zip"),
+                       QStringLiteral("verbose")});
+  args.expectPositional(1, 1, QString::fromLatin1(kUsage));
+  int jobs = 0;
+  if (args.has(QStringLiteral("jobs"))) {
+    bool ok = false;
+    jobs = args.value(QStringLiteral("jobs")).toInt(&ok);
+    if (!ok || jobs < 1 || jobs > 256)
+      throw TCliError(QStringLiteral("--jobs wants a number of worker threads from 1 to 256"),
+                      kExitUsage);
+  }
+  auto project = LoadCliProject(args.positional().first(), false);
+
+  // "all modified pictures" unless albums are named, which are then processed whole.
+  QList<int> positions;
+  const bool allModified = !args.has(QStringLiteral("albums"));
+  if (!allModified) {
+    const QStringList ids =
+        args.value(QStringLiteral("albums")).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    if (ids.isEmpty()) throw TCliError(QStringLiteral("--albums wants album ids"), kExitUsage);
+    for (const QString& text : ids) {
+      bool ok = false;
+      const int id = text.trimmed().toInt(&ok);
+      const int position = ok ? project->Albums.IndexOfId(id) : -1;
+      if (position < 0)
+        throw TCliError(QStringLiteral("no album with id %1 in the project").arg(text.trimmed()),
+                        kExitUsage);
+      if (!positions.contains(position)) positions.append(position);
+    }
+  }
+  const bool zip = args.has(QStringLiteral("zip"));
+  if (args.has(QStringLiteral("remove-zip")) && !project->ZipFileName.isEmpty())
+    QFile::remove(project->ZipFileName);
+
+  QList<TLumenfoldPicture*> workList;
+  if (!FillWorkList(*project, allModified, positions, workList))
+    throw TCliError(WithModelErrors(QStringLiteral("cannot read the pictures of the albums")));
+  QStringList files;
+  for (TLumenfoldPicture* p : std::as_const(workList))
+    files.append(p->OriginalPath());
+
+  const bool verbose = args.has(QStringLiteral("verbose"));
+  ProgressView view(files, verbose, isatty(fileno(stdout)) != 0);
+  std::unique_ptr<TProcessThread> thread;
+  try {
+    thread = std::make_unique<TProcessThread>(project.get(), zip, args.has(QStringLiteral("all")),
+                                              &view);
+  } catch (const TZipError& e) {
+    throw TCliError(e.message());
+  }
+  thread->WorkList = workList;
+  thread->Jobs = jobs;
+
+  QEventLoop loop;
+  bool completed = false;
+  QString reason;
+  QObject::connect(thread.get(), &TProcessThread::RunEnded, &loop,
+                   [&](bool done, const QString& why) {
+                     completed = done;
+                     reason = why;
+                     loop.quit();
+                   });
+  // Ctrl+C asks for a stop at the next picture boundary.
+  interrupted = 0;
+  auto previous = std::signal(SIGINT, onInterrupt);
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (interrupted == 1) {
+      interrupted = 2;
+      thread->RequestStop();
+      if (verbose || view.barShown) out(QStringLiteral("\nstopping after this picture...\n"));
+    }
+  });
+  poll.start(100);
+  thread->start();
+  loop.exec();
+  thread->wait();
+  poll.stop();
+  std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
+  // Progress messages still queued are shown before the last line.
+  QCoreApplication::sendPostedEvents(&view);
+  if (view.barShown) out(QStringLiteral("\n"));
+
+  if (completed) {
+    // The run marks the albums and the project changed; store that as the desktop would on its
+    // next save (the pictures' rows are written already).
+    if (project->Modified) SaveCliProject(*project);
+    out(QStringLiteral("Processing finished successfully.\n"));
+    return kExitOk;
+  }
+  out(QStringLiteral("Processing was terminated and finished.\n"));
+  const QString detail = OneLine(WithModelErrors(reason));
+  out(detail + QStringLiteral("\n"));
+  return kExitFailure;
+}
+
+} // namespace
+
+LUMENFOLD_CLI_COMMAND("process",
+                      "process PROJECT.lumenfold [--all] [--zip] [--albums ID,ID...] "
+                      "[--remove-zip] [--jobs N] [--verbose]",
+                      "Process the modified pictures (or the named albums whole): large, medium "
+                      "and thumbnail images, database rows and, with --zip, the zip archive",
+                      RunProcess);

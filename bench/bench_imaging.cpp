@@ -8,7 +8,8 @@
 // at full resolution, and the peak memory of one worker.
 //
 //   bench_imaging [--reps N] [--out DIR] photo.jpg...
-//   bench_imaging --memory photo.jpg [--large]    (used by the benchmark itself)
+//   bench_imaging --profile [--reps N] photo.jpg    (time of each step)
+//   bench_imaging --memory photo.jpg [--large]      (used by the benchmark itself)
 #include "util/imaging.h"
 #include "util/jpegcodec.h"
 
@@ -145,6 +146,40 @@ long MaxRssKb() {
   return ru.ru_maxrss;
 }
 
+// Processor time of each step of Ours(), median of reps runs.
+int ProfileMode(const QString& photo, int reps) {
+  const QString dir = QDir::tempPath() + "/lumenfold-bench-prof";
+  QDir().mkpath(dir);
+  std::vector<std::vector<double>> t(5);
+  for (int r = 0; r < reps; ++r) {
+    TOriginalRequest req;
+    req.Boxes = {QSize(800, 768), QSize(200, 150)};
+    double c = ThreadCpu();
+    auto lap = [&](int k) {
+      const double now = ThreadCpu();
+      t[size_t(k)].push_back(now - c);
+      c = now;
+    };
+    const TLoadedOriginal o = LoadOriginal(photo, req);
+    lap(0);
+    QImage m, tn;
+    ScaleLoadedOriginal(photo, o, m, 800, 768, false, rfLanczos);
+    lap(1);
+    SaveBitmapAsJpeg(m, 90, dir + "/m.jpg");
+    lap(2);
+    ScaleLoadedOriginal(photo, o, tn, 200, 150, false, rfLanczos);
+    lap(3);
+    SaveBitmapAsJpeg(tn, 90, dir + "/t.jpg");
+    lap(4);
+  }
+  const char* names[] = {"decode (oriented, cropped, reduced)", "fit medium", "encode medium",
+                         "fit thumbnail", "encode thumbnail"};
+  for (size_t k = 0; k < t.size(); ++k)
+    std::printf("  %-36s %7.1f ms\n", names[k], Median(t[k]) * 1e3);
+  QDir(dir).removeRecursively();
+  return 0;
+}
+
 int MemoryMode(const QString& photo, bool large) {
   const QString dir = QDir::tempPath() + "/lumenfold-bench-mem";
   QDir().mkpath(dir);
@@ -164,7 +199,7 @@ int main(int argc, char** argv) {
   int reps = 5;
   QString outDir = QDir::tempPath() + "/lumenfold-bench";
   std::vector<QString> photos;
-  bool memory = false, large = false;
+  bool memory = false, large = false, profile = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--reps" && i + 1 < argc)
@@ -173,6 +208,8 @@ int main(int argc, char** argv) {
       outDir = QString::fromLocal8Bit(argv[++i]);
     else if (a == "--memory")
       memory = true;
+    else if (a == "--profile")
+      profile = true;
     else if (a == "--large")
       large = true;
     else
@@ -183,6 +220,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (memory) return MemoryMode(photos.front(), large);
+  if (profile) return ProfileMode(photos.front(), reps);
   QDir().mkpath(outDir);
   const std::string out = QDir(outDir).absolutePath().toStdString();
 

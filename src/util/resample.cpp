@@ -15,6 +15,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -165,28 +169,55 @@ void HorizontalLine(const uint8_t* src, int lo, int hi, const AxisWeights& wx, i
     const float* p = line + size_t(wx.first[size_t(o)] - lo) * 4;
     const float* w = wx.w.data() + size_t(o) * size_t(taps);
     const int cnt = wx.count[size_t(o)];
-    float a0 = 0.f, a1 = 0.f, a2 = 0.f, a3 = 0.f;
-    for (int k = 0; k < cnt; ++k) {
-      const float wk = w[k];
-      a0 += wk * p[4 * k + 0];
-      a1 += wk * p[4 * k + 1];
-      a2 += wk * p[4 * k + 2];
-      a3 += wk * p[4 * k + 3];
+    // Four independent sums, so that the additions do not wait for one another.
+#if defined(__SSE2__)
+    __m128 s0 = _mm_setzero_ps(), s1 = _mm_setzero_ps(), s2 = _mm_setzero_ps(),
+           s3 = _mm_setzero_ps();
+    int k = 0;
+    for (; k + 3 < cnt; k += 4) {
+      s0 = _mm_add_ps(s0, _mm_mul_ps(_mm_set1_ps(w[k]), _mm_loadu_ps(p + 4 * k)));
+      s1 = _mm_add_ps(s1, _mm_mul_ps(_mm_set1_ps(w[k + 1]), _mm_loadu_ps(p + 4 * k + 4)));
+      s2 = _mm_add_ps(s2, _mm_mul_ps(_mm_set1_ps(w[k + 2]), _mm_loadu_ps(p + 4 * k + 8)));
+      s3 = _mm_add_ps(s3, _mm_mul_ps(_mm_set1_ps(w[k + 3]), _mm_loadu_ps(p + 4 * k + 12)));
     }
-    out[4 * o + 0] = a0;
-    out[4 * o + 1] = a1;
-    out[4 * o + 2] = a2;
-    out[4 * o + 3] = a3;
+    for (; k < cnt; ++k)
+      s0 = _mm_add_ps(s0, _mm_mul_ps(_mm_set1_ps(w[k]), _mm_loadu_ps(p + 4 * k)));
+    _mm_storeu_ps(out + 4 * o, _mm_add_ps(_mm_add_ps(s0, s1), _mm_add_ps(s2, s3)));
+#else
+    float a[2][4] = {};
+    int k = 0;
+    for (; k + 1 < cnt; k += 2)
+      for (int c = 0; c < 4; ++c) {
+        a[0][c] += w[k] * p[4 * k + c];
+        a[1][c] += w[k + 1] * p[4 * k + 4 + c];
+      }
+    for (; k < cnt; ++k)
+      for (int c = 0; c < 4; ++c)
+        a[0][c] += w[k] * p[4 * k + c];
+    for (int c = 0; c < 4; ++c)
+      out[4 * o + c] = a[0][c] + a[1][c];
+#endif
   }
 }
 
+// Rounds to the nearest integer, clamps to 0..255 and makes every pixel opaque.
 void StoreLine(const float* acc, int n, uint8_t* dst) {
-  for (int i = 0; i < n; ++i) {
-    const float v = std::min(std::max(acc[i], 0.0f), 255.0f);
-    dst[i] = uint8_t(int(v + 0.5f));
+  int i = 0;
+#if defined(__SSE2__)
+  const __m128i opaque = _mm_set1_epi32(int(0xff000000u));
+  for (; i + 16 <= n; i += 16) {
+    const __m128i a = _mm_cvtps_epi32(_mm_loadu_ps(acc + i));
+    const __m128i b = _mm_cvtps_epi32(_mm_loadu_ps(acc + i + 4));
+    const __m128i c = _mm_cvtps_epi32(_mm_loadu_ps(acc + i + 8));
+    const __m128i d = _mm_cvtps_epi32(_mm_loadu_ps(acc + i + 12));
+    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_or_si128(bytes, opaque));
   }
-  for (int i = 3; i < n; i += 4)
-    dst[i] = 0xff;
+#endif
+  for (; i < n; ++i) {
+    const float v = std::min(std::max(acc[i], 0.0f), 255.0f);
+    dst[i] = (i & 3) == 3 ? 0xff : uint8_t(std::nearbyint(v));
+  }
 }
 
 void ResampleRgb32(const QImage& src, const QRectF& window, QImage& dst, TResizeFilter filter) {

@@ -8,7 +8,8 @@
 // at full resolution, and the peak memory of one worker.
 //
 //   bench_imaging [--reps N] [--out DIR] photo.jpg...
-//   bench_imaging --profile [--reps N] photo.jpg    (time of each step)
+//   bench_imaging --profile [--reps N] [--large] photo.jpg
+//                 (time of each step; --large: full-resolution decode turned a quarter)
 //   bench_imaging --memory photo.jpg [--large]      (used by the benchmark itself)
 #include "util/imaging.h"
 #include "util/jpegcodec.h"
@@ -147,20 +148,26 @@ long MaxRssKb() {
 }
 
 // Processor time of each step of Ours(), median of reps runs.
-int ProfileMode(const QString& photo, int reps) {
+int ProfileMode(const QString& photo, int reps, bool large) {
   const QString dir = QDir::tempPath() + "/lumenfold-bench-prof";
   QDir().mkpath(dir);
   std::vector<std::vector<double>> t(5);
+  TLoadedOriginal o; // reused from picture to picture, as the processing run does
   for (int r = 0; r < reps; ++r) {
     TOriginalRequest req;
     req.Boxes = {QSize(800, 768), QSize(200, 150)};
+    req.FullResolution = large;
+    req.Orientation = large ? std::atoi(qgetenv("BENCH_ORIENTATION").isEmpty()
+                                            ? "2"
+                                            : qgetenv("BENCH_ORIENTATION").constData())
+                            : 1;
     double c = ThreadCpu();
     auto lap = [&](int k) {
       const double now = ThreadCpu();
       t[size_t(k)].push_back(now - c);
       c = now;
     };
-    const TLoadedOriginal o = LoadOriginal(photo, req);
+    LoadOriginal(photo, req, o);
     lap(0);
     QImage m, tn;
     ScaleLoadedOriginal(photo, o, m, 800, 768, false, rfLanczos);
@@ -220,7 +227,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (memory) return MemoryMode(photos.front(), large);
-  if (profile) return ProfileMode(photos.front(), reps);
+  if (profile) return ProfileMode(photos.front(), reps, large);
   QDir().mkpath(outDir);
   const std::string out = QDir(outDir).absolutePath().toStdString();
 

@@ -267,10 +267,19 @@ void ReleaseImagingScratch() {
 // ---- Loading an original for several outputs -------------------------------------------------
 
 TLoadedOriginal LoadOriginal(const QString& path, const TOriginalRequest& request) {
-  CheckExists(path);
   TLoadedOriginal result;
+  LoadOriginal(path, request, result);
+  return result;
+}
+
+void LoadOriginal(const QString& path, const TOriginalRequest& request, TLoadedOriginal& into) {
+  CheckExists(path);
+  QImage reuse = std::move(into.Bitmap);
+  into = TLoadedOriginal();
+  TLoadedOriginal& result = into;
   const int orientation = request.Orientation;
   if (!IsJpegFile(path)) {
+    reuse = QImage();
     QImage image = ReadOtherPicture(path);
     result.OriginalSize = image.size();
     ApplyOrientation(image, orientation);
@@ -278,7 +287,7 @@ TLoadedOriginal LoadOriginal(const QString& path, const TOriginalRequest& reques
     result.Size = image.size();
     result.Window = QRectF(0, 0, image.width(), image.height());
     result.Bitmap = image;
-    return result;
+    return;
   }
 
   const QSize full = ReadJpegSize(path);
@@ -343,12 +352,11 @@ TLoadedOriginal LoadOriginal(const QString& path, const TOriginalRequest& reques
           .intersected(QRect(QPoint(0, 0), scaledOriented));
 
   QSize stored;
-  result.Bitmap = DecodeJpegFileTransformed(path, d, orientation, pixels, &stored);
+  result.Bitmap = DecodeJpegFileTransformed(path, d, orientation, pixels, &stored, &reuse);
   result.OriginalSize = stored;
   result.Size = crop.size();
   result.ScaleDenominator = d;
   result.Window = want.translated(-pixels.x(), -pixels.y());
-  return result;
 }
 
 void ScaleLoadedOriginal(const QString& sourceName, const TLoadedOriginal& original, QImage& target,

@@ -107,6 +107,9 @@ struct TLoadedOriginal {
 // applying orientation and crop on the way. Output sizes are computed from the full-resolution
 // size, so they are the same as from a full decode. Raises EImageError.
 TLoadedOriginal LoadOriginal(const QString& path, const TOriginalRequest& request);
+// Same, into an existing object: its bitmap is freed before the new one is allocated (or its
+// memory reused when the size is the same), so a worker never holds two originals at once.
+void LoadOriginal(const QString& path, const TOriginalRequest& request, TLoadedOriginal& into);
 
 // ScaleBitmap for a loaded original: fits original.Size into the box (trace note names
 // sourceName) and resamples from original.Window into target.

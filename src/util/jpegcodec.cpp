@@ -200,7 +200,8 @@ void CmykToBgra(const unsigned char* in, quint32* out, int n, bool inverted) {
   }
 }
 
-QImage Decode(Decompressor& dec, int denominator, int orientation, QRect crop, QSize* fullSize) {
+QImage Decode(Decompressor& dec, int denominator, int orientation, QRect crop, QSize* fullSize,
+              QImage* reuse = nullptr) {
   jpeg_decompress_struct& cinfo = dec.cinfo;
   if (fullSize) *fullSize = dec.StoredSize();
   const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
@@ -217,7 +218,17 @@ QImage Decode(Decompressor& dec, int denominator, int orientation, QRect crop, Q
   if (crop.isEmpty())
     throw EImageError(QStringLiteral("Cannot read picture \"%1\": the crop lies outside it.")
                           .arg(NameOf(dec.Path())));
-  QImage image(crop.size(), QImage::Format_RGB32);
+  // A bitmap of the same size that nobody else holds is decoded into again: no new memory and
+  // no fresh pages to fault in. Any other one is freed before the new one is allocated.
+  QImage image;
+  if (reuse && reuse->size() == crop.size() && reuse->format() == QImage::Format_RGB32 &&
+      reuse->isDetached()) {
+    image = std::move(*reuse);
+    *reuse = QImage();
+  } else {
+    if (reuse) *reuse = QImage();
+    image = QImage(crop.size(), QImage::Format_RGB32);
+  }
   if (image.isNull())
     throw EImageError(QStringLiteral("Not enough memory for a picture of %1 x %2 pixels.")
                           .arg(crop.width())
@@ -228,7 +239,7 @@ QImage Decode(Decompressor& dec, int denominator, int orientation, QRect crop, Q
   const bool inverted = cinfo.saw_Adobe_marker;
 
   // Lines are read in batches; rotations write each batch as short contiguous runs per column.
-  constexpr int kBatch = 16;
+  constexpr int kBatch = 64;
   const bool direct =
       !cmyk && map.stepX == 1 && map.stepY == stride && map.sx0 == 0 && map.sx1 == sw;
   std::vector<quint32> batch;
@@ -414,10 +425,10 @@ QImage DecodeJpegData(const QByteArray& data, int denominator, QSize* fullSize) 
 }
 
 QImage DecodeJpegFileTransformed(const QString& path, int denominator, int orientation,
-                                 const QRect& crop, QSize* fullSize) {
+                                 const QRect& crop, QSize* fullSize, QImage* reuse) {
   Decompressor dec;
   dec.OpenFile(path);
-  return Decode(dec, denominator, orientation, crop, fullSize);
+  return Decode(dec, denominator, orientation, crop, fullSize, reuse);
 }
 
 QByteArray EncodeJpeg(const QImage& bitmap, int quality) {

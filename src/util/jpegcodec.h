@@ -42,8 +42,11 @@ QImage DecodeJpegData(const QByteArray& data, int denominator = 1, QSize* fullSi
 //   crop: the rectangle to keep, in pixels of the *scaled* and oriented picture; an empty rect
 //         keeps everything. It must lie inside the scaled, oriented picture.
 // fullSize receives the stored (unoriented, unscaled) size of the picture.
+// reuse (optional): a bitmap whose memory may be taken over when it has the result's size and
+// is not shared; it is emptied in any case, before the new bitmap is allocated.
 QImage DecodeJpegFileTransformed(const QString& path, int denominator, int orientation,
-                                 const QRect& crop, QSize* fullSize = nullptr);
+                                 const QRect& crop, QSize* fullSize = nullptr,
+                                 QImage* reuse = nullptr);
 
 // Encodes an RGB32 (or any other format, converted first) bitmap as a baseline JPEG with 4:2:0
 // chroma at the quality 1..100. A quality outside that range raises EImageRangeError.

@@ -9,8 +9,10 @@
 #include <QFile>
 #include <QPainter>
 #include <QtTest>
+#include <atomic>
 #include <cmath>
 #include <functional>
+#include <thread>
 
 namespace {
 
@@ -338,6 +340,66 @@ private slots:
     req.CropTopLeft = {5000, 5000};
     req.CropBottomRight = {6000, 6000};
     QVERIFY_THROWS_EXCEPTION(EImageError, LoadOriginal(path, req));
+  }
+
+  void loadIntoReusesOnlyUnsharedMemory() {
+    const QString a = env.path("a.jpg"), b = env.path("b.jpg");
+    EncodeJpegFile(Photo(640, 480), 90, a);
+    EncodeJpegFile(Detailed(640, 480), 90, b);
+    TOriginalRequest req;
+    req.FullResolution = true;
+    TLoadedOriginal o;
+    LoadOriginal(a, req, o);
+    const QImage kept = o.Bitmap; // shared: must survive the next load untouched
+    const QImage keptCopy = kept.copy();
+    LoadOriginal(b, req, o);
+    QCOMPARE(kept, keptCopy);
+    QCOMPARE(o.Bitmap, DecodeJpegFile(b));
+    const uchar* bits = o.Bitmap.constBits();
+    LoadOriginal(a, req, o); // same size, not shared: decoded into the same memory
+    QCOMPARE(o.Bitmap.constBits(), bits);
+    QCOMPARE(o.Bitmap, keptCopy);
+    req.Orientation = 2; // another size: a new bitmap
+    LoadOriginal(a, req, o);
+    QCOMPARE(o.Bitmap.size(), QSize(480, 640));
+    QCOMPARE(o.OriginalSize, QSize(640, 480));
+  }
+
+  void workersDoNotShareScratch() {
+    // The processing run and the thumbnail loader scale at the same time on their own threads.
+    QStringList sources;
+    for (int i = 0; i < 2; ++i) {
+      sources << env.path(QString("w%1.jpg").arg(i));
+      EncodeJpegFile(i ? Detailed(900, 700) : Photo(1200, 800), 90, sources.last());
+    }
+    QList<QByteArray> expected;
+    SaveBitmapAsJpeg(Photo(8, 8), 90, env.path("q90.jpg")); // previews use the thread's quality
+    for (int i = 0; i < 2; ++i) {
+      const QString out = env.path(QString("w%1_single.jpg").arg(i));
+      ScalePictureFile(sources[i], out, 160, 120, true, i ? rfLanczos : rfNearest);
+      QFile f(out);
+      QVERIFY(f.open(QIODevice::ReadOnly));
+      expected << f.readAll();
+    }
+    // Another quality on this thread leaves the workers' quality (90 by default) alone.
+    SaveBitmapAsJpeg(Photo(8, 8), 40, env.path("q40.jpg"));
+    std::atomic<int> failures{0};
+    auto work = [&](int i) {
+      for (int n = 0; n < 6; ++n) {
+        const QString out = env.path(QString("w%1_%2.jpg").arg(i).arg(n));
+        ScalePictureFile(sources[i], out, 160, 120, true, i ? rfLanczos : rfNearest);
+        QImage m;
+        ScaleBitmap("x", Photo(300 + 50 * i, 200), m, 100, 100, false, rfMitchell);
+        QFile f(out);
+        if (!f.open(QIODevice::ReadOnly) || f.readAll() != expected[i] || m.width() != 100)
+          ++failures;
+      }
+      ReleaseImagingScratch();
+    };
+    std::thread t0(work, 0), t1(work, 1);
+    t0.join();
+    t1.join();
+    QCOMPARE(failures.load(), 0);
   }
 
   void scalePictureFile() {

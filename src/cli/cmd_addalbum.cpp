@@ -14,11 +14,13 @@
 namespace {
 
 constexpr const char* kUsage = "add-album PROJECT.lumenfold FOLDER [--directory REL] "
-                               "[--short-name TEXT] [--long-name TEXT]";
+                               "[--short-name TEXT] [--long-name TEXT] [--face FILE | --no-face]";
 
 int RunAddAlbum(const QStringList& raw) {
-  const TCliArgs args(raw, {QStringLiteral("directory"), QStringLiteral("short-name"),
-                            QStringLiteral("long-name")});
+  const TCliArgs args(raw,
+                      {QStringLiteral("directory"), QStringLiteral("short-name"),
+                       QStringLiteral("long-name"), QStringLiteral("face")},
+                      {QStringLiteral("no-face")});
   args.expectPositional(2, 2, QString::fromLatin1(kUsage));
   const QString folder = QDir::toNativeSeparators(AbsoluteCliPath(args.positional()[1]));
   if (!QFileInfo(folder).isDir())
@@ -56,6 +58,17 @@ int RunAddAlbum(const QStringList& raw) {
     std::fprintf(stderr, "warning: no .jpg or .jpeg file in %s\n",
                  folder.toLocal8Bit().constData());
 
+  // The site shows an album by its face picture: the one named, else the first picture.
+  if (args.has(QStringLiteral("face"))) {
+    const QString face = args.value(QStringLiteral("face"));
+    const int at = album->Pictures.IndexOfFileName(face);
+    if (at < 0)
+      throw TCliError(QStringLiteral("no picture %1 in %2").arg(face, folder), kExitUsage);
+    album->Pictures[at]->SetIsFace(true);
+  } else if (!args.has(QStringLiteral("no-face")) && pictures > 0) {
+    album->Pictures[0]->SetIsFace(true);
+  }
+
   TLumenfoldAlbum* added = album.release();
   project->Albums.Insert(0, added->ShortName, added);
   added->AttachPictures();
@@ -73,7 +86,8 @@ int RunAddAlbum(const QStringList& raw) {
 
 LUMENFOLD_CLI_COMMAND("add-album",
                       "add-album PROJECT.lumenfold FOLDER [--directory REL] [--short-name TEXT] "
-                      "[--long-name TEXT]",
-                      "Adds the folder's JPEG files as a new album (pictures to be processed) at "
-                      "the top of the album list and saves the project.",
+                      "[--long-name TEXT] [--face FILE | --no-face]",
+                      "Adds the folder's JPEG files as a new album (pictures to be processed, face "
+                      "picture the first unless named) at the top of the album list and saves "
+                      "the project.",
                       RunAddAlbum);

@@ -2,6 +2,7 @@
 #include "cli/clicommand.h"
 #include "cli/settingfields.h"
 #include "core/album.h"
+#include "core/picture.h"
 #include "core/project.h"
 #include "db/sqlaccess.h"
 
@@ -18,6 +19,7 @@ struct TAlbumInfo {
   TLumenfoldAlbum* album;
   int pictures;
   int modified;
+  QString face; // file name of the face picture
 };
 
 void print(const QString& text) {
@@ -40,7 +42,9 @@ int RunInfo(const QStringList& raw) {
     if (!album->Loaded && !album->LoadPictures())
       throw TCliError(
           WithModelErrors(QStringLiteral("cannot read the pictures of album %1").arg(album->Id)));
-    albums.push_back({album, album->Pictures.Count(), album->ModifiedCount()});
+    TLumenfoldPicture* face = album->GetFacePicture();
+    albums.push_back({album, album->Pictures.Count(), album->ModifiedCount(),
+                      face ? face->OriginalFileName : QString()});
   }
   if (ModelErrorCount() != errorsBefore)
     throw TCliError(WithModelErrors(QStringLiteral("cannot read the pictures of the albums")));
@@ -65,6 +69,8 @@ int RunInfo(const QStringList& raw) {
       o.insert(QStringLiteral("Path"), a.album->Path);
       o.insert(QStringLiteral("PathExists"), a.album->PathExists());
       o.insert(QStringLiteral("Directory"), a.album->Directory);
+      o.insert(QStringLiteral("FacePictureId"), a.album->GetFacePictureId());
+      o.insert(QStringLiteral("Face"), a.face);
       o.insert(QStringLiteral("PictureCount"), a.pictures);
       o.insert(QStringLiteral("ModifiedCount"), a.modified);
       list.append(o);
@@ -90,6 +96,8 @@ int RunInfo(const QStringList& raw) {
                      a.album->PathExists() ? QString() : QStringLiteral(" (missing)")));
       print(QStringLiteral("      directory: %1\n").arg(a.album->Directory));
       print(QStringLiteral("      date: %1\n").arg(SqlDateText(a.album->AlbumDate)));
+      print(QStringLiteral("      face: %1\n")
+                .arg(a.face.isEmpty() ? QStringLiteral("none") : a.face));
       print(QStringLiteral("      pictures: %1, to be processed: %2\n")
                 .arg(a.pictures)
                 .arg(a.modified));

@@ -1,5 +1,6 @@
 // lumenfold-cli end to end: the program is run as a separate process on projects in a temporary
 // folder, and what it stored is checked by running it again.
+#include "db/sqlaccess.h"
 #include "testenv.h"
 
 #include <QCoreApplication>
@@ -124,7 +125,8 @@ private slots:
     // do not.
     r = run({"add-album", file, photos});
     QVERIFY2(r.code == 0, qPrintable(r.err));
-    r = run({"add-album", file, more, "--directory", "2024/more", "--short-name", "More"});
+    r = run({"add-album", file, more, "--directory", "2024/more", "--short-name", "More", "--face",
+             "x.jpg"});
     QVERIFY2(r.code == 0, qPrintable(r.err));
 
     o = info(file);
@@ -141,6 +143,9 @@ private slots:
     QCOMPARE(second["Path"].toString(), photos);
     QCOMPARE(second["PictureCount"].toInt(), 3);
     QCOMPARE(second["ModifiedCount"].toInt(), 3);
+    // The face is the first picture by name unless one is named.
+    QCOMPARE(second["Face"].toString(), QString("a.JPG"));
+    QCOMPARE(top["Face"].toString(), QString("x.jpg"));
     QVERIFY(top["Id"].toInt() > 0 && second["Id"].toInt() > 0);
     QVERIFY(top["Id"].toInt() != second["Id"].toInt());
 
@@ -163,6 +168,17 @@ private slots:
     QVERIFY2(r.out.contains("ZipEnabled = true"), qPrintable(r.out));
     QVERIFY(r.out.contains("WizardPages = " + kAllPages));
     QVERIFY(r.out.contains("pictures: 3, to be processed: 3"));
+
+    // Once processed, a loaded album holds only its face picture; the counts still cover every
+    // picture of the album.
+    const QString cs = "Provider=SQLite;Data Source=" + folder + "/db.sqlite";
+    QVERIFY(ExecSQL(cs, "UPDATE picture SET modified=0") > 0);
+    CloseThreadConnections();
+    o = info(file);
+    const QJsonObject processed = o["Albums"].toArray()[1].toObject();
+    QCOMPARE(processed["PictureCount"].toInt(), 3);
+    QCOMPARE(processed["ModifiedCount"].toInt(), 0);
+    QCOMPARE(processed["Face"].toString(), QString("a.JPG"));
   }
 
   void newNeverReplacesExistingFiles() {
@@ -224,6 +240,7 @@ private slots:
     expectFailure(run({"add-album", file, photos + "/"}), "already");
     expectFailure(run({"add-album", file, env.path("photos/./Léto 2024")}), "already");
     expectFailure(run({"add-album", file, more, "--bogus"}), "--bogus");
+    expectFailure(run({"add-album", file, more, "--face", "X.JPG"}), "X.JPG");
     expectFailure(run({"add-album", file, more, "--directory"}), "directory");
     QCOMPARE(readAll(file), before);
     QCOMPARE(info(file)["Albums"].toArray().size(), 1);

@@ -21,6 +21,17 @@ void printUsage(std::FILE* out) {
                     "\nexit status: 0 success, 1 failure, 2 wrong command line\n");
 }
 
+QtMessageHandler qtHandler = nullptr;
+
+// Qt's own diagnostics keep their usual form, except the note that the per-user runtime folder is
+// not set: the offscreen platform never uses it, and every failing command would show it above
+// its one-line error.
+void filterQtMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (type == QtWarningMsg && text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR")))
+    return;
+  if (qtHandler) qtHandler(type, context, text);
+}
+
 void printError(const QString& message) {
   std::fprintf(stderr, "lumenfold-cli: %s\n", OneLine(message).toLocal8Bit().constData());
 }
@@ -31,6 +42,7 @@ int main(int argc, char** argv) {
   // Signature captions are drawn with fonts, which need a GUI application; the program never
   // opens a window, so it needs no display either.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  qtHandler = qInstallMessageHandler(filterQtMessages);
   QGuiApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("lumenfold-cli"));
   CliPrompt prompt;

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
+#include <optional>
 #include <vector>
 
 const QStringList& PictureExtensions() {
@@ -193,10 +194,7 @@ bool TLumenfoldAlbum::Insert() {
                              QuoteSqlText(Description), QuoteSqlText(Description2),
                              SqlInt(IsPrivate), QuoteSqlText(Directory), QuoteSqlText(Path)})) >= 0;
   AttachPictures();
-  for (int i = 0; i < Pictures.Count(); ++i) {
-    TLumenfoldPicture* p = Pictures.Pictures(i);
-    if (p->Dirty && !p->Insert()) ok = false;
-  }
+  if (!insertNewPictures(true)) ok = false;
   return ok;
 }
 
@@ -214,14 +212,33 @@ bool TLumenfoldAlbum::Update() {
   bool ok = UpdateRow();
   for (int i = 0; i < Pictures.Count(); ++i) {
     TLumenfoldPicture* p = Pictures.Pictures(i);
-    if (!p->Dirty) continue;
-    // Pictures added to a stored album (new files of its folder) have no row yet.
-    if (p->Id == -1) {
-      p->AlbumId = Id;
-      if (!p->Insert()) ok = false;
-    } else if (!p->Update()) {
-      ok = false;
+    if (p->Dirty && p->Id != -1 && !p->Update()) ok = false;
+  }
+  // Pictures added to a stored album (new files of its folder) have no row yet.
+  for (int i = 0; i < Pictures.Count(); ++i) {
+    TLumenfoldPicture* p = Pictures.Pictures(i);
+    if (p->Dirty && p->Id == -1) p->AlbumId = Id;
+  }
+  if (!insertNewPictures(false)) ok = false;
+  return ok;
+}
+
+bool TLumenfoldAlbum::insertNewPictures(bool allDirty) {
+  // Ids are MAX + 1 at the time of each insert. The save runs in one transaction on this thread,
+  // so the maximum is read once and counted on.
+  int nextId = -1;
+  bool ok = true;
+  for (int i = 0; i < Pictures.Count(); ++i) {
+    TLumenfoldPicture* p = Pictures.Pictures(i);
+    if (!p->Dirty || (p->Id != -1 && !allDirty)) continue;
+    if (nextId < 0) {
+      nextId = AllocateId(CurrentConnectionString(), SQL_PICTURE_MAX_ID);
+      if (nextId < 0) return false;
     }
+    if (p->insertRow(nextId))
+      ++nextId;
+    else
+      ok = false;
   }
   return ok;
 }
@@ -264,10 +281,12 @@ bool TLumenfoldAlbum::LoadPictures() {
     TQuery q;
     if (OpenQuery(cs, FormatSql(SQL_PICTURES_OF_ALBUM, {SqlInt(Id)}), q) != 0) return false;
     QHash<int, TLumenfoldPicture*> byId;
+    std::optional<TPictureColumns> columns;
     for (; !q->Eof(); q->Next()) {
+      if (!columns) columns.emplace(*q);
       auto* p = new TLumenfoldPicture(this);
       Pictures.Add(QString(), p);
-      p->LoadFromDataSet(*q);
+      p->LoadFromDataSet(*q, *columns);
       byId.insert(p->Id, p);
       if (p->Id == FacePictureId) {
         p->IsFace = true;

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QSqlQuery>
 
 namespace {
 
@@ -180,35 +181,66 @@ QString TLumenfoldPicture::TempThumbPath() const {
              .toLower();
 }
 
+namespace {
+int column(const TDataSet& q, const char* name) {
+  const int i = q.IndexOf(name);
+  if (i < 0) throw TSqlError(QStringLiteral("Column \"%1\" not found.").arg(name));
+  return i;
+}
+} // namespace
+
+TPictureColumns::TPictureColumns(const TDataSet& q)
+    : Id(column(q, "picture_id")), Orientation(column(q, "orientation")), X1(column(q, "crop_X1")),
+      Y1(column(q, "crop_Y1")), X2(column(q, "crop_X2")), Y2(column(q, "crop_Y2")),
+      PictureDate(column(q, "picture_date")), Title(column(q, "title")),
+      Title2(column(q, "title2")), OriginalFileName(column(q, "original_filename")),
+      OriginalHash(column(q, "original_hash")), OriginalDate(column(q, "original_date")),
+      OriginalSize(column(q, "original_size")), OriginalWidth(column(q, "original_width")),
+      OriginalHeight(column(q, "original_height")), LargeFileName(column(q, "large_filename")),
+      LargeSize(column(q, "large_size")), MediumFileName(column(q, "medium_filename")),
+      MediumSize(column(q, "medium_size")), ThumbFileName(column(q, "thumb_filename")),
+      ThumbSize(column(q, "thumb_size")), SortOrder(column(q, "sort_order")),
+      Modified(column(q, "modified")), ThumbSignatureId(column(q, "thumb_signature_id")),
+      MediumSignatureId(column(q, "medium_signature_id")), IsDeleted(column(q, "is_deleted")),
+      IsPrivate(column(q, "is_private")), AlbumId(column(q, "album_id")) {}
+
 void TLumenfoldPicture::LoadFromDataSet(const TDataSet& q) {
-  Id = q.AsInteger("picture_id");
-  Orientation = q.AsInteger("orientation");
-  CropRect.X1 = q.AsInteger("crop_X1");
-  CropRect.Y1 = q.AsInteger("crop_Y1");
-  CropRect.X2 = q.AsInteger("crop_X2");
-  CropRect.Y2 = q.AsInteger("crop_Y2");
-  PictureDate = q.AsDateTime("picture_date");
-  Title = q.AsString("title");
-  Title2 = q.AsString("title2");
-  OriginalFileName = q.AsString("original_filename");
-  OriginalHash = q.AsString("original_hash");
-  OriginalDate = q.AsInteger("original_date");
-  OriginalSize = q.AsInteger("original_size");
-  OriginalWidth = q.AsInteger("original_width");
-  OriginalHeight = q.AsInteger("original_height");
-  LargeFileName = q.AsString("large_filename");
-  LargeSize = q.AsInteger("large_size");
-  MediumFileName = q.AsString("medium_filename");
-  MediumSize = q.AsInteger("medium_size");
-  ThumbFileName = q.AsString("thumb_filename");
-  ThumbSize = q.AsInteger("thumb_size");
-  SortOrder = q.AsInteger("sort_order");
-  Modified = q.AsBoolean("modified");
-  ThumbSignatureId = q.AsInteger("thumb_signature_id");
-  MediumSignatureId = q.AsInteger("medium_signature_id");
-  IsDeleted = q.AsBoolean("is_deleted");
-  IsPrivate = q.AsBoolean("is_private");
-  AlbumId = q.AsInteger("album_id");
+  LoadFromDataSet(q, TPictureColumns(q));
+}
+
+void TLumenfoldPicture::LoadFromDataSet(const TDataSet& q, const TPictureColumns& c) {
+  const QSqlQuery& row = const_cast<TDataSet&>(q).Query();
+  auto integer = [&row](int i) { return row.value(i).toInt(); };
+  auto text = [&row](int i) { return row.value(i).toString(); };
+  auto boolean = [&row](int i) { return row.value(i).toLongLong() != 0; };
+  Id = integer(c.Id);
+  Orientation = integer(c.Orientation);
+  CropRect.X1 = integer(c.X1);
+  CropRect.Y1 = integer(c.Y1);
+  CropRect.X2 = integer(c.X2);
+  CropRect.Y2 = integer(c.Y2);
+  PictureDate = SqlDateValue(row.value(c.PictureDate));
+  Title = text(c.Title);
+  Title2 = text(c.Title2);
+  OriginalFileName = text(c.OriginalFileName);
+  OriginalHash = text(c.OriginalHash);
+  OriginalDate = integer(c.OriginalDate);
+  OriginalSize = integer(c.OriginalSize);
+  OriginalWidth = integer(c.OriginalWidth);
+  OriginalHeight = integer(c.OriginalHeight);
+  LargeFileName = text(c.LargeFileName);
+  LargeSize = integer(c.LargeSize);
+  MediumFileName = text(c.MediumFileName);
+  MediumSize = integer(c.MediumSize);
+  ThumbFileName = text(c.ThumbFileName);
+  ThumbSize = integer(c.ThumbSize);
+  SortOrder = integer(c.SortOrder);
+  Modified = boolean(c.Modified);
+  ThumbSignatureId = integer(c.ThumbSignatureId);
+  MediumSignatureId = integer(c.MediumSignatureId);
+  IsDeleted = boolean(c.IsDeleted);
+  IsPrivate = boolean(c.IsPrivate);
+  AlbumId = integer(c.AlbumId);
 }
 
 bool TLumenfoldPicture::Save() {
@@ -244,12 +276,16 @@ bool writeLinks(const QString& cs, int pictureId, const QStringList& categoryIds
 } // namespace
 
 bool TLumenfoldPicture::Insert() {
+  return insertRow(-1);
+}
+
+bool TLumenfoldPicture::insertRow(int newId) {
   const QString cs = CurrentConnectionString();
   for (const QString& text : CategoryIds) {
     int id;
     if (!categoryId(text, id)) return false;
   }
-  const int newId = AllocateId(cs, SQL_PICTURE_MAX_ID);
+  if (newId < 0) newId = AllocateId(cs, SQL_PICTURE_MAX_ID);
   if (newId < 0) return false;
   Id = newId;
   bool ok = ExecSQL(cs, FormatSql(SQL_PICTURE_INSERT, {SqlInt(Id),

@@ -26,6 +26,16 @@ struct TCropRect {
   bool operator==(const TCropRect&) const = default;
 };
 
+// Positions of the picture columns in a result set, looked up once per query so that loading
+// thousands of rows does not search the columns by name for every field.
+struct TPictureColumns {
+  explicit TPictureColumns(const TDataSet& query);
+  int Id, Orientation, X1, Y1, X2, Y2, PictureDate, Title, Title2, OriginalFileName, OriginalHash,
+      OriginalDate, OriginalSize, OriginalWidth, OriginalHeight, LargeFileName, LargeSize,
+      MediumFileName, MediumSize, ThumbFileName, ThumbSize, SortOrder, Modified, ThumbSignatureId,
+      MediumSignatureId, IsDeleted, IsPrivate, AlbumId;
+};
+
 class TLumenfoldPicture {
 public:
   explicit TLumenfoldPicture(TLumenfoldAlbum* album = nullptr);
@@ -83,6 +93,7 @@ public:
   QString TempThumbPath() const;
 
   void LoadFromDataSet(const TDataSet& query);
+  void LoadFromDataSet(const TDataSet& query, const TPictureColumns& columns);
   // False when not Dirty; otherwise Insert or Update. Dirty stays set when the statements failed.
   bool Save();
   bool Insert();
@@ -104,6 +115,9 @@ public:
   bool DeleteWithFiles();
 
 private:
+  friend class TLumenfoldAlbum;
+  // Insert with an id the caller has allocated (-1: allocate here).
+  bool insertRow(int newId);
   TLumenfoldBitmap thumbnail_;
 };
 

@@ -160,8 +160,12 @@ bool TLumenfoldAlbum::Save() {
   bool ok;
   {
     TSqlTransaction transaction(CurrentConnectionString());
-    ok = Id == -1 ? Insert() : Update();
-    if (!transaction.Commit()) ok = false;
+    const bool inserting = Id == -1;
+    ok = inserting ? Insert() : Update();
+    // Without a commit the guard rolls everything back.
+    if (ok) ok = transaction.Commit();
+    // A new album holds all its pictures.
+    if (ok && inserting) Loaded = true;
   }
   if (ok) {
     Dirty = false;
@@ -209,25 +213,25 @@ bool TLumenfoldAlbum::UpdateRow() {
 }
 
 bool TLumenfoldAlbum::Update() {
-  bool ok = UpdateRow();
+  // Stops at the first failure: the save's transaction is rolled back anyway, and one error
+  // box is enough.
+  if (!UpdateRow()) return false;
   for (int i = 0; i < Pictures.Count(); ++i) {
     TLumenfoldPicture* p = Pictures.Pictures(i);
-    if (p->Dirty && p->Id != -1 && !p->Update()) ok = false;
+    if (p->Dirty && p->Id != -1 && !p->Update()) return false;
   }
   // Pictures added to a stored album (new files of its folder) have no row yet.
   for (int i = 0; i < Pictures.Count(); ++i) {
     TLumenfoldPicture* p = Pictures.Pictures(i);
     if (p->Dirty && p->Id == -1) p->AlbumId = Id;
   }
-  if (!insertNewPictures(false)) ok = false;
-  return ok;
+  return insertNewPictures(false);
 }
 
 bool TLumenfoldAlbum::insertNewPictures(bool allDirty) {
   // Ids are MAX + 1 at the time of each insert. The save runs in one transaction on this thread,
   // so the maximum is read once and counted on.
   int nextId = -1;
-  bool ok = true;
   for (int i = 0; i < Pictures.Count(); ++i) {
     TLumenfoldPicture* p = Pictures.Pictures(i);
     if (!p->Dirty || (p->Id != -1 && !allDirty)) continue;
@@ -235,12 +239,10 @@ bool TLumenfoldAlbum::insertNewPictures(bool allDirty) {
       nextId = AllocateId(CurrentConnectionString(), SQL_PICTURE_MAX_ID);
       if (nextId < 0) return false;
     }
-    if (p->insertRow(nextId))
-      ++nextId;
-    else
-      ok = false;
+    if (!p->insertRow(nextId)) return false;
+    ++nextId;
   }
-  return ok;
+  return true;
 }
 
 bool TLumenfoldAlbum::Delete() {
@@ -248,11 +250,10 @@ bool TLumenfoldAlbum::Delete() {
   // Rows of pictures that are not in memory would stay behind without their album.
   if (!Loaded && Id != -1) LoadPictures();
   TSqlTransaction transaction(cs);
-  bool ok = ExecSQL(cs, FormatSql(SQL_ALBUM_DELETE, {SqlInt(Id)})) >= 0;
+  if (ExecSQL(cs, FormatSql(SQL_ALBUM_DELETE, {SqlInt(Id)})) < 0) return false;
   for (int i = 0; i < Pictures.Count(); ++i)
-    if (!Pictures.Pictures(i)->Delete()) ok = false;
-  if (!transaction.Commit()) ok = false;
-  return ok;
+    if (!Pictures.Pictures(i)->Delete()) return false;
+  return transaction.Commit();
 }
 
 void TLumenfoldAlbum::LoadFromDataSet(const TDataSet& q) {

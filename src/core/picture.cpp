@@ -5,12 +5,13 @@
 #include "db/sqlaccess.h"
 #include "db/statements.h"
 #include "util/helpers.h"
+#include "util/imageerror.h"
+#include "util/jpegcodec.h"
 #include "util/programfolder.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QSqlQuery>
 
 namespace {
@@ -144,8 +145,12 @@ TLumenfoldBitmap TLumenfoldPicture::Thumbnail() const {
 void TLumenfoldPicture::LoadThumbnail() {
   const QString path = TempThumbPath();
   if (!QFileInfo(path).isFile()) return;
-  QImage image(path);
-  if (!image.isNull()) SetThumbnail(MakeBitmap(std::move(image)));
+  try {
+    QImage image = DecodeJpegFile(path);
+    if (!image.isNull()) SetThumbnail(MakeBitmap(std::move(image)));
+  } catch (const EImageError&) {
+    // A damaged preview is remade by the thumbnail loader.
+  }
 }
 
 QString TLumenfoldPicture::OriginalPath() const {
@@ -245,11 +250,18 @@ void TLumenfoldPicture::LoadFromDataSet(const TDataSet& q, const TPictureColumns
 
 bool TLumenfoldPicture::Save() {
   if (!Dirty) return false;
+  // A picture of an album that has no row yet is written by the album's own save; a row of its
+  // own now would point at no album and be lost to it.
+  if (Album && Album->Id == -1) return false;
   const int oldId = Id;
   const int oldFaceId = Album ? Album->FacePictureId : -1;
-  TSqlTransaction transaction(CurrentConnectionString());
-  bool ok = Id == -1 ? Insert() : Update();
-  if (!transaction.Commit()) ok = false;
+  bool ok;
+  {
+    TSqlTransaction transaction(CurrentConnectionString());
+    ok = Id == -1 ? Insert() : Update();
+    // Without a commit the guard rolls everything back.
+    if (ok) ok = transaction.Commit();
+  }
   if (!ok) {
     // Nothing was stored: the picture keeps its unsaved state and inserts again next time.
     Id = oldId;
@@ -261,16 +273,23 @@ bool TLumenfoldPicture::Save() {
 
 namespace {
 
-// Replaces the picture's category links; false when an id is not a number or a statement
-// failed.
+bool validCategoryIds(const QStringList& categoryIds) {
+  int id;
+  for (const QString& text : categoryIds)
+    if (!categoryId(text, id)) return false;
+  return true;
+}
+
+// Replaces the picture's category links (ids checked beforehand); stops at the first failed
+// statement, since the surrounding transaction is rolled back anyway.
 bool writeLinks(const QString& cs, int pictureId, const QStringList& categoryIds) {
-  bool ok = ExecSQL(cs, FormatSql(SQL_LINKS_DELETE_BY_PICTURE, {SqlInt(pictureId)})) >= 0;
+  if (ExecSQL(cs, FormatSql(SQL_LINKS_DELETE_BY_PICTURE, {SqlInt(pictureId)})) < 0) return false;
   for (const QString& text : categoryIds) {
     int id;
-    if (!categoryId(text, id)) return false;
-    if (ExecSQL(cs, FormatSql(SQL_LINK_INSERT, {SqlInt(pictureId), SqlInt(id)})) < 0) ok = false;
+    categoryId(text, id);
+    if (ExecSQL(cs, FormatSql(SQL_LINK_INSERT, {SqlInt(pictureId), SqlInt(id)})) < 0) return false;
   }
-  return ok;
+  return true;
 }
 
 } // namespace
@@ -281,10 +300,7 @@ bool TLumenfoldPicture::Insert() {
 
 bool TLumenfoldPicture::insertRow(int newId) {
   const QString cs = CurrentConnectionString();
-  for (const QString& text : CategoryIds) {
-    int id;
-    if (!categoryId(text, id)) return false;
-  }
+  if (!validCategoryIds(CategoryIds)) return false;
   if (newId < 0) newId = AllocateId(cs, SQL_PICTURE_MAX_ID);
   if (newId < 0) return false;
   Id = newId;
@@ -316,7 +332,7 @@ bool TLumenfoldPicture::insertRow(int newId) {
                                                        SqlInt(IsDeleted),
                                                        SqlInt(IsPrivate),
                                                        SqlInt(AlbumId)})) >= 0;
-  if (!writeLinks(cs, Id, CategoryIds)) ok = false;
+  if (!ok || !writeLinks(cs, Id, CategoryIds)) return false;
   if (IsFace && Album) {
     Album->FacePictureId = Id;
     Album->FacePicture = this;
@@ -329,6 +345,7 @@ bool TLumenfoldPicture::insertRow(int newId) {
 
 bool TLumenfoldPicture::Update() {
   const QString cs = CurrentConnectionString();
+  if (!validCategoryIds(CategoryIds)) return false;
   bool ok = ExecSQL(cs, FormatSql(SQL_PICTURE_UPDATE, {SqlInt(Orientation),
                                                        SqlInt(CropRect.X1),
                                                        SqlInt(CropRect.Y1),
@@ -357,18 +374,17 @@ bool TLumenfoldPicture::Update() {
                                                        SqlInt(IsPrivate),
                                                        SqlInt(AlbumId),
                                                        SqlInt(Id)})) >= 0;
-  if (!writeLinks(cs, Id, CategoryIds)) ok = false;
-  if (ok) Dirty = false;
-  return ok;
+  if (!ok || !writeLinks(cs, Id, CategoryIds)) return false;
+  Dirty = false;
+  return true;
 }
 
 bool TLumenfoldPicture::Delete() {
   const QString cs = CurrentConnectionString();
   TSqlTransaction transaction(cs);
-  bool ok = ExecSQL(cs, FormatSql(SQL_PICTURE_DELETE, {SqlInt(Id)})) >= 0;
-  if (ExecSQL(cs, FormatSql(SQL_LINKS_DELETE_BY_PICTURE, {SqlInt(Id)})) < 0) ok = false;
-  if (!transaction.Commit()) ok = false;
-  return ok;
+  const bool ok = ExecSQL(cs, FormatSql(SQL_PICTURE_DELETE, {SqlInt(Id)})) >= 0 &&
+                  ExecSQL(cs, FormatSql(SQL_LINKS_DELETE_BY_PICTURE, {SqlInt(Id)})) >= 0;
+  return ok && transaction.Commit();
 }
 
 bool TLumenfoldPicture::DeleteWithFiles() {
@@ -477,7 +493,10 @@ void TLumenfoldPicture::Flip() {
 
 bool TLumenfoldPicture::RenameTo(const QString& newName) {
   const QString original = OriginalPath();
-  if (QFileInfo(original).isFile()) {
+  if (newName == OriginalFileName) {
+    // Already named so: nothing to move (the file would otherwise count as being in the way).
+    UpdateFileNames();
+  } else if (QFileInfo(original).isFile()) {
     const QString target = IncludeTrailingSeparator(Album ? Album->Path : QString()) + newName;
     if (RenameFileNoReplace(original, target)) {
       const QString oldTemp = TempThumbPath(), oldLarge = LargePath(), oldMedium = MediumPath(),
@@ -516,11 +535,13 @@ void TLumenfoldPicture::RefreshOriginalInfo() {
     OriginalDate = FileDosDateTime(path);
     OriginalSize = GetFileSizeBytes(path);
     OriginalHash = GetFileHash(path);
-    QImageReader reader(path);
-    const QSize size = reader.size();
-    if (size.isValid()) {
+    // The header is enough for the dimensions; the picture is not decoded.
+    try {
+      const QSize size = ReadJpegSize(path);
       OriginalWidth = size.width();
       OriginalHeight = size.height();
+    } catch (const EImageError&) {
+      // Not a readable JPEG: the dimensions stay as they were; processing reports the file.
     }
   }
   SetDirty(true);

@@ -224,12 +224,34 @@ private slots:
     project.ConnectionString = cs();
     project.FileName = env.path("failing.lumenfold");
     QFile::remove(project.FileName);
-    project.Albums.Add("a", newAlbum(project, "failing", 1));
+    project.Albums.Add("a", newAlbum(project, "failing", 5));
     QVERIFY(ExecSQL(cs(), "DROP TABLE picture") >= 0);
+    prompt.clear();
     QVERIFY(!project.SaveToFile());
+    // The save stops at the first failed statement: one box for it, one for the album.
+    QCOMPARE(prompt.errors().size(), 2);
     QVERIFY(project.Modified);
     QVERIFY(project.Albums.Albums(0)->Dirty);
     QVERIFY(!QFile::exists(project.FileName));
+  }
+
+  void pictureOfUnsavedAlbumWaitsForTheAlbum() {
+    TLumenfoldProject project;
+    project.Reset();
+    std::unique_ptr<TLumenfoldAlbum> album(newAlbum(project, "waiting", 2));
+    TLumenfoldPicture* p = album->Pictures.Pictures(0);
+    QVERIFY(!p->Save());
+    QVERIFY(p->Dirty);
+    QCOMPARE(p->Id, -1);
+    QCOMPARE(countRows("SELECT COUNT(*) FROM picture"), 0);
+    QVERIFY(album->Save());
+    QVERIFY(album->Loaded);
+    QCOMPARE(countRows("SELECT COUNT(*) FROM picture"), 2);
+    // Once the album is stored, a picture saves on its own.
+    p->Title = "own";
+    p->SetDirty(true);
+    QVERIFY(p->Save());
+    QCOMPARE(countRows("SELECT COUNT(*) FROM picture WHERE title='own'"), 1);
   }
 
   void listLookupsAndPaths() {
@@ -284,6 +306,8 @@ private slots:
     pending->Pictures.Pictures(0)->SetIsFace(true);
     pending->Pictures.Pictures(1)->Modified = true;
     done->Pictures.Pictures(2)->SetIsFace(true);
+    QVERIFY(QDir().mkpath(done->Path + "/ps_tmp"));
+    QVERIFY(WriteTestJpeg(done->Pictures.Pictures(2)->TempThumbPath(), 40, 30));
     project.Albums.Add(pending->ShortName, pending);
     project.Albums.Add(done->ShortName, done);
     QVERIFY(project.SaveToFile());
@@ -307,6 +331,9 @@ private slots:
     QCOMPARE(b->ShortName, QString("pending"));
     QCOMPARE(a->Pictures.Count(), 1);
     QVERIFY(a->Pictures.Pictures(0)->IsFace);
+    QVERIFY(a->Pictures.Pictures(0)->Thumbnail());
+    QCOMPARE(a->Pictures.Pictures(0)->Thumbnail()->size(), QSize(40, 30));
+    QVERIFY(!b->Pictures.Pictures(0)->Thumbnail());
     QCOMPARE(a->FacePictureId, a->Pictures.Pictures(0)->Id);
     QVERIFY(!a->HasModified);
     QCOMPARE(b->Pictures.Count(), 3);

@@ -180,6 +180,8 @@ private slots:
     p.OriginalFileName = "a.jpg";
     QVERIFY(touch(p.OriginalPath(), "a"));
     QVERIFY(touch(album.Path + "/b.jpg", "b"));
+    QVERIFY(p.RenameTo("a.jpg")); // its own name: nothing to do
+    QCOMPARE(contentOf(album.Path + "/a.jpg"), QByteArray("a"));
     QVERIFY(!p.RenameTo("b.jpg"));
     QCOMPARE(p.OriginalFileName, QString("a.jpg"));
     QCOMPARE(contentOf(album.Path + "/a.jpg"), QByteArray("a"));

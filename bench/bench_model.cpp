@@ -108,15 +108,16 @@ void report(const char* what, const Series& model, const Series& peer, double ta
   const double m = median(model.wall), p = median(peer.wall);
   const double mc = median(model.cpu), pc = median(peer.cpu);
   const bool met = m <= target && (ratioTarget <= 0 || m / p <= ratioTarget);
+  const bool cpuMet = mc <= target && (ratioTarget <= 0 || mc / pc <= ratioTarget);
+  const QByteArray ratioText =
+      ratioTarget > 0 ? QStringLiteral(" and <= %1x the shell").arg(ratioTarget).toLatin1()
+                      : QByteArray();
   std::printf("%s\n", what);
   std::printf("    wall:      model %7.3f s   sqlite3 shell %7.3f s   ratio %5.2fx\n", m, p, m / p);
   std::printf("    processor: model %7.3f s   sqlite3 shell %7.3f s   ratio %5.2fx\n", mc, pc,
               mc / pc);
-  std::printf("    target: wall <= %.2f s%s: %s\n", target,
-              ratioTarget > 0
-                  ? QStringLiteral(" and <= %1x the shell").arg(ratioTarget).toLatin1().constData()
-                  : "",
-              met ? "met" : "MISSED");
+  std::printf("    target <= %.2f s%s: wall %s, processor time %s\n", target, ratioText.constData(),
+              met ? "met" : "MISSED", cpuMet ? "met" : "MISSED");
 }
 
 // Two categories for the picture links.
@@ -367,6 +368,9 @@ int main(int argc, char** argv) {
   getloadavg(load, 3);
   std::printf("LumenFold model benchmark (medians; peer: %s; load average %.2f on %d processors)\n",
               sqliteShell.toLocal8Bit().constData(), load[0], QThread::idealThreadCount());
+  if (load[0] > QThread::idealThreadCount())
+    std::printf("The machine is busy: wall times include waiting for a processor; processor times "
+                "show what the work itself costs.\n");
   const SavedAlbum saved = benchSave();
   benchLoadProject();
   benchLoadPictures(saved);

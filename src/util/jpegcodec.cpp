@@ -16,6 +16,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <jerror.h>
 #include <jpeglib.h>
 
@@ -200,6 +204,51 @@ void CmykToBgra(const unsigned char* in, quint32* out, int n, bool inverted) {
   }
 }
 
+// Writes pixel (i, r) of a batch of lines (rows lines of count pixels, rowPixels apart) to
+// dst[i * stepX + r * stepY], where stepY is +1 or -1: each batch column becomes a run of
+// consecutive pixels of one target line. 4 x 4 blocks are turned in vector registers.
+void TransposeBatch(const quint32* src, size_t rowPixels, int rows, int count, quint32* dst,
+                    ptrdiff_t stepX, ptrdiff_t stepY) {
+  int i = 0;
+#if defined(__SSE2__)
+  const int rows4 = rows & ~3;
+  for (; i + 4 <= count; i += 4) {
+    quint32* d[4];
+    for (int c = 0; c < 4; ++c)
+      d[c] = dst + ptrdiff_t(i + c) * stepX;
+    int r = 0;
+    for (; r < rows4; r += 4) {
+      const quint32* s = src + size_t(r) * rowPixels + i;
+      const __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+      const __m128i a1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + rowPixels));
+      const __m128i a2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2 * rowPixels));
+      const __m128i a3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 3 * rowPixels));
+      const __m128i t0 = _mm_unpacklo_epi32(a0, a1), t1 = _mm_unpacklo_epi32(a2, a3);
+      const __m128i t2 = _mm_unpackhi_epi32(a0, a1), t3 = _mm_unpackhi_epi32(a2, a3);
+      __m128i col[4] = {_mm_unpacklo_epi64(t0, t1), _mm_unpackhi_epi64(t0, t1),
+                        _mm_unpacklo_epi64(t2, t3), _mm_unpackhi_epi64(t2, t3)};
+      for (int c = 0; c < 4; ++c) {
+        if (stepY == 1) {
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(d[c] + r), col[c]);
+        } else {
+          const __m128i rev = _mm_shuffle_epi32(col[c], _MM_SHUFFLE(0, 1, 2, 3));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(d[c] - r - 3), rev);
+        }
+      }
+    }
+    for (; r < rows; ++r)
+      for (int c = 0; c < 4; ++c)
+        d[c][ptrdiff_t(r) * stepY] = src[size_t(r) * rowPixels + i + c];
+  }
+#endif
+  for (; i < count; ++i) {
+    quint32* d = dst + ptrdiff_t(i) * stepX;
+    const quint32* s = src + i;
+    for (int r = 0; r < rows; ++r)
+      d[ptrdiff_t(r) * stepY] = s[size_t(r) * rowPixels];
+  }
+}
+
 QImage Decode(Decompressor& dec, int denominator, int orientation, QRect crop, QSize* fullSize,
               QImage* reuse = nullptr) {
   jpeg_decompress_struct& cinfo = dec.cinfo;
@@ -301,12 +350,8 @@ QImage Decode(Decompressor& dec, int denominator, int orientation, QRect crop, Q
       } else {
         // Column-wise: decoded pixel i of each batch line lands in one target line, in
         // consecutive (stepY = +-1) positions.
-        for (int i = 0; i < count; ++i) {
-          quint32* d = start + ptrdiff_t(i) * map.stepX;
-          const quint32* s = batch.data() + firstCol + i;
-          for (int r = 0; r < want; ++r)
-            d[ptrdiff_t(r) * map.stepY] = s[size_t(r) * rowPixels];
-        }
+        TransposeBatch(batch.data() + firstCol, size_t(rowPixels), want, count, start, map.stepX,
+                       map.stepY);
       }
       y += want;
     }

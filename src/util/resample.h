@@ -25,10 +25,14 @@ TResizeFilter ResizeFilterFromCode(int code);
 // a new RGB32 bitmap of `size`. Samples beyond the window's edges repeat its edge pixels. A
 // window that is pixel-aligned and already of the target size is copied unchanged.
 // The source may be any format; non-RGB32 sources are converted first.
-QImage ResampleBitmap(const QImage& source, const QRectF& window, QSize size, TResizeFilter filter);
+// A reduction by 4 or more first averages blocks of pixels so that the kernel is left a factor
+// of 2 to 3 (much faster, the same to the eye); exact = true applies the kernel to every source
+// pixel instead (reference quality for comparisons).
+QImage ResampleBitmap(const QImage& source, const QRectF& window, QSize size, TResizeFilter filter,
+                      bool exact = false);
 // Same, into an existing bitmap (resized as needed, its memory reused when large enough).
 void ResampleBitmapInto(const QImage& source, const QRectF& window, QImage& target, QSize size,
-                        TResizeFilter filter);
+                        TResizeFilter filter, bool exact = false);
 
 // Frees the calling thread's resampling scratch memory.
 void ReleaseResampleScratch();

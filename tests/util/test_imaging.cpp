@@ -196,8 +196,40 @@ private slots:
       for (int x = 5; x < 95; ++x)
         QVERIFY(std::abs(qRed(out.pixel(x, 1)) - (2 * x + 0.5)) <= 1.0);
     }
+    // Large reductions average blocks first; values must still sit at the right places, also
+    // with part blocks at the edges.
+    QImage wide(1605, 203, QImage::Format_RGB32);
+    for (int y = 0; y < 203; ++y)
+      for (int x = 0; x < 1605; ++x)
+        wide.setPixel(x, y, qRgb(x / 8, y, 0));
+    for (int f = rfLinear; f <= rfMitchell; ++f) {
+      const QImage out =
+          ResampleBitmap(wide, QRectF(0, 0, 1605, 203), QSize(107, 13), TResizeFilter(f));
+      const QImage exact =
+          ResampleBitmap(wide, QRectF(0, 0, 1605, 203), QSize(107, 13), TResizeFilter(f), true);
+      for (int x = 3; x < 104; ++x)
+        QVERIFY(std::abs(qRed(out.pixel(x, 6)) - qRed(exact.pixel(x, 6))) <= 1);
+      for (int y = 1; y < 12; ++y)
+        QVERIFY(std::abs(qGreen(out.pixel(50, y)) - qGreen(exact.pixel(50, y))) <= 1);
+    }
     QCOMPARE(ResizeFilterFromCode(7), rfLanczos);
     QCOMPARE(ResizeFilterFromCode(0), rfNearest);
+  }
+
+  void blockAveragingStaysCloseToTheKernel() {
+    const QImage big = Detailed(2000, 1500);
+    const QRectF all(0, 0, 2000, 1500);
+    for (QSize size : {QSize(400, 300), QSize(200, 150), QSize(97, 73)}) {
+      const QImage fast = ResampleBitmap(big, all, size, rfLanczos);
+      const QImage exact = ResampleBitmap(big, all, size, rfLanczos, true);
+      QVERIFY2(Psnr(fast, exact) > 40.0, qPrintable(QString::number(Psnr(fast, exact))));
+    }
+    QImage flat(1000, 999, QImage::Format_RGB32);
+    flat.fill(qRgb(1, 128, 254));
+    const QImage out = ResampleBitmap(flat, QRectF(0, 0, 1000, 999), QSize(33, 31), rfSpline);
+    for (int y = 0; y < 31; ++y)
+      for (int x = 0; x < 33; ++x)
+        QCOMPARE(out.pixel(x, y), qRgb(1, 128, 254));
   }
 
   void jpegRoundTripAndErrors() {

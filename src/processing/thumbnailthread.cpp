@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <exception>
 
@@ -37,6 +38,43 @@ TLumenfoldBitmap LoadPreview(const QString& path) {
     return MakeBitmap(DecodeJpegFile(path));
   } catch (const EImageError&) {
     return nullptr;
+  }
+}
+
+// Makes the preview file of an original and leaves the preview in bitmap; returns the original's
+// stored size. A JPEG original is read once and decoded at the smallest DCT scale that still
+// gives at least the preview's size, so the nearest filter only ever reduces.
+QSize MakePreview(const QString& original, const QString& preview, QImage& bitmap) {
+  QFile file(original);
+  if (!file.open(QIODevice::ReadOnly))
+    throw EImageError(QStringLiteral("Cannot open %1: %2").arg(original, file.errorString()));
+  const QByteArray data = file.readAll();
+  file.close();
+  if (!data.startsWith("\xFF\xD8")) {
+    // Some other picture format under a JPEG name: the general path handles it.
+    const QSize size = ScalePictureFile(original, preview, TThumbnailThread::PreviewWidth,
+                                        TThumbnailThread::PreviewHeight, true, rfNearest);
+    bitmap = DecodeJpegFile(preview);
+    return size;
+  }
+  try {
+    const QSize full = ReadJpegSize(data);
+    const TFitResult fit =
+        FitIntoBoxTraced(full, TThumbnailThread::PreviewWidth, TThumbnailThread::PreviewHeight,
+                         true, original + QStringLiteral("->") + preview + QLatin1Char('.'));
+    if (fit.Size.isEmpty()) throw EImageError(QStringLiteral("The picture has no pixels."));
+    const int d =
+        fit.Scale >= 1.0 ? 1 : JpegScaleForMinimumSize(full, fit.Size.width(), fit.Size.height());
+    const QImage decoded = DecodeJpegData(data, d);
+    const QRectF window(0, 0, double(full.width()) / d, double(full.height()) / d);
+    bitmap = ResampleBitmap(decoded, window, fit.Size, rfNearest);
+    EncodeJpegFile(bitmap, TThumbnailThread::PreviewQuality, preview);
+    return full;
+  } catch (const EImageRangeError&) {
+    throw;
+  } catch (const EImageError& e) {
+    if (e.Text().contains(original)) throw;
+    throw EImageError(original + QStringLiteral(": ") + e.Text());
   }
 }
 
@@ -149,12 +187,13 @@ void TThumbnailThread::processPicture(int position, TLumenfoldPicture* picture) 
   }
 
   QDir().mkpath(previewInfo.absolutePath());
-  const QSize size =
-      ScalePictureFile(original, preview, PreviewWidth, PreviewHeight, true, rfNearest);
+  QImage made;
+  const QSize size = MakePreview(original, preview, made);
   ++decoded_;
   picture->OriginalWidth = size.width();
   picture->OriginalHeight = size.height();
-  TLumenfoldBitmap bitmap = MakeBitmap(DecodeJpegFile(preview));
+  // The bitmap just written serves as the preview; the file is read back on later visits.
+  TLumenfoldBitmap bitmap = MakeBitmap(std::move(made));
   picture->SetModified(true);
   picture->SetThumbnail(bitmap);
   announce(position, picture);

@@ -38,6 +38,8 @@ public:
   static constexpr int PreviewHeight = 120;
   // A preview file of this many bytes or less counts as missing.
   static constexpr qint64 MinPreviewBytes = 150;
+  // JPEG quality of the preview files.
+  static constexpr int PreviewQuality = 90;
 
   // Created suspended: start() resumes it. owner and view receive LF_MSG_THUMBNAIL; either may
   // be null.

@@ -193,6 +193,7 @@ TphotoListView::TphotoListView(QWidget* parent) : QWidget(parent) {
   icons_->setWrapping(true);
   icons_->setUniformItemSizes(true);
   icons_->setSpacing(2);
+  icons_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
   icons_->setSelectionRectVisible(true);
   icons_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   icons_->setMouseTracking(true);

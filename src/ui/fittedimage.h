@@ -9,11 +9,14 @@
 
 class TFittedImage : public QWidget {
   Q_OBJECT
+  Q_PROPERTY(QSize imageSize READ ImageSize)
+
 public:
   explicit TFittedImage(QWidget* parent = nullptr);
 
   void SetImage(const QImage& image);
   const QImage& Image() const { return image_; }
+  QSize ImageSize() const { return image_.size(); }
   void SetCentred(bool value);
   bool Centred() const { return centred_; }
   // Rectangle the picture takes in a control of the given size.

@@ -10,7 +10,9 @@
 #include <QFileInfo>
 
 namespace {
-bool isSeparator(QChar c) { return c == '\\' || c == '/'; }
+bool isSeparator(QChar c) {
+  return c == '\\' || c == '/';
+}
 } // namespace
 
 TfrmAlbumDetail::TfrmAlbumDetail(QWidget* parent)
@@ -46,7 +48,9 @@ void TfrmAlbumDetail::SetPictureCount(int count) {
   ui->lblCount->setText(QString("There are %1 pictures in this album.").arg(count));
 }
 
-void TfrmAlbumDetail::SetFaceImage(const QImage& image) { ui->imgFace->SetImage(image); }
+void TfrmAlbumDetail::SetFaceImage(const QImage& image) {
+  ui->imgFace->SetImage(image);
+}
 
 void TfrmAlbumDetail::FirstShow() {
   loading_ = true;
@@ -72,6 +76,10 @@ void TfrmAlbumDetail::FirstShow() {
 void TfrmAlbumDetail::writeAlbum() {
   if (loading_) return;
   TLumenfoldAlbum& a = *album_;
+  // The copy is detached from the project while it is written, so that editing it (and then
+  // cancelling) never marks the real project modified; the caller marks it after OK.
+  TLumenfoldProject* project = a.Project;
+  a.Project = nullptr;
   try {
     a.SetPath(ui->edtPath->text());
     a.Directory = ui->edtDirectory->text();
@@ -87,6 +95,7 @@ void TfrmAlbumDetail::writeAlbum() {
   } catch (...) {
     // The copy keeps what was written before the error.
   }
+  a.Project = project;
 }
 
 QString TfrmAlbumDetail::DirectoryLeft(const QString& directory) {
@@ -138,7 +147,8 @@ void TfrmAlbumDetail::right() {
 void TfrmAlbumDetail::browse() {
   const QString path = ui->edtPath->text();
   QString start = ProgramFolder();
-  if (!path.isEmpty() && QFileInfo(path).isDir()) start = path;
+  if (!path.isEmpty() && QFileInfo(path).isDir())
+    start = path;
   else if (!path.isEmpty() && QFileInfo(QFileInfo(path).absolutePath()).isDir())
     start = QFileInfo(path).absolutePath();
   const QString chosen = BrowseForFolder(this, "Select album path", start);

@@ -32,7 +32,9 @@ bool parseInt(const QLineEdit* edit, int& value) {
   return ok;
 }
 
-bool isPreset(int w, int h, const int preset[2]) { return w == preset[0] && h == preset[1]; }
+bool isPreset(int w, int h, const int preset[2]) {
+  return w == preset[0] && h == preset[1];
+}
 
 } // namespace
 
@@ -47,24 +49,23 @@ TfrmOptions::TfrmOptions(QWidget* parent)
   connect(ui->bbnCancel, &QPushButton::clicked, this, &QDialog::reject);
 
   auto onThumb = [this] { cbxThumbClick(); };
-  for (QAbstractButton* b : {static_cast<QAbstractButton*>(ui->cbxThumb),
-                             static_cast<QAbstractButton*>(ui->rbnThumb1),
-                             static_cast<QAbstractButton*>(ui->rbnThumb2),
-                             static_cast<QAbstractButton*>(ui->rbnThumb3)})
+  for (QAbstractButton* b :
+       {static_cast<QAbstractButton*>(ui->cbxThumb), static_cast<QAbstractButton*>(ui->rbnThumb1),
+        static_cast<QAbstractButton*>(ui->rbnThumb2), static_cast<QAbstractButton*>(ui->rbnThumb3)})
     connect(b, &QAbstractButton::toggled, this, onThumb);
-  for (QLineEdit* e : {ui->edtThumbWidth, ui->edtThumbHeight, ui->edtThumbFolder,
-                       ui->edtThumbPrefix})
+  for (QLineEdit* e :
+       {ui->edtThumbWidth, ui->edtThumbHeight, ui->edtThumbFolder, ui->edtThumbPrefix})
     connect(e, &QLineEdit::textChanged, this, onThumb);
   connect(ui->edtThumbQuality, &QSpinBox::valueChanged, this, onThumb);
 
   auto onMedium = [this] { cbxMediumClick(); };
-  for (QAbstractButton* b : {static_cast<QAbstractButton*>(ui->cbxMedium),
-                             static_cast<QAbstractButton*>(ui->rbnMedium1),
-                             static_cast<QAbstractButton*>(ui->rbnMedium2),
-                             static_cast<QAbstractButton*>(ui->rbnMedium3)})
+  for (QAbstractButton* b :
+       {static_cast<QAbstractButton*>(ui->cbxMedium), static_cast<QAbstractButton*>(ui->rbnMedium1),
+        static_cast<QAbstractButton*>(ui->rbnMedium2),
+        static_cast<QAbstractButton*>(ui->rbnMedium3)})
     connect(b, &QAbstractButton::toggled, this, onMedium);
-  for (QLineEdit* e : {ui->edtMediumWidth, ui->edtMediumHeight, ui->edtMediumFolder,
-                       ui->edtMediumPrefix})
+  for (QLineEdit* e :
+       {ui->edtMediumWidth, ui->edtMediumHeight, ui->edtMediumFolder, ui->edtMediumPrefix})
     connect(e, &QLineEdit::textChanged, this, onMedium);
   connect(ui->edtMediumQuality, &QSpinBox::valueChanged, this, onMedium);
 
@@ -117,7 +118,9 @@ void TfrmOptions::StoreTo(TLumenfoldProject& target) const {
   if (zipEdited_) target.ZipFileName = project_->ZipFileName;
 }
 
-void TfrmOptions::ShowImagesPage() { ui->pgcOptions->setCurrentWidget(ui->tabImages); }
+void TfrmOptions::ShowImagesPage() {
+  ui->pgcOptions->setCurrentWidget(ui->tabImages);
+}
 
 void TfrmOptions::FirstShow() {
   ScanSiteTemplates();
@@ -151,15 +154,14 @@ void TfrmOptions::fillControls() {
       eh->setText(QString::number(h));
     }
   };
-  fillSize(ui->cbxThumb, p.ThumbEnabled, p.ThumbWidth, p.ThumbHeight, kThumbPresets,
-           ui->rbnThumb1, ui->rbnThumb2, ui->rbnThumb3, ui->edtThumbWidth, ui->edtThumbHeight);
+  fillSize(ui->cbxThumb, p.ThumbEnabled, p.ThumbWidth, p.ThumbHeight, kThumbPresets, ui->rbnThumb1,
+           ui->rbnThumb2, ui->rbnThumb3, ui->edtThumbWidth, ui->edtThumbHeight);
   ui->edtThumbFolder->setText(p.ThumbFolder);
   ui->edtThumbPrefix->setText(p.ThumbPrefix);
   ui->edtThumbQuality->setValue(p.ThumbQuality);
 
   fillSize(ui->cbxMedium, p.MediumEnabled, p.MediumWidth, p.MediumHeight, kMediumPresets,
-           ui->rbnMedium1, ui->rbnMedium2, ui->rbnMedium3, ui->edtMediumWidth,
-           ui->edtMediumHeight);
+           ui->rbnMedium1, ui->rbnMedium2, ui->rbnMedium3, ui->edtMediumWidth, ui->edtMediumHeight);
   ui->edtMediumFolder->setText(p.MediumFolder);
   ui->edtMediumPrefix->setText(p.MediumPrefix);
   ui->edtMediumQuality->setValue(p.MediumQuality);
@@ -202,9 +204,8 @@ void TfrmOptions::applyEnableRules() {
 
   const bool medium = ui->cbxMedium->isChecked();
   for (QWidget* w : std::initializer_list<QWidget*>{
-           ui->rbnMedium1, ui->rbnMedium2, ui->rbnMedium3, ui->lblMediumFolder,
-           ui->edtMediumFolder, ui->lblMediumPrefix, ui->edtMediumPrefix, ui->lblMediumQuality,
-           ui->edtMediumQuality})
+           ui->rbnMedium1, ui->rbnMedium2, ui->rbnMedium3, ui->lblMediumFolder, ui->edtMediumFolder,
+           ui->lblMediumPrefix, ui->edtMediumPrefix, ui->lblMediumQuality, ui->edtMediumQuality})
     w->setEnabled(medium);
   const bool mediumCustom = medium && ui->rbnMedium3->isChecked();
   for (QWidget* w : std::initializer_list<QWidget*>{ui->lblMediumWidth, ui->edtMediumWidth,

@@ -10,7 +10,9 @@ QStringList& SiteTemplateList() {
   return list;
 }
 
-QString SiteTemplatesFolder() { return ProgramFolder() + "templates" + QDir::separator(); }
+QString SiteTemplatesFolder() {
+  return ProgramFolder() + "templates" + QDir::separator();
+}
 
 const QStringList& ScanSiteTemplates() {
   ListTemplates(SiteTemplatesFolder() + "*.*", SiteTemplateList());

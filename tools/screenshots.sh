@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Pictures of the main window (thumbnails and details view) and of the start-up, project and
+# options dialogs, taken with a demo project made from real photos.
+#
+#   bash tools/screenshots.sh [output folder]      (default build/screenshots)
+#
+# LUMENFOLD_BUILD_DIR names another build folder (default build).
+#
+# Two runs: one headless (Qt's offscreen platform), one on a real X server (Xvfb) when it is
+# installed. Each run saves its PNG files into its own sub-folder. The program grabs its own
+# windows when LUMENFOLD_SCREENSHOTS names a folder; the demo project comes from
+# LUMENFOLD_SCREENSHOT_PROJECT.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+build=${LUMENFOLD_BUILD_DIR:-build}
+out=$(realpath -m "${1:-$build/screenshots}")
+
+if [ ! -f "$build/build.ninja" ] && [ ! -f "$build/Makefile" ]; then
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+cmake --build "$build" --target lumenfold lumenfold-cli template_db >/dev/null
+
+# Real photos: the desktop backgrounds of the mate-backgrounds package (installed, or unpacked
+# from the downloaded package without installing it).
+photos=/usr/share/backgrounds/mate
+if [ ! -d "$photos/nature" ]; then
+  pkg="$root/$build/demo-pkg"
+  mkdir -p "$pkg"
+  (cd "$pkg" && apt-get download mate-backgrounds >/dev/null && dpkg -x mate-backgrounds_*.deb x)
+  photos="$pkg/x/usr/share/backgrounds/mate"
+fi
+
+demo="$root/$build/demo"
+rm -rf "$demo"
+mkdir -p "$demo/photos/nature" "$demo/photos/abstract" "$demo/config"
+for f in Aqua Dune FreshFlower Garden GreenMeadow LadyBird RainDrops Storm TwoWings Wood; do
+  [ -f "$photos/nature/$f.jpg" ] && cp "$photos/nature/$f.jpg" "$demo/photos/nature/"
+done
+[ -f "$photos/abstract/Elephants.jpg" ] && cp "$photos/abstract/Elephants.jpg" "$demo/photos/abstract/"
+cp "$photos"/desktop/*.jpg "$demo/photos/abstract/" 2>/dev/null || true
+
+project="$demo/demo.lumenfold"
+cli=$build/bin/lumenfold-cli
+"$cli" new "$project" --db "$demo/demo.sqlite" >/dev/null
+"$cli" add-album "$project" "$demo/photos/abstract" --short-name Abstract \
+  --long-name "Abstract and desktop pictures" >/dev/null
+"$cli" add-album "$project" "$demo/photos/nature" --short-name Nature \
+  --long-name "Flowers, water and sand" >/dev/null
+
+run() { # platform, sub-folder, launcher...
+  local platform=$1 name=$2
+  shift 2
+  rm -rf "$out/$name"
+  mkdir -p "$out/$name"
+  # A settings store of its own, so the user's window placement and recent list stay untouched.
+  XDG_CONFIG_HOME="$demo/config" QT_QPA_PLATFORM=$platform LUMENFOLD_SCREENSHOTS="$out/$name" \
+    LUMENFOLD_SCREENSHOT_PROJECT="$project" timeout 300 "$@" "$build/bin/lumenfold"
+  ls "$out/$name"
+}
+
+run offscreen offscreen
+if command -v xvfb-run >/dev/null; then
+  run xcb xvfb xvfb-run -a -s "-screen 0 1280x1024x24"
+else
+  echo "xvfb-run not found: only the headless pictures were taken" >&2
+fi
+echo "pictures in $out"

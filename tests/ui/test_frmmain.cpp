@@ -1,0 +1,636 @@
+// The main window: first start, the settings store, the project lifecycle, the enabling rules,
+// the album list drawing, the close query and the coordination with the thumbnail loader.
+#include "testenv.h"
+
+#include "core/album.h"
+#include "core/picture.h"
+#include "core/project.h"
+#include "processing/thumbnailthread.h"
+#include "ui/frmfirst.h"
+#include "ui/frmmain.h"
+#include "ui/frmnewproject.h"
+#include "ui/photolistview.h"
+#include "ui/settingsstore.h"
+#include "ui/uiresources.h"
+#include "util/helpers.h"
+#include "util/programfolder.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QSplitter>
+#include <QTimer>
+#include <QtTest>
+#include <functional>
+
+namespace {
+
+const QString kRoot = QStringLiteral("Software/Kelm/LumenFold/2.0");
+
+// Answers every modal message box that appears while it lives with the given button.
+class BoxAnswerer : public QObject {
+public:
+  explicit BoxAnswerer(QMessageBox::StandardButton button) : button_(button) {
+    connect(&timer_, &QTimer::timeout, this, [this] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box || box == last_) return;
+      last_ = box;
+      texts << box->text();
+      if (QAbstractButton* b = box->button(button_))
+        b->click();
+      else
+        box->reject();
+    });
+    timer_.start(10);
+  }
+  QStringList texts;
+
+private:
+  QMessageBox::StandardButton button_;
+  QTimer timer_;
+  QPointer<QMessageBox> last_;
+};
+
+// Runs fn on the first modal dialog of type T that appears (polling from the event loop).
+template <typename T> class DialogHandler : public QObject {
+public:
+  explicit DialogHandler(std::function<void(T*)> fn) : fn_(std::move(fn)) {
+    connect(&timer_, &QTimer::timeout, this, [this] {
+      if (done) return;
+      if (auto* d = dynamic_cast<T*>(QApplication::activeModalWidget())) {
+        done = true;
+        fn_(d);
+      }
+    });
+    timer_.start(10);
+  }
+  bool done = false;
+
+private:
+  std::function<void(T*)> fn_;
+  QTimer timer_;
+};
+
+QStringList EnabledActions(const TfrmLumenFold2& w) {
+  QStringList names;
+  for (QAction* a : w.findChild<QObject*>(QStringLiteral("actxpMain"))->findChildren<QAction*>())
+    if (a->isEnabled()) names << a->objectName();
+  names.sort();
+  return names;
+}
+
+QStringList Sorted(QStringList list) {
+  list.sort();
+  return list;
+}
+
+// Dark (text) pixels inside the rectangle of an image.
+int DarkPixels(const QImage& image, QRect r) {
+  r = r.intersected(image.rect());
+  int n = 0;
+  for (int y = r.top(); y <= r.bottom(); ++y)
+    for (int x = r.left(); x <= r.right(); ++x)
+      if (qGray(image.pixel(x, y)) < 128) ++n;
+  return n;
+}
+
+int PixelsLike(const QImage& image, QRect r, std::function<bool(QRgb)> test) {
+  r = r.intersected(image.rect());
+  int n = 0;
+  for (int y = r.top(); y <= r.bottom(); ++y)
+    for (int x = r.left(); x <= r.right(); ++x)
+      if (test(image.pixel(x, y))) ++n;
+  return n;
+}
+
+} // namespace
+
+class TestFrmMain : public QObject {
+  Q_OBJECT
+
+private:
+  TestEnv env;
+  RecordingPrompt prompt;
+  int folderCount_ = 0;
+  int projectCount_ = 0;
+
+  QString makeAlbumFolder(int pictures, int width = 320, int height = 240) {
+    const QString folder = env.makeFolder(QStringLiteral("album%1").arg(++folderCount_));
+    for (int i = 0; i < pictures; ++i)
+      WriteTestJpeg(folder + QStringLiteral("/pic%1.jpg").arg(i, 2, 10, QChar('0')), width, height);
+    return folder;
+  }
+
+  // A new project (as the new-project dialog's OK makes it) in a fresh database.
+  void newProject(TfrmLumenFold2& w, QString name = QString()) {
+    if (name.isEmpty()) name = QStringLiteral("site%1.lumenfold").arg(++projectCount_);
+    TLumenfoldProject settings;
+    settings.Reset();
+    settings.FileName = env.path(name);
+    settings.ConnectionString = env.newDatabase(name + QStringLiteral(".sqlite"));
+    QVERIFY(!settings.ConnectionString.isEmpty());
+    w.StartNewProject(settings);
+  }
+
+  TLumenfoldAlbum* addAlbum(TfrmLumenFold2& w, const QString& folder, const QString& shortName) {
+    auto* album = new TLumenfoldAlbum(w.Project());
+    album->ShortName = shortName;
+    album->LongName = shortName + QStringLiteral(" long name");
+    album->Directory = QDir(folder).dirName();
+    album->SetPath(folder);
+    album->ImportFolder(folder);
+    album->Loaded = true; // as the album wizard leaves it
+    w.Project()->Albums.Insert(0, shortName, album);
+    album->AttachPictures();
+    album->SetDirty(true);
+    w.FillAlbumList();
+    return album;
+  }
+
+  void waitForLoader(TfrmLumenFold2& w) { QTRY_VERIFY_WITH_TIMEOUT(!w.ThumbnailLoader(), 20000); }
+
+private slots:
+  void initTestCase() { InitUiResources(); }
+
+  void init() {
+    QFile::remove(LumenfoldSettingsFile());
+    RecentProjects().clear();
+    prompt.clear();
+    prompt.answer = true;
+  }
+
+  void firstStartWithEmptyStore() {
+    bool newChecked = false, existingEnabled = true, listEnabled = true;
+    int listCount = -1;
+    DialogHandler<TfrmFirst> handler([&](TfrmFirst* d) {
+      newChecked = d->findChild<QRadioButton*>(QStringLiteral("rbnNew"))->isChecked();
+      existingEnabled = d->findChild<QRadioButton*>(QStringLiteral("rbnExisting"))->isEnabled();
+      auto* list = d->findChild<QListWidget*>(QStringLiteral("lbxExisting"));
+      listEnabled = list->isEnabled();
+      listCount = list->count();
+      d->reject();
+    });
+    TfrmLumenFold2 w;
+    w.show();
+    QTRY_VERIFY(handler.done);
+    QVERIFY(newChecked);
+    QVERIFY(!existingEnabled);
+    QVERIFY(!listEnabled);
+    QCOMPARE(listCount, 0);
+    // Cancel leaves the window empty.
+    QCOMPARE(w.geometry(), QRect(100, 100, 500, 480));
+    QCOMPARE(w.windowTitle(), QStringLiteral("LumenFold2"));
+    QVERIFY(!w.findChild<QSplitter*>(QStringLiteral("splitterMain"))->isVisible());
+    QVERIFY(!w.findChild<QWidget*>(QStringLiteral("pnlAlbums"))->isVisibleTo(&w));
+    QVERIFY(w.findChild<QWidget*>(QStringLiteral("coolBarMain"))->isVisible());
+    QCOMPARE(w.minimumSize(), QSize(440, 340));
+  }
+
+  void startDialogOffersRecentProjects() {
+    // A stored recent list makes "Existing project" the choice, first entry selected; OK opens
+    // it and remembers that "New project" was not chosen.
+    TfrmLumenFold2 first;
+    first.StartDialogOnShow = false;
+    first.show();
+    newProject(first, QStringLiteral("recent.lumenfold"));
+    QVERIFY(first.SaveCurrentProject());
+    first.close();
+
+    QString selected;
+    DialogHandler<TfrmFirst> handler([&](TfrmFirst* d) {
+      QVERIFY(d->findChild<QRadioButton*>(QStringLiteral("rbnExisting"))->isChecked());
+      auto* list = d->findChild<QListWidget*>(QStringLiteral("lbxExisting"));
+      selected = list->currentItem() ? list->currentItem()->text() : QString();
+      d->accept();
+    });
+    TfrmLumenFold2 w;
+    w.show();
+    QTRY_VERIFY(handler.done);
+    QCOMPARE(selected, env.path(QStringLiteral("recent.lumenfold")));
+    QTRY_COMPARE(w.windowTitle(), QStringLiteral("LumenFold2 - ") + selected);
+    QVERIFY(!w.StartChoiceNew());
+    QVERIFY(!w.Project()->Modified);
+  }
+
+  void recentListWritesAllAndReadsNine() {
+    {
+      TfrmLumenFold2 w;
+      w.StartDialogOnShow = false;
+      w.show();
+      QStringList& recent = RecentProjects();
+      recent.clear();
+      for (int i = 0; i < 12; ++i)
+        recent << QStringLiteral("/p/project%1.lumenfold").arg(i);
+      QVERIFY(w.close());
+    }
+    {
+      auto s = LumenfoldSettings();
+      for (int i = 0; i < 12; ++i)
+        QCOMPARE(s->value(kRoot + QStringLiteral("/First/Project%1").arg(i)).toString(),
+                 QStringLiteral("/p/project%1.lumenfold").arg(i));
+      QVERIFY(!s->contains(kRoot + QStringLiteral("/First/Project12")));
+      // A gap is skipped on reading.
+      s->remove(kRoot + QStringLiteral("/First/Project1"));
+    }
+    RecentProjects().clear();
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.show();
+    QStringList expected;
+    for (int i = 0; i < 9; ++i)
+      if (i != 1) expected << QStringLiteral("/p/project%1.lumenfold").arg(i);
+    QCOMPARE(RecentProjects(), expected);
+  }
+
+  void placementIsRestored() {
+    {
+      TfrmLumenFold2 w;
+      w.StartDialogOnShow = false;
+      w.show();
+      w.setGeometry(120, 130, 640, 500);
+      QVERIFY(w.close());
+    }
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.show();
+    QCOMPARE(w.geometry(), QRect(120, 130, 640, 500));
+  }
+
+  void newProjectThroughDialogCreatesDatabase() {
+    const QString file = env.path(QStringLiteral("dialog.lumenfold"));
+    const QString db = env.path(QStringLiteral("dialog.sqlite"));
+    QFile::remove(db);
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.show();
+    DialogHandler<TfrmNewProject> handler([&](TfrmNewProject* d) {
+      d->findChild<QLineEdit*>(QStringLiteral("edtProject"))->setText(file);
+      d->findChild<QLineEdit*>(QStringLiteral("edtDB"))
+          ->setText(QStringLiteral("Provider=SQLite;Data Source=") + db);
+      d->findChild<QPushButton*>(QStringLiteral("bbnOk"))->click();
+    });
+    w.Action(QStringLiteral("actNewProject"))->trigger();
+    QTRY_VERIFY(handler.done);
+    QTRY_COMPARE(w.windowTitle(), QStringLiteral("LumenFold2 - ") + file);
+    QVERIFY(QFileInfo::exists(db));
+    QVERIFY(QFileInfo(db).size() > 0);
+    QVERIFY(w.Project()->Modified);
+    QVERIFY(w.Project()->ZipEnabled);
+    QCOMPARE(QFileInfo(w.Project()->ZipFileName), QFileInfo(env.path("albums.zip")));
+    QCOMPARE(RecentProjects().value(0), file);
+    QVERIFY(w.findChild<QSplitter*>(QStringLiteral("splitterMain"))->isVisible());
+    // The project file is written only by a save.
+    QVERIFY(!QFileInfo::exists(file));
+    QVERIFY(w.SaveCurrentProject());
+    QVERIFY(QFileInfo::exists(file));
+  }
+
+  void openSaveRoundTrip() {
+    const QString folder = makeAlbumFolder(3);
+    QString file;
+    {
+      TfrmLumenFold2 w;
+      w.StartDialogOnShow = false;
+      w.show();
+      newProject(w, QStringLiteral("round.lumenfold"));
+      file = w.Project()->FileName;
+      addAlbum(w, folder, QStringLiteral("Rome"));
+      waitForLoader(w);
+      QVERIFY(w.SaveCurrentProject());
+      QVERIFY(!w.Project()->Modified);
+      QVERIFY(!w.Action(QStringLiteral("actSaveProject"))->isEnabled());
+      QCOMPARE(w.windowTitle(), QStringLiteral("LumenFold2 - ") + file);
+      QVERIFY(w.close());
+    }
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.show();
+    // Letter case differs from the stored entry: the entry moves up instead of doubling.
+    RecentProjects() = QStringList{QStringLiteral("/other.lumenfold"), file.toUpper()};
+    w.OpenProjectFile(file);
+    QCOMPARE(RecentProjects().size(), 2);
+    QCOMPARE(RecentProjects().value(0), file.toUpper());
+    QCOMPARE(w.windowTitle(), QStringLiteral("LumenFold2 - ") + file);
+    QVERIFY(!w.Project()->Modified);
+    auto* list = w.findChild<QListWidget*>(QStringLiteral("lbxAlbums"));
+    QCOMPARE(list->count(), 1);
+    QVERIFY(w.CurrentAlbum());
+    QCOMPARE(w.CurrentAlbum()->ShortName, QStringLiteral("Rome"));
+    QCOMPARE(w.CurrentAlbum()->Pictures.Count(), 3);
+    QCOMPARE(w.PictureView()->Count(), 3);
+    QCOMPARE(w.StatusPanel(1)->text(), QStringLiteral("3 pictures"));
+    QCOMPARE(w.findChild<QLabel*>(QStringLiteral("lblAlbumPath"))->text(), folder);
+    waitForLoader(w);
+    // Close project empties the window without a question.
+    w.Action(QStringLiteral("actCloseProject"))->trigger();
+    QCOMPARE(w.windowTitle(), QStringLiteral("LumenFold2"));
+    QCOMPARE(list->count(), 0);
+    QCOMPARE(w.PictureView()->Count(), 0);
+    QVERIFY(!w.CurrentAlbum());
+  }
+
+  void openingAMissingFileWarns() {
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.show();
+    const QString missing = env.path(QStringLiteral("nothing-here.lumenfold"));
+    w.OpenProjectFile(missing);
+    QCOMPARE(prompt.warnings().value(0),
+             QStringLiteral("Project file was not load correctly.\n") + missing);
+    QCOMPARE(w.windowTitle(), QStringLiteral("LumenFold2"));
+    QVERIFY(!RecentProjects().contains(missing));
+  }
+
+  void enableActionsInEachState() {
+    const QStringList always = {"actNewProject", "actOpenProject", "actExit",        "actHelp",
+                                "actAbout",      "actChangeBase",  "actRecreateTemp"};
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.show();
+    QCOMPARE(EnabledActions(w), Sorted(always));
+
+    newProject(w);
+    QStringList open = always;
+    open << "actSaveProjectAs"
+         << "actCloseProject"
+         << "actDatabase"
+         << "actOption";
+    QCOMPARE(EnabledActions(w), Sorted(QStringList(open) << "actSaveProject"));
+    QVERIFY(w.SaveCurrentProject());
+    QCOMPARE(EnabledActions(w), Sorted(open));
+
+    const QString folder = makeAlbumFolder(2);
+    addAlbum(w, folder, QStringLiteral("Two"));
+    waitForLoader(w);
+    QStringList album = open;
+    album << "actSaveProject"
+          << "actDeleteAlbum"
+          << "actAlbumDetail";
+    QCOMPARE(EnabledActions(w), Sorted(album));
+
+    w.PictureView()->SetSelected(0, true);
+    QVERIFY(w.CurrentPicture());
+    QStringList picture = album;
+    picture << "actDeletePicture"
+            << "actRotateCW"
+            << "actRotateCCW"
+            << "actRotate180"
+            << "actFlip"
+            << "actMakeFacePicture"
+            << "actPrivatePicture"
+            << "actMarkDeleted"
+            << "actRotateCCWAll"
+            << "actRotateCWAll"
+            << "actRotate180All"
+            << "actFlipAll"
+            << "actProcessedPicture";
+    QCOMPARE(EnabledActions(w), Sorted(picture));
+
+    // Without its original only the delete command is left for the picture.
+    QVERIFY(QFile::remove(w.CurrentPicture()->OriginalPath()));
+    w.EnableActions();
+    QCOMPARE(EnabledActions(w), Sorted(QStringList(album) << "actDeletePicture"));
+
+    // Every documented action exists and is placed somewhere.
+    for (const char* name :
+         {"actAddAlbum", "actEditAlbum", "actCategories", "actSignatures", "actRenaming",
+          "actSynchro", "actProcess", "actPictureDetails", "actAssignCategory", "actSignPicture",
+          "actAssignCategoryAll", "actSignAllPictures"})
+      QVERIFY2(w.Action(QString::fromLatin1(name)), name);
+  }
+
+  void menusAndHints() {
+    TfrmLumenFold2 w;
+    QAction* open = w.Action(QStringLiteral("actOpenProject"));
+    QCOMPARE(open->toolTip(), QStringLiteral("Open project"));
+    QCOMPARE(open->statusTip(), QStringLiteral("Open existing project"));
+    auto* bar = w.findChild<QWidget*>(QStringLiteral("actMainMenuBar"));
+    QVERIFY(bar);
+    QStringList titles;
+    for (QAction* a : bar->actions())
+      titles << a->text();
+    QCOMPARE(titles, QStringList({"&File", "&Album", "&Picture", "&Tools", "&Help"}));
+    auto* toolbar = w.findChild<QWidget*>(QStringLiteral("actMainToolbar"));
+    int buttons = 0;
+    for (QAction* a : toolbar->actions())
+      if (!a->isSeparator()) ++buttons;
+    QCOMPARE(buttons, 15);
+    auto* popup = w.findChild<QWidget*>(QStringLiteral("pmnPictures"));
+    QVERIFY(popup->actions().contains(w.Action(QStringLiteral("actProcessedPicture"))));
+    // A hint of the application lands in status panel 0.
+    QStatusTipEvent tip(QStringLiteral("Start new project"));
+    QApplication::sendEvent(&w, &tip);
+    QCOMPARE(w.StatusPanel(0)->text(), QStringLiteral("Start new project"));
+  }
+
+  void albumListColoursAndBold() {
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.resize(700, 500);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    newProject(w);
+    const QString goneFolder = makeAlbumFolder(1);
+    TLumenfoldAlbum* gone = addAlbum(w, goneFolder, QStringLiteral("Gone"));
+    TLumenfoldAlbum* here = addAlbum(w, makeAlbumFolder(2), QStringLiteral("Here"));
+    waitForLoader(w);
+    QVERIFY(QDir(goneFolder).removeRecursively());
+    auto* list = w.findChild<QListWidget*>(QStringLiteral("lbxAlbums"));
+    QCOMPARE(list->count(), 2);
+    // Row 0 ("Here") is selected; row 1 ("Gone") is drawn in maroon on the window colour.
+    QCOMPARE(list->currentRow(), 0);
+    const QRect goneRow = list->visualItemRect(list->item(1));
+    const QRect hereRow = list->visualItemRect(list->item(0));
+    QVERIFY(goneRow.height() >= 3 * list->fontMetrics().height() + 4);
+
+    auto maroon = [](QRgb c) { return qRed(c) > 0x50 && qGreen(c) < 0x30 && qBlue(c) < 0x30; };
+    auto navy = [](QRgb c) { return qBlue(c) > 0x50 && qRed(c) < 0x30 && qGreen(c) < 0x30; };
+    QImage image = list->viewport()->grab().toImage();
+    QVERIFY(PixelsLike(image, goneRow, maroon) > 10);
+    QCOMPARE(PixelsLike(image, goneRow, navy), 0);
+
+    // Selected and missing: yellow.
+    w.SelectAlbum(1);
+    image = list->viewport()->grab().toImage();
+    auto yellow = [](QRgb c) { return qRed(c) > 0xd0 && qGreen(c) > 0xd0 && qBlue(c) < 0x40; };
+    QVERIFY(PixelsLike(image, goneRow, yellow) > 10);
+
+    // A loaded album with an existing folder, not selected: navy; bold while a picture waits
+    // for processing.
+    QVERIFY(here->Loaded);
+    for (int i = 0; i < here->Pictures.Count(); ++i)
+      here->Pictures.Pictures(i)->Modified = false;
+    list->viewport()->repaint();
+    image = list->viewport()->grab().toImage();
+    QVERIFY(PixelsLike(image, hereRow, navy) > 10);
+    const int h = list->fontMetrics().height();
+    const QRect firstLine(hereRow.left(), hereRow.top() + 2, hereRow.width() - 60, h);
+    const int regular = DarkPixels(image, firstLine);
+    here->Pictures.Pictures(0)->Modified = true;
+    list->viewport()->repaint();
+    image = list->viewport()->grab().toImage();
+    const int bold = DarkPixels(image, firstLine);
+    QVERIFY2(bold > regular + regular / 10,
+             qPrintable(QStringLiteral("%1 vs %2").arg(bold).arg(regular)));
+    QVERIFY(gone);
+  }
+
+  void closeQueryCancelWritesNothing() {
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.show();
+    newProject(w);
+    QVERIFY(w.Project()->Modified);
+    {
+      BoxAnswerer cancel(QMessageBox::Cancel);
+      QVERIFY(!w.close());
+      QCOMPARE(cancel.texts, QStringList{"Project was modified. Would you like to save?"});
+    }
+    QVERIFY(w.isVisible());
+    QVERIFY(!QFileInfo::exists(w.Project()->FileName));
+    QVERIFY(!LumenfoldSettings()->contains(kRoot + QStringLiteral("/frmMain/Position/Width")));
+    {
+      BoxAnswerer no(QMessageBox::No);
+      QVERIFY(w.close());
+    }
+    QVERIFY(!QFileInfo::exists(w.Project()->FileName));
+    QCOMPARE(LumenfoldSettings()->value(kRoot + QStringLiteral("/frmMain/Position/Width")).toInt(),
+             w.width());
+  }
+
+  void closeQueryYesSaves() {
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.show();
+    newProject(w, QStringLiteral("yes.lumenfold"));
+    BoxAnswerer yes(QMessageBox::Yes);
+    QVERIFY(w.close());
+    QVERIFY(QFileInfo::exists(env.path(QStringLiteral("yes.lumenfold"))));
+  }
+
+  void failedSaveIsShownAndKeepsModified() {
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.show();
+    newProject(w);
+    w.Project()->FileName = env.path(QStringLiteral("no-such-folder/site.lumenfold"));
+    prompt.clear();
+    QVERIFY(!w.SaveCurrentProject());
+    QVERIFY(!prompt.errors().isEmpty());
+    QVERIFY(w.Project()->Modified);
+    QVERIFY(w.Action(QStringLiteral("actSaveProject"))->isEnabled());
+    QVERIFY(!RecentProjects().contains(w.Project()->FileName));
+    // Answering Yes to the close query with a failing save keeps the window open.
+    BoxAnswerer yes(QMessageBox::Yes);
+    QVERIFY(!w.close());
+    QVERIFY(w.isVisible());
+    w.Project()->Modified = false;
+  }
+
+  void viewModeAndSameAlbumSelection() {
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.show();
+    newProject(w);
+    addAlbum(w, makeAlbumFolder(3), QStringLiteral("Modes"));
+    waitForLoader(w);
+    TphotoListView* view = w.PictureView();
+    QCOMPARE(view->ViewStyle(), TphotoListView::vsIcon);
+    w.findChild<QRadioButton*>(QStringLiteral("rbnReport"))->click();
+    QCOMPARE(view->ViewStyle(), TphotoListView::vsReport);
+    QCOMPARE(view->Caption(1), QStringLiteral("pic01.jpg"));
+    QCOMPARE(view->ColumnWidth(0), 0);
+    QVERIFY(!view->ReadOnly());
+    w.findChild<QRadioButton*>(QStringLiteral("rbnThumbnails"))->click();
+    QCOMPARE(view->ViewStyle(), TphotoListView::vsIcon);
+    QCOMPARE(view->Caption(1), QStringLiteral("1"));
+    QVERIFY(view->ReadOnly());
+
+    // Selecting the album that is already current does not refill the view.
+    view->SetCaption(0, QStringLiteral("marker"));
+    w.SelectAlbum(0);
+    QCOMPARE(view->Caption(0), QStringLiteral("marker"));
+    QVERIFY(!w.ThumbnailLoader());
+  }
+
+  void fileNameEditRenamesWithJpgExtension() {
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.show();
+    newProject(w);
+    const QString folder = makeAlbumFolder(2);
+    addAlbum(w, folder, QStringLiteral("Edit"));
+    waitForLoader(w);
+    w.findChild<QRadioButton*>(QStringLiteral("rbnReport"))->click();
+    TphotoListView* view = w.PictureView();
+    emit view->CaptionEdited(0, QStringLiteral("beach.png"));
+    QVERIFY(QFileInfo::exists(folder + QStringLiteral("/beach.jpg")));
+    QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/pic00.jpg")));
+    QCOMPARE(view->SubItem(0, 1), QStringLiteral("beach.jpg"));
+    // The rename is saved at once, so the database keeps up with the file on disk.
+    QVERIFY(!w.Project()->Modified);
+    emit view->CaptionEdited(1, QStringLiteral("dunes"));
+    QVERIFY(QFileInfo::exists(folder + QStringLiteral("/dunes.jpg")));
+    QVERIFY(!w.Project()->Modified);
+    // A name that is taken leaves the picture as it was and says so.
+    prompt.clear();
+    emit view->CaptionEdited(1, QStringLiteral("beach"));
+    QCOMPARE(prompt.errors().size(), 1);
+    QVERIFY(QFileInfo::exists(folder + QStringLiteral("/dunes.jpg")));
+    QCOMPARE(view->SubItem(1, 1), QStringLiteral("dunes.jpg"));
+  }
+
+  void deletePictureRemovesSelected() {
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.show();
+    newProject(w);
+    const QString folder = makeAlbumFolder(5);
+    addAlbum(w, folder, QStringLiteral("Del"));
+    waitForLoader(w);
+    QVERIFY(w.SaveCurrentProject());
+    TphotoListView* view = w.PictureView();
+    for (int row : {0, 2, 4})
+      view->SetSelected(row, true);
+    prompt.answer = true;
+    w.Action(QStringLiteral("actDeletePicture"))->trigger();
+    QCOMPARE(prompt.questions().value(0),
+             QStringLiteral("Are you sure you want to delete picture?"));
+    QCOMPARE(view->Count(), 2);
+    QCOMPARE(w.CurrentAlbum()->Pictures.Count(), 2);
+    QCOMPARE(QDir(folder).entryList({"*.jpg"}, QDir::Files),
+             QStringList({"pic01.jpg", "pic03.jpg"}));
+    QCOMPARE(w.StatusPanel(1)->text(), QStringLiteral("2 pictures"));
+    QVERIFY(!w.CurrentPicture());
+    waitForLoader(w);
+  }
+
+  void loaderIsPausedOnlyDuringSave() {
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.show();
+    newProject(w);
+    addAlbum(w, makeAlbumFolder(40, 640, 480), QStringLiteral("Busy"));
+    QPointer<TThumbnailThread> loader = w.ThumbnailLoader();
+    if (!loader) QSKIP("the loader finished before it could be observed");
+    loader->SetPaused(true);
+    w.SaveCurrentProject();
+    if (loader) QVERIFY(!loader->Paused());
+    // Stopping a paused loader ends it at once, and the window keeps processing events.
+    if (loader) loader->SetPaused(true);
+    w.StopThumbnailLoader();
+    QVERIFY(!w.ThumbnailLoader());
+    QTRY_VERIFY(loader.isNull() || loader->isFinished());
+  }
+};
+
+QTEST_MAIN(TestFrmMain)
+#include "test_frmmain.moc"

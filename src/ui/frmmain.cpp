@@ -158,6 +158,8 @@ TfrmLumenFold2::TfrmLumenFold2(QWidget* parent)
   lvwMain->setObjectName(QStringLiteral("lvwMain"));
   lvwMain->setContextMenuPolicy(Qt::CustomContextMenu);
   ui->layPictures->insertWidget(1, lvwMain, 1);
+  // A long folder path is cut off at the right instead of widening the window.
+  ui->lblAlbumPath->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
   createActions();
   buildMenus();
@@ -234,7 +236,10 @@ void TfrmLumenFold2::createActions() {
   on("actSaveProject", [this] { SaveCurrentProject(); });
   on("actSaveProjectAs", [this] { cmdSaveProjectAs(); });
   on("actOpenProject", [this] { cmdOpenProject(); });
-  on("actCloseProject", [this] { CloseCurrentProject(); });
+  on("actCloseProject", [this] {
+    // Unsaved changes are offered for saving rather than dropped.
+    if (askSaveModified()) CloseCurrentProject();
+  });
   on("actExit", [this] { close(); });
   on("actDatabase", [this] { cmdDatabase(); });
   on("actOption", [this] { cmdOption(); });
@@ -523,7 +528,7 @@ bool TfrmLumenFold2::SaveCurrentProject() {
   try {
     saved = project_->SaveToFile() && !project_->Modified;
   } catch (const std::exception& ex) {
-    Prompt()->error(QString::fromLocal8Bit(ex.what()));
+    Prompt()->error(QString::fromUtf8(ex.what()));
   }
   if (!saved) {
     // The model has told the user what went wrong; the changes stay marked as unsaved.
@@ -556,7 +561,7 @@ void TfrmLumenFold2::StartNewProject(const TLumenfoldProject& settings) {
     }
     FillAlbumList();
   } catch (const std::exception& ex) {
-    Prompt()->error(QString::fromLocal8Bit(ex.what()));
+    Prompt()->error(QString::fromUtf8(ex.what()));
   }
   UpdateView();
   setTitle();
@@ -579,7 +584,7 @@ void TfrmLumenFold2::OpenProjectFile(const QString& fileName) {
     if (!ok) Prompt()->warning(QStringLiteral("Project file was not load correctly.\n") + fileName);
     FillAlbumList();
   } catch (const std::exception& ex) {
-    Prompt()->error(QString::fromLocal8Bit(ex.what()));
+    Prompt()->error(QString::fromUtf8(ex.what()));
   }
   UpdateView();
   // The title names what is open: a file that could not be read at all leaves it unchanged.
@@ -601,7 +606,7 @@ void TfrmLumenFold2::ChangeDatabase(const QString& connectionString) {
     project_->LoadDatabase();
     FillAlbumList();
   } catch (const std::exception& ex) {
-    Prompt()->error(QString::fromLocal8Bit(ex.what()));
+    Prompt()->error(QString::fromUtf8(ex.what()));
   }
   UpdateView();
   setTitle();
@@ -722,6 +727,7 @@ void TfrmLumenFold2::repaintAlbums() {
 void TfrmLumenFold2::FillPictureView() {
   if (!currentAlbum_) return;
   ui->lblAlbumPath->setText(currentAlbum_->Path);
+  ui->lblAlbumPath->setToolTip(currentAlbum_->Path);
   if (currentAlbum_->Pictures.Count() == 0) {
     lvwMain->Clear();
     return;
@@ -960,7 +966,7 @@ void TfrmLumenFold2::cmdDeleteAlbum() {
   try {
     project_->DeleteAlbum(album);
   } catch (const std::exception& ex) {
-    Prompt()->error(QString::fromLocal8Bit(ex.what()));
+    Prompt()->error(QString::fromUtf8(ex.what()));
   }
   FillAlbumList();
 }
@@ -1001,7 +1007,7 @@ void TfrmLumenFold2::cmdDeletePicture() {
     try {
       (*it)->DeleteWithFiles();
     } catch (const std::exception& ex) {
-      Prompt()->error(QString::fromLocal8Bit(ex.what()));
+      Prompt()->error(QString::fromUtf8(ex.what()));
     }
   }
   FillPictureView();
@@ -1104,7 +1110,7 @@ void TfrmLumenFold2::cmdRecreateTemp() {
           album->Pictures.Pictures(k)->RefreshOriginalInfo();
       }
     } catch (const std::exception& ex) {
-      Prompt()->error(QString::fromLocal8Bit(ex.what()));
+      Prompt()->error(QString::fromUtf8(ex.what()));
     }
   }
   FillAlbumList();

@@ -498,6 +498,13 @@ private slots:
     QVERIFY(!QFileInfo::exists(w.Project()->FileName));
     QVERIFY(!LumenfoldSettings()->contains(kRoot + QStringLiteral("/frmMain/Position/Width")));
     {
+      // Close project asks the same question; Cancel keeps the project open.
+      BoxAnswerer cancel(QMessageBox::Cancel);
+      w.Action(QStringLiteral("actCloseProject"))->trigger();
+      QCOMPARE(cancel.texts.size(), 1);
+      QVERIFY(w.IsProjectOpen());
+    }
+    {
       BoxAnswerer no(QMessageBox::No);
       QVERIFY(w.close());
     }

@@ -94,6 +94,8 @@ private slots:
     project->Albums.Add(QString(), album);
     QVERIFY(album->ImportFolder(folder));
     QCOMPARE(album->Pictures.Count(), 3);
+    album->Id = 1; // as if the album's own row existed: its pictures may be saved on their own
+    album->AttachPictures();
   }
 
   void cleanup() {
@@ -294,6 +296,20 @@ private slots:
     loader->start();
     QTRY_VERIFY(loader.isNull());
     QVERIFY(notified);
+  }
+
+  void messagesReachOnlyWindowsThatStillExist() {
+    view.positions.clear();
+    auto* gone = new MessageSink;
+    TThumbnailThread loader(album, gone, &view);
+    loader.FreeOnEnd = false;
+    loader.WriteRows = false;
+    QSignalSpy done(&loader, &TThumbnailThread::Done);
+    delete gone; // the owner went away before the loader's messages arrived
+    loader.start();
+    QTRY_COMPARE(done.count(), 1);
+    QCoreApplication::processEvents();
+    QCOMPARE(view.positions, QList<int>({0, 1, 2}));
   }
 
   void missingAlbumFolderEndsSilently() {

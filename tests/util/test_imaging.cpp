@@ -13,6 +13,10 @@
 #include <cmath>
 #include <functional>
 #include <thread>
+#include <vector>
+
+#include <cstdio>
+#include <jpeglib.h>
 
 namespace {
 
@@ -66,6 +70,39 @@ double Psnr(const QImage& a, const QImage& b) {
 
 QRgb Rgb(QRgb p) {
   return p & 0xffffffu;
+}
+
+// A CMYK JPEG as image programs write it (Adobe marker, inverted values): cyan on the left half,
+// yellow + 50 % black on the right half.
+void WriteCmykJpeg(const QString& path, int w, int h) {
+  jpeg_compress_struct c{};
+  jpeg_error_mgr err{};
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  FILE* f = std::fopen(QFile::encodeName(path).constData(), "wb");
+  jpeg_stdio_dest(&c, f);
+  c.image_width = JDIMENSION(w), c.image_height = JDIMENSION(h);
+  c.input_components = 4;
+  c.in_color_space = JCS_CMYK;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 95, TRUE);
+  c.write_Adobe_marker = TRUE;
+  jpeg_start_compress(&c, TRUE);
+  std::vector<unsigned char> row(size_t(w) * 4);
+  for (int x = 0; x < w; ++x) {
+    unsigned char* p = row.data() + 4 * x; // inverted: 255 = no ink
+    if (x < w / 2)
+      p[0] = 0, p[1] = 255, p[2] = 255, p[3] = 255;
+    else
+      p[0] = 255, p[1] = 255, p[2] = 0, p[3] = 128;
+  }
+  for (int y = 0; y < h; ++y) {
+    JSAMPROW r = row.data();
+    jpeg_write_scanlines(&c, &r, 1);
+  }
+  jpeg_finish_compress(&c);
+  jpeg_destroy_compress(&c);
+  std::fclose(f);
 }
 
 } // namespace
@@ -280,6 +317,24 @@ private slots:
     QCOMPARE(DecodeJpegFile(cut).size(), QSize(300, 200));
     // Truncated inside the header: an error, not a crash.
     QVERIFY_THROWS_EXCEPTION(EImageError, DecodeJpegData(big.left(20)));
+  }
+
+  void cmykPictures() {
+    const QString path = env.path("cmyk.jpg");
+    WriteCmykJpeg(path, 64, 40);
+    const QImage img = DecodeJpegFile(path);
+    QCOMPARE(img.size(), QSize(64, 40));
+    auto near = [](QRgb p, QRgb q) {
+      return std::abs(qRed(p) - qRed(q)) <= 6 && std::abs(qGreen(p) - qGreen(q)) <= 6 &&
+             std::abs(qBlue(p) - qBlue(q)) <= 6 && qAlpha(p) == 255;
+    };
+    QVERIFY(near(img.pixel(5, 5), qRgb(0, 255, 255)));
+    QVERIFY(near(img.pixel(60, 30), qRgb(128, 128, 0)));
+    // Turned and cropped on the way in, as the processing run loads originals.
+    const QImage turned = DecodeJpegFileTransformed(path, 1, -2, QRect(3, 4, 30, 50));
+    QImage expect = img;
+    ApplyOrientation(expect, -2);
+    QCOMPARE(turned, expect.copy(QRect(3, 4, 30, 50)));
   }
 
   void saveChecksQualityBeforeWriting() {

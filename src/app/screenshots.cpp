@@ -3,21 +3,15 @@
 #include "core/album.h"
 #include "core/project.h"
 #include "processing/thumbnailthread.h"
+#include "ui/frmalbumdetail.h"
 #include "ui/frmchangebase.h"
 #include "ui/frmdatabase.h"
 #include "ui/frmfirst.h"
 #include "ui/frmmain.h"
-#include "ui/frmsplash.h"
-#include "util/helpers.h"
-
-#if __has_include("ui/frmnewproject.h")
-#include "ui/frmalbumdetail.h"
 #include "ui/frmnewproject.h"
 #include "ui/frmoptions.h"
-#define LF_PROJECT_DIALOGS 1
-#else
-#define LF_PROJECT_DIALOGS 0
-#endif
+#include "ui/frmsplash.h"
+#include "util/helpers.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -81,17 +75,14 @@ void Run(TfrmLumenFold2* w) {
   first->SetRecentProjects(RecentProjects());
   Shoot(first, QStringLiteral("dialog-first"));
 
-#if LF_PROJECT_DIALOGS
   auto* newProject = new TfrmNewProject(w);
   newProject->Project().Assign(*w->Project());
   Shoot(newProject, QStringLiteral("dialog-newproject"));
 
-#endif
   auto* database = new TfrmDatabase(w);
   database->SetConnectionString(w->Project()->ConnectionString);
   Shoot(database, QStringLiteral("dialog-database"));
 
-#if LF_PROJECT_DIALOGS
   auto* options = new TfrmOptions(w);
   options->LoadFrom(*w->Project());
   Shoot(options, QStringLiteral("dialog-options"));
@@ -100,7 +91,6 @@ void Run(TfrmLumenFold2* w) {
   options->ShowImagesPage();
   Shoot(options, QStringLiteral("dialog-options-images"));
 
-#endif
   Shoot(new TfrmChangeBase(w), QStringLiteral("dialog-changebase"));
 
   auto* splash = new TfrmLumenFold2Splash(w);
@@ -111,7 +101,6 @@ void Run(TfrmLumenFold2* w) {
   about->SetVersionText(TfrmLumenFold2Splash::VersionText());
   Shoot(about, QStringLiteral("about"));
 
-#if LF_PROJECT_DIALOGS
   if (w->CurrentAlbum()) {
     auto* album = new TfrmAlbumDetail(w);
     album->Album().Assign(*w->CurrentAlbum());
@@ -119,7 +108,6 @@ void Run(TfrmLumenFold2* w) {
     Shoot(album, QStringLiteral("dialog-album"));
   }
 
-#endif
   QApplication::quit();
 }
 

@@ -10,9 +10,12 @@
 #include "processing/thumbnailthread.h"
 #include "ui/albumlistdelegate.h"
 #include "ui/filedialogs.h"
+#include "ui/frmalbumdetail.h"
 #include "ui/frmchangebase.h"
 #include "ui/frmdatabase.h"
 #include "ui/frmfirst.h"
+#include "ui/frmnewproject.h"
+#include "ui/frmoptions.h"
 #include "ui/frmsplash.h"
 #include "ui/photolistview.h"
 #include "ui/settingsstore.h"
@@ -22,17 +25,6 @@
 #include "util/messages.h"
 #include "util/programfolder.h"
 #include "util/tracer.h"
-
-// PLACEHOLDER: the new-project, options and album-properties dialogs arrive in a separate
-// change; until then their commands stay disabled.
-#if __has_include("ui/frmnewproject.h")
-#include "ui/frmalbumdetail.h"
-#include "ui/frmnewproject.h"
-#include "ui/frmoptions.h"
-#define LF_PROJECT_DIALOGS 1
-#else
-#define LF_PROJECT_DIALOGS 0
-#endif
 
 #include <QAction>
 #include <QCloseEvent>
@@ -146,10 +138,6 @@ const char* const kNotAvailable[] = {
 bool IsAvailable(const QString& name) {
   for (const char* n : kNotAvailable)
     if (name == QLatin1String(n)) return false;
-  if (!LF_PROJECT_DIALOGS &&
-      (name == QLatin1String("actNewProject") || name == QLatin1String("actOption") ||
-       name == QLatin1String("actAlbumDetail")))
-    return false;
   return true;
 }
 
@@ -912,9 +900,7 @@ void TfrmLumenFold2::cmdNewProject() {
   if (!askSaveModified()) return;
   TLumenfoldProject settings;
   settings.Assign(*project_);
-#if LF_PROJECT_DIALOGS
   if (TfrmNewProject::Execute(this, settings)) StartNewProject(settings);
-#endif
 }
 
 void TfrmLumenFold2::cmdOpenProject() {
@@ -950,12 +936,10 @@ void TfrmLumenFold2::cmdDatabase() {
 
 void TfrmLumenFold2::cmdOption() {
   // The dialog works on its own copy and writes it back only after OK.
-#if LF_PROJECT_DIALOGS
   if (TfrmOptions::Edit(this, *project_, false)) {
     project_->Modified = true;
     UpdateView();
   }
-#endif
 }
 
 void TfrmLumenFold2::ShowStartDialog() {
@@ -989,7 +973,6 @@ void TfrmLumenFold2::cmdDeleteAlbum() {
 
 void TfrmLumenFold2::cmdAlbumDetail() {
   if (!currentAlbum_) return;
-#if LF_PROJECT_DIALOGS
   TfrmAlbumDetail dlg(this);
   dlg.Album().Assign(*currentAlbum_);
   dlg.SetPictureCount(currentAlbum_->Pictures.Count());
@@ -1006,9 +989,6 @@ void TfrmLumenFold2::cmdAlbumDetail() {
   } else {
     currentAlbum_->AssignFields(dlg.Album());
   }
-#else
-  return;
-#endif
   currentAlbum_->SetDirty(true);
   ui->lbxAlbums->currentItem()->setText(currentAlbum_->ShortName);
   repaintAlbums();

@@ -8,12 +8,7 @@
 #include "processing/thumbnailthread.h"
 #include "ui/frmfirst.h"
 #include "ui/frmmain.h"
-#if __has_include("ui/frmnewproject.h")
 #include "ui/frmnewproject.h"
-#define LF_PROJECT_DIALOGS 1
-#else
-#define LF_PROJECT_DIALOGS 0
-#endif
 #include "ui/photolistview.h"
 #include "ui/settingsstore.h"
 #include "ui/uiresources.h"
@@ -269,7 +264,6 @@ private slots:
     QCOMPARE(w.geometry(), QRect(120, 130, 640, 500));
   }
 
-#if LF_PROJECT_DIALOGS
   void newProjectThroughDialogCreatesDatabase() {
     const QString file = env.path(QStringLiteral("dialog.lumenfold"));
     const QString db = env.path(QStringLiteral("dialog.sqlite"));
@@ -298,8 +292,6 @@ private slots:
     QVERIFY(w.SaveCurrentProject());
     QVERIFY(QFileInfo::exists(file));
   }
-
-#endif
 
   void openSaveRoundTrip() {
     const QString folder = makeAlbumFolder(3);
@@ -358,10 +350,8 @@ private slots:
   }
 
   void enableActionsInEachState() {
-    // Without the project dialogs their commands stay disabled.
-    QStringList always = {"actOpenProject", "actExit",       "actHelp",
-                          "actAbout",       "actChangeBase", "actRecreateTemp"};
-    if (LF_PROJECT_DIALOGS) always << "actNewProject";
+    const QStringList always = {"actNewProject", "actOpenProject", "actExit",        "actHelp",
+                                "actAbout",      "actChangeBase",  "actRecreateTemp"};
     TfrmLumenFold2 w;
     w.StartDialogOnShow = false;
     w.show();
@@ -371,8 +361,8 @@ private slots:
     QStringList open = always;
     open << "actSaveProjectAs"
          << "actCloseProject"
-         << "actDatabase";
-    if (LF_PROJECT_DIALOGS) open << "actOption";
+         << "actDatabase"
+         << "actOption";
     QCOMPARE(EnabledActions(w), Sorted(QStringList(open) << "actSaveProject"));
     QVERIFY(w.SaveCurrentProject());
     QCOMPARE(EnabledActions(w), Sorted(open));
@@ -382,8 +372,8 @@ private slots:
     waitForLoader(w);
     QStringList album = open;
     album << "actSaveProject"
-          << "actDeleteAlbum";
-    if (LF_PROJECT_DIALOGS) album << "actAlbumDetail";
+          << "actDeleteAlbum"
+          << "actAlbumDetail";
     QCOMPARE(EnabledActions(w), Sorted(album));
 
     w.PictureView()->SetSelected(0, true);

@@ -5,10 +5,12 @@
 #include "core/album.h"
 #include "core/picture.h"
 #include "core/project.h"
+#include "db/sqlaccess.h"
 #include "processing/thumbnailthread.h"
 #include "ui/frmfirst.h"
 #include "ui/frmmain.h"
 #include "ui/frmnewproject.h"
+#include "ui/frmoptions.h"
 #include "ui/photolistview.h"
 #include "ui/settingsstore.h"
 #include "ui/uiresources.h"
@@ -618,6 +620,84 @@ private slots:
     QCOMPARE(w.StatusPanel(1)->text(), QStringLiteral("2 pictures"));
     QVERIFY(!w.CurrentPicture());
     waitForLoader(w);
+  }
+
+  void optionsCommandMarksModified() {
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.show();
+    newProject(w);
+    QVERIFY(w.SaveCurrentProject());
+    const int width = w.Project()->ThumbWidth;
+    {
+      // Cancel changes nothing.
+      DialogHandler<TfrmOptions> cancel([](TfrmOptions* d) { d->reject(); });
+      w.Action(QStringLiteral("actOption"))->trigger();
+      QVERIFY(cancel.done);
+      QVERIFY(!w.Project()->Modified);
+    }
+    DialogHandler<TfrmOptions> ok([](TfrmOptions* d) {
+      d->Project().ThumbWidth = 321;
+      d->findChild<QPushButton*>(QStringLiteral("bbnOk"))->click();
+    });
+    w.Action(QStringLiteral("actOption"))->trigger();
+    QVERIFY(ok.done);
+    QVERIFY(w.Project()->Modified);
+    QVERIFY(w.Action(QStringLiteral("actSaveProject"))->isEnabled());
+    QVERIFY(w.Project()->ThumbWidth != width);
+  }
+
+  void changeDatabaseReloadsAlbums() {
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.show();
+    newProject(w);
+    addAlbum(w, makeAlbumFolder(2), QStringLiteral("First"));
+    waitForLoader(w);
+    QVERIFY(w.SaveCurrentProject());
+    const QString file = w.Project()->FileName;
+    const QString other = env.newDatabase(QStringLiteral("other.sqlite"));
+    w.ChangeDatabase(other);
+    QCOMPARE(CurrentConnectionString(), other);
+    QCOMPARE(w.Project()->ConnectionString, other);
+    QCOMPARE(w.Project()->Albums.Count(), 0);
+    QCOMPARE(w.findChild<QListWidget*>(QStringLiteral("lbxAlbums"))->count(), 0);
+    QCOMPARE(w.PictureView()->Count(), 0);
+    QVERIFY(!w.CurrentAlbum());
+    QVERIFY(w.Project()->Modified);
+    QCOMPARE(w.windowTitle(), QStringLiteral("LumenFold2 - ") + file);
+  }
+
+  void deleteAlbumAsksAndRefills() {
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.show();
+    newProject(w);
+    const QString keptFolder = makeAlbumFolder(1);
+    addAlbum(w, keptFolder, QStringLiteral("Kept"));
+    addAlbum(w, makeAlbumFolder(2), QStringLiteral("Dropped"));
+    waitForLoader(w);
+    QVERIFY(w.SaveCurrentProject());
+    QCOMPARE(w.CurrentAlbum()->ShortName, QStringLiteral("Dropped"));
+    prompt.answer = false;
+    w.Action(QStringLiteral("actDeleteAlbum"))->trigger();
+    QCOMPARE(prompt.questions().value(0), QStringLiteral("Do you really want to delete album?"));
+    QCOMPARE(w.Project()->Albums.Count(), 2);
+    prompt.answer = true;
+    w.Action(QStringLiteral("actDeleteAlbum"))->trigger();
+    QCOMPARE(w.Project()->Albums.Count(), 1);
+    auto* list = w.findChild<QListWidget*>(QStringLiteral("lbxAlbums"));
+    QCOMPARE(list->count(), 1);
+    QCOMPARE(w.CurrentAlbum()->ShortName, QStringLiteral("Kept"));
+    QCOMPARE(w.PictureView()->Count(), 1);
+    waitForLoader(w);
+    // The deleted album is gone from the database too.
+    TfrmLumenFold2 again;
+    again.StartDialogOnShow = false;
+    again.show();
+    again.OpenProjectFile(w.Project()->FileName);
+    QCOMPARE(again.Project()->Albums.Count(), 1);
+    waitForLoader(again);
   }
 
   void loaderIsPausedOnlyDuringSave() {

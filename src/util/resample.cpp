@@ -223,36 +223,38 @@ void StoreLine(const float* acc, int n, uint8_t* dst) {
 }
 
 // Averages k x k blocks of the pixels px of src into out (sw x sh pixels, blocks at the right
-// and bottom edges may be smaller).
+// and bottom edges may be smaller). The k lines of a block row are first added up per pixel (a
+// plain vector loop), then each block's k sums.
 void BoxShrink(const QImage& src, const QRect& px, int k, quint32* out, int sw, int sh,
                std::vector<quint32>& sums) {
-  sums.resize(size_t(sw) * 4);
+  const size_t n = size_t(px.width()) * 4;
+  sums.resize(n);
   for (int by = 0; by < sh; ++by) {
     const int y0 = px.top() + by * k, y1 = std::min(y0 + k, px.bottom() + 1);
-    std::fill(sums.begin(), sums.end(), 0u);
-    for (int y = y0; y < y1; ++y) {
+    quint32* sum = sums.data();
+    {
+      const uint8_t* l = src.constScanLine(y0) + size_t(px.left()) * 4;
+      for (size_t i = 0; i < n; ++i)
+        sum[i] = l[i];
+    }
+    for (int y = y0 + 1; y < y1; ++y) {
       const uint8_t* l = src.constScanLine(y) + size_t(px.left()) * 4;
-      quint32* sum = sums.data();
-      int x = 0;
-      for (int bx = 0; bx < sw; ++bx, sum += 4) {
-        const int x1 = std::min(x + k, px.width());
-        quint32 s0 = 0, s1 = 0, s2 = 0;
-        for (; x < x1; ++x) {
-          s0 += l[4 * x];
-          s1 += l[4 * x + 1];
-          s2 += l[4 * x + 2];
-        }
-        sum[0] += s0, sum[1] += s1, sum[2] += s2;
-      }
+      for (size_t i = 0; i < n; ++i)
+        sum[i] += l[i];
     }
     quint32* o = out + size_t(by) * size_t(sw);
     const int rows = y1 - y0;
     for (int bx = 0; bx < sw; ++bx) {
-      const int cols = std::min(k, px.width() - bx * k);
+      const int x0 = bx * k, cols = std::min(k, px.width() - x0);
+      quint32 b = 0, g = 0, r = 0;
+      for (int x = x0; x < x0 + cols; ++x) {
+        b += sum[4 * x];
+        g += sum[4 * x + 1];
+        r += sum[4 * x + 2];
+      }
       const float inv = 1.0f / float(rows * cols);
-      const quint32* sum = sums.data() + size_t(bx) * 4;
-      o[bx] = 0xff000000u | quint32(float(sum[2]) * inv + 0.5f) << 16 |
-              quint32(float(sum[1]) * inv + 0.5f) << 8 | quint32(float(sum[0]) * inv + 0.5f);
+      o[bx] = 0xff000000u | quint32(float(r) * inv + 0.5f) << 16 |
+              quint32(float(g) * inv + 0.5f) << 8 | quint32(float(b) * inv + 0.5f);
     }
   }
 }

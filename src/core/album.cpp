@@ -197,9 +197,19 @@ bool TLumenfoldAlbum::Insert() {
                              QuoteSqlText(LongName), QuoteSqlText(LongName2),
                              QuoteSqlText(Description), QuoteSqlText(Description2),
                              SqlInt(IsPrivate), QuoteSqlText(Directory), QuoteSqlText(Path)})) >= 0;
+  if (!ok) return false;
+  // Pictures saved on their own before the album had a row (by the thumbnail loader) carry no
+  // album id yet: their rows are updated, never inserted a second time.
+  for (int i = 0; i < Pictures.Count(); ++i) {
+    TLumenfoldPicture* p = Pictures.Pictures(i);
+    if (p->Id != -1 && p->AlbumId != Id) p->Dirty = true;
+  }
   AttachPictures();
-  if (!insertNewPictures(true)) ok = false;
-  return ok;
+  for (int i = 0; i < Pictures.Count(); ++i) {
+    TLumenfoldPicture* p = Pictures.Pictures(i);
+    if (p->Dirty && p->Id != -1 && !p->Update()) return false;
+  }
+  return insertNewPictures();
 }
 
 bool TLumenfoldAlbum::UpdateRow() {
@@ -225,16 +235,16 @@ bool TLumenfoldAlbum::Update() {
     TLumenfoldPicture* p = Pictures.Pictures(i);
     if (p->Dirty && p->Id == -1) p->AlbumId = Id;
   }
-  return insertNewPictures(false);
+  return insertNewPictures();
 }
 
-bool TLumenfoldAlbum::insertNewPictures(bool allDirty) {
+bool TLumenfoldAlbum::insertNewPictures() {
   // Ids are MAX + 1 at the time of each insert. The save runs in one transaction on this thread,
   // so the maximum is read once and counted on.
   int nextId = -1;
   for (int i = 0; i < Pictures.Count(); ++i) {
     TLumenfoldPicture* p = Pictures.Pictures(i);
-    if (!p->Dirty || (p->Id != -1 && !allDirty)) continue;
+    if (!p->Dirty || p->Id != -1) continue;
     if (nextId < 0) {
       nextId = AllocateId(CurrentConnectionString(), SQL_PICTURE_MAX_ID);
       if (nextId < 0) return false;

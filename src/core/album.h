@@ -83,8 +83,8 @@ private:
   // FacePictureId, or the id of the first picture marked as face when it is -1.
   static int faceIdOf(const TLumenfoldAlbum& album);
   bool importFiles(const QString& folder, bool onlyNew);
-  // Inserts every dirty picture without a row (with allDirty: every dirty picture).
-  bool insertNewPictures(bool allDirty);
+  // Inserts every dirty picture without a row.
+  bool insertNewPictures();
 };
 
 class TLumenfoldAlbumList : public TOwnedList<TLumenfoldAlbum> {

@@ -250,9 +250,6 @@ void TLumenfoldPicture::LoadFromDataSet(const TDataSet& q, const TPictureColumns
 
 bool TLumenfoldPicture::Save() {
   if (!Dirty) return false;
-  // A picture of an album that has no row yet is written by the album's own save; a row of its
-  // own now would point at no album and be lost to it.
-  if (Album && Album->Id == -1) return false;
   const int oldId = Id;
   const int oldFaceId = Album ? Album->FacePictureId : -1;
   bool ok;

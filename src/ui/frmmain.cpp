@@ -39,6 +39,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QSettings>
 #include <QStatusBar>
 #include <QStatusTipEvent>
@@ -990,7 +991,7 @@ void TfrmLumenFold2::cmdAlbumDetail() {
     currentAlbum_->AssignFields(dlg.Album());
   }
   currentAlbum_->SetDirty(true);
-  ui->lbxAlbums->currentItem()->setText(currentAlbum_->ShortName);
+  if (QListWidgetItem* item = ui->lbxAlbums->currentItem()) item->setText(currentAlbum_->ShortName);
   repaintAlbums();
   albumSelected();
 }
@@ -1102,13 +1103,24 @@ void TfrmLumenFold2::cmdRecreateTemp() {
     currentAlbum_ = nullptr;
     currentPicture_ = nullptr;
     ui->lbxAlbums->clear();
+    // Every original is read again: show progress and keep the window painting.
+    QProgressDialog progress(QStringLiteral("Reading the original pictures..."),
+                             QStringLiteral("Stop"), 0, project_->Albums.Count(), this);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
     try {
-      for (int i = 0; i < project_->Albums.Count(); ++i) {
+      for (int i = 0; i < project_->Albums.Count() && !progress.wasCanceled(); ++i) {
+        progress.setValue(i);
         TLumenfoldAlbum* album = project_->Albums.Albums(i);
-        album->LoadPictures();
-        for (int k = 0; k < album->Pictures.Count(); ++k)
+        // Pictures already in memory may carry unsaved edits (or belong to an album that is not
+        // stored yet): they are refreshed where they are instead of being read back.
+        if (!album->Loaded) album->LoadPictures();
+        for (int k = 0; k < album->Pictures.Count() && !progress.wasCanceled(); ++k) {
           album->Pictures.Pictures(k)->RefreshOriginalInfo();
+          QCoreApplication::processEvents();
+        }
       }
+      progress.setValue(project_->Albums.Count());
     } catch (const std::exception& ex) {
       Prompt()->error(QString::fromUtf8(ex.what()));
     }

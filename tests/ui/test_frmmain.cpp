@@ -700,6 +700,29 @@ private slots:
     waitForLoader(again);
   }
 
+  void recreateTempKeepsUnsavedPictures() {
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.show();
+    newProject(w);
+    const QString folder = makeAlbumFolder(2, 200, 100);
+    TLumenfoldAlbum* album = addAlbum(w, folder, QStringLiteral("Fresh"));
+    waitForLoader(w);
+    album->Pictures.Pictures(0)->RotateCW();
+    // A changed original is measured again.
+    QVERIFY(WriteTestJpeg(folder + QStringLiteral("/pic01.jpg"), 120, 90));
+    w.Action(QStringLiteral("actRecreateTemp"))->trigger();
+    QCOMPARE(w.Project()->Albums.Count(), 1);
+    album = w.Project()->Albums.Albums(0);
+    QCOMPARE(album->Pictures.Count(), 2);
+    QCOMPARE(album->Pictures.Pictures(0)->Orientation, 2);
+    QCOMPARE(album->Pictures.Pictures(1)->OriginalWidth, 120);
+    QCOMPARE(w.CurrentAlbum(), album);
+    QCOMPARE(w.PictureView()->Count(), 2);
+    waitForLoader(w);
+    QVERIFY(w.SaveCurrentProject());
+  }
+
   void loaderIsPausedOnlyDuringSave() {
     TfrmLumenFold2 w;
     w.StartDialogOnShow = false;

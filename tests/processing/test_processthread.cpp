@@ -134,8 +134,10 @@ struct Fixture {
     thread.wait();
     QCoreApplication::sendPostedEvents(&recorder);
     if (ended.isEmpty()) return false;
-    if (reason) *reason = ended.first().at(1).toString();
-    else if (!ended.first().at(0).toBool()) qWarning() << ended.first().at(1).toString();
+    if (reason)
+      *reason = ended.first().at(1).toString();
+    else if (!ended.first().at(0).toBool())
+      qWarning() << ended.first().at(1).toString();
     return ended.first().at(0).toBool();
   }
 
@@ -168,6 +170,7 @@ private slots:
   void databaseInZipIsComplete();
   void workerCountDoesNotChangeTheOutput();
   void workListModes();
+  void signaturesAreStampedPerPicture();
 };
 
 void TestProcessThread::modifiedPictureWritesFilesAndRow() {
@@ -580,6 +583,51 @@ void TestProcessThread::workListModes() {
   list.clear();
   QVERIFY(FillWorkList(f.project, false, {0}, list));
   QCOMPARE(list, QList<TLumenfoldPicture*>({a, b}));
+}
+
+void TestProcessThread::signaturesAreStampedPerPicture() {
+  Fixture f;
+  // Signature 1 stamps each picture's title (a macro: drawn at the picture's turn), signature 2
+  // a fixed text (drawn by the workers).
+  auto addSignature = [&](int id, const QString& caption) {
+    auto* item = new TLumenfoldSignatureItem(caption);
+    item->Id = id;
+    item->SetCaption(caption);
+    item->FontName = "DejaVu Sans";
+    item->FontSize = 24;
+    f.project.SignatureItems.Add(caption, item);
+    auto* signature = new TLumenfoldSignature(caption, &f.project.SignatureItems);
+    signature->Id = id;
+    auto* map = new TLumenfoldSignatureMap(id, id, 0, item);
+    map->Location = 5;
+    map->Offset = QPoint(0, 0);
+    signature->Maps.Add(caption, map);
+    f.project.Signatures.Add(caption, signature);
+  };
+  addSignature(1, "%PICTURE_TITLE%");
+  addSignature(2, "fixed text");
+  QList<TLumenfoldPicture*> list;
+  const QStringList titles = {"A", "WWWWWW", "x", "y", "z"};
+  const int signatures[] = {1, 1, 2, 2, -1};
+  for (int i = 0; i < 5; ++i) {
+    TLumenfoldPicture* p = f.addPicture(QString("s%1.jpg").arg(i), i == 0 ? 640 : 0, 480);
+    if (i > 0) QFile::copy(f.album->Path + "/s0.jpg", p->OriginalPath());
+    p->Title = titles[i];
+    p->MediumSignatureId = signatures[i];
+    list.append(p);
+  }
+  TProcessThread thread(&f.project, false, false, &f.recorder);
+  thread.WorkList = list;
+  QVERIFY(f.run(thread));
+  auto medium = [&](int i) { return fileBytes(list[i]->MediumPath()); };
+  QVERIFY(!medium(0).isEmpty());
+  QVERIFY(medium(0) != medium(1)); // each picture its own title
+  QCOMPARE(medium(2), medium(3));  // the same fixed text
+  QVERIFY(medium(2) != medium(4)); // which is drawn at all
+  QVERIFY(medium(0) != medium(4));
+  // The thumbnails carry no signature: all equal.
+  for (int i = 1; i < 5; ++i)
+    QCOMPARE(fileBytes(list[i]->ThumbPath()), fileBytes(list[0]->ThumbPath()));
 }
 
 QTEST_MAIN(TestProcessThread)

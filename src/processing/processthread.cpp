@@ -340,10 +340,23 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
     }
     return work;
   };
+  // A large image that is stamped at its turn waits as a full-size bitmap: keep at most one
+  // such picture per worker ahead, so memory stays bounded by the workers' count.
+  auto holdsBitmap = [](const TPictureWork& w) {
+    return w.Render && w.Outputs[okLarge].Enabled && w.Outputs[okLarge].SignLater;
+  };
   while (pipeline.next < WorkList.size() && pipeline.next <= index + pipeline.ahead) {
     TLumenfoldPicture* ahead = WorkList[pipeline.next];
-    if (ahead && QFileInfo(ahead->OriginalPath()).isFile())
-      pipeline.submit(pipeline.next, workFor(ahead));
+    if (ahead && QFileInfo(ahead->OriginalPath()).isFile()) {
+      TPictureWork work = workFor(ahead);
+      if (holdsBitmap(work) && pipeline.next > index) {
+        int waiting = 0;
+        for (const auto& [at, slot] : pipeline.pending)
+          if (at >= index && holdsBitmap(slot->Work)) ++waiting;
+        if (waiting >= pipeline.pool.maxThreadCount()) break;
+      }
+      pipeline.submit(pipeline.next, std::move(work));
+    }
     ++pipeline.next;
   }
 

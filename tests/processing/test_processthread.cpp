@@ -604,6 +604,7 @@ void TestProcessThread::signaturesAreStampedPerPicture() {
     signature->Maps.Add(caption, map);
     f.project.Signatures.Add(caption, signature);
   };
+  f.project.LargeEnabled = true; // the large image carries the medium image's signature
   addSignature(1, "%PICTURE_TITLE%");
   addSignature(2, "fixed text");
   QList<TLumenfoldPicture*> list;
@@ -625,6 +626,9 @@ void TestProcessThread::signaturesAreStampedPerPicture() {
   QCOMPARE(medium(2), medium(3));  // the same fixed text
   QVERIFY(medium(2) != medium(4)); // which is drawn at all
   QVERIFY(medium(0) != medium(4));
+  QVERIFY(fileBytes(list[0]->LargePath()) != fileBytes(list[1]->LargePath()));
+  QCOMPARE(fileBytes(list[2]->LargePath()), fileBytes(list[3]->LargePath()));
+  QCOMPARE(imageSize(list[1]->LargePath()), QSize(640, 480));
   // The thumbnails carry no signature: all equal.
   for (int i = 1; i < 5; ++i)
     QCOMPARE(fileBytes(list[i]->ThumbPath()), fileBytes(list[0]->ThumbPath()));

@@ -1,5 +1,8 @@
 #include "ui/fittedimage.h"
 
+#include "util/drawing.h"
+#include "util/resample.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -18,18 +21,16 @@ void TFittedImage::SetCentred(bool value) {
 
 QRect TFittedImage::FittedRect(QSize image, QRect box, bool centred) {
   if (image.isEmpty() || box.isEmpty()) return QRect();
+  if (centred) return FittedDestination(image.width(), image.height(), box);
   const QSize size = image.scaled(box.size(), Qt::KeepAspectRatio);
-  QPoint topLeft = box.topLeft();
-  if (centred)
-    topLeft += QPoint((box.width() - size.width()) / 2, (box.height() - size.height()) / 2);
-  return QRect(topLeft, size);
+  return QRect(box.topLeft(), size);
 }
 
 void TFittedImage::paintEvent(QPaintEvent*) {
   const QRect target = FittedRect(image_.size(), rect(), centred_);
   if (target.isEmpty()) return;
   if (scaled_.size() != target.size())
-    scaled_ = image_.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    scaled_ = ResampleBitmap(image_, QRectF(image_.rect()), target.size(), rfLanczos);
   QPainter painter(this);
   painter.drawImage(target.topLeft(), scaled_);
 }

@@ -1,6 +1,7 @@
 // The project options dialog and the template preview.
 #include "core/project.h"
 #include "testenv.h"
+#include "ui/fittedimage.h"
 #include "ui/frmbigtemplate.h"
 #include "ui/frmoptions.h"
 #include "ui/sitetemplates.h"
@@ -14,9 +15,9 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTabWidget>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTimer>
 #include <QtTest>
 
@@ -231,6 +232,26 @@ private slots:
     TfrmBigTemplate big;
     QVERIFY(!big.LoadPicture(env.path("prog/templates/nobig/preview_big.jpg")));
     QVERIFY(big.LoadPicture(env.path("prog/templates/alpha/preview_big.jpg")));
+  }
+
+  void fittedImagePlacement() {
+    // Top-left for the big preview, centred for the album face.
+    QCOMPARE(TFittedImage::FittedRect({160, 120}, {0, 0, 140, 140}, false), QRect(0, 0, 140, 105));
+    QCOMPARE(TFittedImage::FittedRect({160, 120}, {0, 0, 140, 140}, true), QRect(0, 17, 140, 105));
+    QCOMPARE(TFittedImage::FittedRect({40, 30}, {0, 0, 80, 200}, false), QRect(0, 0, 80, 60));
+    QVERIFY(TFittedImage::FittedRect({0, 0}, {0, 0, 80, 200}, false).isEmpty());
+
+    TFittedImage w;
+    w.resize(80, 200);
+    w.setAutoFillBackground(true);
+    QPalette pal = w.palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    w.setPalette(pal);
+    w.SetImage(MakeTestImage(40, 30));
+    const QImage shot = w.grab().toImage();
+    QCOMPARE(QColor(shot.pixel(5, 5)), QColor(255, 0, 0));     // red top-left quadrant
+    QCOMPARE(QColor(shot.pixel(75, 55)), QColor(255, 255, 0)); // yellow bottom-right
+    QCOMPARE(QColor(shot.pixel(40, 150)), QColor(Qt::white));  // nothing below the picture
   }
 
   void editRoundTripOkAndCancel() {

@@ -684,7 +684,9 @@ void TphotoListView::DrawItem(QPainter& p, const QRect& cell, int row, bool sele
   auto outline = [&] { p.drawRect(QRect(l, t, r - l - 1, b - t - 1)); };
 
   l += 2, t += 2, r -= 2, b -= 2;
-  b -= 2 * textHeight;
+  // Room for the two text lines; one pixel more than their height keeps the second line's
+  // descenders inside the cell.
+  b -= 2 * textHeight + 2;
   outline();
   l += 2, t += 2, r -= 2, b -= 2;
 

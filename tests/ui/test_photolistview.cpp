@@ -202,7 +202,7 @@ private slots:
     // The preview box: 5 pixels in from the cell, above the two text lines.
     const int th = QFontMetrics(view->IconList()->font()).height();
     const int l = 5, t = 5, r = view->CellSize().width() - 6,
-              b = view->CellSize().height() - 6 - 2 * th;
+              b = view->CellSize().height() - 8 - 2 * th;
     auto inkNear = [&](int x, int y) {
       for (int dy = -1; dy <= 1; ++dy)
         if (img.pixelColor(x, y + dy) == ink) return true;

@@ -13,6 +13,9 @@
 // disk, the archive or the messages happens in list order on the run thread, so the sequence of
 // messages, files and rows is that of a run without workers.
 //
+// The object lives on the user-interface thread; a caller that wants it to free itself when the
+// run ends connects QThread::finished to deleteLater.
+//
 // Threads: create, fill WorkList and start on the user-interface thread, which must not change
 // the project while the run is active (the modal progress window sees to that). PauseRun,
 // ResumeRun and RequestStop may be called from any thread. RunEnded is emitted when the run

@@ -9,6 +9,7 @@
 #include "core/signature.h"
 
 #include <QString>
+#include <exception>
 
 // Album-wizard pages as a bit set: bit i = page i (0 "Welcome" .. 8 "Summary").
 using TWizardPages = quint32;

@@ -42,6 +42,10 @@ TfrmOptions::TfrmOptions(QWidget* parent)
     : TPlacedDialog(parent, "frmOptions", QSize(544, 417)), ui(std::make_unique<Ui::frmOptions>()),
       project_(std::make_unique<TLumenfoldProject>()) {
   ui->setupUi(this);
+  // Folder names such as "ps_medium" must fit without scrolling inside the field.
+  const int folderWidth = fontMetrics().horizontalAdvance(QStringLiteral("ps_medium_00"));
+  for (QLineEdit* e : {ui->edtThumbFolder, ui->edtMediumFolder, ui->edtLargeFolder})
+    e->setMinimumWidth(folderWidth);
   project_->Reset();
   loading_ = true;
 

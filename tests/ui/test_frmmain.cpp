@@ -1,6 +1,7 @@
 // The main window: first start, the settings store, the project lifecycle, the enabling rules,
 // the album list drawing, the close query and the coordination with the thumbnail loader.
 #include "testenv.h"
+#include "uitesthelpers.h"
 
 #include "core/album.h"
 #include "core/picture.h"
@@ -36,30 +37,6 @@
 namespace {
 
 const QString kRoot = QStringLiteral("Software/Kelm/LumenFold/2.0");
-
-// Answers every modal message box that appears while it lives with the given button.
-class BoxAnswerer : public QObject {
-public:
-  explicit BoxAnswerer(QMessageBox::StandardButton button) : button_(button) {
-    connect(&timer_, &QTimer::timeout, this, [this] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (!box || box == last_) return;
-      last_ = box;
-      texts << box->text();
-      if (QAbstractButton* b = box->button(button_))
-        b->click();
-      else
-        box->reject();
-    });
-    timer_.start(10);
-  }
-  QStringList texts;
-
-private:
-  QMessageBox::StandardButton button_;
-  QTimer timer_;
-  QPointer<QMessageBox> last_;
-};
 
 // Runs fn on the first modal dialog of type T that appears (polling from the event loop).
 template <typename T> class DialogHandler : public QObject {
@@ -492,7 +469,7 @@ private slots:
     newProject(w);
     QVERIFY(w.Project()->Modified);
     {
-      BoxAnswerer cancel(QMessageBox::Cancel);
+      TBoxAnswerer cancel(QMessageBox::Cancel);
       QVERIFY(!w.close());
       QCOMPARE(cancel.texts, QStringList{"Project was modified. Would you like to save?"});
     }
@@ -501,13 +478,13 @@ private slots:
     QVERIFY(!LumenfoldSettings()->contains(kRoot + QStringLiteral("/frmMain/Position/Width")));
     {
       // Close project asks the same question; Cancel keeps the project open.
-      BoxAnswerer cancel(QMessageBox::Cancel);
+      TBoxAnswerer cancel(QMessageBox::Cancel);
       w.Action(QStringLiteral("actCloseProject"))->trigger();
       QCOMPARE(cancel.texts.size(), 1);
       QVERIFY(w.IsProjectOpen());
     }
     {
-      BoxAnswerer no(QMessageBox::No);
+      TBoxAnswerer no(QMessageBox::No);
       QVERIFY(w.close());
     }
     QVERIFY(!QFileInfo::exists(w.Project()->FileName));
@@ -520,7 +497,7 @@ private slots:
     w.StartDialogOnShow = false;
     w.show();
     newProject(w, QStringLiteral("yes.lumenfold"));
-    BoxAnswerer yes(QMessageBox::Yes);
+    TBoxAnswerer yes(QMessageBox::Yes);
     QVERIFY(w.close());
     QVERIFY(QFileInfo::exists(env.path(QStringLiteral("yes.lumenfold"))));
   }
@@ -538,7 +515,7 @@ private slots:
     QVERIFY(w.Action(QStringLiteral("actSaveProject"))->isEnabled());
     QVERIFY(!RecentProjects().contains(w.Project()->FileName));
     // Answering Yes to the close query with a failing save keeps the window open.
-    BoxAnswerer yes(QMessageBox::Yes);
+    TBoxAnswerer yes(QMessageBox::Yes);
     QVERIFY(!w.close());
     QVERIFY(w.isVisible());
     w.Project()->Modified = false;

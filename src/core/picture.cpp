@@ -291,6 +291,37 @@ bool writeLinks(const QString& cs, int pictureId, const QStringList& categoryIds
 
 } // namespace
 
+void TLumenfoldPicture::appendColumnValues(std::vector<SqlArg>& values) const {
+  // The 27 non-key columns in the order both the insert and the update statements name them.
+  values.insert(values.end(), {SqlInt(Orientation),
+                               SqlInt(CropRect.X1),
+                               SqlInt(CropRect.Y1),
+                               SqlInt(CropRect.X2),
+                               SqlInt(CropRect.Y2),
+                               SqlDateText(PictureDate),
+                               QuoteSqlText(Title),
+                               QuoteSqlText(Title2),
+                               QuoteSqlText(OriginalFileName),
+                               QuoteSqlText(OriginalHash),
+                               SqlInt(OriginalDate),
+                               SqlInt(OriginalSize),
+                               SqlInt(OriginalWidth),
+                               SqlInt(OriginalHeight),
+                               QuoteSqlText(LargeFileName),
+                               SqlInt(LargeSize),
+                               QuoteSqlText(MediumFileName),
+                               SqlInt(MediumSize),
+                               QuoteSqlText(ThumbFileName),
+                               SqlInt(ThumbSize),
+                               SqlInt(SortOrder),
+                               SqlInt(Modified),
+                               SqlInt(ThumbSignatureId),
+                               SqlInt(MediumSignatureId),
+                               SqlInt(IsDeleted),
+                               SqlInt(IsPrivate),
+                               SqlInt(AlbumId)});
+}
+
 bool TLumenfoldPicture::Insert() {
   return insertRow(-1);
 }
@@ -301,34 +332,9 @@ bool TLumenfoldPicture::insertRow(int newId) {
   if (newId < 0) newId = AllocateId(cs, SQL_PICTURE_MAX_ID);
   if (newId < 0) return false;
   Id = newId;
-  bool ok = ExecSQL(cs, FormatSql(SQL_PICTURE_INSERT, {SqlInt(Id),
-                                                       SqlInt(Orientation),
-                                                       SqlInt(CropRect.X1),
-                                                       SqlInt(CropRect.Y1),
-                                                       SqlInt(CropRect.X2),
-                                                       SqlInt(CropRect.Y2),
-                                                       SqlDateText(PictureDate),
-                                                       QuoteSqlText(Title),
-                                                       QuoteSqlText(Title2),
-                                                       QuoteSqlText(OriginalFileName),
-                                                       OriginalHash,
-                                                       SqlInt(OriginalDate),
-                                                       SqlInt(OriginalSize),
-                                                       SqlInt(OriginalWidth),
-                                                       SqlInt(OriginalHeight),
-                                                       QuoteSqlText(LargeFileName),
-                                                       SqlInt(LargeSize),
-                                                       QuoteSqlText(MediumFileName),
-                                                       SqlInt(MediumSize),
-                                                       QuoteSqlText(ThumbFileName),
-                                                       SqlInt(ThumbSize),
-                                                       SqlInt(SortOrder),
-                                                       SqlInt(Modified),
-                                                       SqlInt(ThumbSignatureId),
-                                                       SqlInt(MediumSignatureId),
-                                                       SqlInt(IsDeleted),
-                                                       SqlInt(IsPrivate),
-                                                       SqlInt(AlbumId)})) >= 0;
+  std::vector<SqlArg> values{SqlInt(Id)};
+  appendColumnValues(values);
+  bool ok = ExecSQL(cs, FormatSql(SQL_PICTURE_INSERT, values)) >= 0;
   if (!ok || !writeLinks(cs, Id, CategoryIds)) return false;
   if (IsFace && Album) {
     Album->FacePictureId = Id;
@@ -343,34 +349,10 @@ bool TLumenfoldPicture::insertRow(int newId) {
 bool TLumenfoldPicture::Update() {
   const QString cs = CurrentConnectionString();
   if (!validCategoryIds(CategoryIds)) return false;
-  bool ok = ExecSQL(cs, FormatSql(SQL_PICTURE_UPDATE, {SqlInt(Orientation),
-                                                       SqlInt(CropRect.X1),
-                                                       SqlInt(CropRect.Y1),
-                                                       SqlInt(CropRect.X2),
-                                                       SqlInt(CropRect.Y2),
-                                                       SqlDateText(PictureDate),
-                                                       QuoteSqlText(Title),
-                                                       QuoteSqlText(Title2),
-                                                       QuoteSqlText(OriginalFileName),
-                                                       QuoteSqlText(OriginalHash),
-                                                       SqlInt(OriginalDate),
-                                                       SqlInt(OriginalSize),
-                                                       SqlInt(OriginalWidth),
-                                                       SqlInt(OriginalHeight),
-                                                       QuoteSqlText(LargeFileName),
-                                                       SqlInt(LargeSize),
-                                                       QuoteSqlText(MediumFileName),
-                                                       SqlInt(MediumSize),
-                                                       QuoteSqlText(ThumbFileName),
-                                                       SqlInt(ThumbSize),
-                                                       SqlInt(SortOrder),
-                                                       SqlInt(Modified),
-                                                       SqlInt(ThumbSignatureId),
-                                                       SqlInt(MediumSignatureId),
-                                                       SqlInt(IsDeleted),
-                                                       SqlInt(IsPrivate),
-                                                       SqlInt(AlbumId),
-                                                       SqlInt(Id)})) >= 0;
+  std::vector<SqlArg> values;
+  appendColumnValues(values);
+  values.push_back(SqlInt(Id));
+  const bool ok = ExecSQL(cs, FormatSql(SQL_PICTURE_UPDATE, values)) >= 0;
   if (!ok || !writeLinks(cs, Id, CategoryIds)) return false;
   Dirty = false;
   return true;

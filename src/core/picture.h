@@ -9,6 +9,7 @@
 // is guarded, by ThumbnailLock().
 #include "core/bitmaplist.h"
 #include "core/ownedlist.h"
+#include "db/sqlaccess.h"
 
 #include <QDateTime>
 #include <QString>
@@ -118,6 +119,7 @@ private:
   friend class TLumenfoldAlbum;
   // Insert with an id the caller has allocated (-1: allocate here).
   bool insertRow(int newId);
+  void appendColumnValues(std::vector<SqlArg>& values) const;
   TLumenfoldBitmap thumbnail_;
 };
 

@@ -144,7 +144,7 @@ QString QuoteSqlText(const QString& text) {
   return out;
 }
 
-QString FormatSql(const char* format, std::initializer_list<SqlArg> args) {
+QString FormatSql(const char* format, const std::vector<SqlArg>& args) {
   QString out;
   out.reserve(int(std::strlen(format)) + 64 * int(args.size()));
   auto arg = args.begin();
@@ -161,6 +161,10 @@ QString FormatSql(const char* format, std::initializer_list<SqlArg> args) {
     }
   }
   return out;
+}
+
+QString FormatSql(const char* format, std::initializer_list<SqlArg> args) {
+  return FormatSql(format, std::vector<SqlArg>(args));
 }
 
 QString SqlDateText(const QDateTime& date) {

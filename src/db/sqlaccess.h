@@ -12,6 +12,7 @@
 #include <initializer_list>
 #include <memory>
 #include <variant>
+#include <vector>
 
 // Fixed texts of the error boxes shown by the primitives.
 inline constexpr const char* kExecSqlError = "An error occur during sql execution:";
@@ -33,6 +34,7 @@ inline SqlArg SqlInt(qint64 v) {
 // Fills the %d and %s placeholders of a catalogue text in order. Texts are inserted as given:
 // quote them with QuoteSqlText first.
 QString FormatSql(const char* format, std::initializer_list<SqlArg> args);
+QString FormatSql(const char* format, const std::vector<SqlArg>& args);
 
 // Dates in statements are written as ISO yyyy-MM-dd (an invalid date as the empty text), so a
 // database keeps its dates when it moves between machines. Reading accepts ISO dates and date

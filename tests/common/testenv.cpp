@@ -1,5 +1,6 @@
 #include "testenv.h"
 
+#include "db/sqlaccess.h"
 #include "util/programfolder.h"
 
 #include <QDir>
@@ -62,6 +63,13 @@ QString TestEnv::newDatabase(const QString& fileName) const {
   if (!QFile::copy(ProgramFolder() + "template.db", target)) return QString();
   QFile(target).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
   return QStringLiteral("Provider=SQLite;Data Source=") + target;
+}
+
+QString TestEnv::useNewDatabase() const {
+  CloseThreadConnections();
+  const QString cs = newDatabase();
+  SetCurrentConnectionString(cs);
+  return cs;
 }
 
 QString TestEnv::makeFolder(const QString& relative) const {

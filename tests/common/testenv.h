@@ -36,6 +36,9 @@ public:
   // Copies template.db from the program folder to a new file in the temporary folder and returns
   // its connection string ("Provider=SQLite;Data Source=...").
   QString newDatabase(const QString& fileName = QStringLiteral("db.sqlite")) const;
+  // Closes this thread's connections, makes a fresh database as newDatabase() does and makes it
+  // the current connection string; returns it (empty on failure).
+  QString useNewDatabase() const;
   // Makes a folder (with parents) inside the temporary folder and returns its full path.
   QString makeFolder(const QString& relative) const;
 

@@ -31,10 +31,8 @@ class TestCategory : public QObject {
 
 private slots:
   void init() {
-    CloseThreadConnections();
-    cs = env.newDatabase();
+    cs = env.useNewDatabase();
     QVERIFY(!cs.isEmpty());
-    SetCurrentConnectionString(cs);
   }
 
   void saveAndLoadKeepEachFieldInItsColumn() {

@@ -35,9 +35,7 @@ class TestPicture : public QObject {
 
 private slots:
   void init() {
-    CloseThreadConnections();
-    const QString cs = env.newDatabase();
-    SetCurrentConnectionString(cs);
+    QVERIFY(!env.useNewDatabase().isEmpty());
     prompt.clear();
   }
 

@@ -61,10 +61,8 @@ class TestSignature : public QObject {
 
 private slots:
   void init() {
-    CloseThreadConnections();
-    cs = env.newDatabase();
+    cs = env.useNewDatabase();
     QVERIFY(!cs.isEmpty());
-    SetCurrentConnectionString(cs);
   }
 
   void textOrImageInvariant() {

@@ -14,10 +14,8 @@ class TestSqlAccess : public QObject {
 
 private slots:
   void init() {
-    CloseThreadConnections();
-    cs = env.newDatabase();
+    cs = env.useNewDatabase();
     QVERIFY(!cs.isEmpty());
-    SetCurrentConnectionString(cs);
   }
 
   void quoteAndRoundTripOddTexts() {

@@ -77,9 +77,7 @@ class TestThumbnailThread : public QObject {
 
 private slots:
   void init() {
-    CloseThreadConnections();
-    cs = env.newDatabase();
-    SetCurrentConnectionString(cs);
+    cs = env.useNewDatabase();
     prompt.clear();
     static int n = 0;
     folder = env.makeFolder(QStringLiteral("Album%1").arg(++n));

@@ -23,17 +23,6 @@
 #include <QTimer>
 #include <QtTest>
 
-template <typename T> static T* child(QWidget* w, const char* name) {
-  T* c = w->findChild<T*>(name);
-  if (!c) qFatal("missing control %s", name);
-  return c;
-}
-
-static QByteArray readAll(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 static QString native(const QString& path) {
   return QDir::toNativeSeparators(path);
 }

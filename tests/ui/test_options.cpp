@@ -5,6 +5,7 @@
 #include "ui/frmbigtemplate.h"
 #include "ui/frmoptions.h"
 #include "ui/sitetemplates.h"
+#include "uitesthelpers.h"
 #include "util/programfolder.h"
 
 #include <QCheckBox>
@@ -20,12 +21,6 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QtTest>
-
-template <typename T> static T* child(QWidget* w, const char* name) {
-  T* c = w->findChild<T*>(name);
-  if (!c) qFatal("missing control %s", name);
-  return c;
-}
 
 class TestOptions : public QObject {
   Q_OBJECT

@@ -6,6 +6,7 @@
 #include "ui/frmdatabase.h"
 #include "ui/frmfirst.h"
 #include "ui/settingsstore.h"
+#include "uitesthelpers.h"
 #include "util/programfolder.h"
 
 #include <QFile>
@@ -17,17 +18,6 @@
 #include <QRadioButton>
 #include <QSettings>
 #include <QtTest>
-
-template <typename T> static T* child(QWidget* w, const char* name) {
-  T* c = w->findChild<T*>(name);
-  if (!c) qFatal("missing control %s", name);
-  return c;
-}
-
-static QByteArray readAll(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 class TestProjectDialogs : public QObject {
   Q_OBJECT

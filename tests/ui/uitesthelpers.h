@@ -2,10 +2,25 @@
 // Helpers shared by the window tests: answering message boxes that a window opens modally.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFile>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
+#include <QWidget>
 #include <functional>
+
+// The control of a window with the given objectName; a missing control ends the test program.
+template <typename T> T* child(QWidget* w, const char* name) {
+  T* c = w->findChild<T*>(name);
+  if (!c) qFatal("missing control %s", name);
+  return c;
+}
+
+// The whole content of a file, or empty when it cannot be read.
+inline QByteArray readAll(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
 
 // Polls for a modal message box and answers it with the given button; records its text.
 // Lives until destroyed; answers every box that appears meanwhile.

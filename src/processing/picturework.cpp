@@ -7,10 +7,13 @@
 #include "util/jpegcodec.h"
 #include "util/resample.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <exception>
 
 namespace {
+
+constexpr qint64 kMaxReadWhole = qint64(512) << 20;
 
 QString errorText(const std::exception& e) {
   if (auto* image = dynamic_cast<const EImageError*>(&e)) return image->Text();
@@ -69,12 +72,34 @@ QByteArray SignAndEncode(QImage bitmap, const TOutputWork& output,
 
 TPictureResult ProducePicture(const TPictureWork& work) {
   TPictureResult result;
-  result.Hash = GetFileHash(work.OriginalPath);
-  result.Size = GetFileSizeBytes(work.OriginalPath);
-  if (work.Zip) result.OriginalDeflates = FileDeflatesSmaller(work.OriginalPath);
+  // The file is read once: checksum, size, the zip test and the decode all use these bytes.
+  // A file too large to hold (never a real photograph) is streamed instead.
+  // The buffers stay with the thread from picture to picture, so their memory is not handed
+  // back to the system and faulted in again each time.
+  thread_local QByteArray t_contents;
+  thread_local TLoadedOriginal t_original;
+  QByteArray& contents = t_contents;
+  contents.resize(0);
+  {
+    QFile file(work.OriginalPath);
+    const qint64 size = file.open(QIODevice::ReadOnly) ? file.size() : -1;
+    if (size > 0 && size <= kMaxReadWhole) {
+      contents.resize(qsizetype(size));
+      if (file.read(contents.data(), size) != size) contents.resize(0);
+    }
+  }
+  if (!contents.isEmpty()) {
+    result.Hash = GetDataHash(contents);
+    result.Size = int(contents.size());
+    if (work.Zip) result.OriginalDeflates = DeflateMakesSmaller(contents);
+  } else {
+    result.Hash = GetFileHash(work.OriginalPath);
+    result.Size = GetFileSizeBytes(work.OriginalPath);
+    if (work.Zip) result.OriginalDeflates = FileDeflatesSmaller(work.OriginalPath);
+  }
   if (!work.Render) return result;
 
-  TLoadedOriginal original;
+  TLoadedOriginal& original = t_original;
   try {
     TOriginalRequest request;
     request.Orientation = work.Orientation;
@@ -85,7 +110,7 @@ TPictureResult ProducePicture(const TPictureWork& work) {
     request.FullResolution = work.Outputs[okLarge].Enabled;
     for (int k = okMedium; k <= okThumb; ++k)
       if (work.Outputs[k].Enabled) request.Boxes.append(work.Outputs[k].Box);
-    original = LoadOriginal(work.OriginalPath, request);
+    LoadOriginal(work.OriginalPath, contents, request, original);
   } catch (const std::exception& e) {
     result.LoadError = errorText(e);
     if (result.LoadError.isEmpty())

@@ -3,7 +3,9 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+
 #include <QFileInfo>
+#include <algorithm>
 #include <zlib.h>
 
 #include <cerrno>
@@ -55,6 +57,18 @@ QString GetFileHash(const QString& path) {
     total += n;
   }
   if (total == 0) return QString();
+  return QStringLiteral("%1").arg(quint32(sum), 8, 16, QLatin1Char('0'));
+}
+
+QString GetDataHash(const QByteArray& data) {
+  if (data.isEmpty()) return QString();
+  uLong sum = adler32(0L, Z_NULL, 0);
+  // adler32 takes at most 4 GB per call.
+  for (qsizetype at = 0; at < data.size();) {
+    const qsizetype n = std::min<qsizetype>(data.size() - at, qsizetype(1) << 30);
+    sum = adler32(sum, reinterpret_cast<const Bytef*>(data.constData() + at), uInt(n));
+    at += n;
+  }
   return QStringLiteral("%1").arg(quint32(sum), 8, 16, QLatin1Char('0'));
 }
 

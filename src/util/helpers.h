@@ -20,6 +20,8 @@ TFontStyles TextToFontStyle(const QString& text);
 int GetFileSizeBytes(const QString& path);
 // Adler-32 of the whole file as 8 lowercase hex digits; empty for a missing or empty file.
 QString GetFileHash(const QString& path);
+// The same checksum of bytes already in memory (a whole file's contents).
+QString GetDataHash(const QByteArray& data);
 
 // Packed DOS time stamp (date in the high 16 bits, time in the low 16 bits) of the file's local
 // modification time; -1 when the file does not exist.

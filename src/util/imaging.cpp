@@ -273,12 +273,21 @@ TLoadedOriginal LoadOriginal(const QString& path, const TOriginalRequest& reques
 }
 
 void LoadOriginal(const QString& path, const TOriginalRequest& request, TLoadedOriginal& into) {
-  CheckExists(path);
+  LoadOriginal(path, QByteArray(), request, into);
+}
+
+void LoadOriginal(const QString& path, const QByteArray& contents, const TOriginalRequest& request,
+                  TLoadedOriginal& into) {
+  const bool inMemory = !contents.isEmpty();
+  if (!inMemory) CheckExists(path);
   QImage reuse = std::move(into.Bitmap);
   into = TLoadedOriginal();
   TLoadedOriginal& result = into;
   const int orientation = request.Orientation;
-  if (!IsJpegFile(path)) {
+  const bool jpeg =
+      inMemory ? (contents.size() < 3 || (uchar(contents[0]) == 0xff && uchar(contents[1]) == 0xd8))
+               : IsJpegFile(path);
+  if (!jpeg) {
     reuse = QImage();
     QImage image = ReadOtherPicture(path);
     result.OriginalSize = image.size();
@@ -290,7 +299,7 @@ void LoadOriginal(const QString& path, const TOriginalRequest& request, TLoadedO
     return;
   }
 
-  const QSize full = ReadJpegSize(path);
+  const QSize full = inMemory ? ReadJpegSize(contents, path) : ReadJpegSize(path);
   const QSize oriented = OrientedSize(full, orientation);
   QRect crop(QPoint(0, 0), oriented);
   if (request.Crop) {
@@ -352,7 +361,9 @@ void LoadOriginal(const QString& path, const TOriginalRequest& request, TLoadedO
           .intersected(QRect(QPoint(0, 0), scaledOriented));
 
   QSize stored;
-  result.Bitmap = DecodeJpegFileTransformed(path, d, orientation, pixels, &stored, &reuse);
+  result.Bitmap =
+      inMemory ? DecodeJpegDataTransformed(contents, path, d, orientation, pixels, &stored, &reuse)
+               : DecodeJpegFileTransformed(path, d, orientation, pixels, &stored, &reuse);
   result.OriginalSize = stored;
   result.Size = crop.size();
   result.ScaleDenominator = d;

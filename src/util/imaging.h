@@ -110,6 +110,10 @@ TLoadedOriginal LoadOriginal(const QString& path, const TOriginalRequest& reques
 // Same, into an existing object: its bitmap is freed before the new one is allocated (or its
 // memory reused when the size is the same), so a worker never holds two originals at once.
 void LoadOriginal(const QString& path, const TOriginalRequest& request, TLoadedOriginal& into);
+// Same for an original whose file the caller has read already (contents: all its bytes; empty
+// means read the file). path names the picture in error texts.
+void LoadOriginal(const QString& path, const QByteArray& contents, const TOriginalRequest& request,
+                  TLoadedOriginal& into);
 
 // ScaleBitmap for a loaded original: fits original.Size into the box (trace note names
 // sourceName) and resamples from original.Window into target.

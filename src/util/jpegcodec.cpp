@@ -108,8 +108,13 @@ public:
     jpeg_stdio_src(&cinfo, file_);
     ReadHeader();
   }
-  void OpenData(const QByteArray& data) {
-    if (data.isEmpty()) throw EImageError(QStringLiteral("Cannot read picture (memory): no data."));
+  // name: the file the bytes come from, for error texts (empty: "(memory)").
+  void OpenData(const QByteArray& data, const QString& name = QString()) {
+    path_ = name;
+    if (data.isEmpty())
+      throw EImageError(QStringLiteral("Cannot read picture %1: no data.")
+                            .arg(name.isEmpty() ? QStringLiteral("(memory)")
+                                                : QLatin1Char('"') + name + QLatin1Char('"')));
     jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(data.constData()),
                  static_cast<unsigned long>(data.size()));
     ReadHeader();
@@ -429,9 +434,9 @@ QSize ReadJpegSize(const QString& path) {
   return dec.StoredSize();
 }
 
-QSize ReadJpegSize(const QByteArray& data) {
+QSize ReadJpegSize(const QByteArray& data, const QString& name) {
   Decompressor dec;
-  dec.OpenData(data);
+  dec.OpenData(data, name);
   return dec.StoredSize();
 }
 
@@ -473,6 +478,14 @@ QImage DecodeJpegFileTransformed(const QString& path, int denominator, int orien
                                  const QRect& crop, QSize* fullSize, QImage* reuse) {
   Decompressor dec;
   dec.OpenFile(path);
+  return Decode(dec, denominator, orientation, crop, fullSize, reuse);
+}
+
+QImage DecodeJpegDataTransformed(const QByteArray& data, const QString& name, int denominator,
+                                 int orientation, const QRect& crop, QSize* fullSize,
+                                 QImage* reuse) {
+  Decompressor dec;
+  dec.OpenData(data, name);
   return Decode(dec, denominator, orientation, crop, fullSize, reuse);
 }
 

@@ -17,7 +17,7 @@
 
 // Size in pixels of the JPEG file (as stored, before any orientation). Raises EImageError.
 QSize ReadJpegSize(const QString& path);
-QSize ReadJpegSize(const QByteArray& data);
+QSize ReadJpegSize(const QByteArray& data, const QString& name = QString());
 
 // Size of a picture of the given full size when decoded at 1/denominator (denominator 1, 2, 4
 // or 8): each dimension rounded up, as the codec does.
@@ -46,6 +46,12 @@ QImage DecodeJpegData(const QByteArray& data, int denominator = 1, QSize* fullSi
 // is not shared; it is emptied in any case, before the new bitmap is allocated.
 QImage DecodeJpegFileTransformed(const QString& path, int denominator, int orientation,
                                  const QRect& crop, QSize* fullSize = nullptr,
+                                 QImage* reuse = nullptr);
+// Same for a file already read into memory. This is the faster way: the codec's quick entropy
+// decoder runs only while its input buffer holds a whole block group's worth of bytes, which a
+// stream's small buffer often does not. name is the file's path, for error texts.
+QImage DecodeJpegDataTransformed(const QByteArray& data, const QString& name, int denominator,
+                                 int orientation, const QRect& crop, QSize* fullSize = nullptr,
                                  QImage* reuse = nullptr);
 
 // Encodes an RGB32 (or any other format, converted first) bitmap as a baseline JPEG with 4:2:0

@@ -19,11 +19,6 @@ struct Result {
   QString out, err;
 };
 
-QByteArray readAll(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 const QString kAllPages = QStringLiteral("WelcomePath selectionAlbum detailThumbnailsFace "
                                          "selectionRenameSignatureCategorySummary");
 
@@ -195,9 +190,9 @@ private slots:
     QVERIFY(!QFile::exists(env.path("site2b/db.sqlite")));
 
     // An existing project file is refused and left as it was.
-    const QByteArray before = readAll(file);
+    const QByteArray before = ReadTestFile(file);
     expectFailure(run({"new", file}), "exists");
-    QCOMPARE(readAll(file), before);
+    QCOMPARE(ReadTestFile(file), before);
     QCOMPARE(info(file)["Albums"].toArray().size(), 1);
 
     // A folder that does not exist.
@@ -208,7 +203,7 @@ private slots:
   void errorsLeaveTheProjectUnchanged() {
     const QString file = newProject("site3");
     QVERIFY(run({"add-album", file, photos}).code == 0);
-    const QByteArray before = readAll(file);
+    const QByteArray before = ReadTestFile(file);
 
     expectFailure(run({"info", env.path("site3/missing.lumenfold")}), "missing.lumenfold");
     expectFailure(run({"set", env.path("site3/missing.lumenfold"), "ThumbWidth=1"}), "not found");
@@ -232,7 +227,7 @@ private slots:
              "ConnectionString=Provider=SQLite;Data Source=" + env.path("site3/none.sqlite")}),
         "ConnectionString");
     QVERIFY(!QFile::exists(env.path("site3/none.sqlite")));
-    QCOMPARE(readAll(file), before);
+    QCOMPARE(ReadTestFile(file), before);
 
     expectFailure(run({"add-album", file, env.path("photos/absent")}), "absent");
     // The same folder again, also written differently, is refused.
@@ -242,14 +237,14 @@ private slots:
     expectFailure(run({"add-album", file, more, "--bogus"}), "--bogus");
     expectFailure(run({"add-album", file, more, "--face", "X.JPG"}), "X.JPG");
     expectFailure(run({"add-album", file, more, "--directory"}), "directory");
-    QCOMPARE(readAll(file), before);
+    QCOMPARE(ReadTestFile(file), before);
     QCOMPARE(info(file)["Albums"].toArray().size(), 1);
   }
 
   void damagedProjectFile() {
     const QString file = newProject("site4");
     QVERIFY(run({"set", file, "SiteTemplate=classic"}).code == 0);
-    QByteArray bytes = readAll(file);
+    QByteArray bytes = ReadTestFile(file);
     QVERIFY(bytes.size() > 40);
     bytes.chop(20);
     {
@@ -264,7 +259,7 @@ private slots:
     QCOMPARE(o["ThumbWidth"].toInt(), 200);
     expectFailure(run({"set", file, "ThumbWidth=100"}), "incomplete");
     expectFailure(run({"add-album", file, more}), "incomplete");
-    QCOMPARE(readAll(file), bytes);
+    QCOMPARE(ReadTestFile(file), bytes);
 
     // A project whose database has gone.
     const QString file2 = newProject("site5");

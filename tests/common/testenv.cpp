@@ -77,6 +77,11 @@ QString TestEnv::makeFolder(const QString& relative) const {
   return dir_.filePath(relative);
 }
 
+QByteArray ReadTestFile(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 QImage MakeTestImage(int width, int height) {
   QImage img(width, height, QImage::Format_RGB32);
   for (int y = 0; y < height; ++y)

@@ -46,6 +46,9 @@ private:
   QTemporaryDir dir_;
 };
 
+// The whole content of a file, or empty when it cannot be read.
+QByteArray ReadTestFile(const QString& path);
+
 // A small image with an asymmetric pattern (each quadrant its own colour), for orientation tests.
 QImage MakeTestImage(int width, int height);
 // Writes a JPEG file of the given size; returns false on failure.

@@ -11,12 +11,6 @@
 
 namespace {
 
-QByteArray readAll(const QString& path) {
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return {};
-  return f.readAll();
-}
-
 bool writeAll(const QString& path, const QByteArray& bytes) {
   QFile f(path);
   return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
@@ -206,7 +200,7 @@ private slots:
     QCOMPARE(b.SettingsToBytes(), a.SettingsToBytes());
     QCOMPARE(b.ThumbFolder, QString::fromUtf8("náhledy"));
     QCOMPARE(CurrentConnectionString(), a.ConnectionString);
-    QCOMPARE(readAll(a.FileName), a.SettingsToBytes());
+    QCOMPARE(ReadTestFile(a.FileName), a.SettingsToBytes());
   }
 
   void emptyZipFileNameTakesProjectFolder() {
@@ -334,7 +328,7 @@ private slots:
     a.FileName = env.makeFolder("ro") + "/p.lumenfold";
     a.ThumbWidth = 111;
     QVERIFY(a.WriteSettings());
-    const QByteArray before = readAll(a.FileName);
+    const QByteArray before = ReadTestFile(a.FileName);
     QVERIFY(QFile::setPermissions(env.path("ro"), QFile::ReadOwner | QFile::ExeOwner));
     a.ThumbWidth = 222;
     a.Modified = true;
@@ -343,7 +337,7 @@ private slots:
     if (written) QSKIP("permissions are not enforced for this user");
     QVERIFY(a.Modified);
     QCOMPARE(prompt.errors().size(), 3);
-    QCOMPARE(readAll(a.FileName), before);
+    QCOMPARE(ReadTestFile(a.FileName), before);
   }
 };
 

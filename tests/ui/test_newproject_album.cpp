@@ -74,7 +74,7 @@ private slots:
     child<QLineEdit>(&d, "edtDB")->setText(cs);
     child<QPushButton>(&d, "bbnOk")->click();
     QCOMPARE(d.result(), int(QDialog::Accepted));
-    QCOMPARE(readAll(target), readAll(ProgramFolder() + "template.db"));
+    QCOMPARE(ReadTestFile(target), ReadTestFile(ProgramFolder() + "template.db"));
     QCOMPARE(d.Project().ConnectionString, cs);
     QCOMPARE(CurrentConnectionString(), cs);
     QCOMPARE(TestConnection(cs), QString());
@@ -90,7 +90,7 @@ private slots:
     again.show();
     child<QLineEdit>(&again, "edtDB")->setText("Provider=SQLite;Data Source=" + existing);
     child<QPushButton>(&again, "bbnOk")->click();
-    QCOMPARE(readAll(existing), QByteArray("mine"));
+    QCOMPARE(ReadTestFile(existing), QByteArray("mine"));
   }
 
   void newProjectRefusesAnEmptyFileName() {

@@ -185,7 +185,7 @@ private slots:
     child<QPushButton>(&d, "bbnOk")->click();
     QVERIFY(d.isVisible());
     QCOMPARE(prompt.errors().size(), 2);
-    QCOMPARE(readAll(junk), QByteArray("not a database"));
+    QCOMPARE(ReadTestFile(junk), QByteArray("not a database"));
 
     // Cancel always closes.
     child<QPushButton>(&d, "bbnCancel")->click();
@@ -205,7 +205,7 @@ private slots:
     QVERIFY(!d.isVisible());
     QCOMPARE(d.result(), int(QDialog::Accepted));
     QVERIFY(prompt.errors().isEmpty());
-    QCOMPARE(readAll(target), readAll(ProgramFolder() + "template.db"));
+    QCOMPARE(ReadTestFile(target), ReadTestFile(ProgramFolder() + "template.db"));
     QVERIFY(QFileInfo(target).isWritable());
     QCOMPARE(d.ConnectionString(), "Provider=SQLite;Data Source=" + target);
   }

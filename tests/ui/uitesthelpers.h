@@ -16,12 +16,6 @@ template <typename T> T* child(QWidget* w, const char* name) {
   return c;
 }
 
-// The whole content of a file, or empty when it cannot be read.
-inline QByteArray readAll(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // Polls for a modal message box and answers it with the given button; records its text.
 // Lives until destroyed; answers every box that appears meanwhile.
 class TBoxAnswerer : public QObject {

@@ -54,6 +54,10 @@ private slots:
       b = (b + a) % 65521;
     }
     QCOMPARE(hash, QString("%1").arg((b << 16) | a, 8, 16, QChar('0')));
+    // The same sum of bytes in memory.
+    QCOMPARE(GetDataHash(big), hash);
+    QCOMPARE(GetDataHash("abc"), QString("024d0127"));
+    QCOMPARE(GetDataHash(QByteArray()), QString());
   }
 
   void dosTimeStamps() {

@@ -395,6 +395,12 @@ private slots:
         const TLoadedOriginal o = LoadOriginal(path, req);
         QCOMPARE(o.OriginalSize, QSize(2401, 1597));
         QVERIFY(o.ScaleDenominator > 1);
+        // The file's bytes read beforehand give the very same pixels.
+        TLoadedOriginal fromBytes;
+        LoadOriginal(path, ReadTestFile(path), req, fromBytes);
+        QCOMPARE(fromBytes.Bitmap, o.Bitmap);
+        QCOMPARE(fromBytes.Window, o.Window);
+        QCOMPARE(fromBytes.OriginalSize, o.OriginalSize);
         QImage ref = DecodeJpegFile(path);
         ApplyOrientation(ref, code);
         if (crop) CropBitmap(ref, req.CropTopLeft, req.CropBottomRight, rfLanczos);
@@ -427,6 +433,17 @@ private slots:
     req.CropTopLeft = {5000, 5000};
     req.CropBottomRight = {6000, 6000};
     QVERIFY_THROWS_EXCEPTION(EImageError, LoadOriginal(path, req));
+    // Damaged bytes: the error names the file they came from.
+    QByteArray damaged = ReadTestFile(path).left(600);
+    damaged[300] = char(0xff);
+    damaged[301] = char(0xd9);
+    TLoadedOriginal o2;
+    try {
+      LoadOriginal("/photos/damaged.jpg", damaged, TOriginalRequest(), o2);
+      QFAIL("damaged bytes decoded");
+    } catch (const EImageError& e) {
+      QVERIFY2(e.Text().contains("/photos/damaged.jpg"), qPrintable(e.Text()));
+    }
   }
 
   void loadIntoReusesOnlyUnsharedMemory() {

@@ -23,8 +23,13 @@
 #include <QSqlQuery>
 #include <QThreadPool>
 #include <QUuid>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <future>
 #include <map>
+#include <mutex>
+#include <vector>
 
 namespace {
 
@@ -157,35 +162,108 @@ struct TProcessThread::Pipeline {
     std::future<TPictureResult> Result;
   };
 
-  explicit Pipeline(int jobs) {
+  Pipeline(int jobs, qsizetype pictures) : jobs(jobs), handedOut(size_t(pictures), false) {
     pool.setMaxThreadCount(jobs);
-    // Enough pictures ahead to keep every worker busy while the run thread writes.
-    ahead = 2 * jobs;
   }
   ~Pipeline() {
     pool.clear(); // pictures not started yet are dropped
     pool.waitForDone();
   }
 
-  void submit(int index, TPictureWork work) {
+  // priority: the picture whose turn it is goes before the others waiting in the queue.
+  void submit(int index, TPictureWork work, int priority) {
     auto promise = std::make_shared<std::promise<TPictureResult>>();
     auto slot = std::make_unique<Slot>();
     slot->Work = std::move(work);
     slot->Result = promise->get_future();
-    pool.start([promise, work = slot->Work] {
-      try {
-        promise->set_value(ProducePicture(work));
-      } catch (...) {
-        promise->set_exception(std::current_exception());
-      }
-    });
+    {
+      std::lock_guard lock(mutex);
+      ++unfinished;
+    }
+    pool.start(
+        [this, promise, work = slot->Work] {
+          qint64 bytes = 0;
+          try {
+            TPictureResult result = ProducePicture(work);
+            bytes = heldBy(result);
+            promise->set_value(std::move(result));
+          } catch (...) {
+            promise->set_exception(std::current_exception());
+          }
+          {
+            std::lock_guard lock(mutex);
+            --unfinished;
+            ++finished;
+            held += bytes;
+          }
+          done.notify_all();
+        },
+        priority);
     pending[index] = std::move(slot);
   }
 
+  static qint64 heldBy(const TPictureResult& result) {
+    qint64 bytes = 0;
+    for (const TOutputResult& out : result.Outputs)
+      bytes += out.Jpeg.size() + out.Bitmap.sizeInBytes();
+    return bytes;
+  }
+
+  // True when a worker is free or about to be (one picture may wait in the queue, so a worker
+  // that finishes while the run thread writes goes on at once), and the results waiting for
+  // their turn leave room for more.
+  bool workerFree() {
+    std::lock_guard lock(mutex);
+    return unfinished <= jobs && held < kHeldBudget;
+  }
+
+  // Takes the result of a handed-out picture out of the pipeline. While it is not ready, every
+  // finished picture gives topUp (which runs on this thread) the chance to hand out more.
+  TPictureResult take(std::map<int, std::unique_ptr<Slot>>::iterator slot,
+                      const std::function<void()>& topUp) {
+    std::future<TPictureResult> future = std::move(slot->second->Result);
+    pending.erase(slot);
+    auto ready = [&] {
+      return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    };
+    while (!ready()) {
+      if (topUp) topUp();
+      std::unique_lock lock(mutex);
+      const quint64 seen = finished;
+      done.wait(lock, [&] { return finished != seen || ready(); });
+    }
+    TPictureResult result;
+    try {
+      result = future.get();
+    } catch (...) {
+      release(0);
+      throw;
+    }
+    release(heldBy(result));
+    return result;
+  }
+
+  void release(qint64 bytes) {
+    std::lock_guard lock(mutex);
+    held -= bytes;
+  }
+
+  // Finished results that wait for their turn may hold this much memory (encoded images are
+  // small; a large image or a bitmap waiting for its caption is not).
+  static constexpr qint64 kHeldBudget = qint64(64) << 20;
+  // Never more pictures than this ahead of the current one.
+  static constexpr int kMostAhead = 64;
+
   QThreadPool pool;
-  int ahead = 2;
-  int next = 0; // first index not handed out yet
+  const int jobs;
+  std::vector<bool> handedOut; // per list index: given to a worker, or left to its turn
+  std::map<int, qint64> costs; // per list index: the original's size in bytes (0: no decode)
   std::map<int, std::unique_ptr<Slot>> pending;
+  std::mutex mutex;
+  std::condition_variable done;
+  int unfinished = 0;   // handed out, not finished
+  quint64 finished = 0; // pictures finished so far
+  qint64 held = 0;      // bytes held by finished results not taken yet
 };
 
 // ---- The run ------------------------------------------------------------------------------
@@ -258,7 +336,7 @@ void TProcessThread::run() {
   QString reason;
   {
     const int jobs = Jobs > 0 ? Jobs : std::max(1, QThread::idealThreadCount());
-    Pipeline pipeline(jobs);
+    Pipeline pipeline(jobs, WorkList.size());
     try {
       bool stopped = false;
       for (int i = 0; i < WorkList.size(); ++i) {
@@ -345,27 +423,66 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
   auto holdsBitmap = [](const TPictureWork& w) {
     return w.Render && w.Outputs[okLarge].Enabled && w.Outputs[okLarge].SignLater;
   };
-  while (pipeline.next < WorkList.size() && pipeline.next <= index + pipeline.ahead) {
-    TLumenfoldPicture* ahead = WorkList[pipeline.next];
-    if (ahead && QFileInfo(ahead->OriginalPath()).isFile()) {
-      TPictureWork work = workFor(ahead);
-      if (holdsBitmap(work) && pipeline.next > index) {
+  // The picture whose turn it is goes to the workers first. A free worker then takes the
+  // largest original among the pictures ahead (the nearest of similar ones), so that a huge
+  // picture starts early instead of holding up the end of the run while the other workers have
+  // nothing left to do. Results wait in memory for their turn; nothing is written before it.
+  auto topUp = [&] {
+    const int end = int(std::min<qsizetype>(WorkList.size(), index + Pipeline::kMostAhead + 1));
+    std::vector<bool> skipped(size_t(end - index), false);
+    // The size of the original at i, or -1 when there is none (its turn reports that).
+    auto costOf = [&](int i) -> qint64 {
+      auto cost = pipeline.costs.find(i);
+      if (cost != pipeline.costs.end()) return cost->second;
+      TLumenfoldPicture* q = WorkList[i];
+      const QFileInfo file(q ? q->OriginalPath() : QString());
+      if (!q || !file.isFile()) {
+        pipeline.handedOut[size_t(i)] = true;
+        return -1;
+      }
+      const bool render = !q->IsDeleted && (q->Modified || processAll_);
+      return pipeline.costs.emplace(i, render ? file.size() : 0).first->second;
+    };
+    for (;;) {
+      int pick = -1;
+      if (!pipeline.handedOut[size_t(index)] && costOf(index) >= 0) {
+        pick = index;
+      } else {
+        if (!pipeline.workerFree()) return;
+        qint64 best = -1;
+        for (int i = index + 1; i < end; ++i) {
+          if (pipeline.handedOut[size_t(i)] || skipped[size_t(i - index)]) continue;
+          // Sizes within a quarter of each other count as equal: then list order decides.
+          const qint64 cost = costOf(i);
+          if (cost >= 0 && (pick < 0 || cost > best + best / 4)) best = cost, pick = i;
+        }
+      }
+      if (pick < 0) return;
+      TPictureWork work = workFor(WorkList[pick]);
+      if (holdsBitmap(work) && pick > index) {
         int waiting = 0;
         for (const auto& [at, slot] : pipeline.pending)
           if (at >= index && holdsBitmap(slot->Work)) ++waiting;
-        if (waiting >= pipeline.pool.maxThreadCount()) break;
+        if (waiting >= pipeline.jobs) {
+          skipped[size_t(pick - index)] = true;
+          continue;
+        }
       }
-      pipeline.submit(pipeline.next, std::move(work));
+      pipeline.handedOut[size_t(pick)] = true;
+      pipeline.costs.erase(pick);
+      pipeline.submit(pick, std::move(work), pick == index ? 1 : 0);
     }
-    ++pipeline.next;
-  }
+  };
+  topUp();
 
   TLumenfoldPicture* p = WorkList[index];
   if (!p) return;
   TLumenfoldAlbum* album = p->Album;
   const QString originalPath = p->OriginalPath();
   if (!QFileInfo(originalPath).isFile()) {
-    pipeline.pending.erase(index);
+    // Handed out while the file was there: its result is dropped (and its memory counted off).
+    if (auto slot = pipeline.pending.find(index); slot != pipeline.pending.end())
+      pipeline.take(slot, {});
     try {
       Tracer().Write(
           QStringLiteral("Processing warning: file \"%1\" not found ").arg(originalPath));
@@ -384,8 +501,7 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
   auto slot = pipeline.pending.find(index);
   if (slot != pipeline.pending.end()) {
     work = slot->second->Work;
-    result = slot->second->Result.get();
-    pipeline.pending.erase(slot);
+    result = pipeline.take(slot, topUp);
   } else {
     work = workFor(p);
     result = ProducePicture(work);

@@ -68,11 +68,6 @@ QMap<QString, QByteArray> readZip(const QString& path) {
   return entries;
 }
 
-QByteArray fileBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 void writeBytes(const QString& path, const QByteArray& data) {
   QDir().mkpath(QFileInfo(path).absolutePath());
   QFile f(path);
@@ -229,7 +224,7 @@ void TestProcessThread::unmodifiedDeletedAndMissingPictures() {
   QCOMPARE(f.recorder.messages, stages(1, {0, 3, 4, 5, 0}) + stages(3, {0}) + stages(3, {6, 7, 8}));
 
   // Not modified: files untouched, record refreshed and written.
-  QCOMPARE(fileBytes(keptMedium), QByteArray("old medium image"));
+  QCOMPARE(ReadTestFile(keptMedium), QByteArray("old medium image"));
   QVERIFY(!QFile::exists(f.album->Path + "/ps_thumb/tn_kept.jpg"));
   QCOMPARE(kept->OriginalHash, GetFileHash(f.album->Path + "/kept.jpg"));
   QVERIFY(kept->Id != -1);
@@ -283,7 +278,7 @@ void TestProcessThread::zipEntryLayoutAndHostileNames() {
            QStringList({"trip/a.jpg", "trip/ps_large/l_a.jpg", "trip/ps_medium/m_a.jpg",
                         "trip/ps_thumb/tn_a.jpg"}));
   QCOMPARE(readZip(f.project.ZipFileName).value("trip/ps_medium/m_a.jpg"),
-           fileBytes(f.album->Path + "/ps_medium/m_a.jpg"));
+           ReadTestFile(f.album->Path + "/ps_medium/m_a.jpg"));
 
   // Site folders that try to leave the archive's root stay inside it; the files are the
   // album's own whatever its site folder is called.
@@ -304,7 +299,7 @@ void TestProcessThread::zipEntryLayoutAndHostileNames() {
   repeated.WorkList = {a};
   QVERIFY(f.run(repeated));
   QCOMPARE(readZip(f.project.ZipFileName).value("photos/a.jpg"),
-           fileBytes(f.album->Path + "/a.jpg"));
+           ReadTestFile(f.album->Path + "/a.jpg"));
 }
 
 void TestProcessThread::hostileTemplateNameEndsTheRun() {
@@ -344,7 +339,7 @@ void TestProcessThread::existingArchiveIsUpdated() {
   QVERIFY(f.run(thread));
   const auto entries = readZip(f.project.ZipFileName);
   QCOMPARE(entries.value("keep.txt"), QByteArray("keep me"));
-  QCOMPARE(entries.value("trip/a.jpg"), fileBytes(f.album->Path + "/a.jpg"));
+  QCOMPARE(entries.value("trip/a.jpg"), ReadTestFile(f.album->Path + "/a.jpg"));
   QVERIFY(entries.contains("trip/ps_thumb/tn_a.jpg"));
 }
 
@@ -384,7 +379,7 @@ void TestProcessThread::undecodableOriginalEndsTheRun() {
     zip_file_add(z, "x.txt", zip_source_file(z, QFile::encodeName(f.env.path("x.txt")), 0, -1), 0);
     zip_close(z);
   }
-  const QByteArray archiveBefore = fileBytes(f.project.ZipFileName);
+  const QByteArray archiveBefore = ReadTestFile(f.project.ZipFileName);
 
   TProcessThread thread(&f.project, true, false, &f.recorder);
   thread.WorkList = {good, bad, after};
@@ -399,7 +394,7 @@ void TestProcessThread::undecodableOriginalEndsTheRun() {
   QVERIFY(bad->Modified);
   QVERIFY(after->Modified);
   QVERIFY(!QFile::exists(f.album->Path + "/ps_medium/m_after.jpg"));
-  QCOMPARE(fileBytes(f.project.ZipFileName), archiveBefore);
+  QCOMPARE(ReadTestFile(f.project.ZipFileName), archiveBefore);
 }
 
 void TestProcessThread::unwritableOutputEndsTheRunCleanly() {
@@ -547,8 +542,11 @@ void TestProcessThread::workerCountDoesNotChangeTheOutput() {
     Fixture f;
     f.project.LargeEnabled = true;
     QList<TLumenfoldPicture*> list;
-    for (int i = 0; i < 5; ++i) {
-      TLumenfoldPicture* p = f.addPicture(QString("p%1.jpg").arg(i), 900 + 37 * i, 700);
+    // Workers take a much larger original (p3) ahead of its turn; the files, rows and messages
+    // still come in list order.
+    for (int i = 0; i < 7; ++i) {
+      TLumenfoldPicture* p = f.addPicture(QString("p%1.jpg").arg(i), i == 3 ? 2600 : 900 + 37 * i,
+                                          i == 3 ? 1900 : 700);
       p->Orientation = (i % 4) + 1;
       list.append(p);
     }
@@ -558,10 +556,12 @@ void TestProcessThread::workerCountDoesNotChangeTheOutput() {
     QVERIFY(f.run(thread, nullptr, run == 0 ? 1 : 3));
     for (TLumenfoldPicture* p : list)
       for (const QString& path : {p->LargePath(), p->MediumPath(), p->ThumbPath()})
-        outputs[run].insert(QFileInfo(path).fileName(), fileBytes(path));
+        outputs[run].insert(QFileInfo(path).fileName(), ReadTestFile(path));
     messages.append(f.recorder.messages);
+    for (int i = 1; i < f.recorder.messages.size(); ++i)
+      QVERIFY(f.recorder.messages[i].first >= f.recorder.messages[i - 1].first);
   }
-  QCOMPARE(outputs[0].size(), 15);
+  QCOMPARE(outputs[0].size(), 21);
   QCOMPARE(outputs[0], outputs[1]);
   QCOMPARE(messages[0], messages[1]);
 }
@@ -620,18 +620,18 @@ void TestProcessThread::signaturesAreStampedPerPicture() {
   TProcessThread thread(&f.project, false, false, &f.recorder);
   thread.WorkList = list;
   QVERIFY(f.run(thread));
-  auto medium = [&](int i) { return fileBytes(list[i]->MediumPath()); };
+  auto medium = [&](int i) { return ReadTestFile(list[i]->MediumPath()); };
   QVERIFY(!medium(0).isEmpty());
   QVERIFY(medium(0) != medium(1)); // each picture its own title
   QCOMPARE(medium(2), medium(3));  // the same fixed text
   QVERIFY(medium(2) != medium(4)); // which is drawn at all
   QVERIFY(medium(0) != medium(4));
-  QVERIFY(fileBytes(list[0]->LargePath()) != fileBytes(list[1]->LargePath()));
-  QCOMPARE(fileBytes(list[2]->LargePath()), fileBytes(list[3]->LargePath()));
+  QVERIFY(ReadTestFile(list[0]->LargePath()) != ReadTestFile(list[1]->LargePath()));
+  QCOMPARE(ReadTestFile(list[2]->LargePath()), ReadTestFile(list[3]->LargePath()));
   QCOMPARE(imageSize(list[1]->LargePath()), QSize(640, 480));
   // The thumbnails carry no signature: all equal.
   for (int i = 1; i < 5; ++i)
-    QCOMPARE(fileBytes(list[i]->ThumbPath()), fileBytes(list[0]->ThumbPath()));
+    QCOMPARE(ReadTestFile(list[i]->ThumbPath()), ReadTestFile(list[0]->ThumbPath()));
 }
 
 QTEST_MAIN(TestProcessThread)

@@ -1,5 +1,7 @@
 #include "cli/clicommand.h"
 
+#include <QGuiApplication>
+
 #include "cli/cliprompt.h"
 #include "core/project.h"
 
@@ -150,4 +152,8 @@ void SaveCliProject(TLumenfoldProject& project) {
         WithModelErrors(QStringLiteral("saving project %1 failed").arg(project.FileName)));
   if (!saved || project.Modified)
     throw TCliError(QStringLiteral("cannot write project file %1").arg(project.FileName));
+}
+
+bool CliHasFonts() {
+  return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
 }

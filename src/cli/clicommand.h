@@ -23,6 +23,13 @@ class TLumenfoldProject;
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1; // the command could not do its work
 inline constexpr int kExitUsage = 2;   // wrong command line
+// Not an exit status: a command returns it, before it has changed anything, when it must draw
+// signature captions and the program runs without fonts (CliHasFonts() false). main() then
+// starts the GUI application, which the fonts need, and runs the command again.
+inline constexpr int kRunAgainWithFonts = -1;
+
+// True when fonts can be used (the program runs as a GUI application on the offscreen platform).
+bool CliHasFonts();
 
 // A failure that ends the command: main() prints "lumenfold-cli: <message>" and exits with status.
 class TCliError : public std::runtime_error {

@@ -4,6 +4,7 @@
 #include "cli/cliprompt.h"
 #include "core/album.h"
 #include "core/project.h"
+#include "core/signature.h"
 #include "processing/processthread.h"
 #include "processing/ziparchive.h"
 #include "util/messages.h"
@@ -93,6 +94,14 @@ int RunProcess(const QStringList& raw) {
                       kExitUsage);
   }
   auto project = LoadCliProject(args.positional().first(), false);
+  // Captions need fonts, and fonts a GUI application, whose start and end cost more than a
+  // small run. Most projects stamp no caption, so the program starts without one.
+  if (!CliHasFonts()) {
+    for (int i = 0; i < project->SignatureItems.Count(); ++i) {
+      const TLumenfoldSignatureItem* item = project->SignatureItems.Items(i);
+      if (item && item->IsText() && project->Signatures.IsItemUsed(item)) return kRunAgainWithFonts;
+    }
+  }
 
   // "all modified pictures" unless albums are named, which are then processed whole.
   QList<int> positions;

@@ -2,11 +2,13 @@
 // (cmd_<name>.cpp) that registers itself in the command table (clicommand.h).
 #include "cli/clicommand.h"
 #include "cli/cliprompt.h"
+#include "db/sqlaccess.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QStringList>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -40,17 +42,21 @@ void printError(const QString& message) {
 
 int main(int argc, char** argv) {
   // Signature captions are drawn with fonts, which need a GUI application; the program never
-  // opens a window, so it needs no display either.
+  // opens a window, so it needs no display either. Starting and ending a GUI application costs
+  // more than a small command, so the program starts without one; a command that draws captions
+  // asks for it (kRunAgainWithFonts) before it has changed anything.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   qtHandler = qInstallMessageHandler(filterQtMessages);
-  QGuiApplication app(argc, argv);
+  std::unique_ptr<QCoreApplication> app = std::make_unique<QCoreApplication>(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("lumenfold-cli"));
-  CliPrompt prompt;
-  prompt.setCapture(true);
+  auto prompt = std::make_unique<CliPrompt>();
+  prompt->setCapture(true);
 
   QStringList args = QCoreApplication::arguments().mid(1);
+  bool yes = false;
   if (!args.isEmpty() && args.first() == QLatin1String("--yes")) {
-    prompt.setDefaultAnswer(true);
+    yes = true;
+    prompt->setDefaultAnswer(true);
     args.removeFirst();
   }
   if (args.isEmpty()) {
@@ -81,19 +87,34 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
 
-  int status = kExitFailure;
-  try {
-    status = command->run(args);
-  } catch (const TCliError& e) {
-    printError(e.message());
-    status = e.status();
-  } catch (const std::exception& e) {
-    printError(QString::fromLocal8Bit(e.what()));
-    status = kExitFailure;
+  auto runCommand = [&] {
+    try {
+      return command->run(args);
+    } catch (const TCliError& e) {
+      printError(e.message());
+      return e.status();
+    } catch (const std::exception& e) {
+      printError(QString::fromLocal8Bit(e.what()));
+      return kExitFailure;
+    }
+  };
+  int status = runCommand();
+  if (status == kRunAgainWithFonts) {
+    // Database connections belong to the application whose driver plugins they use.
+    CloseThreadConnections();
+    prompt.reset();
+    app.reset();
+    app = std::make_unique<QGuiApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("lumenfold-cli"));
+    prompt = std::make_unique<CliPrompt>();
+    prompt->setCapture(true);
+    prompt->setDefaultAnswer(yes);
+    status = runCommand();
+    if (status == kRunAgainWithFonts) status = kExitFailure; // cannot happen: fonts are there
   }
   // Errors the model reported that no command message took up are shown now; they make the
   // command fail even when it would have reported success.
-  const QStringList left = prompt.takeErrors();
+  const QStringList left = prompt->takeErrors();
   for (const QString& e : left)
     printError(QStringLiteral("error: ") + e);
   if (!left.isEmpty() && status == kExitOk) status = kExitFailure;

@@ -4,7 +4,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QtTest>
 
 namespace {
@@ -31,6 +34,7 @@ class TestCmdProcess : public QObject {
   Q_OBJECT
 private slots:
   void runReportsProgressAndOutcome();
+  void captionsAreDrawnWithFonts();
 };
 
 void TestCmdProcess::runReportsProgressAndOutcome() {
@@ -67,6 +71,55 @@ void TestCmdProcess::runReportsProgressAndOutcome() {
   // Wrong command lines are refused before any work.
   QCOMPARE(cli({"process", project, "--albums", "99"}).status, 2);
   QCOMPARE(cli({"process", project, "--jobs", "0"}).status, 2);
+}
+
+// The program starts without fonts; a project that stamps a caption makes it start them and run
+// the command again, which must give the same result as a single run: the caption drawn, the
+// run reported once, and nothing of the first attempt left behind.
+void TestCmdProcess::captionsAreDrawnWithFonts() {
+  if (!QFile::exists(ProgramFolder() + "lumenfold-cli")) QSKIP("lumenfold-cli is not built");
+  TestEnv env;
+  const QString album = env.makeFolder("photos");
+  QVERIFY(WriteTestJpeg(album + "/a.jpg", 640, 480));
+  QVERIFY(QFile::copy(album + "/a.jpg", album + "/b.jpg"));
+  const QString project = env.path("p.lumenfold");
+  QCOMPARE(cli({"new", project}).status, 0);
+  QCOMPARE(cli({"add-album", project, album, "--directory", "trip"}).status, 0);
+  const QStringList dbs = QDir(env.path()).entryList({"*.sqlite", "*.db"}, QDir::Files);
+  QVERIFY2(!dbs.isEmpty(), qPrintable(QDir(env.path()).entryList().join(' ')));
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "caption");
+    db.setDatabaseName(env.path(dbs.first()));
+    QVERIFY(db.open());
+    QSqlQuery q(db);
+    QVERIFY(q.exec("INSERT INTO signature_item (signature_item_id, signature_item_name, caption, "
+                   "font_name, font_size, font_style, font_color) "
+                   "VALUES (1, 'by', 'Photo by me', 'DejaVu Sans', 28, '', 255)"));
+    QVERIFY(q.exec("INSERT INTO signature (signature_id, signature_name) VALUES (1, 'by')"));
+    QVERIFY(q.exec("INSERT INTO signature_map (signature_id, signature_item_id, location, "
+                   "sign_order, offset_x, offset_y) VALUES (1, 1, 5, 0, 0, 0)"));
+    QVERIFY(q.exec("UPDATE picture SET medium_signature_id = 1 WHERE original_filename = 'a.jpg'"));
+    QCOMPARE(q.numRowsAffected(), 1);
+    db.close();
+  }
+  QSqlDatabase::removeDatabase("caption");
+
+  const Result r = cli({"process", project, "--verbose", "--jobs", "2"});
+  QVERIFY2(r.status == 0, qPrintable(r.out));
+  QCOMPARE(r.out.count("Processing finished successfully."), 1);
+  QCOMPARE(r.out.count("loading picture: " + album + "/a.jpg"), 1);
+  QImage a(album + "/ps_medium/m_a.jpg"), b(album + "/ps_medium/m_b.jpg");
+  QVERIFY(!a.isNull() && !b.isNull());
+  QCOMPARE(a.size(), b.size());
+  // The caption is drawn in blue around the middle of a (b has no signature).
+  int changed = 0;
+  for (int y = 0; y < a.height(); ++y)
+    for (int x = 0; x < a.width(); ++x) {
+      const QRgb pa = a.pixel(x, y), pb = b.pixel(x, y);
+      if (qAbs(qBlue(pa) - qBlue(pb)) + qAbs(qRed(pa) - qRed(pb)) > 60) ++changed;
+    }
+  QVERIFY2(changed > 200, qPrintable(QString::number(changed)));
+  QVERIFY(QDir(album + "/ps_medium").entryList({"*.jpg.*"}, QDir::Files).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestCmdProcess)

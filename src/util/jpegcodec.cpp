@@ -399,6 +399,11 @@ public:
       jpeg_set_defaults(&cinfo);
       jpeg_set_quality(&cinfo, quality, TRUE);
       cinfo.dct_method = JDCT_ISLOW;
+      // High qualities keep the colour at full resolution: halving it costs more (fine coloured
+      // detail, small images) than such a quality asks to lose.
+      if (quality >= kFullChromaQuality)
+        for (int c = 0; c < cinfo.num_components; ++c)
+          cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
       jpeg_start_compress(&cinfo, TRUE);
       JDIMENSION done = 0;
       while (done < cinfo.image_height)

@@ -54,8 +54,12 @@ QImage DecodeJpegDataTransformed(const QByteArray& data, const QString& name, in
                                  int orientation, const QRect& crop, QSize* fullSize = nullptr,
                                  QImage* reuse = nullptr);
 
-// Encodes an RGB32 (or any other format, converted first) bitmap as a baseline JPEG with 4:2:0
-// chroma at the quality 1..100. A quality outside that range raises EImageRangeError.
+// From this quality on, colour is stored at full resolution (4:4:4); below it at half the
+// resolution in both directions (4:2:0), which makes smaller files.
+inline constexpr int kFullChromaQuality = 90;
+
+// Encodes an RGB32 (or any other format, converted first) bitmap as a baseline JPEG at the
+// quality 1..100 (chroma as above). A quality outside that range raises EImageRangeError.
 QByteArray EncodeJpeg(const QImage& bitmap, int quality);
 
 // Encodes and writes the file through a temporary in the same folder that then replaces the

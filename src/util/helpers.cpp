@@ -6,7 +6,10 @@
 
 #include <QFileInfo>
 #include <algorithm>
-#include <zlib.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -43,33 +46,82 @@ int GetFileSizeBytes(const QString& path) {
   return int(size);
 }
 
+quint32 UpdateAdler32(quint32 adler, const void* data, size_t length) {
+  constexpr quint32 kBase = 65521;           // largest prime below 2^16
+  constexpr size_t kMostBeforeModulo = 5552; // bytes the 32-bit sums take before they overflow
+  const auto* p = static_cast<const uint8_t*>(data);
+  quint32 s1 = adler & 0xffff, s2 = adler >> 16;
+#if defined(__SSE2__)
+  // Blocks of 16 bytes. For block j with first sum A_j: s2 += 16 * A_j + sum (16 - i) * x_i, and
+  // A_j = s1 + (bytes of the blocks before j). The bytes before each block are summed in ps.
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i weightsLow = _mm_setr_epi16(16, 15, 14, 13, 12, 11, 10, 9);
+  const __m128i weightsHigh = _mm_setr_epi16(8, 7, 6, 5, 4, 3, 2, 1);
+  while (length >= 16) {
+    const size_t blocks = std::min(length, kMostBeforeModulo) / 16;
+    length -= blocks * 16;
+    __m128i sum = zero, ps = zero, weighted = zero;
+    for (size_t j = 0; j < blocks; ++j, p += 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      ps = _mm_add_epi32(ps, sum);
+      sum = _mm_add_epi32(sum, _mm_sad_epu8(bytes, zero));
+      weighted = _mm_add_epi32(
+          weighted, _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(bytes, zero), weightsLow),
+                                  _mm_madd_epi16(_mm_unpackhi_epi8(bytes, zero), weightsHigh)));
+    }
+    auto total = [](__m128i v) {
+      alignas(16) quint32 lanes[4];
+      _mm_store_si128(reinterpret_cast<__m128i*>(lanes), v);
+      return quint64(lanes[0]) + lanes[1] + lanes[2] + lanes[3];
+    };
+    const quint64 bytesSum = total(sum);
+    const quint64 b = quint64(s2) + 16 * quint64(blocks) * s1 + 16 * total(ps) + total(weighted);
+    s1 = quint32((s1 + bytesSum) % kBase);
+    s2 = quint32(b % kBase);
+  }
+#endif
+  while (length > 0) {
+    const size_t n = std::min(length, kMostBeforeModulo);
+    length -= n;
+    for (size_t i = 0; i < n; ++i) {
+      s1 += p[i];
+      s2 += s1;
+    }
+    p += n;
+    s1 %= kBase;
+    s2 %= kBase;
+  }
+  return s2 << 16 | s1;
+}
+
+namespace {
+
+QString HashText(quint32 sum) {
+  return QStringLiteral("%1").arg(sum, 8, 16, QLatin1Char('0'));
+}
+
+} // namespace
+
 QString GetFileHash(const QString& path) {
   QFile f(path);
   if (!f.open(QIODevice::ReadOnly) || f.size() <= 0) return QString();
-  uLong sum = adler32(0L, Z_NULL, 0);
+  quint32 sum = 1;
   QByteArray buffer(1 << 20, Qt::Uninitialized);
   qint64 total = 0;
   for (;;) {
     const qint64 n = f.read(buffer.data(), buffer.size());
     if (n < 0) return QString();
     if (n == 0) break;
-    sum = adler32(sum, reinterpret_cast<const Bytef*>(buffer.constData()), uInt(n));
+    sum = UpdateAdler32(sum, buffer.constData(), size_t(n));
     total += n;
   }
   if (total == 0) return QString();
-  return QStringLiteral("%1").arg(quint32(sum), 8, 16, QLatin1Char('0'));
+  return HashText(sum);
 }
 
 QString GetDataHash(const QByteArray& data) {
   if (data.isEmpty()) return QString();
-  uLong sum = adler32(0L, Z_NULL, 0);
-  // adler32 takes at most 4 GB per call.
-  for (qsizetype at = 0; at < data.size();) {
-    const qsizetype n = std::min<qsizetype>(data.size() - at, qsizetype(1) << 30);
-    sum = adler32(sum, reinterpret_cast<const Bytef*>(data.constData() + at), uInt(n));
-    at += n;
-  }
-  return QStringLiteral("%1").arg(quint32(sum), 8, 16, QLatin1Char('0'));
+  return HashText(UpdateAdler32(1, data.constData(), size_t(data.size())));
 }
 
 int DateTimeToDosDateTime(const QDateTime& local) {

@@ -18,6 +18,8 @@ TFontStyles TextToFontStyle(const QString& text);
 
 // Size in bytes, or -1 when the file cannot be read (or is larger than 2 GiB - 1).
 int GetFileSizeBytes(const QString& path);
+// Adler-32 (the zlib checksum) of length bytes, continuing from adler (1 to start).
+quint32 UpdateAdler32(quint32 adler, const void* data, size_t length);
 // Adler-32 of the whole file as 8 lowercase hex digits; empty for a missing or empty file.
 QString GetFileHash(const QString& path);
 // The same checksum of bytes already in memory (a whole file's contents).

@@ -10,6 +10,7 @@
 #include "util/imageerror.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -17,6 +18,9 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
 #endif
 
 namespace {
@@ -84,7 +88,23 @@ struct AxisWeights {
   std::vector<int> first, count;
   std::vector<float> w;
   int taps = 0;
+  std::vector<float> w4; // each weight four times (one per channel), for the wide path
 };
+
+std::atomic<bool> g_wideAllowed{true};
+
+#if defined(__x86_64__) || defined(__i386__)
+#define LUMENFOLD_WIDE_PATH 1
+// AVX2 with FMA: two taps (or eight channel values) per instruction.
+bool UseWidePath() {
+  static const bool wide = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  return wide && g_wideAllowed.load(std::memory_order_relaxed);
+}
+#else
+bool UseWidePath() {
+  return false;
+}
+#endif
 
 // start/length: the source window on this axis; lo..hi: the source pixels that may be read
 // (samples beyond them repeat the edge pixel).
@@ -159,13 +179,92 @@ template <class T> void Free(std::vector<T>& v) {
   std::vector<T>().swap(v);
 }
 
-// One source line (pixels lo..hi) resampled to outW pixels of 4 floats.
+#if defined(LUMENFOLD_WIDE_PATH)
+// HorizontalLine's taps, two at a time: a 256-bit load takes two neighbouring pixels and w4 the
+// two weights, each repeated per channel. An odd count reads one more pixel with weight 0 (the
+// line has room for it and the weight table holds a zero there).
+__attribute__((target("avx2,fma"))) void
+HorizontalTapsWide(const float* line, int lo, const AxisWeights& wx, int outW, float* out) {
+  const int taps = wx.taps;
+  for (int o = 0; o < outW; ++o) {
+    const float* p = line + size_t(wx.first[size_t(o)] - lo) * 4;
+    const float* w = wx.w4.data() + size_t(o) * size_t(taps) * 4;
+    const int cnt = wx.count[size_t(o)];
+    __m256 s0 = _mm256_setzero_ps(), s1 = _mm256_setzero_ps();
+    int k = 0;
+    for (; k + 3 < cnt; k += 4) {
+      s0 = _mm256_fmadd_ps(_mm256_loadu_ps(w + 4 * k), _mm256_loadu_ps(p + 4 * k), s0);
+      s1 = _mm256_fmadd_ps(_mm256_loadu_ps(w + 4 * k + 8), _mm256_loadu_ps(p + 4 * k + 8), s1);
+    }
+    for (; k < cnt; k += 2)
+      s0 = _mm256_fmadd_ps(_mm256_loadu_ps(w + 4 * k), _mm256_loadu_ps(p + 4 * k), s0);
+    const __m256 t = _mm256_add_ps(s0, s1);
+    _mm_storeu_ps(out + 4 * o, _mm_add_ps(_mm256_castps256_ps128(t), _mm256_extractf128_ps(t, 1)));
+  }
+}
+
+// acc = sum of w[k] * rows[k][i] over k, eight values at a time.
+__attribute__((target("avx2,fma"))) void VerticalSumWide(const float* const* rows, const float* w,
+                                                         int n, size_t m, float* acc) {
+  size_t i = 0;
+  for (; i + 8 <= m; i += 8) {
+    __m256 a = _mm256_mul_ps(_mm256_set1_ps(w[0]), _mm256_loadu_ps(rows[0] + i));
+    for (int k = 1; k < n; ++k)
+      a = _mm256_fmadd_ps(_mm256_set1_ps(w[k]), _mm256_loadu_ps(rows[k] + i), a);
+    _mm256_storeu_ps(acc + i, a);
+  }
+  for (; i < m; ++i) {
+    float a = w[0] * rows[0][i];
+    for (int k = 1; k < n; ++k)
+      a += w[k] * rows[k][i];
+    acc[i] = a;
+  }
+}
+#endif
+
+// acc = sum of w[k] * rows[k][i] over k.
+void VerticalSum(const float* const* r, const float* w, int n, size_t m, float* acc) {
+#if defined(LUMENFOLD_WIDE_PATH)
+  if (UseWidePath()) {
+    VerticalSumWide(r, w, n, m, acc);
+    return;
+  }
+#endif
+  {
+    const float w0 = w[0];
+    const float* r0 = r[0];
+    for (size_t i = 0; i < m; ++i)
+      acc[i] = w0 * r0[i];
+  }
+  int k = 1;
+  for (; k + 1 < n; k += 2) {
+    const float wa = w[k], wb = w[k + 1];
+    const float *ra = r[k], *rb = r[k + 1];
+    for (size_t i = 0; i < m; ++i)
+      acc[i] += wa * ra[i] + wb * rb[i];
+  }
+  if (k < n) {
+    const float wa = w[k];
+    const float* ra = r[k];
+    for (size_t i = 0; i < m; ++i)
+      acc[i] += wa * ra[i];
+  }
+}
+
+// One source line (pixels lo..hi) resampled to outW pixels of 4 floats. line holds the source
+// pixels as floats and has room for one pixel more (kept 0).
 void HorizontalLine(const uint8_t* src, int lo, int hi, const AxisWeights& wx, int outW,
                     float* line, float* out) {
   const int n = hi - lo + 1;
   const uint8_t* s = src + size_t(lo) * 4;
   for (int i = 0; i < n * 4; ++i)
     line[i] = float(s[i]);
+#if defined(LUMENFOLD_WIDE_PATH)
+  if (UseWidePath()) {
+    HorizontalTapsWide(line, lo, wx, outW, out);
+    return;
+  }
+#endif
   const int taps = wx.taps;
   for (int o = 0; o < outW; ++o) {
     const float* p = line + size_t(wx.first[size_t(o)] - lo) * 4;
@@ -305,7 +404,12 @@ void ResampleRgb32(const QImage& src, const QRectF& window, QImage& dst, TResize
 
   const size_t lineFloats = size_t(outW) * 4;
   const int cap = s.wy.taps;
-  s.line.resize(size_t(xhi - xlo + 1) * 4);
+  s.line.assign(size_t(xhi - xlo + 2) * 4, 0.0f); // one pixel more for the wide path
+  if (UseWidePath()) {
+    s.wx.w4.resize(s.wx.w.size() * 4);
+    for (size_t i = 0; i < s.wx.w.size(); ++i)
+      std::fill_n(s.wx.w4.begin() + ptrdiff_t(i) * 4, 4, s.wx.w[i]);
+  }
   s.ring.resize(lineFloats * size_t(cap));
   s.ringRow.assign(size_t(cap), -1);
   s.acc.resize(lineFloats);
@@ -329,28 +433,8 @@ void ResampleRgb32(const QImage& src, const QRectF& window, QImage& dst, TResize
       }
       r[k] = line;
     }
-    float* acc = s.acc.data();
-    const size_t m = lineFloats;
-    {
-      const float w0 = w[0];
-      const float* r0 = r[0];
-      for (size_t i = 0; i < m; ++i)
-        acc[i] = w0 * r0[i];
-    }
-    int k = 1;
-    for (; k + 1 < n; k += 2) {
-      const float wa = w[k], wb = w[k + 1];
-      const float *ra = r[k], *rb = r[k + 1];
-      for (size_t i = 0; i < m; ++i)
-        acc[i] += wa * ra[i] + wb * rb[i];
-    }
-    if (k < n) {
-      const float wa = w[k];
-      const float* ra = r[k];
-      for (size_t i = 0; i < m; ++i)
-        acc[i] += wa * ra[i];
-    }
-    StoreLine(acc, int(m), dst.scanLine(y));
+    VerticalSum(r, w, n, lineFloats, s.acc.data());
+    StoreLine(s.acc.data(), int(lineFloats), dst.scanLine(y));
   }
 }
 
@@ -397,9 +481,14 @@ QImage ResampleBitmap(const QImage& source, const QRectF& window, QSize size, TR
   return target;
 }
 
+bool AllowWideResampling(bool allowed) {
+  g_wideAllowed.store(allowed);
+  return UseWidePath();
+}
+
 void ReleaseResampleScratch() {
   Scratch& s = t_scratch;
-  Free(s.wx.first), Free(s.wx.count), Free(s.wx.w);
-  Free(s.wy.first), Free(s.wy.count), Free(s.wy.w);
+  Free(s.wx.first), Free(s.wx.count), Free(s.wx.w), Free(s.wx.w4);
+  Free(s.wy.first), Free(s.wy.count), Free(s.wy.w), Free(s.wy.w4);
   Free(s.line), Free(s.ring), Free(s.ringRow), Free(s.acc), Free(s.shrunk), Free(s.sums);
 }

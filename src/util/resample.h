@@ -34,5 +34,10 @@ QImage ResampleBitmap(const QImage& source, const QRectF& window, QSize size, TR
 void ResampleBitmapInto(const QImage& source, const QRectF& window, QImage& target, QSize size,
                         TResizeFilter filter, bool exact = false);
 
+// Where the processor has AVX2 and FMA, the resampler uses them (the results differ from the
+// portable path by rounding only). Tests and benchmarks can switch that off; returns whether
+// the wide path is used now.
+bool AllowWideResampling(bool allowed);
+
 // Frees the calling thread's resampling scratch memory.
 void ReleaseResampleScratch();

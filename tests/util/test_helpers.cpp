@@ -54,6 +54,28 @@ private slots:
       b = (b + a) % 65521;
     }
     QCOMPARE(hash, QString("%1").arg((b << 16) | a, 8, 16, QChar('0')));
+    // Lengths around the vector block and the modulo interval, at odd addresses, in one call
+    // and in two pieces, against the byte-by-byte definition.
+    auto reference = [](quint32 adler, const char* p, size_t n) {
+      quint32 s1 = adler & 0xffff, s2 = adler >> 16;
+      for (size_t i = 0; i < n; ++i) {
+        s1 = (s1 + quint8(p[i])) % 65521;
+        s2 = (s2 + s1) % 65521;
+      }
+      return s2 << 16 | s1;
+    };
+    for (size_t n : {0, 1, 15, 16, 17, 31, 33, 5551, 5552, 5553, 5568, 11104, 11111, 65536}) {
+      for (size_t offset : {0, 3}) {
+        const char* p = big.constData() + offset;
+        QCOMPARE(UpdateAdler32(1, p, n), reference(1, p, n));
+        QCOMPARE(UpdateAdler32(0xfff0fff0, p, n), reference(0xfff0fff0, p, n));
+        QCOMPARE(UpdateAdler32(UpdateAdler32(1, p, n / 3), p + n / 3, n - n / 3),
+                 reference(1, p, n));
+      }
+    }
+    const QByteArray ones(100000, char(0xff)); // the largest sums
+    QCOMPARE(UpdateAdler32(1, ones.constData(), size_t(ones.size())),
+             reference(1, ones.constData(), size_t(ones.size())));
     // The same sum of bytes in memory.
     QCOMPARE(GetDataHash(big), hash);
     QCOMPARE(GetDataHash("abc"), QString("024d0127"));

@@ -253,6 +253,39 @@ private slots:
     QCOMPARE(ResizeFilterFromCode(0), rfNearest);
   }
 
+  // Both the vector path this processor may take and the portable path keep flat colours and
+  // ramps, and they agree to a grey level on a detailed picture, for every kernel and for odd
+  // tap counts.
+  void widePathMatchesPortablePath() {
+    const QImage detailed = Detailed(331, 217);
+    const bool wide = AllowWideResampling(true);
+    AllowWideResampling(false);
+    filtersKeepFlatColourAndRamps();
+    for (int f = rfNearest; f <= rfMitchell; ++f)
+      for (QSize size : {QSize(97, 61), QSize(200, 150), QSize(29, 13), QSize(500, 330)}) {
+        AllowWideResampling(false);
+        const QImage portable =
+            ResampleBitmap(detailed, QRectF(0.5, 1.25, 329, 214.5), size, TResizeFilter(f));
+        AllowWideResampling(true);
+        const QImage vector =
+            ResampleBitmap(detailed, QRectF(0.5, 1.25, 329, 214.5), size, TResizeFilter(f));
+        int worst = 0;
+        for (int y = 0; y < size.height(); ++y)
+          for (int x = 0; x < size.width(); ++x) {
+            const QRgb a = portable.pixel(x, y), b = vector.pixel(x, y);
+            worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                              std::abs(qBlue(a) - qBlue(b))});
+          }
+        QVERIFY2(worst <= 1, qPrintable(QString("filter %1, %2 x %3: %4 levels")
+                                            .arg(f)
+                                            .arg(size.width())
+                                            .arg(size.height())
+                                            .arg(worst)));
+      }
+    AllowWideResampling(true);
+    if (!wide) qInfo("this processor has no AVX2/FMA: only the portable path ran");
+  }
+
   void blockAveragingStaysCloseToTheKernel() {
     const QImage big = Detailed(2000, 1500);
     const QRectF all(0, 0, 2000, 1500);
@@ -283,6 +316,14 @@ private slots:
         QCOMPARE(qAlpha(back.pixel(x, y)), 255);
     QCOMPARE(DecodeJpegData(data, 2).size(), QSize(32, 24));
     QCOMPARE(DecodeJpegData(data, 8).size(), QSize(8, 6));
+    // Colour at full resolution from quality 90 on, halved both ways below it.
+    auto lumaSampling = [](const QByteArray& jpeg) {
+      const int sof = jpeg.indexOf("\xff\xc0");
+      return sof < 0 ? -1 : int(uchar(jpeg[sof + 11])); // first component: H << 4 | V
+    };
+    QCOMPARE(lumaSampling(data), 0x11);
+    QCOMPARE(lumaSampling(EncodeJpeg(src, 90)), 0x11);
+    QCOMPARE(lumaSampling(EncodeJpeg(src, 89)), 0x22);
     QCOMPARE(JpegScaledSize({5184, 3457}, 8), QSize(648, 433));
     QCOMPARE(JpegScaleForMinimumSize({4000, 3000}, 800, 600), 4);
     QCOMPARE(JpegScaleForMinimumSize({4000, 3000}, 1001, 600), 2);

@@ -3,11 +3,11 @@
 # chroma, made from the largest photo of the Debian package mate-backgrounds. Each file gets its
 # own small tone change, so no two files are equal (and no cache can serve one for another).
 # Needs apt-get, dpkg, python3 and cjpeg/djpeg (libjpeg-turbo-progs).
-#   bench/photos.sh [count]       (default 6)
+#   bench/photos.sh [count]       (default 12)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 out="$here/.photos"
-count=${1:-6}
+count=${1:-12}
 mkdir -p "$out/pkg"
 cd "$out/pkg"
 if ! ls mate-backgrounds_*.deb >/dev/null 2>&1; then

@@ -1,20 +1,25 @@
-// Quality check for the processing benchmark. For one original it compares
-//   - the fitted medium and thumbnail bitmaps of the run's pipeline (decoded at a reduced DCT
-//     scale where the outputs allow) with those of a full-resolution decode, before encoding;
-//   - the medium and thumbnail files the run wrote with the full-resolution pipeline's bitmaps
-//     encoded at the same quality and decoded again.
-// Prints "<pipeline medium> <pipeline thumbnail> <file medium> <file thumbnail> <width> <height>":
-// PSNR in dB over the RGB channels, then the original's stored size.
+// Quality check for the processing benchmark. For one original it compares with a reference
+// made from a full-resolution decode, fitted with the same kernel and not encoded:
+//   - the run's fitted medium and thumbnail bitmaps before encoding (decoded at a reduced DCT
+//     scale where the outputs allow): what the reduced decode costs;
+//   - the medium and thumbnail files the run wrote: what the whole pipeline costs, JPEG
+//     encoding included;
+//   - optionally the same two outputs of a peer tool, measured the same way.
+// Prints "<pipeline medium> <pipeline thumb> <file medium> <file thumb> <peer medium> <peer
+// thumb> <width> <height>": PSNR in dB over the RGB channels ("-" where there is no peer file
+// of the reference's size), then the original's stored size.
 //
-//   bench_process_psnr ORIGINAL MEDIUM THUMB [--quality Q] [--filter F]
+//   bench_process_psnr ORIGINAL MEDIUM THUMB [PEER_MEDIUM PEER_THUMB] [--filter F]
 #include "util/imaging.h"
 #include "util/jpegcodec.h"
 #include "util/resample.h"
 
 #include <QString>
+#include <QStringList>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -37,17 +42,21 @@ double psnr(const QImage& a, const QImage& b) {
 } // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 4) {
-    std::fprintf(stderr, "usage: %s ORIGINAL MEDIUM THUMB [--quality Q] [--filter F]\n", argv[0]);
+  QStringList files;
+  int filter = 3;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--filter") && i + 1 < argc)
+      filter = std::atoi(argv[++i]);
+    else
+      files.append(QString::fromLocal8Bit(argv[i]));
+  }
+  if (files.size() != 3 && files.size() != 5) {
+    std::fprintf(stderr, "usage: %s ORIGINAL MEDIUM THUMB [PEER_MEDIUM PEER_THUMB] [--filter F]\n",
+                 argv[0]);
     return 2;
   }
-  int quality = 90, filter = 3;
-  for (int i = 4; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--quality")) quality = std::atoi(argv[i + 1]);
-    if (!std::strcmp(argv[i], "--filter")) filter = std::atoi(argv[i + 1]);
-  }
   try {
-    const QString original = QString::fromLocal8Bit(argv[1]);
+    const QString original = files[0];
     const QSize boxes[2] = {QSize(800, 768), QSize(200, 150)};
     TOriginalRequest request;
     request.Boxes = {boxes[0], boxes[1]};
@@ -55,17 +64,23 @@ int main(int argc, char** argv) {
     request.FullResolution = true;
     const TLoadedOriginal full = LoadOriginal(original, request);
     const TResizeFilter kernel = ResizeFilterFromCode(filter);
-    double pipeline[2], files[2];
+    QString line;
+    double pipeline[2], written[2], peer[2] = {-1, -1};
     for (int k = 0; k < 2; ++k) {
       const TFitResult fit = FitIntoBox(full.Size, boxes[k].width(), boxes[k].height(), false);
       const QImage reference = ResampleBitmap(full.Bitmap, full.Window, fit.Size, kernel);
       pipeline[k] =
           psnr(ResampleBitmap(reduced.Bitmap, reduced.Window, fit.Size, kernel), reference);
-      files[k] = psnr(DecodeJpegFile(QString::fromLocal8Bit(argv[2 + k])),
-                      DecodeJpegData(EncodeJpeg(reference, quality)));
+      written[k] = psnr(DecodeJpegFile(files[1 + k]), reference);
+      if (files.size() == 5) {
+        const QImage other = DecodeJpegFile(files[3 + k]);
+        if (other.size() == reference.size()) peer[k] = psnr(other, reference);
+      }
     }
-    std::printf("%.2f %.2f %.2f %.2f %d %d\n", pipeline[0], pipeline[1], files[0], files[1],
-                full.OriginalSize.width(), full.OriginalSize.height());
+    auto text = [](double v) { return v < 0 ? std::string("-") : std::to_string(v); };
+    std::printf("%.2f %.2f %.2f %.2f %s %s %d %d\n", pipeline[0], pipeline[1], written[0],
+                written[1], text(peer[0]).c_str(), text(peer[1]).c_str(), full.OriginalSize.width(),
+                full.OriginalSize.height());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;

@@ -94,8 +94,10 @@ public:
   Decompressor(const Decompressor&) = delete;
   Decompressor& operator=(const Decompressor&) = delete;
 
-  // Opens the source and reads the header.
-  void OpenFile(const QString& path) {
+  // Opens the source and reads the header. For a whole decode the file is read into memory
+  // first (up to a size no photograph reaches): the codec's quick entropy decoder runs only
+  // while its input buffer holds enough bytes, which a stream's small buffer often does not.
+  void OpenFile(const QString& path, bool forDecoding) {
     path_ = path;
     QFileInfo info(path);
     if (!info.exists()) throw EImageError(QStringLiteral("File not found: \"%1\".").arg(path));
@@ -105,6 +107,20 @@ public:
     if (!file_)
       throw EImageError(QStringLiteral("Cannot open file \"%1\": %2.")
                             .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+    const qint64 size = info.size();
+    if (forDecoding && size > 0 && size <= kMostReadWhole) {
+      data_.resize(qsizetype(size));
+      if (std::fread(data_.data(), 1, size_t(size), file_) == size_t(size)) {
+        std::fclose(file_);
+        file_ = nullptr;
+        jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(data_.constData()),
+                     static_cast<unsigned long>(data_.size()));
+        ReadHeader();
+        return;
+      }
+      data_.clear();
+      std::rewind(file_);
+    }
     jpeg_stdio_src(&cinfo, file_);
     ReadHeader();
   }
@@ -138,8 +154,11 @@ private:
                             .arg(cinfo.image_height));
   }
 
+  static constexpr qint64 kMostReadWhole = qint64(512) << 20;
+
   ErrorManager err_;
   FILE* file_ = nullptr;
+  QByteArray data_; // the whole file, when read into memory
   QString path_;
   bool created_ = false;
 };
@@ -435,7 +454,7 @@ void CheckQuality(int quality) {
 
 QSize ReadJpegSize(const QString& path) {
   Decompressor dec;
-  dec.OpenFile(path);
+  dec.OpenFile(path, false);
   return dec.StoredSize();
 }
 
@@ -469,7 +488,7 @@ int JpegScaleForMinimumPixels(QSize regionSize, qint64 minPixels) {
 
 QImage DecodeJpegFile(const QString& path, int denominator, QSize* fullSize) {
   Decompressor dec;
-  dec.OpenFile(path);
+  dec.OpenFile(path, true);
   return Decode(dec, denominator, 1, QRect(), fullSize);
 }
 
@@ -482,7 +501,7 @@ QImage DecodeJpegData(const QByteArray& data, int denominator, QSize* fullSize) 
 QImage DecodeJpegFileTransformed(const QString& path, int denominator, int orientation,
                                  const QRect& crop, QSize* fullSize, QImage* reuse) {
   Decompressor dec;
-  dec.OpenFile(path);
+  dec.OpenFile(path, true);
   return Decode(dec, denominator, orientation, crop, fullSize, reuse);
 }
 

@@ -5,10 +5,12 @@
 #include "ui/frmsplash.h"
 #include "ui/qtprompt.h"
 #include "ui/uiresources.h"
+#include "util/memorytuning.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
+  TuneHeapForPictures();
   QApplication app(argc, argv);
   InitUiResources();
   // Questions and errors of the model appear as message boxes.

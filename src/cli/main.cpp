@@ -3,6 +3,7 @@
 #include "cli/clicommand.h"
 #include "cli/cliprompt.h"
 #include "db/sqlaccess.h"
+#include "util/memorytuning.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -46,6 +47,7 @@ int main(int argc, char** argv) {
   // more than a small command, so the program starts without one; a command that draws captions
   // asks for it (kRunAgainWithFonts) before it has changed anything.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  TuneHeapForPictures();
   qtHandler = qInstallMessageHandler(filterQtMessages);
   std::unique_ptr<QCoreApplication> app = std::make_unique<QCoreApplication>(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("lumenfold-cli"));

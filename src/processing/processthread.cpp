@@ -11,6 +11,7 @@
 #include "processing/ziparchive.h"
 #include "util/helpers.h"
 #include "util/imaging.h"
+#include "util/memorytuning.h"
 #include "util/messages.h"
 #include "util/programfolder.h"
 #include "util/tracer.h"
@@ -368,6 +369,7 @@ void TProcessThread::run() {
   }
   // The database file is complete and unlocked once the run's connections are closed.
   CloseThreadConnections();
+  ReleaseFreeHeap(); // the workers' buffers are freed with the pool
   if (!snapshotPath_.isEmpty()) {
     QFile::remove(snapshotPath_);
     snapshotPath_.clear();

@@ -7,6 +7,7 @@
 #include "db/userprompt.h"
 #include "util/imaging.h"
 #include "util/jpegcodec.h"
+#include "util/memorytuning.h"
 #include "util/messages.h"
 #include "util/programfolder.h"
 
@@ -158,6 +159,7 @@ void TThumbnailThread::run() {
     error_ = QStringLiteral("Unknown error while loading thumbnails.");
   }
   if (!completed_) ReleaseImagingScratch();
+  ReleaseFreeHeap();
   // Rows may have been written through this thread's own connections.
   CloseThreadConnections();
 }

@@ -343,6 +343,14 @@ void CloseThreadConnections() {
   threadConnections.closeAll();
 }
 
+bool OpenThreadConnection(const QString& connectionString) {
+  try {
+    return database(connectionString).isOpen();
+  } catch (const TSqlError&) {
+    return false;
+  }
+}
+
 void CloseThreadConnection(const QString& connectionString) {
   auto it = threadConnections.byString.find(connectionString);
   if (it != threadConnections.byString.end()) threadConnections.close(it);

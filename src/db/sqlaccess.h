@@ -96,6 +96,11 @@ private:
   bool done_ = false;
 };
 
+// Opens the calling thread's connection ahead of its first statement, so that the opening
+// overlaps other work. Shows no box: false when it cannot be opened (the first statement then
+// reports why).
+bool OpenThreadConnection(const QString& connectionString);
+
 // Closes the calling thread's connections (all of them, or those of one connection string).
 // Worker threads call this before they end; the database file is complete afterwards.
 void CloseThreadConnections();

@@ -476,6 +476,8 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
     }
   };
   topUp();
+  // The run's own database connection opens while the workers decode the first pictures.
+  if (index == 0) OpenThreadConnection(CurrentConnectionString());
 
   TLumenfoldPicture* p = WorkList[index];
   if (!p) return;

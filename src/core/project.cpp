@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSaveFile>
+#include <QStringDecoder>
 #include <QtEndian>
 
 const char* const WizardPageNames[kWizardPageCount] = {
@@ -108,7 +109,13 @@ public:
       break;
     case kTagUtf8Text:
       if (!length(count) || !has(count)) return false;
-      value = QString::fromUtf8(data_.constData() + pos_, count);
+      {
+        // A text may start with U+FEFF; the plain UTF-8 conversion would drop it as a byte
+        // order mark.
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom |
+                                                      QStringDecoder::Flag::Stateless);
+        value = utf8.decode(QByteArrayView(data_.constData() + pos_, count));
+      }
       break;
     case kTagUtf16Text: {
       if (!length(count) || count > (remaining() / 2)) return false;

@@ -179,6 +179,7 @@ private slots:
     a.ThumbWidth = 32768;
     a.MediumHeight = -5;
     a.ThumbFolder = QString::fromUtf8("náhledy");
+    a.MediumPrefix = QString(QChar(0xfeff)) + "m_"; // a leading U+FEFF is text, not a mark
     a.RenameTemplate = QString(400, 'r');
     a.ZipFileName = "/somewhere/out.zip";
     a.WizardPages = 0x155;
@@ -199,6 +200,7 @@ private slots:
     QCOMPARE(b.FileName, a.FileName);
     QCOMPARE(b.SettingsToBytes(), a.SettingsToBytes());
     QCOMPARE(b.ThumbFolder, QString::fromUtf8("náhledy"));
+    QCOMPARE(b.MediumPrefix, a.MediumPrefix);
     QCOMPARE(CurrentConnectionString(), a.ConnectionString);
     QCOMPARE(ReadTestFile(a.FileName), a.SettingsToBytes());
   }

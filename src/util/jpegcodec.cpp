@@ -273,6 +273,45 @@ void TransposeBatch(const quint32* src, size_t rowPixels, int rows, int count, q
   }
 }
 
+// Reduced decodes of progressive files read each coefficient's first scan and leave out the
+// refinement scans that follow, which only add the lowest bits of coefficients already known.
+// At a quarter of the size or less that precision hardly shows (50 dB against the whole file at
+// the decode's own size on the package's 18 MP photo, 41 dB on fine synthetic detail; more once
+// fitted), while the refinement scans take half the decoding time. At half the size fine detail
+// would lose too much (35 dB), and scripts whose first scans are coarse are read whole.
+constexpr int kFirstScansFromDenominator = 4;
+constexpr int kCoarsestFirstScanBits = 2; // successive-approximation shift (Al) of a first scan
+
+// Buffered-image mode only: consumes the scans up to the first refinement scan that comes after
+// every component's every coefficient has had its first scan (or to the end of the file) and
+// returns the number of the last scan to show.
+int ConsumeFirstScans(jpeg_decompress_struct& cinfo) {
+  quint64 covered[MAX_COMPONENTS] = {};
+  bool coarse = false;
+  // The scan whose header has just been read: true when the output should stop before it.
+  auto stopBefore = [&] {
+    if (cinfo.Ah != 0) {
+      if (coarse) return false;
+      for (int c = 0; c < cinfo.num_components && c < MAX_COMPONENTS; ++c)
+        if (covered[c] != ~quint64(0)) return false;
+      return true;
+    }
+    for (int i = 0; i < cinfo.comps_in_scan; ++i) {
+      const int c = cinfo.cur_comp_info[i]->component_index;
+      for (int k = cinfo.Ss; k <= cinfo.Se && k < 64; ++k)
+        if (c >= 0 && c < MAX_COMPONENTS) covered[c] |= quint64(1) << k;
+    }
+    if (cinfo.Al > kCoarsestFirstScanBits) coarse = true;
+    return false;
+  };
+  stopBefore(); // the first scan's header was read with the file's header
+  for (;;) {
+    const int r = jpeg_consume_input(&cinfo);
+    if (r == JPEG_REACHED_EOI || r == JPEG_SUSPENDED) return cinfo.input_scan_number;
+    if (r == JPEG_REACHED_SOS && stopBefore()) return cinfo.input_scan_number - 1;
+  }
+}
+
 QImage Decode(Decompressor& dec, int denominator, int orientation, QRect crop, QSize* fullSize,
               QImage* reuse = nullptr) {
   jpeg_decompress_struct& cinfo = dec.cinfo;
@@ -322,17 +361,32 @@ QImage Decode(Decompressor& dec, int denominator, int orientation, QRect crop, Q
   if (!direct) batch.resize(size_t(kBatch) * size_t(rowPixels));
   if (cmyk) cmykRow.resize(size_t(rowPixels) * 4);
 
+  const bool firstScans =
+      cinfo.progressive_mode && int(cinfo.scale_denom) >= kFirstScansFromDenominator;
+  std::vector<quint32> skipped;
+  if (firstScans && map.sy0 > 0) skipped.resize(size_t(rowPixels) + 1);
   const bool ok = dec.Run([&] {
+    cinfo.buffered_image = firstScans ? TRUE : FALSE;
     jpeg_start_decompress(&cinfo);
-    // Only the columns and lines that the crop keeps are decoded.
+    if (firstScans) jpeg_start_output(&cinfo, ConsumeFirstScans(cinfo));
+    // Only the columns and lines that the crop keeps are decoded (all of them in buffered-image
+    // mode, where the lines outside are read and dropped).
     // Two more columns on the right keep the chroma upsampling at the crop's right edge the same
     // as in a full decode (the left edge is moved to a block boundary by the codec anyway).
-    JDIMENSION xoff = JDIMENSION(map.sx0);
-    JDIMENSION width = JDIMENSION(std::min(sw, map.sx1 + 2) - map.sx0);
-    if (map.sx0 > 0 || map.sx1 < sw) jpeg_crop_scanline(&cinfo, &xoff, &width);
+    JDIMENSION xoff = 0;
+    JDIMENSION width = JDIMENSION(sw);
+    if (!firstScans && (map.sx0 > 0 || map.sx1 < sw)) {
+      xoff = JDIMENSION(map.sx0);
+      width = JDIMENSION(std::min(sw, map.sx1 + 2) - map.sx0);
+      jpeg_crop_scanline(&cinfo, &xoff, &width);
+    }
     const int firstCol = map.sx0 - int(xoff); // offset of sx0 inside a decoded line
     const int count = map.sx1 - map.sx0;
-    if (map.sy0 > 0) jpeg_skip_scanlines(&cinfo, JDIMENSION(map.sy0));
+    if (map.sy0 > 0 && !firstScans) jpeg_skip_scanlines(&cinfo, JDIMENSION(map.sy0));
+    for (int r = 0; firstScans && r < map.sy0; ++r) {
+      JSAMPROW row = reinterpret_cast<JSAMPROW>(skipped.data());
+      jpeg_read_scanlines(&cinfo, &row, 1);
+    }
     int y = map.sy0;
     while (y < map.sy1) {
       const int want = std::min(kBatch, map.sy1 - y);
@@ -379,10 +433,10 @@ QImage Decode(Decompressor& dec, int denominator, int orientation, QRect crop, Q
       }
       y += want;
     }
-    if (map.sy1 == sh)
+    if (map.sy1 == sh && !firstScans)
       jpeg_finish_decompress(&cinfo);
     else
-      jpeg_abort_decompress(&cinfo);
+      jpeg_abort_decompress(&cinfo); // the lines below the crop, or the scans left out
   });
   if (!ok) dec.Fail();
   return image;

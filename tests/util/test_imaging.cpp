@@ -105,6 +105,67 @@ void WriteCmykJpeg(const QString& path, int w, int h) {
   std::fclose(f);
 }
 
+// A progressive JPEG of the picture with the codec's usual script, or (coarse) one whose first
+// scans keep only the top bits of the AC coefficients (Al = 3) and refine them three times.
+QByteArray EncodeProgressive(const QImage& picture, bool coarse) {
+  const QImage img = picture.convertToFormat(QImage::Format_RGB32);
+  jpeg_compress_struct c{};
+  jpeg_error_mgr err{};
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &buffer, &size);
+  c.image_width = JDIMENSION(img.width()), c.image_height = JDIMENSION(img.height());
+  c.input_components = 4;
+  c.in_color_space = JCS_EXT_BGRX;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 92, TRUE);
+  jpeg_simple_progression(&c);
+  std::vector<jpeg_scan_info> scans;
+  if (coarse) {
+    scans.push_back({3, {0, 1, 2, 0}, 0, 0, 0, 0});
+    for (int ah : {0, 3, 2, 1})
+      for (int comp = 0; comp < 3; ++comp)
+        scans.push_back({1, {comp, 0, 0, 0}, 1, 63, ah, ah == 0 ? 3 : ah - 1});
+    c.scan_info = scans.data();
+    c.num_scans = int(scans.size());
+  }
+  jpeg_start_compress(&c, TRUE);
+  for (int y = 0; y < img.height(); ++y) {
+    JSAMPROW row = const_cast<JSAMPROW>(img.constScanLine(y));
+    jpeg_write_scanlines(&c, &row, 1);
+  }
+  jpeg_finish_compress(&c);
+  jpeg_destroy_compress(&c);
+  const QByteArray out(reinterpret_cast<const char*>(buffer), qsizetype(size));
+  std::free(buffer);
+  return out;
+}
+
+// The codec's own decode of every scan at 1/d of the size.
+QImage DecodeAllScans(const QByteArray& data, int d) {
+  jpeg_decompress_struct c{};
+  jpeg_error_mgr err{};
+  c.err = jpeg_std_error(&err);
+  jpeg_create_decompress(&c);
+  jpeg_mem_src(&c, reinterpret_cast<const unsigned char*>(data.constData()),
+               static_cast<unsigned long>(data.size()));
+  jpeg_read_header(&c, TRUE);
+  c.scale_num = 1, c.scale_denom = unsigned(d);
+  c.out_color_space = JCS_EXT_BGRA;
+  c.dct_method = JDCT_ISLOW;
+  jpeg_start_decompress(&c);
+  QImage img(int(c.output_width), int(c.output_height), QImage::Format_RGB32);
+  while (c.output_scanline < c.output_height) {
+    JSAMPROW row = img.scanLine(int(c.output_scanline));
+    jpeg_read_scanlines(&c, &row, 1);
+  }
+  jpeg_finish_decompress(&c);
+  jpeg_destroy_decompress(&c);
+  return img;
+}
+
 } // namespace
 
 class TestImaging : public QObject {
@@ -358,6 +419,37 @@ private slots:
     QCOMPARE(DecodeJpegFile(cut).size(), QSize(300, 200));
     // Truncated inside the header: an error, not a crash.
     QVERIFY_THROWS_EXCEPTION(EImageError, DecodeJpegData(big.left(20)));
+  }
+
+  // At a quarter of the size or less a progressive file is read to the end of its first scans:
+  // close to the whole file, and turns and crops give the same pixels as on the plain decode.
+  // First scans that are too coarse, half-size and full-size decodes read every scan.
+  void progressiveFilesAtReducedSizes() {
+    const QImage src = Detailed(803, 611);
+    const QByteArray fine = EncodeProgressive(src, false), coarse = EncodeProgressive(src, true);
+    for (int d : {1, 2})
+      QCOMPARE(DecodeJpegData(fine, d), DecodeAllScans(fine, d));
+    for (int d : {4, 8}) {
+      const QImage part = DecodeJpegData(fine, d), whole = DecodeAllScans(fine, d);
+      QCOMPARE(part.size(), whole.size());
+      QVERIFY(part != whole); // the refinement scans were left out
+      QVERIFY2(Psnr(part, whole) > 40.0,
+               qPrintable(QString("1/%1: %2 dB").arg(d).arg(Psnr(part, whole))));
+      QCOMPARE(DecodeJpegData(coarse, d), DecodeAllScans(coarse, d));
+    }
+    const QString path = env.path("progressive.jpg");
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(fine);
+    f.close();
+    for (int code : {1, -1, 2, 3, -4}) {
+      QImage plain = DecodeJpegFile(path, 4);
+      ApplyOrientation(plain, code);
+      const QRect crop(13, 7, plain.width() - 30, plain.height() - 20);
+      QSize stored;
+      QCOMPARE(DecodeJpegFileTransformed(path, 4, code, crop, &stored), plain.copy(crop));
+      QCOMPARE(stored, QSize(803, 611));
+    }
   }
 
   void cmykPictures() {

@@ -7,13 +7,10 @@
 #include "util/jpegcodec.h"
 #include "util/resample.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <exception>
 
 namespace {
-
-constexpr qint64 kMaxReadWhole = qint64(512) << 20;
 
 QString errorText(const std::exception& e) {
   if (auto* image = dynamic_cast<const EImageError*>(&e)) return image->Text();
@@ -79,16 +76,7 @@ TPictureResult ProducePicture(const TPictureWork& work) {
   thread_local QByteArray t_contents;
   thread_local TLoadedOriginal t_original;
   QByteArray& contents = t_contents;
-  contents.resize(0);
-  {
-    QFile file(work.OriginalPath);
-    const qint64 size = file.open(QIODevice::ReadOnly) ? file.size() : -1;
-    if (size > 0 && size <= kMaxReadWhole) {
-      contents.resize(qsizetype(size));
-      if (file.read(contents.data(), size) != size) contents.resize(0);
-    }
-  }
-  if (!contents.isEmpty()) {
+  if (ReadWholeFile(work.OriginalPath, contents)) {
     result.Hash = GetDataHash(contents);
     result.Size = int(contents.size());
     if (work.Zip) result.OriginalDeflates = DeflateMakesSmaller(contents);

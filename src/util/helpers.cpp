@@ -119,6 +119,18 @@ QString GetFileHash(const QString& path) {
   return HashText(sum);
 }
 
+bool ReadWholeFile(const QString& path, QByteArray& into) {
+  constexpr qint64 kMostBytes = qint64(512) << 20;
+  into.resize(0);
+  QFile file(path);
+  const qint64 size = file.open(QIODevice::ReadOnly) ? file.size() : -1;
+  if (size <= 0 || size > kMostBytes) return false;
+  into.resize(qsizetype(size));
+  if (file.read(into.data(), size) == size) return true;
+  into.resize(0);
+  return false;
+}
+
 QString GetDataHash(const QByteArray& data) {
   if (data.isEmpty()) return QString();
   return HashText(UpdateAdler32(1, data.constData(), size_t(data.size())));

@@ -25,6 +25,10 @@ QString GetFileHash(const QString& path);
 // The same checksum of bytes already in memory (a whole file's contents).
 QString GetDataHash(const QByteArray& data);
 
+// Reads a whole file into `into`, reusing its memory. False, with `into` empty, when the file
+// cannot be read, is empty or is larger than any photograph (512 MB): callers then stream it.
+bool ReadWholeFile(const QString& path, QByteArray& into);
+
 // Packed DOS time stamp (date in the high 16 bits, time in the low 16 bits) of the file's local
 // modification time; -1 when the file does not exist.
 int FileDosDateTime(const QString& path);

@@ -30,11 +30,16 @@ int RoundHalfEven(double v) {
   return int(r);
 }
 
+// The start of a file, or all of it: JPEG unless it clearly is something else (too short to
+// tell counts as JPEG, so that the decoder reports the problem).
+bool StartsLikeJpeg(const QByteArray& head) {
+  return head.size() < 3 || (uchar(head[0]) == 0xff && uchar(head[1]) == 0xd8);
+}
+
 bool IsJpegFile(const QString& path) {
   QFile f(path);
   if (!f.open(QIODevice::ReadOnly)) return true; // let the decoder report the problem
-  const QByteArray head = f.read(3);
-  return head.size() < 3 || (uchar(head[0]) == 0xff && uchar(head[1]) == 0xd8);
+  return StartsLikeJpeg(f.read(3));
 }
 
 // Other picture formats that Qt reads (a PNG saved as .jpg, say) are accepted too.
@@ -284,9 +289,7 @@ void LoadOriginal(const QString& path, const QByteArray& contents, const TOrigin
   into = TLoadedOriginal();
   TLoadedOriginal& result = into;
   const int orientation = request.Orientation;
-  const bool jpeg =
-      inMemory ? (contents.size() < 3 || (uchar(contents[0]) == 0xff && uchar(contents[1]) == 0xd8))
-               : IsJpegFile(path);
+  const bool jpeg = inMemory ? StartsLikeJpeg(contents) : IsJpegFile(path);
   if (!jpeg) {
     reuse = QImage();
     QImage image = ReadOtherPicture(path);

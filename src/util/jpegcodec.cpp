@@ -4,6 +4,8 @@
 // the jump; the error is turned into an exception only after Guarded() has returned.
 #include "util/jpegcodec.h"
 
+#include "util/helpers.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -103,24 +105,16 @@ public:
     if (!info.exists()) throw EImageError(QStringLiteral("File not found: \"%1\".").arg(path));
     if (info.isDir())
       throw EImageError(QStringLiteral("Cannot read picture \"%1\": it is a folder.").arg(path));
+    if (forDecoding && ReadWholeFile(path, data_)) {
+      jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(data_.constData()),
+                   static_cast<unsigned long>(data_.size()));
+      ReadHeader();
+      return;
+    }
     file_ = std::fopen(QFile::encodeName(path).constData(), "rb");
     if (!file_)
       throw EImageError(QStringLiteral("Cannot open file \"%1\": %2.")
                             .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
-    const qint64 size = info.size();
-    if (forDecoding && size > 0 && size <= kMostReadWhole) {
-      data_.resize(qsizetype(size));
-      if (std::fread(data_.data(), 1, size_t(size), file_) == size_t(size)) {
-        std::fclose(file_);
-        file_ = nullptr;
-        jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(data_.constData()),
-                     static_cast<unsigned long>(data_.size()));
-        ReadHeader();
-        return;
-      }
-      data_.clear();
-      std::rewind(file_);
-    }
     jpeg_stdio_src(&cinfo, file_);
     ReadHeader();
   }
@@ -153,8 +147,6 @@ private:
                             .arg(cinfo.image_width)
                             .arg(cinfo.image_height));
   }
-
-  static constexpr qint64 kMostReadWhole = qint64(512) << 20;
 
   ErrorManager err_;
   FILE* file_ = nullptr;

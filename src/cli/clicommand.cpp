@@ -1,13 +1,12 @@
 #include "cli/clicommand.h"
 
-#include <QGuiApplication>
-
 #include "cli/cliprompt.h"
 #include "core/project.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <algorithm>
 
 namespace {

@@ -49,10 +49,21 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   TuneHeapForPictures();
   qtHandler = qInstallMessageHandler(filterQtMessages);
-  std::unique_ptr<QCoreApplication> app = std::make_unique<QCoreApplication>(argc, argv);
-  QCoreApplication::setApplicationName(QStringLiteral("lumenfold-cli"));
-  auto prompt = std::make_unique<CliPrompt>();
-  prompt->setCapture(true);
+  std::unique_ptr<QCoreApplication> app;
+  std::unique_ptr<CliPrompt> prompt;
+  // (Re)starts the application object and the prompt that collects the model's messages.
+  auto start = [&](bool fonts) {
+    prompt.reset();
+    app.reset();
+    if (fonts)
+      app = std::make_unique<QGuiApplication>(argc, argv);
+    else
+      app = std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("lumenfold-cli"));
+    prompt = std::make_unique<CliPrompt>();
+    prompt->setCapture(true);
+  };
+  start(false);
 
   QStringList args = QCoreApplication::arguments().mid(1);
   bool yes = false;
@@ -104,12 +115,7 @@ int main(int argc, char** argv) {
   if (status == kRunAgainWithFonts) {
     // Database connections belong to the application whose driver plugins they use.
     CloseThreadConnections();
-    prompt.reset();
-    app.reset();
-    app = std::make_unique<QGuiApplication>(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("lumenfold-cli"));
-    prompt = std::make_unique<CliPrompt>();
-    prompt->setCapture(true);
+    start(true);
     prompt->setDefaultAnswer(yes);
     status = runCommand();
     if (status == kRunAgainWithFonts) status = kExitFailure; // cannot happen: fonts are there

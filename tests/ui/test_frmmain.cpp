@@ -384,6 +384,16 @@ private slots:
           "actSynchro", "actProcess", "actPictureDetails", "actAssignCategory", "actSignPicture",
           "actAssignCategoryAll", "actSignAllPictures"})
       QVERIFY2(w.findChild<QAction*>(QString::fromLatin1(name)), name);
+
+    // Those actions have no command yet; wiring one is what makes it follow the rules.
+    QAction* add = w.Actions().actAddAlbum;
+    QVERIFY(!TMainActions::IsWired(add) && !add->isEnabled());
+    int runs = 0;
+    TMainActions::Wire(add, &w, [&runs] { ++runs; });
+    w.EnableActions();
+    QVERIFY(add->isEnabled());
+    add->trigger();
+    QCOMPARE(runs, 1);
   }
 
   void menusAndHints() {

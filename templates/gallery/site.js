@@ -318,7 +318,10 @@
       link.href = '#/album/' + album.id;
       link.dataset.albumId = String(album.id);
       const name = albumName(album);
-      link.append(thumbImage(album.cover, name));
+      // The card is wider than a thumbnail: the cover is the lightbox image.
+      const cover = thumbImage(album.cover, name);
+      cover.src = album.cover.big;
+      link.append(cover);
       const text = el('div', 'album-text');
       text.append(el('h2', 'album-name', name));
       const meta = [dateText(album.date), countText(album.pictures.length)].filter((s) => s);

@@ -27,18 +27,19 @@ export const fixture = {
   categories: [
     { id: 1, title: 'Boats', title2: 'Boote', pictures: [101, 106] },
     { id: 2, title: 'Sky', title2: 'Himmel', pictures: [302, 102] },
+    { id: 4, title: 'Lights', title2: 'Lichter', pictures: [102] },
   ],
 };
 
 // A baseline JPEG of w × h pixels.
-export function jpeg(w, h, left, right) {
-  return execFileSync('cjpeg', ['-quality', '85'], { input: ppm(w, h, left, right) });
+export function jpeg(w, h, top, bottom) {
+  return execFileSync('cjpeg', ['-quality', '85'], { input: ppm(w, h, top, bottom) });
 }
 
 function writeJpeg(root, relative, w, h, colour) {
   const path = join(root, ...relative.split(/[\\/]/));
   mkdirSync(dirname(path), { recursive: true });
-  writeFileSync(path, jpeg(w, h, colour, [40, 40, 60]));
+  writeFileSync(path, jpeg(w, h, colour, [250, 214, 165]));
 }
 
 export async function makeFixtureSite() {
@@ -94,8 +95,9 @@ export async function makeFixtureSite() {
   db.run("INSERT INTO category VALUES (1, 'Boats', 'Boote', '', '')");
   db.run("INSERT INTO category VALUES (2, 'Sky', 'Himmel', 'Looking up.', '')");
   db.run("INSERT INTO category VALUES (3, 'ONLY-hidden-category', '', '', '')");
+  db.run("INSERT INTO category VALUES (4, 'Lights', 'Lichter', '', '')");
   for (const [p, c] of [[101, 1], [103, 1], [106, 1], [106, 1], [102, 2], [302, 2], [201, 2],
-    [104, 3], [103, 3], [201, 3]])
+    [104, 3], [103, 3], [201, 3], [102, 4], [105, 4]])
     db.run('INSERT INTO picture_to_category VALUES (?, ?)', [p, c]);
   writeFileSync(join(root, 'gallery.sqlite'), Buffer.from(db.export()));
   db.close();

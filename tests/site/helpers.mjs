@@ -137,14 +137,22 @@ export function schemaText() {
   return readFileSync(join(repoRoot, 'schema.sql'), 'utf8');
 }
 
-// A PPM picture of w × h pixels in two colours (left and right halves), with a stripe.
-export function ppm(w, h, left, right) {
+// A PPM picture of w × h pixels: a sky from the top colour to the bottom colour, a sun and a
+// darker hill, so that a misplaced or cut image shows in a screenshot.
+export function ppm(w, h, top, bottom) {
   const header = Buffer.from(`P6\n${w} ${h}\n255\n`, 'ascii');
   const body = Buffer.alloc(w * h * 3);
+  const sunX = w * 0.7;
+  const sunY = h * 0.3;
+  const sunR = Math.min(w, h) * 0.12;
   for (let y = 0; y < h; ++y)
     for (let x = 0; x < w; ++x) {
-      const c = Math.abs(y - h / 2) < h / 20 ? [250, 250, 250] : x < w / 2 ? left : right;
-      body.set(c, (y * w + x) * 3);
+      const t = y / h;
+      let c = [0, 1, 2].map((i) => top[i] * (1 - t) + bottom[i] * t);
+      if ((x - sunX) ** 2 + (y - sunY) ** 2 < sunR ** 2) c = [255, 236, 170];
+      const hill = h * (0.72 - 0.12 * Math.sin((x / w) * Math.PI * 1.3));
+      if (y > hill) c = c.map((v) => v * 0.45);
+      body.set(c.map((v) => Math.max(0, Math.min(255, Math.round(v)))), (y * w + x) * 3);
     }
   return Buffer.concat([header, body]);
 }

@@ -506,7 +506,12 @@
         slide.updateContentSize(true);
       }
     });
+    // Keys work once the lightbox has opened; the mark lets a page script know when.
+    pswp.on('openingAnimationEnd', () => {
+      document.documentElement.dataset.lightbox = 'open';
+    });
     pswp.on('destroy', () => {
+      delete document.documentElement.dataset.lightbox;
       if (state.lightbox === pswp) state.lightbox = null;
       const link = grid.querySelectorAll('a.tile-link')[pswp.currIndex];
       if (link) link.focus({ preventScroll: false });

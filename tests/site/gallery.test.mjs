@@ -3,109 +3,19 @@ import { after, before, describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { rmSync } from 'node:fs';
 import { join } from 'node:path';
+import { brokenImages, launchBrowser, openPage, serve, shot } from './helpers.mjs';
 import {
-  brokenImages,
-  launchBrowser,
-  openPage,
-  serve,
-  shot,
-  waitReady,
-} from './helpers.mjs';
+  albumCards,
+  brokenMediumImages,
+  categoryLinks,
+  goTo,
+  lightboxState,
+  noHorizontalScrolling,
+  route,
+  tiles,
+  waitLightbox,
+} from './pagequeries.mjs';
 import { HIDDEN, MARKUP_TITLE, makeFixtureSite } from './fixture.mjs';
-
-// What a page shows, read from its elements.
-export function albumCards(page) {
-  return page.$$eval('a.album-link', (links) =>
-    links.map((a) => ({
-      id: Number(a.dataset.albumId),
-      name: a.querySelector('.album-name').textContent,
-      meta: a.querySelector('.meta').textContent,
-      cover: a.querySelector('img').getAttribute('src'),
-    }))
-  );
-}
-
-export function categoryLinks(page) {
-  return page.$$eval('a.category-link', (links) =>
-    links.map((a) => ({
-      id: Number(a.dataset.categoryId),
-      name: a.querySelector('.category-name').textContent,
-      count: a.querySelector('.count').textContent,
-    }))
-  );
-}
-
-export function tiles(page) {
-  return page.$$eval('a.tile-link', (links) =>
-    links.map((a) => ({ id: Number(a.dataset.pictureId), alt: a.querySelector('img').alt }))
-  );
-}
-
-// Loads every lightbox image of the page's grid and returns the ones that do not decode.
-export function brokenMediumImages(page) {
-  return page.evaluate(async () => {
-    const urls = [...document.querySelectorAll('a.tile-link')].map((a) => a.href);
-    const bad = [];
-    for (const url of urls) {
-      const img = new Image();
-      img.src = url;
-      try {
-        await img.decode();
-        if (!img.naturalWidth) bad.push(url);
-      } catch {
-        bad.push(url);
-      }
-    }
-    return bad;
-  });
-}
-
-export async function goTo(page, url) {
-  await page.goto(url);
-  await waitReady(page);
-}
-
-// Moves within the site by its address, as a click on a link does.
-export async function route(page, hash) {
-  await page.evaluate((h) => {
-    location.hash = h;
-  }, hash);
-  await page.waitForFunction(
-    (h) => location.hash === h && document.querySelector('#main > *') !== null,
-    {},
-    hash
-  );
-}
-
-export async function noHorizontalScrolling(page) {
-  return page.evaluate(
-    () => document.documentElement.scrollWidth <= document.documentElement.clientWidth
-  );
-}
-
-export async function lightboxState(page) {
-  return page.evaluate(() => {
-    const root = document.querySelector('.pswp');
-    if (!root) return null;
-    const counter = root.querySelector('.pswp__counter');
-    const caption = root.querySelector('.pswp__caption');
-    return {
-      counter: counter ? counter.textContent.trim() : null,
-      caption: caption ? caption.textContent : null,
-    };
-  });
-}
-
-export async function waitLightbox(page, counter) {
-  await page.waitForFunction(
-    (c) => {
-      const el = document.querySelector('.pswp .pswp__counter');
-      return el && el.textContent.trim() === c;
-    },
-    { timeout: 10000 },
-    counter
-  );
-}
 
 describe('gallery on the fixture database', () => {
   let root;
@@ -249,7 +159,7 @@ describe('gallery on the fixture database', () => {
     await p.waitForFunction(() => {
       const img = document.querySelector('.pswp__item[aria-hidden="false"] img.pswp__img');
       return img && img.complete && img.naturalWidth > 0;
-    });
+    }, { polling: 50 });
     await new Promise((r) => setTimeout(r, 400)); // let the opening fade end for the screenshot
     await shot(p, 'lightbox.png');
     await p.keyboard.press('ArrowRight');
@@ -262,7 +172,7 @@ describe('gallery on the fixture database', () => {
     await p.keyboard.press('ArrowLeft');
     await waitLightbox(p, '2 / 3');
     await p.keyboard.press('Escape');
-    await p.waitForFunction(() => !document.querySelector('.pswp'), { timeout: 10000 });
+    await p.waitForFunction(() => !document.querySelector('.pswp'), { timeout: 10000, polling: 50 });
     // Focus returns to the picture the lightbox showed last.
     assert.equal(await p.evaluate(() => document.activeElement.dataset.pictureId), '102');
   });
@@ -286,7 +196,9 @@ describe('gallery on the fixture database', () => {
   it('says it needs a web server when opened from a file', async () => {
     const p = await page();
     await p.goto('file://' + join(root, 'index.html'));
-    await p.waitForFunction(() => document.documentElement.classList.contains('from-file'));
+    await p.waitForFunction(() => document.documentElement.classList.contains('from-file'), {
+      polling: 50,
+    });
     const text = await p.$eval('#main', (e) => e.textContent);
     assert.match(text, /opened through a web server/);
     await shot(p, 'from-file.png');

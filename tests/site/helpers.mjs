@@ -92,6 +92,7 @@ export async function launchBrowser() {
 export async function openPage(browser, width = 1200, height = 900) {
   const page = await browser.newPage();
   await page.setViewport({ width, height });
+  await page.bringToFront();
   page.problems = [];
   page.on('console', (m) => {
     if (m.type() === 'error') page.problems.push(`console: ${m.text()}`);
@@ -107,7 +108,7 @@ export async function openPage(browser, width = 1200, height = 900) {
 }
 
 export async function waitReady(page) {
-  await page.waitForSelector('html[data-ready="true"]', { timeout: 20000 });
+  await page.waitForSelector('html[data-ready="true"]', { timeout: 20000, polling: 50 });
 }
 
 // Waits until every image in the page has loaded and reports the ones that did not decode.

@@ -160,7 +160,6 @@ describe('gallery on the fixture database', () => {
       const img = document.querySelector('.pswp__item[aria-hidden="false"] img.pswp__img');
       return img && img.complete && img.naturalWidth > 0;
     }, { polling: 50 });
-    await new Promise((r) => setTimeout(r, 400)); // let the opening fade end for the screenshot
     await shot(p, 'lightbox.png');
     await p.keyboard.press('ArrowRight');
     await waitLightbox(p, '2 / 3');

@@ -411,7 +411,7 @@
     main().replaceChildren(backLink(), el('p', 'status', ui().notFound));
   }
 
-  function route() {
+  function route(event, keepScroll) {
     if (!state.model) return;
     closeLightbox();
     renderHeader();
@@ -423,7 +423,7 @@
     else if (kind === 'category' && state.model.categories.some((c) => c.id === Number(id)))
       renderCategory(state.model.categoryById.get(Number(id)));
     else renderNotFound();
-    window.scrollTo(0, 0);
+    if (!keepScroll) window.scrollTo(0, 0);
   }
 
   function setLanguage(index) {
@@ -433,7 +433,9 @@
     } catch (e) {
       // A browser without storage keeps the choice for this visit only.
     }
-    route();
+    route(null, true);
+    const button = document.querySelector('button.language[data-language="' + index + '"]');
+    if (button) button.focus();
   }
 
   // ---- lightbox --------------------------------------------------------------------------

@@ -47,7 +47,7 @@ int RunNew(const QStringList& raw) {
   } else {
     if (!QFileInfo(dbInfo.absolutePath()).isDir())
       throw TCliError(QStringLiteral("folder does not exist: %1").arg(dbInfo.absolutePath()));
-    const QString templateDb = ProgramFolder() + QStringLiteral("template.db");
+    const QString templateDb = DataFolder() + QStringLiteral("template.db");
     if (!QFileInfo(templateDb).isFile())
       throw TCliError(QStringLiteral("template database not found: %1").arg(templateDb));
     QFile source(templateDb);

@@ -681,7 +681,7 @@ void TProcessThread::addTemplate() {
       name == QLatin1String("..") || QDir::isAbsolutePath(name) || name.contains(QLatin1Char(':')))
     throw TRunError(
         QStringLiteral("The site template \"%1\" is not a template folder name.").arg(name));
-  const QString root = ProgramFolder() + QStringLiteral("templates");
+  const QString root = DataFolder() + QStringLiteral("templates");
   QStringList files;
   ListTemplateFiles(root, name, files);
   zipper_->SetBaseFolder(separated(root) + name);

@@ -22,6 +22,7 @@
 #include "ui/uiresources.h"
 #include "ui/waitcursor.h"
 #include "util/helpers.h"
+#include "util/helptopics.h"
 #include "util/messages.h"
 #include "util/programfolder.h"
 #include "util/tracer.h"
@@ -1133,9 +1134,7 @@ void TfrmLumenFold2::cmdAbout() {
 }
 
 void TfrmLumenFold2::cmdHelp() {
-  const QString file = ProgramFolder() + QStringLiteral("LumenFoldHelp.chm");
-  if (!QFileInfo::exists(file) || !QDesktopServices::openUrl(QUrl::fromLocalFile(file)))
-    Prompt()->error(QStringLiteral("The help file could not be opened:\n") + file);
+  ShowHelpTopic(kHelpContents);
 }
 
 void TfrmLumenFold2::actionClicked(int number) {

@@ -13,7 +13,7 @@ bool CopyTemplateDatabase(const QString& path) {
   QDir().mkpath(target.absolutePath());
   // QFile::copy writes a temporary file beside the target and renames it at the end, so a
   // failed copy leaves no half-written database behind; it never replaces an existing file.
-  if (!QFile::copy(ProgramFolder() + "template.db", path)) return false;
+  if (!QFile::copy(DataFolder() + "template.db", path)) return false;
   QFile::setPermissions(path, QFile::permissions(path) | QFile::ReadOwner | QFile::WriteOwner);
   return true;
 }

@@ -14,12 +14,24 @@
 #include "ui/uiresources.h"
 #include "util/programfolder.h"
 
+#include <QAction>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QUrl>
 #include <QtTest>
+
+// Stands in for the desktop's browser.
+class UrlCatcher : public QObject {
+  Q_OBJECT
+public:
+  QList<QUrl> urls;
+public slots:
+  void open(const QUrl& url) { urls << url; }
+};
 
 namespace {
 
@@ -55,6 +67,22 @@ private slots:
   void init() {
     prompt.clear();
     RecentProjects().clear();
+  }
+
+  void helpCommandOpensTheContentsPage() {
+    UrlCatcher browser;
+    QDesktopServices::setUrlHandler("file", &browser, "open");
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.show();
+    QAction* help = w.Action("actHelp");
+    QVERIFY(help && help->isEnabled());
+    help->trigger();
+    QDesktopServices::unsetUrlHandler("file");
+    QCOMPARE(browser.urls.size(), 1);
+    QCOMPARE(browser.urls.first().toLocalFile(),
+             QFileInfo(DataFolder() + "help/index.html").absoluteFilePath());
+    QVERIFY(prompt.errors().isEmpty());
   }
 
   void commandLine() {

@@ -11,8 +11,10 @@ build=$(realpath "${1:-build}")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+rm -f "$build"/lumenfold_*.deb
 (cd "$build" && cpack -G DEB >"$work/cpack.log") || { cat "$work/cpack.log"; exit 1; }
-deb=$(ls -t "$build"/lumenfold_*.deb | head -n 1)
+debs=("$build"/lumenfold_*.deb)
+deb=${debs[0]}
 echo "package: $deb"
 dpkg-deb --info "$deb" | sed -n 's/^ \(Package\|Version\|Depends\|Installed-Size\):/  \1:/p'
 

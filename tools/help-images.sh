@@ -8,7 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 shots=$(realpath -m "${LUMENFOLD_BUILD_DIR:-build}/screenshots")
 bash tools/screenshots.sh "$shots" >/dev/null
-for name in $(grep -ho 'src="images/[^"]*\.png"' help/*.html | sed 's|src="images/||; s|"$||' | sort -u); do
+grep -ho 'src="images/[^"]*\.png"' help/*.html | sed 's|src="images/||; s|"$||' | sort -u |
+while read -r name; do
   if [ -f "$shots/xvfb/$name" ]; then
     cp "$shots/xvfb/$name" help/images/
   elif [ -f "$shots/offscreen/$name" ]; then

@@ -39,6 +39,29 @@ QString HelpTopicPage(int topic) {
   return QString();
 }
 
+int HelpTopicForForm(const QString& formName) {
+  static const struct {
+    const char* form;
+    int topic;
+  } forms[] = {
+      {"frmFirst", kHelpStartDialog},           {"frmNewPoject", kHelpNewProject},
+      {"frmNewProject", kHelpNewProject},       {"frmDatabase", kHelpDatabase},
+      {"frmAlbumDetail", kHelpAlbumProperties}, {"frmWizard", kHelpAddAlbum},
+      {"frmNewAlbum", kHelpAddAlbum},           {"frmPictureDetail", kHelpPictureDetail},
+      {"frmScale", kHelpPictureDetail},         {"frmSignatures", kHelpSignatures},
+      {"frmSignatureItems", kHelpSignatures},   {"frmSelectSignature", kHelpSignatures},
+      {"frmCategories", kHelpCategories},       {"frmCategoryDetail", kHelpCategories},
+      {"frmSelectCategory", kHelpCategories},   {"frmRenaming", kHelpRenaming},
+      {"frmProcessSelection", kHelpProcessing}, {"frmProcess", kHelpProcessing},
+      {"frmProgress", kHelpProcessing},         {"frmOptions", kHelpOptions},
+      {"frmBigTemplate", kHelpTemplates},       {"frmChangeBase", kHelpChangeBase},
+      {"frmSynchro", kHelpSynchronise},
+  };
+  for (const auto& f : forms)
+    if (formName == QLatin1String(f.form)) return f.topic;
+  return 0;
+}
+
 QString HelpFolder() {
   return DataFolder() + QStringLiteral("help") + QDir::separator();
 }

@@ -38,6 +38,8 @@ struct THelpTopicEntry {
 const QList<THelpTopicEntry>& HelpTopics();
 // The page of a topic ("name.html" or "name.html#place"); empty for an unknown topic.
 QString HelpTopicPage(int topic);
+// The topic of a dialog by its form name (the name its placement is kept under); 0 when none.
+int HelpTopicForForm(const QString& formName);
 // The help folder with its trailing separator: "help" in the data folder.
 QString HelpFolder();
 

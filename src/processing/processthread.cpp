@@ -679,7 +679,7 @@ void TProcessThread::addDatabase() {
 
 void TProcessThread::readSiteManifest() {
   QString error;
-  if (!site_->LoadTemplate(ProgramFolder() + QStringLiteral("templates"), project_->SiteTemplate,
+  if (!site_->LoadTemplate(DataFolder() + QStringLiteral("templates"), project_->SiteTemplate,
                            &error))
     throw TRunError(QStringLiteral("The site template \"%1\" cannot be used: %2")
                         .arg(project_->SiteTemplate, error));
@@ -705,7 +705,7 @@ void TProcessThread::addTemplate() {
       name == QLatin1String("..") || QDir::isAbsolutePath(name) || name.contains(QLatin1Char(':')))
     throw TRunError(
         QStringLiteral("The site template \"%1\" is not a template folder name.").arg(name));
-  const QString root = ProgramFolder() + QStringLiteral("templates");
+  const QString root = DataFolder() + QStringLiteral("templates");
   QStringList files;
   ListTemplateFiles(root, name, files);
   zipper_->SetBaseFolder(separated(root) + name);

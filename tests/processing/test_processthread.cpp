@@ -155,9 +155,9 @@ private slots:
   void emptyWorkListWithZip();
   void zipEntryLayoutAndHostileNames();
   void hostileTemplateNameEndsTheRun();
-  void existingArchiveIsUpdated();
+  void existingArchiveHoldsOnlyTheProject();
   void orientationAndCropMakeTheLargeImage();
-  void undecodableOriginalEndsTheRun();
+  void damagedOriginalsAreSkippedAndCounted();
   void unwritableOutputEndsTheRunCleanly();
   void stopWhilePausedEndsBeforeAnyPicture();
   void pauseAndResumeFinishes();
@@ -217,6 +217,7 @@ void TestProcessThread::unmodifiedDeletedAndMissingPictures() {
   deleted->IsDeleted = true;
   const QString keptMedium = f.album->Path + "/ps_medium/m_kept.jpg";
   writeBytes(keptMedium, "old medium image");
+  writeBytes(f.album->Path + "/ps_thumb/tn_kept.jpg", "old thumbnail");
 
   TProcessThread thread(&f.project, true, false, &f.recorder);
   thread.WorkList = {kept, missing, deleted};
@@ -225,7 +226,7 @@ void TestProcessThread::unmodifiedDeletedAndMissingPictures() {
 
   // Not modified: files untouched, record refreshed and written.
   QCOMPARE(ReadTestFile(keptMedium), QByteArray("old medium image"));
-  QVERIFY(!QFile::exists(f.album->Path + "/ps_thumb/tn_kept.jpg"));
+  QCOMPARE(ReadTestFile(f.album->Path + "/ps_thumb/tn_kept.jpg"), QByteArray("old thumbnail"));
   QCOMPARE(kept->OriginalHash, GetFileHash(f.album->Path + "/kept.jpg"));
   QVERIFY(kept->Id != -1);
   QCOMPARE(f.count(FormatSql("SELECT original_size FROM picture WHERE picture_id=%d",
@@ -238,13 +239,17 @@ void TestProcessThread::unmodifiedDeletedAndMissingPictures() {
       QStringLiteral("Processing warning: file \"%1\" not found ").arg(missing->OriginalPath())));
   QVERIFY(missing->Modified);
 
-  // Deleted: hash in memory only, no images, still in the archive.
+  // Deleted: hash in memory only, no images, and none of its files in the archive.
   QCOMPARE(deleted->OriginalHash, GetFileHash(f.album->Path + "/deleted.jpg"));
   QVERIFY(deleted->Modified);
   QVERIFY(!QFile::exists(f.album->Path + "/ps_medium/m_deleted.jpg"));
   const auto entries = readZip(f.project.ZipFileName);
-  QVERIFY(entries.contains("trip/deleted.jpg"));
+  QVERIFY(!entries.contains("trip/deleted.jpg"));
   QVERIFY(entries.contains("trip/kept.jpg"));
+  QCOMPARE(thread.Report().MissingOriginals, 1);
+  QCOMPARE(thread.ClosingMessage(),
+           "Processing finished successfully.\n"
+           "1 original picture was not found and was skipped.");
   QCOMPARE(entries.value("trip/ps_medium/m_kept.jpg"), QByteArray("old medium image"));
 }
 
@@ -312,11 +317,12 @@ void TestProcessThread::hostileTemplateNameEndsTheRun() {
   QString reason;
   QVERIFY(!f.run(thread, &reason));
   QVERIFY2(reason.contains("../secret"), qPrintable(reason));
-  QCOMPARE(f.recorder.messages, stages(0, {6, 7}));
+  // Refused before any picture is touched.
+  QVERIFY(f.recorder.messages.isEmpty());
   QVERIFY(!readZip(f.project.ZipFileName).contains("passwords.txt"));
 }
 
-void TestProcessThread::existingArchiveIsUpdated() {
+void TestProcessThread::existingArchiveHoldsOnlyTheProject() {
   Fixture f;
   f.project.ZipDatabase = false;
   TLumenfoldPicture* a = f.addPicture("a.jpg", 300, 200);
@@ -337,10 +343,11 @@ void TestProcessThread::existingArchiveIsUpdated() {
   TProcessThread thread(&f.project, true, false, &f.recorder);
   thread.WorkList = {a};
   QVERIFY(f.run(thread));
+  // Entries that are not the project's any more do not survive; replaced ones are current.
   const auto entries = readZip(f.project.ZipFileName);
-  QCOMPARE(entries.value("keep.txt"), QByteArray("keep me"));
+  QCOMPARE(entries.keys(),
+           QStringList({"trip/a.jpg", "trip/ps_medium/m_a.jpg", "trip/ps_thumb/tn_a.jpg"}));
   QCOMPARE(entries.value("trip/a.jpg"), ReadTestFile(f.album->Path + "/a.jpg"));
-  QVERIFY(entries.contains("trip/ps_thumb/tn_a.jpg"));
 }
 
 void TestProcessThread::orientationAndCropMakeTheLargeImage() {
@@ -364,37 +371,37 @@ void TestProcessThread::orientationAndCropMakeTheLargeImage() {
       p->OriginalPath() + "."));
 }
 
-void TestProcessThread::undecodableOriginalEndsTheRun() {
+void TestProcessThread::damagedOriginalsAreSkippedAndCounted() {
   Fixture f;
   TLumenfoldPicture* good = f.addPicture("good.jpg", 300, 200);
   TLumenfoldPicture* bad = f.addPicture("bad.jpg", 0, 0);
+  TLumenfoldPicture* cut = f.addPicture("cut.jpg", 600, 400);
   TLumenfoldPicture* after = f.addPicture("after.jpg", 300, 200);
   writeBytes(bad->OriginalPath(), QByteArray("\xFF\xD8\xFF\xE0 this is no picture", 24));
-  // The archive as it was before the run stays as it was.
-  writeBytes(f.env.path("x.txt"), "x");
-  {
-    int code = 0;
-    QDir().mkpath(QFileInfo(f.project.ZipFileName).absolutePath());
-    zip_t* z = zip_open(QFile::encodeName(f.project.ZipFileName).constData(), ZIP_CREATE, &code);
-    zip_file_add(z, "x.txt", zip_source_file(z, QFile::encodeName(f.env.path("x.txt")), 0, -1), 0);
-    zip_close(z);
-  }
-  const QByteArray archiveBefore = ReadTestFile(f.project.ZipFileName);
+  // A file that ends early decodes with a warning: its images are made and it is counted.
+  const QByteArray whole = ReadTestFile(cut->OriginalPath());
+  writeBytes(cut->OriginalPath(), whole.left(whole.size() * 2 / 3));
 
   TProcessThread thread(&f.project, true, false, &f.recorder);
-  thread.WorkList = {good, bad, after};
-  QString reason;
-  QVERIFY(!f.run(thread, &reason));
-  QVERIFY(!thread.Completed());
-  QVERIFY(!reason.isEmpty());
-  QCOMPARE(thread.Reason(), reason);
-  QCOMPARE(f.recorder.messages, stages(1, {0, 1, 3, 4, 5, 0}) + stages(2, {0, 1}));
+  thread.WorkList = {good, bad, cut, after};
+  QVERIFY(f.run(thread));
+  QCOMPARE(f.recorder.messages.mid(6, 2), stages(2, {0, 1}));
   QVERIFY(!good->Modified);
-  QVERIFY(good->Id != -1);
-  QVERIFY(bad->Modified);
-  QVERIFY(after->Modified);
-  QVERIFY(!QFile::exists(f.album->Path + "/ps_medium/m_after.jpg"));
-  QCOMPARE(ReadTestFile(f.project.ZipFileName), archiveBefore);
+  QVERIFY(bad->Modified); // tried again next time
+  QVERIFY(!cut->Modified);
+  QVERIFY(!after->Modified);
+  QVERIFY(QFile::exists(f.album->Path + "/ps_medium/m_after.jpg"));
+  QVERIFY(QFile::exists(f.album->Path + "/ps_medium/m_cut.jpg"));
+  const TProcessReport report = thread.Report();
+  QCOMPARE(report.UndecodableOriginals, 1);
+  QCOMPARE(report.DamagedOriginals, 1);
+  QCOMPARE(report.MissingArchiveFiles, 0); // the skipped picture is counted once
+  QVERIFY(!report.IsClean());
+  QCOMPARE(thread.ClosingMessage().split('\n').first(), QString("Processing finished successfully."));
+  QCOMPARE(report.Lines().size(), 2);
+  const auto entries = readZip(f.project.ZipFileName);
+  QVERIFY(entries.contains("trip/ps_medium/m_after.jpg"));
+  QVERIFY(!entries.contains("trip/ps_medium/m_bad.jpg"));
 }
 
 void TestProcessThread::unwritableOutputEndsTheRunCleanly() {

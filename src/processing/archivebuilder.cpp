@@ -1,5 +1,6 @@
 #include "processing/archivebuilder.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -7,6 +8,7 @@
 #include <QThreadPool>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <future>
 #include <unistd.h>
@@ -91,12 +93,12 @@ QString foldedName(const QString& name) {
 TCompressedEntry CompressForArchive(const QByteArray& bytes) {
   TCompressedEntry entry;
   entry.Size = bytes.size();
-  entry.Crc = quint32(crc32_z(crc32(0L, Z_NULL, 0),
-                              reinterpret_cast<const Bytef*>(bytes.constData()), size_t(bytes.size())));
+  entry.Crc =
+      quint32(crc32_z(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(bytes.constData()),
+                      size_t(bytes.size())));
   z_stream s{};
-  if (!bytes.isEmpty() &&
-      deflateInit2(&s, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) ==
-          Z_OK) {
+  if (!bytes.isEmpty() && deflateInit2(&s, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8,
+                                       Z_DEFAULT_STRATEGY) == Z_OK) {
     QByteArray out(qsizetype(deflateBound(&s, uLong(bytes.size()))), Qt::Uninitialized);
     s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.constData()));
     s.avail_in = uInt(bytes.size());
@@ -163,6 +165,7 @@ TArchiveBuilder::TArchiveBuilder(const QString& archivePath)
   newPath_ = archivePath_ + QStringLiteral(".lumenfold-new");
   removeLeftovers(archivePath_);
   if (!QFileInfo::exists(archivePath_)) return;
+  archiveTime_ = QFileInfo(archivePath_).lastModified();
   int code = 0;
   const QByteArray encoded = QFile::encodeName(archivePath_);
   old_ = zip_open(encoded.constData(), ZIP_RDONLY, &code);
@@ -178,8 +181,8 @@ TArchiveBuilder::TArchiveBuilder(const QString& archivePath)
     entry.Size = (st.valid & ZIP_STAT_SIZE) ? qint64(st.size) : -1;
     entry.MTime = (st.valid & ZIP_STAT_MTIME) ? qint64(st.mtime) : -1;
     entry.Stored = (st.valid & ZIP_STAT_COMP_METHOD) && st.comp_method == ZIP_CM_STORE;
-    const bool plain = !(st.valid & ZIP_STAT_ENCRYPTION_METHOD) ||
-                       st.encryption_method == ZIP_EM_NONE;
+    const bool plain =
+        !(st.valid & ZIP_STAT_ENCRYPTION_METHOD) || st.encryption_method == ZIP_EM_NONE;
     const bool known = !(st.valid & ZIP_STAT_COMP_METHOD) || st.comp_method == ZIP_CM_STORE ||
                        st.comp_method == ZIP_CM_DEFLATE;
     if (plain && known) oldEntries_.insert(QString::fromUtf8(st.name), entry);
@@ -200,9 +203,10 @@ bool TArchiveBuilder::Unchanged(const QString& entryName, const QString& sourceP
   if (old == oldEntries_.constEnd()) return false;
   const QFileInfo info(sourcePath);
   if (!info.isFile() || info.size() != old->Size || old->MTime < 0) return false;
-  // The archive keeps times to two seconds.
+  // The archive keeps times to two seconds; a file changed after the archive was written (the
+  // database, a file rewritten within those two seconds) is never taken for unchanged.
   const qint64 t = fileMTime(info);
-  return t >= old->MTime && t < old->MTime + 2;
+  return t >= old->MTime && t < old->MTime + 2 && info.lastModified() < archiveTime_;
 }
 
 void TArchiveBuilder::openSpool() {
@@ -211,8 +215,8 @@ void TArchiveBuilder::openSpool() {
   if (!spool_->open(QIODevice::ReadWrite | QIODevice::Truncate)) {
     const QString reason = spool_->errorString();
     spool_.reset();
-    throw TZipError(QStringLiteral("The zip archive \"%1\" cannot be written: %2")
-                        .arg(archivePath_, reason));
+    throw TZipError(
+        QStringLiteral("The zip archive \"%1\" cannot be written: %2").arg(archivePath_, reason));
   }
 }
 
@@ -352,8 +356,8 @@ void TArchiveBuilder::Write() {
       state->Length = s->Length;
       zip_error_init(&state->Error);
       zip_stat_init(&state->Stat);
-      state->Stat.valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC |
-                          ZIP_STAT_COMP_METHOD | ZIP_STAT_MTIME | ZIP_STAT_ENCRYPTION_METHOD;
+      state->Stat.valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD |
+                          ZIP_STAT_MTIME | ZIP_STAT_ENCRYPTION_METHOD;
       state->Stat.size = zip_uint64_t(s->Size);
       state->Stat.comp_size = zip_uint64_t(s->Length);
       state->Stat.crc = s->Crc;

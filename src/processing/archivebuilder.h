@@ -23,6 +23,7 @@
 #include "processing/ziparchive.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -35,10 +36,10 @@ struct zip;
 
 // One file's content as it goes into the archive.
 struct TCompressedEntry {
-  QByteArray Data;      // raw deflate stream, or the bytes themselves when stored
+  QByteArray Data; // raw deflate stream, or the bytes themselves when stored
   bool Deflated = false;
-  quint32 Crc = 0;      // CRC-32 of the uncompressed bytes
-  qint64 Size = 0;      // uncompressed size
+  quint32 Crc = 0; // CRC-32 of the uncompressed bytes
+  qint64 Size = 0; // uncompressed size
   bool IsValid() const { return Size >= 0 && (Deflated || Data.size() == Size); }
 };
 
@@ -58,8 +59,9 @@ public:
 
   QString ArchivePath() const { return archivePath_; }
 
-  // True when the previous archive holds the entry with the file's size and modification time
-  // (so the entry can be copied as it is).
+  // True when the previous archive holds the entry with the file's size and modification time,
+  // and the file has not changed since that archive was written (so the entry can be copied as
+  // it is).
   bool Unchanged(const QString& entryName, const QString& sourcePath) const;
 
   // Appends an entry compressed ahead to the spool. sourcePath is the file the entry stands for
@@ -116,6 +118,7 @@ private:
   QString spoolPath_;
   QString newPath_;
   zip* old_ = nullptr;
+  QDateTime archiveTime_; // when the previous archive was written
   QHash<QString, OldEntry> oldEntries_;
   std::unique_ptr<QFile> spool_;
   QHash<QString, SpoolRecord> spooled_;

@@ -48,9 +48,9 @@ struct TPictureWork {
 };
 
 struct TOutputResult {
-  QByteArray Jpeg; // encoded image (empty when SignLater or on failure)
-  QImage Bitmap;   // the fitted, unsigned bitmap when SignLater
-  QString Error;   // failure of this size (for example a quality out of range)
+  QByteArray Jpeg;      // encoded image (empty when SignLater or on failure)
+  QImage Bitmap;        // the fitted, unsigned bitmap when SignLater
+  QString Error;        // failure of this size (for example a quality out of range)
   TCompressedEntry Zip; // the encoded image as it goes into the archive (when asked)
 };
 
@@ -58,10 +58,10 @@ struct TPictureResult {
   QString Hash;  // Adler-32 as 8 lowercase hex digits; empty when unreadable or empty
   int Size = -1; // bytes; -1 when unreadable
   TCompressedEntry OriginalZip; // the original as it goes into the archive (when asked)
-  bool Damaged = false;          // decoded with warnings: truncated or corrupt data
-  QSize OriginalSize; // stored size (before orientation), full resolution
-  QSize PictureSize;  // oriented, cropped, full resolution
-  QString LoadError;  // decoding failed: the reason
+  bool Damaged = false;         // decoded with warnings: truncated or corrupt data
+  QSize OriginalSize;           // stored size (before orientation), full resolution
+  QSize PictureSize;            // oriented, cropped, full resolution
+  QString LoadError;            // decoding failed: the reason
   std::array<TOutputResult, kOutputKinds> Outputs;
 };
 

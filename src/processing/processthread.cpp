@@ -22,11 +22,11 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QSaveFile>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThreadPool>
-#include <QSet>
 #include <QUuid>
 #include <chrono>
 #include <condition_variable>
@@ -514,8 +514,8 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
     work.NoUpscale = project.NeverUpscale;
     work.Filter = project.ResizeMethod;
     work.Zip = zip_ && published(p);
-    work.ZipOriginal =
-        work.Zip && !archive_->Unchanged(albumEntry(p->Album, p->OriginalFileName), work.OriginalPath);
+    work.ZipOriginal = work.Zip && !archive_->Unchanged(albumEntry(p->Album, p->OriginalFileName),
+                                                        work.OriginalPath);
     const bool enabled[kOutputKinds] = {project.LargeEnabled, project.MediumEnabled,
                                         project.ThumbEnabled};
     const QSize boxes[kOutputKinds] = {QSize(), QSize(project.MediumWidth, project.MediumHeight),
@@ -776,9 +776,8 @@ void TProcessThread::checkBeforeRun() {
           QStringLiteral("The site template \"%1\" is not a template folder name.").arg(name));
     const QString folder = separated(templatesRoot()) + name;
     if (!QFileInfo(folder).isDir())
-      throw TRunError(
-          QStringLiteral("The site template \"%1\" does not exist (no folder \"%2\").")
-              .arg(name, folder));
+      throw TRunError(QStringLiteral("The site template \"%1\" does not exist (no folder \"%2\").")
+                          .arg(name, folder));
   }
   // Two albums whose site folders give the same entries would overwrite each other's files.
   QHash<QString, const TLumenfoldAlbum*> folders;

@@ -27,13 +27,13 @@
 // ends, and reaches receivers on the user-interface thread through their event loop.
 #include <QHash>
 #include <QList>
-#include <QSet>
 #include <QMutex>
 #include <QObject>
+#include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 #include <QWaitCondition>
-#include <QStringList>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -167,9 +167,9 @@ private:
   QObject* progressWindow_;
   std::unique_ptr<TArchiveBuilder> archive_;
   int jobs_ = 1;
-  TProcessReport report_;         // written by the run thread, read after the end under mutex_
+  TProcessReport report_; // written by the run thread, read after the end under mutex_
   TProcessReport finalReport_;
-  QHash<QString, bool> signatureImages_; // image path -> usable
+  QHash<QString, bool> signatureImages_;   // image path -> usable
   QSet<const TLumenfoldPicture*> skipped_; // undecodable in this run (counted once)
   std::atomic<bool> paused_{false};
   std::atomic<bool> stopRequested_{false};

@@ -150,10 +150,10 @@ private slots:
       project.MediumFolder = "Mid";
       p.UpdateFileNames();
       QCOMPARE(p.MediumPath(), QString("/Photos/Trip") + s + p.MediumFileName);
-      QCOMPARE(p.MediumFileName,
-               "Mid" + QString(s) + (fileCase == 0   ? QString("m_img_01.jpg")
-                                     : fileCase == 1 ? QString("M_IMG_01.JPG")
-                                                     : QString("m_IMG_01.JPG")));
+      QCOMPARE(p.MediumFileName, "Mid" + QString(s) +
+                                     (fileCase == 0   ? QString("m_img_01.jpg")
+                                      : fileCase == 1 ? QString("M_IMG_01.JPG")
+                                                      : QString("m_IMG_01.JPG")));
     }
   }
 

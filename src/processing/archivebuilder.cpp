@@ -121,6 +121,22 @@ TCompressedEntry CompressForArchive(const QByteArray& bytes) {
 
 // ---- Leftovers ------------------------------------------------------------------------------
 
+namespace {
+
+// True when the file is empty or the start of a zip archive that was never finished (no end
+// record), as libzip's temporary file is when its writer dies.
+bool unfinishedArchive(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return false;
+  if (file.size() == 0) return true;
+  if (file.read(4) != QByteArray("PK\x03\x04", 4)) return false;
+  const qint64 tail = std::min<qint64>(file.size(), 65536 + 22);
+  if (!file.seek(file.size() - tail)) return false;
+  return !file.read(tail).contains(QByteArray("PK\x05\x06", 4));
+}
+
+} // namespace
+
 QStringList TArchiveBuilder::Leftovers(const QString& archivePath) {
   const QFileInfo archive(archivePath);
   const QDir folder = archive.absoluteDir();
@@ -129,28 +145,30 @@ QStringList TArchiveBuilder::Leftovers(const QString& archivePath) {
   // Ours: the spool, the new archive and libzip's temporary file of the new archive.
   const QString ours = name + QStringLiteral(".lumenfold-");
   // libzip's temporary file of an archive written in place by an earlier version: the archive's
-  // name, a dot and six random characters, holding the start of a zip archive (or nothing).
+  // name, a dot and six random characters, holding an unfinished zip archive (or nothing).
   static const QRegularExpression random(QStringLiteral("^\\.[A-Za-z0-9]{6}$"));
   const QStringList entries = folder.entryList(QDir::Files | QDir::Hidden | QDir::System);
   for (const QString& entry : entries) {
     if (!entry.startsWith(name) || entry == name) continue;
     const QString path = folder.filePath(entry);
-    if (entry.startsWith(ours)) {
+    if (entry.startsWith(ours) ||
+        (random.match(entry.mid(name.size())).hasMatch() && unfinishedArchive(path)))
       found.append(path);
-      continue;
-    }
-    if (!random.match(entry.mid(name.size())).hasMatch()) continue;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) continue;
-    const QByteArray head = file.read(4);
-    if (head.isEmpty() || head == QByteArray("PK\x03\x04", 4)) found.append(path);
   }
   return found;
 }
 
 void TArchiveBuilder::removeLeftovers(const QString& archivePath) {
-  for (const QString& path : Leftovers(archivePath))
-    QFile::remove(path);
+  const QString ours = QFileInfo(archivePath).fileName() + QStringLiteral(".lumenfold-");
+  for (const QString& path : Leftovers(archivePath)) {
+    // Files named by this program go; one that only looks like an earlier version's temporary
+    // file goes to the trash, so that nothing of the user's is ever lost (it stays where the
+    // trash cannot take it).
+    if (QFileInfo(path).fileName().startsWith(ours))
+      QFile::remove(path);
+    else
+      QFile::moveToTrash(path);
+  }
 }
 
 // ---- Builder --------------------------------------------------------------------------------

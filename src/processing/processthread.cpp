@@ -266,9 +266,9 @@ struct TProcessThread::Pipeline {
   }
 
   static qint64 heldBy(const TPictureResult& result) {
-    qint64 bytes = 0;
+    qint64 bytes = result.OriginalZip.Data.size();
     for (const TOutputResult& out : result.Outputs)
-      bytes += out.Jpeg.size() + out.Bitmap.sizeInBytes();
+      bytes += out.Jpeg.size() + out.Bitmap.sizeInBytes() + out.Zip.Data.size();
     return bytes;
   }
 

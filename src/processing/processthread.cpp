@@ -834,6 +834,7 @@ void TProcessThread::wantPictures() {
                                       project_->ThumbEnabled};
   const TGeneratedSize sizes[kOutputKinds] = {TGeneratedSize::Large, TGeneratedSize::Medium,
                                               TGeneratedSize::Thumb};
+  const QSet<const TLumenfoldPicture*> visited(WorkList.cbegin(), WorkList.cend());
   for (int a = 0; a < project_->Albums.Count(); ++a) {
     const TLumenfoldAlbum* album = project_->Albums.Albums(a);
     for (int i = 0; i < album->Pictures.Count(); ++i) {
@@ -843,7 +844,7 @@ void TProcessThread::wantPictures() {
       // with a missing original counts here.
       const QString original = p->OriginalPath();
       if (!archive_->Want(albumEntry(album, p->OriginalFileName), original) &&
-          !WorkList.contains(const_cast<TLumenfoldPicture*>(p)))
+          !visited.contains(p))
         ++report_.MissingOriginals;
       if (!QFileInfo(original).isFile()) continue;
       for (int k = 0; k < kOutputKinds; ++k) {

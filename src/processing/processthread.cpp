@@ -843,8 +843,7 @@ void TProcessThread::wantPictures() {
       // A missing original was counted when its turn came; a picture outside the work list
       // with a missing original counts here.
       const QString original = p->OriginalPath();
-      if (!archive_->Want(albumEntry(album, p->OriginalFileName), original) &&
-          !visited.contains(p))
+      if (!archive_->Want(albumEntry(album, p->OriginalFileName), original) && !visited.contains(p))
         ++report_.MissingOriginals;
       if (!QFileInfo(original).isFile()) continue;
       for (int k = 0; k < kOutputKinds; ++k) {

@@ -26,7 +26,7 @@ done
 cmake --build "$build" --target lumenfold-cli >/dev/null
 cli="$build/bin/lumenfold-cli"
 work=$(mktemp -d "${TMPDIR:-/tmp}/lumenfold-zipbench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+[ -n "${KEEP_WORK:-}" ] && echo "work: $work" || trap 'rm -rf "$work"' EXIT
 export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/runtime"
 mkdir -p "$work/runtime" && chmod 700 "$work/runtime"
 

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <fcntl.h>
 #include <future>
 #include <unistd.h>
 #include <zip.h>
@@ -426,7 +427,17 @@ void TArchiveBuilder::Write() {
     throw TZipError(
         QStringLiteral("The zip archive \"%1\" cannot be written: %2").arg(archivePath_, reason));
   }
-  if (std::rename(encoded.constData(), QFile::encodeName(archivePath_).constData()) != 0) {
+  // The new archive takes the old one's place in one step. Exchanging the two names (then
+  // removing the old archive under the new name) does that without making the file system
+  // write the whole new archive out at once, as replacing a file by a rename does on some file
+  // systems; a plain rename is the fallback.
+  const QByteArray target = QFile::encodeName(archivePath_);
+  if (QFileInfo::exists(archivePath_) && renameat2(AT_FDCWD, encoded.constData(), AT_FDCWD,
+                                                   target.constData(), RENAME_EXCHANGE) == 0) {
+    QFile::remove(newPath_);
+    return;
+  }
+  if (std::rename(encoded.constData(), target.constData()) != 0) {
     const QString reason = QString::fromLocal8Bit(std::strerror(errno));
     QFile::remove(newPath_);
     throw TZipError(

@@ -21,8 +21,9 @@ class TLumenfoldProject;
 
 // Exit statuses of the program.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailure = 1; // the command could not do its work
-inline constexpr int kExitUsage = 2;   // wrong command line
+inline constexpr int kExitFailure = 1;    // the command could not do its work
+inline constexpr int kExitUsage = 2;      // wrong command line
+inline constexpr int kExitIncomplete = 3; // finished, but something was skipped (see the report)
 // Not an exit status: a command returns it, before it has changed anything, when it must draw
 // signature captions and the program runs without fonts (CliHasFonts() false). main() then
 // starts the GUI application, which the fonts need, and runs the command again.

@@ -103,10 +103,15 @@ int RunProcess(const QStringList& raw) {
     }
   }
 
-  // "all modified pictures" unless albums are named, which are then processed whole.
+  // "all modified pictures" unless albums are named, which are then processed whole; --all
+  // without --albums means every picture of every album.
   QList<int> positions;
-  const bool allModified = !args.has(QStringLiteral("albums"));
-  if (!allModified) {
+  const bool all = args.has(QStringLiteral("all"));
+  const bool allModified = !args.has(QStringLiteral("albums")) && !all;
+  if (!args.has(QStringLiteral("albums")) && all) {
+    for (int i = 0; i < project->Albums.Count(); ++i)
+      positions.append(i);
+  } else if (!allModified) {
     const QStringList ids =
         args.value(QStringLiteral("albums")).split(QLatin1Char(','), Qt::SkipEmptyParts);
     if (ids.isEmpty()) throw TCliError(QStringLiteral("--albums wants album ids"), kExitUsage);
@@ -125,7 +130,7 @@ int RunProcess(const QStringList& raw) {
     QFile::remove(project->ZipFileName);
 
   QList<TLumenfoldPicture*> workList;
-  if (!FillWorkList(*project, allModified, positions, workList))
+  if (!FillWorkList(*project, allModified, positions, workList, zip))
     throw TCliError(WithModelErrors(QStringLiteral("cannot read the pictures of the albums")));
   QStringList files;
   for (TLumenfoldPicture* p : std::as_const(workList))
@@ -135,8 +140,7 @@ int RunProcess(const QStringList& raw) {
   ProgressView view(files, verbose, isatty(fileno(stdout)) != 0);
   std::unique_ptr<TProcessThread> thread;
   try {
-    thread = std::make_unique<TProcessThread>(project.get(), zip, args.has(QStringLiteral("all")),
-                                              &view);
+    thread = std::make_unique<TProcessThread>(project.get(), zip, all, &view);
   } catch (const TZipError& e) {
     throw TCliError(e.message());
   }
@@ -177,10 +181,14 @@ int RunProcess(const QStringList& raw) {
     // The run marks the albums and the project changed; store that as the desktop would on its
     // next save (the pictures' rows are written already).
     if (project->Modified) SaveCliProject(*project);
-    out(QStringLiteral("Processing finished successfully.\n"));
-    return kExitOk;
+    out(ProcessFinishedText() + QStringLiteral("\n"));
+    // What the run could not do follows; the status tells scripts that something was skipped.
+    const QStringList lines = thread->Report().Lines();
+    for (const QString& line : lines)
+      out(line + QStringLiteral("\n"));
+    return lines.isEmpty() ? kExitOk : kExitIncomplete;
   }
-  out(QStringLiteral("Processing was terminated and finished.\n"));
+  out(ProcessTerminatedText() + QStringLiteral("\n"));
   const QString detail = OneLine(WithModelErrors(reason));
   out(detail + QStringLiteral("\n"));
   return kExitFailure;
@@ -191,6 +199,9 @@ int RunProcess(const QStringList& raw) {
 LUMENFOLD_CLI_COMMAND("process",
                       "process PROJECT.lumenfold [--all] [--zip] [--albums ID,ID...] "
                       "[--remove-zip] [--jobs N] [--verbose]",
-                      "Process the modified pictures (or the named albums whole): large, medium "
-                      "and thumbnail images, database rows and, with --zip, the zip archive",
+                      "Process the modified pictures (the named albums whole; with --all and no "
+                      "--albums every picture of every album): large, medium and thumbnail images, "
+                      "database rows and, with --zip, the zip archive of every album. Exit status "
+                      "3: finished, but originals or signature images were missing or damaged "
+                      "(counted in the report)",
                       RunProcess);

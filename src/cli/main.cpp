@@ -22,7 +22,9 @@ void printUsage(std::FILE* out) {
                     "  --yes      answer yes to questions when standard input is not a terminal\n"
                     "  --help     show this text (also: lumenfold-cli help COMMAND)\n"
                     "  --version  show the version\n"
-                    "\nexit status: 0 success, 1 failure, 2 wrong command line\n");
+                    "\nexit status: 0 success, 1 failure, 2 wrong command line, 3 finished but\n"
+                    "something was skipped (process: missing or damaged originals or signature\n"
+                    "images, listed after \"Processing finished successfully.\")\n");
 }
 
 QtMessageHandler qtHandler = nullptr;

@@ -2,6 +2,7 @@
 
 #include "core/album.h"
 #include "core/project.h"
+#include "core/renaming.h"
 #include "db/sqlaccess.h"
 #include "db/statements.h"
 #include "util/helpers.h"
@@ -18,15 +19,6 @@ namespace {
 
 QString separator() {
   return QString(QDir::separator());
-}
-
-// Case of a generated file name: 0 lowercase, 1 uppercase, 2 unchanged; the folder stays.
-QString withNameCase(const QString& path, int fileNameCase) {
-  if (fileNameCase != 0 && fileNameCase != 1) return path;
-  int cut = qMax(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
-  const QString folder = path.left(cut + 1);
-  const QString name = path.mid(cut + 1);
-  return folder + (fileNameCase == 0 ? name.toLower() : name.toUpper());
 }
 
 // The database keeps 32-bit integers; category ids are kept as decimal texts.
@@ -157,25 +149,62 @@ QString TLumenfoldPicture::OriginalPath() const {
   return IncludeTrailingSeparator(Album ? Album->Path : QString()) + OriginalFileName;
 }
 
-QString TLumenfoldPicture::LargePath() const {
+QString GeneratedFileName(const TLumenfoldProject& project, TGeneratedSize size,
+                          const QString& originalFileName) {
+  const QString& folder = size == TGeneratedSize::Large    ? project.LargeFolder
+                          : size == TGeneratedSize::Medium ? project.MediumFolder
+                                                           : project.ThumbFolder;
+  const QString& prefix = size == TGeneratedSize::Large    ? project.LargePrefix
+                          : size == TGeneratedSize::Medium ? project.MediumPrefix
+                                                           : project.ThumbPrefix;
+  return folder + separator() + ApplyFileNameCase(prefix + originalFileName, project.FileNameCase);
+}
+
+QString TLumenfoldPicture::GeneratedPath(TGeneratedSize size) const {
   const TLumenfoldProject* p = Project();
-  return IncludeTrailingSeparator(Album ? Album->Path : QString()) +
-         (p ? p->LargeFolder : QString()) + separator() + (p ? p->LargePrefix : QString()) +
-         OriginalFileName;
+  const QString folder = IncludeTrailingSeparator(Album ? Album->Path : QString());
+  if (!p) return folder + separator() + OriginalFileName;
+  return folder + GeneratedFileName(*p, size, OriginalFileName);
+}
+
+QString TLumenfoldPicture::LargePath() const {
+  return GeneratedPath(TGeneratedSize::Large);
 }
 
 QString TLumenfoldPicture::MediumPath() const {
-  const TLumenfoldProject* p = Project();
-  return IncludeTrailingSeparator(Album ? Album->Path : QString()) +
-         (p ? p->MediumFolder : QString()) + separator() + (p ? p->MediumPrefix : QString()) +
-         OriginalFileName;
+  return GeneratedPath(TGeneratedSize::Medium);
 }
 
 QString TLumenfoldPicture::ThumbPath() const {
+  return GeneratedPath(TGeneratedSize::Thumb);
+}
+
+QString TLumenfoldPicture::StoredFileName(TGeneratedSize size) const {
+  return size == TGeneratedSize::Large    ? LargeFileName
+         : size == TGeneratedSize::Medium ? MediumFileName
+                                          : ThumbFileName;
+}
+
+bool TLumenfoldPicture::GeneratedFilesCurrent() const {
   const TLumenfoldProject* p = Project();
-  return IncludeTrailingSeparator(Album ? Album->Path : QString()) +
-         (p ? p->ThumbFolder : QString()) + separator() + (p ? p->ThumbPrefix : QString()) +
-         OriginalFileName;
+  if (!p) return true;
+  const bool enabled[] = {p->LargeEnabled, p->MediumEnabled, p->ThumbEnabled};
+  const TGeneratedSize sizes[] = {TGeneratedSize::Large, TGeneratedSize::Medium,
+                                  TGeneratedSize::Thumb};
+  for (int k = 0; k < 3; ++k) {
+    if (!enabled[k]) continue;
+    // Names stored by an older version may use the other separator.
+    QString stored = StoredFileName(sizes[k]);
+    stored.replace(QLatin1Char('\\'), QDir::separator());
+    stored.replace(QLatin1Char('/'), QDir::separator());
+    if (stored != GeneratedFileName(*p, sizes[k], OriginalFileName)) return false;
+    if (!QFileInfo(GeneratedPath(sizes[k])).isFile()) return false;
+  }
+  return true;
+}
+
+bool TLumenfoldPicture::NeedsProcessing() const {
+  return !IsDeleted && (Modified || !GeneratedFilesCurrent());
 }
 
 QString TLumenfoldPicture::TempThumbPath() const {
@@ -481,11 +510,10 @@ bool TLumenfoldPicture::RenameTo(const QString& newName) {
       const QString oldTemp = TempThumbPath(), oldLarge = LargePath(), oldMedium = MediumPath(),
                     oldThumb = ThumbPath();
       OriginalFileName = newName;
-      const TLumenfoldProject* p = Project();
-      const int fileCase = p ? p->FileNameCase : 2;
-      RenameFileNoReplace(oldLarge, withNameCase(LargePath(), fileCase));
-      RenameFileNoReplace(oldMedium, withNameCase(MediumPath(), fileCase));
-      RenameFileNoReplace(oldThumb, withNameCase(ThumbPath(), fileCase));
+      // The new names follow the same rule as processing (GeneratedFileName).
+      RenameFileNoReplace(oldLarge, LargePath());
+      RenameFileNoReplace(oldMedium, MediumPath());
+      RenameFileNoReplace(oldThumb, ThumbPath());
       RenameFileNoReplace(oldTemp, TempThumbPath());
       UpdateFileNames();
     } else {
@@ -503,9 +531,9 @@ bool TLumenfoldPicture::RenameTo(const QString& newName) {
 void TLumenfoldPicture::UpdateFileNames() {
   const TLumenfoldProject* p = Project();
   if (!p) return;
-  LargeFileName = p->LargeFolder + separator() + p->LargePrefix + OriginalFileName;
-  MediumFileName = p->MediumFolder + separator() + p->MediumPrefix + OriginalFileName;
-  ThumbFileName = p->ThumbFolder + separator() + p->ThumbPrefix + OriginalFileName;
+  LargeFileName = GeneratedFileName(*p, TGeneratedSize::Large, OriginalFileName);
+  MediumFileName = GeneratedFileName(*p, TGeneratedSize::Medium, OriginalFileName);
+  ThumbFileName = GeneratedFileName(*p, TGeneratedSize::Thumb, OriginalFileName);
 }
 
 void TLumenfoldPicture::RefreshOriginalInfo() {
@@ -529,11 +557,7 @@ void TLumenfoldPicture::RefreshOriginalInfo() {
 void TLumenfoldPicture::Synchronize() {
   if (OriginalFileName.isEmpty()) return;
   RefreshOriginalInfo();
-  if (const TLumenfoldProject* p = Project()) {
-    LargeFileName = p->LargeFolder + "/" + p->LargePrefix + OriginalFileName;
-    MediumFileName = p->MediumFolder + "/" + p->MediumPrefix + OriginalFileName;
-    ThumbFileName = p->ThumbFolder + "/" + p->ThumbPrefix + OriginalFileName;
-  }
+  UpdateFileNames();
   auto sizeOf = [](const QString& path, int& size) {
     if (QFileInfo(path).isFile()) size = GetFileSizeBytes(path);
   };

@@ -37,6 +37,15 @@ struct TPictureColumns {
       MediumSignatureId, IsDeleted, IsPrivate, AlbumId;
 };
 
+// The generated sizes of a picture.
+enum class TGeneratedSize { Large, Medium, Thumb };
+
+// The one rule for the name of a generated file, relative to the album folder: the size's
+// folder, a separator, then the size's prefix and the original file name in the project's
+// FileNameCase. Processing, renaming, synchronising and the stored names all use it.
+QString GeneratedFileName(const TLumenfoldProject& project, TGeneratedSize size,
+                          const QString& originalFileName);
+
 class TLumenfoldPicture {
 public:
   explicit TLumenfoldPicture(TLumenfoldAlbum* album = nullptr);
@@ -92,6 +101,15 @@ public:
   QString MediumPath() const;
   QString ThumbPath() const;
   QString TempThumbPath() const;
+  // Album path + GeneratedFileName of the size (what LargePath and its siblings return).
+  QString GeneratedPath(TGeneratedSize size) const;
+  // LargeFileName, MediumFileName or ThumbFileName.
+  QString StoredFileName(TGeneratedSize size) const;
+  // True when, for every size the project generates, the stored name is the one the rule gives
+  // today and that file exists. A changed folder, prefix or case rule makes it false.
+  bool GeneratedFilesCurrent() const;
+  // Not deleted, and modified or without current generated files: the next run must make them.
+  bool NeedsProcessing() const;
 
   void LoadFromDataSet(const TDataSet& query);
   void LoadFromDataSet(const TDataSet& query, const TPictureColumns& columns);

@@ -42,7 +42,7 @@ void produceOutput(const TPictureWork& work, TLoadedOriginal& original, TOutputK
     return;
   }
   result.Jpeg = SignAndEncode(std::move(bitmap), output, nullptr);
-  if (work.Zip) result.Deflates = DeflateMakesSmaller(result.Jpeg);
+  if (work.Zip) result.Zip = CompressForArchive(result.Jpeg);
 }
 
 } // namespace
@@ -79,11 +79,11 @@ TPictureResult ProducePicture(const TPictureWork& work) {
   if (ReadWholeFile(work.OriginalPath, contents)) {
     result.Hash = GetDataHash(contents);
     result.Size = int(contents.size());
-    if (work.Zip) result.OriginalDeflates = DeflateMakesSmaller(contents);
+    if (work.ZipOriginal) result.OriginalZip = CompressForArchive(contents);
   } else {
     result.Hash = GetFileHash(work.OriginalPath);
     result.Size = GetFileSizeBytes(work.OriginalPath);
-    if (work.Zip) result.OriginalDeflates = FileDeflatesSmaller(work.OriginalPath);
+    // Too large to hold: the archive compresses it from the file at the end.
   }
   if (!work.Render) return result;
 
@@ -98,7 +98,9 @@ TPictureResult ProducePicture(const TPictureWork& work) {
     request.FullResolution = work.Outputs[okLarge].Enabled;
     for (int k = okMedium; k <= okThumb; ++k)
       if (work.Outputs[k].Enabled) request.Boxes.append(work.Outputs[k].Box);
+    const int warnings = JpegWarningCount();
     LoadOriginal(work.OriginalPath, contents, request, original);
+    result.Damaged = JpegWarningCount() != warnings;
   } catch (const std::exception& e) {
     result.LoadError = errorText(e);
     if (result.LoadError.isEmpty())

@@ -8,6 +8,8 @@
 //
 // Threads: TPictureWork is built on the run thread and then only read; ProducePicture runs on
 // any thread. The signatures it draws are read only; nothing edits them during a run.
+#include "processing/archivebuilder.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QPoint>
@@ -41,23 +43,25 @@ struct TPictureWork {
   bool NoUpscale = false;
   int Filter = 3;
   std::array<TOutputWork, kOutputKinds> Outputs;
-  bool Zip = false; // find out whether deflating the files helps
+  bool Zip = false;         // compress the generated images for the archive
+  bool ZipOriginal = false; // compress the original for the archive
 };
 
 struct TOutputResult {
-  QByteArray Jpeg; // encoded image (empty when SignLater or on failure)
-  QImage Bitmap;   // the fitted, unsigned bitmap when SignLater
-  QString Error;   // failure of this size (for example a quality out of range)
-  bool Deflates = false;
+  QByteArray Jpeg;      // encoded image (empty when SignLater or on failure)
+  QImage Bitmap;        // the fitted, unsigned bitmap when SignLater
+  QString Error;        // failure of this size (for example a quality out of range)
+  TCompressedEntry Zip; // the encoded image as it goes into the archive (when asked)
 };
 
 struct TPictureResult {
   QString Hash;  // Adler-32 as 8 lowercase hex digits; empty when unreadable or empty
   int Size = -1; // bytes; -1 when unreadable
-  bool OriginalDeflates = false;
-  QSize OriginalSize; // stored size (before orientation), full resolution
-  QSize PictureSize;  // oriented, cropped, full resolution
-  QString LoadError;  // decoding failed: the reason
+  TCompressedEntry OriginalZip; // the original as it goes into the archive (when asked)
+  bool Damaged = false;         // decoded with warnings: truncated or corrupt data
+  QSize OriginalSize;           // stored size (before orientation), full resolution
+  QSize PictureSize;            // oriented, cropped, full resolution
+  QString LoadError;            // decoding failed: the reason
   std::array<TOutputResult, kOutputKinds> Outputs;
 };
 

@@ -7,11 +7,13 @@
 #include "db/connectionstring.h"
 #include "db/sqlaccess.h"
 #include "db/userprompt.h"
+#include "processing/archivebuilder.h"
 #include "processing/picturework.h"
 #include "processing/publicsite.h"
 #include "processing/ziparchive.h"
 #include "util/helpers.h"
 #include "util/imaging.h"
+#include "util/jpegcodec.h"
 #include "util/memorytuning.h"
 #include "util/messages.h"
 #include "util/programfolder.h"
@@ -19,7 +21,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QSaveFile>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -96,8 +100,15 @@ QString albumEntry(const TLumenfoldAlbum* album, const QString& relative) {
   return (album ? album->Directory : QString()) + QLatin1Char('/') + relative;
 }
 
-TZipArchive::TMethod methodFor(bool deflates) {
-  return deflates ? TZipArchive::TMethod::Deflate : TZipArchive::TMethod::Store;
+// Ends the run at a stop request met outside the picture loop (in the zip stages).
+class TStopped : public std::exception {};
+
+void trace(const QString& text) {
+  try {
+    Tracer().Write(text);
+  } catch (const std::exception&) {
+    // The trace log is a diagnostic aid; failing to write it does not end the run.
+  }
 }
 
 // Writes the bytes through a temporary file in the same folder that replaces the target only
@@ -137,23 +148,74 @@ QString ProcessStageText(int stage) {
 }
 
 bool FillWorkList(TLumenfoldProject& project, bool allModified, const QList<int>& albumPositions,
-                  QList<TLumenfoldPicture*>& workList) {
-  if (allModified) {
+                  QList<TLumenfoldPicture*>& workList, bool forArchive) {
+  auto loadAll = [&] {
     for (int a = 0; a < project.Albums.Count(); ++a) {
       TLumenfoldAlbum* album = project.Albums.Albums(a);
-      for (int i = 0; i < album->Pictures.Count(); ++i)
-        if (album->Pictures.Pictures(i)->Modified) workList.append(album->Pictures.Pictures(i));
+      if (!album->Loaded && album->Id != -1 && !album->LoadPictures()) return false;
     }
     return true;
+  };
+  if (allModified) {
+    // Every album: a picture whose files are not current is due even when not marked modified.
+    if (!loadAll()) return false;
+    for (int a = 0; a < project.Albums.Count(); ++a) {
+      TLumenfoldAlbum* album = project.Albums.Albums(a);
+      for (int i = 0; i < album->Pictures.Count(); ++i) {
+        TLumenfoldPicture* p = album->Pictures.Pictures(i);
+        if (p->Modified || p->NeedsProcessing()) workList.append(p);
+      }
+    }
+  } else {
+    for (int position : albumPositions) {
+      if (position < 0 || position >= project.Albums.Count()) continue;
+      TLumenfoldAlbum* album = project.Albums.Albums(position);
+      if (!album->Loaded && !album->LoadPictures()) return false;
+      for (int i = 0; i < album->Pictures.Count(); ++i)
+        workList.append(album->Pictures.Pictures(i));
+    }
   }
-  for (int position : albumPositions) {
-    if (position < 0 || position >= project.Albums.Count()) continue;
-    TLumenfoldAlbum* album = project.Albums.Albums(position);
-    if (!album->Loaded && !album->LoadPictures()) return false;
-    for (int i = 0; i < album->Pictures.Count(); ++i)
-      workList.append(album->Pictures.Pictures(i));
+  if (forArchive) {
+    if (!loadAll()) return false;
+    const QSet<TLumenfoldPicture*> listed(workList.cbegin(), workList.cend());
+    for (int a = 0; a < project.Albums.Count(); ++a) {
+      TLumenfoldAlbum* album = project.Albums.Albums(a);
+      for (int i = 0; i < album->Pictures.Count(); ++i) {
+        TLumenfoldPicture* p = album->Pictures.Pictures(i);
+        if (!listed.contains(p) && p->NeedsProcessing()) workList.append(p);
+      }
+    }
   }
   return true;
+}
+
+QString ProcessFinishedText() {
+  return QStringLiteral("Processing finished successfully.");
+}
+
+QString ProcessTerminatedText() {
+  return QStringLiteral("Processing was terminated and finished.");
+}
+
+QStringList TProcessReport::Lines() const {
+  QStringList lines;
+  auto add = [&](int n, const char* one, const char* many) {
+    if (n == 1) lines.append(QString::fromLatin1(one));
+    if (n > 1) lines.append(QString::fromLatin1(many).arg(n));
+  };
+  add(MissingOriginals, "1 original picture was not found and was skipped.",
+      "%1 original pictures were not found and were skipped.");
+  add(UndecodableOriginals, "1 original picture could not be decoded and was skipped.",
+      "%1 original pictures could not be decoded and were skipped.");
+  add(DamagedOriginals,
+      "1 original picture is truncated or damaged; its images show only what could be read.",
+      "%1 original pictures are truncated or damaged; their images show only what could be read.");
+  add(BadSignatureImages,
+      "1 signature image is missing or cannot be read; pictures were stamped without it.",
+      "%1 signature images are missing or cannot be read; pictures were stamped without them.");
+  add(MissingArchiveFiles, "1 file of a published picture was missing and is not in the archive.",
+      "%1 files of published pictures were missing and are not in the archive.");
+  return lines;
 }
 
 // ---- Worker pool --------------------------------------------------------------------------
@@ -205,9 +267,9 @@ struct TProcessThread::Pipeline {
   }
 
   static qint64 heldBy(const TPictureResult& result) {
-    qint64 bytes = 0;
+    qint64 bytes = result.OriginalZip.Data.size();
     for (const TOutputResult& out : result.Outputs)
-      bytes += out.Jpeg.size() + out.Bitmap.sizeInBytes();
+      bytes += out.Jpeg.size() + out.Bitmap.sizeInBytes() + out.Zip.Data.size();
     return bytes;
   }
 
@@ -277,8 +339,19 @@ TProcessThread::TProcessThread(TLumenfoldProject* project, bool zip, bool proces
   if (zip_) {
     if (project_->ZipFileName.isEmpty())
       project_->ZipFileName = ProgramFolder() + QStringLiteral("albums.zip");
-    zipper_ = std::make_unique<TZipArchive>();
-    zipper_->Open(project_->ZipFileName);
+    // The archive holds every album, so every album's pictures must be known.
+    for (int a = 0; a < project_->Albums.Count(); ++a) {
+      TLumenfoldAlbum* album = project_->Albums.Albums(a);
+      if (!album->Loaded && album->Id != -1 && !album->LoadPictures())
+        throw TZipError(QStringLiteral("The pictures of the album \"%1\" cannot be read.")
+                            .arg(album->ShortName));
+    }
+    // The packed database holds what the user sees: unsaved changes are written first, here on
+    // the thread that owns the model.
+    if (project_->ZipDatabase && !project_->SaveAlbums())
+      throw TZipError(QStringLiteral("The changes of the albums and pictures cannot be written "
+                                     "to the database, so it cannot be packed."));
+    archive_ = std::make_unique<TArchiveBuilder>(project_->ZipFileName);
   }
 }
 
@@ -287,6 +360,7 @@ TProcessThread::~TProcessThread() {
     RequestStop();
     wait();
   }
+  archive_.reset();
   if (!snapshotPath_.isEmpty()) QFile::remove(snapshotPath_);
 }
 
@@ -315,8 +389,41 @@ QString TProcessThread::StoppedReason() {
   return QStringLiteral("The run was stopped by the user.");
 }
 
+TProcessReport TProcessThread::Report() const {
+  QMutexLocker lock(&mutex_);
+  return finalReport_;
+}
+
+QString TProcessThread::ClosingMessage() const {
+  if (Completed()) {
+    QStringList lines{ProcessFinishedText()};
+    lines += Report().Lines();
+    return lines.join(QLatin1Char('\n'));
+  }
+  const QString reason = Reason();
+  return reason.isEmpty() ? ProcessTerminatedText()
+                          : ProcessTerminatedText() + QLatin1Char('\n') + reason;
+}
+
 void TProcessThread::post(qintptr number, int stage) {
   PostMessage(progressWindow_, LF_MSG_PROGRESS, number, stage);
+  if (AfterStage) AfterStage(stage);
+}
+
+void TProcessThread::checkStop() {
+  if (stopRequested_.load()) {
+    stopRequested_.store(false);
+    throw TStopped();
+  }
+}
+
+bool TProcessThread::published(const TLumenfoldPicture* picture) const {
+  return picture && !picture->IsDeleted;
+}
+
+bool TProcessThread::packs(const TLumenfoldPicture* picture, bool original) const {
+  return published(picture) &&
+         site_->PacksFile(*picture, original ? TPictureFile::Original : TPictureFile::Generated);
 }
 
 bool TProcessThread::waitWhilePaused() {
@@ -338,9 +445,14 @@ void TProcessThread::run() {
   QString reason;
   {
     const int jobs = Jobs > 0 ? Jobs : std::max(1, QThread::idealThreadCount());
+    jobs_ = jobs;
+    report_ = TProcessReport();
+    skipped_.clear();
     Pipeline pipeline(jobs, WorkList.size());
     try {
-      if (zip_) readSiteManifest();
+      // A second run of the same object opens the archive again.
+      if (zip_ && !archive_) archive_ = std::make_unique<TArchiveBuilder>(project_->ZipFileName);
+      checkBeforeRun();
       bool stopped = false;
       for (int i = 0; i < WorkList.size(); ++i) {
         if (!waitWhilePaused()) {
@@ -355,6 +467,8 @@ void TProcessThread::run() {
         if (zip_) zipStages();
         completed_.store(true);
       }
+    } catch (const TStopped&) {
+      reason = StoppedReason();
     } catch (const TRunError& e) {
       reason = e.Text();
     } catch (const TZipError& e) {
@@ -377,9 +491,12 @@ void TProcessThread::run() {
     snapshotPath_.clear();
   }
   runPrompt = nullptr;
+  // Nothing of this run's spool stays on disk; the archive is as the last write left it.
+  archive_.reset();
   {
     QMutexLocker lock(&mutex_);
     reason_ = reason;
+    finalReport_ = report_;
   }
   emit RunEnded(completed_.load(), reason);
 }
@@ -394,7 +511,7 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
   auto workFor = [&](TLumenfoldPicture* p) {
     TPictureWork work;
     work.OriginalPath = p->OriginalPath();
-    work.Render = !p->IsDeleted && (p->Modified || processAll_);
+    work.Render = renders(p);
     work.Orientation = p->Orientation;
     const TCropRect& c = p->CropRect;
     work.Crop = c.X1 != -1 || c.Y1 != -1 || c.X2 != -1 || c.Y2 != -1;
@@ -402,7 +519,10 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
     work.CropBottomRight = QPoint(c.X2, c.Y2);
     work.NoUpscale = project.NeverUpscale;
     work.Filter = project.ResizeMethod;
-    work.Zip = zip_;
+    work.Zip = zip_ && published(p);
+    work.ZipOriginal =
+        work.Zip && packs(p, true) &&
+        !archive_->Unchanged(albumEntry(p->Album, p->OriginalFileName), work.OriginalPath);
     const bool enabled[kOutputKinds] = {project.LargeEnabled, project.MediumEnabled,
                                         project.ThumbEnabled};
     const QSize boxes[kOutputKinds] = {QSize(), QSize(project.MediumWidth, project.MediumHeight),
@@ -444,8 +564,7 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
         pipeline.handedOut[size_t(i)] = true;
         return -1;
       }
-      const bool render = !q->IsDeleted && (q->Modified || processAll_);
-      return pipeline.costs.emplace(i, render ? file.size() : 0).first->second;
+      return pipeline.costs.emplace(i, renders(q) ? file.size() : 0).first->second;
     };
     for (;;) {
       int pick = -1;
@@ -489,12 +608,8 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
     // Handed out while the file was there: its result is dropped (and its memory counted off).
     if (auto slot = pipeline.pending.find(index); slot != pipeline.pending.end())
       pipeline.take(slot, {});
-    try {
-      Tracer().Write(
-          QStringLiteral("Processing warning: file \"%1\" not found ").arg(originalPath));
-    } catch (const std::exception&) {
-      // The trace log is a diagnostic aid; failing to write it does not end the run.
-    }
+    ++report_.MissingOriginals;
+    trace(QStringLiteral("Processing warning: file \"%1\" not found ").arg(originalPath));
     return;
   }
 
@@ -502,6 +617,7 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
   post(number, psHash);
 
   // The worker's result (or, for a picture whose file appeared only now, the same work here).
+  // Whether the picture renders was decided when its work was made, and stays so.
   TPictureWork work;
   TPictureResult result;
   auto slot = pipeline.pending.find(index);
@@ -524,65 +640,96 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
   for (int k = 0; k < kOutputKinds; ++k)
     if (enabled[k]) QDir().mkpath(below(albumPath, folders[k]));
 
-  if (zip_ && site_->PacksFile(*p, TPictureFile::Original))
-    zipper_->AddFileAs(originalPath, albumEntry(album, p->OriginalFileName),
-                       methodFor(result.OriginalDeflates));
+  // The original goes into the archive with the other files of the picture at the end; what
+  // the worker compressed for it waits in the spool.
+  if (zip_ && work.ZipOriginal && result.OriginalZip.Size == result.Size && result.Size >= 0)
+    archive_->Spool(albumEntry(album, p->OriginalFileName), originalPath, result.OriginalZip);
 
   if (p->IsDeleted) return;
 
-  const bool render = p->Modified || processAll_;
+  const bool render = work.Render;
   if (render) {
     post(number, psLoad);
-    if (!result.LoadError.isEmpty()) throw TRunError(result.LoadError);
+    if (!result.LoadError.isEmpty()) {
+      // Skipped and counted; the picture stays modified, so a later run tries again.
+      ++report_.UndecodableOriginals;
+      skipped_.insert(p);
+      trace(QStringLiteral("Processing warning: %1").arg(result.LoadError));
+      return;
+    }
+    if (result.Damaged) {
+      ++report_.DamagedOriginals;
+      trace(QStringLiteral("Processing warning: file \"%1\" is truncated or damaged ")
+                .arg(originalPath));
+    }
     p->OriginalWidth = result.OriginalSize.width();
     p->OriginalHeight = result.OriginalSize.height();
+    // The stored names follow the rule of today's settings; the files are written under them.
+    p->UpdateFileNames();
   }
 
   const int stages[kOutputKinds] = {psLarge, psMedium, psThumb};
   const QSize boxes[kOutputKinds] = {QSize(), QSize(project.MediumWidth, project.MediumHeight),
                                      QSize(project.ThumbWidth, project.ThumbHeight)};
+  const TGeneratedSize sizes[kOutputKinds] = {TGeneratedSize::Large, TGeneratedSize::Medium,
+                                              TGeneratedSize::Thumb};
   for (int k = 0; k < kOutputKinds; ++k) {
     if (!enabled[k]) continue;
     post(number, stages[k]);
-    const QString storedName =
-        k == okLarge ? p->LargeFileName : (k == okMedium ? p->MediumFileName : p->ThumbFileName);
-    bool deflates = false;
-    if (render) {
-      TOutputResult& out = result.Outputs[k];
-      if (!out.Error.isEmpty()) throw TRunError(out.Error);
-      // The note about a picture smaller than its box, in list order.
-      if (k != okLarge)
-        FitIntoBoxTraced(result.PictureSize, boxes[k].width(), boxes[k].height(),
-                         project.NeverUpscale, originalPath + QLatin1Char('.'));
-      QByteArray bytes = out.Jpeg;
-      if (!out.Bitmap.isNull()) {
-        bytes = SignAndEncode(std::move(out.Bitmap), work.Outputs[k], p);
-        out.Bitmap = QImage();
-        if (zip_) out.Deflates = DeflateMakesSmaller(bytes);
-      }
-      const QString path =
-          k == okLarge ? p->LargePath() : (k == okMedium ? p->MediumPath() : p->ThumbPath());
-      writeFileAtomically(path, bytes);
-      const int size = bytes.size();
-      if (k == okLarge)
-        p->LargeSize = size;
-      else if (k == okMedium)
-        p->MediumSize = size;
-      else
-        p->ThumbSize = size;
-      deflates = out.Deflates;
-      out.Jpeg.clear();
+    if (!render) continue;
+    TOutputResult& out = result.Outputs[k];
+    if (!out.Error.isEmpty()) throw TRunError(out.Error);
+    // The note about a picture smaller than its box, in list order.
+    if (k != okLarge)
+      FitIntoBoxTraced(result.PictureSize, boxes[k].width(), boxes[k].height(),
+                       project.NeverUpscale, originalPath + QLatin1Char('.'));
+    noteSignatureImages(work.Outputs[k].Signature);
+    QByteArray bytes = out.Jpeg;
+    if (!out.Bitmap.isNull()) {
+      bytes = SignAndEncode(std::move(out.Bitmap), work.Outputs[k], p);
+      out.Bitmap = QImage();
+      if (work.Zip) out.Zip = CompressForArchive(bytes);
     }
-    if (zip_ && site_->PacksFile(*p, TPictureFile::Generated)) {
-      const QString source = below(albumPath, storedName);
-      zipper_->AddFileAs(source, albumEntry(album, storedName),
-                         render ? methodFor(deflates) : TZipArchive::TMethod::Auto);
-    }
+    const QString path = p->GeneratedPath(sizes[k]);
+    writeFileAtomically(path, bytes);
+    const int size = bytes.size();
+    if (k == okLarge)
+      p->LargeSize = size;
+    else if (k == okMedium)
+      p->MediumSize = size;
+    else
+      p->ThumbSize = size;
+    if (work.Zip && packs(p, false) && out.Zip.Size == size)
+      archive_->Spool(albumEntry(album, p->StoredFileName(sizes[k])), path, out.Zip);
+    out.Jpeg.clear();
+    out.Zip = TCompressedEntry();
   }
 
   post(number, psDatabase);
   saveRecord(p);
   post(number, psHash);
+}
+
+bool TProcessThread::renders(const TLumenfoldPicture* p) const {
+  return p && !p->IsDeleted && (processAll_ || p->NeedsProcessing());
+}
+
+void TProcessThread::noteSignatureImages(const TLumenfoldSignature* signature) {
+  if (!signature) return;
+  for (int i = 0; i < signature->Maps.Count(); ++i) {
+    const TLumenfoldSignatureMap* map = signature->Maps.Maps(i);
+    if (!map || !map->Item || map->Item->IsText()) continue;
+    const QString path = map->Item->ImageName();
+    if (path.isEmpty() || signatureImages_.contains(path)) continue;
+    const bool usable = QFileInfo(path).isFile() && QImageReader(path).canRead();
+    signatureImages_.insert(path, usable);
+    if (!usable) {
+      ++report_.BadSignatureImages;
+      trace(QStringLiteral("Processing warning: signature image \"%1\" is missing or cannot be "
+                           "read ")
+                .arg(path));
+    }
+  }
 }
 
 void TProcessThread::saveRecord(TLumenfoldPicture* p) {
@@ -610,33 +757,132 @@ void TProcessThread::saveRecord(TLumenfoldPicture* p) {
   }
 }
 
+namespace {
+
+// The template is one folder inside the templates folder, never a path leading elsewhere.
+bool isTemplateFolderName(const QString& name) {
+  return !name.trimmed().isEmpty() && !name.contains(QLatin1Char('/')) &&
+         !name.contains(QLatin1Char('\\')) && name != QLatin1String(".") &&
+         name != QLatin1String("..") && !QDir::isAbsolutePath(name) &&
+         !name.contains(QLatin1Char(':'));
+}
+
+QString templatesRoot() {
+  return DataFolder() + QStringLiteral("templates");
+}
+
+} // namespace
+
+void TProcessThread::checkBeforeRun() {
+  if (!zip_) return;
+  // Found out before the pictures, not after all the work of a run.
+  const QString name = project_->SiteTemplate;
+  if (!name.isEmpty()) {
+    if (!isTemplateFolderName(name))
+      throw TRunError(
+          QStringLiteral("The site template \"%1\" is not a template folder name.").arg(name));
+    const QString folder = separated(templatesRoot()) + name;
+    if (!QFileInfo(folder).isDir())
+      throw TRunError(QStringLiteral("The site template \"%1\" does not exist (no folder \"%2\").")
+                          .arg(name, folder));
+  }
+  readSiteManifest();
+  // Two albums whose site folders give the same entries would overwrite each other's files.
+  QHash<QString, const TLumenfoldAlbum*> folders;
+  for (int a = 0; a < project_->Albums.Count(); ++a) {
+    const TLumenfoldAlbum* album = project_->Albums.Albums(a);
+    const QString key = ZipEntryName(album->Directory).toCaseFolded();
+    if (const TLumenfoldAlbum* other = folders.value(key, nullptr))
+      throw TRunError(QStringLiteral("The albums \"%1\" and \"%2\" have the same site folder "
+                                     "\"%3\"; their files would overwrite each other in the zip "
+                                     "archive. Give one of them another folder.")
+                          .arg(other->ShortName, album->ShortName, album->Directory));
+    folders.insert(key, album);
+  }
+}
+
 void TProcessThread::zipStages() {
   const qintptr count = WorkList.size();
   post(count, psZipPictures);
-  zipper_->Save();
-  if (project_->ZipDatabase) addDatabase();
+  checkStop();
+  wantPictures();
+  archive_->CompressRemaining(jobs_);
+
   post(count, psZipDatabase);
-  zipper_->Save();
+  checkStop();
+  if (project_->ZipDatabase) {
+    QString entry;
+    QString file = databaseToPack(entry);
+    if (!file.isEmpty()) {
+      // A public static site gets a public copy of the database and "site.json" naming it.
+      QString error;
+      const QString source = file;
+      file = site_->DatabaseFile(source, &error);
+      const QString info = file.isEmpty() ? QString() : site_->SiteInfoFile(entry, &error);
+      if (file.isEmpty() || !error.isEmpty())
+        throw TRunError(QStringLiteral("The database \"%1\" cannot be added to the zip archive: %2")
+                            .arg(source, error));
+      if (!info.isEmpty()) archive_->Want(QLatin1String(kSiteInfoName), info);
+      const QString packedAs = archive_->WantedAs(entry);
+      if (!packedAs.isEmpty())
+        throw TRunError(QStringLiteral("The database file \"%1\" would replace \"%2\", which "
+                                       "is already in the zip archive.")
+                            .arg(file, packedAs));
+      archive_->Want(entry, file);
+    }
+  }
+  archive_->CompressRemaining(jobs_);
+
+  post(count, psZipTemplate);
+  checkStop();
+  if (!project_->SiteTemplate.isEmpty()) wantTemplate();
+  archive_->CompressRemaining(jobs_);
+  checkStop();
+  archive_->BeforeEntry = BeforeArchiveEntry;
+  archive_->Write();
   if (!snapshotPath_.isEmpty()) {
     QFile::remove(snapshotPath_);
     snapshotPath_.clear();
   }
-  if (!project_->SiteTemplate.isEmpty()) addTemplate();
-  post(count, psZipTemplate);
-  zipper_->Save();
 }
 
-void TProcessThread::addDatabase() {
+void TProcessThread::wantPictures() {
+  const bool enabled[kOutputKinds] = {project_->LargeEnabled, project_->MediumEnabled,
+                                      project_->ThumbEnabled};
+  const TGeneratedSize sizes[kOutputKinds] = {TGeneratedSize::Large, TGeneratedSize::Medium,
+                                              TGeneratedSize::Thumb};
+  const QSet<const TLumenfoldPicture*> visited(WorkList.cbegin(), WorkList.cend());
+  for (int a = 0; a < project_->Albums.Count(); ++a) {
+    const TLumenfoldAlbum* album = project_->Albums.Albums(a);
+    for (int i = 0; i < album->Pictures.Count(); ++i) {
+      const TLumenfoldPicture* p = album->Pictures.Pictures(i);
+      if (!published(p)) continue;
+      // A missing original was counted when its turn came; a picture outside the work list
+      // with a missing original counts here.
+      const QString original = p->OriginalPath();
+      if (packs(p, true) && !archive_->Want(albumEntry(album, p->OriginalFileName), original) &&
+          !visited.contains(p))
+        ++report_.MissingOriginals;
+      if (!QFileInfo(original).isFile()) continue;
+      for (int k = 0; k < kOutputKinds; ++k) {
+        if (!enabled[k] || !packs(p, false)) continue;
+        const QString stored = p->StoredFileName(sizes[k]);
+        if (!archive_->Want(albumEntry(album, stored), below(album->Path, stored)) &&
+            !skipped_.contains(p))
+          ++report_.MissingArchiveFiles;
+      }
+    }
+  }
+}
+
+QString TProcessThread::databaseToPack(QString& entry) {
   const QString connection = project_->ConnectionString;
   const QString source = GetConnectionDataSource(connection).trimmed();
-  if (source.isEmpty() || !QFileInfo(source).isFile()) return;
-  const QString entry = QFileInfo(source).fileName();
+  if (source.isEmpty() || !QFileInfo(source).isFile()) return QString();
+  entry = QFileInfo(source).fileName();
   QString provider = GetConnectionProvider(connection).trimmed();
   if (provider.isEmpty()) provider = kSqliteProvider;
-  if (DriverForProvider(provider) != QLatin1String("QSQLITE")) {
-    packDatabase(source, entry);
-    return;
-  }
+  if (DriverForProvider(provider) != QLatin1String("QSQLITE")) return source;
   // Every change of this run is committed; closing the run's connections lets nothing stay
   // behind in a journal of this thread. A database kept in write-ahead-log mode may still hold
   // committed pages only in its log: fold them into the file, and when other connections keep
@@ -672,43 +918,30 @@ void TProcessThread::addDatabase() {
   if (!failure.isEmpty())
     throw TRunError(QStringLiteral("The database \"%1\" cannot be added to the zip archive: %2")
                         .arg(source, failure));
-  packDatabase(complete ? source : snapshotPath_, entry);
+  return complete ? source : snapshotPath_;
 }
 
-// ---- What the site template lets the archive hold (processing/publicsite.h) ----------------
+void TProcessThread::wantTemplate() {
+  const QString name = project_->SiteTemplate;
+  const QString root = templatesRoot();
+  QStringList files;
+  ListTemplateFiles(root, name, files);
+  const QString base = separated(root) + name;
+  for (const QString& file : std::as_const(files)) {
+    // A template file never replaces a picture's file or the database in the archive.
+    const QString packedAs = archive_->WantedAs(file);
+    if (!packedAs.isEmpty())
+      throw TRunError(QStringLiteral("The file \"%1\" of the site template \"%2\" would replace "
+                                     "\"%3\", which is already in the zip archive. Rename the "
+                                     "file in the template or the album's site folder.")
+                          .arg(file, name, packedAs));
+    archive_->Want(file, below(base, file));
+  }
+}
 
 void TProcessThread::readSiteManifest() {
   QString error;
-  if (!site_->LoadTemplate(DataFolder() + QStringLiteral("templates"), project_->SiteTemplate,
-                           &error))
+  if (!site_->LoadTemplate(templatesRoot(), project_->SiteTemplate, &error))
     throw TRunError(QStringLiteral("The site template \"%1\" cannot be used: %2")
                         .arg(project_->SiteTemplate, error));
-}
-
-// Packs the database file, or for a public static site its public copy and "site.json".
-void TProcessThread::packDatabase(const QString& file, const QString& entry) {
-  QString error;
-  const QString packed = site_->DatabaseFile(file, &error);
-  const QString info = packed.isEmpty() ? QString() : site_->SiteInfoFile(entry, &error);
-  if (packed.isEmpty() || !error.isEmpty())
-    throw TRunError(QStringLiteral("The database \"%1\" cannot be added to the zip archive: %2")
-                        .arg(file, error));
-  zipper_->AddFileAs(packed, entry);
-  if (!info.isEmpty()) zipper_->AddFileAs(info, QLatin1String(kSiteInfoName));
-}
-
-void TProcessThread::addTemplate() {
-  const QString name = project_->SiteTemplate;
-  // The template is one folder inside the templates folder, never a path leading elsewhere.
-  if (name.trimmed().isEmpty() || name.contains(QLatin1Char('/')) ||
-      name.contains(QLatin1Char('\\')) || name == QLatin1String(".") ||
-      name == QLatin1String("..") || QDir::isAbsolutePath(name) || name.contains(QLatin1Char(':')))
-    throw TRunError(
-        QStringLiteral("The site template \"%1\" is not a template folder name.").arg(name));
-  const QString root = DataFolder() + QStringLiteral("templates");
-  QStringList files;
-  ListTemplateFiles(root, name, files);
-  zipper_->SetBaseFolder(separated(root) + name);
-  for (const QString& file : std::as_const(files))
-    zipper_->AddFile(file);
 }

@@ -5,6 +5,11 @@
 // database file and a site template into the zip archive, which is written by three explicit
 // saves (after the pictures, after the database, after the template).
 //
+// The archive is derived from the project's state, not from the work list: when zip is on it
+// holds every published file of every picture of every album (see TArchiveBuilder), the
+// database file and the template's files, and nothing else. It is written once, at the end of a
+// completed run; a run that stops or fails leaves the archive as it was before the run.
+//
 // Progress goes out as posted LF_MSG_PROGRESS messages (first parameter the 1-based picture
 // number, for stages 6..8 the length of the work list; second parameter the stage 0..8).
 //
@@ -20,20 +25,25 @@
 // the project while the run is active (the modal progress window sees to that). PauseRun,
 // ResumeRun and RequestStop may be called from any thread. RunEnded is emitted when the run
 // ends, and reaches receivers on the user-interface thread through their event loop.
+#include <QHash>
 #include <QList>
 #include <QMutex>
 #include <QObject>
+#include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 #include <QWaitCondition>
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class TLumenfoldAlbum;
 class TLumenfoldPicture;
 class TLumenfoldProject;
+class TArchiveBuilder;
 class TSitePacking;
-class TZipArchive;
+class TLumenfoldSignature;
 
 // Stage codes of the progress messages.
 enum TProcessStage : int {
@@ -51,17 +61,46 @@ enum TProcessStage : int {
 QString ProcessStageText(int stage);
 
 // Pictures to visit, as the progress window collects them. All-modified mode: every picture of
-// every album (project order, loaded lists) whose Modified is set. Otherwise every picture of the
-// albums at the given positions (loaded first when not yet loaded), deleted ones included.
-// Returns false when an album's pictures could not be loaded (the error has been reported).
+// every album (project order; albums are loaded first) whose Modified is set or whose generated
+// files are not current (a changed size folder, prefix or name case: NeedsProcessing).
+// Otherwise every picture of the albums at the given positions (loaded first when not yet
+// loaded), deleted ones included. forArchive (zip on): then every other picture of the project
+// that NeedsProcessing is appended too, so that the archive, which holds every album, gets
+// current files of every picture. Returns false when an album's pictures could not be loaded
+// (the error has been reported).
 bool FillWorkList(TLumenfoldProject& project, bool allModified, const QList<int>& albumPositions,
-                  QList<TLumenfoldPicture*>& workList);
+                  QList<TLumenfoldPicture*>& workList, bool forArchive = false);
+
+// What a run could not do; the closing report lists the counts that are not zero after
+// "Processing finished successfully.".
+struct TProcessReport {
+  int MissingOriginals = 0;     // originals not found (skipped)
+  int UndecodableOriginals = 0; // originals that cannot be decoded (skipped, still modified)
+  int DamagedOriginals = 0;     // decoded with warnings: truncated or corrupt data
+  int BadSignatureImages = 0;   // signature images missing or undecodable (stamped without)
+  int MissingArchiveFiles = 0;  // published files that were not there to be packed
+  bool IsClean() const {
+    return MissingOriginals == 0 && UndecodableOriginals == 0 && DamagedOriginals == 0 &&
+           BadSignatureImages == 0 && MissingArchiveFiles == 0;
+  }
+  // One line per count that is not zero, for example "2 original pictures were not found.".
+  QStringList Lines() const;
+};
+
+// "Processing finished successfully." / "Processing was terminated and finished."
+QString ProcessFinishedText();
+QString ProcessTerminatedText();
 
 class TProcessThread : public QThread {
   Q_OBJECT
 public:
-  // Opens the archive when zip is on (an empty ZipFileName becomes "albums.zip" in the program
-  // folder and is stored in the project). Raises TZipError when the archive cannot be opened.
+  // When zip is on: an empty ZipFileName becomes "albums.zip" in the program folder and is
+  // stored in the project; every album's pictures are loaded (the archive holds them all); when
+  // the database is packed, the albums and pictures with unsaved changes (private and deleted
+  // marks, titles, ...) are written to it first, so that the packed database is current; what
+  // an interrupted run left beside the archive is removed and the existing archive is opened.
+  // Raises TZipError when the archive cannot be opened, an album cannot be loaded or the
+  // changes cannot be written.
   TProcessThread(TLumenfoldProject* project, bool zip, bool processAll, QObject* progressWindow,
                  QObject* parent = nullptr);
   ~TProcessThread() override; // waits for the run to end
@@ -84,6 +123,18 @@ public:
 
   static QString StoppedReason();
 
+  // What the run could not do (complete once RunEnded has been emitted).
+  TProcessReport Report() const;
+  // The closing text: ProcessFinishedText() and the report's lines, or ProcessTerminatedText()
+  // and the reason.
+  QString ClosingMessage() const;
+
+  // Called on the run thread after each progress message is posted, with the stage code. Tests
+  // use it to stop the run or inject a failure (an exception) at a given point.
+  std::function<void(int stage)> AfterStage;
+  // Called on the run thread before each entry is written into the new archive.
+  std::function<void(int entryIndex)> BeforeArchiveEntry;
+
 signals:
   // The run has ended; completed as Completed(), reason as Reason().
   void RunEnded(bool completed, const QString& reason);
@@ -94,11 +145,24 @@ protected:
 private:
   struct Pipeline;
   void processPicture(int index, Pipeline& pipeline);
+  void checkBeforeRun();
   void zipStages();
-  void addDatabase();
-  void addTemplate();
+  void checkStop();
+  // The single place that decides whether a picture's files go into the archive.
+  bool published(const TLumenfoldPicture* picture) const;
+  // Whether the given file of the picture goes into the archive: published, and allowed by the
+  // site template's manifest (a public static site packs no file of a hidden picture).
+  bool packs(const TLumenfoldPicture* picture, bool original) const;
+  // Reads the site template's manifest (processing/publicsite.h) before the first picture.
   void readSiteManifest();
-  void packDatabase(const QString& file, const QString& entry);
+  // The single place that decides which database file is packed (a complete copy when the
+  // file itself cannot be made complete); empty when none. entry receives its entry name.
+  QString databaseToPack(QString& entry);
+  void wantPictures();
+  void wantTemplate();
+  // The picture's images are made in this run (modified, process all, or files not current).
+  bool renders(const TLumenfoldPicture* picture) const;
+  void noteSignatureImages(const TLumenfoldSignature* signature);
   void post(qintptr number, int stage);
   bool waitWhilePaused(); // false when a stop was requested
   void saveRecord(TLumenfoldPicture* picture);
@@ -107,13 +171,18 @@ private:
   bool zip_;
   bool processAll_;
   QObject* progressWindow_;
-  std::unique_ptr<TZipArchive> zipper_;
+  std::unique_ptr<TArchiveBuilder> archive_;
+  std::unique_ptr<TSitePacking> site_;
+  int jobs_ = 1;
+  TProcessReport report_; // written by the run thread, read after the end under mutex_
+  TProcessReport finalReport_;
+  QHash<QString, bool> signatureImages_;   // image path -> usable
+  QSet<const TLumenfoldPicture*> skipped_; // undecodable in this run (counted once)
   std::atomic<bool> paused_{false};
   std::atomic<bool> stopRequested_{false};
   std::atomic<bool> completed_{false};
   mutable QMutex mutex_;
   QWaitCondition wake_;
   QString reason_;
-  QString snapshotPath_;               // temporary copy of the database for the archive
-  std::unique_ptr<TSitePacking> site_; // what the site template lets the archive hold
+  QString snapshotPath_; // temporary copy of the database for the archive
 };

@@ -51,8 +51,13 @@ extern "C" void OnJpegError(j_common_ptr cinfo) {
 
 // Warnings (for example a file that ends early) keep the decode going, as most viewers do; the
 // missing part shows grey. Nothing is printed.
+thread_local int t_warnings = 0;
+
 extern "C" void OnJpegMessage(j_common_ptr cinfo, int level) {
-  if (level < 0) cinfo->err->num_warnings++;
+  if (level < 0) {
+    cinfo->err->num_warnings++;
+    ++t_warnings;
+  }
 }
 
 void InitErrors(ErrorManager& err) {
@@ -530,6 +535,10 @@ int JpegScaleForMinimumPixels(QSize regionSize, qint64 minPixels) {
     if (pixels >= minPixels) return d;
   }
   return 1;
+}
+
+int JpegWarningCount() {
+  return t_warnings;
 }
 
 QImage DecodeJpegFile(const QString& path, int denominator, QSize* fullSize) {

@@ -57,6 +57,10 @@ QImage DecodeJpegDataTransformed(const QByteArray& data, const QString& name, in
                                  int orientation, const QRect& crop, QSize* fullSize = nullptr,
                                  QImage* reuse = nullptr);
 
+// Number of warnings (a file that ends early, corrupt data that the decoder passes over) the
+// codec has met on the calling thread so far; the difference across a decode tells whether that
+// decode was clean.
+int JpegWarningCount();
 // From this quality on, colour is stored at full resolution (4:4:4); below it at half the
 // resolution in both directions (4:2:0), which makes smaller files.
 inline constexpr int kFullChromaQuality = 90;

@@ -135,14 +135,57 @@ private slots:
     p.OriginalFileName = "IMG_01.JPG";
     const QChar s = QDir::separator();
     QCOMPARE(p.OriginalPath(), QString("/Photos/Trip") + s + "IMG_01.JPG");
-    QCOMPARE(p.LargePath(), QString("/Photos/Trip") + s + "ps_large" + s + "l_IMG_01.JPG");
-    QCOMPARE(p.MediumPath(), QString("/Photos/Trip") + s + "ps_medium" + s + "m_IMG_01.JPG");
-    QCOMPARE(p.ThumbPath(), QString("/Photos/Trip") + s + "ps_thumb" + s + "tn_IMG_01.JPG");
+    // Generated names follow FileNameCase (all lowercase by default); folders keep theirs.
+    QCOMPARE(p.LargePath(), QString("/Photos/Trip") + s + "ps_large" + s + "l_img_01.jpg");
+    QCOMPARE(p.MediumPath(), QString("/Photos/Trip") + s + "ps_medium" + s + "m_img_01.jpg");
+    QCOMPARE(p.ThumbPath(), QString("/Photos/Trip") + s + "ps_thumb" + s + "tn_img_01.jpg");
     // The album folder keeps its spelling; the part below it is lowercase.
     QCOMPARE(p.TempThumbPath(), QString("/Photos/Trip") + s + "ps_tmp" + s + "tmp_img_01.jpg");
     p.UpdateFileNames();
-    QCOMPARE(p.LargeFileName, QString("ps_large") + s + "l_IMG_01.JPG");
-    QCOMPARE(p.ThumbFileName, QString("ps_thumb") + s + "tn_IMG_01.JPG");
+    QCOMPARE(p.LargeFileName, QString("ps_large") + s + "l_img_01.jpg");
+    QCOMPARE(p.ThumbFileName, QString("ps_thumb") + s + "tn_img_01.jpg");
+    // One rule for every caller: the stored name is the generated path below the album.
+    for (int fileCase : {0, 1, 2}) {
+      project.FileNameCase = fileCase;
+      project.MediumFolder = "Mid";
+      p.UpdateFileNames();
+      QCOMPARE(p.MediumPath(), QString("/Photos/Trip") + s + p.MediumFileName);
+      QCOMPARE(p.MediumFileName, "Mid" + QString(s) +
+                                     (fileCase == 0   ? QString("m_img_01.jpg")
+                                      : fileCase == 1 ? QString("M_IMG_01.JPG")
+                                                      : QString("m_IMG_01.JPG")));
+    }
+  }
+
+  void generatedFilesCurrentFollowsSettings() {
+    TLumenfoldProject project;
+    project.Reset();
+    TLumenfoldAlbum album(&project);
+    album.Path = env.makeFolder("current");
+    TLumenfoldPicture p(&album);
+    p.OriginalFileName = "Aqua.jpg";
+    p.UpdateFileNames();
+    QVERIFY(!p.GeneratedFilesCurrent()); // nothing generated yet
+    QVERIFY(p.NeedsProcessing());
+    QVERIFY(touch(p.MediumPath(), "m"));
+    QVERIFY(touch(p.ThumbPath(), "t"));
+    QVERIFY(p.GeneratedFilesCurrent());
+    QVERIFY(!p.NeedsProcessing());
+    // A changed prefix, folder or case rule makes the stored names stale.
+    project.MediumPrefix = "mm_";
+    QVERIFY(!p.GeneratedFilesCurrent());
+    project.MediumPrefix = "m_";
+    project.FileNameCase = 2;
+    QVERIFY(!p.GeneratedFilesCurrent());
+    project.FileNameCase = 0;
+    // A disabled size does not count; a deleted picture is never due.
+    QFile::remove(p.ThumbPath());
+    QVERIFY(!p.GeneratedFilesCurrent());
+    project.ThumbEnabled = false;
+    QVERIFY(p.GeneratedFilesCurrent());
+    p.IsDeleted = true;
+    p.Modified = true;
+    QVERIFY(!p.NeedsProcessing());
   }
 
   void renameMovesOriginalAndGeneratedFiles() {
@@ -165,7 +208,9 @@ private slots:
     QCOMPARE(contentOf(album.Path + "/ps_thumb/TN_TRIP_001.JPG"), QByteArray("thumb"));
     QCOMPARE(contentOf(album.Path + "/ps_tmp/tmp_trip_001.jpg"), QByteArray("tmp"));
     QVERIFY(!QFile::exists(album.Path + "/a.jpg"));
-    QCOMPARE(p.LargeFileName, QString("ps_large") + QDir::separator() + "l_Trip_001.jpg");
+    // The stored name is the file on disk: no orphan beside a differently spelt copy.
+    QCOMPARE(p.LargeFileName, QString("ps_large") + QDir::separator() + "L_TRIP_001.JPG");
+    QCOMPARE(QDir(album.Path + "/ps_large").entryList(QDir::Files), QStringList{"L_TRIP_001.JPG"});
     QVERIFY(p.Dirty);
   }
 

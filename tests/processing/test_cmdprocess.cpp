@@ -35,6 +35,7 @@ class TestCmdProcess : public QObject {
 private slots:
   void runReportsProgressAndOutcome();
   void captionsAreDrawnWithFonts();
+  void allMeansEveryPictureAndMovedFoldersAreReported();
 };
 
 void TestCmdProcess::runReportsProgressAndOutcome() {
@@ -50,21 +51,27 @@ void TestCmdProcess::runReportsProgressAndOutcome() {
   QCOMPARE(cli({"new", project}).status, 0);
   QCOMPARE(cli({"add-album", project, album, "--directory", "trip"}).status, 0);
 
+  // The undecodable file is skipped and counted: the run finishes with its own status.
   Result r = cli({"process", project, "--verbose", "--jobs", "1"});
-  QCOMPARE(r.status, 1);
+  QCOMPARE(r.status, 3);
   QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
   QVERIFY2(lines.contains("1/2 0 getting hash and size of the file: " + album + "/a.jpg") ||
                lines.contains("2/2 0 getting hash and size of the file: " + album + "/a.jpg"),
            qPrintable(r.out));
-  const int end = lines.indexOf("Processing was terminated and finished.");
+  const int end = lines.indexOf("Processing finished successfully.");
   QVERIFY2(end >= 0 && end + 1 < lines.size(), qPrintable(r.out));
-  QVERIFY2(lines[end + 1].contains("b.jpg"), qPrintable(lines[end + 1]));
+  QCOMPARE(lines.mid(end + 1),
+           QStringList{"1 original picture could not be decoded and was skipped."});
+  QVERIFY(QFile::exists(album + "/ps_medium/m_a.jpg"));
 
-  // Without the undecodable file the rest is processed and the run completes, zip included.
+  // Without the undecodable file the rest is processed and the run completes, zip included;
+  // the picture whose file went away is reported.
   QVERIFY(QFile::remove(album + "/b.jpg"));
   r = cli({"process", project, "--zip", "--all", "--albums", "1"});
-  QCOMPARE(r.status, 0);
-  QVERIFY2(r.out.trimmed().endsWith("Processing finished successfully."), qPrintable(r.out));
+  QCOMPARE(r.status, 3);
+  QVERIFY2(r.out.trimmed().endsWith("Processing finished successfully.\n"
+                                    "1 original picture was not found and was skipped."),
+           qPrintable(r.out));
   QVERIFY(QFile::exists(album + "/ps_medium/m_a.jpg"));
   QVERIFY(QFile::exists(env.path("albums.zip")));
 
@@ -120,6 +127,46 @@ void TestCmdProcess::captionsAreDrawnWithFonts() {
     }
   QVERIFY2(changed > 200, qPrintable(QString::number(changed)));
   QVERIFY(QDir(album + "/ps_medium").entryList({"*.jpg.*"}, QDir::Files).isEmpty());
+}
+
+// --all without --albums processes every picture of every album, even when none is modified; a
+// moved album folder is reported, not "finished successfully" alone; a template that does not
+// exist ends the run with its name.
+void TestCmdProcess::allMeansEveryPictureAndMovedFoldersAreReported() {
+  if (!QFile::exists(ProgramFolder() + "lumenfold-cli")) QSKIP("lumenfold-cli is not built");
+  TestEnv env;
+  const QString one = env.makeFolder("one/pics"), two = env.makeFolder("two/shots");
+  QVERIFY(WriteTestJpeg(one + "/a.jpg", 320, 240));
+  QVERIFY(WriteTestJpeg(two + "/b.jpg", 320, 240));
+  const QString project = env.path("p.lumenfold");
+  QCOMPARE(cli({"new", project}).status, 0);
+  QCOMPARE(cli({"add-album", project, one, "--directory", "one"}).status, 0);
+  QCOMPARE(cli({"add-album", project, two, "--directory", "two"}).status, 0);
+  QCOMPARE(cli({"process", project}).status, 0);
+  // Nothing is modified now; --all still makes every picture's images again.
+  Result r = cli({"process", project, "--all", "--verbose"});
+  QVERIFY2(r.status == 0, qPrintable(r.out));
+  QVERIFY2(r.out.contains("loading picture: " + one + "/a.jpg"), qPrintable(r.out));
+  QVERIFY2(r.out.contains("loading picture: " + two + "/b.jpg"), qPrintable(r.out));
+
+  // The album folder moves away: the run says what it could not do.
+  QVERIFY(QDir().rename(env.path("two"), env.path("moved")));
+  r = cli({"process", project, "--all", "--zip"});
+  QCOMPARE(r.status, 3);
+  QVERIFY2(r.out.contains("Processing finished successfully.\n"
+                          "1 original picture was not found and was skipped."),
+           qPrintable(r.out));
+
+  QCOMPARE(cli({"set", project, "SiteTemplate=nosuchtemplate"}).status, 0);
+  r = cli({"process", project, "--zip"});
+  QCOMPARE(r.status, 1);
+  QVERIFY2(r.out.contains("Processing was terminated and finished."), qPrintable(r.out));
+  QVERIFY2(r.out.contains("\"nosuchtemplate\" does not exist"), qPrintable(r.out));
+
+  QProcess help;
+  help.start(ProgramFolder() + "lumenfold-cli", {"--help"});
+  QVERIFY(help.waitForFinished(30000));
+  QVERIFY(QString::fromLocal8Bit(help.readAllStandardOutput()).contains("3 finished but"));
 }
 
 QTEST_GUILESS_MAIN(TestCmdProcess)

@@ -4,7 +4,9 @@
 #include "core/picture.h"
 #include "core/project.h"
 #include "core/signature.h"
+#include "db/connectionstring.h"
 #include "db/sqlaccess.h"
+#include "processing/archivebuilder.h"
 #include "processing/processthread.h"
 #include "testenv.h"
 #include "util/helpers.h"
@@ -155,9 +157,9 @@ private slots:
   void emptyWorkListWithZip();
   void zipEntryLayoutAndHostileNames();
   void hostileTemplateNameEndsTheRun();
-  void existingArchiveIsUpdated();
+  void existingArchiveHoldsOnlyTheProject();
   void orientationAndCropMakeTheLargeImage();
-  void undecodableOriginalEndsTheRun();
+  void damagedOriginalsAreSkippedAndCounted();
   void unwritableOutputEndsTheRunCleanly();
   void stopWhilePausedEndsBeforeAnyPicture();
   void pauseAndResumeFinishes();
@@ -166,7 +168,324 @@ private slots:
   void workerCountDoesNotChangeTheOutput();
   void workListModes();
   void signaturesAreStampedPerPicture();
+  void faultsLeaveArchiveAndDatabaseSoundForTheNextRun();
+  void changedPrefixAndCaseMakePicturesDue();
+  void sameSiteFolderIsRefused();
+  void packedDatabaseHoldsUnsavedChanges();
+  void entriesThatAreNotTheProjectsDoNotSurvive();
+  void templateFileMayNotReplaceAPackedEntry();
+  void unchangedEntriesAreCopiedAsTheyAre();
 };
+
+namespace {
+
+// Every file of every published picture, the database when packed, the template's files and
+// nothing else; each entry holds its file's bytes.
+void verifyArchiveMatchesProject(Fixture& f, const QStringList& templateFiles = {}) {
+  const auto entries = readZip(f.project.ZipFileName);
+  QStringList expected = templateFiles;
+  for (int a = 0; a < f.project.Albums.Count(); ++a) {
+    TLumenfoldAlbum* album = f.project.Albums.Albums(a);
+    for (int i = 0; i < album->Pictures.Count(); ++i) {
+      TLumenfoldPicture* p = album->Pictures.Pictures(i);
+      if (p->IsDeleted) continue;
+      QVERIFY2(!p->Modified, qPrintable(p->OriginalFileName));
+      const QString dir = ZipEntryName(album->Directory) + "/";
+      const QStringList names = {p->OriginalFileName, p->MediumFileName, p->ThumbFileName};
+      for (const QString& name : names) {
+        expected.append(dir + name);
+        QCOMPARE(entries.value(dir + name), ReadTestFile(album->Path + "/" + name));
+      }
+    }
+  }
+  if (f.project.ZipDatabase) expected.append("db.sqlite");
+  expected.sort();
+  QCOMPARE(entries.keys(), expected);
+  QVERIFY(TArchiveBuilder::Leftovers(f.project.ZipFileName).isEmpty());
+}
+
+// The database as the archive holds it, written to a file.
+QString packedDatabase(Fixture& f) {
+  const QString path = f.env.path("unpacked.sqlite");
+  QFile::remove(path);
+  writeBytes(path, readZip(f.project.ZipFileName).value("db.sqlite"));
+  return path;
+}
+
+QString integrity(const QString& file) {
+  QString result;
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "integrity");
+    db.setDatabaseName(file);
+    if (db.open()) {
+      QSqlQuery q(db);
+      if (q.exec("PRAGMA integrity_check") && q.next()) result = q.value(0).toString();
+    }
+  }
+  QSqlDatabase::removeDatabase("integrity");
+  return result;
+}
+
+QList<TLumenfoldPicture*> dueList(Fixture& f, bool zip) {
+  QList<TLumenfoldPicture*> list;
+  FillWorkList(f.project, true, {}, list, zip);
+  return list;
+}
+
+} // namespace
+
+// A run stopped or failing after k pictures, in each zip stage or while the archive is written
+// leaves the archive as it was and the database sound; the next run's archive is complete.
+void TestProcessThread::faultsLeaveArchiveAndDatabaseSoundForTheNextRun() {
+  Fixture f;
+  for (int i = 0; i < 3; ++i)
+    f.addPicture(QString("first%1.jpg").arg(i), 500, 400);
+  {
+    TProcessThread thread(&f.project, true, false, &f.recorder);
+    thread.WorkList = dueList(f, true);
+    QVERIFY(f.run(thread));
+  }
+  verifyArchiveMatchesProject(f);
+  for (int i = 0; i < 6; ++i)
+    f.addPicture(QString("later%1.jpg").arg(i), 500, 400);
+  f.album->Pictures.Pictures(0)->IsDeleted = true;
+  f.album->Pictures.Pictures(0)->SetDirty(true);
+
+  struct Fault {
+    const char* what;
+    int stage;      // throw after this stage message (-1: none)
+    int occurrence; // ... its n-th occurrence
+    bool stop;      // ask for a stop instead of throwing
+    int entry;      // throw before this archive entry (-1: none)
+  };
+  const Fault faults[] = {
+      {"stop after one picture", psDatabase, 2, true, -1},
+      {"failure in the second picture", psDatabase, 2, false, -1},
+      {"failure inserting pictures", psZipPictures, 1, false, -1},
+      {"stop inserting the database", psZipDatabase, 1, true, -1},
+      {"failure inserting the template", psZipTemplate, 1, false, -1},
+      {"failure while the archive is written", -1, 0, false, 4},
+  };
+  const QByteArray archiveBefore = ReadTestFile(f.project.ZipFileName);
+  for (const Fault& fault : faults) {
+    TProcessThread thread(&f.project, true, false, &f.recorder);
+    thread.WorkList = dueList(f, true);
+    int seen = 0;
+    thread.AfterStage = [&](int stage) {
+      if (stage != fault.stage || ++seen != fault.occurrence) return;
+      if (fault.stop)
+        thread.RequestStop();
+      else
+        throw std::runtime_error("injected fault");
+    };
+    thread.BeforeArchiveEntry = [&](int entry) {
+      if (entry == fault.entry) throw std::runtime_error("injected fault");
+    };
+    QString reason;
+    QVERIFY2(!f.run(thread, &reason), fault.what);
+    QCOMPARE(ReadTestFile(f.project.ZipFileName), archiveBefore);
+    QVERIFY2(TArchiveBuilder::Leftovers(f.project.ZipFileName).isEmpty(), fault.what);
+    QCOMPARE(integrity(GetConnectionDataSource(f.connection)), QString("ok"));
+  }
+  TProcessThread thread(&f.project, true, false, &f.recorder);
+  thread.WorkList = dueList(f, true);
+  QVERIFY(f.run(thread));
+  verifyArchiveMatchesProject(f);
+  QCOMPARE(integrity(packedDatabase(f)), QString("ok"));
+  QCOMPARE(f.count("SELECT COUNT(*) FROM picture WHERE modified <> 0 AND is_deleted = 0"), 0);
+}
+
+// After a size's prefix or the name case changes, the pictures are due; after the run the
+// stored names, the files and the archive entries agree.
+void TestProcessThread::changedPrefixAndCaseMakePicturesDue() {
+  Fixture f;
+  TLumenfoldPicture* p = f.addPicture("Aqua.jpg", 300, 200);
+  {
+    TProcessThread thread(&f.project, true, false, &f.recorder);
+    thread.WorkList = dueList(f, true);
+    QVERIFY(f.run(thread));
+  }
+  QCOMPARE(p->MediumFileName, QString("ps_medium/m_aqua.jpg"));
+  QVERIFY(dueList(f, false).isEmpty());
+  f.project.MediumPrefix = "mid_";
+  f.project.ThumbFolder = "small";
+  f.project.FileNameCase = 2;
+  QCOMPARE(dueList(f, false), QList<TLumenfoldPicture*>{p});
+  TProcessThread thread(&f.project, true, false, &f.recorder);
+  thread.WorkList = dueList(f, true);
+  QVERIFY(f.run(thread));
+  QCOMPARE(p->MediumFileName, QString("ps_medium/mid_Aqua.jpg"));
+  QCOMPARE(p->ThumbFileName, QString("small/tn_Aqua.jpg"));
+  QVERIFY(QFile::exists(f.album->Path + "/ps_medium/mid_Aqua.jpg"));
+  QVERIFY(QFile::exists(f.album->Path + "/small/tn_Aqua.jpg"));
+  QCOMPARE(f.count("SELECT COUNT(*) FROM picture WHERE medium_filename='ps_medium/mid_Aqua.jpg'"),
+           1);
+  verifyArchiveMatchesProject(f);
+  QVERIFY(dueList(f, false).isEmpty());
+}
+
+void TestProcessThread::sameSiteFolderIsRefused() {
+  Fixture f;
+  f.addPicture("a.jpg", 300, 200);
+  auto* other = new TLumenfoldAlbum(&f.project);
+  other->Path = f.env.makeFolder("elsewhere/trip");
+  other->Directory = "Trip"; // the same entries, as unpacked on many systems
+  other->ShortName = "Other";
+  other->Loaded = true;
+  f.project.Albums.Add(other->ShortName, other);
+  TProcessThread thread(&f.project, true, false, &f.recorder);
+  thread.WorkList = dueList(f, true);
+  QString reason;
+  QVERIFY(!f.run(thread, &reason));
+  QVERIFY2(reason.contains("\"Trip\"") && reason.contains("\"Other\"") && reason.contains("same"),
+           qPrintable(reason));
+  QVERIFY(f.recorder.messages.isEmpty());
+  QVERIFY(!QFile::exists(f.project.ZipFileName));
+  // Without the archive nothing can collide: processing alone goes on.
+  TProcessThread plain(&f.project, false, false, &f.recorder);
+  plain.WorkList = dueList(f, false);
+  QVERIFY(f.run(plain));
+}
+
+// Marks set after the last processing (private, deleted, titles) are in the packed database.
+void TestProcessThread::packedDatabaseHoldsUnsavedChanges() {
+  Fixture f;
+  TLumenfoldPicture* a = f.addPicture("a.jpg", 300, 200);
+  TLumenfoldPicture* b = f.addPicture("b.jpg", 300, 200);
+  {
+    TProcessThread thread(&f.project, true, false, &f.recorder);
+    thread.WorkList = dueList(f, true);
+    QVERIFY(f.run(thread));
+  }
+  a->IsPrivate = true;
+  a->Title = "Now private";
+  a->SetDirty(true);
+  b->IsDeleted = true;
+  b->SetDirty(true);
+  TProcessThread thread(&f.project, true, false, &f.recorder);
+  thread.WorkList = dueList(f, true);
+  QVERIFY(thread.WorkList.isEmpty());
+  QVERIFY(f.run(thread));
+  const QString packed = packedDatabase(f);
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "packed");
+    db.setDatabaseName(packed);
+    QVERIFY(db.open());
+    QSqlQuery q(db);
+    QVERIFY(q.exec("SELECT original_filename, is_private, is_deleted, title FROM picture "
+                   "ORDER BY original_filename"));
+    QVERIFY(q.next());
+    QCOMPARE(q.value(1).toInt(), 1);
+    QCOMPARE(q.value(3).toString(), QString("Now private"));
+    QVERIFY(q.next());
+    QCOMPARE(q.value(2).toInt(), 1);
+  }
+  QSqlDatabase::removeDatabase("packed");
+  // The deleted picture's files left the archive.
+  verifyArchiveMatchesProject(f);
+}
+
+// Entries of a removed album, a deleted or renamed picture, a size no longer made and an
+// earlier template are gone after the next run.
+void TestProcessThread::entriesThatAreNotTheProjectsDoNotSurvive() {
+  Fixture f;
+  f.project.LargeEnabled = true;
+  f.project.SiteTemplate = "first";
+  writeBytes(f.env.path("templates/first/index.html"), "first");
+  writeBytes(f.env.path("templates/second/index.html"), "second");
+  writeBytes(f.env.path("templates/second/js/app.js"), "app");
+  TLumenfoldPicture* a = f.addPicture("a.jpg", 300, 200);
+  TLumenfoldPicture* b = f.addPicture("b.jpg", 300, 200);
+  auto* other = new TLumenfoldAlbum(&f.project);
+  other->Path = f.env.makeFolder("photos/other");
+  other->Directory = "other";
+  other->ShortName = "Other";
+  other->Loaded = true;
+  f.project.Albums.Add(other->ShortName, other);
+  WriteTestJpeg(other->Path + "/c.jpg", 300, 200);
+  auto* c = new TLumenfoldPicture(other);
+  c->OriginalFileName = "c.jpg";
+  c->UpdateFileNames();
+  other->Pictures.Add(QString(), c);
+  c->SetDirty(true);
+  c->SetModified(true);
+  {
+    TProcessThread thread(&f.project, true, false, &f.recorder);
+    thread.WorkList = dueList(f, true);
+    QVERIFY(f.run(thread));
+  }
+  QVERIFY(readZip(f.project.ZipFileName).contains("other/ps_large/l_c.jpg"));
+  QVERIFY(readZip(f.project.ZipFileName).contains("index.html"));
+
+  f.project.Albums.Delete(f.project.Albums.IndexOfObject(other));
+  b->IsDeleted = true;
+  QVERIFY(a->RenameTo("renamed.jpg"));
+  a->SetModified(true);
+  f.project.LargeEnabled = false;
+  f.project.SiteTemplate = "second";
+  TProcessThread thread(&f.project, true, false, &f.recorder);
+  thread.WorkList = dueList(f, true);
+  QVERIFY(f.run(thread));
+  verifyArchiveMatchesProject(f, {"index.html", "js/app.js"});
+  QCOMPARE(readZip(f.project.ZipFileName).value("index.html"), QByteArray("second"));
+}
+
+void TestProcessThread::templateFileMayNotReplaceAPackedEntry() {
+  Fixture f;
+  f.addPicture("a.jpg", 300, 200);
+  f.project.SiteTemplate = "clash";
+  for (const QString& name : {QString("db.sqlite"), QString("trip/a.jpg")}) {
+    QDir(f.env.path("templates")).removeRecursively();
+    writeBytes(f.env.path("templates/clash/index.html"), "x");
+    writeBytes(f.env.path("templates/clash/") + name, "not the real one");
+    TProcessThread thread(&f.project, true, false, &f.recorder);
+    thread.WorkList = dueList(f, true);
+    QString reason;
+    QVERIFY(!f.run(thread, &reason));
+    QVERIFY2(reason.contains("\"" + name + "\"") && reason.contains("already in the zip archive"),
+             qPrintable(reason));
+    QVERIFY(!QFile::exists(f.project.ZipFileName));
+  }
+}
+
+// A second run with nothing changed copies every entry as it is: same compressed data, same
+// time stamps.
+void TestProcessThread::unchangedEntriesAreCopiedAsTheyAre() {
+  Fixture f;
+  f.project.ZipDatabase = false;
+  for (int i = 0; i < 3; ++i)
+    f.addPicture(QString("p%1.jpg").arg(i), 400, 300);
+  auto stats = [&] {
+    QMap<QString, QString> result;
+    int code = 0;
+    zip_t* z = zip_open(QFile::encodeName(f.project.ZipFileName).constData(), ZIP_RDONLY, &code);
+    for (zip_int64_t i = 0; z && i < zip_get_num_entries(z, 0); ++i) {
+      zip_stat_t st;
+      zip_stat_index(z, zip_uint64_t(i), 0, &st);
+      result.insert(st.name, QString("%1 %2 %3 %4 %5")
+                                 .arg(st.size)
+                                 .arg(st.comp_size)
+                                 .arg(st.crc)
+                                 .arg(st.comp_method)
+                                 .arg(qint64(st.mtime)));
+    }
+    if (z) zip_discard(z);
+    return result;
+  };
+  for (int run = 0; run < 2; ++run) {
+    TProcessThread thread(&f.project, true, false, &f.recorder);
+    thread.WorkList = dueList(f, true);
+    QCOMPARE(thread.WorkList.isEmpty(), run == 1);
+    QVERIFY(f.run(thread));
+  }
+  const auto first = stats();
+  QCOMPARE(first.size(), 9);
+  // Once more, now after the time stamps could have moved on; nothing is due.
+  TProcessThread thread(&f.project, true, false, &f.recorder);
+  QVERIFY(f.run(thread));
+  QCOMPARE(stats(), first);
+  verifyArchiveMatchesProject(f);
+}
 
 void TestProcessThread::modifiedPictureWritesFilesAndRow() {
   Fixture f;
@@ -217,6 +536,7 @@ void TestProcessThread::unmodifiedDeletedAndMissingPictures() {
   deleted->IsDeleted = true;
   const QString keptMedium = f.album->Path + "/ps_medium/m_kept.jpg";
   writeBytes(keptMedium, "old medium image");
+  writeBytes(f.album->Path + "/ps_thumb/tn_kept.jpg", "old thumbnail");
 
   TProcessThread thread(&f.project, true, false, &f.recorder);
   thread.WorkList = {kept, missing, deleted};
@@ -225,7 +545,7 @@ void TestProcessThread::unmodifiedDeletedAndMissingPictures() {
 
   // Not modified: files untouched, record refreshed and written.
   QCOMPARE(ReadTestFile(keptMedium), QByteArray("old medium image"));
-  QVERIFY(!QFile::exists(f.album->Path + "/ps_thumb/tn_kept.jpg"));
+  QCOMPARE(ReadTestFile(f.album->Path + "/ps_thumb/tn_kept.jpg"), QByteArray("old thumbnail"));
   QCOMPARE(kept->OriginalHash, GetFileHash(f.album->Path + "/kept.jpg"));
   QVERIFY(kept->Id != -1);
   QCOMPARE(f.count(FormatSql("SELECT original_size FROM picture WHERE picture_id=%d",
@@ -238,13 +558,16 @@ void TestProcessThread::unmodifiedDeletedAndMissingPictures() {
       QStringLiteral("Processing warning: file \"%1\" not found ").arg(missing->OriginalPath())));
   QVERIFY(missing->Modified);
 
-  // Deleted: hash in memory only, no images, still in the archive.
+  // Deleted: hash in memory only, no images, and none of its files in the archive.
   QCOMPARE(deleted->OriginalHash, GetFileHash(f.album->Path + "/deleted.jpg"));
   QVERIFY(deleted->Modified);
   QVERIFY(!QFile::exists(f.album->Path + "/ps_medium/m_deleted.jpg"));
   const auto entries = readZip(f.project.ZipFileName);
-  QVERIFY(entries.contains("trip/deleted.jpg"));
+  QVERIFY(!entries.contains("trip/deleted.jpg"));
   QVERIFY(entries.contains("trip/kept.jpg"));
+  QCOMPARE(thread.Report().MissingOriginals, 1);
+  QCOMPARE(thread.ClosingMessage(), "Processing finished successfully.\n"
+                                    "1 original picture was not found and was skipped.");
   QCOMPARE(entries.value("trip/ps_medium/m_kept.jpg"), QByteArray("old medium image"));
 }
 
@@ -312,11 +635,12 @@ void TestProcessThread::hostileTemplateNameEndsTheRun() {
   QString reason;
   QVERIFY(!f.run(thread, &reason));
   QVERIFY2(reason.contains("../secret"), qPrintable(reason));
-  QCOMPARE(f.recorder.messages, stages(0, {6, 7}));
+  // Refused before any picture is touched.
+  QVERIFY(f.recorder.messages.isEmpty());
   QVERIFY(!readZip(f.project.ZipFileName).contains("passwords.txt"));
 }
 
-void TestProcessThread::existingArchiveIsUpdated() {
+void TestProcessThread::existingArchiveHoldsOnlyTheProject() {
   Fixture f;
   f.project.ZipDatabase = false;
   TLumenfoldPicture* a = f.addPicture("a.jpg", 300, 200);
@@ -337,10 +661,11 @@ void TestProcessThread::existingArchiveIsUpdated() {
   TProcessThread thread(&f.project, true, false, &f.recorder);
   thread.WorkList = {a};
   QVERIFY(f.run(thread));
+  // Entries that are not the project's any more do not survive; replaced ones are current.
   const auto entries = readZip(f.project.ZipFileName);
-  QCOMPARE(entries.value("keep.txt"), QByteArray("keep me"));
+  QCOMPARE(entries.keys(),
+           QStringList({"trip/a.jpg", "trip/ps_medium/m_a.jpg", "trip/ps_thumb/tn_a.jpg"}));
   QCOMPARE(entries.value("trip/a.jpg"), ReadTestFile(f.album->Path + "/a.jpg"));
-  QVERIFY(entries.contains("trip/ps_thumb/tn_a.jpg"));
 }
 
 void TestProcessThread::orientationAndCropMakeTheLargeImage() {
@@ -364,37 +689,38 @@ void TestProcessThread::orientationAndCropMakeTheLargeImage() {
       p->OriginalPath() + "."));
 }
 
-void TestProcessThread::undecodableOriginalEndsTheRun() {
+void TestProcessThread::damagedOriginalsAreSkippedAndCounted() {
   Fixture f;
   TLumenfoldPicture* good = f.addPicture("good.jpg", 300, 200);
   TLumenfoldPicture* bad = f.addPicture("bad.jpg", 0, 0);
+  TLumenfoldPicture* cut = f.addPicture("cut.jpg", 600, 400);
   TLumenfoldPicture* after = f.addPicture("after.jpg", 300, 200);
   writeBytes(bad->OriginalPath(), QByteArray("\xFF\xD8\xFF\xE0 this is no picture", 24));
-  // The archive as it was before the run stays as it was.
-  writeBytes(f.env.path("x.txt"), "x");
-  {
-    int code = 0;
-    QDir().mkpath(QFileInfo(f.project.ZipFileName).absolutePath());
-    zip_t* z = zip_open(QFile::encodeName(f.project.ZipFileName).constData(), ZIP_CREATE, &code);
-    zip_file_add(z, "x.txt", zip_source_file(z, QFile::encodeName(f.env.path("x.txt")), 0, -1), 0);
-    zip_close(z);
-  }
-  const QByteArray archiveBefore = ReadTestFile(f.project.ZipFileName);
+  // A file that ends early decodes with a warning: its images are made and it is counted.
+  const QByteArray whole = ReadTestFile(cut->OriginalPath());
+  writeBytes(cut->OriginalPath(), whole.left(whole.size() * 2 / 3));
 
   TProcessThread thread(&f.project, true, false, &f.recorder);
-  thread.WorkList = {good, bad, after};
-  QString reason;
-  QVERIFY(!f.run(thread, &reason));
-  QVERIFY(!thread.Completed());
-  QVERIFY(!reason.isEmpty());
-  QCOMPARE(thread.Reason(), reason);
-  QCOMPARE(f.recorder.messages, stages(1, {0, 1, 3, 4, 5, 0}) + stages(2, {0, 1}));
+  thread.WorkList = {good, bad, cut, after};
+  QVERIFY(f.run(thread));
+  QCOMPARE(f.recorder.messages.mid(6, 2), stages(2, {0, 1}));
   QVERIFY(!good->Modified);
-  QVERIFY(good->Id != -1);
-  QVERIFY(bad->Modified);
-  QVERIFY(after->Modified);
-  QVERIFY(!QFile::exists(f.album->Path + "/ps_medium/m_after.jpg"));
-  QCOMPARE(ReadTestFile(f.project.ZipFileName), archiveBefore);
+  QVERIFY(bad->Modified); // tried again next time
+  QVERIFY(!cut->Modified);
+  QVERIFY(!after->Modified);
+  QVERIFY(QFile::exists(f.album->Path + "/ps_medium/m_after.jpg"));
+  QVERIFY(QFile::exists(f.album->Path + "/ps_medium/m_cut.jpg"));
+  const TProcessReport report = thread.Report();
+  QCOMPARE(report.UndecodableOriginals, 1);
+  QCOMPARE(report.DamagedOriginals, 1);
+  QCOMPARE(report.MissingArchiveFiles, 0); // the skipped picture is counted once
+  QVERIFY(!report.IsClean());
+  QCOMPARE(thread.ClosingMessage().split('\n').first(),
+           QString("Processing finished successfully."));
+  QCOMPARE(report.Lines().size(), 2);
+  const auto entries = readZip(f.project.ZipFileName);
+  QVERIFY(entries.contains("trip/ps_medium/m_after.jpg"));
+  QVERIFY(!entries.contains("trip/ps_medium/m_bad.jpg"));
 }
 
 void TestProcessThread::unwritableOutputEndsTheRunCleanly() {

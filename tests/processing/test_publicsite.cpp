@@ -382,16 +382,17 @@ void TestPublicSite::runPacksOnlyWhatIsPublic() {
   QCOMPARE(working.column("SELECT title FROM picture WHERE is_private <> 0"),
            QStringList({"SECRET-PRIVATE"}));
 
-  // The same project with a template without manifest packs as before: originals, every
-  // picture's files, the working database, no site.json.
+  // The same project with a template without manifest packs as before: originals, the files of
+  // every picture not marked deleted, the working database, no site.json.
   QFile::remove(f.project.ZipFileName);
   f.project.SiteTemplate = "plain";
   QVERIFY2(f.run(&reason), qPrintable(reason));
   entries = f.readEntries();
   for (const char* name :
-       {"open/shown.jpg", "open/private.jpg", "open/deleted.jpg", "closed/inside.jpg",
-        "open/ps_thumb/tn_private.jpg", "closed/ps_medium/m_inside.jpg"})
+       {"open/shown.jpg", "open/private.jpg", "closed/inside.jpg", "open/ps_thumb/tn_private.jpg",
+        "closed/ps_medium/m_inside.jpg"})
     QVERIFY2(entries.contains(name), name);
+  QVERIFY(!entries.contains("open/deleted.jpg"));
   QVERIFY(!entries.contains("site.json"));
   QVERIFY(entries.value("db.sqlite").contains("SECRET-PRIVATE"));
 }

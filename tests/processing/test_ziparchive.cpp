@@ -1,12 +1,15 @@
 // The zip archive wrapper: entry names, updating an existing archive, explicit saves.
+#include "processing/archivebuilder.h"
 #include "processing/ziparchive.h"
 #include "testenv.h"
 
 #include <QDir>
 #include <QFile>
 #include <QMap>
+#include <QRandomGenerator>
 #include <QtTest>
 #include <zip.h>
+#include <zlib.h>
 
 namespace {
 
@@ -59,6 +62,9 @@ private slots:
   void incompressibleEntriesAreStored();
   void notAZipArchiveIsReported();
   void failedSaveKeepsPreviousArchive();
+  void builderStoresWhatDeflatingDoesNotShrink();
+  void builderRemovesOnlyItsOwnLeftovers();
+  void builderRefusesTwoFilesUnderOneName();
 };
 
 void TestZipArchive::entryNamesStayInsideTheArchive_data() {
@@ -206,6 +212,101 @@ void TestZipArchive::failedSaveKeepsPreviousArchive() {
   const auto entries = readZip(zipPath);
   QCOMPARE(entries.keys(), QStringList({"a.txt"}));
   QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList({"out.zip"}));
+}
+
+// Entries compressed ahead and entries compressed at the end follow one rule, and the archive
+// reads back with the right bytes and methods, empty files included.
+void TestZipArchive::builderStoresWhatDeflatingDoesNotShrink() {
+  TestEnv env;
+  QByteArray noise(64 * 1024, Qt::Uninitialized);
+  QRandomGenerator random(3);
+  for (char& c : noise)
+    c = char(random.bounded(256));
+  const QByteArray text = QByteArray("a line of text that repeats\n").repeated(500);
+  const TCompressedEntry packedNoise = CompressForArchive(noise);
+  QVERIFY(!packedNoise.Deflated);
+  QCOMPARE(packedNoise.Data, noise);
+  const TCompressedEntry packedText = CompressForArchive(text);
+  QVERIFY(packedText.Deflated);
+  QVERIFY(packedText.Data.size() < text.size() / 10);
+  QCOMPARE(packedText.Crc,
+           quint32(crc32(0, reinterpret_cast<const Bytef*>(text.constData()), uInt(text.size()))));
+  QVERIFY(!CompressForArchive(QByteArray()).Deflated);
+
+  writeFile(env.path("noise.bin"), noise);
+  writeFile(env.path("text.txt"), text);
+  writeFile(env.path("empty.txt"), QByteArray());
+  const QString archive = env.path("out.zip");
+  {
+    TArchiveBuilder builder(archive);
+    builder.Spool("ahead/text.txt", env.path("text.txt"), packedText);
+    QVERIFY(builder.Want("ahead/text.txt", env.path("text.txt")));
+    QVERIFY(builder.Want("later/noise.bin", env.path("noise.bin")));
+    QVERIFY(builder.Want("later/text.txt", env.path("text.txt")));
+    QVERIFY(builder.Want("empty.txt", env.path("empty.txt")));
+    QVERIFY(!builder.Want("missing.txt", env.path("missing.txt")));
+    builder.CompressRemaining(2);
+    builder.Write();
+  }
+  const auto entries = readZip(archive);
+  QCOMPARE(entries.keys(),
+           QStringList({"ahead/text.txt", "empty.txt", "later/noise.bin", "later/text.txt"}));
+  QCOMPARE(entries["ahead/text.txt"].data, text);
+  QCOMPARE(entries["ahead/text.txt"].method, ZIP_CM_DEFLATE);
+  QCOMPARE(entries["later/text.txt"].method, ZIP_CM_DEFLATE);
+  QCOMPARE(entries["later/noise.bin"].data, noise);
+  QCOMPARE(entries["later/noise.bin"].method, ZIP_CM_STORE);
+  QCOMPARE(entries["empty.txt"].data, QByteArray());
+  QVERIFY(TArchiveBuilder::Leftovers(archive).isEmpty());
+
+  // Nothing wanted: the archive becomes an empty one, not the old one.
+  {
+    TArchiveBuilder builder(archive);
+    builder.Write();
+  }
+  QVERIFY(QFile::exists(archive));
+  QVERIFY(readZip(archive).isEmpty());
+}
+
+// What a killed run leaves (its spool, a partly written archive, the temporary file of an older
+// version) goes; a user's files beside the archive stay, even with similar names.
+void TestZipArchive::builderRemovesOnlyItsOwnLeftovers() {
+  TestEnv env;
+  qputenv("XDG_DATA_HOME", QFile::encodeName(env.makeFolder("data"))); // the trash
+  const QString archive = env.makeFolder("site") + "/albums.zip";
+  auto site = [&](const QString& name) { return env.path("site/" + name); };
+  writeFile(site("albums.zip.lumenfold-spool"), "spool");
+  writeFile(site("albums.zip.lumenfold-new.Ab12Cd"), "PK\x03\x04 partial");
+  writeFile(site("albums.zip.X1y2Z3"), QByteArray("PK\x03\x04 partial", 14));
+  writeFile(site("albums.zip.Q9w8E7"), QByteArray());
+  // A finished archive of the user's with a name of the same shape stays.
+  writeFile(site("albums.zip.backup"),
+            QByteArray("PK\x03\x04 mine", 11) + QByteArray("PK\x05\x06", 4) + QByteArray(18, 0));
+  writeFile(site("albums.zip.notes1"), "my notes");
+  writeFile(site("albums.zip.Zz9Yy8"), "text of mine");
+  QCOMPARE(TArchiveBuilder::Leftovers(archive).size(), 4);
+  { TArchiveBuilder builder(archive); }
+  QStringList left = QDir(env.path("site")).entryList(QDir::Files | QDir::Hidden);
+  left.sort();
+  QCOMPARE(left, QStringList({"albums.zip.Zz9Yy8", "albums.zip.backup", "albums.zip.notes1"}));
+}
+
+void TestZipArchive::builderRefusesTwoFilesUnderOneName() {
+  TestEnv env;
+  writeFile(env.path("a/x.jpg"), "a");
+  writeFile(env.path("b/X.JPG"), "b");
+  TArchiveBuilder builder(env.path("out.zip"));
+  QVERIFY(builder.Want("photos/x.jpg", env.path("a/x.jpg")));
+  QVERIFY(builder.Want("photos\\x.jpg", env.path("a/x.jpg"))); // the same file again
+  QCOMPARE(builder.WantedAs("PHOTOS/X.jpg"), QString("photos/x.jpg"));
+  try {
+    builder.Want("Photos/X.JPG", env.path("b/X.JPG"));
+    QFAIL("two files under one name");
+  } catch (const TZipError& e) {
+    QVERIFY2(e.message().contains("photos/x.jpg") || e.message().contains("Photos/X.JPG"),
+             qPrintable(e.message()));
+  }
+  QCOMPARE(builder.WantedCount(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestZipArchive)

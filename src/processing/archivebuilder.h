@@ -1,0 +1,127 @@
+#pragma once
+// Builds the upload archive of a processing run from a list of wanted entries, so that the
+// archive holds exactly what the project publishes today: entries of an earlier archive that
+// are not wanted any more (removed albums, renamed or deleted pictures, an earlier template) do
+// not survive.
+//
+// Entries reach the new archive in one of three ways:
+// - compressed ahead, on the worker threads, while the pictures are encoded (Compress), then
+//   kept in a spool file beside the archive until the archive is written (Spool);
+// - copied from the previous archive without recompressing them, when the entry there has the
+//   file's size and modification time (Unchanged);
+// - compressed at the end on a pool of threads (CompressRemaining), for files that neither of
+//   the two covers.
+// Each entry is deflated at the normal level, or stored when deflating does not make it smaller.
+//
+// The archive is written once (Write): libzip writes a temporary file beside it, which then
+// replaces the archive. Until then the archive on disk is the one from before the run. The
+// temporary files of a run that died (spool, partial archive) are removed when the next
+// builder for the same archive is created.
+//
+// Threads: the object is used by one thread at a time (the run thread). Compress may run on
+// any thread.
+#include "processing/ziparchive.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QFile;
+struct zip;
+
+// One file's content as it goes into the archive.
+struct TCompressedEntry {
+  QByteArray Data; // raw deflate stream, or the bytes themselves when stored
+  bool Deflated = false;
+  quint32 Crc = 0; // CRC-32 of the uncompressed bytes
+  qint64 Size = 0; // uncompressed size
+  bool IsValid() const { return Size >= 0 && (Deflated || Data.size() == Size); }
+};
+
+// Deflates at the normal level; keeps the bytes stored when deflating does not make them
+// smaller. Any thread.
+TCompressedEntry CompressForArchive(const QByteArray& bytes);
+
+class TArchiveBuilder {
+public:
+  // Removes what a run that died left beside the archive, and opens the archive that is there
+  // (read only) as the source of unchanged entries. Raises TZipError when the existing file is
+  // no zip archive or its folder does not exist.
+  explicit TArchiveBuilder(const QString& archivePath);
+  ~TArchiveBuilder(); // removes the spool; the archive stays as it is unless Write succeeded
+  TArchiveBuilder(const TArchiveBuilder&) = delete;
+  TArchiveBuilder& operator=(const TArchiveBuilder&) = delete;
+
+  QString ArchivePath() const { return archivePath_; }
+
+  // True when the previous archive holds the entry with the file's size and modification time,
+  // and the file has not changed since that archive was written (so the entry can be copied as
+  // it is).
+  bool Unchanged(const QString& entryName, const QString& sourcePath) const;
+
+  // Appends an entry compressed ahead to the spool. sourcePath is the file the entry stands for
+  // (its modification time is recorded). Raises TZipError when the spool cannot be written.
+  void Spool(const QString& entryName, const QString& sourcePath, const TCompressedEntry& entry);
+  bool IsSpooled(const QString& entryName) const;
+
+  // Wants the file in the new archive under ZipEntryName(entryName). Returns false (and wants
+  // nothing) when the file does not exist or the name is empty. Raises TZipError when another
+  // file is wanted under the same name (compared without regard to letter case, as archives are
+  // often unpacked on such file systems).
+  bool Want(const QString& entryName, const QString& sourcePath);
+  // The entry name wanted under this name (any letter case), or empty.
+  QString WantedAs(const QString& entryName) const;
+  int WantedCount() const { return int(wanted_.size()); }
+
+  // Compresses, on up to `jobs` threads, every wanted entry that is neither spooled nor
+  // unchanged, into the spool.
+  void CompressRemaining(int jobs);
+
+  // Writes the new archive with the wanted entries, in the order they were wanted, and lets it
+  // replace the old one. Raises TZipError; the old archive then stays.
+  void Write();
+
+  // Called before each entry is added to the new archive (tests use it to inject a failure).
+  std::function<void(int entryIndex)> BeforeEntry;
+
+  // The names of the leftovers of an earlier, interrupted write of this archive.
+  static QStringList Leftovers(const QString& archivePath);
+
+private:
+  struct Wanted {
+    QString Name;
+    QString Source;
+  };
+  struct SpoolRecord {
+    qint64 Offset = 0;
+    qint64 Length = 0;
+    bool Deflated = false;
+    quint32 Crc = 0;
+    qint64 Size = 0;
+    qint64 MTime = 0;
+  };
+  struct OldEntry {
+    qint64 Index = -1;
+    qint64 Size = 0;
+    qint64 MTime = 0;
+    bool Stored = false;
+  };
+  void openSpool();
+  static void removeLeftovers(const QString& archivePath);
+
+  QString archivePath_;
+  QString spoolPath_;
+  QString newPath_;
+  zip* old_ = nullptr;
+  QDateTime archiveTime_; // when the previous archive was written
+  QHash<QString, OldEntry> oldEntries_;
+  std::unique_ptr<QFile> spool_;
+  QHash<QString, SpoolRecord> spooled_;
+  std::vector<Wanted> wanted_;
+  QHash<QString, int> wantedByFolded_; // case-folded name -> index in wanted_
+};

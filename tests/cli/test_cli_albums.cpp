@@ -210,7 +210,8 @@ private slots:
     QCOMPARE(r.code, 3); // c.jpg is still changed
     QVERIFY2(r.out.contains("relocated\t"), qPrintable(r.out));
     QVERIFY2(r.out.contains("removed\t") && r.out.contains("\tb.jpg"), qPrintable(r.out));
-    QVERIFY(!r.out.contains("missing-folder"));
+    QVERIFY(!r.out.contains("missing-folder\t"));
+    QVERIFY(r.out.contains("missing-folders=0"));
     const QJsonArray after = albums(project);
     QCOMPARE(after[0].toObject()["Path"].toString(), moved);
     QCOMPARE(after[1].toObject()["PictureCount"].toInt(), 2);

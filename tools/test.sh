@@ -14,3 +14,4 @@ if [ -f fuzz/CMakeLists.txt ] && command -v clang++ >/dev/null; then
   mkdir -p build-fuzz/corpus && cp fuzz/corpus/* build-fuzz/corpus/ 2>/dev/null || true
   build-fuzz/bin/fuzz_projectfile -max_total_time=30 -rss_limit_mb=1024 build-fuzz/corpus
 fi
+bash tools/test-site.sh

@@ -62,6 +62,7 @@ TfrmNewAlbum::TfrmNewAlbum(QWidget* parent, TLumenfoldProject* project,
       album_(workingCopy), preview_(new TRenamePreviewModel(this)), pmnMacro_(new QMenu(this)) {
   ui->setupUi(this);
   pmnMacro_->setObjectName(QStringLiteral("pmnMacro"));
+  modifiedBefore_ = project_ && project_->Modified;
   if (addMode_) {
     owned_ = std::make_unique<TLumenfoldAlbum>(project);
     owned_->Loaded = false;
@@ -80,7 +81,7 @@ TfrmNewAlbum::TfrmNewAlbum(QWidget* parent, TLumenfoldProject* project,
   connect(ui->bbnCancel, &QPushButton::clicked, this, &QDialog::reject);
   connect(ui->bbnAdvanced, &QPushButton::clicked, this, [this] {
     // The options are project settings: a change must be saved with the project.
-    if (project_ && TfrmOptions::Edit(this, *project_, true)) project_->Modified = true;
+    if (project_ && TfrmOptions::Edit(this, *project_, true)) settingsChanged();
   });
 
   // Path page.
@@ -135,6 +136,11 @@ TfrmNewAlbum::TfrmNewAlbum(QWidget* parent, TLumenfoldProject* project,
           [this] { assignCategories(true); });
   ui->lbxCategories->setToolTip(QStringLiteral("Assign adds the ticked categories to the "
                                                "pictures"));
+}
+
+void TfrmNewAlbum::settingsChanged() {
+  settingsChanged_ = true;
+  project_->Modified = true;
 }
 
 TfrmNewAlbum::~TfrmNewAlbum() {
@@ -215,7 +221,7 @@ void TfrmNewAlbum::storePage(int page) {
       project_->WizardPages &= ~TWizardPages(skipBit(p));
     else
       project_->WizardPages |= TWizardPages(skipBit(p));
-    if (project_->WizardPages != before) project_->Modified = true;
+    if (project_->WizardPages != before) settingsChanged();
   };
   switch (page) {
   case pgPath: {
@@ -264,7 +270,7 @@ void TfrmNewAlbum::storePage(int page) {
   case pgSummary:
     if (project_->ProcessAfterWizard != ui->cbxProcess->isChecked()) {
       project_->ProcessAfterWizard = ui->cbxProcess->isChecked();
-      project_->Modified = true;
+      settingsChanged();
     }
     break;
   default:
@@ -479,7 +485,12 @@ void TfrmNewAlbum::done(int result) {
       TLumenfoldPicture* p = album_->Pictures.Pictures(i);
       if (p->Modified && !p->Dirty) p->SetDirty(true);
     }
-  } else if (addMode_ && result != QDialog::Accepted) {
+  }
+  // A cancelled wizard leaves the project as it found it, except for the settings changed here
+  // (options, renaming, pages to skip), which stay and must be saved.
+  if (result != QDialog::Accepted && project_)
+    project_->Modified = modifiedBefore_ || settingsChanged_;
+  if (addMode_ && result != QDialog::Accepted) {
     // The views refer to the album's pictures: empty them before it goes.
     for (TphotoListView* v :
          {ui->lvwThumbs, ui->lvwFace, ui->lvwSignature, ui->lvwCategory, ui->lvwSummary})
@@ -741,7 +752,7 @@ void TfrmNewAlbum::renameChanged() {
     project_->RenameStart = s.Start;
     project_->FileNameCase = s.FileNameCase;
     project_->RenameTemplate = s.Template;
-    project_->Modified = true;
+    settingsChanged();
   }
   const bool active = ui->cbxRename->isChecked();
   preview_->SetSettings(s, active);

@@ -91,6 +91,8 @@ private:
   void loadPage(int page, bool forward);
   void updateButtons();
   void setCaption();
+  // A project setting was changed: the project is marked modified.
+  void settingsChanged();
   void stopThumbnailLoader();
   void startThumbnailLoader();
   void fillView(TphotoListView* view);
@@ -130,6 +132,8 @@ private:
   QString initialFolder_;
   QString importedFrom_; // the folder the pictures were read from
   bool loading_ = false;
+  bool modifiedBefore_ = false;  // the project's mark when the wizard opened
+  bool settingsChanged_ = false; // a project setting was changed in the wizard
   QPointer<TThumbnailThread> loader_;
   TRenamePreviewModel* preview_;
   QMenu* pmnMacro_;

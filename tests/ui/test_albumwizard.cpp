@@ -315,7 +315,10 @@ private slots:
     QCOMPARE(w.Album()->Pictures.Pictures(0)->OriginalFileName, QString("x.jpg"));
     QCOMPARE(child<TphotoListView>(&w, "lvwThumbs")->Count(), 1);
     waitForLoader(w);
+    QVERIFY(project.Modified);
     button(w, "bbnCancel")->click();
+    // Nothing of the cancelled album is left to save.
+    QVERIFY(!project.Modified);
   }
 
   void projectOptionsMarkTheProject() {

@@ -8,15 +8,19 @@
 #include "ui/frmdatabase.h"
 #include "ui/frmfirst.h"
 #include "ui/frmmain.h"
+#include "ui/frmnewalbum.h"
 #include "ui/frmnewproject.h"
 #include "ui/frmoptions.h"
+#include "ui/frmrenaming.h"
 #include "ui/frmsplash.h"
+#include "ui/frmsynchro.h"
 #include "util/helpers.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QListWidget>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QTextStream>
@@ -52,6 +56,37 @@ void Shoot(QDialog* dialog, const QString& name) {
   Save(dialog, name);
   dialog->reject();
   delete dialog;
+}
+
+// The album wizard page by page (edit mode on a copy of the current album), the renaming and the
+// synchronisation dialogs.
+void ShootAlbumDialogs(TfrmLumenFold2* w) {
+  TLumenfoldAlbum* current = w->CurrentAlbum();
+  if (!current) return;
+  Shoot(new TfrmRenaming(w, w->Project(), current), QStringLiteral("dialog-renaming"));
+  auto* synchro = new TfrmSynchro(w, w->Project());
+  synchro->SetAlbum(*current);
+  Shoot(synchro, QStringLiteral("dialog-synchro"));
+
+  TLumenfoldAlbum copy(w->Project());
+  copy.Assign(*current);
+  const TWizardPages pages = w->Project()->WizardPages;
+  w->Project()->WizardPages = kAllWizardPages;
+  auto* wizard = new TfrmNewAlbum(w, w->Project(), &copy);
+  wizard->show();
+  for (int page = 0; page < TfrmNewAlbum::pgCount; ++page) {
+    QDeadlineTimer until(60000);
+    while (wizard->ThumbnailLoader() && !until.hasExpired())
+      Settle(100);
+    Save(wizard, QStringLiteral("wizard-%1").arg(page + 1));
+    if (page + 1 == TfrmNewAlbum::pgCount) break;
+    auto* next = wizard->findChild<QPushButton*>(QStringLiteral("bbnNext"));
+    auto* skip = wizard->findChild<QPushButton*>(QStringLiteral("bbnSkip"));
+    (next->isEnabled() ? next : skip)->click();
+  }
+  wizard->reject();
+  delete wizard;
+  w->Project()->WizardPages = pages;
 }
 
 void Run(TfrmLumenFold2* w) {
@@ -108,6 +143,7 @@ void Run(TfrmLumenFold2* w) {
     album->SetPictureCount(w->CurrentAlbum()->Pictures.Count());
     Shoot(album, QStringLiteral("dialog-album"));
   }
+  ShootAlbumDialogs(w);
 
   QApplication::quit();
 }

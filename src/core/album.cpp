@@ -1,6 +1,7 @@
 #include "core/album.h"
 
 #include "core/project.h"
+#include "core/renameops.h"
 #include "core/renaming.h"
 #include "db/sqlaccess.h"
 #include "db/statements.h"
@@ -78,6 +79,10 @@ void TLumenfoldAlbum::Assign(const TLumenfoldAlbum& source) {
   // The face picture object belongs to the list that is replaced; it is found again lazily.
   FacePicture = nullptr;
   Pictures.Assign(source.Pictures);
+  // The copies belong to this album: a working copy's pictures must never point at the album
+  // they were copied from, nor the real album's at a working copy that is freed afterwards.
+  for (int i = 0; i < Pictures.Count(); ++i)
+    Pictures.Pictures(i)->Album = this;
 }
 
 bool TLumenfoldAlbum::Equals(const TLumenfoldAlbum& o) const {
@@ -283,7 +288,27 @@ void TLumenfoldAlbum::LoadFromDataSet(const TDataSet& q) {
   if (HasModified) LoadPictures();
 }
 
+bool TLumenfoldAlbum::HasUnsavedPictures() const {
+  for (int i = 0; i < Pictures.Count(); ++i) {
+    const TLumenfoldPicture* p = Pictures.Pictures(i);
+    if (p->Dirty || p->Id == -1) return true;
+  }
+  return false;
+}
+
 bool TLumenfoldAlbum::LoadPictures() {
+  // An album without a row has nothing to read: all its pictures are the ones in memory.
+  if (Id == -1) {
+    Loaded = true;
+    return true;
+  }
+  if (HasUnsavedPictures()) {
+    Prompt()->error(QStringLiteral("The pictures of album \"%1\" have changes that are not saved "
+                                   "yet, so they were not read again from the database. Save "
+                                   "the project first.")
+                        .arg(ShortName));
+    return false;
+  }
   FacePicture = nullptr;
   Loaded = false;
   if (!Pictures.IsEmpty()) Pictures.ClearThumbnails();
@@ -370,15 +395,10 @@ void TLumenfoldAlbum::RemovePicture(TLumenfoldPicture* picture) {
 
 bool TLumenfoldAlbum::RenamePictures(bool replaceSpecialChars) {
   if (!Project) return false;
-  bool ok = true;
-  for (int i = 0; i < Pictures.Count(); ++i) {
-    const QString name =
-        ApplyFileNameCase(ExpandRenameTemplate(this, i, Project->RenameStart, replaceSpecialChars,
-                                               true, Project->RenameTemplate),
-                          Project->FileNameCase);
-    if (!Pictures.Pictures(i)->RenameTo(name)) ok = false;
-  }
-  return ok;
+  const TRenameResult result =
+      ApplyRename(*this, PlanAlbumRename(*this, RenameSettingsOf(*Project, replaceSpecialChars)));
+  if (!result.Ok()) Prompt()->error(result.Summary());
+  return result.Ok();
 }
 
 void TLumenfoldAlbum::AttachPictures() {

@@ -66,14 +66,21 @@ public:
   bool UpdateRow();
   bool Delete();
   void LoadFromDataSet(const TDataSet& query);
+  // Reads the album's pictures from the database in place of those in memory. Pictures with
+  // unsaved changes or without a row are never thrown away: the album is then left as it is, an
+  // error is reported and the result is false (callers save or ask first; see
+  // HasUnsavedPictures). An album without a row only becomes Loaded.
   bool LoadPictures();
+  // Some picture has changes not yet written or no row yet.
+  bool HasUnsavedPictures() const;
   void ReadFolderDate(const QString& folder);
   bool ImportFolder(const QString& folder);
   bool ImportNewFiles(const QString& folder);
   // Deletes the picture's rows and links, then frees it when it is in Pictures. Files stay.
   void RemovePicture(TLumenfoldPicture* picture);
-  // Renames every picture by the project's template, start number and file-name case.
-  // False when the original of some picture could not be renamed (that picture keeps its name).
+  // Renames every picture by the project's template, start number and file-name case (see
+  // renameops.h: checked first, moved in two phases, saved when stored). False, after an error
+  // was reported, when the rename was refused or some picture kept its old name.
   bool RenamePictures(bool replaceSpecialChars);
   void AttachPictures();
   bool UsesSignatures() const;

@@ -93,6 +93,8 @@ QString ApplyFileNameCase(const QString& name, int fileNameCase) {
     return name.toLower();
   case 1:
     return name.toUpper();
+  case 3:
+    return name.left(1).toUpper() + name.mid(1).toLower();
   default:
     return name;
   }

@@ -22,7 +22,7 @@ QString ReplaceSpecialChars(const QString& text);
 // True when two pictures of the album would get exactly the same name.
 bool HasDuplicateNames(const TLumenfoldAlbum* album, int start, const QString& templ,
                        bool replaceSpecialChars);
-// 0 lowercase, 1 uppercase, 2 unchanged.
+// 0 lowercase, 1 uppercase, 2 unchanged, 3 first letter upper case and the rest lower case.
 QString ApplyFileNameCase(const QString& name, int fileNameCase);
 // Splits a file name at its last dot after the last separator: base and extension (with dot).
 void SplitExtension(const QString& name, QString& base, QString& extension);

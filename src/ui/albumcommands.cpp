@@ -3,15 +3,101 @@
 #include "core/album.h"
 #include "core/picture.h"
 #include "core/project.h"
+#include "core/syncops.h"
 #include "db/userprompt.h"
+#include "ui/albumsync.h"
 #include "ui/commandcontext.h"
 #include "ui/frmalbumdetail.h"
+#include "ui/frmnewalbum.h"
 #include "ui/waitcursor.h"
 
+#include <memory>
+
 TAlbumCommands::TAlbumCommands(TCommandContext& context, TMainActions& actions, QObject* parent)
-    : QObject(parent), context_(context) {
+    : QObject(parent), context_(context), actions_(actions) {
+  WireCommand(context, actions.actAddAlbum, this, [this] { AddAlbum(); });
+  WireCommand(context, actions.actEditAlbum, this, [this] { EditAlbum(); });
   WireCommand(context, actions.actDeleteAlbum, this, [this] { DeleteAlbum(); });
   WireCommand(context, actions.actAlbumDetail, this, [this] { AlbumDetail(); });
+  WireCommand(context, actions.actRenaming, this, [this] { RenamePictures(); });
+}
+
+void TAlbumCommands::processAfterWizard() {
+  if (!context_.Project()->ProcessAfterWizard) return;
+  context_.EnableActions();
+  if (actions_.actProcess->isEnabled()) actions_.actProcess->trigger();
+}
+
+void TAlbumCommands::AddAlbum(const QString& folder) {
+  TLumenfoldProject* project = context_.Project();
+  context_.StopThumbnailLoader();
+  std::unique_ptr<TLumenfoldAlbum> album;
+  {
+    TfrmNewAlbum wizard(context_.Window(), project);
+    if (!folder.isEmpty()) wizard.SetInitialFolder(folder);
+    if (wizard.exec() == QDialog::Accepted) album = wizard.TakeAlbum();
+  }
+  if (!album) {
+    context_.StartThumbnailLoader();
+    context_.UpdateView();
+    return;
+  }
+  TLumenfoldAlbum* added = album.release();
+  project->Albums.Insert(0, added->ShortName, added);
+  added->AttachPictures();
+  added->SetDirty(true);
+  context_.FillAlbumList(); // selects the new album, the first of the list
+  context_.UpdateView();
+  processAfterWizard();
+}
+
+void TAlbumCommands::EditAlbum() {
+  TLumenfoldAlbum* album = context_.CurrentAlbum();
+  if (!album) return;
+  TLumenfoldProject* project = context_.Project();
+  context_.StopThumbnailLoader();
+  // The wizard works on every picture of the album.
+  QString error;
+  if (!EnsurePicturesLoaded(*album, &error)) {
+    Prompt()->error(error);
+    context_.StartThumbnailLoader();
+    return;
+  }
+  auto copy = std::make_unique<TLumenfoldAlbum>(project);
+  copy->Assign(*album);
+  bool accepted;
+  {
+    TfrmNewAlbum wizard(context_.Window(), project, copy.get());
+    accepted = wizard.exec() == QDialog::Accepted;
+  }
+  if (!accepted) {
+    context_.StartThumbnailLoader();
+    context_.UpdateView();
+    return;
+  }
+  // The view lets go of the old picture objects before Assign frees them. The album keeps the
+  // copy's pictures, new and edited ones included (they are never read back from the database
+  // over unsaved changes), and they belong to the album, not to the copy freed below.
+  context_.ForgetPictures();
+  album->Assign(*copy);
+  copy.reset();
+  album->SetDirty(true);
+  context_.FillPictureView();
+  context_.CurrentAlbumChanged();
+  context_.UpdateView();
+  processAfterWizard();
+}
+
+void TAlbumCommands::RenamePictures() {
+  TLumenfoldAlbum* album = context_.CurrentAlbum();
+  if (!album) return;
+  // No file may move while the loader reads the album.
+  context_.StopThumbnailLoader();
+  if (RenameAlbumPicturesInteractive(context_.Window(), *context_.Project(), *album))
+    context_.FillPictureView();
+  else
+    context_.StartThumbnailLoader();
+  context_.UpdateView();
 }
 
 void TAlbumCommands::DeleteAlbum() {
@@ -37,7 +123,8 @@ void TAlbumCommands::AlbumDetail() {
     // Another folder means other pictures: the view and the loader let go of the old ones.
     context_.ForgetPictures();
     album->Assign(dlg.Album());
-    album->LoadPictures();
+    // Pictures with unsaved changes are kept as they are; the others are read again.
+    if (!album->HasUnsavedPictures()) album->LoadPictures();
     context_.FillPictureView();
   } else {
     album->AssignFields(dlg.Album());

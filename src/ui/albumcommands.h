@@ -1,8 +1,10 @@
 #pragma once
-// Commands on the current album: delete it, edit its properties.
+// Commands on albums: add one through the wizard (also for a folder dropped on the window), edit
+// the current one through the wizard, delete it, edit its properties, rename its pictures.
 //
 // Threads: user-interface thread only.
 #include <QObject>
+#include <QString>
 
 class TCommandContext;
 struct TMainActions;
@@ -12,9 +14,16 @@ class TAlbumCommands : public QObject {
 public:
   TAlbumCommands(TCommandContext& context, TMainActions& actions, QObject* parent);
 
+  // folder: where the wizard's path page starts (a dropped folder); empty for the usual start.
+  void AddAlbum(const QString& folder = QString());
+  void EditAlbum();
   void DeleteAlbum();
   void AlbumDetail();
+  void RenamePictures();
 
 private:
+  // After a wizard closed with OK: Process when the project asks for it.
+  void processAfterWizard();
   TCommandContext& context_;
+  TMainActions& actions_;
 };

@@ -6,6 +6,7 @@
 #include "core/picture.h"
 #include "core/project.h"
 #include "core/projectops.h"
+#include "core/renameops.h"
 #include "db/sqlaccess.h"
 #include "db/userprompt.h"
 #include "processing/thumbnailthread.h"
@@ -28,6 +29,8 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -37,6 +40,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QSettings>
 #include <QStatusBar>
 #include <QStatusTipEvent>
@@ -44,6 +48,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolTip>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
@@ -58,6 +63,7 @@ TfrmLumenFold2::TfrmLumenFold2(QWidget* parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::TfrmLumenFold2>()),
       project_(std::make_unique<TLumenfoldProject>()) {
   ui->setupUi(this);
+  setAcceptDrops(true);
   project_->Reset();
   SetCurrentConnectionString(project_->ConnectionString);
   setWindowIcon(UiIcon(QStringLiteral("app")));
@@ -196,12 +202,14 @@ void TfrmLumenFold2::buildMenus() {
                                         a.actPictureDetails});
   QMenu* tools = menu("&Tools", "mnuTools");
   fill(tools, {a.actCategories, a.actSignatures, a.actRenaming, nullptr, a.actDatabase});
-  // The synchronisation entry is kept in the menu but hidden.
-  QAction* synchroEntry = tools->addAction(a.actSynchro->text());
+  // Synchronisation, base path and temporary files are reached from here too: without an entry
+  // nobody could find them.
+  QAction* synchroEntry = tools->addAction(QStringLiteral("Synchronise with folders..."));
   synchroEntry->setObjectName(QStringLiteral("mniSynchro"));
-  synchroEntry->setVisible(false);
   connect(synchroEntry, &QAction::triggered, a.actSynchro, &QAction::trigger);
-  fill(tools, {nullptr, a.actOption, nullptr, a.actProcess});
+  connect(a.actSynchro, &QAction::changed, synchroEntry,
+          [this, synchroEntry] { synchroEntry->setEnabled(actions_.actSynchro->isEnabled()); });
+  fill(tools, {a.actChangeBase, a.actRecreateTemp, nullptr, a.actOption, nullptr, a.actProcess});
   fill(menu("&Help", "mnuHelp"), {a.actHelp, nullptr, a.actAbout});
 
   fill(toolBar, {a.actNewProject, a.actSaveProject, a.actOpenProject, nullptr,      a.actAddAlbum,
@@ -708,27 +716,59 @@ void TfrmLumenFold2::showPictureCount() {
 
 void TfrmLumenFold2::fileNameEdited(int row, const QString& text) {
   TLumenfoldPicture* p = lvwMain->Picture(row);
-  if (!p || text.trimmed().isEmpty()) return;
-  // The typed name keeps its base; the extension is always ".jpg".
-  QString name = text.trimmed();
-  const int slash = std::max(name.lastIndexOf('/'), name.lastIndexOf('\\'));
-  const int dot = name.lastIndexOf('.');
-  if (dot > slash && dot > 0) name.truncate(dot);
-  name += QStringLiteral(".jpg");
-  if (!p->RenameTo(name)) {
-    Prompt()->error(QStringLiteral("The picture could not be renamed to ") + name + '.');
+  if (!p || !currentAlbum_ || text.trimmed().isEmpty()) return;
+  // The typed name keeps its base; the extension is always ".jpg". It must stay a plain file name
+  // of the album's folder, not taken by another file whatever its letter case.
+  const int position = currentAlbum_->Pictures.IndexOfObject(p);
+  const TRenamePlan plan = PlanPictureRename(*currentAlbum_, position, text);
+  auto showName = [this, row, p] {
     lvwMain->SetSubItem(row, 1, p->OriginalFileName);
     lvwMain->SetCaption(row, p->OriginalFileName);
+  };
+  if (!plan.Ok()) {
+    Prompt()->error(QStringLiteral("The picture could not be renamed:\n") +
+                    plan.Problems.join(QLatin1Char('\n')));
+    showName();
     return;
   }
-  p->SetDirty(true);
-  lvwMain->SetSubItem(row, 1, p->OriginalFileName);
-  lvwMain->SetCaption(row, p->OriginalFileName);
+  StopThumbnailLoader();
+  // The rename saves a stored album at once, so the database follows the file on disk.
+  const TRenameResult result = ApplyRename(*currentAlbum_, plan);
+  if (!result.Ok()) Prompt()->error(result.Summary());
+  showName();
   RepaintPictures();
-  // The file on disk has its new name now: the database follows at once, whether or not the
-  // project had unsaved changes before the edit.
+  StartThumbnailLoader();
+  // The database follows at once, whether or not the project had unsaved changes before.
   EnableActions();
-  if (actions_.actSaveProject->isEnabled()) actions_.actSaveProject->trigger();
+  if (result.Renamed > 0 && actions_.actSaveProject->isEnabled())
+    actions_.actSaveProject->trigger();
+}
+
+void TfrmLumenFold2::dragEnterEvent(QDragEnterEvent* e) {
+  const QMimeData* data = e->mimeData();
+  if (IsProjectOpen() && data && data->hasUrls())
+    for (const QUrl& url : data->urls())
+      if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isDir()) {
+        e->acceptProposedAction();
+        return;
+      }
+  QMainWindow::dragEnterEvent(e);
+}
+
+void TfrmLumenFold2::dropEvent(QDropEvent* e) {
+  const QMimeData* data = e->mimeData();
+  QString folder;
+  if (data && data->hasUrls())
+    for (const QUrl& url : data->urls())
+      if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isDir()) {
+        folder = QDir::toNativeSeparators(url.toLocalFile());
+        break;
+      }
+  EnableActions();
+  if (folder.isEmpty() || !actions_.actAddAlbum->isEnabled()) return;
+  e->acceptProposedAction();
+  // The wizard is modal: it opens once the drop has finished.
+  QTimer::singleShot(0, this, [this, folder] { albumCommands_->AddAlbum(folder); });
 }
 
 bool TfrmLumenFold2::eventFilter(QObject* watched, QEvent* e) {

@@ -2,6 +2,7 @@
 
 #include "core/projectops.h"
 #include "db/userprompt.h"
+#include "ui/albumsync.h"
 #include "ui/commandcontext.h"
 #include "ui/frmchangebase.h"
 #include "ui/frmsplash.h"
@@ -14,10 +15,20 @@
 
 TToolsCommands::TToolsCommands(TCommandContext& context, TMainActions& actions, QObject* parent)
     : QObject(parent), context_(context) {
+  WireCommand(context, actions.actSynchro, this, [this] { Synchro(); });
   WireCommand(context, actions.actChangeBase, this, [this] { ChangeBase(); });
   WireCommand(context, actions.actRecreateTemp, this, [this] { RecreateTemp(); });
   WireCommand(context, actions.actHelp, this, [this] { Help(); });
   WireCommand(context, actions.actAbout, this, [this] { About(); });
+}
+
+void TToolsCommands::Synchro() {
+  // Albums may be removed and pictures freed: the views let go of them first.
+  context_.ForgetAlbums();
+  RunCommand(context_.Window(),
+             [&] { SynchroniseWithFolders(context_.Window(), *context_.Project()); });
+  context_.FillAlbumList();
+  context_.UpdateView();
 }
 
 void TToolsCommands::ChangeBase() {

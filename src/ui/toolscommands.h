@@ -1,6 +1,6 @@
 #pragma once
-// Tools and help commands: change the base path of the albums, read the originals again
-// (recreate temp files), help and about.
+// Tools and help commands: synchronise the project with the folders, change the base path of the
+// albums, read the originals again (recreate temp files), help and about.
 //
 // Threads: user-interface thread only.
 #include <QObject>
@@ -13,6 +13,7 @@ class TToolsCommands : public QObject {
 public:
   TToolsCommands(TCommandContext& context, TMainActions& actions, QObject* parent);
 
+  void Synchro();
   void ChangeBase();
   void RecreateTemp();
   void Help();

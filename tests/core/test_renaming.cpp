@@ -148,16 +148,18 @@ private slots:
     QCOMPARE(f.readAll(), QByteArray("a.jpg"));
     QVERIFY(album.Dirty);
 
-    // A new name equal to another picture's current file fails for that picture alone.
+    // A new name equal to another picture's present file: that picture moves away in the same
+    // rename, so every picture gets its new name.
     project.RenameTemplate = "x_%N0%.jpg";
     project.RenameStart = 2;
     album.Pictures.Pictures(1)->OriginalFileName = "my_trip_002.jpg";
     QFile::rename(album.Path + "/my_trip_003.jpg", album.Path + "/x_3.jpg");
     album.Pictures.Pictures(2)->OriginalFileName = "x_3.jpg";
-    QVERIFY(!album.RenamePictures(false));
+    QVERIFY(album.RenamePictures(false));
     QCOMPARE(album.Pictures.Pictures(0)->OriginalFileName, QString("x_2.jpg"));
-    QCOMPARE(album.Pictures.Pictures(1)->OriginalFileName, QString("my_trip_002.jpg"));
-    QVERIFY(QFile::exists(album.Path + "/my_trip_002.jpg"));
+    QCOMPARE(album.Pictures.Pictures(1)->OriginalFileName, QString("x_3.jpg"));
+    QCOMPARE(ReadTestFile(album.Path + "/x_3.jpg"), QByteArray("a.jpg"));
+    QVERIFY(!QFile::exists(album.Path + "/my_trip_002.jpg"));
     QCOMPARE(album.Pictures.Pictures(2)->OriginalFileName, QString("x_4.jpg"));
     QVERIFY(QFile::exists(album.Path + "/x_4.jpg"));
   }

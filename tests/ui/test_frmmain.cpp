@@ -329,8 +329,8 @@ private slots:
   }
 
   void enableActionsInEachState() {
-    const QStringList always = {"actNewProject", "actOpenProject", "actExit",        "actHelp",
-                                "actAbout",      "actChangeBase",  "actRecreateTemp"};
+    const QStringList always = {"actNewProject", "actOpenProject", "actExit",         "actHelp",
+                                "actAbout",      "actChangeBase",  "actRecreateTemp", "actSynchro"};
     TfrmLumenFold2 w;
     w.StartDialogOnShow = false;
     w.show();
@@ -340,6 +340,7 @@ private slots:
     QStringList open = always;
     open << "actSaveProjectAs"
          << "actCloseProject"
+         << "actAddAlbum"
          << "actDatabase"
          << "actOption";
     QCOMPARE(EnabledActions(w), Sorted(QStringList(open) << "actSaveProject"));
@@ -352,7 +353,9 @@ private slots:
     QStringList album = open;
     album << "actSaveProject"
           << "actDeleteAlbum"
-          << "actAlbumDetail";
+          << "actAlbumDetail"
+          << "actEditAlbum"
+          << "actRenaming";
     QCOMPARE(EnabledActions(w), Sorted(album));
 
     w.PictureView()->SetSelected(0, true);
@@ -386,7 +389,7 @@ private slots:
       QVERIFY2(w.findChild<QAction*>(QString::fromLatin1(name)), name);
 
     // Those actions have no command yet; wiring one is what makes it follow the rules.
-    QAction* add = w.Actions().actAddAlbum;
+    QAction* add = w.Actions().actSignatures;
     QVERIFY(!TMainActions::IsWired(add) && !add->isEnabled());
     int runs = 0;
     TMainActions::Wire(add, &w, [&runs] { ++runs; });

@@ -1,0 +1,58 @@
+#include "cli/clialbum.h"
+
+#include "cli/clicommand.h"
+#include "core/album.h"
+#include "core/project.h"
+
+#include <cstdio>
+
+TLumenfoldAlbum* FindCliAlbum(const TLumenfoldProject& project, const QString& idOrName) {
+  const TLumenfoldAlbumList& albums = project.Albums;
+  bool isNumber = false;
+  const int id = idOrName.toInt(&isNumber);
+  if (isNumber) {
+    const int at = albums.IndexOfId(id);
+    if (at >= 0) return albums.Albums(at);
+  }
+  for (Qt::CaseSensitivity cs : {Qt::CaseSensitive, Qt::CaseInsensitive}) {
+    QList<TLumenfoldAlbum*> found;
+    for (int i = 0; i < albums.Count(); ++i)
+      if (albums.Albums(i)->ShortName.compare(idOrName, cs) == 0) found.append(albums.Albums(i));
+    if (found.size() == 1) return found.first();
+    if (found.size() > 1) {
+      QStringList ids;
+      for (const TLumenfoldAlbum* a : found)
+        ids.append(QString::number(a->Id));
+      throw TCliError(QStringLiteral("album name \"%1\" is ambiguous; use one of the ids %2")
+                          .arg(idOrName, ids.join(QStringLiteral(", "))));
+    }
+  }
+  throw TCliError(QStringLiteral("no album \"%1\" in the project (give an id or a short name; "
+                                 "see lumenfold-cli info)")
+                      .arg(idOrName));
+}
+
+QStringList CliOptionValues(const QStringList& args, const QString& name) {
+  QStringList values;
+  const QString plain = QStringLiteral("--") + name;
+  const QString withValue = plain + QLatin1Char('=');
+  for (int i = 0; i < args.size(); ++i) {
+    if (args[i] == QLatin1String("--")) break;
+    if (args[i] == plain && i + 1 < args.size())
+      values.append(args[++i]);
+    else if (args[i].startsWith(withValue))
+      values.append(args[i].mid(withValue.size()));
+  }
+  return values;
+}
+
+void PrintCliFields(const QStringList& fields) {
+  QStringList clean;
+  for (QString f : fields) {
+    f.replace(QLatin1Char('\t'), QLatin1Char(' '));
+    f.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    f.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    clean.append(f);
+  }
+  std::fputs((clean.join(QLatin1Char('\t')) + QLatin1Char('\n')).toLocal8Bit().constData(), stdout);
+}

@@ -1,0 +1,177 @@
+#include "core/syncops.h"
+
+#include "core/album.h"
+#include "core/picture.h"
+#include "core/project.h"
+#include "db/sqlaccess.h"
+#include "util/helpers.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+QString cleanFolder(const QString& folder) {
+  return QDir::cleanPath(QDir::fromNativeSeparators(folder.trimmed()));
+}
+
+} // namespace
+
+TOriginalState OriginalStateOf(const TLumenfoldPicture& picture, bool compareHash) {
+  const QString path = picture.OriginalPath();
+  const QFileInfo info(path);
+  if (picture.OriginalFileName.isEmpty() || !info.isFile()) return TOriginalState::Missing;
+  const qint64 size = info.size();
+  const int recordedSize = size > 0x7FFFFFFF ? -1 : int(size);
+  if (recordedSize != picture.OriginalSize ||
+      DateTimeToDosDateTime(info.lastModified().toLocalTime()) != picture.OriginalDate)
+    return TOriginalState::Changed;
+  if (compareHash && GetFileHash(path) != picture.OriginalHash) return TOriginalState::Changed;
+  return TOriginalState::Present;
+}
+
+int TSyncReport::Count(TOriginalState state) const {
+  int n = 0;
+  for (const TSyncFinding& f : Findings)
+    if (f.State == state) ++n;
+  return n;
+}
+
+bool EnsurePicturesLoaded(TLumenfoldAlbum& album, QString* error) {
+  if (album.Loaded) return true;
+  if (album.Id != -1 && album.HasUnsavedPictures()) {
+    if (error)
+      *error = QStringLiteral("album \"%1\": some pictures have unsaved changes and the others "
+                              "are not read yet; save the project first")
+                   .arg(album.ShortName);
+    return false;
+  }
+  if (album.LoadPictures()) return true;
+  if (error)
+    *error = QStringLiteral("album \"%1\": its pictures could not be read").arg(album.ShortName);
+  return false;
+}
+
+bool CheckAlbumFiles(TLumenfoldAlbum& album, bool compareHash, TSyncReport& report) {
+  ++report.AlbumsChecked;
+  if (!album.PathExists()) {
+    report.MissingFolders.push_back(&album);
+    return true;
+  }
+  QString error;
+  if (!EnsurePicturesLoaded(album, &error)) {
+    report.Errors.append(error);
+    return false;
+  }
+  for (int i = 0; i < album.Pictures.Count(); ++i) {
+    TLumenfoldPicture* p = album.Pictures.Pictures(i);
+    ++report.PicturesChecked;
+    const TOriginalState state = OriginalStateOf(*p, compareHash);
+    if (state != TOriginalState::Present) report.Findings.push_back({&album, p, state});
+  }
+  return true;
+}
+
+TSyncReport CheckProjectFiles(TLumenfoldProject& project, bool compareHash,
+                              const TSyncProgress& progress) {
+  TSyncReport report;
+  const int count = project.Albums.Count();
+  for (int i = 0; i < count; ++i) {
+    if (progress && !progress(i, count)) break;
+    CheckAlbumFiles(*project.Albums.Albums(i), compareHash, report);
+  }
+  if (progress) progress(count, count);
+  return report;
+}
+
+TLumenfoldAlbum* AlbumUsingFolder(const TLumenfoldProject& project, const QString& folder,
+                                  const TLumenfoldAlbum* except) {
+  const QString wanted = cleanFolder(folder);
+  if (wanted.isEmpty()) return nullptr;
+  for (int i = 0; i < project.Albums.Count(); ++i) {
+    TLumenfoldAlbum* a = project.Albums.Albums(i);
+    if (a == except || a->Path.trimmed().isEmpty()) continue;
+    if (cleanFolder(a->Path).compare(wanted, Qt::CaseInsensitive) == 0) return a;
+  }
+  return nullptr;
+}
+
+QString RelocateAlbum(TLumenfoldProject& project, TLumenfoldAlbum& album, const QString& folder,
+                      const QString& directory) {
+  const QString wanted = folder.trimmed();
+  if (wanted.isEmpty()) return QStringLiteral("No folder was given.");
+  if (!QFileInfo(wanted).isDir())
+    return QStringLiteral("The folder does not exist: %1").arg(wanted);
+  if (const TLumenfoldAlbum* other = AlbumUsingFolder(project, wanted, &album))
+    return QStringLiteral("The folder %1 is already used by album \"%2\".")
+        .arg(wanted, other->ShortName);
+  album.SetPath(QDir::toNativeSeparators(cleanFolder(wanted)));
+  if (!directory.trimmed().isEmpty() && directory != album.Directory) {
+    album.Directory = directory.trimmed();
+    album.SetDirty(true);
+  }
+  return QString();
+}
+
+int RemoveMissingPictures(TLumenfoldAlbum& album,
+                          const std::function<bool(TLumenfoldPicture&)>& decide) {
+  if (!album.PathExists()) return 0;
+  std::vector<TLumenfoldPicture*> chosen;
+  for (int i = 0; i < album.Pictures.Count(); ++i) {
+    TLumenfoldPicture* p = album.Pictures.Pictures(i);
+    if (!p->OriginalFileName.isEmpty() && QFileInfo(p->OriginalPath()).isFile()) continue;
+    if (decide && !decide(*p)) continue;
+    chosen.push_back(p);
+  }
+  if (chosen.empty()) return 0;
+  // All rows go in one transaction, and the pictures leave memory only once it is committed.
+  {
+    TSqlTransaction transaction(CurrentConnectionString());
+    for (TLumenfoldPicture* p : chosen)
+      if (!p->Delete()) return 0;
+    if (!transaction.Commit()) return 0;
+  }
+  bool faceGone = false;
+  for (TLumenfoldPicture* p : chosen) {
+    faceGone = faceGone || p->IsFace || (p->Id != -1 && p->Id == album.FacePictureId);
+    if (album.FacePicture == p) album.FacePicture = nullptr;
+    album.Pictures.Delete(album.Pictures.IndexOfObject(p));
+  }
+  if (faceGone) {
+    // The album row must not keep naming a picture that is gone.
+    album.FacePictureId = -1;
+    album.FacePicture = nullptr;
+    album.SetDirty(true);
+  }
+  return int(chosen.size());
+}
+
+bool SynchronizePicture(TLumenfoldPicture& picture) {
+  if (!QFileInfo(picture.OriginalPath()).isFile()) return false;
+  const int date = picture.OriginalDate, size = picture.OriginalSize;
+  const QString hash = picture.OriginalHash;
+  picture.Synchronize();
+  // Recording new facts without marking the picture would hide the change from processing.
+  if (picture.OriginalDate != date || picture.OriginalSize != size || picture.OriginalHash != hash)
+    picture.SetModified(true);
+  return true;
+}
+
+TImportResult ImportNewAlbumFiles(TLumenfoldAlbum& album) {
+  TImportResult result;
+  if (!album.PathExists()) {
+    result.Error = QStringLiteral("The folder of album \"%1\" does not exist: %2")
+                       .arg(album.ShortName, album.Path);
+    return result;
+  }
+  // Without the stored pictures every file of the folder would count as new.
+  if (!EnsurePicturesLoaded(album, &result.Error)) return result;
+  const int before = album.Pictures.Count();
+  album.ImportNewFiles(album.Path);
+  for (int i = before; i < album.Pictures.Count(); ++i) {
+    TLumenfoldPicture* p = album.Pictures.Pictures(i);
+    p->SetModified(true);
+    result.Added.push_back(p);
+  }
+  return result;
+}

@@ -1,0 +1,140 @@
+#pragma once
+// The album wizard: nine pages (welcome, folder, details, pictures, face, renaming, signatures,
+// categories, summary) through which an album is added to the project or edited.
+//
+// Add mode: the wizard makes a new album of the project and hands it to the caller after OK
+// (TakeAlbum); after Cancel the album is gone. Edit mode: the wizard works on a working copy that
+// the caller made and assigns back after OK; Cancel writes nothing to the database.
+//
+// The pictures page starts the wizard's own thumbnail loader; it never writes rows (the album is
+// written by the caller after OK, or by the renaming at the close). A folder that another album
+// of the project uses is refused on the path page; changing the folder after the pictures were
+// read reads them again from the new folder.
+//
+// The signature and category pages assign through chooser functions (SetSignatureChooser,
+// SetCategoryChooser); without one they apply the choice made on the page itself.
+//
+// Threads: user-interface thread only.
+#include "ui/placeddialog.h"
+
+#include <QList>
+#include <QPointer>
+#include <functional>
+#include <memory>
+
+namespace Ui {
+class frmWizard;
+}
+class QMenu;
+class TLumenfoldAlbum;
+class TLumenfoldPicture;
+class TLumenfoldProject;
+class TRenamePreviewModel;
+class TThumbnailThread;
+class TphotoListView;
+
+class TfrmNewAlbum : public TPlacedDialog {
+  Q_OBJECT
+public:
+  enum TPage {
+    pgWelcome,
+    pgPath,
+    pgDetail,
+    pgPictures,
+    pgFace,
+    pgRename,
+    pgSignature,
+    pgCategory,
+    pgSummary,
+    pgCount
+  };
+
+  // Add mode when workingCopy is nullptr; otherwise edit mode on that copy (not owned).
+  TfrmNewAlbum(QWidget* parent, TLumenfoldProject* project, TLumenfoldAlbum* workingCopy = nullptr);
+  ~TfrmNewAlbum() override;
+
+  bool AddMode() const { return addMode_; }
+  // The album being built or edited (nullptr in add mode after Cancel).
+  TLumenfoldAlbum* Album() const { return album_; }
+  // Add mode after OK: the new album, now owned by the caller.
+  std::unique_ptr<TLumenfoldAlbum> TakeAlbum();
+  // Add mode: the folder the path page starts with (a folder dropped on the main window).
+  void SetInitialFolder(const QString& folder) { initialFolder_ = folder; }
+  int PageIndex() const;
+  TThumbnailThread* ThumbnailLoader() const;
+  QMenu* MacroMenu() const { return pmnMacro_; }
+
+  // Opens a chooser for the pictures and applies the choice; true when something was assigned.
+  using TPictureChooser = std::function<bool(QWidget* owner, TLumenfoldProject& project,
+                                             const QList<TLumenfoldPicture*>& pictures)>;
+  static void SetSignatureChooser(TPictureChooser chooser);
+  static void SetCategoryChooser(TPictureChooser chooser);
+  // Edits a copy of a picture (double-click on the pictures page); true on OK.
+  using TPictureEditor =
+      std::function<bool(QWidget* owner, TLumenfoldProject& project, TLumenfoldPicture& copy)>;
+  static void SetPictureEditor(TPictureEditor editor);
+
+  void done(int result) override;
+
+protected:
+  void FirstShow() override;
+  bool event(QEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
+
+private:
+  void next();
+  void skip();
+  void prev();
+  void moveTo(int page, bool forward);
+  void storePage(int page);
+  bool validatePage(int page);
+  void loadPage(int page, bool forward);
+  void updateButtons();
+  void setCaption();
+  // A project setting was changed: the project is marked modified.
+  void settingsChanged();
+  void stopThumbnailLoader();
+  void startThumbnailLoader();
+  void fillView(TphotoListView* view);
+  TphotoListView* viewOfPage(int page) const;
+  bool pageSkipped(int page) const;
+  int skipBit(int page) const;
+
+  // Path page.
+  void originalPathEdited();
+  void browsePath();
+  void directoryLeft();
+  void directoryRight();
+  QString pathProblem() const;
+  // Pictures page.
+  void importPictures();
+  void dropPicturesOfOtherFolder();
+  void thumbAction(int number);
+  void thumbDoubleClicked(int row);
+  // Face page.
+  void faceSelected();
+  // Rename page.
+  void renameChanged();
+  void insertMacro(int macro);
+  void fitRenameColumns();
+  // Signature and category pages.
+  void sign(bool all);
+  void assignCategories(bool all);
+  bool applySignatureChoice(const QList<TLumenfoldPicture*>& pictures);
+  bool applyCategoryChoice(const QList<TLumenfoldPicture*>& pictures);
+
+  std::unique_ptr<Ui::frmWizard> ui;
+  TLumenfoldProject* project_;
+  bool addMode_;
+  std::unique_ptr<TLumenfoldAlbum> owned_; // add mode until OK
+  TLumenfoldAlbum* album_;
+  QString baseCaption_;
+  QString initialFolder_;
+  QString importedFrom_; // the folder the pictures were read from
+  bool loading_ = false;
+  bool modifiedBefore_ = false;  // the project's mark when the wizard opened
+  bool settingsChanged_ = false; // a project setting was changed in the wizard
+  QPointer<TThumbnailThread> loader_;
+  TRenamePreviewModel* preview_;
+  QMenu* pmnMacro_;
+};

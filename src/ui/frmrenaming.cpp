@@ -1,0 +1,152 @@
+#include "ui/frmrenaming.h"
+
+#include "core/album.h"
+#include "core/project.h"
+#include "core/renaming.h"
+#include "db/userprompt.h"
+#include "ui/renamepreviewmodel.h"
+#include "ui_frmrenaming.h"
+
+#include <QButtonGroup>
+#include <QHeaderView>
+#include <QMenu>
+
+TfrmRenaming::TfrmRenaming(QWidget* parent, TLumenfoldProject* project, TLumenfoldAlbum* album)
+    : TPlacedDialog(parent, QStringLiteral("frmRenaming"), QSize(480, 340)),
+      ui(std::make_unique<Ui::frmRenaming>()), project_(project), album_(album),
+      preview_(new TRenamePreviewModel(this)), pmnMacro_(new QMenu(this)) {
+  ui->setupUi(this);
+  pmnMacro_->setObjectName(QStringLiteral("pmnMacro"));
+  ui->edtStart->setRange(0, 2000000000);
+  ui->dgdRename->setModel(preview_);
+  ui->dgdRename->verticalHeader()->setDefaultSectionSize(18);
+  ui->dgdRename->verticalHeader()->hide();
+  ui->cbxRename->setChecked(true);
+  ui->cbxRename->setEnabled(false);
+  ui->cbxRename->hide();
+  ui->lblRenameProblems->hide();
+
+  connect(ui->bbnOk, &QPushButton::clicked, this, &QDialog::accept);
+  connect(ui->bbnCancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(ui->bbnMacro, &QPushButton::clicked, this, [this] {
+    pmnMacro_->popup(ui->bbnMacro->mapToGlobal(QPoint(0, ui->bbnMacro->height())));
+  });
+  ui->edtTemplate->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(ui->edtTemplate, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& at) { pmnMacro_->popup(ui->edtTemplate->mapToGlobal(at)); });
+  connect(ui->edtStart, &QSpinBox::valueChanged, this, &TfrmRenaming::changed);
+  connect(ui->edtTemplate, &QLineEdit::textChanged, this, &TfrmRenaming::changed);
+  connect(ui->cbxSpecial, &QCheckBox::toggled, this, &TfrmRenaming::changed);
+  connect(ui->cbxRename, &QCheckBox::toggled, this, &TfrmRenaming::changed);
+  auto* cases = new QButtonGroup(this);
+  cases->addButton(ui->rbnLowercase, kFileNameCaseLower);
+  cases->addButton(ui->rbnUppercase, kFileNameCaseUpper);
+  cases->addButton(ui->rbnKeepCase, kFileNameCaseKeep);
+  connect(cases, &QButtonGroup::idToggled, this, [this](int, bool on) {
+    if (on) changed();
+  });
+}
+
+TfrmRenaming::~TfrmRenaming() = default;
+
+void TfrmRenaming::FillMacroMenu(QMenu* menu, const std::function<void(int)>& insert) {
+  menu->clear();
+  for (int i = 0; i < kRenameMacroCount; ++i) {
+    QAction* a = menu->addAction(QString::fromLatin1(RenameMacroLabels[i]));
+    a->setData(i);
+    QObject::connect(a, &QAction::triggered, menu, [insert, i] { insert(i); });
+  }
+}
+
+QString TfrmRenaming::InsertMacroKey(const QString& templ, int macro) {
+  if (macro < 0 || macro >= kRenameMacroCount) return templ;
+  QString base, extension;
+  SplitExtension(templ, base, extension);
+  return base + QString::fromLatin1(RenameMacroKeys[macro]) + extension;
+}
+
+void TfrmRenaming::FirstShow() {
+  loading_ = true;
+  FillMacroMenu(pmnMacro_, [this](int i) { insertMacro(i); });
+  ui->cbxRename->setChecked(true);
+  ui->edtStart->setValue(project_ ? qBound(0, project_->RenameStart, 2000000000) : 1);
+  const int fileCase = project_ ? project_->FileNameCase : kFileNameCaseLower;
+  (fileCase == kFileNameCaseUpper  ? ui->rbnUppercase
+   : fileCase == kFileNameCaseKeep ? ui->rbnKeepCase
+                                   : ui->rbnLowercase)
+      ->setChecked(true);
+  ui->edtTemplate->setText(project_ ? project_->RenameTemplate : QString());
+  preview_->SetAlbum(album_);
+  loading_ = false;
+  changed();
+  fitColumns();
+}
+
+TRenameSettings TfrmRenaming::Settings() const {
+  TRenameSettings s;
+  s.Template = ui->edtTemplate->text();
+  s.Start = ui->edtStart->value();
+  s.FileNameCase = ui->rbnUppercase->isChecked()  ? kFileNameCaseUpper
+                   : ui->rbnKeepCase->isChecked() ? kFileNameCaseKeep
+                                                  : kFileNameCaseLower;
+  s.ReplaceSpecialChars = ui->cbxSpecial->isChecked();
+  return s;
+}
+
+TRenamePlan TfrmRenaming::Plan() const {
+  return album_ ? PlanAlbumRename(*album_, Settings()) : TRenamePlan();
+}
+
+void TfrmRenaming::changed() {
+  if (loading_) return;
+  const TRenameSettings s = Settings();
+  if (project_ && (project_->RenameStart != s.Start || project_->FileNameCase != s.FileNameCase ||
+                   project_->RenameTemplate != s.Template)) {
+    project_->RenameStart = s.Start;
+    project_->FileNameCase = s.FileNameCase;
+    project_->RenameTemplate = s.Template;
+    project_->Modified = true;
+  }
+  const bool on = ui->cbxRename->isChecked();
+  for (QWidget* w : {static_cast<QWidget*>(ui->edtStart), static_cast<QWidget*>(ui->gbxFilenames),
+                     static_cast<QWidget*>(ui->edtTemplate), static_cast<QWidget*>(ui->dgdRename)})
+    w->setEnabled(on);
+  preview_->SetSettings(s, on);
+  // The check is shown while typing, so OK is never a surprise.
+  const TRenamePlan plan = Plan();
+  preview_->SetRefused(RefusedPositions(plan));
+  ui->lblRenameProblems->setVisible(!plan.Ok());
+  ui->lblRenameProblems->setText(plan.Problems.mid(0, 3).join(QLatin1Char('\n')));
+  ui->bbnOk->setEnabled(true);
+}
+
+void TfrmRenaming::insertMacro(int macro) {
+  ui->edtTemplate->setText(InsertMacroKey(ui->edtTemplate->text(), macro));
+}
+
+void TfrmRenaming::fitColumns() {
+  const int half = ui->dgdRename->viewport()->width() / 2;
+  ui->dgdRename->setColumnWidth(0, half);
+  ui->dgdRename->setColumnWidth(1, half);
+}
+
+void TfrmRenaming::resizeEvent(QResizeEvent* event) {
+  TPlacedDialog::resizeEvent(event);
+  fitColumns();
+}
+
+void TfrmRenaming::done(int result) {
+  if (result == QDialog::Accepted) {
+    const TRenamePlan plan = Plan();
+    if (plan.Duplicates) {
+      Prompt()->error(DuplicateNamesMessage());
+      return;
+    }
+    if (!plan.Ok()) {
+      Prompt()->error(QStringLiteral("The pictures cannot be renamed so:\n") +
+                      plan.Problems.join(QLatin1Char('\n')));
+      return;
+    }
+  }
+  TPlacedDialog::done(result);
+}

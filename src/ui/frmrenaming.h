@@ -1,0 +1,60 @@
+#pragma once
+// "Rename pictures": the renaming template, first sequence number, letter case and the exchange
+// of special characters for the pictures of one album, with every picture's old and new name
+// side by side. OK is refused while the new names would collide (with each other, ignoring
+// letter case, or with other files of the folder) or are no plain file names. The dialog renames
+// nothing itself: the caller renames with Settings() after OK.
+//
+// The choices are written into the project as they change (they stay there after Cancel too);
+// the project is marked modified when a value really changed, so that it is not lost at exit.
+//
+// Threads: user-interface thread only.
+#include "core/renameops.h"
+#include "ui/placeddialog.h"
+
+#include <functional>
+#include <memory>
+
+namespace Ui {
+class frmRenaming;
+}
+class QMenu;
+class TLumenfoldAlbum;
+class TLumenfoldProject;
+class TRenamePreviewModel;
+
+class TfrmRenaming : public TPlacedDialog {
+  Q_OBJECT
+public:
+  TfrmRenaming(QWidget* parent, TLumenfoldProject* project, TLumenfoldAlbum* album);
+  ~TfrmRenaming() override;
+
+  // The choices of the dialog.
+  TRenameSettings Settings() const;
+  // The plan of the present choices (as checked when OK was pressed).
+  TRenamePlan Plan() const;
+  QMenu* MacroMenu() const { return pmnMacro_; }
+
+  void done(int result) override;
+
+  // The template with the macro key put just before its extension (appended when it has none).
+  static QString InsertMacroKey(const QString& templ, int macro);
+  // Fills a menu with the 17 macro labels; choosing one calls `insert` with its index.
+  static void FillMacroMenu(QMenu* menu, const std::function<void(int)>& insert);
+
+protected:
+  void FirstShow() override;
+  void resizeEvent(QResizeEvent* event) override;
+
+private:
+  void changed();
+  void insertMacro(int macro);
+  void fitColumns();
+
+  std::unique_ptr<Ui::frmRenaming> ui;
+  TLumenfoldProject* project_;
+  TLumenfoldAlbum* album_;
+  TRenamePreviewModel* preview_;
+  QMenu* pmnMacro_;
+  bool loading_ = true;
+};

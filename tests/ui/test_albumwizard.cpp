@@ -1,0 +1,436 @@
+// The album wizard: the page flow in add and edit mode, skipped pages, validation, the close
+// query, and the faults it must not have (re-import after a folder change, a folder used twice,
+// rows written by a cancelled edit, pictures pointing at a freed working copy).
+#include "core/album.h"
+#include "core/picture.h"
+#include "core/project.h"
+#include "db/sqlaccess.h"
+#include "processing/thumbnailthread.h"
+#include "testenv.h"
+#include "ui/filedialogs.h"
+#include "ui/frmnewalbum.h"
+#include "ui/frmoptions.h"
+#include "ui/photolistview.h"
+#include "ui/uiresources.h"
+#include "uitesthelpers.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+int queryInt(const QString& statement) {
+  TQuery q;
+  if (OpenQuery(CurrentConnectionString(), statement, q) != 0) return -99;
+  const int n = q->FirstAsInteger();
+  CloseQuery(q);
+  return n;
+}
+
+// Runs fn on the first modal dialog of type T that appears (polling from the event loop).
+template <typename T> class DialogHandler : public QObject {
+public:
+  explicit DialogHandler(std::function<void(T*)> fn) : fn_(std::move(fn)) {
+    connect(&timer_, &QTimer::timeout, this, [this] {
+      if (done) return;
+      if (auto* d = dynamic_cast<T*>(QApplication::activeModalWidget())) {
+        done = true;
+        fn_(d);
+      }
+    });
+    timer_.start(10);
+  }
+  bool done = false;
+
+private:
+  std::function<void(T*)> fn_;
+  QTimer timer_;
+};
+
+} // namespace
+
+class TestAlbumWizard : public QObject {
+  Q_OBJECT
+  TestEnv env;
+  RecordingPrompt prompt;
+  QString trip, other;
+
+  static QPushButton* button(TfrmNewAlbum& w, const char* name) {
+    return child<QPushButton>(&w, name);
+  }
+  static void clickNext(TfrmNewAlbum& w) { button(w, "bbnNext")->click(); }
+
+  // From the welcome page to the pictures page with the folder chosen by the browse hook.
+  void toPictures(TfrmNewAlbum& w, const QString& folder) {
+    SetBrowseFolderHook([folder](const QString&, const QString&) { return folder; });
+    clickNext(w);
+    QCOMPARE(w.PageIndex(), int(TfrmNewAlbum::pgPath));
+    button(w, "bbnPath")->click();
+    clickNext(w);
+    QCOMPARE(w.PageIndex(), int(TfrmNewAlbum::pgDetail));
+    clickNext(w);
+    QCOMPARE(w.PageIndex(), int(TfrmNewAlbum::pgPictures));
+  }
+
+  static void waitForLoader(TfrmNewAlbum& w) {
+    QTRY_VERIFY_WITH_TIMEOUT(!w.ThumbnailLoader(), 20000);
+  }
+
+private slots:
+  void initTestCase() {
+    InitUiResources();
+    trip = env.makeFolder("photos/trip");
+    for (int i = 0; i < 3; ++i)
+      QVERIFY(WriteTestJpeg(trip + QString("/p%1.jpg").arg(i), 64 + i, 48));
+    other = env.makeFolder("photos/other");
+    QVERIFY(WriteTestJpeg(other + "/x.jpg", 40, 30));
+  }
+
+  void init() {
+    CloseThreadConnections();
+    SetCurrentConnectionString(env.newDatabase());
+    prompt.clear();
+    prompt.answer = true;
+  }
+
+  void cleanup() {
+    SetBrowseFolderHook(nullptr);
+    TfrmNewAlbum::SetSignatureChooser(nullptr);
+  }
+
+  void addModeWalksAllNinePages() {
+    TLumenfoldProject project;
+    project.Reset();
+    project.WizardPages = kAllWizardPages;
+    TfrmNewAlbum w(nullptr, &project);
+    w.show();
+    QCOMPARE(w.objectName(), QString("frmWizard"));
+    QCOMPARE(w.windowTitle(), QString("Add album wizard. Step 1 of 9."));
+    QVERIFY(!button(w, "bbnPrev")->isEnabled());
+    QVERIFY(!button(w, "bbnSkip")->isEnabled());
+
+    clickNext(w);
+    // The path page: Next only with an existing folder.
+    auto* path = child<QLineEdit>(&w, "edtOriginalPath");
+    QCOMPARE(path->text(), QString());
+    QVERIFY(!button(w, "bbnNext")->isEnabled());
+    QTest::keyClicks(path, env.path("photos/nothing"));
+    QCOMPARE(child<QLineEdit>(&w, "edtRelativeDirectory")->text(), QString("nothing"));
+    QVERIFY(!button(w, "bbnNext")->isEnabled());
+    path->clear();
+    QTest::keyClicks(path, trip);
+    QVERIFY(button(w, "bbnNext")->isEnabled());
+    // ">" takes the parent folders in, "<" gives them back.
+    button(w, "bbnDirectory2")->click();
+    QCOMPARE(child<QLineEdit>(&w, "edtRelativeDirectory")->text(),
+             "photos" + QString(QDir::separator()) + "trip");
+    button(w, "bbnDirectory1")->click();
+    QCOMPARE(child<QLineEdit>(&w, "edtRelativeDirectory")->text(), QString("trip"));
+    clickNext(w);
+    QCOMPARE(w.windowTitle(), QString("Add album wizard. Step 3 of 9."));
+    QCOMPARE(child<QLineEdit>(&w, "edtShortName")->text(), QString("trip"));
+    child<QLineEdit>(&w, "edtLongName")->setText("A long trip");
+    clickNext(w);
+
+    // The pictures page reads the folder and makes the previews in the background.
+    auto* thumbs = child<TphotoListView>(&w, "lvwThumbs");
+    QCOMPARE(thumbs->Count(), 3);
+    QCOMPARE(w.Album()->Pictures.Count(), 3);
+    QCOMPARE(child<QProgressBar>(&w, "pbrThumbnails")->maximum(), 2);
+    waitForLoader(w);
+    QVERIFY(w.Album()->Loaded);
+    QVERIFY(!child<QProgressBar>(&w, "pbrThumbnails")->isVisible());
+    for (int i = 0; i < 3; ++i)
+      QVERIFY(w.Album()->Pictures.Pictures(i)->Thumbnail());
+    // Nothing was written to the database.
+    QCOMPARE(queryInt("SELECT COUNT(*) FROM picture"), 0);
+    // The private toggle marks the picture unsaved.
+    thumbs->SetSelected(1, true);
+    thumbs->OnActionClick(thumbs, 4);
+    QVERIFY(w.Album()->Pictures.Pictures(1)->IsPrivate);
+    QVERIFY(w.Album()->Pictures.Pictures(1)->Dirty);
+    clickNext(w);
+
+    // Face: Next needs a face, Skip is the way round it.
+    QCOMPARE(w.PageIndex(), int(TfrmNewAlbum::pgFace));
+    QVERIFY(!button(w, "bbnNext")->isEnabled());
+    QVERIFY(button(w, "bbnSkip")->isEnabled());
+    auto* face = child<TphotoListView>(&w, "lvwFace");
+    face->SetSelected(2, true);
+    QVERIFY(w.Album()->Pictures.Pictures(2)->IsFace);
+    QVERIFY(button(w, "bbnNext")->isEnabled());
+    QVERIFY(!button(w, "bbnSkip")->isEnabled());
+    clickNext(w);
+
+    // Rename: only with renaming activated.
+    QCOMPARE(w.PageIndex(), int(TfrmNewAlbum::pgRename));
+    QVERIFY(!button(w, "bbnNext")->isEnabled());
+    button(w, "bbnSkip")->click();
+    QCOMPARE(w.PageIndex(), int(TfrmNewAlbum::pgSignature));
+    button(w, "bbnSkip")->click();
+    QCOMPARE(w.PageIndex(), int(TfrmNewAlbum::pgCategory));
+    button(w, "bbnSkip")->click();
+    QCOMPARE(w.PageIndex(), int(TfrmNewAlbum::pgSummary));
+    QCOMPARE(w.windowTitle(), QString("Add album wizard. Step 9 of 9."));
+    QCOMPARE(button(w, "bbnNext")->text(), QString("Close"));
+    child<QCheckBox>(&w, "cbxProcess")->setChecked(false);
+    clickNext(w);
+    QCOMPARE(w.result(), int(QDialog::Accepted));
+    QVERIFY(!project.ProcessAfterWizard);
+
+    std::unique_ptr<TLumenfoldAlbum> album = w.TakeAlbum();
+    QVERIFY(album);
+    QCOMPARE(album->Path, trip);
+    QCOMPARE(album->LongName, QString("A long trip"));
+    QCOMPARE(album->Pictures.Count(), 3);
+    QCOMPARE(album->GetFacePicture(), album->Pictures.Pictures(2));
+    QCOMPARE(queryInt("SELECT COUNT(*) FROM picture"), 0);
+  }
+
+  void skippedPagesAndPrev() {
+    TLumenfoldProject project;
+    project.Reset();
+    project.WizardPages = kAllWizardPages & ~(1u << TfrmNewAlbum::pgFace);
+    TfrmNewAlbum w(nullptr, &project);
+    w.show();
+    toPictures(w, trip);
+    waitForLoader(w);
+    clickNext(w);
+    QCOMPARE(w.PageIndex(), int(TfrmNewAlbum::pgRename));
+    button(w, "bbnPrev")->click();
+    QCOMPARE(w.PageIndex(), int(TfrmNewAlbum::pgFace));
+    QVERIFY(child<QCheckBox>(&w, "cbxFaceSkip")->isChecked());
+    // Unticking brings the page back next time; the project is marked.
+    project.Modified = false;
+    child<QCheckBox>(&w, "cbxFaceSkip")->setChecked(false);
+    child<TphotoListView>(&w, "lvwFace")->SetSelected(0, true);
+    clickNext(w);
+    QVERIFY(HasWizardPage(project.WizardPages, TfrmNewAlbum::pgFace));
+    QVERIFY(project.Modified);
+
+    // With the rename page skipped, a template that gives equal names stops the pass.
+    button(w, "bbnPrev")->click();
+    QCOMPARE(w.PageIndex(), int(TfrmNewAlbum::pgFace));
+    project.WizardPages &= ~(1u << TfrmNewAlbum::pgRename);
+    project.RenameTemplate = "same.jpg";
+    prompt.clear();
+    clickNext(w);
+    QCOMPARE(w.PageIndex(), int(TfrmNewAlbum::pgRename));
+    QCOMPARE(prompt.errors().size(), 1);
+    QVERIFY(prompt.errors().first().startsWith("Filenames should be unique."));
+
+    // Cancel: the loader has stopped and the album is gone.
+    button(w, "bbnCancel")->click();
+    QCOMPARE(w.result(), int(QDialog::Rejected));
+    QVERIFY(!w.Album());
+    QVERIFY(!w.ThumbnailLoader());
+  }
+
+  void renamingAtTheClose() {
+    TLumenfoldProject project;
+    project.Reset();
+    project.WizardPages = kAllWizardPages;
+    project.RenameStart = 1;
+    const QString folder = env.makeFolder("photos/renamed");
+    for (const char* name : {"b.jpg", "a.jpg"})
+      QVERIFY(WriteTestJpeg(folder + "/" + name, 32, 32));
+    TfrmNewAlbum w(nullptr, &project);
+    w.show();
+    toPictures(w, folder);
+    waitForLoader(w);
+    clickNext(w);
+    button(w, "bbnSkip")->click(); // face
+    QCOMPARE(w.PageIndex(), int(TfrmNewAlbum::pgRename));
+    child<QCheckBox>(&w, "cbxRename")->setChecked(true);
+    auto* templ = child<QLineEdit>(&w, "edtTemplate");
+    templ->setText("x.jpg");
+    QVERIFY(child<QLabel>(&w, "lblRenameProblems")->isVisible());
+    clickNext(w);
+    QCOMPARE(w.PageIndex(), int(TfrmNewAlbum::pgRename));
+    templ->setText("Pic");
+    w.MacroMenu()->actions()[16]->trigger();
+    QCOMPARE(templ->text(), QString("Pic%N000%"));
+    QCOMPARE(project.RenameTemplate, QString("Pic%N000%"));
+    clickNext(w);
+    QCOMPARE(w.PageIndex(), int(TfrmNewAlbum::pgSignature));
+    button(w, "bbnSkip")->click();
+    button(w, "bbnSkip")->click();
+    clickNext(w);
+    QCOMPARE(w.result(), int(QDialog::Accepted));
+    QCOMPARE(QDir(folder).entryList(QDir::Files, QDir::Name),
+             QStringList({"pic001.jpg", "pic002.jpg"}));
+    // In folder order: a.jpg became pic001.jpg.
+    QCOMPARE(w.Album()->Pictures.Pictures(0)->OriginalFileName, QString("pic001.jpg"));
+    QCOMPARE(w.Album()->Pictures.Pictures(0)->OriginalWidth, 32);
+  }
+
+  void folderOfAnotherAlbumIsRefused() {
+    TLumenfoldProject project;
+    project.Reset();
+    auto* existing = new TLumenfoldAlbum(&project);
+    existing->Path = trip;
+    existing->ShortName = "Trip";
+    project.Albums.Add("Trip", existing);
+    TfrmNewAlbum w(nullptr, &project);
+    w.show();
+    clickNext(w);
+    // Prefilled from the newest album, and refused as long as it is that album's folder.
+    auto* path = child<QLineEdit>(&w, "edtOriginalPath");
+    QCOMPARE(path->text(), trip);
+    QVERIFY(!button(w, "bbnNext")->isEnabled());
+    QVERIFY(child<QLabel>(&w, "lblPathProblem")->text().contains("Trip"));
+    // The same folder written with a closing separator.
+    path->clear();
+    QTest::keyClicks(path, trip + "/");
+    QVERIFY(!button(w, "bbnNext")->isEnabled());
+    path->clear();
+    QTest::keyClicks(path, other);
+    QVERIFY(button(w, "bbnNext")->isEnabled());
+    button(w, "bbnCancel")->click();
+  }
+
+  void changedFolderIsReadAgain() {
+    TLumenfoldProject project;
+    project.Reset();
+    TfrmNewAlbum w(nullptr, &project);
+    w.show();
+    toPictures(w, trip);
+    QCOMPARE(w.Album()->Pictures.Count(), 3);
+    button(w, "bbnPrev")->click();
+    button(w, "bbnPrev")->click();
+    QCOMPARE(w.PageIndex(), int(TfrmNewAlbum::pgPath));
+    SetBrowseFolderHook([this](const QString&, const QString&) { return other; });
+    button(w, "bbnPath")->click();
+    clickNext(w);
+    QCOMPARE(child<QLineEdit>(&w, "edtShortName")->text(), QString("other"));
+    clickNext(w);
+    QCOMPARE(w.Album()->Pictures.Count(), 1);
+    QCOMPARE(w.Album()->Pictures.Pictures(0)->OriginalFileName, QString("x.jpg"));
+    QCOMPARE(child<TphotoListView>(&w, "lvwThumbs")->Count(), 1);
+    waitForLoader(w);
+    QVERIFY(project.Modified);
+    button(w, "bbnCancel")->click();
+    // Nothing of the cancelled album is left to save.
+    QVERIFY(!project.Modified);
+  }
+
+  void projectOptionsMarkTheProject() {
+    TLumenfoldProject project;
+    project.Reset();
+    TfrmNewAlbum w(nullptr, &project);
+    w.show();
+    QVERIFY(!project.Modified);
+    DialogHandler<TfrmOptions> handler(
+        [](TfrmOptions* d) { child<QPushButton>(d, "bbnOk")->click(); });
+    button(w, "bbnAdvanced")->click();
+    QVERIFY(handler.done);
+    QVERIFY(project.Modified);
+    button(w, "bbnCancel")->click();
+  }
+
+  // Edit mode as the main window runs it: a working copy, assigned back after OK.
+  void editModeCancelWritesNothingAndOkPointsAtTheRealAlbum() {
+    TLumenfoldProject project;
+    project.Reset();
+    auto* real = new TLumenfoldAlbum(&project);
+    real->Path = trip;
+    real->ShortName = "Trip";
+    real->Directory = "trip";
+    real->ImportFolder(trip);
+    real->SetDirty(true);
+    project.Albums.Add("Trip", real);
+    QVERIFY(real->Save());
+    real->Loaded = true;
+    QVERIFY(WriteTestJpeg(trip + "/p9.jpg", 20, 20));
+    const int before = queryInt("SELECT COUNT(*) FROM picture");
+
+    {
+      TLumenfoldAlbum copy(&project);
+      copy.Assign(*real);
+      TfrmNewAlbum w(nullptr, &project, &copy);
+      w.show();
+      QCOMPARE(w.windowTitle(), QString("Edit album wizard. Step 1 of 9."));
+      clickNext(w);
+      // Its own folder is no conflict.
+      QCOMPARE(child<QLineEdit>(&w, "edtOriginalPath")->text(), trip);
+      QVERIFY(button(w, "bbnNext")->isEnabled());
+      clickNext(w);
+      child<QLineEdit>(&w, "edtShortName")->setText("Renamed");
+      clickNext(w);
+      // The new file of the folder joins; the loader writes no row.
+      QCOMPARE(copy.Pictures.Count(), 4);
+      waitForLoader(w);
+      button(w, "bbnCancel")->click();
+    }
+    QCOMPARE(queryInt("SELECT COUNT(*) FROM picture"), before);
+    QCOMPARE(queryInt("SELECT COUNT(*) FROM album WHERE short_name='Trip'"), 1);
+    QCOMPARE(queryInt("SELECT MAX(original_width) FROM picture"), -1);
+    QCOMPARE(real->Pictures.Count(), 3);
+
+    {
+      auto copy = std::make_unique<TLumenfoldAlbum>(&project);
+      copy->Assign(*real);
+      TfrmNewAlbum w(nullptr, &project, copy.get());
+      w.show();
+      toPictures(w, trip);
+      waitForLoader(w);
+      clickNext(w);
+      child<TphotoListView>(&w, "lvwFace")->SetSelected(1, true);
+      clickNext(w);
+      button(w, "bbnSkip")->click();
+      button(w, "bbnSkip")->click();
+      button(w, "bbnSkip")->click();
+      clickNext(w);
+      QCOMPARE(w.result(), int(QDialog::Accepted));
+      real->Assign(*copy);
+    }
+    // The copy is gone; every picture belongs to the real album.
+    QCOMPARE(real->Pictures.Count(), 4);
+    for (int i = 0; i < real->Pictures.Count(); ++i)
+      QCOMPARE(real->Pictures.Pictures(i)->Album, real);
+    QCOMPARE(real->GetFacePicture(), real->Pictures.Pictures(1));
+    real->Pictures.Pictures(3)->SetIsFace(true);
+    QCOMPARE(real->FacePicture, real->Pictures.Pictures(3));
+    QVERIFY(real->Save());
+    QCOMPARE(queryInt("SELECT COUNT(*) FROM picture"), before + 1);
+    QVERIFY(QFile::remove(trip + "/p9.jpg"));
+  }
+
+  void signaturePageUsesTheChooser() {
+    TLumenfoldProject project;
+    project.Reset();
+    project.WizardPages = kAllWizardPages;
+    int calls = 0;
+    TfrmNewAlbum::SetSignatureChooser(
+        [&calls](QWidget*, TLumenfoldProject&, const QList<TLumenfoldPicture*>& pictures) {
+          ++calls;
+          for (TLumenfoldPicture* p : pictures)
+            p->ThumbSignatureId = 7;
+          return true;
+        });
+    TfrmNewAlbum w(nullptr, &project);
+    w.show();
+    toPictures(w, other);
+    waitForLoader(w);
+    clickNext(w);
+    button(w, "bbnSkip")->click();
+    button(w, "bbnSkip")->click();
+    QCOMPARE(w.PageIndex(), int(TfrmNewAlbum::pgSignature));
+    QVERIFY(!button(w, "bbnNext")->isEnabled());
+    QVERIFY(!button(w, "bbnSign")->isEnabled());
+    button(w, "bbnSignAll")->click();
+    QCOMPARE(calls, 1);
+    QVERIFY(button(w, "bbnNext")->isEnabled());
+    button(w, "bbnCancel")->click();
+  }
+};
+
+QTEST_MAIN(TestAlbumWizard)
+#include "test_albumwizard.moc"

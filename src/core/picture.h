@@ -135,3 +135,9 @@ public:
   // Exact, case-sensitive comparison of OriginalFileName.
   int IndexOfFileName(const QString& name) const;
 };
+
+// Copies an edited copy back into the picture as the picture properties dialog's OK does: nothing
+// when they are Equal; otherwise the face mark goes through SetIsFace (so the album's other
+// pictures lose it), the copy is assigned, category ids the project no longer has are dropped,
+// and the picture is marked dirty and modified. Returns whether the picture changed.
+bool ApplyPictureEdits(TLumenfoldPicture& picture, const TLumenfoldPicture& copy);

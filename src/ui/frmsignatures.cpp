@@ -1,0 +1,255 @@
+#include "ui/frmsignatures.h"
+
+#include "core/project.h"
+#include "ui/frmsignatureitems.h"
+#include "ui/waitcursor.h"
+#include "ui_frmsignatures.h"
+
+#include <QPainter>
+#include <QSet>
+
+TfrmSignatures::TfrmSignatures(QWidget* parent)
+    : TPlacedDialog(parent, "frmSignatures", QSize(550, 440)),
+      ui(std::make_unique<Ui::frmSignatures>()) {
+  ui->setupUi(this);
+  ui->pbxPreview->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+  ui->cmbLocation->addItems(SignatureLocationLabels());
+  connect(ui->bbnOk, &QPushButton::clicked, this, &TfrmSignatures::accept);
+  connect(ui->bbnCancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(ui->bbnAdd, &QPushButton::clicked, this, &TfrmSignatures::add);
+  connect(ui->bbnDelete, &QPushButton::clicked, this, &TfrmSignatures::remove);
+  connect(ui->bbnSelect, &QPushButton::clicked, this, &TfrmSignatures::place);
+  connect(ui->bbnUp, &QPushButton::clicked, this, [this] { move(-1); });
+  connect(ui->bbnDown, &QPushButton::clicked, this, [this] { move(1); });
+  connect(ui->bbnDeleteItem, &QPushButton::clicked, this, &TfrmSignatures::removePlacement);
+  connect(ui->bbnSignatureItems, &QPushButton::clicked, this, &TfrmSignatures::editItems);
+  connect(ui->lbxSignatures, &QListWidget::currentRowChanged, this, &TfrmSignatures::showSignature);
+  connect(ui->lbxSelected, &QListWidget::currentRowChanged, this, &TfrmSignatures::showPlacement);
+  connect(ui->lbxAllItems, &QListWidget::currentRowChanged, this,
+          &TfrmSignatures::applyEnableRules);
+  connect(ui->edtName, &QLineEdit::textChanged, this, &TfrmSignatures::writeName);
+  connect(ui->cmbLocation, &QComboBox::currentIndexChanged, this, &TfrmSignatures::writePlacement);
+  connect(ui->edtOffsetX, &QSpinBox::valueChanged, this, &TfrmSignatures::writePlacement);
+  connect(ui->edtOffsetY, &QSpinBox::valueChanged, this, &TfrmSignatures::writePlacement);
+}
+
+TfrmSignatures::~TfrmSignatures() = default;
+
+void TfrmSignatures::SetProject(TLumenfoldProject* project) {
+  project_ = project;
+  if (!project_) return;
+  signatures_.Assign(project_->Signatures);
+  signatures_.LinkItems(&project_->SignatureItems);
+}
+
+void TfrmSignatures::FirstShow() {
+  loading_ = true;
+  ui->lbxSignatures->clear();
+  for (int i = 0; i < signatures_.Count(); ++i)
+    ui->lbxSignatures->addItem(signatures_.Signatures(i)->Name);
+  if (signatures_.Count() > 0) ui->lbxSignatures->setCurrentRow(0);
+  loading_ = false;
+  refresh();
+}
+
+TLumenfoldSignature* TfrmSignatures::current() const {
+  const int row = ui->lbxSignatures->currentRow();
+  return row >= 0 && row < signatures_.Count() ? signatures_.Signatures(row) : nullptr;
+}
+
+TLumenfoldSignatureMap* TfrmSignatures::currentMap() const {
+  const TLumenfoldSignature* s = current();
+  const int row = ui->lbxSelected->currentRow();
+  return s && row >= 0 && row < s->Maps.Count() ? s->Maps.Maps(row) : nullptr;
+}
+
+TLumenfoldSignatureItem* TfrmSignatures::currentItem() const {
+  const int row = ui->lbxAllItems->currentRow();
+  if (!project_ || row < 0 || row >= project_->SignatureItems.Count()) return nullptr;
+  return project_->SignatureItems.Items(row);
+}
+
+void TfrmSignatures::refresh() {
+  signatures_.RefreshNames();
+  for (int i = 0; i < signatures_.Count(); ++i)
+    signatures_.Signatures(i)->Maps.RefreshCaptions();
+  loading_ = true;
+  ui->lbxAllItems->clear();
+  if (project_)
+    for (int i = 0; i < project_->SignatureItems.Count(); ++i)
+      ui->lbxAllItems->addItem(project_->SignatureItems.Items(i)->Name);
+  if (ui->lbxAllItems->count() > 0) ui->lbxAllItems->setCurrentRow(0);
+  loading_ = false;
+  showSignature();
+}
+
+void TfrmSignatures::showSignature() {
+  if (loading_) return;
+  TLumenfoldSignature* s = current();
+  loading_ = true;
+  ui->edtName->setText(s ? s->Name : QString());
+  if (ui->lbxAllItems->count() > 0) ui->lbxAllItems->setCurrentRow(0);
+  ui->lbxSelected->clear();
+  if (s) {
+    for (int i = 0; i < s->Maps.Count(); ++i)
+      ui->lbxSelected->addItem(s->Maps.Strings(i));
+    if (s->Maps.Count() > 0) ui->lbxSelected->setCurrentRow(0);
+  }
+  loading_ = false;
+  showPlacement();
+}
+
+void TfrmSignatures::showPlacement() {
+  if (loading_) return;
+  const TLumenfoldSignatureMap* map = currentMap();
+  loading_ = true;
+  ui->cmbLocation->setCurrentIndex(map ? map->Location : -1);
+  ui->edtOffsetX->setValue(map ? map->Offset.x() : 0);
+  ui->edtOffsetY->setValue(map ? map->Offset.y() : 0);
+  loading_ = false;
+  applyEnableRules();
+  drawPreview();
+}
+
+void TfrmSignatures::writePlacement() {
+  TLumenfoldSignatureMap* map = currentMap();
+  if (loading_ || !map) return;
+  if (ui->cmbLocation->currentIndex() >= 0) map->Location = ui->cmbLocation->currentIndex();
+  map->Offset = QPoint(ui->edtOffsetX->value(), ui->edtOffsetY->value());
+  drawPreview();
+}
+
+void TfrmSignatures::writeName() {
+  TLumenfoldSignature* s = current();
+  if (loading_ || !s) return;
+  s->Name = ui->edtName->text();
+  signatures_.SetString(ui->lbxSignatures->currentRow(), s->Name);
+  ui->lbxSignatures->currentItem()->setText(s->Name);
+}
+
+void TfrmSignatures::add() {
+  auto* s = new TLumenfoldSignature(QStringLiteral("<Signature>"),
+                                    project_ ? &project_->SignatureItems : nullptr);
+  signatures_.Add(s->Name, s);
+  loading_ = true;
+  ui->lbxSignatures->addItem(s->Name);
+  loading_ = false;
+  ui->lbxSignatures->setCurrentRow(signatures_.Count() - 1);
+  showSignature();
+}
+
+void TfrmSignatures::remove() {
+  const int row = ui->lbxSignatures->currentRow();
+  if (!current()) return;
+  loading_ = true;
+  signatures_.Delete(row);
+  delete ui->lbxSignatures->takeItem(row);
+  ui->lbxSignatures->setCurrentRow(signatures_.Count() > 0 ? 0 : -1);
+  loading_ = false;
+  showSignature();
+}
+
+void TfrmSignatures::place() {
+  TLumenfoldSignature* s = current();
+  TLumenfoldSignatureItem* item = currentItem();
+  if (!s || !item) return;
+  auto* map = new TLumenfoldSignatureMap(s->Id, item->Id, s->Maps.Count(), item);
+  const int keep = ui->lbxSelected->currentRow();
+  s->Maps.Add(item->Name, map);
+  loading_ = true;
+  ui->lbxSelected->addItem(item->Name);
+  ui->lbxSelected->setCurrentRow(keep >= 0 ? keep : 0);
+  loading_ = false;
+  showPlacement();
+}
+
+void TfrmSignatures::move(int step) {
+  TLumenfoldSignature* s = current();
+  const int row = ui->lbxSelected->currentRow();
+  const int other = row + step;
+  if (!s || !currentMap() || other < 0 || other >= s->Maps.Count()) return;
+  s->Maps.Move(row, other);
+  s->Maps.Maps(row)->Order = row;
+  s->Maps.Maps(other)->Order = other;
+  loading_ = true;
+  QListWidgetItem* entry = ui->lbxSelected->takeItem(row);
+  ui->lbxSelected->insertItem(other, entry);
+  ui->lbxSelected->setCurrentRow(other);
+  loading_ = false;
+  showPlacement();
+}
+
+void TfrmSignatures::removePlacement() {
+  TLumenfoldSignature* s = current();
+  const int row = ui->lbxSelected->currentRow();
+  if (!s || row < 0 || row >= s->Maps.Count()) return;
+  loading_ = true;
+  s->Maps.Delete(row);
+  delete ui->lbxSelected->takeItem(row);
+  ui->lbxSelected->setCurrentRow(s->Maps.Count() > 0 ? 0 : -1);
+  loading_ = false;
+  showPlacement();
+}
+
+void TfrmSignatures::editItems() {
+  if (!project_) return;
+  QSet<int> before;
+  for (int i = 0; i < project_->SignatureItems.Count(); ++i)
+    before.insert(project_->SignatureItems.Items(i)->Id);
+  TfrmSignatureItems editor(this);
+  editor.SetProject(project_);
+  if (hook_) hook_(editor);
+  if (editor.exec() != QDialog::Accepted) return;
+  // The item editor may have freed items that placements of this working copy (added here and
+  // not saved yet) refer to: link again, and drop the placements of items deleted there.
+  signatures_.LinkItems(&project_->SignatureItems);
+  for (int i = 0; i < signatures_.Count(); ++i) {
+    TLumenfoldSignatureMapList& maps = signatures_.Signatures(i)->Maps;
+    for (int m = maps.Count() - 1; m >= 0; --m)
+      if (!maps.Maps(m)->Item && before.contains(maps.Maps(m)->ItemId)) maps.Delete(m);
+  }
+  refresh();
+}
+
+void TfrmSignatures::applyEnableRules() {
+  const bool selected = current() != nullptr;
+  ui->bbnAdd->setEnabled(project_ && project_->SignatureItems.Count() > 0);
+  ui->bbnDelete->setEnabled(selected);
+  ui->edtName->setEnabled(selected);
+  ui->lbxAllItems->setEnabled(selected);
+  ui->lbxSelected->setEnabled(selected);
+  ui->bbnSelect->setEnabled(selected && ui->lbxAllItems->currentRow() >= 0 && currentItem());
+  const int row = ui->lbxSelected->currentRow();
+  const bool placement = selected && row >= 0;
+  ui->bbnDeleteItem->setEnabled(placement);
+  ui->cmbLocation->setEnabled(placement);
+  ui->edtOffsetX->setEnabled(placement);
+  ui->edtOffsetY->setEnabled(placement);
+  ui->bbnUp->setEnabled(placement && row > 0);
+  ui->bbnDown->setEnabled(placement && row + 1 < ui->lbxSelected->count());
+}
+
+void TfrmSignatures::drawPreview() {
+  const QSize size = ui->pbxPreview->size().expandedTo(QSize(16, 16));
+  preview_ = QImage(size, QImage::Format_RGB32);
+  preview_.fill(palette().color(QPalette::Window));
+  if (const TLumenfoldSignature* s = current()) s->Draw(preview_, nullptr);
+  QPainter painter(&preview_);
+  painter.setPen(Qt::black);
+  painter.drawRect(0, 0, size.width() - 1, size.height() - 1);
+  painter.end();
+  ui->pbxPreview->setPixmap(QPixmap::fromImage(preview_));
+}
+
+void TfrmSignatures::resizeEvent(QResizeEvent* event) {
+  TPlacedDialog::resizeEvent(event);
+  if (isVisible()) drawPreview();
+}
+
+void TfrmSignatures::accept() {
+  if (project_) {
+    TWaitCursor wait;
+    ApplySignatureEdits(project_->Signatures, signatures_, &project_->SignatureItems);
+  }
+  TPlacedDialog::accept();
+}

@@ -7,7 +7,7 @@
 #include <QMessageBox>
 
 TfrmCategoryDetail::TfrmCategoryDetail(QWidget* parent)
-    : TPlacedDialog(parent, "frmCategories", QSize(500, 360)),
+    : TWorkingCopyDialog(parent, "frmCategories", QSize(500, 360)),
       ui(std::make_unique<Ui::frmCategories>()) {
   ui->setupUi(this);
   connect(ui->bbnOk, &QPushButton::clicked, this, &TfrmCategoryDetail::accept);
@@ -26,7 +26,7 @@ TfrmCategoryDetail::~TfrmCategoryDetail() = default;
 
 void TfrmCategoryDetail::SetProject(TLumenfoldProject* project) {
   project_ = project;
-  if (project_) categories_.Assign(project_->Categories);
+  if (project_) Copy().Assign(project_->Categories);
 }
 
 void TfrmCategoryDetail::FirstShow() {
@@ -36,34 +36,36 @@ void TfrmCategoryDetail::FirstShow() {
 }
 
 void TfrmCategoryDetail::fillList() {
-  loading_ = true;
-  ui->lbxCategories->clear();
-  for (int i = 0; i < categories_.Count(); ++i)
-    ui->lbxCategories->addItem(categories_.Categories(i)->Title);
-  loading_ = false;
+  {
+    TLoadingGuard guard(*this);
+    ui->lbxCategories->clear();
+    for (int i = 0; i < Copy().Count(); ++i)
+      ui->lbxCategories->addItem(Copy().Categories(i)->Title);
+  }
 }
 
 TLumenfoldCategory* TfrmCategoryDetail::current() const {
   const int row = ui->lbxCategories->currentRow();
-  return row >= 0 && row < categories_.Count() ? categories_.Categories(row) : nullptr;
+  return row >= 0 && row < Copy().Count() ? Copy().Categories(row) : nullptr;
 }
 
 void TfrmCategoryDetail::showCategory() {
-  if (loading_) return;
-  loading_ = true;
-  const TLumenfoldCategory* c = current();
-  ui->lblCount->setText(c ? QString("Category contains %1 pictures.").arg(c->PictureCount)
-                          : QString());
-  ui->edtTitle->setText(c ? c->Title : QString());
-  ui->edtDescription->setPlainText(c ? c->Description : QString());
-  ui->edtTitle2->setText(c ? c->Title2 : QString());
-  ui->edtDescription2->setPlainText(c ? c->Description2 : QString());
-  loading_ = false;
+  if (Loading()) return;
+  {
+    TLoadingGuard guard(*this);
+    const TLumenfoldCategory* c = current();
+    ui->lblCount->setText(c ? QString("Category contains %1 pictures.").arg(c->PictureCount)
+                            : QString());
+    ui->edtTitle->setText(c ? c->Title : QString());
+    ui->edtDescription->setPlainText(c ? c->Description : QString());
+    ui->edtTitle2->setText(c ? c->Title2 : QString());
+    ui->edtDescription2->setPlainText(c ? c->Description2 : QString());
+  }
   applyEnableRules();
 }
 
 void TfrmCategoryDetail::edited() {
-  if (loading_) return;
+  if (Loading()) return;
   TLumenfoldCategory* c = current();
   if (!c) return;
   c->Title = ui->edtTitle->text();
@@ -71,7 +73,7 @@ void TfrmCategoryDetail::edited() {
   c->Title2 = ui->edtTitle2->text();
   c->Description2 = ui->edtDescription2->toPlainText();
   ui->lbxCategories->currentItem()->setText(c->Title);
-  categories_.SetString(ui->lbxCategories->currentRow(), c->Title);
+  Copy().SetString(ui->lbxCategories->currentRow(), c->Title);
   applyEnableRules();
 }
 
@@ -85,10 +87,11 @@ bool TfrmCategoryDetail::titleCheck() {
 void TfrmCategoryDetail::add() {
   if (!titleCheck()) return;
   auto* c = new TLumenfoldCategory;
-  categories_.Add(c->Title, c);
-  loading_ = true;
-  ui->lbxCategories->addItem(c->Title);
-  loading_ = false;
+  Copy().Add(c->Title, c);
+  {
+    TLoadingGuard guard(*this);
+    ui->lbxCategories->addItem(c->Title);
+  }
   ui->lbxCategories->setCurrentRow(ui->lbxCategories->count() - 1);
   showCategory();
 }
@@ -112,10 +115,11 @@ void TfrmCategoryDetail::remove() {
         QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes) return;
   }
-  categories_.Delete(row);
-  loading_ = true;
-  delete ui->lbxCategories->takeItem(row);
-  loading_ = false;
+  Copy().Delete(row);
+  {
+    TLoadingGuard guard(*this);
+    delete ui->lbxCategories->takeItem(row);
+  }
   ui->lbxCategories->setCurrentRow(ui->lbxCategories->count() > 0 ? 0 : -1);
   showCategory();
 }
@@ -134,8 +138,8 @@ void TfrmCategoryDetail::accept() {
   if (project_) {
     TWaitCursor wait;
     bool deleted = false;
-    ApplyCategoryEdits(*project_, categories_, &deleted);
+    ApplyCategoryEdits(*project_, Copy(), &deleted);
     deleted_ = deleted;
   }
-  TPlacedDialog::accept();
+  TWorkingCopyDialog::accept();
 }

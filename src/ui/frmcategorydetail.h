@@ -5,7 +5,7 @@
 //
 // Threads: user-interface thread only.
 #include "core/category.h"
-#include "ui/placeddialog.h"
+#include "ui/workingcopydialog.h"
 
 #include <memory>
 
@@ -14,7 +14,7 @@ class frmCategories;
 }
 class TLumenfoldProject;
 
-class TfrmCategoryDetail : public TPlacedDialog {
+class TfrmCategoryDetail : public TWorkingCopyDialog<TLumenfoldCategoryList> {
   Q_OBJECT
 public:
   explicit TfrmCategoryDetail(QWidget* parent = nullptr);
@@ -22,7 +22,6 @@ public:
 
   // Sets the project and copies its categories into the working list.
   void SetProject(TLumenfoldProject* project);
-  TLumenfoldCategoryList& Categories() { return categories_; }
   // OK deleted at least one category (pictures may have lost categories).
   bool Deleted() const { return deleted_; }
 
@@ -43,7 +42,5 @@ private:
 
   std::unique_ptr<Ui::frmCategories> ui;
   TLumenfoldProject* project_ = nullptr;
-  TLumenfoldCategoryList categories_;
-  bool loading_ = false;
   bool deleted_ = false;
 };

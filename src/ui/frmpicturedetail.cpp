@@ -42,9 +42,8 @@ const QDate kNoDate(1800, 1, 1);
 } // namespace
 
 TfrmPictureDetail::TfrmPictureDetail(QWidget* parent)
-    : TPlacedDialog(parent, "frmPictureDetail", QSize(550, 420)),
-      ui(std::make_unique<Ui::frmPictureDetail>()),
-      picture_(std::make_unique<TLumenfoldPicture>()) {
+    : TWorkingCopyDialog(parent, "frmPictureDetail", QSize(550, 420)),
+      ui(std::make_unique<Ui::frmPictureDetail>()) {
   ui->setupUi(this);
   image_ = ui->imgFull;
   refineTimer_.setSingleShot(true);
@@ -56,17 +55,16 @@ TfrmPictureDetail::TfrmPictureDetail(QWidget* parent)
   ui->edtPictureDate->setDisplayFormat(QLocale().dateFormat(QLocale::ShortFormat));
   ui->lblCrop->setVisible(false);
 
-  connect(ui->bbnOk, &QPushButton::clicked, this, &QDialog::accept);
-  connect(ui->bbnCancel, &QPushButton::clicked, this, &QDialog::reject);
+  WireOkCancel(ui->bbnOk, ui->bbnCancel);
   connect(ui->edtTitle, &QLineEdit::textChanged, this, [this](const QString& text) {
-    if (!loading_) picture_->Title = text;
+    if (!Loading()) Copy().Title = text;
   });
   connect(ui->edtTitle2, &QLineEdit::textChanged, this, [this](const QString& text) {
-    if (!loading_) picture_->Title2 = text;
+    if (!Loading()) Copy().Title2 = text;
   });
   connect(ui->edtPictureDate, &QDateEdit::dateChanged, this, [this](QDate date) {
-    if (loading_) return;
-    TLumenfoldPicture& p = *picture_;
+    if (Loading()) return;
+    TLumenfoldPicture& p = Copy();
     if (date <= kNoDate)
       p.PictureDate = QDateTime();
     else
@@ -77,15 +75,15 @@ TfrmPictureDetail::TfrmPictureDetail(QWidget* parent)
   connect(ui->bbnRound, &QToolButton::clicked, this, [this] { turn(3); });
   connect(ui->bbnFlip, &QToolButton::clicked, this, [this] { turn(-1); });
   connect(ui->bbnPrivate, &QToolButton::clicked, this, [this] {
-    picture_->IsPrivate = !picture_->IsPrivate;
+    Copy().IsPrivate = !Copy().IsPrivate;
     showMarks();
   });
   connect(ui->bbnDelete, &QToolButton::clicked, this, [this] {
-    picture_->IsDeleted = !picture_->IsDeleted;
+    Copy().IsDeleted = !Copy().IsDeleted;
     showMarks();
   });
   connect(ui->bbnMakeFace, &QToolButton::clicked, this, [this] {
-    picture_->IsFace = !picture_->IsFace;
+    Copy().IsFace = !Copy().IsFace;
     showMarks();
   });
   connect(ui->bbnCategory, &QToolButton::clicked, this, &TfrmPictureDetail::chooseCategories);
@@ -111,7 +109,7 @@ TfrmPictureDetail::~TfrmPictureDetail() = default;
 void TfrmPictureDetail::SetPictures(const QList<TLumenfoldPicture*>& pictures, int index) {
   pictures_ = pictures;
   index_ = index >= 0 && index < pictures.size() ? index : -1;
-  if (index_ >= 0) picture_->Assign(*pictures_[index_]);
+  if (index_ >= 0) Copy().Assign(*pictures_[index_]);
   updateNavigation();
 }
 
@@ -138,11 +136,11 @@ void TfrmPictureDetail::FirstShow() {
 }
 
 void TfrmPictureDetail::decode(int denominator) {
-  const QString path = picture_->OriginalPath();
+  const QString path = Copy().OriginalPath();
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) throw EImageError(file.errorString());
   const QByteArray data = file.readAll();
-  const int orientation = picture_->Orientation;
+  const int orientation = Copy().Orientation;
   if (denominator <= 0) {
     // The smallest decode that still covers the picture fitted into the screen.
     const QSize oriented = OrientedSize(ReadJpegSize(data, path), orientation);
@@ -159,8 +157,16 @@ void TfrmPictureDetail::decode(int denominator) {
 
 void TfrmPictureDetail::loadPicture() {
   TWaitCursor wait;
-  loading_ = true;
-  TLumenfoldPicture& p = *picture_;
+  {
+    TLoadingGuard guard(*this);
+    fillControls();
+  }
+  applyDisplayMode();
+  refineTimer_.start();
+}
+
+void TfrmPictureDetail::fillControls() {
+  TLumenfoldPicture& p = Copy();
   refineTimer_.stop();
   image_->SetFilter(rfNearest);
   image_->SetCropVisible(false);
@@ -209,13 +215,10 @@ void TfrmPictureDetail::loadPicture() {
                                : QString());
   if (shown && cropSet) buildCrop(true);
   showMarks();
-  loading_ = false;
-  applyDisplayMode();
-  refineTimer_.start();
 }
 
 void TfrmPictureDetail::showMarks() {
-  const TLumenfoldPicture& p = *picture_;
+  const TLumenfoldPicture& p = Copy();
   ui->bbnPrivate->setChecked(p.IsPrivate);
   ui->bbnDelete->setChecked(p.IsDeleted);
   ui->bbnMakeFace->setChecked(p.IsFace);
@@ -226,7 +229,7 @@ void TfrmPictureDetail::showMarks() {
 
 void TfrmPictureDetail::turn(int which) {
   TWaitCursor wait;
-  TLumenfoldPicture& p = *picture_;
+  TLumenfoldPicture& p = Copy();
   switch (which) {
   case 4:
     p.RotateCCW();
@@ -254,7 +257,7 @@ void TfrmPictureDetail::turn(int which) {
 }
 
 void TfrmPictureDetail::buildCrop(bool fromStored) {
-  const TCropRect& c = picture_->CropRect;
+  const TCropRect& c = Copy().CropRect;
   const QSize full = image_->FullSize();
   const QRectF rect =
       fromStored && CropIsSet(c.X1, c.Y1, c.X2, c.Y2)
@@ -271,19 +274,19 @@ void TfrmPictureDetail::cropClicked() {
   if (on) {
     if (!image_->CropVisible()) buildCrop(true);
   } else {
-    picture_->CropRect = TCropRect();
+    Copy().CropRect = TCropRect();
     image_->SetCropVisible(false);
   }
 }
 
 void TfrmPictureDetail::cropChanged(const QRectF& crop) {
   ui->lblCrop->setText(CropText(crop));
-  picture_->CropRect = {roundEven(crop.left()), roundEven(crop.top()), roundEven(crop.right()),
-                        roundEven(crop.bottom())};
+  Copy().CropRect = {roundEven(crop.left()), roundEven(crop.top()), roundEven(crop.right()),
+                     roundEven(crop.bottom())};
 }
 
 void TfrmPictureDetail::applyDisplayMode() {
-  if (loading_) return;
+  if (Loading()) return;
   QScrollArea* scroll = ui->scrFull;
   if (!ui->cbxUseScale->isChecked()) {
     ui->bbnApply->setEnabled(false);
@@ -371,9 +374,9 @@ void TfrmPictureDetail::endInteraction() {
 }
 
 void TfrmPictureDetail::resizeEvent(QResizeEvent* event) {
-  TPlacedDialog::resizeEvent(event);
+  TWorkingCopyDialog::resizeEvent(event);
   // Sizing the window redraws fast until it has rested for the refinement delay.
-  if (!loading_ && !image_->ScaleMode()) {
+  if (!Loading() && !image_->ScaleMode()) {
     startInteraction();
     endInteraction();
   }
@@ -383,10 +386,10 @@ void TfrmPictureDetail::chooseCategories() {
   if (project_) {
     TfrmSelectCategory chooser(this);
     chooser.SetProject(project_);
-    chooser.AddPicture(picture_.get());
+    chooser.AddPicture(&Copy());
     chooser.exec();
     // A category deleted meanwhile must not come back as a link of this copy.
-    DropUnknownCategories(*picture_, project_->Categories);
+    DropUnknownCategories(Copy(), project_->Categories);
   }
   showMarks();
 }
@@ -395,7 +398,7 @@ void TfrmPictureDetail::chooseSignatures() {
   if (project_) {
     TfrmSelectSignature chooser(this);
     chooser.SetProject(project_);
-    chooser.AddPicture(picture_.get());
+    chooser.AddPicture(&Copy());
     chooser.exec();
   }
   showMarks();
@@ -406,9 +409,9 @@ void TfrmPictureDetail::navigate(int step) {
   const int next = index_ + step;
   if (index_ < 0 || next < 0 || next >= pictures_.size()) return;
   TLumenfoldPicture* real = pictures_[index_];
-  if (ApplyPictureEdits(*real, *picture_)) emit pictureApplied(real);
+  if (ApplyPictureEdits(*real, Copy())) emit pictureApplied(real);
   index_ = next;
-  picture_->Assign(*pictures_[index_]);
+  Copy().Assign(*pictures_[index_]);
   loadPicture();
   updateNavigation();
 }
@@ -424,5 +427,5 @@ void TfrmPictureDetail::updateNavigation() {
 void TfrmPictureDetail::done(int result) {
   refineTimer_.stop();
   image_->SetPicture(QImage(), QSize());
-  TPlacedDialog::done(result);
+  TWorkingCopyDialog::done(result);
 }

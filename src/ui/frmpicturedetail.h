@@ -5,7 +5,8 @@
 // Previous / Next buttons) move through them, keeping the edits of the picture left as OK would.
 //
 // Threads: user-interface thread only.
-#include "ui/placeddialog.h"
+#include "core/picture.h"
+#include "ui/workingcopydialog.h"
 
 #include <QList>
 #include <QTimer>
@@ -15,19 +16,17 @@ namespace Ui {
 class frmPictureDetail;
 }
 class TCropImage;
-class TLumenfoldPicture;
 class TLumenfoldProject;
 
-class TfrmPictureDetail : public TPlacedDialog {
+class TfrmPictureDetail : public TWorkingCopyDialog<TLumenfoldPicture> {
   Q_OBJECT
 public:
   explicit TfrmPictureDetail(QWidget* parent = nullptr);
   ~TfrmPictureDetail() override;
 
   void SetProject(TLumenfoldProject* project) { project_ = project; }
-  // The copy being edited; the caller assigns the picture into it before showing (or calls
-  // SetPictures, which does so).
-  TLumenfoldPicture& Picture() { return *picture_; }
+  // Copy() is the picture being edited; the caller assigns the picture into it before showing
+  // (or calls SetPictures, which does so).
   // The pictures to move through and the position of the one to show; assigns it into the copy.
   void SetPictures(const QList<TLumenfoldPicture*>& pictures, int index);
   // The real picture the copy belongs to (nullptr without SetPictures).
@@ -51,6 +50,7 @@ protected:
 
 private:
   void loadPicture();
+  void fillControls();
   void decode(int denominator);
   void showMarks();
   void turn(int which);
@@ -67,7 +67,6 @@ private:
   void updateNavigation();
 
   std::unique_ptr<Ui::frmPictureDetail> ui;
-  std::unique_ptr<TLumenfoldPicture> picture_;
   TLumenfoldProject* project_ = nullptr;
   QList<TLumenfoldPicture*> pictures_;
   int index_ = -1;
@@ -76,7 +75,6 @@ private:
   QSize storedSize_;    // the original's stored size (before orientation); empty when not read
   int denominator_ = 1; // DCT scale of the held pixels
   bool fileExists_ = false;
-  bool loading_ = false;
   bool askScale_ = true;
   bool magnify_ = false;
   double scale_ = 1.0;

@@ -65,7 +65,7 @@ QString FontDescription(const QString& name, int points, int color, TFontStyles 
 }
 
 TfrmSignatureItems::TfrmSignatureItems(QWidget* parent)
-    : TPlacedDialog(parent, "frmSignatureItems", QSize(500, 440)),
+    : TWorkingCopyDialog(parent, "frmSignatureItems", QSize(500, 440)),
       ui(std::make_unique<Ui::frmSignatureItems>()) {
   ui->setupUi(this);
   ui->pbxPreviewItem->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
@@ -106,23 +106,24 @@ TfrmSignatureItems::~TfrmSignatureItems() = default;
 
 void TfrmSignatureItems::SetProject(TLumenfoldProject* project) {
   project_ = project;
-  if (project_) items_.Assign(project_->SignatureItems);
+  if (project_) Copy().Assign(project_->SignatureItems);
 }
 
 void TfrmSignatureItems::FirstShow() {
-  loading_ = true;
-  ui->lbxSignatureItems->clear();
-  for (int i = 0; i < items_.Count(); ++i)
-    ui->lbxSignatureItems->addItem(items_.Items(i)->Name);
-  loading_ = false;
-  if (items_.Count() > 0) ui->lbxSignatureItems->setCurrentRow(0);
+  {
+    TLoadingGuard guard(*this);
+    ui->lbxSignatureItems->clear();
+    for (int i = 0; i < Copy().Count(); ++i)
+      ui->lbxSignatureItems->addItem(Copy().Items(i)->Name);
+  }
+  if (Copy().Count() > 0) ui->lbxSignatureItems->setCurrentRow(0);
   ui->lbxSignatureItems->setFocus();
   showItem();
 }
 
 TLumenfoldSignatureItem* TfrmSignatureItems::current() const {
   const int row = ui->lbxSignatureItems->currentRow();
-  return row >= 0 && row < items_.Count() ? items_.Items(row) : nullptr;
+  return row >= 0 && row < Copy().Count() ? Copy().Items(row) : nullptr;
 }
 
 void TfrmSignatureItems::showFontDescription() {
@@ -130,41 +131,42 @@ void TfrmSignatureItems::showFontDescription() {
 }
 
 void TfrmSignatureItems::showItem() {
-  if (loading_) return;
+  if (Loading()) return;
   TLumenfoldSignatureItem* item = current();
-  loading_ = true;
-  if (!item) {
-    for (QLineEdit* e : {ui->edtItemName, ui->edtText, ui->edtFont, ui->edtImageItem})
-      e->clear();
-    ui->cmbTransparentItem->setCurrentIndex(-1);
-    ui->rbnText->setAutoExclusive(false);
-    ui->rbnImage->setAutoExclusive(false);
-    ui->rbnText->setChecked(false);
-    ui->rbnImage->setChecked(false);
-    ui->rbnText->setAutoExclusive(true);
-    ui->rbnImage->setAutoExclusive(true);
-  } else {
-    ui->edtItemName->setText(item->Name);
-    if (item->IsText()) {
-      ui->rbnText->setChecked(true);
-      ui->edtText->setText(item->Caption());
-      fontName_ = item->FontName;
-      fontSize_ = item->FontSize;
-      fontStyle_ = item->FontStyle;
-      fontColor_ = item->FontColor;
-      showFontDescription();
-      ui->edtImageItem->clear();
+  {
+    TLoadingGuard guard(*this);
+    if (!item) {
+      for (QLineEdit* e : {ui->edtItemName, ui->edtText, ui->edtFont, ui->edtImageItem})
+        e->clear();
+      ui->cmbTransparentItem->setCurrentIndex(-1);
+      ui->rbnText->setAutoExclusive(false);
+      ui->rbnImage->setAutoExclusive(false);
+      ui->rbnText->setChecked(false);
+      ui->rbnImage->setChecked(false);
+      ui->rbnText->setAutoExclusive(true);
+      ui->rbnImage->setAutoExclusive(true);
     } else {
-      ui->rbnImage->setChecked(true);
-      ui->edtImageItem->setText(item->ImageName());
-      ui->cmbTransparentItem->setCurrentIndex(
-          ui->cmbTransparentItem->findText(ColorToText(item->ImageTransparent)));
-      ui->edtText->clear();
-      ui->edtFont->clear();
+      ui->edtItemName->setText(item->Name);
+      if (item->IsText()) {
+        ui->rbnText->setChecked(true);
+        ui->edtText->setText(item->Caption());
+        fontName_ = item->FontName;
+        fontSize_ = item->FontSize;
+        fontStyle_ = item->FontStyle;
+        fontColor_ = item->FontColor;
+        showFontDescription();
+        ui->edtImageItem->clear();
+      } else {
+        ui->rbnImage->setChecked(true);
+        ui->edtImageItem->setText(item->ImageName());
+        ui->cmbTransparentItem->setCurrentIndex(
+            ui->cmbTransparentItem->findText(ColorToText(item->ImageTransparent)));
+        ui->edtText->clear();
+        ui->edtFont->clear();
+      }
+      kindStep();
     }
-    kindStep();
   }
-  loading_ = false;
   applyEnableRules();
   drawPreview();
 }
@@ -185,15 +187,15 @@ void TfrmSignatureItems::kindStep() {
 
 void TfrmSignatureItems::writeName() {
   TLumenfoldSignatureItem* item = current();
-  if (loading_ || !item) return;
+  if (Loading() || !item) return;
   item->Name = ui->edtItemName->text();
-  items_.SetString(ui->lbxSignatureItems->currentRow(), item->Name);
+  Copy().SetString(ui->lbxSignatureItems->currentRow(), item->Name);
   ui->lbxSignatureItems->currentItem()->setText(item->Name);
 }
 
 void TfrmSignatureItems::writeCaption() {
   TLumenfoldSignatureItem* item = current();
-  if (loading_ || !item) return;
+  if (Loading() || !item) return;
   item->SetCaption(ui->edtText->text());
   item->FontName = fontName_;
   item->FontSize = fontSize_;
@@ -204,7 +206,7 @@ void TfrmSignatureItems::writeCaption() {
 
 void TfrmSignatureItems::writeImage() {
   TLumenfoldSignatureItem* item = current();
-  if (loading_ || !item) return;
+  if (Loading() || !item) return;
   item->SetImageName(ui->edtImageItem->text());
   const int index = ui->cmbTransparentItem->currentIndex();
   if (index >= 0 && index < NamedColors().size())
@@ -255,11 +257,12 @@ void TfrmSignatureItems::chooseImage() {
 
 void TfrmSignatureItems::add() {
   auto* item = new TLumenfoldSignatureItem;
-  items_.Add(item->Name, item);
-  loading_ = true;
-  ui->lbxSignatureItems->addItem(item->Name);
-  loading_ = false;
-  ui->lbxSignatureItems->setCurrentRow(items_.Count() - 1);
+  Copy().Add(item->Name, item);
+  {
+    TLoadingGuard guard(*this);
+    ui->lbxSignatureItems->addItem(item->Name);
+  }
+  ui->lbxSignatureItems->setCurrentRow(Copy().Count() - 1);
   showItem();
 }
 
@@ -273,11 +276,12 @@ void TfrmSignatureItems::remove() {
     return;
   }
   const int row = ui->lbxSignatureItems->currentRow();
-  loading_ = true;
-  items_.Delete(row);
-  delete ui->lbxSignatureItems->takeItem(row);
-  ui->lbxSignatureItems->setCurrentRow(items_.Count() > 0 ? 0 : -1);
-  loading_ = false;
+  {
+    TLoadingGuard guard(*this);
+    Copy().Delete(row);
+    delete ui->lbxSignatureItems->takeItem(row);
+    ui->lbxSignatureItems->setCurrentRow(Copy().Count() > 0 ? 0 : -1);
+  }
   showItem();
 }
 
@@ -311,14 +315,14 @@ void TfrmSignatureItems::drawPreview() {
 }
 
 void TfrmSignatureItems::resizeEvent(QResizeEvent* event) {
-  TPlacedDialog::resizeEvent(event);
+  TWorkingCopyDialog::resizeEvent(event);
   if (isVisible()) drawPreview();
 }
 
 void TfrmSignatureItems::accept() {
   if (project_) {
     TWaitCursor wait;
-    ApplyItemEdits(project_->SignatureItems, items_, &project_->Signatures);
+    ApplyItemEdits(project_->SignatureItems, Copy(), &project_->Signatures);
   }
-  TPlacedDialog::accept();
+  TWorkingCopyDialog::accept();
 }

@@ -5,7 +5,7 @@
 //
 // Threads: user-interface thread only.
 #include "core/signature.h"
-#include "ui/placeddialog.h"
+#include "ui/workingcopydialog.h"
 
 #include <QFont>
 #include <memory>
@@ -27,7 +27,7 @@ QString ColorToText(int color);
 // The font description: "name; size; colour; style".
 QString FontDescription(const QString& name, int points, int color, TFontStyles style);
 
-class TfrmSignatureItems : public TPlacedDialog {
+class TfrmSignatureItems : public TWorkingCopyDialog<TLumenfoldSignatureItemList> {
   Q_OBJECT
 public:
   explicit TfrmSignatureItems(QWidget* parent = nullptr);
@@ -35,7 +35,6 @@ public:
 
   // Sets the project and copies its items into the working list.
   void SetProject(TLumenfoldProject* project);
-  TLumenfoldSignatureItemList& Items() { return items_; }
   // What accepting the font and colour dialogs does: the font holder takes them and the current
   // text item gets them.
   void SetItemFont(const QFont& font, int color);
@@ -68,7 +67,6 @@ private:
 
   std::unique_ptr<Ui::frmSignatureItems> ui;
   TLumenfoldProject* project_ = nullptr;
-  TLumenfoldSignatureItemList items_;
   QMenu* macroMenu_ = nullptr;
   QImage preview_;
   // The font holder: what text items receive.
@@ -76,5 +74,4 @@ private:
   int fontSize_ = 8;
   TFontStyles fontStyle_ = TFontStyle::fsBold;
   int fontColor_ = 0;
-  bool loading_ = false;
 };

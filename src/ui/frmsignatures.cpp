@@ -9,7 +9,7 @@
 #include <QSet>
 
 TfrmSignatures::TfrmSignatures(QWidget* parent)
-    : TPlacedDialog(parent, "frmSignatures", QSize(550, 440)),
+    : TWorkingCopyDialog(parent, "frmSignatures", QSize(550, 440)),
       ui(std::make_unique<Ui::frmSignatures>()) {
   ui->setupUi(this);
   ui->pbxPreview->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
@@ -38,23 +38,24 @@ TfrmSignatures::~TfrmSignatures() = default;
 void TfrmSignatures::SetProject(TLumenfoldProject* project) {
   project_ = project;
   if (!project_) return;
-  signatures_.Assign(project_->Signatures);
-  signatures_.LinkItems(&project_->SignatureItems);
+  Copy().Assign(project_->Signatures);
+  Copy().LinkItems(&project_->SignatureItems);
 }
 
 void TfrmSignatures::FirstShow() {
-  loading_ = true;
-  ui->lbxSignatures->clear();
-  for (int i = 0; i < signatures_.Count(); ++i)
-    ui->lbxSignatures->addItem(signatures_.Signatures(i)->Name);
-  if (signatures_.Count() > 0) ui->lbxSignatures->setCurrentRow(0);
-  loading_ = false;
+  {
+    TLoadingGuard guard(*this);
+    ui->lbxSignatures->clear();
+    for (int i = 0; i < Copy().Count(); ++i)
+      ui->lbxSignatures->addItem(Copy().Signatures(i)->Name);
+    if (Copy().Count() > 0) ui->lbxSignatures->setCurrentRow(0);
+  }
   refresh();
 }
 
 TLumenfoldSignature* TfrmSignatures::current() const {
   const int row = ui->lbxSignatures->currentRow();
-  return row >= 0 && row < signatures_.Count() ? signatures_.Signatures(row) : nullptr;
+  return row >= 0 && row < Copy().Count() ? Copy().Signatures(row) : nullptr;
 }
 
 TLumenfoldSignatureMap* TfrmSignatures::currentMap() const {
@@ -70,50 +71,53 @@ TLumenfoldSignatureItem* TfrmSignatures::currentItem() const {
 }
 
 void TfrmSignatures::refresh() {
-  signatures_.RefreshNames();
-  for (int i = 0; i < signatures_.Count(); ++i)
-    signatures_.Signatures(i)->Maps.RefreshCaptions();
-  loading_ = true;
-  ui->lbxAllItems->clear();
-  if (project_)
-    for (int i = 0; i < project_->SignatureItems.Count(); ++i)
-      ui->lbxAllItems->addItem(project_->SignatureItems.Items(i)->Name);
-  if (ui->lbxAllItems->count() > 0) ui->lbxAllItems->setCurrentRow(0);
-  loading_ = false;
+  Copy().RefreshNames();
+  for (int i = 0; i < Copy().Count(); ++i)
+    Copy().Signatures(i)->Maps.RefreshCaptions();
+  {
+    TLoadingGuard guard(*this);
+    ui->lbxAllItems->clear();
+    if (project_)
+      for (int i = 0; i < project_->SignatureItems.Count(); ++i)
+        ui->lbxAllItems->addItem(project_->SignatureItems.Items(i)->Name);
+    if (ui->lbxAllItems->count() > 0) ui->lbxAllItems->setCurrentRow(0);
+  }
   showSignature();
 }
 
 void TfrmSignatures::showSignature() {
-  if (loading_) return;
+  if (Loading()) return;
   TLumenfoldSignature* s = current();
-  loading_ = true;
-  ui->edtName->setText(s ? s->Name : QString());
-  if (ui->lbxAllItems->count() > 0) ui->lbxAllItems->setCurrentRow(0);
-  ui->lbxSelected->clear();
-  if (s) {
-    for (int i = 0; i < s->Maps.Count(); ++i)
-      ui->lbxSelected->addItem(s->Maps.Strings(i));
-    if (s->Maps.Count() > 0) ui->lbxSelected->setCurrentRow(0);
+  {
+    TLoadingGuard guard(*this);
+    ui->edtName->setText(s ? s->Name : QString());
+    if (ui->lbxAllItems->count() > 0) ui->lbxAllItems->setCurrentRow(0);
+    ui->lbxSelected->clear();
+    if (s) {
+      for (int i = 0; i < s->Maps.Count(); ++i)
+        ui->lbxSelected->addItem(s->Maps.Strings(i));
+      if (s->Maps.Count() > 0) ui->lbxSelected->setCurrentRow(0);
+    }
   }
-  loading_ = false;
   showPlacement();
 }
 
 void TfrmSignatures::showPlacement() {
-  if (loading_) return;
+  if (Loading()) return;
   const TLumenfoldSignatureMap* map = currentMap();
-  loading_ = true;
-  ui->cmbLocation->setCurrentIndex(map ? map->Location : -1);
-  ui->edtOffsetX->setValue(map ? map->Offset.x() : 0);
-  ui->edtOffsetY->setValue(map ? map->Offset.y() : 0);
-  loading_ = false;
+  {
+    TLoadingGuard guard(*this);
+    ui->cmbLocation->setCurrentIndex(map ? map->Location : -1);
+    ui->edtOffsetX->setValue(map ? map->Offset.x() : 0);
+    ui->edtOffsetY->setValue(map ? map->Offset.y() : 0);
+  }
   applyEnableRules();
   drawPreview();
 }
 
 void TfrmSignatures::writePlacement() {
   TLumenfoldSignatureMap* map = currentMap();
-  if (loading_ || !map) return;
+  if (Loading() || !map) return;
   if (ui->cmbLocation->currentIndex() >= 0) map->Location = ui->cmbLocation->currentIndex();
   map->Offset = QPoint(ui->edtOffsetX->value(), ui->edtOffsetY->value());
   drawPreview();
@@ -121,31 +125,33 @@ void TfrmSignatures::writePlacement() {
 
 void TfrmSignatures::writeName() {
   TLumenfoldSignature* s = current();
-  if (loading_ || !s) return;
+  if (Loading() || !s) return;
   s->Name = ui->edtName->text();
-  signatures_.SetString(ui->lbxSignatures->currentRow(), s->Name);
+  Copy().SetString(ui->lbxSignatures->currentRow(), s->Name);
   ui->lbxSignatures->currentItem()->setText(s->Name);
 }
 
 void TfrmSignatures::add() {
   auto* s = new TLumenfoldSignature(QStringLiteral("<Signature>"),
                                     project_ ? &project_->SignatureItems : nullptr);
-  signatures_.Add(s->Name, s);
-  loading_ = true;
-  ui->lbxSignatures->addItem(s->Name);
-  loading_ = false;
-  ui->lbxSignatures->setCurrentRow(signatures_.Count() - 1);
+  Copy().Add(s->Name, s);
+  {
+    TLoadingGuard guard(*this);
+    ui->lbxSignatures->addItem(s->Name);
+  }
+  ui->lbxSignatures->setCurrentRow(Copy().Count() - 1);
   showSignature();
 }
 
 void TfrmSignatures::remove() {
   const int row = ui->lbxSignatures->currentRow();
   if (!current()) return;
-  loading_ = true;
-  signatures_.Delete(row);
-  delete ui->lbxSignatures->takeItem(row);
-  ui->lbxSignatures->setCurrentRow(signatures_.Count() > 0 ? 0 : -1);
-  loading_ = false;
+  {
+    TLoadingGuard guard(*this);
+    Copy().Delete(row);
+    delete ui->lbxSignatures->takeItem(row);
+    ui->lbxSignatures->setCurrentRow(Copy().Count() > 0 ? 0 : -1);
+  }
   showSignature();
 }
 
@@ -156,10 +162,11 @@ void TfrmSignatures::place() {
   auto* map = new TLumenfoldSignatureMap(s->Id, item->Id, s->Maps.Count(), item);
   const int keep = ui->lbxSelected->currentRow();
   s->Maps.Add(item->Name, map);
-  loading_ = true;
-  ui->lbxSelected->addItem(item->Name);
-  ui->lbxSelected->setCurrentRow(keep >= 0 ? keep : 0);
-  loading_ = false;
+  {
+    TLoadingGuard guard(*this);
+    ui->lbxSelected->addItem(item->Name);
+    ui->lbxSelected->setCurrentRow(keep >= 0 ? keep : 0);
+  }
   showPlacement();
 }
 
@@ -171,11 +178,12 @@ void TfrmSignatures::move(int step) {
   s->Maps.Move(row, other);
   s->Maps.Maps(row)->Order = row;
   s->Maps.Maps(other)->Order = other;
-  loading_ = true;
-  QListWidgetItem* entry = ui->lbxSelected->takeItem(row);
-  ui->lbxSelected->insertItem(other, entry);
-  ui->lbxSelected->setCurrentRow(other);
-  loading_ = false;
+  {
+    TLoadingGuard guard(*this);
+    QListWidgetItem* entry = ui->lbxSelected->takeItem(row);
+    ui->lbxSelected->insertItem(other, entry);
+    ui->lbxSelected->setCurrentRow(other);
+  }
   showPlacement();
 }
 
@@ -183,11 +191,12 @@ void TfrmSignatures::removePlacement() {
   TLumenfoldSignature* s = current();
   const int row = ui->lbxSelected->currentRow();
   if (!s || row < 0 || row >= s->Maps.Count()) return;
-  loading_ = true;
-  s->Maps.Delete(row);
-  delete ui->lbxSelected->takeItem(row);
-  ui->lbxSelected->setCurrentRow(s->Maps.Count() > 0 ? 0 : -1);
-  loading_ = false;
+  {
+    TLoadingGuard guard(*this);
+    s->Maps.Delete(row);
+    delete ui->lbxSelected->takeItem(row);
+    ui->lbxSelected->setCurrentRow(s->Maps.Count() > 0 ? 0 : -1);
+  }
   showPlacement();
 }
 
@@ -202,9 +211,9 @@ void TfrmSignatures::editItems() {
   if (editor.exec() != QDialog::Accepted) return;
   // The item editor may have freed items that placements of this working copy (added here and
   // not saved yet) refer to: link again, and drop the placements of items deleted there.
-  signatures_.LinkItems(&project_->SignatureItems);
-  for (int i = 0; i < signatures_.Count(); ++i) {
-    TLumenfoldSignatureMapList& maps = signatures_.Signatures(i)->Maps;
+  Copy().LinkItems(&project_->SignatureItems);
+  for (int i = 0; i < Copy().Count(); ++i) {
+    TLumenfoldSignatureMapList& maps = Copy().Signatures(i)->Maps;
     for (int m = maps.Count() - 1; m >= 0; --m)
       if (!maps.Maps(m)->Item && before.contains(maps.Maps(m)->ItemId)) maps.Delete(m);
   }
@@ -242,14 +251,14 @@ void TfrmSignatures::drawPreview() {
 }
 
 void TfrmSignatures::resizeEvent(QResizeEvent* event) {
-  TPlacedDialog::resizeEvent(event);
+  TWorkingCopyDialog::resizeEvent(event);
   if (isVisible()) drawPreview();
 }
 
 void TfrmSignatures::accept() {
   if (project_) {
     TWaitCursor wait;
-    ApplySignatureEdits(project_->Signatures, signatures_, &project_->SignatureItems);
+    ApplySignatureEdits(project_->Signatures, Copy(), &project_->SignatureItems);
   }
-  TPlacedDialog::accept();
+  TWorkingCopyDialog::accept();
 }

@@ -6,7 +6,7 @@
 //
 // Threads: user-interface thread only.
 #include "core/signature.h"
-#include "ui/placeddialog.h"
+#include "ui/workingcopydialog.h"
 
 #include <functional>
 #include <memory>
@@ -17,7 +17,7 @@ class frmSignatures;
 class TLumenfoldProject;
 class TfrmSignatureItems;
 
-class TfrmSignatures : public TPlacedDialog {
+class TfrmSignatures : public TWorkingCopyDialog<TLumenfoldSignatureList> {
   Q_OBJECT
 public:
   explicit TfrmSignatures(QWidget* parent = nullptr);
@@ -25,7 +25,6 @@ public:
 
   // Sets the project and copies its signatures into the working list, linked to its items.
   void SetProject(TLumenfoldProject* project);
-  TLumenfoldSignatureList& Signatures() { return signatures_; }
   QImage Preview() const { return preview_; }
   // Tests reach the item editor while it is open through this hook (called before it is shown).
   void SetItemEditorHook(std::function<void(TfrmSignatureItems&)> hook) { hook_ = std::move(hook); }
@@ -56,8 +55,6 @@ private:
 
   std::unique_ptr<Ui::frmSignatures> ui;
   TLumenfoldProject* project_ = nullptr;
-  TLumenfoldSignatureList signatures_;
   std::function<void(TfrmSignatureItems&)> hook_;
   QImage preview_;
-  bool loading_ = false;
 };

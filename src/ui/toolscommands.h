@@ -1,6 +1,6 @@
 #pragma once
-// Tools and help commands: change the base path of the albums, read the originals again
-// (recreate temp files), help and about.
+// Tools and help commands: categories, signatures, change the base path of the albums, read the
+// originals again (recreate temp files), help and about.
 //
 // Threads: user-interface thread only.
 #include <QObject>
@@ -13,6 +13,8 @@ class TToolsCommands : public QObject {
 public:
   TToolsCommands(TCommandContext& context, TMainActions& actions, QObject* parent);
 
+  void Categories();
+  void Signatures();
   void ChangeBase();
   void RecreateTemp();
   void Help();

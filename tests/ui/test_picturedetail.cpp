@@ -84,25 +84,25 @@ private slots:
     QVERIFY(text->isHidden());
 
     crop->click();
-    QCOMPARE(d.Picture().CropRect, (TCropRect{100, 80, 900, 720}));
+    QCOMPARE(d.Copy().CropRect, (TCropRect{100, 80, 900, 720}));
     QCOMPARE(text->text(), QString("(100, 80) - (900, 720). new size: 800 x 640"));
     QVERIFY(text->isVisible());
 
     // Dragging the left edge beyond the right one leaves one pixel, inside the picture.
     drag(image, QPointF(100, 400), QPointF(2000, 400));
-    QCOMPARE(d.Picture().CropRect, (TCropRect{999, 80, 1000, 720}));
+    QCOMPARE(d.Copy().CropRect, (TCropRect{999, 80, 1000, 720}));
     QVERIFY(!image->Dragging());
     // The project's filter comes back once the drag has rested.
     QTRY_COMPARE_WITH_TIMEOUT(image->Filter(), int(rfMitchell), 5000);
     // Ticking again starts from the default rectangle; moving it stops at the picture's edges.
     crop->click();
     crop->click();
-    QCOMPARE(d.Picture().CropRect, (TCropRect{100, 80, 900, 720}));
+    QCOMPARE(d.Copy().CropRect, (TCropRect{100, 80, 900, 720}));
     drag(image, QPointF(500, 400), QPointF(-1000, -1000));
-    QCOMPARE(d.Picture().CropRect, (TCropRect{0, 0, 800, 640}));
+    QCOMPARE(d.Copy().CropRect, (TCropRect{0, 0, 800, 640}));
 
     crop->click();
-    QCOMPARE(d.Picture().CropRect, TCropRect());
+    QCOMPARE(d.Copy().CropRect, TCropRect());
     QVERIFY(text->isHidden());
 
     // The rule on its own, and stored crops that reach outside the picture.
@@ -128,12 +128,12 @@ private slots:
     auto* image = child<TCropImage>(&d, "imgFull");
     QTRY_VERIFY(child<QCheckBox>(&d, "cbxCrop")->isChecked());
     child<QToolButton>(&d, "bbnCW")->click();
-    QCOMPARE(d.Picture().Orientation, 2);
+    QCOMPARE(d.Copy().Orientation, 2);
     QCOMPARE(image->FullSize(), QSize(800, 1000));
-    QCOMPARE(d.Picture().CropRect, (TCropRect{400, 100, 720, 600}));
+    QCOMPARE(d.Copy().CropRect, (TCropRect{400, 100, 720, 600}));
     QCOMPARE(image->Crop(), QRectF(QPointF(400, 100), QPointF(720, 600)));
     child<QToolButton>(&d, "bbnFlip")->click();
-    QCOMPARE(d.Picture().CropRect, (TCropRect{80, 100, 400, 600}));
+    QCOMPARE(d.Copy().CropRect, (TCropRect{80, 100, 400, 600}));
     QCOMPARE(child<QLabel>(&d, "lblCrop")->text(),
              QString("(80, 100) - (400, 600). new size: 320 x 500"));
     // The unchanged real picture: turns live in the copy only.
@@ -155,17 +155,17 @@ private slots:
       auto* crop = child<QCheckBox>(&d, "cbxCrop");
       QTRY_VERIFY(!crop->isEnabled());
       crop->click();
-      QCOMPARE(d.Picture().CropRect, TCropRect());
+      QCOMPARE(d.Copy().CropRect, TCropRect());
       QVERIFY(child<QLabel>(&d, "lblOriginalFilename")->styleSheet().contains("maroon"));
       QVERIFY(!child<QLabel>(&d, "lblOriginalFilename")->toolTip().isEmpty());
       // Unknown dimensions stay unknown rather than becoming 0 x 0.
-      QCOMPARE(d.Picture().OriginalWidth, -1);
+      QCOMPARE(d.Copy().OriginalWidth, -1);
       if (p == missing)
         QCOMPARE(child<QLabel>(&d, "lblOriginalSize")->text(), QString("-1"));
       else
-        QCOMPARE(d.Picture().OriginalSize, 18);
+        QCOMPARE(d.Copy().OriginalSize, 18);
       child<QToolButton>(&d, "bbnCW")->click(); // turning without pixels is harmless
-      QCOMPARE(d.Picture().Orientation, 2);
+      QCOMPARE(d.Copy().Orientation, 2);
     }
   }
 
@@ -240,16 +240,16 @@ private slots:
     d.SetProject(&project);
     d.SetPictures({real}, 0);
     d.show();
-    QTRY_COMPARE(d.Picture().OriginalSize, int(QFileInfo(album->Path + "/facts.jpg").size()));
-    QCOMPARE(d.Picture().OriginalWidth, 320);
-    QCOMPARE(d.Picture().OriginalHash.size(), 8);
+    QTRY_COMPARE(d.Copy().OriginalSize, int(QFileInfo(album->Path + "/facts.jpg").size()));
+    QCOMPARE(d.Copy().OriginalWidth, 320);
+    QCOMPARE(d.Copy().OriginalHash.size(), 8);
     QCOMPARE(child<QLabel>(&d, "lblOriginalResolution")->text(), QString("320 x 200"));
     child<QLineEdit>(&d, "edtTitle")->setText("Harbour");
     child<QLineEdit>(&d, "edtTitle2")->setText("Hafen");
     child<QToolButton>(&d, "bbnPrivate")->click();
     child<QToolButton>(&d, "bbnMakeFace")->click();
-    QCOMPARE(d.Picture().Title2, QString("Hafen"));
-    QVERIFY(d.Picture().IsPrivate && d.Picture().IsFace);
+    QCOMPARE(d.Copy().Title2, QString("Hafen"));
+    QVERIFY(d.Copy().IsPrivate && d.Copy().IsFace);
     QVERIFY(child<QToolButton>(&d, "bbnPrivate")->isChecked());
     d.reject();
     QVERIFY(real->Title.isEmpty() && !real->IsPrivate && !real->IsFace);

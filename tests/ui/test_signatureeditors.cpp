@@ -72,7 +72,7 @@ private slots:
                QStringList{"Some of the Signatures use this Signature item. Delete the signature "
                            "first"});
     }
-    QCOMPARE(d.Items().Count(), 1);
+    QCOMPARE(d.Copy().Count(), 1);
     child<QPushButton>(&d, "bbnAddItem")->click();
     child<QPushButton>(&d, "bbnAddItem")->click();
     auto* caption = child<QLineEdit>(&d, "edtText");
@@ -84,22 +84,22 @@ private slots:
     QCOMPARE(d.MacroMenu()->actions().size(), 17);
     d.MacroMenu()->actions()[9]->trigger();
     QCOMPARE(caption->text(), QString("@ lumenfold%PICTURE_TITLE%"));
-    QCOMPARE(d.Items().Items(2)->Caption(), QString("@ lumenfold%PICTURE_TITLE%"));
+    QCOMPARE(d.Copy().Items(2)->Caption(), QString("@ lumenfold%PICTURE_TITLE%"));
     QFont font("DejaVu Sans", 12);
     font.setItalic(true);
     d.SetItemFont(font, 0x0000FF);
     QCOMPARE(child<QLineEdit>(&d, "edtFont")->text(), QString("DejaVu Sans; 12; clRed; ,fsItalic"));
-    QCOMPARE(d.Items().Items(2)->FontColor, 0x0000FF);
+    QCOMPARE(d.Copy().Items(2)->FontColor, 0x0000FF);
     // Switching kinds empties the other kind's field in the item.
     child<QRadioButton>(&d, "rbnImage")->click();
-    QVERIFY(d.Items().Items(2)->Caption().isEmpty());
+    QVERIFY(d.Copy().Items(2)->Caption().isEmpty());
     QVERIFY(child<QComboBox>(&d, "cmbTransparentItem")->isEnabled());
     QVERIFY(!caption->isEnabled());
     child<QLineEdit>(&d, "edtImageItem")->setText("/no/such/image.png");
     child<QComboBox>(&d, "cmbTransparentItem")->setCurrentText("clLime");
-    QCOMPARE(d.Items().Items(2)->ImageTransparent, 0x00FF00);
+    QCOMPARE(d.Copy().Items(2)->ImageTransparent, 0x00FF00);
     child<QRadioButton>(&d, "rbnText")->click();
-    QVERIFY(d.Items().Items(2)->ImageName().isEmpty());
+    QVERIFY(d.Copy().Items(2)->ImageName().isEmpty());
     child<QLineEdit>(&d, "edtItemName")->setText("Second new");
     QCOMPARE(child<QListWidget>(&d, "lbxSignatureItems")->item(2)->text(), QString("Second new"));
     child<QPushButton>(&d, "bbnOk")->click();
@@ -126,7 +126,7 @@ private slots:
     all->setCurrentRow(1);
     child<QPushButton>(&d, "bbnSelect")->click(); // then B
     QCOMPARE(selected->count(), 3);
-    TLumenfoldSignature* s = d.Signatures().Signatures(0);
+    TLumenfoldSignature* s = d.Copy().Signatures(0);
     QCOMPARE(s->Maps.Maps(1)->Location, 9);
     QCOMPARE(s->Maps.Maps(1)->Offset, QPoint(-1, -1));
     QCOMPARE(s->Maps.Maps(0)->Item, a);
@@ -166,7 +166,7 @@ private slots:
     d.show();
     child<QListWidget>(&d, "lbxAllItems")->setCurrentRow(1);
     child<QPushButton>(&d, "bbnSelect")->click(); // only the working copy places "Doomed"
-    QCOMPARE(d.Signatures().Signatures(0)->Maps.Count(), 2);
+    QCOMPARE(d.Copy().Signatures(0)->Maps.Count(), 2);
     d.SetItemEditorHook([](TfrmSignatureItems& items) {
       // Scheduled for when the editor runs modally.
       QTimer::singleShot(0, &items, [&items] {
@@ -177,7 +177,7 @@ private slots:
     });
     child<QPushButton>(&d, "bbnSignatureItems")->click();
     QCOMPARE(project.SignatureItems.Count(), 1);
-    const TLumenfoldSignature* s = d.Signatures().Signatures(0);
+    const TLumenfoldSignature* s = d.Copy().Signatures(0);
     QCOMPARE(s->Maps.Count(), 1);
     QCOMPARE(s->Maps.Maps(0)->Item, project.SignatureItems.Items(0));
     QCOMPARE(child<QListWidget>(&d, "lbxSelected")->count(), 1);

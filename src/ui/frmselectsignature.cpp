@@ -22,6 +22,10 @@ TfrmSelectSignature::TfrmSelectSignature(QWidget* parent)
   ui->setupUi(this);
   for (QLabel* l : {ui->imgThumbSign, ui->imgMediumSign})
     l->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+  for (QVBoxLayout* layout : {ui->layThumb, ui->layMedium}) {
+    layout->setStretch(1, 3);
+    layout->setStretch(2, 2);
+  }
   connect(ui->bbnOk, &QPushButton::clicked, this, &TfrmSelectSignature::accept);
   connect(ui->bbnCancel, &QPushButton::clicked, this, &QDialog::reject);
   connect(ui->bbnSignature, &QPushButton::clicked, this, &TfrmSelectSignature::editSignatures);
@@ -108,6 +112,13 @@ void TfrmSelectSignature::drawPreview(QListWidget* list, QLabel* image) {
   painter.drawRect(0, 0, size.width() - 1, size.height() - 1);
   painter.end();
   image->setPixmap(QPixmap::fromImage(preview));
+}
+
+void TfrmSelectSignature::resizeEvent(QResizeEvent* event) {
+  TPlacedDialog::resizeEvent(event);
+  if (!isVisible()) return;
+  drawPreview(ui->lbxThumbSign, ui->imgThumbSign);
+  drawPreview(ui->lbxMediumSign, ui->imgMediumSign);
 }
 
 void TfrmSelectSignature::editSignatures() {

@@ -43,6 +43,7 @@ public:
 
 protected:
   void FirstShow() override;
+  void resizeEvent(QResizeEvent* event) override;
 
 private:
   void fillList(QListWidget* list, int chosen, bool mixed);

@@ -65,10 +65,12 @@ QString FontDescription(const QString& name, int points, int color, TFontStyles 
 }
 
 TfrmSignatureItems::TfrmSignatureItems(QWidget* parent)
-    : TWorkingCopyDialog(parent, "frmSignatureItems", QSize(500, 440)),
+    : TWorkingCopyDialog(parent, "frmSignatureItems", QSize(560, 460)),
       ui(std::make_unique<Ui::frmSignatureItems>()) {
   ui->setupUi(this);
   ui->pbxPreviewItem->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+  ui->layTop->setStretch(0, 2);
+  ui->layTop->setStretch(1, 3);
   for (const TNamedColor& c : NamedColors())
     ui->cmbTransparentItem->addItem(c.Name);
   ui->cmbTransparentItem->setCurrentIndex(-1);

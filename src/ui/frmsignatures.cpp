@@ -9,10 +9,14 @@
 #include <QSet>
 
 TfrmSignatures::TfrmSignatures(QWidget* parent)
-    : TWorkingCopyDialog(parent, "frmSignatures", QSize(550, 440)),
+    : TWorkingCopyDialog(parent, "frmSignatures", QSize(640, 480)),
       ui(std::make_unique<Ui::frmSignatures>()) {
   ui->setupUi(this);
   ui->pbxPreview->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+  ui->layTop->setStretch(0, 1);
+  ui->layTop->setStretch(1, 3);
+  ui->layRight->setStretch(0, 3);
+  ui->layRight->setStretch(3, 2);
   ui->cmbLocation->addItems(SignatureLocationLabels());
   connect(ui->bbnOk, &QPushButton::clicked, this, &TfrmSignatures::accept);
   connect(ui->bbnCancel, &QPushButton::clicked, this, &QDialog::reject);

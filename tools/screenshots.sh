@@ -33,7 +33,7 @@ fi
 
 demo="$root/$build/demo"
 rm -rf "$demo"
-mkdir -p "$demo/photos/nature" "$demo/photos/abstract" "$demo/config"
+mkdir -p "$demo/photos/nature" "$demo/photos/abstract" "$demo/config" "$demo/home/Pictures"
 for f in Aqua Dune FreshFlower Garden GreenMeadow LadyBird RainDrops Storm TwoWings Wood; do
   [ -f "$photos/nature/$f.jpg" ] && cp "$photos/nature/$f.jpg" "$demo/photos/nature/"
 done
@@ -71,8 +71,9 @@ run() { # platform, sub-folder, launcher...
   shift 2
   rm -rf "$out/$name"
   mkdir -p "$out/$name"
-  # A settings store of its own, so the user's window placement and recent list stay untouched.
-  XDG_CONFIG_HOME="$demo/config" QT_QPA_PLATFORM=$platform LUMENFOLD_SCREENSHOTS="$out/$name" \
+  # A settings store and a home folder of its own, so the user's window placement and recent
+  # list stay untouched and the new-project dialog shows what a new user is offered.
+  HOME="$demo/home" XDG_CONFIG_HOME="$demo/config" QT_QPA_PLATFORM=$platform LUMENFOLD_SCREENSHOTS="$out/$name" \
     LUMENFOLD_SCREENSHOT_PROJECT="$project" timeout 300 "$@" "$build/bin/lumenfold"
   ls "$out/$name"
 }

@@ -7,6 +7,7 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build --parallel "$(nproc)"
 export QT_QPA_PLATFORM=offscreen
 (cd build && ctest --output-on-failure --parallel "$(nproc)")
+bash tools/ci-package.sh build
 if [ -f fuzz/CMakeLists.txt ] && command -v clang++ >/dev/null; then
   cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
     -DCMAKE_CXX_COMPILER=clang++ -DLUMENFOLD_BUILD_FUZZ=ON -DLUMENFOLD_BUILD_TESTS=OFF
@@ -14,3 +15,4 @@ if [ -f fuzz/CMakeLists.txt ] && command -v clang++ >/dev/null; then
   mkdir -p build-fuzz/corpus && cp fuzz/corpus/* build-fuzz/corpus/ 2>/dev/null || true
   build-fuzz/bin/fuzz_projectfile -max_total_time=30 -rss_limit_mb=1024 build-fuzz/corpus
 fi
+bash tools/test-site.sh

@@ -63,6 +63,8 @@ void Shoot(QDialog* dialog, const QString& name) {
 }
 
 void Run(TfrmLumenFold2* w) {
+  // Large enough to show a few thumbnails side by side.
+  w->resize(880, 620);
   Save(w, QStringLiteral("main-empty"));
   const QString project = qEnvironmentVariable("LUMENFOLD_SCREENSHOT_PROJECT");
   if (!project.isEmpty()) {
@@ -83,9 +85,8 @@ void Run(TfrmLumenFold2* w) {
   first->SetRecentProjects(RecentProjects());
   Shoot(first, QStringLiteral("dialog-first"));
 
-  auto* newProject = new TfrmNewProject(w);
-  newProject->Project().Assign(*w->Project());
-  Shoot(newProject, QStringLiteral("dialog-newproject"));
+  // What a first new project is offered: default settings, no file name yet.
+  Shoot(new TfrmNewProject(w), QStringLiteral("dialog-newproject"));
 
   auto* database = new TfrmDatabase(w);
   database->SetConnectionString(w->Project()->ConnectionString);

@@ -19,8 +19,9 @@ void printUsage(std::FILE* out) {
     std::fprintf(out, "  %s\n      %s\n", c.usage.toLocal8Bit().constData(),
                  c.summary.toLocal8Bit().constData());
   std::fprintf(out, "\noptions:\n"
-                    "  --yes   answer yes to questions when standard input is not a terminal\n"
-                    "  --help  show this text (also: lumenfold-cli help COMMAND)\n"
+                    "  --yes      answer yes to questions when standard input is not a terminal\n"
+                    "  --help     show this text (also: lumenfold-cli help COMMAND)\n"
+                    "  --version  show the version\n"
                     "\nexit status: 0 success, 1 failure, 2 wrong command line\n");
 }
 
@@ -77,6 +78,11 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   const QString name = args.takeFirst();
+  if (name == QLatin1String("--version")) {
+    std::printf("lumenfold-cli %s%s\n", LUMENFOLD_VERSION,
+                *LUMENFOLD_SPECIAL_BUILD ? " (" LUMENFOLD_SPECIAL_BUILD ")" : "");
+    return kExitOk;
+  }
   if (name == QLatin1String("--help") || name == QLatin1String("-h") ||
       name == QLatin1String("help")) {
     if (!args.isEmpty()) {

@@ -23,7 +23,7 @@ TDatabaseCopy CopyTemplateDatabase(const QString& path) {
     if (!result.ok) result.error = QStringLiteral("not a database file: %1").arg(path);
     return result;
   }
-  const QString templateDb = ProgramFolder() + QStringLiteral("template.db");
+  const QString templateDb = DataFolder() + QStringLiteral("template.db");
   if (!QFileInfo(templateDb).isFile()) {
     result.error = QStringLiteral("template database not found: %1").arg(templateDb);
     return result;

@@ -11,7 +11,66 @@
 #include "ui_frmnewproject.h"
 #include "util/programfolder.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
+
+namespace {
+
+bool isSqlite(const QString& connectionString) {
+  return GetConnectionProvider(connectionString)
+             .trimmed()
+             .compare(QLatin1String(kSqliteProvider), Qt::CaseInsensitive) == 0;
+}
+
+QString folderOf(const QString& file) {
+  return QFileInfo(QDir::cleanPath(file)).absolutePath();
+}
+
+// True when the connection string names an SQLite file that belongs with the project file: no
+// file yet, the default database in the program folder, or a file in the project's own folder.
+bool databaseFollows(const QString& connectionString, const QString& projectFile) {
+  if (!isSqlite(connectionString)) return false;
+  const QString source = GetConnectionDataSource(connectionString).trimmed();
+  if (source.isEmpty()) return true;
+  if (QDir::cleanPath(source) == QDir::cleanPath(ProgramFolder() + QStringLiteral("db.sqlite")))
+    return true;
+  return !projectFile.trimmed().isEmpty() && folderOf(source) == folderOf(projectFile);
+}
+
+// The connection string with its database file moved into the project's folder.
+QString databaseBeside(QString connectionString, const QString& projectFile) {
+  QString name = QFileInfo(GetConnectionDataSource(connectionString).trimmed()).fileName();
+  if (name.isEmpty() || QDir::cleanPath(GetConnectionDataSource(connectionString).trimmed()) ==
+                            QDir::cleanPath(ProgramFolder() + QStringLiteral("db.sqlite")))
+    name = QStringLiteral("db.sqlite");
+  SetConnectionDataSource(
+      connectionString, QDir::toNativeSeparators(folderOf(projectFile) + QLatin1Char('/') + name));
+  return connectionString;
+}
+
+} // namespace
+
+QString TfrmNewProject::ProposedFolder() {
+  QString base;
+  for (auto location : {QStandardPaths::PicturesLocation, QStandardPaths::DocumentsLocation}) {
+    const QString path = QStandardPaths::writableLocation(location);
+    if (!path.isEmpty() && QFileInfo(path).isDir()) {
+      base = path;
+      break;
+    }
+  }
+  if (base.isEmpty()) base = QDir::homePath();
+  return QDir::toNativeSeparators(QDir::cleanPath(base + QStringLiteral("/LumenFold")));
+}
+
+QString TfrmNewProject::ProposedProjectFile() {
+  const QString folder = IncludeTrailingSeparator(ProposedFolder());
+  for (int n = 1;; ++n) {
+    const QString file = folder + QStringLiteral("site%1.lumenfold").arg(n);
+    if (!QFileInfo::exists(file)) return file;
+  }
+}
 
 TfrmNewProject::TfrmNewProject(QWidget* parent)
     : TPlacedDialog(parent, "frmNewPoject", QSize(399, 157)),
@@ -23,8 +82,10 @@ TfrmNewProject::TfrmNewProject(QWidget* parent)
   connect(ui->bbnProject, &QPushButton::clicked, this, &TfrmNewProject::browseProject);
   connect(ui->bbnDB, &QPushButton::clicked, this, &TfrmNewProject::browseDatabase);
   connect(ui->bbnAdvanced, &QPushButton::clicked, this, &TfrmNewProject::advanced);
-  connect(ui->edtProject, &QLineEdit::textChanged, this, [this](const QString& text) {
-    if (!loading_) project_->FileName = text;
+  connect(ui->edtProject, &QLineEdit::textChanged, this, &TfrmNewProject::projectNameChanged);
+  // A connection string the user types or chooses stays as it is.
+  connect(ui->edtDB, &QLineEdit::textChanged, this, [this] {
+    if (!loading_ && !settingDb_) dbFollows_ = false;
   });
 }
 
@@ -40,10 +101,25 @@ bool TfrmNewProject::Execute(QWidget* owner, TLumenfoldProject& project) {
 
 void TfrmNewProject::FirstShow() {
   loading_ = true;
-  if (project_->FileName.isEmpty()) project_->FileName = ProgramFolder() + "site1.lumenfold";
+  if (project_->FileName.isEmpty()) project_->FileName = ProposedProjectFile();
   ui->edtProject->setText(project_->FileName);
-  ui->edtDB->setText(project_->ConnectionString);
+  dbFollows_ = databaseFollows(project_->ConnectionString, project_->FileName);
+  setDatabaseText(dbFollows_ ? databaseBeside(project_->ConnectionString, project_->FileName)
+                             : project_->ConnectionString);
   loading_ = false;
+}
+
+void TfrmNewProject::projectNameChanged(const QString& text) {
+  if (loading_) return;
+  project_->FileName = text;
+  if (dbFollows_ && !text.trimmed().isEmpty())
+    setDatabaseText(databaseBeside(ui->edtDB->text(), text.trimmed()));
+}
+
+void TfrmNewProject::setDatabaseText(const QString& text) {
+  settingDb_ = true;
+  ui->edtDB->setText(text);
+  settingDb_ = false;
 }
 
 void TfrmNewProject::browseProject() {
@@ -71,6 +147,13 @@ void TfrmNewProject::done(int result) {
     const QString fileName = ui->edtProject->text().trimmed();
     if (fileName.isEmpty()) {
       Prompt()->warning("Please enter the file name of the new project.");
+      return;
+    }
+    // The project file is written at the first save, into a folder that must exist by then.
+    const QString folder = folderOf(fileName);
+    if (!QDir().mkpath(folder)) {
+      Prompt()->warning(QStringLiteral("The folder of the new project could not be created:\n%1")
+                            .arg(QDir::toNativeSeparators(folder)));
       return;
     }
     const QString cs = ui->edtDB->text();

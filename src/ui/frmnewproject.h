@@ -1,7 +1,13 @@
 #pragma once
 // "New project": the file name and connection string of a new project, with the project
-// options behind "&Advanced...". On OK a missing SQLite database file is created from
-// template.db and the process-wide connection string becomes the new one.
+// options behind "&Advanced...". On OK the project's folder is made when missing, a missing
+// SQLite database file is created from template.db and the process-wide connection string
+// becomes the new one.
+//
+// Without a file name the dialog proposes "site1.lumenfold" (the first free "siteN") in a
+// "LumenFold" folder of the user's pictures folder, with its database beside it. A database file
+// in the project's folder moves along when the project's name changes, until the user sets
+// another connection string.
 //
 // Threads: user-interface thread only.
 #include "ui/placeddialog.h"
@@ -28,6 +34,12 @@ public:
 
   void done(int result) override;
 
+  // The folder a new project is proposed in: "LumenFold" inside the user's pictures folder, or
+  // the documents folder, or the home folder, whichever exists first.
+  static QString ProposedFolder();
+  // The first "siteN.lumenfold" of ProposedFolder() that does not exist yet.
+  static QString ProposedProjectFile();
+
 protected:
   void FirstShow() override;
 
@@ -35,8 +47,13 @@ private:
   void browseProject();
   void browseDatabase();
   void advanced();
+  void projectNameChanged(const QString& text);
+  void setDatabaseText(const QString& text);
 
   std::unique_ptr<Ui::frmNewProject> ui;
   std::unique_ptr<TLumenfoldProject> project_;
   bool loading_ = true;
+  // The database file is in the project's folder and moves along with it.
+  bool dbFollows_ = false;
+  bool settingDb_ = false;
 };

@@ -1,9 +1,26 @@
 #include "ui/placeddialog.h"
 
 #include "ui/settingsstore.h"
+#include "util/helptopics.h"
+
+#include <QKeyEvent>
 
 TPlacedDialog::TPlacedDialog(QWidget* parent, QString formName, QSize designSize)
-    : QDialog(parent), formName_(std::move(formName)), designSize_(designSize) {}
+    : QDialog(parent), formName_(std::move(formName)), designSize_(designSize),
+      helpTopic_(HelpTopicForForm(formName_)) {}
+
+void TPlacedDialog::ShowHelp() {
+  ShowHelpTopic(helpTopic_ ? helpTopic_ : int(kHelpContents));
+}
+
+void TPlacedDialog::keyPressEvent(QKeyEvent* event) {
+  if (helpTopic_ && event->matches(QKeySequence::HelpContents)) {
+    ShowHelp();
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
 
 void TPlacedDialog::showEvent(QShowEvent* event) {
   if (!shown_) {

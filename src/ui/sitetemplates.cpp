@@ -11,7 +11,7 @@ QStringList& SiteTemplateList() {
 }
 
 QString SiteTemplatesFolder() {
-  return ProgramFolder() + "templates" + QDir::separator();
+  return DataFolder() + "templates" + QDir::separator();
 }
 
 const QStringList& ScanSiteTemplates() {

@@ -9,13 +9,11 @@
 #include "ui/frmsignatures.h"
 #include "ui/frmsplash.h"
 #include "ui/waitcursor.h"
+#include "util/helptopics.h"
 #include "util/programfolder.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
-#include <QFileInfo>
 #include <QProgressDialog>
-#include <QUrl>
 
 TToolsCommands::TToolsCommands(TCommandContext& context, TMainActions& actions, QObject* parent)
     : QObject(parent), context_(context) {
@@ -82,9 +80,7 @@ void TToolsCommands::RecreateTemp() {
 }
 
 void TToolsCommands::Help() {
-  const QString file = ProgramFolder() + QStringLiteral("LumenFoldHelp.chm");
-  if (!QFileInfo::exists(file) || !QDesktopServices::openUrl(QUrl::fromLocalFile(file)))
-    Prompt()->error(QStringLiteral("The help file could not be opened:\n") + file);
+  ShowHelpTopic(kHelpContents);
 }
 
 void TToolsCommands::About() {

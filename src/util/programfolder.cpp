@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QMutex>
 
 namespace {
@@ -25,4 +26,17 @@ QString ProgramFolder() {
 void SetProgramFolder(const QString& folder) {
   QMutexLocker lock(&folderMutex);
   overrideFolder = IncludeTrailingSeparator(folder);
+}
+
+QString DataFolderFor(const QString& programFolder) {
+  const QString beside = IncludeTrailingSeparator(programFolder);
+  if (QFileInfo::exists(beside + QStringLiteral("template.db"))) return beside;
+  const QString shared =
+      QDir::cleanPath(beside + QStringLiteral("../share/") + QStringLiteral("lumenfold"));
+  if (QFileInfo(shared).isDir()) return IncludeTrailingSeparator(QDir::toNativeSeparators(shared));
+  return beside;
+}
+
+QString DataFolder() {
+  return DataFolderFor(ProgramFolder());
 }

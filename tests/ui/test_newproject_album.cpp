@@ -15,6 +15,7 @@
 #include <QDateEdit>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -32,19 +33,30 @@ class TestNewProjectAlbum : public QObject {
   TestEnv env;
 
 private slots:
+  // New projects are proposed in the home folder: a temporary one keeps the user's untouched.
+  void initTestCase() { qputenv("HOME", env.makeFolder("home").toLocal8Bit()); }
+
   void cleanup() {
     SetBrowseFolderHook(nullptr);
     SetFileDialogHook(nullptr);
   }
 
   void newProjectWithoutFileNameUsesSite1() {
+    // The proposal lies in the user's folders (see test_startup), never in the program folder,
+    // which an installed program cannot write.
     TfrmNewProject d;
     QCOMPARE(d.windowTitle(), QString("New project"));
     d.Project().FileName.clear();
     d.show();
-    QCOMPARE(child<QLineEdit>(&d, "edtProject")->text(), ProgramFolder() + "site1.lumenfold");
-    QCOMPARE(d.Project().FileName, ProgramFolder() + "site1.lumenfold");
-    QCOMPARE(child<QLineEdit>(&d, "edtDB")->text(), d.Project().ConnectionString);
+    const QString proposed = TfrmNewProject::ProposedProjectFile();
+    QVERIFY(proposed.endsWith(native("/LumenFold/site1.lumenfold")) ||
+            proposed.contains(native("/LumenFold/site")));
+    QVERIFY(!proposed.startsWith(ProgramFolder()));
+    QCOMPARE(child<QLineEdit>(&d, "edtProject")->text(), proposed);
+    QCOMPARE(d.Project().FileName, proposed);
+    QCOMPARE(child<QLineEdit>(&d, "edtDB")->text(),
+             "Provider=SQLite;Data Source=" + QFileInfo(proposed).absolutePath() +
+                 QDir::separator() + "db.sqlite");
     child<QPushButton>(&d, "bbnCancel")->click();
   }
 

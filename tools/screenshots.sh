@@ -47,6 +47,24 @@ cli=$build/bin/lumenfold-cli
   --long-name "Abstract and desktop pictures" >/dev/null
 "$cli" add-album "$project" "$demo/photos/nature" --short-name Nature \
   --long-name "Flowers, water and sand" >/dev/null
+# Categories and a signature for the picture, category and signature dialogs.
+if command -v sqlite3 >/dev/null; then
+  sqlite3 "$demo/demo.sqlite" <<'SQL'
+INSERT INTO category VALUES (1, 'Flowers', 'Blumen', 'Blossoms of the garden', 'Blüten');
+INSERT INTO category VALUES (2, 'Water', 'Wasser', 'Rain, sea and lakes', 'Regen');
+INSERT INTO picture_to_category SELECT picture_id, 1 FROM picture ORDER BY picture_id LIMIT 3;
+INSERT INTO picture_to_category SELECT picture_id, 2 FROM picture ORDER BY picture_id LIMIT 1;
+INSERT INTO signature_item VALUES (1, 'Copyright', '© %PICTURE_TITLE% lumenfold', 'DejaVu Sans',
+  14, 'fsBold', 16777215, '', 16777215);
+INSERT INTO signature_item VALUES (2, 'Album', '%LONG_ALBUM_NAME%', 'DejaVu Serif', 10,
+  ',fsItalic', 255, '', 16777215);
+INSERT INTO signature VALUES (1, 'Corner mark');
+INSERT INTO signature_map VALUES (1, 1, 9, 0, 8, 8);
+INSERT INTO signature_map VALUES (1, 2, 1, 1, 8, 8);
+UPDATE picture SET thumb_signature_id = 1, medium_signature_id = 1
+  WHERE picture_id = (SELECT MIN(picture_id) FROM picture);
+SQL
+fi
 
 run() { # platform, sub-folder, launcher...
   local platform=$1 name=$2

@@ -4,6 +4,7 @@
 #include "core/project.h"
 #include "processing/thumbnailthread.h"
 #include "ui/frmalbumdetail.h"
+#include "ui/frmcategorydetail.h"
 #include "ui/frmchangebase.h"
 #include "ui/frmdatabase.h"
 #include "ui/frmfirst.h"
@@ -12,11 +13,18 @@
 #include "ui/frmnewproject.h"
 #include "ui/frmoptions.h"
 #include "ui/frmrenaming.h"
+#include "ui/frmpicturedetail.h"
+#include "ui/frmscale.h"
+#include "ui/frmselectcategory.h"
+#include "ui/frmselectsignature.h"
+#include "ui/frmsignatureitems.h"
+#include "ui/frmsignatures.h"
 #include "ui/frmsplash.h"
 #include "ui/frmsynchro.h"
 #include "util/helpers.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QListWidget>
@@ -144,6 +152,43 @@ void Run(TfrmLumenFold2* w) {
     Shoot(album, QStringLiteral("dialog-album"));
   }
   ShootAlbumDialogs(w);
+
+  TLumenfoldProject* model = w->Project();
+  if (TLumenfoldAlbum* current = w->CurrentAlbum(); current && !current->Pictures.IsEmpty()) {
+    QList<TLumenfoldPicture*> pictures;
+    for (int i = 0; i < current->Pictures.Count(); ++i)
+      pictures << current->Pictures.Pictures(i);
+    auto* picture = new TfrmPictureDetail(w);
+    picture->SetProject(model);
+    picture->SetPictures(pictures, 0);
+    picture->resize(900, 680);
+    picture->show();
+    picture->findChild<QCheckBox*>(QStringLiteral("cbxCrop"))->click();
+    Settle(1500); // the finer filter comes after the refinement delay
+    Shoot(picture, QStringLiteral("dialog-picture"));
+
+    auto* chooser = new TfrmSelectCategory(w);
+    chooser->SetProject(model);
+    for (TLumenfoldPicture* p : pictures.mid(0, 4))
+      chooser->AddPicture(p);
+    Shoot(chooser, QStringLiteral("dialog-selectcategory"));
+
+    auto* signer = new TfrmSelectSignature(w);
+    signer->SetProject(model);
+    for (TLumenfoldPicture* p : pictures.mid(0, 2))
+      signer->AddPicture(p);
+    Shoot(signer, QStringLiteral("dialog-selectsignature"));
+  }
+  auto* categories = new TfrmCategoryDetail(w);
+  categories->SetProject(model);
+  Shoot(categories, QStringLiteral("dialog-categories"));
+  auto* items = new TfrmSignatureItems(w);
+  items->SetProject(model);
+  Shoot(items, QStringLiteral("dialog-signatureitems"));
+  auto* signatures = new TfrmSignatures(w);
+  signatures->SetProject(model);
+  Shoot(signatures, QStringLiteral("dialog-signatures"));
+  Shoot(new TfrmScale(w), QStringLiteral("dialog-scale"));
 
   QApplication::quit();
 }

@@ -12,6 +12,7 @@
 
 class TDataSet;
 class TLumenfoldPicture;
+class TLumenfoldProject;
 
 class TLumenfoldCategory {
 public:
@@ -56,3 +57,20 @@ public:
   QString CategoryTitles(const TLumenfoldPicture* picture, const QString& separator) const;
   QString CategoryTitles(const QStringList& categoryIds, const QString& separator) const;
 };
+
+// Write-back of the category editor: reconciles the project's list against the edited copy.
+// Categories missing from the copy lose their links in every loaded picture and in the database
+// (also those of pictures not loaded) and leave the list; changed ones are assigned, renamed in
+// the list and updated; copies with an id the project does not know are appended and inserted in
+// the copy's order (consecutive new ids). *deleted (optional) tells whether a category went.
+// False when a write failed (the failure has been shown); a failed insert leaves the new category
+// out of the list.
+bool ApplyCategoryEdits(TLumenfoldProject& project, const TLumenfoldCategoryList& copy,
+                        bool* deleted = nullptr);
+// How many pictures lose the category when it is deleted now: the loaded pictures that hold it in
+// memory and the stored pictures, not loaded, that the database links to it. -1 when the
+// database could not be read.
+int CategoryPictureCount(const TLumenfoldProject& project, int categoryId);
+// Drops from the picture every category id that the list does not hold (a copy made before a
+// category was deleted must not bring its link back). Returns whether something was dropped.
+bool DropUnknownCategories(TLumenfoldPicture& picture, const TLumenfoldCategoryList& categories);

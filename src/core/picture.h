@@ -153,3 +153,16 @@ public:
   // Exact, case-sensitive comparison of OriginalFileName.
   int IndexOfFileName(const QString& name) const;
 };
+
+// Copies an edited copy back into the picture as the picture properties dialog's OK does: nothing
+// when they are Equal; otherwise the face mark goes through SetIsFace (so the album's other
+// pictures lose it), the copy is assigned, category ids the project no longer has are dropped,
+// and the picture is marked dirty and modified. Returns whether the picture changed.
+bool ApplyPictureEdits(TLumenfoldPicture& picture, const TLumenfoldPicture& copy);
+
+// The picture's files that exist on disk: the original, the large, medium and thumbnail images
+// and the list thumbnail, in that order.
+QStringList ExistingPictureFiles(const TLumenfoldPicture& picture);
+// Moves each file to the desktop's trash and returns those that could not be moved (they are
+// left where they are).
+QStringList MoveFilesToTrash(const QStringList& files);

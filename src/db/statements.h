@@ -65,6 +65,8 @@ inline constexpr const char* SQL_CATEGORY_UPDATE =
     "UPDATE category SET title='%s', title2='%s', description='%s', description2='%s' WHERE "
     "category_id=%d";
 inline constexpr const char* SQL_CATEGORY_DELETE = "DELETE * FROM category WHERE category_id=%d";
+inline constexpr const char* SQL_CATEGORY_LINKED_PICTURES =
+    "SELECT picture_id FROM picture_to_category WHERE category_id=%d";
 inline constexpr const char* SQL_SIGNATURE_ITEM_MAX_ID =
     "SELECT MAX(signature_item_id) FROM signature_item";
 inline constexpr const char* SQL_SIGNATURE_ITEMS =

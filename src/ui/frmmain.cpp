@@ -34,6 +34,7 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QListWidget>
@@ -41,6 +42,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
 #include <QStatusTipEvent>
@@ -451,8 +453,16 @@ void TfrmLumenFold2::ChangeDatabase(const QString& connectionString) {
 void TfrmLumenFold2::LoadFromRegistry() {
   Tracer().Write(QStringLiteral("LoadFromRegistry procedure is about to start."));
   try {
-    if (!LoadFormPlacement(this, FormSettingsKey(QStringLiteral("frmMain")), QPoint(100, 100),
-                           QSize(500, 480)))
+    // The first start opens at three quarters of the screen, centred; later starts restore the
+    // stored placement.
+    QRect first(100, 100, 500, 480);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+      const QRect area = screen->availableGeometry();
+      first.setSize(area.size() * 3 / 4);
+      first.moveCenter(area.center());
+    }
+    if (!LoadFormPlacement(this, FormSettingsKey(QStringLiteral("frmMain")), first.topLeft(),
+                           first.size()))
       throw std::runtime_error("placement");
     std::unique_ptr<QSettings> s = LumenfoldSettings();
     startNew_ = s->value(QStringLiteral("Software/Kelm/LumenFold/2.0/First/New"), false).toBool();
@@ -639,8 +649,11 @@ void TfrmLumenFold2::connectPictureView() {
                        {QStringLiteral("date"), 120, Qt::AlignLeft},
                        {QStringLiteral("dimension"), 80, Qt::AlignRight},
                        {QStringLiteral("hash"), 60, Qt::AlignLeft}});
-  // The file name is edited in its own column (the caption column has no width).
+  // The file name is edited in its own column (the caption column has no width); the others
+  // take the width of their content.
   lvwMain->SetEditColumn(1);
+  for (int column = 1; column < 6; ++column)
+    lvwMain->ReportList()->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
   connect(lvwMain, &TphotoListView::SelectItem, this,
           [this](int, TLumenfoldPicture* picture, bool) {
             currentPicture_ = picture;
@@ -659,8 +672,7 @@ void TfrmLumenFold2::connectPictureView() {
   lvwMain->ItemHint = [this](int row) {
     TLumenfoldPicture* p = lvwMain->Picture(row);
     if (!p) return QString();
-    return QStringLiteral("Categories:\n") +
-           project_->Categories.CategoryTitles(p->CategoryIds, QStringLiteral("\n"));
+    return PictureToolTip(*project_, *p);
   };
   lvwMain->OnActionClick = [this](TphotoListView*, int number) { actionClicked(number); };
 }

@@ -106,6 +106,15 @@ void TMainActions::Create(QObject* owner) {
     if (*info.icon) a->setIcon(UiIcon(QString::fromLatin1(info.icon)));
     this->*info.member = a;
   }
+  // Standard keys, shown in the menus. Enter and Delete belong to the picture view
+  // (picturecommands.cpp), so that they never act while a text is being edited.
+  actNewProject->setShortcut(QKeySequence::New);
+  actOpenProject->setShortcut(QKeySequence::Open);
+  actSaveProject->setShortcut(QKeySequence::Save);
+  actExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+  actHelp->setShortcut(QKeySequence(Qt::Key_F1));
+  actRotateCW->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+  actRotateCCW->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
 }
 
 QList<QAction*> TMainActions::All() const {

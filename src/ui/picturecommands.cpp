@@ -2,8 +2,51 @@
 
 #include "core/album.h"
 #include "core/picture.h"
+#include "core/project.h"
 #include "db/userprompt.h"
 #include "ui/commandcontext.h"
+#include "ui/frmpicturedetail.h"
+#include "ui/frmselectcategory.h"
+#include "ui/frmselectsignature.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QShortcut>
+
+namespace {
+// Keys of the picture view act only while it has the focus and no caption is being edited.
+bool PictureViewHasFocus() {
+  QWidget* focus = QApplication::focusWidget();
+  if (!focus || qobject_cast<QLineEdit*>(focus)) return false;
+  for (QWidget* w = focus; w; w = w->parentWidget())
+    if (w->objectName() == QLatin1String("lvwMain")) return true;
+  return false;
+}
+
+QString FileList(const QStringList& files) {
+  constexpr int kShown = 12;
+  QString text = files.mid(0, kShown).join(QLatin1Char('\n'));
+  if (files.size() > kShown) text += QString("\n... and %1 more").arg(files.size() - kShown);
+  return text;
+}
+
+QString SignatureName(const TLumenfoldProject& project, int id) {
+  if (id == -1) return QStringLiteral("<no signature>");
+  const TLumenfoldSignature* s = project.Signatures.FindById(id);
+  return s ? s->Name : QString("<missing signature %1>").arg(id);
+}
+} // namespace
+
+QString PictureToolTip(const TLumenfoldProject& project, const TLumenfoldPicture& picture) {
+  const QString categories = project.Categories.CategoryTitles(picture.CategoryIds, "\n");
+  return QStringLiteral("Categories:\n") +
+         (categories.isEmpty() ? QStringLiteral("<none>") : categories) +
+         QStringLiteral("\nThumbnail signature: ") +
+         SignatureName(project, picture.ThumbSignatureId) +
+         QStringLiteral("\nLarge/medium signature: ") +
+         SignatureName(project, picture.MediumSignatureId);
+}
 
 TPictureCommands::TPictureCommands(TCommandContext& context, TMainActions& actions, QObject* parent)
     : QObject(parent), context_(context) {
@@ -23,17 +66,60 @@ TPictureCommands::TPictureCommands(TCommandContext& context, TMainActions& actio
   WireCommand(context, actions.actMarkDeleted, this, [this] { ToggleMark(false); });
   WireCommand(context, actions.actMakeFacePicture, this, [this] { MakeFace(); });
   WireCommand(context, actions.actProcessedPicture, this, [this] { SetToBeProcessed(); });
+  WireCommand(context, actions.actPictureDetails, this, [this] { PictureDetails(); });
+  WireCommand(context, actions.actAssignCategory, this, [this] { AssignCategories(false); });
+  WireCommand(context, actions.actAssignCategoryAll, this, [this] { AssignCategories(true); });
+  WireCommand(context, actions.actSignPicture, this, [this] { Sign(false); });
+  WireCommand(context, actions.actSignAllPictures, this, [this] { Sign(true); });
+
+  // Enter and Delete in the picture view; a caption being edited keeps its keys.
+  const auto key = [this](QKeySequence sequence, QAction* action) {
+    auto* shortcut = new QShortcut(sequence, context_.Window());
+    connect(shortcut, &QShortcut::activated, this, [action] {
+      if (PictureViewHasFocus() && action->isEnabled()) action->trigger();
+    });
+  };
+  key(QKeySequence(Qt::Key_Return), actions.actPictureDetails);
+  key(QKeySequence(Qt::Key_Enter), actions.actPictureDetails);
+  key(QKeySequence(Qt::Key_Delete), actions.actDeletePicture);
 }
 
 void TPictureCommands::DeletePicture() {
-  if (!context_.CurrentAlbum() || !context_.CurrentPicture()) return;
-  if (!Prompt()->confirm(QStringLiteral("Are you sure you want to delete picture?"))) return;
+  TLumenfoldAlbum* album = context_.CurrentAlbum();
+  if (!album || !context_.CurrentPicture()) return;
   const QList<TLumenfoldPicture*> selected = context_.SelectedPictures();
+  QStringList files;
+  for (const TLumenfoldPicture* p : selected)
+    files += ExistingPictureFiles(*p);
+  QString question = QStringLiteral("Are you sure you want to delete picture?");
+  if (!files.isEmpty())
+    question +=
+        QStringLiteral("\n\nThese files will be moved to the desktop's trash:\n") + FileList(files);
+  if (!Prompt()->confirm(question)) return;
   // The loader walks the album's picture list: it must be gone before pictures leave it.
   context_.ForgetPictures();
-  // One failure is shown and the remaining pictures are still deleted.
-  for (auto it = selected.crbegin(); it != selected.crend(); ++it)
-    RunCommand(context_.Window(), [p = *it] { p->DeleteWithFiles(); });
+  QStringList notTrashed;
+  for (auto it = selected.crbegin(); it != selected.crend(); ++it) {
+    TLumenfoldPicture* p = *it;
+    const QStringList own = ExistingPictureFiles(*p);
+    // The record goes first: when that fails, the picture and its files stay as they were.
+    bool removed = false;
+    RunCommand(context_.Window(), [&] {
+      if (!p->Delete()) return;
+      album->RemovePicture(p);
+      removed = true;
+    });
+    if (removed) notTrashed += MoveFilesToTrash(own);
+  }
+  album->SetDirty(true);
+  if (!notTrashed.isEmpty() &&
+      Prompt()->confirm(QStringLiteral("These files could not be moved to the trash (their drive "
+                                       "may have none):\n") +
+                        FileList(notTrashed) +
+                        QStringLiteral("\n\nDelete them for good? With No they stay on disk."))) {
+    for (const QString& path : notTrashed)
+      QFile::remove(path);
+  }
   context_.FillPictureView();
   context_.CurrentAlbumChanged();
 }
@@ -93,5 +179,65 @@ void TPictureCommands::MakeFace() {
 void TPictureCommands::SetToBeProcessed() {
   for (TLumenfoldPicture* p : context_.SelectedPictures())
     p->SetModified(true);
+  context_.UpdateView();
+}
+
+void TPictureCommands::PictureDetails() {
+  TLumenfoldPicture* current = context_.CurrentPicture();
+  if (!current || !context_.CurrentAlbum()) return;
+  QList<TLumenfoldPicture*> pictures = context_.AllPictures();
+  int index = int(pictures.indexOf(current));
+  if (index < 0) {
+    pictures = {current};
+    index = 0;
+  }
+  // The loader saves pictures it checks: it must not write one the dialog is editing.
+  context_.StopThumbnailLoader();
+  {
+    TfrmPictureDetail dialog(context_.Window());
+    dialog.SetProject(context_.Project());
+    dialog.SetPictures(pictures, index);
+    connect(&dialog, &TfrmPictureDetail::pictureApplied, this,
+            [this] { context_.RepaintPictures(); });
+    if (dialog.exec() == QDialog::Accepted && dialog.RealPicture())
+      ApplyPictureEdits(*dialog.RealPicture(), dialog.Copy());
+  }
+  context_.RepaintAlbums();
+  context_.RepaintPictures();
+  context_.StartThumbnailLoader();
+  context_.UpdateView();
+}
+
+void TPictureCommands::AssignCategories(bool all) {
+  if (!context_.CurrentPicture()) return;
+  const QList<TLumenfoldPicture*> pictures =
+      all ? context_.AllPictures() : context_.SelectedPictures();
+  context_.StopThumbnailLoader();
+  {
+    TfrmSelectCategory dialog(context_.Window());
+    dialog.SetProject(context_.Project());
+    for (TLumenfoldPicture* p : pictures)
+      dialog.AddPicture(p);
+    dialog.exec();
+  }
+  context_.RepaintPictures();
+  context_.StartThumbnailLoader();
+  context_.UpdateView();
+}
+
+void TPictureCommands::Sign(bool all) {
+  if (!context_.CurrentPicture()) return;
+  const QList<TLumenfoldPicture*> pictures =
+      all ? context_.AllPictures() : context_.SelectedPictures();
+  context_.StopThumbnailLoader();
+  {
+    TfrmSelectSignature dialog(context_.Window());
+    dialog.SetProject(context_.Project());
+    for (TLumenfoldPicture* p : pictures)
+      dialog.AddPicture(p);
+    dialog.exec();
+  }
+  context_.RepaintPictures();
+  context_.StartThumbnailLoader();
   context_.UpdateView();
 }

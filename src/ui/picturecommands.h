@@ -1,12 +1,19 @@
 #pragma once
 // Commands on the selected pictures (or all pictures) of the current album: delete, turn, flip,
-// private and deleted marks, album face, set to be processed.
+// private and deleted marks, album face, set to be processed, picture properties, categories and
+// signatures. Enter and Delete in the picture view open the properties and delete the pictures.
 //
 // Threads: user-interface thread only.
 #include <QObject>
+#include <QString>
 
 class TCommandContext;
+class TLumenfoldPicture;
+class TLumenfoldProject;
 struct TMainActions;
+
+// The picture view's tooltip: the picture's categories and its two signatures by name.
+QString PictureToolTip(const TLumenfoldProject& project, const TLumenfoldPicture& picture);
 
 class TPictureCommands : public QObject {
   Q_OBJECT
@@ -22,6 +29,11 @@ public:
   void ToggleMark(bool privateMark);
   void MakeFace();
   void SetToBeProcessed();
+  // "Picture properties" on the current picture; Page Up / Page Down in the dialog move through
+  // the album's pictures.
+  void PictureDetails();
+  void AssignCategories(bool all);
+  void Sign(bool all);
 
 private:
   TCommandContext& context_;

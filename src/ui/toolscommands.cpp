@@ -1,10 +1,13 @@
 #include "ui/toolscommands.h"
 
+#include "core/project.h"
 #include "core/projectops.h"
 #include "db/userprompt.h"
 #include "ui/albumsync.h"
 #include "ui/commandcontext.h"
+#include "ui/frmcategorydetail.h"
 #include "ui/frmchangebase.h"
+#include "ui/frmsignatures.h"
 #include "ui/frmsplash.h"
 #include "ui/waitcursor.h"
 #include "util/helptopics.h"
@@ -16,6 +19,8 @@
 TToolsCommands::TToolsCommands(TCommandContext& context, TMainActions& actions, QObject* parent)
     : QObject(parent), context_(context) {
   WireCommand(context, actions.actSynchro, this, [this] { Synchro(); });
+  WireCommand(context, actions.actCategories, this, [this] { Categories(); });
+  WireCommand(context, actions.actSignatures, this, [this] { Signatures(); });
   WireCommand(context, actions.actChangeBase, this, [this] { ChangeBase(); });
   WireCommand(context, actions.actRecreateTemp, this, [this] { RecreateTemp(); });
   WireCommand(context, actions.actHelp, this, [this] { Help(); });
@@ -28,6 +33,26 @@ void TToolsCommands::Synchro() {
   RunCommand(context_.Window(),
              [&] { SynchroniseWithFolders(context_.Window(), *context_.Project()); });
   context_.FillAlbumList();
+}
+
+void TToolsCommands::Categories() {
+  // Deleting a category changes loaded pictures, which the loader may be saving.
+  context_.StopThumbnailLoader();
+  bool deleted = false;
+  {
+    TfrmCategoryDetail dialog(context_.Window());
+    dialog.SetProject(context_.Project());
+    deleted = dialog.exec() == QDialog::Accepted && dialog.Deleted();
+  }
+  if (deleted) context_.RepaintPictures();
+  context_.StartThumbnailLoader();
+  context_.UpdateView();
+}
+
+void TToolsCommands::Signatures() {
+  TfrmSignatures dialog(context_.Window());
+  dialog.SetProject(context_.Project());
+  dialog.exec();
   context_.UpdateView();
 }
 

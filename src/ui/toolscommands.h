@@ -1,6 +1,7 @@
 #pragma once
-// Tools and help commands: synchronise the project with the folders, change the base path of the
-// albums, read the originals again (recreate temp files), help and about.
+// Tools and help commands: synchronise the project with the folders, categories, signatures,
+// change the base path of the albums, read the originals again (recreate temp files), help and
+// about.
 //
 // Threads: user-interface thread only.
 #include <QObject>
@@ -14,6 +15,8 @@ public:
   TToolsCommands(TCommandContext& context, TMainActions& actions, QObject* parent);
 
   void Synchro();
+  void Categories();
+  void Signatures();
   void ChangeBase();
   void RecreateTemp();
   void Help();

@@ -12,6 +12,9 @@
 #include "ui/frmmain.h"
 #include "ui/frmnewproject.h"
 #include "ui/frmoptions.h"
+#include "ui/frmpicturedetail.h"
+#include "ui/frmselectcategory.h"
+#include "ui/frmselectsignature.h"
 #include "ui/photolistview.h"
 #include "ui/settingsstore.h"
 #include "ui/uiresources.h"
@@ -22,12 +25,14 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSettings>
 #include <QSplitter>
 #include <QTimer>
@@ -165,7 +170,10 @@ private slots:
     QVERIFY(!listEnabled);
     QCOMPARE(listCount, 0);
     // Cancel leaves the window empty.
-    QCOMPARE(w.geometry(), QRect(100, 100, 500, 480));
+    // The first start takes three quarters of the screen, centred.
+    QRect first(QPoint(0, 0), QGuiApplication::primaryScreen()->availableGeometry().size() * 3 / 4);
+    first.moveCenter(QGuiApplication::primaryScreen()->availableGeometry().center());
+    QCOMPARE(w.geometry(), first);
     QCOMPARE(w.windowTitle(), QStringLiteral("LumenFold2"));
     QVERIFY(!w.findChild<QSplitter*>(QStringLiteral("splitterMain"))->isVisible());
     QVERIFY(!w.findChild<QWidget*>(QStringLiteral("pnlAlbums"))->isVisibleTo(&w));
@@ -342,7 +350,9 @@ private slots:
          << "actCloseProject"
          << "actAddAlbum"
          << "actDatabase"
-         << "actOption";
+         << "actOption"
+         << "actCategories"
+         << "actSignatures";
     QCOMPARE(EnabledActions(w), Sorted(QStringList(open) << "actSaveProject"));
     QVERIFY(w.SaveCurrentProject());
     QCOMPARE(EnabledActions(w), Sorted(open));
@@ -373,7 +383,12 @@ private slots:
             << "actRotateCWAll"
             << "actRotate180All"
             << "actFlipAll"
-            << "actProcessedPicture";
+            << "actProcessedPicture"
+            << "actPictureDetails"
+            << "actAssignCategory"
+            << "actSignPicture"
+            << "actAssignCategoryAll"
+            << "actSignAllPictures";
     QCOMPARE(EnabledActions(w), Sorted(picture));
 
     // Without its original only the delete command is left for the picture.
@@ -600,16 +615,93 @@ private slots:
     for (int row : {0, 2, 4})
       view->SetSelected(row, true);
     prompt.answer = true;
+    qputenv("XDG_DATA_HOME", env.makeFolder(QStringLiteral("data")).toLocal8Bit());
     w.Actions().actDeletePicture->trigger();
-    QCOMPARE(prompt.questions().value(0),
-             QStringLiteral("Are you sure you want to delete picture?"));
+    // The question names the files and where they go.
+    const QString question = prompt.questions().value(0);
+    QVERIFY(question.startsWith(QStringLiteral("Are you sure you want to delete picture?")));
+    QVERIFY(question.contains(QStringLiteral("moved to the desktop's trash")));
+    QVERIFY(question.contains(folder + QStringLiteral("/pic00.jpg")));
+    QVERIFY(question.contains(folder + QStringLiteral("/pic04.jpg")));
     QCOMPARE(view->Count(), 2);
     QCOMPARE(w.CurrentAlbum()->Pictures.Count(), 2);
     QCOMPARE(QDir(folder).entryList({"*.jpg"}, QDir::Files),
              QStringList({"pic01.jpg", "pic03.jpg"}));
     QCOMPARE(w.StatusPanel(1)->text(), QStringLiteral("2 pictures"));
     QVERIFY(!w.CurrentPicture());
+    // The originals are in the trash, not gone.
+    const QStringList trashed =
+        QDir(env.path(QStringLiteral("data/Trash/files"))).entryList({"pic*.jpg"}, QDir::Files);
+    QCOMPARE(trashed, QStringList({"pic00.jpg", "pic02.jpg", "pic04.jpg"}));
     waitForLoader(w);
+  }
+
+  void pictureCommandsOpenTheirDialogsWithTheLoaderStopped() {
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    newProject(w);
+    const QString folder = makeAlbumFolder(3);
+    addAlbum(w, folder, QStringLiteral("Props"));
+    waitForLoader(w);
+    auto* category = new TLumenfoldCategory;
+    category->Title = QStringLiteral("Boats");
+    QVERIFY(category->Insert());
+    w.Project()->Categories.Add(category->Title, category);
+    TphotoListView* view = w.PictureView();
+    view->SetSelected(1, true);
+    TLumenfoldPicture* picture = w.CurrentPicture();
+    QVERIFY(picture);
+    for (QAction* a :
+         {w.Actions().actPictureDetails, w.Actions().actAssignCategory, w.Actions().actSignPicture,
+          w.Actions().actAssignCategoryAll, w.Actions().actSignAllPictures,
+          w.Actions().actCategories, w.Actions().actSignatures})
+      QVERIFY2(a->isEnabled(), qPrintable(a->objectName()));
+
+    // Double-click: the dialog edits a copy; the loader is not running meanwhile; OK copies back.
+    bool loaderRan = true;
+    DialogHandler<TfrmPictureDetail> edit([&](TfrmPictureDetail* d) {
+      loaderRan = w.ThumbnailLoader() != nullptr;
+      child<QLineEdit>(d, "edtTitle")->setText(QStringLiteral("Harbour"));
+      child<QPushButton>(d, "bbnOk")->click();
+    });
+    emit view->ItemDoubleClicked(1);
+    QTRY_VERIFY(edit.done);
+    QVERIFY(!loaderRan);
+    QCOMPARE(picture->Title, QStringLiteral("Harbour"));
+    QVERIFY(picture->Dirty && picture->Modified);
+
+    // Enter in the picture view opens the dialog too.
+    DialogHandler<TfrmPictureDetail> enter([](TfrmPictureDetail* d) { d->reject(); });
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    view->IconList()->setFocus();
+    QTRY_VERIFY(view->IconList()->hasFocus());
+    QTest::keyClick(view->IconList(), Qt::Key_Return);
+    QTRY_VERIFY(enter.done);
+
+    // Per-item button 7 assigns categories; the tooltip then names them and the signatures.
+    DialogHandler<TfrmSelectCategory> assign([](TfrmSelectCategory* d) {
+      child<QListWidget>(d, "lbxCategories")->item(0)->setCheckState(Qt::Checked);
+      child<QPushButton>(d, "bbnOk")->click();
+    });
+    view->OnActionClick(view, 7);
+    QTRY_VERIFY(assign.done);
+    QCOMPARE(picture->CategoryIds, QStringList{QString::number(category->Id)});
+    QCOMPARE(view->ItemHint(1),
+             QStringLiteral("Categories:\nBoats\nThumbnail signature: <no signature>\n"
+                            "Large/medium signature: <no signature>"));
+    DialogHandler<TfrmSelectSignature> sign([](TfrmSelectSignature* d) { d->reject(); });
+    view->OnActionClick(view, 8);
+    QTRY_VERIFY(sign.done);
+    waitForLoader(w);
+
+    // Standard keys are on the actions and so in the menus.
+    QCOMPARE(w.Actions().actSaveProject->shortcut(), QKeySequence(QKeySequence::Save));
+    QCOMPARE(w.Actions().actRotateCW->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
+    QCOMPARE(view->ReportList()->header()->sectionResizeMode(5), QHeaderView::ResizeToContents);
   }
 
   void optionsCommandMarksModified() {

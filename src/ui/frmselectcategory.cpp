@@ -1,0 +1,102 @@
+#include "ui/frmselectcategory.h"
+
+#include "core/picture.h"
+#include "core/project.h"
+#include "ui/frmcategorydetail.h"
+#include "ui_frmselectcategory.h"
+
+#include <QHash>
+
+TfrmSelectCategory::TfrmSelectCategory(QWidget* parent)
+    : TPlacedDialog(parent, "frmSelectCategory", QSize(345, 200)),
+      ui(std::make_unique<Ui::frmSelectCategory>()) {
+  ui->setupUi(this);
+  connect(ui->bbnOk, &QPushButton::clicked, this, &TfrmSelectCategory::accept);
+  connect(ui->bbnCancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(ui->bbnManageCategories, &QPushButton::clicked, this, &TfrmSelectCategory::manage);
+}
+
+TfrmSelectCategory::~TfrmSelectCategory() = default;
+
+void TfrmSelectCategory::SetProject(TLumenfoldProject* project) {
+  project_ = project;
+  fillList();
+}
+
+void TfrmSelectCategory::AddPicture(TLumenfoldPicture* picture) {
+  if (picture) pictures_.append(picture);
+  fillList();
+}
+
+void TfrmSelectCategory::FirstShow() {
+  fillList();
+}
+
+void TfrmSelectCategory::fillList() {
+  // States of the categories listed now are kept (the editor may have changed the list); the
+  // others start from the pictures.
+  QHash<int, Qt::CheckState> kept;
+  const bool refill = isVisible();
+  for (int i = 0; refill && i < ui->lbxCategories->count(); ++i) {
+    const QListWidgetItem* item = ui->lbxCategories->item(i);
+    kept.insert(item->data(Qt::UserRole).toInt(), item->checkState());
+  }
+  ui->lbxCategories->clear();
+  if (!project_) return;
+  const TLumenfoldCategoryList& list = project_->Categories;
+  for (int i = 0; i < list.Count(); ++i) {
+    const TLumenfoldCategory* c = list.Categories(i);
+    const QString id = QString::number(c->Id);
+    Qt::CheckState state = Qt::Unchecked;
+    if (kept.contains(c->Id)) {
+      state = kept.value(c->Id);
+    } else {
+      int having = 0;
+      for (const TLumenfoldPicture* p : pictures_)
+        if (p->CategoryIds.contains(id)) ++having;
+      state = having == 0                  ? Qt::Unchecked
+              : having == pictures_.size() ? Qt::Checked
+                                           : Qt::PartiallyChecked;
+    }
+    auto* item = new QListWidgetItem(QString("%1[%2]").arg(c->Title).arg(c->PictureCount));
+    // Checkable but not user-tristate: a click on a grayed entry checks it, and grayed cannot
+    // be chosen again.
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+    item->setCheckState(state);
+    item->setData(Qt::UserRole, c->Id);
+    ui->lbxCategories->addItem(item);
+  }
+}
+
+Qt::CheckState TfrmSelectCategory::State(int categoryId) const {
+  for (int i = 0; i < ui->lbxCategories->count(); ++i) {
+    const QListWidgetItem* item = ui->lbxCategories->item(i);
+    if (item->data(Qt::UserRole).toInt() == categoryId) return item->checkState();
+  }
+  return Qt::Unchecked;
+}
+
+void TfrmSelectCategory::manage() {
+  if (!project_) return;
+  TfrmCategoryDetail editor(this);
+  editor.SetProject(project_);
+  if (editor.exec() == QDialog::Accepted) fillList();
+}
+
+void TfrmSelectCategory::accept() {
+  if (project_) {
+    for (TLumenfoldPicture* p : pictures_) {
+      for (int i = 0; i < ui->lbxCategories->count(); ++i) {
+        const QListWidgetItem* item = ui->lbxCategories->item(i);
+        const QString id = QString::number(item->data(Qt::UserRole).toInt());
+        if (item->checkState() == Qt::Unchecked)
+          p->CategoryIds.removeAll(id);
+        else if (item->checkState() == Qt::Checked && !p->CategoryIds.contains(id))
+          p->CategoryIds.append(id);
+      }
+      DropUnknownCategories(*p, project_->Categories);
+      p->SetDirty(true);
+    }
+  }
+  TPlacedDialog::accept();
+}

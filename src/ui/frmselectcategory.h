@@ -1,0 +1,44 @@
+#pragma once
+// "Select category": every category of the project with a three-state check box for a set of
+// pictures ("Title[count]"); checked when every picture has it, grayed when some have it. OK
+// gives checked categories to every picture, takes unchecked ones away and leaves grayed ones
+// as each picture has them.
+//
+// Threads: user-interface thread only.
+#include "ui/placeddialog.h"
+
+#include <QList>
+#include <memory>
+
+namespace Ui {
+class frmSelectCategory;
+}
+class TLumenfoldPicture;
+class TLumenfoldProject;
+
+class TfrmSelectCategory : public TPlacedDialog {
+  Q_OBJECT
+public:
+  explicit TfrmSelectCategory(QWidget* parent = nullptr);
+  ~TfrmSelectCategory() override;
+
+  void SetProject(TLumenfoldProject* project);
+  // The pictures to edit (not owned); add them before showing.
+  void AddPicture(TLumenfoldPicture* picture);
+  const QList<TLumenfoldPicture*>& Pictures() const { return pictures_; }
+  // The check state of the category with the given id (Qt::Unchecked when not listed).
+  Qt::CheckState State(int categoryId) const;
+
+  void accept() override;
+
+protected:
+  void FirstShow() override;
+
+private:
+  void fillList();
+  void manage();
+
+  std::unique_ptr<Ui::frmSelectCategory> ui;
+  TLumenfoldProject* project_ = nullptr;
+  QList<TLumenfoldPicture*> pictures_;
+};

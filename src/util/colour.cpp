@@ -1,13 +1,16 @@
 #include "util/colour.h"
 
+#include "util/exif.h"
+#include "util/tracer.h"
+
 #include <QCryptographicHash>
 #include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
 #include <atomic>
 #include <cstring>
-#include <mutex>
 #include <lcms2.h>
+#include <mutex>
 
 namespace {
 
@@ -59,38 +62,36 @@ public:
     return cache;
   }
 
-  TColourPlan PlanFor(const QByteArray& profile, const QString& name) {
+  TColourPlan PlanFor(const QByteArray& profile) {
     const QByteArray key = QCryptographicHash::hash(profile, QCryptographicHash::Sha1);
     QMutexLocker lock(&mutex_);
     auto it = plans_.constFind(key);
     if (it != plans_.constEnd()) return *it;
-    TColourPlan plan = make(profile, name);
+    TColourPlan plan = make(profile);
     plans_.insert(key, plan);
     return plan;
   }
 
 private:
-  static TColourPlan make(const QByteArray& bytes, const QString& name) {
+  static TColourPlan make(const QByteArray& bytes) {
     TColourPlan plan;
     const TProfile source(openProfile(bytes));
     if (!source.handle) {
-      plan.Note = QStringLiteral("The colour profile of %1 is damaged; its colours are taken as "
-                                 "sRGB.")
-                      .arg(name);
+      plan.Note = QStringLiteral("its colour profile is damaged; its colours are taken as sRGB");
       return plan;
     }
     const QString description = describe(source.handle);
     const cmsColorSpaceSignature space = cmsGetColorSpace(source.handle);
     if (space == cmsSigCmykData) {
-      plan.Note = QStringLiteral("%1 is a CMYK picture; it is converted to RGB without its colour "
-                                 "profile (%2), so its colours may differ from the original.")
-                      .arg(name, description);
+      plan.Note = QStringLiteral("it is a CMYK picture and is converted to RGB without its colour "
+                                 "profile (%1), so its colours may differ from the original")
+                      .arg(description);
       return plan;
     }
     if (space != cmsSigRgbData) {
-      plan.Note = QStringLiteral("The colour profile of %1 (%2) is not an RGB profile; its colours "
-                                 "are taken as sRGB.")
-                      .arg(name, description);
+      plan.Note = QStringLiteral("its colour profile (%1) is not an RGB profile; its colours are "
+                                 "taken as sRGB")
+                      .arg(description);
       return plan;
     }
     if (description.startsWith(QLatin1String("sRGB"))) return plan; // nothing to do
@@ -100,9 +101,9 @@ private:
                                          INTENT_RELATIVE_COLORIMETRIC,
                                          cmsFLAGS_NOCACHE | cmsFLAGS_BLACKPOINTCOMPENSATION);
     if (!t) {
-      plan.Note = QStringLiteral("The colour profile of %1 (%2) cannot be used; its colours are "
-                                 "taken as sRGB.")
-                      .arg(name, description);
+      plan.Note = QStringLiteral("its colour profile (%1) cannot be used; its colours are taken "
+                                 "as sRGB")
+                      .arg(description);
       return plan;
     }
     auto converter = std::shared_ptr<TColourConverter>(new TColourConverter());
@@ -133,9 +134,30 @@ void TColourConverter::Convert(QImage& bitmap) const {
                            cmsUInt32Number(bitmap.bytesPerLine()), 0, 0);
 }
 
-TColourPlan ColourPlanFor(const QByteArray& profile, const QString& name) {
+TColourPlan ColourPlanFor(const QByteArray& profile, int components) {
+  if (components == 4 && profile.isEmpty()) {
+    TColourPlan plan;
+    plan.Note = QStringLiteral("it is a CMYK picture without a colour profile and is converted to "
+                               "RGB by a plain formula, so its colours may differ from the "
+                               "original");
+    return plan;
+  }
   if (profile.isEmpty()) return {};
-  return TColourConverterCache::Instance().PlanFor(profile, name);
+  return TColourConverterCache::Instance().PlanFor(profile);
+}
+
+TColourPlan ColourPlanForJpeg(const QByteArray& jpeg, const QString& path) {
+  const TCameraMetadata m = jpeg.isEmpty()
+                                ? ReadCameraMetadata(path, TMetadataParts::ExifAndColourProfile)
+                                : ParseCameraMetadata(jpeg, TMetadataParts::ExifAndColourProfile);
+  TColourPlan plan = ColourPlanFor(m.ColourProfile, m.Components);
+  if (!plan.Note.isEmpty())
+    Tracer().Write(QStringLiteral("Colours of %1: %2.").arg(path, plan.Note));
+  return plan;
+}
+
+void ConvertToSrgb(QImage& bitmap, const TColourPlan& plan) {
+  if (plan.Converter) plan.Converter->Convert(bitmap);
 }
 
 QString ColourProfileDescription(const QByteArray& profile) {

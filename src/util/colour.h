@@ -36,9 +36,15 @@ struct TColourPlan {
 };
 
 // The plan for an original with the given embedded profile (empty: none, treated as sRGB at no
-// cost). Profiles that describe sRGB need no converter either. name is the original's path,
-// for the note.
-TColourPlan ColourPlanFor(const QByteArray& profile, const QString& name);
+// cost) and number of colour components (4: CMYK). Profiles that describe sRGB need no
+// converter either. Plans are made once per distinct profile.
+TColourPlan ColourPlanFor(const QByteArray& profile, int components = 3);
+// The plan for a JPEG original: its header segments are read from jpeg (the whole file or its
+// start) or, when that is empty, from the file at path. A note is written to the trace log with
+// the path.
+TColourPlan ColourPlanForJpeg(const QByteArray& jpeg, const QString& path);
+// Converts the bitmap to sRGB as the plan says (nothing without a converter).
+void ConvertToSrgb(QImage& bitmap, const TColourPlan& plan);
 
 // A short description of the profile ("Adobe RGB (1998)"); "sRGB (none embedded)" for an empty
 // one, "damaged profile" when it cannot be read.

@@ -173,6 +173,14 @@ TCameraMetadata walkSegments(TSegmentSource& source, TMetadataParts parts) {
       addProblem(m, QStringLiteral("a header segment has a wrong length"));
       break;
     }
+    const bool frame = type >= 0xC0 && type <= 0xCF && type != 0xC4 && type != 0xC8 &&
+                       type != 0xCC; // start of frame: precision, height, width, components
+    if (frame && wantProfile && length >= 6 && m.Components == 0) {
+      uchar sof[6];
+      if (!source.Read(sof, 6) || !source.Skip(length - 6)) break;
+      m.Components = sof[5];
+      continue;
+    }
     const bool exif = type == kApp1 && !m.HasExif;
     const bool icc = type == kApp2 && wantProfile && !profileBroken;
     if (!exif && !icc) {

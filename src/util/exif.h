@@ -24,6 +24,7 @@ struct TCameraMetadata {
   QDateTime DateTimeOriginal; // local time; invalid when absent or unreadable
   QDateTime DateTimeDigitized;
   QByteArray ColourProfile; // embedded ICC profile (chunks joined); empty when none or wanted
+  int Components = 0;       // colour components of the frame (3 RGB, 4 CMYK); 0 when not seen
   QString Problem;          // what was damaged; empty when nothing was
 
   // DateTimeOriginal, else DateTimeDigitized, else an invalid date.

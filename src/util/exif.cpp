@@ -162,8 +162,13 @@ TCameraMetadata walkSegments(TSegmentSource& source, TMetadataParts parts) {
       addProblem(m, QStringLiteral("the header segments end in damaged data"));
       break;
     }
-    while (marker[1] == 0xFF) // fill bytes
+    // Fill bytes before the marker code; a real file has a few at most.
+    for (int fill = 0; marker[1] == 0xFF && fill < 64; ++fill)
       if (!source.Read(marker + 1, 1)) break;
+    if (marker[1] == 0xFF) {
+      addProblem(m, QStringLiteral("the header segments end in fill bytes"));
+      break;
+    }
     const uchar type = marker[1];
     if (type == kSos || type == kEoi) break;
     uchar len[2];

@@ -137,7 +137,9 @@ private slots:
 
   void damagedSegmentsEndTheWalk() {
     // A segment length that runs past the file, a length below 2, and endless tiny segments.
-    QByteArray past = plainJpeg().left(2) + QByteArray("\xFF\xE1\xFF\xF0" "Exif", 8);
+    QByteArray past = plainJpeg().left(2) + QByteArray("\xFF\xE1\xFF\xF0"
+                                                       "Exif",
+                                                       8);
     QVERIFY(!ParseCameraMetadata(past).Problem.isEmpty());
     QByteArray tiny = plainJpeg().left(2) + QByteArray("\xFF\xE1\x00\x01", 4);
     QVERIFY(!ParseCameraMetadata(tiny).Problem.isEmpty());
@@ -146,6 +148,9 @@ private slots:
       many += QByteArray("\xFF\xE5\x00\x02", 4);
     const TCameraMetadata m = ParseCameraMetadata(many);
     QVERIFY(!m.HasExif);
+    // Endless fill bytes stop the walk early.
+    QByteArray fill = plainJpeg().left(2) + QByteArray(1 << 20, '\xFF');
+    QVERIFY(ParseCameraMetadata(fill).Problem.contains("fill bytes"));
     QVERIFY(!ParseCameraMetadata(QByteArray("not a jpeg")).Problem.isEmpty());
     QVERIFY(!ReadCameraMetadata(env.path("missing.jpg")).Problem.isEmpty());
   }

@@ -24,8 +24,8 @@ void check(const TCameraMetadata& m) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data),
-                                                   static_cast<qsizetype>(size));
+  const QByteArray bytes =
+      QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
   check(ParseCameraMetadata(bytes, TMetadataParts::ExifAndColourProfile));
   check(ParseCameraMetadata(bytes, TMetadataParts::ExifOnly));
   check(ParseExifBlock(data, size));

@@ -11,8 +11,10 @@ bash tools/ci-package.sh build
 if [ -f fuzz/CMakeLists.txt ] && command -v clang++ >/dev/null; then
   cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
     -DCMAKE_CXX_COMPILER=clang++ -DLUMENFOLD_BUILD_FUZZ=ON -DLUMENFOLD_BUILD_TESTS=OFF
-  cmake --build build-fuzz --parallel "$(nproc)" --target fuzz_projectfile
+  cmake --build build-fuzz --parallel "$(nproc)" --target fuzz_projectfile fuzz_exif
   mkdir -p build-fuzz/corpus && cp fuzz/corpus/* build-fuzz/corpus/ 2>/dev/null || true
   build-fuzz/bin/fuzz_projectfile -max_total_time=30 -rss_limit_mb=1024 build-fuzz/corpus
+  mkdir -p build-fuzz/corpus-exif && cp fuzz/corpus-exif/* build-fuzz/corpus-exif/
+  build-fuzz/bin/fuzz_exif -max_total_time=10 -rss_limit_mb=1024 -timeout=5 build-fuzz/corpus-exif
 fi
 bash tools/test-site.sh

@@ -5,6 +5,10 @@
 #include "core/picture.h"
 #include "core/project.h"
 #include "db/sqlaccess.h"
+#include "util/colour.h"
+#include "util/exif.h"
+
+#include <QFileInfo>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -13,7 +17,7 @@
 
 namespace {
 
-constexpr const char* kUsage = "info PROJECT.lumenfold [--json]";
+constexpr const char* kUsage = "info PROJECT.lumenfold [--pictures] [--json]";
 
 struct TAlbumInfo {
   TLumenfoldAlbum* album;
@@ -26,8 +30,59 @@ void print(const QString& text) {
   std::fputs(text.toLocal8Bit().constData(), stdout);
 }
 
+// What a script needs to know about one picture before it is published.
+struct TPictureInfo {
+  const TLumenfoldPicture* picture;
+  QString profile; // description of the original's colour profile
+  bool exists;
+};
+
+TPictureInfo describePicture(const TLumenfoldPicture* p) {
+  const QString path = p->OriginalPath();
+  const bool exists = QFileInfo(path).isFile();
+  QString profile = QStringLiteral("unknown (original missing)");
+  if (exists)
+    profile = ColourProfileDescription(
+        ReadCameraMetadata(path, TMetadataParts::ExifAndColourProfile).ColourProfile);
+  return {p, profile, exists};
+}
+
+QString dateText(const QDateTime& date) {
+  return date.isValid() ? date.toString(Qt::ISODate) : QString();
+}
+
+QJsonObject pictureJson(const TPictureInfo& i) {
+  const TLumenfoldPicture* p = i.picture;
+  QJsonObject o;
+  o.insert(QStringLiteral("Id"), p->Id);
+  o.insert(QStringLiteral("FileName"), p->OriginalFileName);
+  o.insert(QStringLiteral("OriginalExists"), i.exists);
+  o.insert(QStringLiteral("Orientation"), p->Orientation);
+  o.insert(QStringLiteral("PictureDate"),
+           p->PictureDate.isValid() ? QJsonValue(dateText(p->PictureDate)) : QJsonValue());
+  o.insert(QStringLiteral("ColourProfile"), i.profile);
+  o.insert(QStringLiteral("Width"), p->OriginalWidth);
+  o.insert(QStringLiteral("Height"), p->OriginalHeight);
+  o.insert(QStringLiteral("FileSize"), p->OriginalSize);
+  o.insert(QStringLiteral("Modified"), bool(p->Modified));
+  return o;
+}
+
+QString pictureLine(const TPictureInfo& i) {
+  const TLumenfoldPicture* p = i.picture;
+  const QString size = p->OriginalWidth > 0 && p->OriginalHeight > 0
+                           ? QStringLiteral("%1 x %2").arg(p->OriginalWidth).arg(p->OriginalHeight)
+                           : QStringLiteral("size not known yet");
+  // One arg() call: a file name holding "%1" must not take the place of a later value.
+  return QStringLiteral("        [%1] %2: orientation %3, date %4, colour %5, %6, %7 bytes\n")
+      .arg(QString::number(p->Id), p->OriginalFileName, QString::number(p->Orientation),
+           p->PictureDate.isValid() ? dateText(p->PictureDate) : QStringLiteral("none"), i.profile,
+           size, QString::number(p->OriginalSize));
+}
+
 int RunInfo(const QStringList& raw) {
-  const TCliArgs args(raw, {}, {QStringLiteral("json")});
+  const TCliArgs args(raw, {}, {QStringLiteral("json"), QStringLiteral("pictures")});
+  const bool pictures = args.has(QStringLiteral("pictures"));
   args.expectPositional(1, 1, QString::fromLatin1(kUsage));
   bool complete = false;
   const QString file = AbsoluteCliPath(args.positional().first());
@@ -73,6 +128,12 @@ int RunInfo(const QStringList& raw) {
       o.insert(QStringLiteral("Face"), a.face);
       o.insert(QStringLiteral("PictureCount"), a.pictures);
       o.insert(QStringLiteral("ModifiedCount"), a.modified);
+      if (pictures) {
+        QJsonArray items;
+        for (int k = 0; k < a.album->Pictures.Count(); ++k)
+          items.append(pictureJson(describePicture(a.album->Pictures[k])));
+        o.insert(QStringLiteral("Pictures"), items);
+      }
       list.append(o);
     }
     root.insert(QStringLiteral("Albums"), list);
@@ -101,6 +162,8 @@ int RunInfo(const QStringList& raw) {
       print(QStringLiteral("      pictures: %1, to be processed: %2\n")
                 .arg(a.pictures)
                 .arg(a.modified));
+      for (int k = 0; pictures && k < a.album->Pictures.Count(); ++k)
+        print(pictureLine(describePicture(a.album->Pictures[k])));
     }
   }
   if (!complete)
@@ -111,6 +174,8 @@ int RunInfo(const QStringList& raw) {
 
 } // namespace
 
-LUMENFOLD_CLI_COMMAND("info", "info PROJECT.lumenfold [--json]",
-                      "Shows every setting and every album (pictures, pictures to be processed).",
+LUMENFOLD_CLI_COMMAND("info", "info PROJECT.lumenfold [--pictures] [--json]",
+                      "Shows every setting and every album (pictures, pictures to be processed); "
+                      "with --pictures also each picture's orientation, date, colour profile and "
+                      "size.",
                       RunInfo);

@@ -7,6 +7,7 @@
 #include "db/statements.h"
 #include "db/userprompt.h"
 #include "util/helpers.h"
+#include "util/tracer.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -345,13 +346,35 @@ bool TLumenfoldAlbum::LoadPictures() {
   return true;
 }
 
+const TCameraMetadata& TLumenfoldAlbum::cameraMetadata(const QFileInfo& file) {
+  const QString key = file.absoluteFilePath() + QLatin1Char('|') + QString::number(file.size()) +
+                      QLatin1Char('|') + QString::number(file.lastModified().toMSecsSinceEpoch());
+  auto it = metadata_.constFind(key);
+  if (it != metadata_.constEnd()) return *it;
+  TCameraMetadata m = ReadCameraMetadata(file.absoluteFilePath());
+  if (!m.Problem.isEmpty() && m.HasExif)
+    Tracer().Write(QStringLiteral("Camera metadata of %1 is damaged (%2); the picture keeps the "
+                                  "default orientation and date where they could not be read.")
+                       .arg(QDir::toNativeSeparators(file.absoluteFilePath()), m.Problem));
+  else if (!m.Problem.isEmpty())
+    Tracer().Write(QStringLiteral("No camera metadata read from %1: %2.")
+                       .arg(QDir::toNativeSeparators(file.absoluteFilePath()), m.Problem));
+  return *metadata_.insert(key, std::move(m));
+}
+
 void TLumenfoldAlbum::ReadFolderDate(const QString& folder) {
+  QDateTime firstFileTime, oldestCapture;
   for (const QFileInfo& info : folderFiles(folder)) {
-    if (IsPictureFileName(info.fileName())) {
-      AlbumDate = info.lastModified();
-      return;
-    }
+    if (!IsPictureFileName(info.fileName())) continue;
+    if (!firstFileTime.isValid()) firstFileTime = info.lastModified();
+    const QDateTime captured = cameraMetadata(info).CaptureDate();
+    if (captured.isValid() && (!oldestCapture.isValid() || captured < oldestCapture))
+      oldestCapture = captured;
   }
+  if (oldestCapture.isValid())
+    AlbumDate = oldestCapture;
+  else if (firstFileTime.isValid())
+    AlbumDate = firstFileTime;
 }
 
 bool TLumenfoldAlbum::importFiles(const QString& folder, bool onlyNew) {
@@ -369,6 +392,10 @@ bool TLumenfoldAlbum::importFiles(const QString& folder, bool onlyNew) {
     p->OriginalSize = info.size() > 0x7FFFFFFF ? -1 : int(info.size());
     p->OriginalDate = DateTimeToDosDateTime(info.lastModified());
     p->PictureDate = DosDateTimeToDateTime(p->OriginalDate);
+    const TCameraMetadata& camera = cameraMetadata(info);
+    p->Orientation = camera.PictureOrientation();
+    if (const QDateTime captured = camera.CaptureDate(); captured.isValid())
+      p->PictureDate = captured;
     p->SortOrder = sortOrder++;
     Pictures.Add(QString(), p);
     p->SetDirty(true);

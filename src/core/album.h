@@ -7,8 +7,11 @@
 // window stops or pauses those workers before it replaces or deletes an album's pictures.
 #include "core/ownedlist.h"
 #include "core/picture.h"
+#include "util/exif.h"
 
 #include <QDateTime>
+#include <QFileInfo>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -73,7 +76,11 @@ public:
   bool LoadPictures();
   // Some picture has changes not yet written or no row yet.
   bool HasUnsavedPictures() const;
+  // The capture date of the folder's oldest picture when some picture of the folder has one in
+  // its camera metadata; else the modification time of the first picture file.
   void ReadFolderDate(const QString& folder);
+  // Both imports take each new picture's orientation (mirroring included) and date from its
+  // camera metadata when it has them (date: capture, else digitizing, else the file's time).
   bool ImportFolder(const QString& folder);
   bool ImportNewFiles(const QString& folder);
   // Deletes the picture's rows and links, then frees it when it is in Pictures. Files stay.
@@ -90,6 +97,10 @@ private:
   // FacePictureId, or the id of the first picture marked as face when it is -1.
   static int faceIdOf(const TLumenfoldAlbum& album);
   bool importFiles(const QString& folder, bool onlyNew);
+  // The camera metadata of a picture file, read once per file version (the folder date and the
+  // import that follows it share the reading). Damage is noted in the trace log.
+  const TCameraMetadata& cameraMetadata(const QFileInfo& file);
+  QHash<QString, TCameraMetadata> metadata_;
   // Inserts every dirty picture without a row.
   bool insertNewPictures();
 };

@@ -2,6 +2,7 @@
 
 #include "core/signature.h"
 #include "processing/ziparchive.h"
+#include "util/colour.h"
 #include "util/helpers.h"
 #include "util/imaging.h"
 #include "util/jpegcodec.h"
@@ -19,8 +20,8 @@ QString errorText(const std::exception& e) {
 
 // Fits, stamps (when the signature needs no picture) and encodes one size.
 // The large image takes the original's bitmap over, so stamping it needs no second copy.
-void produceOutput(const TPictureWork& work, TLoadedOriginal& original, TOutputKind kind,
-                   TOutputResult& result) {
+void produceOutput(const TPictureWork& work, TLoadedOriginal& original, const TColourPlan& colour,
+                   TOutputKind kind, TOutputResult& result) {
   const TOutputWork& output = work.Outputs[kind];
   QImage bitmap;
   if (kind == okLarge) {
@@ -37,6 +38,9 @@ void produceOutput(const TPictureWork& work, TLoadedOriginal& original, TOutputK
     ResampleBitmapInto(original.Bitmap, original.Window, bitmap, fit.Size,
                        ResizeFilterFromCode(work.Filter));
   }
+  // On the fitted bitmap, not the decode: far fewer pixels. Before the signature, whose colours
+  // are sRGB already.
+  ConvertToSrgb(bitmap, colour);
   if (output.SignLater) {
     result.Bitmap = bitmap;
     return;
@@ -64,7 +68,7 @@ QByteArray SignAndEncode(QImage bitmap, const TOutputWork& output,
     throw EImageRangeError(
         QStringLiteral("The JPEG quality %1 is out of the range 1..100.").arg(output.Quality));
   if (output.Signature) output.Signature->Draw(bitmap, picture);
-  return EncodeJpeg(bitmap, output.Quality);
+  return TagJpegAsSrgb(EncodeJpeg(bitmap, output.Quality));
 }
 
 TPictureResult ProducePicture(const TPictureWork& work) {
@@ -114,13 +118,14 @@ TPictureResult ProducePicture(const TPictureWork& work) {
   }
   result.OriginalSize = original.OriginalSize;
   result.PictureSize = original.Size;
+  const TColourPlan colour = ColourPlanForJpeg(contents, work.OriginalPath);
 
   // Medium and thumbnail first: both are fitted from the unsigned original, which the large
   // image then takes over.
   for (int k : {okMedium, okThumb, okLarge}) {
     if (!work.Outputs[k].Enabled) continue;
     try {
-      produceOutput(work, original, TOutputKind(k), result.Outputs[k]);
+      produceOutput(work, original, colour, TOutputKind(k), result.Outputs[k]);
     } catch (const std::exception& e) {
       result.Outputs[k].Error = errorText(e);
     } catch (...) {

@@ -5,6 +5,7 @@
 #include "core/picture.h"
 #include "db/sqlaccess.h"
 #include "db/userprompt.h"
+#include "util/colour.h"
 #include "util/imaging.h"
 #include "util/jpegcodec.h"
 #include "util/memorytuning.h"
@@ -69,6 +70,7 @@ QSize MakePreview(const QString& original, const QString& preview, QImage& bitma
     const QImage decoded = DecodeJpegData(data, d);
     const QRectF window(0, 0, double(full.width()) / d, double(full.height()) / d);
     bitmap = ResampleBitmap(decoded, window, fit.Size, rfNearest);
+    ConvertToSrgb(bitmap, ColourPlanForJpeg(data, original));
     EncodeJpegFile(bitmap, TThumbnailThread::PreviewQuality, preview);
     return full;
   } catch (const EImageRangeError&) {

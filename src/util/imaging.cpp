@@ -1,5 +1,6 @@
 #include "util/imaging.h"
 
+#include "util/colour.h"
 #include "util/jpegcodec.h"
 #include "util/tracer.h"
 
@@ -182,6 +183,7 @@ QSize ScalePictureFile(const QString& sourcePath, const QString& targetPath, int
     s.decoded = DecodeJpegFile(sourcePath, d);
     window = QRectF(0, 0, double(full.width()) / d, double(full.height()) / d);
     ResampleBitmapInto(s.decoded, window, s.fitted, fit.Size, ResizeFilterFromCode(filter));
+    ConvertToSrgb(s.fitted, ColourPlanForJpeg(QByteArray(), sourcePath));
   } else {
     s.decoded = ReadOtherPicture(sourcePath);
     full = s.decoded.size();

@@ -1,7 +1,10 @@
 // lumenfold-cli end to end: the program is run as a separate process on projects in a temporary
 // folder, and what it stored is checked by running it again.
 #include "db/sqlaccess.h"
+#include "exifbuilder.h"
 #include "testenv.h"
+#include "testprofiles.h"
+#include "util/jpegcodec.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -81,6 +84,50 @@ private slots:
     env.makeFolder(QStringLiteral("photos/Léto 2024/folder.jpg"));
     more = env.makeFolder(QStringLiteral("photos/more"));
     QVERIFY(WriteTestJpeg(more + "/x.jpg", 40, 30));
+  }
+
+  void infoListsPicturesWithCameraMetadata() {
+    const QString folder = env.makeFolder(QStringLiteral("camera %1 roll"));
+    TestExif turned;
+    turned.Orientation = 8;
+    turned.DateTimeOriginal = "2023:08:09 10:11:12";
+    const QByteArray jpeg = EncodeJpeg(MakeTestImage(40, 30), 90);
+    auto write = [&](const QString& name, const QByteArray& bytes) {
+      QFile f(folder + "/" + name);
+      return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+    };
+    QVERIFY(write("p1.jpg", WithSegments(jpeg, ExifSegment(BuildExifTiff(turned)) +
+                                                   ColourProfileSegments(AdobeRgbLikeProfile()))));
+    QVERIFY(write("p2 %1.jpg", jpeg));
+    const QString file = newProject(QStringLiteral("site-camera"));
+    Result r = run({"add-album", file, folder});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    r = run({"info", file, "--pictures", "--json"});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    const QJsonObject album =
+        QJsonDocument::fromJson(r.out.toUtf8()).object()["Albums"].toArray()[0].toObject();
+    QCOMPARE(album["AlbumDate"].toString().left(10), QString("2023-08-09"));
+    const QJsonArray pictures = album["Pictures"].toArray();
+    QCOMPARE(pictures.size(), 2);
+    const QJsonObject p1 = pictures[0].toObject(), p2 = pictures[1].toObject();
+    QCOMPARE(p1["FileName"].toString(), QString("p1.jpg"));
+    QCOMPARE(p1["Orientation"].toInt(), 4);
+    // The database keeps the day of a picture's date.
+    QCOMPARE(p1["PictureDate"].toString().left(10), QString("2023-08-09"));
+    QCOMPARE(p1["ColourProfile"].toString(), QString("Wide RGB 1998 test"));
+    QCOMPARE(p1["FileSize"].toInt(), int(QFileInfo(folder + "/p1.jpg").size()));
+    QCOMPARE(p2["Orientation"].toInt(), 1);
+    QCOMPARE(p2["ColourProfile"].toString(), QString("sRGB (none embedded)"));
+    QVERIFY(p2["PictureDate"].isString());
+
+    r = run({"info", file, "--pictures"});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    const QString lines = r.out.split('\n').filter(".jpg:").join('\n');
+    QVERIFY2(lines.contains("p1.jpg: orientation 4, date 2023-08-09"), qPrintable(lines));
+    QVERIFY2(lines.contains("colour Wide RGB 1998 test, size not known yet"), qPrintable(lines));
+    QVERIFY2(lines.contains("p2 %1.jpg: orientation 1"), qPrintable(lines));
+    // Without --pictures the listing stays as it was.
+    QVERIFY(!run({"info", file}).out.contains("p1.jpg:"));
   }
 
   void usage() {

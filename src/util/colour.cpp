@@ -1,0 +1,224 @@
+#include "util/colour.h"
+
+#include "util/exif.h"
+#include "util/tracer.h"
+
+#include <QCryptographicHash>
+#include <QHash>
+#include <QMutex>
+#include <QMutexLocker>
+#include <atomic>
+#include <cstring>
+#include <lcms2.h>
+#include <mutex>
+
+namespace {
+
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+constexpr cmsUInt32Number kRgb32Type = TYPE_BGRA_8;
+#else
+constexpr cmsUInt32Number kRgb32Type = TYPE_ARGB_8;
+#endif
+
+std::atomic<int> g_made{0};
+
+// The library reports problems through a process-wide handler; a damaged profile is ours to
+// report, so its messages are dropped.
+void quietErrors(cmsContext, cmsUInt32Number, const char*) {}
+void installQuietErrors() {
+  static std::once_flag once;
+  std::call_once(once, [] { cmsSetLogErrorHandler(quietErrors); });
+}
+
+struct TProfile {
+  explicit TProfile(cmsHPROFILE h) : handle(h) {}
+  ~TProfile() {
+    if (handle) cmsCloseProfile(handle);
+  }
+  TProfile(const TProfile&) = delete;
+  TProfile& operator=(const TProfile&) = delete;
+  cmsHPROFILE handle;
+};
+
+cmsHPROFILE openProfile(const QByteArray& bytes) {
+  installQuietErrors();
+  if (bytes.isEmpty()) return nullptr;
+  return cmsOpenProfileFromMem(bytes.constData(), cmsUInt32Number(bytes.size()));
+}
+
+QString describe(cmsHPROFILE h) {
+  char text[256] = {};
+  if (cmsGetProfileInfoASCII(h, cmsInfoDescription, "en", "US", text, sizeof text) == 0)
+    return QStringLiteral("unnamed profile");
+  return QString::fromLatin1(text).trimmed();
+}
+
+} // namespace
+
+class TColourConverterCache {
+public:
+  static TColourConverterCache& Instance() {
+    static TColourConverterCache cache;
+    return cache;
+  }
+
+  TColourPlan PlanFor(const QByteArray& profile) {
+    const QByteArray key = QCryptographicHash::hash(profile, QCryptographicHash::Sha1);
+    QMutexLocker lock(&mutex_);
+    auto it = plans_.constFind(key);
+    if (it != plans_.constEnd()) return *it;
+    TColourPlan plan = make(profile);
+    plans_.insert(key, plan);
+    return plan;
+  }
+
+private:
+  static TColourPlan make(const QByteArray& bytes) {
+    TColourPlan plan;
+    const TProfile source(openProfile(bytes));
+    if (!source.handle) {
+      plan.Note = QStringLiteral("its colour profile is damaged; its colours are taken as sRGB");
+      return plan;
+    }
+    const QString description = describe(source.handle);
+    const cmsColorSpaceSignature space = cmsGetColorSpace(source.handle);
+    if (space == cmsSigCmykData) {
+      plan.Note = QStringLiteral("it is a CMYK picture and is converted to RGB without its colour "
+                                 "profile (%1), so its colours may differ from the original")
+                      .arg(description);
+      return plan;
+    }
+    if (space != cmsSigRgbData) {
+      plan.Note = QStringLiteral("its colour profile (%1) is not an RGB profile; its colours are "
+                                 "taken as sRGB")
+                      .arg(description);
+      return plan;
+    }
+    if (description.startsWith(QLatin1String("sRGB"))) return plan; // nothing to do
+    const TProfile srgb(cmsCreate_sRGBProfile());
+    // No one-pixel cache: the transform is shared by the worker threads.
+    cmsHTRANSFORM t = cmsCreateTransform(source.handle, kRgb32Type, srgb.handle, kRgb32Type,
+                                         INTENT_RELATIVE_COLORIMETRIC,
+                                         cmsFLAGS_NOCACHE | cmsFLAGS_BLACKPOINTCOMPENSATION);
+    if (!t) {
+      plan.Note = QStringLiteral("its colour profile (%1) cannot be used; its colours are taken "
+                                 "as sRGB")
+                      .arg(description);
+      return plan;
+    }
+    auto converter = std::shared_ptr<TColourConverter>(new TColourConverter());
+    converter->transform_ = t;
+    converter->description_ = description;
+    ++g_made;
+    plan.Converter = std::move(converter);
+    return plan;
+  }
+
+  QMutex mutex_;
+  QHash<QByteArray, TColourPlan> plans_;
+};
+
+TColourConverter::~TColourConverter() {
+  if (transform_) cmsDeleteTransform(static_cast<cmsHTRANSFORM>(transform_));
+}
+
+void TColourConverter::Convert(QImage& bitmap) const {
+  if (bitmap.isNull()) return;
+  if (bitmap.format() != QImage::Format_RGB32 && bitmap.format() != QImage::Format_ARGB32)
+    bitmap = bitmap.convertToFormat(QImage::Format_RGB32);
+  uchar* bits = bitmap.bits(); // detaches a shared bitmap
+  // In place: both sides have the same layout; the fourth byte is left as it is.
+  cmsDoTransformLineStride(static_cast<cmsHTRANSFORM>(transform_), bits, bits,
+                           cmsUInt32Number(bitmap.width()), cmsUInt32Number(bitmap.height()),
+                           cmsUInt32Number(bitmap.bytesPerLine()),
+                           cmsUInt32Number(bitmap.bytesPerLine()), 0, 0);
+}
+
+TColourPlan ColourPlanFor(const QByteArray& profile, int components) {
+  if (components == 4 && profile.isEmpty()) {
+    TColourPlan plan;
+    plan.Note = QStringLiteral("it is a CMYK picture without a colour profile and is converted to "
+                               "RGB by a plain formula, so its colours may differ from the "
+                               "original");
+    return plan;
+  }
+  if (profile.isEmpty()) return {};
+  return TColourConverterCache::Instance().PlanFor(profile);
+}
+
+TColourPlan ColourPlanForJpeg(const QByteArray& jpeg, const QString& path) {
+  const TCameraMetadata m = jpeg.isEmpty()
+                                ? ReadCameraMetadata(path, TMetadataParts::ExifAndColourProfile)
+                                : ParseCameraMetadata(jpeg, TMetadataParts::ExifAndColourProfile);
+  TColourPlan plan = ColourPlanFor(m.ColourProfile, m.Components);
+  if (!plan.Note.isEmpty())
+    Tracer().Write(QStringLiteral("Colours of %1: %2.").arg(path, plan.Note));
+  return plan;
+}
+
+void ConvertToSrgb(QImage& bitmap, const TColourPlan& plan) {
+  if (plan.Converter) plan.Converter->Convert(bitmap);
+}
+
+QString ColourProfileDescription(const QByteArray& profile) {
+  if (profile.isEmpty()) return QStringLiteral("sRGB (none embedded)");
+  const TProfile p(openProfile(profile));
+  if (!p.handle) return QStringLiteral("damaged profile");
+  return describe(p.handle);
+}
+
+const QByteArray& SrgbProfile() {
+  static const QByteArray bytes = [] {
+    installQuietErrors();
+    const TProfile srgb(cmsCreate_sRGBProfile());
+    cmsUInt32Number size = 0;
+    QByteArray out;
+    if (cmsSaveProfileToMem(srgb.handle, nullptr, &size) && size > 0) {
+      out.resize(size);
+      if (!cmsSaveProfileToMem(srgb.handle, out.data(), &size)) out.clear();
+    }
+    return out;
+  }();
+  return bytes;
+}
+
+QByteArray TagJpegAsSrgb(const QByteArray& jpeg) {
+  const QByteArray& profile = SrgbProfile();
+  if (profile.isEmpty() || jpeg.size() < 4 || uchar(jpeg[0]) != 0xFF || uchar(jpeg[1]) != 0xD8)
+    return jpeg;
+  // After the JFIF segment when there is one (it must stay first); never twice.
+  qsizetype at = 2;
+  qsizetype insertAt = 2;
+  while (at + 4 <= jpeg.size() && uchar(jpeg[at]) == 0xFF) {
+    const uchar marker = uchar(jpeg[at + 1]);
+    if (marker == 0xDA || marker == 0xD9) break;
+    const int length = uchar(jpeg[at + 2]) << 8 | uchar(jpeg[at + 3]);
+    if (marker == 0xE2 && length >= 14 && at + 16 <= jpeg.size() &&
+        std::memcmp(jpeg.constData() + at + 4, "ICC_PROFILE", 11) == 0)
+      return jpeg;
+    if (marker == 0xE0 && at == 2) insertAt = at + 2 + length;
+    at += 2 + length;
+  }
+  if (insertAt > jpeg.size()) return jpeg;
+  QByteArray segment;
+  const int length = int(profile.size()) + 2 + 14;
+  segment.reserve(length + 2);
+  segment.append(char(0xFF));
+  segment.append(char(0xE2));
+  segment.append(char(length >> 8));
+  segment.append(char(length & 0xFF));
+  segment.append("ICC_PROFILE\0", 12);
+  segment.append(char(1));
+  segment.append(char(1));
+  segment.append(profile);
+  QByteArray out;
+  out.reserve(jpeg.size() + segment.size());
+  out.append(jpeg.constData(), insertAt);
+  out.append(segment);
+  out.append(jpeg.constData() + insertAt, jpeg.size() - insertAt);
+  return out;
+}
+
+int ColourConvertersMade() {
+  return g_made.load();
+}

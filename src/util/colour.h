@@ -1,0 +1,61 @@
+#pragma once
+// Colour management of originals: pictures with an embedded colour profile (Adobe RGB, Display
+// P3, ...) are converted to sRGB, the colour space of the web, and outputs are tagged sRGB.
+// Conversion runs on the small output bitmaps after resampling, never on a full decode that is
+// only reduced afterwards.
+//
+// Threads: every function may be called from any thread. Converters are made once per distinct
+// profile and shared by all threads (the cache takes a lock; a converter itself is read only).
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+#include <memory>
+
+// Converts RGB32 bitmaps from one embedded profile to sRGB.
+class TColourConverter {
+public:
+  ~TColourConverter();
+  TColourConverter(const TColourConverter&) = delete;
+  TColourConverter& operator=(const TColourConverter&) = delete;
+
+  // Converts the bitmap (RGB32) in place.
+  void Convert(QImage& bitmap) const;
+  const QString& Description() const { return description_; }
+
+private:
+  friend class TColourConverterCache;
+  TColourConverter() = default;
+  void* transform_ = nullptr;
+  QString description_;
+};
+
+// What an embedded profile means for the outputs.
+struct TColourPlan {
+  std::shared_ptr<const TColourConverter> Converter; // null: the pixels are sRGB already
+  QString Note; // why a profile is not used (CMYK, grey, damaged); empty otherwise
+};
+
+// The plan for an original with the given embedded profile (empty: none, treated as sRGB at no
+// cost) and number of colour components (4: CMYK). Profiles that describe sRGB need no
+// converter either. Plans are made once per distinct profile.
+TColourPlan ColourPlanFor(const QByteArray& profile, int components = 3);
+// The plan for a JPEG original: its header segments are read from jpeg (the whole file or its
+// start) or, when that is empty, from the file at path. A note is written to the trace log with
+// the path.
+TColourPlan ColourPlanForJpeg(const QByteArray& jpeg, const QString& path);
+// Converts the bitmap to sRGB as the plan says (nothing without a converter).
+void ConvertToSrgb(QImage& bitmap, const TColourPlan& plan);
+
+// A short description of the profile ("Adobe RGB (1998)"); "sRGB (none embedded)" for an empty
+// one, "damaged profile" when it cannot be read.
+QString ColourProfileDescription(const QByteArray& profile);
+
+// The ICC profile of sRGB that outputs carry.
+const QByteArray& SrgbProfile();
+
+// The JPEG file with an sRGB profile segment after its first (JFIF) segment; a file that already
+// has a profile segment is returned unchanged.
+QByteArray TagJpegAsSrgb(const QByteArray& jpeg);
+
+// Number of converters made so far in this process (tests check that they are shared).
+int ColourConvertersMade();

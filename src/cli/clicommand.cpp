@@ -2,6 +2,7 @@
 
 #include "cli/cliprompt.h"
 #include "core/project.h"
+#include "core/projectlock.h"
 
 #include <QDir>
 #include <QFile>
@@ -113,6 +114,14 @@ std::unique_ptr<TLumenfoldProject> LoadCliProject(const QString& path, bool requ
       throw TCliError(
           QStringLiteral("cannot open project file %1: %2").arg(file, probe.errorString()));
   }
+  // A command that saves holds the project's lock until the program ends: no second run or
+  // desktop window writes it meanwhile.
+  if (requireComplete) {
+    static std::vector<std::unique_ptr<TProjectLock>> held;
+    auto lock = std::make_unique<TProjectLock>(file);
+    if (lock->TryLock() == TProjectLock::HeldByOther) throw TCliError(lock->Message());
+    held.push_back(std::move(lock));
+  }
   const int errorsBefore = ModelErrorCount();
   bool read = false, loaded = false;
   auto project = std::make_unique<TLumenfoldProject>();
@@ -128,8 +137,9 @@ std::unique_ptr<TLumenfoldProject> LoadCliProject(const QString& path, bool requ
   }
   if (complete) *complete = read;
   if (requireComplete && !read)
-    throw TCliError(
-        QStringLiteral("project file %1 is damaged or incomplete; not changing it").arg(file));
+    throw TCliError(QStringLiteral("project file %1 is damaged or incomplete (it could not be "
+                                   "read to its end); not using it")
+                        .arg(file));
   // A file that reads completely but does not load names a database that cannot be read.
   if ((read && !loaded) || ModelErrorCount() != errorsBefore)
     throw TCliError(

@@ -13,6 +13,7 @@
 #include <QPoint>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <array>
 
 class TLumenfoldPicture;
@@ -41,7 +42,8 @@ struct TPictureWork {
   bool NoUpscale = false;
   int Filter = 3;
   std::array<TOutputWork, kOutputKinds> Outputs;
-  bool Zip = false; // find out whether deflating the files helps
+  bool Zip = false;     // find out whether deflating the files helps
+  qint64 MaxPixels = 0; // a larger original is refused (0: no limit)
 };
 
 struct TOutputResult {
@@ -71,3 +73,13 @@ QByteArray SignAndEncode(QImage bitmap, const TOutputWork& output,
 
 // True when any caption of the signature's linked items holds a '%' (a macro).
 bool SignatureNeedsPicture(const TLumenfoldSignature* signature);
+
+// Bytes of the largest decoded original among the pictures a run renders (their headers are
+// read, nothing is decoded; unreadable ones count as nothing, their turn reports them). Pictures
+// above maxPixels count as maxPixels: they are refused before decoding.
+qint64 LargestDecodedBytes(const QStringList& originals, qint64 maxPixels);
+
+// Workers for a run: the wanted count, lowered so that each worker's largest original (with half
+// again for its outputs) fits into half of the available memory; at least one. A size or memory
+// of 0 (unknown) leaves the count as it is.
+int WorkersForMemory(int wanted, qint64 largestDecodedBytes, qint64 availableBytes);

@@ -1,6 +1,7 @@
 #include "processing/processthread.h"
 
 #include "core/album.h"
+#include "core/outputsettings.h"
 #include "core/picture.h"
 #include "core/project.h"
 #include "core/signature.h"
@@ -26,6 +27,7 @@
 #include <QUuid>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <functional>
 #include <future>
 #include <map>
@@ -106,6 +108,16 @@ void writeFileAtomically(const QString& path, const QByteArray& bytes) {
   if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
     throw TRunError(
         QStringLiteral("The file \"%1\" cannot be written: %2").arg(path, file.errorString()));
+}
+
+// Creates a folder with its parents; the system's reason ("Permission denied", "No space left
+// on device") ends the run when that fails.
+void makeFolder(const QString& path) {
+  std::error_code error;
+  std::filesystem::create_directories(QFile::encodeName(path).toStdString(), error);
+  if (error && !QFileInfo(path).isDir())
+    throw TRunError(QStringLiteral("The folder \"%1\" cannot be created: %2.")
+                        .arg(path, QString::fromLocal8Bit(error.message().c_str())));
 }
 
 } // namespace
@@ -273,11 +285,13 @@ TProcessThread::TProcessThread(TLumenfoldProject* project, bool zip, bool proces
                                QObject* progressWindow, QObject* parent)
     : QThread(parent), project_(project), zip_(zip), processAll_(processAll),
       progressWindow_(progressWindow) {
-  if (zip_) {
+  // Settings that would overwrite the user's files end the run before anything is touched.
+  refusal_ = ValidateOutputSettings(*project_);
+  if (zip_ && refusal_.isEmpty()) {
     if (project_->ZipFileName.isEmpty())
       project_->ZipFileName = ProgramFolder() + QStringLiteral("albums.zip");
     zipper_ = std::make_unique<TZipArchive>();
-    zipper_->Open(project_->ZipFileName);
+    zipper_->Open(ResolveZipFileName(*project_, project_->ZipFileName));
   }
 }
 
@@ -335,8 +349,18 @@ void TProcessThread::run() {
   runPrompt = &prompt;
   completed_.store(false);
   QString reason;
-  {
-    const int jobs = Jobs > 0 ? Jobs : std::max(1, QThread::idealThreadCount());
+  if (refusal_.isEmpty()) refusal_ = ValidateOutputPaths(*project_, WorkList);
+  if (!refusal_.isEmpty()) {
+    reason = refusal_;
+  } else {
+    // Each worker holds a decoded original: no more workers than the memory holds.
+    const qint64 maxPixels = qint64(std::max(0, project_->MaxMegapixels)) * 1000000;
+    QStringList rendered;
+    for (const TLumenfoldPicture* p : std::as_const(WorkList))
+      if (p && !p->IsDeleted && (p->Modified || processAll_)) rendered << p->OriginalPath();
+    const int jobs =
+        WorkersForMemory(Jobs > 0 ? Jobs : QThread::idealThreadCount(),
+                         LargestDecodedBytes(rendered, maxPixels), AvailableMemoryBytes());
     Pipeline pipeline(jobs, WorkList.size());
     try {
       bool stopped = false;
@@ -401,6 +425,7 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
     work.NoUpscale = project.NeverUpscale;
     work.Filter = project.ResizeMethod;
     work.Zip = zip_;
+    work.MaxPixels = qint64(std::max(0, project.MaxMegapixels)) * 1000000;
     const bool enabled[kOutputKinds] = {project.LargeEnabled, project.MediumEnabled,
                                         project.ThumbEnabled};
     const QSize boxes[kOutputKinds] = {QSize(), QSize(project.MediumWidth, project.MediumHeight),
@@ -513,14 +538,14 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
   p->OriginalHash = result.Hash;
   p->OriginalSize = result.Size;
 
-  // Output folders, created with their parents; a failure shows when the image is written.
+  // Output folders, created with their parents.
   const QString albumPath = album ? album->Path : QFileInfo(originalPath).absolutePath();
   const bool enabled[kOutputKinds] = {project.LargeEnabled, project.MediumEnabled,
                                       project.ThumbEnabled};
   const QString folders[kOutputKinds] = {project.LargeFolder, project.MediumFolder,
                                          project.ThumbFolder};
   for (int k = 0; k < kOutputKinds; ++k)
-    if (enabled[k]) QDir().mkpath(below(albumPath, folders[k]));
+    if (enabled[k]) makeFolder(below(albumPath, folders[k]));
 
   if (zip_)
     zipper_->AddFileAs(originalPath, albumEntry(album, p->OriginalFileName),

@@ -60,7 +60,9 @@ class TProcessThread : public QThread {
   Q_OBJECT
 public:
   // Opens the archive when zip is on (an empty ZipFileName becomes "albums.zip" in the program
-  // folder and is stored in the project). Raises TZipError when the archive cannot be opened.
+  // folder and is stored in the project; a relative one is taken relative to the project file).
+  // Raises TZipError when the archive cannot be opened. Unsafe output settings (see
+  // outputsettings.h) open nothing: the run then ends at once with their reason.
   TProcessThread(TLumenfoldProject* project, bool zip, bool processAll, QObject* progressWindow,
                  QObject* parent = nullptr);
   ~TProcessThread() override; // waits for the run to end
@@ -112,4 +114,5 @@ private:
   QWaitCondition wake_;
   QString reason_;
   QString snapshotPath_; // temporary copy of the database for the archive
+  QString refusal_;      // why the settings do not allow a run
 };

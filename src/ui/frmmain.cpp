@@ -5,6 +5,7 @@
 #include "core/category.h"
 #include "core/picture.h"
 #include "core/project.h"
+#include "core/projectlock.h"
 #include "db/sqlaccess.h"
 #include "db/userprompt.h"
 #include "processing/thumbnailthread.h"
@@ -497,6 +498,7 @@ void TfrmLumenFold2::closeEvent(QCloseEvent* e) {
 }
 
 void TfrmLumenFold2::CloseCurrentProject() {
+  UnlockOpenProject();
   StopThumbnailLoader();
   lvwMain->Clear();
   currentAlbum_ = nullptr;
@@ -570,6 +572,7 @@ void TfrmLumenFold2::StartNewProject(const TLumenfoldProject& settings) {
 }
 
 void TfrmLumenFold2::OpenProjectFile(const QString& fileName) {
+  if (!LockOpenProject(fileName)) return; // another window or run has it
   StopThumbnailLoader();
   // The album objects are freed by the load: forget every reference to them first.
   lvwMain->Clear();

@@ -1,6 +1,8 @@
 #include "ui/frmoptions.h"
 
+#include "core/outputsettings.h"
 #include "core/project.h"
+#include "db/userprompt.h"
 #include "ui/filedialogs.h"
 #include "ui/frmbigtemplate.h"
 #include "ui/sitetemplates.h"
@@ -9,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QIntValidator>
 #include <QTextStream>
 
 namespace {
@@ -49,7 +52,18 @@ TfrmOptions::TfrmOptions(QWidget* parent)
   project_->Reset();
   loading_ = true;
 
-  connect(ui->bbnOk, &QPushButton::clicked, this, &QDialog::accept);
+  // OK keeps the dialog open while a setting would let processing overwrite the user's files.
+  connect(ui->bbnOk, &QPushButton::clicked, this, [this] {
+    const QString unsafe = ValidateOutputSettings(*project_);
+    if (!unsafe.isEmpty()) {
+      Prompt()->error(unsafe);
+      return;
+    }
+    accept();
+  });
+  for (QLineEdit* e :
+       {ui->edtThumbWidth, ui->edtThumbHeight, ui->edtMediumWidth, ui->edtMediumHeight})
+    e->setValidator(new QIntValidator(1, kMaxOutputSide, e));
   connect(ui->bbnCancel, &QPushButton::clicked, this, &QDialog::reject);
 
   auto onThumb = [this] { cbxThumbClick(); };

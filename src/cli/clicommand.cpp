@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <algorithm>
+#include <map>
 
 namespace {
 std::vector<TCliCommand>& registry() {
@@ -116,11 +117,12 @@ std::unique_ptr<TLumenfoldProject> LoadCliProject(const QString& path, bool requ
   }
   // A command that saves holds the project's lock until the program ends: no second run or
   // desktop window writes it meanwhile.
-  if (requireComplete) {
-    static std::vector<std::unique_ptr<TProjectLock>> held;
+  // (A command run again, with fonts, keeps the lock it took the first time.)
+  static std::map<QString, std::unique_ptr<TProjectLock>> held;
+  if (requireComplete && !held.count(file)) {
     auto lock = std::make_unique<TProjectLock>(file);
     if (lock->TryLock() == TProjectLock::HeldByOther) throw TCliError(lock->Message());
-    held.push_back(std::move(lock));
+    held.emplace(file, std::move(lock));
   }
   const int errorsBefore = ModelErrorCount();
   bool read = false, loaded = false;

@@ -105,19 +105,16 @@ TZipArchive::TMethod methodFor(bool deflates) {
 // when complete.
 void writeFileAtomically(const QString& path, const QByteArray& bytes) {
   QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-    throw TRunError(
-        QStringLiteral("The file \"%1\" cannot be written: %2").arg(path, file.errorString()));
-}
-
-// Creates a folder with its parents; the system's reason ("Permission denied", "No space left
-// on device") ends the run when that fails.
-void makeFolder(const QString& path) {
+  if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) return;
+  QString reason = file.errorString();
+  // A folder that could not be made: its own reason ("Permission denied"), not the missing
+  // folder's.
+  const QString folder = QFileInfo(path).absolutePath();
   std::error_code error;
-  std::filesystem::create_directories(QFile::encodeName(path).toStdString(), error);
-  if (error && !QFileInfo(path).isDir())
-    throw TRunError(QStringLiteral("The folder \"%1\" cannot be created: %2.")
-                        .arg(path, QString::fromLocal8Bit(error.message().c_str())));
+  if (!QFileInfo(folder).isDir() &&
+      !std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), error) && error)
+    reason = QString::fromLocal8Bit(error.message().c_str());
+  throw TRunError(QStringLiteral("The file \"%1\" cannot be written: %2").arg(path, reason));
 }
 
 } // namespace
@@ -538,14 +535,14 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
   p->OriginalHash = result.Hash;
   p->OriginalSize = result.Size;
 
-  // Output folders, created with their parents.
+  // Output folders, created with their parents; a failure shows when the image is written.
   const QString albumPath = album ? album->Path : QFileInfo(originalPath).absolutePath();
   const bool enabled[kOutputKinds] = {project.LargeEnabled, project.MediumEnabled,
                                       project.ThumbEnabled};
   const QString folders[kOutputKinds] = {project.LargeFolder, project.MediumFolder,
                                          project.ThumbFolder};
   for (int k = 0; k < kOutputKinds; ++k)
-    if (enabled[k]) makeFolder(below(albumPath, folders[k]));
+    if (enabled[k]) QDir().mkpath(below(albumPath, folders[k]));
 
   if (zip_)
     zipper_->AddFileAs(originalPath, albumEntry(album, p->OriginalFileName),

@@ -3,7 +3,9 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ clang pkg-config qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite
   libqt6svg6 libjpeg62-turbo-dev libjpeg-turbo-progs libzip-dev zlib1g-dev fonts-dejavu-core
-  xvfb xauth)
+  xvfb xauth chromium unzip)
+# Node.js runs the browser tests of the site template; a machine that has node keeps its own.
+command -v node >/dev/null || packages+=(nodejs npm)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

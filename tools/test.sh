@@ -18,4 +18,5 @@ if [ -f fuzz/CMakeLists.txt ] && command -v clang++ >/dev/null; then
   mkdir -p build-fuzz/corpus-jpeg && cp fuzz/corpus-jpeg/* build-fuzz/corpus-jpeg/ 2>/dev/null || true
   build-fuzz/bin/fuzz_jpegheader -max_total_time=15 -rss_limit_mb=1024 build-fuzz/corpus-jpeg
 fi
+bash tools/test-site.sh
 bash tools/ci-asan.sh

@@ -9,6 +9,7 @@
 #include "db/sqlaccess.h"
 #include "db/userprompt.h"
 #include "processing/picturework.h"
+#include "processing/publicsite.h"
 #include "processing/ziparchive.h"
 #include "util/helpers.h"
 #include "util/imaging.h"
@@ -281,7 +282,7 @@ struct TProcessThread::Pipeline {
 TProcessThread::TProcessThread(TLumenfoldProject* project, bool zip, bool processAll,
                                QObject* progressWindow, QObject* parent)
     : QThread(parent), project_(project), zip_(zip), processAll_(processAll),
-      progressWindow_(progressWindow) {
+      progressWindow_(progressWindow), site_(std::make_unique<TSitePacking>()) {
   // Settings that would overwrite the user's files end the run before anything is touched.
   refusal_ = ValidateOutputSettings(*project_);
   if (zip_ && refusal_.isEmpty()) {
@@ -360,6 +361,7 @@ void TProcessThread::run() {
                          LargestDecodedBytes(rendered, maxPixels), AvailableMemoryBytes());
     Pipeline pipeline(jobs, WorkList.size());
     try {
+      if (zip_) readSiteManifest();
       bool stopped = false;
       for (int i = 0; i < WorkList.size(); ++i) {
         if (!waitWhilePaused()) {
@@ -544,7 +546,7 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
   for (int k = 0; k < kOutputKinds; ++k)
     if (enabled[k]) QDir().mkpath(below(albumPath, folders[k]));
 
-  if (zip_)
+  if (zip_ && site_->PacksFile(*p, TPictureFile::Original))
     zipper_->AddFileAs(originalPath, albumEntry(album, p->OriginalFileName),
                        methodFor(result.OriginalDeflates));
 
@@ -593,7 +595,7 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
       deflates = out.Deflates;
       out.Jpeg.clear();
     }
-    if (zip_) {
+    if (zip_ && site_->PacksFile(*p, TPictureFile::Generated)) {
       const QString source = below(albumPath, storedName);
       zipper_->AddFileAs(source, albumEntry(album, storedName),
                          render ? methodFor(deflates) : TZipArchive::TMethod::Auto);
@@ -654,7 +656,7 @@ void TProcessThread::addDatabase() {
   QString provider = GetConnectionProvider(connection).trimmed();
   if (provider.isEmpty()) provider = kSqliteProvider;
   if (DriverForProvider(provider) != QLatin1String("QSQLITE")) {
-    zipper_->AddFileAs(source, entry);
+    packDatabase(source, entry);
     return;
   }
   // Every change of this run is committed; closing the run's connections lets nothing stay
@@ -692,7 +694,29 @@ void TProcessThread::addDatabase() {
   if (!failure.isEmpty())
     throw TRunError(QStringLiteral("The database \"%1\" cannot be added to the zip archive: %2")
                         .arg(source, failure));
-  zipper_->AddFileAs(complete ? source : snapshotPath_, entry);
+  packDatabase(complete ? source : snapshotPath_, entry);
+}
+
+// ---- What the site template lets the archive hold (processing/publicsite.h) ----------------
+
+void TProcessThread::readSiteManifest() {
+  QString error;
+  if (!site_->LoadTemplate(ProgramFolder() + QStringLiteral("templates"), project_->SiteTemplate,
+                           &error))
+    throw TRunError(QStringLiteral("The site template \"%1\" cannot be used: %2")
+                        .arg(project_->SiteTemplate, error));
+}
+
+// Packs the database file, or for a public static site its public copy and "site.json".
+void TProcessThread::packDatabase(const QString& file, const QString& entry) {
+  QString error;
+  const QString packed = site_->DatabaseFile(file, &error);
+  const QString info = packed.isEmpty() ? QString() : site_->SiteInfoFile(entry, &error);
+  if (packed.isEmpty() || !error.isEmpty())
+    throw TRunError(QStringLiteral("The database \"%1\" cannot be added to the zip archive: %2")
+                        .arg(file, error));
+  zipper_->AddFileAs(packed, entry);
+  if (!info.isEmpty()) zipper_->AddFileAs(info, QLatin1String(kSiteInfoName));
 }
 
 void TProcessThread::addTemplate() {

@@ -32,6 +32,7 @@
 class TLumenfoldAlbum;
 class TLumenfoldPicture;
 class TLumenfoldProject;
+class TSitePacking;
 class TZipArchive;
 
 // Stage codes of the progress messages.
@@ -98,6 +99,8 @@ private:
   void zipStages();
   void addDatabase();
   void addTemplate();
+  void readSiteManifest();
+  void packDatabase(const QString& file, const QString& entry);
   void post(qintptr number, int stage);
   bool waitWhilePaused(); // false when a stop was requested
   void saveRecord(TLumenfoldPicture* picture);
@@ -113,6 +116,7 @@ private:
   mutable QMutex mutex_;
   QWaitCondition wake_;
   QString reason_;
-  QString snapshotPath_; // temporary copy of the database for the archive
-  QString refusal_;      // why the settings do not allow a run
+  QString snapshotPath_;               // temporary copy of the database for the archive
+  std::unique_ptr<TSitePacking> site_; // what the site template lets the archive hold
+  QString refusal_;                    // why the settings do not allow a run
 };

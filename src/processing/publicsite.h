@@ -1,0 +1,81 @@
+#pragma once
+// Public static sites. A site template may declare in the file "template.json" of its folder
+// that it is a static site, which hands the whole packed database to every visitor:
+//
+//   { "publicStaticSite": true, "includeOriginals": false }
+//
+// For such a template the run packs a public copy of the database (no private albums and their
+// pictures, no private or deleted pictures, none of their category links, no local folder
+// paths, no signature definitions; compacted) under the database's file name, writes
+// "site.json" naming that file for the site's scripts, and packs no file of a hidden picture and
+// no original unless "includeOriginals" is true. A template without the file is packed as
+// before.
+#include <QString>
+#include <memory>
+
+class QTemporaryDir;
+class TLumenfoldPicture;
+
+inline constexpr const char* kSiteManifestName = "template.json";
+inline constexpr const char* kSiteInfoName = "site.json";
+
+struct TSiteManifest {
+  bool PublicStaticSite = false;
+  bool IncludeOriginals = true; // a public static site packs originals only when it asks
+};
+
+// Reads the manifest of a template folder into manifest. A folder without the file leaves the
+// defaults and succeeds. A file that cannot be read, is no JSON object or holds a value of the
+// wrong type fails with a reason in error.
+bool ReadSiteManifest(const QString& templateFolder, TSiteManifest& manifest, QString* error);
+
+// Whether a visitor of a public site may see the picture: neither deleted nor private, and its
+// album (when it has one) not private.
+bool PictureIsPublic(const TLumenfoldPicture& picture);
+
+enum class TPictureFile { Original, Generated };
+
+// Whether the run packs the given file of the picture for a template with this manifest.
+bool PacksPictureFile(const TSiteManifest& manifest, const TLumenfoldPicture& picture,
+                      TPictureFile file);
+
+// Writes to target (which must not exist) a compacted copy of the SQLite database at source
+// without anything private (see above). The source is only read. Fails with a reason in error;
+// a failed copy leaves no target file behind.
+bool WritePublicDatabase(const QString& source, const QString& target, QString* error);
+
+// The text of "site.json": the file name of the packed database, for the site's scripts.
+QByteArray SiteInfoText(const QString& databaseEntry);
+
+// What one run packs for its site template: the manifest, and the temporary public copy of the
+// database with its "site.json", kept until this object is destroyed.
+class TSitePacking {
+public:
+  TSitePacking();
+  ~TSitePacking();
+  TSitePacking(const TSitePacking&) = delete;
+  TSitePacking& operator=(const TSitePacking&) = delete;
+
+  // Reads the manifest of the template folder; an empty folder name means no template.
+  bool Load(const QString& templateFolder, QString* error);
+  // Reads the manifest of the template of that name in the templates folder. A name that is no
+  // plain folder name (the run refuses it when it packs the template) has none.
+  bool LoadTemplate(const QString& templatesFolder, const QString& name, QString* error);
+  const TSiteManifest& Manifest() const { return manifest_; }
+
+  bool PacksFile(const TLumenfoldPicture& picture, TPictureFile file) const {
+    return PacksPictureFile(manifest_, picture, file);
+  }
+
+  // The file to pack as the database: the given file itself, or for a public static site its
+  // public copy. Empty, with a reason in error, when the copy cannot be made.
+  QString DatabaseFile(const QString& database, QString* error);
+  // For a public static site the file to pack as "site.json" beside a database packed under
+  // databaseEntry; empty otherwise, and empty with a reason in error when it cannot be written.
+  QString SiteInfoFile(const QString& databaseEntry, QString* error);
+
+private:
+  QString temporaryFolder(QString* error);
+  TSiteManifest manifest_;
+  std::unique_ptr<QTemporaryDir> dir_;
+};

@@ -1,0 +1,573 @@
+// The gallery: reads the packed project database in the browser and shows its public albums,
+// pictures and categories. Every text that comes from the database is inserted as text.
+(function () {
+  'use strict';
+
+  const LANGUAGE_KEY = 'lumenfold-gallery-language';
+
+  // Texts of the page itself; a language without its own texts uses the English ones.
+  const UI = {
+    en: {
+      albums: 'Albums',
+      categories: 'Categories',
+      allAlbums: 'All albums',
+      pictures: { one: '{n} picture', other: '{n} pictures' },
+      empty: 'There are no pictures here.',
+      noAlbums: 'This gallery has no albums yet.',
+      notFound: 'This page does not exist.',
+      loading: 'Loading…',
+      language: 'Language',
+      fromFile:
+        'This gallery has to be opened through a web server. Browsers do not let a page that ' +
+        'was opened from a file read its database. Upload the whole folder to your web space ' +
+        'and open its address, or start a local web server in this folder.',
+      loadError: 'The gallery could not read its database: {detail}',
+    },
+    de: {
+      albums: 'Alben',
+      categories: 'Kategorien',
+      allAlbums: 'Alle Alben',
+      pictures: { one: '{n} Bild', other: '{n} Bilder' },
+      empty: 'Hier gibt es keine Bilder.',
+      noAlbums: 'Diese Galerie hat noch keine Alben.',
+      notFound: 'Diese Seite gibt es nicht.',
+      loading: 'Wird geladen…',
+      language: 'Sprache',
+      fromFile:
+        'Diese Galerie muss über einen Webserver geöffnet werden. Browser erlauben einer Seite, ' +
+        'die aus einer Datei geöffnet wurde, nicht, ihre Datenbank zu lesen. Laden Sie den ' +
+        'ganzen Ordner auf Ihren Webspace und öffnen Sie dessen Adresse.',
+      loadError: 'Die Galerie konnte ihre Datenbank nicht lesen: {detail}',
+    },
+  };
+
+  const state = {
+    settings: { title: ['Photo gallery'], languages: [{ code: 'en', label: 'English' }] },
+    language: 0, // index into settings.languages: 0 the first site language, 1 the second
+    model: null,
+    lightbox: null,
+  };
+  // Natural sizes of lightbox images seen so far, by address.
+  const imageSizes = new Map();
+
+  // ---- small helpers ---------------------------------------------------------------------
+
+  function el(tag, className, text) {
+    const node = document.createElement(tag);
+    if (className) node.className = className;
+    if (text !== undefined && text !== null) node.textContent = String(text);
+    return node;
+  }
+
+  function localeCode() {
+    const entry = state.settings.languages[state.language] || state.settings.languages[0];
+    return (entry && entry.code) || 'en';
+  }
+
+  function ui() {
+    const code = localeCode().toLowerCase();
+    return UI[code] || UI[code.split('-')[0]] || UI.en;
+  }
+
+  function fill(template, values) {
+    return template.replace(/\{(\w+)\}/g, (m, key) => (key in values ? values[key] : m));
+  }
+
+  // The text in the chosen language; the first language's text when the second one is empty.
+  function pick(first, second) {
+    const a = first === null || first === undefined ? '' : String(first);
+    const b = second === null || second === undefined ? '' : String(second);
+    return state.language === 1 && b.trim() !== '' ? b : a;
+  }
+
+  function countText(n) {
+    let rule = 'other';
+    try {
+      rule = new Intl.PluralRules(localeCode()).select(n);
+    } catch (e) {
+      rule = n === 1 ? 'one' : 'other';
+    }
+    const forms = ui().pictures;
+    const form = forms[rule] || forms.other;
+    return fill(form, { n: new Intl.NumberFormat(localeCode()).format(n) });
+  }
+
+  // Dates are stored as "yyyy-MM-dd" (a time after it is ignored); other texts are shown as is.
+  function dateText(value) {
+    if (value === null || value === undefined) return '';
+    const text = String(value).trim();
+    const m = /^(\d{4})-(\d{1,2})-(\d{1,2})/.exec(text);
+    if (!m) return text;
+    const date = new Date(Date.UTC(Number(m[1]), Number(m[2]) - 1, Number(m[3])));
+    if (isNaN(date.getTime())) return text;
+    try {
+      return new Intl.DateTimeFormat(localeCode(), { dateStyle: 'long', timeZone: 'UTC' }).format(
+        date
+      );
+    } catch (e) {
+      return text;
+    }
+  }
+
+  // A stored relative path ("\" or "/" between its parts) as an address below the site.
+  function siteUrl(directory, relative) {
+    const parts = [];
+    for (const piece of [directory, relative]) {
+      for (const part of String(piece || '').split(/[\\/]+/)) {
+        if (part === '' || part === '.') continue;
+        if (part === '..') return null; // never leave the site's folder
+        parts.push(encodeURIComponent(part));
+      }
+    }
+    return parts.length ? parts.join('/') : null;
+  }
+
+  // ---- reading the database --------------------------------------------------------------
+
+  function rows(db, sql) {
+    const statement = db.prepare(sql);
+    const out = [];
+    try {
+      while (statement.step()) out.push(statement.getAsObject());
+    } finally {
+      statement.free();
+    }
+    return out;
+  }
+
+  function readModel(db) {
+    const albums = rows(
+      db,
+      'SELECT album_id, face_picture_id, album_date, short_name, short_name2, long_name, ' +
+        'long_name2, description, description2, directory FROM album ' +
+        'WHERE is_private = 0 ORDER BY album_id DESC'
+    ).map((a) => ({
+      id: a.album_id,
+      faceId: a.face_picture_id,
+      date: a.album_date,
+      shortName: [a.short_name, a.short_name2],
+      longName: [a.long_name, a.long_name2],
+      description: [a.description, a.description2],
+      directory: a.directory,
+      pictures: [],
+    }));
+    const albumById = new Map(albums.map((a) => [a.id, a]));
+
+    const pictureById = new Map();
+    const pictures = rows(
+      db,
+      'SELECT picture_id, album_id, picture_date, title, title2, thumb_filename, thumb_size, ' +
+        'medium_filename, medium_size, large_filename, large_size FROM picture ' +
+        'WHERE is_private = 0 AND is_deleted = 0 ORDER BY album_id, sort_order, picture_id'
+    );
+    for (const p of pictures) {
+      const album = albumById.get(p.album_id);
+      if (!album) continue; // a private album hides all of its pictures
+      const thumb = p.thumb_size > 0 ? siteUrl(album.directory, p.thumb_filename) : null;
+      if (!thumb) continue; // never processed
+      let big = null;
+      if (p.medium_size > 0) big = siteUrl(album.directory, p.medium_filename);
+      if (!big && p.large_size > 0) big = siteUrl(album.directory, p.large_filename);
+      const picture = {
+        id: p.picture_id,
+        album,
+        date: p.picture_date,
+        title: [p.title, p.title2],
+        thumb,
+        big: big || thumb,
+        categories: [],
+      };
+      album.pictures.push(picture);
+      pictureById.set(picture.id, picture);
+    }
+
+    const categories = rows(
+      db,
+      'SELECT category_id, title, title2, description, description2 FROM category'
+    ).map((c) => ({
+      id: c.category_id,
+      title: [c.title, c.title2],
+      description: [c.description, c.description2],
+      pictures: [],
+    }));
+    const categoryById = new Map(categories.map((c) => [c.id, c]));
+    const seen = new Set();
+    for (const link of rows(db, 'SELECT picture_id, category_id FROM picture_to_category')) {
+      const key = link.picture_id + ':' + link.category_id;
+      if (seen.has(key)) continue;
+      seen.add(key);
+      const picture = pictureById.get(link.picture_id);
+      const category = categoryById.get(link.category_id);
+      if (picture && category) picture.categories.push(category);
+    }
+    const visibleAlbums = albums.filter((a) => a.pictures.length > 0);
+    // A category lists its pictures in the order of the albums and of the pictures in them.
+    for (const album of visibleAlbums)
+      for (const picture of album.pictures)
+        for (const category of picture.categories) category.pictures.push(picture);
+    for (const album of visibleAlbums)
+      album.cover = album.pictures.find((p) => p.id === album.faceId) || album.pictures[0];
+    return {
+      albums: visibleAlbums,
+      albumById: new Map(visibleAlbums.map((a) => [a.id, a])),
+      categories: categories.filter((c) => c.pictures.length > 0),
+      categoryById,
+    };
+  }
+
+  async function fetchJson(url, fallback) {
+    try {
+      const response = await fetch(url, { cache: 'no-cache' });
+      if (!response.ok) return fallback;
+      return await response.json();
+    } catch (e) {
+      return fallback;
+    }
+  }
+
+  // The database's file name is written beside the site by the program ("site.json").
+  function databaseName(site) {
+    const name = site && typeof site.database === 'string' ? site.database.trim() : '';
+    if (name === '') return 'db.sqlite';
+    if (/[\\/]/.test(name) || name === '.' || name === '..')
+      throw new Error('"' + name + '" is not a file name');
+    return name;
+  }
+
+  async function loadDatabase(name) {
+    const SQL = await window.initSqlJs({ locateFile: (file) => 'vendor/' + file });
+    const response = await fetch(encodeURIComponent(name), { cache: 'no-cache' });
+    if (!response.ok) throw new Error(name + ' (HTTP ' + response.status + ')');
+    const bytes = new Uint8Array(await response.arrayBuffer());
+    const db = new SQL.Database(bytes);
+    try {
+      return readModel(db);
+    } finally {
+      db.close();
+    }
+  }
+
+  // ---- views -----------------------------------------------------------------------------
+
+  function main() {
+    return document.getElementById('main');
+  }
+
+  function showMessage(text) {
+    const box = main();
+    box.replaceChildren(el('p', 'status', text));
+  }
+
+  function siteTitle() {
+    const t = state.settings.title || [];
+    return pick(t[0], t[1]) || 'Photo gallery';
+  }
+
+  function renderHeader() {
+    document.documentElement.lang = localeCode();
+    const home = document.getElementById('home');
+    home.textContent = siteTitle();
+    const nav = document.getElementById('languages');
+    nav.setAttribute('aria-label', ui().language);
+    const buttons = [];
+    const languages = state.settings.languages.slice(0, 2);
+    if (languages.length > 1) {
+      languages.forEach((entry, index) => {
+        const button = el('button', 'language', entry.label || entry.code);
+        button.type = 'button';
+        button.lang = entry.code;
+        button.dataset.language = String(index);
+        button.setAttribute('aria-pressed', String(index === state.language));
+        button.addEventListener('click', () => setLanguage(index));
+        buttons.push(button);
+      });
+    }
+    nav.replaceChildren(...buttons);
+  }
+
+  function albumName(album) {
+    return pick(album.longName[0], album.longName[1]) || pick(album.shortName[0], album.shortName[1]);
+  }
+
+  function pictureTitle(picture) {
+    return pick(picture.title[0], picture.title[1]);
+  }
+
+  function thumbImage(picture, alt) {
+    const img = el('img', 'thumb');
+    img.loading = 'lazy';
+    img.decoding = 'async';
+    img.alt = alt;
+    img.src = picture.thumb;
+    return img;
+  }
+
+  function renderHome() {
+    const model = state.model;
+    const t = ui();
+    const box = main();
+    const parts = [];
+    document.title = siteTitle();
+    const albumsHeading = el('h1', 'section-title', t.albums);
+    parts.push(albumsHeading);
+    if (model.albums.length === 0) parts.push(el('p', 'status', t.noAlbums));
+    const list = el('ul', 'albums');
+    for (const album of model.albums) {
+      const item = el('li', 'album-card');
+      const link = el('a', 'album-link');
+      link.href = '#/album/' + album.id;
+      link.dataset.albumId = String(album.id);
+      const name = albumName(album);
+      // The card is wider than a thumbnail: the cover is the lightbox image.
+      const cover = thumbImage(album.cover, name);
+      cover.src = album.cover.big;
+      link.append(cover);
+      const text = el('div', 'album-text');
+      text.append(el('h2', 'album-name', name));
+      const meta = [dateText(album.date), countText(album.pictures.length)].filter((s) => s);
+      text.append(el('p', 'meta', meta.join(' · ')));
+      const description = pick(album.description[0], album.description[1]);
+      if (description.trim()) text.append(el('p', 'description', description));
+      link.append(text);
+      item.append(link);
+      list.append(item);
+    }
+    parts.push(list);
+    if (model.categories.length > 0) {
+      parts.push(el('h2', 'section-title', t.categories));
+      const collator = new Intl.Collator(localeCode());
+      const sorted = model.categories
+        .slice()
+        .sort((a, b) => collator.compare(pick(a.title[0], a.title[1]), pick(b.title[0], b.title[1])));
+      const categories = el('ul', 'categories');
+      for (const category of sorted) {
+        const item = el('li');
+        const link = el('a', 'category-link');
+        link.href = '#/category/' + category.id;
+        link.dataset.categoryId = String(category.id);
+        link.append(el('span', 'category-name', pick(category.title[0], category.title[1])));
+        link.append(el('span', 'count', countText(category.pictures.length)));
+        item.append(link);
+        categories.append(item);
+      }
+      parts.push(categories);
+    }
+    box.replaceChildren(...parts);
+  }
+
+  function backLink() {
+    const link = el('a', 'back', '← ' + ui().allAlbums);
+    link.href = '#/';
+    return link;
+  }
+
+  function renderPictures(heading, meta, description, pictures) {
+    const box = main();
+    document.title = heading + ' – ' + siteTitle();
+    const parts = [backLink(), el('h1', 'page-title', heading)];
+    if (meta) parts.push(el('p', 'meta', meta));
+    if (description && description.trim()) parts.push(el('p', 'description', description));
+    if (pictures.length === 0) parts.push(el('p', 'status', ui().empty));
+    const grid = el('ul', 'grid');
+    pictures.forEach((picture, index) => {
+      const item = el('li', 'tile');
+      const link = el('a', 'tile-link');
+      link.href = picture.big;
+      link.dataset.pictureId = String(picture.id);
+      const title = pictureTitle(picture);
+      link.append(thumbImage(picture, title));
+      link.addEventListener('click', (event) => {
+        if (event.button !== 0 || event.metaKey || event.ctrlKey || event.shiftKey) return;
+        event.preventDefault();
+        openLightbox(pictures, index, grid);
+      });
+      item.append(link);
+      grid.append(item);
+    });
+    parts.push(grid);
+    box.replaceChildren(...parts);
+  }
+
+  function renderAlbum(album) {
+    const meta = [dateText(album.date), countText(album.pictures.length)].filter((s) => s);
+    renderPictures(
+      albumName(album),
+      meta.join(' · '),
+      pick(album.description[0], album.description[1]),
+      album.pictures
+    );
+  }
+
+  function renderCategory(category) {
+    renderPictures(
+      pick(category.title[0], category.title[1]),
+      countText(category.pictures.length),
+      pick(category.description[0], category.description[1]),
+      category.pictures
+    );
+  }
+
+  function renderNotFound() {
+    main().replaceChildren(backLink(), el('p', 'status', ui().notFound));
+  }
+
+  function route(event, keepScroll) {
+    if (!state.model) return;
+    closeLightbox();
+    renderHeader();
+    const hash = location.hash.replace(/^#\/?/, '');
+    const [kind, id] = hash.split('/');
+    if (hash === '') renderHome();
+    else if (kind === 'album' && state.model.albumById.has(Number(id)))
+      renderAlbum(state.model.albumById.get(Number(id)));
+    else if (kind === 'category' && state.model.categories.some((c) => c.id === Number(id)))
+      renderCategory(state.model.categoryById.get(Number(id)));
+    else renderNotFound();
+    if (!keepScroll) window.scrollTo(0, 0);
+  }
+
+  function setLanguage(index) {
+    state.language = index;
+    try {
+      localStorage.setItem(LANGUAGE_KEY, state.settings.languages[index].code);
+    } catch (e) {
+      // A browser without storage keeps the choice for this visit only.
+    }
+    route(null, true);
+    const button = document.querySelector('button.language[data-language="' + index + '"]');
+    if (button) button.focus();
+  }
+
+  // ---- lightbox --------------------------------------------------------------------------
+
+  function closeLightbox() {
+    if (state.lightbox) {
+      state.lightbox.destroy();
+      state.lightbox = null;
+    }
+  }
+
+  function captionOf(picture) {
+    return [pictureTitle(picture), dateText(picture.date)].filter((s) => s && s.trim()).join(' · ');
+  }
+
+  function openLightbox(pictures, index, grid) {
+    closeLightbox();
+    const thumbs = grid.querySelectorAll('img.thumb');
+    const items = pictures.map((picture, i) => {
+      let size = imageSizes.get(picture.big);
+      if (!size) {
+        // Until the image is loaded its shape is the thumbnail's (both are fitted from the same
+        // picture); the real size replaces this when it arrives.
+        const thumb = thumbs[i];
+        const w = thumb && thumb.naturalWidth ? thumb.naturalWidth : 4;
+        const h = thumb && thumb.naturalHeight ? thumb.naturalHeight : 3;
+        const scale = Math.min(1024 / w, 1024 / h);
+        size = [Math.round(w * scale), Math.round(h * scale)];
+      }
+      return { src: picture.big, width: size[0], height: size[1], alt: pictureTitle(picture) };
+    });
+    const pswp = new window.PhotoSwipe({
+      dataSource: items,
+      index,
+      bgOpacity: 0.94,
+      showHideAnimationType: 'fade',
+      wheelToZoom: false,
+      loop: false,
+    });
+    pswp.on('uiRegister', () => {
+      pswp.ui.registerElement({
+        name: 'caption',
+        order: 9,
+        isButton: false,
+        appendTo: 'root',
+        onInit: (element) => {
+          const update = () => {
+            element.textContent = captionOf(pictures[pswp.currIndex]);
+          };
+          pswp.on('change', update);
+          update();
+        },
+      });
+    });
+    pswp.on('loadComplete', ({ content, slide }) => {
+      const img = content.element;
+      if (!img || !img.naturalWidth) return;
+      const w = img.naturalWidth;
+      const h = img.naturalHeight;
+      imageSizes.set(content.data.src, [w, h]);
+      if (content.width === w && content.height === h) return;
+      content.data.width = w;
+      content.data.height = h;
+      content.width = w;
+      content.height = h;
+      if (slide) {
+        slide.width = w;
+        slide.height = h;
+        slide.resize();
+        slide.updateContentSize(true);
+      }
+    });
+    // Keys work once the lightbox has opened; the mark lets a page script know when.
+    pswp.on('openingAnimationEnd', () => {
+      document.documentElement.dataset.lightbox = 'open';
+    });
+    pswp.on('destroy', () => {
+      delete document.documentElement.dataset.lightbox;
+      if (state.lightbox === pswp) state.lightbox = null;
+      const link = grid.querySelectorAll('a.tile-link')[pswp.currIndex];
+      if (link) link.focus({ preventScroll: false });
+    });
+    state.lightbox = pswp;
+    pswp.init();
+  }
+
+  // ---- start -----------------------------------------------------------------------------
+
+  function chooseLanguage() {
+    let stored = null;
+    try {
+      stored = localStorage.getItem(LANGUAGE_KEY);
+    } catch (e) {
+      stored = null;
+    }
+    const index = state.settings.languages.findIndex((l) => l.code === stored);
+    state.language = index > 0 && index < 2 ? index : 0;
+  }
+
+  function cleanSettings(raw) {
+    const settings = { title: ['Photo gallery'], languages: [{ code: 'en', label: 'English' }] };
+    if (raw && Array.isArray(raw.title)) settings.title = raw.title.map((t) => String(t || ''));
+    if (raw && Array.isArray(raw.languages)) {
+      const languages = raw.languages
+        .filter((l) => l && typeof l.code === 'string' && l.code.trim())
+        .map((l) => ({ code: l.code.trim(), label: String(l.label || l.code) }));
+      if (languages.length > 0) settings.languages = languages;
+    }
+    return settings;
+  }
+
+  async function start() {
+    if (location.protocol === 'file:') {
+      document.documentElement.classList.add('from-file');
+      showMessage(UI.en.fromFile);
+      return;
+    }
+    state.settings = cleanSettings(await fetchJson('settings.json', null));
+    chooseLanguage();
+    renderHeader();
+    showMessage(ui().loading);
+    try {
+      const site = await fetchJson('site.json', null);
+      state.model = await loadDatabase(databaseName(site));
+    } catch (error) {
+      showMessage(fill(ui().loadError, { detail: error && error.message ? error.message : error }));
+      return;
+    }
+    window.addEventListener('hashchange', route);
+    route();
+    document.documentElement.dataset.ready = 'true';
+  }
+
+  start();
+})();

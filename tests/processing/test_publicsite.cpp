@@ -1,0 +1,411 @@
+// Public static sites: the template manifest, which picture files are packed, the public copy of
+// the database, and a run whose archive holds nothing private.
+#include "core/album.h"
+#include "core/picture.h"
+#include "core/project.h"
+#include "db/connectionstring.h"
+#include "db/sqlaccess.h"
+#include "processing/processthread.h"
+#include "processing/publicsite.h"
+#include "testenv.h"
+#include "util/messages.h"
+#include "util/programfolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUuid>
+#include <QtTest>
+#include <zip.h>
+
+namespace {
+
+void writeBytes(const QString& path, const QByteArray& data) {
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  QFile f(path);
+  if (f.open(QIODevice::WriteOnly)) f.write(data);
+}
+
+QMap<QString, QByteArray> readZip(const QString& path) {
+  QMap<QString, QByteArray> entries;
+  int code = 0;
+  zip_t* z = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &code);
+  if (!z) return entries;
+  for (zip_int64_t i = 0; i < zip_get_num_entries(z, 0); ++i) {
+    zip_stat_t st;
+    zip_stat_index(z, i, 0, &st);
+    QByteArray data(qsizetype(st.size), Qt::Uninitialized);
+    if (zip_file_t* f = zip_fopen_index(z, i, 0)) {
+      zip_fread(f, data.data(), st.size);
+      zip_fclose(f);
+    }
+    entries.insert(QString::fromUtf8(st.name), data);
+  }
+  zip_close(z);
+  return entries;
+}
+
+// Runs statements on an SQLite file through a connection of the test's own.
+class Db {
+public:
+  explicit Db(const QString& file) : name_(QUuid::createUuid().toString()) {
+    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", name_);
+    db.setDatabaseName(file);
+    db.open();
+  }
+  ~Db() {
+    QSqlDatabase::database(name_, false).close();
+    QSqlDatabase::removeDatabase(name_);
+  }
+  bool exec(const QString& sql) {
+    QSqlQuery q(QSqlDatabase::database(name_, false));
+    if (!q.exec(sql)) qWarning() << sql << q.lastError().text();
+    return q.isActive();
+  }
+  QStringList column(const QString& sql) {
+    QStringList out;
+    QSqlQuery q(QSqlDatabase::database(name_, false));
+    if (!q.exec(sql)) qWarning() << sql << q.lastError().text();
+    while (q.next())
+      out << q.value(0).toString();
+    return out;
+  }
+
+private:
+  QString name_;
+};
+
+// An album 1 (public) with pictures 11 (public), 12 (private), 13 (deleted); a private album 2
+// with picture 21; categories linking all of them; a signature; local folder paths.
+void fillDatabase(const QString& file) {
+  Db db(file);
+  const char* const rows[] = {
+      "INSERT INTO album (album_id, face_picture_id, short_name, is_private, directory, path) "
+      "VALUES (1, 12, 'Open album', 0, 'open', '/home/me/LOCAL-PATH-open')",
+      "INSERT INTO album (album_id, face_picture_id, short_name, is_private, directory, path) "
+      "VALUES (2, 21, 'SECRET-ALBUM', 1, 'closed', '/home/me/LOCAL-PATH-closed')",
+      "INSERT INTO picture (picture_id, album_id, title, thumb_filename) "
+      "VALUES (11, 1, 'Shown picture', 'ps_thumb\\tn_a.jpg')",
+      "INSERT INTO picture (picture_id, album_id, title, is_private) "
+      "VALUES (12, 1, 'SECRET-PRIVATE', 1)",
+      "INSERT INTO picture (picture_id, album_id, title, is_deleted) "
+      "VALUES (13, 1, 'SECRET-DELETED', -1)",
+      "INSERT INTO picture (picture_id, album_id, title) VALUES (21, 2, 'SECRET-IN-ALBUM')",
+      "INSERT INTO category (category_id, title) VALUES (5, 'Sea')",
+      "INSERT INTO picture_to_category VALUES (11, 5)",
+      "INSERT INTO picture_to_category VALUES (12, 5)",
+      "INSERT INTO picture_to_category VALUES (13, 5)",
+      "INSERT INTO picture_to_category VALUES (21, 5)",
+      "INSERT INTO signature VALUES (1, 'SECRET-SIGNATURE')",
+      "INSERT INTO signature_item (signature_item_id, signature_item_name, caption) "
+      "VALUES (1, 'item', '(c) SECRET-CAPTION')",
+      "INSERT INTO signature_map (signature_id, signature_item_id) VALUES (1, 1)",
+  };
+  for (const char* sql : rows)
+    QVERIFY2(db.exec(QLatin1String(sql)), sql);
+}
+
+class Recorder : public QObject {
+public:
+  bool event(QEvent* e) override {
+    if (TMessageEvent::Is(e, LF_MSG_PROGRESS)) return true;
+    return QObject::event(e);
+  }
+};
+
+} // namespace
+
+class TestPublicSite : public QObject {
+  Q_OBJECT
+private slots:
+  void manifest_data();
+  void manifest();
+  void templateNameLeadingElsewhereHasNoManifest();
+  void packedPictureFiles();
+  void publicCopyHoldsNothingPrivate();
+  void publicCopyRefusesToOverwriteAndCleansUp();
+  void runPacksOnlyWhatIsPublic();
+  void runWithBrokenManifestEndsWithItsReason();
+};
+
+void TestPublicSite::manifest_data() {
+  QTest::addColumn<QByteArray>("text"); // empty: no file
+  QTest::addColumn<bool>("ok");
+  QTest::addColumn<bool>("isPublic");
+  QTest::addColumn<bool>("originals");
+  QTest::newRow("no file") << QByteArray() << true << false << true;
+  QTest::newRow("public, originals left out by default")
+      << QByteArray(R"({"publicStaticSite": true})") << true << true << false;
+  QTest::newRow("public with originals")
+      << QByteArray(R"({"publicStaticSite": true, "includeOriginals": true})") << true << true
+      << true;
+  QTest::newRow("not public") << QByteArray(R"({"publicStaticSite": false})") << true << false
+                              << true;
+  QTest::newRow("unknown keys ignored") << QByteArray(R"({"name": "x"})") << true << false << true;
+  QTest::newRow("not JSON") << QByteArray("publicStaticSite = true") << false << false << true;
+  QTest::newRow("array") << QByteArray("[true]") << false << false << true;
+  QTest::newRow("flag as text") << QByteArray(R"({"publicStaticSite": "yes"})") << false << false
+                                << true;
+}
+
+void TestPublicSite::manifest() {
+  QFETCH(QByteArray, text);
+  QFETCH(bool, ok);
+  QFETCH(bool, isPublic);
+  QFETCH(bool, originals);
+  TestEnv env;
+  const QString folder = env.makeFolder("templates/site");
+  if (!text.isEmpty()) writeBytes(folder + "/template.json", text);
+  TSiteManifest manifest;
+  manifest.PublicStaticSite = true; // reading starts afresh
+  QString error;
+  QCOMPARE(ReadSiteManifest(folder, manifest, &error), ok);
+  QCOMPARE(error.isEmpty(), ok);
+  if (!ok) QVERIFY2(error.contains("template.json"), qPrintable(error));
+  QCOMPARE(manifest.PublicStaticSite, isPublic);
+  QCOMPARE(manifest.IncludeOriginals, originals);
+}
+
+void TestPublicSite::templateNameLeadingElsewhereHasNoManifest() {
+  TestEnv env;
+  writeBytes(env.path("templates/ok/template.json"), R"({"publicStaticSite": true})");
+  writeBytes(env.path("outside/template.json"), R"({"publicStaticSite": true})");
+  TSitePacking packing;
+  QString error;
+  QVERIFY(packing.LoadTemplate(env.path("templates"), "ok", &error));
+  QVERIFY(packing.Manifest().PublicStaticSite);
+  for (const QString& name : {QString("../outside"), QString(".."), QString(""), QString("a\\b")}) {
+    QVERIFY(packing.LoadTemplate(env.path("templates"), name, &error));
+    QVERIFY2(!packing.Manifest().PublicStaticSite, qPrintable(name));
+  }
+}
+
+void TestPublicSite::packedPictureFiles() {
+  TLumenfoldProject project;
+  TLumenfoldAlbum open(&project), closed(&project);
+  closed.IsPrivate = true;
+  struct Case {
+    TLumenfoldAlbum* album;
+    bool isPrivate, isDeleted, isPublic;
+  };
+  const Case cases[] = {
+      {&open, false, false, true},    {&open, true, false, false},   {&open, false, true, false},
+      {&closed, false, false, false}, {nullptr, false, false, true},
+  };
+  TSiteManifest plain, publicSite, withOriginals;
+  publicSite.PublicStaticSite = withOriginals.PublicStaticSite = true;
+  publicSite.IncludeOriginals = false;
+  for (const Case& c : cases) {
+    TLumenfoldPicture p(c.album);
+    p.IsPrivate = c.isPrivate;
+    p.IsDeleted = c.isDeleted;
+    QCOMPARE(PictureIsPublic(p), c.isPublic);
+    // Without a manifest everything is packed as before.
+    QVERIFY(PacksPictureFile(plain, p, TPictureFile::Original));
+    QVERIFY(PacksPictureFile(plain, p, TPictureFile::Generated));
+    QCOMPARE(PacksPictureFile(publicSite, p, TPictureFile::Generated), c.isPublic);
+    QVERIFY(!PacksPictureFile(publicSite, p, TPictureFile::Original));
+    QCOMPARE(PacksPictureFile(withOriginals, p, TPictureFile::Original), c.isPublic);
+  }
+}
+
+void TestPublicSite::publicCopyHoldsNothingPrivate() {
+  TestEnv env;
+  const QString source = GetConnectionDataSource(env.newDatabase());
+  fillDatabase(source);
+  const QByteArray before = ReadTestFile(source);
+  const QString target = env.path("public.sqlite");
+  QString error;
+  QVERIFY2(WritePublicDatabase(source, target, &error), qPrintable(error));
+  QCOMPARE(ReadTestFile(source), before); // the working database is only read
+
+  {
+    Db db(target);
+    QCOMPARE(db.column("SELECT album_id FROM album"), QStringList({"1"}));
+    QCOMPARE(db.column("SELECT picture_id FROM picture"), QStringList({"11"}));
+    QCOMPARE(db.column("SELECT picture_id FROM picture_to_category"), QStringList({"11"}));
+    QCOMPARE(db.column("SELECT category_id FROM category"), QStringList({"5"}));
+    QCOMPARE(db.column("SELECT COALESCE(path, '') FROM album"), QStringList({""}));
+    // The face picture was private: the album has none in the copy.
+    QCOMPARE(db.column("SELECT face_picture_id FROM album"), QStringList({"-1"}));
+    QCOMPARE(db.column("SELECT thumb_filename FROM picture"), QStringList({"ps_thumb\\tn_a.jpg"}));
+    QCOMPARE(db.column("SELECT COUNT(*) FROM signature"), QStringList({"0"}));
+    QCOMPARE(db.column("SELECT COUNT(*) FROM signature_item"), QStringList({"0"}));
+    QCOMPARE(db.column("SELECT COUNT(*) FROM signature_map"), QStringList({"0"}));
+    QCOMPARE(db.column("PRAGMA journal_mode"), QStringList({"delete"}));
+  }
+  // Not even the free pages of the file hold a removed text.
+  const QByteArray bytes = ReadTestFile(target);
+  QVERIFY(!bytes.isEmpty());
+  for (const char* secret : {"SECRET", "LOCAL-PATH"})
+    QVERIFY2(!bytes.contains(secret), secret);
+  QVERIFY(bytes.size() <= before.size());
+  QVERIFY(!QFile::exists(target + "-journal"));
+  QVERIFY(!QFile::exists(target + "-wal"));
+}
+
+void TestPublicSite::publicCopyRefusesToOverwriteAndCleansUp() {
+  TestEnv env;
+  const QString source = GetConnectionDataSource(env.newDatabase());
+  QString error;
+  // An existing target is never replaced.
+  writeBytes(env.path("taken.sqlite"), "keep me");
+  QVERIFY(!WritePublicDatabase(source, env.path("taken.sqlite"), &error));
+  QVERIFY(!error.isEmpty());
+  QCOMPARE(ReadTestFile(env.path("taken.sqlite")), QByteArray("keep me"));
+  // A missing source or one that is no database fails and leaves no file behind.
+  error.clear();
+  QVERIFY(!WritePublicDatabase(env.path("missing.sqlite"), env.path("a.sqlite"), &error));
+  QVERIFY(!error.isEmpty());
+  QVERIFY(!QFile::exists(env.path("a.sqlite")));
+  writeBytes(env.path("text.sqlite"), QByteArray(4096, 'x'));
+  error.clear();
+  QVERIFY(!WritePublicDatabase(env.path("text.sqlite"), env.path("b.sqlite"), &error));
+  QVERIFY(!error.isEmpty());
+  QVERIFY(!QFile::exists(env.path("b.sqlite")));
+  // A database without the project's tables cannot be made public.
+  {
+    Db db(env.path("other.sqlite"));
+    QVERIFY(db.exec("CREATE TABLE notes (text TEXT)"));
+  }
+  error.clear();
+  QVERIFY(!WritePublicDatabase(env.path("other.sqlite"), env.path("c.sqlite"), &error));
+  QVERIFY(!error.isEmpty());
+  QVERIFY(!QFile::exists(env.path("c.sqlite")));
+}
+
+namespace {
+
+// A project whose database and album folders live in the test's folder, which also serves as
+// the program folder (templates/pub is a public static site, templates/plain is not).
+struct RunFixture {
+  TestEnv env;
+  RecordingPrompt prompt;
+  TLumenfoldProject project;
+  Recorder recorder;
+  QString connection;
+
+  RunFixture() {
+    connection = env.newDatabase();
+    SetCurrentConnectionString(connection);
+    SetProgramFolder(env.path());
+    project.Reset();
+    project.ConnectionString = connection;
+    project.ZipFileName = env.makeFolder("site") + "/albums.zip";
+    project.ZipDatabase = true;
+    for (const char* t : {"templates/pub", "templates/plain"}) {
+      writeBytes(env.path(t) + "/preview_small.jpg", "small");
+      writeBytes(env.path(t) + "/preview_big.jpg", "big");
+    }
+    writeBytes(env.path("templates/pub/template.json"), R"({"publicStaticSite": true})");
+  }
+  ~RunFixture() {
+    SetCurrentConnectionString(QString());
+    SetProgramFolder(QString());
+  }
+
+  TLumenfoldAlbum* addAlbum(const QString& directory, bool isPrivate) {
+    auto* album = new TLumenfoldAlbum(&project);
+    album->Path = env.makeFolder("photos/" + directory);
+    album->Directory = directory;
+    album->ShortName = directory;
+    album->IsPrivate = isPrivate;
+    album->Loaded = true;
+    project.Albums.Add(album->ShortName, album);
+    return album;
+  }
+
+  TLumenfoldPicture* addPicture(TLumenfoldAlbum* album, const QString& name, const QString& title,
+                                bool isPrivate = false, bool isDeleted = false) {
+    WriteTestJpeg(album->Path + "/" + name, 64, 48);
+    auto* p = new TLumenfoldPicture(album);
+    p->OriginalFileName = name;
+    p->Title = title;
+    p->IsPrivate = isPrivate;
+    p->IsDeleted = isDeleted;
+    p->UpdateFileNames();
+    p->SortOrder = album->Pictures.Count() + 1;
+    album->Pictures.Add(QString(), p);
+    p->SetDirty(true);
+    p->SetModified(true);
+    return p;
+  }
+
+  QMap<QString, QByteArray> readEntries() const { return readZip(project.ZipFileName); }
+
+  bool run(QString* reason) {
+    TProcessThread thread(&project, true, true, &recorder);
+    for (int i = 0; i < project.Albums.Count(); ++i)
+      for (int j = 0; j < project.Albums[i]->Pictures.Count(); ++j)
+        thread.WorkList.append(project.Albums[i]->Pictures[j]);
+    thread.Jobs = 2;
+    QSignalSpy ended(&thread, &TProcessThread::RunEnded);
+    thread.start();
+    [&] { QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 120000); }();
+    thread.wait();
+    QCoreApplication::sendPostedEvents(&recorder);
+    if (ended.isEmpty()) return false;
+    *reason = ended.first().at(1).toString();
+    return ended.first().at(0).toBool();
+  }
+};
+
+} // namespace
+
+void TestPublicSite::runPacksOnlyWhatIsPublic() {
+  RunFixture f;
+  TLumenfoldAlbum* open = f.addAlbum("open", false);
+  TLumenfoldAlbum* closed = f.addAlbum("closed", true);
+  f.addPicture(open, "shown.jpg", "Shown");
+  f.addPicture(open, "private.jpg", "SECRET-PRIVATE", true);
+  f.addPicture(open, "deleted.jpg", "SECRET-DELETED", false, true);
+  f.addPicture(closed, "inside.jpg", "SECRET-IN-ALBUM");
+
+  f.project.SiteTemplate = "pub";
+  QString reason;
+  QVERIFY2(f.run(&reason), qPrintable(reason));
+  auto entries = f.readEntries();
+  QCOMPARE(entries.keys(),
+           QStringList({"db.sqlite", "open/ps_medium/m_shown.jpg", "open/ps_thumb/tn_shown.jpg",
+                        "preview_big.jpg", "preview_small.jpg", "site.json", "template.json"}));
+  QVERIFY(!entries.value("db.sqlite").contains("SECRET"));
+  QCOMPARE(QJsonDocument::fromJson(entries.value("site.json")).object().value("database"),
+           QJsonValue("db.sqlite"));
+  // The working database keeps everything.
+  Db working(GetConnectionDataSource(f.connection));
+  QCOMPARE(working.column("SELECT title FROM picture WHERE is_private <> 0"),
+           QStringList({"SECRET-PRIVATE"}));
+
+  // The same project with a template without manifest packs as before: originals, every
+  // picture's files, the working database, no site.json.
+  QFile::remove(f.project.ZipFileName);
+  f.project.SiteTemplate = "plain";
+  QVERIFY2(f.run(&reason), qPrintable(reason));
+  entries = f.readEntries();
+  for (const char* name :
+       {"open/shown.jpg", "open/private.jpg", "open/deleted.jpg", "closed/inside.jpg",
+        "open/ps_thumb/tn_private.jpg", "closed/ps_medium/m_inside.jpg"})
+    QVERIFY2(entries.contains(name), name);
+  QVERIFY(!entries.contains("site.json"));
+  QVERIFY(entries.value("db.sqlite").contains("SECRET-PRIVATE"));
+}
+
+void TestPublicSite::runWithBrokenManifestEndsWithItsReason() {
+  RunFixture f;
+  f.addPicture(f.addAlbum("open", false), "shown.jpg", "Shown");
+  writeBytes(f.env.path("templates/pub/template.json"), "{ broken");
+  f.project.SiteTemplate = "pub";
+  QString reason;
+  QVERIFY(!f.run(&reason));
+  QVERIFY2(reason.contains("template.json") && reason.contains("\"pub\""), qPrintable(reason));
+  QVERIFY(!QFile::exists(f.project.ZipFileName)); // nothing was packed
+}
+
+QTEST_MAIN(TestPublicSite)
+#include "test_publicsite.moc"

@@ -198,6 +198,34 @@ QString ValidateOutputPaths(const TLumenfoldProject& project,
   return QString();
 }
 
+namespace {
+QString siteDirectory(QString directory) {
+  directory.replace(QLatin1Char('\\'), QLatin1Char('/'));
+  return QDir::cleanPath(directory.trimmed()).toLower();
+}
+} // namespace
+
+QString ValidateAlbumDirectory(const TLumenfoldProject& project, const TLumenfoldAlbum* album,
+                               const QString& directory) {
+  const QString mine = siteDirectory(directory);
+  if (directory.trimmed().isEmpty())
+    return QStringLiteral("The album directory must not be empty.");
+  if (mine.startsWith(QLatin1Char('/')) || mine.contains(QLatin1Char(':')) ||
+      mine == QLatin1String("..") || mine.startsWith(QLatin1String("../")) ||
+      mine.contains(QLatin1String("/../")) || mine.endsWith(QLatin1String("/..")))
+    return QStringLiteral("The album directory \"%1\" must be a folder inside the site.")
+        .arg(directory);
+  for (int a = 0; a < project.Albums.Count(); ++a) {
+    const TLumenfoldAlbum* other = project.Albums.Albums(a);
+    if (other && other != album && (!album || album->Id == -1 || other->Id != album->Id) &&
+        siteDirectory(other->Directory) == mine)
+      return QStringLiteral("The album directory \"%1\" is already the directory of album "
+                            "\"%2\"; the two albums would overwrite each other's files.")
+          .arg(directory, other->ShortName);
+  }
+  return QString();
+}
+
 bool IsZipArchiveFile(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return false;

@@ -12,6 +12,7 @@
 
 class TLumenfoldProject;
 class TLumenfoldPicture;
+class TLumenfoldAlbum;
 
 // The folder, prefix and zip rules that need no pictures:
 //  - a folder or prefix holds no '/' or '\', no control character and is not "." or "..";
@@ -34,6 +35,13 @@ QString ResolveZipFileName(const TLumenfoldProject& project, const QString& zipF
 // album (names compared ignoring case) and none is the zip file.
 QString ValidateOutputPaths(const TLumenfoldProject& project,
                             const QList<TLumenfoldPicture*>& pictures);
+
+// An album's directory inside the site: not empty, no ".." part, not absolute, and not the
+// directory of another album of the project (compared ignoring case and the kind of separator):
+// two albums there would write each other's entries. album is the one being changed (nullptr
+// for a new one).
+QString ValidateAlbumDirectory(const TLumenfoldProject& project, const TLumenfoldAlbum* album,
+                               const QString& directory);
 
 // True when the file starts like a zip archive (a local header or an empty archive's end record).
 bool IsZipArchiveFile(const QString& path);

@@ -211,6 +211,16 @@ private slots:
              qPrintable(prompt.warnings().join(' ')));
   }
 
+  void albumDirectoriesNeverShareEntries() {
+    Site s(env, "directories");
+    s.album->Directory = "a/photos";
+    QCOMPARE(ValidateAlbumDirectory(s.project, s.album, "a/photos"), QString()); // itself
+    QVERIFY(ValidateAlbumDirectory(s.project, nullptr, "A\\Photos/").contains("Photos"));
+    QCOMPARE(ValidateAlbumDirectory(s.project, nullptr, "b/photos"), QString());
+    for (const char* bad : {"", "../up", "a/../../up", "/abs", ".."})
+      QVERIFY2(!ValidateAlbumDirectory(s.project, nullptr, bad).isEmpty(), bad);
+  }
+
   // ---- locking ----
 
   void secondLockIsRefusedNamingTheHolder() {

@@ -143,9 +143,13 @@ std::unique_ptr<TLumenfoldProject> LoadCliProject(const QString& path, bool requ
                                    "read to its end); not using it")
                         .arg(file));
   // A file that reads completely but does not load names a database that cannot be read.
+  // A file read only in part is to blame for a database it names badly.
   if ((read && !loaded) || ModelErrorCount() != errorsBefore)
-    throw TCliError(
-        WithModelErrors(QStringLiteral("cannot load the database of project %1").arg(file)));
+    throw TCliError(WithModelErrors(
+        read ? QStringLiteral("cannot load the database of project %1").arg(file)
+             : QStringLiteral("project file %1 is damaged or incomplete (it could not be read "
+                              "to its end), and the database it names cannot be loaded")
+                   .arg(file)));
   return project;
 }
 

@@ -2,12 +2,14 @@
 
 #include "cli/cliprompt.h"
 #include "core/project.h"
+#include "core/projectlock.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <algorithm>
+#include <map>
 
 namespace {
 std::vector<TCliCommand>& registry() {
@@ -113,6 +115,15 @@ std::unique_ptr<TLumenfoldProject> LoadCliProject(const QString& path, bool requ
       throw TCliError(
           QStringLiteral("cannot open project file %1: %2").arg(file, probe.errorString()));
   }
+  // A command that saves holds the project's lock until the program ends: no second run or
+  // desktop window writes it meanwhile.
+  // (A command run again, with fonts, keeps the lock it took the first time.)
+  static std::map<QString, std::unique_ptr<TProjectLock>> held;
+  if (requireComplete && !held.count(file)) {
+    auto lock = std::make_unique<TProjectLock>(file);
+    if (lock->TryLock() == TProjectLock::HeldByOther) throw TCliError(lock->Message());
+    held.emplace(file, std::move(lock));
+  }
   const int errorsBefore = ModelErrorCount();
   bool read = false, loaded = false;
   auto project = std::make_unique<TLumenfoldProject>();
@@ -128,12 +139,17 @@ std::unique_ptr<TLumenfoldProject> LoadCliProject(const QString& path, bool requ
   }
   if (complete) *complete = read;
   if (requireComplete && !read)
-    throw TCliError(
-        QStringLiteral("project file %1 is damaged or incomplete; not changing it").arg(file));
+    throw TCliError(QStringLiteral("project file %1 is damaged or incomplete (it could not be "
+                                   "read to its end); not using it")
+                        .arg(file));
   // A file that reads completely but does not load names a database that cannot be read.
+  // A file read only in part is to blame for a database it names badly.
   if ((read && !loaded) || ModelErrorCount() != errorsBefore)
-    throw TCliError(
-        WithModelErrors(QStringLiteral("cannot load the database of project %1").arg(file)));
+    throw TCliError(WithModelErrors(
+        read ? QStringLiteral("cannot load the database of project %1").arg(file)
+             : QStringLiteral("project file %1 is damaged or incomplete (it could not be read "
+                              "to its end), and the database it names cannot be loaded")
+                   .arg(file)));
   return project;
 }
 

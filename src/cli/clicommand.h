@@ -98,7 +98,9 @@ QString AbsoluteCliPath(const QString& path);
 // (the database connection string becomes the process-wide one). Throws TCliError when the file
 // is missing, cannot be opened or the database cannot be loaded. When requireComplete is true, a
 // file that was not read completely is refused too (saving it would replace the settings that
-// were not read with defaults). complete receives whether the file was read completely.
+// were not read with defaults) and the project is locked (see projectlock.h) until the program
+// ends; a project that another program holds is refused. complete receives whether the file was
+// read completely.
 std::unique_ptr<TLumenfoldProject> LoadCliProject(const QString& path, bool requireComplete,
                                                   bool* complete = nullptr);
 

@@ -2,6 +2,7 @@
 // be processed, and saves the project.
 #include "cli/clicommand.h"
 #include "core/album.h"
+#include "core/outputsettings.h"
 #include "core/picture.h"
 #include "core/project.h"
 #include "util/programfolder.h"
@@ -44,6 +45,8 @@ int RunAddAlbum(const QStringList& raw) {
                         .arg(project->Albums[existing]->Id)
                         .arg(project->Albums[existing]->ShortName));
 
+  if (const QString clash = ValidateAlbumDirectory(*project, nullptr, directory); !clash.isEmpty())
+    throw TCliError(clash);
   auto album = std::make_unique<TLumenfoldAlbum>(project.get());
   album->SetPath(folder);
   album->Directory = directory;

@@ -3,6 +3,7 @@
 #include "cli/clicommand.h"
 #include "cli/cliprompt.h"
 #include "core/album.h"
+#include "core/outputsettings.h"
 #include "core/project.h"
 #include "core/signature.h"
 #include "processing/processthread.h"
@@ -93,7 +94,10 @@ int RunProcess(const QStringList& raw) {
       throw TCliError(QStringLiteral("--jobs wants a number of worker threads from 1 to 256"),
                       kExitUsage);
   }
-  auto project = LoadCliProject(args.positional().first(), false);
+  // A project read only in part is never processed: its missing settings would be defaults.
+  auto project = LoadCliProject(args.positional().first(), true);
+  if (const QString unsafe = ValidateOutputSettings(*project); !unsafe.isEmpty())
+    throw TCliError(unsafe);
   // Captions need fonts, and fonts a GUI application, whose start and end cost more than a
   // small run. Most projects stamp no caption, so the program starts without one.
   if (!CliHasFonts()) {
@@ -126,8 +130,11 @@ int RunProcess(const QStringList& raw) {
     }
   }
   const bool zip = args.has(QStringLiteral("zip"));
-  if (args.has(QStringLiteral("remove-zip")) && !project->ZipFileName.isEmpty())
-    QFile::remove(project->ZipFileName);
+  if (args.has(QStringLiteral("remove-zip")))
+    if (const QString refused =
+            RemoveZipArchive(ResolveZipFileName(*project, project->ZipFileName));
+        !refused.isEmpty())
+      throw TCliError(refused);
 
   QList<TLumenfoldPicture*> workList;
   if (!FillWorkList(*project, allModified, positions, workList, zip))

@@ -1,6 +1,7 @@
 // lumenfold-cli set: changes project settings by field name and saves the project.
 #include "cli/clicommand.h"
 #include "cli/settingfields.h"
+#include "core/outputsettings.h"
 #include "core/project.h"
 #include "db/sqlaccess.h"
 
@@ -43,12 +44,19 @@ int RunSet(const QStringList& raw) {
 
   auto project = LoadCliProject(args.positional().first(), true);
   const QString oldConnection = project->ConnectionString;
+  // The changes are shown only once they are saved.
+  QStringList lines;
   for (const auto& [field, value] : changes) {
     const QString before = SettingText(*field, *project);
     field->set(*project, value);
-    std::printf("%s: %s -> %s\n", field->name, before.toLocal8Bit().constData(),
-                SettingText(*field, *project).toLocal8Bit().constData());
+    // A relative zip file name means beside the project file, wherever the command runs.
+    if (qstrcmp(field->name, "ZipFileName") == 0)
+      project->ZipFileName = ResolveZipFileName(*project, project->ZipFileName);
+    lines << QStringLiteral("%1: %2 -> %3")
+                 .arg(QLatin1String(field->name), before, SettingText(*field, *project));
   }
+  if (const QString unsafe = ValidateOutputSettings(*project); !unsafe.isEmpty())
+    throw TCliError(QStringLiteral("nothing was changed: %1").arg(unsafe));
   if (project->ConnectionString != oldConnection) {
     // A project whose database cannot be opened could not be loaded again.
     const QString problem = TestConnection(project->ConnectionString);
@@ -58,6 +66,8 @@ int RunSet(const QStringList& raw) {
   }
   project->Modified = true;
   SaveCliProject(*project);
+  for (const QString& line : std::as_const(lines))
+    std::printf("%s\n", line.toLocal8Bit().constData());
   return kExitOk;
 }
 

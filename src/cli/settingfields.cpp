@@ -1,5 +1,6 @@
 #include "cli/settingfields.h"
 
+#include "core/outputsettings.h"
 #include "core/project.h"
 
 #include <limits>
@@ -39,14 +40,14 @@ const std::vector<TSettingField>& SettingFields() {
   static const std::vector<TSettingField> fields = {
       LF_TEXT(ConnectionString),
       LF_BOOL(ThumbEnabled),
-      LF_INT(ThumbWidth, 1, 65535),
-      LF_INT(ThumbHeight, 1, 65535),
+      LF_INT(ThumbWidth, 1, kMaxOutputSide),
+      LF_INT(ThumbHeight, 1, kMaxOutputSide),
       LF_TEXT(ThumbFolder),
       LF_TEXT(ThumbPrefix),
       LF_INT(ThumbQuality, 1, 100),
       LF_BOOL(MediumEnabled),
-      LF_INT(MediumWidth, 1, 65535),
-      LF_INT(MediumHeight, 1, 65535),
+      LF_INT(MediumWidth, 1, kMaxOutputSide),
+      LF_INT(MediumHeight, 1, kMaxOutputSide),
       LF_TEXT(MediumFolder),
       LF_TEXT(MediumPrefix),
       LF_INT(MediumQuality, 1, 100),

@@ -10,9 +10,11 @@
 #include "util/tracer.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
+#include <filesystem>
 #include <optional>
 #include <vector>
 
@@ -36,6 +38,21 @@ QFileInfoList folderFiles(const QString& folder) {
   if (folder.isEmpty() || !dir.exists()) return {};
   return dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System,
                            QDir::Name | QDir::IgnoreCase);
+}
+
+// Picture files whose names are not valid in the system's encoding: the folder listing above
+// does not show them at all. Their names as far as they can be shown.
+QStringList undecodablePictureNames(const QString& folder) {
+  QStringList names;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(QFile::encodeName(folder).toStdString(), error), end;
+       !error && it != end; it.increment(error)) {
+    const std::string raw = it->path().filename().string();
+    const QByteArray bytes(raw.data(), qsizetype(raw.size()));
+    const QString name = QFile::decodeName(bytes);
+    if (QFile::encodeName(name) != bytes && IsPictureFileName(name)) names << name;
+  }
+  return names;
 }
 
 } // namespace
@@ -383,9 +400,17 @@ bool TLumenfoldAlbum::importFiles(const QString& folder, bool onlyNew) {
     for (int i = 0; i < Pictures.Count(); ++i)
       known.insert(Pictures.Pictures(i)->OriginalFileName);
   int sortOrder = onlyNew ? Pictures.Count() + 1 : 1;
+  QStringList leftOut;
   for (const QFileInfo& info : folderFiles(folder)) {
     const QString name = info.fileName();
     if (!IsPictureFileName(name) || (onlyNew && known.contains(name))) continue;
+    // A '\' reads as a folder separator in stored names, and a name that is not valid in the
+    // system's encoding cannot be opened again under its decoded form: such pictures are left
+    // out and named, never dropped silently.
+    if (name.contains(QLatin1Char('\\'))) {
+      leftOut << name;
+      continue;
+    }
     auto* p = new TLumenfoldPicture(this);
     p->OriginalFileName = name;
     p->UpdateFileNames();
@@ -400,6 +425,13 @@ bool TLumenfoldAlbum::importFiles(const QString& folder, bool onlyNew) {
     Pictures.Add(QString(), p);
     p->SetDirty(true);
   }
+  leftOut += undecodablePictureNames(folder);
+  if (!leftOut.isEmpty())
+    Prompt()->warning(QStringLiteral("%1 picture(s) of \"%2\" were not imported because their "
+                                     "names hold a backslash or bytes that are not valid text; "
+                                     "rename them and import again: %3")
+                          .arg(leftOut.size())
+                          .arg(folder, leftOut.join(QStringLiteral(", "))));
   return true;
 }
 

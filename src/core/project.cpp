@@ -1,5 +1,6 @@
 #include "core/project.h"
 
+#include "core/outputsettings.h"
 #include "db/sqlaccess.h"
 #include "db/statements.h"
 #include "db/userprompt.h"
@@ -247,6 +248,7 @@ void TLumenfoldProject::Assign(const TLumenfoldProject& s) {
   RenameTemplate = s.RenameTemplate;
   SiteTemplate = s.SiteTemplate;
   ProcessAfterWizard = s.ProcessAfterWizard;
+  MaxMegapixels = s.MaxMegapixels;
 }
 
 QString TLumenfoldProject::WizardPagesToText(TWizardPages pages) {
@@ -376,6 +378,13 @@ bool TLumenfoldProject::LoadFromFile(const QString& path) {
   Albums.Clear();
   const bool read = ReadSettings(path);
   const bool loaded = LoadDatabase();
+  if (read) {
+    const QString unsafe = ValidateOutputSettings(*this);
+    if (!unsafe.isEmpty())
+      Prompt()->warning(QStringLiteral("The project \"%1\" has unsafe output settings: %2 "
+                                       "Processing is refused until they are changed.")
+                            .arg(path, unsafe));
+  }
   return read && loaded;
 }
 

@@ -25,6 +25,9 @@ extern const char* const WizardPageNames[kWizardPageCount];
 // First value of every project file.
 inline constexpr const char* kProjectFileMarker = "$lumenFold2@";
 
+// Default pixel limit of the originals a run decodes.
+inline constexpr int kDefaultMaxMegapixels = 200;
+
 class TLumenfoldProject {
 public:
   TLumenfoldProject();
@@ -62,6 +65,9 @@ public:
   TWizardPages WizardPages = 0;
   bool Reserved1 = false, Reserved2 = false, Reserved3 = false;
   bool ProcessAfterWizard = true;
+  // Largest original the run decodes, in megapixels. The project file has no place for it, so
+  // every project starts with this default; a larger picture ends the run with its reason.
+  int MaxMegapixels = kDefaultMaxMegapixels;
 
   // Owned lists, loaded from the project database. Reset and Assign leave them alone.
   // Declared so that they are destroyed in the order Signatures, SignatureItems, Categories,
@@ -89,7 +95,9 @@ public:
   static QString WizardPagesToText(TWizardPages pages);
   static TWizardPages TextToWizardPages(const QString& text);
 
-  // Reads the project file, then loads the database; the albums are emptied first.
+  // Reads the project file, then loads the database; the albums are emptied first. Settings
+  // that would let processing overwrite the user's files are reported as a warning (processing
+  // refuses them until they are changed).
   bool LoadFromFile(const QString& path);
   // Saves the albums to the database, then writes the project file.
   bool SaveToFile();

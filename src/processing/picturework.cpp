@@ -9,6 +9,7 @@
 #include "util/resample.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <exception>
 
 namespace {
@@ -100,6 +101,7 @@ TPictureResult ProducePicture(const TPictureWork& work) {
     request.CropBottomRight = work.CropBottomRight;
     request.NoUpscale = work.NoUpscale;
     request.FullResolution = work.Outputs[okLarge].Enabled;
+    request.MaxPixels = work.MaxPixels;
     for (int k = okMedium; k <= okThumb; ++k)
       if (work.Outputs[k].Enabled) request.Boxes.append(work.Outputs[k].Box);
     const int warnings = JpegWarningCount();
@@ -133,4 +135,27 @@ TPictureResult ProducePicture(const TPictureWork& work) {
     }
   }
   return result;
+}
+
+qint64 LargestDecodedBytes(const QStringList& originals, qint64 maxPixels) {
+  qint64 most = 0;
+  for (const QString& path : originals) {
+    try {
+      const QSize size = ReadPictureSize(path);
+      qint64 pixels = qint64(size.width()) * size.height();
+      if (maxPixels > 0) pixels = std::min(pixels, maxPixels);
+      most = std::max(most, pixels * 4);
+    } catch (const std::exception&) {
+      // Reported at the picture's turn.
+    }
+  }
+  return most;
+}
+
+int WorkersForMemory(int wanted, qint64 largestDecodedBytes, qint64 availableBytes) {
+  wanted = std::max(1, wanted);
+  if (largestDecodedBytes <= 0 || availableBytes <= 0) return wanted;
+  const qint64 perWorker = largestDecodedBytes + largestDecodedBytes / 2;
+  const qint64 fit = (availableBytes / 2) / perWorker;
+  return int(std::clamp<qint64>(fit, 1, wanted));
 }

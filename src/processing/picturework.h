@@ -15,6 +15,7 @@
 #include <QPoint>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <array>
 
 class TLumenfoldPicture;
@@ -45,6 +46,7 @@ struct TPictureWork {
   std::array<TOutputWork, kOutputKinds> Outputs;
   bool Zip = false;         // compress the generated images for the archive
   bool ZipOriginal = false; // compress the original for the archive
+  qint64 MaxPixels = 0;     // a larger original is refused (0: no limit)
 };
 
 struct TOutputResult {
@@ -75,3 +77,13 @@ QByteArray SignAndEncode(QImage bitmap, const TOutputWork& output,
 
 // True when any caption of the signature's linked items holds a '%' (a macro).
 bool SignatureNeedsPicture(const TLumenfoldSignature* signature);
+
+// Bytes of the largest decoded original among the pictures a run renders (their headers are
+// read, nothing is decoded; unreadable ones count as nothing, their turn reports them). Pictures
+// above maxPixels count as maxPixels: they are refused before decoding.
+qint64 LargestDecodedBytes(const QStringList& originals, qint64 maxPixels);
+
+// Workers for a run: the wanted count, lowered so that each worker's largest original (with half
+// again for its outputs) fits into half of the available memory; at least one. A size or memory
+// of 0 (unknown) leaves the count as it is.
+int WorkersForMemory(int wanted, qint64 largestDecodedBytes, qint64 availableBytes);

@@ -1,6 +1,7 @@
 #include "processing/processthread.h"
 
 #include "core/album.h"
+#include "core/outputsettings.h"
 #include "core/picture.h"
 #include "core/project.h"
 #include "core/signature.h"
@@ -31,6 +32,7 @@
 #include <QUuid>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <functional>
 #include <future>
 #include <map>
@@ -115,9 +117,16 @@ void trace(const QString& text) {
 // when complete.
 void writeFileAtomically(const QString& path, const QByteArray& bytes) {
   QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-    throw TRunError(
-        QStringLiteral("The file \"%1\" cannot be written: %2").arg(path, file.errorString()));
+  if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) return;
+  QString reason = file.errorString();
+  // A folder that could not be made: its own reason ("Permission denied"), not the missing
+  // folder's.
+  const QString folder = QFileInfo(path).absolutePath();
+  std::error_code error;
+  if (!QFileInfo(folder).isDir() &&
+      !std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), error) && error)
+    reason = QString::fromLocal8Bit(error.message().c_str());
+  throw TRunError(QStringLiteral("The file \"%1\" cannot be written: %2").arg(path, reason));
 }
 
 } // namespace
@@ -197,6 +206,10 @@ QString ProcessTerminatedText() {
   return QStringLiteral("Processing was terminated and finished.");
 }
 
+namespace {
+constexpr int kReportedReasons = 10;
+} // namespace
+
 QStringList TProcessReport::Lines() const {
   QStringList lines;
   auto add = [&](int n, const char* one, const char* many) {
@@ -215,6 +228,7 @@ QStringList TProcessReport::Lines() const {
       "%1 signature images are missing or cannot be read; pictures were stamped without them.");
   add(MissingArchiveFiles, "1 file of a published picture was missing and is not in the archive.",
       "%1 files of published pictures were missing and are not in the archive.");
+  lines += Reasons;
   return lines;
 }
 
@@ -336,7 +350,9 @@ TProcessThread::TProcessThread(TLumenfoldProject* project, bool zip, bool proces
                                QObject* progressWindow, QObject* parent)
     : QThread(parent), project_(project), zip_(zip), processAll_(processAll),
       progressWindow_(progressWindow), site_(std::make_unique<TSitePacking>()) {
-  if (zip_) {
+  // Settings that would overwrite the user's files end the run before anything is touched.
+  refusal_ = ValidateOutputSettings(*project_);
+  if (zip_ && refusal_.isEmpty()) {
     if (project_->ZipFileName.isEmpty())
       project_->ZipFileName = ProgramFolder() + QStringLiteral("albums.zip");
     // The archive holds every album, so every album's pictures must be known.
@@ -351,7 +367,8 @@ TProcessThread::TProcessThread(TLumenfoldProject* project, bool zip, bool proces
     if (project_->ZipDatabase && !project_->SaveAlbums())
       throw TZipError(QStringLiteral("The changes of the albums and pictures cannot be written "
                                      "to the database, so it cannot be packed."));
-    archive_ = std::make_unique<TArchiveBuilder>(project_->ZipFileName);
+    archive_ =
+        std::make_unique<TArchiveBuilder>(ResolveZipFileName(*project_, project_->ZipFileName));
   }
 }
 
@@ -443,15 +460,27 @@ void TProcessThread::run() {
   runPrompt = &prompt;
   completed_.store(false);
   QString reason;
-  {
-    const int jobs = Jobs > 0 ? Jobs : std::max(1, QThread::idealThreadCount());
+  if (refusal_.isEmpty()) refusal_ = ValidateOutputPaths(*project_, WorkList);
+  if (!refusal_.isEmpty()) {
+    reason = refusal_;
+  } else {
+    // Each worker holds a decoded original: no more workers than the memory holds.
+    const qint64 maxPixels = qint64(std::max(0, project_->MaxMegapixels)) * 1000000;
+    QStringList rendered;
+    for (const TLumenfoldPicture* p : std::as_const(WorkList))
+      if (p && !p->IsDeleted && renders(p)) rendered << p->OriginalPath();
+    const int jobs =
+        WorkersForMemory(Jobs > 0 ? Jobs : QThread::idealThreadCount(),
+                         LargestDecodedBytes(rendered, maxPixels), AvailableMemoryBytes());
     jobs_ = jobs;
     report_ = TProcessReport();
     skipped_.clear();
     Pipeline pipeline(jobs, WorkList.size());
     try {
       // A second run of the same object opens the archive again.
-      if (zip_ && !archive_) archive_ = std::make_unique<TArchiveBuilder>(project_->ZipFileName);
+      if (zip_ && !archive_)
+        archive_ =
+            std::make_unique<TArchiveBuilder>(ResolveZipFileName(*project_, project_->ZipFileName));
       checkBeforeRun();
       bool stopped = false;
       for (int i = 0; i < WorkList.size(); ++i) {
@@ -523,6 +552,7 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
     work.ZipOriginal =
         work.Zip && packs(p, true) &&
         !archive_->Unchanged(albumEntry(p->Album, p->OriginalFileName), work.OriginalPath);
+    work.MaxPixels = qint64(std::max(0, project.MaxMegapixels)) * 1000000;
     const bool enabled[kOutputKinds] = {project.LargeEnabled, project.MediumEnabled,
                                         project.ThumbEnabled};
     const QSize boxes[kOutputKinds] = {QSize(), QSize(project.MediumWidth, project.MediumHeight),
@@ -654,6 +684,8 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
       // Skipped and counted; the picture stays modified, so a later run tries again.
       ++report_.UndecodableOriginals;
       skipped_.insert(p);
+      // The user learns which file could not be used, and why.
+      if (report_.Reasons.size() < kReportedReasons) report_.Reasons << result.LoadError;
       trace(QStringLiteral("Processing warning: %1").arg(result.LoadError));
       return;
     }

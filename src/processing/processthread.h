@@ -79,6 +79,7 @@ struct TProcessReport {
   int DamagedOriginals = 0;     // decoded with warnings: truncated or corrupt data
   int BadSignatureImages = 0;   // signature images missing or undecodable (stamped without)
   int MissingArchiveFiles = 0;  // published files that were not there to be packed
+  QStringList Reasons;          // why originals were skipped, the first few, naming the file
   bool IsClean() const {
     return MissingOriginals == 0 && UndecodableOriginals == 0 && DamagedOriginals == 0 &&
            BadSignatureImages == 0 && MissingArchiveFiles == 0;
@@ -95,12 +96,13 @@ class TProcessThread : public QThread {
   Q_OBJECT
 public:
   // When zip is on: an empty ZipFileName becomes "albums.zip" in the program folder and is
-  // stored in the project; every album's pictures are loaded (the archive holds them all); when
-  // the database is packed, the albums and pictures with unsaved changes (private and deleted
-  // marks, titles, ...) are written to it first, so that the packed database is current; what
-  // an interrupted run left beside the archive is removed and the existing archive is opened.
-  // Raises TZipError when the archive cannot be opened, an album cannot be loaded or the
-  // changes cannot be written.
+  // stored in the project (a relative one is taken relative to the project file); every album's
+  // pictures are loaded (the archive holds them all); when the database is packed, the albums
+  // and pictures with unsaved changes (private and deleted marks, titles, ...) are written to it
+  // first, so that the packed database is current; what an interrupted run left beside the
+  // archive is removed and the existing archive is opened. Raises TZipError when the archive
+  // cannot be opened, an album cannot be loaded or the changes cannot be written. Unsafe output
+  // settings (see outputsettings.h) open nothing: the run then ends at once with their reason.
   TProcessThread(TLumenfoldProject* project, bool zip, bool processAll, QObject* progressWindow,
                  QObject* parent = nullptr);
   ~TProcessThread() override; // waits for the run to end
@@ -185,4 +187,5 @@ private:
   QWaitCondition wake_;
   QString reason_;
   QString snapshotPath_; // temporary copy of the database for the archive
+  QString refusal_;      // why the settings do not allow a run
 };

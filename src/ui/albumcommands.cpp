@@ -1,6 +1,7 @@
 #include "ui/albumcommands.h"
 
 #include "core/album.h"
+#include "core/outputsettings.h"
 #include "core/picture.h"
 #include "core/project.h"
 #include "core/syncops.h"
@@ -118,7 +119,14 @@ void TAlbumCommands::AlbumDetail() {
   dlg.SetPictureCount(album->Pictures.Count());
   if (TLumenfoldPicture* face = album->GetFacePicture())
     if (TLumenfoldBitmap thumb = face->Thumbnail()) dlg.SetFaceImage(*thumb);
-  if (dlg.exec() != QDialog::Accepted || dlg.Album().Equals(*album)) return;
+  // A directory of another album is refused; the dialog opens again with the edits.
+  bool accepted;
+  QString clash;
+  while ((accepted = dlg.exec() == QDialog::Accepted) &&
+         !(clash = ValidateAlbumDirectory(*context_.Project(), album, dlg.Album().Directory))
+              .isEmpty())
+    Prompt()->error(clash);
+  if (!accepted || dlg.Album().Equals(*album)) return;
   if (dlg.Album().Path != album->Path) {
     // Another folder means other pictures: the view and the loader let go of the old ones.
     context_.ForgetPictures();

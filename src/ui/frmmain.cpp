@@ -5,6 +5,7 @@
 #include "core/category.h"
 #include "core/picture.h"
 #include "core/project.h"
+#include "core/projectlock.h"
 #include "core/projectops.h"
 #include "core/renameops.h"
 #include "db/sqlaccess.h"
@@ -360,6 +361,7 @@ void TfrmLumenFold2::closeEvent(QCloseEvent* e) {
 }
 
 void TfrmLumenFold2::CloseCurrentProject() {
+  UnlockOpenProject();
   ForgetAlbums();
   project_->Albums.Clear();
   {
@@ -414,6 +416,7 @@ void TfrmLumenFold2::StartNewProject(const TLumenfoldProject& settings) {
 }
 
 void TfrmLumenFold2::OpenProjectFile(const QString& fileName) {
+  if (!LockOpenProject(fileName)) return; // another window or run has it
   // The album objects are freed by the load: forget every reference to them first.
   ForgetAlbums();
   RunCommand(this, [&] {

@@ -1,6 +1,8 @@
 #include "ui/frmoptions.h"
 
+#include "core/outputsettings.h"
 #include "core/project.h"
+#include "db/userprompt.h"
 #include "ui/filedialogs.h"
 #include "ui/frmbigtemplate.h"
 #include "ui/sitetemplates.h"
@@ -9,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QIntValidator>
 #include <QTextStream>
 
 namespace {
@@ -36,7 +39,20 @@ TfrmOptions::TfrmOptions(QWidget* parent)
   for (QLineEdit* e : {ui->edtThumbFolder, ui->edtMediumFolder, ui->edtLargeFolder})
     e->setMinimumWidth(folderWidth);
   Copy().Reset();
-  WireOkCancel(ui->bbnOk, ui->bbnCancel);
+
+  // OK keeps the dialog open while a setting would let processing overwrite the user's files.
+  connect(ui->bbnOk, &QPushButton::clicked, this, [this] {
+    const QString unsafe = ValidateOutputSettings(Copy());
+    if (!unsafe.isEmpty()) {
+      Prompt()->error(unsafe);
+      return;
+    }
+    accept();
+  });
+  connect(ui->bbnCancel, &QPushButton::clicked, this, &QDialog::reject);
+  for (QLineEdit* e :
+       {ui->edtThumbWidth, ui->edtThumbHeight, ui->edtMediumWidth, ui->edtMediumHeight})
+    e->setValidator(new QIntValidator(1, kMaxOutputSide, e));
 
   auto onThumb = [this] { cbxThumbClick(); };
   for (QAbstractButton* b :

@@ -115,6 +115,27 @@ QString SmallerText(bool noUpscale) {
 
 } // namespace
 
+QSize ReadPictureSize(const QString& path) {
+  if (IsJpegFile(path)) return ReadJpegSize(path);
+  QImageReader reader(path);
+  const QSize size = reader.size();
+  if (!size.isValid())
+    throw EImageError(
+        QStringLiteral("Cannot read picture \"%1\": %2.").arg(path, reader.errorString()));
+  return size;
+}
+
+void CheckPixelLimit(const QString& path, QSize size, qint64 maxPixels) {
+  const qint64 pixels = qint64(size.width()) * size.height();
+  if (maxPixels > 0 && pixels > maxPixels)
+    throw EImageError(QStringLiteral("The picture \"%1\" has %2 x %3 pixels, more than the "
+                                     "limit of %4 megapixels.")
+                          .arg(path)
+                          .arg(size.width())
+                          .arg(size.height())
+                          .arg(double(maxPixels) / 1e6, 0, 'g', 4));
+}
+
 // ---- Fitting ----------------------------------------------------------------------------------
 
 TFitResult FitIntoBox(QSize source, int boxWidth, int boxHeight, bool noUpscale) {
@@ -294,6 +315,7 @@ void LoadOriginal(const QString& path, const QByteArray& contents, const TOrigin
   const bool jpeg = inMemory ? StartsLikeJpeg(contents) : IsJpegFile(path);
   if (!jpeg) {
     reuse = QImage();
+    if (request.MaxPixels > 0) CheckPixelLimit(path, ReadPictureSize(path), request.MaxPixels);
     QImage image = ReadOtherPicture(path);
     result.OriginalSize = image.size();
     ApplyOrientation(image, orientation);
@@ -305,6 +327,7 @@ void LoadOriginal(const QString& path, const QByteArray& contents, const TOrigin
   }
 
   const QSize full = inMemory ? ReadJpegSize(contents, path) : ReadJpegSize(path);
+  CheckPixelLimit(path, full, request.MaxPixels);
   const QSize oriented = OrientedSize(full, orientation);
   QRect crop(QPoint(0, 0), oriented);
   if (request.Crop) {

@@ -79,6 +79,14 @@ void SaveBitmapAsJpeg(const QImage& bitmap, int quality, const QString& path);
 // Frees the calling thread's scratch memory (decode buffers, resampling tables and rows).
 void ReleaseImagingScratch();
 
+// Stored size of a picture file (JPEG from its header, other formats from theirs) without
+// decoding it. Raises EImageError when the header cannot be read.
+QSize ReadPictureSize(const QString& path);
+
+// Raises EImageError when the picture of the given size has more than maxPixels pixels
+// (maxPixels 0: no limit).
+void CheckPixelLimit(const QString& path, QSize size, qint64 maxPixels);
+
 // ---- Loading an original for several outputs ---------------------------------------------
 
 // What the processing run asks for when it loads one original.
@@ -89,6 +97,7 @@ struct TOriginalRequest {
   QList<QSize> Boxes; // every box that will be fitted from the picture
   bool NoUpscale = false;
   bool FullResolution = false; // the picture itself is needed (large image): no reduction
+  qint64 MaxPixels = 0;        // a larger picture is refused before decoding; 0: no limit
 };
 
 // An original, oriented and cropped, possibly decoded at a reduced DCT scale.

@@ -111,6 +111,7 @@ public:
     if (info.isDir())
       throw EImageError(QStringLiteral("Cannot read picture \"%1\": it is a folder.").arg(path));
     if (forDecoding && ReadWholeFile(path, data_)) {
+      bytes_ = data_.size();
       jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(data_.constData()),
                    static_cast<unsigned long>(data_.size()));
       ReadHeader();
@@ -120,6 +121,7 @@ public:
     if (!file_)
       throw EImageError(QStringLiteral("Cannot open file \"%1\": %2.")
                             .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+    bytes_ = info.size();
     jpeg_stdio_src(&cinfo, file_);
     ReadHeader();
   }
@@ -130,6 +132,7 @@ public:
       throw EImageError(QStringLiteral("Cannot read picture %1: no data.")
                             .arg(name.isEmpty() ? QStringLiteral("(memory)")
                                                 : QLatin1Char('"') + name + QLatin1Char('"')));
+    bytes_ = data.size();
     jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(data.constData()),
                  static_cast<unsigned long>(data.size()));
     ReadHeader();
@@ -151,9 +154,17 @@ private:
                             .arg(NameOf(path_))
                             .arg(cinfo.image_width)
                             .arg(cinfo.image_height));
+    if (!JpegSizeFitsData(StoredSize(), bytes_))
+      throw EImageError(QStringLiteral("Cannot read picture \"%1\": its header claims %2 x %3 "
+                                       "pixels, far more than its %4 bytes can hold.")
+                            .arg(NameOf(path_))
+                            .arg(cinfo.image_width)
+                            .arg(cinfo.image_height)
+                            .arg(bytes_));
   }
 
   ErrorManager err_;
+  qint64 bytes_ = 0; // size of the whole file or buffer
   FILE* file_ = nullptr;
   QByteArray data_; // the whole file, when read into memory
   QString path_;
@@ -513,6 +524,10 @@ QSize ReadJpegSize(const QByteArray& data, const QString& name) {
   Decompressor dec;
   dec.OpenData(data, name);
   return dec.StoredSize();
+}
+
+bool JpegSizeFitsData(QSize size, qint64 bytes) {
+  return qint64(size.width()) * size.height() <= bytes * kMostPixelsPerJpegByte;
 }
 
 QSize JpegScaledSize(QSize fullSize, int denominator) {

@@ -19,6 +19,16 @@
 QSize ReadJpegSize(const QString& path);
 QSize ReadJpegSize(const QByteArray& data, const QString& name = QString());
 
+// A JPEG whose header promises far more pixels than its data can hold is refused before anything
+// is allocated: the decoder would fill the missing data with grey and take the memory of the
+// whole promised picture. Every block of the component with the finest sampling covers at most
+// 8 x 32 pixels, and a Huffman-coded file spends at least one bit on each such block (its DC
+// code), so a real file holds at least one byte per 2048 pixels. Twice that margin is allowed:
+// one byte per 4096 pixels (a 24-megapixel photograph needs more than 6 KB).
+inline constexpr qint64 kMostPixelsPerJpegByte = 4096;
+// True when a file of that many bytes can hold a picture of that size by the rule above.
+bool JpegSizeFitsData(QSize size, qint64 bytes);
+
 // Size of a picture of the given full size when decoded at 1/denominator (denominator 1, 2, 4
 // or 8): each dimension rounded up, as the codec does.
 QSize JpegScaledSize(QSize fullSize, int denominator);

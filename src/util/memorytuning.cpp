@@ -1,6 +1,8 @@
 #include "util/memorytuning.h"
 
+#include <QFile>
 #include <cstdlib> // defines __GLIBC__ where it applies
+#include <unistd.h>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -19,4 +21,22 @@ void ReleaseFreeHeap() {
 #if defined(__GLIBC__)
   malloc_trim(0);
 #endif
+}
+
+qint64 AvailableMemoryBytes() {
+  QFile meminfo(QStringLiteral("/proc/meminfo"));
+  if (meminfo.open(QIODevice::ReadOnly)) {
+    for (const QByteArray& line : meminfo.readAll().split('\n')) {
+      if (!line.startsWith("MemAvailable:")) continue;
+      const QList<QByteArray> parts = line.simplified().split(' ');
+      bool ok = false;
+      const qint64 kb = parts.size() >= 2 ? parts[1].toLongLong(&ok) : 0;
+      if (ok && kb > 0) return kb * 1024;
+    }
+  }
+#if defined(_SC_AVPHYS_PAGES) && defined(_SC_PAGESIZE)
+  const long pages = sysconf(_SC_AVPHYS_PAGES), size = sysconf(_SC_PAGESIZE);
+  if (pages > 0 && size > 0) return qint64(pages) * size;
+#endif
+  return 0;
 }

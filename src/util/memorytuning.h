@@ -1,4 +1,5 @@
 #pragma once
+#include <QtGlobal>
 // Heap settings for work on pictures. Decoding allocates blocks of a few to some tens of
 // megabytes, one picture after another and on several threads. By default the C library maps
 // fresh memory for each such block and hands it back when it is freed, so every picture pays for
@@ -14,3 +15,7 @@ void TuneHeapForPictures();
 
 // Hands the heap's free memory back to the system; for the end of a long piece of work.
 void ReleaseFreeHeap();
+
+// Memory the system can still give to this program without swapping, in bytes (MemAvailable of
+// /proc/meminfo, else the free physical pages); 0 when unknown.
+qint64 AvailableMemoryBytes();

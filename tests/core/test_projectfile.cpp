@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QtTest>
+#include <vector>
 
 namespace {
 
@@ -293,6 +294,43 @@ private slots:
       TLumenfoldProject b;
       QVERIFY(!b.ReadSettings(path));
     }
+  }
+
+  // A file cut inside a text: the reader must not take the bytes after the end of the data as
+  // the rest of the text. The data lies in a buffer of exactly its size, so an address sanitizer
+  // sees any read past it; the field's value shows it without one.
+  void cutInsideATextLeavesTheFieldAlone() {
+    struct Case {
+      const char* name;
+      QString value; // the connection string (value 2): short, long, UTF-8
+    };
+    const QString longText = "Provider=SQLite;Data Source=/" + QString(300, 'x') + "/db.sqlite";
+    for (const Case& c : {Case{"short", "Provider=SQLite;Data Source=/p/db.sqlite"},
+                          Case{"long", longText}, Case{"utf8", "Data Source=/fotky/léto.sqlite"}}) {
+      TLumenfoldProject a;
+      a.Reset();
+      a.ConnectionString = c.value;
+      const QByteArray good = a.SettingsToBytes();
+      const int start = offsetAfterValue(good, 1), end = offsetAfterValue(good, 2);
+      for (int cut : {start + 3, (start + end) / 2, end - 1}) {
+        std::vector<char> exact(good.constData(), good.constData() + cut);
+        const QByteArray bytes = QByteArray::fromRawData(exact.data(), qsizetype(exact.size()));
+        TLumenfoldProject b;
+        b.ConnectionString = "before";
+        QVERIFY2(!b.SettingsFromBytes(bytes, "/x/site.lumenfold"), c.name);
+        QCOMPARE(b.ConnectionString, QString("before"));
+        QVERIFY(b.Modified);
+      }
+    }
+    // A UTF-16 text (tag 0x12) whose count runs past the end.
+    QByteArray utf16 = QByteArray("\x06\x0C$lumenFold2@", 14) + QByteArray("\x12\x05\0\0\0", 5);
+    utf16 += QByteArray("a\0b\0c\0d\0", 8); // four of the five units
+    std::vector<char> exact(utf16.constData(), utf16.constData() + utf16.size());
+    TLumenfoldProject b;
+    b.ConnectionString = "before";
+    QVERIFY(!b.SettingsFromBytes(QByteArray::fromRawData(exact.data(), qsizetype(exact.size())),
+                                 "/x/site.lumenfold"));
+    QCOMPARE(b.ConnectionString, QString("before"));
   }
 
   void missingFileChangesNothing() {

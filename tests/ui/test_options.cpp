@@ -20,6 +20,7 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
+#include <QValidator>
 #include <QtTest>
 
 class TestOptions : public QObject {
@@ -144,6 +145,34 @@ private slots:
     QVERIFY(child<QWidget>(&d, "edtLargeFolder")->isEnabled());
     QVERIFY(child<QWidget>(&d, "lblLargeSize")->isEnabled());
     QVERIFY(d.Project().LargeEnabled);
+  }
+
+  // OK stays closed while the images would replace the originals; the reason names the setting.
+  void okRefusesUnsafeFoldersAndPrefixes() {
+    RecordingPrompt prompt;
+    TfrmOptions d;
+    TLumenfoldProject p;
+    p.Reset();
+    d.LoadFrom(p);
+    d.show();
+    child<QLineEdit>(&d, "edtMediumFolder")->setText("");
+    child<QLineEdit>(&d, "edtMediumPrefix")->setText("");
+    child<QPushButton>(&d, "bbnOk")->click();
+    QVERIFY(d.isVisible());
+    QCOMPARE(d.result(), int(QDialog::Rejected));
+    QVERIFY2(prompt.errors().join(' ').contains("MediumFolder"),
+             qPrintable(prompt.errors().join(' ')));
+    child<QLineEdit>(&d, "edtMediumFolder")->setText("../out");
+    child<QPushButton>(&d, "bbnOk")->click();
+    QVERIFY(d.isVisible());
+    child<QLineEdit>(&d, "edtMediumFolder")->setText("web");
+    // A size box far beyond what a site shows cannot be typed.
+    QLineEdit* width = child<QLineEdit>(&d, "edtMediumWidth");
+    int pos = 0;
+    QString huge = "65535";
+    QVERIFY(width->validator()->validate(huge, pos) != QValidator::Acceptable);
+    child<QPushButton>(&d, "bbnOk")->click();
+    QCOMPARE(d.result(), int(QDialog::Accepted));
   }
 
   void processPage() {

@@ -1,0 +1,237 @@
+// lumenfold-cli keeps the user's files safe: unsafe settings are refused where they are set and
+// again by process, a project is processed by one program at a time, a damaged project file is
+// never processed, and failures name their cause.
+#include "testenv.h"
+#include "util/jpegcodec.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QLockFile>
+#include <QProcess>
+#include <QtTest>
+#include <cstdio>
+
+namespace {
+
+struct Result {
+  int code = -1;
+  QString out, err;
+};
+
+} // namespace
+
+class TestCliSafety : public QObject {
+  Q_OBJECT
+  TestEnv env;
+  QString cli;
+
+  Result run(const QStringList& args) {
+    QProcess p;
+    p.setWorkingDirectory(env.path());
+    p.start(cli, args);
+    if (!p.waitForStarted(30000) || !p.waitForFinished(180000)) return {};
+    Result r;
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    r.err = QString::fromLocal8Bit(p.readAllStandardError());
+    return r;
+  }
+
+  // A project "name/site.lumenfold" with one album of two pictures.
+  QString site(const QString& name) {
+    const QString folder = env.makeFolder(name);
+    const QString photos = env.makeFolder(name + "/photos");
+    WriteTestJpeg(photos + "/a.jpg", 320, 240);
+    WriteTestJpeg(photos + "/b.jpg", 240, 320);
+    const QString file = folder + "/site.lumenfold";
+    Result r = run({"new", file});
+    if (r.code != 0) qWarning() << r.err;
+    r = run({"add-album", file, photos});
+    if (r.code != 0) qWarning() << r.err;
+    return file;
+  }
+
+  static void expectRefused(const Result& r, const QString& fragment) {
+    QVERIFY2(r.code > 0, qPrintable(QStringLiteral("exit %1 %2").arg(r.code).arg(r.err)));
+    QVERIFY2(r.err.contains(fragment, Qt::CaseInsensitive), qPrintable(r.err));
+  }
+
+private slots:
+  void initTestCase() {
+    cli = QCoreApplication::applicationDirPath() + QStringLiteral("/lumenfold-cli");
+    QVERIFY(QFileInfo(cli).isExecutable());
+  }
+
+  // ---- settings validation ----
+
+  void setRefusesUnsafeSettingsAndChangesNothing() {
+    const QString file = site("set");
+    const QByteArray before = ReadTestFile(file);
+    const QString folder = QFileInfo(file).absolutePath();
+    const QList<QPair<QStringList, QString>> cases = {
+        {{"MediumFolder=", "MediumPrefix="}, "MediumFolder"},
+        {{"ThumbFolder=ps_medium", "ThumbPrefix=m_"}, "ThumbPrefix"},
+        {{"MediumFolder=../../escaped"}, "MediumFolder"},
+        {{"ThumbPrefix=../../../x_"}, "ThumbPrefix"},
+        {{"ZipFileName=" + folder + "/db.sqlite"}, "database"},
+        {{"ZipFileName=site.lumenfold"}, "project file"},
+        {{"ZipFileName=" + folder + "/photos/a.jpg"}, "picture"},
+        {{"MediumWidth=65535"}, "MediumWidth"},
+    };
+    for (const auto& [assignments, fragment] : cases) {
+      const Result r = run(QStringList{"set", file} + assignments);
+      expectRefused(r, fragment);
+      QVERIFY2(r.out.isEmpty(), qPrintable(r.out)); // nothing is shown as changed
+      QCOMPARE(ReadTestFile(file), before);
+    }
+    // A relative zip file name is taken beside the project file, not in the current folder.
+    const Result r = run({"set", file, "ZipFileName=out/site.zip"});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QVERIFY2(r.out.contains(folder + "/out/site.zip"), qPrintable(r.out));
+  }
+
+  void processRefusesUnsafeProjectFiles() {
+    // A project file written by another program (or an older version) with empty names: the
+    // load warns, the run refuses, the originals stay as they are.
+    const QString file = site("unsafe");
+    const QString photos = QFileInfo(file).absolutePath() + "/photos";
+    QVERIFY(run({"set", file, "MediumFolder=keep"}).code == 0);
+    QByteArray bytes = ReadTestFile(file);
+    const int at = bytes.indexOf(QByteArray("\x06\x04keep", 6));
+    QVERIFY(at > 0);
+    bytes.replace(at, 6, QByteArray("\x06\x00", 2));
+    const int prefix = bytes.indexOf(QByteArray("\x06\x02m_", 4));
+    QVERIFY(prefix > 0);
+    bytes.replace(prefix, 4, QByteArray("\x06\x00", 2));
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+    f.close();
+    const QByteArray original = ReadTestFile(photos + "/a.jpg");
+    const Result r = run({"process", file, "--zip"});
+    expectRefused(r, "MediumFolder");
+    QCOMPARE(ReadTestFile(photos + "/a.jpg"), original);
+  }
+
+  void removeZipDeletesOnlyAnArchive() {
+    const QString file = site("removezip");
+    const QString folder = QFileInfo(file).absolutePath();
+    const QString notes = folder + "/notes.txt";
+    QFile f(notes);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("precious");
+    f.close();
+    QVERIFY(run({"set", file, "ZipFileName=notes.txt"}).code == 0);
+    expectRefused(run({"process", file, "--remove-zip"}), "not a zip archive");
+    QCOMPARE(ReadTestFile(notes), QByteArray("precious"));
+    // A real archive is replaced.
+    QVERIFY(run({"set", file, "ZipFileName=albums.zip"}).code == 0);
+    Result r = run({"process", file, "--zip"});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QVERIFY(QFile::exists(folder + "/albums.zip"));
+    r = run({"process", file, "--zip", "--remove-zip", "--all"});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+  }
+
+  // ---- damaged project files ----
+
+  void truncatedProjectIsNeverProcessedOrSaved() {
+    const QString file = site("truncated");
+    const QByteArray good = ReadTestFile(file);
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(good.left(good.size() / 2));
+    f.close();
+    const QByteArray cut = ReadTestFile(file);
+    for (const QStringList& args :
+         {QStringList{"process", file, "--zip"}, QStringList{"set", file, "ThumbQuality=80"}}) {
+      const Result r = run(args);
+      expectRefused(r, "incomplete");
+      QVERIFY2(!r.err.contains("database"), qPrintable(r.err)); // the file is to blame
+      QCOMPARE(ReadTestFile(file), cut);
+    }
+    QVERIFY(!QFile::exists(QCoreApplication::applicationDirPath() + "/albums.zip"));
+  }
+
+  // ---- locking ----
+
+  void secondRunIsRefusedNamingTheHolder() {
+    const QString file = site("locked");
+    QLockFile lock(file + ".lock");
+    QVERIFY(lock.tryLock(0));
+    Result r = run({"process", file});
+    expectRefused(r, "in use");
+    QVERIFY2(r.err.contains(QString::number(QCoreApplication::applicationPid())),
+             qPrintable(r.err));
+    expectRefused(run({"set", file, "ThumbQuality=80"}), "in use");
+    QVERIFY(run({"info", file}).code == 0); // looking is fine
+    lock.unlock();
+    r = run({"process", file});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QVERIFY(!QFile::exists(file + ".lock")); // released at the end
+  }
+
+  void staleLockIsTakenOver() {
+    const QString file = site("stale");
+    // A process that has ended tells its id.
+    QProcess gone;
+    gone.start("sh", {"-c", "echo $$"});
+    QVERIFY(gone.waitForFinished());
+    const QByteArray pid = gone.readAllStandardOutput().trimmed();
+    QVERIFY(pid.toLongLong() > 0);
+    QFile lock(file + ".lock");
+    QVERIFY(lock.open(QIODevice::WriteOnly));
+    lock.write(pid + "\nlumenfold-cli\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+    lock.close();
+    const Result r = run({"process", file});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+  }
+
+  // ---- limits ----
+
+  void decompressionBombIsRefusedByName() {
+    const QString file = site("bomb");
+    const QString photos = QFileInfo(file).absolutePath() + "/photos";
+    QByteArray data = EncodeJpeg(MakeTestImage(16, 16), 50);
+    const int sof = data.indexOf(QByteArray("\xFF\xC0", 2));
+    QVERIFY(sof > 0);
+    data[sof + 5] = char(65000 >> 8), data[sof + 6] = char(65000 & 0xFF);
+    data[sof + 7] = char(65000 >> 8), data[sof + 8] = char(65000 & 0xFF);
+    QVERIFY(data.size() < 1000);
+    QFile f(photos + "/a.jpg");
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(data);
+    f.close();
+    QVERIFY(run({"set", file, "LargeEnabled=true"}).code == 0);
+    const Result r = run({"process", file, "--jobs", "256"});
+    QVERIFY(r.code > 0);
+    QVERIFY2(r.out.contains("a.jpg") && r.out.contains("65000"), qPrintable(r.out + r.err));
+  }
+
+  // ---- messages ----
+
+  void oddNamesAreReportedAtImport() {
+    const QString folder = env.makeFolder("odd");
+    const QString photos = env.makeFolder("odd/photos");
+    WriteTestJpeg(photos + "/fine.jpg", 32, 32);
+    WriteTestJpeg(photos + "/back\\slash.jpg", 32, 32);
+    // A name whose bytes are not valid UTF-8.
+    const QByteArray raw = QFile::encodeName(photos) + "/bad\xff\xfe.jpg";
+    std::FILE* out = std::fopen(raw.constData(), "wb");
+    QVERIFY(out);
+    const QByteArray jpeg = ReadTestFile(photos + "/fine.jpg");
+    std::fwrite(jpeg.constData(), 1, size_t(jpeg.size()), out);
+    std::fclose(out);
+    const QString file = folder + "/site.lumenfold";
+    QVERIFY(run({"new", file}).code == 0);
+    const Result r = run({"add-album", file, photos});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QVERIFY2(r.err.contains("back\\slash.jpg"), qPrintable(r.err));
+    QVERIFY2(r.err.contains("bad"), qPrintable(r.err));
+    QVERIFY2(r.err.contains("2 picture"), qPrintable(r.err));
+  }
+};
+
+QTEST_GUILESS_MAIN(TestCliSafety)
+#include "test_clisafety.moc"

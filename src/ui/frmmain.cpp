@@ -456,8 +456,17 @@ bool TfrmLumenFold2::event(QEvent* e) {
     return true;
   }
   if (TMessageEvent::Is(e, LF_MSG_THUMBNAIL)) {
-    // A face thumbnail may have become available. The picture in the message is not touched:
-    // it may belong to an album that is gone by now.
+    // A face thumbnail may have become available. The picture in the message is only compared:
+    // it may belong to an album that is gone by now. The loader has put its findings into the
+    // picture on this thread, so a row that the view still lists shows them.
+    const auto* m = static_cast<const TMessageEvent*>(e);
+    const int row = lvwMain->IndexOfPicture(reinterpret_cast<const TLumenfoldPicture*>(m->Second));
+    if (const TLumenfoldPicture* p = row >= 0 ? lvwMain->Picture(row) : nullptr) {
+      lvwMain->SetSubItem(row, 2, TphotoListView::FormatThousands(p->OriginalSize, QLocale()));
+      lvwMain->SetSubItem(row, 4,
+                          QStringLiteral("%1x%2").arg(p->OriginalWidth).arg(p->OriginalHeight));
+      lvwMain->SetSubItem(row, 5, p->OriginalHash);
+    }
     repaintAlbums();
     return true;
   }

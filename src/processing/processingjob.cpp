@@ -94,15 +94,15 @@ void TProcessingJob::Start() {
 }
 
 void TProcessingJob::Pause() {
-  if (Running()) thread_->PauseRun();
+  if (thread_ && !ended_) thread_->PauseRun();
 }
 
 void TProcessingJob::Resume() {
-  if (Running()) thread_->ResumeRun();
+  if (thread_ && !ended_) thread_->ResumeRun();
 }
 
 void TProcessingJob::RequestStop() {
-  if (Running()) thread_->RequestStop();
+  if (thread_ && !ended_) thread_->RequestStop();
 }
 
 QStringList TProcessingJob::ReportLines() const {

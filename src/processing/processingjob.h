@@ -66,6 +66,7 @@ public:
 
   // Starts the prepared run.
   void Start();
+  // Holds the run before its next picture (a run paused before Start holds before its first).
   void Pause();
   void Resume();
   // Ends the run before the next picture (also while paused); the zip stages are skipped.

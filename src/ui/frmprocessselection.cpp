@@ -86,6 +86,15 @@ void TfrmProcessSelection::FirstShow() {
   });
 }
 
+void TfrmProcessSelection::PresetAlbumAndZip(int albumPosition) {
+  ui->cbxZip->setChecked(true);
+  ui->rbnChecked->setChecked(true); // fills the list
+  for (int row = 0; row < ui->lbxAlbums->count(); ++row) {
+    QListWidgetItem* item = ui->lbxAlbums->item(row);
+    if (item->data(Qt::UserRole).toInt() == albumPosition) item->setCheckState(Qt::Checked);
+  }
+}
+
 QList<int> TfrmProcessSelection::CheckedAlbumPositions() const {
   QList<int> positions;
   for (const QString& text : checkedAlbums_)

@@ -27,6 +27,10 @@ public:
   TfrmProcessSelection(TLumenfoldProject* project, QWidget* parent = nullptr);
   ~TfrmProcessSelection() override;
 
+  // Opens in "checked albums" mode with the album at the position checked, and "Zip" on
+  // ("Process and zip" of an album). Call before the window is shown.
+  void PresetAlbumAndZip(int albumPosition);
+
   // Positions (0-based, decimal) of the albums checked in "checked albums" mode; filled by OK.
   const QStringList& CheckedAlbums() const { return checkedAlbums_; }
   QList<int> CheckedAlbumPositions() const;

@@ -55,6 +55,7 @@ void TfrmProgress::startRun() {
   ui->lblProgress->setText(QStringLiteral("0/%1").arg(count));
   ui->lblProcess->setText(QStringLiteral("preparing..."));
   connect(job_.get(), &TProcessingJob::Ended, this, &TfrmProgress::runEnded);
+  emit RunPrepared(job_.get());
   job_->Start();
 }
 

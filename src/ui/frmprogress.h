@@ -51,6 +51,10 @@ public:
 
   void done(int result) override;
 
+signals:
+  // The work list is built and the run is about to start.
+  void RunPrepared(TProcessingJob* job);
+
 protected:
   void FirstShow() override;
   bool event(QEvent* e) override;

@@ -1,0 +1,27 @@
+#pragma once
+// The Process command and "Process and zip" of the album list: the selection window, the
+// removal of the old archive when asked, the progress window, then the closing message.
+//
+// Threads: user-interface thread only.
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class QWidget;
+class TLumenfoldProject;
+
+// What the caller does around a run: stop the thumbnail loader before it (the run changes
+// pictures from its own thread) and refresh the views after it.
+struct TProcessHooks {
+  std::function<void()> BeforeRun;
+  std::function<void()> AfterRun;
+};
+
+// The text of the closing message: the report's lines, then, for a run that ended by an error
+// or a refusal, why.
+QString ProcessingClosingText(const QStringList& reportLines, bool finished, const QString& reason);
+
+// Runs the command. albumPosition >= 0: "Process and zip" of that album. Returns true when the
+// run finished; false when it was cancelled, stopped or failed (the user has been told).
+bool RunProcessCommand(QWidget* owner, TLumenfoldProject& project, int albumPosition,
+                       const TProcessHooks& hooks);

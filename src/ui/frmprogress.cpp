@@ -18,8 +18,11 @@ TfrmProgress::TfrmProgress(TLumenfoldProject* project, QWidget* parent)
 }
 
 TfrmProgress::~TfrmProgress() {
-  // A run still going is stopped and waited for by the job's destructor.
+  // A run still going is stopped and waited for by the job's destructor, which dispatches events
+  // meanwhile: progress that arrives then is not shown any more.
+  destroying_ = true;
   if (job_) disconnect(job_.get(), nullptr, this, nullptr);
+  job_.reset();
 }
 
 QStringList TfrmProgress::FileNames() const {
@@ -61,6 +64,7 @@ void TfrmProgress::startRun() {
 
 bool TfrmProgress::event(QEvent* e) {
   if (TMessageEvent::Is(e, LF_MSG_PROGRESS)) {
+    if (destroying_) return true;
     const auto* m = static_cast<const TMessageEvent*>(e);
     showProgress(int(m->First), int(m->Second));
     return true;

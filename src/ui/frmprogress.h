@@ -76,6 +76,7 @@ private:
   bool finished_ = false; // ... and it visited everything
   bool waiting_ = false;  // asking or stopping: the end is handled by the one who waits
   bool closing_ = false;
+  bool destroying_ = false;
   int lastNumber_ = 0;
   int lastStage_ = -1;
   QString reason_;

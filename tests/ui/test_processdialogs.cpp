@@ -11,6 +11,7 @@
 #include "ui/frmprocessselection.h"
 #include "ui/frmprogress.h"
 #include "ui/processcommands.h"
+#include "ui/qtprompt.h"
 #include "ui/settingsstore.h"
 #include "uitesthelpers.h"
 #include "util/messages.h"
@@ -382,6 +383,33 @@ private slots:
     QCOMPARE(dlg->result(), int(QDialog::Accepted));
     QVERIFY(QFileInfo::exists(mediumOf(trip, 2)));
     dlg.reset(); // the window and its run go without touching a thread that has ended
+  }
+
+  void runWaitingForAnErrorBoxWhileTheQuestionIsOpenDoesNotHang() {
+    // The desktop's prompt: a box asked for by the run thread waits for the interface thread.
+    QtPrompt boxes;
+    boxes.install();
+    // A database without tables: the first row the run writes fails with an error box.
+    SetCurrentConnectionString("Provider=SQLite;Data Source=" + env.path(root + "/empty.sqlite"));
+    TProcessingJob* job = nullptr;
+    auto dlg = pausedProgress(&job);
+    QStringList texts;
+    TModalDriver driver([&](QWidget* w) {
+      auto* box = qobject_cast<QMessageBox*>(w);
+      if (!box) return;
+      texts << box->text();
+      if (box->text() == "Are you sure?")
+        job->Resume(); // the question stays open while the run goes on
+      else
+        box->button(QMessageBox::Ok)->click();
+    });
+    child<QPushButton>(dlg.get(), "bbnCancel")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!dlg->isVisible(), 60000);
+    QCOMPARE(texts.value(0), QString("Are you sure?"));
+    QVERIFY(texts.size() >= 2); // the database's error, answered while the question was open
+    QVERIFY(!dlg->Finished());
+    QCOMPARE(dlg->result(), int(QDialog::Rejected));
+    QVERIFY(dlg->Reason().contains("could not be saved"));
   }
 
   void windowClosedWithItsRunStillGoingStopsIt() {

@@ -4,6 +4,7 @@
 #include "core/bitmaplist.h"
 #include "core/picture.h"
 #include "db/userprompt.h"
+#include "util/handover.h"
 #include "util/helpers.h"
 #include "util/imaging.h"
 #include "util/jpegcodec.h"
@@ -97,7 +98,9 @@ struct TThumbnailThread::Finding {
 // Carries a finding from the worker to the thread object on the user-interface thread.
 class TThumbnailThread::FindingEvent : public QEvent {
 public:
-  explicit FindingEvent(Finding finding) : QEvent(Type()), Found(std::move(finding)) {}
+  explicit FindingEvent(Finding finding) : QEvent(Type()), Found(std::move(finding)) {
+    HandOver(this);
+  }
   static QEvent::Type Type() {
     static const int type = QEvent::registerEventType();
     return QEvent::Type(type);
@@ -291,6 +294,7 @@ void TThumbnailThread::announce(int position, TLumenfoldPicture* picture) {
 
 bool TThumbnailThread::event(QEvent* e) {
   if (e->type() == FindingEvent::Type()) {
+    TakeOver(e);
     apply(static_cast<FindingEvent*>(e)->Found);
     return true;
   }

@@ -10,6 +10,8 @@
 #include "ui/frmmain.h"
 #include "ui/frmnewproject.h"
 #include "ui/frmoptions.h"
+#include "ui/frmprocessselection.h"
+#include "ui/frmprogress.h"
 #include "ui/frmsplash.h"
 #include "util/helpers.h"
 
@@ -17,6 +19,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QRadioButton>
 #include <QScreen>
 #include <QTextStream>
@@ -52,6 +55,27 @@ void Shoot(QDialog* dialog, const QString& name) {
   Save(dialog, name);
   dialog->reject();
   delete dialog;
+}
+
+// The processing windows: the selection, then the progress window during a real run that
+// regenerates every picture of the project.
+void ShootProcessing(TfrmLumenFold2* w) {
+  Shoot(new TfrmProcessSelection(w->Project(), w), QStringLiteral("dialog-process"));
+  if (w->Project()->Albums.Count() == 0) return;
+  w->StopThumbnailLoader(); // the run changes pictures from its own thread
+  TfrmProgress progress(w->Project(), w);
+  progress.Request.AllModified = false;
+  for (int i = 0; i < w->Project()->Albums.Count(); ++i)
+    progress.Request.AlbumPositions << i;
+  progress.Request.ProcessAll = true;
+  progress.show();
+  auto* bar = progress.findChild<QProgressBar*>(QStringLiteral("pbrProcess"));
+  QDeadlineTimer until(120000);
+  while (bar && bar->value() == 0 && progress.isVisible() && !until.hasExpired())
+    Settle(20);
+  Save(&progress, QStringLiteral("dialog-progress"));
+  while (progress.isVisible() && !until.hasExpired())
+    Settle(100);
 }
 
 void Run(TfrmLumenFold2* w) {
@@ -108,6 +132,7 @@ void Run(TfrmLumenFold2* w) {
     Shoot(album, QStringLiteral("dialog-album"));
   }
 
+  ShootProcessing(w);
   QApplication::quit();
 }
 

@@ -1,8 +1,8 @@
 // lumenfold-cli new: creates a project with default settings and its database.
 #include "cli/clicommand.h"
 #include "core/project.h"
+#include "core/projectops.h"
 #include "db/sqlaccess.h"
-#include "util/programfolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,8 +31,6 @@ int RunNew(const QStringList& raw) {
   const QFileInfo fileInfo(file);
   if (fileInfo.exists())
     throw TCliError(QStringLiteral("project file already exists: %1").arg(file));
-  const QString folder =
-      IncludeTrailingSeparator(QDir::toNativeSeparators(fileInfo.absolutePath()));
   if (!QFileInfo(fileInfo.absolutePath()).isDir())
     throw TCliError(QStringLiteral("folder does not exist: %1").arg(fileInfo.absolutePath()));
 
@@ -41,38 +39,22 @@ int RunNew(const QStringList& raw) {
                          : QDir::cleanPath(fileInfo.absolutePath() + QStringLiteral("/db.sqlite"));
   TCreatedFiles created;
   const QFileInfo dbInfo(db);
-  bool copied = false;
-  if (dbInfo.exists()) {
-    if (!dbInfo.isFile()) throw TCliError(QStringLiteral("not a database file: %1").arg(db));
-  } else {
-    if (!QFileInfo(dbInfo.absolutePath()).isDir())
-      throw TCliError(QStringLiteral("folder does not exist: %1").arg(dbInfo.absolutePath()));
-    const QString templateDb = ProgramFolder() + QStringLiteral("template.db");
-    if (!QFileInfo(templateDb).isFile())
-      throw TCliError(QStringLiteral("template database not found: %1").arg(templateDb));
-    QFile source(templateDb);
-    if (!source.copy(db))
-      throw TCliError(
-          QStringLiteral("cannot create database %1: %2").arg(db, source.errorString()));
-    created.files << db;
-    // The template may be read-only where it is installed; the copy must be writable.
-    QFile(db).setPermissions(QFile(db).permissions() | QFile::WriteOwner | QFile::ReadOwner);
-    copied = true;
-  }
+  if (!dbInfo.exists() && !QFileInfo(dbInfo.absolutePath()).isDir())
+    throw TCliError(QStringLiteral("folder does not exist: %1").arg(dbInfo.absolutePath()));
+  const TDatabaseCopy copy = CopyTemplateDatabase(db);
+  if (!copy.ok) throw TCliError(copy.error);
+  if (copy.created) created.files << db;
+  const bool copied = copy.created;
 
   TLumenfoldProject project;
   project.Reset();
   project.FileName = file;
   project.ConnectionString = QStringLiteral("Provider=SQLite;Data Source=") + db;
-  SetCurrentConnectionString(project.ConnectionString);
-  project.ZipEnabled = true;
-  project.ZipFileName = folder + QStringLiteral("albums.zip");
-  project.Modified = true;
 
   const int errorsBefore = ModelErrorCount();
   bool loaded = false;
   try {
-    loaded = project.LoadDatabase();
+    loaded = OpenNewProject(project);
   } catch (const std::exception& e) {
     throw TCliError(
         QStringLiteral("cannot load database %1: %2").arg(db, QString::fromLocal8Bit(e.what())));

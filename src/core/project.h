@@ -7,6 +7,7 @@
 #include "core/album.h"
 #include "core/category.h"
 #include "core/signature.h"
+#include "db/lumenfolderror.h"
 
 #include <QString>
 #include <exception>
@@ -102,14 +103,7 @@ public:
 };
 
 // Error raised by ReadSettings/LoadFromFile when an existing project file cannot be opened.
-class TProjectFileError : public std::exception {
+class TProjectFileError : public TLumenfoldError {
 public:
-  explicit TProjectFileError(QString message)
-      : message_(std::move(message)), utf8_(message_.toUtf8()) {}
-  const char* what() const noexcept override { return utf8_.constData(); }
-  const QString& message() const { return message_; }
-
-private:
-  QString message_;
-  QByteArray utf8_;
+  using TLumenfoldError::TLumenfoldError;
 };

@@ -5,6 +5,8 @@
 // Threads: every function here may be called from any thread. Connections are kept per thread
 // and per connection string; a TSqlTransaction groups the statements of one save on the calling
 // thread's connection.
+#include "db/lumenfolderror.h"
+
 #include <QDateTime>
 #include <QSqlQuery>
 #include <QString>
@@ -106,15 +108,9 @@ bool OpenThreadConnection(const QString& connectionString);
 void CloseThreadConnections();
 void CloseThreadConnection(const QString& connectionString);
 // Raised inside the access layer; never leaves a primitive.
-class TSqlError : public std::exception {
+class TSqlError : public TLumenfoldError {
 public:
-  explicit TSqlError(QString message) : message_(std::move(message)), utf8_(message_.toUtf8()) {}
-  const char* what() const noexcept override { return utf8_.constData(); }
-  const QString& message() const { return message_; }
-
-private:
-  QString message_;
-  QByteArray utf8_;
+  using TLumenfoldError::TLumenfoldError;
 };
 // Checks that a connection string can be opened (file exists, driver present, login works);
 // returns the empty text on success or the reason. Shows no box.

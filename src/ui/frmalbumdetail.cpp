@@ -16,13 +16,12 @@ bool isSeparator(QChar c) {
 } // namespace
 
 TfrmAlbumDetail::TfrmAlbumDetail(QWidget* parent)
-    : TPlacedDialog(parent, "frmAlbumDetail", QSize(544, 414)),
-      ui(std::make_unique<Ui::frmAlbumDetail>()), album_(std::make_unique<TLumenfoldAlbum>()) {
+    : TWorkingCopyDialog(parent, "frmAlbumDetail", QSize(544, 414)),
+      ui(std::make_unique<Ui::frmAlbumDetail>()) {
   ui->setupUi(this);
   ui->imgFace->SetCentred(true);
   ui->edtDate->setDisplayFormat(QLocale().dateFormat(QLocale::ShortFormat));
-  connect(ui->bbnOk, &QPushButton::clicked, this, &QDialog::accept);
-  connect(ui->bbnCancel, &QPushButton::clicked, this, &QDialog::reject);
+  WireOkCancel(ui->bbnOk, ui->bbnCancel);
   connect(ui->bbnBrowsePath, &QPushButton::clicked, this, &TfrmAlbumDetail::browse);
   connect(ui->bbnLeft, &QPushButton::clicked, this, &TfrmAlbumDetail::left);
   connect(ui->bbnRight, &QPushButton::clicked, this, &TfrmAlbumDetail::right);
@@ -38,7 +37,7 @@ TfrmAlbumDetail::TfrmAlbumDetail(QWidget* parent)
   connect(ui->cbxPrivate, &QCheckBox::toggled, this, onChange);
   for (QLineEdit* e : {ui->edtPath, ui->edtDirectory})
     connect(e, &QLineEdit::textChanged, this, [this] {
-      if (!loading_) applyEnableRules();
+      if (!Loading()) applyEnableRules();
     });
 }
 
@@ -53,29 +52,30 @@ void TfrmAlbumDetail::SetFaceImage(const QImage& image) {
 }
 
 void TfrmAlbumDetail::FirstShow() {
-  loading_ = true;
-  TLumenfoldAlbum& a = *album_;
-  ui->lblID->setText(QString::number(a.Id));
-  const bool fine = a.Id == -1 || a.PathExists();
-  ui->lblID->setStyleSheet(fine ? "color: navy;" : "color: maroon;");
-  ui->edtPath->setText(a.Path);
-  ui->edtDirectory->setText(a.Directory);
-  ui->edtDate->setDate(a.AlbumDate.date());
-  ui->edtLongName->setText(a.LongName);
-  ui->edtShortName->setText(a.ShortName);
-  ui->edtDescription->setPlainText(a.Description);
-  ui->cbxPrivate->setChecked(a.IsPrivate);
-  ui->edtLongName2->setText(a.LongName2);
-  ui->edtShortName2->setText(a.ShortName2);
-  ui->edtDescription2->setPlainText(a.Description2);
-  loading_ = false;
+  {
+    TLoadingGuard guard(*this);
+    const TLumenfoldAlbum& a = Copy();
+    ui->lblID->setText(QString::number(a.Id));
+    const bool fine = a.Id == -1 || a.PathExists();
+    ui->lblID->setStyleSheet(fine ? "color: navy;" : "color: maroon;");
+    ui->edtPath->setText(a.Path);
+    ui->edtDirectory->setText(a.Directory);
+    ui->edtDate->setDate(a.AlbumDate.date());
+    ui->edtLongName->setText(a.LongName);
+    ui->edtShortName->setText(a.ShortName);
+    ui->edtDescription->setPlainText(a.Description);
+    ui->cbxPrivate->setChecked(a.IsPrivate);
+    ui->edtLongName2->setText(a.LongName2);
+    ui->edtShortName2->setText(a.ShortName2);
+    ui->edtDescription2->setPlainText(a.Description2);
+  }
   applyEnableRules();
   ui->edtDate->setFocus();
 }
 
 void TfrmAlbumDetail::writeAlbum() {
-  if (loading_) return;
-  TLumenfoldAlbum& a = *album_;
+  if (Loading()) return;
+  TLumenfoldAlbum& a = Copy();
   // The copy is detached from the project while it is written, so that editing it (and then
   // cancelling) never marks the real project modified; the caller marks it after OK.
   TLumenfoldProject* project = a.Project;
@@ -156,10 +156,9 @@ void TfrmAlbumDetail::browse() {
   const QStringList parts = SplitPath(chosen);
   {
     // One write for both edits.
-    loading_ = true;
+    TLoadingGuard guard(*this);
     ui->edtPath->setText(chosen);
     ui->edtDirectory->setText(parts.isEmpty() ? QString() : parts.last());
-    loading_ = false;
   }
   writeAlbum();
   applyEnableRules();

@@ -3,7 +3,8 @@
 // of one album, edited on a copy that the caller copies back after OK.
 //
 // Threads: user-interface thread only.
-#include "ui/placeddialog.h"
+#include "core/album.h"
+#include "ui/workingcopydialog.h"
 
 #include <QImage>
 #include <memory>
@@ -11,16 +12,15 @@
 namespace Ui {
 class frmAlbumDetail;
 }
-class TLumenfoldAlbum;
 
-class TfrmAlbumDetail : public TPlacedDialog {
+class TfrmAlbumDetail : public TWorkingCopyDialog<TLumenfoldAlbum> {
   Q_OBJECT
 public:
   explicit TfrmAlbumDetail(QWidget* parent = nullptr);
   ~TfrmAlbumDetail() override;
 
   // The copy being edited; the caller assigns the album into it before showing.
-  TLumenfoldAlbum& Album() { return *album_; }
+  TLumenfoldAlbum& Album() { return Copy(); }
   // lblCount: "There are %s pictures in this album.".
   void SetPictureCount(int count);
   // The face picture's thumbnail, drawn centred and scaled to fit.
@@ -45,6 +45,4 @@ private:
   void right();
 
   std::unique_ptr<Ui::frmAlbumDetail> ui;
-  std::unique_ptr<TLumenfoldAlbum> album_;
-  bool loading_ = true;
 };

@@ -1,10 +1,10 @@
 #include "ui/frmdatabase.h"
 
+#include "core/projectops.h"
 #include "db/connectionstring.h"
 #include "db/sqlaccess.h"
 #include "db/userprompt.h"
 #include "ui/filedialogs.h"
-#include "ui/templatedatabase.h"
 #include "ui/waitcursor.h"
 #include "ui_frmdatabase.h"
 

@@ -5,30 +5,28 @@
 #include "core/category.h"
 #include "core/picture.h"
 #include "core/project.h"
+#include "core/projectops.h"
 #include "db/sqlaccess.h"
 #include "db/userprompt.h"
 #include "processing/thumbnailthread.h"
+#include "ui/albumcommands.h"
 #include "ui/albumlistdelegate.h"
-#include "ui/filedialogs.h"
-#include "ui/frmalbumdetail.h"
-#include "ui/frmchangebase.h"
-#include "ui/frmdatabase.h"
 #include "ui/frmfirst.h"
-#include "ui/frmnewproject.h"
-#include "ui/frmoptions.h"
-#include "ui/frmsplash.h"
 #include "ui/photolistview.h"
+#include "ui/picturecommands.h"
+#include "ui/processcommands.h"
+#include "ui/projectcommands.h"
+#include "ui/runcommand.h"
 #include "ui/settingsstore.h"
+#include "ui/toolscommands.h"
 #include "ui/uiresources.h"
 #include "ui/waitcursor.h"
 #include "util/helpers.h"
 #include "util/messages.h"
-#include "util/programfolder.h"
 #include "util/tracer.h"
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -39,7 +37,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QProgressDialog>
 #include <QSettings>
 #include <QStatusBar>
 #include <QStatusTipEvent>
@@ -47,101 +44,12 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolTip>
-#include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
 
 const QString kTitle = QStringLiteral("LumenFold2");
 const QString kModifiedQuestion = QStringLiteral("Project was modified. Would you like to save?");
-const QString kProjectFilter =
-    QStringLiteral("LumenFold Projects (*.lumenfold)|*.lumenfold|All files (*.*)|*.*");
-
-struct TActionInfo {
-  const char* name;
-  const char* category;
-  const char* caption; // with the menu accelerator where the menu gives one
-  const char* shortHint;
-  const char* longHint;
-  const char* icon; // action image, empty for none
-};
-
-// The action list of the action manager, in its order.
-const TActionInfo kActions[] = {
-    {"actNewProject", "File", "&New project...", "New project", "Start new project", "new"},
-    {"actSaveProject", "File", "&Save project", "Save project", "Save project", "save"},
-    {"actSaveProjectAs", "File", "S&ave project as...", "Save project as", "Save project as", ""},
-    {"actOpenProject", "File", "&Open project...", "Open project", "Open existing project", "open"},
-    {"actAddAlbum", "Album", "&Add album wizard...", "Add album",
-     "Start wizard to add new photo album", "addalbum"},
-    {"actEditAlbum", "Album", "&Edit album wizard...", "Edit album",
-     "Start wizard to edit photo album", "album"},
-    {"actDeleteAlbum", "Album", "&Delete album", "Delete album", "Delete photo album", "delete"},
-    {"actCategories", "Tools", "&Categories", "Categories", "Manage categories", "categories"},
-    {"actSignatures", "Tools", "&Signatures", "Signatures", "Manage signatures", "signatures"},
-    {"actRenaming", "Tools", "&Rename pictures", "Rename pictures",
-     "Rename pictures in photo album", "rename"},
-    {"actDatabase", "Tools", "&Database...", "Change data provider",
-     "Change connection string to data provider", "database"},
-    {"actSynchro", "Tools", "Synchronization db <-> files...", "", "", "synchro"},
-    {"actOption", "Tools", "&Options...", "Options", "Options", "options"},
-    {"actProcess", "Tools", "&Process", "Process", "Process pictures", "process"},
-    {"actDeletePicture", "Picture", "&Delete picture", "Delete picture",
-     "Delete picture from photo album", "delete"},
-    {"actRotateCCW", "Picture", "&Rotate picture counter-clockwise", "Rotate CCW",
-     "Rotate counter-clockwise", "rotateccw"},
-    {"actRotateCW", "Picture", "R&otate picture clockwise", "Rotate CW", "Rotate clockwise",
-     "rotatecw"},
-    {"actCloseProject", "File", "&Close project", "", "", "close"},
-    {"actExit", "File", "&Exit", "Close", "Close application", "exit"},
-    {"actHelp", "Help", "&Help", "Help", "Help", "help"},
-    {"actAbout", "Help", "&About", "About", "About", "about"},
-    {"actRotate180", "Picture", "&Picture u-turn", "Round", "Rotate round", "rotate180"},
-    {"actFlip", "Picture", "P&icture flip", "Flip", "Horizontal flip", "flip"},
-    {"actPrivatePicture", "Picture", "Pri&vate picture", "Private", "Mark picture as private", ""},
-    {"actMarkDeleted", "Picture", "&Mark as deleted", "Delete", "Mark picture as delete", ""},
-    {"actMakeFacePicture", "Picture", "Ma&ke picture face for album", "Face",
-     "Set picture as face of photo album", ""},
-    {"actAssignCategory", "Picture", "Pi&cture categories...", "Assign categories",
-     "Assign categories to selected pictures", "categories"},
-    {"actSignPicture", "Picture", "&Sign picture...", "Sign pictures", "Sign selected pictures",
-     "signatures"},
-    {"actRotateCCWAll", "Picture", "Ro&tate counter clockwise all pictures in album",
-     "Rotate all CCW", "Rotate all picture counter-clockwise", "rotateccw"},
-    {"actRotateCWAll", "Picture", "Rotat&e clockwise all pictures in album", "Rotate all CW",
-     "Rotate all picture clockwise", "rotatecw"},
-    {"actRotate180All", "Picture", "&U-turn for all pictures in album",
-     "Round allRotate all pictures round", "Round allRotate all pictures round", "rotate180"},
-    {"actFlipAll", "Picture", "&Flip all pictures in album", "Flip all", "Flip all pictures",
-     "flip"},
-    {"actAlbumDetail", "Album", "A&lbum properties...", "Album properties",
-     "View/Update album properties", "album"},
-    {"actAssignCategoryAll", "Picture", "Assi&gn categories for all pictures...",
-     "Assign categories", "Assign categories to all pictures", "categories"},
-    {"actSignAllPictures", "Picture", "Sig&n all pictures...", "Sign all", "Sign all pictures",
-     "signatures"},
-    {"actPictureDetails", "Picture", "Picture properties...", "Picture properties",
-     "View/Update picture properties", "picture"},
-    {"actProcessedPicture", "", "Set to be processed", "Set to processed", "Set to be processed",
-     ""},
-    {"actChangeBase", "", "Change base path...", "", "", ""},
-    {"actRecreateTemp", "", "Recreate temp files", "", "", ""},
-};
-
-// Commands whose windows are not part of this program yet: their actions exist in every menu
-// but stay disabled whatever the enabling rules say.
-const char* const kNotAvailable[] = {
-    "actAddAlbum",       "actEditAlbum",   "actCategories",        "actSignatures",
-    "actRenaming",       "actSynchro",     "actProcess",           "actPictureDetails",
-    "actAssignCategory", "actSignPicture", "actAssignCategoryAll", "actSignAllPictures",
-};
-
-bool IsAvailable(const QString& name) {
-  for (const char* n : kNotAvailable)
-    if (name == QLatin1String(n)) return false;
-  return true;
-}
-
 } // namespace
 
 // --- Creation ------------------------------------------------------------------------------------
@@ -172,7 +80,7 @@ TfrmLumenFold2::TfrmLumenFold2(QWidget* parent)
   connect(ui->lbxAlbums, &QListWidget::itemClicked, this, [this] { albumSelected(); });
   connect(ui->lbxAlbums, &QListWidget::currentRowChanged, this, [this] { albumSelected(); });
   connect(ui->lbxAlbums, &QListWidget::itemDoubleClicked, this,
-          [this] { invokeAction(QStringLiteral("actAlbumDetail")); });
+          [this] { actions_.actAlbumDetail->trigger(); });
   connect(ui->lbxAlbums, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& p) { pmnAlbums->popup(ui->lbxAlbums->mapToGlobal(p)); });
 
@@ -180,7 +88,7 @@ TfrmLumenFold2::TfrmLumenFold2(QWidget* parent)
   ui->splitterMain->setSizes({232, 268});
   ui->splitterMain->setStretchFactor(0, 0);
   ui->splitterMain->setStretchFactor(1, 1);
-  connect(ui->splitterMain, &QSplitter::splitterMoved, this, [this] { repaintAlbums(); });
+  connect(ui->splitterMain, &QSplitter::splitterMoved, this, [this] { RepaintAlbums(); });
 
   connectPictureView();
   connect(lvwMain, &QWidget::customContextMenuRequested, this,
@@ -210,10 +118,6 @@ TfrmLumenFold2::~TfrmLumenFold2() {
   lvwMain->Clear();
 }
 
-QAction* TfrmLumenFold2::Action(const QString& name) const {
-  return actxpMain ? actxpMain->findChild<QAction*>(name) : nullptr;
-}
-
 TThumbnailThread* TfrmLumenFold2::ThumbnailLoader() const {
   return loader_.data();
 }
@@ -221,48 +125,14 @@ TThumbnailThread* TfrmLumenFold2::ThumbnailLoader() const {
 void TfrmLumenFold2::createActions() {
   actxpMain = new QObject(this);
   actxpMain->setObjectName(QStringLiteral("actxpMain"));
-  for (const TActionInfo& info : kActions) {
-    auto* a = new QAction(QString::fromLatin1(info.caption), actxpMain);
-    a->setObjectName(QString::fromLatin1(info.name));
-    a->setProperty("category", QString::fromLatin1(info.category));
-    if (*info.shortHint) a->setToolTip(QString::fromLatin1(info.shortHint));
-    if (*info.longHint) a->setStatusTip(QString::fromLatin1(info.longHint));
-    if (*info.icon) a->setIcon(UiIcon(QString::fromLatin1(info.icon)));
-    addAction(a);
-  }
-  auto on = [this](const char* name, auto&& fn) {
-    connect(Action(QString::fromLatin1(name)), &QAction::triggered, this, fn);
-  };
-  on("actNewProject", [this] { cmdNewProject(); });
-  on("actSaveProject", [this] { SaveCurrentProject(); });
-  on("actSaveProjectAs", [this] { cmdSaveProjectAs(); });
-  on("actOpenProject", [this] { cmdOpenProject(); });
-  on("actCloseProject", [this] {
-    // Unsaved changes are offered for saving rather than dropped.
-    if (askSaveModified()) CloseCurrentProject();
-  });
-  on("actExit", [this] { close(); });
-  on("actDatabase", [this] { cmdDatabase(); });
-  on("actOption", [this] { cmdOption(); });
-  on("actHelp", [this] { cmdHelp(); });
-  on("actAbout", [this] { cmdAbout(); });
-  on("actDeleteAlbum", [this] { cmdDeleteAlbum(); });
-  on("actAlbumDetail", [this] { cmdAlbumDetail(); });
-  on("actDeletePicture", [this] { cmdDeletePicture(); });
-  on("actRotateCCW", [this] { cmdTurn(0, false); });
-  on("actRotateCW", [this] { cmdTurn(1, false); });
-  on("actRotate180", [this] { cmdTurn(2, false); });
-  on("actFlip", [this] { cmdTurn(3, false); });
-  on("actRotateCCWAll", [this] { cmdTurn(0, true); });
-  on("actRotateCWAll", [this] { cmdTurn(1, true); });
-  on("actRotate180All", [this] { cmdTurn(2, true); });
-  on("actFlipAll", [this] { cmdTurn(3, true); });
-  on("actPrivatePicture", [this] { cmdToggleMark(true); });
-  on("actMarkDeleted", [this] { cmdToggleMark(false); });
-  on("actMakeFacePicture", [this] { cmdMakeFace(); });
-  on("actProcessedPicture", [this] { cmdProcessed(); });
-  on("actChangeBase", [this] { cmdChangeBase(); });
-  on("actRecreateTemp", [this] { cmdRecreateTemp(); });
+  actions_.Create(actxpMain);
+  addActions(actions_.All());
+  // Each command class wires its own actions; an action left unwired stays disabled.
+  projectCommands_ = new TProjectCommands(*this, actions_, this);
+  albumCommands_ = new TAlbumCommands(*this, actions_, this);
+  pictureCommands_ = new TPictureCommands(*this, actions_, this);
+  toolsCommands_ = new TToolsCommands(*this, actions_, this);
+  processCommands_ = new TProcessCommands(*this, actions_, this);
 }
 
 void TfrmLumenFold2::buildMenus() {
@@ -282,16 +152,15 @@ void TfrmLumenFold2::buildMenus() {
   lay->addWidget(toolBar);
   setMenuWidget(coolBar);
 
-  // Entries by action name; "-" is a separator.
-  auto fill = [this](QWidget* target, std::initializer_list<const char*> names) {
-    for (const char* n : names) {
-      if (QLatin1String(n) == QLatin1String("-")) {
-        auto* sep = new QAction(target);
-        sep->setSeparator(true);
-        target->addAction(sep);
-      } else {
-        target->addAction(Action(QString::fromLatin1(n)));
+  // Entries in order; nullptr is a separator.
+  const TMainActions& a = actions_;
+  auto fill = [](QWidget* target, std::initializer_list<QAction*> entries) {
+    for (QAction* entry : entries) {
+      if (!entry) {
+        entry = new QAction(target);
+        entry->setSeparator(true);
       }
+      target->addAction(entry);
     }
   };
   auto menu = [&](const char* title, const char* objectName) {
@@ -300,98 +169,86 @@ void TfrmLumenFold2::buildMenus() {
     m->setToolTipsVisible(false);
     return m;
   };
-  fill(menu("&File", "mnuFile"), {"actNewProject", "actSaveProject", "actSaveProjectAs",
-                                  "actOpenProject", "-", "actCloseProject", "-", "actExit"});
+  fill(menu("&File", "mnuFile"),
+       {a.actNewProject, a.actSaveProject, a.actSaveProjectAs, a.actOpenProject, nullptr,
+        a.actCloseProject, nullptr, a.actExit});
   fill(menu("&Album", "mnuAlbum"),
-       {"actAddAlbum", "actEditAlbum", "actDeleteAlbum", "-", "actAlbumDetail"});
-  fill(menu("&Picture", "mnuPicture"), {"actDeletePicture",
-                                        "-",
-                                        "actRotateCCW",
-                                        "actRotateCW",
-                                        "actRotate180",
-                                        "actFlip",
-                                        "actPrivatePicture",
-                                        "actMarkDeleted",
-                                        "actMakeFacePicture",
-                                        "actAssignCategory",
-                                        "actSignPicture",
-                                        "-",
-                                        "actRotateCCWAll",
-                                        "actRotateCWAll",
-                                        "actRotate180All",
-                                        "actFlipAll",
-                                        "actAssignCategoryAll",
-                                        "actSignAllPictures",
-                                        "-",
-                                        "actPictureDetails"});
+       {a.actAddAlbum, a.actEditAlbum, a.actDeleteAlbum, nullptr, a.actAlbumDetail});
+  fill(menu("&Picture", "mnuPicture"), {a.actDeletePicture,
+                                        nullptr,
+                                        a.actRotateCCW,
+                                        a.actRotateCW,
+                                        a.actRotate180,
+                                        a.actFlip,
+                                        a.actPrivatePicture,
+                                        a.actMarkDeleted,
+                                        a.actMakeFacePicture,
+                                        a.actAssignCategory,
+                                        a.actSignPicture,
+                                        nullptr,
+                                        a.actRotateCCWAll,
+                                        a.actRotateCWAll,
+                                        a.actRotate180All,
+                                        a.actFlipAll,
+                                        a.actAssignCategoryAll,
+                                        a.actSignAllPictures,
+                                        nullptr,
+                                        a.actPictureDetails});
   QMenu* tools = menu("&Tools", "mnuTools");
-  fill(tools, {"actCategories", "actSignatures", "actRenaming", "-", "actDatabase"});
+  fill(tools, {a.actCategories, a.actSignatures, a.actRenaming, nullptr, a.actDatabase});
   // The synchronisation entry is kept in the menu but hidden.
-  QAction* synchroEntry = tools->addAction(Action(QStringLiteral("actSynchro"))->text());
+  QAction* synchroEntry = tools->addAction(a.actSynchro->text());
   synchroEntry->setObjectName(QStringLiteral("mniSynchro"));
   synchroEntry->setVisible(false);
-  connect(synchroEntry, &QAction::triggered, Action(QStringLiteral("actSynchro")),
-          &QAction::trigger);
-  fill(tools, {"-", "actOption", "-", "actProcess"});
-  fill(menu("&Help", "mnuHelp"), {"actHelp", "-", "actAbout"});
+  connect(synchroEntry, &QAction::triggered, a.actSynchro, &QAction::trigger);
+  fill(tools, {nullptr, a.actOption, nullptr, a.actProcess});
+  fill(menu("&Help", "mnuHelp"), {a.actHelp, nullptr, a.actAbout});
 
-  fill(toolBar, {"actNewProject",
-                 "actSaveProject",
-                 "actOpenProject",
-                 "-",
-                 "actAddAlbum",
-                 "actEditAlbum",
-                 "actDeleteAlbum",
-                 "-",
-                 "actProcess",
-                 "-",
-                 "actCategories",
-                 "actSignatures",
-                 "actRenaming",
-                 "-",
-                 "actDatabase",
-                 "actOption",
-                 "-",
-                 "actHelp",
-                 "actAbout",
-                 "-",
-                 "actExit"});
+  fill(toolBar, {a.actNewProject, a.actSaveProject, a.actOpenProject, nullptr,      a.actAddAlbum,
+                 a.actEditAlbum,  a.actDeleteAlbum, nullptr,          a.actProcess, nullptr,
+                 a.actCategories, a.actSignatures,  a.actRenaming,    nullptr,      a.actDatabase,
+                 a.actOption,     nullptr,          a.actHelp,        a.actAbout,   nullptr,
+                 a.actExit});
 
   pmnAlbums = new QMenu(this);
   pmnAlbums->setObjectName(QStringLiteral("pmnAlbums"));
-  fill(pmnAlbums, {"actAddAlbum", "actEditAlbum", "actDeleteAlbum", "-", "actProcess"});
-  // "Process and zip" opens the same processing selection, where the zip options are chosen.
+  fill(pmnAlbums, {a.actAddAlbum, a.actEditAlbum, a.actDeleteAlbum, nullptr, a.actProcess});
+  // "Process and zip" opens the processing selection with the current album checked and zip on;
+  // it is enabled with Process.
   QAction* processZip = pmnAlbums->addAction(QStringLiteral("Process and zip"));
   processZip->setObjectName(QStringLiteral("mniProcessAndZip"));
-  connect(processZip, &QAction::triggered, Action(QStringLiteral("actProcess")), &QAction::trigger);
-  connect(Action(QStringLiteral("actProcess")), &QAction::changed, processZip,
-          [this, processZip] { processZip->setEnabled(Action("actProcess")->isEnabled()); });
-  fill(pmnAlbums, {"-", "actAlbumDetail"});
+  connect(processZip, &QAction::triggered, this, [this] {
+    if (actions_.actProcess->isEnabled())
+      RunCommand(this, [this] { processCommands_->ProcessAndZip(); });
+  });
+  connect(a.actProcess, &QAction::changed, processZip,
+          [this, processZip] { processZip->setEnabled(actions_.actProcess->isEnabled()); });
+  fill(pmnAlbums, {nullptr, a.actAlbumDetail});
 
   pmnPictures = new QMenu(this);
   pmnPictures->setObjectName(QStringLiteral("pmnPictures"));
-  fill(pmnPictures, {"actDeletePicture",
-                     "-",
-                     "actRotateCCW",
-                     "actRotateCW",
-                     "actRotate180",
-                     "actFlip",
-                     "actMakeFacePicture",
-                     "actPrivatePicture",
-                     "actMarkDeleted",
-                     "actAssignCategory",
-                     "actSignPicture",
-                     "-",
-                     "actRotateCCWAll",
-                     "actRotateCWAll",
-                     "actRotate180All",
-                     "actFlipAll",
-                     "actAssignCategoryAll",
-                     "actSignAllPictures",
-                     "-",
-                     "actPictureDetails",
-                     "-",
-                     "actProcessedPicture"});
+  fill(pmnPictures, {a.actDeletePicture,
+                     nullptr,
+                     a.actRotateCCW,
+                     a.actRotateCW,
+                     a.actRotate180,
+                     a.actFlip,
+                     a.actMakeFacePicture,
+                     a.actPrivatePicture,
+                     a.actMarkDeleted,
+                     a.actAssignCategory,
+                     a.actSignPicture,
+                     nullptr,
+                     a.actRotateCCWAll,
+                     a.actRotateCWAll,
+                     a.actRotate180All,
+                     a.actFlipAll,
+                     a.actAssignCategoryAll,
+                     a.actSignAllPictures,
+                     nullptr,
+                     a.actPictureDetails,
+                     nullptr,
+                     a.actProcessedPicture});
 }
 
 // --- State ---------------------------------------------------------------------------------------
@@ -417,25 +274,25 @@ void TfrmLumenFold2::EnableActions() {
   const bool album = open && currentAlbum_;
   const bool picture = album && currentPicture_;
   const bool original = picture && QFileInfo::exists(currentPicture_->OriginalPath());
-  auto set = [this](std::initializer_list<const char*> names, bool on) {
-    for (const char* n : names) {
-      const QString name = QString::fromLatin1(n);
-      Action(name)->setEnabled(on && IsAvailable(name));
-    }
+  const TMainActions& a = actions_;
+  // An action whose command is not wired yet stays disabled (TMainActions::Enable).
+  auto set = [](std::initializer_list<QAction*> list, bool on) {
+    for (QAction* action : list)
+      TMainActions::Enable(action, on);
   };
-  set({"actNewProject", "actOpenProject", "actExit", "actHelp", "actAbout"}, true);
-  set({"actSaveProjectAs", "actCloseProject", "actAddAlbum", "actCategories", "actSignatures",
-       "actDatabase", "actOption", "actProcess"},
+  set({a.actNewProject, a.actOpenProject, a.actExit, a.actHelp, a.actAbout}, true);
+  set({a.actSaveProjectAs, a.actCloseProject, a.actAddAlbum, a.actCategories, a.actSignatures,
+       a.actDatabase, a.actOption, a.actProcess},
       open);
-  set({"actSaveProject"}, open && project_->Modified);
-  set({"actEditAlbum", "actDeleteAlbum", "actAlbumDetail", "actRenaming"}, album);
-  set({"actDeletePicture"}, picture);
-  set({"actPictureDetails", "actRotateCW", "actRotateCCW", "actRotate180", "actFlip",
-       "actSignPicture", "actAssignCategory", "actMakeFacePicture", "actPrivatePicture",
-       "actMarkDeleted", "actRotateCCWAll", "actRotateCWAll", "actRotate180All", "actFlipAll",
-       "actAssignCategoryAll", "actSignAllPictures", "actProcessedPicture"},
+  set({a.actSaveProject}, open && project_->Modified);
+  set({a.actEditAlbum, a.actDeleteAlbum, a.actAlbumDetail, a.actRenaming}, album);
+  set({a.actDeletePicture}, picture);
+  set({a.actPictureDetails, a.actRotateCW, a.actRotateCCW, a.actRotate180, a.actFlip,
+       a.actSignPicture, a.actAssignCategory, a.actMakeFacePicture, a.actPrivatePicture,
+       a.actMarkDeleted, a.actRotateCCWAll, a.actRotateCWAll, a.actRotate180All, a.actFlipAll,
+       a.actAssignCategoryAll, a.actSignAllPictures, a.actProcessedPicture},
       original);
-  set({"actSynchro", "actChangeBase", "actRecreateTemp"}, true);
+  set({a.actSynchro, a.actChangeBase, a.actRecreateTemp}, true);
 }
 
 // --- Lifecycle -----------------------------------------------------------------------------------
@@ -467,7 +324,7 @@ bool TfrmLumenFold2::event(QEvent* e) {
                           QStringLiteral("%1x%2").arg(p->OriginalWidth).arg(p->OriginalHeight));
       lvwMain->SetSubItem(row, 5, p->OriginalHash);
     }
-    repaintAlbums();
+    RepaintAlbums();
     return true;
   }
   if (e->type() == QEvent::StatusTip) {
@@ -484,7 +341,7 @@ void TfrmLumenFold2::resizeEvent(QResizeEvent* e) {
   statusPanels_[2]->setFixedWidth(50);
 }
 
-bool TfrmLumenFold2::askSaveModified() {
+bool TfrmLumenFold2::AskSaveModified() {
   if (!IsProjectOpen() || !project_->Modified) return true;
   const auto answer =
       QMessageBox::warning(this, QStringLiteral("Warning"), kModifiedQuestion,
@@ -496,7 +353,7 @@ bool TfrmLumenFold2::askSaveModified() {
 
 void TfrmLumenFold2::closeEvent(QCloseEvent* e) {
   // A failed save keeps the window open so that nothing is lost.
-  if (!askSaveModified()) {
+  if (!AskSaveModified()) {
     e->ignore();
     return;
   }
@@ -506,11 +363,7 @@ void TfrmLumenFold2::closeEvent(QCloseEvent* e) {
 }
 
 void TfrmLumenFold2::CloseCurrentProject() {
-  StopThumbnailLoader();
-  lvwMain->Clear();
-  currentAlbum_ = nullptr;
-  currentPicture_ = nullptr;
-  ui->lbxAlbums->clear();
+  ForgetAlbums();
   project_->Albums.Clear();
   {
     QMutexLocker lock(&ThumbnailLock());
@@ -535,11 +388,7 @@ bool TfrmLumenFold2::SaveCurrentProject() {
     }
   } resume{loader_};
   bool saved = false;
-  try {
-    saved = project_->SaveToFile() && !project_->Modified;
-  } catch (const std::exception& ex) {
-    Prompt()->error(QString::fromUtf8(ex.what()));
-  }
+  RunCommand(this, [&] { saved = project_->SaveToFile() && !project_->Modified; });
   if (!saved) {
     // The model has told the user what went wrong; the changes stay marked as unsaved.
     project_->Modified = true;
@@ -552,40 +401,25 @@ bool TfrmLumenFold2::SaveCurrentProject() {
 }
 
 void TfrmLumenFold2::StartNewProject(const TLumenfoldProject& settings) {
-  StopThumbnailLoader();
-  lvwMain->Clear();
-  currentAlbum_ = nullptr;
-  currentPicture_ = nullptr;
-  ui->lbxAlbums->clear();
+  ForgetAlbums();
   project_->Albums.Clear();
   project_->Assign(settings);
-  project_->ZipEnabled = true;
-  project_->ZipFileName =
-      IncludeTrailingSeparator(QFileInfo(project_->FileName).absolutePath()) + "albums.zip";
-  project_->Modified = true;
-  SetCurrentConnectionString(project_->ConnectionString);
-  try {
+  RunCommand(this, [&] {
     {
       TWaitCursor busy;
-      project_->LoadDatabase();
+      OpenNewProject(*project_);
     }
     FillAlbumList();
-  } catch (const std::exception& ex) {
-    Prompt()->error(QString::fromUtf8(ex.what()));
-  }
+  });
   UpdateView();
   setTitle();
   AddRecentProject(RecentProjects(), project_->FileName);
 }
 
 void TfrmLumenFold2::OpenProjectFile(const QString& fileName) {
-  StopThumbnailLoader();
   // The album objects are freed by the load: forget every reference to them first.
-  lvwMain->Clear();
-  currentAlbum_ = nullptr;
-  currentPicture_ = nullptr;
-  ui->lbxAlbums->clear();
-  try {
+  ForgetAlbums();
+  RunCommand(this, [&] {
     bool ok;
     {
       TWaitCursor busy;
@@ -593,9 +427,7 @@ void TfrmLumenFold2::OpenProjectFile(const QString& fileName) {
     }
     if (!ok) Prompt()->warning(QStringLiteral("Project file was not load correctly.\n") + fileName);
     FillAlbumList();
-  } catch (const std::exception& ex) {
-    Prompt()->error(QString::fromUtf8(ex.what()));
-  }
+  });
   UpdateView();
   // The title names what is open: a file that could not be read at all leaves it unchanged.
   setTitle();
@@ -604,20 +436,14 @@ void TfrmLumenFold2::OpenProjectFile(const QString& fileName) {
 
 void TfrmLumenFold2::ChangeDatabase(const QString& connectionString) {
   TWaitCursor busy;
-  StopThumbnailLoader();
-  lvwMain->Clear();
-  currentAlbum_ = nullptr;
-  currentPicture_ = nullptr;
-  ui->lbxAlbums->clear();
+  ForgetAlbums();
   project_->ConnectionString = connectionString;
   SetCurrentConnectionString(connectionString);
   project_->Albums.Clear();
-  try {
+  RunCommand(this, [&] {
     project_->LoadDatabase();
     FillAlbumList();
-  } catch (const std::exception& ex) {
-    Prompt()->error(QString::fromUtf8(ex.what()));
-  }
+  });
   UpdateView();
   setTitle();
   AddRecentProject(RecentProjects(), project_->FileName);
@@ -728,7 +554,7 @@ void TfrmLumenFold2::albumSelected() {
   UpdateView();
 }
 
-void TfrmLumenFold2::repaintAlbums() {
+void TfrmLumenFold2::RepaintAlbums() {
   ui->lbxAlbums->viewport()->update();
 }
 
@@ -760,6 +586,12 @@ void TfrmLumenFold2::FillPictureView() {
   }
   lvwMain->EndUpdate();
 
+  StartThumbnailLoader();
+}
+
+void TfrmLumenFold2::StartThumbnailLoader() {
+  StopThumbnailLoader();
+  if (!currentAlbum_ || currentAlbum_->Pictures.Count() == 0) return;
   auto* loader = new TThumbnailThread(currentAlbum_, this, lvwMain);
   // Rows of an album that is not in the database yet are written by the album's own save, which
   // links them to its new id; written earlier they would belong to no album.
@@ -768,7 +600,7 @@ void TfrmLumenFold2::FillPictureView() {
   connect(loader, &TThumbnailThread::Done, this, [this](TThumbnailThread* done) {
     // A later loader may be running by now: only this one's reference is cleared.
     if (loader_ == done) loader_ = nullptr;
-    repaintAlbums();
+    RepaintAlbums();
   });
   loader->start();
 }
@@ -820,7 +652,8 @@ void TfrmLumenFold2::connectPictureView() {
             UpdateView();
           });
   connect(lvwMain, &TphotoListView::ItemDoubleClicked, this, [this] {
-    if (currentPicture_) invokeAction(QStringLiteral("actPictureDetails"));
+    if (currentPicture_ && actions_.actPictureDetails->isEnabled())
+      actions_.actPictureDetails->trigger();
   });
   connect(lvwMain, &TphotoListView::ItemHovered, this, [this](int row) {
     if (TLumenfoldPicture* p = row >= 0 ? lvwMain->Picture(row) : nullptr)
@@ -837,19 +670,47 @@ void TfrmLumenFold2::connectPictureView() {
   lvwMain->OnActionClick = [this](TphotoListView*, int number) { actionClicked(number); };
 }
 
-QList<TLumenfoldPicture*> TfrmLumenFold2::selectedPictures() const {
+QList<TLumenfoldPicture*> TfrmLumenFold2::SelectedPictures() {
   return lvwMain->SelectedPictures();
 }
 
-QList<TLumenfoldPicture*> TfrmLumenFold2::allPictures() const {
+QList<TLumenfoldPicture*> TfrmLumenFold2::AllPictures() {
   QList<TLumenfoldPicture*> list;
   for (int row = 0; row < lvwMain->Count(); ++row)
     if (TLumenfoldPicture* p = lvwMain->Picture(row)) list.append(p);
   return list;
 }
 
-void TfrmLumenFold2::repaintPictures() {
+void TfrmLumenFold2::RepaintPictures() {
   lvwMain->CurrentList()->viewport()->update();
+}
+
+void TfrmLumenFold2::RepaintSelectedPictures() {
+  lvwMain->InvalidateSelected();
+}
+
+void TfrmLumenFold2::ForgetPictures() {
+  StopThumbnailLoader();
+  lvwMain->Clear();
+  currentPicture_ = nullptr;
+}
+
+void TfrmLumenFold2::ForgetAlbums() {
+  ForgetPictures();
+  currentAlbum_ = nullptr;
+  ui->lbxAlbums->clear();
+}
+
+void TfrmLumenFold2::CurrentAlbumChanged() {
+  if (currentAlbum_) {
+    if (QListWidgetItem* item = ui->lbxAlbums->currentItem())
+      item->setText(currentAlbum_->ShortName);
+    ui->lblAlbumPath->setText(currentAlbum_->Path);
+    ui->lblAlbumPath->setToolTip(currentAlbum_->Path);
+  }
+  showPictureCount();
+  RepaintAlbums();
+  albumSelected();
 }
 
 void TfrmLumenFold2::showPictureCount() {
@@ -876,16 +737,11 @@ void TfrmLumenFold2::fileNameEdited(int row, const QString& text) {
   p->SetDirty(true);
   lvwMain->SetSubItem(row, 1, p->OriginalFileName);
   lvwMain->SetCaption(row, p->OriginalFileName);
-  repaintPictures();
+  RepaintPictures();
   // The file on disk has its new name now: the database follows at once, whether or not the
   // project had unsaved changes before the edit.
   EnableActions();
-  invokeAction(QStringLiteral("actSaveProject"));
-}
-
-void TfrmLumenFold2::invokeAction(const QString& name) {
-  QAction* a = Action(name);
-  if (a && a->isEnabled()) a->trigger();
+  if (actions_.actSaveProject->isEnabled()) actions_.actSaveProject->trigger();
 }
 
 bool TfrmLumenFold2::eventFilter(QObject* watched, QEvent* e) {
@@ -903,54 +759,7 @@ bool TfrmLumenFold2::eventFilter(QObject* watched, QEvent* e) {
   return QMainWindow::eventFilter(watched, e);
 }
 
-// --- Commands ------------------------------------------------------------------------------------
-
-void TfrmLumenFold2::cmdNewProject() {
-  // Unsaved changes of the open project are offered for saving before they are replaced.
-  if (!askSaveModified()) return;
-  TLumenfoldProject settings;
-  settings.Assign(*project_);
-  if (TfrmNewProject::Execute(this, settings)) StartNewProject(settings);
-}
-
-void TfrmLumenFold2::cmdOpenProject() {
-  if (!askSaveModified()) return;
-  TFileDialogRequest request;
-  request.save = false;
-  request.title = QStringLiteral("Open LumenFold project");
-  request.defaultSuffix = QStringLiteral("lumenfold");
-  request.filter = kProjectFilter;
-  const QString file = ChooseFileName(this, request);
-  if (!file.isEmpty()) OpenProjectFile(file);
-}
-
-void TfrmLumenFold2::cmdSaveProjectAs() {
-  TFileDialogRequest request;
-  request.save = true;
-  request.title = QStringLiteral("Save LumenFold project");
-  request.defaultSuffix = QStringLiteral("lumenfold");
-  request.initialName = project_->FileName;
-  request.filter = kProjectFilter;
-  const QString file = ChooseFileName(this, request);
-  if (file.isEmpty()) return;
-  project_->FileName = file;
-  SaveCurrentProject();
-}
-
-void TfrmLumenFold2::cmdDatabase() {
-  QString connection = project_->ConnectionString;
-  if (TfrmDatabase::Execute(this, connection) && connection != project_->ConnectionString)
-    ChangeDatabase(connection);
-  UpdateView();
-}
-
-void TfrmLumenFold2::cmdOption() {
-  // The dialog works on its own copy and writes it back only after OK.
-  if (TfrmOptions::Edit(this, *project_, false)) {
-    project_->Modified = true;
-    UpdateView();
-  }
-}
+// --- Start dialog and view buttons --------------------------------------------------------------
 
 void TfrmLumenFold2::ShowStartDialog() {
   TfrmFirst dlg(this);
@@ -958,201 +767,19 @@ void TfrmLumenFold2::ShowStartDialog() {
   if (dlg.exec() != QDialog::Accepted) return;
   startNew_ = dlg.NewProjectChosen();
   if (startNew_)
-    cmdNewProject();
+    projectCommands_->NewProject();
   else if (!dlg.SelectedProject().isEmpty())
     OpenProjectFile(dlg.SelectedProject());
 }
 
-void TfrmLumenFold2::cmdDeleteAlbum() {
-  if (!currentAlbum_) return;
-  if (!Prompt()->confirm(QStringLiteral("Do you really want to delete album?"))) return;
-  TWaitCursor busy;
-  StopThumbnailLoader();
-  TLumenfoldAlbum* album = currentAlbum_;
-  lvwMain->Clear();
-  ui->lbxAlbums->clear();
-  currentAlbum_ = nullptr;
-  currentPicture_ = nullptr;
-  try {
-    project_->DeleteAlbum(album);
-  } catch (const std::exception& ex) {
-    Prompt()->error(QString::fromUtf8(ex.what()));
-  }
-  FillAlbumList();
-}
-
-void TfrmLumenFold2::cmdAlbumDetail() {
-  if (!currentAlbum_) return;
-  TfrmAlbumDetail dlg(this);
-  dlg.Album().Assign(*currentAlbum_);
-  dlg.SetPictureCount(currentAlbum_->Pictures.Count());
-  if (TLumenfoldPicture* face = currentAlbum_->GetFacePicture())
-    if (TLumenfoldBitmap thumb = face->Thumbnail()) dlg.SetFaceImage(*thumb);
-  if (dlg.exec() != QDialog::Accepted || dlg.Album().Equals(*currentAlbum_)) return;
-  if (dlg.Album().Path != currentAlbum_->Path) {
-    StopThumbnailLoader();
-    lvwMain->Clear();
-    currentPicture_ = nullptr;
-    currentAlbum_->Assign(dlg.Album());
-    currentAlbum_->LoadPictures();
-    FillPictureView();
-  } else {
-    currentAlbum_->AssignFields(dlg.Album());
-  }
-  currentAlbum_->SetDirty(true);
-  if (QListWidgetItem* item = ui->lbxAlbums->currentItem()) item->setText(currentAlbum_->ShortName);
-  repaintAlbums();
-  albumSelected();
-}
-
-void TfrmLumenFold2::cmdDeletePicture() {
-  if (!currentAlbum_ || !currentPicture_) return;
-  if (!Prompt()->confirm(QStringLiteral("Are you sure you want to delete picture?"))) return;
-  // The loader walks the album's picture list: it must be gone before pictures leave it.
-  StopThumbnailLoader();
-  const QList<TLumenfoldPicture*> selected = selectedPictures();
-  lvwMain->Clear();
-  currentPicture_ = nullptr;
-  for (auto it = selected.crbegin(); it != selected.crend(); ++it) {
-    try {
-      (*it)->DeleteWithFiles();
-    } catch (const std::exception& ex) {
-      Prompt()->error(QString::fromUtf8(ex.what()));
-    }
-  }
-  FillPictureView();
-  statusPanels_[1]->setText(QString::number(currentAlbum_->Pictures.Count()) +
-                            QStringLiteral(" pictures"));
-  albumSelected();
-}
-
-void TfrmLumenFold2::cmdTurn(int kind, bool all) {
-  const QList<TLumenfoldPicture*> pictures = all ? allPictures() : selectedPictures();
-  for (TLumenfoldPicture* p : pictures) {
-    switch (kind) {
-    case 0:
-      p->RotateCCW();
-      break;
-    case 1:
-      p->RotateCW();
-      break;
-    case 2:
-      p->Rotate180();
-      break;
-    default:
-      p->Flip();
-      break;
-    }
-  }
-  if (all) {
-    repaintPictures();
-  } else {
-    // The face thumbnail in the album list may have turned as well.
-    repaintAlbums();
-    lvwMain->InvalidateSelected();
-  }
-  UpdateView();
-}
-
-void TfrmLumenFold2::cmdToggleMark(bool privateMark) {
-  for (TLumenfoldPicture* p : selectedPictures()) {
-    if (privateMark)
-      p->IsPrivate = !p->IsPrivate;
-    else
-      p->IsDeleted = !p->IsDeleted;
-    p->SetDirty(true);
-  }
-  lvwMain->InvalidateSelected();
-  UpdateView();
-}
-
-void TfrmLumenFold2::cmdMakeFace() {
-  if (!currentAlbum_) return;
-  for (TLumenfoldPicture* p : selectedPictures())
-    p->SetIsFace(!p->IsFace);
-  currentAlbum_->SetDirty(true);
-  repaintAlbums();
-  repaintPictures();
-  UpdateView();
-}
-
-void TfrmLumenFold2::cmdProcessed() {
-  for (TLumenfoldPicture* p : selectedPictures())
-    p->SetModified(true);
-  UpdateView();
-}
-
-void TfrmLumenFold2::cmdChangeBase() {
-  TfrmChangeBase dlg(this);
-  dlg.SetInitialFolder(ProgramFolder());
-  if (dlg.exec() != QDialog::Accepted) return;
-  const QString search = dlg.SearchText();
-  const QString replacement = dlg.ReplaceText();
-  {
-    TWaitCursor busy;
-    // An empty search text matches nothing (it would otherwise insert the replacement everywhere).
-    if (!search.isEmpty()) {
-      for (int i = 0; i < project_->Albums.Count(); ++i) {
-        TLumenfoldAlbum* album = project_->Albums.Albums(i);
-        QString path = album->Path;
-        album->SetPath(path.replace(search, replacement, Qt::CaseSensitive));
-      }
-    }
-  }
-  if (currentAlbum_) ui->lblAlbumPath->setText(currentAlbum_->Path);
-  repaintAlbums();
-  UpdateView();
-}
-
-void TfrmLumenFold2::cmdRecreateTemp() {
-  {
-    TWaitCursor busy;
-    StopThumbnailLoader();
-    lvwMain->Clear();
-    currentAlbum_ = nullptr;
-    currentPicture_ = nullptr;
-    ui->lbxAlbums->clear();
-    // Every original is read again: show progress and keep the window painting.
-    QProgressDialog progress(QStringLiteral("Reading the original pictures..."),
-                             QStringLiteral("Stop"), 0, project_->Albums.Count(), this);
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(500);
-    try {
-      for (int i = 0; i < project_->Albums.Count() && !progress.wasCanceled(); ++i) {
-        progress.setValue(i);
-        TLumenfoldAlbum* album = project_->Albums.Albums(i);
-        // Pictures already in memory may carry unsaved edits (or belong to an album that is not
-        // stored yet): they are refreshed where they are instead of being read back.
-        if (!album->Loaded) album->LoadPictures();
-        for (int k = 0; k < album->Pictures.Count() && !progress.wasCanceled(); ++k) {
-          album->Pictures.Pictures(k)->RefreshOriginalInfo();
-          QCoreApplication::processEvents();
-        }
-      }
-      progress.setValue(project_->Albums.Count());
-    } catch (const std::exception& ex) {
-      Prompt()->error(QString::fromUtf8(ex.what()));
-    }
-  }
-  FillAlbumList();
-}
-
-void TfrmLumenFold2::cmdAbout() {
-  TfrmLumenFold2Splash::ShowSplash(this, true);
-}
-
-void TfrmLumenFold2::cmdHelp() {
-  const QString file = ProgramFolder() + QStringLiteral("LumenFoldHelp.chm");
-  if (!QFileInfo::exists(file) || !QDesktopServices::openUrl(QUrl::fromLocalFile(file)))
-    Prompt()->error(QStringLiteral("The help file could not be opened:\n") + file);
-}
-
 void TfrmLumenFold2::actionClicked(int number) {
-  static const char* const kButtons[] = {
-      "actRotateCCW",      "actRotateCW",    "actRotate180",       "actFlip",
-      "actPrivatePicture", "actMarkDeleted", "actMakeFacePicture", "actAssignCategory",
-      "actSignPicture"};
-  if (number >= 0 && number < int(std::size(kButtons)))
-    invokeAction(QString::fromLatin1(kButtons[number]));
+  const TMainActions& a = actions_;
+  // The action buttons drawn on a thumbnail, in their order.
+  QAction* const buttons[] = {
+      a.actRotateCCW,      a.actRotateCW,    a.actRotate180,       a.actFlip,
+      a.actPrivatePicture, a.actMarkDeleted, a.actMakeFacePicture, a.actAssignCategory,
+      a.actSignPicture};
+  if (number >= 0 && number < int(std::size(buttons)) && buttons[number]->isEnabled())
+    buttons[number]->trigger();
   UpdateView();
 }

@@ -1,10 +1,15 @@
 #pragma once
 // The main window: owns the one open project, lists its albums on the left and the pictures of
-// the selected album on the right, carries the project lifecycle (new, open, save, save as,
-// close, database, options) and the commands of the action manager.
+// the selected album on the right, keeps the action set, menus and their enabling rules, and the
+// project lifecycle (new, open, save, close). The commands live in their own classes by subject
+// (projectcommands.h, albumcommands.h, picturecommands.h, toolscommands.h, processcommands.h);
+// they reach the window through TCommandContext.
 //
 // Threads: user-interface thread only. The thumbnail loader it starts runs beside it; its
 // messages and its end notification are handled here on the user-interface thread.
+#include "ui/commandcontext.h"
+#include "ui/mainactions.h"
+
 #include <QImage>
 #include <QMainWindow>
 #include <QPointer>
@@ -19,12 +24,17 @@ class TLumenfoldPicture;
 class TLumenfoldProject;
 class TThumbnailThread;
 class TphotoListView;
+class TProjectCommands;
+class TAlbumCommands;
+class TPictureCommands;
+class TToolsCommands;
+class TProcessCommands;
 
 namespace Ui {
 class TfrmLumenFold2;
 }
 
-class TfrmLumenFold2 : public QMainWindow {
+class TfrmLumenFold2 : public QMainWindow, public TCommandContext {
   Q_OBJECT
 
 public:
@@ -34,34 +44,47 @@ public:
   // The window posts the start message to itself on its first show; tests switch that off.
   bool StartDialogOnShow = true;
 
-  TLumenfoldProject* Project() const { return project_.get(); }
   bool IsProjectOpen() const;
-  TLumenfoldAlbum* CurrentAlbum() const { return currentAlbum_; }
-  TLumenfoldPicture* CurrentPicture() const { return currentPicture_; }
   TThumbnailThread* ThumbnailLoader() const;
   TphotoListView* PictureView() const { return lvwMain; }
   // The start dialog's last choice: true when "New project" was chosen.
   bool StartChoiceNew() const { return startNew_; }
-  QAction* Action(const QString& name) const;
   QLabel* StatusPanel(int index) const { return statusPanels_[index]; }
 
-  void UpdateView();
-  void EnableActions();
-  void CloseCurrentProject();
+  // TCommandContext
+  QWidget* Window() override { return this; }
+  TMainActions& Actions() override { return actions_; }
+  TLumenfoldProject* Project() override { return project_.get(); }
+  TLumenfoldAlbum* CurrentAlbum() override { return currentAlbum_; }
+  TLumenfoldPicture* CurrentPicture() override { return currentPicture_; }
+  QList<TLumenfoldPicture*> SelectedPictures() override;
+  QList<TLumenfoldPicture*> AllPictures() override;
+  void StopThumbnailLoader() override;
+  void StartThumbnailLoader() override;
+  void ForgetAlbums() override;
+  void ForgetPictures() override;
+  void FillAlbumList() override;
+  void FillPictureView() override;
+  void CurrentAlbumChanged() override;
+  void RepaintAlbums() override;
+  void RepaintPictures() override;
+  void RepaintSelectedPictures() override;
+  void UpdateView() override;
+  void EnableActions() override;
+  bool AskSaveModified() override;
   // False when the project could not be saved; it then stays marked modified.
-  bool SaveCurrentProject();
-  void OpenProjectFile(const QString& fileName);
-  void FillAlbumList();
-  void FillPictureView();
-  void StopThumbnailLoader();
+  bool SaveCurrentProject() override;
+  void CloseCurrentProject() override;
+  void OpenProjectFile(const QString& fileName) override;
+  // What the new-project dialog's OK leads to: the project takes the chosen settings and loads
+  // its lists from the (new) database.
+  void StartNewProject(const TLumenfoldProject& settings) override;
+  // What the database dialog's OK leads to when the connection string changed.
+  void ChangeDatabase(const QString& connectionString) override;
+
   void SaveToRegistry();
   void LoadFromRegistry();
   void ShowStartDialog();
-  // What the new-project dialog's OK leads to: the project takes the chosen settings and loads
-  // its lists from the (new) database.
-  void StartNewProject(const TLumenfoldProject& settings);
-  // What the database dialog's OK leads to when the connection string changed.
-  void ChangeDatabase(const QString& connectionString);
   // Makes the album list entry current and runs the album selection.
   void SelectAlbum(int row);
 
@@ -79,32 +102,7 @@ private:
   void setTitle();
   void albumSelected();
   void viewModeChanged();
-  void forgetAlbums();    // empties both views and drops the current album and picture
-  bool askSaveModified(); // false: the user cancelled or the save failed
-  void invokeAction(const QString& name);
-  QList<TLumenfoldPicture*> selectedPictures() const;
-  QList<TLumenfoldPicture*> allPictures() const;
-  void repaintAlbums();
-  void repaintPictures();
   void showPictureCount();
-
-  // Commands
-  void cmdNewProject();
-  void cmdOpenProject();
-  void cmdSaveProjectAs();
-  void cmdDatabase();
-  void cmdOption();
-  void cmdDeleteAlbum();
-  void cmdAlbumDetail();
-  void cmdDeletePicture();
-  void cmdTurn(int kind, bool all);
-  void cmdToggleMark(bool privateMark);
-  void cmdMakeFace();
-  void cmdProcessed();
-  void cmdChangeBase();
-  void cmdRecreateTemp();
-  void cmdAbout();
-  void cmdHelp();
   void actionClicked(int number);
   void fileNameEdited(int row, const QString& text);
 
@@ -115,7 +113,13 @@ private:
   QPointer<TThumbnailThread> loader_;
   bool startNew_ = false;
   bool firstShown_ = false;
-  QObject* actxpMain = nullptr;
+  QObject* actxpMain = nullptr; // owner of the actions
+  TMainActions actions_;
+  TProjectCommands* projectCommands_ = nullptr;
+  TAlbumCommands* albumCommands_ = nullptr;
+  TPictureCommands* pictureCommands_ = nullptr;
+  TToolsCommands* toolsCommands_ = nullptr;
+  TProcessCommands* processCommands_ = nullptr;
   TphotoListView* lvwMain = nullptr;
   QMenu* pmnAlbums = nullptr;
   QMenu* pmnPictures = nullptr;

@@ -1,13 +1,13 @@
 #include "ui/frmnewproject.h"
 
 #include "core/project.h"
+#include "core/projectops.h"
 #include "db/connectionstring.h"
 #include "db/sqlaccess.h"
 #include "db/userprompt.h"
 #include "ui/filedialogs.h"
 #include "ui/frmdatabase.h"
 #include "ui/frmoptions.h"
-#include "ui/templatedatabase.h"
 #include "ui_frmnewproject.h"
 #include "util/programfolder.h"
 

@@ -13,17 +13,6 @@
 
 namespace {
 
-// Raises a loading flag for a scope and puts back its previous value.
-class TLoadingScope {
-public:
-  explicit TLoadingScope(bool& flag) : flag_(flag), previous_(flag) { flag_ = true; }
-  ~TLoadingScope() { flag_ = previous_; }
-
-private:
-  bool& flag_;
-  bool previous_;
-};
-
 // Decimal integer of an edit; false when the text is not one (an empty text included).
 bool parseInt(const QLineEdit* edit, int& value) {
   bool ok = false;
@@ -39,18 +28,15 @@ bool isPreset(int w, int h, const int preset[2]) {
 } // namespace
 
 TfrmOptions::TfrmOptions(QWidget* parent)
-    : TPlacedDialog(parent, "frmOptions", QSize(544, 417)), ui(std::make_unique<Ui::frmOptions>()),
-      project_(std::make_unique<TLumenfoldProject>()) {
+    : TWorkingCopyDialog(parent, "frmOptions", QSize(544, 417)),
+      ui(std::make_unique<Ui::frmOptions>()) {
   ui->setupUi(this);
   // Folder names such as "ps_medium" must fit without scrolling inside the field.
   const int folderWidth = fontMetrics().horizontalAdvance(QStringLiteral("ps_medium_00"));
   for (QLineEdit* e : {ui->edtThumbFolder, ui->edtMediumFolder, ui->edtLargeFolder})
     e->setMinimumWidth(folderWidth);
-  project_->Reset();
-  loading_ = true;
-
-  connect(ui->bbnOk, &QPushButton::clicked, this, &QDialog::accept);
-  connect(ui->bbnCancel, &QPushButton::clicked, this, &QDialog::reject);
+  Copy().Reset();
+  WireOkCancel(ui->bbnOk, ui->bbnCancel);
 
   auto onThumb = [this] { cbxThumbClick(); };
   for (QAbstractButton* b :
@@ -90,7 +76,7 @@ TfrmOptions::TfrmOptions(QWidget* parent)
         static_cast<QAbstractButton*>(ui->rbnMitchell)})
     connect(b, &QAbstractButton::toggled, this, onProcess);
   connect(ui->edtZip, &QLineEdit::textChanged, this, [this] {
-    if (!loading_) zipEdited_ = true;
+    if (!Loading()) zipEdited_ = true;
     cbxScaleClick();
   });
   connect(ui->bbnZip, &QPushButton::clicked, this, &TfrmOptions::bbnZipClick);
@@ -112,14 +98,14 @@ bool TfrmOptions::Edit(QWidget* owner, TLumenfoldProject& project, bool imagesPa
 }
 
 void TfrmOptions::LoadFrom(const TLumenfoldProject& source) {
-  project_->Assign(source);
-  project_->ZipFileName = source.ZipFileName;
+  Copy().Assign(source);
+  Copy().ZipFileName = source.ZipFileName;
   zipEdited_ = false;
 }
 
 void TfrmOptions::StoreTo(TLumenfoldProject& target) const {
-  target.Assign(*project_);
-  if (zipEdited_) target.ZipFileName = project_->ZipFileName;
+  target.Assign(Copy());
+  if (zipEdited_) target.ZipFileName = Copy().ZipFileName;
 }
 
 void TfrmOptions::ShowImagesPage() {
@@ -134,16 +120,14 @@ void TfrmOptions::FirstShow() {
 }
 
 void TfrmOptions::fillControls() {
-  loading_ = true;
-  struct TClear {
+  // The enabling rules run once the controls are filled (the guard ends first).
+  struct TAfterFill {
     TfrmOptions* self;
-    ~TClear() {
-      self->loading_ = false;
-      self->applyEnableRules();
-    }
-  } clear{this};
+    ~TAfterFill() { self->applyEnableRules(); }
+  } afterFill{this};
+  TLoadingGuard guard(*this);
 
-  TLumenfoldProject& p = *project_;
+  TLumenfoldProject& p = Copy();
   auto fillSize = [](QCheckBox* check, bool enabled, int w, int h, const int presets[2][2],
                      QRadioButton* r1, QRadioButton* r2, QRadioButton* r3, QLineEdit* ew,
                      QLineEdit* eh) {
@@ -195,7 +179,7 @@ void TfrmOptions::fillControls() {
 }
 
 void TfrmOptions::applyEnableRules() {
-  if (loading_) return;
+  if (Loading()) return;
   const bool thumb = ui->cbxThumb->isChecked();
   for (QWidget* w : std::initializer_list<QWidget*>{
            ui->rbnThumb1, ui->rbnThumb2, ui->rbnThumb3, ui->lblThumbFolder, ui->edtThumbFolder,
@@ -226,14 +210,14 @@ void TfrmOptions::applyEnableRules() {
 // One handler per size group, serving all of the group's controls. A custom size that is not a
 // decimal integer ends the writing silently: what came before it is kept in the copy.
 void TfrmOptions::cbxThumbClick() {
-  if (loading_) return;
+  if (Loading()) return;
   if (ui->rbnThumb3->isChecked() && ui->edtThumbWidth->text().isEmpty() &&
       ui->edtThumbHeight->text().isEmpty()) {
-    TLoadingScope scope(loading_);
+    TLoadingGuard guard(*this);
     ui->edtThumbWidth->setText("250");
     ui->edtThumbHeight->setText("250");
   }
-  TLumenfoldProject& p = *project_;
+  TLumenfoldProject& p = Copy();
   p.ThumbEnabled = ui->cbxThumb->isChecked();
   p.ThumbFolder = ui->edtThumbFolder->text();
   p.ThumbPrefix = ui->edtThumbPrefix->text();
@@ -251,14 +235,14 @@ void TfrmOptions::cbxThumbClick() {
 }
 
 void TfrmOptions::cbxMediumClick() {
-  if (loading_) return;
+  if (Loading()) return;
   if (ui->rbnMedium3->isChecked() && ui->edtMediumWidth->text().isEmpty() &&
       ui->edtMediumHeight->text().isEmpty()) {
-    TLoadingScope scope(loading_);
+    TLoadingGuard guard(*this);
     ui->edtMediumWidth->setText("1280");
     ui->edtMediumHeight->setText("1024");
   }
-  TLumenfoldProject& p = *project_;
+  TLumenfoldProject& p = Copy();
   p.MediumEnabled = ui->cbxMedium->isChecked();
   p.MediumFolder = ui->edtMediumFolder->text();
   p.MediumPrefix = ui->edtMediumPrefix->text();
@@ -276,8 +260,8 @@ void TfrmOptions::cbxMediumClick() {
 }
 
 void TfrmOptions::cbxLargeClick() {
-  if (loading_) return;
-  TLumenfoldProject& p = *project_;
+  if (Loading()) return;
+  TLumenfoldProject& p = Copy();
   p.LargeEnabled = ui->cbxLarge->isChecked();
   p.LargeFolder = ui->edtLargeFolder->text();
   p.LargePrefix = ui->edtLargePrefix->text();
@@ -286,8 +270,8 @@ void TfrmOptions::cbxLargeClick() {
 }
 
 void TfrmOptions::cbxScaleClick() {
-  if (loading_) return;
-  TLumenfoldProject& p = *project_;
+  if (Loading()) return;
+  TLumenfoldProject& p = Copy();
   p.WarnUpscale = ui->cbxScale->isChecked();
   p.NeverUpscale = ui->cbxUpscale->isChecked();
   const QList<QRadioButton*> cases = {ui->rbnLowerCase, ui->rbnUpperCase, ui->rbnKeepCase};
@@ -328,7 +312,7 @@ void TfrmOptions::lbxTemplatesClick() {
     if (!image.isNull()) preview_ = image;
   }
   ui->imgPreview->setPixmap(QPixmap::fromImage(preview_));
-  if (!loading_) project_->SiteTemplate = name;
+  if (!Loading()) Copy().SiteTemplate = name;
 }
 
 void TfrmOptions::imgPreviewDblClick() {
@@ -345,5 +329,5 @@ bool TfrmOptions::eventFilter(QObject* watched, QEvent* event) {
     imgPreviewDblClick();
     return true;
   }
-  return TPlacedDialog::eventFilter(watched, event);
+  return TWorkingCopyDialog::eventFilter(watched, event);
 }

@@ -5,16 +5,16 @@
 // copy at once and nothing reaches the caller's project until it copies the copy back after OK.
 //
 // Threads: user-interface thread only.
-#include "ui/placeddialog.h"
+#include "core/project.h"
+#include "ui/workingcopydialog.h"
 
 #include <memory>
 
 namespace Ui {
 class frmOptions;
 }
-class TLumenfoldProject;
 
-class TfrmOptions : public TPlacedDialog {
+class TfrmOptions : public TWorkingCopyDialog<TLumenfoldProject> {
   Q_OBJECT
 public:
   explicit TfrmOptions(QWidget* parent = nullptr);
@@ -26,13 +26,12 @@ public:
   static bool Edit(QWidget* owner, TLumenfoldProject& project, bool imagesPage);
 
   // The working copy (default settings until the caller assigns its own).
-  TLumenfoldProject& Project() { return *project_; }
+  TLumenfoldProject& Project() { return Copy(); }
   // Copies the settings in (Assign) together with the zip file name, which Assign leaves out.
   void LoadFrom(const TLumenfoldProject& source);
   // Copies the settings back (Assign); the zip file name too when it was edited here.
   void StoreTo(TLumenfoldProject& target) const;
   void ShowImagesPage();
-  bool Loading() const { return loading_; }
 
   // Preset sizes of the radio buttons.
   static constexpr int kThumbPresets[2][2] = {{150, 100}, {200, 150}};
@@ -54,8 +53,6 @@ private:
   void imgPreviewDblClick();
 
   std::unique_ptr<Ui::frmOptions> ui;
-  std::unique_ptr<TLumenfoldProject> project_;
-  bool loading_ = true;
   bool zipEdited_ = false;
   QImage preview_;
 };

@@ -1,14 +1,19 @@
 #pragma once
-// The Process command and "Process and zip" of the album list: the selection window, the
-// removal of the old archive when asked, the progress window, then the closing message.
+// Processing commands: Process (actProcess) and the album popup's "Process and zip"
+// (mniProcessAndZip): the selection window, the removal of the old archive when asked, the
+// progress window, then the closing message. "Process and zip" opens the selection with the
+// current album checked and "Zip" on.
 //
 // Threads: user-interface thread only.
+#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <functional>
 
 class QWidget;
+class TCommandContext;
 class TLumenfoldProject;
+struct TMainActions;
 
 // What the caller does around a run: stop the thumbnail loader before it (the run changes
 // pictures from its own thread) and refresh the views after it.
@@ -25,3 +30,17 @@ QString ProcessingClosingText(const QStringList& reportLines, bool finished, con
 // run finished; false when it was cancelled, stopped or failed (the user has been told).
 bool RunProcessCommand(QWidget* owner, TLumenfoldProject& project, int albumPosition,
                        const TProcessHooks& hooks);
+
+class TProcessCommands : public QObject {
+  Q_OBJECT
+public:
+  TProcessCommands(TCommandContext& context, TMainActions& actions, QObject* parent);
+
+  void Process();
+  // "Process and zip" of the current album (Process when there is none).
+  void ProcessAndZip();
+
+private:
+  void run(int albumPosition);
+  TCommandContext& context_;
+};

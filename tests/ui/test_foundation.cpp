@@ -1,10 +1,13 @@
 // Settings store, window placement, the message-box prompt and the program's own pictures.
+#include "core/project.h"
 #include "testenv.h"
 #include "ui/filedialogs.h"
 #include "ui/qtprompt.h"
+#include "ui/runcommand.h"
 #include "ui/settingsstore.h"
 #include "ui/uiresources.h"
 #include "uitesthelpers.h"
+#include "util/imageerror.h"
 
 #include <QFileInfo>
 #include <QScreen>
@@ -177,6 +180,29 @@ private slots:
     QCOMPARE(QtFileFilter("LumenFold Projects (*.lumenfold)|*.lumenfold|All files (*.*)|*.*"),
              QString("LumenFold Projects (*.lumenfold);;All files (*)"));
     QCOMPARE(QtFileFilter(""), QString());
+  }
+
+  void runCommandShowsEachFailureOnce() {
+    RecordingPrompt prompt;
+    QWidget w;
+    int steps = 0;
+    QVERIFY(RunCommand(&w, [&] { ++steps; }));
+    QCOMPARE(steps, 1);
+    QVERIFY(prompt.errors().isEmpty());
+
+    // Model errors of every kind reach the user with their own text, the rest of the command
+    // does not run, and the caller learns that it failed.
+    QVERIFY(!RunCommand(&w, [&] {
+      throw TProjectFileError(QStringLiteral("Project file cannot be opened: ä.lumenfold"));
+      ++steps;
+    }));
+    QVERIFY(!RunCommand(&w, [] { throw EImageError(QStringLiteral("not a JPEG file")); }));
+    QVERIFY(!RunCommand(&w, [] { throw std::runtime_error("disk full"); }));
+    QVERIFY(!RunCommand(&w, [] { throw 42; }));
+    QCOMPARE(steps, 1);
+    QCOMPARE(prompt.errors(),
+             QStringList({QStringLiteral("Project file cannot be opened: ä.lumenfold"),
+                          "not a JPEG file", "disk full", "Unknown error"}));
   }
 };
 

@@ -256,7 +256,7 @@ private slots:
           ->setText(QStringLiteral("Provider=SQLite;Data Source=") + db);
       d->findChild<QPushButton*>(QStringLiteral("bbnOk"))->click();
     });
-    w.Action(QStringLiteral("actNewProject"))->trigger();
+    w.Actions().actNewProject->trigger();
     QTRY_VERIFY(handler.done);
     QTRY_COMPARE(w.windowTitle(), QStringLiteral("LumenFold2 - ") + file);
     QVERIFY(QFileInfo::exists(db));
@@ -285,7 +285,7 @@ private slots:
       waitForLoader(w);
       QVERIFY(w.SaveCurrentProject());
       QVERIFY(!w.Project()->Modified);
-      QVERIFY(!w.Action(QStringLiteral("actSaveProject"))->isEnabled());
+      QVERIFY(!w.Actions().actSaveProject->isEnabled());
       QCOMPARE(w.windowTitle(), QStringLiteral("LumenFold2 - ") + file);
       QVERIFY(w.close());
     }
@@ -309,7 +309,7 @@ private slots:
     QCOMPARE(w.findChild<QLabel*>(QStringLiteral("lblAlbumPath"))->text(), folder);
     waitForLoader(w);
     // Close project empties the window without a question.
-    w.Action(QStringLiteral("actCloseProject"))->trigger();
+    w.Actions().actCloseProject->trigger();
     QCOMPARE(w.windowTitle(), QStringLiteral("LumenFold2"));
     QCOMPARE(list->count(), 0);
     QCOMPARE(w.PictureView()->Count(), 0);
@@ -383,12 +383,22 @@ private slots:
          {"actAddAlbum", "actEditAlbum", "actCategories", "actSignatures", "actRenaming",
           "actSynchro", "actProcess", "actPictureDetails", "actAssignCategory", "actSignPicture",
           "actAssignCategoryAll", "actSignAllPictures"})
-      QVERIFY2(w.Action(QString::fromLatin1(name)), name);
+      QVERIFY2(w.findChild<QAction*>(QString::fromLatin1(name)), name);
+
+    // Those actions have no command yet; wiring one is what makes it follow the rules.
+    QAction* add = w.Actions().actAddAlbum;
+    QVERIFY(!TMainActions::IsWired(add) && !add->isEnabled());
+    int runs = 0;
+    TMainActions::Wire(add, &w, [&runs] { ++runs; });
+    w.EnableActions();
+    QVERIFY(add->isEnabled());
+    add->trigger();
+    QCOMPARE(runs, 1);
   }
 
   void menusAndHints() {
     TfrmLumenFold2 w;
-    QAction* open = w.Action(QStringLiteral("actOpenProject"));
+    QAction* open = w.Actions().actOpenProject;
     QCOMPARE(open->toolTip(), QStringLiteral("Open project"));
     QCOMPARE(open->statusTip(), QStringLiteral("Open existing project"));
     auto* bar = w.findChild<QWidget*>(QStringLiteral("actMainMenuBar"));
@@ -403,7 +413,7 @@ private slots:
       if (!a->isSeparator()) ++buttons;
     QCOMPARE(buttons, 15);
     auto* popup = w.findChild<QWidget*>(QStringLiteral("pmnPictures"));
-    QVERIFY(popup->actions().contains(w.Action(QStringLiteral("actProcessedPicture"))));
+    QVERIFY(popup->actions().contains(w.Actions().actProcessedPicture));
     // A hint of the application lands in status panel 0.
     QStatusTipEvent tip(QStringLiteral("Start new project"));
     QApplication::sendEvent(&w, &tip);
@@ -479,7 +489,7 @@ private slots:
     {
       // Close project asks the same question; Cancel keeps the project open.
       TBoxAnswerer cancel(QMessageBox::Cancel);
-      w.Action(QStringLiteral("actCloseProject"))->trigger();
+      w.Actions().actCloseProject->trigger();
       QCOMPARE(cancel.texts.size(), 1);
       QVERIFY(w.IsProjectOpen());
     }
@@ -512,7 +522,7 @@ private slots:
     QVERIFY(!w.SaveCurrentProject());
     QVERIFY(!prompt.errors().isEmpty());
     QVERIFY(w.Project()->Modified);
-    QVERIFY(w.Action(QStringLiteral("actSaveProject"))->isEnabled());
+    QVERIFY(w.Actions().actSaveProject->isEnabled());
     QVERIFY(!RecentProjects().contains(w.Project()->FileName));
     // Answering Yes to the close query with a failing save keeps the window open.
     TBoxAnswerer yes(QMessageBox::Yes);
@@ -587,7 +597,7 @@ private slots:
     for (int row : {0, 2, 4})
       view->SetSelected(row, true);
     prompt.answer = true;
-    w.Action(QStringLiteral("actDeletePicture"))->trigger();
+    w.Actions().actDeletePicture->trigger();
     QCOMPARE(prompt.questions().value(0),
              QStringLiteral("Are you sure you want to delete picture?"));
     QCOMPARE(view->Count(), 2);
@@ -609,7 +619,7 @@ private slots:
     {
       // Cancel changes nothing.
       DialogHandler<TfrmOptions> cancel([](TfrmOptions* d) { d->reject(); });
-      w.Action(QStringLiteral("actOption"))->trigger();
+      w.Actions().actOption->trigger();
       QVERIFY(cancel.done);
       QVERIFY(!w.Project()->Modified);
     }
@@ -617,10 +627,10 @@ private slots:
       d->Project().ThumbWidth = 321;
       d->findChild<QPushButton*>(QStringLiteral("bbnOk"))->click();
     });
-    w.Action(QStringLiteral("actOption"))->trigger();
+    w.Actions().actOption->trigger();
     QVERIFY(ok.done);
     QVERIFY(w.Project()->Modified);
-    QVERIFY(w.Action(QStringLiteral("actSaveProject"))->isEnabled());
+    QVERIFY(w.Actions().actSaveProject->isEnabled());
     QVERIFY(w.Project()->ThumbWidth != width);
   }
 
@@ -657,11 +667,11 @@ private slots:
     QVERIFY(w.SaveCurrentProject());
     QCOMPARE(w.CurrentAlbum()->ShortName, QStringLiteral("Dropped"));
     prompt.answer = false;
-    w.Action(QStringLiteral("actDeleteAlbum"))->trigger();
+    w.Actions().actDeleteAlbum->trigger();
     QCOMPARE(prompt.questions().value(0), QStringLiteral("Do you really want to delete album?"));
     QCOMPARE(w.Project()->Albums.Count(), 2);
     prompt.answer = true;
-    w.Action(QStringLiteral("actDeleteAlbum"))->trigger();
+    w.Actions().actDeleteAlbum->trigger();
     QCOMPARE(w.Project()->Albums.Count(), 1);
     auto* list = w.findChild<QListWidget*>(QStringLiteral("lbxAlbums"));
     QCOMPARE(list->count(), 1);
@@ -688,7 +698,7 @@ private slots:
     album->Pictures.Pictures(0)->RotateCW();
     // A changed original is measured again.
     QVERIFY(WriteTestJpeg(folder + QStringLiteral("/pic01.jpg"), 120, 90));
-    w.Action(QStringLiteral("actRecreateTemp"))->trigger();
+    w.Actions().actRecreateTemp->trigger();
     QCOMPARE(w.Project()->Albums.Count(), 1);
     album = w.Project()->Albums.Albums(0);
     QCOMPARE(album->Pictures.Count(), 2);

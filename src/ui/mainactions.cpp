@@ -1,0 +1,116 @@
+#include "ui/mainactions.h"
+
+#include "ui/uiresources.h"
+
+namespace {
+
+struct TActionInfo {
+  QAction* TMainActions::*member;
+  const char* name;
+  const char* category;
+  const char* caption; // with the menu accelerator where the menu gives one
+  const char* shortHint;
+  const char* longHint;
+  const char* icon; // action image, empty for none
+};
+
+// The action list of the action manager, in its order.
+const TActionInfo kActions[] = {
+    {&TMainActions::actNewProject, "actNewProject", "File", "&New project...", "New project",
+     "Start new project", "new"},
+    {&TMainActions::actSaveProject, "actSaveProject", "File", "&Save project", "Save project",
+     "Save project", "save"},
+    {&TMainActions::actSaveProjectAs, "actSaveProjectAs", "File", "S&ave project as...",
+     "Save project as", "Save project as", ""},
+    {&TMainActions::actOpenProject, "actOpenProject", "File", "&Open project...", "Open project",
+     "Open existing project", "open"},
+    {&TMainActions::actAddAlbum, "actAddAlbum", "Album", "&Add album wizard...", "Add album",
+     "Start wizard to add new photo album", "addalbum"},
+    {&TMainActions::actEditAlbum, "actEditAlbum", "Album", "&Edit album wizard...", "Edit album",
+     "Start wizard to edit photo album", "album"},
+    {&TMainActions::actDeleteAlbum, "actDeleteAlbum", "Album", "&Delete album", "Delete album",
+     "Delete photo album", "delete"},
+    {&TMainActions::actCategories, "actCategories", "Tools", "&Categories", "Categories",
+     "Manage categories", "categories"},
+    {&TMainActions::actSignatures, "actSignatures", "Tools", "&Signatures", "Signatures",
+     "Manage signatures", "signatures"},
+    {&TMainActions::actRenaming, "actRenaming", "Tools", "&Rename pictures", "Rename pictures",
+     "Rename pictures in photo album", "rename"},
+    {&TMainActions::actDatabase, "actDatabase", "Tools", "&Database...", "Change data provider",
+     "Change connection string to data provider", "database"},
+    {&TMainActions::actSynchro, "actSynchro", "Tools", "Synchronization db <-> files...", "", "",
+     "synchro"},
+    {&TMainActions::actOption, "actOption", "Tools", "&Options...", "Options", "Options",
+     "options"},
+    {&TMainActions::actProcess, "actProcess", "Tools", "&Process", "Process", "Process pictures",
+     "process"},
+    {&TMainActions::actDeletePicture, "actDeletePicture", "Picture", "&Delete picture",
+     "Delete picture", "Delete picture from photo album", "delete"},
+    {&TMainActions::actRotateCCW, "actRotateCCW", "Picture", "&Rotate picture counter-clockwise",
+     "Rotate CCW", "Rotate counter-clockwise", "rotateccw"},
+    {&TMainActions::actRotateCW, "actRotateCW", "Picture", "R&otate picture clockwise", "Rotate CW",
+     "Rotate clockwise", "rotatecw"},
+    {&TMainActions::actCloseProject, "actCloseProject", "File", "&Close project", "", "", "close"},
+    {&TMainActions::actExit, "actExit", "File", "&Exit", "Close", "Close application", "exit"},
+    {&TMainActions::actHelp, "actHelp", "Help", "&Help", "Help", "Help", "help"},
+    {&TMainActions::actAbout, "actAbout", "Help", "&About", "About", "About", "about"},
+    {&TMainActions::actRotate180, "actRotate180", "Picture", "&Picture u-turn", "Round",
+     "Rotate round", "rotate180"},
+    {&TMainActions::actFlip, "actFlip", "Picture", "P&icture flip", "Flip", "Horizontal flip",
+     "flip"},
+    {&TMainActions::actPrivatePicture, "actPrivatePicture", "Picture", "Pri&vate picture",
+     "Private", "Mark picture as private", ""},
+    {&TMainActions::actMarkDeleted, "actMarkDeleted", "Picture", "&Mark as deleted", "Delete",
+     "Mark picture as delete", ""},
+    {&TMainActions::actMakeFacePicture, "actMakeFacePicture", "Picture",
+     "Ma&ke picture face for album", "Face", "Set picture as face of photo album", ""},
+    {&TMainActions::actAssignCategory, "actAssignCategory", "Picture", "Pi&cture categories...",
+     "Assign categories", "Assign categories to selected pictures", "categories"},
+    {&TMainActions::actSignPicture, "actSignPicture", "Picture", "&Sign picture...",
+     "Sign pictures", "Sign selected pictures", "signatures"},
+    {&TMainActions::actRotateCCWAll, "actRotateCCWAll", "Picture",
+     "Ro&tate counter clockwise all pictures in album", "Rotate all CCW",
+     "Rotate all picture counter-clockwise", "rotateccw"},
+    {&TMainActions::actRotateCWAll, "actRotateCWAll", "Picture",
+     "Rotat&e clockwise all pictures in album", "Rotate all CW", "Rotate all picture clockwise",
+     "rotatecw"},
+    {&TMainActions::actRotate180All, "actRotate180All", "Picture",
+     "&U-turn for all pictures in album", "Round allRotate all pictures round",
+     "Round allRotate all pictures round", "rotate180"},
+    {&TMainActions::actFlipAll, "actFlipAll", "Picture", "&Flip all pictures in album", "Flip all",
+     "Flip all pictures", "flip"},
+    {&TMainActions::actAlbumDetail, "actAlbumDetail", "Album", "A&lbum properties...",
+     "Album properties", "View/Update album properties", "album"},
+    {&TMainActions::actAssignCategoryAll, "actAssignCategoryAll", "Picture",
+     "Assi&gn categories for all pictures...", "Assign categories",
+     "Assign categories to all pictures", "categories"},
+    {&TMainActions::actSignAllPictures, "actSignAllPictures", "Picture", "Sig&n all pictures...",
+     "Sign all", "Sign all pictures", "signatures"},
+    {&TMainActions::actPictureDetails, "actPictureDetails", "Picture", "Picture properties...",
+     "Picture properties", "View/Update picture properties", "picture"},
+    {&TMainActions::actProcessedPicture, "actProcessedPicture", "", "Set to be processed",
+     "Set to processed", "Set to be processed", ""},
+    {&TMainActions::actChangeBase, "actChangeBase", "", "Change base path...", "", "", ""},
+    {&TMainActions::actRecreateTemp, "actRecreateTemp", "", "Recreate temp files", "", "", ""},
+};
+
+} // namespace
+
+void TMainActions::Create(QObject* owner) {
+  for (const TActionInfo& info : kActions) {
+    auto* a = new QAction(QString::fromLatin1(info.caption), owner);
+    a->setObjectName(QString::fromLatin1(info.name));
+    a->setProperty("category", QString::fromLatin1(info.category));
+    if (*info.shortHint) a->setToolTip(QString::fromLatin1(info.shortHint));
+    if (*info.longHint) a->setStatusTip(QString::fromLatin1(info.longHint));
+    if (*info.icon) a->setIcon(UiIcon(QString::fromLatin1(info.icon)));
+    this->*info.member = a;
+  }
+}
+
+QList<QAction*> TMainActions::All() const {
+  QList<QAction*> list;
+  for (const TActionInfo& info : kActions)
+    list.append(this->*info.member);
+  return list;
+}

@@ -48,33 +48,32 @@ bool RunProcessCommand(QWidget* owner, TLumenfoldProject& project, int albumPosi
     QMessageBox::warning(owner, QStringLiteral("Warning"), text);
   if (hooks.AfterRun) hooks.AfterRun();
   return finished;
+}
 
-  TProcessCommands::TProcessCommands(TCommandContext & context, TMainActions & actions,
-                                     QObject * parent)
-      : QObject(parent), context_(context) {
-    WireCommand(context, actions.actProcess, this, [this] { Process(); });
-  }
+TProcessCommands::TProcessCommands(TCommandContext& context, TMainActions& actions, QObject* parent)
+    : QObject(parent), context_(context) {
+  WireCommand(context, actions.actProcess, this, [this] { Process(); });
+}
 
-  void TProcessCommands::Process() {
-    run(-1);
-  }
+void TProcessCommands::Process() {
+  run(-1);
+}
 
-  void TProcessCommands::ProcessAndZip() {
-    TLumenfoldProject* project = context_.Project();
-    TLumenfoldAlbum* album = context_.CurrentAlbum();
-    run(album ? project->Albums.IndexOfObject(album) : -1);
-  }
+void TProcessCommands::ProcessAndZip() {
+  TLumenfoldProject* project = context_.Project();
+  TLumenfoldAlbum* album = context_.CurrentAlbum();
+  run(album ? project->Albums.IndexOfObject(album) : -1);
+}
 
-  void TProcessCommands::run(int albumPosition) {
-    TProcessHooks hooks;
-    // The run changes pictures from its own thread: the loader must not touch them meanwhile.
-    hooks.BeforeRun = [this] { context_.StopThumbnailLoader(); };
-    hooks.AfterRun = [this] {
-      context_.RepaintAlbums();
-      context_.RepaintPictures();
-      context_.UpdateView();
-      context_.StartThumbnailLoader();
-    };
-    RunProcessCommand(context_.Window(), *context_.Project(), albumPosition, hooks);
-  }
+void TProcessCommands::run(int albumPosition) {
+  TProcessHooks hooks;
+  // The run changes pictures from its own thread: the loader must not touch them meanwhile.
+  hooks.BeforeRun = [this] { context_.StopThumbnailLoader(); };
+  hooks.AfterRun = [this] {
+    context_.RepaintAlbums();
+    context_.RepaintPictures();
+    context_.UpdateView();
+    context_.StartThumbnailLoader();
+  };
+  RunProcessCommand(context_.Window(), *context_.Project(), albumPosition, hooks);
 }

@@ -12,6 +12,7 @@
 #include "ui/frmmain.h"
 #include "ui/frmnewproject.h"
 #include "ui/frmoptions.h"
+#include "ui/frmprocessselection.h"
 #include "ui/photolistview.h"
 #include "ui/settingsstore.h"
 #include "ui/uiresources.h"
@@ -341,7 +342,8 @@ private slots:
     open << "actSaveProjectAs"
          << "actCloseProject"
          << "actDatabase"
-         << "actOption";
+         << "actOption"
+         << "actProcess";
     QCOMPARE(EnabledActions(w), Sorted(QStringList(open) << "actSaveProject"));
     QVERIFY(w.SaveCurrentProject());
     QCOMPARE(EnabledActions(w), Sorted(open));
@@ -394,6 +396,44 @@ private slots:
     QVERIFY(add->isEnabled());
     add->trigger();
     QCOMPARE(runs, 1);
+  }
+
+  void processAndProcessAndZipReportHowTheRunEnded() {
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.show();
+    newProject(w);
+    const QString folder = makeAlbumFolder(2);
+    addAlbum(w, folder, QStringLiteral("Two"));
+    waitForLoader(w);
+    QVERIFY(w.Actions().actProcess->isEnabled());
+    TBoxAnswerer answer(QMessageBox::Ok);
+    {
+      DialogHandler<TfrmProcessSelection> ok([](TfrmProcessSelection* d) {
+        d->findChild<QPushButton*>(QStringLiteral("bbnOk"))->click();
+      });
+      w.Actions().actProcess->trigger();
+      QVERIFY(ok.done);
+    }
+    QCOMPARE(answer.texts, QStringList({"Processing finished successfully."}));
+    QVERIFY(QFileInfo::exists(folder + QStringLiteral("/ps_medium/m_pic00.jpg")));
+    QVERIFY(!w.CurrentAlbum()->Pictures.Pictures(1)->Modified);
+
+    // "Process and zip" of the album: the album checked, zip on.
+    bool preset = false;
+    {
+      DialogHandler<TfrmProcessSelection> ok([&](TfrmProcessSelection* d) {
+        preset = d->Zip() && !d->AllModifiedMode();
+        d->findChild<QPushButton*>(QStringLiteral("bbnOk"))->click();
+      });
+      QFile::remove(w.Project()->ZipFileName);
+      w.findChild<QAction*>(QStringLiteral("mniProcessAndZip"))->trigger();
+      QVERIFY(ok.done);
+    }
+    QVERIFY(preset);
+    QCOMPARE(answer.texts.size(), 2);
+    QCOMPARE(answer.texts.last(), QStringLiteral("Processing finished successfully."));
+    QVERIFY(QFileInfo::exists(w.Project()->ZipFileName));
   }
 
   void menusAndHints() {

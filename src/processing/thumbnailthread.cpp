@@ -293,8 +293,8 @@ void TThumbnailThread::announce(int position, TLumenfoldPicture* picture) {
 }
 
 bool TThumbnailThread::event(QEvent* e) {
+  TakeOver(e); // before its first field is read
   if (e->type() == FindingEvent::Type()) {
-    TakeOver(e);
     apply(static_cast<FindingEvent*>(e)->Found);
     return true;
   }

@@ -23,9 +23,9 @@ public:
   static QEvent::Type TypeOf(int message) { return QEvent::Type(QEvent::User + message); }
   // True for a message of that number; the receiver has then taken it over.
   static bool Is(const QEvent* e, int message) {
-    if (!e || e->type() != TypeOf(message)) return false;
-    TakeOver(e);
-    return true;
+    if (!e) return false;
+    TakeOver(e); // before its first field is read
+    return e->type() == TypeOf(message);
   }
   const int Message;
   const qintptr First;

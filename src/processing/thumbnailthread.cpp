@@ -139,21 +139,21 @@ TThumbnailThread::~TThumbnailThread() {
 }
 
 void TThumbnailThread::SetPaused(bool value) {
-  QMutexLocker lock(&mutex_);
+  std::unique_lock lock(mutex_);
   paused_ = value;
-  wake_.wakeAll();
+  wake_.notify_all();
 }
 
 bool TThumbnailThread::Paused() const {
-  QMutexLocker lock(&mutex_);
+  std::unique_lock lock(mutex_);
   return paused_;
 }
 
 void TThumbnailThread::Terminate() {
-  QMutexLocker lock(&mutex_);
+  std::unique_lock lock(mutex_);
   terminate_ = true;
   requestInterruption();
-  wake_.wakeAll();
+  wake_.notify_all();
 }
 
 bool TThumbnailThread::TerminateRequested() const {
@@ -161,14 +161,14 @@ bool TThumbnailThread::TerminateRequested() const {
 }
 
 QString TThumbnailThread::ErrorText() const {
-  QMutexLocker lock(&mutex_);
+  std::unique_lock lock(mutex_);
   return error_;
 }
 
 bool TThumbnailThread::waitWhilePaused() {
-  QMutexLocker lock(&mutex_);
+  std::unique_lock lock(mutex_);
   while (paused_ && !terminate_)
-    wake_.wait(&mutex_);
+    wake_.wait(lock);
   return !terminate_;
 }
 
@@ -205,7 +205,7 @@ void TThumbnailThread::run() {
     error = QStringLiteral("Unknown error while loading thumbnails.");
   }
   if (!error.isEmpty()) {
-    QMutexLocker lock(&mutex_);
+    std::unique_lock lock(mutex_);
     error_ = error;
   }
   if (!completed_) ReleaseImagingScratch();

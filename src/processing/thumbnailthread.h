@@ -30,13 +30,13 @@
 //  - Done() is emitted on the user-interface thread after the worker has ended and every finding
 //    has been applied; an error that ended the worker has been shown through Prompt() just
 //    before, from that thread too.
-#include <QMutex>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QThread>
-#include <QWaitCondition>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <vector>
 
 class TLumenfoldAlbum;
@@ -109,8 +109,9 @@ private:
   std::vector<Snapshot> snapshot_;
   QPointer<QObject> owner_;
   QPointer<QObject> view_;
-  mutable QMutex mutex_;
-  QWaitCondition wake_;
+  // Standard locks, whose order a ThreadSanitizer build can see.
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
   bool paused_ = false;
   std::atomic<bool> terminate_{false};
   std::atomic<int> decoded_{0};

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# ThreadSanitizer build of the threaded parts: the processing run and the thumbnail loader. Its own build folder (build-tsan); only those test programs are built.
+# ThreadSanitizer build of the threaded parts: the processing run and the thumbnail loader.
+# Its own build folder (build-tsan); only those test programs are built.
 # Qt itself is not built with the sanitizer: tools/tsan.supp names the reports that come from
 # inside Qt's own synchronisation, which the sanitizer cannot see.
 set -euo pipefail

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Pictures of the main window (thumbnails and details view) and of the start-up, project and
-# options dialogs, taken with a demo project made from real photos.
+# Pictures of the main window (thumbnails and details view), of the start-up, project and
+# options dialogs and of the processing windows during a real run, taken with a demo project
+# made from real photos.
 #
 #   bash tools/screenshots.sh [output folder]      (default build/screenshots)
 #

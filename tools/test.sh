@@ -9,6 +9,7 @@ cmake --build build --parallel "$(nproc)"
 export QT_QPA_PLATFORM=offscreen
 (cd build && ctest --output-on-failure --parallel "$(nproc)")
 bash tools/ci-package.sh build
+bash tools/ci-tsan.sh
 if [ -f fuzz/CMakeLists.txt ] && command -v clang++ >/dev/null; then
   cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
     -DCMAKE_CXX_COMPILER=clang++ -DLUMENFOLD_BUILD_FUZZ=ON -DLUMENFOLD_BUILD_TESTS=OFF

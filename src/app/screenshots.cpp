@@ -19,6 +19,8 @@
 #include "ui/frmselectsignature.h"
 #include "ui/frmsignatureitems.h"
 #include "ui/frmsignatures.h"
+#include "ui/frmprocessselection.h"
+#include "ui/frmprogress.h"
 #include "ui/frmsplash.h"
 #include "ui/frmsynchro.h"
 #include "util/helpers.h"
@@ -29,6 +31,7 @@
 #include <QDir>
 #include <QListWidget>
 #include <QPushButton>
+#include <QProgressBar>
 #include <QRadioButton>
 #include <QScreen>
 #include <QTextStream>
@@ -95,6 +98,27 @@ void ShootAlbumDialogs(TfrmLumenFold2* w) {
   wizard->reject();
   delete wizard;
   w->Project()->WizardPages = pages;
+}
+
+// The processing windows: the selection, then the progress window during a real run that
+// regenerates every picture of the project.
+void ShootProcessing(TfrmLumenFold2* w) {
+  Shoot(new TfrmProcessSelection(w->Project(), w), QStringLiteral("dialog-process"));
+  if (w->Project()->Albums.Count() == 0) return;
+  w->StopThumbnailLoader(); // the run changes pictures from its own thread
+  TfrmProgress progress(w->Project(), w);
+  progress.Request.AllModified = false;
+  for (int i = 0; i < w->Project()->Albums.Count(); ++i)
+    progress.Request.AlbumPositions << i;
+  progress.Request.ProcessAll = true;
+  progress.show();
+  auto* bar = progress.findChild<QProgressBar*>(QStringLiteral("pbrProcess"));
+  QDeadlineTimer until(120000);
+  while (bar && bar->value() == 0 && progress.isVisible() && !until.hasExpired())
+    Settle(20);
+  Save(&progress, QStringLiteral("dialog-progress"));
+  while (progress.isVisible() && !until.hasExpired())
+    Settle(100);
 }
 
 void Run(TfrmLumenFold2* w) {
@@ -190,6 +214,7 @@ void Run(TfrmLumenFold2* w) {
   Shoot(signatures, QStringLiteral("dialog-signatures"));
   Shoot(new TfrmScale(w), QStringLiteral("dialog-scale"));
 
+  ShootProcessing(w);
   QApplication::quit();
 }
 

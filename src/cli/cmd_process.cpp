@@ -6,6 +6,7 @@
 #include "core/outputsettings.h"
 #include "core/project.h"
 #include "core/signature.h"
+#include "processing/processingjob.h"
 #include "processing/processthread.h"
 #include "processing/ziparchive.h"
 #include "util/messages.h"
@@ -40,8 +41,8 @@ void out(const QString& text) {
 // message.
 class ProgressView : public QObject {
 public:
-  ProgressView(const QStringList& files, bool verbose, bool terminal)
-      : files_(files), verbose_(verbose), terminal_(terminal) {}
+  ProgressView(bool verbose, bool terminal) : verbose_(verbose), terminal_(terminal) {}
+  void SetFiles(const QStringList& files) { files_ = files; }
   bool barShown = false;
 
   bool event(QEvent* e) override {
@@ -130,39 +131,36 @@ int RunProcess(const QStringList& raw) {
     }
   }
   const bool zip = args.has(QStringLiteral("zip"));
-  if (args.has(QStringLiteral("remove-zip")))
-    if (const QString refused =
-            RemoveZipArchive(ResolveZipFileName(*project, project->ZipFileName));
-        !refused.isEmpty())
-      throw TCliError(refused);
-
-  QList<TLumenfoldPicture*> workList;
-  if (!FillWorkList(*project, allModified, positions, workList, zip))
-    throw TCliError(WithModelErrors(QStringLiteral("cannot read the pictures of the albums")));
-  QStringList files;
-  for (TLumenfoldPicture* p : std::as_const(workList))
-    files.append(p->OriginalPath());
-
-  const bool verbose = args.has(QStringLiteral("verbose"));
-  ProgressView view(files, verbose, isatty(fileno(stdout)) != 0);
-  std::unique_ptr<TProcessThread> thread;
-  try {
-    thread = std::make_unique<TProcessThread>(project.get(), zip, all, &view);
-  } catch (const TZipError& e) {
-    throw TCliError(e.message());
+  if (args.has(QStringLiteral("remove-zip"))) {
+    const QString failure = RemoveZipBeforeRun(*project);
+    if (!failure.isEmpty()) throw TCliError(failure);
   }
-  thread->WorkList = workList;
-  thread->Jobs = jobs;
+
+  TProcessingRequest request;
+  request.AllModified = allModified;
+  request.AlbumPositions = positions;
+  request.ProcessAll = args.has(QStringLiteral("all"));
+  request.Zip = zip;
+  request.Jobs = jobs;
+  const bool verbose = args.has(QStringLiteral("verbose"));
+  ProgressView view(verbose, isatty(fileno(stdout)) != 0);
+  TProcessingJob job(project.get(), request, &view);
+  if (!job.Prepare()) {
+    // Refused before any picture (a missing template, unsafe settings): said as a run's end.
+    out(ProcessTerminatedText() + QLatin1Char('\n'));
+    out(OneLine(WithModelErrors(job.Reason())) + QLatin1Char('\n'));
+    return kExitFailure;
+  }
+  view.SetFiles(job.FileNames());
 
   QEventLoop loop;
   bool completed = false;
   QString reason;
-  QObject::connect(thread.get(), &TProcessThread::RunEnded, &loop,
-                   [&](bool done, const QString& why) {
-                     completed = done;
-                     reason = why;
-                     loop.quit();
-                   });
+  QObject::connect(&job, &TProcessingJob::Ended, &loop, [&](bool done, const QString& why) {
+    completed = done;
+    reason = why;
+    loop.quit();
+  });
   // Ctrl+C asks for a stop at the next picture boundary.
   interrupted = 0;
   auto previous = std::signal(SIGINT, onInterrupt);
@@ -170,14 +168,13 @@ int RunProcess(const QStringList& raw) {
   QObject::connect(&poll, &QTimer::timeout, [&] {
     if (interrupted == 1) {
       interrupted = 2;
-      thread->RequestStop();
+      job.RequestStop();
       if (verbose || view.barShown) out(QStringLiteral("\nstopping after this picture...\n"));
     }
   });
   poll.start(100);
-  thread->start();
+  job.Start();
   loop.exec();
-  thread->wait();
   poll.stop();
   std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
   // Progress messages still queued are shown before the last line.
@@ -188,14 +185,12 @@ int RunProcess(const QStringList& raw) {
     // The run marks the albums and the project changed; store that as the desktop would on its
     // next save (the pictures' rows are written already).
     if (project->Modified) SaveCliProject(*project);
-    out(ProcessFinishedText() + QStringLiteral("\n"));
     // What the run could not do follows; the status tells scripts that something was skipped.
-    const QStringList lines = thread->Report().Lines();
-    for (const QString& line : lines)
-      out(line + QStringLiteral("\n"));
-    return lines.isEmpty() ? kExitOk : kExitIncomplete;
+    const QStringList lines = job.ReportLines();
+    out(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    return lines.size() > 1 ? kExitIncomplete : kExitOk;
   }
-  out(ProcessTerminatedText() + QStringLiteral("\n"));
+  out(job.ReportLines().join(QLatin1Char('\n')) + QLatin1Char('\n'));
   const QString detail = OneLine(WithModelErrors(reason));
   out(detail + QStringLiteral("\n"));
   return kExitFailure;

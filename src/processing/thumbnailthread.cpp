@@ -3,9 +3,10 @@
 #include "core/album.h"
 #include "core/bitmaplist.h"
 #include "core/picture.h"
-#include "db/sqlaccess.h"
 #include "db/userprompt.h"
 #include "util/colour.h"
+#include "util/handover.h"
+#include "util/helpers.h"
 #include "util/imaging.h"
 #include "util/jpegcodec.h"
 #include "util/memorytuning.h"
@@ -19,20 +20,6 @@
 #include <exception>
 
 namespace {
-
-// Carries a preview announcement from the worker to the thread object, which forwards it on
-// the user-interface thread to whichever receivers still exist.
-class TForwardEvent : public QEvent {
-public:
-  TForwardEvent(int position, TLumenfoldPicture* picture)
-      : QEvent(Type()), Position(position), Picture(picture) {}
-  static QEvent::Type Type() {
-    static const int type = QEvent::registerEventType();
-    return QEvent::Type(type);
-  }
-  const int Position;
-  TLumenfoldPicture* const Picture;
-};
 
 // Reads a preview file into a 32-bit bitmap; null when it cannot be decoded.
 TLumenfoldBitmap LoadPreview(const QString& path) {
@@ -83,10 +70,68 @@ QSize MakePreview(const QString& original, const QString& preview, QImage& bitma
 
 } // namespace
 
+// One picture as the worker sees it, taken on the user-interface thread.
+struct TThumbnailThread::Snapshot {
+  int Position = -1;
+  TLumenfoldPicture* Picture = nullptr; // identity only: never dereferenced by the worker
+  QString OriginalPath;
+  QString PreviewPath;
+  int OriginalDate = -1;
+  int OriginalSize = -1;
+  QString OriginalHash;
+  bool HasPreview = false;
+};
+
+// What the worker found out about one picture.
+struct TThumbnailThread::Finding {
+  enum class TKind { Nothing, Missing, Reused, Remade };
+  TKind Kind = TKind::Nothing;
+  int Position = -1;
+  TLumenfoldPicture* Picture = nullptr;
+  QString OriginalPath;
+  bool Changed = false; // the original differs from its recorded date, size or checksum
+  int Date = -1;
+  int Size = -1;
+  QString Hash;
+  QSize Dimensions;         // Remade: the original's size
+  TLumenfoldBitmap Preview; // Reused, Remade
+};
+
+// Carries a finding from the worker to the thread object on the user-interface thread.
+class TThumbnailThread::FindingEvent : public QEvent {
+public:
+  explicit FindingEvent(Finding finding) : QEvent(Type()), Found(std::move(finding)) {
+    HandOver(this);
+  }
+  static QEvent::Type Type() {
+    static const int type = QEvent::registerEventType();
+    return QEvent::Type(type);
+  }
+  const Finding Found;
+};
+
 TThumbnailThread::TThumbnailThread(TLumenfoldAlbum* album, QObject* owner, QObject* view)
     : album_(album), owner_(owner), view_(view) {
+  if (album_) {
+    albumPath_ = album_->Path;
+    snapshot_.reserve(size_t(album_->Pictures.Count()));
+    for (int k = 0; k < album_->Pictures.Count(); ++k) {
+      Snapshot s;
+      s.Position = k;
+      if (TLumenfoldPicture* p = album_->Pictures.Pictures(k)) {
+        s.Picture = p;
+        s.OriginalPath = p->OriginalPath();
+        s.PreviewPath = p->TempThumbPath();
+        s.OriginalDate = p->OriginalDate;
+        s.OriginalSize = p->OriginalSize;
+        s.OriginalHash = p->OriginalHash;
+        s.HasPreview = p->Thumbnail() != nullptr;
+      }
+      snapshot_.push_back(std::move(s));
+    }
+  }
   // finished() is emitted by the worker; this object lives on the creating thread, so the
-  // handler runs there.
+  // handler runs there, after every finding posted before it.
   connect(this, &QThread::finished, this, &TThumbnailThread::handleFinished, Qt::QueuedConnection);
 }
 
@@ -96,21 +141,21 @@ TThumbnailThread::~TThumbnailThread() {
 }
 
 void TThumbnailThread::SetPaused(bool value) {
-  QMutexLocker lock(&mutex_);
+  std::unique_lock lock(mutex_);
   paused_ = value;
-  wake_.wakeAll();
+  wake_.notify_all();
 }
 
 bool TThumbnailThread::Paused() const {
-  QMutexLocker lock(&mutex_);
+  std::unique_lock lock(mutex_);
   return paused_;
 }
 
 void TThumbnailThread::Terminate() {
-  QMutexLocker lock(&mutex_);
+  std::unique_lock lock(mutex_);
   terminate_ = true;
   requestInterruption();
-  wake_.wakeAll();
+  wake_.notify_all();
 }
 
 bool TThumbnailThread::TerminateRequested() const {
@@ -118,30 +163,34 @@ bool TThumbnailThread::TerminateRequested() const {
 }
 
 QString TThumbnailThread::ErrorText() const {
-  QMutexLocker lock(&mutex_);
+  std::unique_lock lock(mutex_);
   return error_;
 }
 
 bool TThumbnailThread::waitWhilePaused() {
-  QMutexLocker lock(&mutex_);
+  std::unique_lock lock(mutex_);
   while (paused_ && !terminate_)
-    wake_.wait(&mutex_);
+    wake_.wait(lock);
   return !terminate_;
 }
 
 void TThumbnailThread::run() {
+  QString error;
   try {
-    if (album_ && !album_->Path.isEmpty() && QFileInfo(album_->Path).isDir()) {
-      previewFolder_ = IncludeTrailingSeparator(album_->Path) + QStringLiteral("ps_tmp");
-      if (QDir().mkpath(previewFolder_)) {
-        bool ended = false;
-        for (int k = 0; !ended; ++k) {
-          if (!waitWhilePaused()) break;
-          if (k >= album_->Pictures.Count()) {
-            ended = true;
+    if (!albumPath_.isEmpty() && QFileInfo(albumPath_).isDir()) {
+      const QString previewFolder = IncludeTrailingSeparator(albumPath_) + QStringLiteral("ps_tmp");
+      if (QDir().mkpath(previewFolder)) {
+        bool ended = true;
+        for (const Snapshot& picture : snapshot_) {
+          if (!waitWhilePaused()) {
+            ended = false;
             break;
           }
-          if (TLumenfoldPicture* picture = album_->Pictures.Pictures(k)) processPicture(k, picture);
+          if (picture.Picture) {
+            Finding found = examine(picture);
+            if (found.Kind != Finding::TKind::Nothing)
+              QCoreApplication::postEvent(this, new FindingEvent(std::move(found)));
+          }
           ++visited_;
         }
         if (ended) {
@@ -151,68 +200,104 @@ void TThumbnailThread::run() {
       }
     }
   } catch (const EImageError& e) {
-    QMutexLocker lock(&mutex_);
-    error_ = e.Text();
+    error = e.Text();
   } catch (const std::exception& e) {
-    QMutexLocker lock(&mutex_);
-    error_ = QString::fromUtf8(e.what());
+    error = QString::fromUtf8(e.what());
   } catch (...) {
-    QMutexLocker lock(&mutex_);
-    error_ = QStringLiteral("Unknown error while loading thumbnails.");
+    error = QStringLiteral("Unknown error while loading thumbnails.");
+  }
+  if (!error.isEmpty()) {
+    std::unique_lock lock(mutex_);
+    error_ = error;
   }
   if (!completed_) ReleaseImagingScratch();
   ReleaseFreeHeap();
-  // Rows may have been written through this thread's own connections.
-  CloseThreadConnections();
 }
 
-void TThumbnailThread::processPicture(int position, TLumenfoldPicture* picture) {
-  const QString original = picture->OriginalPath();
-  if (!QFileInfo(original).isFile()) {
-    if (picture->Thumbnail()) {
-      picture->SetThumbnail(nullptr);
-      announce(position, picture);
-    }
-    return;
+TThumbnailThread::Finding TThumbnailThread::examine(const Snapshot& picture) {
+  Finding found;
+  found.Position = picture.Position;
+  found.Picture = picture.Picture;
+  found.OriginalPath = picture.OriginalPath;
+  if (!QFileInfo(picture.OriginalPath).isFile()) {
+    if (picture.HasPreview) found.Kind = Finding::TKind::Missing;
+    return found;
   }
 
-  const bool unchanged = picture->CheckOriginal();
-  const QString preview = picture->TempThumbPath();
-  const QFileInfo previewInfo(preview);
-  if (unchanged && previewInfo.isFile() && previewInfo.size() >= MinPreviewBytes) {
-    if (picture->Thumbnail()) return;
-    if (TLumenfoldBitmap bitmap = LoadPreview(preview)) {
+  // The original is unchanged when its date, size and checksum are the recorded ones.
+  found.Date = FileDosDateTime(picture.OriginalPath);
+  found.Size = GetFileSizeBytes(picture.OriginalPath);
+  found.Hash = GetFileHash(picture.OriginalPath);
+  found.Changed = found.Date != picture.OriginalDate || found.Size != picture.OriginalSize ||
+                  found.Hash != picture.OriginalHash;
+
+  const QFileInfo previewInfo(picture.PreviewPath);
+  if (!found.Changed && previewInfo.isFile() && previewInfo.size() >= MinPreviewBytes) {
+    if (picture.HasPreview) return found; // nothing to do
+    if (TLumenfoldBitmap bitmap = LoadPreview(picture.PreviewPath)) {
       ++reused_;
-      picture->SetThumbnail(bitmap);
-      announce(position, picture);
-      return;
+      found.Kind = Finding::TKind::Reused;
+      found.Preview = std::move(bitmap);
+      return found;
     }
     // An unreadable preview file is made again below.
   }
 
   QDir().mkpath(previewInfo.absolutePath());
   QImage made;
-  const QSize size = MakePreview(original, preview, made);
+  found.Dimensions = MakePreview(picture.OriginalPath, picture.PreviewPath, made);
   ++decoded_;
-  picture->OriginalWidth = size.width();
-  picture->OriginalHeight = size.height();
   // The bitmap just written serves as the preview; the file is read back on later visits.
-  TLumenfoldBitmap bitmap = MakeBitmap(std::move(made));
+  found.Preview = MakeBitmap(std::move(made));
+  found.Kind = Finding::TKind::Remade;
+  return found;
+}
+
+void TThumbnailThread::apply(const Finding& found) {
+  // The picture must still be the one at its position, with the same original.
+  if (!album_ || found.Position >= album_->Pictures.Count() ||
+      album_->Pictures.Pictures(found.Position) != found.Picture)
+    return;
+  TLumenfoldPicture* picture = found.Picture;
+  if (picture->OriginalPath() != found.OriginalPath) return;
+
+  if (found.Kind == Finding::TKind::Missing) {
+    if (picture->Thumbnail()) {
+      picture->SetThumbnail(nullptr);
+      announce(found.Position, picture);
+    }
+    return;
+  }
+  if (found.Changed) {
+    picture->OriginalDate = found.Date;
+    picture->OriginalSize = found.Size;
+    picture->OriginalHash = found.Hash;
+    picture->SetModified(true);
+  }
+  if (found.Kind == Finding::TKind::Reused) {
+    // A preview set meanwhile stays.
+    if (picture->Thumbnail()) return;
+    picture->SetThumbnail(found.Preview);
+    announce(found.Position, picture);
+    return;
+  }
+  picture->OriginalWidth = found.Dimensions.width();
+  picture->OriginalHeight = found.Dimensions.height();
   picture->SetModified(true);
-  picture->SetThumbnail(bitmap);
-  announce(position, picture);
+  picture->SetThumbnail(found.Preview);
+  announce(found.Position, picture);
   if (WriteRows) picture->Save();
 }
 
 void TThumbnailThread::announce(int position, TLumenfoldPicture* picture) {
-  QCoreApplication::postEvent(this, new TForwardEvent(position, picture));
+  PostMessage(view_, LF_MSG_THUMBNAIL, position, qintptr(picture));
+  if (owner_ != view_) PostMessage(owner_, LF_MSG_THUMBNAIL, position, qintptr(picture));
 }
 
 bool TThumbnailThread::event(QEvent* e) {
-  if (e->type() == TForwardEvent::Type()) {
-    const auto* f = static_cast<TForwardEvent*>(e);
-    PostMessage(view_, LF_MSG_THUMBNAIL, f->Position, qintptr(f->Picture));
-    if (owner_ != view_) PostMessage(owner_, LF_MSG_THUMBNAIL, f->Position, qintptr(f->Picture));
+  TakeOver(e); // before its first field is read
+  if (e->type() == FindingEvent::Type()) {
+    apply(static_cast<FindingEvent*>(e)->Found);
     return true;
   }
   return QThread::event(e);

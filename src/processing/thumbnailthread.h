@@ -8,24 +8,36 @@
 // to a picture is announced by message LF_MSG_THUMBNAIL (first parameter the picture's position,
 // second the picture) posted to the view and to the owner.
 //
-// Threads:
+// Threads (the rule: the worker never writes a picture):
+//  - The constructor takes a snapshot of the album's pictures on the user-interface thread: for
+//    each position the picture (as an identity only), its original's path and recorded date,
+//    size and checksum, its preview file's path and whether it has a preview. The worker reads
+//    only that snapshot and the files on disk; it never reads or writes a picture, an album or
+//    the database.
+//  - For each picture the worker posts its findings (the original's date, size, checksum and
+//    dimensions, whether it changed, the preview bitmap) to this object, which applies them on
+//    the user-interface thread: it sets the picture's original facts, dimensions, modified mark
+//    and preview, saves the picture when WriteRows is on, and then posts LF_MSG_THUMBNAIL. A
+//    finding whose picture is no longer at its position of the album, or whose original has
+//    another path by now, is dropped.
+//  - So the owner may edit pictures while the loader runs. It still stops the loader (Terminate,
+//    then wait for Done) before it frees the album or its pictures, and before a processing run,
+//    which changes pictures from its own thread.
 //  - The constructor, start(), WriteRows, FreeOnEnd, SetPaused(), Terminate() and the
 //    destructor belong to the user-interface thread (the thread that created the object).
-//  - SetPaused(), Paused(), Terminate(), TerminateRequested() and the counters are safe from any
+//    SetPaused(), Paused(), Terminate(), TerminateRequested() and the counters are safe from any
 //    thread.
-//  - run() is the worker. It reads the album's picture list and writes the pictures' original
-//    facts, dimensions, modified mark and preview (the preview under ThumbnailLock()), and saves
-//    pictures when WriteRows is on. The owner pauses the loader around its own database work and
-//    stops it (Terminate, then wait for Done) before it changes or frees the album's pictures.
-//  - Done() is emitted on the user-interface thread after the worker has ended; an error that
-//    ended the worker has been shown through Prompt() just before, from that thread too.
-#include <QMutex>
+//  - Done() is emitted on the user-interface thread after the worker has ended and every finding
+//    has been applied; an error that ended the worker has been shown through Prompt() just
+//    before, from that thread too.
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QThread>
-#include <QWaitCondition>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
 
 class TLumenfoldAlbum;
 class TLumenfoldPicture;
@@ -42,7 +54,8 @@ public:
   static constexpr int PreviewQuality = 90;
 
   // Created suspended: start() resumes it. owner and view receive LF_MSG_THUMBNAIL; either may
-  // be null.
+  // be null. The album's pictures are taken as they are now; pictures added later are not
+  // visited by this loader.
   TThumbnailThread(TLumenfoldAlbum* album, QObject* owner, QObject* view);
   // Requests the end and waits for the worker when it still runs.
   ~TThumbnailThread() override;
@@ -79,17 +92,26 @@ protected:
   bool event(QEvent* e) override;
 
 private:
+  struct Snapshot;
+  struct Finding;
+  class FindingEvent;
   void handleFinished();
   // Waits while paused; false when the worker must end.
   bool waitWhilePaused();
-  void processPicture(int position, TLumenfoldPicture* picture);
+  // Worker: what the files say about one picture.
+  Finding examine(const Snapshot& picture);
+  // User-interface thread: puts a finding into its picture.
+  void apply(const Finding& finding);
   void announce(int position, TLumenfoldPicture* picture);
 
   TLumenfoldAlbum* album_;
+  QString albumPath_;
+  std::vector<Snapshot> snapshot_;
   QPointer<QObject> owner_;
   QPointer<QObject> view_;
-  mutable QMutex mutex_;
-  QWaitCondition wake_;
+  // Standard locks, whose order a ThreadSanitizer build can see.
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
   bool paused_ = false;
   std::atomic<bool> terminate_{false};
   std::atomic<int> decoded_{0};
@@ -97,5 +119,4 @@ private:
   std::atomic<int> visited_{0};
   std::atomic<bool> completed_{false};
   QString error_;
-  QString previewFolder_;
 };

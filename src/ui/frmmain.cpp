@@ -224,10 +224,14 @@ void TfrmLumenFold2::buildMenus() {
   pmnAlbums = new QMenu(this);
   pmnAlbums->setObjectName(QStringLiteral("pmnAlbums"));
   fill(pmnAlbums, {a.actAddAlbum, a.actEditAlbum, a.actDeleteAlbum, nullptr, a.actProcess});
-  // "Process and zip" opens the same processing selection, where the zip options are chosen.
+  // "Process and zip" opens the processing selection with the current album checked and zip on;
+  // it is enabled with Process.
   QAction* processZip = pmnAlbums->addAction(QStringLiteral("Process and zip"));
   processZip->setObjectName(QStringLiteral("mniProcessAndZip"));
-  connect(processZip, &QAction::triggered, a.actProcess, &QAction::trigger);
+  connect(processZip, &QAction::triggered, this, [this] {
+    if (actions_.actProcess->isEnabled())
+      RunCommand(this, [this] { processCommands_->ProcessAndZip(); });
+  });
   connect(a.actProcess, &QAction::changed, processZip,
           [this, processZip] { processZip->setEnabled(actions_.actProcess->isEnabled()); });
   fill(pmnAlbums, {nullptr, a.actAlbumDetail});
@@ -320,8 +324,17 @@ bool TfrmLumenFold2::event(QEvent* e) {
     return true;
   }
   if (TMessageEvent::Is(e, LF_MSG_THUMBNAIL)) {
-    // A face thumbnail may have become available. The picture in the message is not touched:
-    // it may belong to an album that is gone by now.
+    // A face thumbnail may have become available. The picture in the message is only compared:
+    // it may belong to an album that is gone by now. The loader has put its findings into the
+    // picture on this thread, so a row that the view still lists shows them.
+    const auto* m = static_cast<const TMessageEvent*>(e);
+    const int row = lvwMain->IndexOfPicture(reinterpret_cast<const TLumenfoldPicture*>(m->Second));
+    if (const TLumenfoldPicture* p = row >= 0 ? lvwMain->Picture(row) : nullptr) {
+      lvwMain->SetSubItem(row, 2, TphotoListView::FormatThousands(p->OriginalSize, QLocale()));
+      lvwMain->SetSubItem(row, 4,
+                          QStringLiteral("%1x%2").arg(p->OriginalWidth).arg(p->OriginalHeight));
+      lvwMain->SetSubItem(row, 5, p->OriginalHash);
+    }
     RepaintAlbums();
     return true;
   }

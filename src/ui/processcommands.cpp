@@ -1,11 +1,79 @@
 #include "ui/processcommands.h"
 
+#include "core/album.h"
+#include "core/project.h"
+#include "processing/processingjob.h"
+#include "processing/processthread.h"
 #include "ui/commandcontext.h"
+#include "ui/frmprocessselection.h"
+#include "ui/frmprogress.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+QString ProcessingClosingText(const QStringList& reportLines, bool finished,
+                              const QString& reason) {
+  QStringList lines = reportLines;
+  if (!finished && !reason.isEmpty() && reason != TProcessThread::StoppedReason()) lines << reason;
+  return lines.join(QLatin1Char('\n'));
+}
+
+bool RunProcessCommand(QWidget* owner, TLumenfoldProject& project, int albumPosition,
+                       const TProcessHooks& hooks) {
+  TfrmProcessSelection selection(&project, owner);
+  if (albumPosition >= 0) selection.PresetAlbumAndZip(albumPosition);
+  if (selection.exec() != QDialog::Accepted) return false;
+
+  if (selection.RemoveZip()) {
+    const QString failure = RemoveZipBeforeRun(project);
+    if (!failure.isEmpty()) {
+      QMessageBox::critical(owner, QStringLiteral("Error"), failure);
+      return false;
+    }
+  }
+
+  if (hooks.BeforeRun) hooks.BeforeRun();
+  TfrmProgress progress(&project, owner);
+  progress.Request.AllModified = selection.AllModifiedMode();
+  progress.Request.AlbumPositions = selection.CheckedAlbumPositions();
+  progress.Request.ProcessAll = selection.ProcessAll();
+  progress.Request.Zip = selection.Zip();
+  const bool finished = progress.exec() == QDialog::Accepted;
+  const QString text = ProcessingClosingText(progress.ReportLines(), finished, progress.Reason());
+
+  QApplication::beep();
+  if (finished)
+    QMessageBox::information(owner, QStringLiteral("Information"), text);
+  else
+    QMessageBox::warning(owner, QStringLiteral("Warning"), text);
+  if (hooks.AfterRun) hooks.AfterRun();
+  return finished;
+}
 
 TProcessCommands::TProcessCommands(TCommandContext& context, TMainActions& actions, QObject* parent)
     : QObject(parent), context_(context) {
-  // The Process command is wired here, e.g.
-  //   WireCommand(context, actions.actProcess, this, [this] { Process(); });
-  Q_UNUSED(actions);
-  Q_UNUSED(context_);
+  WireCommand(context, actions.actProcess, this, [this] { Process(); });
+}
+
+void TProcessCommands::Process() {
+  run(-1);
+}
+
+void TProcessCommands::ProcessAndZip() {
+  TLumenfoldProject* project = context_.Project();
+  TLumenfoldAlbum* album = context_.CurrentAlbum();
+  run(album ? project->Albums.IndexOfObject(album) : -1);
+}
+
+void TProcessCommands::run(int albumPosition) {
+  TProcessHooks hooks;
+  // The run changes pictures from its own thread: the loader must not touch them meanwhile.
+  hooks.BeforeRun = [this] { context_.StopThumbnailLoader(); };
+  hooks.AfterRun = [this] {
+    context_.RepaintAlbums();
+    context_.RepaintPictures();
+    context_.UpdateView();
+    context_.StartThumbnailLoader();
+  };
+  RunProcessCommand(context_.Window(), *context_.Project(), albumPosition, hooks);
 }

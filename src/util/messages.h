@@ -2,6 +2,8 @@
 // Posted messages between threads and windows. Each message number has its own QEvent type and
 // carries two parameters; a worker posts and never waits, the receiver handles the event on the
 // thread that owns it (the user-interface thread for windows).
+#include "util/handover.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 
@@ -15,9 +17,16 @@ inline constexpr int LF_MSG_PROGRESS = 2223;
 class TMessageEvent : public QEvent {
 public:
   TMessageEvent(int message, qintptr first, qintptr second)
-      : QEvent(TypeOf(message)), Message(message), First(first), Second(second) {}
+      : QEvent(TypeOf(message)), Message(message), First(first), Second(second) {
+    HandOver(this);
+  }
   static QEvent::Type TypeOf(int message) { return QEvent::Type(QEvent::User + message); }
-  static bool Is(const QEvent* e, int message) { return e && e->type() == TypeOf(message); }
+  // True for a message of that number; the receiver has then taken it over.
+  static bool Is(const QEvent* e, int message) {
+    if (!e) return false;
+    TakeOver(e); // before its first field is read
+    return e->type() == TypeOf(message);
+  }
   const int Message;
   const qintptr First;
   const qintptr Second;

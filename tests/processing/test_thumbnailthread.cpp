@@ -6,6 +6,7 @@
 #include "db/sqlaccess.h"
 #include "processing/thumbnailthread.h"
 #include "testenv.h"
+#include "util/helpers.h"
 #include "util/jpegcodec.h"
 #include "util/messages.h"
 #include "util/tracer.h"
@@ -308,6 +309,60 @@ private slots:
     QTRY_COMPARE(done.count(), 1);
     QCoreApplication::processEvents();
     QCOMPARE(view.positions, QList<int>({0, 1, 2}));
+  }
+
+  void workerLeavesPicturesAloneUntilTheInterfaceThreadAppliesItsFindings() {
+    picture(0)->Dirty = false;
+    view.positions.clear();
+    TThumbnailThread loader(album, &owner, &view);
+    loader.FreeOnEnd = false;
+    loader.WriteRows = true;
+    QSignalSpy done(&loader, &TThumbnailThread::Done);
+    loader.start();
+    // No event is dispatched meanwhile: whatever reached the pictures came from the worker.
+    QVERIFY(loader.wait(60000));
+    QCOMPARE(loader.DecodedCount(), 3);
+    for (int i = 0; i < 3; ++i) {
+      QVERIFY(QFileInfo(previewOf(i)).size() > 149); // the files are the worker's work
+      QVERIFY(!picture(i)->Thumbnail());
+      QVERIFY(!picture(i)->Modified);
+      QVERIFY(picture(i)->OriginalHash.isEmpty());
+      QCOMPARE(picture(i)->OriginalWidth, -1);
+    }
+    QCOMPARE(PictureRows(cs), 0);
+    QVERIFY(view.positions.isEmpty());
+
+    QTRY_COMPARE(done.count(), 1);
+    for (int i = 0; i < 3; ++i) {
+      QVERIFY(picture(i)->Thumbnail());
+      QVERIFY(picture(i)->Modified);
+      QVERIFY(album->HasModified);
+      QCOMPARE(picture(i)->OriginalHash, GetFileHash(picture(i)->OriginalPath()));
+      QCOMPARE(picture(i)->OriginalSize, int(QFileInfo(picture(i)->OriginalPath()).size()));
+    }
+    QCOMPARE(PictureRows(cs), 2); // the two pictures whose rows were due
+    QCoreApplication::processEvents();
+    QCOMPARE(view.positions, QList<int>({0, 1, 2}));
+  }
+
+  void findingsOfPicturesThatMovedOrWereRenamedAreDropped() {
+    view.positions.clear();
+    TThumbnailThread loader(album, &owner, &view);
+    loader.FreeOnEnd = false;
+    loader.WriteRows = false;
+    QSignalSpy done(&loader, &TThumbnailThread::Done);
+    loader.start();
+    QVERIFY(loader.wait(60000));
+    // Before the findings arrive: the last picture leaves the album, the second is renamed.
+    album->Pictures.Delete(2);
+    picture(1)->OriginalFileName = QStringLiteral("renamed.jpg");
+    QTRY_COMPARE(done.count(), 1);
+    QCoreApplication::processEvents();
+    QVERIFY(picture(0)->Thumbnail());
+    QVERIFY(!picture(1)->Thumbnail());
+    QVERIFY(!picture(1)->Modified);
+    QCOMPARE(picture(1)->OriginalWidth, -1);
+    QCOMPARE(view.positions, QList<int>({0}));
   }
 
   void missingAlbumFolderEndsSilently() {

@@ -15,6 +15,7 @@
 #include "ui/frmpicturedetail.h"
 #include "ui/frmselectcategory.h"
 #include "ui/frmselectsignature.h"
+#include "ui/frmprocessselection.h"
 #include "ui/photolistview.h"
 #include "ui/settingsstore.h"
 #include "ui/uiresources.h"
@@ -352,7 +353,8 @@ private slots:
          << "actDatabase"
          << "actOption"
          << "actCategories"
-         << "actSignatures";
+         << "actSignatures"
+         << "actProcess";
     QCOMPARE(EnabledActions(w), Sorted(QStringList(open) << "actSaveProject"));
     QVERIFY(w.SaveCurrentProject());
     QCOMPARE(EnabledActions(w), Sorted(open));
@@ -403,15 +405,47 @@ private slots:
           "actAssignCategoryAll", "actSignAllPictures"})
       QVERIFY2(w.findChild<QAction*>(QString::fromLatin1(name)), name);
 
-    // Those actions have no command yet; wiring one is what makes it follow the rules.
-    QAction* add = w.Actions().actSignatures;
-    QVERIFY(!TMainActions::IsWired(add) && !add->isEnabled());
-    int runs = 0;
-    TMainActions::Wire(add, &w, [&runs] { ++runs; });
-    w.EnableActions();
-    QVERIFY(add->isEnabled());
-    add->trigger();
-    QCOMPARE(runs, 1);
+    // Every action has its command now: an action without one would stay disabled for good.
+    for (QAction* a : w.Actions().All())
+      QVERIFY2(TMainActions::IsWired(a), qPrintable(a->objectName()));
+  }
+
+  void processAndProcessAndZipReportHowTheRunEnded() {
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.show();
+    newProject(w);
+    const QString folder = makeAlbumFolder(2);
+    addAlbum(w, folder, QStringLiteral("Two"));
+    waitForLoader(w);
+    QVERIFY(w.Actions().actProcess->isEnabled());
+    TBoxAnswerer answer(QMessageBox::Ok);
+    {
+      DialogHandler<TfrmProcessSelection> ok([](TfrmProcessSelection* d) {
+        d->findChild<QPushButton*>(QStringLiteral("bbnOk"))->click();
+      });
+      w.Actions().actProcess->trigger();
+      QVERIFY(ok.done);
+    }
+    QCOMPARE(answer.texts, QStringList({"Processing finished successfully."}));
+    QVERIFY(QFileInfo::exists(folder + QStringLiteral("/ps_medium/m_pic00.jpg")));
+    QVERIFY(!w.CurrentAlbum()->Pictures.Pictures(1)->Modified);
+
+    // "Process and zip" of the album: the album checked, zip on.
+    bool preset = false;
+    {
+      DialogHandler<TfrmProcessSelection> ok([&](TfrmProcessSelection* d) {
+        preset = d->Zip() && !d->AllModifiedMode();
+        d->findChild<QPushButton*>(QStringLiteral("bbnOk"))->click();
+      });
+      QFile::remove(w.Project()->ZipFileName);
+      w.findChild<QAction*>(QStringLiteral("mniProcessAndZip"))->trigger();
+      QVERIFY(ok.done);
+    }
+    QVERIFY(preset);
+    QCOMPARE(answer.texts.size(), 2);
+    QCOMPARE(answer.texts.last(), QStringLiteral("Processing finished successfully."));
+    QVERIFY(QFileInfo::exists(w.Project()->ZipFileName));
   }
 
   void menusAndHints() {

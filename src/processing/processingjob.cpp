@@ -1,0 +1,135 @@
+#include "processing/processingjob.h"
+
+#include "core/outputsettings.h"
+
+#include "core/album.h"
+#include "core/picture.h"
+#include "core/project.h"
+#include "processing/processthread.h"
+#include "processing/ziparchive.h"
+#include "util/programfolder.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+
+QString RemoveZipBeforeRun(const TLumenfoldProject& project) {
+  const QString path = ResolveZipFileName(project, project.ZipFileName);
+  const QFileInfo info(path);
+  if (path.isEmpty() || (!info.exists() && !info.isSymLink())) return QString();
+  // Only a zip archive is removed: a setting that names the database, an original or any
+  // other file of the user's never costs that file.
+  if (!info.isFile() || !IsZipArchiveFile(path))
+    return QStringLiteral("\"%1\" is not a zip archive; it is not removed.").arg(path);
+  if (!QFile::moveToTrash(path))
+    return QStringLiteral("The zip file \"%1\" could not be moved to the trash.").arg(path);
+  return QString();
+}
+
+QStringList ProcessingReportLines(bool completed, const TProcessThread* run) {
+  QStringList lines;
+  lines << (completed ? ProcessFinishedText() : ProcessTerminatedText());
+  // What the run could not do follows, one line per count, then the skipped files' reasons.
+  if (run) lines += run->Report().Lines();
+  return lines;
+}
+
+TProcessingJob::TProcessingJob(TLumenfoldProject* project, TProcessingRequest request,
+                               QObject* progressReceiver, QObject* parent)
+    : QObject(parent), project_(project), request_(std::move(request)),
+      progressReceiver_(progressReceiver) {}
+
+TProcessingJob::~TProcessingJob() {
+  if (!thread_) return;
+  disconnect(thread_.get(), nullptr, this, nullptr);
+  if (thread_->isRunning()) {
+    thread_->RequestStop();
+    thread_->ResumeRun();
+    // A run thread waiting for an answer of the user-interface thread gets it meanwhile.
+    while (!thread_->wait(20))
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+  }
+  thread_.reset();
+}
+
+bool TProcessingJob::Prepare() {
+  workList_.clear();
+  fileNames_.clear();
+  reason_.clear();
+  if (!FillWorkList(*project_, request_.AllModified, request_.AlbumPositions, workList_,
+                    request_.Zip)) {
+    reason_ = QStringLiteral("The pictures of the chosen albums could not be read.");
+    return false;
+  }
+  for (TLumenfoldPicture* p : std::as_const(workList_))
+    fileNames_ << (p ? p->OriginalPath() : QString());
+  if (request_.Zip && !project_->SiteTemplate.isEmpty()) {
+    const QString folder =
+        DataFolder() + QStringLiteral("templates") + QDir::separator() + project_->SiteTemplate;
+    if (!QFileInfo(folder).isDir()) {
+      reason_ =
+          QStringLiteral("The site template \"%1\" does not exist: there is no folder \"%2\".")
+              .arg(project_->SiteTemplate, folder);
+      return false;
+    }
+  }
+  try {
+    thread_ = std::make_unique<TProcessThread>(project_, request_.Zip, request_.ProcessAll,
+                                               progressReceiver_);
+  } catch (const TZipError& e) {
+    reason_ = e.message();
+    return false;
+  } catch (const std::exception& e) {
+    reason_ = QString::fromUtf8(e.what());
+    return false;
+  }
+  thread_->WorkList = workList_;
+  thread_->Jobs = request_.Jobs;
+  connect(thread_.get(), &QThread::finished, this, &TProcessingJob::onFinished,
+          Qt::QueuedConnection);
+  return true;
+}
+
+void TProcessingJob::Start() {
+  if (!thread_ || started_) return;
+  started_ = true;
+  thread_->start();
+}
+
+void TProcessingJob::Pause() {
+  if (thread_ && !ended_) thread_->PauseRun();
+}
+
+void TProcessingJob::Resume() {
+  if (thread_ && !ended_) thread_->ResumeRun();
+}
+
+void TProcessingJob::RequestStop() {
+  if (thread_ && !ended_) thread_->RequestStop();
+}
+
+QStringList TProcessingJob::ReportLines() const {
+  return ProcessingReportLines(completed_, thread_.get());
+}
+
+void TProcessingJob::WaitForEnd() {
+  while (Running()) {
+    QEventLoop loop;
+    connect(this, &TProcessingJob::Ended, &loop, &QEventLoop::quit);
+    QTimer::singleShot(50, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+}
+
+void TProcessingJob::onFinished() {
+  if (ended_) return;
+  // finished() comes after run() has returned: the thread's results are final.
+  thread_->wait();
+  ended_ = true;
+  completed_ = thread_->Completed();
+  reason_ = completed_ ? QString() : thread_->Reason();
+  emit Ended(completed_, reason_);
+}

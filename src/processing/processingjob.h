@@ -1,0 +1,103 @@
+#pragma once
+// One processing run as the desktop program and lumenfold-cli start it: the work list is built
+// from the chosen mode, the archive is opened, the run thread is created, started, paused,
+// stopped and, at the end, reported. The job owns its run thread; nothing outside it keeps a
+// reference to the thread, so no one can touch a thread object that has gone.
+//
+// Progress reaches the receiver given to the constructor as posted LF_MSG_PROGRESS messages
+// (first parameter the 1-based picture number, second the stage 0..8; see processthread.h).
+//
+// Threads: user-interface thread only (the thread that created the job). Ended is emitted on
+// that thread after the run thread has finished, so a handler may destroy the job. While the run
+// thread is alive the caller must not change the project (the modal progress window sees to
+// that) and must stop the thumbnail loader before Start().
+//
+// Waiting: the run thread may ask the user a question through Prompt(), which the desktop
+// answers on the user-interface thread. Never block that thread on the run: WaitForEnd() and the
+// destructor keep dispatching events until the run has ended.
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class TLumenfoldPicture;
+class TLumenfoldProject;
+class TProcessThread;
+
+// What to process, as the selection window or the command line chose it.
+struct TProcessingRequest {
+  // "all modified pictures": every modified picture of every album. Otherwise every picture of
+  // the albums at AlbumPositions (0-based positions in the project's album list).
+  bool AllModified = true;
+  QList<int> AlbumPositions;
+  // Regenerate the images of every listed picture, not only of the modified ones.
+  bool ProcessAll = false;
+  // Build the zip archive.
+  bool Zip = false;
+  // Worker threads for decoding and encoding; 0: one per core.
+  int Jobs = 0;
+};
+
+// Moves the project's zip archive (ZipFileName) to the trash before a run that starts it anew.
+// A missing file is no error. Returns an empty text, or why the file could not be moved.
+QString RemoveZipBeforeRun(const TLumenfoldProject& project);
+
+// Lines of the closing report: the first line says how the run ended ("Processing finished
+// successfully." or "Processing was terminated and finished."); counts of what the run could not
+// do follow, one line each.
+QStringList ProcessingReportLines(bool completed, const TProcessThread* run);
+
+class TProcessingJob : public QObject {
+  Q_OBJECT
+public:
+  TProcessingJob(TLumenfoldProject* project, TProcessingRequest request, QObject* progressReceiver,
+                 QObject* parent = nullptr);
+  // Stops a run that is still going and waits for its end, dispatching events meanwhile.
+  ~TProcessingJob() override;
+
+  // Builds the work list (loading the pictures of chosen albums that are not loaded yet), checks
+  // the site template and opens the archive. False with Reason() set when any of it fails;
+  // nothing has been processed then.
+  bool Prepare();
+  // Full paths of the originals of the work list, in its order (valid after Prepare).
+  const QStringList& FileNames() const { return fileNames_; }
+  int Count() const { return int(fileNames_.size()); }
+
+  // Starts the prepared run.
+  void Start();
+  // Holds the run before its next picture (a run paused before Start holds before its first).
+  void Pause();
+  void Resume();
+  // Ends the run before the next picture (also while paused); the zip stages are skipped.
+  void RequestStop();
+  bool Running() const { return started_ && !ended_; }
+  bool HasEnded() const { return ended_; }
+  // Set when the run visited every picture and finished its zip stages.
+  bool Completed() const { return completed_; }
+  // Why the job did not complete: the failure of Prepare or of the run, or the stop request.
+  QString Reason() const { return reason_; }
+  // The closing report (ProcessingReportLines) once the run has ended.
+  QStringList ReportLines() const;
+
+  // Dispatches events until the run has ended (returns at once when it never started).
+  void WaitForEnd();
+
+signals:
+  // The run thread has finished (user-interface thread).
+  void Ended(bool completed, const QString& reason);
+
+private:
+  void onFinished();
+
+  TLumenfoldProject* project_;
+  TProcessingRequest request_;
+  QObject* progressReceiver_;
+  std::unique_ptr<TProcessThread> thread_;
+  QList<TLumenfoldPicture*> workList_;
+  QStringList fileNames_;
+  bool started_ = false;
+  bool ended_ = false;
+  bool completed_ = false;
+  QString reason_;
+};

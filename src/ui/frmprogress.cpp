@@ -1,0 +1,164 @@
+#include "ui/frmprogress.h"
+
+#include "processing/processthread.h"
+#include "ui_frmprogress.h"
+#include "util/messages.h"
+
+#include <QCloseEvent>
+#include <QMessageBox>
+#include <QTimer>
+
+TfrmProgress::TfrmProgress(TLumenfoldProject* project, QWidget* parent)
+    : TPlacedDialog(parent, "frmProgress", QSize(480, 130)),
+      ui(std::make_unique<Ui::frmProgress>()), project_(project) {
+  ui->setupUi(this);
+  ui->lblFilename->clear();
+  ui->lblProcess->clear();
+  connect(ui->bbnCancel, &QPushButton::clicked, this, &TfrmProgress::askToStop);
+}
+
+TfrmProgress::~TfrmProgress() {
+  // A run still going is stopped and waited for by the job's destructor, which dispatches events
+  // meanwhile: progress that arrives then is not shown any more.
+  destroying_ = true;
+  if (job_) disconnect(job_.get(), nullptr, this, nullptr);
+  job_.reset();
+}
+
+QStringList TfrmProgress::FileNames() const {
+  return job_ ? job_->FileNames() : QStringList();
+}
+
+QStringList TfrmProgress::ReportLines() const {
+  return job_ && job_->HasEnded() ? job_->ReportLines() : ProcessingReportLines(false, nullptr);
+}
+
+bool TfrmProgress::Running() const {
+  return job_ && job_->Running();
+}
+
+void TfrmProgress::FirstShow() {
+  // The run starts once the window is on the screen and its event loop runs.
+  QTimer::singleShot(0, this, &TfrmProgress::startRun);
+}
+
+void TfrmProgress::startRun() {
+  if (job_) return;
+  job_ = std::make_unique<TProcessingJob>(project_, Request, this);
+  if (!job_->Prepare()) {
+    ended_ = true;
+    reason_ = job_->Reason();
+    QMessageBox::critical(this, QStringLiteral("Error"), reason_, QMessageBox::Ok);
+    PostMessage(this, LF_MSG_START, 0, 0);
+    return;
+  }
+  const int count = job_->Count();
+  ui->pbrProcess->setMaximum(std::max(1, count * StepsPerPicture));
+  ui->pbrProcess->setValue(0);
+  ui->lblProgress->setText(QStringLiteral("0/%1").arg(count));
+  ui->lblProcess->setText(QStringLiteral("preparing..."));
+  connect(job_.get(), &TProcessingJob::Ended, this, &TfrmProgress::runEnded);
+  emit RunPrepared(job_.get());
+  job_->Start();
+}
+
+bool TfrmProgress::event(QEvent* e) {
+  if (TMessageEvent::Is(e, LF_MSG_PROGRESS)) {
+    if (destroying_) return true;
+    const auto* m = static_cast<const TMessageEvent*>(e);
+    showProgress(int(m->First), int(m->Second));
+    return true;
+  }
+  if (TMessageEvent::Is(e, LF_MSG_START)) {
+    // Starting the run failed: close as not finished.
+    finish();
+    return true;
+  }
+  return TPlacedDialog::event(e);
+}
+
+void TfrmProgress::showProgress(int number, int stage) {
+  const int count = job_ ? job_->Count() : 0;
+  // The bar moves with every stage; a picture is complete with the stage-0 message that
+  // follows its database write.
+  int step = 0;
+  if (stage >= psZipPictures || count == 0) {
+    step = ui->pbrProcess->maximum();
+  } else if (number >= 1) {
+    const bool completes = stage == psHash && number == lastNumber_ && lastStage_ > psHash;
+    const int within = completes ? StepsPerPicture : std::min(stage, StepsPerPicture - 1);
+    step = (number - 1) * StepsPerPicture + within;
+  }
+  lastNumber_ = number;
+  lastStage_ = stage;
+  ui->pbrProcess->setValue(std::max(ui->pbrProcess->value(), step));
+  ui->lblProgress->setText(QStringLiteral("%1/%2").arg(number).arg(count));
+  const QStringList& files = FileNames();
+  const bool showsFile = stage < psZipPictures && number >= 1 && number <= files.size();
+  ui->lblFilename->setText(showsFile ? files.at(number - 1) : QString());
+  ui->lblProcess->setText(ProcessStageText(stage));
+}
+
+void TfrmProgress::runEnded(bool completed, const QString& reason) {
+  ended_ = true;
+  finished_ = completed;
+  reason_ = reason;
+  if (waiting_) {
+    // The question is moot now: the one who asked finishes.
+    if (question_) question_->done(QMessageBox::No);
+    return;
+  }
+  finish();
+}
+
+void TfrmProgress::askToStop() {
+  if (waiting_ || closing_) return;
+  if (!Running()) {
+    if (ended_) finish();
+    return;
+  }
+  waiting_ = true;
+  job_->Pause();
+  QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), QStringLiteral("Are you sure?"),
+                  QMessageBox::Yes | QMessageBox::No, this);
+  box.setDefaultButton(QMessageBox::No);
+  question_ = &box;
+  const int answer = box.exec();
+  question_ = nullptr;
+  if (!ended_) {
+    if (answer == QMessageBox::Yes) {
+      job_->RequestStop();
+      job_->Resume();
+      job_->WaitForEnd();
+    } else {
+      job_->Resume();
+    }
+  }
+  waiting_ = false;
+  if (ended_) finish();
+}
+
+void TfrmProgress::finish() {
+  if (closing_) return;
+  closing_ = true;
+  done(finished_ ? QDialog::Accepted : QDialog::Rejected);
+}
+
+void TfrmProgress::done(int result) {
+  // Nothing but the end of the run closes the window.
+  if (!closing_) {
+    askToStop();
+    return;
+  }
+  TPlacedDialog::done(result);
+}
+
+void TfrmProgress::closeEvent(QCloseEvent* e) {
+  if (closing_) {
+    TPlacedDialog::closeEvent(e);
+    return;
+  }
+  e->ignore();
+  // Asked after the close event has returned, so that the question is not nested in it.
+  QTimer::singleShot(0, this, &TfrmProgress::askToStop);
+}

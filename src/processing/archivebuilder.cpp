@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QThreadPool>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -290,8 +289,8 @@ void TArchiveBuilder::CompressRemaining(int jobs) {
     if (!spooled_.contains(wanted_[i].Name) && !Unchanged(wanted_[i].Name, wanted_[i].Source))
       todo.push_back(i);
   if (todo.empty()) return;
-  QThreadPool pool;
-  pool.setMaxThreadCount(std::max(1, jobs));
+  // Each file in flight is read and compressed on a thread of its own; the futures of
+  // std::async join those threads when they go, so nothing outlives this call.
   struct Job {
     size_t Index;
     std::future<std::pair<bool, TCompressedEntry>> Result;
@@ -302,19 +301,16 @@ void TArchiveBuilder::CompressRemaining(int jobs) {
     // A few files in flight per thread keep the threads busy and memory bounded.
     while (next < todo.size() && running.size() < size_t(2 * std::max(1, jobs))) {
       const size_t index = todo[next++];
-      auto promise = std::make_shared<std::promise<std::pair<bool, TCompressedEntry>>>();
-      running.push_back({index, promise->get_future()});
       const QString source = wanted_[index].Source;
-      pool.start([promise, source] {
-        QFile file(source);
-        if (!file.open(QIODevice::ReadOnly)) {
-          promise->set_value({false, TCompressedEntry()});
-          return;
-        }
-        const QByteArray bytes = file.readAll();
-        const bool ok = file.error() == QFileDevice::NoError;
-        promise->set_value({ok, ok ? CompressForArchive(bytes) : TCompressedEntry()});
-      });
+      running.push_back({index, std::async(std::launch::async, [source] {
+                           QFile file(source);
+                           if (!file.open(QIODevice::ReadOnly))
+                             return std::make_pair(false, TCompressedEntry());
+                           const QByteArray bytes = file.readAll();
+                           const bool ok = file.error() == QFileDevice::NoError;
+                           return std::make_pair(ok, ok ? CompressForArchive(bytes)
+                                                        : TCompressedEntry());
+                         })});
     }
   };
   try {
@@ -332,8 +328,7 @@ void TArchiveBuilder::CompressRemaining(int jobs) {
       startMore();
     }
   } catch (...) {
-    pool.clear();
-    pool.waitForDone();
+    running.clear(); // waits for the files still in flight
     throw;
   }
 }

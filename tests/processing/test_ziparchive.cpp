@@ -277,11 +277,11 @@ void TestZipArchive::builderRemovesOnlyItsOwnLeftovers() {
   auto site = [&](const QString& name) { return env.path("site/" + name); };
   writeFile(site("albums.zip.lumenfold-spool"), "spool");
   writeFile(site("albums.zip.lumenfold-new.Ab12Cd"), "PK\x03\x04 partial");
-  writeFile(site("albums.zip.X1y2Z3"), QByteArray("PK\x03\x04 partial", 14));
+  writeFile(site("albums.zip.X1y2Z3"), QByteArray("PK\x03\x04 partial"));
   writeFile(site("albums.zip.Q9w8E7"), QByteArray());
   // A finished archive of the user's with a name of the same shape stays.
   writeFile(site("albums.zip.backup"),
-            QByteArray("PK\x03\x04 mine", 11) + QByteArray("PK\x05\x06", 4) + QByteArray(18, 0));
+            QByteArray("PK\x03\x04 mine") + QByteArray("PK\x05\x06", 4) + QByteArray(18, 0));
   writeFile(site("albums.zip.notes1"), "my notes");
   writeFile(site("albums.zip.Zz9Yy8"), "text of mine");
   QCOMPARE(TArchiveBuilder::Leftovers(archive).size(), 4);

@@ -110,12 +110,7 @@ TfrmNewAlbum::TfrmNewAlbum(QWidget* parent, TLumenfoldProject* project,
   ui->dgdRename->verticalHeader()->setDefaultSectionSize(18);
   ui->dgdRename->verticalHeader()->hide();
   ui->lblRenameProblems->hide();
-  connect(ui->bbnMacro, &QPushButton::clicked, this, [this] {
-    pmnMacro_->popup(ui->bbnMacro->mapToGlobal(QPoint(0, ui->bbnMacro->height())));
-  });
-  ui->edtTemplate->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(ui->edtTemplate, &QWidget::customContextMenuRequested, this,
-          [this](const QPoint& at) { pmnMacro_->popup(ui->edtTemplate->mapToGlobal(at)); });
+  TfrmRenaming::AttachMacroMenu(ui->bbnMacro, ui->edtTemplate, pmnMacro_);
   connect(ui->cbxRename, &QCheckBox::toggled, this, &TfrmNewAlbum::renameChanged);
   connect(ui->edtTemplate, &QLineEdit::textChanged, this, &TfrmNewAlbum::renameChanged);
   connect(ui->edtStart, &QSpinBox::valueChanged, this, &TfrmNewAlbum::renameChanged);

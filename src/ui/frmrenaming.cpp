@@ -9,7 +9,9 @@
 
 #include <QButtonGroup>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 
 TfrmRenaming::TfrmRenaming(QWidget* parent, TLumenfoldProject* project, TLumenfoldAlbum* album)
     : TPlacedDialog(parent, QStringLiteral("frmRenaming"), QSize(480, 340)),
@@ -28,12 +30,7 @@ TfrmRenaming::TfrmRenaming(QWidget* parent, TLumenfoldProject* project, TLumenfo
 
   connect(ui->bbnOk, &QPushButton::clicked, this, &QDialog::accept);
   connect(ui->bbnCancel, &QPushButton::clicked, this, &QDialog::reject);
-  connect(ui->bbnMacro, &QPushButton::clicked, this, [this] {
-    pmnMacro_->popup(ui->bbnMacro->mapToGlobal(QPoint(0, ui->bbnMacro->height())));
-  });
-  ui->edtTemplate->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(ui->edtTemplate, &QWidget::customContextMenuRequested, this,
-          [this](const QPoint& at) { pmnMacro_->popup(ui->edtTemplate->mapToGlobal(at)); });
+  AttachMacroMenu(ui->bbnMacro, ui->edtTemplate, pmnMacro_);
   connect(ui->edtStart, &QSpinBox::valueChanged, this, &TfrmRenaming::changed);
   connect(ui->edtTemplate, &QLineEdit::textChanged, this, &TfrmRenaming::changed);
   connect(ui->cbxSpecial, &QCheckBox::toggled, this, &TfrmRenaming::changed);
@@ -149,4 +146,13 @@ void TfrmRenaming::done(int result) {
     }
   }
   TPlacedDialog::done(result);
+}
+
+void TfrmRenaming::AttachMacroMenu(QPushButton* button, QLineEdit* edit, QMenu* menu) {
+  QObject::connect(button, &QPushButton::clicked, menu, [button, menu] {
+    menu->popup(button->mapToGlobal(QPoint(0, button->height())));
+  });
+  edit->setContextMenuPolicy(Qt::CustomContextMenu);
+  QObject::connect(edit, &QWidget::customContextMenuRequested, menu,
+                   [edit, menu](const QPoint& at) { menu->popup(edit->mapToGlobal(at)); });
 }

@@ -19,6 +19,8 @@ namespace Ui {
 class frmRenaming;
 }
 class QMenu;
+class QLineEdit;
+class QPushButton;
 class TLumenfoldAlbum;
 class TLumenfoldProject;
 class TRenamePreviewModel;
@@ -41,6 +43,8 @@ public:
   static QString InsertMacroKey(const QString& templ, int macro);
   // Fills a menu with the 17 macro labels; choosing one calls `insert` with its index.
   static void FillMacroMenu(QMenu* menu, const std::function<void(int)>& insert);
+  // The macro menu opens under the button and as the template field's context menu.
+  static void AttachMacroMenu(QPushButton* button, QLineEdit* edit, QMenu* menu);
 
 protected:
   void FirstShow() override;

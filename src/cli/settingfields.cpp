@@ -76,6 +76,8 @@ const std::vector<TSettingField>& SettingFields() {
       LF_BOOL(ZipDatabase),
       LF_TEXT(SiteTemplate),
       LF_BOOL(ZipEnabled),
+      LF_INT(MaxMegapixels, 1, kMaxMaxMegapixels),
+      LF_INT(OutputMetadata, omSafe, omNone),
   };
   return fields;
 }

@@ -165,8 +165,9 @@ public:
     return true;
   }
 
-private:
   qint64 remaining() const { return data_.size() - pos_; }
+
+private:
   bool has(qint64 n) const { return n >= 0 && n <= remaining(); }
   bool byte(quint8& b) {
     if (!has(1)) return false;
@@ -182,6 +183,30 @@ private:
   const QByteArray& data_;
   qint64 pos_ = 0;
 };
+
+// Names of the settings stored after the classic values.
+constexpr const char* kExtraMaxMegapixels = "MaxMegapixels";
+constexpr const char* kExtraOutputMetadata = "OutputMetadata";
+
+bool readExtras(TReader& r, int& maxMegapixels, int& outputMetadata) {
+  // Pairs of texts until the end. A cut pair is a damaged file. An unknown name is skipped, so
+  // that a later version's settings do not make the project unreadable, and a value out of
+  // range leaves the default.
+  maxMegapixels = kDefaultMaxMegapixels;
+  outputMetadata = omSafe;
+  while (r.remaining() > 0) {
+    QString name, value;
+    if (!r.text(name) || !r.text(value)) return false;
+    bool isNumber = false;
+    const int number = value.toInt(&isNumber);
+    if (!isNumber) continue;
+    if (name == QLatin1String(kExtraMaxMegapixels) && number >= 1 && number <= kMaxMaxMegapixels)
+      maxMegapixels = number;
+    else if (name == QLatin1String(kExtraOutputMetadata) && number >= omSafe && number <= omNone)
+      outputMetadata = number;
+  }
+  return true;
+}
 
 } // namespace
 
@@ -217,6 +242,8 @@ void TLumenfoldProject::Reset() {
   FileNameCase = 0;
   ResizeMethod = 3;
   WizardPages = kAllWizardPages;
+  MaxMegapixels = kDefaultMaxMegapixels;
+  OutputMetadata = omSafe;
 }
 
 void TLumenfoldProject::Assign(const TLumenfoldProject& s) {
@@ -249,6 +276,7 @@ void TLumenfoldProject::Assign(const TLumenfoldProject& s) {
   SiteTemplate = s.SiteTemplate;
   ProcessAfterWizard = s.ProcessAfterWizard;
   MaxMegapixels = s.MaxMegapixels;
+  OutputMetadata = s.OutputMetadata;
 }
 
 QString TLumenfoldProject::WizardPagesToText(TWizardPages pages) {
@@ -300,6 +328,14 @@ QByteArray TLumenfoldProject::SettingsToBytes() const {
   w.boolean(ZipDatabase);
   w.text(SiteTemplate);
   w.boolean(ZipEnabled);
+  if (MaxMegapixels != kDefaultMaxMegapixels) {
+    w.text(QLatin1String(kExtraMaxMegapixels));
+    w.text(QString::number(MaxMegapixels));
+  }
+  if (OutputMetadata != omSafe) {
+    w.text(QLatin1String(kExtraOutputMetadata));
+    w.text(QString::number(OutputMetadata));
+  }
   return w.bytes();
 }
 
@@ -332,7 +368,7 @@ bool TLumenfoldProject::SettingsFromBytes(const QByteArray& bytes, const QString
         !r.boolean(ProcessAfterWizard) || !r.boolean(ZipDatabase) || !r.text(SiteTemplate) ||
         !r.boolean(ZipEnabled))
       return false;
-    return true;
+    return readExtras(r, MaxMegapixels, OutputMetadata);
   }();
   Modified = !ok;
   return ok;

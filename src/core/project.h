@@ -27,6 +27,15 @@ inline constexpr const char* kProjectFileMarker = "$lumenFold2@";
 
 // Default pixel limit of the originals a run decodes.
 inline constexpr int kDefaultMaxMegapixels = 200;
+inline constexpr int kMaxMaxMegapixels = 2000;
+
+// What the large and medium images keep of an original's metadata.
+enum TOutputMetadata : int {
+  // Copyright, artist and capture date; no position, serial numbers or embedded thumbnail.
+  omSafe = 0,
+  omAll = 1,
+  omNone = 2,
+};
 
 class TLumenfoldProject {
 public:
@@ -65,9 +74,12 @@ public:
   TWizardPages WizardPages = 0;
   bool Reserved1 = false, Reserved2 = false, Reserved3 = false;
   bool ProcessAfterWizard = true;
-  // Largest original the run decodes, in megapixels. The project file has no place for it, so
-  // every project starts with this default; a larger picture ends the run with its reason.
+  // Settings stored after the 33 classic values of the project file, each as a pair of texts
+  // (name, value) and only when it differs from its default, so a project with default
+  // settings is written exactly as before and readers of the classic values ignore the rest.
+  // Largest original the run decodes, in megapixels; a larger picture is skipped with its reason.
   int MaxMegapixels = kDefaultMaxMegapixels;
+  int OutputMetadata = omSafe;
 
   // Owned lists, loaded from the project database. Reset and Assign leave them alone.
   // Declared so that they are destroyed in the order Signatures, SignatureItems, Categories,
@@ -88,7 +100,7 @@ public:
   // Writes the project file FileName through a temporary file that replaces it at the end, so a
   // failure leaves the previous file intact; the failure is reported and Modified stays true.
   bool WriteSettings();
-  // The 33 values of the project file as bytes, and their reading (used by the two above).
+  // The project file as bytes, and its reading (used by the two above).
   QByteArray SettingsToBytes() const;
   bool SettingsFromBytes(const QByteArray& bytes, const QString& path);
 

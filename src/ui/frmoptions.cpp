@@ -14,6 +14,8 @@
 #include <QIntValidator>
 #include <QTextStream>
 
+#include <algorithm>
+
 namespace {
 
 // Decimal integer of an edit; false when the text is not one (an empty text included).
@@ -96,6 +98,8 @@ TfrmOptions::TfrmOptions(QWidget* parent)
     cbxScaleClick();
   });
   connect(ui->bbnZip, &QPushButton::clicked, this, &TfrmOptions::bbnZipClick);
+  connect(ui->edtMaxMegapixels, &QSpinBox::valueChanged, this, onProcess);
+  connect(ui->cbxMetadata, &QComboBox::currentIndexChanged, this, onProcess);
 
   connect(ui->lbxTemplates, &QListWidget::itemSelectionChanged, this,
           &TfrmOptions::lbxTemplatesClick);
@@ -184,6 +188,8 @@ void TfrmOptions::fillControls() {
   if (p.ResizeMethod >= 0 && p.ResizeMethod < methods.size())
     methods[p.ResizeMethod]->setChecked(true);
   ui->edtZip->setText(p.ZipFileName);
+  ui->edtMaxMegapixels->setValue(p.MaxMegapixels);
+  ui->cbxMetadata->setCurrentIndex(std::clamp(p.OutputMetadata, int(omSafe), int(omNone)));
 
   ui->lbxTemplates->clearSelection();
   for (int i = 0; i < ui->lbxTemplates->count(); ++i)
@@ -298,6 +304,8 @@ void TfrmOptions::cbxScaleClick() {
   for (int i = 0; i < methods.size(); ++i)
     if (methods[i]->isChecked()) p.ResizeMethod = i;
   p.ZipFileName = ui->edtZip->text();
+  p.MaxMegapixels = ui->edtMaxMegapixels->value();
+  p.OutputMetadata = ui->cbxMetadata->currentIndex();
 }
 
 void TfrmOptions::bbnZipClick() {

@@ -192,7 +192,7 @@ private slots:
     QVERIFY(top["Id"].toInt() != second["Id"].toInt());
 
     r = run({"set", file, "ThumbWidth=320", "ZipEnabled=false", "WizardPages=Welcome,Summary",
-             "ThumbFolder=náhledy", "RenameStart=-5"});
+             "ThumbFolder=náhledy", "RenameStart=-5", "MaxMegapixels=450", "OutputMetadata=1"});
     QVERIFY2(r.code == 0, qPrintable(r.err));
     o = info(file);
     QCOMPARE(o["ThumbWidth"].toInt(), 320);
@@ -200,6 +200,8 @@ private slots:
     QCOMPARE(o["WizardPages"].toString(), QString("WelcomeSummary"));
     QCOMPARE(o["ThumbFolder"].toString(), QString("náhledy"));
     QCOMPARE(o["RenameStart"].toInt(), -5);
+    QCOMPARE(o["MaxMegapixels"].toInt(), 450);
+    QCOMPARE(o["OutputMetadata"].toInt(), 1);
     QCOMPARE(o["ThumbHeight"].toInt(), 150);   // untouched settings stay
     QCOMPARE(o["Albums"].toArray().size(), 2); // the albums survive a settings change
 
@@ -265,6 +267,8 @@ private slots:
     expectFailure(run({"set", file, "ThumbQuality=101"}), "ThumbQuality");
     expectFailure(run({"set", file, "ThumbWidth=99999999999"}), "ThumbWidth");
     expectFailure(run({"set", file, "ZipEnabled=maybe"}), "ZipEnabled");
+    expectFailure(run({"set", file, "MaxMegapixels=0"}), "MaxMegapixels");
+    expectFailure(run({"set", file, "OutputMetadata=3"}), "OutputMetadata");
     expectFailure(run({"set", file, "WizardPages=Nothing"}), "WizardPages");
     expectFailure(run({"set", file, "ThumbWidth"}), "NAME=VALUE");
     expectFailure(run({"set", file}), "usage");

@@ -7,8 +7,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QLockFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QtTest>
 #include <cstdio>
 
@@ -210,6 +212,60 @@ private slots:
   }
 
   // ---- messages ----
+
+  // A full disk: the album folder lies on a small memory file system, filled up after import.
+  // The run must say that the disk is full, leave the originals alone and leave no partial
+  // output behind. It needs a private mount (a user and mount namespace via unshare); without
+  // one the test is skipped.
+  void fullDiskSaysSo() {
+    if (QStandardPaths::findExecutable("unshare").isEmpty() ||
+        QProcess::execute("unshare", {"-rm", "true"}) != 0)
+      QSKIP("no private mount namespace on this machine");
+    const QString folder = env.makeFolder("full");
+    const QString photos = env.makeFolder("full/photos");
+    const QString source = env.makeFolder("full-source");
+    WriteTestJpeg(source + "/a.jpg", 640, 480);
+    WriteTestJpeg(source + "/b.jpg", 480, 640);
+    const QString file = folder + "/site.lumenfold";
+    QVERIFY(run({"new", file}).code == 0);
+    const QString script = QStringLiteral(R"(
+set -e
+mount -t tmpfs -o size=1m tmpfs "$PHOTOS"
+cp "$SOURCE/a.jpg" "$SOURCE/b.jpg" "$PHOTOS/"
+"$CLI" add-album "$FILE" "$PHOTOS" >/dev/null
+dd if=/dev/zero of="$PHOTOS/filler" bs=4096 2>/dev/null || true
+set +e
+"$CLI" process "$FILE" >"$OUT/out.txt" 2>"$OUT/err.txt"
+echo $? >"$OUT/code.txt"
+cmp -s "$SOURCE/a.jpg" "$PHOTOS/a.jpg" && cmp -s "$SOURCE/b.jpg" "$PHOTOS/b.jpg" && echo same >"$OUT/originals.txt"
+cd "$PHOTOS" && find . -type f ! -name filler | sort >"$OUT/files.txt"
+mkdir "$OUT/left" && xargs -a "$OUT/files.txt" cp --parents -t "$OUT/left"
+)");
+    QProcess p;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert("PHOTOS", photos);
+    e.insert("SOURCE", source);
+    e.insert("CLI", cli);
+    e.insert("FILE", file);
+    e.insert("OUT", folder);
+    p.setProcessEnvironment(e);
+    p.start("unshare", {"-rm", "sh", "-c", script});
+    QVERIFY(p.waitForFinished(180000));
+    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+    const QString out = QString::fromLocal8Bit(ReadTestFile(folder + "/out.txt") +
+                                               ReadTestFile(folder + "/err.txt"));
+    QVERIFY2(ReadTestFile(folder + "/code.txt").trimmed() != "0", qPrintable(out));
+    QVERIFY2(out.contains("No space left on device", Qt::CaseInsensitive), qPrintable(out));
+    QVERIFY2(!out.contains("Unknown error", Qt::CaseInsensitive), qPrintable(out));
+    QCOMPARE(ReadTestFile(folder + "/originals.txt").trimmed(), QByteArray("same"));
+    // Only the originals and complete outputs: no temporary or cut files.
+    for (const QByteArray& name : ReadTestFile(folder + "/files.txt").split('\n')) {
+      if (name.isEmpty() || name == "./a.jpg" || name == "./b.jpg") continue;
+      QImage image;
+      QVERIFY2(image.loadFromData(ReadTestFile(folder + "/left/" + QString::fromLocal8Bit(name))),
+               name.constData());
+    }
+  }
 
   void oddNamesAreReportedAtImport() {
     const QString folder = env.makeFolder("odd");

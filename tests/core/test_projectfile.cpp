@@ -206,6 +206,54 @@ private slots:
     QCOMPARE(ReadTestFile(a.FileName), a.SettingsToBytes());
   }
 
+  // The pixel limit and the metadata choice follow the 33 classic values as (name, value) text
+  // pairs, written only when they differ from their defaults.
+  void settingsAfterTheClassicValues() {
+    TLumenfoldProject a;
+    a.Reset();
+    a.ZipFileName = "/x/out.zip";
+    const QByteArray classic = a.SettingsToBytes();
+    QCOMPARE(offsetAfterValue(classic, 33), int(classic.size()));
+    a.MaxMegapixels = 350;
+    a.OutputMetadata = omNone;
+    const QByteArray extended = a.SettingsToBytes();
+    QVERIFY(extended.startsWith(classic));
+    QCOMPARE(offsetAfterValue(extended, 37), int(extended.size()));
+
+    TLumenfoldProject b;
+    QVERIFY(b.SettingsFromBytes(extended, "/x/site.lumenfold"));
+    QCOMPARE(b.MaxMegapixels, 350);
+    QCOMPARE(b.OutputMetadata, int(omNone));
+    QCOMPARE(b.SettingsToBytes(), extended);
+    // Reading a classic file brings the defaults back; Assign and Reset carry them.
+    QVERIFY(b.SettingsFromBytes(classic, "/x/site.lumenfold"));
+    QCOMPARE(b.MaxMegapixels, kDefaultMaxMegapixels);
+    QCOMPARE(b.OutputMetadata, int(omSafe));
+    b.Assign(a);
+    QCOMPARE(b.MaxMegapixels, 350);
+    b.Reset();
+    QCOMPARE(b.MaxMegapixels, kDefaultMaxMegapixels);
+
+    auto pair = [](const QByteArray& name, const QByteArray& value) {
+      return char(0x06) + QByteArray(1, char(name.size())) + name + char(0x06) +
+             QByteArray(1, char(value.size())) + value;
+    };
+    // Unknown names and values out of range are passed over; the rest still counts.
+    const QByteArray odd = classic + pair("FutureSetting", "x") + pair("MaxMegapixels", "0") +
+                           pair("OutputMetadata", "7") + pair("MaxMegapixels", "12");
+    QVERIFY(b.SettingsFromBytes(odd, "/x/site.lumenfold"));
+    QCOMPARE(b.MaxMegapixels, 12);
+    QCOMPARE(b.OutputMetadata, int(omSafe));
+    // A pair cut anywhere is a damaged file.
+    for (int n = classic.size() + 1; n < extended.size(); ++n) {
+      if (n == offsetAfterValue(extended, 35)) continue; // one whole pair
+      TLumenfoldProject c;
+      QVERIFY2(!c.SettingsFromBytes(extended.left(n), "/x/site.lumenfold"),
+               qPrintable(QString::number(n)));
+      QVERIFY(c.Modified);
+    }
+  }
+
   void emptyZipFileNameTakesProjectFolder() {
     TLumenfoldProject a;
     a.Reset();

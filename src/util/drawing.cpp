@@ -1,19 +1,9 @@
 #include "util/drawing.h"
 
+#include "util/helpers.h"
 #include "util/resample.h"
 
 #include <cmath>
-
-namespace {
-
-int RoundHalfEven(double v) {
-  const double f = std::floor(v);
-  const double d = v - f;
-  if (d > 0.5 || (d == 0.5 && std::fmod(f, 2.0) != 0.0)) return int(f + 1.0);
-  return int(f);
-}
-
-} // namespace
 
 QRect FittedDestination(int width, int height, const QRect& rect) {
   const int l = rect.left(), t = rect.top();

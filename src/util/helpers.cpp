@@ -1,5 +1,7 @@
 #include "util/helpers.h"
 
+#include <cmath>
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -261,4 +263,11 @@ QStringList SplitPath(const QString& path) {
   QString p = path;
   p.replace('\\', '/');
   return p.split('/', Qt::SkipEmptyParts);
+}
+
+int RoundHalfEven(double v) {
+  const double f = std::floor(v);
+  const double d = v - f;
+  if (d > 0.5 || (d == 0.5 && std::fmod(f, 2.0) != 0.0)) return int(f + 1.0);
+  return int(f);
 }

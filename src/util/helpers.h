@@ -56,3 +56,5 @@ bool DeflateRectBy(QRect* rect, int amount);
 bool RenameFileNoReplace(const QString& from, const QString& to);
 // Splits a path into components; both '\' and '/' separate.
 QStringList SplitPath(const QString& path);
+// Nearest integer; halves go to the even neighbour, whatever the FPU rounding mode.
+int RoundHalfEven(double v);

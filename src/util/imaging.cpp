@@ -1,6 +1,7 @@
 #include "util/imaging.h"
 
 #include "util/colour.h"
+#include "util/helpers.h"
 #include "util/jpegcodec.h"
 #include "util/tracer.h"
 
@@ -21,15 +22,6 @@ struct ImagingScratch {
 };
 
 thread_local ImagingScratch t_imaging;
-
-// Nearest integer, halves to the even neighbour (independent of the FPU rounding mode).
-int RoundHalfEven(double v) {
-  const double f = std::floor(v);
-  const double d = v - f;
-  double r = f;
-  if (d > 0.5 || (d == 0.5 && std::fmod(f, 2.0) != 0.0)) r = f + 1.0;
-  return int(r);
-}
 
 // The start of a file, or all of it: JPEG unless it clearly is something else (too short to
 // tell counts as JPEG, so that the decoder reports the problem).

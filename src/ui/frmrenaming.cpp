@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QRadioButton>
 
 TfrmRenaming::TfrmRenaming(QWidget* parent, TLumenfoldProject* project, TLumenfoldAlbum* album)
     : TPlacedDialog(parent, QStringLiteral("frmRenaming"), QSize(480, 340)),
@@ -35,13 +36,8 @@ TfrmRenaming::TfrmRenaming(QWidget* parent, TLumenfoldProject* project, TLumenfo
   connect(ui->edtTemplate, &QLineEdit::textChanged, this, &TfrmRenaming::changed);
   connect(ui->cbxSpecial, &QCheckBox::toggled, this, &TfrmRenaming::changed);
   connect(ui->cbxRename, &QCheckBox::toggled, this, &TfrmRenaming::changed);
-  auto* cases = new QButtonGroup(this);
-  cases->addButton(ui->rbnLowercase, kFileNameCaseLower);
-  cases->addButton(ui->rbnUppercase, kFileNameCaseUpper);
-  cases->addButton(ui->rbnKeepCase, kFileNameCaseKeep);
-  connect(cases, &QButtonGroup::idToggled, this, [this](int, bool on) {
-    if (on) changed();
-  });
+  cases_ =
+      AttachCaseButtons(ui->rbnLowercase, ui->rbnUppercase, ui->rbnKeepCase, [this] { changed(); });
 }
 
 TfrmRenaming::~TfrmRenaming() = default;
@@ -67,11 +63,7 @@ void TfrmRenaming::FirstShow() {
   FillMacroMenu(pmnMacro_, [this](int i) { insertMacro(i); });
   ui->cbxRename->setChecked(true);
   ui->edtStart->setValue(project_ ? qBound(0, project_->RenameStart, 2000000000) : 1);
-  const int fileCase = project_ ? project_->FileNameCase : kFileNameCaseLower;
-  (fileCase == kFileNameCaseUpper  ? ui->rbnUppercase
-   : fileCase == kFileNameCaseKeep ? ui->rbnKeepCase
-                                   : ui->rbnLowercase)
-      ->setChecked(true);
+  SetCaseChoice(cases_, project_ ? project_->FileNameCase : kFileNameCaseLower);
   ui->edtTemplate->setText(project_ ? project_->RenameTemplate : QString());
   preview_->SetAlbum(album_);
   loading_ = false;
@@ -83,9 +75,7 @@ TRenameSettings TfrmRenaming::Settings() const {
   TRenameSettings s;
   s.Template = ui->edtTemplate->text();
   s.Start = ui->edtStart->value();
-  s.FileNameCase = ui->rbnUppercase->isChecked()  ? kFileNameCaseUpper
-                   : ui->rbnKeepCase->isChecked() ? kFileNameCaseKeep
-                                                  : kFileNameCaseLower;
+  s.FileNameCase = CaseChoice(cases_);
   s.ReplaceSpecialChars = ui->cbxSpecial->isChecked();
   return s;
 }
@@ -146,6 +136,31 @@ void TfrmRenaming::done(int result) {
     }
   }
   TPlacedDialog::done(result);
+}
+
+QButtonGroup* TfrmRenaming::AttachCaseButtons(QRadioButton* lower, QRadioButton* upper,
+                                              QRadioButton* keep,
+                                              const std::function<void()>& changed) {
+  auto* group = new QButtonGroup(lower->parent());
+  group->setObjectName(QStringLiteral("grpFileNameCase"));
+  group->addButton(lower, kFileNameCaseLower);
+  group->addButton(upper, kFileNameCaseUpper);
+  group->addButton(keep, kFileNameCaseKeep);
+  QObject::connect(group, &QButtonGroup::idToggled, group, [changed](int, bool on) {
+    if (on && changed) changed();
+  });
+  return group;
+}
+
+void TfrmRenaming::SetCaseChoice(QButtonGroup* group, int fileNameCase) {
+  QAbstractButton* button = group->button(fileNameCase);
+  if (!button) button = group->button(kFileNameCaseLower);
+  if (button) button->setChecked(true);
+}
+
+int TfrmRenaming::CaseChoice(const QButtonGroup* group) {
+  const int id = group->checkedId();
+  return id >= 0 ? id : kFileNameCaseLower;
 }
 
 void TfrmRenaming::AttachMacroMenu(QPushButton* button, QLineEdit* edit, QMenu* menu) {

@@ -18,7 +18,9 @@
 namespace Ui {
 class frmRenaming;
 }
+class QButtonGroup;
 class QMenu;
+class QRadioButton;
 class QLineEdit;
 class QPushButton;
 class TLumenfoldAlbum;
@@ -45,6 +47,14 @@ public:
   static void FillMacroMenu(QMenu* menu, const std::function<void(int)>& insert);
   // The macro menu opens under the button and as the template field's context menu.
   static void AttachMacroMenu(QPushButton* button, QLineEdit* edit, QMenu* menu);
+  // The letter-case buttons as one group (owned by `lower`'s parent) whose ids are the
+  // FileNameCase values; `changed` runs when another button is chosen.
+  static QButtonGroup* AttachCaseButtons(QRadioButton* lower, QRadioButton* upper,
+                                         QRadioButton* keep, const std::function<void()>& changed);
+  // Checks the button of a FileNameCase value (lower case for a value without a button).
+  static void SetCaseChoice(QButtonGroup* group, int fileNameCase);
+  // The FileNameCase value of the checked button (lower case when none is).
+  static int CaseChoice(const QButtonGroup* group);
 
 protected:
   void FirstShow() override;
@@ -60,5 +70,6 @@ private:
   TLumenfoldAlbum* album_;
   TRenamePreviewModel* preview_;
   QMenu* pmnMacro_;
+  QButtonGroup* cases_;
   bool loading_ = true;
 };

@@ -1,12 +1,10 @@
 #include "ui/frmnewalbum.h"
 
 #include "core/album.h"
-#include "core/category.h"
 #include "core/outputsettings.h"
 #include "core/picture.h"
 #include "core/project.h"
 #include "core/renameops.h"
-#include "core/signature.h"
 #include "core/syncops.h"
 #include "db/userprompt.h"
 #include "processing/thumbnailthread.h"

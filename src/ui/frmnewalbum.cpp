@@ -104,9 +104,7 @@ TfrmNewAlbum::TfrmNewAlbum(QWidget* parent, TLumenfoldProject* project,
 
   // Rename page.
   ui->edtStart->setRange(0, 2000000000);
-  ui->dgdRename->setModel(preview_);
-  ui->dgdRename->verticalHeader()->setDefaultSectionSize(18);
-  ui->dgdRename->verticalHeader()->hide();
+  TfrmRenaming::SetUpPreviewGrid(ui->dgdRename, preview_);
   ui->lblRenameProblems->hide();
   TfrmRenaming::AttachMacroMenu(ui->bbnMacro, ui->edtTemplate, pmnMacro_);
   connect(ui->cbxRename, &QCheckBox::toggled, this, &TfrmNewAlbum::renameChanged);
@@ -352,7 +350,7 @@ void TfrmNewAlbum::loadPage(int page, bool forward) {
     preview_->SetAlbum(album_);
     loading_ = false;
     renameChanged();
-    fitRenameColumns();
+    TfrmRenaming::FitPreviewColumns(ui->dgdRename);
     loading_ = true;
     if (passOn(ui->cbxRenameSkip)) return;
     break;
@@ -514,7 +512,7 @@ bool TfrmNewAlbum::event(QEvent* e) {
 
 void TfrmNewAlbum::resizeEvent(QResizeEvent* e) {
   TPlacedDialog::resizeEvent(e);
-  fitRenameColumns();
+  TfrmRenaming::FitPreviewColumns(ui->dgdRename);
 }
 
 TphotoListView* TfrmNewAlbum::viewOfPage(int page) const {
@@ -735,12 +733,6 @@ void TfrmNewAlbum::renameChanged() {
 
 void TfrmNewAlbum::insertMacro(int macro) {
   ui->edtTemplate->setText(TfrmRenaming::InsertMacroKey(ui->edtTemplate->text(), macro));
-}
-
-void TfrmNewAlbum::fitRenameColumns() {
-  const int half = ui->dgdRename->viewport()->width() / 2;
-  ui->dgdRename->setColumnWidth(0, half);
-  ui->dgdRename->setColumnWidth(1, half);
 }
 
 // --- Signature and category pages ------------------------------------------------------------

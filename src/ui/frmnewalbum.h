@@ -119,7 +119,6 @@ private:
   // Rename page.
   void renameChanged();
   void insertMacro(int macro);
-  void fitRenameColumns();
   // Signature and category pages.
   void sign(bool all);
   void assignCategories(bool all);

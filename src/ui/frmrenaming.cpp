@@ -13,6 +13,9 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
+#include <QTableView>
+#include <QTimer>
 
 TfrmRenaming::TfrmRenaming(QWidget* parent, TLumenfoldProject* project, TLumenfoldAlbum* album)
     : TPlacedDialog(parent, QStringLiteral("frmRenaming"), QSize(480, 340)),
@@ -21,9 +24,7 @@ TfrmRenaming::TfrmRenaming(QWidget* parent, TLumenfoldProject* project, TLumenfo
   ui->setupUi(this);
   pmnMacro_->setObjectName(QStringLiteral("pmnMacro"));
   ui->edtStart->setRange(0, 2000000000);
-  ui->dgdRename->setModel(preview_);
-  ui->dgdRename->verticalHeader()->setDefaultSectionSize(18);
-  ui->dgdRename->verticalHeader()->hide();
+  SetUpPreviewGrid(ui->dgdRename, preview_);
   ui->cbxRename->setChecked(true);
   ui->cbxRename->setEnabled(false);
   ui->cbxRename->hide();
@@ -68,7 +69,7 @@ void TfrmRenaming::FirstShow() {
   preview_->SetAlbum(album_);
   loading_ = false;
   changed();
-  fitColumns();
+  FitPreviewColumns(ui->dgdRename);
 }
 
 TRenameSettings TfrmRenaming::Settings() const {
@@ -111,15 +112,24 @@ void TfrmRenaming::insertMacro(int macro) {
   ui->edtTemplate->setText(InsertMacroKey(ui->edtTemplate->text(), macro));
 }
 
-void TfrmRenaming::fitColumns() {
-  const int half = ui->dgdRename->viewport()->width() / 2;
-  ui->dgdRename->setColumnWidth(0, half);
-  ui->dgdRename->setColumnWidth(1, half);
+void TfrmRenaming::SetUpPreviewGrid(QTableView* grid, QAbstractItemModel* model) {
+  grid->setModel(model);
+  grid->verticalHeader()->setDefaultSectionSize(18);
+  grid->verticalHeader()->hide();
+  // The scroll bar takes its width from the viewport only after its range has changed.
+  QObject::connect(grid->verticalScrollBar(), &QScrollBar::rangeChanged, grid,
+                   [grid] { QTimer::singleShot(0, grid, [grid] { FitPreviewColumns(grid); }); });
+}
+
+void TfrmRenaming::FitPreviewColumns(QTableView* grid) {
+  const int half = grid->viewport()->width() / 2;
+  grid->setColumnWidth(0, half);
+  grid->setColumnWidth(1, half);
 }
 
 void TfrmRenaming::resizeEvent(QResizeEvent* event) {
   TPlacedDialog::resizeEvent(event);
-  fitColumns();
+  FitPreviewColumns(ui->dgdRename);
 }
 
 void TfrmRenaming::done(int result) {

@@ -18,9 +18,11 @@
 namespace Ui {
 class frmRenaming;
 }
+class QAbstractItemModel;
 class QButtonGroup;
 class QMenu;
 class QRadioButton;
+class QTableView;
 class QLineEdit;
 class QPushButton;
 class TLumenfoldAlbum;
@@ -47,6 +49,10 @@ public:
   static void FillMacroMenu(QMenu* menu, const std::function<void(int)>& insert);
   // The macro menu opens under the button and as the template field's context menu.
   static void AttachMacroMenu(QPushButton* button, QLineEdit* edit, QMenu* menu);
+  // The preview grid: the model, 18-pixel rows, and two columns of half its visible width each,
+  // fitted again when the window is resized and when the vertical scroll bar comes or goes.
+  static void SetUpPreviewGrid(QTableView* grid, QAbstractItemModel* model);
+  static void FitPreviewColumns(QTableView* grid);
   // The letter-case buttons as one group (owned by `lower`'s parent) whose ids are the
   // FileNameCase values; `changed` runs when another button is chosen.
   static QButtonGroup* AttachCaseButtons(QRadioButton* lower, QRadioButton* upper,
@@ -63,7 +69,6 @@ protected:
 private:
   void changed();
   void insertMacro(int macro);
-  void fitColumns();
 
   std::unique_ptr<Ui::frmRenaming> ui;
   TLumenfoldProject* project_;

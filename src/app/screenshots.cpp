@@ -215,6 +215,9 @@ void Run(TfrmLumenFold2* w) {
   Shoot(new TfrmScale(w), QStringLiteral("dialog-scale"));
 
   ShootProcessing(w);
+  // The run changed the demo project; it is thrown away, so closing must not ask to save it
+  // (nobody would answer the question, and the pictures of the next platform would not be taken).
+  w->Project()->Modified = false;
   QApplication::quit();
 }
 

@@ -10,12 +10,47 @@
 #include "ui/commandcontext.h"
 #include "ui/frmalbumdetail.h"
 #include "ui/frmnewalbum.h"
+#include "ui/frmpicturedetail.h"
+#include "ui/frmselectcategory.h"
+#include "ui/frmselectsignature.h"
 #include "ui/waitcursor.h"
 
 #include <memory>
 
+void InstallAlbumWizardEditors() {
+  // The choosers apply the choice to the pictures themselves on OK (marking them unsaved, and to
+  // be processed when a signature changed). The wizard's pictures are its own: the album's
+  // working copy in edit mode, so a cancelled wizard changes nothing.
+  TfrmNewAlbum::SetSignatureChooser(
+      [](QWidget* owner, TLumenfoldProject& project, const QList<TLumenfoldPicture*>& pictures) {
+        TfrmSelectSignature dialog(owner);
+        dialog.SetProject(&project);
+        for (TLumenfoldPicture* p : pictures)
+          dialog.AddPicture(p);
+        return dialog.exec() == QDialog::Accepted;
+      });
+  TfrmNewAlbum::SetCategoryChooser(
+      [](QWidget* owner, TLumenfoldProject& project, const QList<TLumenfoldPicture*>& pictures) {
+        TfrmSelectCategory dialog(owner);
+        dialog.SetProject(&project);
+        for (TLumenfoldPicture* p : pictures)
+          dialog.AddPicture(p);
+        return dialog.exec() == QDialog::Accepted;
+      });
+  TfrmNewAlbum::SetPictureEditor(
+      [](QWidget* owner, TLumenfoldProject& project, TLumenfoldPicture& copy) {
+        TfrmPictureDetail dialog(owner);
+        dialog.SetProject(&project);
+        dialog.Copy().Assign(copy);
+        if (dialog.exec() != QDialog::Accepted) return false;
+        copy.Assign(dialog.Copy());
+        return true;
+      });
+}
+
 TAlbumCommands::TAlbumCommands(TCommandContext& context, TMainActions& actions, QObject* parent)
     : QObject(parent), context_(context), actions_(actions) {
+  InstallAlbumWizardEditors();
   WireCommand(context, actions.actAddAlbum, this, [this] { AddAlbum(); });
   WireCommand(context, actions.actEditAlbum, this, [this] { EditAlbum(); });
   WireCommand(context, actions.actDeleteAlbum, this, [this] { DeleteAlbum(); });

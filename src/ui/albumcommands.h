@@ -9,6 +9,11 @@
 class TCommandContext;
 struct TMainActions;
 
+// Gives the album wizard the shared dialogs: "Select signature" and "Select category" for its
+// signature and category pages, "Picture properties" for a double-click on its pictures page.
+// The album commands install them when they are created.
+void InstallAlbumWizardEditors();
+
 class TAlbumCommands : public QObject {
   Q_OBJECT
 public:

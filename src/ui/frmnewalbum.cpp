@@ -1,11 +1,10 @@
 #include "ui/frmnewalbum.h"
 
 #include "core/album.h"
-#include "core/category.h"
+#include "core/outputsettings.h"
 #include "core/picture.h"
 #include "core/project.h"
 #include "core/renameops.h"
-#include "core/signature.h"
 #include "core/syncops.h"
 #include "db/userprompt.h"
 #include "processing/thumbnailthread.h"
@@ -21,7 +20,6 @@
 #include "util/messages.h"
 #include "util/programfolder.h"
 
-#include <QButtonGroup>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -106,22 +104,15 @@ TfrmNewAlbum::TfrmNewAlbum(QWidget* parent, TLumenfoldProject* project,
 
   // Rename page.
   ui->edtStart->setRange(0, 2000000000);
-  ui->dgdRename->setModel(preview_);
-  ui->dgdRename->verticalHeader()->setDefaultSectionSize(18);
-  ui->dgdRename->verticalHeader()->hide();
+  TfrmRenaming::SetUpPreviewGrid(ui->dgdRename, preview_);
   ui->lblRenameProblems->hide();
   TfrmRenaming::AttachMacroMenu(ui->bbnMacro, ui->edtTemplate, pmnMacro_);
   connect(ui->cbxRename, &QCheckBox::toggled, this, &TfrmNewAlbum::renameChanged);
   connect(ui->edtTemplate, &QLineEdit::textChanged, this, &TfrmNewAlbum::renameChanged);
   connect(ui->edtStart, &QSpinBox::valueChanged, this, &TfrmNewAlbum::renameChanged);
   connect(ui->cbxSpecial, &QCheckBox::toggled, this, &TfrmNewAlbum::renameChanged);
-  auto* cases = new QButtonGroup(this);
-  cases->addButton(ui->rbnLowercase, kFileNameCaseLower);
-  cases->addButton(ui->rbnUppercase, kFileNameCaseUpper);
-  cases->addButton(ui->rbnKeepCase, kFileNameCaseKeep);
-  connect(cases, &QButtonGroup::idToggled, this, [this](int, bool on) {
-    if (on) renameChanged();
-  });
+  cases_ = TfrmRenaming::AttachCaseButtons(ui->rbnLowercase, ui->rbnUppercase, ui->rbnKeepCase,
+                                           [this] { renameChanged(); });
 
   // Signature and category pages.
   connect(ui->bbnSign, &QPushButton::clicked, this, [this] { sign(false); });
@@ -129,8 +120,6 @@ TfrmNewAlbum::TfrmNewAlbum(QWidget* parent, TLumenfoldProject* project,
   connect(ui->bbnAssignCategory, &QPushButton::clicked, this, [this] { assignCategories(false); });
   connect(ui->bbnAssignCategoryAll, &QPushButton::clicked, this,
           [this] { assignCategories(true); });
-  ui->lbxCategories->setToolTip(QStringLiteral("Assign adds the ticked categories to the "
-                                               "pictures"));
 }
 
 void TfrmNewAlbum::settingsChanged() {
@@ -250,9 +239,7 @@ void TfrmNewAlbum::storePage(int page) {
     break;
   case pgRename:
     project_->RenameStart = ui->edtStart->value();
-    project_->FileNameCase = ui->rbnUppercase->isChecked()  ? kFileNameCaseUpper
-                             : ui->rbnKeepCase->isChecked() ? kFileNameCaseKeep
-                                                            : kFileNameCaseLower;
+    project_->FileNameCase = TfrmRenaming::CaseChoice(cases_);
     project_->RenameTemplate = ui->edtTemplate->text();
     storeBit(pgRename, ui->cbxRenameSkip->isChecked());
     break;
@@ -357,53 +344,25 @@ void TfrmNewAlbum::loadPage(int page, bool forward) {
     break;
   }
   case pgRename: {
-    const int fileCase = project_ ? project_->FileNameCase : kFileNameCaseLower;
     ui->edtStart->setValue(project_ ? qBound(0, project_->RenameStart, 2000000000) : 1);
-    (fileCase == kFileNameCaseUpper  ? ui->rbnUppercase
-     : fileCase == kFileNameCaseKeep ? ui->rbnKeepCase
-                                     : ui->rbnLowercase)
-        ->setChecked(true);
+    TfrmRenaming::SetCaseChoice(cases_, project_ ? project_->FileNameCase : kFileNameCaseLower);
     ui->edtTemplate->setText(project_ ? project_->RenameTemplate : QString());
     preview_->SetAlbum(album_);
     loading_ = false;
     renameChanged();
-    fitRenameColumns();
+    TfrmRenaming::FitPreviewColumns(ui->dgdRename);
     loading_ = true;
     if (passOn(ui->cbxRenameSkip)) return;
     break;
   }
-  case pgSignature: {
+  case pgSignature:
     fillView(ui->lvwSignature);
-    for (QComboBox* box : {ui->cmbThumbSignature, ui->cmbMediumSignature}) {
-      const int keep = box->currentData().isValid() ? box->currentData().toInt() : -1;
-      box->clear();
-      box->addItem(QStringLiteral("(none)"), -1);
-      if (project_)
-        for (int i = 0; i < project_->Signatures.Count(); ++i)
-          box->addItem(project_->Signatures.Signatures(i)->Name,
-                       project_->Signatures.Signatures(i)->Id);
-      box->setCurrentIndex(qMax(0, box->findData(keep)));
-    }
     if (passOn(ui->cbxSignatureSkip)) return;
     break;
-  }
-  case pgCategory: {
+  case pgCategory:
     fillView(ui->lvwCategory);
-    QSet<int> ticked;
-    for (int i = 0; i < ui->lbxCategories->count(); ++i)
-      if (ui->lbxCategories->item(i)->checkState() == Qt::Checked)
-        ticked.insert(ui->lbxCategories->item(i)->data(Qt::UserRole).toInt());
-    ui->lbxCategories->clear();
-    if (project_)
-      for (int i = 0; i < project_->Categories.Count(); ++i) {
-        const TLumenfoldCategory* c = project_->Categories.Categories(i);
-        auto* item = new QListWidgetItem(c->Title, ui->lbxCategories);
-        item->setData(Qt::UserRole, c->Id);
-        item->setCheckState(ticked.contains(c->Id) ? Qt::Checked : Qt::Unchecked);
-      }
     if (passOn(ui->cbxCategorySkip)) return;
     break;
-  }
   case pgSummary:
     fillView(ui->lvwSummary);
     ui->cbxProcess->setChecked(project_ && project_->ProcessAfterWizard);
@@ -451,10 +410,12 @@ void TfrmNewAlbum::updateButtons() {
                      static_cast<QWidget*>(ui->edtTemplate), static_cast<QWidget*>(ui->bbnMacro),
                      static_cast<QWidget*>(ui->cbxSpecial), static_cast<QWidget*>(ui->dgdRename)})
     w->setEnabled(renaming);
-  ui->bbnSign->setEnabled(ui->lvwSignature->SelectedCount() > 0);
-  ui->bbnSignAll->setEnabled(ui->lvwSignature->Count() > 0);
-  ui->bbnAssignCategory->setEnabled(ui->lvwCategory->SelectedCount() > 0);
-  ui->bbnAssignCategoryAll->setEnabled(ui->lvwCategory->Count() > 0);
+  // Without a chooser (a wizard opened outside the main window) there is nothing to assign with.
+  const bool signing = bool(signatureChooser), assigning = bool(categoryChooser);
+  ui->bbnSign->setEnabled(signing && ui->lvwSignature->SelectedCount() > 0);
+  ui->bbnSignAll->setEnabled(signing && ui->lvwSignature->Count() > 0);
+  ui->bbnAssignCategory->setEnabled(assigning && ui->lvwCategory->SelectedCount() > 0);
+  ui->bbnAssignCategoryAll->setEnabled(assigning && ui->lvwCategory->Count() > 0);
 }
 
 void TfrmNewAlbum::done(int result) {
@@ -551,7 +512,7 @@ bool TfrmNewAlbum::event(QEvent* e) {
 
 void TfrmNewAlbum::resizeEvent(QResizeEvent* e) {
   TPlacedDialog::resizeEvent(e);
-  fitRenameColumns();
+  TfrmRenaming::FitPreviewColumns(ui->dgdRename);
 }
 
 TphotoListView* TfrmNewAlbum::viewOfPage(int page) const {
@@ -594,6 +555,10 @@ QString TfrmNewAlbum::pathProblem() const {
     return QStringLiteral("Album with the same Path already exists in project: \"%1\". Two "
                           "albums of one folder would write the same images.")
         .arg(other->ShortName);
+  // The relative directory names the album's folder inside the site and the archive: two albums
+  // there would overwrite each other's entries.
+  const QString directory = ui->edtRelativeDirectory->text().trimmed();
+  if (!directory.isEmpty()) return ValidateAlbumDirectory(*project_, except, directory);
   return QString();
 }
 
@@ -705,14 +670,24 @@ void TfrmNewAlbum::thumbAction(int number) {
 void TfrmNewAlbum::thumbDoubleClicked(int row) {
   TLumenfoldPicture* p = ui->lvwThumbs->Picture(row);
   if (!p || !pictureEditor || !project_) return;
-  TLumenfoldPicture copy(album_);
+  TLumenfoldPicture before(album_), copy(album_);
+  before.Assign(*p);
   copy.Assign(*p);
-  if (!pictureEditor(this, *project_, copy) || copy.Equals(*p)) return;
-  if (copy.IsFace != p->IsFace) p->SetIsFace(copy.IsFace);
-  p->Assign(copy);
-  p->SetDirty(true);
-  p->SetModified(true);
-  ui->lvwThumbs->InvalidatePicture(p);
+  if (!pictureEditor(this, *project_, copy)) return;
+  // The loader goes on while the editor is open: what it found out about the original meanwhile
+  // (its facts, its preview) is newer than the copy and must not be undone by the copy.
+  if (p->OriginalDate != before.OriginalDate || p->OriginalSize != before.OriginalSize ||
+      p->OriginalHash != before.OriginalHash) {
+    copy.OriginalDate = p->OriginalDate;
+    copy.OriginalSize = p->OriginalSize;
+    copy.OriginalHash = p->OriginalHash;
+  }
+  if (p->OriginalWidth != before.OriginalWidth || p->OriginalHeight != before.OriginalHeight) {
+    copy.OriginalWidth = p->OriginalWidth;
+    copy.OriginalHeight = p->OriginalHeight;
+  }
+  if (p->Thumbnail() != before.Thumbnail()) copy.SetThumbnail(p->Thumbnail());
+  if (ApplyPictureEdits(*p, copy)) ui->lvwThumbs->InvalidatePicture(p);
 }
 
 // --- Face page -------------------------------------------------------------------------------
@@ -738,9 +713,7 @@ void TfrmNewAlbum::renameChanged() {
   TRenameSettings s;
   s.Template = ui->edtTemplate->text();
   s.Start = ui->edtStart->value();
-  s.FileNameCase = ui->rbnUppercase->isChecked()  ? kFileNameCaseUpper
-                   : ui->rbnKeepCase->isChecked() ? kFileNameCaseKeep
-                                                  : kFileNameCaseLower;
+  s.FileNameCase = TfrmRenaming::CaseChoice(cases_);
   s.ReplaceSpecialChars = ui->cbxSpecial->isChecked();
   if (project_->RenameStart != s.Start || project_->FileNameCase != s.FileNameCase ||
       project_->RenameTemplate != s.Template) {
@@ -762,88 +735,28 @@ void TfrmNewAlbum::insertMacro(int macro) {
   ui->edtTemplate->setText(TfrmRenaming::InsertMacroKey(ui->edtTemplate->text(), macro));
 }
 
-void TfrmNewAlbum::fitRenameColumns() {
-  const int half = ui->dgdRename->viewport()->width() / 2;
-  ui->dgdRename->setColumnWidth(0, half);
-  ui->dgdRename->setColumnWidth(1, half);
-}
-
 // --- Signature and category pages ------------------------------------------------------------
 
+QList<TLumenfoldPicture*> TfrmNewAlbum::picturesOf(TphotoListView* view, bool all) const {
+  if (!all) return view->SelectedPictures();
+  QList<TLumenfoldPicture*> list;
+  for (int i = 0; i < view->Count(); ++i)
+    if (TLumenfoldPicture* p = view->Picture(i)) list.append(p);
+  return list;
+}
+
 void TfrmNewAlbum::sign(bool all) {
-  const QList<TLumenfoldPicture*> pictures = all ? [this] {
-    QList<TLumenfoldPicture*> list;
-    for (int i = 0; i < ui->lvwSignature->Count(); ++i)
-      list.append(ui->lvwSignature->Picture(i));
-    return list;
-  }()
-                                                 : ui->lvwSignature->SelectedPictures();
-  if (!pictures.isEmpty() && project_) {
-    if (signatureChooser)
-      signatureChooser(this, *project_, pictures);
-    else
-      applySignatureChoice(pictures);
-  }
+  const QList<TLumenfoldPicture*> pictures = picturesOf(ui->lvwSignature, all);
+  if (!pictures.isEmpty() && project_ && signatureChooser)
+    signatureChooser(this, *project_, pictures);
   ui->lvwSignature->CurrentList()->viewport()->update();
   updateButtons();
 }
 
 void TfrmNewAlbum::assignCategories(bool all) {
-  QList<TLumenfoldPicture*> pictures;
-  if (all) {
-    for (int i = 0; i < ui->lvwCategory->Count(); ++i)
-      pictures.append(ui->lvwCategory->Picture(i));
-  } else {
-    pictures = ui->lvwCategory->SelectedPictures();
-  }
-  if (!pictures.isEmpty() && project_) {
-    if (categoryChooser)
-      categoryChooser(this, *project_, pictures);
-    else
-      applyCategoryChoice(pictures);
-  }
+  const QList<TLumenfoldPicture*> pictures = picturesOf(ui->lvwCategory, all);
+  if (!pictures.isEmpty() && project_ && categoryChooser)
+    categoryChooser(this, *project_, pictures);
   ui->lvwCategory->CurrentList()->viewport()->update();
   updateButtons();
-}
-
-bool TfrmNewAlbum::applySignatureChoice(const QList<TLumenfoldPicture*>& pictures) {
-  const int thumb = ui->cmbThumbSignature->currentData().isValid()
-                        ? ui->cmbThumbSignature->currentData().toInt()
-                        : -1;
-  const int medium = ui->cmbMediumSignature->currentData().isValid()
-                         ? ui->cmbMediumSignature->currentData().toInt()
-                         : -1;
-  bool changed = false;
-  for (TLumenfoldPicture* p : pictures) {
-    if (!p || (p->ThumbSignatureId == thumb && p->MediumSignatureId == medium)) continue;
-    p->ThumbSignatureId = thumb;
-    p->MediumSignatureId = medium;
-    // The signature is drawn on the images: they are made again.
-    p->SetDirty(true);
-    p->SetModified(true);
-    changed = true;
-  }
-  return changed;
-}
-
-bool TfrmNewAlbum::applyCategoryChoice(const QList<TLumenfoldPicture*>& pictures) {
-  QStringList ids;
-  for (int i = 0; i < ui->lbxCategories->count(); ++i)
-    if (ui->lbxCategories->item(i)->checkState() == Qt::Checked)
-      ids.append(QString::number(ui->lbxCategories->item(i)->data(Qt::UserRole).toInt()));
-  bool changed = false;
-  for (TLumenfoldPicture* p : pictures) {
-    if (!p) continue;
-    bool added = false;
-    for (const QString& id : ids)
-      if (!p->CategoryIds.contains(id)) {
-        p->CategoryIds.append(id);
-        added = true;
-      }
-    if (added) {
-      p->SetDirty(true);
-      changed = true;
-    }
-  }
-  return changed;
 }

@@ -12,7 +12,9 @@
 // read reads them again from the new folder.
 //
 // The signature and category pages assign through chooser functions (SetSignatureChooser,
-// SetCategoryChooser); without one they apply the choice made on the page itself.
+// SetCategoryChooser), the pictures page edits a picture through SetPictureEditor; the main
+// window's album commands install the shared dialogs there. Without them those buttons stay
+// disabled and a double-click does nothing.
 //
 // Threads: user-interface thread only.
 #include "ui/placeddialog.h"
@@ -25,6 +27,7 @@
 namespace Ui {
 class frmWizard;
 }
+class QButtonGroup;
 class QMenu;
 class TLumenfoldAlbum;
 class TLumenfoldPicture;
@@ -116,12 +119,11 @@ private:
   // Rename page.
   void renameChanged();
   void insertMacro(int macro);
-  void fitRenameColumns();
   // Signature and category pages.
   void sign(bool all);
   void assignCategories(bool all);
-  bool applySignatureChoice(const QList<TLumenfoldPicture*>& pictures);
-  bool applyCategoryChoice(const QList<TLumenfoldPicture*>& pictures);
+  // The selected pictures of a view, or all of them.
+  QList<TLumenfoldPicture*> picturesOf(TphotoListView* view, bool all) const;
 
   std::unique_ptr<Ui::frmWizard> ui;
   TLumenfoldProject* project_;
@@ -137,4 +139,5 @@ private:
   QPointer<TThumbnailThread> loader_;
   TRenamePreviewModel* preview_;
   QMenu* pmnMacro_;
+  QButtonGroup* cases_;
 };

@@ -12,6 +12,10 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTableView>
+#include <QTimer>
 
 TfrmRenaming::TfrmRenaming(QWidget* parent, TLumenfoldProject* project, TLumenfoldAlbum* album)
     : TPlacedDialog(parent, QStringLiteral("frmRenaming"), QSize(480, 340)),
@@ -20,9 +24,7 @@ TfrmRenaming::TfrmRenaming(QWidget* parent, TLumenfoldProject* project, TLumenfo
   ui->setupUi(this);
   pmnMacro_->setObjectName(QStringLiteral("pmnMacro"));
   ui->edtStart->setRange(0, 2000000000);
-  ui->dgdRename->setModel(preview_);
-  ui->dgdRename->verticalHeader()->setDefaultSectionSize(18);
-  ui->dgdRename->verticalHeader()->hide();
+  SetUpPreviewGrid(ui->dgdRename, preview_);
   ui->cbxRename->setChecked(true);
   ui->cbxRename->setEnabled(false);
   ui->cbxRename->hide();
@@ -35,13 +37,8 @@ TfrmRenaming::TfrmRenaming(QWidget* parent, TLumenfoldProject* project, TLumenfo
   connect(ui->edtTemplate, &QLineEdit::textChanged, this, &TfrmRenaming::changed);
   connect(ui->cbxSpecial, &QCheckBox::toggled, this, &TfrmRenaming::changed);
   connect(ui->cbxRename, &QCheckBox::toggled, this, &TfrmRenaming::changed);
-  auto* cases = new QButtonGroup(this);
-  cases->addButton(ui->rbnLowercase, kFileNameCaseLower);
-  cases->addButton(ui->rbnUppercase, kFileNameCaseUpper);
-  cases->addButton(ui->rbnKeepCase, kFileNameCaseKeep);
-  connect(cases, &QButtonGroup::idToggled, this, [this](int, bool on) {
-    if (on) changed();
-  });
+  cases_ =
+      AttachCaseButtons(ui->rbnLowercase, ui->rbnUppercase, ui->rbnKeepCase, [this] { changed(); });
 }
 
 TfrmRenaming::~TfrmRenaming() = default;
@@ -67,25 +64,19 @@ void TfrmRenaming::FirstShow() {
   FillMacroMenu(pmnMacro_, [this](int i) { insertMacro(i); });
   ui->cbxRename->setChecked(true);
   ui->edtStart->setValue(project_ ? qBound(0, project_->RenameStart, 2000000000) : 1);
-  const int fileCase = project_ ? project_->FileNameCase : kFileNameCaseLower;
-  (fileCase == kFileNameCaseUpper  ? ui->rbnUppercase
-   : fileCase == kFileNameCaseKeep ? ui->rbnKeepCase
-                                   : ui->rbnLowercase)
-      ->setChecked(true);
+  SetCaseChoice(cases_, project_ ? project_->FileNameCase : kFileNameCaseLower);
   ui->edtTemplate->setText(project_ ? project_->RenameTemplate : QString());
   preview_->SetAlbum(album_);
   loading_ = false;
   changed();
-  fitColumns();
+  FitPreviewColumns(ui->dgdRename);
 }
 
 TRenameSettings TfrmRenaming::Settings() const {
   TRenameSettings s;
   s.Template = ui->edtTemplate->text();
   s.Start = ui->edtStart->value();
-  s.FileNameCase = ui->rbnUppercase->isChecked()  ? kFileNameCaseUpper
-                   : ui->rbnKeepCase->isChecked() ? kFileNameCaseKeep
-                                                  : kFileNameCaseLower;
+  s.FileNameCase = CaseChoice(cases_);
   s.ReplaceSpecialChars = ui->cbxSpecial->isChecked();
   return s;
 }
@@ -121,15 +112,24 @@ void TfrmRenaming::insertMacro(int macro) {
   ui->edtTemplate->setText(InsertMacroKey(ui->edtTemplate->text(), macro));
 }
 
-void TfrmRenaming::fitColumns() {
-  const int half = ui->dgdRename->viewport()->width() / 2;
-  ui->dgdRename->setColumnWidth(0, half);
-  ui->dgdRename->setColumnWidth(1, half);
+void TfrmRenaming::SetUpPreviewGrid(QTableView* grid, QAbstractItemModel* model) {
+  grid->setModel(model);
+  grid->verticalHeader()->setDefaultSectionSize(18);
+  grid->verticalHeader()->hide();
+  // The scroll bar takes its width from the viewport only after its range has changed.
+  QObject::connect(grid->verticalScrollBar(), &QScrollBar::rangeChanged, grid,
+                   [grid] { QTimer::singleShot(0, grid, [grid] { FitPreviewColumns(grid); }); });
+}
+
+void TfrmRenaming::FitPreviewColumns(QTableView* grid) {
+  const int half = grid->viewport()->width() / 2;
+  grid->setColumnWidth(0, half);
+  grid->setColumnWidth(1, half);
 }
 
 void TfrmRenaming::resizeEvent(QResizeEvent* event) {
   TPlacedDialog::resizeEvent(event);
-  fitColumns();
+  FitPreviewColumns(ui->dgdRename);
 }
 
 void TfrmRenaming::done(int result) {
@@ -146,6 +146,31 @@ void TfrmRenaming::done(int result) {
     }
   }
   TPlacedDialog::done(result);
+}
+
+QButtonGroup* TfrmRenaming::AttachCaseButtons(QRadioButton* lower, QRadioButton* upper,
+                                              QRadioButton* keep,
+                                              const std::function<void()>& changed) {
+  auto* group = new QButtonGroup(lower->parent());
+  group->setObjectName(QStringLiteral("grpFileNameCase"));
+  group->addButton(lower, kFileNameCaseLower);
+  group->addButton(upper, kFileNameCaseUpper);
+  group->addButton(keep, kFileNameCaseKeep);
+  QObject::connect(group, &QButtonGroup::idToggled, group, [changed](int, bool on) {
+    if (on && changed) changed();
+  });
+  return group;
+}
+
+void TfrmRenaming::SetCaseChoice(QButtonGroup* group, int fileNameCase) {
+  QAbstractButton* button = group->button(fileNameCase);
+  if (!button) button = group->button(kFileNameCaseLower);
+  if (button) button->setChecked(true);
+}
+
+int TfrmRenaming::CaseChoice(const QButtonGroup* group) {
+  const int id = group->checkedId();
+  return id >= 0 ? id : kFileNameCaseLower;
 }
 
 void TfrmRenaming::AttachMacroMenu(QPushButton* button, QLineEdit* edit, QMenu* menu) {

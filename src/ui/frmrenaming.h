@@ -18,7 +18,11 @@
 namespace Ui {
 class frmRenaming;
 }
+class QAbstractItemModel;
+class QButtonGroup;
 class QMenu;
+class QRadioButton;
+class QTableView;
 class QLineEdit;
 class QPushButton;
 class TLumenfoldAlbum;
@@ -45,6 +49,18 @@ public:
   static void FillMacroMenu(QMenu* menu, const std::function<void(int)>& insert);
   // The macro menu opens under the button and as the template field's context menu.
   static void AttachMacroMenu(QPushButton* button, QLineEdit* edit, QMenu* menu);
+  // The preview grid: the model, 18-pixel rows, and two columns of half its visible width each,
+  // fitted again when the window is resized and when the vertical scroll bar comes or goes.
+  static void SetUpPreviewGrid(QTableView* grid, QAbstractItemModel* model);
+  static void FitPreviewColumns(QTableView* grid);
+  // The letter-case buttons as one group (owned by `lower`'s parent) whose ids are the
+  // FileNameCase values; `changed` runs when another button is chosen.
+  static QButtonGroup* AttachCaseButtons(QRadioButton* lower, QRadioButton* upper,
+                                         QRadioButton* keep, const std::function<void()>& changed);
+  // Checks the button of a FileNameCase value (lower case for a value without a button).
+  static void SetCaseChoice(QButtonGroup* group, int fileNameCase);
+  // The FileNameCase value of the checked button (lower case when none is).
+  static int CaseChoice(const QButtonGroup* group);
 
 protected:
   void FirstShow() override;
@@ -53,12 +69,12 @@ protected:
 private:
   void changed();
   void insertMacro(int macro);
-  void fitColumns();
 
   std::unique_ptr<Ui::frmRenaming> ui;
   TLumenfoldProject* project_;
   TLumenfoldAlbum* album_;
   TRenamePreviewModel* preview_;
   QMenu* pmnMacro_;
+  QButtonGroup* cases_;
   bool loading_ = true;
 };

@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTableView>
 #include <QtTest>
@@ -144,6 +145,25 @@ private slots:
     TfrmRenaming e(nullptr, &project, &empty);
     e.show();
     QCOMPARE(child<QTableView>(&e, "dgdRename")->model()->rowCount(), 0);
+  }
+
+  // With more pictures than fit, the two halves of the grid still fit beside the scroll bar.
+  void renamingGridFitsItsWidth() {
+    TLumenfoldProject project;
+    project.Reset();
+    QStringList names;
+    for (int i = 0; i < 30; ++i)
+      names << QStringLiteral("img%1.jpg").arg(i);
+    auto album = makeAlbum(project, names);
+    TfrmRenaming d(nullptr, &project, album.get());
+    d.show();
+    auto* grid = child<QTableView>(&d, "dgdRename");
+    QTRY_VERIFY(grid->verticalScrollBar()->isVisible());
+    QTRY_COMPARE(grid->columnWidth(0) + grid->columnWidth(1), grid->viewport()->width() / 2 * 2);
+    QVERIFY(!grid->horizontalScrollBar()->isVisible());
+    d.resize(d.width() + 101, d.height());
+    QTRY_COMPARE(grid->columnWidth(1), grid->viewport()->width() / 2);
+    QVERIFY(!grid->horizontalScrollBar()->isVisible());
   }
 
   void renamingDialogRefusesCollisions() {

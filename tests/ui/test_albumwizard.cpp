@@ -4,6 +4,7 @@
 #include "core/album.h"
 #include "core/picture.h"
 #include "core/project.h"
+#include "core/renameops.h"
 #include "db/sqlaccess.h"
 #include "processing/thumbnailthread.h"
 #include "testenv.h"
@@ -20,6 +21,7 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStackedWidget>
 #include <QtTest>
 #include <memory>
@@ -103,6 +105,8 @@ private slots:
   void cleanup() {
     SetBrowseFolderHook(nullptr);
     TfrmNewAlbum::SetSignatureChooser(nullptr);
+    TfrmNewAlbum::SetCategoryChooser(nullptr);
+    TfrmNewAlbum::SetPictureEditor(nullptr);
   }
 
   void addModeWalksAllNinePages() {
@@ -293,6 +297,94 @@ private slots:
     path->clear();
     QTest::keyClicks(path, other);
     QVERIFY(button(w, "bbnNext")->isEnabled());
+    button(w, "bbnCancel")->click();
+  }
+
+  // The relative directory is the album's folder inside the site and the archive: one used by
+  // another album (in any letter case) is refused, a longer one taken with ">" is fine.
+  void siteFolderOfAnotherAlbumIsRefused() {
+    TLumenfoldProject project;
+    project.Reset();
+    auto* existing = new TLumenfoldAlbum(&project);
+    existing->Path = trip;
+    existing->Directory = "Other";
+    existing->ShortName = "Elsewhere";
+    project.Albums.Add("Elsewhere", existing);
+    TfrmNewAlbum w(nullptr, &project);
+    w.show();
+    clickNext(w);
+    auto* path = child<QLineEdit>(&w, "edtOriginalPath");
+    path->clear();
+    QTest::keyClicks(path, other); // photos/other: relative directory "other"
+    QCOMPARE(child<QLineEdit>(&w, "edtRelativeDirectory")->text(), QString("other"));
+    QVERIFY(!button(w, "bbnNext")->isEnabled());
+    QVERIFY(child<QLabel>(&w, "lblPathProblem")->text().contains("Elsewhere"));
+    button(w, "bbnDirectory2")->click();
+    QVERIFY(button(w, "bbnNext")->isEnabled());
+    QVERIFY(child<QLabel>(&w, "lblPathProblem")->text().isEmpty());
+    button(w, "bbnDirectory1")->click();
+    QVERIFY(!button(w, "bbnNext")->isEnabled());
+    button(w, "bbnCancel")->click();
+
+    // Editing the album itself: its own site folder is no clash.
+    TLumenfoldAlbum copy(&project);
+    copy.Assign(*existing);
+    copy.Id = existing->Id = 5;
+    TfrmNewAlbum e(nullptr, &project, &copy);
+    e.show();
+    clickNext(e);
+    QCOMPARE(child<QLineEdit>(&e, "edtRelativeDirectory")->text(), QString("Other"));
+    QVERIFY(button(e, "bbnNext")->isEnabled());
+    button(e, "bbnCancel")->click();
+  }
+
+  // A double-click edits a copy in the picture dialog while the loader goes on: what the loader
+  // found out meanwhile (preview, original facts) stays, the edit is applied on top.
+  void pictureEditKeepsWhatTheLoaderFound() {
+    TLumenfoldProject project;
+    project.Reset();
+    bool loaderRan = false;
+    TfrmNewAlbum* wizard = nullptr;
+    TfrmNewAlbum::SetPictureEditor([&](QWidget*, TLumenfoldProject&, TLumenfoldPicture& copy) {
+      loaderRan = wizard->ThumbnailLoader() != nullptr && !copy.Thumbnail();
+      // The dialog is open (modal) until the loader is done.
+      const bool loaded = QTest::qWaitFor([&] { return !wizard->ThumbnailLoader(); }, 20000);
+      copy.Title = "Edited";
+      return loaded;
+    });
+    TfrmNewAlbum w(nullptr, &project);
+    wizard = &w;
+    w.show();
+    toPictures(w, trip);
+    auto* thumbs = child<TphotoListView>(&w, "lvwThumbs");
+    emit thumbs->ItemDoubleClicked(1);
+    QVERIFY(loaderRan);
+    const TLumenfoldPicture* p = w.Album()->Pictures.Pictures(1);
+    QCOMPARE(p->Title, QString("Edited"));
+    QVERIFY(p->Thumbnail());
+    QCOMPARE(p->OriginalWidth, 65);
+    QVERIFY(!p->OriginalHash.isEmpty());
+    QVERIFY(p->Dirty && p->Modified);
+    button(w, "bbnCancel")->click();
+  }
+
+  // The case buttons of the rename page show and set the project's choice.
+  void renameCaseButtons() {
+    TLumenfoldProject project;
+    project.Reset();
+    project.FileNameCase = kFileNameCaseKeep;
+    TfrmNewAlbum w(nullptr, &project);
+    w.show();
+    toPictures(w, trip);
+    waitForLoader(w);
+    clickNext(w);
+    button(w, "bbnSkip")->click();
+    QCOMPARE(w.PageIndex(), int(TfrmNewAlbum::pgRename));
+    QVERIFY(child<QRadioButton>(&w, "rbnKeepCase")->isChecked());
+    child<QCheckBox>(&w, "cbxRename")->setChecked(true);
+    child<QRadioButton>(&w, "rbnUppercase")->click();
+    QCOMPARE(project.FileNameCase, kFileNameCaseUpper);
+    QVERIFY(!child<QRadioButton>(&w, "rbnKeepCase")->isChecked());
     button(w, "bbnCancel")->click();
   }
 

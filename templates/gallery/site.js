@@ -142,131 +142,135 @@
     'p.picture_id, p.picture_date, p.title, p.title2, p.thumb_filename, p.medium_filename, ' +
     'p.medium_size, p.large_filename, p.large_size, a.directory';
 
-  function pictureOf(row, album) {
+  // The pictures the site shows (p: picture, a: its album): neither private nor deleted, in an
+  // album that is not private, processed (a thumbnail size), with a thumbnail address inside the
+  // site (no ".." part, and some name at all).
+  const SHOWN =
+    'a.is_private = 0 AND p.is_private = 0 AND p.is_deleted = 0 AND p.thumb_size > 0 ' +
+    "AND ('/' || replace(coalesce(a.directory, '') || '/' || coalesce(p.thumb_filename, ''), " +
+    "'\\', '/') || '/') NOT LIKE '%/../%' AND trim(replace(replace(coalesce(a.directory, " +
+    "'') || coalesce(p.thumb_filename, ''), '\\', ''), '/', ''), '.') <> ''";
+
+  function pictureOf(row) {
     const [id, date, title, title2, thumbFile, mediumFile, mediumSize, largeFile, largeSize, dir] =
       row;
     const thumb = siteUrl(dir, thumbFile);
     let big = null;
     if (mediumSize > 0) big = siteUrl(dir, mediumFile);
     if (!big && largeSize > 0) big = siteUrl(dir, largeFile);
-    return { id, album, date, title: [title, title2], thumb, big: big || thumb };
+    return { id, date, title: [title, title2], thumb, big: big || thumb };
   }
 
-  // The site's contents. The database stays open: the album list and the category counts are
-  // read at the start, the pictures of an album or a category only when its page is shown, so
-  // that a site of many thousand pictures opens as fast as one of a few.
-  //
-  // Shown are the pictures that are neither private nor deleted, that were processed (they
-  // have a thumbnail with an address inside the site) and whose album is not private; albums
-  // and categories without such a picture are left out.
-  function readModel(db) {
-    db.run('CREATE TEMP TABLE shown (picture_id INTEGER PRIMARY KEY, album_id INTEGER)');
-    db.run(
-      'INSERT INTO shown SELECT p.picture_id, p.album_id ' +
-        'FROM picture p JOIN album a ON a.album_id = p.album_id ' +
-        'WHERE a.is_private = 0 AND p.is_private = 0 AND p.is_deleted = 0 ' +
-        'AND p.thumb_size > 0 AND ' +
-        // the thumbnail's address stays inside the site: no ".." part, and some name at all
-        "('/' || replace(coalesce(a.directory, '') || '/' || coalesce(p.thumb_filename, ''), " +
-        "'\\', '/') || '/') NOT LIKE '%/../%' AND trim(replace(replace(coalesce(a.directory, " +
-        "'') || coalesce(p.thumb_filename, ''), '\\', ''), '/', ''), '.') <> ''"
-    );
-
-    const counts = new Map(rows(db, 'SELECT album_id, COUNT(*) FROM shown GROUP BY album_id'));
-    const albums = rows(
-      db,
-      'SELECT album_id, face_picture_id, album_date, short_name, short_name2, long_name, ' +
-        'long_name2, description, description2 FROM album WHERE is_private = 0 ' +
-        'ORDER BY album_id DESC'
-    )
-      .filter((a) => counts.has(a[0]))
-      .map((a) => ({
-        id: a[0],
-        faceId: a[1],
-        date: a[2],
-        shortName: [a[3], a[4]],
-        longName: [a[5], a[6]],
-        description: [a[7], a[8]],
-        count: counts.get(a[0]),
-      }));
-    // The cover: the album's face picture when it is shown, else its first shown picture.
-    const cover = db.prepare(
-      'SELECT ' + PICTURE_COLUMNS + ' FROM picture p ' +
-        'JOIN shown s ON s.picture_id = p.picture_id ' +
-        'JOIN album a ON a.album_id = p.album_id WHERE p.album_id = ? ' +
-        'ORDER BY p.picture_id = ? DESC, p.sort_order, p.picture_id LIMIT 1'
-    );
-    try {
-      for (const album of albums) {
-        cover.bind([album.id, album.faceId]);
-        if (cover.step()) album.cover = pictureOf(cover.get(), album);
-        cover.reset();
-      }
-    } finally {
-      cover.free();
-    }
-    const albumById = new Map(albums.map((a) => [a.id, a]));
-
-    const linked = new Map(
-      rows(
-        db,
-        'SELECT l.category_id, COUNT(DISTINCT l.picture_id) FROM picture_to_category l ' +
-          'JOIN shown s ON s.picture_id = l.picture_id GROUP BY l.category_id'
-      )
-    );
-    const categories = rows(
-      db,
-      'SELECT category_id, title, title2, description, description2 FROM category'
-    )
-      .filter((c) => linked.has(c[0]))
-      .map((c) => ({
-        id: c[0],
-        title: [c[1], c[2]],
-        description: [c[3], c[4]],
-        count: linked.get(c[0]),
-      }));
-    const categoryById = new Map(categories.map((c) => [c.id, c]));
-
-    const cache = new Map();
+  function albumOf(a) {
     return {
-      albums,
-      albumById,
-      categories,
-      categoryById,
-      // An album's pictures in their order.
-      albumPictures(album) {
-        const key = 'a' + album.id;
-        if (!cache.has(key))
-          cache.set(
-            key,
-            rows(
-              db,
-              'SELECT ' + PICTURE_COLUMNS + ' FROM picture p ' +
-                'JOIN shown s ON s.picture_id = p.picture_id ' +
-                'JOIN album a ON a.album_id = p.album_id WHERE p.album_id = ? ' +
-                'ORDER BY p.sort_order, p.picture_id',
-              [album.id]
-            ).map((row) => pictureOf(row, album))
-          );
-        return cache.get(key);
+      id: a[0],
+      faceId: a[1],
+      date: a[2],
+      shortName: [a[3], a[4]],
+      longName: [a[5], a[6]],
+      description: [a[7], a[8]],
+    };
+  }
+
+  function categoryOf(c) {
+    return { id: c[0], title: [c[1], c[2]], description: [c[3], c[4]] };
+  }
+
+  const ALBUM_COLUMNS =
+    'a.album_id, a.face_picture_id, a.album_date, a.short_name, a.short_name2, a.long_name, ' +
+    'a.long_name2, a.description, a.description2';
+  const CATEGORY_COLUMNS = 'c.category_id, c.title, c.title2, c.description, c.description2';
+
+  // The site's contents, read from the open database only as far as a page needs them: the
+  // album list with its counts and covers and the category list for the home page, one album's
+  // or one category's pictures for its page. A site of many thousand pictures then opens as
+  // fast as one of a few. Albums and categories without a shown picture do not exist.
+  function readModel(db) {
+    let albums = null;
+    let categories = null;
+    const pictures = new Map();
+
+    function picturesOf(key, sql, params) {
+      if (!pictures.has(key)) pictures.set(key, rows(db, sql, params).map(pictureOf));
+      return pictures.get(key);
+    }
+
+    return {
+      // The public albums with a shown picture, newest first, with count and cover (the face
+      // picture when it is shown, else the album's first shown picture).
+      albums() {
+        if (albums) return albums;
+        albums = rows(
+          db,
+          'SELECT ' + ALBUM_COLUMNS + ', COUNT(*) FROM album a ' +
+            'JOIN picture p ON p.album_id = a.album_id WHERE ' + SHOWN +
+            ' GROUP BY a.album_id ORDER BY a.album_id DESC'
+        ).map((a) => Object.assign(albumOf(a), { count: a[9] }));
+        const cover = db.prepare(
+          'SELECT ' + PICTURE_COLUMNS + ' FROM picture p JOIN album a ON a.album_id = p.album_id ' +
+            'WHERE p.album_id = ? AND ' + SHOWN +
+            ' ORDER BY p.picture_id = ? DESC, p.sort_order, p.picture_id LIMIT 1'
+        );
+        try {
+          for (const album of albums) {
+            cover.bind([album.id, album.faceId]);
+            if (cover.step()) album.cover = pictureOf(cover.get());
+            cover.reset();
+          }
+        } finally {
+          cover.free();
+        }
+        return albums;
       },
-      // A category's pictures in the order of the albums and of the pictures in them.
-      categoryPictures(category) {
-        const key = 'c' + category.id;
-        if (!cache.has(key))
-          cache.set(
-            key,
-            rows(
-              db,
-              'SELECT ' + PICTURE_COLUMNS + ', p.album_id FROM picture p ' +
-                'JOIN shown s ON s.picture_id = p.picture_id ' +
-                'JOIN album a ON a.album_id = p.album_id ' +
-                'WHERE p.picture_id IN (SELECT picture_id FROM picture_to_category ' +
-                'WHERE category_id = ?) ORDER BY p.album_id DESC, p.sort_order, p.picture_id',
-              [category.id]
-            ).map((row) => pictureOf(row, albumById.get(row[10])))
-          );
-        return cache.get(key);
+      // One album with its pictures in their order, or null when the site does not show it.
+      album(id) {
+        const found = rows(
+          db,
+          'SELECT ' + ALBUM_COLUMNS + ' FROM album a WHERE a.album_id = ? AND a.is_private = 0',
+          [id]
+        );
+        if (found.length === 0) return null;
+        const album = albumOf(found[0]);
+        album.pictures = picturesOf(
+          'a' + id,
+          'SELECT ' + PICTURE_COLUMNS + ' FROM picture p JOIN album a ON a.album_id = p.album_id ' +
+            'WHERE p.album_id = ? AND ' + SHOWN + ' ORDER BY p.sort_order, p.picture_id',
+          [id]
+        );
+        album.count = album.pictures.length;
+        return album.count > 0 ? album : null;
+      },
+      // The categories with a shown picture and their counts (a picture counted once).
+      categories() {
+        if (categories) return categories;
+        categories = rows(
+          db,
+          'SELECT ' + CATEGORY_COLUMNS + ', COUNT(DISTINCT p.picture_id) FROM category c ' +
+            'JOIN picture_to_category l ON l.category_id = c.category_id ' +
+            'JOIN picture p ON p.picture_id = l.picture_id ' +
+            'JOIN album a ON a.album_id = p.album_id WHERE ' + SHOWN +
+            ' GROUP BY c.category_id'
+        ).map((c) => Object.assign(categoryOf(c), { count: c[5] }));
+        return categories;
+      },
+      // One category with its pictures in the order of the albums and of the pictures in them,
+      // or null when the site does not show it.
+      category(id) {
+        const found = rows(db, 'SELECT ' + CATEGORY_COLUMNS + ' FROM category c WHERE c.category_id = ?', [
+          id,
+        ]);
+        if (found.length === 0) return null;
+        const category = categoryOf(found[0]);
+        category.pictures = picturesOf(
+          'c' + id,
+          'SELECT ' + PICTURE_COLUMNS + ' FROM picture p JOIN album a ON a.album_id = p.album_id ' +
+            'WHERE p.picture_id IN (SELECT picture_id FROM picture_to_category ' +
+            'WHERE category_id = ?) AND ' + SHOWN +
+            ' ORDER BY p.album_id DESC, p.sort_order, p.picture_id',
+          [id]
+        );
+        category.count = category.pictures.length;
+        return category.count > 0 ? category : null;
       },
     };
   }
@@ -368,9 +372,11 @@
     document.title = siteTitle();
     const albumsHeading = el('h1', 'section-title', t.albums);
     parts.push(albumsHeading);
-    if (model.albums.length === 0) parts.push(el('p', 'status', t.noAlbums));
+    const albums = model.albums();
+    const categoryList = model.categories();
+    if (albums.length === 0) parts.push(el('p', 'status', t.noAlbums));
     const list = el('ul', 'albums');
-    for (const album of model.albums) {
+    for (const album of albums) {
       const item = el('li', 'album-card');
       const link = el('a', 'album-link');
       link.href = '#/album/' + album.id;
@@ -391,10 +397,10 @@
       list.append(item);
     }
     parts.push(list);
-    if (model.categories.length > 0) {
+    if (categoryList.length > 0) {
       parts.push(el('h2', 'section-title', t.categories));
       const collator = new Intl.Collator(localeCode());
-      const sorted = model.categories
+      const sorted = categoryList
         .slice()
         .sort((a, b) => collator.compare(pick(a.title[0], a.title[1]), pick(b.title[0], b.title[1])));
       const categories = el('ul', 'categories');
@@ -487,7 +493,7 @@
       albumName(album),
       meta.join(' · '),
       pick(album.description[0], album.description[1]),
-      state.model.albumPictures(album)
+      album.pictures
     );
   }
 
@@ -496,7 +502,7 @@
       pick(category.title[0], category.title[1]),
       countText(category.count),
       pick(category.description[0], category.description[1]),
-      state.model.categoryPictures(category)
+      category.pictures
     );
   }
 
@@ -512,11 +518,14 @@
     const hash = location.hash.replace(/^#\/?/, '');
     const [kind, id] = hash.split('/');
     if (hash === '') renderHome();
-    else if (kind === 'album' && state.model.albumById.has(Number(id)))
-      renderAlbum(state.model.albumById.get(Number(id)));
-    else if (kind === 'category' && state.model.categories.some((c) => c.id === Number(id)))
-      renderCategory(state.model.categoryById.get(Number(id)));
-    else renderNotFound();
+    else {
+      const number = /^\d+$/.test(id || '') ? Number(id) : NaN;
+      const album = kind === 'album' && number >= 0 ? state.model.album(number) : null;
+      const category = kind === 'category' && number >= 0 ? state.model.category(number) : null;
+      if (album) renderAlbum(album);
+      else if (category) renderCategory(category);
+      else renderNotFound();
+    }
     if (!keepScroll) window.scrollTo(0, 0);
   }
 

@@ -227,10 +227,10 @@ function visibleImagesShown(selector) {
   return window.__shown;
 }
 
-// Peak resident memory of the renderer processes of the browser, in MiB.
-function rendererPeakMiB(browser) {
+// The processes of the browser: its own and all below it, with the renderers among them.
+function browserProcesses(browser) {
   const root = browser.process()?.pid;
-  if (!root) return NaN;
+  if (!root) return { all: [], renderers: [] };
   const out = execFileSync('ps', ['-e', '-o', 'pid=,ppid=,args='], { encoding: 'utf8' });
   const children = new Map();
   const renderers = [];
@@ -250,8 +250,29 @@ function rendererPeakMiB(browser) {
     }
   };
   walk(root);
+  return { all: [root, ...below], renderers: renderers.filter((p) => below.has(p)) };
+}
+
+// Processor time (user and system) used so far by all processes of the browser, in ms.
+function browserCpuMs(browser) {
+  const tick = 100; // USER_HZ on Linux
+  let total = 0;
+  for (const pid of browserProcesses(browser).all) {
+    try {
+      const stat = readFileSync(`/proc/${pid}/stat`, 'utf8');
+      const fields = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
+      total += Number(fields[11]) + Number(fields[12]); // utime, stime
+    } catch {
+      // the process ended meanwhile
+    }
+  }
+  return (total * 1000) / tick;
+}
+
+// Peak resident memory of the renderer processes of the browser, in MiB.
+function rendererPeakMiB(browser) {
   let peak = 0;
-  for (const pid of renderers.filter((p) => below.has(p))) {
+  for (const pid of browserProcesses(browser).renderers) {
     try {
       const status = readFileSync(`/proc/${pid}/status`, 'utf8');
       const kb = Number(/VmHWM:\s+(\d+)/.exec(status)?.[1] || 0);
@@ -279,12 +300,15 @@ async function measure(address, selector, next) {
         }
       }).observe(document, { subtree: true, attributes: true, attributeFilter: ['data-ready'] });
     });
+    const cpuBefore = browserCpuMs(browser);
     await page.goto(address, { waitUntil: 'domcontentloaded' });
     const shown = await (
       await page.waitForFunction(visibleImagesShown, { polling: 10, timeout: 60000 }, selector)
     ).jsonValue();
+    const cpuMs = browserCpuMs(browser) - cpuBefore;
     const result = {
       ms: shown.ms,
+      cpuMs,
       images: shown.images,
       readyMs: await page.evaluate(() => window.__ready || 0),
       dclMs: await page.evaluate(
@@ -380,6 +404,13 @@ async function main() {
   line('  of it: page parsed (list / peer)', summary(list, 'dclMs'),
     ` / ${summary(peer, 'dclMs').toFixed(0)} ms`);
   line('peer: static page of all thumbnails', peerMs);
+  // Processor time of all browser processes from opening until shown: unlike the times above
+  // it hardly grows when other programs keep the machine busy.
+  line('CPU time: gallery, album list', summary(list, 'cpuMs'),
+    `   (ratio to peer ${(summary(list, 'cpuMs') / summary(peer, 'cpuMs')).toFixed(2)})`);
+  line('CPU time: gallery, first album opened', summary(grid, 'cpuMs'),
+    `   (ratio to peer ${(summary(grid, 'cpuMs') / summary(peer, 'cpuMs')).toFixed(2)})`);
+  line('CPU time: peer', summary(peer, 'cpuMs'));
   const mem = (label, results) =>
     console.log(
       `${label.padEnd(44)} ${summary(results, 'rssMiB').toFixed(0).padStart(6)} MiB renderer peak, ` +

@@ -10,3 +10,4 @@ if [ ! -d tests/site/node_modules/puppeteer-core ]; then
 fi
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
 node bench/gallery.mjs "$@"
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

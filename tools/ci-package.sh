@@ -2,7 +2,7 @@
 # Builds the Debian package from an existing build folder, unpacks it into a fresh folder
 # prefix and runs the installed programs from there: --help, --version and a small project
 # (new, add-album, process --zip) on generated JPEG files. Also validates the desktop entry and
-# the AppStream metadata.
+# the AppStream metadata, and runs lintian on the package.
 #
 #   bash tools/ci-package.sh [build folder]      (default build)
 set -euo pipefail
@@ -28,6 +28,15 @@ for f in ./usr/bin/lumenfold ./usr/bin/lumenfold-cli ./usr/share/lumenfold/templ
   ./usr/share/icons/hicolor/256x256/apps/de.kelm.LumenFold.png; do
   grep -qxF "$f" "$work/contents" || { echo "missing in the package: $f" >&2; exit 1; }
 done
+
+# Debian's package checks: any warning or error fails; the tags that stay are overridden with
+# their reasons in packaging/lintian-overrides (installed with the package).
+if ! lintian --fail-on warning,error --no-tag-display-limit "$deb" >"$work/lintian.log" 2>&1; then
+  grep -v '^running with root privileges' "$work/lintian.log" >&2
+  echo "lintian found problems in $deb" >&2
+  exit 1
+fi
+echo "lintian: no warnings or errors ($(grep -c '^[IP]:' "$work/lintian.log" || true) notes)"
 
 root="$work/root"
 dpkg-deb -x "$deb" "$root"

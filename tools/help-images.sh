@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 shots=$(realpath -m "${LUMENFOLD_BUILD_DIR:-build}/screenshots")
 bash tools/screenshots.sh "$shots" >/dev/null
-grep -ho 'src="images/[^"]*\.png"' help/*.html | sed 's|src="images/||; s|"$||' | sort -u |
+grep -ho 'src="images/[^"]*\.png"' help/pages/*.html | sed 's|src="images/||; s|"$||' | sort -u |
 while read -r name; do
   if [ -f "$shots/xvfb/$name" ]; then
     cp "$shots/xvfb/$name" help/images/

@@ -77,6 +77,7 @@ TfrmNewAlbum::TfrmNewAlbum(QWidget* parent, TLumenfoldProject* project,
   connect(ui->bbnSkip, &QPushButton::clicked, this, &TfrmNewAlbum::skip);
   connect(ui->bbnPrev, &QPushButton::clicked, this, &TfrmNewAlbum::prev);
   connect(ui->bbnCancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(ui->bbnHelp, &QPushButton::clicked, this, &TPlacedDialog::ShowHelp);
   connect(ui->bbnAdvanced, &QPushButton::clicked, this, [this] {
     // The options are project settings: a change must be saved with the project.
     if (project_ && TfrmOptions::Edit(this, *project_, true)) settingsChanged();

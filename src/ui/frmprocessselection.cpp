@@ -70,6 +70,7 @@ TfrmProcessSelection::TfrmProcessSelection(TLumenfoldProject* project, QWidget* 
           &TfrmProcessSelection::templateChosen);
   connect(ui->bbnOk, &QPushButton::clicked, this, &TfrmProcessSelection::accept);
   connect(ui->bbnCancel, &QPushButton::clicked, this, &TfrmProcessSelection::reject);
+  connect(ui->bbnHelp, &QPushButton::clicked, this, &TPlacedDialog::ShowHelp);
 }
 
 TfrmProcessSelection::~TfrmProcessSelection() = default;

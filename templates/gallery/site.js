@@ -46,6 +46,7 @@
     language: 0, // index into settings.languages: 0 the first site language, 1 the second
     model: null,
     lightbox: null,
+    gridObserver: null, // makes more tiles of a large grid as it is scrolled
   };
   // Natural sizes of lightbox images seen so far, by address.
   const imageSizes = new Map();
@@ -124,94 +125,153 @@
 
   // ---- reading the database --------------------------------------------------------------
 
-  function rows(db, sql) {
+  // The rows of a statement as arrays (much cheaper than one object per row).
+  function rows(db, sql, params) {
     const statement = db.prepare(sql);
     const out = [];
     try {
-      while (statement.step()) out.push(statement.getAsObject());
+      if (params) statement.bind(params);
+      while (statement.step()) out.push(statement.get());
     } finally {
       statement.free();
     }
     return out;
   }
 
-  function readModel(db) {
-    const albums = rows(
-      db,
-      'SELECT album_id, face_picture_id, album_date, short_name, short_name2, long_name, ' +
-        'long_name2, description, description2, directory FROM album ' +
-        'WHERE is_private = 0 ORDER BY album_id DESC'
-    ).map((a) => ({
-      id: a.album_id,
-      faceId: a.face_picture_id,
-      date: a.album_date,
-      shortName: [a.short_name, a.short_name2],
-      longName: [a.long_name, a.long_name2],
-      description: [a.description, a.description2],
-      directory: a.directory,
-      pictures: [],
-    }));
-    const albumById = new Map(albums.map((a) => [a.id, a]));
+  const PICTURE_COLUMNS =
+    'p.picture_id, p.picture_date, p.title, p.title2, p.thumb_filename, p.medium_filename, ' +
+    'p.medium_size, p.large_filename, p.large_size, a.directory';
 
-    const pictureById = new Map();
-    const pictures = rows(
-      db,
-      'SELECT picture_id, album_id, picture_date, title, title2, thumb_filename, thumb_size, ' +
-        'medium_filename, medium_size, large_filename, large_size FROM picture ' +
-        'WHERE is_private = 0 AND is_deleted = 0 ORDER BY album_id, sort_order, picture_id'
-    );
-    for (const p of pictures) {
-      const album = albumById.get(p.album_id);
-      if (!album) continue; // a private album hides all of its pictures
-      const thumb = p.thumb_size > 0 ? siteUrl(album.directory, p.thumb_filename) : null;
-      if (!thumb) continue; // never processed
-      let big = null;
-      if (p.medium_size > 0) big = siteUrl(album.directory, p.medium_filename);
-      if (!big && p.large_size > 0) big = siteUrl(album.directory, p.large_filename);
-      const picture = {
-        id: p.picture_id,
-        album,
-        date: p.picture_date,
-        title: [p.title, p.title2],
-        thumb,
-        big: big || thumb,
-        categories: [],
-      };
-      album.pictures.push(picture);
-      pictureById.set(picture.id, picture);
-    }
+  // The pictures the site shows (p: picture, a: its album): neither private nor deleted, in an
+  // album that is not private, processed (a thumbnail size), with a thumbnail address inside the
+  // site (no ".." part, and some name at all).
+  const SHOWN =
+    'a.is_private = 0 AND p.is_private = 0 AND p.is_deleted = 0 AND p.thumb_size > 0 ' +
+    "AND ('/' || replace(coalesce(a.directory, '') || '/' || coalesce(p.thumb_filename, ''), " +
+    "'\\', '/') || '/') NOT LIKE '%/../%' AND trim(replace(replace(coalesce(a.directory, " +
+    "'') || coalesce(p.thumb_filename, ''), '\\', ''), '/', ''), '.') <> ''";
 
-    const categories = rows(
-      db,
-      'SELECT category_id, title, title2, description, description2 FROM category'
-    ).map((c) => ({
-      id: c.category_id,
-      title: [c.title, c.title2],
-      description: [c.description, c.description2],
-      pictures: [],
-    }));
-    const categoryById = new Map(categories.map((c) => [c.id, c]));
-    const seen = new Set();
-    for (const link of rows(db, 'SELECT picture_id, category_id FROM picture_to_category')) {
-      const key = link.picture_id + ':' + link.category_id;
-      if (seen.has(key)) continue;
-      seen.add(key);
-      const picture = pictureById.get(link.picture_id);
-      const category = categoryById.get(link.category_id);
-      if (picture && category) picture.categories.push(category);
-    }
-    const visibleAlbums = albums.filter((a) => a.pictures.length > 0);
-    // A category lists its pictures in the order of the albums and of the pictures in them.
-    for (const album of visibleAlbums)
-      for (const picture of album.pictures)
-        for (const category of picture.categories) category.pictures.push(picture);
-    for (const album of visibleAlbums)
-      album.cover = album.pictures.find((p) => p.id === album.faceId) || album.pictures[0];
+  function pictureOf(row) {
+    const [id, date, title, title2, thumbFile, mediumFile, mediumSize, largeFile, largeSize, dir] =
+      row;
+    const thumb = siteUrl(dir, thumbFile);
+    let big = null;
+    if (mediumSize > 0) big = siteUrl(dir, mediumFile);
+    if (!big && largeSize > 0) big = siteUrl(dir, largeFile);
+    return { id, date, title: [title, title2], thumb, big: big || thumb };
+  }
+
+  function albumOf(a) {
     return {
-      albums: visibleAlbums,
-      albumById: new Map(visibleAlbums.map((a) => [a.id, a])),
-      categories: categories.filter((c) => c.pictures.length > 0),
-      categoryById,
+      id: a[0],
+      faceId: a[1],
+      date: a[2],
+      shortName: [a[3], a[4]],
+      longName: [a[5], a[6]],
+      description: [a[7], a[8]],
+    };
+  }
+
+  function categoryOf(c) {
+    return { id: c[0], title: [c[1], c[2]], description: [c[3], c[4]] };
+  }
+
+  const ALBUM_COLUMNS =
+    'a.album_id, a.face_picture_id, a.album_date, a.short_name, a.short_name2, a.long_name, ' +
+    'a.long_name2, a.description, a.description2';
+  const CATEGORY_COLUMNS = 'c.category_id, c.title, c.title2, c.description, c.description2';
+
+  // The site's contents, read from the open database only as far as a page needs them: the
+  // album list with its counts and covers and the category list for the home page, one album's
+  // or one category's pictures for its page. A site of many thousand pictures then opens as
+  // fast as one of a few. Albums and categories without a shown picture do not exist.
+  function readModel(db) {
+    let albums = null;
+    let categories = null;
+    const pictures = new Map();
+
+    function picturesOf(key, sql, params) {
+      if (!pictures.has(key)) pictures.set(key, rows(db, sql, params).map(pictureOf));
+      return pictures.get(key);
+    }
+
+    return {
+      // The public albums with a shown picture, newest first, with count and cover (the face
+      // picture when it is shown, else the album's first shown picture).
+      albums() {
+        if (albums) return albums;
+        albums = rows(
+          db,
+          'SELECT ' + ALBUM_COLUMNS + ', COUNT(*) FROM album a ' +
+            'JOIN picture p ON p.album_id = a.album_id WHERE ' + SHOWN +
+            ' GROUP BY a.album_id ORDER BY a.album_id DESC'
+        ).map((a) => Object.assign(albumOf(a), { count: a[9] }));
+        const cover = db.prepare(
+          'SELECT ' + PICTURE_COLUMNS + ' FROM picture p JOIN album a ON a.album_id = p.album_id ' +
+            'WHERE p.album_id = ? AND ' + SHOWN +
+            ' ORDER BY p.picture_id = ? DESC, p.sort_order, p.picture_id LIMIT 1'
+        );
+        try {
+          for (const album of albums) {
+            cover.bind([album.id, album.faceId]);
+            if (cover.step()) album.cover = pictureOf(cover.get());
+            cover.reset();
+          }
+        } finally {
+          cover.free();
+        }
+        return albums;
+      },
+      // One album with its pictures in their order, or null when the site does not show it.
+      album(id) {
+        const found = rows(
+          db,
+          'SELECT ' + ALBUM_COLUMNS + ' FROM album a WHERE a.album_id = ? AND a.is_private = 0',
+          [id]
+        );
+        if (found.length === 0) return null;
+        const album = albumOf(found[0]);
+        album.pictures = picturesOf(
+          'a' + id,
+          'SELECT ' + PICTURE_COLUMNS + ' FROM picture p JOIN album a ON a.album_id = p.album_id ' +
+            'WHERE p.album_id = ? AND ' + SHOWN + ' ORDER BY p.sort_order, p.picture_id',
+          [id]
+        );
+        album.count = album.pictures.length;
+        return album.count > 0 ? album : null;
+      },
+      // The categories with a shown picture and their counts (a picture counted once).
+      categories() {
+        if (categories) return categories;
+        categories = rows(
+          db,
+          'SELECT ' + CATEGORY_COLUMNS + ', COUNT(DISTINCT p.picture_id) FROM category c ' +
+            'JOIN picture_to_category l ON l.category_id = c.category_id ' +
+            'JOIN picture p ON p.picture_id = l.picture_id ' +
+            'JOIN album a ON a.album_id = p.album_id WHERE ' + SHOWN +
+            ' GROUP BY c.category_id'
+        ).map((c) => Object.assign(categoryOf(c), { count: c[5] }));
+        return categories;
+      },
+      // One category with its pictures in the order of the albums and of the pictures in them,
+      // or null when the site does not show it.
+      category(id) {
+        const found = rows(db, 'SELECT ' + CATEGORY_COLUMNS + ' FROM category c WHERE c.category_id = ?', [
+          id,
+        ]);
+        if (found.length === 0) return null;
+        const category = categoryOf(found[0]);
+        category.pictures = picturesOf(
+          'c' + id,
+          'SELECT ' + PICTURE_COLUMNS + ' FROM picture p JOIN album a ON a.album_id = p.album_id ' +
+            'WHERE p.picture_id IN (SELECT picture_id FROM picture_to_category ' +
+            'WHERE category_id = ?) AND ' + SHOWN +
+            ' ORDER BY p.album_id DESC, p.sort_order, p.picture_id',
+          [id]
+        );
+        category.count = category.pictures.length;
+        return category.count > 0 ? category : null;
+      },
     };
   }
 
@@ -234,16 +294,18 @@
     return name;
   }
 
-  async function loadDatabase(name) {
-    const SQL = await window.initSqlJs({ locateFile: (file) => 'vendor/' + file });
+  // The database is fetched while the WebAssembly module (started by the caller) compiles.
+  async function loadDatabase(name, sqlPromise) {
     const response = await fetch(encodeURIComponent(name), { cache: 'no-cache' });
     if (!response.ok) throw new Error(name + ' (HTTP ' + response.status + ')');
     const bytes = new Uint8Array(await response.arrayBuffer());
+    const SQL = await sqlPromise;
     const db = new SQL.Database(bytes);
     try {
       return readModel(db);
-    } finally {
+    } catch (error) {
       db.close();
+      throw error;
     }
   }
 
@@ -310,9 +372,11 @@
     document.title = siteTitle();
     const albumsHeading = el('h1', 'section-title', t.albums);
     parts.push(albumsHeading);
-    if (model.albums.length === 0) parts.push(el('p', 'status', t.noAlbums));
+    const albums = model.albums();
+    const categoryList = model.categories();
+    if (albums.length === 0) parts.push(el('p', 'status', t.noAlbums));
     const list = el('ul', 'albums');
-    for (const album of model.albums) {
+    for (const album of albums) {
       const item = el('li', 'album-card');
       const link = el('a', 'album-link');
       link.href = '#/album/' + album.id;
@@ -324,7 +388,7 @@
       link.append(cover);
       const text = el('div', 'album-text');
       text.append(el('h2', 'album-name', name));
-      const meta = [dateText(album.date), countText(album.pictures.length)].filter((s) => s);
+      const meta = [dateText(album.date), countText(album.count)].filter((s) => s);
       text.append(el('p', 'meta', meta.join(' · ')));
       const description = pick(album.description[0], album.description[1]);
       if (description.trim()) text.append(el('p', 'description', description));
@@ -333,10 +397,10 @@
       list.append(item);
     }
     parts.push(list);
-    if (model.categories.length > 0) {
+    if (categoryList.length > 0) {
       parts.push(el('h2', 'section-title', t.categories));
       const collator = new Intl.Collator(localeCode());
-      const sorted = model.categories
+      const sorted = categoryList
         .slice()
         .sort((a, b) => collator.compare(pick(a.title[0], a.title[1]), pick(b.title[0], b.title[1])));
       const categories = el('ul', 'categories');
@@ -346,7 +410,7 @@
         link.href = '#/category/' + category.id;
         link.dataset.categoryId = String(category.id);
         link.append(el('span', 'category-name', pick(category.title[0], category.title[1])));
-        link.append(el('span', 'count', countText(category.pictures.length)));
+        link.append(el('span', 'count', countText(category.count)));
         item.append(link);
         categories.append(item);
       }
@@ -361,6 +425,17 @@
     return link;
   }
 
+  // Tiles made at once; the following ones are made in steps of this size as the page is
+  // scrolled towards the end of the grid, so that a large album shows at once.
+  const GRID_STEP = 120;
+
+  function stopGridGrowth() {
+    if (state.gridObserver) {
+      state.gridObserver.disconnect();
+      state.gridObserver = null;
+    }
+  }
+
   function renderPictures(heading, meta, description, pictures) {
     const box = main();
     document.title = heading + ' – ' + siteTitle();
@@ -369,27 +444,51 @@
     if (description && description.trim()) parts.push(el('p', 'description', description));
     if (pictures.length === 0) parts.push(el('p', 'status', ui().empty));
     const grid = el('ul', 'grid');
-    pictures.forEach((picture, index) => {
-      const item = el('li', 'tile');
-      const link = el('a', 'tile-link');
-      link.href = picture.big;
-      link.dataset.pictureId = String(picture.id);
-      const title = pictureTitle(picture);
-      link.append(thumbImage(picture, title));
-      link.addEventListener('click', (event) => {
-        if (event.button !== 0 || event.metaKey || event.ctrlKey || event.shiftKey) return;
-        event.preventDefault();
-        openLightbox(pictures, index, grid);
-      });
-      item.append(link);
-      grid.append(item);
-    });
+    let made = 0;
+    let observer = null;
+    // Makes the tiles up to (not including) the given position.
+    grid.ensureTiles = (count) => {
+      const end = Math.min(count, pictures.length);
+      for (; made < end; ++made) {
+        const index = made;
+        const picture = pictures[index];
+        const item = el('li', 'tile');
+        const link = el('a', 'tile-link');
+        link.href = picture.big;
+        link.dataset.pictureId = String(picture.id);
+        link.append(thumbImage(picture, pictureTitle(picture)));
+        link.addEventListener('click', (event) => {
+          if (event.button !== 0 || event.metaKey || event.ctrlKey || event.shiftKey) return;
+          event.preventDefault();
+          openLightbox(pictures, index, grid);
+        });
+        item.append(link);
+        grid.append(item);
+      }
+      if (observer && state.gridObserver === observer) {
+        observer.disconnect();
+        if (made < pictures.length) observer.observe(grid.lastElementChild);
+      }
+    };
+    stopGridGrowth();
+    if (pictures.length > GRID_STEP && 'IntersectionObserver' in window) {
+      observer = new IntersectionObserver(
+        (entries) => {
+          if (entries.some((e) => e.isIntersecting)) grid.ensureTiles(made + GRID_STEP);
+        },
+        { rootMargin: '0px 0px 1500px 0px' }
+      );
+      state.gridObserver = observer;
+      grid.ensureTiles(GRID_STEP);
+    } else {
+      grid.ensureTiles(pictures.length);
+    }
     parts.push(grid);
     box.replaceChildren(...parts);
   }
 
   function renderAlbum(album) {
-    const meta = [dateText(album.date), countText(album.pictures.length)].filter((s) => s);
+    const meta = [dateText(album.date), countText(album.count)].filter((s) => s);
     renderPictures(
       albumName(album),
       meta.join(' · '),
@@ -401,7 +500,7 @@
   function renderCategory(category) {
     renderPictures(
       pick(category.title[0], category.title[1]),
-      countText(category.pictures.length),
+      countText(category.count),
       pick(category.description[0], category.description[1]),
       category.pictures
     );
@@ -414,15 +513,19 @@
   function route(event, keepScroll) {
     if (!state.model) return;
     closeLightbox();
+    stopGridGrowth();
     renderHeader();
     const hash = location.hash.replace(/^#\/?/, '');
     const [kind, id] = hash.split('/');
     if (hash === '') renderHome();
-    else if (kind === 'album' && state.model.albumById.has(Number(id)))
-      renderAlbum(state.model.albumById.get(Number(id)));
-    else if (kind === 'category' && state.model.categories.some((c) => c.id === Number(id)))
-      renderCategory(state.model.categoryById.get(Number(id)));
-    else renderNotFound();
+    else {
+      const number = /^\d+$/.test(id || '') ? Number(id) : NaN;
+      const album = kind === 'album' && number >= 0 ? state.model.album(number) : null;
+      const category = kind === 'category' && number >= 0 ? state.model.category(number) : null;
+      if (album) renderAlbum(album);
+      else if (category) renderCategory(category);
+      else renderNotFound();
+    }
     if (!keepScroll) window.scrollTo(0, 0);
   }
 
@@ -515,6 +618,8 @@
     pswp.on('destroy', () => {
       delete document.documentElement.dataset.lightbox;
       if (state.lightbox === pswp) state.lightbox = null;
+      // The grid may not have made the tile of the picture the lightbox ended on yet.
+      if (grid.ensureTiles) grid.ensureTiles(pswp.currIndex + 1);
       const link = grid.querySelectorAll('a.tile-link')[pswp.currIndex];
       if (link) link.focus({ preventScroll: false });
     });
@@ -553,13 +658,17 @@
       showMessage(UI.en.fromFile);
       return;
     }
-    state.settings = cleanSettings(await fetchJson('settings.json', null));
+    // Everything the first page needs is asked for at once.
+    const settings = fetchJson('settings.json', null);
+    const site = fetchJson('site.json', null);
+    const sql = window.initSqlJs({ locateFile: (file) => 'vendor/' + file });
+    sql.catch(() => {}); // reported where it is awaited
+    state.settings = cleanSettings(await settings);
     chooseLanguage();
     renderHeader();
     showMessage(ui().loading);
     try {
-      const site = await fetchJson('site.json', null);
-      state.model = await loadDatabase(databaseName(site));
+      state.model = await loadDatabase(databaseName(await site), sql);
     } catch (error) {
       showMessage(fill(ui().loadError, { detail: error && error.message ? error.message : error }));
       return;

@@ -2,18 +2,23 @@
 #include "testenv.h"
 #include "uitesthelpers.h"
 
+#include "core/project.h"
+#include "db/sqlaccess.h"
 #include "ui/frmalbumdetail.h"
 #include "ui/frmchangebase.h"
 #include "ui/frmdatabase.h"
 #include "ui/frmfirst.h"
+#include "ui/frmnewalbum.h"
 #include "ui/frmnewproject.h"
 #include "ui/frmoptions.h"
+#include "ui/frmprocessselection.h"
 #include "ui/placeddialog.h"
 #include "ui/uiresources.h"
 #include "util/helptopics.h"
 
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QPushButton>
 #include <QUrl>
 #include <QtTest>
 #include <functional>
@@ -75,6 +80,32 @@ private slots:
     QCOMPARE(HelpTopicPage(HelpTopicForForm("frmWizard")), QString("addalbum.html"));
     QCOMPARE(HelpTopicPage(HelpTopicForForm("frmProcessSelection")), QString("processing.html"));
     QCOMPARE(HelpTopicForForm("frmUnknown"), 0);
+  }
+
+  void helpButtonsOpenTheDialogsPage() {
+    SetCurrentConnectionString(env.newDatabase("help.sqlite"));
+    TLumenfoldProject project;
+    project.Reset();
+    const QList<std::pair<std::function<TPlacedDialog*()>, QString>> dialogs = {
+        {[&] { return new TfrmNewAlbum(nullptr, &project); }, "addalbum.html"},
+        {[&] { return new TfrmProcessSelection(&project); }, "processing.html"},
+    };
+    for (const auto& [make, page] : dialogs) {
+      std::unique_ptr<TPlacedDialog> d(make());
+      d->show();
+      browser.urls.clear();
+      auto* help = d->findChild<QPushButton*>("bbnHelp");
+      QVERIFY2(help && help->isVisible() && help->isEnabled(), qPrintable(page));
+      help->click();
+      // The page opens beside the dialog, which stays open.
+      QCOMPARE(browser.urls.size(), 1);
+      QCOMPARE(browser.urls.first().fileName(), page);
+      QVERIFY(d->isVisible());
+      d->reject();
+    }
+    QVERIFY(prompt.errors().isEmpty());
+    CloseThreadConnections();
+    SetCurrentConnectionString(QString());
   }
 
   void aDialogWithoutTopicIgnoresF1() {

@@ -27,8 +27,27 @@ QString libzipText(int code) {
   return text;
 }
 
-qint64 fileMTime(const QFileInfo& info) {
-  return info.lastModified().toSecsSinceEpoch();
+// What the archive needs to know of a source file, from one stat call (no time zone work: a
+// run looks at thousands of files).
+struct FileStamp {
+  bool IsFile = false;
+  qint64 Size = 0;
+  struct timespec MTime {};
+};
+
+FileStamp stampOf(const QString& path) {
+  FileStamp stamp;
+  struct stat st;
+  const QByteArray encoded = QFile::encodeName(path);
+  if (encoded.isEmpty() || ::stat(encoded.constData(), &st) != 0) return stamp;
+  stamp.IsFile = S_ISREG(st.st_mode);
+  stamp.Size = qint64(st.st_size);
+  stamp.MTime = st.st_mtim;
+  return stamp;
+}
+
+bool before(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
 QString foldedName(const QString& name) {
@@ -167,42 +186,36 @@ TArchiveBuilder::TArchiveBuilder(const QString& archivePath)
   newPath_ = archivePath_ + QStringLiteral(".lumenfold-new");
   removeLeftovers(archivePath_);
   if (!QFileInfo::exists(archivePath_)) return;
-  archiveTime_ = QFileInfo(archivePath_).lastModified();
-  int code = 0;
   const QByteArray encoded = QFile::encodeName(archivePath_);
-  zip_t* old = zip_open(encoded.constData(), ZIP_RDONLY, &code);
-  if (!old)
-    throw TZipError(QStringLiteral("The zip archive \"%1\" cannot be opened: %2")
-                        .arg(archivePath_, libzipText(code)));
-  // The entries are copied from the file as they are: their place in it comes from the
-  // directory read here; an archive this reader does not understand only gives no unchanged
-  // entries (everything is compressed anew).
+  // The entries are copied from the file as they are: their place in it comes from its
+  // directory.
   std::vector<TZipDirectoryEntry> raw;
   oldFd_ = ::open(encoded.constData(), O_RDONLY | O_CLOEXEC);
   struct stat info;
-  if (oldFd_ >= 0 && fstat(oldFd_, &info) == 0) {
-    oldSize_ = qint64(info.st_size);
-    if (!ReadZipDirectory(oldFd_, oldSize_, raw, nullptr)) raw.clear();
+  const bool read = oldFd_ >= 0 && fstat(oldFd_, &info) == 0 &&
+                    ReadZipDirectory(oldFd_, qint64(info.st_size), raw, nullptr);
+  if (!read) {
+    // Not an archive this reader understands: libzip says why, or, when it can read it after
+    // all, the archive only gives no unchanged entries (everything is compressed anew).
+    int code = 0;
+    zip_t* old = zip_open(encoded.constData(), ZIP_RDONLY, &code);
+    if (!old)
+      throw TZipError(QStringLiteral("The zip archive \"%1\" cannot be opened: %2")
+                          .arg(archivePath_, libzipText(code)));
+    zip_discard(old);
+    return;
   }
-  const zip_int64_t count = zip_get_num_entries(old, 0);
-  for (zip_int64_t i = 0; i < count && size_t(i) < raw.size(); ++i) {
-    zip_stat_t st;
-    if (zip_stat_index(old, zip_uint64_t(i), ZIP_FL_ENC_RAW, &st) != 0 || !st.name) continue;
-    const TZipDirectoryEntry& dir = raw[size_t(i)];
-    if (dir.Header.Name != QByteArray(st.name)) continue;
-    const bool plain =
-        !(st.valid & ZIP_STAT_ENCRYPTION_METHOD) || st.encryption_method == ZIP_EM_NONE;
-    const bool known = dir.Header.Method == ZIP_CM_STORE || dir.Header.Method == ZIP_CM_DEFLATE;
-    if (!plain || !known || (dir.Header.Flags & 1)) continue;
+  oldSize_ = qint64(info.st_size);
+  archiveTime_ = info.st_mtim;
+  for (const TZipDirectoryEntry& dir : raw) {
+    const quint16 method = dir.Header.Method;
+    if ((dir.Header.Flags & 1) || (method != ZIP_CM_STORE && method != ZIP_CM_DEFLATE)) continue;
     OldEntry entry;
     entry.DataOffset = ZipEntryDataOffset(oldFd_, oldSize_, dir);
     if (entry.DataOffset < 0) continue; // a damaged entry is made anew
-    entry.Size = qint64(dir.Header.Size);
-    entry.MTime = (st.valid & ZIP_STAT_MTIME) ? qint64(st.mtime) : -1;
     entry.Raw = dir;
     oldEntries_.insert(QString::fromUtf8(dir.Header.Name), entry);
   }
-  zip_discard(old);
 }
 
 TArchiveBuilder::~TArchiveBuilder() {
@@ -215,14 +228,22 @@ TArchiveBuilder::~TArchiveBuilder() {
 }
 
 bool TArchiveBuilder::Unchanged(const QString& entryName, const QString& sourcePath) const {
-  const auto old = oldEntries_.constFind(ZipEntryName(entryName));
-  if (old == oldEntries_.constEnd()) return false;
-  const QFileInfo info(sourcePath);
-  if (!info.isFile() || info.size() != old->Size || old->MTime < 0) return false;
-  // The archive keeps times to two seconds; a file changed after the archive was written (the
-  // database, a file rewritten within those two seconds) is never taken for unchanged.
-  const qint64 t = fileMTime(info);
-  return t >= old->MTime && t < old->MTime + 2 && info.lastModified() < archiveTime_;
+  const FileStamp stamp = stampOf(sourcePath);
+  return unchanged(ZipEntryName(entryName), stamp.IsFile, stamp.Size, stamp.MTime);
+}
+
+bool TArchiveBuilder::unchanged(const QString& name, bool isFile, qint64 size,
+                                const struct timespec& mtime) const {
+  const auto old = oldEntries_.constFind(name);
+  if (old == oldEntries_.constEnd() || !isFile || quint64(size) != old->Raw.Header.Size)
+    return false;
+  // The archive keeps local times to two seconds: the file's time in that form must be the
+  // entry's. A file changed after the archive was written (the database, a file rewritten
+  // within those two seconds) is never taken for unchanged.
+  quint16 time = 0, date = 0;
+  ZipDosTime(std::time_t(mtime.tv_sec), time, date);
+  return time == old->Raw.Header.DosTime && date == old->Raw.Header.DosDate &&
+         before(mtime, archiveTime_);
 }
 
 void TArchiveBuilder::openSpool() {
@@ -247,8 +268,8 @@ void TArchiveBuilder::Spool(const QString& entryName, const QString& sourcePath,
   record.Deflated = entry.Deflated;
   record.Crc = entry.Crc;
   record.Size = entry.Size;
-  const QFileInfo info(sourcePath);
-  record.MTime = info.exists() ? fileMTime(info) : QDateTime::currentSecsSinceEpoch();
+  const FileStamp stamp = stampOf(sourcePath);
+  record.MTime = stamp.IsFile ? qint64(stamp.MTime.tv_sec) : QDateTime::currentSecsSinceEpoch();
   if (!spool_->seek(record.Offset) || spool_->write(entry.Data) != entry.Data.size())
     throw TZipError(QStringLiteral("The zip archive \"%1\" cannot be written: %2")
                         .arg(archivePath_, spool_->errorString()));
@@ -261,7 +282,9 @@ bool TArchiveBuilder::IsSpooled(const QString& entryName) const {
 
 bool TArchiveBuilder::Want(const QString& entryName, const QString& sourcePath) {
   const QString name = ZipEntryName(entryName);
-  if (name.isEmpty() || !QFileInfo(sourcePath).isFile()) return false;
+  if (name.isEmpty()) return false;
+  const FileStamp stamp = stampOf(sourcePath);
+  if (!stamp.IsFile) return false;
   const QString folded = foldedName(name);
   if (const auto at = wantedByFolded_.constFind(folded); at != wantedByFolded_.constEnd()) {
     const Wanted& other = wanted_[size_t(*at)];
@@ -272,7 +295,7 @@ bool TArchiveBuilder::Want(const QString& entryName, const QString& sourcePath) 
                         .arg(other.Source, sourcePath, name));
   }
   wantedByFolded_.insert(folded, int(wanted_.size()));
-  wanted_.push_back({name, sourcePath});
+  wanted_.push_back({name, sourcePath, stamp.Size, stamp.MTime});
   return true;
 }
 
@@ -284,13 +307,12 @@ QString TArchiveBuilder::WantedAs(const QString& entryName) const {
 void TArchiveBuilder::CompressRemaining(int jobs) {
   std::vector<size_t> todo;
   for (size_t i = 0; i < wanted_.size(); ++i)
-    if (!spooled_.contains(wanted_[i].Name) && !Unchanged(wanted_[i].Name, wanted_[i].Source))
-      todo.push_back(i);
+    if (!spooled_.contains(wanted_[i].Name) && !unchanged(wanted_[i])) todo.push_back(i);
   if (todo.empty()) return;
   qint64 total = 0, done = 0;
   if (Progress) {
     for (size_t index : todo)
-      total += QFileInfo(wanted_[index].Source).size();
+      total += wanted_[index].Size;
     Progress(0, total);
   }
   // Each file in flight is read and compressed on a thread of its own; the futures of
@@ -371,7 +393,7 @@ void TArchiveBuilder::Write() {
       part.Fd = spoolFd;
       part.Offset = s->Offset;
     } else if (const auto o = oldEntries_.constFind(w.Name);
-               o != oldEntries_.constEnd() && Unchanged(w.Name, w.Source)) {
+               o != oldEntries_.constEnd() && unchanged(w)) {
       // Copied as it is: compressed bytes, CRC, time stamp and attributes; the name as wanted.
       part.Header = o->Raw.Header;
       part.Header.Name = w.Name.toUtf8();

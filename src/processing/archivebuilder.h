@@ -31,6 +31,7 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -102,6 +103,8 @@ private:
   struct Wanted {
     QString Name;
     QString Source;
+    qint64 Size = 0;          // of the file when it was wanted
+    struct timespec MTime {}; // ditto
   };
   struct SpoolRecord {
     qint64 Offset = 0;
@@ -112,12 +115,12 @@ private:
     qint64 MTime = 0;
   };
   struct OldEntry {
-    qint64 Size = 0;
-    qint64 MTime = 0;
     TZipDirectoryEntry Raw; // as the previous archive's directory has it
     qint64 DataOffset = -1; // where its compressed bytes lie in the previous archive
   };
   void openSpool();
+  bool unchanged(const QString& name, bool isFile, qint64 size, const struct timespec& mtime) const;
+  bool unchanged(const Wanted& w) const { return unchanged(w.Name, true, w.Size, w.MTime); }
   static void removeLeftovers(const QString& archivePath);
 
   QString archivePath_;
@@ -125,7 +128,7 @@ private:
   QString newPath_;
   int oldFd_ = -1; // the previous archive, open for copying its entries
   qint64 oldSize_ = 0;
-  QDateTime archiveTime_; // when the previous archive was written
+  struct timespec archiveTime_ {}; // when the previous archive was written
   QHash<QString, OldEntry> oldEntries_;
   std::unique_ptr<QFile> spool_;
   QHash<QString, SpoolRecord> spooled_;

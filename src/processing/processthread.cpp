@@ -897,8 +897,15 @@ void TProcessThread::zipStages() {
   post(count, psZipTemplate);
   checkStop();
   if (!project_->SiteTemplate.isEmpty()) wantTemplate();
+  // The last stage compresses the template (its first tenth) and writes the archive.
+  archive_->Progress = [this](qint64 done, qint64 total) {
+    postPart(done, total * 10, psZipTemplate);
+  };
   archive_->CompressRemaining(jobs_);
   checkStop();
+  archive_->Progress = [this](qint64 done, qint64 total) {
+    postPart(total + 9 * done, 10 * std::max<qint64>(total, 1), psZipTemplate);
+  };
   archive_->BeforeEntry = BeforeArchiveEntry;
   archive_->Write();
   if (!snapshotPath_.isEmpty()) {

@@ -127,7 +127,24 @@ private slots:
   void failedWriteKeepsTheOldArchive();
   void manyEntriesGetZip64Records();
   void damagedPreviousArchiveIsRecompressed();
+  void largeIncompressibleDataIsStored();
 };
+
+// Large data that barely shrinks (JPEG data) is stored without deflating it all; large data
+// that shrinks, even only in part, is deflated.
+void TestZipWriter::largeIncompressibleDataIsStored() {
+  const QByteArray random = noise(2 << 20, 11);
+  const TCompressedEntry stored = CompressForArchive(random);
+  QVERIFY(!stored.Deflated);
+  QCOMPARE(stored.Data, random);
+  QCOMPARE(stored.Crc, quint32(crc32(0, reinterpret_cast<const Bytef*>(random.constData()),
+                                     uInt(random.size()))));
+  const QByteArray mixed = QByteArray(600 * 1024, 'x') + random;
+  const TCompressedEntry deflated = CompressForArchive(mixed);
+  QVERIFY(deflated.Deflated);
+  QVERIFY(deflated.Data.size() < mixed.size());
+  QCOMPARE(deflated.Size, qint64(mixed.size()));
+}
 
 void TestZipWriter::archiveIsValidForOtherReaders() {
   TestEnv env;

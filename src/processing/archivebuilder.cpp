@@ -206,6 +206,7 @@ TArchiveBuilder::TArchiveBuilder(const QString& archivePath)
     return;
   }
   oldSize_ = qint64(info.st_size);
+  oldMode_ = int(info.st_mode & 07777);
   archiveTime_ = info.st_mtim;
   for (const TZipDirectoryEntry& dir : raw) {
     const quint16 method = dir.Header.Method;
@@ -427,6 +428,8 @@ void TArchiveBuilder::Write() {
     done += qint64(part.Header.CompressedSize);
   }
   if (!writer.Finish()) fail(writer.ErrorString());
+  // The archive keeps the permissions the user gave it.
+  if (oldMode_ >= 0) ::chmod(QFile::encodeName(newPath_).constData(), mode_t(oldMode_));
   if (Progress) Progress(total, total);
   // The new archive takes the old one's place in one step. Exchanging the two names (then
   // removing the old archive under the new name) does that without making the file system

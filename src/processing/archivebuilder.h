@@ -128,6 +128,7 @@ private:
   QString newPath_;
   int oldFd_ = -1; // the previous archive, open for copying its entries
   qint64 oldSize_ = 0;
+  int oldMode_ = -1;               // its permission bits
   struct timespec archiveTime_ {}; // when the previous archive was written
   QHash<QString, OldEntry> oldEntries_;
   std::unique_ptr<QFile> spool_;

@@ -204,6 +204,9 @@ void TestZipWriter::unchangedEntriesKeepEveryByte() {
   build();
   const auto before = rawEntries(archive);
   QCOMPARE(before.size(), 6);
+  // The user's permissions of the archive stay.
+  const QFile::Permissions mine = QFile::ReadOwner | QFile::WriteOwner;
+  QVERIFY(QFile::setPermissions(archive, mine));
   // The database changes (written after the archive); the pictures do not.
   QFile db(env.path("src/db.sqlite"));
   QVERIFY(db.open(QIODevice::Append));
@@ -228,6 +231,7 @@ void TestZipWriter::unchangedEntriesKeepEveryByte() {
   }
   const auto after = rawEntries(archive);
   QCOMPARE(after.keys(), before.keys());
+  QCOMPARE(QFile::permissions(archive) & ~(QFile::ReadUser | QFile::WriteUser), mine);
   for (int i = 0; i < 5; ++i) {
     const QString name = QString("a/p%1.jpg").arg(i);
     const TZipEntryHeader& a = before[name].Header;

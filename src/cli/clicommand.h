@@ -10,11 +10,12 @@
 // helpers below cover argument parsing and the common project steps.
 //
 // Threads: everything here runs on the program's main thread.
+#include "db/lumenfolderror.h"
+
 #include <QString>
 #include <QStringList>
 #include <functional>
 #include <memory>
-#include <stdexcept>
 #include <vector>
 
 class TLumenfoldProject;
@@ -33,15 +34,13 @@ inline constexpr int kRunAgainWithFonts = -1;
 bool CliHasFonts();
 
 // A failure that ends the command: main() prints "lumenfold-cli: <message>" and exits with status.
-class TCliError : public std::runtime_error {
+class TCliError : public TLumenfoldError {
 public:
   explicit TCliError(const QString& message, int status = kExitFailure)
-      : std::runtime_error(message.toStdString()), message_(message), status_(status) {}
-  const QString& message() const { return message_; }
+      : TLumenfoldError(message), status_(status) {}
   int status() const { return status_; }
 
 private:
-  QString message_;
   int status_;
 };
 

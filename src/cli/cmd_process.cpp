@@ -46,9 +46,17 @@ public:
   bool barShown = false;
 
   bool event(QEvent* e) override {
+    if (TMessageEvent::Is(e, LF_MSG_PROGRESS_PART)) {
+      // A long stage goes on: the bar shows how far (one line per stage with --verbose).
+      auto* m = static_cast<TMessageEvent*>(e);
+      if (!verbose_ && terminal_ && int(m->Second) == stage_) draw(int(m->First));
+      return true;
+    }
     if (!TMessageEvent::Is(e, LF_MSG_PROGRESS)) return QObject::event(e);
     auto* m = static_cast<TMessageEvent*>(e);
     const int number = int(m->First), stage = int(m->Second);
+    number_ = number;
+    stage_ = stage;
     const int total = files_.size();
     const QString file =
         stage >= psZipPictures || number < 1 || number > total ? QString() : files_.at(number - 1);
@@ -60,23 +68,40 @@ public:
               .arg(stage)
               .arg(text, file.isEmpty() ? QString() : QStringLiteral(": ") + file));
     } else if (terminal_) {
-      constexpr int width = 30;
-      const int filled = total > 0 ? int(qint64(width) * number / total) : width;
-      QString line =
-          QStringLiteral("\r[%1%2] %3/%4 %5")
-              .arg(QString(filled, QLatin1Char('#')), QString(width - filled, QLatin1Char(' ')))
-              .arg(number)
-              .arg(total)
-              .arg(text);
-      line = line.leftJustified(lastLength_);
-      lastLength_ = line.size();
-      out(line);
-      barShown = true;
+      draw(0);
     }
     return true;
   }
 
 private:
+  // The bar at the last stage message, with thousandths of that stage done.
+  void draw(int thousandths) {
+    constexpr int width = 30;
+    const int total = files_.size();
+    const bool zipping = stage_ >= psZipPictures;
+    // A picture's share fills as its parts come in; the zip stages fill a bar of their own.
+    qint64 filled = width;
+    if (zipping)
+      filled = qint64(width) * thousandths / 1000;
+    else if (total > 0)
+      filled = (qint64(width) * (std::max(0, number_ - 1) * 1000 + thousandths)) /
+               (qint64(total) * 1000);
+    filled = std::clamp<qint64>(filled, 0, width);
+    QString line =
+        QStringLiteral("\r[%1%2] %3/%4 %5")
+            .arg(QString(filled, QLatin1Char('#')), QString(width - filled, QLatin1Char(' ')))
+            .arg(number_)
+            .arg(total)
+            .arg(ProcessStageText(stage_));
+    if (thousandths > 0) line += QStringLiteral(" %1%").arg(thousandths / 10);
+    line = line.leftJustified(lastLength_);
+    lastLength_ = line.size();
+    out(line);
+    barShown = true;
+  }
+
+  int number_ = 0;
+  int stage_ = -1;
   QStringList files_;
   bool verbose_, terminal_;
   int lastLength_ = 0;

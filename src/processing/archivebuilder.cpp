@@ -8,9 +8,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <fcntl.h>
 #include <future>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
 #include <zlib.h>
@@ -25,67 +27,67 @@ QString libzipText(int code) {
   return text;
 }
 
-QString archiveText(zip_t* archive) {
-  return QString::fromUtf8(zip_error_strerror(zip_get_error(archive)));
-}
-
-qint64 fileMTime(const QFileInfo& info) {
-  return info.lastModified().toSecsSinceEpoch();
-}
-
-// A spooled entry as a libzip source that reports its data as already compressed, so that
-// libzip copies it as it is instead of compressing it again.
-struct SpoolSource {
-  int Fd = -1;
-  qint64 Offset = 0, Length = 0, Position = 0;
-  zip_stat_t Stat;
-  zip_error_t Error;
+// What the archive needs to know of a source file, from one stat call (no time zone work: a
+// run looks at thousands of files).
+struct FileStamp {
+  bool IsFile = false;
+  qint64 Size = 0;
+  struct timespec MTime {};
 };
 
-zip_int64_t spoolCallback(void* state, void* data, zip_uint64_t length, zip_source_cmd_t command) {
-  auto* s = static_cast<SpoolSource*>(state);
-  switch (command) {
-  case ZIP_SOURCE_OPEN:
-    s->Position = 0;
-    return 0;
-  case ZIP_SOURCE_READ: {
-    const qint64 n = std::min<qint64>(qint64(length), s->Length - s->Position);
-    if (n <= 0) return 0;
-    const ssize_t got = pread(s->Fd, data, size_t(n), off_t(s->Offset + s->Position));
-    if (got < 0) {
-      zip_error_set(&s->Error, ZIP_ER_READ, errno);
-      return -1;
-    }
-    s->Position += got;
-    return got;
-  }
-  case ZIP_SOURCE_CLOSE:
-    return 0;
-  case ZIP_SOURCE_STAT: {
-    if (length < sizeof(zip_stat_t)) {
-      zip_error_set(&s->Error, ZIP_ER_INVAL, 0);
-      return -1;
-    }
-    *static_cast<zip_stat_t*>(data) = s->Stat;
-    return sizeof(zip_stat_t);
-  }
-  case ZIP_SOURCE_ERROR:
-    return zip_error_to_data(&s->Error, data, length);
-  case ZIP_SOURCE_FREE:
-    zip_error_fini(&s->Error);
-    delete s;
-    return 0;
-  case ZIP_SOURCE_SUPPORTS:
-    return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
-                                          ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
-  default:
-    zip_error_set(&s->Error, ZIP_ER_OPNOTSUPP, 0);
-    return -1;
-  }
+FileStamp stampOf(const QString& path) {
+  FileStamp stamp;
+  struct stat st;
+  const QByteArray encoded = QFile::encodeName(path);
+  if (encoded.isEmpty() || ::stat(encoded.constData(), &st) != 0) return stamp;
+  stamp.IsFile = S_ISREG(st.st_mode);
+  stamp.Size = qint64(st.st_size);
+  stamp.MTime = st.st_mtim;
+  return stamp;
+}
+
+bool before(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
 QString foldedName(const QString& name) {
   return name.toCaseFolded();
+}
+
+} // namespace
+
+namespace {
+
+// Deflating pays only when it saves something worth the time: JPEG data, most of the bytes of a
+// site, shrinks by well under 2 %, and deflating it costs more than writing it. For large data a
+// few samples spread over it decide; small data is tried whole by the caller.
+bool worthDeflating(const QByteArray& bytes) {
+  constexpr qsizetype kSample = 32 * 1024;
+  constexpr int kSamples = 4;
+  if (bytes.size() < 4 * kSample * kSamples) return true;
+  z_stream s{};
+  if (deflateInit2(&s, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) !=
+      Z_OK)
+    return true;
+  QByteArray out(qsizetype(deflateBound(&s, uLong(kSample))), Qt::Uninitialized);
+  qint64 in = 0, produced = 0;
+  for (int i = 0; i < kSamples; ++i) {
+    const qsizetype at = (bytes.size() - kSample) * i / (kSamples - 1);
+    deflateReset(&s);
+    s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.constData() + at));
+    s.avail_in = uInt(kSample);
+    s.next_out = reinterpret_cast<Bytef*>(out.data());
+    s.avail_out = uInt(out.size());
+    if (deflate(&s, Z_FINISH) != Z_STREAM_END) {
+      deflateEnd(&s);
+      return true;
+    }
+    in += kSample;
+    produced += qint64(s.total_out);
+  }
+  deflateEnd(&s);
+  // Worth it from a 2 % gain on.
+  return produced * 100 < in * 98;
 }
 
 } // namespace
@@ -97,8 +99,9 @@ TCompressedEntry CompressForArchive(const QByteArray& bytes) {
       quint32(crc32_z(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(bytes.constData()),
                       size_t(bytes.size())));
   z_stream s{};
-  if (!bytes.isEmpty() && deflateInit2(&s, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8,
-                                       Z_DEFAULT_STRATEGY) == Z_OK) {
+  if (!bytes.isEmpty() && worthDeflating(bytes) &&
+      deflateInit2(&s, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) ==
+          Z_OK) {
     QByteArray out(qsizetype(deflateBound(&s, uLong(bytes.size()))), Qt::Uninitialized);
     s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.constData()));
     s.avail_in = uInt(bytes.size());
@@ -183,32 +186,41 @@ TArchiveBuilder::TArchiveBuilder(const QString& archivePath)
   newPath_ = archivePath_ + QStringLiteral(".lumenfold-new");
   removeLeftovers(archivePath_);
   if (!QFileInfo::exists(archivePath_)) return;
-  archiveTime_ = QFileInfo(archivePath_).lastModified();
-  int code = 0;
   const QByteArray encoded = QFile::encodeName(archivePath_);
-  old_ = zip_open(encoded.constData(), ZIP_RDONLY, &code);
-  if (!old_)
-    throw TZipError(QStringLiteral("The zip archive \"%1\" cannot be opened: %2")
-                        .arg(archivePath_, libzipText(code)));
-  const zip_int64_t count = zip_get_num_entries(old_, 0);
-  for (zip_int64_t i = 0; i < count; ++i) {
-    zip_stat_t st;
-    if (zip_stat_index(old_, zip_uint64_t(i), 0, &st) != 0 || !st.name) continue;
+  // The entries are copied from the file as they are: their place in it comes from its
+  // directory.
+  std::vector<TZipDirectoryEntry> raw;
+  oldFd_ = ::open(encoded.constData(), O_RDONLY | O_CLOEXEC);
+  struct stat info;
+  const bool read = oldFd_ >= 0 && fstat(oldFd_, &info) == 0 &&
+                    ReadZipDirectory(oldFd_, qint64(info.st_size), raw, nullptr);
+  if (!read) {
+    // Not an archive this reader understands: libzip says why, or, when it can read it after
+    // all, the archive only gives no unchanged entries (everything is compressed anew).
+    int code = 0;
+    zip_t* old = zip_open(encoded.constData(), ZIP_RDONLY, &code);
+    if (!old)
+      throw TZipError(QStringLiteral("The zip archive \"%1\" cannot be opened: %2")
+                          .arg(archivePath_, libzipText(code)));
+    zip_discard(old);
+    return;
+  }
+  oldSize_ = qint64(info.st_size);
+  oldMode_ = int(info.st_mode & 07777);
+  archiveTime_ = info.st_mtim;
+  for (const TZipDirectoryEntry& dir : raw) {
+    const quint16 method = dir.Header.Method;
+    if ((dir.Header.Flags & 1) || (method != ZIP_CM_STORE && method != ZIP_CM_DEFLATE)) continue;
     OldEntry entry;
-    entry.Index = i;
-    entry.Size = (st.valid & ZIP_STAT_SIZE) ? qint64(st.size) : -1;
-    entry.MTime = (st.valid & ZIP_STAT_MTIME) ? qint64(st.mtime) : -1;
-    entry.Stored = (st.valid & ZIP_STAT_COMP_METHOD) && st.comp_method == ZIP_CM_STORE;
-    const bool plain =
-        !(st.valid & ZIP_STAT_ENCRYPTION_METHOD) || st.encryption_method == ZIP_EM_NONE;
-    const bool known = !(st.valid & ZIP_STAT_COMP_METHOD) || st.comp_method == ZIP_CM_STORE ||
-                       st.comp_method == ZIP_CM_DEFLATE;
-    if (plain && known) oldEntries_.insert(QString::fromUtf8(st.name), entry);
+    entry.DataOffset = ZipEntryDataOffset(oldFd_, oldSize_, dir);
+    if (entry.DataOffset < 0) continue; // a damaged entry is made anew
+    entry.Raw = dir;
+    oldEntries_.insert(QString::fromUtf8(dir.Header.Name), entry);
   }
 }
 
 TArchiveBuilder::~TArchiveBuilder() {
-  if (old_) zip_discard(old_);
+  if (oldFd_ >= 0) ::close(oldFd_);
   if (spool_) {
     spool_->close();
     spool_.reset();
@@ -217,14 +229,22 @@ TArchiveBuilder::~TArchiveBuilder() {
 }
 
 bool TArchiveBuilder::Unchanged(const QString& entryName, const QString& sourcePath) const {
-  const auto old = oldEntries_.constFind(ZipEntryName(entryName));
-  if (old == oldEntries_.constEnd()) return false;
-  const QFileInfo info(sourcePath);
-  if (!info.isFile() || info.size() != old->Size || old->MTime < 0) return false;
-  // The archive keeps times to two seconds; a file changed after the archive was written (the
-  // database, a file rewritten within those two seconds) is never taken for unchanged.
-  const qint64 t = fileMTime(info);
-  return t >= old->MTime && t < old->MTime + 2 && info.lastModified() < archiveTime_;
+  const FileStamp stamp = stampOf(sourcePath);
+  return unchanged(ZipEntryName(entryName), stamp.IsFile, stamp.Size, stamp.MTime);
+}
+
+bool TArchiveBuilder::unchanged(const QString& name, bool isFile, qint64 size,
+                                const struct timespec& mtime) const {
+  const auto old = oldEntries_.constFind(name);
+  if (old == oldEntries_.constEnd() || !isFile || quint64(size) != old->Raw.Header.Size)
+    return false;
+  // The archive keeps local times to two seconds: the file's time in that form must be the
+  // entry's. A file changed after the archive was written (the database, a file rewritten
+  // within those two seconds) is never taken for unchanged.
+  quint16 time = 0, date = 0;
+  ZipDosTime(std::time_t(mtime.tv_sec), time, date);
+  return time == old->Raw.Header.DosTime && date == old->Raw.Header.DosDate &&
+         before(mtime, archiveTime_);
 }
 
 void TArchiveBuilder::openSpool() {
@@ -249,8 +269,8 @@ void TArchiveBuilder::Spool(const QString& entryName, const QString& sourcePath,
   record.Deflated = entry.Deflated;
   record.Crc = entry.Crc;
   record.Size = entry.Size;
-  const QFileInfo info(sourcePath);
-  record.MTime = info.exists() ? fileMTime(info) : QDateTime::currentSecsSinceEpoch();
+  const FileStamp stamp = stampOf(sourcePath);
+  record.MTime = stamp.IsFile ? qint64(stamp.MTime.tv_sec) : QDateTime::currentSecsSinceEpoch();
   if (!spool_->seek(record.Offset) || spool_->write(entry.Data) != entry.Data.size())
     throw TZipError(QStringLiteral("The zip archive \"%1\" cannot be written: %2")
                         .arg(archivePath_, spool_->errorString()));
@@ -263,7 +283,9 @@ bool TArchiveBuilder::IsSpooled(const QString& entryName) const {
 
 bool TArchiveBuilder::Want(const QString& entryName, const QString& sourcePath) {
   const QString name = ZipEntryName(entryName);
-  if (name.isEmpty() || !QFileInfo(sourcePath).isFile()) return false;
+  if (name.isEmpty()) return false;
+  const FileStamp stamp = stampOf(sourcePath);
+  if (!stamp.IsFile) return false;
   const QString folded = foldedName(name);
   if (const auto at = wantedByFolded_.constFind(folded); at != wantedByFolded_.constEnd()) {
     const Wanted& other = wanted_[size_t(*at)];
@@ -274,7 +296,7 @@ bool TArchiveBuilder::Want(const QString& entryName, const QString& sourcePath) 
                         .arg(other.Source, sourcePath, name));
   }
   wantedByFolded_.insert(folded, int(wanted_.size()));
-  wanted_.push_back({name, sourcePath});
+  wanted_.push_back({name, sourcePath, stamp.Size, stamp.MTime});
   return true;
 }
 
@@ -286,9 +308,14 @@ QString TArchiveBuilder::WantedAs(const QString& entryName) const {
 void TArchiveBuilder::CompressRemaining(int jobs) {
   std::vector<size_t> todo;
   for (size_t i = 0; i < wanted_.size(); ++i)
-    if (!spooled_.contains(wanted_[i].Name) && !Unchanged(wanted_[i].Name, wanted_[i].Source))
-      todo.push_back(i);
+    if (!spooled_.contains(wanted_[i].Name) && !unchanged(wanted_[i])) todo.push_back(i);
   if (todo.empty()) return;
+  qint64 total = 0, done = 0;
+  if (Progress) {
+    for (size_t index : todo)
+      total += wanted_[index].Size;
+    Progress(0, total);
+  }
   // Each file in flight is read and compressed on a thread of its own; the futures of
   // std::async join those threads when they go, so nothing outlives this call.
   struct Job {
@@ -325,6 +352,7 @@ void TArchiveBuilder::CompressRemaining(int jobs) {
                                        "cannot be read.")
                             .arg(w.Source));
       Spool(w.Name, w.Source, entry);
+      if (Progress) Progress(done += entry.Size, std::max(total, done));
       startMore();
     }
   } catch (...) {
@@ -334,98 +362,80 @@ void TArchiveBuilder::CompressRemaining(int jobs) {
 }
 
 void TArchiveBuilder::Write() {
-  if (spool_) spool_->flush();
-  QFile::remove(newPath_);
-  int code = 0;
-  const QByteArray encoded = QFile::encodeName(newPath_);
-  zip_t* out = zip_open(encoded.constData(), ZIP_CREATE | ZIP_TRUNCATE, &code);
-  if (!out)
+  if (spool_ && !spool_->flush())
     throw TZipError(QStringLiteral("The zip archive \"%1\" cannot be written: %2")
-                        .arg(archivePath_, libzipText(code)));
+                        .arg(archivePath_, spool_->errorString()));
+  QFile::remove(newPath_);
   auto fail = [&](const QString& reason) {
-    zip_discard(out);
     QFile::remove(newPath_);
     throw TZipError(
         QStringLiteral("The zip archive \"%1\" cannot be written: %2").arg(archivePath_, reason));
   };
-  const int fd = spool_ ? spool_->handle() : -1;
-  for (size_t i = 0; i < wanted_.size(); ++i) {
-    const Wanted& w = wanted_[i];
+  // Every entry's place and header first: nothing is written for an entry that is not ready.
+  struct Part {
+    TZipEntryHeader Header;
+    int Fd = -1;
+    qint64 Offset = 0;
+  };
+  std::vector<Part> parts;
+  parts.reserve(wanted_.size());
+  qint64 total = 0;
+  const int spoolFd = spool_ ? spool_->handle() : -1;
+  for (const Wanted& w : wanted_) {
+    Part part;
+    if (const auto s = spooled_.constFind(w.Name); s != spooled_.constEnd()) {
+      TZipEntryHeader& h = part.Header;
+      h.Name = w.Name.toUtf8();
+      h.Method = s->Deflated ? ZIP_CM_DEFLATE : ZIP_CM_STORE;
+      h.Crc = s->Crc;
+      h.CompressedSize = quint64(s->Length);
+      h.Size = quint64(s->Size);
+      ZipDosTime(std::time_t(s->MTime), h.DosTime, h.DosDate);
+      part.Fd = spoolFd;
+      part.Offset = s->Offset;
+    } else if (const auto o = oldEntries_.constFind(w.Name);
+               o != oldEntries_.constEnd() && unchanged(w)) {
+      // Copied as it is: compressed bytes, CRC, time stamp and attributes; the name as wanted.
+      part.Header = o->Raw.Header;
+      part.Header.Name = w.Name.toUtf8();
+      part.Fd = oldFd_;
+      part.Offset = o->DataOffset;
+    } else {
+      fail(QStringLiteral("the entry \"%1\" was not prepared.").arg(w.Name));
+    }
+    total += qint64(part.Header.CompressedSize);
+    parts.push_back(std::move(part));
+  }
+
+  TZipWriter writer;
+  if (!writer.Open(newPath_)) fail(writer.ErrorString());
+  qint64 done = 0;
+  if (Progress) {
+    Progress(0, total);
+    writer.Copied = [&](quint64 copied) { Progress(done + qint64(copied), total); };
+  }
+  for (size_t i = 0; i < parts.size(); ++i) {
     if (BeforeEntry) {
       try {
         BeforeEntry(int(i));
       } catch (...) {
-        zip_discard(out);
         QFile::remove(newPath_);
         throw;
       }
     }
-    zip_source_t* source = nullptr;
-    bool stored = false;
-    qint64 mtime = -1;
-    if (const auto s = spooled_.constFind(w.Name); s != spooled_.constEnd()) {
-      auto* state = new SpoolSource;
-      state->Fd = fd;
-      state->Offset = s->Offset;
-      state->Length = s->Length;
-      zip_error_init(&state->Error);
-      zip_stat_init(&state->Stat);
-      state->Stat.valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD |
-                          ZIP_STAT_MTIME | ZIP_STAT_ENCRYPTION_METHOD;
-      state->Stat.size = zip_uint64_t(s->Size);
-      state->Stat.comp_size = zip_uint64_t(s->Length);
-      state->Stat.crc = s->Crc;
-      state->Stat.comp_method = s->Deflated ? ZIP_CM_DEFLATE : ZIP_CM_STORE;
-      state->Stat.encryption_method = ZIP_EM_NONE;
-      state->Stat.mtime = time_t(s->MTime);
-      source = zip_source_function(out, spoolCallback, state);
-      if (!source) {
-        zip_error_fini(&state->Error);
-        delete state;
-      }
-      stored = !s->Deflated;
-      mtime = s->MTime;
-    } else if (const auto o = oldEntries_.constFind(w.Name);
-               o != oldEntries_.constEnd() && Unchanged(w.Name, w.Source)) {
-      source = zip_source_zip(out, old_, zip_uint64_t(o->Index), ZIP_FL_COMPRESSED, 0, -1);
-      stored = o->Stored;
-      mtime = o->MTime;
-    } else {
-      fail(QStringLiteral("the entry \"%1\" was not prepared.").arg(w.Name));
-    }
-    if (!source) fail(archiveText(out));
-    const QByteArray utf8 = w.Name.toUtf8();
-    const zip_int64_t index = zip_file_add(out, utf8.constData(), source, ZIP_FL_ENC_UTF_8);
-    if (index < 0) {
-      zip_source_free(source);
-      fail(archiveText(out));
-    }
-    // Stored data must be declared so, or libzip would deflate it; deflated data is copied.
-    if (stored && zip_set_file_compression(out, zip_uint64_t(index), ZIP_CM_STORE, 0) < 0)
-      fail(archiveText(out));
-    if (mtime >= 0 && zip_file_set_mtime(out, zip_uint64_t(index), time_t(mtime), 0) < 0)
-      fail(archiveText(out));
+    const Part& part = parts[i];
+    if (!writer.AddFrom(part.Header, part.Fd, part.Offset)) fail(writer.ErrorString());
+    done += qint64(part.Header.CompressedSize);
   }
-  if (zip_get_num_entries(out, 0) == 0) {
-    // libzip writes no file for an archive without entries; an empty archive is still one.
-    zip_discard(out);
-    QFile file(newPath_);
-    static const char emptyArchive[22] = {'P', 'K', 5, 6};
-    if (!file.open(QIODevice::WriteOnly) || file.write(emptyArchive, 22) != 22 || !file.flush())
-      throw TZipError(QStringLiteral("The zip archive \"%1\" cannot be written: %2")
-                          .arg(archivePath_, file.errorString()));
-    file.close();
-  } else if (zip_close(out) < 0) {
-    const QString reason = archiveText(out);
-    zip_discard(out);
-    QFile::remove(newPath_);
-    throw TZipError(
-        QStringLiteral("The zip archive \"%1\" cannot be written: %2").arg(archivePath_, reason));
-  }
+  if (!writer.Finish()) fail(writer.ErrorString());
+  // The archive keeps the permissions the user gave it.
+  if (oldMode_ >= 0) ::chmod(QFile::encodeName(newPath_).constData(), mode_t(oldMode_));
+  if (Progress) Progress(total, total);
   // The new archive takes the old one's place in one step. Exchanging the two names (then
   // removing the old archive under the new name) does that without making the file system
   // write the whole new archive out at once, as replacing a file by a rename does on some file
   // systems; a plain rename is the fallback.
+  const QByteArray encoded = QFile::encodeName(newPath_);
   const QByteArray target = QFile::encodeName(archivePath_);
   if (QFileInfo::exists(archivePath_) && renameat2(AT_FDCWD, encoded.constData(), AT_FDCWD,
                                                    target.constData(), RENAME_EXCHANGE) == 0) {

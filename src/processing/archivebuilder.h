@@ -11,28 +11,32 @@
 //   file's size and modification time (Unchanged);
 // - compressed at the end on a pool of threads (CompressRemaining), for files that neither of
 //   the two covers.
-// Each entry is deflated at the normal level, or stored when deflating does not make it smaller.
+// Each entry is deflated at the normal level, or stored when deflating does not make it smaller
+// (or, for data of more than half a megabyte, when samples of it shrink by less than 2 %, as
+// JPEG data does: deflating it would cost more time than it saves bytes).
 //
-// The archive is written once (Write): libzip writes a temporary file beside it, which then
-// replaces the archive. Until then the archive on disk is the one from before the run. The
-// temporary files of a run that died (spool, partial archive) are removed when the next
-// builder for the same archive is created.
+// The archive is written once (Write) into a temporary file beside it, which then replaces the
+// archive. Until then the archive on disk is the one from before the run. Spooled and unchanged
+// entries are copied into it in large blocks (TZipWriter), so an archive that barely changed
+// costs about a plain copy of the file. The temporary files of a run that died (spool, partial
+// archive) are removed when the next builder for the same archive is created.
 //
 // Threads: the object is used by one thread at a time (the run thread). Compress may run on
 // any thread.
 #include "processing/ziparchive.h"
+#include "processing/zipwriter.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <vector>
 
 class QFile;
-struct zip;
 
 // One file's content as it goes into the archive.
 struct TCompressedEntry {
@@ -44,7 +48,7 @@ struct TCompressedEntry {
 };
 
 // Deflates at the normal level; keeps the bytes stored when deflating does not make them
-// smaller. Any thread.
+// smaller, or would shrink large data by less than 2 % (see above). Any thread.
 TCompressedEntry CompressForArchive(const QByteArray& bytes);
 
 class TArchiveBuilder {
@@ -88,6 +92,9 @@ public:
 
   // Called before each entry is added to the new archive (tests use it to inject a failure).
   std::function<void(int entryIndex)> BeforeEntry;
+  // Progress of CompressRemaining (bytes of the files compressed) and of Write (bytes of entry
+  // data written): called often, with done rising from 0 to total within each call of either.
+  std::function<void(qint64 done, qint64 total)> Progress;
 
   // The names of the leftovers of an earlier, interrupted write of this archive.
   static QStringList Leftovers(const QString& archivePath);
@@ -96,6 +103,8 @@ private:
   struct Wanted {
     QString Name;
     QString Source;
+    qint64 Size = 0;          // of the file when it was wanted
+    struct timespec MTime {}; // ditto
   };
   struct SpoolRecord {
     qint64 Offset = 0;
@@ -106,19 +115,21 @@ private:
     qint64 MTime = 0;
   };
   struct OldEntry {
-    qint64 Index = -1;
-    qint64 Size = 0;
-    qint64 MTime = 0;
-    bool Stored = false;
+    TZipDirectoryEntry Raw; // as the previous archive's directory has it
+    qint64 DataOffset = -1; // where its compressed bytes lie in the previous archive
   };
   void openSpool();
+  bool unchanged(const QString& name, bool isFile, qint64 size, const struct timespec& mtime) const;
+  bool unchanged(const Wanted& w) const { return unchanged(w.Name, true, w.Size, w.MTime); }
   static void removeLeftovers(const QString& archivePath);
 
   QString archivePath_;
   QString spoolPath_;
   QString newPath_;
-  zip* old_ = nullptr;
-  QDateTime archiveTime_; // when the previous archive was written
+  int oldFd_ = -1; // the previous archive, open for copying its entries
+  qint64 oldSize_ = 0;
+  int oldMode_ = -1;               // its permission bits
+  struct timespec archiveTime_ {}; // when the previous archive was written
   QHash<QString, OldEntry> oldEntries_;
   std::unique_ptr<QFile> spool_;
   QHash<QString, SpoolRecord> spooled_;

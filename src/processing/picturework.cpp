@@ -22,7 +22,7 @@ QString errorText(const std::exception& e) {
 // Fits, stamps (when the signature needs no picture) and encodes one size.
 // The large image takes the original's bitmap over, so stamping it needs no second copy.
 void produceOutput(const TPictureWork& work, TLoadedOriginal& original, const TColourPlan& colour,
-                   TOutputKind kind, TOutputResult& result) {
+                   TOutputKind kind, TOutputResult& result, const std::function<void()>& step) {
   const TOutputWork& output = work.Outputs[kind];
   QImage bitmap;
   if (kind == okLarge) {
@@ -39,6 +39,7 @@ void produceOutput(const TPictureWork& work, TLoadedOriginal& original, const TC
     ResampleBitmapInto(original.Bitmap, original.Window, bitmap, fit.Size,
                        ResizeFilterFromCode(work.Filter));
   }
+  step();
   // On the fitted bitmap, not the decode: far fewer pixels. Before the signature, whose colours
   // are sRGB already.
   ConvertToSrgb(bitmap, colour);
@@ -47,6 +48,7 @@ void produceOutput(const TPictureWork& work, TLoadedOriginal& original, const TC
     return;
   }
   result.Jpeg = SignAndEncode(std::move(bitmap), output, nullptr);
+  step();
   if (work.Zip) result.Zip = CompressForArchive(result.Jpeg);
 }
 
@@ -72,8 +74,17 @@ QByteArray SignAndEncode(QImage bitmap, const TOutputWork& output,
   return TagJpegAsSrgb(EncodeJpeg(bitmap, output.Quality));
 }
 
-TPictureResult ProducePicture(const TPictureWork& work) {
+TPictureResult ProducePicture(const TPictureWork& work, const TPictureSteps& steps) {
   TPictureResult result;
+  // Reading, decoding, and for each size fitting and encoding (a step each).
+  int outputs = 0;
+  for (const TOutputWork& output : work.Outputs)
+    if (output.Enabled) ++outputs;
+  const int stepCount = work.Render ? 2 + 2 * outputs : 1;
+  int stepsDone = 0;
+  auto step = [&] {
+    if (steps) steps(std::min(++stepsDone, stepCount), stepCount);
+  };
   // The file is read once: checksum, size, the zip test and the decode all use these bytes.
   // A file too large to hold (never a real photograph) is streamed instead.
   // The buffers stay with the thread from picture to picture, so their memory is not handed
@@ -90,6 +101,7 @@ TPictureResult ProducePicture(const TPictureWork& work) {
     result.Size = GetFileSizeBytes(work.OriginalPath);
     // Too large to hold: the archive compresses it from the file at the end.
   }
+  step();
   if (!work.Render) return result;
 
   TLoadedOriginal& original = t_original;
@@ -107,6 +119,7 @@ TPictureResult ProducePicture(const TPictureWork& work) {
     const int warnings = JpegWarningCount();
     LoadOriginal(work.OriginalPath, contents, request, original);
     result.Damaged = JpegWarningCount() != warnings;
+    step();
   } catch (const std::exception& e) {
     result.LoadError = errorText(e);
     if (result.LoadError.isEmpty())
@@ -127,7 +140,7 @@ TPictureResult ProducePicture(const TPictureWork& work) {
   for (int k : {okMedium, okThumb, okLarge}) {
     if (!work.Outputs[k].Enabled) continue;
     try {
-      produceOutput(work, original, colour, TOutputKind(k), result.Outputs[k]);
+      produceOutput(work, original, colour, TOutputKind(k), result.Outputs[k], step);
     } catch (const std::exception& e) {
       result.Outputs[k].Error = errorText(e);
     } catch (...) {

@@ -17,6 +17,7 @@
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <functional>
 
 class TLumenfoldPicture;
 class TLumenfoldSignature;
@@ -67,8 +68,12 @@ struct TPictureResult {
   std::array<TOutputResult, kOutputKinds> Outputs;
 };
 
+// Called by ProducePicture after each step of its work (reading, decoding, then fitting,
+// encoding and compressing each size) with the steps done so far and the steps in all.
+using TPictureSteps = std::function<void(int done, int steps)>;
+
 // Does the whole worker part for one picture. Never raises: failures land in the result.
-TPictureResult ProducePicture(const TPictureWork& work);
+TPictureResult ProducePicture(const TPictureWork& work, const TPictureSteps& steps = {});
 
 // Stamps the signature (when set) and encodes; for the run thread's part of SignLater outputs.
 // Raises on failure.

@@ -238,6 +238,8 @@ struct TProcessThread::Pipeline {
   struct Slot {
     TPictureWork Work;
     std::future<TPictureResult> Result;
+    // The worker's steps done, in thousandths of the picture's work (written under mutex).
+    std::shared_ptr<std::atomic<int>> Part = std::make_shared<std::atomic<int>>(0);
   };
 
   Pipeline(int jobs, qsizetype pictures) : jobs(jobs), handedOut(size_t(pictures), false) {
@@ -259,10 +261,17 @@ struct TProcessThread::Pipeline {
       ++unfinished;
     }
     pool.start(
-        [this, promise, work = slot->Work] {
+        [this, promise, work = slot->Work, part = slot->Part] {
           qint64 bytes = 0;
+          auto steps = [this, &part](int doneSteps, int allSteps) {
+            {
+              std::lock_guard lock(mutex);
+              part->store(allSteps > 0 ? doneSteps * 1000 / allSteps : 0);
+            }
+            done.notify_all();
+          };
           try {
-            TPictureResult result = ProducePicture(work);
+            TPictureResult result = ProducePicture(work, steps);
             bytes = heldBy(result);
             promise->set_value(std::move(result));
           } catch (...) {
@@ -296,19 +305,25 @@ struct TProcessThread::Pipeline {
   }
 
   // Takes the result of a handed-out picture out of the pipeline. While it is not ready, every
-  // finished picture gives topUp (which runs on this thread) the chance to hand out more.
+  // finished picture gives topUp (which runs on this thread) the chance to hand out more, and
+  // every step the picture's worker finishes goes to onPart (thousandths of its work).
   TPictureResult take(std::map<int, std::unique_ptr<Slot>>::iterator slot,
-                      const std::function<void()>& topUp) {
+                      const std::function<void()>& topUp,
+                      const std::function<void(int part)>& onPart = {}) {
     std::future<TPictureResult> future = std::move(slot->second->Result);
+    const std::shared_ptr<std::atomic<int>> part = slot->second->Part;
     pending.erase(slot);
     auto ready = [&] {
       return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
     };
+    int shown = -1;
     while (!ready()) {
       if (topUp) topUp();
+      if (const int now = part->load(); onPart && now != shown) onPart(shown = now);
       std::unique_lock lock(mutex);
       const quint64 seen = finished;
-      done.wait(lock, [&] { return finished != seen || ready(); });
+      done.wait(lock,
+                [&] { return finished != seen || (onPart && part->load() != shown) || ready(); });
     }
     TPictureResult result;
     try {
@@ -423,8 +438,20 @@ QString TProcessThread::ClosingMessage() const {
 }
 
 void TProcessThread::post(qintptr number, int stage) {
+  partStage_ = stage;
+  partShown_ = 0;
   PostMessage(progressWindow_, LF_MSG_PROGRESS, number, stage);
   if (AfterStage) AfterStage(stage);
+}
+
+void TProcessThread::postPart(qint64 done, qint64 total, int stage) {
+  // Only for the stage last reported, and only when the thousandths rise: a receiver sees a
+  // bar that moves forward, and the queue is not flooded.
+  if (stage != partStage_ || total <= 0) return;
+  const int part = int(std::clamp<qint64>(done * 1000 / total, 0, 1000));
+  if (part <= partShown_) return;
+  partShown_ = part;
+  PostMessage(progressWindow_, LF_MSG_PROGRESS_PART, part, stage);
 }
 
 void TProcessThread::checkStop() {
@@ -653,10 +680,10 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
   auto slot = pipeline.pending.find(index);
   if (slot != pipeline.pending.end()) {
     work = slot->second->Work;
-    result = pipeline.take(slot, topUp);
+    result = pipeline.take(slot, topUp, [&](int part) { postPart(part, 1000, psHash); });
   } else {
     work = workFor(p);
-    result = ProducePicture(work);
+    result = ProducePicture(work, [&](int done, int steps) { postPart(done, steps, psHash); });
   }
   p->OriginalHash = result.Hash;
   p->OriginalSize = result.Size;
@@ -835,6 +862,8 @@ void TProcessThread::checkBeforeRun() {
 
 void TProcessThread::zipStages() {
   const qintptr count = WorkList.size();
+  // Compressing and writing report their bytes as parts of the stage last posted.
+  archive_->Progress = [this](qint64 done, qint64 total) { postPart(done, total, partStage_); };
   post(count, psZipPictures);
   checkStop();
   wantPictures();
@@ -868,8 +897,15 @@ void TProcessThread::zipStages() {
   post(count, psZipTemplate);
   checkStop();
   if (!project_->SiteTemplate.isEmpty()) wantTemplate();
+  // The last stage compresses the template (its first tenth) and writes the archive.
+  archive_->Progress = [this](qint64 done, qint64 total) {
+    postPart(done, total * 10, psZipTemplate);
+  };
   archive_->CompressRemaining(jobs_);
   checkStop();
+  archive_->Progress = [this](qint64 done, qint64 total) {
+    postPart(total + 9 * done, 10 * std::max<qint64>(total, 1), psZipTemplate);
+  };
   archive_->BeforeEntry = BeforeArchiveEntry;
   archive_->Write();
   if (!snapshotPath_.isEmpty()) {

@@ -11,7 +11,10 @@
 // completed run; a run that stops or fails leaves the archive as it was before the run.
 //
 // Progress goes out as posted LF_MSG_PROGRESS messages (first parameter the 1-based picture
-// number, for stages 6..8 the length of the work list; second parameter the stage 0..8).
+// number, for stages 6..8 the length of the work list; second parameter the stage 0..8). Within
+// a stage, LF_MSG_PROGRESS_PART messages (thousandths of the stage) follow while the run waits
+// for a picture's worker (stage 0: its reading, decoding, fitting and encoding steps) and while
+// the zip stages compress and write (their bytes), so that a bar never stands still for long.
 //
 // Decoding and encoding of the pictures after the current one run ahead on a pool of worker
 // threads (Jobs, one per core by default); everything that touches the model, the database, the
@@ -166,6 +169,8 @@ private:
   bool renders(const TLumenfoldPicture* picture) const;
   void noteSignatureImages(const TLumenfoldSignature* signature);
   void post(qintptr number, int stage);
+  // Posts LF_MSG_PROGRESS_PART for the stage, done of total.
+  void postPart(qint64 done, qint64 total, int stage);
   bool waitWhilePaused(); // false when a stop was requested
   void saveRecord(TLumenfoldPicture* picture);
 
@@ -188,4 +193,6 @@ private:
   QString reason_;
   QString snapshotPath_; // temporary copy of the database for the archive
   QString refusal_;      // why the settings do not allow a run
+  int partStage_ = -1;   // the stage last posted (run thread)
+  int partShown_ = 0;    // thousandths of it posted so far
 };

@@ -5,20 +5,16 @@
 // the normal level, or stored when deflating would not make them smaller.
 //
 // Threads: one thread at a time (the processing run thread while it runs).
+#include "db/lumenfolderror.h"
+
 #include <QString>
-#include <stdexcept>
 
 struct zip;
 
 // Raised by every failing operation of TZipArchive; the text is meant for the user.
-class TZipError : public std::runtime_error {
+class TZipError : public TLumenfoldError {
 public:
-  explicit TZipError(const QString& message)
-      : std::runtime_error(message.toStdString()), message_(message) {}
-  const QString& message() const { return message_; }
-
-private:
-  QString message_;
+  explicit TZipError(const QString& message) : TLumenfoldError(message) {}
 };
 
 // The name an entry gets for a relative path: both '\' and '/' separate, empty, "." and ".."

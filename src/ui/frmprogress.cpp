@@ -53,7 +53,8 @@ void TfrmProgress::startRun() {
     return;
   }
   const int count = job_->Count();
-  ui->pbrProcess->setMaximum(std::max(1, count * StepsPerPicture));
+  ui->pbrProcess->setMaximum(
+      std::max(1, count * StepsPerPicture * PartsPerStep + 3 * zipStageUnits()));
   ui->pbrProcess->setValue(0);
   ui->lblProgress->setText(QStringLiteral("0/%1").arg(count));
   ui->lblProcess->setText(QStringLiteral("preparing..."));
@@ -69,6 +70,12 @@ bool TfrmProgress::event(QEvent* e) {
     showProgress(int(m->First), int(m->Second));
     return true;
   }
+  if (TMessageEvent::Is(e, LF_MSG_PROGRESS_PART)) {
+    if (destroying_) return true;
+    const auto* m = static_cast<const TMessageEvent*>(e);
+    showPart(int(m->First), int(m->Second));
+    return true;
+  }
   if (TMessageEvent::Is(e, LF_MSG_START)) {
     // Starting the run failed: close as not finished.
     finish();
@@ -77,17 +84,27 @@ bool TfrmProgress::event(QEvent* e) {
   return TPlacedDialog::event(e);
 }
 
+int TfrmProgress::zipStageUnits() const {
+  if (!Request.Zip) return 0;
+  // Building the archive takes about as long as a quarter of the pictures' work; with few
+  // pictures, about as long as writing it, at least as long as one picture.
+  const int count = job_ ? job_->Count() : 0;
+  return std::max(StepsPerPicture, count * StepsPerPicture / 12) * PartsPerStep;
+}
+
 void TfrmProgress::showProgress(int number, int stage) {
   const int count = job_ ? job_->Count() : 0;
   // The bar moves with every stage; a picture is complete with the stage-0 message that
   // follows its database write.
   int step = 0;
-  if (stage >= psZipPictures || count == 0) {
+  if (stage >= psZipPictures && zipStageUnits() > 0) {
+    step = count * StepsPerPicture * PartsPerStep + (stage - psZipPictures) * zipStageUnits();
+  } else if (stage >= psZipPictures || count == 0) {
     step = ui->pbrProcess->maximum();
   } else if (number >= 1) {
     const bool completes = stage == psHash && number == lastNumber_ && lastStage_ > psHash;
     const int within = completes ? StepsPerPicture : std::min(stage, StepsPerPicture - 1);
-    step = (number - 1) * StepsPerPicture + within;
+    step = ((number - 1) * StepsPerPicture + within) * PartsPerStep;
   }
   lastNumber_ = number;
   lastStage_ = stage;
@@ -97,6 +114,22 @@ void TfrmProgress::showProgress(int number, int stage) {
   const bool showsFile = stage < psZipPictures && number >= 1 && number <= files.size();
   ui->lblFilename->setText(showsFile ? files.at(number - 1) : QString());
   ui->lblProcess->setText(ProcessStageText(stage));
+}
+
+void TfrmProgress::showPart(int thousandths, int stage) {
+  if (stage != lastStage_ || thousandths <= 0) return;
+  const int count = job_ ? job_->Count() : 0;
+  const int part = std::min(thousandths, 1000);
+  int value = -1;
+  if (stage >= psZipPictures && zipStageUnits() > 0) {
+    value = count * StepsPerPicture * PartsPerStep + (stage - psZipPictures) * zipStageUnits() +
+            int(qint64(zipStageUnits()) * part / 1000);
+  } else if (stage == psHash && lastNumber_ >= 1) {
+    // The picture's own work (reading, decoding, fitting, encoding) before its stages follow.
+    value = (lastNumber_ - 1) * StepsPerPicture * PartsPerStep +
+            int(qint64(StepsPerPicture - 1) * PartsPerStep * part / 1000);
+  }
+  if (value > ui->pbrProcess->value()) ui->pbrProcess->setValue(value);
 }
 
 void TfrmProgress::runEnded(bool completed, const QString& reason) {

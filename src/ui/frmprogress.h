@@ -10,8 +10,8 @@
 // and the window with the run's own result.
 //
 // Threads: user-interface thread only. The run reaches the window by posted LF_MSG_PROGRESS
-// messages; the window never blocks its thread on the run (it waits by dispatching events, so a
-// run that asks the user something gets its answer).
+// and LF_MSG_PROGRESS_PART messages; the window never blocks its thread on the run (it waits by
+// dispatching events, so a run that asks the user something gets its answer).
 #include "processing/processingjob.h"
 #include "ui/placeddialog.h"
 
@@ -31,6 +31,8 @@ class TfrmProgress : public TPlacedDialog {
 public:
   // Steps of the progress bar per picture, so that it moves with every stage of a picture.
   static constexpr int StepsPerPicture = 6;
+  // Units of the bar per step: a step moves on in parts (LF_MSG_PROGRESS_PART).
+  static constexpr int PartsPerStep = 100;
 
   TfrmProgress(TLumenfoldProject* project, QWidget* parent = nullptr);
   ~TfrmProgress() override;
@@ -63,6 +65,9 @@ protected:
 private:
   void startRun();
   void showProgress(int number, int stage);
+  void showPart(int thousandths, int stage);
+  // Bar units of one zip stage (0 without zip).
+  int zipStageUnits() const;
   void runEnded(bool completed, const QString& reason);
   // Cancel, the close box and Escape: pause, ask, then stop or go on.
   void askToStop();

@@ -13,6 +13,10 @@ inline constexpr int LF_MSG_START = 1141;
 inline constexpr int LF_MSG_THUMBNAIL = 2221;
 // Processing progress: first parameter the 1-based picture number, second the stage 0..8.
 inline constexpr int LF_MSG_PROGRESS = 2223;
+// Processing progress within the stage last reported by LF_MSG_PROGRESS: first parameter the part
+// of that stage done, in thousandths (0..1000, rising), second the stage. A long stage (a large
+// picture, writing the zip archive) sends it often, so that a progress bar keeps moving.
+inline constexpr int LF_MSG_PROGRESS_PART = 2224;
 
 class TMessageEvent : public QEvent {
 public:

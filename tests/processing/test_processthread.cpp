@@ -7,6 +7,7 @@
 #include "db/connectionstring.h"
 #include "db/sqlaccess.h"
 #include "processing/archivebuilder.h"
+#include "processing/picturework.h"
 #include "processing/processthread.h"
 #include "testenv.h"
 #include "util/helpers.h"
@@ -32,11 +33,19 @@ using Message = QPair<qintptr, qintptr>;
 class Recorder : public QObject {
 public:
   QList<Message> messages;
+  // Every message in arrival order: stages as (number, stage), parts as (-thousandths, stage).
+  QList<Message> all;
   std::function<void(const Message&)> onMessage;
   bool event(QEvent* e) override {
+    if (TMessageEvent::Is(e, LF_MSG_PROGRESS_PART)) {
+      auto* m = static_cast<TMessageEvent*>(e);
+      all.append({-m->First, m->Second});
+      return true;
+    }
     if (TMessageEvent::Is(e, LF_MSG_PROGRESS)) {
       auto* m = static_cast<TMessageEvent*>(e);
       messages.append({m->First, m->Second});
+      all.append(messages.last());
       if (onMessage) onMessage(messages.last());
       return true;
     }
@@ -193,6 +202,7 @@ private slots:
   void entriesThatAreNotTheProjectsDoNotSurvive();
   void templateFileMayNotReplaceAPackedEntry();
   void unchangedEntriesAreCopiedAsTheyAre();
+  void progressMovesWithinLongStages();
 };
 
 namespace {
@@ -503,6 +513,54 @@ void TestProcessThread::unchangedEntriesAreCopiedAsTheyAre() {
   QVERIFY(f.run(thread));
   QCOMPARE(stats(), first);
   verifyArchiveMatchesProject(f);
+}
+
+// The zip stages report their bytes in parts that rise to the whole, each after its own stage
+// message; a picture's worker reports its steps the same way.
+void TestProcessThread::progressMovesWithinLongStages() {
+  Fixture f;
+  f.project.LargeEnabled = true;
+  for (int i = 0; i < 4; ++i)
+    f.addPicture(QString("p%1.jpg").arg(i), 600, 400);
+  TProcessThread thread(&f.project, true, true, &f.recorder);
+  thread.WorkList = dueList(f, true);
+  QVERIFY(f.run(thread));
+  int stage = -1;
+  int last = 0;
+  QMap<int, QList<int>> parts; // stage -> thousandths in order
+  for (const Message& m : std::as_const(f.recorder.all)) {
+    if (m.first >= 0) {
+      stage = int(m.second);
+      last = 0;
+      continue;
+    }
+    const int part = int(-m.first);
+    QCOMPARE(int(m.second), stage); // a part belongs to the stage last reported
+    QVERIFY2(part > last && part <= 1000, qPrintable(QString::number(part)));
+    last = part;
+    parts[stage].append(part);
+  }
+  // Writing the archive (after the template stage's message) ends at the whole.
+  QVERIFY(!parts.value(psZipTemplate).isEmpty());
+  QCOMPARE(parts.value(psZipTemplate).last(), 1000);
+  QVERIFY(parts.value(psZipTemplate).size() >= 2);
+
+  // A picture's steps: reading, decoding, then fitting and encoding each size.
+  TPictureWork work;
+  work.OriginalPath = f.album->Path + "/p0.jpg";
+  work.Render = true;
+  for (TOutputWork& out : work.Outputs) {
+    out.Enabled = true;
+    out.Box = QSize(100, 100);
+  }
+  QList<QPair<int, int>> steps;
+  const TPictureResult result = ProducePicture(work, [&](int done, int all) {
+    steps.append({done, all});
+  });
+  QVERIFY(result.LoadError.isEmpty());
+  QCOMPARE(steps.size(), 8);
+  for (int i = 0; i < steps.size(); ++i)
+    QCOMPARE(steps[i], qMakePair(i + 1, 8));
 }
 
 void TestProcessThread::modifiedPictureWritesFilesAndRow() {

@@ -302,6 +302,17 @@ private slots:
     PostMessage(dlg.get(), LF_MSG_PROGRESS, 2, psHash);
     QTRY_COMPARE(stage->text(), QString("getting hash and size of the file"));
     QVERIFY(bar->value() > medium); // the bar moves within a picture
+    // A picture's worker steps move it before the picture's stages come.
+    PostMessage(dlg.get(), LF_MSG_PROGRESS, 3, psHash);
+    QTRY_COMPARE(progress->text(), QString("3/5"));
+    const int atThird = bar->value();
+    PostMessage(dlg.get(), LF_MSG_PROGRESS_PART, 500, psHash);
+    QTRY_VERIFY(bar->value() > atThird);
+    const int halfway = bar->value();
+    PostMessage(dlg.get(), LF_MSG_PROGRESS_PART, 400, psMedium); // not the current stage
+    PostMessage(dlg.get(), LF_MSG_PROGRESS, 3, psMedium);
+    QTRY_COMPARE(stage->text(), QString("processing medium image"));
+    QVERIFY(bar->value() >= halfway);
     PostMessage(dlg.get(), LF_MSG_PROGRESS, 3, psZipPictures);
     QTRY_COMPARE(stage->text(), QString("inserting pictures into zip archive..."));
     QCOMPARE(file->text(), QString());

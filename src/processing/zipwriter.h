@@ -1,0 +1,86 @@
+#pragma once
+// A plain zip archive writer for entries whose compressed bytes are ready: raw deflate streams
+// or stored bytes, in memory or in another file (the spool of a run, the previous archive).
+// Bytes that lie in a file are copied by the kernel in large blocks (copy_file_range, with a
+// large buffer as the fallback), so an archive in which most entries are unchanged costs about
+// a plain copy of the file. Sizes and offsets beyond 4 GiB and more than 65534 entries get the
+// ZIP64 records.
+//
+// Also reads the central directory of an existing archive, so that its entries can be copied
+// as they are (compressed bytes, CRC, time stamp, attributes).
+//
+// Threads: a writer is used by one thread at a time; the functions may run on any thread.
+#include <QByteArray>
+#include <QString>
+#include <ctime>
+#include <functional>
+#include <vector>
+
+// The fields of one entry as they appear in the archive's headers.
+struct TZipEntryHeader {
+  QByteArray Name;                             // UTF-8, '/' between folders
+  quint16 Method = 0;                          // 0 stored, 8 deflated
+  quint16 Flags = 0;                           // general purpose bits (the writer sets bit 11)
+  quint32 Crc = 0;                             // CRC-32 of the uncompressed bytes
+  quint64 CompressedSize = 0;                  // bytes of the data as stored in the archive
+  quint64 Size = 0;                            // uncompressed bytes
+  quint16 DosTime = 0;                         // MS-DOS time and date, local time
+  quint16 DosDate = 0;                         //
+  quint16 MadeBy = (3 << 8) | 20;              // Unix, version 2.0
+  quint32 ExternalAttributes = 0100644u << 16; // a regular file, rw-r--r--
+};
+
+// An entry of an existing archive's central directory.
+struct TZipDirectoryEntry {
+  TZipEntryHeader Header;
+  quint64 LocalHeaderOffset = 0;
+};
+
+// MS-DOS time and date (local time, even seconds rounded down) of a time stamp.
+void ZipDosTime(std::time_t time, quint16& dosTime, quint16& dosDate);
+
+// Reads the central directory of the archive open at fd (of fileSize bytes). False with error
+// set when the file is no zip archive this reader understands (split archives, for example).
+bool ReadZipDirectory(int fd, qint64 fileSize, std::vector<TZipDirectoryEntry>& entries,
+                      QString* error);
+// The offset of an entry's data in the archive (behind its local header), or -1 when the local
+// header is not where the directory says or the data would end beyond the file.
+qint64 ZipEntryDataOffset(int fd, qint64 fileSize, const TZipDirectoryEntry& entry);
+
+class TZipWriter {
+public:
+  TZipWriter() = default;
+  ~TZipWriter(); // closes the file; a file not finished stays as it is (the caller removes it)
+  TZipWriter(const TZipWriter&) = delete;
+  TZipWriter& operator=(const TZipWriter&) = delete;
+
+  // Creates (or truncates) the file. False with ErrorString() on failure.
+  bool Open(const QString& path);
+  // Appends an entry whose CompressedSize bytes are at data.
+  bool Add(const TZipEntryHeader& header, const char* data);
+  // Appends an entry whose CompressedSize bytes are read from fd at offset.
+  bool AddFrom(const TZipEntryHeader& header, int fd, qint64 offset);
+  // Writes the central directory and the end records and closes the file.
+  bool Finish();
+
+  QString ErrorString() const { return error_; }
+  // Bytes written so far.
+  quint64 Position() const { return position_; }
+  int EntryCount() const { return count_; }
+
+  // Called while entry data is copied, with the bytes of the data copied so far of the current
+  // entry (several times for a large entry).
+  std::function<void(quint64 copied)> Copied;
+
+private:
+  bool writeLocalHeader(const TZipEntryHeader& header);
+  void addDirectoryRecord(const TZipEntryHeader& header, quint64 offset);
+  bool writeAll(const char* data, qint64 size);
+  bool fail(const QString& what);
+
+  int fd_ = -1;
+  quint64 position_ = 0;
+  int count_ = 0;
+  QByteArray directory_;
+  QString error_;
+};

@@ -1,0 +1,362 @@
+// The archive writer: archives that other readers accept, entries copied from the previous
+// archive without a changed byte, ZIP64 for many entries, and a write that fails half-way.
+#include "processing/archivebuilder.h"
+#include "processing/zipwriter.h"
+#include "testenv.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QtTest>
+#include <fcntl.h>
+#include <unistd.h>
+#include <zip.h>
+#include <zlib.h>
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& data, int hoursAgo = 1) {
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  QFile f(path);
+  QVERIFY(f.open(QIODevice::WriteOnly));
+  f.write(data);
+  f.close();
+  // Written well before the archive, as the files of an earlier run are.
+  QVERIFY(f.open(QIODevice::ReadWrite));
+  QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-3600 * hoursAgo),
+                        QFileDevice::FileModificationTime));
+}
+
+QByteArray readAll(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Entry name -> content, read back with libzip (which checks each entry's CRC).
+QMap<QString, QByteArray> readZip(const QString& path, bool* ok = nullptr) {
+  QMap<QString, QByteArray> entries;
+  if (ok) *ok = false;
+  int code = 0;
+  zip_t* z = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+  if (!z) return entries;
+  bool good = true;
+  const zip_int64_t n = zip_get_num_entries(z, 0);
+  for (zip_int64_t i = 0; i < n; ++i) {
+    zip_stat_t st;
+    zip_stat_index(z, zip_uint64_t(i), 0, &st);
+    QByteArray data(qsizetype(st.size), Qt::Uninitialized);
+    zip_file_t* f = zip_fopen_index(z, zip_uint64_t(i), 0);
+    if (!f) {
+      good = false;
+      continue;
+    }
+    // Reading to the end makes libzip compare the CRC.
+    zip_int64_t got = zip_fread(f, data.data(), st.size);
+    char more;
+    if (got != zip_int64_t(st.size) || zip_fread(f, &more, 1) != 0) good = false;
+    zip_fclose(f);
+    entries.insert(QString::fromUtf8(st.name), data);
+  }
+  zip_discard(z);
+  if (ok) *ok = good;
+  return entries;
+}
+
+// The directory of an archive on disk, with each entry's stored bytes.
+struct RawEntry {
+  TZipEntryHeader Header;
+  QByteArray Data;
+};
+QMap<QString, RawEntry> rawEntries(const QString& path) {
+  QMap<QString, RawEntry> result;
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+  if (fd < 0) return result;
+  const qint64 size = QFileInfo(path).size();
+  std::vector<TZipDirectoryEntry> entries;
+  if (ReadZipDirectory(fd, size, entries, nullptr)) {
+    for (const TZipDirectoryEntry& e : entries) {
+      RawEntry raw;
+      raw.Header = e.Header;
+      const qint64 at = ZipEntryDataOffset(fd, size, e);
+      raw.Data.resize(qsizetype(e.Header.CompressedSize));
+      if (at < 0 || pread(fd, raw.Data.data(), size_t(raw.Data.size()), at) != raw.Data.size())
+        raw.Data = "unreadable";
+      result.insert(QString::fromUtf8(e.Header.Name), raw);
+    }
+  }
+  ::close(fd);
+  return result;
+}
+
+// "unzip -t" and "zipinfo" on the archive, when the tools are installed.
+void checkWithUnzip(const QString& archive, int entries) {
+  const QString unzip = QStandardPaths::findExecutable("unzip");
+  if (unzip.isEmpty()) return;
+  QProcess test;
+  test.start(unzip, {"-tq", archive});
+  QVERIFY(test.waitForFinished(120000));
+  QVERIFY2(test.exitCode() == 0, test.readAll().constData());
+  const QString zipinfo = QStandardPaths::findExecutable("zipinfo");
+  if (zipinfo.isEmpty()) return;
+  QProcess info;
+  info.start(zipinfo, {"-1", archive});
+  QVERIFY(info.waitForFinished(120000));
+  QCOMPARE(info.exitCode(), 0);
+  QCOMPARE(info.readAllStandardOutput().count('\n'), entries);
+}
+
+QByteArray noise(int size, quint32 seed) {
+  QByteArray bytes(size, Qt::Uninitialized);
+  QRandomGenerator random(seed);
+  for (char& c : bytes)
+    c = char(random.bounded(256));
+  return bytes;
+}
+
+} // namespace
+
+class TestZipWriter : public QObject {
+  Q_OBJECT
+private slots:
+  void archiveIsValidForOtherReaders();
+  void unchangedEntriesKeepEveryByte();
+  void failedWriteKeepsTheOldArchive();
+  void manyEntriesGetZip64Records();
+  void damagedPreviousArchiveIsRecompressed();
+  void largeIncompressibleDataIsStored();
+};
+
+// Large data that barely shrinks (JPEG data) is stored without deflating it all; large data
+// that shrinks, even only in part, is deflated.
+void TestZipWriter::largeIncompressibleDataIsStored() {
+  const QByteArray random = noise(2 << 20, 11);
+  const TCompressedEntry stored = CompressForArchive(random);
+  QVERIFY(!stored.Deflated);
+  QCOMPARE(stored.Data, random);
+  QCOMPARE(stored.Crc, quint32(crc32(0, reinterpret_cast<const Bytef*>(random.constData()),
+                                     uInt(random.size()))));
+  const QByteArray mixed = QByteArray(600 * 1024, 'x') + random;
+  const TCompressedEntry deflated = CompressForArchive(mixed);
+  QVERIFY(deflated.Deflated);
+  QVERIFY(deflated.Data.size() < mixed.size());
+  QCOMPARE(deflated.Size, qint64(mixed.size()));
+}
+
+void TestZipWriter::archiveIsValidForOtherReaders() {
+  TestEnv env;
+  const QByteArray text = QByteArray("a caption that repeats\n").repeated(2000);
+  const QByteArray random = noise(200 * 1024, 5);
+  writeFile(env.path("src/text.txt"), text);
+  writeFile(env.path("src/noise.jpg"), random);
+  writeFile(env.path("src/empty.txt"), QByteArray());
+  writeFile(env.path("src/Grüße.txt"), text.left(100));
+  const QString archive = env.path("out/albums.zip");
+  QDir().mkpath(env.path("out"));
+  {
+    TArchiveBuilder builder(archive);
+    // One entry compressed ahead, the others at the end.
+    builder.Spool("album/text.txt", env.path("src/text.txt"), CompressForArchive(text));
+    QVERIFY(builder.Want("album/text.txt", env.path("src/text.txt")));
+    QVERIFY(builder.Want("album/noise.jpg", env.path("src/noise.jpg")));
+    QVERIFY(builder.Want("empty.txt", env.path("src/empty.txt")));
+    QVERIFY(builder.Want("album/Grüße.txt", env.path("src/Grüße.txt")));
+    builder.CompressRemaining(2);
+    builder.Write();
+  }
+  bool ok = false;
+  const auto entries = readZip(archive, &ok);
+  QVERIFY(ok);
+  QCOMPARE(entries.size(), 4);
+  QCOMPARE(entries["album/text.txt"], text);
+  QCOMPARE(entries["album/noise.jpg"], random);
+  QCOMPARE(entries["empty.txt"], QByteArray());
+  QCOMPARE(entries["album/Grüße.txt"], text.left(100));
+  const auto raw = rawEntries(archive);
+  QCOMPARE(raw["album/text.txt"].Header.Method, quint16(ZIP_CM_DEFLATE));
+  QCOMPARE(raw["album/noise.jpg"].Header.Method, quint16(ZIP_CM_STORE));
+  // The time stamp is the file's, to the two seconds the format keeps.
+  quint16 time = 0, date = 0;
+  ZipDosTime(QFileInfo(env.path("src/noise.jpg")).lastModified().toSecsSinceEpoch(), time, date);
+  QCOMPARE(raw["album/noise.jpg"].Header.DosTime, time);
+  QCOMPARE(raw["album/noise.jpg"].Header.DosDate, date);
+  checkWithUnzip(archive, 4);
+  QVERIFY(TArchiveBuilder::Leftovers(archive).isEmpty());
+}
+
+void TestZipWriter::unchangedEntriesKeepEveryByte() {
+  TestEnv env;
+  for (int i = 0; i < 5; ++i)
+    writeFile(env.path(QString("src/p%1.jpg").arg(i)), noise(50000 + i, quint32(i)));
+  writeFile(env.path("src/db.sqlite"), QByteArray("rows of a database ").repeated(3000));
+  const QString archive = env.path("out.zip");
+  auto build = [&] {
+    TArchiveBuilder builder(archive);
+    for (int i = 0; i < 5; ++i)
+      QVERIFY(builder.Want(QString("a/p%1.jpg").arg(i), env.path(QString("src/p%1.jpg").arg(i))));
+    QVERIFY(builder.Want("db.sqlite", env.path("src/db.sqlite")));
+    builder.CompressRemaining(2);
+    builder.Write();
+  };
+  build();
+  const auto before = rawEntries(archive);
+  QCOMPARE(before.size(), 6);
+  // The user's permissions of the archive stay.
+  const QFile::Permissions mine = QFile::ReadOwner | QFile::WriteOwner;
+  QVERIFY(QFile::setPermissions(archive, mine));
+  // The database changes (written after the archive); the pictures do not.
+  QFile db(env.path("src/db.sqlite"));
+  QVERIFY(db.open(QIODevice::Append));
+  db.write("one more row");
+  db.close();
+  QList<qint64> reported;
+  {
+    TArchiveBuilder builder(archive);
+    for (int i = 0; i < 5; ++i) {
+      const QString name = QString("a/p%1.jpg").arg(i);
+      QVERIFY(builder.Unchanged(name, env.path(QString("src/p%1.jpg").arg(i))));
+      QVERIFY(builder.Want(name, env.path(QString("src/p%1.jpg").arg(i))));
+    }
+    QVERIFY(!builder.Unchanged("db.sqlite", env.path("src/db.sqlite")));
+    QVERIFY(builder.Want("db.sqlite", env.path("src/db.sqlite")));
+    builder.CompressRemaining(1);
+    builder.Progress = [&](qint64 done, qint64 total) {
+      reported << done;
+      QVERIFY(done <= total);
+    };
+    builder.Write();
+  }
+  const auto after = rawEntries(archive);
+  QCOMPARE(after.keys(), before.keys());
+  QCOMPARE(QFile::permissions(archive) & ~(QFile::ReadUser | QFile::WriteUser), mine);
+  for (int i = 0; i < 5; ++i) {
+    const QString name = QString("a/p%1.jpg").arg(i);
+    const TZipEntryHeader& a = before[name].Header;
+    const TZipEntryHeader& b = after[name].Header;
+    QCOMPARE(after[name].Data, before[name].Data);
+    QCOMPARE(b.Crc, a.Crc);
+    QCOMPARE(b.Method, a.Method);
+    QCOMPARE(b.DosTime, a.DosTime);
+    QCOMPARE(b.DosDate, a.DosDate);
+    QCOMPARE(b.ExternalAttributes, a.ExternalAttributes);
+  }
+  QVERIFY(after["db.sqlite"].Header.Size > before["db.sqlite"].Header.Size);
+  QVERIFY(readZip(archive)["db.sqlite"].endsWith("one more row"));
+  // Writing reports its bytes as they go, rising to the whole.
+  QVERIFY(reported.size() >= 6);
+  QVERIFY(std::is_sorted(reported.cbegin(), reported.cend()));
+  qint64 data = 0;
+  for (const RawEntry& e : after)
+    data += qint64(e.Header.CompressedSize);
+  QCOMPARE(reported.last(), data);
+  checkWithUnzip(archive, 6);
+}
+
+void TestZipWriter::failedWriteKeepsTheOldArchive() {
+  TestEnv env;
+  writeFile(env.path("src/a.txt"), QByteArray("first text ").repeated(100));
+  writeFile(env.path("src/b.jpg"), noise(100000, 9));
+  const QString archive = env.path("out.zip");
+  {
+    TArchiveBuilder builder(archive);
+    QVERIFY(builder.Want("a.txt", env.path("src/a.txt")));
+    builder.CompressRemaining(1);
+    builder.Write();
+  }
+  const QByteArray old = readAll(archive);
+  {
+    TArchiveBuilder builder(archive);
+    QVERIFY(builder.Want("a.txt", env.path("src/a.txt")));
+    QVERIFY(builder.Want("b.jpg", env.path("src/b.jpg")));
+    builder.CompressRemaining(1);
+    builder.BeforeEntry = [](int entry) {
+      if (entry == 1) throw TZipError("the disk is full");
+    };
+    QVERIFY_THROWS_EXCEPTION(TZipError, builder.Write());
+  }
+  QCOMPARE(readAll(archive), old);
+  QVERIFY(TArchiveBuilder::Leftovers(archive).isEmpty());
+
+  // A write killed half-way leaves its partial file, which the next builder removes.
+  {
+    TZipWriter writer;
+    QVERIFY(writer.Open(archive + ".lumenfold-new"));
+    const QByteArray data = "partial";
+    TZipEntryHeader h;
+    h.Name = "a.txt";
+    h.CompressedSize = h.Size = quint64(data.size());
+    QVERIFY(writer.Add(h, data.constData()));
+  }
+  QCOMPARE(TArchiveBuilder::Leftovers(archive).size(), 1);
+  { TArchiveBuilder builder(archive); }
+  QVERIFY(TArchiveBuilder::Leftovers(archive).isEmpty());
+  QCOMPARE(readAll(archive), old);
+}
+
+void TestZipWriter::manyEntriesGetZip64Records() {
+  TestEnv env;
+  const QString archive = env.path("many.zip");
+  const int count = 70000; // more than the 65535 the plain end record counts
+  {
+    TZipWriter writer;
+    QVERIFY(writer.Open(archive));
+    for (int i = 0; i < count; ++i) {
+      const QByteArray data = QByteArray::number(i);
+      TZipEntryHeader h;
+      h.Name = "f/" + QByteArray::number(i) + ".txt";
+      h.Crc =
+          quint32(crc32(0, reinterpret_cast<const Bytef*>(data.constData()), uInt(data.size())));
+      h.CompressedSize = h.Size = quint64(data.size());
+      QVERIFY(writer.Add(h, data.constData()));
+    }
+    QVERIFY2(writer.Finish(), qPrintable(writer.ErrorString()));
+  }
+  int code = 0;
+  zip_t* z = zip_open(QFile::encodeName(archive).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+  QVERIFY(z);
+  QCOMPARE(zip_get_num_entries(z, 0), zip_int64_t(count));
+  zip_discard(z);
+  const int fd = ::open(QFile::encodeName(archive).constData(), O_RDONLY);
+  std::vector<TZipDirectoryEntry> entries;
+  QVERIFY(ReadZipDirectory(fd, QFileInfo(archive).size(), entries, nullptr));
+  ::close(fd);
+  QCOMPARE(int(entries.size()), count);
+  QCOMPARE(entries.back().Header.Name, QByteArray("f/69999.txt"));
+  checkWithUnzip(archive, count);
+}
+
+// A previous archive whose directory points at nothing sensible: its entries are compressed
+// anew from the files instead of copying garbage.
+void TestZipWriter::damagedPreviousArchiveIsRecompressed() {
+  TestEnv env;
+  const QByteArray text = QByteArray("words ").repeated(500);
+  writeFile(env.path("src/a.txt"), text);
+  const QString archive = env.path("out.zip");
+  {
+    TArchiveBuilder builder(archive);
+    QVERIFY(builder.Want("a.txt", env.path("src/a.txt")));
+    builder.CompressRemaining(1);
+    builder.Write();
+  }
+  // Break the local header's signature: the directory still lists the entry.
+  QFile file(archive);
+  QVERIFY(file.open(QIODevice::ReadWrite));
+  file.write("XXXX");
+  file.close();
+  {
+    TArchiveBuilder builder(archive);
+    QVERIFY(!builder.Unchanged("a.txt", env.path("src/a.txt")));
+    QVERIFY(builder.Want("a.txt", env.path("src/a.txt")));
+    builder.CompressRemaining(1);
+    builder.Write();
+  }
+  bool ok = false;
+  QCOMPARE(readZip(archive, &ok)["a.txt"], text);
+  QVERIFY(ok);
+}
+
+QTEST_GUILESS_MAIN(TestZipWriter)
+#include "test_zipwriter.moc"

@@ -182,35 +182,37 @@ const QByteArray& SrgbProfile() {
   return bytes;
 }
 
-QByteArray TagJpegAsSrgb(const QByteArray& jpeg) {
+QByteArray TagJpegAsSrgb(const QByteArray& jpeg, const QByteArray& segments) {
   const QByteArray& profile = SrgbProfile();
-  if (profile.isEmpty() || jpeg.size() < 4 || uchar(jpeg[0]) != 0xFF || uchar(jpeg[1]) != 0xD8)
-    return jpeg;
+  if (jpeg.size() < 4 || uchar(jpeg[0]) != 0xFF || uchar(jpeg[1]) != 0xD8) return jpeg;
   // After the JFIF segment when there is one (it must stay first); never twice.
   qsizetype at = 2;
   qsizetype insertAt = 2;
+  bool tagged = profile.isEmpty();
   while (at + 4 <= jpeg.size() && uchar(jpeg[at]) == 0xFF) {
     const uchar marker = uchar(jpeg[at + 1]);
     if (marker == 0xDA || marker == 0xD9) break;
     const int length = uchar(jpeg[at + 2]) << 8 | uchar(jpeg[at + 3]);
     if (marker == 0xE2 && length >= 14 && at + 16 <= jpeg.size() &&
         std::memcmp(jpeg.constData() + at + 4, "ICC_PROFILE", 11) == 0)
-      return jpeg;
+      tagged = true;
     if (marker == 0xE0 && at == 2) insertAt = at + 2 + length;
     at += 2 + length;
   }
-  if (insertAt > jpeg.size()) return jpeg;
-  QByteArray segment;
-  const int length = int(profile.size()) + 2 + 14;
-  segment.reserve(length + 2);
-  segment.append(char(0xFF));
-  segment.append(char(0xE2));
-  segment.append(char(length >> 8));
-  segment.append(char(length & 0xFF));
-  segment.append("ICC_PROFILE\0", 12);
-  segment.append(char(1));
-  segment.append(char(1));
-  segment.append(profile);
+  if (insertAt > jpeg.size() || (tagged && segments.isEmpty())) return jpeg;
+  QByteArray segment = segments;
+  if (!tagged) {
+    const int length = int(profile.size()) + 2 + 14;
+    segment.reserve(segments.size() + length + 2);
+    segment.append(char(0xFF));
+    segment.append(char(0xE2));
+    segment.append(char(length >> 8));
+    segment.append(char(length & 0xFF));
+    segment.append("ICC_PROFILE\0", 12);
+    segment.append(char(1));
+    segment.append(char(1));
+    segment.append(profile);
+  }
   QByteArray out;
   out.reserve(jpeg.size() + segment.size());
   out.append(jpeg.constData(), insertAt);

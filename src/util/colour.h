@@ -54,8 +54,9 @@ QString ColourProfileDescription(const QByteArray& profile);
 const QByteArray& SrgbProfile();
 
 // The JPEG file with an sRGB profile segment after its first (JFIF) segment; a file that already
-// has a profile segment is returned unchanged.
-QByteArray TagJpegAsSrgb(const QByteArray& jpeg);
+// has a profile segment keeps it. segments (ready JPEG segments, such as the metadata of
+// OutputMetadataSegments) go in before the profile, in the same pass.
+QByteArray TagJpegAsSrgb(const QByteArray& jpeg, const QByteArray& segments = QByteArray());
 
 // Number of converters made so far in this process (tests check that they are shared).
 int ColourConvertersMade();

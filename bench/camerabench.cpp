@@ -1,11 +1,11 @@
 // Camera metadata and colour benchmarks' helper (bench/run-camera.sh).
 //
 //   bench_camera prepare <source folder> <out folder> <count> <denominator>
-//     Writes <out>/plain/NNNN.jpg and <out>/tagged/NNNN.jpg from the JPEG files of the source
+//     Writes <out>/plain, <out>/exif and <out>/tagged/NNNN.jpg from the JPEG files of the source
 //     folder (taken in turn until count files are made; decoded at 1/denominator and encoded
 //     again when the denominator is above 1). "plain" files keep no segment but the first JFIF
-//     one; "tagged" files are the same bytes with a camera's EXIF block (dates, author, position,
-//     serial numbers, a thumbnail) and an Adobe RGB (1998) colour profile.
+//     one; "exif" files are the same bytes with a camera's EXIF block (dates, author, position,
+//     serial numbers, a thumbnail); "tagged" files have an Adobe RGB (1998) profile as well.
 //   bench_camera chart [quality]
 //     A chart of colour patches tagged Adobe RGB (1998) and Display P3 goes through the
 //     processing of one picture; its large (full size) and medium (half size) images are compared
@@ -112,8 +112,8 @@ QByteArray stripped(const QByteArray& jpeg) {
   return kept + jpeg.mid(at);
 }
 
-// The tagged copy: after the JFIF segment, an EXIF block like a camera's and the profile.
-QByteArray tagged(const QByteArray& plain, int index) {
+// After the JFIF segment, an EXIF block like a camera's and (when asked) the profile.
+QByteArray tagged(const QByteArray& plain, int index, bool withProfile) {
   Exiv2::ExifData exif;
   exif["Exif.Image.Make"] = std::string("Camera Maker");
   exif["Exif.Image.Model"] = std::string("Model 7");
@@ -149,7 +149,8 @@ QByteArray tagged(const QByteArray& plain, int index) {
   qsizetype insertAt = 2;
   if (plain.size() > 4 && uchar(plain[2]) == 0xFF && uchar(plain[3]) == 0xE0)
     insertAt = 4 + (uchar(plain[4]) << 8 | uchar(plain[5]));
-  return plain.left(insertAt) + block + profile + plain.mid(insertAt);
+  return plain.left(insertAt) + block + (withProfile ? profile : QByteArray()) +
+         plain.mid(insertAt);
 }
 
 bool writeFile(const QString& path, const QByteArray& bytes) {
@@ -168,6 +169,7 @@ int prepare(const QString& source, const QString& target, int count, int denomin
   }
   QDir().mkpath(target + "/plain");
   QDir().mkpath(target + "/tagged");
+  QDir().mkpath(target + "/exif");
   for (int i = 0; i < count; ++i) {
     QFile f(files[i % files.size()]);
     if (!f.open(QIODevice::ReadOnly)) return 1;
@@ -176,7 +178,8 @@ int prepare(const QString& source, const QString& target, int count, int denomin
     const QByteArray plain = stripped(bytes);
     const QString name = QStringLiteral("%1.jpg").arg(i, 4, 10, QLatin1Char('0'));
     if (!writeFile(target + "/plain/" + name, plain) ||
-        !writeFile(target + "/tagged/" + name, tagged(plain, i)))
+        !writeFile(target + "/exif/" + name, tagged(plain, i, false)) ||
+        !writeFile(target + "/tagged/" + name, tagged(plain, i, true)))
       return 1;
   }
   return 0;

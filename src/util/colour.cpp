@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <lcms2.h>
@@ -83,9 +84,12 @@ private:
     const QString description = describe(source.handle);
     const cmsColorSpaceSignature space = cmsGetColorSpace(source.handle);
     if (space == cmsSigCmykData) {
-      plan.Note = QStringLiteral("it is a CMYK picture and is converted to RGB without its colour "
-                                 "profile (%1), so its colours may differ from the original")
-                      .arg(description);
+      // The decoder converts through it; a profile it cannot use leaves the plain formula.
+      if (!makeCmyk(bytes, false))
+        plan.Note = QStringLiteral("its CMYK colour profile (%1) cannot be used; it is converted "
+                                   "to RGB by a plain formula, so its colours may differ from "
+                                   "the original")
+                        .arg(description);
       return plan;
     }
     if (space != cmsSigRgbData) {
@@ -114,9 +118,52 @@ private:
     return plan;
   }
 
+public:
+  std::shared_ptr<const TCmykConverter> CmykFor(const QByteArray& profile, bool inverted) {
+    QByteArray key = QCryptographicHash::hash(profile, QCryptographicHash::Sha1);
+    key.append(inverted ? '1' : '0');
+    QMutexLocker lock(&mutex_);
+    auto it = cmyk_.constFind(key);
+    if (it != cmyk_.constEnd()) return *it;
+    auto converter = makeCmyk(profile, inverted);
+    cmyk_.insert(key, converter);
+    return converter;
+  }
+
+private:
+  static std::shared_ptr<const TCmykConverter> makeCmyk(const QByteArray& bytes, bool inverted) {
+    const TProfile source(openProfile(bytes));
+    if (!source.handle || cmsGetColorSpace(source.handle) != cmsSigCmykData) return nullptr;
+    const TProfile srgb(cmsCreate_sRGBProfile());
+    cmsHTRANSFORM t = cmsCreateTransform(source.handle, inverted ? TYPE_CMYK_8_REV : TYPE_CMYK_8,
+                                         srgb.handle, kRgb32Type, INTENT_RELATIVE_COLORIMETRIC,
+                                         cmsFLAGS_NOCACHE | cmsFLAGS_BLACKPOINTCOMPENSATION);
+    if (!t) return nullptr;
+    auto converter = std::shared_ptr<TCmykConverter>(new TCmykConverter());
+    converter->transform_ = t;
+    ++g_made;
+    return converter;
+  }
+
   QMutex mutex_;
   QHash<QByteArray, TColourPlan> plans_;
+  QHash<QByteArray, std::shared_ptr<const TCmykConverter>> cmyk_;
 };
+
+TCmykConverter::~TCmykConverter() {
+  if (transform_) cmsDeleteTransform(static_cast<cmsHTRANSFORM>(transform_));
+}
+
+void TCmykConverter::ConvertLine(const uchar* cmyk, quint32* rgb32, int pixels) const {
+  // The fourth byte is not written by the transform: opaque first.
+  std::fill(rgb32, rgb32 + pixels, 0xff000000u);
+  cmsDoTransform(static_cast<cmsHTRANSFORM>(transform_), cmyk, rgb32, cmsUInt32Number(pixels));
+}
+
+std::shared_ptr<const TCmykConverter> CmykConverterFor(const QByteArray& profile, bool inverted) {
+  if (profile.isEmpty()) return nullptr;
+  return TColourConverterCache::Instance().CmykFor(profile, inverted);
+}
 
 TColourConverter::~TColourConverter() {
   if (transform_) cmsDeleteTransform(static_cast<cmsHTRANSFORM>(transform_));

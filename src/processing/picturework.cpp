@@ -1,5 +1,6 @@
 #include "processing/picturework.h"
 
+#include "core/project.h"
 #include "core/signature.h"
 #include "processing/ziparchive.h"
 #include "util/colour.h"
@@ -22,7 +23,8 @@ QString errorText(const std::exception& e) {
 // Fits, stamps (when the signature needs no picture) and encodes one size.
 // The large image takes the original's bitmap over, so stamping it needs no second copy.
 void produceOutput(const TPictureWork& work, TLoadedOriginal& original, const TColourPlan& colour,
-                   TOutputKind kind, TOutputResult& result, const std::function<void()>& step) {
+                   const QByteArray& metadata, TOutputKind kind, TOutputResult& result,
+                   const std::function<void()>& step) {
   const TOutputWork& output = work.Outputs[kind];
   QImage bitmap;
   if (kind == okLarge) {
@@ -47,12 +49,28 @@ void produceOutput(const TPictureWork& work, TLoadedOriginal& original, const TC
     result.Bitmap = bitmap;
     return;
   }
-  result.Jpeg = SignAndEncode(std::move(bitmap), output, nullptr);
+  result.Jpeg = SignAndEncode(std::move(bitmap), output, nullptr, metadata);
   step();
   if (work.Zip) result.Zip = CompressForArchive(result.Jpeg);
 }
 
 } // namespace
+
+const QByteArray& OutputMetadataFor(const TPictureResult& result, int kind) {
+  static const QByteArray none;
+  return kind == okThumb ? none : result.Metadata;
+}
+
+TMetadataKeep MetadataKeepFromProject(int outputMetadata) {
+  switch (outputMetadata) {
+  case omAll:
+    return TMetadataKeep::All;
+  case omNone:
+    return TMetadataKeep::None;
+  default:
+    return TMetadataKeep::Safe;
+  }
+}
 
 bool SignatureNeedsPicture(const TLumenfoldSignature* signature) {
   if (!signature) return false;
@@ -64,14 +82,14 @@ bool SignatureNeedsPicture(const TLumenfoldSignature* signature) {
   return false;
 }
 
-QByteArray SignAndEncode(QImage bitmap, const TOutputWork& output,
-                         const TLumenfoldPicture* picture) {
+QByteArray SignAndEncode(QImage bitmap, const TOutputWork& output, const TLumenfoldPicture* picture,
+                         const QByteArray& metadata) {
   // Check the quality before any work, as the encoder would.
   if (output.Quality < 1 || output.Quality > 100)
     throw EImageRangeError(
         QStringLiteral("The JPEG quality %1 is out of the range 1..100.").arg(output.Quality));
   if (output.Signature) output.Signature->Draw(bitmap, picture);
-  return TagJpegAsSrgb(EncodeJpeg(bitmap, output.Quality));
+  return TagJpegAsSrgb(EncodeJpeg(bitmap, output.Quality), metadata);
 }
 
 TPictureResult ProducePicture(const TPictureWork& work, const TPictureSteps& steps) {
@@ -134,13 +152,16 @@ TPictureResult ProducePicture(const TPictureWork& work, const TPictureSteps& ste
   result.OriginalSize = original.OriginalSize;
   result.PictureSize = original.Size;
   const TColourPlan colour = ColourPlanForJpeg(contents, work.OriginalPath);
+  if (work.Outputs[okLarge].Enabled || work.Outputs[okMedium].Enabled)
+    result.Metadata = OutputMetadataSegments(contents, work.OriginalPath, work.Metadata);
 
   // Medium and thumbnail first: both are fitted from the unsigned original, which the large
   // image then takes over.
   for (int k : {okMedium, okThumb, okLarge}) {
     if (!work.Outputs[k].Enabled) continue;
     try {
-      produceOutput(work, original, colour, TOutputKind(k), result.Outputs[k], step);
+      produceOutput(work, original, colour, OutputMetadataFor(result, k), TOutputKind(k),
+                    result.Outputs[k], step);
     } catch (const std::exception& e) {
       result.Outputs[k].Error = errorText(e);
     } catch (...) {

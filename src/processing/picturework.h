@@ -9,6 +9,7 @@
 // Threads: TPictureWork is built on the run thread and then only read; ProducePicture runs on
 // any thread. The signatures it draws are read only; nothing edits them during a run.
 #include "processing/archivebuilder.h"
+#include "util/outputmetadata.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -48,6 +49,8 @@ struct TPictureWork {
   bool Zip = false;         // compress the generated images for the archive
   bool ZipOriginal = false; // compress the original for the archive
   qint64 MaxPixels = 0;     // a larger original is refused (0: no limit)
+  // What the large and medium images keep of the original's metadata (thumbnails keep none).
+  TMetadataKeep Metadata = TMetadataKeep::Safe;
 };
 
 struct TOutputResult {
@@ -65,6 +68,7 @@ struct TPictureResult {
   QSize OriginalSize;           // stored size (before orientation), full resolution
   QSize PictureSize;            // oriented, cropped, full resolution
   QString LoadError;            // decoding failed: the reason
+  QByteArray Metadata;          // metadata segments for the large and medium images (may be empty)
   std::array<TOutputResult, kOutputKinds> Outputs;
 };
 
@@ -75,10 +79,18 @@ using TPictureSteps = std::function<void(int done, int steps)>;
 // Does the whole worker part for one picture. Never raises: failures land in the result.
 TPictureResult ProducePicture(const TPictureWork& work, const TPictureSteps& steps = {});
 
-// Stamps the signature (when set) and encodes; for the run thread's part of SignLater outputs.
-// Raises on failure.
-QByteArray SignAndEncode(QImage bitmap, const TOutputWork& output,
-                         const TLumenfoldPicture* picture);
+// Stamps the signature (when set), encodes, and puts the metadata segments and the sRGB tag in;
+// also for the run thread's part of SignLater outputs. Raises on failure.
+QByteArray SignAndEncode(QImage bitmap, const TOutputWork& output, const TLumenfoldPicture* picture,
+                         const QByteArray& metadata = QByteArray());
+
+// The metadata segments for an output kind: the picture's for the large and medium images,
+// none for thumbnails.
+const QByteArray& OutputMetadataFor(const TPictureResult& result, int kind);
+
+// The project's choice (TOutputMetadata of core/project.h) as the metadata to keep; an unknown
+// value keeps the safe part.
+TMetadataKeep MetadataKeepFromProject(int outputMetadata);
 
 // True when any caption of the signature's linked items holds a '%' (a macro).
 bool SignatureNeedsPicture(const TLumenfoldSignature* signature);

@@ -580,6 +580,7 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
         work.Zip && packs(p, true) &&
         !archive_->Unchanged(albumEntry(p->Album, p->OriginalFileName), work.OriginalPath);
     work.MaxPixels = qint64(std::max(0, project.MaxMegapixels)) * 1000000;
+    work.Metadata = MetadataKeepFromProject(project.OutputMetadata);
     const bool enabled[kOutputKinds] = {project.LargeEnabled, project.MediumEnabled,
                                         project.ThumbEnabled};
     const QSize boxes[kOutputKinds] = {QSize(), QSize(project.MediumWidth, project.MediumHeight),
@@ -745,7 +746,8 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
     noteSignatureImages(work.Outputs[k].Signature);
     QByteArray bytes = out.Jpeg;
     if (!out.Bitmap.isNull()) {
-      bytes = SignAndEncode(std::move(out.Bitmap), work.Outputs[k], p);
+      bytes =
+          SignAndEncode(std::move(out.Bitmap), work.Outputs[k], p, OutputMetadataFor(result, k));
       out.Bitmap = QImage();
       if (work.Zip) out.Zip = CompressForArchive(bytes);
     }

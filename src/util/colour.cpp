@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <lcms2.h>
@@ -83,9 +84,12 @@ private:
     const QString description = describe(source.handle);
     const cmsColorSpaceSignature space = cmsGetColorSpace(source.handle);
     if (space == cmsSigCmykData) {
-      plan.Note = QStringLiteral("it is a CMYK picture and is converted to RGB without its colour "
-                                 "profile (%1), so its colours may differ from the original")
-                      .arg(description);
+      // The decoder converts through it; a profile it cannot use leaves the plain formula.
+      if (!makeCmyk(bytes, false))
+        plan.Note = QStringLiteral("its CMYK colour profile (%1) cannot be used; it is converted "
+                                   "to RGB by a plain formula, so its colours may differ from "
+                                   "the original")
+                        .arg(description);
       return plan;
     }
     if (space != cmsSigRgbData) {
@@ -114,9 +118,52 @@ private:
     return plan;
   }
 
+public:
+  std::shared_ptr<const TCmykConverter> CmykFor(const QByteArray& profile, bool inverted) {
+    QByteArray key = QCryptographicHash::hash(profile, QCryptographicHash::Sha1);
+    key.append(inverted ? '1' : '0');
+    QMutexLocker lock(&mutex_);
+    auto it = cmyk_.constFind(key);
+    if (it != cmyk_.constEnd()) return *it;
+    auto converter = makeCmyk(profile, inverted);
+    cmyk_.insert(key, converter);
+    return converter;
+  }
+
+private:
+  static std::shared_ptr<const TCmykConverter> makeCmyk(const QByteArray& bytes, bool inverted) {
+    const TProfile source(openProfile(bytes));
+    if (!source.handle || cmsGetColorSpace(source.handle) != cmsSigCmykData) return nullptr;
+    const TProfile srgb(cmsCreate_sRGBProfile());
+    cmsHTRANSFORM t = cmsCreateTransform(source.handle, inverted ? TYPE_CMYK_8_REV : TYPE_CMYK_8,
+                                         srgb.handle, kRgb32Type, INTENT_RELATIVE_COLORIMETRIC,
+                                         cmsFLAGS_NOCACHE | cmsFLAGS_BLACKPOINTCOMPENSATION);
+    if (!t) return nullptr;
+    auto converter = std::shared_ptr<TCmykConverter>(new TCmykConverter());
+    converter->transform_ = t;
+    ++g_made;
+    return converter;
+  }
+
   QMutex mutex_;
   QHash<QByteArray, TColourPlan> plans_;
+  QHash<QByteArray, std::shared_ptr<const TCmykConverter>> cmyk_;
 };
+
+TCmykConverter::~TCmykConverter() {
+  if (transform_) cmsDeleteTransform(static_cast<cmsHTRANSFORM>(transform_));
+}
+
+void TCmykConverter::ConvertLine(const uchar* cmyk, quint32* rgb32, int pixels) const {
+  // The fourth byte is not written by the transform: opaque first.
+  std::fill(rgb32, rgb32 + pixels, 0xff000000u);
+  cmsDoTransform(static_cast<cmsHTRANSFORM>(transform_), cmyk, rgb32, cmsUInt32Number(pixels));
+}
+
+std::shared_ptr<const TCmykConverter> CmykConverterFor(const QByteArray& profile, bool inverted) {
+  if (profile.isEmpty()) return nullptr;
+  return TColourConverterCache::Instance().CmykFor(profile, inverted);
+}
 
 TColourConverter::~TColourConverter() {
   if (transform_) cmsDeleteTransform(static_cast<cmsHTRANSFORM>(transform_));
@@ -182,35 +229,37 @@ const QByteArray& SrgbProfile() {
   return bytes;
 }
 
-QByteArray TagJpegAsSrgb(const QByteArray& jpeg) {
+QByteArray TagJpegAsSrgb(const QByteArray& jpeg, const QByteArray& segments) {
   const QByteArray& profile = SrgbProfile();
-  if (profile.isEmpty() || jpeg.size() < 4 || uchar(jpeg[0]) != 0xFF || uchar(jpeg[1]) != 0xD8)
-    return jpeg;
+  if (jpeg.size() < 4 || uchar(jpeg[0]) != 0xFF || uchar(jpeg[1]) != 0xD8) return jpeg;
   // After the JFIF segment when there is one (it must stay first); never twice.
   qsizetype at = 2;
   qsizetype insertAt = 2;
+  bool tagged = profile.isEmpty();
   while (at + 4 <= jpeg.size() && uchar(jpeg[at]) == 0xFF) {
     const uchar marker = uchar(jpeg[at + 1]);
     if (marker == 0xDA || marker == 0xD9) break;
     const int length = uchar(jpeg[at + 2]) << 8 | uchar(jpeg[at + 3]);
     if (marker == 0xE2 && length >= 14 && at + 16 <= jpeg.size() &&
         std::memcmp(jpeg.constData() + at + 4, "ICC_PROFILE", 11) == 0)
-      return jpeg;
+      tagged = true;
     if (marker == 0xE0 && at == 2) insertAt = at + 2 + length;
     at += 2 + length;
   }
-  if (insertAt > jpeg.size()) return jpeg;
-  QByteArray segment;
-  const int length = int(profile.size()) + 2 + 14;
-  segment.reserve(length + 2);
-  segment.append(char(0xFF));
-  segment.append(char(0xE2));
-  segment.append(char(length >> 8));
-  segment.append(char(length & 0xFF));
-  segment.append("ICC_PROFILE\0", 12);
-  segment.append(char(1));
-  segment.append(char(1));
-  segment.append(profile);
+  if (insertAt > jpeg.size() || (tagged && segments.isEmpty())) return jpeg;
+  QByteArray segment = segments;
+  if (!tagged) {
+    const int length = int(profile.size()) + 2 + 14;
+    segment.reserve(segments.size() + length + 2);
+    segment.append(char(0xFF));
+    segment.append(char(0xE2));
+    segment.append(char(length >> 8));
+    segment.append(char(length & 0xFF));
+    segment.append("ICC_PROFILE\0", 12);
+    segment.append(char(1));
+    segment.append(char(1));
+    segment.append(profile);
+  }
   QByteArray out;
   out.reserve(jpeg.size() + segment.size());
   out.append(jpeg.constData(), insertAt);

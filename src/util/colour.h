@@ -29,6 +29,26 @@ private:
   QString description_;
 };
 
+// Converts lines of CMYK samples, as the JPEG decoder gives them, to RGB32 sRGB pixels through
+// an embedded CMYK profile.
+class TCmykConverter {
+public:
+  ~TCmykConverter();
+  TCmykConverter(const TCmykConverter&) = delete;
+  TCmykConverter& operator=(const TCmykConverter&) = delete;
+  void ConvertLine(const uchar* cmyk, quint32* rgb32, int pixels) const;
+
+private:
+  friend class TColourConverterCache;
+  TCmykConverter() = default;
+  void* transform_ = nullptr;
+};
+
+// The converter for a CMYK profile (inverted: the samples are stored inverted, as the Adobe
+// marker says); null when the profile is empty, damaged or no CMYK profile. Made once per
+// profile and shared.
+std::shared_ptr<const TCmykConverter> CmykConverterFor(const QByteArray& profile, bool inverted);
+
 // What an embedded profile means for the outputs.
 struct TColourPlan {
   std::shared_ptr<const TColourConverter> Converter; // null: the pixels are sRGB already
@@ -37,7 +57,8 @@ struct TColourPlan {
 
 // The plan for an original with the given embedded profile (empty: none, treated as sRGB at no
 // cost) and number of colour components (4: CMYK). Profiles that describe sRGB need no
-// converter either. Plans are made once per distinct profile.
+// converter either, nor CMYK profiles, which the decoder applies (CmykConverterFor). Plans are
+// made once per distinct profile.
 TColourPlan ColourPlanFor(const QByteArray& profile, int components = 3);
 // The plan for a JPEG original: its header segments are read from jpeg (the whole file or its
 // start) or, when that is empty, from the file at path. A note is written to the trace log with
@@ -54,8 +75,9 @@ QString ColourProfileDescription(const QByteArray& profile);
 const QByteArray& SrgbProfile();
 
 // The JPEG file with an sRGB profile segment after its first (JFIF) segment; a file that already
-// has a profile segment is returned unchanged.
-QByteArray TagJpegAsSrgb(const QByteArray& jpeg);
+// has a profile segment keeps it. segments (ready JPEG segments, such as the metadata of
+// OutputMetadataSegments) go in before the profile, in the same pass.
+QByteArray TagJpegAsSrgb(const QByteArray& jpeg, const QByteArray& segments = QByteArray());
 
 // Number of converters made so far in this process (tests check that they are shared).
 int ColourConvertersMade();

@@ -4,6 +4,8 @@
 // the jump; the error is turned into an exception only after Guarded() has returned.
 #include "util/jpegcodec.h"
 
+#include "util/colour.h"
+#include "util/exif.h"
 #include "util/helpers.h"
 
 #include <QFile>
@@ -112,6 +114,7 @@ public:
       throw EImageError(QStringLiteral("Cannot read picture \"%1\": it is a folder.").arg(path));
     if (forDecoding && ReadWholeFile(path, data_)) {
       bytes_ = data_.size();
+      memory_ = data_;
       jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(data_.constData()),
                    static_cast<unsigned long>(data_.size()));
       ReadHeader();
@@ -133,9 +136,18 @@ public:
                             .arg(name.isEmpty() ? QStringLiteral("(memory)")
                                                 : QLatin1Char('"') + name + QLatin1Char('"')));
     bytes_ = data.size();
+    memory_ = data;
     jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(data.constData()),
                  static_cast<unsigned long>(data.size()));
     ReadHeader();
+  }
+  // The embedded colour profile, read from the header segments again (only CMYK pictures need
+  // it while decoding, so the codec is not asked to keep segments for every picture).
+  QByteArray ColourProfile() const {
+    const TCameraMetadata m =
+        memory_.isEmpty() ? ReadCameraMetadata(path_, TMetadataParts::ExifAndColourProfile)
+                          : ParseCameraMetadata(memory_, TMetadataParts::ExifAndColourProfile);
+    return m.ColourProfile;
   }
 
   bool Run(auto&& f) { return Guarded(err_, f); }
@@ -146,6 +158,7 @@ public:
   jpeg_decompress_struct cinfo{};
 
 private:
+  QByteArray memory_; // the source when it is in memory (shared, not copied)
   void ReadHeader() {
     if (!Guarded(err_, [&] { jpeg_read_header(&cinfo, TRUE); })) Fail();
     if (cinfo.image_width == 0 || cinfo.image_height == 0 || cinfo.image_width > 65500 ||
@@ -357,6 +370,9 @@ QImage Decode(Decompressor& dec, int denominator, int orientation, QRect crop, Q
   const ptrdiff_t stride = image.bytesPerLine() / 4;
   const PixelMap map = MakePixelMap(sw, sh, orientation, crop, stride);
   const bool inverted = cinfo.saw_Adobe_marker;
+  // CMYK goes through its embedded profile when it has a usable one, else a plain formula.
+  std::shared_ptr<const TCmykConverter> cmykConverter;
+  if (cmyk) cmykConverter = CmykConverterFor(dec.ColourProfile(), inverted);
 
   // Lines are read in batches; rotations write each batch as short contiguous runs per column.
   constexpr int kBatch = 64;
@@ -413,7 +429,11 @@ QImage Decode(Decompressor& dec, int denominator, int orientation, QRect crop, Q
           JSAMPROW row = cmykRow.data();
           while (jpeg_read_scanlines(&cinfo, &row, 1) != 1) {
           }
-          CmykToBgra(cmykRow.data(), batch.data() + size_t(r) * rowPixels, int(width), inverted);
+          quint32* line = batch.data() + size_t(r) * rowPixels;
+          if (cmykConverter)
+            cmykConverter->ConvertLine(cmykRow.data(), line, int(width));
+          else
+            CmykToBgra(cmykRow.data(), line, int(width), inverted);
         }
       } else {
         for (int r = 0; r < want; ++r)

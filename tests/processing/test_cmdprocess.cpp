@@ -1,5 +1,8 @@
 // lumenfold-cli process as a person runs it: progress lines, the closing line and exit status.
 #include "testenv.h"
+#include "util/exif.h"
+#include "util/jpegcodec.h"
+#include "util/outputmetadata.h"
 #include "util/programfolder.h"
 
 #include <QDir>
@@ -9,6 +12,12 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QtTest>
+
+// The library's 0.27 interface hands images over in std::auto_ptr.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#include <exiv2/exiv2.hpp>
+#pragma GCC diagnostic pop
 
 namespace {
 
@@ -36,6 +45,7 @@ private slots:
   void runReportsProgressAndOutcome();
   void captionsAreDrawnWithFonts();
   void allMeansEveryPictureAndMovedFoldersAreReported();
+  void outputMetadataFollowsTheProjectChoice();
 };
 
 void TestCmdProcess::runReportsProgressAndOutcome() {
@@ -80,6 +90,63 @@ void TestCmdProcess::runReportsProgressAndOutcome() {
   // Wrong command lines are refused before any work.
   QCOMPARE(cli({"process", project, "--albums", "99"}).status, 2);
   QCOMPARE(cli({"process", project, "--jobs", "0"}).status, 2);
+}
+
+// A phone picture turned by its metadata, with its author and position: the medium image is
+// upright and keeps the author but not the position by default, nothing once the project says
+// so; the thumbnail never keeps anything.
+void TestCmdProcess::outputMetadataFollowsTheProjectChoice() {
+  if (!QFile::exists(ProgramFolder() + "lumenfold-cli")) QSKIP("lumenfold-cli is not built");
+  TestEnv env;
+  const QString album = env.makeFolder("photos");
+  QImage pixels(120, 80, QImage::Format_RGB32);
+  pixels.fill(qRgb(200, 120, 40));
+  const QByteArray plain = EncodeJpeg(pixels, 90);
+  {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(
+        reinterpret_cast<const Exiv2::byte*>(plain.constData()), long(plain.size()));
+    image->readMetadata();
+    image->exifData()["Exif.Image.Artist"] = std::string("Ann Example");
+    image->exifData()["Exif.Image.Orientation"] = uint16_t(6);
+    image->exifData()["Exif.GPSInfo.GPSLatitudeRef"] = std::string("N");
+    image->exifData()["Exif.Photo.BodySerialNumber"] = std::string("BODY1");
+    image->writeMetadata();
+    Exiv2::BasicIo& io = image->io();
+    io.seek(0, Exiv2::BasicIo::beg);
+    const Exiv2::DataBuf bytes = io.read(long(io.size()));
+    QFile f(album + "/a.jpg");
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(reinterpret_cast<const char*>(bytes.pData_), bytes.size_);
+#pragma GCC diagnostic pop
+  }
+  const QString project = env.path("p.lumenfold");
+  QCOMPARE(cli({"new", project}).status, 0);
+  QCOMPARE(cli({"add-album", project, album, "--directory", "trip"}).status, 0);
+  QCOMPARE(cli({"process", project}).status, 0);
+  const QByteArray medium = ReadTestFile(album + "/ps_medium/m_a.jpg");
+  const QImage upright = DecodeJpegData(medium);
+  QVERIFY(upright.height() > upright.width());
+  auto entries = ReadMetadataEntries(medium);
+  QCOMPARE(entries.value("Exif.Image.Artist"), QString("Ann Example"));
+  QVERIFY(!entries.contains("Exif.Image.Orientation"));
+  QVERIFY(!entries.contains("Exif.GPSInfo.GPSLatitudeRef"));
+  QVERIFY(!entries.contains("Exif.Photo.BodySerialNumber"));
+  QVERIFY(ReadMetadataEntries(ReadTestFile(album + "/ps_thumb/tn_a.jpg")).isEmpty());
+
+  QCOMPARE(cli({"set", project, "OutputMetadata=1"}).status, 0);
+  QCOMPARE(cli({"process", project, "--all"}).status, 0);
+  entries = ReadMetadataEntries(ReadTestFile(album + "/ps_medium/m_a.jpg"));
+  QCOMPARE(entries.value("Exif.Image.Orientation"), QString("1"));
+  QCOMPARE(entries.value("Exif.Photo.BodySerialNumber"), QString("BODY1"));
+  QVERIFY(ReadMetadataEntries(ReadTestFile(album + "/ps_thumb/tn_a.jpg")).isEmpty());
+
+  QCOMPARE(cli({"set", project, "OutputMetadata=2"}).status, 0);
+  QCOMPARE(cli({"process", project, "--all"}).status, 0);
+  QVERIFY(ReadMetadataEntries(ReadTestFile(album + "/ps_medium/m_a.jpg")).isEmpty());
+  QCOMPARE(ParseCameraMetadata(ReadTestFile(album + "/ps_medium/m_a.jpg")).ColourProfile.isEmpty(),
+           false);
 }
 
 // The program starts without fonts; a project that stamps a caption makes it start them and run

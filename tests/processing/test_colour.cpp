@@ -13,7 +13,10 @@
 #include <QFile>
 #include <QtTest>
 #include <cmath>
+#include <cstdio>
+#include <jpeglib.h>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -70,6 +73,85 @@ QRgb centre(const QByteArray& jpeg) {
 int distance(QRgb a, QRgb b) {
   return std::max(
       {qAbs(qRed(a) - qRed(b)), qAbs(qGreen(a) - qGreen(b)), qAbs(qBlue(a) - qBlue(b))});
+}
+
+// A printer-like CMYK profile: inks darken as a simple model says, but cyan ink also takes some
+// green and black leaves a warm tone, so converting through it differs from the plain formula.
+cmsInt32Number cmykSampler(const cmsUInt16Number in[], cmsUInt16Number out[], void* cargo) {
+  const double c = in[0] / 65535.0, m = in[1] / 65535.0, y = in[2] / 65535.0, k = in[3] / 65535.0;
+  const double rgb[3] = {(1 - c) * (1 - k * 0.9), (1 - m) * (1 - c * 0.3) * (1 - k),
+                         (1 - y) * (1 - k)};
+  cmsCIELab lab;
+  cmsDoTransform(static_cast<cmsHTRANSFORM>(cargo), rgb, &lab, 1);
+  cmsFloat2LabEncoded(out, &lab);
+  return TRUE;
+}
+
+QByteArray printerProfile() {
+  cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+  cmsHPROFILE labProfile = cmsCreateLab4Profile(nullptr);
+  cmsHTRANSFORM toLab = cmsCreateTransform(srgb, TYPE_RGB_DBL, labProfile, TYPE_Lab_DBL,
+                                           INTENT_RELATIVE_COLORIMETRIC, 0);
+  cmsHPROFILE h = cmsCreateProfilePlaceholder(nullptr);
+  cmsSetProfileVersion(h, 4.3);
+  cmsSetDeviceClass(h, cmsSigOutputClass);
+  cmsSetColorSpace(h, cmsSigCmykData);
+  cmsSetPCS(h, cmsSigLabData);
+  cmsPipeline* pipe = cmsPipelineAlloc(nullptr, 4, 3);
+  cmsStage* clut = cmsStageAllocCLut16bit(nullptr, 9, 4, 3, nullptr);
+  cmsStageSampleCLut16bit(clut, cmykSampler, toLab, 0);
+  // The A, CLUT, B form the version 4 table asks for (identity curves around the table).
+  cmsPipelineInsertStage(pipe, cmsAT_END, cmsStageAllocToneCurves(nullptr, 4, nullptr));
+  cmsPipelineInsertStage(pipe, cmsAT_END, clut);
+  cmsPipelineInsertStage(pipe, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
+  cmsWriteTag(h, cmsSigAToB0Tag, pipe);
+  cmsWriteTag(h, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+  cmsMLU* text = cmsMLUalloc(nullptr, 1);
+  cmsMLUsetASCII(text, "en", "US", "Printer CMYK test");
+  cmsWriteTag(h, cmsSigProfileDescriptionTag, text);
+  cmsUInt32Number size = 0;
+  QByteArray bytes;
+  if (cmsSaveProfileToMem(h, nullptr, &size)) {
+    bytes.resize(size);
+    cmsSaveProfileToMem(h, bytes.data(), &size);
+  }
+  cmsMLUfree(text);
+  cmsPipelineFree(pipe);
+  cmsCloseProfile(h);
+  cmsDeleteTransform(toLab);
+  cmsCloseProfile(srgb);
+  cmsCloseProfile(labProfile);
+  return bytes;
+}
+
+// A flat CMYK JPEG as image programs write it (Adobe marker, inverted samples: 255 = no ink).
+QByteArray cmykJpeg(const uchar inverted[4], int w = 48, int h = 32) {
+  jpeg_compress_struct c{};
+  jpeg_error_mgr err{};
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &buffer, &size);
+  c.image_width = JDIMENSION(w), c.image_height = JDIMENSION(h);
+  c.input_components = 4;
+  c.in_color_space = JCS_CMYK;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 98, TRUE);
+  c.write_Adobe_marker = TRUE;
+  jpeg_start_compress(&c, TRUE);
+  std::vector<unsigned char> row(size_t(w) * 4);
+  for (int x = 0; x < w; ++x)
+    std::copy(inverted, inverted + 4, row.begin() + 4 * x);
+  for (int y = 0; y < h; ++y) {
+    JSAMPROW r = row.data();
+    jpeg_write_scanlines(&c, &r, 1);
+  }
+  jpeg_finish_compress(&c);
+  jpeg_destroy_compress(&c);
+  QByteArray bytes(reinterpret_cast<const char*>(buffer), qsizetype(size));
+  std::free(buffer);
+  return bytes;
 }
 
 } // namespace
@@ -191,6 +273,42 @@ private slots:
         QVERIFY(!m.HasExif);
       }
     }
+  }
+
+  void cmykOriginalsConvertThroughTheirProfile() {
+    // Cyan with some black: decoded through the embedded profile, as the colour library converts
+    // the same samples; without the profile the plain formula gives another colour.
+    const uchar samples[4] = {255 - 200, 255 - 40, 255 - 30, 255 - 60};
+    const QByteArray profile = printerProfile();
+    QVERIFY2(!profile.isEmpty(), "no profile");
+    const QByteArray plain = cmykJpeg(samples);
+    const QByteArray tagged = WithSegments(plain, ColourProfileSegments(profile));
+    cmsHPROFILE in = cmsOpenProfileFromMem(profile.constData(), cmsUInt32Number(profile.size()));
+    QVERIFY(in);
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM t =
+        cmsCreateTransform(in, TYPE_CMYK_8_REV, srgb, TYPE_RGB_8, INTENT_RELATIVE_COLORIMETRIC,
+                           cmsFLAGS_NOCACHE | cmsFLAGS_BLACKPOINTCOMPENSATION);
+    QVERIFY(t);
+    uchar rgb[3] = {};
+    cmsDoTransform(t, samples, rgb, 1);
+    cmsDeleteTransform(t);
+    cmsCloseProfile(in);
+    cmsCloseProfile(srgb);
+    const QRgb expected = qRgb(rgb[0], rgb[1], rgb[2]);
+
+    QVERIFY(distance(centre(tagged), expected) <= 4);
+    QVERIFY(distance(centre(plain), expected) > 12);
+    QCOMPARE(qAlpha(DecodeJpegData(tagged).pixel(0, 0)), 255);
+    // Every scale and turn goes the same way.
+    const QImage small = DecodeJpegDataTransformed(tagged, "cmyk.jpg", 4, 2, QRect());
+    QVERIFY(distance(small.pixel(small.width() / 2, small.height() / 2), expected) <= 4);
+    // The decoder did the work: no converter and nothing to note for the outputs.
+    const TColourPlan plan = ColourPlanForJpeg(tagged, "/photos/print.jpg");
+    QVERIFY(!plan.Converter);
+    QVERIFY(plan.Note.isEmpty());
+    QVERIFY(CmykConverterFor(profile, true));
+    QVERIFY(!CmykConverterFor(AdobeRgbLikeProfile(), true));
   }
 
   void cmykWithoutProfileIsNoted() {

@@ -33,27 +33,6 @@ bool writeFile(const QString& path, const QByteArray& content) {
   return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
 }
 
-// Runs fn on the first modal dialog of type T that appears (polling from the event loop).
-template <typename T> class DialogHandler : public QObject {
-public:
-  explicit DialogHandler(std::function<void(T*)> fn) : fn_(std::move(fn)) {
-    connect(&timer_, &QTimer::timeout, this, [this] {
-      auto* d = dynamic_cast<T*>(QApplication::activeModalWidget());
-      if (!d || d == last_) return;
-      last_ = d;
-      ++count;
-      fn_(d);
-    });
-    timer_.start(10);
-  }
-  int count = 0;
-
-private:
-  std::function<void(T*)> fn_;
-  QTimer timer_;
-  QPointer<T> last_;
-};
-
 QStringList removeQuestions;
 QList<TRemoveAnswer> removeAnswers;
 TRemoveAnswer answerRemove(const QString& fileName) {

@@ -26,38 +26,6 @@
 #include <QtTest>
 #include <memory>
 
-namespace {
-
-int queryInt(const QString& statement) {
-  TQuery q;
-  if (OpenQuery(CurrentConnectionString(), statement, q) != 0) return -99;
-  const int n = q->FirstAsInteger();
-  CloseQuery(q);
-  return n;
-}
-
-// Runs fn on the first modal dialog of type T that appears (polling from the event loop).
-template <typename T> class DialogHandler : public QObject {
-public:
-  explicit DialogHandler(std::function<void(T*)> fn) : fn_(std::move(fn)) {
-    connect(&timer_, &QTimer::timeout, this, [this] {
-      if (done) return;
-      if (auto* d = dynamic_cast<T*>(QApplication::activeModalWidget())) {
-        done = true;
-        fn_(d);
-      }
-    });
-    timer_.start(10);
-  }
-  bool done = false;
-
-private:
-  std::function<void(T*)> fn_;
-  QTimer timer_;
-};
-
-} // namespace
-
 class TestAlbumWizard : public QObject {
   Q_OBJECT
   TestEnv env;
@@ -419,7 +387,7 @@ private slots:
     TfrmNewAlbum w(nullptr, &project);
     w.show();
     QVERIFY(!project.Modified);
-    DialogHandler<TfrmOptions> handler(
+    DialogOnce<TfrmOptions> handler(
         [](TfrmOptions* d) { child<QPushButton>(d, "bbnOk")->click(); });
     button(w, "bbnAdvanced")->click();
     QVERIFY(handler.done);

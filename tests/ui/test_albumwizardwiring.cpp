@@ -32,39 +32,6 @@
 
 namespace {
 
-// Runs fn on each modal dialog of type T that appears (polling from the event loop).
-template <typename T> class DialogHandler : public QObject {
-public:
-  explicit DialogHandler(std::function<void(T*)> fn) : fn_(std::move(fn)) {
-    connect(&timer_, &QTimer::timeout, this, [this] {
-      auto* d = dynamic_cast<T*>(QApplication::activeModalWidget());
-      if (!d || d == last_) return;
-      last_ = d;
-      ++count;
-      fn_(d);
-    });
-    timer_.start(10);
-  }
-  int count = 0;
-
-private:
-  std::function<void(T*)> fn_;
-  QTimer timer_;
-  QPointer<T> last_;
-};
-
-int queryInt(const QString& statement) {
-  TQuery q;
-  if (OpenQuery(CurrentConnectionString(), statement, q) != 0) return -99;
-  const int n = q->FirstAsInteger();
-  CloseQuery(q);
-  return n;
-}
-
-void click(QWidget* w, const char* name) {
-  child<QPushButton>(w, name)->click();
-}
-
 // What a walk through the wizard does on the way.
 struct TWalk {
   QString title;          // typed into the picture dialog of the first picture

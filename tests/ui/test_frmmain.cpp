@@ -13,9 +13,9 @@
 #include "ui/frmnewproject.h"
 #include "ui/frmoptions.h"
 #include "ui/frmpicturedetail.h"
+#include "ui/frmprocessselection.h"
 #include "ui/frmselectcategory.h"
 #include "ui/frmselectsignature.h"
-#include "ui/frmprocessselection.h"
 #include "ui/photolistview.h"
 #include "ui/settingsstore.h"
 #include "ui/uiresources.h"
@@ -43,26 +43,6 @@
 namespace {
 
 const QString kRoot = QStringLiteral("Software/Kelm/LumenFold/2.0");
-
-// Runs fn on the first modal dialog of type T that appears (polling from the event loop).
-template <typename T> class DialogHandler : public QObject {
-public:
-  explicit DialogHandler(std::function<void(T*)> fn) : fn_(std::move(fn)) {
-    connect(&timer_, &QTimer::timeout, this, [this] {
-      if (done) return;
-      if (auto* d = dynamic_cast<T*>(QApplication::activeModalWidget())) {
-        done = true;
-        fn_(d);
-      }
-    });
-    timer_.start(10);
-  }
-  bool done = false;
-
-private:
-  std::function<void(T*)> fn_;
-  QTimer timer_;
-};
 
 QStringList EnabledActions(const TfrmLumenFold2& w) {
   QStringList names;
@@ -155,7 +135,7 @@ private slots:
   void firstStartWithEmptyStore() {
     bool newChecked = false, existingEnabled = true, listEnabled = true;
     int listCount = -1;
-    DialogHandler<TfrmFirst> handler([&](TfrmFirst* d) {
+    DialogOnce<TfrmFirst> handler([&](TfrmFirst* d) {
       newChecked = d->findChild<QRadioButton*>(QStringLiteral("rbnNew"))->isChecked();
       existingEnabled = d->findChild<QRadioButton*>(QStringLiteral("rbnExisting"))->isEnabled();
       auto* list = d->findChild<QListWidget*>(QStringLiteral("lbxExisting"));
@@ -193,7 +173,7 @@ private slots:
     first.close();
 
     QString selected;
-    DialogHandler<TfrmFirst> handler([&](TfrmFirst* d) {
+    DialogOnce<TfrmFirst> handler([&](TfrmFirst* d) {
       QVERIFY(d->findChild<QRadioButton*>(QStringLiteral("rbnExisting"))->isChecked());
       auto* list = d->findChild<QListWidget*>(QStringLiteral("lbxExisting"));
       selected = list->currentItem() ? list->currentItem()->text() : QString();
@@ -259,7 +239,7 @@ private slots:
     TfrmLumenFold2 w;
     w.StartDialogOnShow = false;
     w.show();
-    DialogHandler<TfrmNewProject> handler([&](TfrmNewProject* d) {
+    DialogOnce<TfrmNewProject> handler([&](TfrmNewProject* d) {
       d->findChild<QLineEdit*>(QStringLiteral("edtProject"))->setText(file);
       d->findChild<QLineEdit*>(QStringLiteral("edtDB"))
           ->setText(QStringLiteral("Provider=SQLite;Data Source=") + db);
@@ -421,7 +401,7 @@ private slots:
     QVERIFY(w.Actions().actProcess->isEnabled());
     TBoxAnswerer answer(QMessageBox::Ok);
     {
-      DialogHandler<TfrmProcessSelection> ok([](TfrmProcessSelection* d) {
+      DialogOnce<TfrmProcessSelection> ok([](TfrmProcessSelection* d) {
         d->findChild<QPushButton*>(QStringLiteral("bbnOk"))->click();
       });
       w.Actions().actProcess->trigger();
@@ -434,7 +414,7 @@ private slots:
     // "Process and zip" of the album: the album checked, zip on.
     bool preset = false;
     {
-      DialogHandler<TfrmProcessSelection> ok([&](TfrmProcessSelection* d) {
+      DialogOnce<TfrmProcessSelection> ok([&](TfrmProcessSelection* d) {
         preset = d->Zip() && !d->AllModifiedMode();
         d->findChild<QPushButton*>(QStringLiteral("bbnOk"))->click();
       });
@@ -696,7 +676,7 @@ private slots:
 
     // Double-click: the dialog edits a copy; the loader is not running meanwhile; OK copies back.
     bool loaderRan = true;
-    DialogHandler<TfrmPictureDetail> edit([&](TfrmPictureDetail* d) {
+    DialogOnce<TfrmPictureDetail> edit([&](TfrmPictureDetail* d) {
       loaderRan = w.ThumbnailLoader() != nullptr;
       child<QLineEdit>(d, "edtTitle")->setText(QStringLiteral("Harbour"));
       child<QPushButton>(d, "bbnOk")->click();
@@ -708,7 +688,7 @@ private slots:
     QVERIFY(picture->Dirty && picture->Modified);
 
     // Enter in the picture view opens the dialog too.
-    DialogHandler<TfrmPictureDetail> enter([](TfrmPictureDetail* d) { d->reject(); });
+    DialogOnce<TfrmPictureDetail> enter([](TfrmPictureDetail* d) { d->reject(); });
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     view->IconList()->setFocus();
@@ -717,7 +697,7 @@ private slots:
     QTRY_VERIFY(enter.done);
 
     // Per-item button 7 assigns categories; the tooltip then names them and the signatures.
-    DialogHandler<TfrmSelectCategory> assign([](TfrmSelectCategory* d) {
+    DialogOnce<TfrmSelectCategory> assign([](TfrmSelectCategory* d) {
       child<QListWidget>(d, "lbxCategories")->item(0)->setCheckState(Qt::Checked);
       child<QPushButton>(d, "bbnOk")->click();
     });
@@ -727,7 +707,7 @@ private slots:
     QCOMPARE(view->ItemHint(1),
              QStringLiteral("Categories:\nBoats\nThumbnail signature: <no signature>\n"
                             "Large/medium signature: <no signature>"));
-    DialogHandler<TfrmSelectSignature> sign([](TfrmSelectSignature* d) { d->reject(); });
+    DialogOnce<TfrmSelectSignature> sign([](TfrmSelectSignature* d) { d->reject(); });
     view->OnActionClick(view, 8);
     QTRY_VERIFY(sign.done);
     waitForLoader(w);
@@ -747,12 +727,12 @@ private slots:
     const int width = w.Project()->ThumbWidth;
     {
       // Cancel changes nothing.
-      DialogHandler<TfrmOptions> cancel([](TfrmOptions* d) { d->reject(); });
+      DialogOnce<TfrmOptions> cancel([](TfrmOptions* d) { d->reject(); });
       w.Actions().actOption->trigger();
       QVERIFY(cancel.done);
       QVERIFY(!w.Project()->Modified);
     }
-    DialogHandler<TfrmOptions> ok([](TfrmOptions* d) {
+    DialogOnce<TfrmOptions> ok([](TfrmOptions* d) {
       d->Project().ThumbWidth = 321;
       d->findChild<QPushButton*>(QStringLiteral("bbnOk"))->click();
     });

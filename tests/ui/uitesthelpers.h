@@ -1,10 +1,13 @@
 #pragma once
 // Helpers shared by the window tests: answering message boxes that a window opens modally.
+#include "db/sqlaccess.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -42,3 +45,57 @@ private:
   QTimer timer_;
   QPointer<QMessageBox> last_;
 };
+
+// Runs fn on each modal dialog of type T that appears (polling from the event loop).
+template <typename T> class DialogHandler : public QObject {
+public:
+  explicit DialogHandler(std::function<void(T*)> fn) : fn_(std::move(fn)) {
+    connect(&timer_, &QTimer::timeout, this, [this] {
+      auto* d = dynamic_cast<T*>(QApplication::activeModalWidget());
+      if (!d || d == last_) return;
+      last_ = d;
+      ++count;
+      fn_(d);
+    });
+    timer_.start(10);
+  }
+  int count = 0;
+
+private:
+  std::function<void(T*)> fn_;
+  QTimer timer_;
+  QPointer<T> last_;
+};
+
+// Runs fn on the first modal dialog of type T that appears, and on no later one.
+template <typename T> class DialogOnce : public QObject {
+public:
+  explicit DialogOnce(std::function<void(T*)> fn) : fn_(std::move(fn)) {
+    connect(&timer_, &QTimer::timeout, this, [this] {
+      if (done) return;
+      if (auto* d = dynamic_cast<T*>(QApplication::activeModalWidget())) {
+        done = true;
+        fn_(d);
+      }
+    });
+    timer_.start(10);
+  }
+  bool done = false;
+
+private:
+  std::function<void(T*)> fn_;
+  QTimer timer_;
+};
+
+// One integer from the project database; -99 when the statement fails.
+inline int queryInt(const QString& statement) {
+  TQuery q;
+  if (OpenQuery(CurrentConnectionString(), statement, q) != 0) return -99;
+  const int n = q->FirstAsInteger();
+  CloseQuery(q);
+  return n;
+}
+
+inline void click(QWidget* w, const char* name) {
+  child<QPushButton>(w, name)->click();
+}

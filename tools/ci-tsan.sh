@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# ThreadSanitizer build of the threaded parts: the processing run and the thumbnail loader.
-# Its own build folder (build-tsan); only those test programs are built.
+# ThreadSanitizer build of the threaded parts: the processing run, the thumbnail loader and the
+# progress dialog that owns a run. Its own build folder (build-tsan), a unity build; only those
+# test programs are built.
 # Qt itself is not built with the sanitizer: tools/tsan.supp names the reports that come from
 # inside Qt's own synchronisation, which the sanitizer cannot see.
 set -euo pipefail
@@ -11,12 +12,11 @@ if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" \
+  -DCMAKE_UNITY_BUILD=ON -DCMAKE_UNITY_BUILD_BATCH_SIZE=16 \
   -DCMAKE_CXX_FLAGS="-fsanitize=thread -fno-omit-frame-pointer" \
   -DCMAKE_C_FLAGS="-fsanitize=thread -fno-omit-frame-pointer" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" -DLUMENFOLD_BUILD_FUZZ=OFF
-# The processing window tests (test_processdialogs) still give reports from Qt's thread pool
-# and from the end of the run thread that are not sorted out yet; they join this list once clean.
-tests=(test_processthread test_thumbnailthread)
+tests=(test_processthread test_thumbnailthread test_processdialogs)
 cmake --build build-tsan --parallel "$(nproc)" --target "${tests[@]}"
 export QT_QPA_PLATFORM=offscreen
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=$PWD/tools/tsan.supp"

@@ -41,6 +41,14 @@ done
 [ -f "$photos/abstract/Elephants.jpg" ] && cp "$photos/abstract/Elephants.jpg" "$demo/photos/abstract/"
 cp "$photos"/desktop/*.jpg "$demo/photos/abstract/" 2>/dev/null || true
 
+# A photo whose pixels lie on their side, turned upright only by its camera tag (orientation 6):
+# in every picture it must look like Garden.jpg.
+if command -v jpegtran >/dev/null && command -v exiv2 >/dev/null &&
+  [ -f "$demo/photos/nature/Garden.jpg" ]; then
+  jpegtran -copy none -rotate 270 "$demo/photos/nature/Garden.jpg" >"$demo/photos/nature/GardenTagged.jpg"
+  exiv2 -q -M"set Exif.Image.Orientation Short 6" "$demo/photos/nature/GardenTagged.jpg"
+fi
+
 project="$demo/demo.lumenfold"
 cli=$build/bin/lumenfold-cli
 "$cli" new "$project" --db "$demo/demo.sqlite" >/dev/null

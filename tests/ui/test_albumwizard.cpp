@@ -387,7 +387,7 @@ private slots:
     TfrmNewAlbum w(nullptr, &project);
     w.show();
     QVERIFY(!project.Modified);
-    DialogOnce<TfrmOptions> handler(
+    TModalHandler<TfrmOptions> handler(
         [](TfrmOptions* d) { child<QPushButton>(d, "bbnOk")->click(); });
     button(w, "bbnAdvanced")->click();
     QVERIFY(handler.done);

@@ -135,7 +135,7 @@ private slots:
   void firstStartWithEmptyStore() {
     bool newChecked = false, existingEnabled = true, listEnabled = true;
     int listCount = -1;
-    DialogOnce<TfrmFirst> handler([&](TfrmFirst* d) {
+    TModalHandler<TfrmFirst> handler([&](TfrmFirst* d) {
       newChecked = d->findChild<QRadioButton*>(QStringLiteral("rbnNew"))->isChecked();
       existingEnabled = d->findChild<QRadioButton*>(QStringLiteral("rbnExisting"))->isEnabled();
       auto* list = d->findChild<QListWidget*>(QStringLiteral("lbxExisting"));
@@ -173,7 +173,7 @@ private slots:
     first.close();
 
     QString selected;
-    DialogOnce<TfrmFirst> handler([&](TfrmFirst* d) {
+    TModalHandler<TfrmFirst> handler([&](TfrmFirst* d) {
       QVERIFY(d->findChild<QRadioButton*>(QStringLiteral("rbnExisting"))->isChecked());
       auto* list = d->findChild<QListWidget*>(QStringLiteral("lbxExisting"));
       selected = list->currentItem() ? list->currentItem()->text() : QString();
@@ -239,7 +239,7 @@ private slots:
     TfrmLumenFold2 w;
     w.StartDialogOnShow = false;
     w.show();
-    DialogOnce<TfrmNewProject> handler([&](TfrmNewProject* d) {
+    TModalHandler<TfrmNewProject> handler([&](TfrmNewProject* d) {
       d->findChild<QLineEdit*>(QStringLiteral("edtProject"))->setText(file);
       d->findChild<QLineEdit*>(QStringLiteral("edtDB"))
           ->setText(QStringLiteral("Provider=SQLite;Data Source=") + db);
@@ -401,7 +401,7 @@ private slots:
     QVERIFY(w.Actions().actProcess->isEnabled());
     TBoxAnswerer answer(QMessageBox::Ok);
     {
-      DialogOnce<TfrmProcessSelection> ok([](TfrmProcessSelection* d) {
+      TModalHandler<TfrmProcessSelection> ok([](TfrmProcessSelection* d) {
         d->findChild<QPushButton*>(QStringLiteral("bbnOk"))->click();
       });
       w.Actions().actProcess->trigger();
@@ -414,7 +414,7 @@ private slots:
     // "Process and zip" of the album: the album checked, zip on.
     bool preset = false;
     {
-      DialogOnce<TfrmProcessSelection> ok([&](TfrmProcessSelection* d) {
+      TModalHandler<TfrmProcessSelection> ok([&](TfrmProcessSelection* d) {
         preset = d->Zip() && !d->AllModifiedMode();
         d->findChild<QPushButton*>(QStringLiteral("bbnOk"))->click();
       });
@@ -676,7 +676,7 @@ private slots:
 
     // Double-click: the dialog edits a copy; the loader is not running meanwhile; OK copies back.
     bool loaderRan = true;
-    DialogOnce<TfrmPictureDetail> edit([&](TfrmPictureDetail* d) {
+    TModalHandler<TfrmPictureDetail> edit([&](TfrmPictureDetail* d) {
       loaderRan = w.ThumbnailLoader() != nullptr;
       child<QLineEdit>(d, "edtTitle")->setText(QStringLiteral("Harbour"));
       child<QPushButton>(d, "bbnOk")->click();
@@ -688,7 +688,7 @@ private slots:
     QVERIFY(picture->Dirty && picture->Modified);
 
     // Enter in the picture view opens the dialog too.
-    DialogOnce<TfrmPictureDetail> enter([](TfrmPictureDetail* d) { d->reject(); });
+    TModalHandler<TfrmPictureDetail> enter([](TfrmPictureDetail* d) { d->reject(); });
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     view->IconList()->setFocus();
@@ -697,7 +697,7 @@ private slots:
     QTRY_VERIFY(enter.done);
 
     // Per-item button 7 assigns categories; the tooltip then names them and the signatures.
-    DialogOnce<TfrmSelectCategory> assign([](TfrmSelectCategory* d) {
+    TModalHandler<TfrmSelectCategory> assign([](TfrmSelectCategory* d) {
       child<QListWidget>(d, "lbxCategories")->item(0)->setCheckState(Qt::Checked);
       child<QPushButton>(d, "bbnOk")->click();
     });
@@ -707,7 +707,7 @@ private slots:
     QCOMPARE(view->ItemHint(1),
              QStringLiteral("Categories:\nBoats\nThumbnail signature: <no signature>\n"
                             "Large/medium signature: <no signature>"));
-    DialogOnce<TfrmSelectSignature> sign([](TfrmSelectSignature* d) { d->reject(); });
+    TModalHandler<TfrmSelectSignature> sign([](TfrmSelectSignature* d) { d->reject(); });
     view->OnActionClick(view, 8);
     QTRY_VERIFY(sign.done);
     waitForLoader(w);
@@ -727,12 +727,12 @@ private slots:
     const int width = w.Project()->ThumbWidth;
     {
       // Cancel changes nothing.
-      DialogOnce<TfrmOptions> cancel([](TfrmOptions* d) { d->reject(); });
+      TModalHandler<TfrmOptions> cancel([](TfrmOptions* d) { d->reject(); });
       w.Actions().actOption->trigger();
       QVERIFY(cancel.done);
       QVERIFY(!w.Project()->Modified);
     }
-    DialogOnce<TfrmOptions> ok([](TfrmOptions* d) {
+    TModalHandler<TfrmOptions> ok([](TfrmOptions* d) {
       d->Project().ThumbWidth = 321;
       d->findChild<QPushButton*>(QStringLiteral("bbnOk"))->click();
     });

@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the window tests: answering message boxes that a window opens modally.
 #include "db/sqlaccess.h"
+#include "modalhandler.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -65,26 +66,6 @@ private:
   std::function<void(T*)> fn_;
   QTimer timer_;
   QPointer<T> last_;
-};
-
-// Runs fn on the first modal dialog of type T that appears, and on no later one.
-template <typename T> class DialogOnce : public QObject {
-public:
-  explicit DialogOnce(std::function<void(T*)> fn) : fn_(std::move(fn)) {
-    connect(&timer_, &QTimer::timeout, this, [this] {
-      if (done) return;
-      if (auto* d = dynamic_cast<T*>(QApplication::activeModalWidget())) {
-        done = true;
-        fn_(d);
-      }
-    });
-    timer_.start(10);
-  }
-  bool done = false;
-
-private:
-  std::function<void(T*)> fn_;
-  QTimer timer_;
 };
 
 // One integer from the project database; -99 when the statement fails.

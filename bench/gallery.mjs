@@ -284,6 +284,21 @@ function rendererPeakMiB(browser) {
   return peak / 1024;
 }
 
+// Waits until a freshly started browser has finished its own start-up work (for a second or two
+// it builds its user interface pages and keeps both cores busy), so that the measurement sees
+// a page opened in a running browser, as a visitor opens one. Gives up after 10 s.
+async function browserIdle(browser) {
+  const window = 250;
+  let last = browserCpuMs(browser);
+  let quiet = 0;
+  for (let waited = 0; waited < 10000 && quiet < 2; waited += window) {
+    await new Promise((resolve) => setTimeout(resolve, window));
+    const now = browserCpuMs(browser);
+    quiet = now - last <= 20 ? quiet + 1 : 0;
+    last = now;
+  }
+}
+
 // Opens address in a fresh browser and waits until the images of selector in the window show;
 // then, when next is given, clicks it and waits for the images of nextSelector.
 async function measure(address, selector, next) {
@@ -300,6 +315,7 @@ async function measure(address, selector, next) {
         }
       }).observe(document, { subtree: true, attributes: true, attributeFilter: ['data-ready'] });
     });
+    await browserIdle(browser);
     const cpuBefore = browserCpuMs(browser);
     await page.goto(address, { waitUntil: 'domcontentloaded' });
     const shown = await (

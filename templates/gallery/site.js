@@ -81,16 +81,31 @@
     return state.language === 1 && b.trim() !== '' ? b : a;
   }
 
-  function countText(n) {
-    let rule = 'other';
-    try {
-      rule = new Intl.PluralRules(localeCode()).select(n);
-    } catch (e) {
-      rule = n === 1 ? 'one' : 'other';
+  // Intl formatters by kind and language, made once: the first one of a kind costs the browser
+  // far more than formatting with it. Null where the language code is not one Intl knows.
+  const formatters = new Map();
+
+  function formatter(kind, make) {
+    const key = kind + ' ' + localeCode();
+    if (!formatters.has(key)) {
+      let made = null;
+      try {
+        made = make(localeCode());
+      } catch (e) {
+        made = null;
+      }
+      formatters.set(key, made);
     }
+    return formatters.get(key);
+  }
+
+  function countText(n) {
+    const rules = formatter('plural', (code) => new Intl.PluralRules(code));
+    const rule = rules ? rules.select(n) : n === 1 ? 'one' : 'other';
     const forms = ui().pictures;
     const form = forms[rule] || forms.other;
-    return fill(form, { n: new Intl.NumberFormat(localeCode()).format(n) });
+    const number = formatter('number', (code) => new Intl.NumberFormat(code));
+    return fill(form, { n: number ? number.format(n) : String(n) });
   }
 
   // Dates are stored as "yyyy-MM-dd" (a time after it is ignored); other texts are shown as is.
@@ -101,13 +116,11 @@
     if (!m) return text;
     const date = new Date(Date.UTC(Number(m[1]), Number(m[2]) - 1, Number(m[3])));
     if (isNaN(date.getTime())) return text;
-    try {
-      return new Intl.DateTimeFormat(localeCode(), { dateStyle: 'long', timeZone: 'UTC' }).format(
-        date
-      );
-    } catch (e) {
-      return text;
-    }
+    const dates = formatter(
+      'date',
+      (code) => new Intl.DateTimeFormat(code, { dateStyle: 'long', timeZone: 'UTC' })
+    );
+    return dates ? dates.format(date) : text;
   }
 
   // A stored relative path ("\" or "/" between its parts) as an address below the site.
@@ -144,12 +157,14 @@
 
   // The pictures the site shows (p: picture, a: its album): neither private nor deleted, in an
   // album that is not private, processed (a thumbnail size), with a thumbnail address inside the
-  // site (no ".." part, and some name at all).
+  // site: no ".." part (looked for closely only where ".." occurs at all), and some character
+  // besides dots and separators.
+  const THUMB_PATH = "(coalesce(a.directory, '') || '/' || coalesce(p.thumb_filename, ''))";
   const SHOWN =
     'a.is_private = 0 AND p.is_private = 0 AND p.is_deleted = 0 AND p.thumb_size > 0 ' +
-    "AND ('/' || replace(coalesce(a.directory, '') || '/' || coalesce(p.thumb_filename, ''), " +
-    "'\\', '/') || '/') NOT LIKE '%/../%' AND trim(replace(replace(coalesce(a.directory, " +
-    "'') || coalesce(p.thumb_filename, ''), '\\', ''), '/', ''), '.') <> ''";
+    `AND (instr(${THUMB_PATH}, '..') = 0 ` +
+    `OR ('/' || replace(${THUMB_PATH}, '\\', '/') || '/') NOT LIKE '%/../%') ` +
+    `AND ${THUMB_PATH} GLOB '*[^./\\]*'`;
 
   function pictureOf(row) {
     const [id, date, title, title2, thumbFile, mediumFile, mediumSize, largeFile, largeSize, dir] =
@@ -183,16 +198,36 @@
 
   // The site's contents, read from the open database only as far as a page needs them: the
   // album list with its counts and covers and the category list for the home page, one album's
-  // or one category's pictures for its page. A site of many thousand pictures then opens as
-  // fast as one of a few. Albums and categories without a shown picture do not exist.
+  // or one category's pictures for its page, and of those only as many as its grid shows so far.
+  // A site of many thousand pictures then opens as fast as one of a few. Albums and categories
+  // without a shown picture do not exist.
   function readModel(db) {
     let albums = null;
     let categories = null;
-    const pictures = new Map();
+    const lists = new Map();
 
-    function picturesOf(key, sql, params) {
-      if (!pictures.has(key)) pictures.set(key, rows(db, sql, params).map(pictureOf));
-      return pictures.get(key);
+    // The pictures of a page (the rows of "FROM ... WHERE ..." in the given order): their count
+    // at once, the pictures themselves by load(n), which reads the first n of them as far as
+    // they have not been read yet and returns all read so far.
+    function pictureList(key, from, order, params) {
+      if (lists.has(key)) return lists.get(key);
+      const list = { count: rows(db, 'SELECT COUNT(*) ' + from, params)[0][0], pictures: [] };
+      list.load = (n) => {
+        const wanted = Math.min(n, list.count) - list.pictures.length;
+        if (wanted > 0) {
+          const more = rows(
+            db,
+            'SELECT ' + PICTURE_COLUMNS + ' ' + from + ' ' + order + ' LIMIT ? OFFSET ?',
+            params.concat([wanted, list.pictures.length])
+          );
+          for (const row of more) list.pictures.push(pictureOf(row));
+          // Should the database not give what it counted, the list ends where it stopped.
+          if (more.length < wanted) list.count = list.pictures.length;
+        }
+        return list.pictures;
+      };
+      lists.set(key, list);
+      return list;
     }
 
     return {
@@ -200,25 +235,39 @@
       // picture when it is shown, else the album's first shown picture).
       albums() {
         if (albums) return albums;
+        // Counted per album along its index, which is far cheaper than grouping all pictures.
         albums = rows(
           db,
-          'SELECT ' + ALBUM_COLUMNS + ', COUNT(*) FROM album a ' +
-            'JOIN picture p ON p.album_id = a.album_id WHERE ' + SHOWN +
-            ' GROUP BY a.album_id ORDER BY a.album_id DESC'
+          'SELECT * FROM (SELECT ' + ALBUM_COLUMNS + ', (SELECT COUNT(*) FROM picture p ' +
+            'WHERE p.album_id = a.album_id AND ' + SHOWN + ') AS shown FROM album a ' +
+            'WHERE a.is_private = 0) WHERE shown > 0 ORDER BY album_id DESC'
         ).map((a) => Object.assign(albumOf(a), { count: a[9] }));
-        const cover = db.prepare(
+        const face = db.prepare(
           'SELECT ' + PICTURE_COLUMNS + ' FROM picture p JOIN album a ON a.album_id = p.album_id ' +
-            'WHERE p.album_id = ? AND ' + SHOWN +
-            ' ORDER BY p.picture_id = ? DESC, p.sort_order, p.picture_id LIMIT 1'
+            'WHERE p.picture_id = ? AND p.album_id = ? AND ' + SHOWN
+        );
+        const first = db.prepare(
+          'SELECT ' + PICTURE_COLUMNS + ' FROM picture p JOIN album a ON a.album_id = p.album_id ' +
+            'WHERE p.album_id = ? AND ' + SHOWN + ' ORDER BY p.sort_order, p.picture_id LIMIT 1'
         );
         try {
           for (const album of albums) {
-            cover.bind([album.id, album.faceId]);
-            if (cover.step()) album.cover = pictureOf(cover.get());
-            cover.reset();
+            for (const [statement, params] of [
+              [face, [album.faceId, album.id]],
+              [first, [album.id]],
+            ]) {
+              statement.bind(params);
+              const found = statement.step() ? statement.get() : null;
+              statement.reset();
+              if (found) {
+                album.cover = pictureOf(found);
+                break;
+              }
+            }
           }
         } finally {
-          cover.free();
+          face.free();
+          first.free();
         }
         return albums;
       },
@@ -231,13 +280,14 @@
         );
         if (found.length === 0) return null;
         const album = albumOf(found[0]);
-        album.pictures = picturesOf(
+        album.list = pictureList(
           'a' + id,
-          'SELECT ' + PICTURE_COLUMNS + ' FROM picture p JOIN album a ON a.album_id = p.album_id ' +
-            'WHERE p.album_id = ? AND ' + SHOWN + ' ORDER BY p.sort_order, p.picture_id',
+          'FROM picture p JOIN album a ON a.album_id = p.album_id WHERE p.album_id = ? AND ' +
+            SHOWN,
+          'ORDER BY p.sort_order, p.picture_id',
           [id]
         );
-        album.count = album.pictures.length;
+        album.count = album.list.count;
         return album.count > 0 ? album : null;
       },
       // The categories with a shown picture and their counts (a picture counted once).
@@ -261,44 +311,46 @@
         ]);
         if (found.length === 0) return null;
         const category = categoryOf(found[0]);
-        category.pictures = picturesOf(
+        category.list = pictureList(
           'c' + id,
-          'SELECT ' + PICTURE_COLUMNS + ' FROM picture p JOIN album a ON a.album_id = p.album_id ' +
+          'FROM picture p JOIN album a ON a.album_id = p.album_id ' +
             'WHERE p.picture_id IN (SELECT picture_id FROM picture_to_category ' +
-            'WHERE category_id = ?) AND ' + SHOWN +
-            ' ORDER BY p.album_id DESC, p.sort_order, p.picture_id',
+            'WHERE category_id = ?) AND ' + SHOWN,
+          'ORDER BY p.album_id DESC, p.sort_order, p.picture_id',
           [id]
         );
-        category.count = category.pictures.length;
+        category.count = category.list.count;
         return category.count > 0 ? category : null;
       },
     };
   }
 
-  async function fetchJson(url, fallback) {
-    try {
-      const response = await fetch(url, { cache: 'no-cache' });
-      if (!response.ok) return fallback;
-      return await response.json();
-    } catch (e) {
-      return fallback;
-    }
+  // sql.js on the module the page compiled while it downloaded (window.lumenfoldBoot); when there
+  // is none (a server that sends .wasm with another type) sql.js loads the module itself.
+  function startSqlite(compiled) {
+    const locateFile = (file) => 'vendor/' + file;
+    const itself = () => window.initSqlJs({ locateFile });
+    if (!compiled) return itself();
+    return compiled.then(
+      (module) =>
+        new Promise((resolve, reject) => {
+          window
+            .initSqlJs({
+              locateFile,
+              instantiateWasm(imports, receive) {
+                WebAssembly.instantiate(module, imports).then(receive, reject);
+                return {};
+              },
+            })
+            .then(resolve, reject);
+        }),
+      itself
+    );
   }
 
-  // The database's file name is written beside the site by the program ("site.json").
-  function databaseName(site) {
-    const name = site && typeof site.database === 'string' ? site.database.trim() : '';
-    if (name === '') return 'db.sqlite';
-    if (/[\\/]/.test(name) || name === '.' || name === '..')
-      throw new Error('"' + name + '" is not a file name');
-    return name;
-  }
-
-  // The database is fetched while the WebAssembly module (started by the caller) compiles.
-  async function loadDatabase(name, sqlPromise) {
-    const response = await fetch(encodeURIComponent(name), { cache: 'no-cache' });
-    if (!response.ok) throw new Error(name + ' (HTTP ' + response.status + ')');
-    const bytes = new Uint8Array(await response.arrayBuffer());
+  // The database, downloaded while the SQLite module compiles.
+  async function loadDatabase(downloaded, sqlPromise) {
+    const bytes = new Uint8Array(await downloaded);
     const SQL = await sqlPromise;
     const db = new SQL.Database(bytes);
     try {
@@ -355,12 +407,14 @@
     return pick(picture.title[0], picture.title[1]);
   }
 
-  function thumbImage(picture, alt) {
+  // An image that loads when it comes near the window, or at once when eager; without an
+  // address (src null) it is given one later.
+  function thumbImage(src, alt, eager) {
     const img = el('img', 'thumb');
-    img.loading = 'lazy';
+    img.loading = eager ? 'eager' : 'lazy';
     img.decoding = 'async';
     img.alt = alt;
-    img.src = picture.thumb;
+    if (src) img.src = src;
     return img;
   }
 
@@ -383,9 +437,7 @@
       link.dataset.albumId = String(album.id);
       const name = albumName(album);
       // The card is wider than a thumbnail: the cover is the lightbox image.
-      const cover = thumbImage(album.cover, name);
-      cover.src = album.cover.big;
-      link.append(cover);
+      link.append(thumbImage(album.cover.big, name));
       const text = el('div', 'album-text');
       text.append(el('h2', 'album-name', name));
       const meta = [dateText(album.date), countText(album.count)].filter((s) => s);
@@ -399,7 +451,8 @@
     parts.push(list);
     if (categoryList.length > 0) {
       parts.push(el('h2', 'section-title', t.categories));
-      const collator = new Intl.Collator(localeCode());
+      const collator =
+        formatter('collator', (code) => new Intl.Collator(code)) || new Intl.Collator();
       const sorted = categoryList
         .slice()
         .sort((a, b) => collator.compare(pick(a.title[0], a.title[1]), pick(b.title[0], b.title[1])));
@@ -428,6 +481,9 @@
   // Tiles made at once; the following ones are made in steps of this size as the page is
   // scrolled towards the end of the grid, so that a large album shows at once.
   const GRID_STEP = 120;
+  // Tiles are at least this large (see .grid in style.css).
+  const TILE_WIDTH = 180;
+  const TILE_HEIGHT = 135;
 
   function stopGridGrowth() {
     if (state.gridObserver) {
@@ -436,18 +492,37 @@
     }
   }
 
-  function renderPictures(heading, meta, description, pictures) {
+  // A page of pictures; list is a picture list of the model (count, load).
+  function renderPictures(heading, meta, description, list) {
     const box = main();
     document.title = heading + ' – ' + siteTitle();
     const parts = [backLink(), el('h1', 'page-title', heading)];
     if (meta) parts.push(el('p', 'meta', meta));
     if (description && description.trim()) parts.push(el('p', 'description', description));
-    if (pictures.length === 0) parts.push(el('p', 'status', ui().empty));
+    if (list.count === 0) parts.push(el('p', 'status', ui().empty));
     const grid = el('ul', 'grid');
     let made = 0;
     let observer = null;
+    // The thumbnails of the first screenful load first and at once; the others get their
+    // address only when those have arrived, so that they do not compete with them for the
+    // connections and the page's thread while the window is still empty.
+    const firstScreen = Math.min(
+      GRID_STEP,
+      Math.ceil(innerWidth / TILE_WIDTH) * Math.ceil(innerHeight / TILE_HEIGHT)
+    );
+    let firstLoading = 0;
+    let waiting = []; // [image, address] until the first screenful has arrived
+    const releaseWaiting = () => {
+      if (!waiting) return;
+      for (const [img, src] of waiting) img.src = src;
+      waiting = null;
+    };
+    const firstArrived = () => {
+      if (--firstLoading === 0) releaseWaiting();
+    };
     // Makes the tiles up to (not including) the given position.
     grid.ensureTiles = (count) => {
+      const pictures = list.load(count);
       const end = Math.min(count, pictures.length);
       for (; made < end; ++made) {
         const index = made;
@@ -456,22 +531,32 @@
         const link = el('a', 'tile-link');
         link.href = picture.big;
         link.dataset.pictureId = String(picture.id);
-        link.append(thumbImage(picture, pictureTitle(picture)));
+        const first = index < firstScreen;
+        const src = first || !waiting ? picture.thumb : null;
+        const img = thumbImage(src, pictureTitle(picture), first);
+        if (first && waiting) {
+          ++firstLoading;
+          img.addEventListener('load', firstArrived, { once: true });
+          img.addEventListener('error', firstArrived, { once: true });
+        } else if (waiting) {
+          waiting.push([img, picture.thumb]);
+        }
+        link.append(img);
         link.addEventListener('click', (event) => {
           if (event.button !== 0 || event.metaKey || event.ctrlKey || event.shiftKey) return;
           event.preventDefault();
-          openLightbox(pictures, index, grid);
+          openLightbox(list.load(Infinity), index, grid);
         });
         item.append(link);
         grid.append(item);
       }
       if (observer && state.gridObserver === observer) {
         observer.disconnect();
-        if (made < pictures.length) observer.observe(grid.lastElementChild);
+        if (made < list.count) observer.observe(grid.lastElementChild);
       }
     };
     stopGridGrowth();
-    if (pictures.length > GRID_STEP && 'IntersectionObserver' in window) {
+    if (list.count > GRID_STEP && 'IntersectionObserver' in window) {
       observer = new IntersectionObserver(
         (entries) => {
           if (entries.some((e) => e.isIntersecting)) grid.ensureTiles(made + GRID_STEP);
@@ -481,8 +566,11 @@
       state.gridObserver = observer;
       grid.ensureTiles(GRID_STEP);
     } else {
-      grid.ensureTiles(pictures.length);
+      grid.ensureTiles(list.count);
     }
+    if (firstLoading === 0) releaseWaiting();
+    // An image that never answers holds the others back only for a while.
+    else setTimeout(releaseWaiting, 2000);
     parts.push(grid);
     box.replaceChildren(...parts);
   }
@@ -493,7 +581,7 @@
       albumName(album),
       meta.join(' · '),
       pick(album.description[0], album.description[1]),
-      album.pictures
+      album.list
     );
   }
 
@@ -502,7 +590,7 @@
       pick(category.title[0], category.title[1]),
       countText(category.count),
       pick(category.description[0], category.description[1]),
-      category.pictures
+      category.list
     );
   }
 
@@ -658,17 +746,23 @@
       showMessage(UI.en.fromFile);
       return;
     }
-    // Everything the first page needs is asked for at once.
-    const settings = fetchJson('settings.json', null);
-    const site = fetchJson('site.json', null);
-    const sql = window.initSqlJs({ locateFile: (file) => 'vendor/' + file });
+    // The page's head has asked for everything the first page needs.
+    const boot = window.lumenfoldBoot;
+    if (!boot) {
+      showMessage(fill(ui().loadError, { detail: 'index.html does not start the downloads' }));
+      return;
+    }
+    const sql = startSqlite(boot.wasm);
     sql.catch(() => {}); // reported where it is awaited
-    state.settings = cleanSettings(await settings);
+    state.settings = cleanSettings(await boot.settings);
     chooseLanguage();
     renderHeader();
     showMessage(ui().loading);
+    // The formatters are made while the database downloads rather than after it.
+    dateText('2000-01-01');
+    countText(1);
     try {
-      state.model = await loadDatabase(databaseName(await site), sql);
+      state.model = await loadDatabase(boot.database, sql);
     } catch (error) {
       showMessage(fill(ui().loadError, { detail: error && error.message ? error.message : error }));
       return;

@@ -7,7 +7,7 @@ import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { galleryFolder, launchBrowser, openPage, schemaText, serve, sqlJs } from './helpers.mjs';
 import { jpeg } from './fixture.mjs';
-import { albumCards, categoryLinks, goTo, tiles } from './pagequeries.mjs';
+import { albumCards, categoryLinks, goTo, tiles, waitLightbox } from './pagequeries.mjs';
 
 const COUNT = 300;
 
@@ -35,6 +35,9 @@ async function makeLargeSite() {
   for (let i = 1; i <= COUNT; i += 2) db.run('INSERT INTO picture_to_category VALUES (?, 2)', [i]);
   writeFileSync(join(root, 'db.sqlite'), Buffer.from(db.export()));
   writeFileSync(join(root, 'site.json'), JSON.stringify({ database: 'db.sqlite' }));
+  // A copy whose description names a file outside its folder.
+  cpSync(galleryFolder, join(root, 'outside'), { recursive: true });
+  writeFileSync(join(root, 'outside', 'site.json'), JSON.stringify({ database: '../db.sqlite' }));
   db.close();
   return root;
 }
@@ -82,6 +85,22 @@ describe('gallery with a large album', () => {
       COUNT
     );
     assert.deepEqual((await tiles(page)).map((t) => t.id), expected);
+    // The thumbnails below the first screenful are given their addresses once it has loaded.
+    assert.equal(
+      await page.$$eval('.grid img.thumb', (images) =>
+        images.filter((img) => !img.getAttribute('src')).length
+      ),
+      0
+    );
+
+    // The lightbox of a freshly opened album holds all of its pictures, not only the ones the
+    // grid has made so far.
+    await page.goto('about:blank');
+    await goTo(page, server.url + '#/album/1');
+    await page.click('a.tile-link');
+    await waitLightbox(page, `1 / ${COUNT}`);
+    await page.keyboard.press('Escape');
+    await page.waitForFunction(() => !document.querySelector('.pswp'), { polling: 50 });
 
     await goTo(page, server.url + '#/category/2');
     await page.waitForFunction(
@@ -95,5 +114,14 @@ describe('gallery with a large album', () => {
       (await tiles(page)).map((t) => t.id),
       expected.filter((id) => id % 2 === 1)
     );
+  });
+
+  it('says so when its description names a database outside its folder', async () => {
+    await page.goto(server.url + 'outside/');
+    await page.waitForFunction(
+      () => document.querySelector('#main .status')?.textContent.includes('is not a file name'),
+      { polling: 50, timeout: 15000 }
+    );
+    assert.equal(await page.evaluate(() => document.documentElement.dataset.ready), undefined);
   });
 });

@@ -15,8 +15,10 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 #include <exception>
 
 namespace {
@@ -156,6 +158,19 @@ void TThumbnailThread::Terminate() {
   terminate_ = true;
   requestInterruption();
   wake_.notify_all();
+}
+
+void TThumbnailThread::StopAndWait(QPointer<TThumbnailThread>& held) {
+  if (!held) return;
+  QPointer<TThumbnailThread> loader = held;
+  loader->Terminate();
+  while (loader && held == loader) {
+    QEventLoop wait;
+    connect(loader.data(), &TThumbnailThread::Done, &wait, &QEventLoop::quit);
+    QTimer::singleShot(50, &wait, &QEventLoop::quit);
+    wait.exec(QEventLoop::ExcludeUserInputEvents);
+  }
+  if (held == loader) held = nullptr;
 }
 
 bool TThumbnailThread::TerminateRequested() const {

@@ -71,6 +71,11 @@ public:
   // Asks the worker to end before its next picture (at once when paused).
   void Terminate();
   bool TerminateRequested() const;
+  // Ends the loader that held refers to, if any, and returns once its Done() has been handled
+  // (whose handler is expected to clear held) or the loader is gone; held is null afterwards.
+  // Meanwhile the caller's windows keep painting and the loader's error box stays answerable;
+  // user input waits.
+  static void StopAndWait(QPointer<TThumbnailThread>& held);
 
   TLumenfoldAlbum* Album() const { return album_; }
   // Originals decoded to make a preview, previews loaded from their files, in this run.

@@ -32,7 +32,6 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -627,18 +626,7 @@ void TfrmLumenFold2::StartThumbnailLoader() {
 }
 
 void TfrmLumenFold2::StopThumbnailLoader() {
-  if (!loader_) return;
-  QPointer<TThumbnailThread> loader = loader_;
-  loader->Terminate();
-  // Keep the window painting (and the loader's error box answerable) until its end notification
-  // has cleared the reference; user input waits meanwhile.
-  while (loader && loader_ == loader) {
-    QEventLoop wait;
-    connect(loader.data(), &TThumbnailThread::Done, &wait, &QEventLoop::quit);
-    QTimer::singleShot(50, &wait, &QEventLoop::quit);
-    wait.exec(QEventLoop::ExcludeUserInputEvents);
-  }
-  if (loader_ == loader) loader_ = nullptr;
+  TThumbnailThread::StopAndWait(loader_);
 }
 
 void TfrmLumenFold2::viewModeChanged() {

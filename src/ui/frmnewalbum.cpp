@@ -21,7 +21,6 @@
 #include "util/programfolder.h"
 
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QMenu>
@@ -462,18 +461,7 @@ void TfrmNewAlbum::done(int result) {
 // --- Thumbnail loader ------------------------------------------------------------------------
 
 void TfrmNewAlbum::stopThumbnailLoader() {
-  if (!loader_) return;
-  QPointer<TThumbnailThread> loader = loader_;
-  loader->Terminate();
-  // Keep the window painting (and the loader's error box answerable) until its end notification
-  // has cleared the reference.
-  while (loader && loader_ == loader) {
-    QEventLoop wait;
-    connect(loader.data(), &TThumbnailThread::Done, &wait, &QEventLoop::quit);
-    QTimer::singleShot(50, &wait, &QEventLoop::quit);
-    wait.exec(QEventLoop::ExcludeUserInputEvents);
-  }
-  if (loader_ == loader) loader_ = nullptr;
+  TThumbnailThread::StopAndWait(loader_);
 }
 
 void TfrmNewAlbum::startThumbnailLoader() {

@@ -208,13 +208,15 @@ void TPictureCommands::PictureDetails() {
   context_.UpdateView();
 }
 
-void TPictureCommands::AssignCategories(bool all) {
+// The category and signature choosers: the selected pictures (or all) go into the dialog, which
+// changes them itself.
+template <class TChooser> void TPictureCommands::runChooser(bool all) {
   if (!context_.CurrentPicture()) return;
   const QList<TLumenfoldPicture*> pictures =
       all ? context_.AllPictures() : context_.SelectedPictures();
   context_.StopThumbnailLoader();
   {
-    TfrmSelectCategory dialog(context_.Window());
+    TChooser dialog(context_.Window());
     dialog.SetProject(context_.Project());
     for (TLumenfoldPicture* p : pictures)
       dialog.AddPicture(p);
@@ -225,19 +227,10 @@ void TPictureCommands::AssignCategories(bool all) {
   context_.UpdateView();
 }
 
+void TPictureCommands::AssignCategories(bool all) {
+  runChooser<TfrmSelectCategory>(all);
+}
+
 void TPictureCommands::Sign(bool all) {
-  if (!context_.CurrentPicture()) return;
-  const QList<TLumenfoldPicture*> pictures =
-      all ? context_.AllPictures() : context_.SelectedPictures();
-  context_.StopThumbnailLoader();
-  {
-    TfrmSelectSignature dialog(context_.Window());
-    dialog.SetProject(context_.Project());
-    for (TLumenfoldPicture* p : pictures)
-      dialog.AddPicture(p);
-    dialog.exec();
-  }
-  context_.RepaintPictures();
-  context_.StartThumbnailLoader();
-  context_.UpdateView();
+  runChooser<TfrmSelectSignature>(all);
 }

@@ -36,5 +36,7 @@ public:
   void Sign(bool all);
 
 private:
+  template <class TChooser> void runChooser(bool all);
+
   TCommandContext& context_;
 };

@@ -407,14 +407,13 @@
     return pick(picture.title[0], picture.title[1]);
   }
 
-  // An image that loads when it comes near the window, or at once when eager; without an
-  // address (src null) it is given one later.
+  // An image that loads when it comes near the window, or at once when eager.
   function thumbImage(src, alt, eager) {
     const img = el('img', 'thumb');
     img.loading = eager ? 'eager' : 'lazy';
     img.decoding = 'async';
     img.alt = alt;
-    if (src) img.src = src;
+    img.src = src;
     return img;
   }
 
@@ -503,23 +502,12 @@
     const grid = el('ul', 'grid');
     let made = 0;
     let observer = null;
-    // The thumbnails of the first screenful load first and at once; the others get their
-    // address only when those have arrived, so that they do not compete with them for the
-    // connections and the page's thread while the window is still empty.
+    // The thumbnails of the first screenful load at once, without waiting for the layout that
+    // lazy loading needs; the others as they come near the window.
     const firstScreen = Math.min(
       GRID_STEP,
       Math.ceil(innerWidth / TILE_WIDTH) * Math.ceil(innerHeight / TILE_HEIGHT)
     );
-    let firstLoading = 0;
-    let waiting = []; // [image, address] until the first screenful has arrived
-    const releaseWaiting = () => {
-      if (!waiting) return;
-      for (const [img, src] of waiting) img.src = src;
-      waiting = null;
-    };
-    const firstArrived = () => {
-      if (--firstLoading === 0) releaseWaiting();
-    };
     // Makes the tiles up to (not including) the given position.
     grid.ensureTiles = (count) => {
       const pictures = list.load(count);
@@ -531,17 +519,7 @@
         const link = el('a', 'tile-link');
         link.href = picture.big;
         link.dataset.pictureId = String(picture.id);
-        const first = index < firstScreen;
-        const src = first || !waiting ? picture.thumb : null;
-        const img = thumbImage(src, pictureTitle(picture), first);
-        if (first && waiting) {
-          ++firstLoading;
-          img.addEventListener('load', firstArrived, { once: true });
-          img.addEventListener('error', firstArrived, { once: true });
-        } else if (waiting) {
-          waiting.push([img, picture.thumb]);
-        }
-        link.append(img);
+        link.append(thumbImage(picture.thumb, pictureTitle(picture), index < firstScreen));
         link.addEventListener('click', (event) => {
           if (event.button !== 0 || event.metaKey || event.ctrlKey || event.shiftKey) return;
           event.preventDefault();
@@ -568,9 +546,6 @@
     } else {
       grid.ensureTiles(list.count);
     }
-    if (firstLoading === 0) releaseWaiting();
-    // An image that never answers holds the others back only for a while.
-    else setTimeout(releaseWaiting, 2000);
     parts.push(grid);
     box.replaceChildren(...parts);
   }

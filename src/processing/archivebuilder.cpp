@@ -212,7 +212,7 @@ TArchiveBuilder::TArchiveBuilder(const QString& archivePath)
     const quint16 method = dir.Header.Method;
     if ((dir.Header.Flags & 1) || (method != ZIP_CM_STORE && method != ZIP_CM_DEFLATE)) continue;
     OldEntry entry;
-    entry.DataOffset = ZipEntryDataOffset(oldFd_, oldSize_, dir);
+    entry.DataOffset = ZipEntryDataOffset(oldFd_, oldSize_, dir, &entry.AsWritten);
     if (entry.DataOffset < 0) continue; // a damaged entry is made anew
     entry.Raw = dir;
     oldEntries_.insert(QString::fromUtf8(dir.Header.Name), entry);
@@ -376,6 +376,7 @@ void TArchiveBuilder::Write() {
     TZipEntryHeader Header;
     int Fd = -1;
     qint64 Offset = 0;
+    qint64 LocalOffset = -1; // an entry copied with its local header: where that lies
   };
   std::vector<Part> parts;
   parts.reserve(wanted_.size());
@@ -400,6 +401,9 @@ void TArchiveBuilder::Write() {
       part.Header.Name = w.Name.toUtf8();
       part.Fd = oldFd_;
       part.Offset = o->DataOffset;
+      // The local header there is the one the writer would write: it goes along with the data.
+      if (o->AsWritten && o->Raw.Header.Name == part.Header.Name)
+        part.LocalOffset = qint64(o->Raw.LocalHeaderOffset);
     } else {
       fail(QStringLiteral("the entry \"%1\" was not prepared.").arg(w.Name));
     }
@@ -409,10 +413,9 @@ void TArchiveBuilder::Write() {
 
   TZipWriter writer;
   if (!writer.Open(newPath_)) fail(writer.ErrorString());
-  qint64 done = 0;
   if (Progress) {
     Progress(0, total);
-    writer.Copied = [&](quint64 copied) { Progress(done + qint64(copied), total); };
+    writer.Copied = [&](quint64 written) { Progress(qint64(written), total); };
   }
   for (size_t i = 0; i < parts.size(); ++i) {
     if (BeforeEntry) {
@@ -424,8 +427,10 @@ void TArchiveBuilder::Write() {
       }
     }
     const Part& part = parts[i];
-    if (!writer.AddFrom(part.Header, part.Fd, part.Offset)) fail(writer.ErrorString());
-    done += qint64(part.Header.CompressedSize);
+    const bool added = part.LocalOffset >= 0
+                           ? writer.AddVerbatim(part.Header, part.Fd, part.LocalOffset)
+                           : writer.AddFrom(part.Header, part.Fd, part.Offset);
+    if (!added) fail(writer.ErrorString());
   }
   if (!writer.Finish()) fail(writer.ErrorString());
   // The archive keeps the permissions the user gave it.

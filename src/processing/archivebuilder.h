@@ -17,9 +17,10 @@
 //
 // The archive is written once (Write) into a temporary file beside it, which then replaces the
 // archive. Until then the archive on disk is the one from before the run. Spooled and unchanged
-// entries are copied into it in large blocks (TZipWriter), so an archive that barely changed
-// costs about a plain copy of the file. The temporary files of a run that died (spool, partial
-// archive) are removed when the next builder for the same archive is created.
+// entries are copied into it in large blocks (TZipWriter); unchanged entries that follow each
+// other in the previous archive go over with their headers in one piece, so an archive that
+// barely changed costs less than a plain copy of the file. The temporary files of a run that died
+// (spool, partial archive) are removed when the next builder for the same archive is created.
 //
 // Threads: the object is used by one thread at a time (the run thread). Compress may run on
 // any thread.
@@ -117,6 +118,7 @@ private:
   struct OldEntry {
     TZipDirectoryEntry Raw; // as the previous archive's directory has it
     qint64 DataOffset = -1; // where its compressed bytes lie in the previous archive
+    bool AsWritten = false; // its local header is the one TZipWriter writes for it
   };
   void openSpool();
   bool unchanged(const QString& name, bool isFile, qint64 size, const struct timespec& mtime) const;

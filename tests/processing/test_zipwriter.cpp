@@ -128,6 +128,8 @@ private slots:
   void manyEntriesGetZip64Records();
   void damagedPreviousArchiveIsRecompressed();
   void largeIncompressibleDataIsStored();
+  void unchangedRunsAreCopiedWithTheirHeaders();
+  void foreignOrAlteredHeadersAreWrittenAnew();
 };
 
 // Large data that barely shrinks (JPEG data) is stored without deflating it all; large data
@@ -356,6 +358,139 @@ void TestZipWriter::damagedPreviousArchiveIsRecompressed() {
   bool ok = false;
   QCOMPARE(readZip(archive, &ok)["a.txt"], text);
   QVERIFY(ok);
+}
+
+// Entries that lie one after the other in the previous archive go over with their headers: an
+// archive built again from unchanged files is the same file, and one whose middle entry changed
+// keeps every other entry's bytes and stays readable.
+void TestZipWriter::unchangedRunsAreCopiedWithTheirHeaders() {
+  TestEnv env;
+  const int count = 6;
+  for (int i = 0; i < count; ++i)
+    writeFile(env.path(QString("src/p%1.jpg").arg(i)), noise(30000 + 7 * i, quint32(40 + i)));
+  writeFile(env.path("src/notes.txt"), QByteArray("a line of notes\n").repeated(400));
+  const QString archive = env.path("out.zip");
+  auto build = [&](QList<qint64>* reported) {
+    TArchiveBuilder builder(archive);
+    for (int i = 0; i < count; ++i)
+      QVERIFY(builder.Want(QString("a/p%1.jpg").arg(i), env.path(QString("src/p%1.jpg").arg(i))));
+    QVERIFY(builder.Want("notes.txt", env.path("src/notes.txt")));
+    builder.CompressRemaining(1);
+    if (reported)
+      builder.Progress = [reported](qint64 done, qint64 total) {
+        QVERIFY(done <= total);
+        reported->append(done);
+      };
+    builder.Write();
+  };
+  build(nullptr);
+  const QByteArray first = readAll(archive);
+  QList<qint64> reported;
+  build(&reported);
+  QCOMPARE(readAll(archive), first);
+  // One report per entry at least, rising to the whole of the entries' data.
+  QVERIFY(reported.size() >= count + 1);
+  QVERIFY(std::is_sorted(reported.cbegin(), reported.cend()));
+  qint64 data = 0;
+  for (const RawEntry& e : rawEntries(archive))
+    data += qint64(e.Header.CompressedSize);
+  QCOMPARE(reported.last(), data);
+
+  // The third picture changes size: the entries before and after it are copied as they are,
+  // the ones after it to a new place.
+  const QByteArray changed = noise(41234, 99);
+  writeFile(env.path("src/p2.jpg"), changed);
+  const auto before = rawEntries(archive);
+  build(nullptr);
+  bool ok = false;
+  const auto entries = readZip(archive, &ok);
+  QVERIFY(ok);
+  QCOMPARE(entries.size(), count + 1);
+  QCOMPARE(entries["a/p2.jpg"], changed);
+  const auto after = rawEntries(archive);
+  for (int i = 0; i < count; ++i) {
+    if (i == 2) continue;
+    const QString name = QString("a/p%1.jpg").arg(i);
+    QCOMPARE(after[name].Data, before[name].Data);
+    QCOMPARE(after[name].Header.DosTime, before[name].Header.DosTime);
+  }
+  QCOMPARE(after["notes.txt"].Data, before["notes.txt"].Data);
+  checkWithUnzip(archive, count + 1);
+}
+
+// Local headers that are not the ones this writer writes (another program's, or one that
+// disagrees with the directory) are never copied: the entry's data is, under a header made anew
+// from the directory.
+void TestZipWriter::foreignOrAlteredHeadersAreWrittenAnew() {
+  TestEnv env;
+  const QByteArray a = QByteArray("first file ").repeated(300), b = noise(20000, 3),
+                   c = QByteArray("third file ").repeated(200);
+  writeFile(env.path("src/a.txt"), a);
+  writeFile(env.path("src/b.jpg"), b);
+  writeFile(env.path("src/c.txt"), c);
+  const QString archive = env.path("out.zip");
+  auto build = [&] {
+    TArchiveBuilder builder(archive);
+    QVERIFY(builder.Want("a.txt", env.path("src/a.txt")));
+    QVERIFY(builder.Want("b.jpg", env.path("src/b.jpg")));
+    QVERIFY(builder.Want("c.txt", env.path("src/c.txt")));
+    builder.CompressRemaining(1);
+    builder.Write();
+  };
+  build();
+  // The first entry's local header gets a wrong CRC; the directory keeps the right one.
+  const int fd = ::open(QFile::encodeName(archive).constData(), O_RDWR);
+  QVERIFY(fd >= 0);
+  std::vector<TZipDirectoryEntry> dir;
+  QVERIFY(ReadZipDirectory(fd, QFileInfo(archive).size(), dir, nullptr));
+  bool asWritten = false;
+  QVERIFY(ZipEntryDataOffset(fd, QFileInfo(archive).size(), dir[0], &asWritten) > 0);
+  QVERIFY(asWritten);
+  const char wrongCrc[4] = {1, 2, 3, 4};
+  QCOMPARE(pwrite(fd, wrongCrc, 4, off_t(dir[0].LocalHeaderOffset + 14)), ssize_t(4));
+  QVERIFY(ZipEntryDataOffset(fd, QFileInfo(archive).size(), dir[0], &asWritten) > 0);
+  QVERIFY(!asWritten);
+  ::close(fd);
+  build();
+  bool ok = false;
+  auto entries = readZip(archive, &ok);
+  QVERIFY(ok);
+  QCOMPARE(entries["a.txt"], a);
+  QCOMPARE(entries["c.txt"], c);
+  // The headers agree again: a strict reader takes the archive.
+  int code = 0;
+  zip_t* z = zip_open(QFile::encodeName(archive).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+  QVERIFY(z);
+  zip_discard(z);
+
+  // An archive another program wrote: its stored entry's header differs from this writer's (the
+  // version needed), its deflated ones do not; every entry is reused either way.
+  QVERIFY(QFile::remove(archive));
+  {
+    TZipArchive other;
+    other.Open(archive);
+    other.SetBaseFolder(env.path("src"));
+    QVERIFY(other.AddFile("a.txt"));
+    QVERIFY(other.AddFile("b.jpg"));
+    QVERIFY(other.AddFile("c.txt"));
+    other.Save();
+  }
+  {
+    TArchiveBuilder builder(archive);
+    QVERIFY(builder.Unchanged("a.txt", env.path("src/a.txt")));
+    QVERIFY(builder.Unchanged("b.jpg", env.path("src/b.jpg")));
+  }
+  build();
+  entries = readZip(archive, &ok);
+  QVERIFY(ok);
+  QCOMPARE(entries.size(), 3);
+  QCOMPARE(entries["a.txt"], a);
+  QCOMPARE(entries["b.jpg"], b);
+  QCOMPARE(entries["c.txt"], c);
+  z = zip_open(QFile::encodeName(archive).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+  QVERIFY(z);
+  zip_discard(z);
+  checkWithUnzip(archive, 3);
 }
 
 QTEST_GUILESS_MAIN(TestZipWriter)

@@ -184,7 +184,8 @@ bool FillWorkList(TLumenfoldProject& project, bool allModified, const QList<int>
         workList.append(album->Pictures.Pictures(i));
     }
   }
-  if (forArchive) {
+  // All-modified mode has listed every picture that needs processing already.
+  if (forArchive && !allModified) {
     if (!loadAll()) return false;
     const QSet<TLumenfoldPicture*> listed(workList.cbegin(), workList.cend());
     for (int a = 0; a < project.Albums.Count(); ++a) {
@@ -930,10 +931,12 @@ void TProcessThread::wantPictures() {
       // A missing original was counted when its turn came; a picture outside the work list
       // with a missing original counts here.
       const QString original = p->OriginalPath();
-      if (packs(p, true) && !archive_->Want(albumEntry(album, p->OriginalFileName), original) &&
-          !visited.contains(p))
-        ++report_.MissingOriginals;
-      if (!QFileInfo(original).isFile()) continue;
+      const bool wanted =
+          packs(p, true) && archive_->Want(albumEntry(album, p->OriginalFileName), original);
+      // Wanting it found the file (one look per file: a project has thousands).
+      const bool there = wanted || IsRegularFile(original);
+      if (packs(p, true) && !wanted && !visited.contains(p)) ++report_.MissingOriginals;
+      if (!there) continue;
       for (int k = 0; k < kOutputKinds; ++k) {
         if (!enabled[k] || !packs(p, false)) continue;
         const QString stored = p->StoredFileName(sizes[k]);

@@ -121,6 +121,13 @@ QString GetFileHash(const QString& path) {
   return HashText(sum);
 }
 
+bool IsRegularFile(const QString& path) {
+  if (path.isEmpty()) return false;
+  const QByteArray encoded = QFile::encodeName(path);
+  struct stat st;
+  return ::stat(encoded.constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool ReadWholeFile(const QString& path, QByteArray& into) {
   constexpr qint64 kMostBytes = qint64(512) << 20;
   into.resize(0);

@@ -28,6 +28,9 @@ QString GetDataHash(const QByteArray& data);
 // Reads a whole file into `into`, reusing its memory. False, with `into` empty, when the file
 // cannot be read, is empty or is larger than any photograph (512 MB): callers then stream it.
 bool ReadWholeFile(const QString& path, QByteArray& into);
+// True when the path names a regular file (symbolic links followed), as QFileInfo::isFile, in
+// one system call and without its caching: for checks over thousands of files.
+bool IsRegularFile(const QString& path);
 
 // Packed DOS time stamp (date in the high 16 bits, time in the low 16 bits) of the file's local
 // modification time; -1 when the file does not exist.

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include <fcntl.h>
 #include <future>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <zip.h>
 #include <zlib.h>
@@ -215,11 +217,58 @@ TArchiveBuilder::TArchiveBuilder(const QString& archivePath)
     entry.DataOffset = ZipEntryDataOffset(oldFd_, oldSize_, dir, &entry.AsWritten);
     if (entry.DataOffset < 0) continue; // a damaged entry is made anew
     entry.Raw = dir;
+    entriesEnd_ = std::max(entriesEnd_, entry.DataOffset + qint64(dir.Header.CompressedSize));
     oldEntries_.insert(QString::fromUtf8(dir.Header.Name), entry);
   }
 }
 
+struct TArchiveBuilder::Prefill {
+  int Fd = -1;                  // the new archive's file
+  std::atomic<qint64> Limit{0}; // bytes to copy from the start (lowered by the run thread)
+  std::atomic<qint64> Done{0};  // bytes copied
+  std::thread Thread;
+};
+
+void TArchiveBuilder::StartPrefill() {
+  if (prefill_ || oldFd_ < 0 || entriesEnd_ <= 0) return;
+  const int fd = ::open(QFile::encodeName(newPath_).constData(),
+                        O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return; // Write reports what is wrong with the folder
+  prefill_ = std::make_unique<Prefill>();
+  Prefill* prefill = prefill_.get();
+  prefill->Fd = fd;
+  prefill->Limit.store(entriesEnd_);
+  prefill->Thread = std::thread([prefill, from = oldFd_] {
+    constexpr qint64 kPiece = qint64(16) << 20; // a lowered limit is seen between pieces
+    loff_t in = 0, out = 0;
+    for (;;) {
+      const qint64 limit = prefill->Limit.load();
+      if (in >= limit) break;
+      const ssize_t n = copy_file_range(from, &in, prefill->Fd, &out,
+                                        size_t(std::min(limit - qint64(in), kPiece)), 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break; // the file system cannot, or the disk is full: Write writes the rest
+      prefill->Done.store(qint64(in));
+    }
+  });
+}
+
+qint64 TArchiveBuilder::stopPrefill(qint64 limit) {
+  if (!prefill_) return 0;
+  if (limit < prefill_->Limit.load()) prefill_->Limit.store(limit);
+  if (prefill_->Thread.joinable()) prefill_->Thread.join();
+  const qint64 done = prefill_->Done.load();
+  ::close(prefill_->Fd);
+  prefill_.reset();
+  return done;
+}
+
 TArchiveBuilder::~TArchiveBuilder() {
+  // A copy made ahead for a write that did not come is not an archive.
+  if (prefill_) {
+    stopPrefill(0);
+    QFile::remove(newPath_);
+  }
   if (oldFd_ >= 0) ::close(oldFd_);
   if (spool_) {
     spool_->close();
@@ -365,8 +414,8 @@ void TArchiveBuilder::Write() {
   if (spool_ && !spool_->flush())
     throw TZipError(QStringLiteral("The zip archive \"%1\" cannot be written: %2")
                         .arg(archivePath_, spool_->errorString()));
-  QFile::remove(newPath_);
   auto fail = [&](const QString& reason) {
+    stopPrefill(0);
     QFile::remove(newPath_);
     throw TZipError(
         QStringLiteral("The zip archive \"%1\" cannot be written: %2").arg(archivePath_, reason));
@@ -377,6 +426,8 @@ void TArchiveBuilder::Write() {
     int Fd = -1;
     qint64 Offset = 0;
     qint64 LocalOffset = -1; // an entry copied with its local header: where that lies
+    qint64 End = 0;          // where it ends in the new archive
+    bool InPlace = false;    // the copy made ahead holds it at its place
   };
   std::vector<Part> parts;
   parts.reserve(wanted_.size());
@@ -411,8 +462,26 @@ void TArchiveBuilder::Write() {
     parts.push_back(std::move(part));
   }
 
+  // Where each entry goes; an entry copied as it is that goes where it was is in the copy made
+  // ahead (when that got so far), and the copy need not go beyond the last such entry.
+  qint64 at = 0, keepEnd = 0;
+  for (Part& part : parts) {
+    part.End = at + qint64(ZipLocalHeader(part.Header).size() + part.Header.CompressedSize);
+    part.InPlace = prefill_ && part.LocalOffset == at;
+    if (part.InPlace) keepEnd = part.End;
+    at = part.End;
+  }
+  const qint64 prefilled = stopPrefill(keepEnd);
+  inPlace_ = 0;
+  for (Part& part : parts) {
+    part.InPlace = part.InPlace && part.End <= prefilled;
+    if (part.InPlace) ++inPlace_;
+  }
+  const bool keep = inPlace_ > 0;
+  if (!keep) QFile::remove(newPath_);
+
   TZipWriter writer;
-  if (!writer.Open(newPath_)) fail(writer.ErrorString());
+  if (!writer.Open(newPath_, keep)) fail(writer.ErrorString());
   if (Progress) {
     Progress(0, total);
     writer.Copied = [&](quint64 written) { Progress(qint64(written), total); };
@@ -427,7 +496,8 @@ void TArchiveBuilder::Write() {
       }
     }
     const Part& part = parts[i];
-    const bool added = part.LocalOffset >= 0
+    const bool added = part.InPlace ? writer.AddInPlace(part.Header)
+                       : part.LocalOffset >= 0
                            ? writer.AddVerbatim(part.Header, part.Fd, part.LocalOffset)
                            : writer.AddFrom(part.Header, part.Fd, part.Offset);
     if (!added) fail(writer.ErrorString());

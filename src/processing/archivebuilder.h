@@ -16,11 +16,14 @@
 // JPEG data does: deflating it would cost more time than it saves bytes).
 //
 // The archive is written once (Write) into a temporary file beside it, which then replaces the
-// archive. Until then the archive on disk is the one from before the run. Spooled and unchanged
-// entries are copied into it in large blocks (TZipWriter); unchanged entries that follow each
-// other in the previous archive go over with their headers in one piece, so an archive that
-// barely changed costs less than a plain copy of the file. The temporary files of a run that died
-// (spool, partial archive) are removed when the next builder for the same archive is created.
+// archive. A run that changes little may have the previous archive's entries copied into that
+// file ahead, on a thread of its own, while it works (StartPrefill): the entries that end up at
+// the place they had are then kept there, and only the others are written. Until then the archive
+// on disk is the one from before the run. Spooled and unchanged entries are copied into it in large
+// blocks (TZipWriter); unchanged entries that follow each other in the previous archive go over
+// with their headers in one piece, so an archive that barely changed costs less than a plain copy
+// of the file. The temporary files of a run that died (spool, partial archive) are removed when the
+// next builder for the same archive is created.
 //
 // Threads: the object is used by one thread at a time (the run thread). Compress may run on
 // any thread.
@@ -87,6 +90,15 @@ public:
   // unchanged, into the spool.
   void CompressRemaining(int jobs);
 
+  // Starts copying the previous archive's entries into the new archive's file on a thread of its
+  // own, on the guess that most of them keep their place (a run that renders a few pictures or
+  // changes only the database). Write stops the copy where it is no longer of use, keeps what
+  // lies in place and writes the rest. Nothing happens without a previous archive; a copy that
+  // fails only leaves Write more to write.
+  void StartPrefill();
+  // Entries the last Write found in place in the copy made ahead.
+  int InPlaceCount() const { return inPlace_; }
+
   // Writes the new archive with the wanted entries, in the order they were wanted, and lets it
   // replace the old one. Raises TZipError; the old archive then stays.
   void Write();
@@ -120,6 +132,10 @@ private:
     qint64 DataOffset = -1; // where its compressed bytes lie in the previous archive
     bool AsWritten = false; // its local header is the one TZipWriter writes for it
   };
+  struct Prefill;
+  // Lets the copy made ahead go no further than limit, waits for it and returns how many bytes
+  // from the start of the file it has copied; 0 when there is none.
+  qint64 stopPrefill(qint64 limit);
   void openSpool();
   bool unchanged(const QString& name, bool isFile, qint64 size, const struct timespec& mtime) const;
   bool unchanged(const Wanted& w) const { return unchanged(w.Name, true, w.Size, w.MTime); }
@@ -130,6 +146,9 @@ private:
   QString newPath_;
   int oldFd_ = -1; // the previous archive, open for copying its entries
   qint64 oldSize_ = 0;
+  qint64 entriesEnd_ = 0; // where its last entry's data ends
+  std::unique_ptr<Prefill> prefill_;
+  int inPlace_ = 0;
   int oldMode_ = -1;               // its permission bits
   struct timespec archiveTime_ {}; // when the previous archive was written
   QHash<QString, OldEntry> oldEntries_;

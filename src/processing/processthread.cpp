@@ -209,6 +209,8 @@ QString ProcessTerminatedText() {
 
 namespace {
 constexpr int kReportedReasons = 10;
+// Runs that render at most this many pictures copy the previous archive ahead.
+constexpr int kPrefillPictures = 16;
 } // namespace
 
 QStringList TProcessReport::Lines() const {
@@ -510,6 +512,10 @@ void TProcessThread::run() {
         archive_ =
             std::make_unique<TArchiveBuilder>(ResolveZipFileName(*project_, project_->ZipFileName));
       checkBeforeRun();
+      // A run that renders a few pictures leaves most of the archive where it is: copying it
+      // into the new archive's file starts now, beside the pictures' work, and the archive's
+      // write at the end keeps what stayed in place.
+      if (zip_ && rendered.size() <= kPrefillPictures) archive_->StartPrefill();
       bool stopped = false;
       for (int i = 0; i < WorkList.size(); ++i) {
         if (!waitWhilePaused()) {

@@ -257,20 +257,31 @@ bool TZipWriter::fail(const QString& what) {
   return false;
 }
 
-bool TZipWriter::Open(const QString& path) {
+bool TZipWriter::Open(const QString& path, bool keepContent) {
   if (fd_ >= 0) ::close(fd_);
   position_ = 0;
   dataWritten_ = 0;
   count_ = 0;
+  keepContent_ = keepContent;
+  seekNeeded_ = false;
   run_ = Run();
   directory_.clear();
   const QByteArray encoded = QFile::encodeName(path);
-  fd_ = ::open(encoded.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  fd_ = ::open(encoded.constData(), O_WRONLY | O_CREAT | (keepContent ? 0 : O_TRUNC) | O_CLOEXEC,
+               0666);
   if (fd_ < 0) return fail(systemError());
   return true;
 }
 
+bool TZipWriter::seekToEnd() {
+  if (!seekNeeded_) return true;
+  if (::lseek(fd_, off_t(position_), SEEK_SET) < 0) return fail(systemError());
+  seekNeeded_ = false;
+  return true;
+}
+
 bool TZipWriter::writeAll(const char* data, qint64 size) {
+  if (!seekToEnd()) return false;
   while (size > 0) {
     const ssize_t n = ::write(fd_, data, size_t(std::min(size, kCopyBlock * 64)));
     if (n < 0 && errno == EINTR) continue;
@@ -337,6 +348,7 @@ bool TZipWriter::Add(const TZipEntryHeader& header, const char* data) {
 
 bool TZipWriter::copyFrom(int fd, qint64 offset, quint64 length,
                           const std::function<void(quint64)>& progress) {
+  if (!seekToEnd()) return false;
   quint64 left = length;
   loff_t in = loff_t(offset);
   bool kernelCopy = true;
@@ -417,6 +429,22 @@ bool TZipWriter::AddVerbatim(const TZipEntryHeader& header, int fd, qint64 local
   return true;
 }
 
+bool TZipWriter::AddInPlace(const TZipEntryHeader& header) {
+  if (fd_ < 0) return fail(QStringLiteral("The archive is not open."));
+  if (header.Name.isEmpty() || header.Name.size() > 0xffff)
+    return fail(QStringLiteral("Bad entry name"));
+  if (!keepContent_) return fail(QStringLiteral("The archive was emptied when it was opened."));
+  if (!flushRun()) return false;
+  const TZipEntryHeader h = cleaned(header);
+  addDirectoryRecord(h, position_);
+  position_ += quint64(localHeader(h).size()) + h.CompressedSize;
+  seekNeeded_ = true;
+  dataWritten_ += h.CompressedSize;
+  if (Copied) Copied(dataWritten_);
+  ++count_;
+  return true;
+}
+
 bool TZipWriter::flushRun() {
   if (run_.Fd < 0) return true;
   const Run run = std::move(run_);
@@ -481,6 +509,8 @@ bool TZipWriter::Finish() {
   put32(tail, quint32(std::min(directoryOffset, kMax32)));
   put16(tail, 0); // comment
   if (!writeAll(tail.constData(), tail.size())) return false;
+  // A file opened with its content may hold more than the archive.
+  if (keepContent_ && ::ftruncate(fd_, off_t(position_)) != 0) return fail(systemError());
   const int fd = fd_;
   fd_ = -1;
   if (::close(fd) != 0) return fail(systemError());

@@ -62,8 +62,10 @@ public:
   TZipWriter(const TZipWriter&) = delete;
   TZipWriter& operator=(const TZipWriter&) = delete;
 
-  // Creates (or truncates) the file. False with ErrorString() on failure.
-  bool Open(const QString& path);
+  // Creates (or truncates) the file. False with ErrorString() on failure. With keepContent the
+  // file is opened as it is, for entries that lie in it already (AddInPlace); whatever lies
+  // beyond the finished archive is cut off by Finish.
+  bool Open(const QString& path, bool keepContent = false);
   // Appends an entry whose CompressedSize bytes are at data.
   bool Add(const TZipEntryHeader& header, const char* data);
   // Appends an entry whose CompressedSize bytes are read from fd at offset.
@@ -73,6 +75,9 @@ public:
   // other in fd are copied together when an entry that does not continue them is added or the
   // archive is finished, so a failure to copy may be reported only by that later call.
   bool AddVerbatim(const TZipEntryHeader& header, int fd, qint64 localHeaderOffset);
+  // Appends an entry whose local header, exactly ZipLocalHeader(header), and data are in the file
+  // already, at the end of the archive so far (copied there ahead).
+  bool AddInPlace(const TZipEntryHeader& header);
   // Writes the central directory and the end records and closes the file.
   bool Finish();
 
@@ -103,12 +108,16 @@ private:
   bool writeLocalHeader(const TZipEntryHeader& header);
   void addDirectoryRecord(const TZipEntryHeader& header, quint64 offset);
   bool writeAll(const char* data, qint64 size);
+  // Puts the file offset at the end of the archive so far after entries found in place.
+  bool seekToEnd();
   bool fail(const QString& what);
 
   int fd_ = -1;
   quint64 position_ = 0;
   quint64 dataWritten_ = 0;
   int count_ = 0;
+  bool keepContent_ = false;
+  bool seekNeeded_ = false;
   Run run_;
   QByteArray directory_;
   QString error_;

@@ -130,6 +130,8 @@ private slots:
   void largeIncompressibleDataIsStored();
   void unchangedRunsAreCopiedWithTheirHeaders();
   void foreignOrAlteredHeadersAreWrittenAnew();
+  void copyMadeAheadGivesTheSameArchive();
+  void copyMadeAheadNeverSurvivesWithoutAWrite();
 };
 
 // Large data that barely shrinks (JPEG data) is stored without deflating it all; large data
@@ -491,6 +493,107 @@ void TestZipWriter::foreignOrAlteredHeadersAreWrittenAnew() {
   QVERIFY(z);
   zip_discard(z);
   checkWithUnzip(archive, 3);
+}
+
+// The previous archive copied ahead into the new archive's file: whatever changed (an entry of
+// the same size, one of another size, one gone, one new), the archive is byte for byte the one
+// written without the copy, and the parts that stayed in place are not written again.
+void TestZipWriter::copyMadeAheadGivesTheSameArchive() {
+  TestEnv env;
+  const int count = 8;
+  auto source = [&](int i) { return env.path(QString("src/p%1.jpg").arg(i)); };
+  for (int i = 0; i < count; ++i)
+    writeFile(source(i), noise(25000 + 11 * i, quint32(70 + i)));
+  writeFile(env.path("src/db.sqlite"), QByteArray("rows of a database ").repeated(2000));
+  const QString archive = env.path("out/ahead.zip"), plain = env.path("out/plain.zip");
+  QDir().mkpath(env.path("out"));
+  // Both archives are made from the same files; only one copies ahead.
+  int inPlace = 0;
+  auto build = [&](const QString& path, bool ahead, const QList<int>& pictures) {
+    TArchiveBuilder builder(path);
+    if (ahead) builder.StartPrefill();
+    for (int i : pictures)
+      QVERIFY(builder.Want(QString("a/p%1.jpg").arg(i), source(i)));
+    QVERIFY(builder.Want("db.sqlite", env.path("src/db.sqlite")));
+    builder.CompressRemaining(1);
+    builder.Write();
+    if (ahead) inPlace = builder.InPlaceCount();
+  };
+  QList<int> all;
+  for (int i = 0; i < count; ++i)
+    all << i;
+  build(archive, false, all);
+  build(plain, false, all);
+  QCOMPARE(readAll(archive), readAll(plain));
+
+  // Each step changes the files, then builds both archives again.
+  auto step = [&](const QList<int>& pictures) {
+    build(archive, true, pictures);
+    build(plain, false, pictures);
+    QCOMPARE(readAll(archive), readAll(plain));
+    bool ok = false;
+    QCOMPARE(readZip(archive, &ok).size(), pictures.size() + 1);
+    QVERIFY(ok);
+    QVERIFY(TArchiveBuilder::Leftovers(archive).isEmpty());
+  };
+  step(all); // nothing changed
+  QCOMPARE(inPlace, count + 1);
+  writeFile(source(3), noise(25000 + 33, 300), 0); // the same size, other bytes
+  step(all);
+  QCOMPARE(readZip(archive)["a/p3.jpg"], readAll(source(3)));
+  QCOMPARE(inPlace, count);
+  writeFile(source(5), noise(30000, 500), 0); // another size: the entries after it move
+  step(all);
+  QCOMPARE(readZip(archive)["a/p7.jpg"], readAll(source(7)));
+  QCOMPARE(inPlace, 5);
+  all.removeOne(1); // one entry gone, a new one at the end
+  writeFile(source(count), noise(1000, 800), 0);
+  all << count;
+  step(all);
+  QCOMPARE(inPlace, 1);
+  QCOMPARE(readZip(archive)[QString("a/p%1.jpg").arg(count)], readAll(source(count)));
+  checkWithUnzip(archive, int(all.size()) + 1);
+}
+
+// A copy made ahead for a write that does not come (a stopped run) or that fails leaves the
+// archive as it was and nothing beside it.
+void TestZipWriter::copyMadeAheadNeverSurvivesWithoutAWrite() {
+  TestEnv env;
+  for (int i = 0; i < 3; ++i)
+    writeFile(env.path(QString("src/p%1.jpg").arg(i)), noise(200000, quint32(i)));
+  const QString archive = env.path("out.zip");
+  auto want = [&](TArchiveBuilder& builder) {
+    for (int i = 0; i < 3; ++i)
+      QVERIFY(builder.Want(QString("p%1.jpg").arg(i), env.path(QString("src/p%1.jpg").arg(i))));
+  };
+  {
+    TArchiveBuilder builder(archive);
+    builder.StartPrefill(); // no previous archive: nothing to copy
+    want(builder);
+    builder.CompressRemaining(1);
+    builder.Write();
+  }
+  const QByteArray old = readAll(archive);
+  {
+    TArchiveBuilder builder(archive);
+    builder.StartPrefill();
+    want(builder);
+  }
+  QVERIFY(TArchiveBuilder::Leftovers(archive).isEmpty());
+  QCOMPARE(readAll(archive), old);
+  writeFile(env.path("src/p1.jpg"), noise(200000, 77), 0);
+  {
+    TArchiveBuilder builder(archive);
+    builder.StartPrefill();
+    want(builder);
+    builder.CompressRemaining(1);
+    builder.BeforeEntry = [](int entry) {
+      if (entry == 2) throw TZipError("the disk is full");
+    };
+    QVERIFY_THROWS_EXCEPTION(TZipError, builder.Write());
+  }
+  QVERIFY(TArchiveBuilder::Leftovers(archive).isEmpty());
+  QCOMPARE(readAll(archive), old);
 }
 
 QTEST_GUILESS_MAIN(TestZipWriter)

@@ -7,13 +7,16 @@
 #include <QRegularExpression>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <deque>
 #include <fcntl.h>
 #include <future>
+#include <mutex>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <zip.h>
@@ -178,7 +181,22 @@ void TArchiveBuilder::removeLeftovers(const QString& archivePath) {
 
 // ---- Builder --------------------------------------------------------------------------------
 
-TArchiveBuilder::TArchiveBuilder(const QString& archivePath)
+struct TArchiveBuilder::Prefill {
+  int Fd = -1;                  // the new archive's file
+  std::atomic<qint64> Limit{0}; // bytes to copy from the start (lowered by the run thread)
+  std::atomic<qint64> Done{0};  // bytes copied
+  bool Finished = false;        // under Mutex
+  std::mutex Mutex;
+  std::condition_variable Moved; // after each piece and at the end
+  std::thread Thread;
+  ~Prefill() {
+    Limit.store(0);
+    if (Thread.joinable()) Thread.join();
+    if (Fd >= 0) ::close(Fd);
+  }
+};
+
+TArchiveBuilder::TArchiveBuilder(const QString& archivePath, bool copyAhead)
     : archivePath_(QFileInfo(archivePath).absoluteFilePath()) {
   const QString folder = QFileInfo(archivePath_).absolutePath();
   if (!QFileInfo(folder).isDir())
@@ -210,6 +228,12 @@ TArchiveBuilder::TArchiveBuilder(const QString& archivePath)
   oldSize_ = qint64(info.st_size);
   oldMode_ = int(info.st_mode & 07777);
   archiveTime_ = info.st_mtim;
+  // The copy goes on while the entries' headers are read; it stops behind the last entry.
+  if (copyAhead) {
+    entriesEnd_ = oldSize_;
+    StartPrefill();
+    entriesEnd_ = 0;
+  }
   for (const TZipDirectoryEntry& dir : raw) {
     const quint16 method = dir.Header.Method;
     if ((dir.Header.Flags & 1) || (method != ZIP_CM_STORE && method != ZIP_CM_DEFLATE)) continue;
@@ -220,14 +244,8 @@ TArchiveBuilder::TArchiveBuilder(const QString& archivePath)
     entriesEnd_ = std::max(entriesEnd_, entry.DataOffset + qint64(dir.Header.CompressedSize));
     oldEntries_.insert(QString::fromUtf8(dir.Header.Name), entry);
   }
+  if (prefill_ && entriesEnd_ < prefill_->Limit.load()) prefill_->Limit.store(entriesEnd_);
 }
-
-struct TArchiveBuilder::Prefill {
-  int Fd = -1;                  // the new archive's file
-  std::atomic<qint64> Limit{0}; // bytes to copy from the start (lowered by the run thread)
-  std::atomic<qint64> Done{0};  // bytes copied
-  std::thread Thread;
-};
 
 void TArchiveBuilder::StartPrefill() {
   if (prefill_ || oldFd_ < 0 || entriesEnd_ <= 0) return;
@@ -238,7 +256,7 @@ void TArchiveBuilder::StartPrefill() {
   Prefill* prefill = prefill_.get();
   prefill->Fd = fd;
   prefill->Limit.store(entriesEnd_);
-  prefill->Thread = std::thread([prefill, from = oldFd_] {
+  auto copy = [prefill, from = oldFd_] {
     constexpr qint64 kPiece = qint64(16) << 20; // a lowered limit is seen between pieces
     loff_t in = 0, out = 0;
     for (;;) {
@@ -249,26 +267,51 @@ void TArchiveBuilder::StartPrefill() {
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break; // the file system cannot, or the disk is full: Write writes the rest
       prefill->Done.store(qint64(in));
+      prefill->Moved.notify_all();
     }
-  });
+    {
+      std::lock_guard lock(prefill->Mutex);
+      prefill->Finished = true;
+    }
+    prefill->Moved.notify_all();
+  };
+  try {
+    prefill->Thread = std::thread(copy);
+  } catch (const std::system_error&) {
+    // No thread to be had: Write copies everything itself.
+    prefill_.reset();
+    QFile::remove(newPath_);
+  }
 }
 
-qint64 TArchiveBuilder::stopPrefill(qint64 limit) {
+void TArchiveBuilder::CancelPrefill() {
+  if (!prefill_) return;
+  stopPrefill(0);
+  QFile::remove(newPath_);
+}
+
+qint64 TArchiveBuilder::stopPrefill(qint64 limit, const std::function<void(qint64 done)>& waiting) {
   if (!prefill_) return 0;
   if (limit < prefill_->Limit.load()) prefill_->Limit.store(limit);
+  // A large archive takes a while: the waiting is reported as the copy goes on.
+  if (waiting) {
+    std::unique_lock lock(prefill_->Mutex);
+    while (!prefill_->Finished) {
+      const qint64 seen = prefill_->Done.load();
+      waiting(seen);
+      prefill_->Moved.wait(lock,
+                           [&] { return prefill_->Finished || prefill_->Done.load() != seen; });
+    }
+  }
   if (prefill_->Thread.joinable()) prefill_->Thread.join();
   const qint64 done = prefill_->Done.load();
-  ::close(prefill_->Fd);
   prefill_.reset();
   return done;
 }
 
 TArchiveBuilder::~TArchiveBuilder() {
   // A copy made ahead for a write that did not come is not an archive.
-  if (prefill_) {
-    stopPrefill(0);
-    QFile::remove(newPath_);
-  }
+  CancelPrefill();
   if (oldFd_ >= 0) ::close(oldFd_);
   if (spool_) {
     spool_->close();
@@ -471,7 +514,18 @@ void TArchiveBuilder::Write() {
     if (part.InPlace) keepEnd = part.End;
     at = part.End;
   }
-  const qint64 prefilled = stopPrefill(keepEnd);
+  // While the copy made ahead finishes, the entries it holds in place count as written, as far
+  // as it got.
+  if (Progress) Progress(0, total);
+  const qint64 prefilled = stopPrefill(keepEnd, [&](qint64 done) {
+    if (!Progress) return;
+    qint64 data = 0;
+    for (const Part& part : parts) {
+      if (!part.InPlace || part.End > done) break;
+      data += qint64(part.Header.CompressedSize);
+    }
+    Progress(data, total);
+  });
   inPlace_ = 0;
   for (Part& part : parts) {
     part.InPlace = part.InPlace && part.End <= prefilled;
@@ -482,10 +536,7 @@ void TArchiveBuilder::Write() {
 
   TZipWriter writer;
   if (!writer.Open(newPath_, keep)) fail(writer.ErrorString());
-  if (Progress) {
-    Progress(0, total);
-    writer.Copied = [&](quint64 written) { Progress(qint64(written), total); };
-  }
+  if (Progress) writer.Copied = [&](quint64 written) { Progress(qint64(written), total); };
   for (size_t i = 0; i < parts.size(); ++i) {
     if (BeforeEntry) {
       try {

@@ -59,8 +59,9 @@ class TArchiveBuilder {
 public:
   // Removes what a run that died left beside the archive, and opens the archive that is there
   // (read only) as the source of unchanged entries. Raises TZipError when the existing file is
-  // no zip archive or its folder does not exist.
-  explicit TArchiveBuilder(const QString& archivePath);
+  // no zip archive or its folder does not exist. copyAhead: StartPrefill as soon as the previous
+  // archive's directory is read.
+  explicit TArchiveBuilder(const QString& archivePath, bool copyAhead = false);
   ~TArchiveBuilder(); // removes the spool; the archive stays as it is unless Write succeeded
   TArchiveBuilder(const TArchiveBuilder&) = delete;
   TArchiveBuilder& operator=(const TArchiveBuilder&) = delete;
@@ -96,6 +97,8 @@ public:
   // lies in place and writes the rest. Nothing happens without a previous archive; a copy that
   // fails only leaves Write more to write.
   void StartPrefill();
+  // Stops the copy made ahead and removes it (a run that turns out to change much).
+  void CancelPrefill();
   // Entries the last Write found in place in the copy made ahead.
   int InPlaceCount() const { return inPlace_; }
 
@@ -134,8 +137,9 @@ private:
   };
   struct Prefill;
   // Lets the copy made ahead go no further than limit, waits for it and returns how many bytes
-  // from the start of the file it has copied; 0 when there is none.
-  qint64 stopPrefill(qint64 limit);
+  // from the start of the file it has copied; 0 when there is none. While it waits, waiting gets
+  // the bytes copied so far, each time the copy moves on.
+  qint64 stopPrefill(qint64 limit, const std::function<void(qint64 done)>& waiting = {});
   void openSpool();
   bool unchanged(const QString& name, bool isFile, qint64 size, const struct timespec& mtime) const;
   bool unchanged(const Wanted& w) const { return unchanged(w.Name, true, w.Size, w.MTime); }

@@ -385,8 +385,10 @@ TProcessThread::TProcessThread(TLumenfoldProject* project, bool zip, bool proces
     if (project_->ZipDatabase && !project_->SaveAlbums())
       throw TZipError(QStringLiteral("The changes of the albums and pictures cannot be written "
                                      "to the database, so it cannot be packed."));
-    archive_ =
-        std::make_unique<TArchiveBuilder>(ResolveZipFileName(*project_, project_->ZipFileName));
+    // The previous archive is copied ahead from now on; the run gives that up when it renders
+    // many pictures.
+    archive_ = std::make_unique<TArchiveBuilder>(
+        ResolveZipFileName(*project_, project_->ZipFileName), true);
   }
 }
 
@@ -507,15 +509,16 @@ void TProcessThread::run() {
     skipped_.clear();
     Pipeline pipeline(jobs, WorkList.size());
     try {
+      // A run that renders a few pictures leaves most of the archive where it is: copying it
+      // into the new archive's file goes on beside the pictures' work, and the archive's write
+      // at the end keeps what stayed in place. A run that renders many gives the copy up.
+      const bool copyAhead = rendered.size() <= kPrefillPictures;
       // A second run of the same object opens the archive again.
       if (zip_ && !archive_)
-        archive_ =
-            std::make_unique<TArchiveBuilder>(ResolveZipFileName(*project_, project_->ZipFileName));
+        archive_ = std::make_unique<TArchiveBuilder>(
+            ResolveZipFileName(*project_, project_->ZipFileName), copyAhead);
+      if (zip_ && !copyAhead) archive_->CancelPrefill();
       checkBeforeRun();
-      // A run that renders a few pictures leaves most of the archive where it is: copying it
-      // into the new archive's file starts now, beside the pictures' work, and the archive's
-      // write at the end keeps what stayed in place.
-      if (zip_ && rendered.size() <= kPrefillPictures) archive_->StartPrefill();
       bool stopped = false;
       for (int i = 0; i < WorkList.size(); ++i) {
         if (!waitWhilePaused()) {

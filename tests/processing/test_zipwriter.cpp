@@ -510,7 +510,8 @@ void TestZipWriter::copyMadeAheadGivesTheSameArchive() {
   // Both archives are made from the same files; only one copies ahead.
   int inPlace = 0;
   auto build = [&](const QString& path, bool ahead, const QList<int>& pictures) {
-    TArchiveBuilder builder(path);
+    // Copied ahead from the start, or only once everything is wanted.
+    TArchiveBuilder builder(path, ahead && pictures.size() % 2 == 0);
     if (ahead) builder.StartPrefill();
     for (int i : pictures)
       QVERIFY(builder.Want(QString("a/p%1.jpg").arg(i), source(i)));
@@ -580,6 +581,16 @@ void TestZipWriter::copyMadeAheadNeverSurvivesWithoutAWrite() {
     want(builder);
   }
   QVERIFY(TArchiveBuilder::Leftovers(archive).isEmpty());
+  QCOMPARE(readAll(archive), old);
+  {
+    TArchiveBuilder builder(archive, true); // copied ahead from the start, then given up
+    want(builder);
+    builder.CancelPrefill();
+    QVERIFY(TArchiveBuilder::Leftovers(archive).isEmpty());
+    builder.CompressRemaining(1);
+    builder.Write();
+    QCOMPARE(builder.InPlaceCount(), 0);
+  }
   QCOMPARE(readAll(archive), old);
   writeFile(env.path("src/p1.jpg"), noise(200000, 77), 0);
   {

@@ -228,34 +228,61 @@ TArchiveBuilder::TArchiveBuilder(const QString& archivePath, bool copyAhead)
   oldSize_ = qint64(info.st_size);
   oldMode_ = int(info.st_mode & 07777);
   archiveTime_ = info.st_mtim;
-  // The copy goes on while the entries' headers are read; it stops behind the last entry.
-  if (copyAhead) {
-    entriesEnd_ = oldSize_;
-    StartPrefill();
-    entriesEnd_ = 0;
-  }
-  for (const TZipDirectoryEntry& dir : raw) {
+  for (TZipDirectoryEntry& dir : raw) {
     const quint16 method = dir.Header.Method;
     if ((dir.Header.Flags & 1) || (method != ZIP_CM_STORE && method != ZIP_CM_DEFLATE)) continue;
-    OldEntry entry;
-    entry.DataOffset = ZipEntryDataOffset(oldFd_, oldSize_, dir, &entry.AsWritten);
-    if (entry.DataOffset < 0) continue; // a damaged entry is made anew
-    entry.Raw = dir;
-    entriesEnd_ = std::max(entriesEnd_, entry.DataOffset + qint64(dir.Header.CompressedSize));
-    oldEntries_.insert(QString::fromUtf8(dir.Header.Name), entry);
+    unchecked_.push_back(std::move(dir));
   }
+  // Each entry's local header is read on a thread of its own (thousands of reads), while the
+  // caller goes on; the first use of the old entries waits for it (checkedEntries). The copy
+  // ahead starts at once and is stopped behind the last entry then.
+  auto check = [this] {
+    std::vector<std::pair<qint64, bool>> found;
+    found.reserve(unchecked_.size());
+    for (const TZipDirectoryEntry& dir : unchecked_) {
+      bool asWritten = false;
+      const qint64 offset = ZipEntryDataOffset(oldFd_, oldSize_, dir, &asWritten);
+      found.emplace_back(offset, asWritten);
+    }
+    return found;
+  };
+  try {
+    headerCheck_ = std::async(std::launch::async, check);
+  } catch (const std::system_error&) {
+    headerCheck_ = std::async(std::launch::deferred, check); // no thread: at the first use
+  }
+  if (copyAhead) StartPrefill();
+}
+
+const QHash<QString, TArchiveBuilder::OldEntry>& TArchiveBuilder::checkedEntries() const {
+  if (!headerCheck_.valid()) return oldEntries_;
+  const std::vector<std::pair<qint64, bool>> found = headerCheck_.get();
+  for (size_t i = 0; i < unchecked_.size() && i < found.size(); ++i) {
+    if (found[i].first < 0) continue; // a damaged entry is made anew
+    OldEntry entry;
+    entry.Raw = std::move(unchecked_[i]);
+    entry.DataOffset = found[i].first;
+    entry.AsWritten = found[i].second;
+    entriesEnd_ = std::max(entriesEnd_, entry.DataOffset + qint64(entry.Raw.Header.CompressedSize));
+    oldEntries_.insert(QString::fromUtf8(entry.Raw.Header.Name), std::move(entry));
+  }
+  unchecked_.clear();
   if (prefill_ && entriesEnd_ < prefill_->Limit.load()) prefill_->Limit.store(entriesEnd_);
+  return oldEntries_;
 }
 
 void TArchiveBuilder::StartPrefill() {
-  if (prefill_ || oldFd_ < 0 || entriesEnd_ <= 0) return;
+  if (prefill_ || oldFd_ < 0) return;
+  // Before the headers are checked, the whole file (its directory is not of use, and little).
+  const qint64 end = headerCheck_.valid() ? oldSize_ : entriesEnd_;
+  if (end <= 0) return;
   const int fd = ::open(QFile::encodeName(newPath_).constData(),
                         O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return; // Write reports what is wrong with the folder
   prefill_ = std::make_unique<Prefill>();
   Prefill* prefill = prefill_.get();
   prefill->Fd = fd;
-  prefill->Limit.store(entriesEnd_);
+  prefill->Limit.store(end);
   auto copy = [prefill, from = oldFd_] {
     constexpr qint64 kPiece = qint64(16) << 20; // a lowered limit is seen between pieces
     loff_t in = 0, out = 0;
@@ -312,6 +339,7 @@ qint64 TArchiveBuilder::stopPrefill(qint64 limit, const std::function<void(qint6
 TArchiveBuilder::~TArchiveBuilder() {
   // A copy made ahead for a write that did not come is not an archive.
   CancelPrefill();
+  if (headerCheck_.valid()) headerCheck_.wait(); // it reads the old archive
   if (oldFd_ >= 0) ::close(oldFd_);
   if (spool_) {
     spool_->close();
@@ -327,9 +355,9 @@ bool TArchiveBuilder::Unchanged(const QString& entryName, const QString& sourceP
 
 bool TArchiveBuilder::unchanged(const QString& name, bool isFile, qint64 size,
                                 const struct timespec& mtime) const {
-  const auto old = oldEntries_.constFind(name);
-  if (old == oldEntries_.constEnd() || !isFile || quint64(size) != old->Raw.Header.Size)
-    return false;
+  const QHash<QString, OldEntry>& entries = checkedEntries();
+  const auto old = entries.constFind(name);
+  if (old == entries.constEnd() || !isFile || quint64(size) != old->Raw.Header.Size) return false;
   // The archive keeps local times to two seconds: the file's time in that form must be the
   // entry's. A file changed after the archive was written (the database, a file rewritten
   // within those two seconds) is never taken for unchanged.
@@ -488,8 +516,8 @@ void TArchiveBuilder::Write() {
       ZipDosTime(std::time_t(s->MTime), h.DosTime, h.DosDate);
       part.Fd = spoolFd;
       part.Offset = s->Offset;
-    } else if (const auto o = oldEntries_.constFind(w.Name);
-               o != oldEntries_.constEnd() && unchanged(w)) {
+    } else if (const auto o = checkedEntries().constFind(w.Name);
+               o != checkedEntries().constEnd() && unchanged(w)) {
       // Copied as it is: compressed bytes, CRC, time stamp and attributes; the name as wanted.
       part.Header = o->Raw.Header;
       part.Header.Name = w.Name.toUtf8();

@@ -37,6 +37,7 @@
 #include <QStringList>
 #include <ctime>
 #include <functional>
+#include <future>
 #include <memory>
 #include <vector>
 
@@ -150,12 +151,17 @@ private:
   QString newPath_;
   int oldFd_ = -1; // the previous archive, open for copying its entries
   qint64 oldSize_ = 0;
-  qint64 entriesEnd_ = 0; // where its last entry's data ends
+  mutable qint64 entriesEnd_ = 0; // where its last entry's data ends (once checked)
   std::unique_ptr<Prefill> prefill_;
   int inPlace_ = 0;
   int oldMode_ = -1;               // its permission bits
   struct timespec archiveTime_ {}; // when the previous archive was written
-  QHash<QString, OldEntry> oldEntries_;
+  // The previous archive's entries: read from its directory, their local headers checked on a
+  // thread of its own; checkedEntries() waits for that and gives the entries that can be used.
+  const QHash<QString, OldEntry>& checkedEntries() const;
+  mutable std::vector<TZipDirectoryEntry> unchecked_;
+  mutable std::future<std::vector<std::pair<qint64, bool>>> headerCheck_;
+  mutable QHash<QString, OldEntry> oldEntries_;
   std::unique_ptr<QFile> spool_;
   QHash<QString, SpoolRecord> spooled_;
   std::vector<Wanted> wanted_;

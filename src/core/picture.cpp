@@ -185,7 +185,7 @@ QString TLumenfoldPicture::StoredFileName(TGeneratedSize size) const {
                                           : ThumbFileName;
 }
 
-bool TLumenfoldPicture::GeneratedFilesCurrent() const {
+bool TLumenfoldPicture::GeneratedFilesCurrent(TFolderListings* listings) const {
   const TLumenfoldProject* p = Project();
   if (!p) return true;
   const bool enabled[] = {p->LargeEnabled, p->MediumEnabled, p->ThumbEnabled};
@@ -201,13 +201,15 @@ bool TLumenfoldPicture::GeneratedFilesCurrent() const {
     stored.replace(QLatin1Char('\\'), QDir::separator());
     stored.replace(QLatin1Char('/'), QDir::separator());
     const QString name = GeneratedFileName(*p, sizes[k], OriginalFileName);
-    if (stored != name || !IsRegularFile(folder + name)) return false;
+    const QString path = folder + name;
+    if (stored != name || !(listings ? listings->IsRegularFile(path) : IsRegularFile(path)))
+      return false;
   }
   return true;
 }
 
-bool TLumenfoldPicture::NeedsProcessing() const {
-  return !IsDeleted && (Modified || !GeneratedFilesCurrent());
+bool TLumenfoldPicture::NeedsProcessing(TFolderListings* listings) const {
+  return !IsDeleted && (Modified || !GeneratedFilesCurrent(listings));
 }
 
 QString TLumenfoldPicture::TempThumbPath() const {

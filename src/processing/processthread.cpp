@@ -165,6 +165,7 @@ bool FillWorkList(TLumenfoldProject& project, bool allModified, const QList<int>
     }
     return true;
   };
+  TFolderListings listings; // the generated files of a project lie in a few folders
   if (allModified) {
     // Every album: a picture whose files are not current is due even when not marked modified.
     if (!loadAll()) return false;
@@ -172,7 +173,7 @@ bool FillWorkList(TLumenfoldProject& project, bool allModified, const QList<int>
       TLumenfoldAlbum* album = project.Albums.Albums(a);
       for (int i = 0; i < album->Pictures.Count(); ++i) {
         TLumenfoldPicture* p = album->Pictures.Pictures(i);
-        if (p->Modified || p->NeedsProcessing()) workList.append(p);
+        if (p->Modified || p->NeedsProcessing(&listings)) workList.append(p);
       }
     }
   } else {
@@ -192,7 +193,7 @@ bool FillWorkList(TLumenfoldProject& project, bool allModified, const QList<int>
       TLumenfoldAlbum* album = project.Albums.Albums(a);
       for (int i = 0; i < album->Pictures.Count(); ++i) {
         TLumenfoldPicture* p = album->Pictures.Pictures(i);
-        if (!listed.contains(p) && p->NeedsProcessing()) workList.append(p);
+        if (!listed.contains(p) && p->NeedsProcessing(&listings)) workList.append(p);
       }
     }
   }
@@ -211,6 +212,8 @@ namespace {
 constexpr int kReportedReasons = 10;
 // Runs that render at most this many pictures copy the previous archive ahead.
 constexpr int kPrefillPictures = 16;
+// Progress within a stage goes out in steps of this many thousandths.
+constexpr int kPartStep = 10;
 } // namespace
 
 QStringList TProcessReport::Lines() const {
@@ -450,11 +453,12 @@ void TProcessThread::post(qintptr number, int stage) {
 }
 
 void TProcessThread::postPart(qint64 done, qint64 total, int stage) {
-  // Only for the stage last reported, and only when the thousandths rise: a receiver sees a
-  // bar that moves forward, and the queue is not flooded.
+  // Only for the stage last reported, and only when the thousandths rise by a whole percent
+  // (or reach the end): a receiver sees a bar that moves forward, and is not woken for every
+  // entry of an archive of thousands.
   if (stage != partStage_ || total <= 0) return;
   const int part = int(std::clamp<qint64>(done * 1000 / total, 0, 1000));
-  if (part <= partShown_) return;
+  if (part <= partShown_ || (part < partShown_ + kPartStep && part < 1000)) return;
   partShown_ = part;
   PostMessage(progressWindow_, LF_MSG_PROGRESS_PART, part, stage);
 }

@@ -147,6 +147,15 @@ private slots:
     }
     QVERIFY(IsRegularFile(env.path("f/link.jpg")));
     QVERIFY(!IsRegularFile(QString()));
+    // The same answers through the listings, also for names the listing holds as no file.
+    QVERIFY(QDir().mkpath(env.path("f/sub")));
+    TFolderListings listings;
+    for (const char* name : {"a.jpg", "link.jpg", "dangling.jpg", "missing.jpg", "sub", "A.JPG"}) {
+      const QString path = env.path("f/") + QLatin1String(name);
+      QCOMPARE(listings.IsRegularFile(path), QFileInfo(path).isFile());
+    }
+    QVERIFY(listings.IsRegularFile(env.path("f/a.jpg")));
+    QVERIFY(!listings.IsRegularFile(env.path("nowhere/a.jpg")));
   }
 
   void rectangles() {

@@ -26,7 +26,8 @@
 // next builder for the same archive is created.
 //
 // Threads: the object is used by one thread at a time (the run thread). Compress may run on
-// any thread.
+// any thread. The builder runs threads of its own: one reads the previous archive's local
+// headers, one makes the copy ahead; both have ended when the builder is gone.
 #include "processing/ziparchive.h"
 #include "processing/zipwriter.h"
 

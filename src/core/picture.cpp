@@ -185,26 +185,31 @@ QString TLumenfoldPicture::StoredFileName(TGeneratedSize size) const {
                                           : ThumbFileName;
 }
 
-bool TLumenfoldPicture::GeneratedFilesCurrent() const {
+bool TLumenfoldPicture::GeneratedFilesCurrent(TFolderListings* listings) const {
   const TLumenfoldProject* p = Project();
   if (!p) return true;
   const bool enabled[] = {p->LargeEnabled, p->MediumEnabled, p->ThumbEnabled};
   const TGeneratedSize sizes[] = {TGeneratedSize::Large, TGeneratedSize::Medium,
                                   TGeneratedSize::Thumb};
+  // Run for every picture of a project before processing: one name and one system call per
+  // file.
+  const QString folder = IncludeTrailingSeparator(Album ? Album->Path : QString());
   for (int k = 0; k < 3; ++k) {
     if (!enabled[k]) continue;
     // Names stored by an older version may use the other separator.
     QString stored = StoredFileName(sizes[k]);
     stored.replace(QLatin1Char('\\'), QDir::separator());
     stored.replace(QLatin1Char('/'), QDir::separator());
-    if (stored != GeneratedFileName(*p, sizes[k], OriginalFileName)) return false;
-    if (!QFileInfo(GeneratedPath(sizes[k])).isFile()) return false;
+    const QString name = GeneratedFileName(*p, sizes[k], OriginalFileName);
+    const QString path = folder + name;
+    if (stored != name || !(listings ? listings->IsRegularFile(path) : IsRegularFile(path)))
+      return false;
   }
   return true;
 }
 
-bool TLumenfoldPicture::NeedsProcessing() const {
-  return !IsDeleted && (Modified || !GeneratedFilesCurrent());
+bool TLumenfoldPicture::NeedsProcessing(TFolderListings* listings) const {
+  return !IsDeleted && (Modified || !GeneratedFilesCurrent(listings));
 }
 
 QString TLumenfoldPicture::TempThumbPath() const {

@@ -16,6 +16,7 @@
 #include <QStringList>
 
 class TDataSet;
+class TFolderListings;
 class TLumenfoldAlbum;
 class TLumenfoldProject;
 
@@ -106,10 +107,12 @@ public:
   // LargeFileName, MediumFileName or ThumbFileName.
   QString StoredFileName(TGeneratedSize size) const;
   // True when, for every size the project generates, the stored name is the one the rule gives
-  // today and that file exists. A changed folder, prefix or case rule makes it false.
-  bool GeneratedFilesCurrent() const;
+  // today and that file exists. A changed folder, prefix or case rule makes it false. A pass
+  // over many pictures passes its folder listings (one listing per folder instead of a look per
+  // file).
+  bool GeneratedFilesCurrent(TFolderListings* listings = nullptr) const;
   // Not deleted, and modified or without current generated files: the next run must make them.
-  bool NeedsProcessing() const;
+  bool NeedsProcessing(TFolderListings* listings = nullptr) const;
 
   void LoadFromDataSet(const TDataSet& query);
   void LoadFromDataSet(const TDataSet& query, const TPictureColumns& columns);

@@ -5,14 +5,19 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <deque>
 #include <fcntl.h>
 #include <future>
+#include <mutex>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <zip.h>
 #include <zlib.h>
@@ -176,7 +181,22 @@ void TArchiveBuilder::removeLeftovers(const QString& archivePath) {
 
 // ---- Builder --------------------------------------------------------------------------------
 
-TArchiveBuilder::TArchiveBuilder(const QString& archivePath)
+struct TArchiveBuilder::Prefill {
+  int Fd = -1;                  // the new archive's file
+  std::atomic<qint64> Limit{0}; // bytes to copy from the start (lowered by the run thread)
+  std::atomic<qint64> Done{0};  // bytes copied
+  bool Finished = false;        // under Mutex
+  std::mutex Mutex;
+  std::condition_variable Moved; // after each piece and at the end
+  std::thread Thread;
+  ~Prefill() {
+    Limit.store(0);
+    if (Thread.joinable()) Thread.join();
+    if (Fd >= 0) ::close(Fd);
+  }
+};
+
+TArchiveBuilder::TArchiveBuilder(const QString& archivePath, bool copyAhead)
     : archivePath_(QFileInfo(archivePath).absoluteFilePath()) {
   const QString folder = QFileInfo(archivePath_).absolutePath();
   if (!QFileInfo(folder).isDir())
@@ -208,18 +228,118 @@ TArchiveBuilder::TArchiveBuilder(const QString& archivePath)
   oldSize_ = qint64(info.st_size);
   oldMode_ = int(info.st_mode & 07777);
   archiveTime_ = info.st_mtim;
-  for (const TZipDirectoryEntry& dir : raw) {
+  for (TZipDirectoryEntry& dir : raw) {
     const quint16 method = dir.Header.Method;
     if ((dir.Header.Flags & 1) || (method != ZIP_CM_STORE && method != ZIP_CM_DEFLATE)) continue;
+    unchecked_.push_back(std::move(dir));
+  }
+  // Each entry's local header is read on a thread of its own (thousands of reads), while the
+  // caller goes on; the first use of the old entries waits for it (checkedEntries). The copy
+  // ahead starts at once and is stopped behind the last entry then.
+  auto check = [this] {
+    std::vector<std::pair<qint64, bool>> found;
+    found.reserve(unchecked_.size());
+    for (const TZipDirectoryEntry& dir : unchecked_) {
+      bool asWritten = false;
+      const qint64 offset = ZipEntryDataOffset(oldFd_, oldSize_, dir, &asWritten);
+      found.emplace_back(offset, asWritten);
+    }
+    return found;
+  };
+  try {
+    headerCheck_ = std::async(std::launch::async, check);
+  } catch (const std::system_error&) {
+    headerCheck_ = std::async(std::launch::deferred, check); // no thread: at the first use
+  }
+  if (copyAhead) StartPrefill();
+}
+
+const QHash<QString, TArchiveBuilder::OldEntry>& TArchiveBuilder::checkedEntries() const {
+  if (!headerCheck_.valid()) return oldEntries_;
+  const std::vector<std::pair<qint64, bool>> found = headerCheck_.get();
+  for (size_t i = 0; i < unchecked_.size() && i < found.size(); ++i) {
+    if (found[i].first < 0) continue; // a damaged entry is made anew
     OldEntry entry;
-    entry.DataOffset = ZipEntryDataOffset(oldFd_, oldSize_, dir);
-    if (entry.DataOffset < 0) continue; // a damaged entry is made anew
-    entry.Raw = dir;
-    oldEntries_.insert(QString::fromUtf8(dir.Header.Name), entry);
+    entry.Raw = std::move(unchecked_[i]);
+    entry.DataOffset = found[i].first;
+    entry.AsWritten = found[i].second;
+    entriesEnd_ = std::max(entriesEnd_, entry.DataOffset + qint64(entry.Raw.Header.CompressedSize));
+    oldEntries_.insert(QString::fromUtf8(entry.Raw.Header.Name), std::move(entry));
+  }
+  unchecked_.clear();
+  if (prefill_ && entriesEnd_ < prefill_->Limit.load()) prefill_->Limit.store(entriesEnd_);
+  return oldEntries_;
+}
+
+void TArchiveBuilder::StartPrefill() {
+  if (prefill_ || oldFd_ < 0) return;
+  // Before the headers are checked, the whole file (its directory is not of use, and little).
+  const qint64 end = headerCheck_.valid() ? oldSize_ : entriesEnd_;
+  if (end <= 0) return;
+  const int fd = ::open(QFile::encodeName(newPath_).constData(),
+                        O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return; // Write reports what is wrong with the folder
+  prefill_ = std::make_unique<Prefill>();
+  Prefill* prefill = prefill_.get();
+  prefill->Fd = fd;
+  prefill->Limit.store(end);
+  auto copy = [prefill, from = oldFd_] {
+    constexpr qint64 kPiece = qint64(16) << 20; // a lowered limit is seen between pieces
+    loff_t in = 0, out = 0;
+    for (;;) {
+      const qint64 limit = prefill->Limit.load();
+      if (in >= limit) break;
+      const ssize_t n = copy_file_range(from, &in, prefill->Fd, &out,
+                                        size_t(std::min(limit - qint64(in), kPiece)), 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break; // the file system cannot, or the disk is full: Write writes the rest
+      prefill->Done.store(qint64(in));
+      prefill->Moved.notify_all();
+    }
+    {
+      std::lock_guard lock(prefill->Mutex);
+      prefill->Finished = true;
+    }
+    prefill->Moved.notify_all();
+  };
+  try {
+    prefill->Thread = std::thread(copy);
+  } catch (const std::system_error&) {
+    // No thread to be had: Write copies everything itself.
+    prefill_.reset();
+    QFile::remove(newPath_);
   }
 }
 
+void TArchiveBuilder::CancelPrefill() {
+  if (!prefill_) return;
+  stopPrefill(0);
+  QFile::remove(newPath_);
+}
+
+qint64 TArchiveBuilder::stopPrefill(qint64 limit, const std::function<void(qint64 done)>& waiting) {
+  if (!prefill_) return 0;
+  if (limit < prefill_->Limit.load()) prefill_->Limit.store(limit);
+  // A large archive takes a while: the waiting is reported as the copy goes on.
+  if (waiting) {
+    std::unique_lock lock(prefill_->Mutex);
+    while (!prefill_->Finished) {
+      const qint64 seen = prefill_->Done.load();
+      waiting(seen);
+      prefill_->Moved.wait(lock,
+                           [&] { return prefill_->Finished || prefill_->Done.load() != seen; });
+    }
+  }
+  if (prefill_->Thread.joinable()) prefill_->Thread.join();
+  const qint64 done = prefill_->Done.load();
+  prefill_.reset();
+  return done;
+}
+
 TArchiveBuilder::~TArchiveBuilder() {
+  // A copy made ahead for a write that did not come is not an archive.
+  CancelPrefill();
+  if (headerCheck_.valid()) headerCheck_.wait(); // it reads the old archive
   if (oldFd_ >= 0) ::close(oldFd_);
   if (spool_) {
     spool_->close();
@@ -235,9 +355,9 @@ bool TArchiveBuilder::Unchanged(const QString& entryName, const QString& sourceP
 
 bool TArchiveBuilder::unchanged(const QString& name, bool isFile, qint64 size,
                                 const struct timespec& mtime) const {
-  const auto old = oldEntries_.constFind(name);
-  if (old == oldEntries_.constEnd() || !isFile || quint64(size) != old->Raw.Header.Size)
-    return false;
+  const QHash<QString, OldEntry>& entries = checkedEntries();
+  const auto old = entries.constFind(name);
+  if (old == entries.constEnd() || !isFile || quint64(size) != old->Raw.Header.Size) return false;
   // The archive keeps local times to two seconds: the file's time in that form must be the
   // entry's. A file changed after the archive was written (the database, a file rewritten
   // within those two seconds) is never taken for unchanged.
@@ -365,8 +485,8 @@ void TArchiveBuilder::Write() {
   if (spool_ && !spool_->flush())
     throw TZipError(QStringLiteral("The zip archive \"%1\" cannot be written: %2")
                         .arg(archivePath_, spool_->errorString()));
-  QFile::remove(newPath_);
   auto fail = [&](const QString& reason) {
+    stopPrefill(0);
     QFile::remove(newPath_);
     throw TZipError(
         QStringLiteral("The zip archive \"%1\" cannot be written: %2").arg(archivePath_, reason));
@@ -376,6 +496,9 @@ void TArchiveBuilder::Write() {
     TZipEntryHeader Header;
     int Fd = -1;
     qint64 Offset = 0;
+    qint64 LocalOffset = -1; // an entry copied with its local header: where that lies
+    qint64 End = 0;          // where it ends in the new archive
+    bool InPlace = false;    // the copy made ahead holds it at its place
   };
   std::vector<Part> parts;
   parts.reserve(wanted_.size());
@@ -393,13 +516,16 @@ void TArchiveBuilder::Write() {
       ZipDosTime(std::time_t(s->MTime), h.DosTime, h.DosDate);
       part.Fd = spoolFd;
       part.Offset = s->Offset;
-    } else if (const auto o = oldEntries_.constFind(w.Name);
-               o != oldEntries_.constEnd() && unchanged(w)) {
+    } else if (const auto o = checkedEntries().constFind(w.Name);
+               o != checkedEntries().constEnd() && unchanged(w)) {
       // Copied as it is: compressed bytes, CRC, time stamp and attributes; the name as wanted.
       part.Header = o->Raw.Header;
       part.Header.Name = w.Name.toUtf8();
       part.Fd = oldFd_;
       part.Offset = o->DataOffset;
+      // The local header there is the one the writer would write: it goes along with the data.
+      if (o->AsWritten && o->Raw.Header.Name == part.Header.Name)
+        part.LocalOffset = qint64(o->Raw.LocalHeaderOffset);
     } else {
       fail(QStringLiteral("the entry \"%1\" was not prepared.").arg(w.Name));
     }
@@ -407,13 +533,38 @@ void TArchiveBuilder::Write() {
     parts.push_back(std::move(part));
   }
 
-  TZipWriter writer;
-  if (!writer.Open(newPath_)) fail(writer.ErrorString());
-  qint64 done = 0;
-  if (Progress) {
-    Progress(0, total);
-    writer.Copied = [&](quint64 copied) { Progress(done + qint64(copied), total); };
+  // Where each entry goes; an entry copied as it is that goes where it was is in the copy made
+  // ahead (when that got so far), and the copy need not go beyond the last such entry.
+  qint64 at = 0, keepEnd = 0;
+  for (Part& part : parts) {
+    part.End = at + qint64(ZipLocalHeader(part.Header).size() + part.Header.CompressedSize);
+    part.InPlace = prefill_ && part.LocalOffset == at;
+    if (part.InPlace) keepEnd = part.End;
+    at = part.End;
   }
+  // While the copy made ahead finishes, the entries it holds in place count as written, as far
+  // as it got.
+  if (Progress) Progress(0, total);
+  const qint64 prefilled = stopPrefill(keepEnd, [&](qint64 done) {
+    if (!Progress) return;
+    qint64 data = 0;
+    for (const Part& part : parts) {
+      if (!part.InPlace || part.End > done) break;
+      data += qint64(part.Header.CompressedSize);
+    }
+    Progress(data, total);
+  });
+  inPlace_ = 0;
+  for (Part& part : parts) {
+    part.InPlace = part.InPlace && part.End <= prefilled;
+    if (part.InPlace) ++inPlace_;
+  }
+  const bool keep = inPlace_ > 0;
+  if (!keep) QFile::remove(newPath_);
+
+  TZipWriter writer;
+  if (!writer.Open(newPath_, keep)) fail(writer.ErrorString());
+  if (Progress) writer.Copied = [&](quint64 written) { Progress(qint64(written), total); };
   for (size_t i = 0; i < parts.size(); ++i) {
     if (BeforeEntry) {
       try {
@@ -424,8 +575,11 @@ void TArchiveBuilder::Write() {
       }
     }
     const Part& part = parts[i];
-    if (!writer.AddFrom(part.Header, part.Fd, part.Offset)) fail(writer.ErrorString());
-    done += qint64(part.Header.CompressedSize);
+    const bool added = part.InPlace ? writer.AddInPlace(part.Header)
+                       : part.LocalOffset >= 0
+                           ? writer.AddVerbatim(part.Header, part.Fd, part.LocalOffset)
+                           : writer.AddFrom(part.Header, part.Fd, part.Offset);
+    if (!added) fail(writer.ErrorString());
   }
   if (!writer.Finish()) fail(writer.ErrorString());
   // The archive keeps the permissions the user gave it.

@@ -16,13 +16,18 @@
 // JPEG data does: deflating it would cost more time than it saves bytes).
 //
 // The archive is written once (Write) into a temporary file beside it, which then replaces the
-// archive. Until then the archive on disk is the one from before the run. Spooled and unchanged
-// entries are copied into it in large blocks (TZipWriter), so an archive that barely changed
-// costs about a plain copy of the file. The temporary files of a run that died (spool, partial
-// archive) are removed when the next builder for the same archive is created.
+// archive. A run that changes little may have the previous archive's entries copied into that
+// file ahead, on a thread of its own, while it works (StartPrefill): the entries that end up at
+// the place they had are then kept there, and only the others are written. Until then the archive
+// on disk is the one from before the run. Spooled and unchanged entries are copied into it in large
+// blocks (TZipWriter); unchanged entries that follow each other in the previous archive go over
+// with their headers in one piece, so an archive that barely changed costs less than a plain copy
+// of the file. The temporary files of a run that died (spool, partial archive) are removed when the
+// next builder for the same archive is created.
 //
 // Threads: the object is used by one thread at a time (the run thread). Compress may run on
-// any thread.
+// any thread. The builder runs threads of its own: one reads the previous archive's local
+// headers, one makes the copy ahead; both have ended when the builder is gone.
 #include "processing/ziparchive.h"
 #include "processing/zipwriter.h"
 
@@ -33,6 +38,7 @@
 #include <QStringList>
 #include <ctime>
 #include <functional>
+#include <future>
 #include <memory>
 #include <vector>
 
@@ -55,8 +61,9 @@ class TArchiveBuilder {
 public:
   // Removes what a run that died left beside the archive, and opens the archive that is there
   // (read only) as the source of unchanged entries. Raises TZipError when the existing file is
-  // no zip archive or its folder does not exist.
-  explicit TArchiveBuilder(const QString& archivePath);
+  // no zip archive or its folder does not exist. copyAhead: StartPrefill as soon as the previous
+  // archive's directory is read.
+  explicit TArchiveBuilder(const QString& archivePath, bool copyAhead = false);
   ~TArchiveBuilder(); // removes the spool; the archive stays as it is unless Write succeeded
   TArchiveBuilder(const TArchiveBuilder&) = delete;
   TArchiveBuilder& operator=(const TArchiveBuilder&) = delete;
@@ -85,6 +92,17 @@ public:
   // Compresses, on up to `jobs` threads, every wanted entry that is neither spooled nor
   // unchanged, into the spool.
   void CompressRemaining(int jobs);
+
+  // Starts copying the previous archive's entries into the new archive's file on a thread of its
+  // own, on the guess that most of them keep their place (a run that renders a few pictures or
+  // changes only the database). Write stops the copy where it is no longer of use, keeps what
+  // lies in place and writes the rest. Nothing happens without a previous archive; a copy that
+  // fails only leaves Write more to write.
+  void StartPrefill();
+  // Stops the copy made ahead and removes it (a run that turns out to change much).
+  void CancelPrefill();
+  // Entries the last Write found in place in the copy made ahead.
+  int InPlaceCount() const { return inPlace_; }
 
   // Writes the new archive with the wanted entries, in the order they were wanted, and lets it
   // replace the old one. Raises TZipError; the old archive then stays.
@@ -117,7 +135,13 @@ private:
   struct OldEntry {
     TZipDirectoryEntry Raw; // as the previous archive's directory has it
     qint64 DataOffset = -1; // where its compressed bytes lie in the previous archive
+    bool AsWritten = false; // its local header is the one TZipWriter writes for it
   };
+  struct Prefill;
+  // Lets the copy made ahead go no further than limit, waits for it and returns how many bytes
+  // from the start of the file it has copied; 0 when there is none. While it waits, waiting gets
+  // the bytes copied so far, each time the copy moves on.
+  qint64 stopPrefill(qint64 limit, const std::function<void(qint64 done)>& waiting = {});
   void openSpool();
   bool unchanged(const QString& name, bool isFile, qint64 size, const struct timespec& mtime) const;
   bool unchanged(const Wanted& w) const { return unchanged(w.Name, true, w.Size, w.MTime); }
@@ -128,9 +152,17 @@ private:
   QString newPath_;
   int oldFd_ = -1; // the previous archive, open for copying its entries
   qint64 oldSize_ = 0;
+  mutable qint64 entriesEnd_ = 0; // where its last entry's data ends (once checked)
+  std::unique_ptr<Prefill> prefill_;
+  int inPlace_ = 0;
   int oldMode_ = -1;               // its permission bits
   struct timespec archiveTime_ {}; // when the previous archive was written
-  QHash<QString, OldEntry> oldEntries_;
+  // The previous archive's entries: read from its directory, their local headers checked on a
+  // thread of its own; checkedEntries() waits for that and gives the entries that can be used.
+  const QHash<QString, OldEntry>& checkedEntries() const;
+  mutable std::vector<TZipDirectoryEntry> unchecked_;
+  mutable std::future<std::vector<std::pair<qint64, bool>>> headerCheck_;
+  mutable QHash<QString, OldEntry> oldEntries_;
   std::unique_ptr<QFile> spool_;
   QHash<QString, SpoolRecord> spooled_;
   std::vector<Wanted> wanted_;

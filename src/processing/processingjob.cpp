@@ -59,13 +59,6 @@ bool TProcessingJob::Prepare() {
   workList_.clear();
   fileNames_.clear();
   reason_.clear();
-  if (!FillWorkList(*project_, request_.AllModified, request_.AlbumPositions, workList_,
-                    request_.Zip)) {
-    reason_ = QStringLiteral("The pictures of the chosen albums could not be read.");
-    return false;
-  }
-  for (TLumenfoldPicture* p : std::as_const(workList_))
-    fileNames_ << (p ? p->OriginalPath() : QString());
   if (request_.Zip && !project_->SiteTemplate.isEmpty()) {
     const QString folder =
         DataFolder() + QStringLiteral("templates") + QDir::separator() + project_->SiteTemplate;
@@ -76,6 +69,8 @@ bool TProcessingJob::Prepare() {
       return false;
     }
   }
+  // The run's object first: with zip on it opens the archive, and the previous archive is
+  // copied ahead while the work list is made.
   try {
     thread_ = std::make_unique<TProcessThread>(project_, request_.Zip, request_.ProcessAll,
                                                progressReceiver_);
@@ -86,6 +81,14 @@ bool TProcessingJob::Prepare() {
     reason_ = QString::fromUtf8(e.what());
     return false;
   }
+  if (!FillWorkList(*project_, request_.AllModified, request_.AlbumPositions, workList_,
+                    request_.Zip)) {
+    reason_ = QStringLiteral("The pictures of the chosen albums could not be read.");
+    thread_.reset();
+    return false;
+  }
+  for (TLumenfoldPicture* p : std::as_const(workList_))
+    fileNames_ << (p ? p->OriginalPath() : QString());
   thread_->WorkList = workList_;
   thread_->Jobs = request_.Jobs;
   connect(thread_.get(), &QThread::finished, this, &TProcessingJob::onFinished,

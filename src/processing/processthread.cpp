@@ -165,6 +165,7 @@ bool FillWorkList(TLumenfoldProject& project, bool allModified, const QList<int>
     }
     return true;
   };
+  TFolderListings listings; // the generated files of a project lie in a few folders
   if (allModified) {
     // Every album: a picture whose files are not current is due even when not marked modified.
     if (!loadAll()) return false;
@@ -172,7 +173,7 @@ bool FillWorkList(TLumenfoldProject& project, bool allModified, const QList<int>
       TLumenfoldAlbum* album = project.Albums.Albums(a);
       for (int i = 0; i < album->Pictures.Count(); ++i) {
         TLumenfoldPicture* p = album->Pictures.Pictures(i);
-        if (p->Modified || p->NeedsProcessing()) workList.append(p);
+        if (p->Modified || p->NeedsProcessing(&listings)) workList.append(p);
       }
     }
   } else {
@@ -184,14 +185,15 @@ bool FillWorkList(TLumenfoldProject& project, bool allModified, const QList<int>
         workList.append(album->Pictures.Pictures(i));
     }
   }
-  if (forArchive) {
+  // All-modified mode has listed every picture that needs processing already.
+  if (forArchive && !allModified) {
     if (!loadAll()) return false;
     const QSet<TLumenfoldPicture*> listed(workList.cbegin(), workList.cend());
     for (int a = 0; a < project.Albums.Count(); ++a) {
       TLumenfoldAlbum* album = project.Albums.Albums(a);
       for (int i = 0; i < album->Pictures.Count(); ++i) {
         TLumenfoldPicture* p = album->Pictures.Pictures(i);
-        if (!listed.contains(p) && p->NeedsProcessing()) workList.append(p);
+        if (!listed.contains(p) && p->NeedsProcessing(&listings)) workList.append(p);
       }
     }
   }
@@ -208,6 +210,10 @@ QString ProcessTerminatedText() {
 
 namespace {
 constexpr int kReportedReasons = 10;
+// Runs that render at most this many pictures copy the previous archive ahead.
+constexpr int kPrefillPictures = 16;
+// Progress within a stage goes out in steps of this many thousandths.
+constexpr int kPartStep = 10;
 } // namespace
 
 QStringList TProcessReport::Lines() const {
@@ -382,8 +388,10 @@ TProcessThread::TProcessThread(TLumenfoldProject* project, bool zip, bool proces
     if (project_->ZipDatabase && !project_->SaveAlbums())
       throw TZipError(QStringLiteral("The changes of the albums and pictures cannot be written "
                                      "to the database, so it cannot be packed."));
-    archive_ =
-        std::make_unique<TArchiveBuilder>(ResolveZipFileName(*project_, project_->ZipFileName));
+    // The previous archive is copied ahead from now on; the run gives that up when it renders
+    // many pictures.
+    archive_ = std::make_unique<TArchiveBuilder>(
+        ResolveZipFileName(*project_, project_->ZipFileName), true);
   }
 }
 
@@ -445,11 +453,12 @@ void TProcessThread::post(qintptr number, int stage) {
 }
 
 void TProcessThread::postPart(qint64 done, qint64 total, int stage) {
-  // Only for the stage last reported, and only when the thousandths rise: a receiver sees a
-  // bar that moves forward, and the queue is not flooded.
+  // Only for the stage last reported, and only when the thousandths rise by a whole percent
+  // (or reach the end): a receiver sees a bar that moves forward, and is not woken for every
+  // entry of an archive of thousands.
   if (stage != partStage_ || total <= 0) return;
   const int part = int(std::clamp<qint64>(done * 1000 / total, 0, 1000));
-  if (part <= partShown_) return;
+  if (part <= partShown_ || (part < partShown_ + kPartStep && part < 1000)) return;
   partShown_ = part;
   PostMessage(progressWindow_, LF_MSG_PROGRESS_PART, part, stage);
 }
@@ -504,10 +513,15 @@ void TProcessThread::run() {
     skipped_.clear();
     Pipeline pipeline(jobs, WorkList.size());
     try {
+      // A run that renders a few pictures leaves most of the archive where it is: copying it
+      // into the new archive's file goes on beside the pictures' work, and the archive's write
+      // at the end keeps what stayed in place. A run that renders many gives the copy up.
+      const bool copyAhead = rendered.size() <= kPrefillPictures;
       // A second run of the same object opens the archive again.
       if (zip_ && !archive_)
-        archive_ =
-            std::make_unique<TArchiveBuilder>(ResolveZipFileName(*project_, project_->ZipFileName));
+        archive_ = std::make_unique<TArchiveBuilder>(
+            ResolveZipFileName(*project_, project_->ZipFileName), copyAhead);
+      if (zip_ && !copyAhead) archive_->CancelPrefill();
       checkBeforeRun();
       bool stopped = false;
       for (int i = 0; i < WorkList.size(); ++i) {
@@ -930,10 +944,12 @@ void TProcessThread::wantPictures() {
       // A missing original was counted when its turn came; a picture outside the work list
       // with a missing original counts here.
       const QString original = p->OriginalPath();
-      if (packs(p, true) && !archive_->Want(albumEntry(album, p->OriginalFileName), original) &&
-          !visited.contains(p))
-        ++report_.MissingOriginals;
-      if (!QFileInfo(original).isFile()) continue;
+      const bool wanted =
+          packs(p, true) && archive_->Want(albumEntry(album, p->OriginalFileName), original);
+      // Wanting it found the file (one look per file: a project has thousands).
+      const bool there = wanted || IsRegularFile(original);
+      if (packs(p, true) && !wanted && !visited.contains(p)) ++report_.MissingOriginals;
+      if (!there) continue;
       for (int k = 0; k < kOutputKinds; ++k) {
         if (!enabled[k] || !packs(p, false)) continue;
         const QString stored = p->StoredFileName(sizes[k]);

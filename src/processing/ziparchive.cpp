@@ -2,8 +2,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
-#include <QStringList>
 #include <memory>
 #include <zip.h>
 #include <zlib.h>
@@ -86,19 +84,32 @@ bool FileDeflatesSmaller(const QString& path) {
 }
 
 QString ZipEntryName(const QString& relativePath) {
-  static const QRegularExpression separators(QStringLiteral("[\\\\/]"));
-  static const QRegularExpression drive(QStringLiteral("^[A-Za-z]:"));
-  QStringList parts = relativePath.split(separators, Qt::SkipEmptyParts);
-  if (!parts.isEmpty()) {
-    // "C:" alone or in front of a name ("C:name" is relative to the drive's current folder).
-    parts.first().remove(drive);
-  }
-  QStringList kept;
-  for (const QString& part : std::as_const(parts)) {
+  // Called for every file of a project in each archived run: a plain scan, no pattern.
+  QString name;
+  name.reserve(relativePath.size());
+  bool first = true;
+  const QChar* const end = relativePath.constEnd();
+  for (const QChar* at = relativePath.constBegin(); at != end;) {
+    const QChar* stop = at;
+    while (stop != end && *stop != QLatin1Char('/') && *stop != QLatin1Char('\\'))
+      ++stop;
+    QStringView part(at, stop);
+    at = stop == end ? end : stop + 1;
+    if (part.isEmpty()) continue;
+    if (first) {
+      first = false;
+      // "C:" alone or in front of a name ("C:name" is relative to the drive's current folder).
+      const QChar c = part.front();
+      if (part.size() >= 2 && part[1] == QLatin1Char(':') &&
+          ((c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
+           (c >= QLatin1Char('a') && c <= QLatin1Char('z'))))
+        part = part.mid(2);
+    }
     if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String("..")) continue;
-    kept.append(part);
+    if (!name.isEmpty()) name += QLatin1Char('/');
+    name += part;
   }
-  return kept.join(QLatin1Char('/'));
+  return name;
 }
 
 TZipArchive::~TZipArchive() {

@@ -25,6 +25,7 @@ constexpr quint64 kMax32 = 0xffffffffu;
 constexpr quint64 kMax16 = 0xffffu;
 constexpr qint64 kEndSize = 22;
 constexpr qint64 kCopyBlock = qint64(1) << 20;
+constexpr qint64 kCopyPiece = qint64(16) << 20; // bytes per copy call between progress reports
 
 void put16(QByteArray& out, quint16 v) {
   const char b[2] = {char(v & 0xff), char(v >> 8)};
@@ -181,50 +182,16 @@ bool ReadZipDirectory(int fd, qint64 fileSize, std::vector<TZipDirectoryEntry>& 
   return true;
 }
 
-qint64 ZipEntryDataOffset(int fd, qint64 fileSize, const TZipDirectoryEntry& entry) {
-  char local[30];
-  const qint64 at = qint64(entry.LocalHeaderOffset);
-  if (at < 0 || at + 30 > fileSize || !readAt(fd, local, 30, at) ||
-      get32(local) != kLocalSignature || (get16(local + 6) & kEncryptedFlag))
-    return -1;
-  const qint64 data = at + 30 + get16(local + 26) + get16(local + 28);
-  if (data + qint64(entry.Header.CompressedSize) > fileSize) return -1;
-  return data;
+namespace {
+
+TZipEntryHeader cleaned(TZipEntryHeader h) {
+  // The sizes are in the local header: no data descriptor follows the data.
+  h.Flags &= quint16(0x0006); // deflate options only
+  if (!isAscii(h.Name)) h.Flags |= kUtf8Flag;
+  return h;
 }
 
-TZipWriter::~TZipWriter() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-bool TZipWriter::fail(const QString& what) {
-  error_ = what;
-  return false;
-}
-
-bool TZipWriter::Open(const QString& path) {
-  if (fd_ >= 0) ::close(fd_);
-  position_ = 0;
-  count_ = 0;
-  directory_.clear();
-  const QByteArray encoded = QFile::encodeName(path);
-  fd_ = ::open(encoded.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd_ < 0) return fail(systemError());
-  return true;
-}
-
-bool TZipWriter::writeAll(const char* data, qint64 size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd_, data, size_t(std::min(size, kCopyBlock * 64)));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return fail(n < 0 ? systemError() : QStringLiteral("Write error"));
-    data += n;
-    size -= n;
-    position_ += quint64(n);
-  }
-  return true;
-}
-
-bool TZipWriter::writeLocalHeader(const TZipEntryHeader& h) {
+QByteArray localHeader(const TZipEntryHeader& h) {
   const bool large = h.Size >= kMax32 || h.CompressedSize >= kMax32;
   QByteArray out;
   out.reserve(30 + h.Name.size() + 20);
@@ -246,6 +213,88 @@ bool TZipWriter::writeLocalHeader(const TZipEntryHeader& h) {
     put64(out, h.Size);
     put64(out, h.CompressedSize);
   }
+  return out;
+}
+
+} // namespace
+
+QByteArray ZipLocalHeader(const TZipEntryHeader& header) {
+  return localHeader(cleaned(header));
+}
+
+qint64 ZipEntryDataOffset(int fd, qint64 fileSize, const TZipDirectoryEntry& entry,
+                          bool* asWritten) {
+  if (asWritten) *asWritten = false;
+  const qint64 at = qint64(entry.LocalHeaderOffset);
+  if (at < 0 || at + 30 > fileSize) return -1;
+  // The header as this writer would have written it is read in the same call.
+  const QByteArray expected = asWritten ? ZipLocalHeader(entry.Header) : QByteArray();
+  char small[128];
+  QByteArray large;
+  const qint64 wanted = std::min<qint64>(std::max<qint64>(30, expected.size()), fileSize - at);
+  char* fixed = small;
+  if (wanted > qint64(sizeof(small))) {
+    large.resize(qsizetype(wanted));
+    fixed = large.data();
+  }
+  if (!readAt(fd, fixed, wanted, at) || get32(fixed) != kLocalSignature ||
+      (get16(fixed + 6) & kEncryptedFlag))
+    return -1;
+  const qint64 data = at + 30 + get16(fixed + 26) + get16(fixed + 28);
+  if (data + qint64(entry.Header.CompressedSize) > fileSize) return -1;
+  if (asWritten)
+    *asWritten = wanted == expected.size() &&
+                 std::memcmp(fixed, expected.constData(), size_t(expected.size())) == 0;
+  return data;
+}
+
+TZipWriter::~TZipWriter() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool TZipWriter::fail(const QString& what) {
+  error_ = what;
+  return false;
+}
+
+bool TZipWriter::Open(const QString& path, bool keepContent) {
+  if (fd_ >= 0) ::close(fd_);
+  position_ = 0;
+  dataWritten_ = 0;
+  count_ = 0;
+  keepContent_ = keepContent;
+  seekNeeded_ = false;
+  run_ = Run();
+  directory_.clear();
+  const QByteArray encoded = QFile::encodeName(path);
+  fd_ = ::open(encoded.constData(), O_WRONLY | O_CREAT | (keepContent ? 0 : O_TRUNC) | O_CLOEXEC,
+               0666);
+  if (fd_ < 0) return fail(systemError());
+  return true;
+}
+
+bool TZipWriter::seekToEnd() {
+  if (!seekNeeded_) return true;
+  if (::lseek(fd_, off_t(position_), SEEK_SET) < 0) return fail(systemError());
+  seekNeeded_ = false;
+  return true;
+}
+
+bool TZipWriter::writeAll(const char* data, qint64 size) {
+  if (!seekToEnd()) return false;
+  while (size > 0) {
+    const ssize_t n = ::write(fd_, data, size_t(std::min(size, kCopyBlock * 64)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return fail(n < 0 ? systemError() : QStringLiteral("Write error"));
+    data += n;
+    size -= n;
+    position_ += quint64(n);
+  }
+  return true;
+}
+
+bool TZipWriter::writeLocalHeader(const TZipEntryHeader& h) {
+  const QByteArray out = localHeader(h);
   return writeAll(out.constData(), out.size());
 }
 
@@ -282,43 +331,31 @@ void TZipWriter::addDirectoryRecord(const TZipEntryHeader& h, quint64 offset) {
   }
 }
 
-namespace {
-
-TZipEntryHeader cleaned(TZipEntryHeader h) {
-  // The sizes are in the local header: no data descriptor follows the data.
-  h.Flags &= quint16(0x0006); // deflate options only
-  if (!isAscii(h.Name)) h.Flags |= kUtf8Flag;
-  return h;
-}
-
-} // namespace
-
 bool TZipWriter::Add(const TZipEntryHeader& header, const char* data) {
   if (fd_ < 0) return fail(QStringLiteral("The archive is not open."));
   if (header.Name.isEmpty() || header.Name.size() > 0xffff)
     return fail(QStringLiteral("Bad entry name"));
+  if (!flushRun()) return false;
   const TZipEntryHeader h = cleaned(header);
   const quint64 offset = position_;
   if (!writeLocalHeader(h) || !writeAll(data, qint64(h.CompressedSize))) return false;
-  if (Copied) Copied(h.CompressedSize);
+  dataWritten_ += h.CompressedSize;
+  if (Copied) Copied(dataWritten_);
   addDirectoryRecord(h, offset);
   ++count_;
   return true;
 }
 
-bool TZipWriter::AddFrom(const TZipEntryHeader& header, int fd, qint64 offset) {
-  if (fd_ < 0) return fail(QStringLiteral("The archive is not open."));
-  if (header.Name.isEmpty() || header.Name.size() > 0xffff)
-    return fail(QStringLiteral("Bad entry name"));
-  const TZipEntryHeader h = cleaned(header);
-  const quint64 start = position_;
-  if (!writeLocalHeader(h)) return false;
-  quint64 left = h.CompressedSize;
+bool TZipWriter::copyFrom(int fd, qint64 offset, quint64 length,
+                          const std::function<void(quint64)>& progress) {
+  if (!seekToEnd()) return false;
+  quint64 left = length;
   loff_t in = loff_t(offset);
   bool kernelCopy = true;
   std::unique_ptr<char[]> buffer;
   while (left > 0) {
-    const size_t chunk = size_t(std::min<quint64>(left, quint64(kCopyBlock) * 64));
+    // Pieces of a bounded size, so that progress comes now and then on a long copy.
+    const size_t chunk = size_t(std::min<quint64>(left, quint64(kCopyPiece)));
     ssize_t n = -1;
     if (kernelCopy) {
       n = copy_file_range(fd, &in, fd_, nullptr, chunk, 0);
@@ -336,22 +373,110 @@ bool TZipWriter::AddFrom(const TZipEntryHeader& header, int fd, qint64 offset) {
       n = pread(fd, buffer.get(), part, off_t(in));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) return fail(systemError());
-      if (n == 0)
-        return fail(
-            QStringLiteral("The data of \"%1\" ends early.").arg(QString::fromUtf8(h.Name)));
+      if (n == 0) return false; // the caller names what ended early
       if (!writeAll(buffer.get(), n)) return false;
       in += n;
     }
     left -= quint64(n);
-    if (Copied) Copied(h.CompressedSize - left);
+    if (progress) progress(length - left);
   }
+  return true;
+}
+
+bool TZipWriter::AddFrom(const TZipEntryHeader& header, int fd, qint64 offset) {
+  if (fd_ < 0) return fail(QStringLiteral("The archive is not open."));
+  if (header.Name.isEmpty() || header.Name.size() > 0xffff)
+    return fail(QStringLiteral("Bad entry name"));
+  if (!flushRun()) return false;
+  const TZipEntryHeader h = cleaned(header);
+  const quint64 start = position_;
+  if (!writeLocalHeader(h)) return false;
+  const quint64 before = dataWritten_;
+  auto progress = [&](quint64 copied) {
+    dataWritten_ = before + copied;
+    if (Copied) Copied(dataWritten_);
+  };
+  error_.clear();
+  if (!copyFrom(fd, offset, h.CompressedSize, progress)) {
+    if (error_.isEmpty())
+      error_ = QStringLiteral("The data of \"%1\" ends early.").arg(QString::fromUtf8(h.Name));
+    return false;
+  }
+  if (h.CompressedSize == 0 && Copied) Copied(dataWritten_);
   addDirectoryRecord(h, start);
   ++count_;
   return true;
 }
 
+bool TZipWriter::AddVerbatim(const TZipEntryHeader& header, int fd, qint64 localHeaderOffset) {
+  if (fd_ < 0) return fail(QStringLiteral("The archive is not open."));
+  if (header.Name.isEmpty() || header.Name.size() > 0xffff)
+    return fail(QStringLiteral("Bad entry name"));
+  if (fd < 0 || localHeaderOffset < 0) return fail(QStringLiteral("Bad entry source"));
+  // A continuation of the run waiting to be copied joins it; anything else copies it first.
+  if (run_.Fd >= 0 && (run_.Fd != fd || run_.End != localHeaderOffset) && !flushRun()) return false;
+  if (run_.Fd < 0) {
+    run_.Fd = fd;
+    run_.Begin = run_.End = localHeaderOffset;
+  }
+  const TZipEntryHeader h = cleaned(header);
+  const qint64 headerSize = localHeader(h).size();
+  const qint64 dataStart = run_.End - run_.Begin + headerSize;
+  addDirectoryRecord(h, position_ + quint64(run_.End - run_.Begin));
+  run_.Data.emplace_back(dataStart, dataStart + qint64(h.CompressedSize));
+  run_.End += headerSize + qint64(h.CompressedSize);
+  ++count_;
+  return true;
+}
+
+bool TZipWriter::AddInPlace(const TZipEntryHeader& header) {
+  if (fd_ < 0) return fail(QStringLiteral("The archive is not open."));
+  if (header.Name.isEmpty() || header.Name.size() > 0xffff)
+    return fail(QStringLiteral("Bad entry name"));
+  if (!keepContent_) return fail(QStringLiteral("The archive was emptied when it was opened."));
+  if (!flushRun()) return false;
+  const TZipEntryHeader h = cleaned(header);
+  addDirectoryRecord(h, position_);
+  position_ += quint64(localHeader(h).size()) + h.CompressedSize;
+  seekNeeded_ = true;
+  dataWritten_ += h.CompressedSize;
+  if (Copied) Copied(dataWritten_);
+  ++count_;
+  return true;
+}
+
+bool TZipWriter::flushRun() {
+  if (run_.Fd < 0) return true;
+  const Run run = std::move(run_);
+  run_ = Run();
+  // The data of the run's entries copied so far, for the progress: each entry when the copy
+  // has passed its end, then the part of the one the copy ends in.
+  const quint64 before = dataWritten_;
+  size_t whole = 0;
+  quint64 wholeData = 0;
+  auto progress = [&](quint64 copied) {
+    while (whole < run.Data.size() && quint64(run.Data[whole].second) <= copied) {
+      wholeData += quint64(run.Data[whole].second - run.Data[whole].first);
+      ++whole;
+      dataWritten_ = before + wholeData;
+      if (Copied) Copied(dataWritten_);
+    }
+    if (whole < run.Data.size() && quint64(run.Data[whole].first) < copied) {
+      dataWritten_ = before + wholeData + (copied - quint64(run.Data[whole].first));
+      if (Copied) Copied(dataWritten_);
+    }
+  };
+  error_.clear();
+  if (!copyFrom(run.Fd, run.Begin, quint64(run.End - run.Begin), progress)) {
+    if (error_.isEmpty()) error_ = QStringLiteral("The copied entries end early.");
+    return false;
+  }
+  return true;
+}
+
 bool TZipWriter::Finish() {
   if (fd_ < 0) return fail(QStringLiteral("The archive is not open."));
+  if (!flushRun()) return false;
   const quint64 directoryOffset = position_;
   const quint64 directorySize = quint64(directory_.size());
   QByteArray tail = std::move(directory_);
@@ -384,6 +509,8 @@ bool TZipWriter::Finish() {
   put32(tail, quint32(std::min(directoryOffset, kMax32)));
   put16(tail, 0); // comment
   if (!writeAll(tail.constData(), tail.size())) return false;
+  // A file opened with its content may hold more than the archive.
+  if (keepContent_ && ::ftruncate(fd_, off_t(position_)) != 0) return fail(systemError());
   const int fd = fd_;
   fd_ = -1;
   if (::close(fd) != 0) return fail(systemError());

@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -119,6 +120,30 @@ QString GetFileHash(const QString& path) {
   }
   if (total == 0) return QString();
   return HashText(sum);
+}
+
+bool IsRegularFile(const QString& path) {
+  if (path.isEmpty()) return false;
+  const QByteArray encoded = QFile::encodeName(path);
+  struct stat st;
+  return ::stat(encoded.constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool TFolderListings::IsRegularFile(const QString& path) {
+  const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+  if (slash < 0) return ::IsRegularFile(path);
+  const QString folder = path.left(slash + 1);
+  auto listed = folders_.find(folder);
+  if (listed == folders_.end()) {
+    QSet<QString> names;
+    if (DIR* dir = ::opendir(QFile::encodeName(folder).constData())) {
+      while (const dirent* entry = ::readdir(dir))
+        if (entry->d_type == DT_REG) names.insert(QFile::decodeName(entry->d_name));
+      ::closedir(dir);
+    }
+    listed = folders_.insert(folder, names);
+  }
+  return listed->contains(QStringView(path).mid(slash + 1).toString()) || ::IsRegularFile(path);
 }
 
 bool ReadWholeFile(const QString& path, QByteArray& into) {

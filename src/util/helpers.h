@@ -3,7 +3,9 @@
 // projects list, site template listings, rectangle helpers, safe file renames.
 #include <QDateTime>
 #include <QFlags>
+#include <QHash>
 #include <QRect>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -28,6 +30,22 @@ QString GetDataHash(const QByteArray& data);
 // Reads a whole file into `into`, reusing its memory. False, with `into` empty, when the file
 // cannot be read, is empty or is larger than any photograph (512 MB): callers then stream it.
 bool ReadWholeFile(const QString& path, QByteArray& into);
+// True when the path names a regular file (symbolic links followed), as QFileInfo::isFile, in
+// one system call and without its caching: for checks over thousands of files.
+bool IsRegularFile(const QString& path);
+
+// IsRegularFile for many files in few folders (the generated files of every picture of a
+// project): each folder is listed once, on its first use, and a name it lists as a regular file
+// needs no call of its own. Any other name is looked at on its own, so the answers are always
+// those of IsRegularFile. For one pass over a project: later changes of a folder are not seen.
+// One thread at a time.
+class TFolderListings {
+public:
+  bool IsRegularFile(const QString& path);
+
+private:
+  QHash<QString, QSet<QString>> folders_; // folder -> names of its regular files
+};
 
 // Packed DOS time stamp (date in the high 16 bits, time in the low 16 bits) of the file's local
 // modification time; -1 when the file does not exist.

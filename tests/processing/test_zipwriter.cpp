@@ -128,6 +128,10 @@ private slots:
   void manyEntriesGetZip64Records();
   void damagedPreviousArchiveIsRecompressed();
   void largeIncompressibleDataIsStored();
+  void unchangedRunsAreCopiedWithTheirHeaders();
+  void foreignOrAlteredHeadersAreWrittenAnew();
+  void copyMadeAheadGivesTheSameArchive();
+  void copyMadeAheadNeverSurvivesWithoutAWrite();
 };
 
 // Large data that barely shrinks (JPEG data) is stored without deflating it all; large data
@@ -356,6 +360,251 @@ void TestZipWriter::damagedPreviousArchiveIsRecompressed() {
   bool ok = false;
   QCOMPARE(readZip(archive, &ok)["a.txt"], text);
   QVERIFY(ok);
+}
+
+// Entries that lie one after the other in the previous archive go over with their headers: an
+// archive built again from unchanged files is the same file, and one whose middle entry changed
+// keeps every other entry's bytes and stays readable.
+void TestZipWriter::unchangedRunsAreCopiedWithTheirHeaders() {
+  TestEnv env;
+  const int count = 6;
+  for (int i = 0; i < count; ++i)
+    writeFile(env.path(QString("src/p%1.jpg").arg(i)), noise(30000 + 7 * i, quint32(40 + i)));
+  writeFile(env.path("src/notes.txt"), QByteArray("a line of notes\n").repeated(400));
+  const QString archive = env.path("out.zip");
+  auto build = [&](QList<qint64>* reported) {
+    TArchiveBuilder builder(archive);
+    for (int i = 0; i < count; ++i)
+      QVERIFY(builder.Want(QString("a/p%1.jpg").arg(i), env.path(QString("src/p%1.jpg").arg(i))));
+    QVERIFY(builder.Want("notes.txt", env.path("src/notes.txt")));
+    builder.CompressRemaining(1);
+    if (reported)
+      builder.Progress = [reported](qint64 done, qint64 total) {
+        QVERIFY(done <= total);
+        reported->append(done);
+      };
+    builder.Write();
+  };
+  build(nullptr);
+  const QByteArray first = readAll(archive);
+  QList<qint64> reported;
+  build(&reported);
+  QCOMPARE(readAll(archive), first);
+  // One report per entry at least, rising to the whole of the entries' data.
+  QVERIFY(reported.size() >= count + 1);
+  QVERIFY(std::is_sorted(reported.cbegin(), reported.cend()));
+  qint64 data = 0;
+  for (const RawEntry& e : rawEntries(archive))
+    data += qint64(e.Header.CompressedSize);
+  QCOMPARE(reported.last(), data);
+
+  // The third picture changes size: the entries before and after it are copied as they are,
+  // the ones after it to a new place.
+  const QByteArray changed = noise(41234, 99);
+  writeFile(env.path("src/p2.jpg"), changed);
+  const auto before = rawEntries(archive);
+  build(nullptr);
+  bool ok = false;
+  const auto entries = readZip(archive, &ok);
+  QVERIFY(ok);
+  QCOMPARE(entries.size(), count + 1);
+  QCOMPARE(entries["a/p2.jpg"], changed);
+  const auto after = rawEntries(archive);
+  for (int i = 0; i < count; ++i) {
+    if (i == 2) continue;
+    const QString name = QString("a/p%1.jpg").arg(i);
+    QCOMPARE(after[name].Data, before[name].Data);
+    QCOMPARE(after[name].Header.DosTime, before[name].Header.DosTime);
+  }
+  QCOMPARE(after["notes.txt"].Data, before["notes.txt"].Data);
+  checkWithUnzip(archive, count + 1);
+}
+
+// Local headers that are not the ones this writer writes (another program's, or one that
+// disagrees with the directory) are never copied: the entry's data is, under a header made anew
+// from the directory.
+void TestZipWriter::foreignOrAlteredHeadersAreWrittenAnew() {
+  TestEnv env;
+  const QByteArray a = QByteArray("first file ").repeated(300), b = noise(20000, 3),
+                   c = QByteArray("third file ").repeated(200);
+  writeFile(env.path("src/a.txt"), a);
+  writeFile(env.path("src/b.jpg"), b);
+  writeFile(env.path("src/c.txt"), c);
+  const QString archive = env.path("out.zip");
+  auto build = [&] {
+    TArchiveBuilder builder(archive);
+    QVERIFY(builder.Want("a.txt", env.path("src/a.txt")));
+    QVERIFY(builder.Want("b.jpg", env.path("src/b.jpg")));
+    QVERIFY(builder.Want("c.txt", env.path("src/c.txt")));
+    builder.CompressRemaining(1);
+    builder.Write();
+  };
+  build();
+  // The first entry's local header gets a wrong CRC; the directory keeps the right one.
+  const int fd = ::open(QFile::encodeName(archive).constData(), O_RDWR);
+  QVERIFY(fd >= 0);
+  std::vector<TZipDirectoryEntry> dir;
+  QVERIFY(ReadZipDirectory(fd, QFileInfo(archive).size(), dir, nullptr));
+  bool asWritten = false;
+  QVERIFY(ZipEntryDataOffset(fd, QFileInfo(archive).size(), dir[0], &asWritten) > 0);
+  QVERIFY(asWritten);
+  const char wrongCrc[4] = {1, 2, 3, 4};
+  QCOMPARE(pwrite(fd, wrongCrc, 4, off_t(dir[0].LocalHeaderOffset + 14)), ssize_t(4));
+  QVERIFY(ZipEntryDataOffset(fd, QFileInfo(archive).size(), dir[0], &asWritten) > 0);
+  QVERIFY(!asWritten);
+  ::close(fd);
+  build();
+  bool ok = false;
+  auto entries = readZip(archive, &ok);
+  QVERIFY(ok);
+  QCOMPARE(entries["a.txt"], a);
+  QCOMPARE(entries["c.txt"], c);
+  // The headers agree again: a strict reader takes the archive.
+  int code = 0;
+  zip_t* z = zip_open(QFile::encodeName(archive).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+  QVERIFY(z);
+  zip_discard(z);
+
+  // An archive another program wrote: its stored entry's header differs from this writer's (the
+  // version needed), its deflated ones do not; every entry is reused either way.
+  QVERIFY(QFile::remove(archive));
+  {
+    TZipArchive other;
+    other.Open(archive);
+    other.SetBaseFolder(env.path("src"));
+    QVERIFY(other.AddFile("a.txt"));
+    QVERIFY(other.AddFile("b.jpg"));
+    QVERIFY(other.AddFile("c.txt"));
+    other.Save();
+  }
+  {
+    TArchiveBuilder builder(archive);
+    QVERIFY(builder.Unchanged("a.txt", env.path("src/a.txt")));
+    QVERIFY(builder.Unchanged("b.jpg", env.path("src/b.jpg")));
+  }
+  build();
+  entries = readZip(archive, &ok);
+  QVERIFY(ok);
+  QCOMPARE(entries.size(), 3);
+  QCOMPARE(entries["a.txt"], a);
+  QCOMPARE(entries["b.jpg"], b);
+  QCOMPARE(entries["c.txt"], c);
+  z = zip_open(QFile::encodeName(archive).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+  QVERIFY(z);
+  zip_discard(z);
+  checkWithUnzip(archive, 3);
+}
+
+// The previous archive copied ahead into the new archive's file: whatever changed (an entry of
+// the same size, one of another size, one gone, one new), the archive is byte for byte the one
+// written without the copy, and the parts that stayed in place are not written again.
+void TestZipWriter::copyMadeAheadGivesTheSameArchive() {
+  TestEnv env;
+  const int count = 8;
+  auto source = [&](int i) { return env.path(QString("src/p%1.jpg").arg(i)); };
+  for (int i = 0; i < count; ++i)
+    writeFile(source(i), noise(25000 + 11 * i, quint32(70 + i)));
+  writeFile(env.path("src/db.sqlite"), QByteArray("rows of a database ").repeated(2000));
+  const QString archive = env.path("out/ahead.zip"), plain = env.path("out/plain.zip");
+  QDir().mkpath(env.path("out"));
+  // Both archives are made from the same files; only one copies ahead.
+  int inPlace = 0;
+  auto build = [&](const QString& path, bool ahead, const QList<int>& pictures) {
+    // Copied ahead from the start, or only once everything is wanted.
+    TArchiveBuilder builder(path, ahead && pictures.size() % 2 == 0);
+    if (ahead) builder.StartPrefill();
+    for (int i : pictures)
+      QVERIFY(builder.Want(QString("a/p%1.jpg").arg(i), source(i)));
+    QVERIFY(builder.Want("db.sqlite", env.path("src/db.sqlite")));
+    builder.CompressRemaining(1);
+    builder.Write();
+    if (ahead) inPlace = builder.InPlaceCount();
+  };
+  QList<int> all;
+  for (int i = 0; i < count; ++i)
+    all << i;
+  build(archive, false, all);
+  build(plain, false, all);
+  QCOMPARE(readAll(archive), readAll(plain));
+
+  // Each step changes the files, then builds both archives again.
+  auto step = [&](const QList<int>& pictures) {
+    build(archive, true, pictures);
+    build(plain, false, pictures);
+    QCOMPARE(readAll(archive), readAll(plain));
+    bool ok = false;
+    QCOMPARE(readZip(archive, &ok).size(), pictures.size() + 1);
+    QVERIFY(ok);
+    QVERIFY(TArchiveBuilder::Leftovers(archive).isEmpty());
+  };
+  step(all); // nothing changed
+  QCOMPARE(inPlace, count + 1);
+  writeFile(source(3), noise(25000 + 33, 300), 0); // the same size, other bytes
+  step(all);
+  QCOMPARE(readZip(archive)["a/p3.jpg"], readAll(source(3)));
+  QCOMPARE(inPlace, count);
+  writeFile(source(5), noise(30000, 500), 0); // another size: the entries after it move
+  step(all);
+  QCOMPARE(readZip(archive)["a/p7.jpg"], readAll(source(7)));
+  QCOMPARE(inPlace, 5);
+  all.removeOne(1); // one entry gone, a new one at the end
+  writeFile(source(count), noise(1000, 800), 0);
+  all << count;
+  step(all);
+  QCOMPARE(inPlace, 1);
+  QCOMPARE(readZip(archive)[QString("a/p%1.jpg").arg(count)], readAll(source(count)));
+  checkWithUnzip(archive, int(all.size()) + 1);
+}
+
+// A copy made ahead for a write that does not come (a stopped run) or that fails leaves the
+// archive as it was and nothing beside it.
+void TestZipWriter::copyMadeAheadNeverSurvivesWithoutAWrite() {
+  TestEnv env;
+  for (int i = 0; i < 3; ++i)
+    writeFile(env.path(QString("src/p%1.jpg").arg(i)), noise(200000, quint32(i)));
+  const QString archive = env.path("out.zip");
+  auto want = [&](TArchiveBuilder& builder) {
+    for (int i = 0; i < 3; ++i)
+      QVERIFY(builder.Want(QString("p%1.jpg").arg(i), env.path(QString("src/p%1.jpg").arg(i))));
+  };
+  {
+    TArchiveBuilder builder(archive);
+    builder.StartPrefill(); // no previous archive: nothing to copy
+    want(builder);
+    builder.CompressRemaining(1);
+    builder.Write();
+  }
+  const QByteArray old = readAll(archive);
+  {
+    TArchiveBuilder builder(archive);
+    builder.StartPrefill();
+    want(builder);
+  }
+  QVERIFY(TArchiveBuilder::Leftovers(archive).isEmpty());
+  QCOMPARE(readAll(archive), old);
+  {
+    TArchiveBuilder builder(archive, true); // copied ahead from the start, then given up
+    want(builder);
+    builder.CancelPrefill();
+    QVERIFY(TArchiveBuilder::Leftovers(archive).isEmpty());
+    builder.CompressRemaining(1);
+    builder.Write();
+    QCOMPARE(builder.InPlaceCount(), 0);
+  }
+  QCOMPARE(readAll(archive), old);
+  writeFile(env.path("src/p1.jpg"), noise(200000, 77), 0);
+  {
+    TArchiveBuilder builder(archive);
+    builder.StartPrefill();
+    want(builder);
+    builder.CompressRemaining(1);
+    builder.BeforeEntry = [](int entry) {
+      if (entry == 2) throw TZipError("the disk is full");
+    };
+    QVERIFY_THROWS_EXCEPTION(TZipError, builder.Write());
+  }
+  QVERIFY(TArchiveBuilder::Leftovers(archive).isEmpty());
+  QCOMPARE(readAll(archive), old);
 }
 
 QTEST_GUILESS_MAIN(TestZipWriter)

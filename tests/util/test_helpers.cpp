@@ -135,6 +135,29 @@ private slots:
     QVERIFY(!RenameFileNoReplace(env.path("r/missing.jpg"), env.path("r/d.jpg")));
   }
 
+  // The quick check agrees with QFileInfo::isFile: links are followed, folders and dangling
+  // links are no files.
+  void regularFiles() {
+    QVERIFY(writeFile(env.path("f/a.jpg"), "A"));
+    QVERIFY(QFile::link(env.path("f/a.jpg"), env.path("f/link.jpg")));
+    QVERIFY(QFile::link(env.path("f/gone.jpg"), env.path("f/dangling.jpg")));
+    for (const char* name : {"a.jpg", "link.jpg", "dangling.jpg", "missing.jpg", ""}) {
+      const QString path = env.path("f/") + QLatin1String(name);
+      QCOMPARE(IsRegularFile(path), QFileInfo(path).isFile());
+    }
+    QVERIFY(IsRegularFile(env.path("f/link.jpg")));
+    QVERIFY(!IsRegularFile(QString()));
+    // The same answers through the listings, also for names the listing holds as no file.
+    QVERIFY(QDir().mkpath(env.path("f/sub")));
+    TFolderListings listings;
+    for (const char* name : {"a.jpg", "link.jpg", "dangling.jpg", "missing.jpg", "sub", "A.JPG"}) {
+      const QString path = env.path("f/") + QLatin1String(name);
+      QCOMPARE(listings.IsRegularFile(path), QFileInfo(path).isFile());
+    }
+    QVERIFY(listings.IsRegularFile(env.path("f/a.jpg")));
+    QVERIFY(!listings.IsRegularFile(env.path("nowhere/a.jpg")));
+  }
+
   void rectangles() {
     QRect r(10, 10, 20, 20);
     QVERIFY(InflateRectBy(&r, 2));

@@ -135,7 +135,16 @@ TPictureResult ProducePicture(const TPictureWork& work, const TPictureSteps& ste
     for (int k = okMedium; k <= okThumb; ++k)
       if (work.Outputs[k].Enabled) request.Boxes.append(work.Outputs[k].Box);
     const int warnings = JpegWarningCount();
-    LoadOriginal(work.OriginalPath, contents, request, original);
+    {
+      // A large original takes long to decode: within its step, the report follows the codec.
+      int decoded = 0;
+      TJpegDecodeProgress decoding([&](int permille) {
+        if (!steps || permille <= decoded) return;
+        decoded = permille;
+        steps(stepsDone * 1000 + permille, stepCount * 1000);
+      });
+      LoadOriginal(work.OriginalPath, contents, request, original);
+    }
     result.Damaged = JpegWarningCount() != warnings;
     step();
   } catch (const std::exception& e) {

@@ -73,7 +73,9 @@ struct TPictureResult {
 };
 
 // Called by ProducePicture after each step of its work (reading, decoding, then fitting,
-// encoding and compressing each size) with the steps done so far and the steps in all.
+// encoding and compressing each size) with the steps done so far and the steps in all. While a
+// large original decodes, it is also called with both counted in thousandths of a step
+// (done * 1000 + part, steps * 1000), so that the report moves within that step.
 using TPictureSteps = std::function<void(int done, int steps)>;
 
 // Does the whole worker part for one picture. Never raises: failures land in the result.

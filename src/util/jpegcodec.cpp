@@ -86,6 +86,32 @@ QString NameOf(const QString& path) {
           .arg(NameOf(path), QString::fromLocal8Bit(err.message)));
 }
 
+// The progress report of the innermost TJpegDecodeProgress on this thread, if any.
+thread_local const std::function<void(int)>* t_decodeProgress = nullptr;
+
+// The codec's progress hook, with what it reports to.
+struct ProgressMonitor {
+  jpeg_progress_mgr pub{}; // first: the codec hands back a pointer to it
+  const std::function<void(int)>* report = nullptr;
+  int reported = 0;
+};
+
+void OnDecodeProgress(j_common_ptr cinfo) {
+  auto* m = reinterpret_cast<ProgressMonitor*>(cinfo->progress);
+  const int passes = std::max(1, m->pub.total_passes);
+  double done = m->pub.completed_passes;
+  if (m->pub.pass_limit > 0)
+    done += std::clamp(double(m->pub.pass_counter) / double(m->pub.pass_limit), 0.0, 1.0);
+  const int permille = std::clamp(int(done * 1000.0 / passes), 0, 1000);
+  if (permille < m->reported + 10) return;
+  m->reported = permille;
+  try {
+    (*m->report)(permille);
+  } catch (...) {
+    // A report must not throw; if it does, the decode goes on without it.
+  }
+}
+
 class Decompressor {
 public:
   Decompressor() {
@@ -95,6 +121,11 @@ public:
       throw EImageError(QStringLiteral("Cannot start the JPEG decoder: %1")
                             .arg(QString::fromLocal8Bit(err_.message)));
     created_ = true;
+    if (t_decodeProgress) {
+      monitor_.pub.progress_monitor = &OnDecodeProgress;
+      monitor_.report = t_decodeProgress;
+      cinfo.progress = &monitor_.pub;
+    }
   }
   ~Decompressor() {
     if (created_) jpeg_destroy_decompress(&cinfo);
@@ -159,6 +190,7 @@ public:
 
 private:
   QByteArray memory_; // the source when it is in memory (shared, not copied)
+  ProgressMonitor monitor_;
   void ReadHeader() {
     if (!Guarded(err_, [&] { jpeg_read_header(&cinfo, TRUE); })) Fail();
     if (cinfo.image_width == 0 || cinfo.image_height == 0 || cinfo.image_width > 65500 ||
@@ -644,4 +676,13 @@ void EncodeJpegFile(const QImage& bitmap, int quality, const QString& path) {
   if (file.write(data) != data.size() || !file.commit())
     throw EImageError(
         QStringLiteral("Cannot write file \"%1\": %2.").arg(path, file.errorString()));
+}
+
+TJpegDecodeProgress::TJpegDecodeProgress(std::function<void(int permille)> report)
+    : report_(std::move(report)), previous_(t_decodeProgress) {
+  t_decodeProgress = report_ ? &report_ : nullptr;
+}
+
+TJpegDecodeProgress::~TJpegDecodeProgress() {
+  t_decodeProgress = previous_;
 }

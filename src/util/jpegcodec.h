@@ -14,6 +14,7 @@
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <functional>
 
 // Size in pixels of the JPEG file (as stored, before any orientation). Raises EImageError.
 QSize ReadJpegSize(const QString& path);
@@ -66,6 +67,22 @@ QImage DecodeJpegFileTransformed(const QString& path, int denominator, int orien
 QImage DecodeJpegDataTransformed(const QByteArray& data, const QString& name, int denominator,
                                  int orientation, const QRect& crop, QSize* fullSize = nullptr,
                                  QImage* reuse = nullptr);
+
+// While an object of this class lives, every decode on its thread reports how far it has come,
+// in thousandths of that decode, as the codec moves on (in steps of at least 1 %). A large
+// original takes far longer to decode than a progress display may stand still. report must not
+// throw. Scopes nest: the innermost one reports.
+class TJpegDecodeProgress {
+public:
+  explicit TJpegDecodeProgress(std::function<void(int permille)> report);
+  ~TJpegDecodeProgress();
+  TJpegDecodeProgress(const TJpegDecodeProgress&) = delete;
+  TJpegDecodeProgress& operator=(const TJpegDecodeProgress&) = delete;
+
+private:
+  std::function<void(int)> report_;
+  const std::function<void(int)>* previous_;
+};
 
 // Number of warnings (a file that ends early, corrupt data that the decoder passes over) the
 // codec has met on the calling thread so far; the difference across a decode tells whether that

@@ -554,13 +554,25 @@ void TestProcessThread::progressMovesWithinLongStages() {
     out.Box = QSize(100, 100);
   }
   QList<QPair<int, int>> steps;
+  QList<int> decoding; // thousandths of a step, while the original decodes
   const TPictureResult result = ProducePicture(work, [&](int done, int all) {
-    steps.append({done, all});
+    if (all == 8)
+      steps.append({done, all});
+    else if (all == 8000 && steps.size() == 1)
+      decoding.append(done);
+    else
+      QFAIL(qPrintable(QString("unexpected step %1 of %2").arg(done).arg(all)));
   });
   QVERIFY(result.LoadError.isEmpty());
   QCOMPARE(steps.size(), 8);
   for (int i = 0; i < steps.size(); ++i)
     QCOMPARE(steps[i], qMakePair(i + 1, 8));
+  // The decode moves within its step (from one to two steps done).
+  QVERIFY(decoding.size() >= 3);
+  for (qsizetype i = 0; i < decoding.size(); ++i) {
+    QVERIFY(decoding[i] > 1000 && decoding[i] <= 2000);
+    if (i > 0) QVERIFY(decoding[i] > decoding[i - 1]);
+  }
 }
 
 void TestProcessThread::modifiedPictureWritesFilesAndRow() {

@@ -196,6 +196,29 @@ private slots:
     QVERIFY(FitIntoBox({100, 100}, 0, 150, false).Size.isEmpty());
   }
 
+  // A decode inside a progress scope reports rising thousandths; outside any scope, or inside
+  // an inner scope without a report, nothing is reported.
+  void decodeReportsItsProgress() {
+    const QByteArray jpeg = EncodeJpeg(Photo(320, 2400), 90);
+    QList<int> reports;
+    {
+      TJpegDecodeProgress scope([&](int permille) { reports.append(permille); });
+      QCOMPARE(DecodeJpegData(jpeg).size(), QSize(320, 2400));
+      {
+        TJpegDecodeProgress quiet({});
+        DecodeJpegData(jpeg);
+      }
+    }
+    QVERIFY2(reports.size() >= 10, qPrintable(QString::number(reports.size())));
+    for (qsizetype i = 1; i < reports.size(); ++i)
+      QVERIFY(reports[i] >= reports[i - 1] + 10);
+    QVERIFY(reports.first() > 0);
+    QVERIFY(reports.last() >= 900 && reports.last() <= 1000);
+    reports.clear();
+    DecodeJpegData(jpeg);
+    QVERIFY(reports.isEmpty());
+  }
+
   void scaleBitmapTracesUpscaling() {
     const QImage small = Photo(640, 480);
     QImage out;

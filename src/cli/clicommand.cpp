@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <algorithm>
+#include <csignal>
 #include <map>
 
 namespace {
@@ -167,6 +168,39 @@ void SaveCliProject(TLumenfoldProject& project) {
         WithModelErrors(QStringLiteral("saving project %1 failed").arg(project.FileName)));
   if (!saved || project.Modified)
     throw TCliError(QStringLiteral("cannot write project file %1").arg(project.FileName));
+}
+
+namespace {
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+volatile std::sig_atomic_t interruptedBy = 0;
+struct sigaction previousActions[3];
+
+extern "C" void onStopSignal(int signal) {
+  interruptedBy = signal;
+  // A second signal ends the program at once.
+  struct sigaction fallback = {};
+  fallback.sa_handler = SIG_DFL;
+  for (int s : kStopSignals)
+    sigaction(s, &fallback, nullptr);
+}
+} // namespace
+
+TCliInterruptGuard::TCliInterruptGuard() {
+  interruptedBy = 0;
+  struct sigaction action = {};
+  action.sa_handler = onStopSignal;
+  sigemptyset(&action.sa_mask);
+  for (int i = 0; i < 3; ++i)
+    sigaction(kStopSignals[i], &action, &previousActions[i]);
+}
+
+TCliInterruptGuard::~TCliInterruptGuard() {
+  for (int i = 0; i < 3; ++i)
+    sigaction(kStopSignals[i], &previousActions[i], nullptr);
+}
+
+bool CliInterrupted() {
+  return interruptedBy != 0;
 }
 
 bool CliHasFonts() {

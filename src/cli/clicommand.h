@@ -84,6 +84,19 @@ private:
   QStringList names_, values_;
 };
 
+// While a guard lives, SIGINT, SIGTERM and SIGHUP (the terminal was closed) do not end the
+// program: they ask the command to stop at its next safe point (CliInterrupted() becomes true).
+// A second signal ends the program at once. The destructor puts the previous handlers back.
+class TCliInterruptGuard {
+public:
+  TCliInterruptGuard();
+  ~TCliInterruptGuard();
+  TCliInterruptGuard(const TCliInterruptGuard&) = delete;
+  TCliInterruptGuard& operator=(const TCliInterruptGuard&) = delete;
+};
+// True when one of those signals came while a guard lived (until the next guard starts).
+bool CliInterrupted();
+
 // Number of errors the model has reported so far in this run (0 without a CliPrompt).
 int ModelErrorCount();
 // The message followed by ": " and the errors the model reported since they were last taken

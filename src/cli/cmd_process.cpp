@@ -15,22 +15,14 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QTimer>
-#include <csignal>
 #include <cstdio>
+#include <optional>
 #include <unistd.h>
 
 namespace {
 
 constexpr const char* kUsage = "process PROJECT.lumenfold [--all] [--zip] [--albums ID,ID...] "
                                "[--remove-zip] [--jobs N] [--verbose]";
-
-volatile std::sig_atomic_t interrupted = 0;
-
-extern "C" void onInterrupt(int) {
-  interrupted = 1;
-  // A second Ctrl+C ends the program at once.
-  std::signal(SIGINT, SIG_DFL);
-}
 
 void out(const QString& text) {
   std::fputs(text.toLocal8Bit().constData(), stdout);
@@ -186,13 +178,13 @@ int RunProcess(const QStringList& raw) {
     reason = why;
     loop.quit();
   });
-  // Ctrl+C asks for a stop at the next picture boundary.
-  interrupted = 0;
-  auto previous = std::signal(SIGINT, onInterrupt);
+  // Ctrl+C (or SIGTERM, or a closed terminal) asks for a stop at the next picture boundary.
+  std::optional<TCliInterruptGuard> stopSignals(std::in_place);
+  bool stopRequested = false;
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&] {
-    if (interrupted == 1) {
-      interrupted = 2;
+    if (CliInterrupted() && !stopRequested) {
+      stopRequested = true;
       job.RequestStop();
       if (verbose || view.barShown) out(QStringLiteral("\nstopping after this picture...\n"));
     }
@@ -201,7 +193,7 @@ int RunProcess(const QStringList& raw) {
   job.Start();
   loop.exec();
   poll.stop();
-  std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
+  stopSignals.reset();
   // Progress messages still queued are shown before the last line.
   QCoreApplication::sendPostedEvents(&view);
   if (view.barShown) out(QStringLiteral("\n"));

@@ -57,13 +57,25 @@ int RunRename(const QStringList& raw) {
     throw TCliError(QStringLiteral("album %1 was not renamed, nothing changed: %2")
                         .arg(album->Id)
                         .arg(plan.Problems.join(QStringLiteral("; "))));
+  auto warn = [](const QString& text) {
+    std::fprintf(stderr, "warning: %s\n", text.toLocal8Bit().constData());
+  };
   if (dryRun) {
     for (const TRenameItem& item : plan.Items)
       PrintCliFields({item.OldName, item.NewName});
-    return kExitOk;
+    for (const QString& s : plan.Skipped)
+      warn(s);
+    return plan.Skipped.isEmpty() ? kExitOk : kExitIncomplete;
   }
 
-  const TRenameResult result = ApplyRename(*album, plan);
+  TRenameResult result;
+  {
+    // A stop signal waits until the files and the database agree again; the journal covers a
+    // harder end.
+    TCliInterruptGuard stopSignals;
+    result = ApplyRename(*album, plan);
+    if (CliInterrupted()) warn(QStringLiteral("stop requested; the renaming was finished first"));
+  }
   for (const TRenameItem& item : plan.Items) {
     const TLumenfoldPicture* p = album->Pictures.Pictures(item.Position);
     if (p->OriginalFileName == item.NewName) PrintCliFields({item.OldName, item.NewName});
@@ -79,8 +91,10 @@ int RunRename(const QStringList& raw) {
                                         .arg(parts.join(QStringLiteral("; ")))));
   }
   for (const QString& w : result.Warnings)
-    std::fprintf(stderr, "warning: %s\n", w.toLocal8Bit().constData());
-  return kExitOk;
+    warn(w);
+  for (const QString& w : result.Skipped)
+    warn(w);
+  return result.Skipped.isEmpty() ? kExitOk : kExitIncomplete;
 }
 
 } // namespace
@@ -94,5 +108,6 @@ LUMENFOLD_CLI_COMMAND("rename",
                       "other than letters and digits into \"_\"). Prints OLD<TAB>NEW for each "
                       "renamed file; --dry-run prints them and changes nothing. Names that would "
                       "be equal (ignoring case) or equal to other files of the folder refuse the "
-                      "whole rename.",
+                      "whole rename. A picture whose original is missing keeps its name (a "
+                      "warning, exit status 3).",
                       RunRename);

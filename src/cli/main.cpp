@@ -24,7 +24,8 @@ void printUsage(std::FILE* out) {
                     "  --version  show the version\n"
                     "\nexit status: 0 success, 1 failure, 2 wrong command line, 3 finished but\n"
                     "something was skipped (process: missing or damaged originals or signature\n"
-                    "images, listed after \"Processing finished successfully.\")\n");
+                    "images, listed after \"Processing finished successfully.\"; rename:\n"
+                    "pictures whose original is missing)\n");
 }
 
 QtMessageHandler qtHandler = nullptr;

@@ -456,7 +456,10 @@ bool TLumenfoldAlbum::RenamePictures(bool replaceSpecialChars) {
   if (!Project) return false;
   const TRenameResult result =
       ApplyRename(*this, PlanAlbumRename(*this, RenameSettingsOf(*Project, replaceSpecialChars)));
-  if (!result.Ok()) Prompt()->error(result.Summary());
+  if (!result.Ok())
+    Prompt()->error(result.Summary());
+  else if (!result.Skipped.isEmpty())
+    Prompt()->warning(result.Summary());
   return result.Ok();
 }
 

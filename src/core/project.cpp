@@ -1,6 +1,7 @@
 #include "core/project.h"
 
 #include "core/outputsettings.h"
+#include "core/renameops.h"
 #include "db/sqlaccess.h"
 #include "db/statements.h"
 #include "db/userprompt.h"
@@ -414,6 +415,9 @@ bool TLumenfoldProject::LoadFromFile(const QString& path) {
   Albums.Clear();
   const bool read = ReadSettings(path);
   const bool loaded = LoadDatabase();
+  // A rename that the last program on this project did not live to finish is finished or undone
+  // before anything reads the album folders.
+  if (read) RepairInterruptedRename(path);
   if (read) {
     const QString unsafe = ValidateOutputSettings(*this);
     if (!unsafe.isEmpty())

@@ -109,7 +109,8 @@ public:
 
   // Reads the project file, then loads the database; the albums are emptied first. Settings
   // that would let processing overwrite the user's files are reported as a warning (processing
-  // refuses them until they are changed).
+  // refuses them until they are changed). A rename of the project that was interrupted is
+  // finished or undone (RepairInterruptedRename), and the prompt is told which.
   bool LoadFromFile(const QString& path);
   // Saves the albums to the database, then writes the project file.
   bool SaveToFile();

@@ -6,6 +6,16 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QSet>
+
+namespace {
+// Projects locked by lock objects of this process. Never destroyed: locks held in static objects
+// are released after the end of main().
+QSet<QString>& lockedHere() {
+  static auto* files = new QSet<QString>;
+  return *files;
+}
+} // namespace
 
 TProjectLock::TProjectLock(const QString& projectFile)
     : projectFile_(QDir::cleanPath(QFileInfo(projectFile).absoluteFilePath())),
@@ -14,7 +24,9 @@ TProjectLock::TProjectLock(const QString& projectFile)
   lock_->setStaleLockTime(0);
 }
 
-TProjectLock::~TProjectLock() = default;
+TProjectLock::~TProjectLock() {
+  Unlock();
+}
 
 QString TProjectLock::LockFileName(const QString& projectFile) {
   return projectFile + QStringLiteral(".lock");
@@ -23,7 +35,10 @@ QString TProjectLock::LockFileName(const QString& projectFile) {
 TProjectLock::TResult TProjectLock::TryLock() {
   message_.clear();
   if (lock_->isLocked()) return Locked;
-  if (lock_->tryLock(0)) return Locked;
+  if (lock_->tryLock(0)) {
+    lockedHere().insert(projectFile_);
+    return Locked;
+  }
   switch (lock_->error()) {
   case QLockFile::LockFailedError: {
     qint64 pid = 0;
@@ -54,7 +69,13 @@ TProjectLock::TResult TProjectLock::TryLock() {
 }
 
 void TProjectLock::Unlock() {
-  if (lock_->isLocked()) lock_->unlock();
+  if (!lock_->isLocked()) return;
+  lock_->unlock();
+  lockedHere().remove(projectFile_);
+}
+
+bool IsProjectLockedHere(const QString& projectFile) {
+  return lockedHere().contains(QDir::cleanPath(QFileInfo(projectFile).absoluteFilePath()));
 }
 
 bool TProjectLock::IsLocked() const {

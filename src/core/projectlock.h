@@ -39,6 +39,9 @@ private:
   QString message_;
 };
 
+// True when a lock object of this process holds the project's lock.
+bool IsProjectLockedHere(const QString& projectFile);
+
 // The desktop program's lock of its open project: releases the previous project's lock and locks
 // this one (nothing to do when it is the same file). Returns false, after reporting the holder
 // through the prompt, when another program holds it.

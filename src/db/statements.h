@@ -3,6 +3,8 @@
 // Texts are exact; placeholders are filled by FormatSql (sqlaccess.h) in order.
 
 inline constexpr const char* SQL_PICTURE_MAX_ID = "SELECT MAX(picture_id) FROM picture";
+inline constexpr const char* SQL_PICTURE_FILE_NAMES =
+    "SELECT picture_id, original_filename FROM picture";
 inline constexpr const char* SQL_PICTURES_OF_ALBUM =
     "SELECT picture_id, orientation, crop_X1, crop_Y1, crop_X2, crop_Y2, picture_date, title, "
     "title2, original_filename, original_hash, original_date, original_size, original_width, "

@@ -166,7 +166,7 @@ bool RenameAlbumPicturesInteractive(QWidget* parent, TLumenfoldProject& project,
   progress.setValue(progress.maximum());
   if (!result.Ok())
     Prompt()->error(result.Summary());
-  else if (!result.Warnings.isEmpty())
-    Prompt()->warning(result.Warnings.join(QLatin1Char('\n')));
+  else if (!result.Warnings.isEmpty() || !result.Skipped.isEmpty())
+    Prompt()->warning(result.Summary());
   return result.Renamed > 0;
 }

@@ -432,7 +432,10 @@ void TfrmNewAlbum::done(int result) {
     stopThumbnailLoader();
     // A stored album is saved by the rename, so the database never names files that are gone.
     const TRenameResult renamed = ApplyRename(*album_, plan);
-    if (!renamed.Ok()) Prompt()->error(renamed.Summary());
+    if (!renamed.Ok())
+      Prompt()->error(renamed.Summary());
+    else if (!renamed.Skipped.isEmpty())
+      Prompt()->warning(renamed.Summary());
   }
   stopThumbnailLoader();
   if (album_ && result == QDialog::Accepted) {

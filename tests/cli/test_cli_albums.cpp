@@ -38,9 +38,13 @@ class TestCliAlbums : public QObject {
   QString cli;
   int sites = 0;
 
-  Result run(const QStringList& args) {
+  // fault: stops the program after that many file moves of a rename (see renameops.cpp).
+  Result run(const QStringList& args, const QString& fault = {}) {
     QProcess p;
     p.setWorkingDirectory(env.path());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!fault.isEmpty()) environment.insert("LUMENFOLD_FAULT_STOP_AFTER_MOVES", fault);
+    p.setProcessEnvironment(environment);
     p.start(cli, args);
     if (!p.waitForStarted(30000) || !p.waitForFinished(120000)) return {};
     Result r;
@@ -59,7 +63,7 @@ class TestCliAlbums : public QObject {
   }
 
   QJsonArray albums(const QString& project) {
-    const Result r = run({"info", project, "--json"});
+    const Result r = run({"info", project, "--json", "--pictures"});
     return QJsonDocument::fromJson(r.out.toUtf8()).object()["Albums"].toArray();
   }
 
@@ -220,6 +224,62 @@ private slots:
   }
 
   // Missing pictures of an album whose folder is gone are never removed.
+  // The picture names the database gives, and what the folder holds: names (hidden ones too) and
+  // contents.
+  void expectConsistent(const QString& project, const QString& folder, const QStringList& names) {
+    QStringList stored;
+    for (const QJsonValue& p : albums(project)[0].toObject()["Pictures"].toArray())
+      stored.append(p.toObject()["FileName"].toString());
+    stored.sort();
+    QCOMPARE(stored, names);
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name), names);
+    QStringList contents;
+    for (const QString& name : names)
+      contents.append(QString::fromUtf8(ReadTestFile(folder + "/" + name)));
+    contents.sort();
+    QCOMPARE(contents, QStringList({"a.jpg", "b.jpg", "c.jpg"}));
+    QVERIFY(!QFileInfo::exists(project + ".rename-journal"));
+  }
+
+  // A rename killed after any of its moves (1.jpg -> 2.jpg, 2.jpg -> 3.jpg, 3.jpg -> 4.jpg:
+  // three moves to temporary names, three to the new ones), and a repair killed too, is undone
+  // by the next command; a stop signal lets the rename finish.
+  void interruptedRenameIsRepairedByTheNextCommand() {
+    const QList<QPair<int, int>> cases = {{1, 0}, {2, 0}, {3, 0}, {4, 0},
+                                          {5, 0}, {6, 0}, {4, 1}, {5, 3}}; // moves; repair moves
+    for (const auto& [stop, repairStop] : cases) {
+      QString folder;
+      const QString project = makeSite(&folder);
+      const QStringList shift = {"rename", project, "Trip", "--template", "%N0%.jpg", "--start"};
+      QVERIFY(run(shift + QStringList{"1"}).code == 0);
+      QCOMPARE(run(shift + QStringList{"2"}, QString::number(stop)).code, -1);
+      if (repairStop > 0) QCOMPARE(run({"info", project}, QString::number(repairStop)).code, -1);
+      const Result r = run({"info", project});
+      QVERIFY2(r.code == 0 && r.err.contains("it has been undone (3 picture(s)"),
+               qPrintable(r.err));
+      expectConsistent(project, folder, {"1.jpg", "2.jpg", "3.jpg"});
+      if (QTest::currentTestFailed()) return;
+
+      const Result term = run(shift + QStringList{"2"}, QString::number(stop) + ",term");
+      QVERIFY2(term.code == 0 && term.err.contains("finished first"), qPrintable(term.err));
+      expectConsistent(project, folder, {"2.jpg", "3.jpg", "4.jpg"});
+    }
+  }
+
+  // Only the record would move: the file, when it comes back, would be a new picture.
+  void missingOriginalKeepsItsName() {
+    QString folder;
+    const QString project = makeSite(&folder);
+    QVERIFY(QFile::remove(folder + "/b.jpg"));
+    const Result r = run({"rename", project, "Trip", "--template", "r_%N0%.jpg"});
+    QVERIFY2(r.code == 3 && r.err.contains("b.jpg: the original is missing"), qPrintable(r.err));
+    QCOMPARE(r.lines(), QStringList({"a.jpg\tr_1.jpg", "c.jpg\tr_3.jpg"}));
+    QStringList stored;
+    for (const QJsonValue& p : albums(project)[0].toObject()["Pictures"].toArray())
+      stored.append(p.toObject()["FileName"].toString());
+    QCOMPARE(stored, QStringList({"r_1.jpg", "b.jpg", "r_3.jpg"}));
+  }
+
   void noRemovalWhileTheFolderIsMissing() {
     QString folder;
     const QString project = makeSite(&folder);

@@ -3,6 +3,7 @@
 #include "core/album.h"
 #include "core/picture.h"
 #include "core/project.h"
+#include "core/renamejournal.h"
 #include "core/renameops.h"
 #include "core/renaming.h"
 #include "db/sqlaccess.h"
@@ -226,6 +227,88 @@ private slots:
     QCOMPARE(content(album->Pictures.Pictures(0)), QByteArray("a.jpg"));
     QCOMPARE(ReadTestFile(album->Pictures.Pictures(0)->LargePath()), QByteArray("large of a.jpg"));
     QCOMPARE(folderFiles(album->Path), QStringList({"a.jpg", "b.jpg"}));
+  }
+
+  // A rename interrupted while the two pictures exchange names (the first one has its new name,
+  // the last move not even noted; the second is under its temporary name) goes where the
+  // database says, generated files with it. Meanwhile no other rename starts.
+  void interruptedRenameFollowsTheDatabase() {
+    for (const bool saved : {true, false}) {
+      TLumenfoldProject project;
+      project.Reset();
+      project.FileName = env.path("trip.lumenfold");
+      auto album = makeAlbum(project, {"2.jpg", "1.jpg"});
+      TLumenfoldPicture *p0 = album->Pictures.Pictures(0), *p1 = album->Pictures.Pictures(1);
+      const QString dir = album->Path, large0 = p0->LargePath(), large1 = p1->LargePath();
+      auto save = [&] {
+        for (TLumenfoldPicture* p : {p0, p1})
+          p->SetDirty(true);
+        album->SetDirty(true);
+        return album->Save();
+      };
+      QVERIFY(save());
+      TRenameRun run;
+      run.Folder = dir;
+      run.Entries.resize(2);
+      run.Entries[0].OldName = run.Entries[1].NewName = "2.jpg";
+      run.Entries[0].NewName = run.Entries[1].OldName = "1.jpg";
+      run.Entries[0].PictureId = p0->Id;
+      run.Entries[1].PictureId = p1->Id;
+      run.Entries[0].Files[0] = {dir + "/2.jpg", dir + "/.t0", dir + "/1.jpg"};
+      run.Entries[0].Files[1] = {large0, large0 + ".t", large1};
+      run.Entries[1].Files[0] = {dir + "/1.jpg", dir + "/.t1", dir + "/2.jpg"};
+      run.Entries[1].Files[1] = {large1, large1 + ".t", large0};
+      TRenameJournal journal;
+      QString error;
+      QVERIFY2(journal.Begin(TRenameJournal::PathOf(project.FileName), run, &error),
+               qPrintable(error));
+      for (int e : {0, 1})
+        for (int k : {0, 1}) {
+          const TRenameFile& f = run.Entries[e].Files[k];
+          QVERIFY(QFile::rename(f.From, f.Temp));
+          journal.Moved(e, k, TFileAt::Temp);
+        }
+      QVERIFY(QFile::rename(dir + "/.t0", dir + "/1.jpg"));
+      journal.Moved(0, 0, TFileAt::After);
+      QVERIFY(QFile::rename(large0 + ".t", large1));
+      if (saved) {
+        p0->OriginalFileName = "1.jpg";
+        p1->OriginalFileName = "2.jpg";
+        QVERIFY(save());
+      }
+      QVERIFY(!ApplyRename(*album, PlanAlbumRename(*album, settings("x%N0%.jpg"))).Ok());
+
+      prompt.clear();
+      QVERIFY(RepairInterruptedRename(project.FileName));
+      QVERIFY(!QFile::exists(TRenameJournal::PathOf(project.FileName)));
+      QCOMPARE(prompt.warnings().size(), 1);
+      QVERIFY(prompt.warnings().first().contains(saved ? "completed" : "undone"));
+      QCOMPARE(folderFiles(dir), QStringList({"1.jpg", "2.jpg"}));
+      const QByteArray first = saved ? "1.jpg" : "2.jpg";
+      QCOMPARE(ReadTestFile(dir + "/" + first), QByteArray("2.jpg"));
+      QCOMPARE(ReadTestFile(saved ? large1 : large0), QByteArray("large of 2.jpg"));
+      QCOMPARE(ReadTestFile(saved ? large0 : large1), QByteArray("large of 1.jpg"));
+    }
+  }
+
+  // A picture whose original is missing keeps its name, which no other picture may take.
+  void missingOriginalIsNotRenamed() {
+    TLumenfoldProject project;
+    project.Reset();
+    auto album = makeAlbum(project, {"a.jpg", "b.jpg", "c.jpg"});
+    QVERIFY(QFile::remove(album->Path + "/b.jpg"));
+    QVERIFY(!PlanPictureRename(*album, 1, "x").Ok());
+    album->Pictures.Pictures(0)->Title = "b";
+    QVERIFY(PlanAlbumRename(*album, settings("%PICTURE_TITLE%.jpg")).Duplicates);
+    const TRenamePlan plan = PlanAlbumRename(*album, settings("r_%N0%.jpg"));
+    QVERIFY(plan.Ok());
+    const TRenameResult r = ApplyRename(*album, plan);
+    QVERIFY(r.Ok());
+    QCOMPARE(r.Renamed, 2);
+    QCOMPARE(r.Skipped.size(), 1);
+    QVERIFY(r.Summary().contains("b.jpg: the original is missing"));
+    QCOMPARE(album->Pictures.Pictures(1)->OriginalFileName, QString("b.jpg"));
+    QCOMPARE(folderFiles(album->Path), QStringList({"r_1.jpg", "r_3.jpg"}));
   }
 
   // The in-place edit of one file name.

@@ -59,7 +59,7 @@ TDatabaseProposal ProposeProjectDatabase(const QString& projectFile, const QStri
   if (albums == 0) return proposal;
   proposal.reason =
       albums > 0
-          ? QStringLiteral("%1 already holds the %2 albums of another project; a database of its "
+          ? QStringLiteral("%1 already holds another project's albums (%2); a database of its "
                            "own keeps the projects apart.")
                 .arg(QDir::toNativeSeparators(proposal.path))
                 .arg(albums)
@@ -81,7 +81,7 @@ TDatabaseProposal ProposeProjectDatabase(const QString& projectFile, const QStri
 QString SharedDatabaseWarning(const QString& path) {
   const int albums = albumsIn(path);
   if (albums <= 0) return QString();
-  return QStringLiteral("The database %1 already holds %2 albums of another project. The new "
+  return QStringLiteral("The database %1 already holds another project's albums (%2). The new "
                         "project would show them, and every change in one project would change "
                         "the other.")
       .arg(QDir::toNativeSeparators(path))

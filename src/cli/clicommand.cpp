@@ -105,7 +105,7 @@ QString AbsoluteCliPath(const QString& path) {
 }
 
 std::unique_ptr<TLumenfoldProject> LoadCliProject(const QString& path, bool requireComplete,
-                                                  bool* complete) {
+                                                  bool* complete, bool loadDatabase) {
   const QString file = AbsoluteCliPath(path);
   const QFileInfo info(file);
   if (!info.exists()) throw TCliError(QStringLiteral("project file not found: %1").arg(file));
@@ -133,7 +133,12 @@ std::unique_ptr<TLumenfoldProject> LoadCliProject(const QString& path, bool requ
     // file and the database together.
     TLumenfoldProject probe;
     read = probe.ReadSettings(file);
-    loaded = project->LoadFromFile(file);
+    if (loadDatabase) {
+      loaded = project->LoadFromFile(file);
+    } else {
+      project->ReadSettings(file);
+      loaded = true;
+    }
   } catch (const std::exception& e) {
     throw TCliError(QStringLiteral("cannot read project file %1: %2")
                         .arg(file, QString::fromLocal8Bit(e.what())));

@@ -112,9 +112,11 @@ QString AbsoluteCliPath(const QString& path);
 // file that was not read completely is refused too (saving it would replace the settings that
 // were not read with defaults) and the project is locked (see projectlock.h) until the program
 // ends; a project that another program holds is refused. complete receives whether the file was
-// read completely.
+// read completely. With loadDatabase false only the file is read (the albums stay empty): a
+// command that points the project at another database must work while the old one is gone.
 std::unique_ptr<TLumenfoldProject> LoadCliProject(const QString& path, bool requireComplete,
-                                                  bool* complete = nullptr);
+                                                  bool* complete = nullptr,
+                                                  bool loadDatabase = true);
 
 // Saves the project (albums and pictures to the database, then the project file) and checks that
 // it worked: no database error was reported and the project file was written. Throws TCliError

@@ -45,6 +45,8 @@ int RunAddAlbum(const QStringList& raw) {
                         .arg(project->Albums[existing]->Id)
                         .arg(project->Albums[existing]->ShortName));
 
+  if (const QString clash = ValidateAlbumFolder(*project, folder); !clash.isEmpty())
+    throw TCliError(clash);
   if (const QString clash = ValidateAlbumDirectory(*project, nullptr, directory); !clash.isEmpty())
     throw TCliError(clash);
   auto album = std::make_unique<TLumenfoldAlbum>(project.get());

@@ -3,8 +3,10 @@
 #include "cli/settingfields.h"
 #include "core/outputsettings.h"
 #include "core/project.h"
+#include "db/connectionstring.h"
 #include "db/sqlaccess.h"
 
+#include <QFileInfo>
 #include <cstdio>
 #include <utility>
 
@@ -42,28 +44,41 @@ int RunSet(const QStringList& raw) {
     changes.emplace_back(field, value);
   }
 
-  auto project = LoadCliProject(args.positional().first(), true);
-  const QString oldConnection = project->ConnectionString;
+  // A new database is opened only after the change: the old one may be gone (a moved project).
+  bool newDatabase = false;
+  for (const auto& change : changes)
+    newDatabase = newDatabase || qstrcmp(change.first->name, "ConnectionString") == 0;
+  auto project = LoadCliProject(args.positional().first(), true, nullptr, !newDatabase);
+  const QString projectFolder = QFileInfo(project->FileName).absolutePath();
   // The changes are shown only once they are saved.
   QStringList lines;
   for (const auto& [field, value] : changes) {
     const QString before = SettingText(*field, *project);
     field->set(*project, value);
-    // A relative zip file name means beside the project file, wherever the command runs.
+    // A relative zip file or database name means beside the project file, wherever the command
+    // runs.
     if (qstrcmp(field->name, "ZipFileName") == 0)
       project->ZipFileName = ResolveZipFileName(*project, project->ZipFileName);
+    if (qstrcmp(field->name, "ConnectionString") == 0)
+      project->ConnectionString =
+          ResolveConnectionDataSource(project->ConnectionString, projectFolder);
     lines << QStringLiteral("%1: %2 -> %3")
                  .arg(QLatin1String(field->name), before, SettingText(*field, *project));
   }
-  if (const QString unsafe = ValidateOutputSettings(*project); !unsafe.isEmpty())
-    throw TCliError(QStringLiteral("nothing was changed: %1").arg(unsafe));
-  if (project->ConnectionString != oldConnection) {
+  if (newDatabase) {
     // A project whose database cannot be opened could not be loaded again.
     const QString problem = TestConnection(project->ConnectionString);
     if (!problem.isEmpty())
       throw TCliError(QStringLiteral("bad value for ConnectionString: %1").arg(problem));
     SetCurrentConnectionString(project->ConnectionString);
+    // The albums of the new database take part in the checks below.
+    const int errorsBefore = ModelErrorCount();
+    if (!project->LoadDatabase() || ModelErrorCount() != errorsBefore)
+      throw TCliError(WithModelErrors(
+          QStringLiteral("nothing was changed: the new database cannot be loaded")));
   }
+  if (const QString unsafe = ValidateOutputSettings(*project); !unsafe.isEmpty())
+    throw TCliError(QStringLiteral("nothing was changed: %1").arg(unsafe));
   project->Modified = true;
   SaveCliProject(*project);
   for (const QString& line : std::as_const(lines))

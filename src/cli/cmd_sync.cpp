@@ -2,7 +2,9 @@
 // albums and removes the records of pictures whose original is gone.
 #include "cli/clialbum.h"
 #include "cli/clicommand.h"
+#include "cli/cliprompt.h"
 #include "core/album.h"
+#include "core/outputsettings.h"
 #include "core/picture.h"
 #include "core/project.h"
 #include "core/syncops.h"
@@ -14,17 +16,21 @@
 namespace {
 
 constexpr const char* kUsage = "sync PROJECT.lumenfold [--remove-missing-pictures] "
-                               "[--relocate ALBUM=FOLDER]... [--hash]";
+                               "[--relocate ALBUM=FOLDER]... [--hash] [--yes]";
 // The project and the disk still differ after the requested changes.
 constexpr int kExitDifferences = 3;
 
 int RunSync(const QStringList& raw) {
-  const TCliArgs args(raw, {QStringLiteral("relocate")},
-                      {QStringLiteral("remove-missing-pictures"), QStringLiteral("hash")});
+  const TCliArgs args(
+      raw, {QStringLiteral("relocate")},
+      {QStringLiteral("remove-missing-pictures"), QStringLiteral("hash"), QStringLiteral("yes")});
   args.expectPositional(1, 1, QString::fromLatin1(kUsage));
   const QStringList relocations = CliOptionValues(raw, QStringLiteral("relocate"));
   const bool remove = args.has(QStringLiteral("remove-missing-pictures"));
   const bool changes = remove || !relocations.isEmpty();
+  // The answer to "remove the records of every picture of an album?".
+  if (args.has(QStringLiteral("yes")))
+    if (CliPrompt* prompt = CliPrompt::instance()) prompt->setDefaultAnswer(true);
   auto project = LoadCliProject(args.positional()[0], changes);
 
   // Every relocation is checked before the first one is made.
@@ -63,10 +69,14 @@ int RunSync(const QStringList& raw) {
                           .arg(other->Id)
                           .arg(other->ShortName));
   }
-  for (const TMove& m : moves) {
+  for (const TMove& m : moves)
     m.album->SetPath(m.folder);
+  // Checked once all have moved: an album may take a folder another one leaves.
+  for (const TMove& m : moves)
+    if (const QString clash = ValidateAlbumFolder(*project, m.folder, m.album); !clash.isEmpty())
+      throw TCliError(QStringLiteral("nothing was changed: %1").arg(clash));
+  for (const TMove& m : moves)
     PrintCliFields({QStringLiteral("relocated"), QString::number(m.album->Id), m.folder});
-  }
 
   TSyncReport report = CheckProjectFiles(*project, args.has(QStringLiteral("hash")));
   if (!report.Errors.isEmpty())
@@ -125,12 +135,15 @@ int RunSync(const QStringList& raw) {
 
 LUMENFOLD_CLI_COMMAND(
     "sync",
-    "sync PROJECT.lumenfold [--remove-missing-pictures] [--relocate ALBUM=FOLDER]... [--hash]",
+    "sync PROJECT.lumenfold [--remove-missing-pictures] [--relocate ALBUM=FOLDER]... [--hash] "
+    "[--yes]",
     "Compares the project with the disk and prints one tab-separated line per finding: "
     "relocated ALBUM_ID FOLDER, missing-folder ALBUM_ID NAME PATH, "
     "missing|changed|removed ALBUM_ID PICTURE_ID FILE, then summary KEY=COUNT.... "
-    "A changed original has another time stamp or size (--hash: or checksum). Changes only what "
+    "A changed original has another time stamp or size (--hash: or a checksum other than the "
+    "recorded one). Changes only what "
     "the options name: --relocate points an album (id or short name) at another folder, "
     "--remove-missing-pictures removes the records of missing pictures (never while their album's "
-    "folder is missing; files are not touched). Exit status 3: differences remain.",
+    "folder is missing, nor all pictures of an album without --yes, since an empty folder may be "
+    "a drive that is not connected; files are not touched). Exit status 3: differences remain.",
     RunSync);

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <QStringList>
 #include <utility>
 
 namespace {
@@ -83,6 +84,10 @@ QString ValidateOutputSettings(const TLumenfoldProject& project) {
     if (const QString why = badName(s.prefix); !why.isEmpty())
       return QStringLiteral("%1 \"%2\" is not allowed: %3.")
           .arg(QLatin1String(s.prefixSetting), s.prefix, why);
+    if (s.folder.compare(QLatin1String(kPreviewFolder), Qt::CaseInsensitive) == 0)
+      return QStringLiteral("%1 \"%2\" is not allowed: it is the folder of the list previews, "
+                            "which would replace the %3 images.")
+          .arg(QLatin1String(s.folderSetting), s.folder, QLatin1String(s.kind));
     if (s.folder.isEmpty() && s.prefix.isEmpty())
       return QStringLiteral("%1 and %2 are both empty: the %3 images would replace the original "
                             "pictures.")
@@ -138,6 +143,32 @@ QString ValidateOutputSettings(const TLumenfoldProject& project) {
   return project.ZipEnabled || !project.ZipFileName.isEmpty()
              ? ValidateZipFileName(project, project.ZipFileName)
              : QString();
+}
+
+QString ValidateAlbumFolder(const TLumenfoldProject& project, const QString& folder,
+                            const TLumenfoldAlbum* album) {
+  if (folder.trimmed().isEmpty()) return QString();
+  QStringList subfolders{QLatin1String(kPreviewFolder)};
+  for (const TSizeNames& s : sizesOf(project))
+    if (!s.folder.isEmpty()) subfolders << s.folder;
+  for (int a = 0; a < project.Albums.Count(); ++a) {
+    const TLumenfoldAlbum* other = project.Albums.Albums(a);
+    if (!other || other == album || other->Path.trimmed().isEmpty()) continue;
+    if (samePath(folder, other->Path))
+      return QStringLiteral("The folder %1 is already the folder of album \"%2\".")
+          .arg(folder, other->ShortName);
+    for (const QString& sub : std::as_const(subfolders)) {
+      if (samePath(folder, outputFolder(other->Path, sub)))
+        return QStringLiteral("The folder %1 is where album \"%2\" keeps its generated images; "
+                              "it cannot be an album.")
+            .arg(folder, other->ShortName);
+      if (samePath(outputFolder(folder, sub), other->Path))
+        return QStringLiteral("The folder of album \"%1\" would receive the generated images of "
+                              "the folder %2.")
+            .arg(other->ShortName, folder);
+    }
+  }
+  return QString();
 }
 
 QString ValidateZipFileName(const TLumenfoldProject& project, const QString& zipFileName) {

@@ -20,8 +20,21 @@ class TLumenfoldAlbum;
 //  - no two sizes can write the same file: in one folder (compared ignoring case) no prefix
 //    begins with another;
 //  - no output folder is the folder of an album;
+//  - no output folder is the list-preview cache folder (kPreviewFolder), whose files the
+//    preview loader replaces;
 //  - the zip file name passes ValidateZipFileName.
 QString ValidateOutputSettings(const TLumenfoldProject& project);
+
+// Where the list previews of an album's pictures are kept: "<album>/ps_tmp/tmp_<file name>".
+inline constexpr const char* kPreviewFolder = "ps_tmp";
+inline constexpr const char* kPreviewPrefix = "tmp_";
+
+// A folder that is to become the folder of an album (a new one, or `album` moved): refused when it
+// is the folder of another album, one of their output or preview folders, or when one of its own
+// output or preview folders is the folder of another album (their images would mix with the
+// originals and every later run would refuse).
+QString ValidateAlbumFolder(const TLumenfoldProject& project, const QString& folder,
+                            const TLumenfoldAlbum* album = nullptr);
 
 // The zip file (as resolved by ResolveZipFileName) must not be the database, the project file, a
 // folder, a file inside an album's output folders, nor a picture file in an album's folder.

@@ -2,6 +2,7 @@
 
 #include "core/outputsettings.h"
 #include "core/renameops.h"
+#include "db/connectionstring.h"
 #include "db/sqlaccess.h"
 #include "db/statements.h"
 #include "db/userprompt.h"
@@ -297,7 +298,10 @@ TWizardPages TLumenfoldProject::TextToWizardPages(const QString& text) {
 QByteArray TLumenfoldProject::SettingsToBytes() const {
   TWriter w;
   w.text(QLatin1String(kProjectFileMarker));
-  w.text(ConnectionString);
+  // A database beside the project file is named relative to it: the two move together.
+  w.text(FileName.isEmpty()
+             ? ConnectionString
+             : RelativeConnectionDataSource(ConnectionString, QFileInfo(FileName).absolutePath()));
   w.boolean(ThumbEnabled);
   w.integer(ThumbWidth);
   w.integer(ThumbHeight);
@@ -346,6 +350,8 @@ bool TLumenfoldProject::SettingsFromBytes(const QByteArray& bytes, const QString
   const bool ok = [&] {
     if (!r.text(marker)) return false;
     if (!r.text(ConnectionString)) return false;
+    ConnectionString =
+        ResolveConnectionDataSource(ConnectionString, QFileInfo(path).absolutePath());
     SetCurrentConnectionString(ConnectionString);
     if (!r.boolean(ThumbEnabled) || !r.integer(ThumbWidth) || !r.integer(ThumbHeight) ||
         !r.text(ThumbFolder) || !r.text(ThumbPrefix) || !r.integer(ThumbQuality))

@@ -42,6 +42,52 @@ TDatabaseCopy CopyTemplateDatabase(const QString& path) {
   return result;
 }
 
+namespace {
+// Albums in the SQLite file at path: 0 when it does not exist, -1 when it is no database.
+int albumsIn(const QString& path) {
+  if (!QFileInfo::exists(path)) return 0;
+  return DatabaseAlbumCount(QStringLiteral("Provider=SQLite;Data Source=") + path);
+}
+} // namespace
+
+TDatabaseProposal ProposeProjectDatabase(const QString& projectFile, const QString& preferredName) {
+  const QFileInfo project(QDir::cleanPath(projectFile));
+  const QDir folder = project.absoluteDir();
+  TDatabaseProposal proposal;
+  proposal.path = QDir::cleanPath(folder.absoluteFilePath(preferredName));
+  const int albums = albumsIn(proposal.path);
+  if (albums == 0) return proposal;
+  proposal.reason =
+      albums > 0
+          ? QStringLiteral("%1 already holds another project's albums (%2); a database of its "
+                           "own keeps the projects apart.")
+                .arg(QDir::toNativeSeparators(proposal.path))
+                .arg(albums)
+          : QStringLiteral("%1 already exists and is not a project database.")
+                .arg(QDir::toNativeSeparators(proposal.path));
+  const QString base =
+      project.completeBaseName().isEmpty() ? QStringLiteral("project") : project.completeBaseName();
+  for (int n = 1;; ++n) {
+    const QString name =
+        n == 1 ? base + QStringLiteral(".sqlite") : QStringLiteral("%1-%2.sqlite").arg(base).arg(n);
+    const QString path = QDir::cleanPath(folder.absoluteFilePath(name));
+    if (albumsIn(path) == 0) {
+      proposal.path = path;
+      return proposal;
+    }
+  }
+}
+
+QString SharedDatabaseWarning(const QString& path) {
+  const int albums = albumsIn(path);
+  if (albums <= 0) return QString();
+  return QStringLiteral("The database %1 already holds another project's albums (%2). The new "
+                        "project would show them, and every change in one project would change "
+                        "the other.")
+      .arg(QDir::toNativeSeparators(path))
+      .arg(albums);
+}
+
 bool OpenNewProject(TLumenfoldProject& project) {
   project.ZipEnabled = true;
   project.ZipFileName =

@@ -21,6 +21,24 @@ struct TDatabaseCopy {
 // by its owner, even when the installed template is read-only. A failed copy leaves no file.
 TDatabaseCopy CopyTemplateDatabase(const QString& path);
 
+// The database file proposed for a new project file.
+struct TDatabaseProposal {
+  QString path;   // absolute
+  QString reason; // why it is not preferredName beside the project (empty when it is)
+};
+
+// preferredName beside the project file, unless that file exists and holds albums (or is no
+// database of this program): a second project on it would share the first one's albums. Then the
+// first of "<project name>.sqlite", "<project name>-2.sqlite", ... that is missing or holds no
+// album.
+TDatabaseProposal
+ProposeProjectDatabase(const QString& projectFile,
+                       const QString& preferredName = QStringLiteral("db.sqlite"));
+
+// For an existing database file chosen for a new project: the warning that it already holds
+// albums (another project's, which the new one would share and change), or empty.
+QString SharedDatabaseWarning(const QString& path);
+
 // Turns a project whose FileName and ConnectionString are set into a new project on that
 // database: zip enabled with albums.zip beside the project file, marked modified, the connection
 // selected and the lists loaded. Returns what LoadDatabase returns; model errors propagate.

@@ -1,9 +1,11 @@
 #include "core/syncops.h"
 
 #include "core/album.h"
+#include "core/outputsettings.h"
 #include "core/picture.h"
 #include "core/project.h"
 #include "db/sqlaccess.h"
+#include "db/userprompt.h"
 #include "util/helpers.h"
 
 #include <QDir>
@@ -26,7 +28,9 @@ TOriginalState OriginalStateOf(const TLumenfoldPicture& picture, bool compareHas
   if (recordedSize != picture.OriginalSize ||
       DateTimeToDosDateTime(info.lastModified().toLocalTime()) != picture.OriginalDate)
     return TOriginalState::Changed;
-  if (compareHash && GetFileHash(path) != picture.OriginalHash) return TOriginalState::Changed;
+  // A picture that was never checked has no checksum to compare with.
+  if (compareHash && !picture.OriginalHash.isEmpty() && GetFileHash(path) != picture.OriginalHash)
+    return TOriginalState::Changed;
   return TOriginalState::Present;
 }
 
@@ -105,6 +109,8 @@ QString RelocateAlbum(TLumenfoldProject& project, TLumenfoldAlbum& album, const 
   if (const TLumenfoldAlbum* other = AlbumUsingFolder(project, wanted, &album))
     return QStringLiteral("The folder %1 is already used by album \"%2\".")
         .arg(wanted, other->ShortName);
+  if (const QString clash = ValidateAlbumFolder(project, wanted, &album); !clash.isEmpty())
+    return clash;
   album.SetPath(QDir::toNativeSeparators(cleanFolder(wanted)));
   if (!directory.trimmed().isEmpty() && directory != album.Directory) {
     album.Directory = directory.trimmed();
@@ -116,13 +122,26 @@ QString RelocateAlbum(TLumenfoldProject& project, TLumenfoldAlbum& album, const 
 int RemoveMissingPictures(TLumenfoldAlbum& album,
                           const std::function<bool(TLumenfoldPicture&)>& decide) {
   if (!album.PathExists()) return 0;
-  std::vector<TLumenfoldPicture*> chosen;
+  std::vector<TLumenfoldPicture*> missing;
   for (int i = 0; i < album.Pictures.Count(); ++i) {
     TLumenfoldPicture* p = album.Pictures.Pictures(i);
-    if (!p->OriginalFileName.isEmpty() && QFileInfo(p->OriginalPath()).isFile()) continue;
-    if (decide && !decide(*p)) continue;
-    chosen.push_back(p);
+    if (p->OriginalFileName.isEmpty() || !QFileInfo(p->OriginalPath()).isFile())
+      missing.push_back(p);
   }
+  if (missing.empty()) return 0;
+  // A folder that is there but holds none of the album's pictures is more often a drive that is
+  // not mounted, or a folder emptied by mistake, than an album whose pictures were all deleted.
+  if (int(missing.size()) == album.Pictures.Count() &&
+      !Prompt()->confirm(
+          QStringLiteral("None of the %1 pictures of album \"%2\" is in its folder %3. Is the "
+                         "folder on a drive that is not connected? Remove the records of all "
+                         "these pictures from the project?")
+              .arg(missing.size())
+              .arg(album.ShortName, album.Path)))
+    return 0;
+  std::vector<TLumenfoldPicture*> chosen;
+  for (TLumenfoldPicture* p : missing)
+    if (!decide || decide(*p)) chosen.push_back(p);
   if (chosen.empty()) return 0;
   // All rows go in one transaction, and the pictures leave memory only once it is committed.
   {

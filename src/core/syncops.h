@@ -20,7 +20,8 @@ class TLumenfoldProject;
 enum class TOriginalState { Present, Missing, Changed };
 
 // Missing when the file is not there; Changed when its time stamp or size differs from the
-// recorded ones (or, with compareHash, its checksum; that reads the whole file).
+// recorded ones (or, with compareHash, its checksum differs from a recorded one; that reads the
+// whole file).
 TOriginalState OriginalStateOf(const TLumenfoldPicture& picture, bool compareHash);
 
 struct TSyncFinding {
@@ -65,7 +66,9 @@ QString RelocateAlbum(TLumenfoldProject& project, TLumenfoldAlbum& album, const 
 
 // Removes from the album the pictures whose original is missing: their rows and category links
 // go, files are not touched. Nothing happens while the album's folder is missing. `decide` (when
-// given) is asked for each such picture and may keep it. Returns the number removed.
+// given) is asked for each such picture and may keep it. When every picture of the album would go
+// (an empty folder is often a drive that is not connected), Prompt()->confirm is asked first and
+// No keeps them all. Returns the number removed.
 int RemoveMissingPictures(TLumenfoldAlbum& album,
                           const std::function<bool(TLumenfoldPicture&)>& decide = {});
 

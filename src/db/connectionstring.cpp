@@ -1,5 +1,6 @@
 #include "db/connectionstring.h"
 
+#include <QDir>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 
@@ -106,4 +107,41 @@ QStringList AvailableProviders() {
 bool IsFileProvider(const QString& provider) {
   return provider.trimmed().isEmpty() ||
          provider.trimmed().compare(kSqliteProvider, Qt::CaseInsensitive) == 0;
+}
+
+namespace {
+// The Data Source of a file provider, or empty when the connection string has none.
+QString fileDataSource(const QString& connectionString) {
+  if (!IsFileProvider(GetConnectionProvider(connectionString))) return QString();
+  return GetConnectionDataSource(connectionString).trimmed();
+}
+
+// A drive letter or a leading backslash: absolute on another system, never relative here.
+bool foreignAbsolute(const QString& path) {
+  return path.startsWith(QLatin1Char('\\')) || (path.size() > 1 && path[1] == QLatin1Char(':'));
+}
+} // namespace
+
+QString ResolveConnectionDataSource(const QString& connectionString, const QString& folder) {
+  const QString source = fileDataSource(connectionString);
+  if (source.isEmpty() || folder.isEmpty() || QDir::isAbsolutePath(source) ||
+      foreignAbsolute(source))
+    return connectionString;
+  QString result = connectionString;
+  SetConnectionDataSource(
+      result, QDir::toNativeSeparators(QDir::cleanPath(QDir(folder).absoluteFilePath(source))));
+  return result;
+}
+
+QString RelativeConnectionDataSource(const QString& connectionString, const QString& folder) {
+  const QString source = fileDataSource(connectionString);
+  if (source.isEmpty() || folder.isEmpty() || !QDir::isAbsolutePath(source))
+    return connectionString;
+  const QString relative = QDir(QDir::cleanPath(folder)).relativeFilePath(QDir::cleanPath(source));
+  if (relative.isEmpty() || QDir::isAbsolutePath(relative) ||
+      relative.startsWith(QLatin1String("..")))
+    return connectionString;
+  QString result = connectionString;
+  SetConnectionDataSource(result, QDir::toNativeSeparators(relative));
+  return result;
 }

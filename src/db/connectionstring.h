@@ -20,3 +20,11 @@ QString ProviderForDriver(const QString& driver);
 QStringList AvailableProviders();
 // True for providers whose data source is a database file.
 bool IsFileProvider(const QString& provider);
+
+// A project keeps a database that lies in its own folder (or below it) under a relative name, so
+// that a copied or moved folder finds its own database. These two convert the Data Source of a
+// file provider; any other connection string is returned unchanged.
+// The Data Source made absolute against folder when it is relative.
+QString ResolveConnectionDataSource(const QString& connectionString, const QString& folder);
+// The Data Source relative to folder when the file lies in folder or below it.
+QString RelativeConnectionDataSource(const QString& connectionString, const QString& folder);

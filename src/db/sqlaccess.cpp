@@ -356,14 +356,21 @@ void CloseThreadConnection(const QString& connectionString) {
   if (it != threadConnections.byString.end()) threadConnections.close(it);
 }
 
-QString TestConnection(const QString& connectionString) {
+namespace {
+// Opens a connection of its own, counts the albums and closes it again. Empty on success,
+// otherwise why not.
+QString countAlbums(const QString& connectionString, int& count) {
   const QString name =
       QStringLiteral("lumenfold-test-%1").arg(connectionCounter.fetchAndAddRelaxed(1));
   QString result;
+  count = -1;
   try {
     QSqlDatabase db = openDatabase(connectionString, name);
     QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM album"))) result = errorText(q.lastError());
+    if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM album")))
+      result = errorText(q.lastError());
+    else if (q.next())
+      count = q.value(0).toInt();
   } catch (const TSqlError& e) {
     result = e.message();
   }
@@ -373,4 +380,15 @@ QString TestConnection(const QString& connectionString) {
   }
   QSqlDatabase::removeDatabase(name);
   return result;
+}
+} // namespace
+
+QString TestConnection(const QString& connectionString) {
+  int count = 0;
+  return countAlbums(connectionString, count);
+}
+
+int DatabaseAlbumCount(const QString& connectionString) {
+  int count = -1;
+  return countAlbums(connectionString, count).isEmpty() ? count : -1;
 }

@@ -115,3 +115,5 @@ public:
 // Checks that a connection string can be opened (file exists, driver present, login works);
 // returns the empty text on success or the reason. Shows no box.
 QString TestConnection(const QString& connectionString);
+// The number of albums in the database, or -1 when it cannot be opened or read. Shows no box.
+int DatabaseAlbumCount(const QString& connectionString);

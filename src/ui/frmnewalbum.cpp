@@ -547,6 +547,8 @@ QString TfrmNewAlbum::pathProblem() const {
     return QStringLiteral("Album with the same Path already exists in project: \"%1\". Two "
                           "albums of one folder would write the same images.")
         .arg(other->ShortName);
+  if (const QString clash = ValidateAlbumFolder(*project_, path, except); !clash.isEmpty())
+    return clash;
   // The relative directory names the album's folder inside the site and the archive: two albums
   // there would overwrite each other's entries.
   const QString directory = ui->edtRelativeDirectory->text().trimmed();

@@ -85,7 +85,10 @@ TfrmNewProject::TfrmNewProject(QWidget* parent)
   connect(ui->edtProject, &QLineEdit::textChanged, this, &TfrmNewProject::projectNameChanged);
   // A connection string the user types or chooses stays as it is.
   connect(ui->edtDB, &QLineEdit::textChanged, this, [this] {
-    if (!loading_ && !settingDb_) dbFollows_ = false;
+    if (!loading_ && !settingDb_) {
+      dbFollows_ = false;
+      ui->lblDBNote->hide();
+    }
   });
 }
 
@@ -106,14 +109,24 @@ void TfrmNewProject::FirstShow() {
   dbFollows_ = databaseFollows(project_->ConnectionString, project_->FileName);
   setDatabaseText(dbFollows_ ? databaseBeside(project_->ConnectionString, project_->FileName)
                              : project_->ConnectionString);
+  preferredDbName_ = QFileInfo(GetConnectionDataSource(ui->edtDB->text()).trimmed()).fileName();
+  if (dbFollows_) proposeDatabase(project_->FileName);
   loading_ = false;
 }
 
 void TfrmNewProject::projectNameChanged(const QString& text) {
   if (loading_) return;
   project_->FileName = text;
-  if (dbFollows_ && !text.trimmed().isEmpty())
-    setDatabaseText(databaseBeside(ui->edtDB->text(), text.trimmed()));
+  if (dbFollows_ && !text.trimmed().isEmpty()) proposeDatabase(text.trimmed());
+}
+
+void TfrmNewProject::proposeDatabase(const QString& projectFile) {
+  const TDatabaseProposal proposal = ProposeProjectDatabase(projectFile, preferredDbName_);
+  QString cs = ui->edtDB->text();
+  SetConnectionDataSource(cs, QDir::toNativeSeparators(proposal.path));
+  setDatabaseText(cs);
+  ui->lblDBNote->setText(proposal.reason);
+  ui->lblDBNote->setVisible(!proposal.reason.isEmpty());
 }
 
 void TfrmNewProject::setDatabaseText(const QString& text) {
@@ -159,6 +172,13 @@ void TfrmNewProject::done(int result) {
     const QString cs = ui->edtDB->text();
     const QString provider = GetConnectionProvider(cs).trimmed();
     const QString dataSource = GetConnectionDataSource(cs).trimmed();
+    // Sharing a database means sharing its albums: only on purpose.
+    if (IsFileProvider(provider) && !dataSource.isEmpty()) {
+      const QString shared = SharedDatabaseWarning(dataSource);
+      if (!shared.isEmpty() &&
+          !Prompt()->confirm(shared + QStringLiteral("\n\nUse this database for the new project?")))
+        return;
+    }
     // A failed copy is not reported here: opening the database reports it.
     if (provider.compare(QLatin1String(kSqliteProvider), Qt::CaseInsensitive) == 0 &&
         !dataSource.isEmpty() && !QFileInfo::exists(dataSource))

@@ -7,7 +7,9 @@
 // Without a file name the dialog proposes "site1.lumenfold" (the first free "siteN") in a
 // "LumenFold" folder of the user's pictures folder, with its database beside it. A database file
 // in the project's folder moves along when the project's name changes, until the user sets
-// another connection string.
+// another connection string. A proposed database file that already holds another project's
+// albums gives way to one named after the project (lblDBNote says why), and OK on a database
+// that holds albums asks first: the two projects would share them.
 //
 // Threads: user-interface thread only.
 #include "ui/placeddialog.h"
@@ -49,6 +51,8 @@ private:
   void advanced();
   void projectNameChanged(const QString& text);
   void setDatabaseText(const QString& text);
+  // The database beside the project file that ProposeProjectDatabase chooses.
+  void proposeDatabase(const QString& projectFile);
 
   std::unique_ptr<Ui::frmNewProject> ui;
   std::unique_ptr<TLumenfoldProject> project_;
@@ -56,4 +60,6 @@ private:
   // The database file is in the project's folder and moves along with it.
   bool dbFollows_ = false;
   bool settingDb_ = false;
+  // The name a following database file keeps while it can.
+  QString preferredDbName_;
 };

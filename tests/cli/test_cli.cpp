@@ -243,10 +243,46 @@ private slots:
     expectFailure(run({"new", file}), "exists");
     QCOMPARE(ReadTestFile(file), before);
     QCOMPARE(info(file)["Albums"].toArray().size(), 1);
+  }
 
-    // A folder that does not exist.
-    expectFailure(run({"new", env.path("nowhere/x.lumenfold")}), "nowhere");
+  // A database that is the project file or its lock is refused; missing folders are made.
+  void newRefusesUnusableDatabasesAndMakesFolders() {
+    const QString file = env.path("nowhere/deep/site.lumenfold");
+    for (const QString& db : {file, file + ".lock"})
+      expectFailure(run({"new", file, "--db", db}), "lock file");
     QVERIFY(!QFile::exists(env.path("nowhere")));
+    const Result r = run({"new", file});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QVERIFY(QFileInfo(env.path("nowhere/deep/db.sqlite")).isFile());
+    QCOMPARE(info(file)["FileName"].toString(), file);
+  }
+
+  // db.sqlite holding another project's albums is left to it unless --db names it.
+  void secondProjectGetsADatabaseOfItsOwn() {
+    const QString first = newProject("site7");
+    QVERIFY(run({"add-album", first, more}).code == 0);
+    const QString second = env.path("site7/trip 2.lumenfold");
+    const Result r = run({"new", second});
+    QVERIFY2(r.code == 0 && r.out.contains(env.path("site7/trip 2.sqlite")), qPrintable(r.out));
+    QCOMPARE(info(second)["Albums"].toArray().size(), 0);
+    QCOMPARE(info(first)["Albums"].toArray().size(), 1);
+  }
+
+  // A moved project finds the database beside it, and one whose database is gone can be given
+  // another (named relative to the project).
+  void movedProjectFindsItsDatabase() {
+    QVERIFY(run({"add-album", newProject("site8"), more}).code == 0);
+    QVERIFY(QDir().rename(env.path("site8"), env.path("site8 moved")));
+    const QString moved = env.path("site8 moved/site.lumenfold");
+    const QJsonObject o = info(moved);
+    QCOMPARE(o["ConnectionString"].toString(),
+             "Provider=SQLite;Data Source=" + env.path("site8 moved/db.sqlite"));
+    QCOMPARE(o["Albums"].toArray().size(), 1);
+    QVERIFY(QFile::rename(env.path("site8 moved/db.sqlite"), env.path("site8 moved/kept.sqlite")));
+    const Result r =
+        run({"set", moved, "ConnectionString=Provider=SQLite;Data Source=kept.sqlite"});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QCOMPARE(info(moved)["Albums"].toArray().size(), 1);
   }
 
   void errorsLeaveTheProjectUnchanged() {

@@ -289,6 +289,45 @@ private slots:
     QVERIFY(!r.out.contains("removed\t"));
     QCOMPARE(albums(project)[0].toObject()["PictureCount"].toInt(), 3);
   }
+
+  // An emptied folder (often a drive that is not mounted) keeps its records unless --yes says.
+  void emptyFolderRemovesNothingWithoutYes() {
+    QString folder;
+    const QString project = makeSite(&folder);
+    for (const QString& f : files(folder))
+      QVERIFY(QFile::remove(folder + "/" + f));
+    Result r = run({"sync", project, "--remove-missing-pictures"});
+    QCOMPARE(r.code, 3);
+    QVERIFY2(!r.out.contains("removed\t") && r.err.contains("answered no"), qPrintable(r.err));
+    QCOMPARE(albums(project)[0].toObject()["PictureCount"].toInt(), 3);
+    r = run({"sync", project, "--remove-missing-pictures", "--yes"});
+    QVERIFY2(r.code == 0 && r.out.contains("removed=3"), qPrintable(r.out + r.err));
+    QCOMPARE(albums(project)[0].toObject()["PictureCount"].toInt(), 0);
+  }
+
+  // Generated and preview folders are never an album's folder, nor a setting's target; an album
+  // leaves the project without its files.
+  void outputFoldersAreNoAlbumsAndRemoveAlbumKeepsFiles() {
+    QString folder;
+    const QString project = makeSite(&folder);
+    expectFailure(run({"set", project, "ThumbFolder=PS_TMP", "ThumbPrefix=tmp_"}), 1, "ps_tmp");
+    for (const char* sub : {"/ps_medium", "/ps_tmp"}) {
+      QVERIFY(writeFile(folder + sub + "/x.jpg", "x"));
+      expectFailure(run({"add-album", project, folder + sub}), 1, "generated images");
+    }
+    // A folder whose own thumbnail folder is an album.
+    const QString up = QFileInfo(folder).absolutePath() + "/Up";
+    QVERIFY(writeFile(up + "/ps_thumb/u.jpg", "u") && writeFile(up + "/v.jpg", "v"));
+    QVERIFY(run({"add-album", project, up + "/ps_thumb", "--short-name", "Thumbs"}).code == 0);
+    expectFailure(run({"add-album", project, up}), 1, "Thumbs");
+
+    Result r = run({"remove-album", project, "Thumbs"});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QCOMPARE(albums(project).size(), 1);
+    QCOMPARE(files(up + "/ps_thumb"), QStringList({"u.jpg"}));
+    QVERIFY(run({"add-album", project, up}).code == 0);
+    expectFailure(run({"remove-album", project, "Thumbs"}), 1, "Thumbs");
+  }
 };
 
 QTEST_GUILESS_MAIN(TestCliAlbums)

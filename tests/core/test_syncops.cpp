@@ -6,6 +6,7 @@
 #include "core/syncops.h"
 #include "db/sqlaccess.h"
 #include "testenv.h"
+#include "util/helpers.h"
 
 #include <QDir>
 #include <QFile>
@@ -120,6 +121,21 @@ private slots:
     // Stopping early.
     report = CheckProjectFiles(*project, false, [](int done, int) { return done < 1; });
     QCOMPARE(report.AlbumsChecked, 1);
+  }
+
+  // A picture whose checksum was never recorded has nothing to differ from.
+  void checksumComparedOnlyWhenRecorded() {
+    TLumenfoldProject project;
+    project.Reset();
+    TLumenfoldAlbum* album = storedAlbum(project, 3);
+    TLumenfoldPicture* p[] = {album->Pictures.Pictures(0), album->Pictures.Pictures(1),
+                              album->Pictures.Pictures(2)};
+    p[0]->OriginalHash.clear();
+    p[1]->OriginalHash = GetFileHash(p[1]->OriginalPath());
+    p[2]->OriginalHash = "deadbeef";
+    QCOMPARE(OriginalStateOf(*p[0], true), TOriginalState::Present);
+    QCOMPARE(OriginalStateOf(*p[1], true), TOriginalState::Present);
+    QCOMPARE(OriginalStateOf(*p[2], true), TOriginalState::Changed);
   }
 
   void relocateChecksTheFolder() {

@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QUrl>
@@ -245,6 +246,26 @@ private slots:
       edit(&d, "edtProject")->setText(env.path("c/three.lumenfold"));
       QCOMPARE(edit(&d, "edtDB")->text(), shared.ConnectionString);
     }
+  }
+
+  // A database holding another project's albums is used only on purpose.
+  void databaseOfAnotherProjectIsNotProposed() {
+    newHome({"Pictures/LumenFold"});
+    const QString folder = home + "/Pictures/LumenFold";
+    QVERIFY(QFile::copy(DataFolder() + "template.db", folder + "/db.sqlite"));
+    QCOMPARE(ExecSQL(sqlite(folder + "/db.sqlite"), "INSERT INTO album (album_id) VALUES (1)"), 1);
+    TfrmNewProject d;
+    d.show();
+    QCOMPARE(edit(&d, "edtDB")->text(), sqlite(folder + "/site1.sqlite"));
+    QVERIFY(child<QLabel>(&d, "lblDBNote")->isVisible());
+    edit(&d, "edtDB")->setText(sqlite(folder + "/db.sqlite"));
+    prompt.answer = false;
+    child<QPushButton>(&d, "bbnOk")->click();
+    QVERIFY(d.isVisible());
+    QCOMPARE(prompt.questions().size(), 1);
+    prompt.answer = true;
+    child<QPushButton>(&d, "bbnOk")->click();
+    QCOMPARE(d.Project().ConnectionString, sqlite(folder + "/db.sqlite"));
   }
 
   void okMakesTheFolderAndTheDatabase() {

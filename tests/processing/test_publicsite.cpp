@@ -129,6 +129,7 @@ private slots:
   void templateNameLeadingElsewhereHasNoManifest();
   void packedPictureFiles();
   void publicCopyHoldsNothingPrivate();
+  void publicCopyBlanksDefaultTexts();
   void publicCopyRefusesToOverwriteAndCleansUp();
   void runPacksOnlyWhatIsPublic();
   void runWithBrokenManifestEndsWithItsReason();
@@ -248,6 +249,34 @@ void TestPublicSite::publicCopyHoldsNothingPrivate() {
   QVERIFY(bytes.size() <= before.size());
   QVERIFY(!QFile::exists(target + "-journal"));
   QVERIFY(!QFile::exists(target + "-wal"));
+}
+
+// Texts a new album or category starts with are no titles for visitors; written ones stay, also
+// those that merely contain such a text.
+void TestPublicSite::publicCopyBlanksDefaultTexts() {
+  TestEnv env;
+  const QString source = GetConnectionDataSource(env.newDatabase());
+  {
+    Db db(source);
+    QVERIFY(db.exec("INSERT INTO album (album_id, short_name, long_name, long_name2, description, "
+                    "is_private, directory) VALUES (1, 'Trip', '<Long Name>', '<title2>', "
+                    "'My <Long Name>', 0, 'trip')"));
+    QVERIFY(db.exec("INSERT INTO category (category_id, title, title2, description, "
+                    "description2) VALUES (5, '<title>', 'Leaves', '<description>', "
+                    "'<description 2>')"));
+  }
+  QString error;
+  const QString target = env.path("public.sqlite");
+  QVERIFY2(WritePublicDatabase(source, target, &error), qPrintable(error));
+  Db db(target);
+  QCOMPARE(db.column("SELECT short_name || '|' || long_name || '|' || long_name2 || '|' || "
+                     "description FROM album"),
+           QStringList({"Trip|||My <Long Name>"}));
+  QCOMPARE(db.column("SELECT title || '|' || title2 || '|' || description || '|' || description2 "
+                     "FROM category"),
+           QStringList({"|Leaves||"}));
+  // The project keeps its texts.
+  QCOMPARE(Db(source).column("SELECT long_name FROM album"), QStringList({"<Long Name>"}));
 }
 
 void TestPublicSite::publicCopyRefusesToOverwriteAndCleansUp() {
@@ -388,9 +417,8 @@ void TestPublicSite::runPacksOnlyWhatIsPublic() {
   f.project.SiteTemplate = "plain";
   QVERIFY2(f.run(&reason), qPrintable(reason));
   entries = f.readEntries();
-  for (const char* name :
-       {"open/shown.jpg", "open/private.jpg", "closed/inside.jpg", "open/ps_thumb/tn_private.jpg",
-        "closed/ps_medium/m_inside.jpg"})
+  for (const char* name : {"open/shown.jpg", "open/private.jpg", "closed/inside.jpg",
+                           "open/ps_thumb/tn_private.jpg", "closed/ps_medium/m_inside.jpg"})
     QVERIFY2(entries.contains(name), name);
   QVERIFY(!entries.contains("open/deleted.jpg"));
   QVERIFY(!entries.contains("site.json"));

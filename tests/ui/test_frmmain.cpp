@@ -17,6 +17,7 @@
 #include "ui/frmselectcategory.h"
 #include "ui/frmselectsignature.h"
 #include "ui/photolistview.h"
+#include "ui/qtprompt.h"
 #include "ui/settingsstore.h"
 #include "ui/uiresources.h"
 #include "util/helpers.h"
@@ -777,7 +778,21 @@ private slots:
     QCOMPARE(w.CurrentAlbum()->ShortName, QStringLiteral("Dropped"));
     prompt.answer = false;
     w.Actions().actDeleteAlbum->trigger();
-    QCOMPARE(prompt.questions().value(0), QStringLiteral("Do you really want to delete album?"));
+    QVERIFY(prompt.questions().value(0).startsWith(
+        QStringLiteral("Do you really want to delete album \"Dropped\"?")));
+    QCOMPARE(w.Project()->Albums.Count(), 2);
+    {
+      // In the real question box Enter answers No.
+      QtPrompt boxes;
+      boxes.install();
+      QTimer enter;
+      connect(&enter, &QTimer::timeout, this, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+          QTest::keyClick(box, Qt::Key_Return);
+      });
+      enter.start(10);
+      w.Actions().actDeleteAlbum->trigger();
+    }
     QCOMPARE(w.Project()->Albums.Count(), 2);
     prompt.answer = true;
     w.Actions().actDeleteAlbum->trigger();

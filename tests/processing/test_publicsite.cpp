@@ -252,31 +252,23 @@ void TestPublicSite::publicCopyHoldsNothingPrivate() {
 }
 
 // Texts a new album or category starts with are no titles for visitors; written ones stay, also
-// those that merely contain such a text.
+// those that merely contain such a text. The project keeps them all.
 void TestPublicSite::publicCopyBlanksDefaultTexts() {
   TestEnv env;
-  const QString source = GetConnectionDataSource(env.newDatabase());
-  {
-    Db db(source);
-    QVERIFY(db.exec("INSERT INTO album (album_id, short_name, long_name, long_name2, description, "
-                    "is_private, directory) VALUES (1, 'Trip', '<Long Name>', '<title2>', "
-                    "'My <Long Name>', 0, 'trip')"));
-    QVERIFY(db.exec("INSERT INTO category (category_id, title, title2, description, "
-                    "description2) VALUES (5, '<title>', 'Leaves', '<description>', "
-                    "'<description 2>')"));
-  }
-  QString error;
-  const QString target = env.path("public.sqlite");
-  QVERIFY2(WritePublicDatabase(source, target, &error), qPrintable(error));
-  Db db(target);
-  QCOMPARE(db.column("SELECT short_name || '|' || long_name || '|' || long_name2 || '|' || "
-                     "description FROM album"),
-           QStringList({"Trip|||My <Long Name>"}));
-  QCOMPARE(db.column("SELECT title || '|' || title2 || '|' || description || '|' || description2 "
-                     "FROM category"),
+  const QString source = GetConnectionDataSource(env.newDatabase()), target = env.path("p.sqlite");
+  QVERIFY(Db(source).exec("INSERT INTO album (album_id, short_name, long_name, long_name2, "
+                          "description, is_private) VALUES (1, 'Trip', '<Long Name>', '<title2>', "
+                          "'My <Long Name>', 0)"));
+  QVERIFY(Db(source).exec("INSERT INTO category VALUES (5, '<title>', 'Leaves', '<description>', "
+                          "'<description 2>')"));
+  QVERIFY(WritePublicDatabase(source, target, nullptr));
+  const QString album = "SELECT short_name||'|'||long_name||'|'||long_name2||'|'||description "
+                        "FROM album";
+  QCOMPARE(Db(target).column(album), QStringList({"Trip|||My <Long Name>"}));
+  QCOMPARE(Db(target).column("SELECT title||'|'||title2||'|'||description||'|'||description2 "
+                             "FROM category"),
            QStringList({"|Leaves||"}));
-  // The project keeps its texts.
-  QCOMPARE(Db(source).column("SELECT long_name FROM album"), QStringList({"<Long Name>"}));
+  QCOMPARE(Db(source).column(album), QStringList({"Trip|<Long Name>|<title2>|My <Long Name>"}));
 }
 
 void TestPublicSite::publicCopyRefusesToOverwriteAndCleansUp() {

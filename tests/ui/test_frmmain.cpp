@@ -785,13 +785,10 @@ private slots:
       // In the real question box Enter answers No.
       QtPrompt boxes;
       boxes.install();
-      QTimer enter;
-      connect(&enter, &QTimer::timeout, this, [] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
-          QTest::keyClick(box, Qt::Key_Return);
-      });
-      enter.start(10);
+      DialogHandler<QMessageBox> enter(
+          [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); });
       w.Actions().actDeleteAlbum->trigger();
+      QCOMPARE(enter.count, 1);
     }
     QCOMPARE(w.Project()->Albums.Count(), 2);
     prompt.answer = true;

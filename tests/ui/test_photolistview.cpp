@@ -271,12 +271,12 @@ private slots:
     QVERIFY(marked != plain);
   }
 
-  // The loader finds an original gone: its tile says so instead of the old size; once the file is
-  // back, the size line returns.
+  // The loader finds an original gone: its tile says so instead of the size; once the file is back,
+  // the size line returns.
   void missingOriginalIsNamedOnItsTile() {
     const QString folder = env.makeFolder("missing");
-    QVERIFY(WriteTestJpeg(folder + "/a.jpg", 40, 30));
-    QVERIFY(WriteTestJpeg(folder + "/b.jpg", 40, 30));
+    for (const char* name : {"/a.jpg", "/b.jpg"})
+      QVERIFY(WriteTestJpeg(folder + name, 40, 30));
     TLumenfoldAlbum album;
     album.Path = folder;
     QVERIFY(album.ImportFolder(folder));
@@ -288,12 +288,10 @@ private slots:
       loader.start();
       QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 20000);
     };
-    load();
     QVERIFY(QFile::rename(folder + "/b.jpg", folder + "/b.away"));
     load();
-    const TLumenfoldPicture &a = *album.Pictures.Pictures(0), &b = *album.Pictures.Pictures(1);
+    const TLumenfoldPicture& b = *album.Pictures.Pictures(1);
     QCOMPARE(TphotoListView::InfoLine(b), QString("original missing"));
-    QCOMPARE(TphotoListView::InfoLine(a), TphotoListView::SizeLine(a));
     QVERIFY(QFile::rename(folder + "/b.away", folder + "/b.jpg"));
     load();
     QCOMPARE(TphotoListView::InfoLine(b), TphotoListView::SizeLine(b));

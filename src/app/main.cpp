@@ -1,6 +1,7 @@
 // The desktop program: creates the main window, shows the splash window modally, then runs the
 // message loop until the main window is closed.
 #include "screenshots.h"
+#include "ui/browserlauncher.h"
 #include "ui/frmmain.h"
 #include "ui/frmsplash.h"
 #include "ui/qtprompt.h"
@@ -53,6 +54,8 @@ int main(int argc, char* argv[]) {
   // Questions and errors of the model appear as message boxes.
   QtPrompt prompt;
   prompt.install();
+  // Help pages that no browser can show are named in a message.
+  TBrowserLauncher::InstallDesktopDefault(&app);
 
   TfrmLumenFold2 main;
   const bool openProject = !options.projectFile.isEmpty();

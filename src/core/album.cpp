@@ -1,5 +1,6 @@
 #include "core/album.h"
 
+#include "core/defaulttexts.h"
 #include "core/project.h"
 #include "core/renameops.h"
 #include "core/renaming.h"
@@ -57,9 +58,19 @@ QStringList undecodablePictureNames(const QString& folder) {
 
 } // namespace
 
+QList<TSkippedFile> SkippedFolderFiles(const QString& folder) {
+  QList<TSkippedFile> skipped;
+  QDir dir(folder);
+  if (folder.isEmpty() || !dir.exists()) return skipped;
+  for (const QFileInfo& info : dir.entryInfoList(QDir::Files, QDir::Name | QDir::IgnoreCase))
+    if (!IsPictureFileName(info.fileName()))
+      skipped.append({info.fileName(), QStringLiteral("not a JPEG file")});
+  return skipped;
+}
+
 TLumenfoldAlbum::TLumenfoldAlbum(TLumenfoldProject* project)
     : AlbumDate(QDateTime::currentDateTime()), ShortName(QStringLiteral("<Short Name>")),
-      LongName(QStringLiteral("<Long Name>")), Project(project) {}
+      LongName(QLatin1String(kDefaultAlbumLongName)), Project(project) {}
 
 TLumenfoldAlbum::~TLumenfoldAlbum() {
   FacePicture = nullptr;

@@ -18,6 +18,14 @@
 class TDataSet;
 class TLumenfoldProject;
 
+// A file of a folder that the album import leaves out, and why.
+struct TSkippedFile {
+  QString Name;
+  QString Reason; // "not a JPEG file"
+};
+// The files of the folder, hidden ones aside, that an import does not take, in name order.
+QList<TSkippedFile> SkippedFolderFiles(const QString& folder);
+
 // Lowercased extensions of the files an album takes as pictures: ".jpg", ".jpeg".
 const QStringList& PictureExtensions();
 // True when the file name's extension, lowercased, is one of PictureExtensions().

@@ -5,6 +5,7 @@
 //
 // Threads: user-interface thread only (the processing and thumbnail workers never touch
 // categories).
+#include "core/defaulttexts.h"
 #include "core/ownedlist.h"
 
 #include <QString>
@@ -19,10 +20,10 @@ public:
   TLumenfoldCategory() = default;
 
   int Id = -1; // -1 until inserted
-  QString Title = QStringLiteral("<title>");
-  QString Description = QStringLiteral("<description>");
-  QString Title2 = QStringLiteral("<title2>");
-  QString Description2 = QStringLiteral("<description 2>");
+  QString Title = QLatin1String(kDefaultCategoryTitle);
+  QString Description = QLatin1String(kDefaultCategoryDescription);
+  QString Title2 = QLatin1String(kDefaultCategoryTitle2);
+  QString Description2 = QLatin1String(kDefaultCategoryDescription2);
   // Number of linked pictures as loaded; not maintained in memory.
   int PictureCount = 0;
 
@@ -69,8 +70,10 @@ bool ApplyCategoryEdits(TLumenfoldProject& project, const TLumenfoldCategoryList
                         bool* deleted = nullptr);
 // How many pictures lose the category when it is deleted now: the loaded pictures that hold it in
 // memory and the stored pictures, not loaded, that the database links to it. -1 when the
-// database could not be read.
-int CategoryPictureCount(const TLumenfoldProject& project, int categoryId);
+// database could not be read. The pictures in except (and the stored ones with their ids) are
+// left out: a chooser that is changing their links counts them itself.
+int CategoryPictureCount(const TLumenfoldProject& project, int categoryId,
+                         const QList<TLumenfoldPicture*>& except = {});
 // Drops from the picture every category id that the list does not hold (a copy made before a
 // category was deleted must not bring its link back). Returns whether something was dropped.
 bool DropUnknownCategories(TLumenfoldPicture& picture, const TLumenfoldCategoryList& categories);

@@ -45,7 +45,8 @@ bool ApplyCategoryEdits(TLumenfoldProject& project, const TLumenfoldCategoryList
   return ok;
 }
 
-int CategoryPictureCount(const TLumenfoldProject& project, int categoryId) {
+int CategoryPictureCount(const TLumenfoldProject& project, int categoryId,
+                         const QList<TLumenfoldPicture*>& except) {
   QSet<int> stored;
   if (categoryId >= 0) {
     TQuery query;
@@ -56,6 +57,11 @@ int CategoryPictureCount(const TLumenfoldProject& project, int categoryId) {
       stored.insert(query->AsInteger("picture_id"));
     if (CloseQuery(query) != 0) return -1;
   }
+  const QSet<const TLumenfoldPicture*> left(except.cbegin(), except.cend());
+  QSet<int> leftIds;
+  for (const TLumenfoldPicture* picture : except)
+    if (picture->Id >= 0) leftIds.insert(picture->Id);
+  stored -= leftIds;
   // A loaded picture counts as it is in memory: its unsaved edits win over its stored links.
   const QString id = QString::number(categoryId);
   int count = 0;
@@ -64,6 +70,7 @@ int CategoryPictureCount(const TLumenfoldProject& project, int categoryId) {
     for (int p = 0; p < pictures.Count(); ++p) {
       const TLumenfoldPicture* picture = pictures.Pictures(p);
       if (picture->Id >= 0) stored.remove(picture->Id);
+      if (left.contains(picture) || (picture->Id >= 0 && leftIds.contains(picture->Id))) continue;
       if (picture->CategoryIds.contains(id)) ++count;
     }
   }

@@ -57,6 +57,8 @@ public:
   bool IsFace = false;
   bool Dirty = false;    // changes not yet written to the database
   bool Modified = false; // must be processed again
+  // The thumbnail loader found no original file (not stored; the view says so on the tile).
+  bool OriginalMissing = false;
   int Id = -1;
   int Orientation = 1; // 1..4 rotation, negative: mirrored after the rotation
   TCropRect CropRect;

@@ -224,6 +224,11 @@ QStringList TProcessReport::Lines() const {
   };
   add(MissingOriginals, "1 original picture was not found and was skipped.",
       "%1 original pictures were not found and were skipped.");
+  constexpr int kNamedFiles = 50;
+  for (const QString& path : MissingFiles.mid(0, kNamedFiles))
+    lines.append(QStringLiteral("  ") + QDir::toNativeSeparators(path));
+  if (MissingFiles.size() > kNamedFiles)
+    lines.append(QStringLiteral("  ... and %1 more.").arg(MissingFiles.size() - kNamedFiles));
   add(UndecodableOriginals, "1 original picture could not be decoded and was skipped.",
       "%1 original pictures could not be decoded and were skipped.");
   add(DamagedOriginals,
@@ -681,6 +686,7 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
     if (auto slot = pipeline.pending.find(index); slot != pipeline.pending.end())
       pipeline.take(slot, {});
     ++report_.MissingOriginals;
+    report_.MissingFiles << originalPath;
     trace(QStringLiteral("Processing warning: file \"%1\" not found ").arg(originalPath));
     return;
   }
@@ -948,7 +954,10 @@ void TProcessThread::wantPictures() {
           packs(p, true) && archive_->Want(albumEntry(album, p->OriginalFileName), original);
       // Wanting it found the file (one look per file: a project has thousands).
       const bool there = wanted || IsRegularFile(original);
-      if (packs(p, true) && !wanted && !visited.contains(p)) ++report_.MissingOriginals;
+      if (packs(p, true) && !wanted && !visited.contains(p)) {
+        ++report_.MissingOriginals;
+        report_.MissingFiles << original;
+      }
       if (!there) continue;
       for (int k = 0; k < kOutputKinds; ++k) {
         if (!enabled[k] || !packs(p, false)) continue;

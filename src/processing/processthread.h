@@ -78,6 +78,7 @@ bool FillWorkList(TLumenfoldProject& project, bool allModified, const QList<int>
 // "Processing finished successfully.".
 struct TProcessReport {
   int MissingOriginals = 0;     // originals not found (skipped)
+  QStringList MissingFiles;     // their paths, in the order they were found missing
   int UndecodableOriginals = 0; // originals that cannot be decoded (skipped, still modified)
   int DamagedOriginals = 0;     // decoded with warnings: truncated or corrupt data
   int BadSignatureImages = 0;   // signature images missing or undecodable (stamped without)
@@ -87,7 +88,8 @@ struct TProcessReport {
     return MissingOriginals == 0 && UndecodableOriginals == 0 && DamagedOriginals == 0 &&
            BadSignatureImages == 0 && MissingArchiveFiles == 0;
   }
-  // One line per count that is not zero, for example "2 original pictures were not found.".
+  // One line per count that is not zero, for example "2 original pictures were not found.";
+  // the missing originals' paths follow their line, one each (the first 50).
   QStringList Lines() const;
 };
 

@@ -1,6 +1,7 @@
 #include "processing/publicsite.h"
 
 #include "core/album.h"
+#include "core/defaulttexts.h"
 #include "core/picture.h"
 #include "db/sqlaccess.h"
 #include "util/programfolder.h"
@@ -56,6 +57,28 @@ private:
   QString name_;
   QString error_;
 };
+
+// Blanks the default texts of new albums and categories: a visitor sees no "<Long Name>".
+QStringList blankPlaceholderStatements() {
+  QStringList quoted;
+  for (const QString& text : PlaceholderTexts())
+    quoted << QStringLiteral("'%1'").arg(QuoteSqlText(text));
+  const QString texts = quoted.join(QLatin1Char(','));
+  const struct {
+    const char* table;
+    QStringList columns;
+  } tables[] = {
+      {"album",
+       {"short_name", "short_name2", "long_name", "long_name2", "description", "description2"}},
+      {"category", {"title", "title2", "description", "description2"}},
+  };
+  QStringList statements;
+  for (const auto& t : tables)
+    for (const QString& column : t.columns)
+      statements << QStringLiteral("UPDATE %1 SET %2 = '' WHERE %2 IN (%3)")
+                        .arg(QLatin1String(t.table), column, texts);
+  return statements;
+}
 
 } // namespace
 
@@ -152,6 +175,8 @@ bool WritePublicDatabase(const QString& source, const QString& target, QString* 
     };
     for (const char* sql : statements)
       if (ok) ok = copy.exec(QLatin1String(sql));
+    for (const QString& sql : blankPlaceholderStatements())
+      if (ok) ok = copy.exec(sql);
     ok = ok && copy.exec(QStringLiteral("COMMIT"));
     // Rebuilding the file leaves no trace of the removed rows in free pages, and makes the
     // download small.

@@ -6,7 +6,8 @@
 //
 // For such a template the run packs a public copy of the database (no private albums and their
 // pictures, no private or deleted pictures, none of their category links, no local folder
-// paths, no signature definitions; compacted) under the database's file name, writes
+// paths, no signature definitions, the default texts of new albums and categories blanked;
+// compacted) under the database's file name, writes
 // "site.json" naming that file for the site's scripts, and packs no file of a hidden picture and
 // no original unless "includeOriginals" is true. A template without the file is packed as
 // before.

@@ -235,7 +235,7 @@ TThumbnailThread::Finding TThumbnailThread::examine(const Snapshot& picture) {
   found.Picture = picture.Picture;
   found.OriginalPath = picture.OriginalPath;
   if (!QFileInfo(picture.OriginalPath).isFile()) {
-    if (picture.HasPreview) found.Kind = Finding::TKind::Missing;
+    found.Kind = Finding::TKind::Missing;
     return found;
   }
 
@@ -277,12 +277,14 @@ void TThumbnailThread::apply(const Finding& found) {
   if (picture->OriginalPath() != found.OriginalPath) return;
 
   if (found.Kind == Finding::TKind::Missing) {
-    if (picture->Thumbnail()) {
+    if (picture->Thumbnail() || !picture->OriginalMissing) {
+      picture->OriginalMissing = true;
       picture->SetThumbnail(nullptr);
       announce(found.Position, picture);
     }
     return;
   }
+  picture->OriginalMissing = false;
   if (found.Changed) {
     picture->OriginalDate = found.Date;
     picture->OriginalSize = found.Size;

@@ -4,9 +4,10 @@
 // For each picture of the album it checks the original against its recorded date, size and
 // checksum, reuses the 160 x 120 preview kept in the album's "ps_tmp" folder when the original is
 // unchanged, and otherwise makes the preview again from the original (nearest filter, never
-// upscaled), records the original's size and marks the picture modified. Each preview it attaches
-// to a picture is announced by message LF_MSG_THUMBNAIL (first parameter the picture's position,
-// second the picture) posted to the view and to the owner.
+// upscaled), records the original's size and marks the picture modified. A picture whose
+// original is not there loses its preview and gets OriginalMissing set (cleared once it is
+// back). Each preview it attaches or drops is announced by message LF_MSG_THUMBNAIL (first
+// parameter the picture's position, second the picture) posted to the view and to the owner.
 //
 // Threads (the rule: the worker never writes a picture):
 //  - The constructor takes a snapshot of the album's pictures on the user-interface thread: for

@@ -139,7 +139,13 @@ void TAlbumCommands::RenamePictures() {
 void TAlbumCommands::DeleteAlbum() {
   TLumenfoldAlbum* album = context_.CurrentAlbum();
   if (!album) return;
-  if (!Prompt()->confirm(QStringLiteral("Do you really want to delete album?"))) return;
+  // The question names the album, so that the wrong one is not deleted by mistake.
+  const QString name = album->ShortName.trimmed().isEmpty() ? album->Directory : album->ShortName;
+  if (!Prompt()->confirm(QStringLiteral("Do you really want to delete album \"%1\"?\n\n"
+                                        "The records of its pictures are deleted; no file is "
+                                        "touched.")
+                             .arg(name)))
+    return;
   TWaitCursor busy;
   context_.ForgetAlbums();
   RunCommand(context_.Window(), [&] { context_.Project()->DeleteAlbum(album); });

@@ -2,6 +2,7 @@
 
 #include "core/album.h"
 #include "ui/filedialogs.h"
+#include "ui/placeholderfields.h"
 #include "ui_frmalbumdetail.h"
 #include "util/helpers.h"
 #include "util/programfolder.h"
@@ -22,6 +23,7 @@ TfrmAlbumDetail::TfrmAlbumDetail(QWidget* parent)
   ui->imgFace->SetCentred(true);
   ui->edtDate->setDisplayFormat(QLocale().dateFormat(QLocale::ShortFormat));
   WireOkCancel(ui->bbnOk, ui->bbnCancel);
+  SelectPlaceholdersOnEntry(this);
   connect(ui->bbnBrowsePath, &QPushButton::clicked, this, &TfrmAlbumDetail::browse);
   connect(ui->bbnLeft, &QPushButton::clicked, this, &TfrmAlbumDetail::left);
   connect(ui->bbnRight, &QPushButton::clicked, this, &TfrmAlbumDetail::right);

@@ -1,6 +1,7 @@
 #include "ui/frmcategorydetail.h"
 
 #include "core/project.h"
+#include "ui/placeholderfields.h"
 #include "ui/waitcursor.h"
 #include "ui_frmcategorydetail.h"
 
@@ -12,6 +13,7 @@ TfrmCategoryDetail::TfrmCategoryDetail(QWidget* parent)
   ui->setupUi(this);
   connect(ui->bbnOk, &QPushButton::clicked, this, &TfrmCategoryDetail::accept);
   connect(ui->bbnCancel, &QPushButton::clicked, this, &QDialog::reject);
+  SelectPlaceholdersOnEntry(this);
   connect(ui->bbnAdd, &QPushButton::clicked, this, &TfrmCategoryDetail::add);
   connect(ui->bbnDelete, &QPushButton::clicked, this, &TfrmCategoryDetail::remove);
   connect(ui->lbxCategories, &QListWidget::currentRowChanged, this,
@@ -54,7 +56,9 @@ void TfrmCategoryDetail::showCategory() {
   {
     TLoadingGuard guard(*this);
     const TLumenfoldCategory* c = current();
-    ui->lblCount->setText(c ? QString("Category contains %1 pictures.").arg(c->PictureCount)
+    // Counted now: links assigned since the project was loaded are in memory only.
+    const int count = c && c->Id >= 0 && project_ ? CategoryPictureCount(*project_, c->Id) : 0;
+    ui->lblCount->setText(c ? QString("Category contains %1 pictures.").arg(qMax(0, count))
                             : QString());
     ui->edtTitle->setText(c ? c->Title : QString());
     ui->edtDescription->setPlainText(c ? c->Description : QString());
@@ -94,6 +98,8 @@ void TfrmCategoryDetail::add() {
   }
   ui->lbxCategories->setCurrentRow(ui->lbxCategories->count() - 1);
   showCategory();
+  // The new category's title is next to write: its default text is selected for typing.
+  ui->edtTitle->setFocus(Qt::OtherFocusReason);
 }
 
 void TfrmCategoryDetail::remove() {

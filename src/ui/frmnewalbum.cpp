@@ -14,16 +14,19 @@
 #include "ui/frmoptions.h"
 #include "ui/frmrenaming.h"
 #include "ui/photolistview.h"
+#include "ui/placeholderfields.h"
 #include "ui/renamepreviewmodel.h"
 #include "ui_frmnewalbum.h"
 #include "util/helpers.h"
 #include "util/messages.h"
 #include "util/programfolder.h"
 
+#include <QDateEdit>
 #include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QTimer>
 
 namespace {
@@ -71,6 +74,26 @@ TfrmNewAlbum::TfrmNewAlbum(QWidget* parent, TLumenfoldProject* project,
     importedFrom_ = album_->Path;
   }
   ui->pagesWizard->setCurrentIndex(pgWelcome);
+  SelectPlaceholdersOnEntry(ui->tbshAlbumDetail);
+
+  // Enter presses Next and nothing else, whichever button has the focus.
+  for (QPushButton* b : findChildren<QPushButton*>())
+    b->setAutoDefault(false);
+  ui->bbnNext->setAutoDefault(true);
+  ui->bbnNext->setDefault(true);
+  ui->memSkippedFiles->hide();
+  // What the user types, ticks or clicks on a page makes Cancel ask first.
+  for (QLineEdit* e : ui->pagesWizard->findChildren<QLineEdit*>())
+    connect(e, &QLineEdit::textEdited, this, &TfrmNewAlbum::noteInput);
+  for (QPlainTextEdit* e : ui->tbshAlbumDetail->findChildren<QPlainTextEdit*>())
+    connect(e, &QPlainTextEdit::textChanged, this, [this] {
+      if (!loading_) noteInput();
+    });
+  for (QAbstractButton* b : ui->pagesWizard->findChildren<QAbstractButton*>())
+    connect(b, &QAbstractButton::clicked, this, &TfrmNewAlbum::noteInput);
+  connect(ui->edtDate, &QDateEdit::dateChanged, this, [this] {
+    if (!loading_) noteInput();
+  });
 
   connect(ui->bbnNext, &QPushButton::clicked, this, &TfrmNewAlbum::next);
   connect(ui->bbnSkip, &QPushButton::clicked, this, &TfrmNewAlbum::skip);
@@ -340,6 +363,12 @@ void TfrmNewAlbum::loadPage(int page, bool forward) {
         ui->lvwFace->SetSelected(row, true);
         ui->lvwFace->SetItemIndex(row);
       }
+    } else if (ui->lvwFace->Count() > 0) {
+      // An album needs a face: the first picture is taken until the user clicks another.
+      preselecting_ = true;
+      ui->lvwFace->SetSelected(0, true);
+      ui->lvwFace->SetItemIndex(0);
+      preselecting_ = false;
     }
     break;
   }
@@ -386,21 +415,13 @@ void TfrmNewAlbum::updateButtons() {
   case pgFace:
     nextOn = album_->GetFacePicture() != nullptr;
     break;
-  case pgRename:
-    nextOn = ui->cbxRename->isChecked();
-    break;
-  case pgSignature:
-    nextOn = album_->UsesSignatures();
-    break;
-  case pgCategory:
-    nextOn = album_->UsesCategories();
-    break;
   default:
+    // Renaming, signatures and categories may be left as they are: Next goes on.
     break;
   }
   ui->bbnPrev->setEnabled(page > 0);
   ui->bbnNext->setEnabled(nextOn);
-  ui->bbnSkip->setEnabled(skipBit(page) != 0 && !nextOn);
+  ui->bbnSkip->setEnabled(skipBit(page) != 0);
 
   const bool loading = addMode_ && !album_->Loaded;
   ui->lblTempProcess->setVisible(loading);
@@ -438,6 +459,8 @@ void TfrmNewAlbum::done(int result) {
       Prompt()->warning(renamed.Summary());
   }
   stopThumbnailLoader();
+  // A photo folder is left as the wizard found it, except the album's own folder after OK.
+  removeOwnPreviewFolders(result == QDialog::Accepted && album_ ? album_->Path : QString());
   if (album_ && result == QDialog::Accepted) {
     // What the loader found out (changed originals, sizes) is written with the album.
     for (int i = 0; i < album_->Pictures.Count(); ++i) {
@@ -461,7 +484,35 @@ void TfrmNewAlbum::done(int result) {
   TPlacedDialog::done(result);
 }
 
+void TfrmNewAlbum::reject() {
+  if (input_ && !Prompt()->confirm(addMode_ ? QStringLiteral("Cancel adding the album? What you "
+                                                             "entered in the wizard is lost.")
+                                            : QStringLiteral("Cancel editing the album? The "
+                                                             "changes made in the wizard are "
+                                                             "lost.")))
+    return;
+  TPlacedDialog::reject();
+}
+
+void TfrmNewAlbum::noteInput() {
+  input_ = true;
+}
+
 // --- Thumbnail loader ------------------------------------------------------------------------
+
+void TfrmNewAlbum::removeOwnPreviewFolders(const QString& keptFolder) {
+  const QString kept =
+      keptFolder.isEmpty() ? QString() : IncludeTrailingSeparator(keptFolder) + "ps_tmp";
+  for (const QString& folder : std::as_const(ownPreviewFolders_)) {
+    if (!kept.isEmpty() && QFileInfo(folder) == QFileInfo(kept)) continue;
+    // Only the preview files the loader writes; anything else keeps the folder in place.
+    QDir dir(folder);
+    for (const QFileInfo& file : dir.entryInfoList({QStringLiteral("tmp_*")}, QDir::Files))
+      QFile::remove(file.absoluteFilePath());
+    QDir().rmdir(folder);
+  }
+  ownPreviewFolders_.clear();
+}
 
 void TfrmNewAlbum::stopThumbnailLoader() {
   TThumbnailThread::StopAndWait(loader_);
@@ -473,6 +524,9 @@ void TfrmNewAlbum::startThumbnailLoader() {
     if (album_) album_->Loaded = true;
     return;
   }
+  const QString previews = IncludeTrailingSeparator(album_->Path) + "ps_tmp";
+  if (!QFileInfo::exists(previews) && !ownPreviewFolders_.contains(previews))
+    ownPreviewFolders_ << previews;
   auto* loader = new TThumbnailThread(album_, this, ui->lvwThumbs);
   // The wizard never writes rows: in add mode the album is not stored yet, and in edit mode a
   // Cancel must leave the database as it was.
@@ -618,6 +672,7 @@ void TfrmNewAlbum::importPictures() {
   else if (!addMode_)
     album_->ImportNewFiles(album_->Path);
   importedFrom_ = album_->Path;
+  showSkippedFiles();
   const bool imported = album_->Pictures.Count() != before;
   const int count = album_->Pictures.Count();
   if (count > 0) ui->pbrThumbnails->setMaximum(count - 1);
@@ -630,7 +685,20 @@ void TfrmNewAlbum::importPictures() {
   if (missing || (addMode_ && !album_->Loaded && !loader_)) startThumbnailLoader();
 }
 
+void TfrmNewAlbum::showSkippedFiles() {
+  const QList<TSkippedFile> skipped = SkippedFolderFiles(album_->Path);
+  QStringList lines;
+  lines << (skipped.size() == 1
+                ? QStringLiteral("1 file of the folder is not imported:")
+                : QStringLiteral("%1 files of the folder are not imported:").arg(skipped.size()));
+  for (const TSkippedFile& f : skipped)
+    lines << QStringLiteral("%1 (%2)").arg(f.Name, f.Reason);
+  ui->memSkippedFiles->setPlainText(lines.join(QLatin1Char('\n')));
+  ui->memSkippedFiles->setVisible(!skipped.isEmpty());
+}
+
 void TfrmNewAlbum::thumbAction(int number) {
+  noteInput();
   for (TLumenfoldPicture* p : ui->lvwThumbs->SelectedPictures()) {
     switch (number) {
     case 0:
@@ -681,6 +749,7 @@ void TfrmNewAlbum::thumbDoubleClicked(int row) {
     copy.OriginalHeight = p->OriginalHeight;
   }
   if (p->Thumbnail() != before.Thumbnail()) copy.SetThumbnail(p->Thumbnail());
+  noteInput();
   if (ApplyPictureEdits(*p, copy)) ui->lvwThumbs->InvalidatePicture(p);
 }
 
@@ -688,6 +757,7 @@ void TfrmNewAlbum::thumbDoubleClicked(int row) {
 
 void TfrmNewAlbum::faceSelected() {
   if (!album_) return;
+  if (!preselecting_) noteInput();
   for (TLumenfoldPicture* p : ui->lvwFace->SelectedPictures()) {
     p->SetIsFace(true);
     const QImage face = TAlbumListDelegate::FaceImage(p);

@@ -6,6 +6,12 @@
 // (TakeAlbum); after Cancel the album is gone. Edit mode: the wizard works on a working copy that
 // the caller made and assigns back after OK; Cancel writes nothing to the database.
 //
+// Next is the default button and the only one Enter presses; Cancel (or Escape) asks before it
+// throws away what the user entered. The pictures page names the files of the folder it does not
+// import. A folder of list previews ("ps_tmp") that the wizard's loader made in a photo folder is
+// removed again when the wizard is cancelled or the album ends up in another folder; a folder
+// that was there before stays as it is.
+//
 // The pictures page starts the wizard's own thumbnail loader; it never writes rows (the album is
 // written by the caller after OK, or by the renaming at the close). A folder that another album
 // of the project uses is refused on the path page; changing the folder after the pictures were
@@ -78,6 +84,7 @@ public:
   static void SetPictureEditor(TPictureEditor editor);
 
   void done(int result) override;
+  void reject() override;
 
 protected:
   void FirstShow() override;
@@ -98,6 +105,12 @@ private:
   void settingsChanged();
   void stopThumbnailLoader();
   void startThumbnailLoader();
+  // Removes the preview folders the loader made (their preview files only, then the folder when
+  // it is empty), except the one of keptFolder.
+  void removeOwnPreviewFolders(const QString& keptFolder);
+  // The user changed something: Cancel asks first from now on.
+  void noteInput();
+  void showSkippedFiles();
   void fillView(TphotoListView* view);
   TphotoListView* viewOfPage(int page) const;
   bool pageSkipped(int page) const;
@@ -134,8 +147,11 @@ private:
   QString initialFolder_;
   QString importedFrom_; // the folder the pictures were read from
   bool loading_ = false;
-  bool modifiedBefore_ = false;  // the project's mark when the wizard opened
-  bool settingsChanged_ = false; // a project setting was changed in the wizard
+  bool modifiedBefore_ = false;   // the project's mark when the wizard opened
+  bool settingsChanged_ = false;  // a project setting was changed in the wizard
+  bool input_ = false;            // the user entered or changed something
+  bool preselecting_ = false;     // the face page chooses the first picture itself
+  QStringList ownPreviewFolders_; // preview folders that did not exist before the loader ran
   QPointer<TThumbnailThread> loader_;
   TRenamePreviewModel* preview_;
   QMenu* pmnMacro_;

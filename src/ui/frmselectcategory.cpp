@@ -14,6 +14,7 @@ TfrmSelectCategory::TfrmSelectCategory(QWidget* parent)
   connect(ui->bbnOk, &QPushButton::clicked, this, &TfrmSelectCategory::accept);
   connect(ui->bbnCancel, &QPushButton::clicked, this, &QDialog::reject);
   connect(ui->bbnManageCategories, &QPushButton::clicked, this, &TfrmSelectCategory::manage);
+  connect(ui->lbxCategories, &QListWidget::itemChanged, this, &TfrmSelectCategory::showCount);
 }
 
 TfrmSelectCategory::~TfrmSelectCategory() = default;
@@ -30,6 +31,39 @@ void TfrmSelectCategory::AddPicture(TLumenfoldPicture* picture) {
 
 void TfrmSelectCategory::FirstShow() {
   fillList();
+  countPictures();
+}
+
+namespace {
+// Item data: the category's picture count without the dialog's pictures, and how many of them
+// had it when the dialog opened.
+constexpr int kOthersRole = Qt::UserRole + 1;
+constexpr int kHavingRole = Qt::UserRole + 2;
+} // namespace
+
+void TfrmSelectCategory::countPictures() {
+  for (int i = 0; project_ && i < ui->lbxCategories->count(); ++i) {
+    QListWidgetItem* item = ui->lbxCategories->item(i);
+    const int others = CategoryPictureCount(*project_, item->data(Qt::UserRole).toInt(), pictures_);
+    showingCount_ = true;
+    item->setData(kOthersRole, qMax(0, others));
+    showingCount_ = false;
+    showCount(item);
+  }
+}
+
+void TfrmSelectCategory::showCount(QListWidgetItem* item) {
+  if (showingCount_ || !project_) return;
+  const int index = project_->Categories.IndexOfId(item->data(Qt::UserRole).toInt());
+  if (index < 0) return;
+  const int mine = item->checkState() == Qt::Checked     ? int(pictures_.size())
+                   : item->checkState() == Qt::Unchecked ? 0
+                                                         : item->data(kHavingRole).toInt();
+  showingCount_ = true;
+  item->setText(QString("%1[%2]")
+                    .arg(project_->Categories.Categories(index)->Title)
+                    .arg(item->data(kOthersRole).toInt() + mine));
+  showingCount_ = false;
 }
 
 void TfrmSelectCategory::fillList() {
@@ -48,12 +82,12 @@ void TfrmSelectCategory::fillList() {
     const TLumenfoldCategory* c = list.Categories(i);
     const QString id = QString::number(c->Id);
     Qt::CheckState state = Qt::Unchecked;
+    int having = 0;
+    for (const TLumenfoldPicture* p : pictures_)
+      if (p->CategoryIds.contains(id)) ++having;
     if (kept.contains(c->Id)) {
       state = kept.value(c->Id);
     } else {
-      int having = 0;
-      for (const TLumenfoldPicture* p : pictures_)
-        if (p->CategoryIds.contains(id)) ++having;
       state = having == 0                  ? Qt::Unchecked
               : having == pictures_.size() ? Qt::Checked
                                            : Qt::PartiallyChecked;
@@ -64,6 +98,7 @@ void TfrmSelectCategory::fillList() {
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     item->setCheckState(state);
     item->setData(Qt::UserRole, c->Id);
+    item->setData(kHavingRole, having);
     ui->lbxCategories->addItem(item);
   }
 }
@@ -80,7 +115,10 @@ void TfrmSelectCategory::manage() {
   if (!project_) return;
   TfrmCategoryDetail editor(this);
   editor.SetProject(project_);
-  if (editor.exec() == QDialog::Accepted) fillList();
+  if (editor.exec() == QDialog::Accepted) {
+    fillList();
+    countPictures();
+  }
 }
 
 void TfrmSelectCategory::accept() {

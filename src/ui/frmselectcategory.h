@@ -2,7 +2,8 @@
 // "Select category": every category of the project with a three-state check box for a set of
 // pictures ("Title[count]"); checked when every picture has it, grayed when some have it. OK
 // gives checked categories to every picture, takes unchecked ones away and leaves grayed ones
-// as each picture has them.
+// as each picture has them. The count is live: the project's pictures that have the category now,
+// with the dialog's pictures counted as their check box would leave them.
 //
 // Threads: user-interface thread only.
 #include "ui/placeddialog.h"
@@ -13,6 +14,7 @@
 namespace Ui {
 class frmSelectCategory;
 }
+class QListWidgetItem;
 class TLumenfoldPicture;
 class TLumenfoldProject;
 
@@ -37,8 +39,12 @@ protected:
 private:
   void fillList();
   void manage();
+  // Counts the project's other pictures of every listed category and shows the counts.
+  void countPictures();
+  void showCount(QListWidgetItem* item);
 
   std::unique_ptr<Ui::frmSelectCategory> ui;
   TLumenfoldProject* project_ = nullptr;
   QList<TLumenfoldPicture*> pictures_;
+  bool showingCount_ = false;
 };

@@ -649,6 +649,10 @@ QString TphotoListView::SizeLine(const TLumenfoldPicture& picture, const QLocale
       .arg(FormatThousands(picture.OriginalSize, locale));
 }
 
+QString TphotoListView::InfoLine(const TLumenfoldPicture& picture, const QLocale& locale) {
+  return picture.OriginalMissing ? QStringLiteral("original missing") : SizeLine(picture, locale);
+}
+
 void TphotoListView::ResetPaintLog() {
   paintedItems_ = 0;
   paintedRows_.clear();
@@ -754,7 +758,7 @@ void TphotoListView::DrawItem(QPainter& p, const QRect& cell, int row, bool sele
     p.setFont(icons_->font());
     const int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine;
     p.drawText(QRect(l, b + 4, r - l, textHeight), flags,
-               ShortenText(SizeLine(*picture), fm, available));
+               ShortenText(InfoLine(*picture), fm, available));
     p.drawText(QRect(l, b + 4 + textHeight, r - l, textHeight), flags,
                ShortenText(picture->OriginalFileName, fm, available));
   }

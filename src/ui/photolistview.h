@@ -152,6 +152,8 @@ public:
   static QString ShortenText(const QString& text, const QFontMetrics& metrics, int width);
   // The two text lines drawn under a picture.
   static QString SizeLine(const TLumenfoldPicture& picture, const QLocale& locale = QLocale());
+  // The first of them: the size line, or "original missing" when the loader found no original.
+  static QString InfoLine(const TLumenfoldPicture& picture, const QLocale& locale = QLocale());
   // Draws one item the way the icon view does (r is the item's cell).
   void DrawItem(QPainter& painter, const QRect& cell, int row, bool selected);
   // The bitmap the last preview was prepared in (turned, mirrored, crop frame drawn).

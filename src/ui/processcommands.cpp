@@ -42,10 +42,12 @@ bool RunProcessCommand(QWidget* owner, TLumenfoldProject& project, int albumPosi
   const QString text = ProcessingClosingText(progress.ReportLines(), finished, progress.Reason());
 
   QApplication::beep();
-  if (finished)
-    QMessageBox::information(owner, QStringLiteral("Information"), text);
-  else
-    QMessageBox::warning(owner, QStringLiteral("Warning"), text);
+  QMessageBox box(finished ? QMessageBox::Information : QMessageBox::Warning,
+                  finished ? QStringLiteral("Information") : QStringLiteral("Warning"), text,
+                  QMessageBox::Ok, owner);
+  // The report names files the user may want to look for: its text can be selected and copied.
+  box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  box.exec();
   if (hooks.AfterRun) hooks.AfterRun();
   return finished;
 }

@@ -48,8 +48,9 @@ bool QtPrompt::showHere(Kind kind, const QString& text) {
     QMessageBox::warning(owner, tr("Warning"), shown, QMessageBox::Ok);
     return true;
   case Kind::Confirm:
-    return QMessageBox::question(owner, tr("Confirm"), shown, QMessageBox::Yes | QMessageBox::No) ==
-           QMessageBox::Yes;
+    // Every question asks before something is deleted or lost: Enter must not say Yes.
+    return QMessageBox::question(owner, tr("Confirm"), shown, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
   }
   return false;
 }

@@ -18,7 +18,7 @@ public:
 
   void error(const QString& text) override;   // error box, OK
   void warning(const QString& text) override; // warning box, OK
-  bool confirm(const QString& text) override; // question, Yes / No; true means Yes
+  bool confirm(const QString& text) override; // question, Yes / No (the default); true: Yes
 
   // Installs this prompt as the process-wide one; the destructor puts the previous one back.
   void install();

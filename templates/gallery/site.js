@@ -74,10 +74,24 @@
     return template.replace(/\{(\w+)\}/g, (m, key) => (key in values ? values[key] : m));
   }
 
+  // Texts a new album or category starts with; never written by the photographer, so not shown.
+  const DEFAULT_TEXTS = new Set([
+    '<Long Name>',
+    '<title>',
+    '<title2>',
+    '<description>',
+    '<description 2>',
+  ]);
+
+  function written(value) {
+    const text = value === null || value === undefined ? '' : String(value);
+    return DEFAULT_TEXTS.has(text) ? '' : text;
+  }
+
   // The text in the chosen language; the first language's text when the second one is empty.
   function pick(first, second) {
-    const a = first === null || first === undefined ? '' : String(first);
-    const b = second === null || second === undefined ? '' : String(second);
+    const a = written(first);
+    const b = written(second);
     return state.language === 1 && b.trim() !== '' ? b : a;
   }
 

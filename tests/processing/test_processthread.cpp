@@ -654,8 +654,10 @@ void TestProcessThread::unmodifiedDeletedAndMissingPictures() {
   QVERIFY(!entries.contains("trip/deleted.jpg"));
   QVERIFY(entries.contains("trip/kept.jpg"));
   QCOMPARE(thread.Report().MissingOriginals, 1);
+  // The report names the picture, so that the user can look for it.
   QCOMPARE(thread.ClosingMessage(), "Processing finished successfully.\n"
-                                    "1 original picture was not found and was skipped.");
+                                    "1 original picture was not found and was skipped.\n  " +
+                                        QDir::toNativeSeparators(missing->OriginalPath()));
   QCOMPARE(entries.value("trip/ps_medium/m_kept.jpg"), QByteArray("old medium image"));
 }
 

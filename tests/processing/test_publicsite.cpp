@@ -129,6 +129,7 @@ private slots:
   void templateNameLeadingElsewhereHasNoManifest();
   void packedPictureFiles();
   void publicCopyHoldsNothingPrivate();
+  void publicCopyBlanksDefaultTexts();
   void publicCopyRefusesToOverwriteAndCleansUp();
   void runPacksOnlyWhatIsPublic();
   void runWithBrokenManifestEndsWithItsReason();
@@ -248,6 +249,26 @@ void TestPublicSite::publicCopyHoldsNothingPrivate() {
   QVERIFY(bytes.size() <= before.size());
   QVERIFY(!QFile::exists(target + "-journal"));
   QVERIFY(!QFile::exists(target + "-wal"));
+}
+
+// Texts a new album or category starts with are no titles for visitors; written ones stay, also
+// those that merely contain such a text. The project keeps them all.
+void TestPublicSite::publicCopyBlanksDefaultTexts() {
+  TestEnv env;
+  const QString source = GetConnectionDataSource(env.newDatabase()), target = env.path("p.sqlite");
+  QVERIFY(Db(source).exec("INSERT INTO album (album_id, short_name, long_name, long_name2, "
+                          "description, is_private) VALUES (1, 'Trip', '<Long Name>', '<title2>', "
+                          "'My <Long Name>', 0)"));
+  QVERIFY(Db(source).exec("INSERT INTO category VALUES (5, '<title>', 'Leaves', '<description>', "
+                          "'<description 2>')"));
+  QVERIFY(WritePublicDatabase(source, target, nullptr));
+  const QString album = "SELECT short_name||'|'||long_name||'|'||long_name2||'|'||description "
+                        "FROM album";
+  QCOMPARE(Db(target).column(album), QStringList({"Trip|||My <Long Name>"}));
+  QCOMPARE(Db(target).column("SELECT title||'|'||title2||'|'||description||'|'||description2 "
+                             "FROM category"),
+           QStringList({"|Leaves||"}));
+  QCOMPARE(Db(source).column(album), QStringList({"Trip|<Long Name>|<title2>|My <Long Name>"}));
 }
 
 void TestPublicSite::publicCopyRefusesToOverwriteAndCleansUp() {
@@ -388,9 +409,8 @@ void TestPublicSite::runPacksOnlyWhatIsPublic() {
   f.project.SiteTemplate = "plain";
   QVERIFY2(f.run(&reason), qPrintable(reason));
   entries = f.readEntries();
-  for (const char* name :
-       {"open/shown.jpg", "open/private.jpg", "closed/inside.jpg", "open/ps_thumb/tn_private.jpg",
-        "closed/ps_medium/m_inside.jpg"})
+  for (const char* name : {"open/shown.jpg", "open/private.jpg", "closed/inside.jpg",
+                           "open/ps_thumb/tn_private.jpg", "closed/ps_medium/m_inside.jpg"})
     QVERIFY2(entries.contains(name), name);
   QVERIFY(!entries.contains("open/deleted.jpg"));
   QVERIFY(!entries.contains("site.json"));

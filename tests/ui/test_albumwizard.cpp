@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -130,20 +131,17 @@ private slots:
     QVERIFY(w.Album()->Pictures.Pictures(1)->Dirty);
     clickNext(w);
 
-    // Face: Next needs a face, Skip is the way round it.
+    // Face: the first picture is taken until another one is clicked.
     QCOMPARE(w.PageIndex(), int(TfrmNewAlbum::pgFace));
-    QVERIFY(!button(w, "bbnNext")->isEnabled());
-    QVERIFY(button(w, "bbnSkip")->isEnabled());
+    QVERIFY(w.Album()->Pictures.Pictures(0)->IsFace);
     auto* face = child<TphotoListView>(&w, "lvwFace");
     face->SetSelected(2, true);
     QVERIFY(w.Album()->Pictures.Pictures(2)->IsFace);
-    QVERIFY(button(w, "bbnNext")->isEnabled());
-    QVERIFY(!button(w, "bbnSkip")->isEnabled());
     clickNext(w);
 
-    // Rename: only with renaming activated.
+    // Rename: Next goes on without renaming, as Skip does.
     QCOMPARE(w.PageIndex(), int(TfrmNewAlbum::pgRename));
-    QVERIFY(!button(w, "bbnNext")->isEnabled());
+    QVERIFY(button(w, "bbnNext")->isEnabled());
     button(w, "bbnSkip")->click();
     QCOMPARE(w.PageIndex(), int(TfrmNewAlbum::pgSignature));
     button(w, "bbnSkip")->click();
@@ -483,12 +481,60 @@ private slots:
     button(w, "bbnSkip")->click();
     button(w, "bbnSkip")->click();
     QCOMPARE(w.PageIndex(), int(TfrmNewAlbum::pgSignature));
-    QVERIFY(!button(w, "bbnNext")->isEnabled());
     QVERIFY(!button(w, "bbnSign")->isEnabled());
     button(w, "bbnSignAll")->click();
     QCOMPARE(calls, 1);
-    QVERIFY(button(w, "bbnNext")->isEnabled());
     button(w, "bbnCancel")->click();
+  }
+
+  // Enter presses Next wherever the focus is; Cancel after input asks, and No keeps the wizard.
+  void enterNeverCancelsAndCancelAsks() {
+    TLumenfoldProject project;
+    project.Reset();
+    project.WizardPages = kAllWizardPages;
+    TfrmNewAlbum w(nullptr, &project);
+    w.show();
+    toPictures(w, trip);
+    waitForLoader(w);
+    clickNext(w);
+    QVERIFY(child<QLabel>(&w, "lblFaceHint")->text().contains("Click another picture"));
+    for (int page : {TfrmNewAlbum::pgRename, TfrmNewAlbum::pgSignature, TfrmNewAlbum::pgCategory}) {
+      QTest::keyClick(button(w, "bbnCancel"), Qt::Key_Return);
+      QCOMPARE(w.PageIndex(), page);
+    }
+    prompt.answer = false;
+    button(w, "bbnCancel")->click();
+    QVERIFY(w.isVisible() && w.Album());
+    prompt.answer = true;
+    QTest::keyClick(&w, Qt::Key_Escape);
+    QCOMPARE(w.result(), int(QDialog::Rejected));
+    QCOMPARE(prompt.questions().size(), 2);
+  }
+
+  // A cancelled wizard takes away the preview folder its loader made; one that was there before
+  // stays with what it holds. The pictures page names the files it does not import.
+  void cancelLeavesThePhotoFolderAsItWas() {
+    const QString fresh = env.makeFolder("photos/fresh"), kept = env.makeFolder("photos/kept");
+    for (const QString& folder : {fresh, kept})
+      QVERIFY(WriteTestJpeg(folder + "/a.jpg", 40, 30));
+    QVERIFY(QImage(8, 8, QImage::Format_RGB32).save(fresh + "/scan.png"));
+    QVERIFY(QDir().mkpath(kept + "/ps_tmp"));
+    QVERIFY(QImage(8, 8, QImage::Format_RGB32).save(kept + "/ps_tmp/mine.png"));
+    for (const QString& folder : {fresh, kept}) {
+      TLumenfoldProject project;
+      TfrmNewAlbum w(nullptr, &project);
+      w.show();
+      toPictures(w, folder);
+      waitForLoader(w);
+      QVERIFY(QFileInfo::exists(folder + "/ps_tmp/tmp_a.jpg"));
+      if (folder == fresh)
+        QCOMPARE(child<QPlainTextEdit>(&w, "memSkippedFiles")->toPlainText(),
+                 QString("1 file of the folder is not imported:\nscan.png (not a JPEG file)"));
+      button(w, "bbnCancel")->click();
+    }
+    QCOMPARE(QDir(fresh).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList({"a.jpg", "scan.png"}));
+    QVERIFY(QFileInfo::exists(kept + "/ps_tmp/mine.png"));
   }
 };
 

@@ -52,6 +52,12 @@ private slots:
     QCOMPARE(list->count(), 1);
     QCOMPARE(title->text(), QString("<title>"));
     QCOMPARE(child<QLabel>(&d, "lblCount")->text(), QString("Category contains 0 pictures."));
+    // The default title waits selected: typing replaces it.
+    d.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&d));
+    QTRY_COMPARE(title->selectedText(), QString("<title>"));
+    QTest::keyClicks(title, "Leaves");
+    QCOMPARE(title->text(), QString("Leaves"));
     title->setText("  ");
     {
       TBoxAnswerer box(QMessageBox::Ok);
@@ -132,7 +138,7 @@ private slots:
       d.AddPicture(p);
     d.show();
     auto* list = child<QListWidget>(&d, "lbxCategories");
-    QCOMPARE(list->item(0)->text(), QString("Alps[12]"));
+    QCOMPARE(list->item(0)->text(), QString("Alps[2]"));
     QCOMPARE(d.State(1), Qt::PartiallyChecked);
     QCOMPARE(d.State(2), Qt::PartiallyChecked);
     QCOMPARE(d.State(3), Qt::Unchecked);
@@ -141,8 +147,10 @@ private slots:
     const QPoint box(r.left() + r.height() / 2, r.center().y());
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, box);
     QCOMPARE(d.State(1), Qt::Checked);
+    QCOMPARE(list->item(0)->text(), QString("Alps[3]"));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, box);
     QCOMPARE(d.State(1), Qt::Unchecked);
+    QCOMPARE(list->item(0)->text(), QString("Alps[0]"));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, box);
     QCOMPARE(d.State(1), Qt::Checked);
     child<QPushButton>(&d, "bbnOk")->click();
@@ -156,6 +164,23 @@ private slots:
     empty.SetProject(&project);
     empty.show();
     QCOMPARE(empty.State(1), Qt::Unchecked);
+  }
+
+  // The manager counts links assigned since the project was loaded, and stored links of pictures
+  // that are not loaded.
+  void managerCountsAssignmentsAtOnce() {
+    TLumenfoldProject project;
+    addCategory(project, "Leaves"); // 1
+    QCOMPARE(ExecSQL(CurrentConnectionString(), FormatSql(SQL_LINK_INSERT, {SqlInt(9), SqlInt(1)})),
+             1);
+    auto* album = new TLumenfoldAlbum(&project);
+    project.Albums.Add("a", album);
+    addPicture(album, 1, {"1"});
+    addPicture(album, 2, {"1"});
+    TfrmCategoryDetail manager;
+    manager.SetProject(&project);
+    manager.show();
+    QCOMPARE(child<QLabel>(&manager, "lblCount")->text(), QString("Category contains 3 pictures."));
   }
 
   void managingCategoriesFromTheChooserKeepsTheChoices() {

@@ -4,6 +4,7 @@
 
 #include "core/project.h"
 #include "db/sqlaccess.h"
+#include "ui/browserlauncher.h"
 #include "ui/frmalbumdetail.h"
 #include "ui/frmchangebase.h"
 #include "ui/frmdatabase.h"
@@ -17,6 +18,7 @@
 #include "util/helptopics.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 #include <QPushButton>
 #include <QUrl>
@@ -116,6 +118,19 @@ private slots:
     d.ShowHelp();
     QCOMPARE(browser.urls.size(), 1);
     QCOMPARE(browser.urls.first().fileName(), QString("index.html"));
+  }
+
+  // The opener starts but no browser comes up: the user learns which file to open by hand.
+  void helpThatCannotOpenNamesItsFile() {
+    {
+      TBrowserLauncher failing(QStringLiteral("false"));
+      QVERIFY(failing.Install());
+      QVERIFY(ShowHelpTopic(kHelpAddAlbum));
+      QTRY_COMPARE_WITH_TIMEOUT(prompt.errors().size(), 1, 20000);
+    }
+    QVERIFY(
+        prompt.errors().first().contains(QDir::toNativeSeparators(HelpFolder() + "addalbum.html")));
+    QDesktopServices::setUrlHandler("file", &browser, "open");
   }
 };
 

@@ -17,6 +17,7 @@
 #include "ui/frmselectcategory.h"
 #include "ui/frmselectsignature.h"
 #include "ui/photolistview.h"
+#include "ui/qtprompt.h"
 #include "ui/settingsstore.h"
 #include "ui/uiresources.h"
 #include "util/helpers.h"
@@ -777,7 +778,18 @@ private slots:
     QCOMPARE(w.CurrentAlbum()->ShortName, QStringLiteral("Dropped"));
     prompt.answer = false;
     w.Actions().actDeleteAlbum->trigger();
-    QCOMPARE(prompt.questions().value(0), QStringLiteral("Do you really want to delete album?"));
+    QVERIFY(prompt.questions().value(0).startsWith(
+        QStringLiteral("Do you really want to delete album \"Dropped\"?")));
+    QCOMPARE(w.Project()->Albums.Count(), 2);
+    {
+      // In the real question box Enter answers No.
+      QtPrompt boxes;
+      boxes.install();
+      DialogHandler<QMessageBox> enter(
+          [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); });
+      w.Actions().actDeleteAlbum->trigger();
+      QCOMPARE(enter.count, 1);
+    }
     QCOMPARE(w.Project()->Albums.Count(), 2);
     prompt.answer = true;
     w.Actions().actDeleteAlbum->trigger();

@@ -1,7 +1,9 @@
 // The picture list view: the action strip and its clicks, double clicks, select-all, repaints on
 // loader messages, the drawing of an item and the text shortening.
+#include "core/album.h"
 #include "core/bitmaplist.h"
 #include "core/picture.h"
+#include "processing/thumbnailthread.h"
 #include "testenv.h"
 #include "ui/photolistview.h"
 #include "util/messages.h"
@@ -267,6 +269,32 @@ private slots:
              view->Mark(TphotoListView::mkDelete).pixelColor(8, 2));
     QVERIFY(marked.pixelColor(5 + 90 + 8, 5 + 2) != plain.pixelColor(5 + 90 + 8, 5 + 2));
     QVERIFY(marked != plain);
+  }
+
+  // The loader finds an original gone: its tile says so instead of the size; once the file is back,
+  // the size line returns.
+  void missingOriginalIsNamedOnItsTile() {
+    const QString folder = env.makeFolder("missing");
+    for (const char* name : {"/a.jpg", "/b.jpg"})
+      QVERIFY(WriteTestJpeg(folder + name, 40, 30));
+    TLumenfoldAlbum album;
+    album.Path = folder;
+    QVERIFY(album.ImportFolder(folder));
+    auto load = [&] {
+      TThumbnailThread loader(&album, nullptr, nullptr);
+      loader.WriteRows = false;
+      loader.FreeOnEnd = false;
+      QSignalSpy done(&loader, &TThumbnailThread::Done);
+      loader.start();
+      QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 20000);
+    };
+    QVERIFY(QFile::rename(folder + "/b.jpg", folder + "/b.away"));
+    load();
+    const TLumenfoldPicture& b = *album.Pictures.Pictures(1);
+    QCOMPARE(TphotoListView::InfoLine(b), QString("original missing"));
+    QVERIFY(QFile::rename(folder + "/b.away", folder + "/b.jpg"));
+    load();
+    QCOMPARE(TphotoListView::InfoLine(b), TphotoListView::SizeLine(b));
   }
 
   void textShortening() {

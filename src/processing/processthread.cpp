@@ -798,8 +798,8 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
 }
 
 QString TProcessThread::refusalOf(const TLumenfoldPicture* p) const {
-  if (QString why = p->NameProblem(); !why.isEmpty()) return why;
-  QString why;
+  QString why = p->NameProblem();
+  if (!why.isEmpty()) return why;
   const TFileRefusal refusal = CheckRegularFile(p->OriginalPath(), &why);
   if (refusal == TFileRefusal::NotRegular || refusal == TFileRefusal::OutsideFolder) return why;
   if (refusal != TFileRefusal::None || !renders(p)) return QString();

@@ -55,7 +55,9 @@ int RunAddAlbum(const QStringList& raw) {
   album->ShortName = shortName;
   album->LongName = longName;
   album->ReadFolderDate(folder);
-  album->ImportFolder(folder);
+  if (!album->ImportFolder(folder))
+    throw TCliError(
+        WithModelErrors(QStringLiteral("the pictures of %1 were not imported").arg(folder)));
   for (int i = 0; i < album->Pictures.Count(); ++i)
     album->Pictures[i]->SetModified(true);
   const int pictures = album->Pictures.Count();

@@ -116,6 +116,9 @@ int RunSync(const QStringList& raw) {
     for (const QStringList& l : lines)
       PrintCliFields(l);
   }
+  for (const TSyncFinding& f : report.Skipped)
+    PrintCliFields({QStringLiteral("skipped"), QString::number(f.Album->Id),
+                    QString::number(f.Picture->Id), f.Picture->OriginalFileName, f.Reason});
   if (!moves.empty() || removed > 0 || project->Modified) SaveCliProject(*project);
 
   const int missingFolders = int(report.MissingFolders.size());
@@ -128,7 +131,8 @@ int RunSync(const QStringList& raw) {
                   QStringLiteral("changed=%1").arg(changed),
                   QStringLiteral("removed=%1").arg(removed),
                   QStringLiteral("relocated=%1").arg(moves.size())});
-  return missingFolders + missing + changed > 0 ? kExitDifferences : kExitOk;
+  return missingFolders + missing + changed + int(report.Skipped.size()) > 0 ? kExitDifferences
+                                                                             : kExitOk;
 }
 
 } // namespace
@@ -139,7 +143,8 @@ LUMENFOLD_CLI_COMMAND(
     "[--yes]",
     "Compares the project with the disk and prints one tab-separated line per finding: "
     "relocated ALBUM_ID FOLDER, missing-folder ALBUM_ID NAME PATH, "
-    "missing|changed|removed ALBUM_ID PICTURE_ID FILE, then summary KEY=COUNT.... "
+    "missing|changed|removed ALBUM_ID PICTURE_ID FILE, skipped ALBUM_ID PICTURE_ID FILE REASON "
+    "(a stored name or file that must not be used), then summary KEY=COUNT.... "
     "A changed original has another time stamp or size (--hash: or a checksum other than the "
     "recorded one). Changes only what "
     "the options name: --relocate points an album (id or short name) at another folder, "

@@ -8,6 +8,7 @@
 #include "db/statements.h"
 #include "db/userprompt.h"
 #include "util/helpers.h"
+#include "util/safefile.h"
 #include "util/tracer.h"
 
 #include <QDir>
@@ -392,8 +393,7 @@ const TCameraMetadata& TLumenfoldAlbum::cameraMetadata(const QFileInfo& file) {
 
 void TLumenfoldAlbum::ReadFolderDate(const QString& folder) {
   QDateTime firstFileTime, oldestCapture;
-  for (const QFileInfo& info : folderFiles(folder)) {
-    if (!IsPictureFileName(info.fileName())) continue;
+  for (const QFileInfo& info : folderPictures(folder, false).Files) {
     if (!firstFileTime.isValid()) firstFileTime = info.lastModified();
     const QDateTime captured = cameraMetadata(info).CaptureDate();
     if (captured.isValid() && (!oldestCapture.isValid() || captured < oldestCapture))
@@ -405,25 +405,54 @@ void TLumenfoldAlbum::ReadFolderDate(const QString& folder) {
     AlbumDate = firstFileTime;
 }
 
-bool TLumenfoldAlbum::importFiles(const QString& folder, bool onlyNew) {
+TLumenfoldAlbum::TFolderPictures TLumenfoldAlbum::folderPictures(const QString& folder,
+                                                                 bool onlyNew) const {
   QSet<QString> known;
   if (onlyNew)
     for (int i = 0; i < Pictures.Count(); ++i)
       known.insert(Pictures.Pictures(i)->OriginalFileName);
-  int sortOrder = onlyNew ? Pictures.Count() + 1 : 1;
-  QStringList leftOut;
+  TFolderPictures result;
   for (const QFileInfo& info : folderFiles(folder)) {
     const QString name = info.fileName();
     if (!IsPictureFileName(name) || (onlyNew && known.contains(name))) continue;
     // A '\' reads as a folder separator in stored names, and a name that is not valid in the
-    // system's encoding cannot be opened again under its decoded form: such pictures are left
-    // out and named, never dropped silently.
-    if (name.contains(QLatin1Char('\\'))) {
-      leftOut << name;
+    // system's encoding cannot be opened again under its decoded form. Only regular files of
+    // the folder are pictures: a FIFO or device would block the reading, a link out of the
+    // folder would publish a file that is not the album's. Such files are left out and named,
+    // never dropped silently.
+    QString why = PlainFileNameProblem(name);
+    if (why.isEmpty() && CheckRegularFile(info.filePath(), &why) == TFileRefusal::None) {
+      result.Files.append(info);
       continue;
     }
+    result.LeftOut << QStringLiteral("%1 (%2)").arg(name, why);
+  }
+  for (const QString& name : undecodablePictureNames(folder))
+    result.LeftOut << QStringLiteral("%1 (its name holds bytes that are not valid text)").arg(name);
+  return result;
+}
+
+QString TLumenfoldAlbum::ImportProblem(const QString& folder, bool onlyNew) const {
+  QStringList names;
+  if (onlyNew)
+    for (int i = 0; i < Pictures.Count(); ++i)
+      names << Pictures.Pictures(i)->OriginalFileName;
+  for (const QFileInfo& info : folderPictures(folder, onlyNew).Files)
+    names << info.fileName();
+  return GeneratedNameClash(Project, names, onlyNew ? Pictures.Count() : 0);
+}
+
+bool TLumenfoldAlbum::importFiles(const QString& folder, bool onlyNew) {
+  // Two pictures whose generated images would be one file: nothing is imported.
+  if (const QString clash = ImportProblem(folder, onlyNew); !clash.isEmpty()) {
+    Prompt()->error(clash);
+    return false;
+  }
+  const TFolderPictures found = folderPictures(folder, onlyNew);
+  int sortOrder = onlyNew ? Pictures.Count() + 1 : 1;
+  for (const QFileInfo& info : found.Files) {
     auto* p = new TLumenfoldPicture(this);
-    p->OriginalFileName = name;
+    p->OriginalFileName = info.fileName();
     p->UpdateFileNames();
     p->OriginalSize = info.size() > 0x7FFFFFFF ? -1 : int(info.size());
     p->OriginalDate = DateTimeToDosDateTime(info.lastModified());
@@ -436,13 +465,11 @@ bool TLumenfoldAlbum::importFiles(const QString& folder, bool onlyNew) {
     Pictures.Add(QString(), p);
     p->SetDirty(true);
   }
-  leftOut += undecodablePictureNames(folder);
-  if (!leftOut.isEmpty())
-    Prompt()->warning(QStringLiteral("%1 picture(s) of \"%2\" were not imported because their "
-                                     "names hold a backslash or bytes that are not valid text; "
-                                     "rename them and import again: %3")
-                          .arg(leftOut.size())
-                          .arg(folder, leftOut.join(QStringLiteral(", "))));
+  if (!found.LeftOut.isEmpty())
+    Prompt()->warning(QStringLiteral("%1 picture file(s) of \"%2\" were not imported; rename or "
+                                     "replace them and import again: %3")
+                          .arg(found.LeftOut.size())
+                          .arg(folder, found.LeftOut.join(QStringLiteral(", "))));
   return true;
 }
 

@@ -89,8 +89,14 @@ public:
   void ReadFolderDate(const QString& folder);
   // Both imports take each new picture's orientation (mirroring included) and date from its
   // camera metadata when it has them (date: capture, else digitizing, else the file's time).
+  // Files that are no regular files of the folder (FIFOs, devices, links out of the folder) and
+  // names that cannot be stored are left out and named in a warning. When two pictures would
+  // write the same generated files (names that differ only in letter case), nothing is
+  // imported: the error names both and the result is false.
   bool ImportFolder(const QString& folder);
   bool ImportNewFiles(const QString& folder);
+  // Why importing the folder (only the new files, or all) would be refused; empty when not.
+  QString ImportProblem(const QString& folder, bool onlyNew) const;
   // Deletes the picture's rows and links, then frees it when it is in Pictures. Files stay.
   void RemovePicture(TLumenfoldPicture* picture);
   // Renames every picture by the project's template, start number and file-name case (see
@@ -105,6 +111,13 @@ private:
   // FacePictureId, or the id of the first picture marked as face when it is -1.
   static int faceIdOf(const TLumenfoldAlbum& album);
   bool importFiles(const QString& folder, bool onlyNew);
+  // The picture files of the folder an import takes (name order) and, as "name (reason)", the
+  // ones it leaves out.
+  struct TFolderPictures {
+    QFileInfoList Files;
+    QStringList LeftOut;
+  };
+  TFolderPictures folderPictures(const QString& folder, bool onlyNew) const;
   // The camera metadata of a picture file, read once per file version (the folder date and the
   // import that follows it share the reading). Damage is noted in the trace log.
   const TCameraMetadata& cameraMetadata(const QFileInfo& file);

@@ -205,14 +205,24 @@ QString ValidateOutputPaths(const TLumenfoldProject& project,
   for (const TLumenfoldPicture* p : pictures)
     if (p && p->Album) albums.insert(p->Album);
   QSet<QString> originals;
-  for (const TLumenfoldAlbum* album : std::as_const(albums))
-    for (int i = 0; i < album->Pictures.Count(); ++i)
-      originals.insert(cleanAbsolute(album->Pictures.Pictures(i)->OriginalPath()).toLower());
+  for (const TLumenfoldAlbum* album : std::as_const(albums)) {
+    QStringList names;
+    for (int i = 0; i < album->Pictures.Count(); ++i) {
+      const TLumenfoldPicture* p = album->Pictures.Pictures(i);
+      // A name that cannot be used has no paths; the run skips that picture with its reason.
+      if (!p->NameProblem().isEmpty()) continue;
+      originals.insert(cleanAbsolute(p->OriginalPath()).toLower());
+      if (!p->IsDeleted) names << p->OriginalFileName;
+    }
+    // Two pictures of an album whose images would be one file: one would replace the other.
+    if (const QString clash = GeneratedNameClash(&project, names); !clash.isEmpty())
+      return QStringLiteral("Album \"%1\": %2").arg(album->ShortName, clash);
+  }
   const QString zip = ResolveZipFileName(project, project.ZipFileName);
   const bool enabled[3] = {project.LargeEnabled, project.MediumEnabled, project.ThumbEnabled};
   const char* kinds[3] = {"large", "medium", "thumbnail"};
   for (const TLumenfoldPicture* p : pictures) {
-    if (!p) continue;
+    if (!p || !p->NameProblem().isEmpty()) continue;
     const QString outputs[3] = {p->LargePath(), p->MediumPath(), p->ThumbPath()};
     for (int k = 0; k < 3; ++k) {
       if (!enabled[k]) continue;

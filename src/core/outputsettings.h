@@ -45,7 +45,8 @@ QString ValidateZipFileName(const TLumenfoldProject& project, const QString& zip
 QString ResolveZipFileName(const TLumenfoldProject& project, const QString& zipFileName);
 
 // Before a run over the pictures: no image a run would write is the original of a picture of its
-// album (names compared ignoring case) and none is the zip file.
+// album (names compared ignoring case), none is the zip file, and no two pictures (not deleted)
+// of those albums would write the same images (GeneratedNameClash).
 QString ValidateOutputPaths(const TLumenfoldProject& project,
                             const QList<TLumenfoldPicture*>& pictures);
 

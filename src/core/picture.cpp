@@ -9,10 +9,13 @@
 #include "util/imageerror.h"
 #include "util/jpegcodec.h"
 #include "util/programfolder.h"
+#include "util/safefile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QRegularExpression>
 #include <QSqlQuery>
 
 namespace {
@@ -145,7 +148,16 @@ void TLumenfoldPicture::LoadThumbnail() {
   }
 }
 
+QString TLumenfoldPicture::NameProblem() const {
+  if (OriginalFileName.isEmpty()) return QString();
+  const QString why = PlainFileNameProblem(OriginalFileName);
+  if (why.isEmpty()) return QString();
+  return QStringLiteral("The picture \"%1\" of album \"%2\" is skipped: %3.")
+      .arg(OriginalFileName, Album ? Album->ShortName : QString(), why);
+}
+
 QString TLumenfoldPicture::OriginalPath() const {
+  if (!NameProblem().isEmpty()) return QString();
   return IncludeTrailingSeparator(Album ? Album->Path : QString()) + OriginalFileName;
 }
 
@@ -160,7 +172,28 @@ QString GeneratedFileName(const TLumenfoldProject& project, TGeneratedSize size,
   return folder + separator() + ApplyFileNameCase(prefix + originalFileName, project.FileNameCase);
 }
 
+QString GeneratedNameClash(const TLumenfoldProject* project, const QStringList& originalNames,
+                           int known) {
+  QHash<QString, QString> byFile; // generated name, case folded -> original name
+  byFile.reserve(originalNames.size());
+  for (int i = 0; i < originalNames.size(); ++i) {
+    const QString& name = originalNames[i];
+    const QString file = project ? GeneratedFileName(*project, TGeneratedSize::Medium, name) : name;
+    const QString key = file.toCaseFolded();
+    const auto other = byFile.constFind(key);
+    if (other == byFile.constEnd() || i < known) {
+      byFile.insert(key, name);
+      continue;
+    }
+    return QStringLiteral("The pictures \"%1\" and \"%2\" would both be written as \"%3\"; "
+                          "rename one of them.")
+        .arg(*other, name, QDir::fromNativeSeparators(file));
+  }
+  return QString();
+}
+
 QString TLumenfoldPicture::GeneratedPath(TGeneratedSize size) const {
+  if (!NameProblem().isEmpty()) return QString();
   const TLumenfoldProject* p = Project();
   const QString folder = IncludeTrailingSeparator(Album ? Album->Path : QString());
   if (!p) return folder + separator() + OriginalFileName;
@@ -180,9 +213,15 @@ QString TLumenfoldPicture::ThumbPath() const {
 }
 
 QString TLumenfoldPicture::StoredFileName(TGeneratedSize size) const {
-  return size == TGeneratedSize::Large    ? LargeFileName
-         : size == TGeneratedSize::Medium ? MediumFileName
-                                          : ThumbFileName;
+  const QString& stored = size == TGeneratedSize::Large    ? LargeFileName
+                          : size == TGeneratedSize::Medium ? MediumFileName
+                                                           : ThumbFileName;
+  // A name from the database is used only when every part of it is a plain name below the
+  // album folder (either separator, as older versions stored them).
+  static const QRegularExpression separators(QStringLiteral("[/\\\\]"));
+  for (const QString& part : stored.split(separators))
+    if (!PlainFileNameProblem(part).isEmpty()) return QString();
+  return stored;
 }
 
 bool TLumenfoldPicture::GeneratedFilesCurrent(TFolderListings* listings) const {
@@ -213,6 +252,7 @@ bool TLumenfoldPicture::NeedsProcessing(TFolderListings* listings) const {
 }
 
 QString TLumenfoldPicture::TempThumbPath() const {
+  if (!NameProblem().isEmpty()) return QString();
   // Only the part below the album folder is lowercased: on a case-sensitive file system the
   // album folder has to keep its own spelling.
   return IncludeTrailingSeparator(Album ? Album->Path : QString()) +
@@ -423,8 +463,7 @@ bool TLumenfoldPicture::DeleteWithFiles() {
 bool TLumenfoldPicture::CheckOriginal() {
   const QString path = OriginalPath();
   bool unchanged = false;
-  const QFileInfo info(path);
-  if (info.isFile()) {
+  if (CheckRegularFile(path) == TFileRefusal::None) {
     const int date = FileDosDateTime(path);
     const int size = GetFileSizeBytes(path);
     const QString hash = GetFileHash(path);
@@ -543,7 +582,7 @@ void TLumenfoldPicture::UpdateFileNames() {
 
 void TLumenfoldPicture::RefreshOriginalInfo() {
   const QString path = OriginalPath();
-  if (QFileInfo(path).isFile()) {
+  if (CheckRegularFile(path) == TFileRefusal::None) {
     OriginalDate = FileDosDateTime(path);
     OriginalSize = GetFileSizeBytes(path);
     OriginalHash = GetFileHash(path);

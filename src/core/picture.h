@@ -47,6 +47,13 @@ enum class TGeneratedSize { Large, Medium, Thumb };
 QString GeneratedFileName(const TLumenfoldProject& project, TGeneratedSize size,
                           const QString& originalFileName);
 
+// The first two of the original file names whose generated files would be one file (compared
+// ignoring letter case, as the name-case rule and many file systems do): a sentence naming both
+// and the file; empty when every name gets files of its own. The first `known` names (pictures
+// already stored) are not compared among themselves. project may be nullptr.
+QString GeneratedNameClash(const TLumenfoldProject* project, const QStringList& originalNames,
+                           int known = 0);
+
 class TLumenfoldPicture {
 public:
   explicit TLumenfoldPicture(TLumenfoldAlbum* album = nullptr);
@@ -99,6 +106,11 @@ public:
 
   // The album's project, or nullptr.
   TLumenfoldProject* Project() const;
+  // Why the stored OriginalFileName cannot name a file of the album folder (a separator, "..",
+  // a control character: a damaged or foreign database), as a sentence naming the picture;
+  // empty when it can. Such a picture has no file paths: OriginalPath, the generated paths and
+  // TempThumbPath are empty, so that no file outside the album folder is ever touched.
+  QString NameProblem() const;
   QString OriginalPath() const;
   QString LargePath() const;
   QString MediumPath() const;
@@ -106,7 +118,8 @@ public:
   QString TempThumbPath() const;
   // Album path + GeneratedFileName of the size (what LargePath and its siblings return).
   QString GeneratedPath(TGeneratedSize size) const;
-  // LargeFileName, MediumFileName or ThumbFileName.
+  // LargeFileName, MediumFileName or ThumbFileName; empty when it does not lead to a file below
+  // the album folder (an empty part, "..", a control character, an absolute path).
   QString StoredFileName(TGeneratedSize size) const;
   // True when, for every size the project generates, the stored name is the one the rule gives
   // today and that file exists. A changed folder, prefix or case rule makes it false. A pass

@@ -7,6 +7,7 @@
 #include "db/sqlaccess.h"
 #include "db/userprompt.h"
 #include "util/helpers.h"
+#include "util/safefile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -70,8 +71,18 @@ bool CheckAlbumFiles(TLumenfoldAlbum& album, bool compareHash, TSyncReport& repo
   for (int i = 0; i < album.Pictures.Count(); ++i) {
     TLumenfoldPicture* p = album.Pictures.Pictures(i);
     ++report.PicturesChecked;
+    // Names from a damaged database and files that must not be read are named, not checked.
+    QString why = p->NameProblem();
+    if (why.isEmpty() && !p->OriginalFileName.isEmpty()) {
+      const TFileRefusal refusal = CheckRegularFile(p->OriginalPath(), &why);
+      if (refusal == TFileRefusal::None || refusal == TFileRefusal::Missing) why.clear();
+    }
+    if (!why.isEmpty()) {
+      report.Skipped.push_back({&album, p, TOriginalState::Missing, why});
+      continue;
+    }
     const TOriginalState state = OriginalStateOf(*p, compareHash);
-    if (state != TOriginalState::Present) report.Findings.push_back({&album, p, state});
+    if (state != TOriginalState::Present) report.Findings.push_back({&album, p, state, QString()});
   }
   return true;
 }
@@ -125,6 +136,7 @@ int RemoveMissingPictures(TLumenfoldAlbum& album,
   std::vector<TLumenfoldPicture*> missing;
   for (int i = 0; i < album.Pictures.Count(); ++i) {
     TLumenfoldPicture* p = album.Pictures.Pictures(i);
+    if (!p->NameProblem().isEmpty()) continue;
     if (p->OriginalFileName.isEmpty() || !QFileInfo(p->OriginalPath()).isFile())
       missing.push_back(p);
   }
@@ -186,7 +198,11 @@ TImportResult ImportNewAlbumFiles(TLumenfoldAlbum& album) {
   // Without the stored pictures every file of the folder would count as new.
   if (!EnsurePicturesLoaded(album, &result.Error)) return result;
   const int before = album.Pictures.Count();
-  album.ImportNewFiles(album.Path);
+  if (!album.ImportNewFiles(album.Path)) {
+    result.Error =
+        QStringLiteral("the new pictures of album \"%1\" were not imported").arg(album.ShortName);
+    return result;
+  }
   for (int i = before; i < album.Pictures.Count(); ++i) {
     TLumenfoldPicture* p = album.Pictures.Pictures(i);
     p->SetModified(true);

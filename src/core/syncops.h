@@ -28,12 +28,16 @@ struct TSyncFinding {
   TLumenfoldAlbum* Album = nullptr;
   TLumenfoldPicture* Picture = nullptr;
   TOriginalState State = TOriginalState::Missing;
+  QString Reason; // Skipped only: why the picture was not checked
 };
 
 struct TSyncReport {
   std::vector<TLumenfoldAlbum*> MissingFolders; // project order
   std::vector<TSyncFinding> Findings;           // missing and changed pictures, album order
-  QStringList Errors;                           // albums whose pictures could not be read
+  // Pictures not checked: a stored name that cannot name a file of the album folder, or an
+  // original that is no regular file of it (FIFO, device, link out of the folder).
+  std::vector<TSyncFinding> Skipped;
+  QStringList Errors; // albums whose pictures could not be read
   int AlbumsChecked = 0, PicturesChecked = 0;
   int Count(TOriginalState state) const;
 };
@@ -65,10 +69,11 @@ QString RelocateAlbum(TLumenfoldProject& project, TLumenfoldAlbum& album, const 
                       const QString& directory = QString());
 
 // Removes from the album the pictures whose original is missing: their rows and category links
-// go, files are not touched. Nothing happens while the album's folder is missing. `decide` (when
-// given) is asked for each such picture and may keep it. When every picture of the album would go
-// (an empty folder is often a drive that is not connected), Prompt()->confirm is asked first and
-// No keeps them all. Returns the number removed.
+// go, files are not touched. Nothing happens while the album's folder is missing; a picture
+// whose stored name cannot name a file of the folder is kept. `decide` (when given) is asked for
+// each such picture and may keep it. When every picture of the album would go (an empty folder is
+// often a drive that is not connected), Prompt()->confirm is asked first and No keeps them all.
+// Returns the number removed.
 int RemoveMissingPictures(TLumenfoldAlbum& album,
                           const std::function<bool(TLumenfoldPicture&)>& decide = {});
 

@@ -18,6 +18,7 @@
 #include "util/memorytuning.h"
 #include "util/messages.h"
 #include "util/programfolder.h"
+#include "util/safefile.h"
 #include "util/tracer.h"
 
 #include <QDir>
@@ -231,6 +232,8 @@ QStringList TProcessReport::Lines() const {
     lines.append(QStringLiteral("  ... and %1 more.").arg(MissingFiles.size() - kNamedFiles));
   add(UndecodableOriginals, "1 original picture could not be decoded and was skipped.",
       "%1 original pictures could not be decoded and were skipped.");
+  add(RefusedOriginals, "1 picture was skipped because of its file name or file type.",
+      "%1 pictures were skipped because of their file names or file types.");
   add(DamagedOriginals,
       "1 original picture is truncated or damaged; its images show only what could be read.",
       "%1 original pictures are truncated or damaged; their images show only what could be read.");
@@ -681,13 +684,22 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
   if (!p) return;
   TLumenfoldAlbum* album = p->Album;
   const QString originalPath = p->OriginalPath();
-  if (!QFileInfo(originalPath).isFile()) {
+  const QString refused = refusalOf(p);
+  if (!refused.isEmpty() || !QFileInfo(originalPath).isFile()) {
     // Handed out while the file was there: its result is dropped (and its memory counted off).
     if (auto slot = pipeline.pending.find(index); slot != pipeline.pending.end())
       pipeline.take(slot, {});
-    ++report_.MissingOriginals;
-    report_.MissingFiles << originalPath;
-    trace(QStringLiteral("Processing warning: file \"%1\" not found ").arg(originalPath));
+    if (refused.isEmpty()) {
+      ++report_.MissingOriginals;
+      report_.MissingFiles << originalPath;
+      trace(QStringLiteral("Processing warning: file \"%1\" not found ").arg(originalPath));
+      return;
+    }
+    // Skipped with its reason; the picture stays modified and the run goes on.
+    ++report_.RefusedOriginals;
+    skipped_.insert(p);
+    if (report_.Reasons.size() < kReportedReasons) report_.Reasons << refused;
+    trace(QStringLiteral("Processing warning: %1").arg(refused));
     return;
   }
 
@@ -789,6 +801,27 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
   post(number, psDatabase);
   saveRecord(p);
   post(number, psHash);
+}
+
+QString TProcessThread::refusalOf(const TLumenfoldPicture* p) const {
+  QString why = p->NameProblem();
+  if (!why.isEmpty()) return why;
+  const TFileRefusal refusal = CheckRegularFile(p->OriginalPath(), &why);
+  if (refusal == TFileRefusal::NotRegular || refusal == TFileRefusal::OutsideFolder) return why;
+  if (refusal != TFileRefusal::None || !renders(p)) return QString();
+  // Every image is written through a temporary file beside it, whose name is a little longer.
+  const bool enabled[kOutputKinds] = {project_->LargeEnabled, project_->MediumEnabled,
+                                      project_->ThumbEnabled};
+  const TGeneratedSize sizes[kOutputKinds] = {TGeneratedSize::Large, TGeneratedSize::Medium,
+                                              TGeneratedSize::Thumb};
+  for (int k = 0; k < kOutputKinds; ++k) {
+    if (!enabled[k]) continue;
+    const QFileInfo image(p->GeneratedPath(sizes[k]));
+    why = FileNameLengthProblem(image.absolutePath(), image.fileName(), kTemporaryNameBytes);
+    if (!why.isEmpty())
+      return QStringLiteral("The picture \"%1\" is skipped: %2.").arg(p->OriginalPath(), why);
+  }
+  return QString();
 }
 
 bool TProcessThread::renders(const TLumenfoldPicture* p) const {

@@ -80,13 +80,17 @@ struct TProcessReport {
   int MissingOriginals = 0;     // originals not found (skipped)
   QStringList MissingFiles;     // their paths, in the order they were found missing
   int UndecodableOriginals = 0; // originals that cannot be decoded (skipped, still modified)
-  int DamagedOriginals = 0;     // decoded with warnings: truncated or corrupt data
-  int BadSignatureImages = 0;   // signature images missing or undecodable (stamped without)
-  int MissingArchiveFiles = 0;  // published files that were not there to be packed
-  QStringList Reasons;          // why originals were skipped, the first few, naming the file
+  // Pictures not used (skipped, still modified): a stored name that cannot name a file of the
+  // album folder, an original that is no regular file of it (FIFO, device, link out of the
+  // folder), or image names too long for the file system.
+  int RefusedOriginals = 0;
+  int DamagedOriginals = 0;    // decoded with warnings: truncated or corrupt data
+  int BadSignatureImages = 0;  // signature images missing or undecodable (stamped without)
+  int MissingArchiveFiles = 0; // published files that were not there to be packed
+  QStringList Reasons;         // why originals were skipped, the first few, naming the file
   bool IsClean() const {
-    return MissingOriginals == 0 && UndecodableOriginals == 0 && DamagedOriginals == 0 &&
-           BadSignatureImages == 0 && MissingArchiveFiles == 0;
+    return MissingOriginals == 0 && UndecodableOriginals == 0 && RefusedOriginals == 0 &&
+           DamagedOriginals == 0 && BadSignatureImages == 0 && MissingArchiveFiles == 0;
   }
   // One line per count that is not zero, for example "2 original pictures were not found.";
   // the missing originals' paths follow their line, one each (the first 50).
@@ -169,6 +173,9 @@ private:
   void wantTemplate();
   // The picture's images are made in this run (modified, process all, or files not current).
   bool renders(const TLumenfoldPicture* picture) const;
+  // Why the picture must be skipped (its stored name, its original's file type, image names
+  // too long for the file system); empty when it can be processed.
+  QString refusalOf(const TLumenfoldPicture* picture) const;
   void noteSignatureImages(const TLumenfoldSignature* signature);
   void post(qintptr number, int stage);
   // Posts LF_MSG_PROGRESS_PART for the stage, done of total.

@@ -12,6 +12,7 @@
 #include "util/memorytuning.h"
 #include "util/messages.h"
 #include "util/programfolder.h"
+#include "util/safefile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -36,9 +37,9 @@ TLumenfoldBitmap LoadPreview(const QString& path) {
 // stored size. A JPEG original is read once and decoded at the smallest DCT scale that still
 // gives at least the preview's size, so the nearest filter only ever reduces.
 QSize MakePreview(const QString& original, const QString& preview, QImage& bitmap) {
-  QFile file(original);
-  if (!file.open(QIODevice::ReadOnly))
-    throw EImageError(QStringLiteral("Cannot open %1: %2").arg(original, file.errorString()));
+  QFile file;
+  QString problem;
+  if (!OpenRegularFile(file, original, &problem)) throw EImageError(problem);
   const QByteArray data = file.readAll();
   file.close();
   if (!data.startsWith("\xFF\xD8")) {
@@ -234,7 +235,9 @@ TThumbnailThread::Finding TThumbnailThread::examine(const Snapshot& picture) {
   found.Position = picture.Position;
   found.Picture = picture.Picture;
   found.OriginalPath = picture.OriginalPath;
-  if (!QFileInfo(picture.OriginalPath).isFile()) {
+  // A FIFO, device or link out of the album folder under a picture's name is never read: it
+  // counts as missing (a name not allowed in the folder gives no path at all).
+  if (CheckRegularFile(picture.OriginalPath) != TFileRefusal::None) {
     found.Kind = Finding::TKind::Missing;
     return found;
   }
@@ -258,6 +261,11 @@ TThumbnailThread::Finding TThumbnailThread::examine(const Snapshot& picture) {
     // An unreadable preview file is made again below.
   }
 
+  // A preview whose name the file system cannot hold is not made; the loader goes on.
+  if (!FileNameLengthProblem(previewInfo.absolutePath(), previewInfo.fileName(),
+                             kTemporaryNameBytes)
+           .isEmpty())
+    return found;
   QDir().mkpath(previewInfo.absolutePath());
   QImage made;
   found.Dimensions = MakePreview(picture.OriginalPath, picture.PreviewPath, made);

@@ -290,6 +290,15 @@ bool TfrmNewAlbum::validatePage(int page) {
       Prompt()->warning(problem);
       return false;
     }
+    // Two pictures whose images would be one file are refused before anything is imported.
+    const bool importsAll = addMode_ && album_->Pictures.Count() == 0;
+    if (importsAll || !addMode_) {
+      const QString clash = album_->ImportProblem(album_->Path, !importsAll);
+      if (!clash.isEmpty()) {
+        Prompt()->error(clash);
+        return false;
+      }
+    }
   }
   if (page != pgRename || !project_) return true;
   const TRenamePlan plan =

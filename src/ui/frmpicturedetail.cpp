@@ -11,6 +11,7 @@
 #include "util/helpers.h"
 #include "util/imaging.h"
 #include "util/jpegcodec.h"
+#include "util/safefile.h"
 
 #include <QDir>
 #include <QFile>
@@ -137,8 +138,9 @@ void TfrmPictureDetail::FirstShow() {
 
 void TfrmPictureDetail::decode(int denominator) {
   const QString path = Copy().OriginalPath();
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) throw EImageError(file.errorString());
+  QFile file;
+  QString problem;
+  if (!OpenRegularFile(file, path, &problem)) throw EImageError(problem);
   const QByteArray data = file.readAll();
   const int orientation = Copy().Orientation;
   if (denominator <= 0) {

@@ -1,5 +1,7 @@
 #include "util/exif.h"
 
+#include "util/safefile.h"
+
 #include <QFile>
 #include <QMap>
 #include <cstring>
@@ -321,10 +323,11 @@ TCameraMetadata ParseExifBlock(const uchar* data, size_t size) {
 }
 
 TCameraMetadata ReadCameraMetadata(const QString& path, TMetadataParts parts) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
+  QFile file;
+  QString problem;
+  if (!OpenRegularFile(file, path, &problem)) {
     TCameraMetadata m;
-    m.Problem = QStringLiteral("the file cannot be read");
+    m.Problem = problem;
     return m;
   }
   TFileSource source(file);

@@ -1,5 +1,7 @@
 #include "util/helpers.h"
 
+#include "util/safefile.h"
+
 #include <cmath>
 
 #include <QDir>
@@ -42,8 +44,8 @@ TFontStyles TextToFontStyle(const QString& text) {
 }
 
 int GetFileSizeBytes(const QString& path) {
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return -1;
+  QFile f;
+  if (!OpenRegularFile(f, path)) return -1;
   const qint64 size = f.size();
   if (size < 0 || size > 0x7fffffff) return -1;
   return int(size);
@@ -106,8 +108,8 @@ QString HashText(quint32 sum) {
 } // namespace
 
 QString GetFileHash(const QString& path) {
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly) || f.size() <= 0) return QString();
+  QFile f;
+  if (!OpenRegularFile(f, path) || f.size() <= 0) return QString();
   quint32 sum = 1;
   QByteArray buffer(1 << 20, Qt::Uninitialized);
   qint64 total = 0;
@@ -149,8 +151,8 @@ bool TFolderListings::IsRegularFile(const QString& path) {
 bool ReadWholeFile(const QString& path, QByteArray& into) {
   constexpr qint64 kMostBytes = qint64(512) << 20;
   into.resize(0);
-  QFile file(path);
-  const qint64 size = file.open(QIODevice::ReadOnly) ? file.size() : -1;
+  QFile file;
+  const qint64 size = OpenRegularFile(file, path) ? file.size() : -1;
   if (size <= 0 || size > kMostBytes) return false;
   into.resize(qsizetype(size));
   if (file.read(into.data(), size) == size) return true;

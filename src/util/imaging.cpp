@@ -3,6 +3,7 @@
 #include "util/colour.h"
 #include "util/helpers.h"
 #include "util/jpegcodec.h"
+#include "util/safefile.h"
 #include "util/tracer.h"
 
 #include <QFile>
@@ -30,14 +31,17 @@ bool StartsLikeJpeg(const QByteArray& head) {
 }
 
 bool IsJpegFile(const QString& path) {
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return true; // let the decoder report the problem
+  QFile f;
+  if (!OpenRegularFile(f, path)) return true; // let the decoder report the problem
   return StartsLikeJpeg(f.read(3));
 }
 
 // Other picture formats that Qt reads (a PNG saved as .jpg, say) are accepted too.
 QImage ReadOtherPicture(const QString& path) {
-  QImageReader reader(path);
+  QFile file;
+  QString problem;
+  if (!OpenRegularFile(file, path, &problem)) throw EImageError(problem);
+  QImageReader reader(&file);
   reader.setAutoTransform(false);
   QImage image = reader.read();
   if (image.isNull())
@@ -109,7 +113,10 @@ QString SmallerText(bool noUpscale) {
 
 QSize ReadPictureSize(const QString& path) {
   if (IsJpegFile(path)) return ReadJpegSize(path);
-  QImageReader reader(path);
+  QFile file;
+  QString problem;
+  if (!OpenRegularFile(file, path, &problem)) throw EImageError(problem);
+  QImageReader reader(&file);
   const QSize size = reader.size();
   if (!size.isValid())
     throw EImageError(

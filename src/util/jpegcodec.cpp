@@ -7,6 +7,7 @@
 #include "util/colour.h"
 #include "util/exif.h"
 #include "util/helpers.h"
+#include "util/safefile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -18,6 +19,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -139,11 +142,11 @@ public:
   // while its input buffer holds enough bytes, which a stream's small buffer often does not.
   void OpenFile(const QString& path, bool forDecoding) {
     path_ = path;
-    QFileInfo info(path);
-    if (!info.exists()) throw EImageError(QStringLiteral("File not found: \"%1\".").arg(path));
-    if (info.isDir())
-      throw EImageError(QStringLiteral("Cannot read picture \"%1\": it is a folder.").arg(path));
+    QString problem;
+    const int fd = OpenRegularFile(path, &problem);
+    if (fd < 0) throw EImageError(problem);
     if (forDecoding && ReadWholeFile(path, data_)) {
+      ::close(fd);
       bytes_ = data_.size();
       memory_ = data_;
       jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(data_.constData()),
@@ -151,11 +154,14 @@ public:
       ReadHeader();
       return;
     }
-    file_ = std::fopen(QFile::encodeName(path).constData(), "rb");
-    if (!file_)
+    file_ = ::fdopen(fd, "rb");
+    if (!file_) {
+      ::close(fd);
       throw EImageError(QStringLiteral("Cannot open file \"%1\": %2.")
                             .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
-    bytes_ = info.size();
+    }
+    struct stat st;
+    bytes_ = ::fstat(::fileno(file_), &st) == 0 ? qint64(st.st_size) : 0;
     jpeg_stdio_src(&cinfo, file_);
     ReadHeader();
   }

@@ -1,11 +1,13 @@
 #include "util/outputmetadata.h"
 
+#include "util/safefile.h"
 #include "util/tracer.h"
 
 #include <QFile>
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 
 // The library's 0.27 interface hands images over in std::auto_ptr; it stays inside this file.
@@ -179,6 +181,11 @@ Exiv2::Image::AutoPtr openImage(const QByteArray& bytes, const QString& path) {
   if (!bytes.isEmpty())
     return Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(bytes.constData()),
                                      long(bytes.size()));
+  // The library opens the file itself: it must be a regular file of its folder, or it could
+  // wait for ever on a FIFO.
+  QString problem;
+  if (CheckRegularFile(path, &problem) != TFileRefusal::None)
+    throw std::runtime_error(problem.toStdString());
   return Exiv2::ImageFactory::open(std::string(QFile::encodeName(path).constData()));
 }
 

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QtTest>
+#include <sys/stat.h>
 
 namespace {
 
@@ -99,13 +100,57 @@ private slots:
     QCOMPARE(other.AlbumDate.date(), QFileInfo(folder + "/one.JPG").lastModified().date());
   }
 
+  // Only regular files of the folder become pictures; the others are named in a warning.
+  void importTakesOnlyRegularFilesOfTheFolder() {
+    TLumenfoldProject project;
+    project.Reset();
+    TLumenfoldAlbum album(&project);
+    const QString folder = env.makeFolder("regular");
+    QVERIFY(touch(folder + "/a.jpg"));
+    QVERIFY(touch(env.path("outside.jpg"), "secret"));
+    QVERIFY(QFile::link(folder + "/a.jpg", folder + "/inside.jpg"));
+    QVERIFY(QFile::link(env.path("outside.jpg"), folder + "/outside.jpg"));
+    QVERIFY(QFile::link(folder + "/gone.jpg", folder + "/dangling.jpg"));
+    QCOMPARE(::mkfifo(QFile::encodeName(folder + "/fifo.jpg").constData(), 0600), 0);
+    QVERIFY(album.ImportFolder(folder));
+    QStringList names;
+    for (int i = 0; i < album.Pictures.Count(); ++i)
+      names << album.Pictures.Pictures(i)->OriginalFileName;
+    QCOMPARE(names, QStringList({"a.jpg", "inside.jpg"}));
+    QCOMPARE(prompt.warnings().size(), 1);
+    for (const char* left : {"outside.jpg", "dangling.jpg", "fifo.jpg"})
+      QVERIFY2(prompt.warnings().first().contains(left), left);
+  }
+
+  // Two files whose images would be one file: nothing is imported, the error names both.
+  void importRefusesNamesThatShareAnOutputFile() {
+    TLumenfoldProject project;
+    project.Reset();
+    const QString folder = env.makeFolder("clash");
+    QVERIFY(touch(folder + "/a.jpg"));
+    QVERIFY(touch(folder + "/b.jpg"));
+    TLumenfoldAlbum album(&project);
+    QVERIFY(album.ImportFolder(folder));
+    QVERIFY(touch(folder + "/A.JPG"));
+    for (bool onlyNew : {false, true}) {
+      prompt.clear();
+      TLumenfoldAlbum fresh(&project);
+      TLumenfoldAlbum& target = onlyNew ? album : fresh;
+      const int before = target.Pictures.Count();
+      QVERIFY(!(onlyNew ? target.ImportNewFiles(folder) : target.ImportFolder(folder)));
+      QCOMPARE(target.Pictures.Count(), before);
+      QCOMPARE(prompt.errors().size(), 1);
+      QVERIFY(prompt.errors().first().contains("\"a.jpg\" and \"A.JPG\""));
+    }
+  }
+
   void importNewFilesContinuesSortOrder() {
     TLumenfoldProject project;
     project.Reset();
     std::unique_ptr<TLumenfoldAlbum> album(newAlbum(project, "five", 5));
     QCOMPARE(album->Pictures.Count(), 5);
     QVERIFY(touch(album->Path + "/new.jpg"));
-    QVERIFY(touch(album->Path + "/P000.jpg")); // differs in case only: a new file
+    QVERIFY(touch(album->Path + "/p000.jpeg")); // another extension: a new file
     QVERIFY(album->ImportNewFiles(album->Path));
     QCOMPARE(album->Pictures.Count(), 7);
     QList<int> orders;

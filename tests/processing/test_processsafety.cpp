@@ -216,6 +216,47 @@ private slots:
     QCOMPARE(LargestDecodedBytes(files, 1000), qint64(1000 * 4)); // refused above the limit
   }
 
+  // ---- names and files the run must not use ----
+
+  // Stored names that would lead out of the album folder skip their picture; the run goes on.
+  void storedNamesNeverLeaveTheAlbumFolder() {
+    Site s(env, "names");
+    s.project.MediumPrefix.clear(); // "ps_medium/../x.jpg" would be the album's foreign x.jpg
+    s.add("ok.jpg");
+    WriteTestJpeg(s.album->Path + "/../x.jpg", 64, 48);
+    writeBytes(s.album->Path + "/x.jpg", "foreign");
+    const QStringList bad{"../x.jpg", s.album->Path + "/../x.jpg", "..", "a\x01.jpg", "s\\x.jpg"};
+    for (const QString& name : bad)
+      s.add(name, 0);
+    const QString lines = s.run();
+    QVERIFY2(lines.contains("5 pictures were skipped"), qPrintable(lines));
+    for (const QString& name : bad)
+      QVERIFY2(lines.contains('"' + name + '"'), qPrintable(name));
+    QCOMPARE(ReadTestFile(s.album->Path + "/x.jpg"), QByteArray("foreign"));
+    QVERIFY(QFileInfo(s.album->Path + "/ps_medium/ok.jpg").isFile());
+  }
+
+  // Two pictures whose images would be one file: the run refuses before writing anything.
+  void runRefusesPicturesSharingAnImage() {
+    Site s(env, "shared");
+    s.add("a.jpg");
+    s.add("A.JPG");
+    const QString reason = s.run();
+    QVERIFY2(reason.contains("\"a.jpg\" and \"A.JPG\""), qPrintable(reason));
+    QVERIFY(!QDir(s.album->Path + "/ps_medium").exists());
+  }
+
+  // An image name too long for the file system skips that picture only.
+  void tooLongImageNameSkipsItsPicture() {
+    Site s(env, "long");
+    s.add(QString(250, 'n') + ".jpg");
+    s.add("ok.jpg");
+    const QString lines = s.run();
+    QVERIFY2(lines.contains("1 picture was skipped") && lines.contains("longer than"),
+             qPrintable(lines));
+    QVERIFY(QFileInfo(s.album->Path + "/ps_medium/m_ok.jpg").isFile());
+  }
+
   // ---- messages ----
 
   void unwritableFolderSaysPermissionDenied() {

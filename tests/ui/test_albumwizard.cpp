@@ -268,6 +268,23 @@ private slots:
 
   // The relative directory is the album's folder inside the site and the archive: one used by
   // another album (in any letter case) is refused, a longer one taken with ">" is fine.
+  // Two originals whose images would be one file keep the wizard on the path page.
+  void namesSharingAnImageAreRefused() {
+    const QString clash = env.makeFolder("photos/clash");
+    QVERIFY(WriteTestJpeg(clash + "/a.jpg", 40, 30) && WriteTestJpeg(clash + "/A.JPG", 40, 30));
+    TLumenfoldProject project;
+    project.Reset();
+    TfrmNewAlbum w(nullptr, &project);
+    w.show();
+    SetBrowseFolderHook([clash](const QString&, const QString&) { return clash; });
+    clickNext(w);
+    button(w, "bbnPath")->click();
+    clickNext(w);
+    QCOMPARE(w.PageIndex(), int(TfrmNewAlbum::pgPath));
+    const QString errors = prompt.errors().join('\n');
+    QVERIFY2(errors.contains("\"a.jpg\"") && errors.contains("\"A.JPG\""), qPrintable(errors));
+  }
+
   void siteFolderOfAnotherAlbumIsRefused() {
     TLumenfoldProject project;
     project.Reset();

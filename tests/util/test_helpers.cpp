@@ -1,11 +1,18 @@
 // Shared helpers: font style texts, file checksum and size, DOS time stamps, the recent list,
 // template listings and renames that never replace another file.
 #include "testenv.h"
+#include "util/exif.h"
 #include "util/helpers.h"
+#include "util/imageerror.h"
+#include "util/imaging.h"
+#include "util/jpegcodec.h"
+#include "util/safefile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QtTest>
+#include <functional>
+#include <sys/stat.h>
 
 namespace {
 bool writeFile(const QString& path, const QByteArray& bytes) {
@@ -156,6 +163,34 @@ private slots:
     }
     QVERIFY(listings.IsRegularFile(env.path("f/a.jpg")));
     QVERIFY(!listings.IsRegularFile(env.path("nowhere/a.jpg")));
+  }
+
+  // A FIFO under a picture's name (or a link to one) is refused at once by every reader of
+  // originals: none of them waits for a writer that never comes.
+  void fifoIsNeverWaitedFor() {
+    const QString folder = env.makeFolder("fifo");
+    QCOMPARE(::mkfifo(QFile::encodeName(folder + "/x.jpg").constData(), 0600), 0);
+    QVERIFY(QFile::link(folder + "/x.jpg", folder + "/link.jpg"));
+    auto raises = [](const std::function<void()>& read) {
+      try {
+        read();
+      } catch (const EImageError&) {
+        return true;
+      }
+      return false;
+    };
+    for (const char* name : {"x.jpg", "link.jpg"}) {
+      const QString path = folder + "/" + name;
+      QCOMPARE(CheckRegularFile(path), TFileRefusal::NotRegular);
+      QCOMPARE(GetFileHash(path), QString());
+      QCOMPARE(GetFileSizeBytes(path), -1);
+      QByteArray bytes;
+      QVERIFY(!ReadWholeFile(path, bytes));
+      QVERIFY(!ReadCameraMetadata(path).Problem.isEmpty());
+      QVERIFY(raises([&] { ReadJpegSize(path); }));
+      QVERIFY(raises([&] { DecodeJpegFile(path); }));
+      QVERIFY(raises([&] { ReadPictureSize(path); }));
+    }
   }
 
   void rectangles() {

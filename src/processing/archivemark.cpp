@@ -38,7 +38,8 @@ QString ProjectArchivePath(const TLumenfoldProject& project) {
 QString ForeignArchiveReason(const TLumenfoldProject& project, const QString& path) {
   const QFileInfo info(path);
   if (!info.exists() && !info.isSymLink()) return QString();
-  if (info.isSymLink() || !info.isFile() || !IsZipArchiveFile(path))
+  if (info.isSymLink()) return refusal(path, QStringLiteral("is a symbolic link"));
+  if (!info.isFile() || !IsZipArchiveFile(path))
     return refusal(path, QStringLiteral("is no zip archive"));
   int code = 0;
   zip_t* archive = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &code);

@@ -115,9 +115,6 @@ void trace(const QString& text) {
   }
 }
 
-// Why a picture's file may not go into the archive, or empty when it may: only a regular file
-// goes (for an original, one holding a JPEG picture), and a symbolic link is followed only when
-// it leads to a file inside the album's folder.
 // Why the file is not followed, or empty: a symbolic link that leads outside the album's folder.
 QString outsideLinkReason(const QString& albumFolder, const QString& path) {
   struct stat st;
@@ -132,6 +129,9 @@ QString outsideLinkReason(const QString& albumFolder, const QString& path) {
       .arg(path);
 }
 
+// Why a picture's file may not go into the archive, or empty when it may: only a regular file
+// goes (for an original, one holding a JPEG picture), and a symbolic link is followed only when
+// it leads to a file inside the album's folder.
 QString unpackableReason(const QString& albumFolder, const QString& path, bool original) {
   const QByteArray encoded = QFile::encodeName(path);
   struct stat st;
@@ -1014,9 +1014,9 @@ void TProcessThread::wantPictures() {
       }
       // Only what decoded as a picture of the album goes in: never a file the link or the
       // name merely points at.
-      QString refused =
-          skipped_.contains(p) ? QString() : unpackableReason(album->Path, original, true);
+      QString refused;
       if (packs(p, true) && !skipped_.contains(p)) {
+        refused = unpackableReason(album->Path, original, true);
         if (refused.isEmpty()) {
           archive_->Want(albumEntry(album, p->OriginalFileName), original);
         } else {

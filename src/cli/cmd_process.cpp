@@ -6,6 +6,7 @@
 #include "core/outputsettings.h"
 #include "core/project.h"
 #include "core/signature.h"
+#include "db/userprompt.h"
 #include "processing/processingjob.h"
 #include "processing/processthread.h"
 #include "processing/ziparchive.h"
@@ -148,6 +149,10 @@ int RunProcess(const QStringList& raw) {
     }
   }
   const bool zip = args.has(QStringLiteral("zip"));
+  // Said before the run; the run goes on, as a template on the server may rely on it.
+  if (zip)
+    if (const QString warning = ArchiveWithoutTemplateWarning(*project); !warning.isEmpty())
+      Prompt()->warning(warning);
   if (args.has(QStringLiteral("remove-zip"))) {
     const QString failure = RemoveZipBeforeRun(*project);
     if (!failure.isEmpty()) throw TCliError(failure);

@@ -2,6 +2,7 @@
 #include "core/picture.h"
 
 #include "core/project.h"
+#include "util/safefiles.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -28,6 +29,6 @@ QStringList ExistingPictureFiles(const TLumenfoldPicture& picture) {
 QStringList MoveFilesToTrash(const QStringList& files) {
   QStringList failed;
   for (const QString& path : files)
-    if (QFileInfo::exists(path) && !QFile::moveToTrash(path)) failed << path;
+    if (QFileInfo::exists(path) && !MoveToTrash(path)) failed << path;
   return failed;
 }

@@ -7,13 +7,13 @@
 #include "db/statements.h"
 #include "db/userprompt.h"
 #include "util/programfolder.h"
+#include "util/safefiles.h"
 #include "util/tracer.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QtEndian>
 
@@ -401,9 +401,8 @@ bool TLumenfoldProject::WriteSettings() {
   if (FileName.isEmpty()) {
     reason = QStringLiteral("No file name was given.");
   } else {
-    QSaveFile file(FileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-      reason = file.errorString();
+    // On the disk before it replaces the old file: a power cut leaves the old or the new one.
+    WriteFileDurably(FileName, bytes, &reason);
   }
   if (!reason.isEmpty()) {
     Modified = true;

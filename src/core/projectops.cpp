@@ -92,6 +92,8 @@ bool OpenNewProject(TLumenfoldProject& project) {
   project.ZipEnabled = true;
   project.ZipFileName =
       IncludeTrailingSeparator(QFileInfo(project.FileName).absolutePath()) + "albums.zip";
+  // Safe by default: without a template the archive would hold every private picture.
+  project.SiteTemplate = QStringLiteral("gallery");
   project.Modified = true;
   SetCurrentConnectionString(project.ConnectionString);
   return project.LoadDatabase();

@@ -40,7 +40,8 @@ ProposeProjectDatabase(const QString& projectFile,
 QString SharedDatabaseWarning(const QString& path);
 
 // Turns a project whose FileName and ConnectionString are set into a new project on that
-// database: zip enabled with albums.zip beside the project file, marked modified, the connection
+// database: zip enabled with albums.zip beside the project file, the "gallery" site template
+// (which publishes no private picture and no original), marked modified, the connection
 // selected and the lists loaded. Returns what LoadDatabase returns; model errors propagate.
 bool OpenNewProject(TLumenfoldProject& project);
 

@@ -1,5 +1,8 @@
 #include "processing/archivebuilder.h"
 
+#include "processing/archivemark.h"
+#include "util/safefiles.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -157,7 +160,9 @@ QStringList TArchiveBuilder::Leftovers(const QString& archivePath) {
   static const QRegularExpression random(QStringLiteral("^\\.[A-Za-z0-9]{6}$"));
   const QStringList entries = folder.entryList(QDir::Files | QDir::Hidden | QDir::System);
   for (const QString& entry : entries) {
-    if (!entry.startsWith(name) || entry == name) continue;
+    // The lock is the live builder's, or reused by the next one.
+    if (!entry.startsWith(name) || entry == name || entry == ours + QStringLiteral("lock"))
+      continue;
     const QString path = folder.filePath(entry);
     if (entry.startsWith(ours) ||
         (random.match(entry.mid(name.size())).hasMatch() && unfinishedArchive(path)))
@@ -175,7 +180,7 @@ void TArchiveBuilder::removeLeftovers(const QString& archivePath) {
     if (QFileInfo(path).fileName().startsWith(ours))
       QFile::remove(path);
     else
-      QFile::moveToTrash(path);
+      MoveToTrash(path);
   }
 }
 
@@ -204,6 +209,13 @@ TArchiveBuilder::TArchiveBuilder(const QString& archivePath, bool copyAhead)
         QStringLiteral("The folder \"%1\" of the zip archive does not exist.").arg(folder));
   spoolPath_ = archivePath_ + QStringLiteral(".lumenfold-spool");
   newPath_ = archivePath_ + QStringLiteral(".lumenfold-new");
+  lock_ = std::make_unique<TFileLock>(archivePath_ + QStringLiteral(".lumenfold-lock"));
+  if (lock_->Busy())
+    throw TZipError(QStringLiteral("Another run is writing the zip archive \"%1\" now. Try again "
+                                   "when it has ended.")
+                        .arg(archivePath_));
+  // A folder that cannot be written is reported when the archive is written.
+  if (!lock_->Held()) lock_.reset();
   removeLeftovers(archivePath_);
   if (!QFileInfo::exists(archivePath_)) return;
   const QByteArray encoded = QFile::encodeName(archivePath_);
@@ -420,6 +432,26 @@ bool TArchiveBuilder::Want(const QString& entryName, const QString& sourcePath) 
   return true;
 }
 
+bool TArchiveBuilder::KeepPrevious(const QString& entryName) {
+  const QString name = ZipEntryName(entryName);
+  if (name.isEmpty() || !checkedEntries().contains(name)) return false;
+  const QString folded = foldedName(name);
+  if (const auto at = wantedByFolded_.constFind(folded); at != wantedByFolded_.constEnd()) {
+    const Wanted& other = wanted_[size_t(*at)];
+    if (other.Previous && other.Name == name) return true;
+    throw TZipError(QStringLiteral("The file \"%1\" and the previous archive's entry \"%2\" would "
+                                   "both be packed as \"%2\".")
+                        .arg(other.Source, name));
+  }
+  wantedByFolded_.insert(folded, int(wanted_.size()));
+  Wanted kept;
+  kept.Name = name;
+  kept.Size = qint64(oldEntries_.value(name).Raw.Header.Size);
+  kept.Previous = true;
+  wanted_.push_back(kept);
+  return true;
+}
+
 QString TArchiveBuilder::WantedAs(const QString& entryName) const {
   const auto at = wantedByFolded_.constFind(foldedName(ZipEntryName(entryName)));
   return at == wantedByFolded_.constEnd() ? QString() : wanted_[size_t(*at)].Name;
@@ -428,7 +460,8 @@ QString TArchiveBuilder::WantedAs(const QString& entryName) const {
 void TArchiveBuilder::CompressRemaining(int jobs) {
   std::vector<size_t> todo;
   for (size_t i = 0; i < wanted_.size(); ++i)
-    if (!spooled_.contains(wanted_[i].Name) && !unchanged(wanted_[i])) todo.push_back(i);
+    if (!wanted_[i].Previous && !spooled_.contains(wanted_[i].Name) && !unchanged(wanted_[i]))
+      todo.push_back(i);
   if (todo.empty()) return;
   qint64 total = 0, done = 0;
   if (Progress) {
@@ -517,7 +550,7 @@ void TArchiveBuilder::Write() {
       part.Fd = spoolFd;
       part.Offset = s->Offset;
     } else if (const auto o = checkedEntries().constFind(w.Name);
-               o != checkedEntries().constEnd() && unchanged(w)) {
+               o != checkedEntries().constEnd() && (w.Previous || unchanged(w))) {
       // Copied as it is: compressed bytes, CRC, time stamp and attributes; the name as wanted.
       part.Header = o->Raw.Header;
       part.Header.Name = w.Name.toUtf8();
@@ -563,6 +596,7 @@ void TArchiveBuilder::Write() {
   if (!keep) QFile::remove(newPath_);
 
   TZipWriter writer;
+  writer.Comment = QByteArray(kArchiveMark); // tells later runs that the file is ours to replace
   if (!writer.Open(newPath_, keep)) fail(writer.ErrorString());
   if (Progress) writer.Copied = [&](quint64 written) { Progress(qint64(written), total); };
   for (size_t i = 0; i < parts.size(); ++i) {
@@ -585,6 +619,9 @@ void TArchiveBuilder::Write() {
   // The archive keeps the permissions the user gave it.
   if (oldMode_ >= 0) ::chmod(QFile::encodeName(newPath_).constData(), mode_t(oldMode_));
   if (Progress) Progress(total, total);
+  // On the disk before it takes the old one's place: a power cut leaves one of the two whole.
+  QString unsynced;
+  if (!SyncFile(newPath_, &unsynced)) fail(unsynced);
   // The new archive takes the old one's place in one step. Exchanging the two names (then
   // removing the old archive under the new name) does that without making the file system
   // write the whole new archive out at once, as replacing a file by a rename does on some file
@@ -594,6 +631,7 @@ void TArchiveBuilder::Write() {
   if (QFileInfo::exists(archivePath_) && renameat2(AT_FDCWD, encoded.constData(), AT_FDCWD,
                                                    target.constData(), RENAME_EXCHANGE) == 0) {
     QFile::remove(newPath_);
+    SyncFolderOf(archivePath_);
     return;
   }
   if (std::rename(encoded.constData(), target.constData()) != 0) {
@@ -602,4 +640,5 @@ void TArchiveBuilder::Write() {
     throw TZipError(
         QStringLiteral("The zip archive \"%1\" cannot be written: %2").arg(archivePath_, reason));
   }
+  SyncFolderOf(archivePath_);
 }

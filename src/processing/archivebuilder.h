@@ -23,7 +23,8 @@
 // blocks (TZipWriter); unchanged entries that follow each other in the previous archive go over
 // with their headers in one piece, so an archive that barely changed costs less than a plain copy
 // of the file. The temporary files of a run that died (spool, partial archive) are removed when the
-// next builder for the same archive is created.
+// next builder for the same archive is created; a builder holds a lock beside the archive while
+// it lives, so the files of a run that is still going are never taken for a dead run's.
 //
 // Threads: the object is used by one thread at a time (the run thread). Compress may run on
 // any thread. The builder runs threads of its own: one reads the previous archive's local
@@ -43,6 +44,7 @@
 #include <vector>
 
 class QFile;
+class TFileLock;
 
 // One file's content as it goes into the archive.
 struct TCompressedEntry {
@@ -61,8 +63,8 @@ class TArchiveBuilder {
 public:
   // Removes what a run that died left beside the archive, and opens the archive that is there
   // (read only) as the source of unchanged entries. Raises TZipError when the existing file is
-  // no zip archive or its folder does not exist. copyAhead: StartPrefill as soon as the previous
-  // archive's directory is read.
+  // no zip archive, its folder does not exist or another live run is writing the same archive.
+  // copyAhead: StartPrefill as soon as the previous archive's directory is read.
   explicit TArchiveBuilder(const QString& archivePath, bool copyAhead = false);
   ~TArchiveBuilder(); // removes the spool; the archive stays as it is unless Write succeeded
   TArchiveBuilder(const TArchiveBuilder&) = delete;
@@ -85,6 +87,9 @@ public:
   // file is wanted under the same name (compared without regard to letter case, as archives are
   // often unpacked on such file systems).
   bool Want(const QString& entryName, const QString& sourcePath);
+  // Wants the previous archive's entry of that name as it is (its file is gone). Returns false
+  // (and wants nothing) when the previous archive has no such entry. Raises TZipError as Want.
+  bool KeepPrevious(const QString& entryName);
   // The entry name wanted under this name (any letter case), or empty.
   QString WantedAs(const QString& entryName) const;
   int WantedCount() const { return int(wanted_.size()); }
@@ -123,6 +128,7 @@ private:
     QString Source;
     qint64 Size = 0;          // of the file when it was wanted
     struct timespec MTime {}; // ditto
+    bool Previous = false;    // the previous archive's entry, kept as it is (no source)
   };
   struct SpoolRecord {
     qint64 Offset = 0;
@@ -148,6 +154,7 @@ private:
   static void removeLeftovers(const QString& archivePath);
 
   QString archivePath_;
+  std::unique_ptr<TFileLock> lock_; // held while the builder lives: its leftovers are its own
   QString spoolPath_;
   QString newPath_;
   int oldFd_ = -1; // the previous archive, open for copying its entries

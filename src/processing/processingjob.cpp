@@ -5,9 +5,11 @@
 #include "core/album.h"
 #include "core/picture.h"
 #include "core/project.h"
+#include "processing/archivemark.h"
 #include "processing/processthread.h"
 #include "processing/ziparchive.h"
 #include "util/programfolder.h"
+#include "util/safefiles.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -16,7 +18,8 @@
 #include <QFileInfo>
 #include <QTimer>
 
-QString RemoveZipBeforeRun(const TLumenfoldProject& project) {
+QString RemoveZipBeforeRun(const TLumenfoldProject& project, bool* noTrash) {
+  if (noTrash) *noTrash = false;
   const QString path = ResolveZipFileName(project, project.ZipFileName);
   const QFileInfo info(path);
   if (path.isEmpty() || (!info.exists() && !info.isSymLink())) return QString();
@@ -24,9 +27,24 @@ QString RemoveZipBeforeRun(const TLumenfoldProject& project) {
   // other file of the user's never costs that file.
   if (!info.isFile() || !IsZipArchiveFile(path))
     return QStringLiteral("\"%1\" is not a zip archive; it is not removed.").arg(path);
-  if (!QFile::moveToTrash(path))
-    return QStringLiteral("The zip file \"%1\" could not be moved to the trash.").arg(path);
+  if (const QString foreign = ForeignArchiveReason(project, path); !foreign.isEmpty())
+    return foreign;
+  QString reason;
+  if (!MoveToTrash(path, &reason)) {
+    if (noTrash) *noTrash = true;
+    return QStringLiteral("The zip file \"%1\" could not be moved to the trash (%2); it was left "
+                          "as it is. Remove it yourself, or run without removing it.")
+        .arg(path, reason);
+  }
   return QString();
+}
+
+QString ArchiveWithoutTemplateWarning(const TLumenfoldProject& project) {
+  if (!project.SiteTemplate.trimmed().isEmpty()) return QString();
+  return QStringLiteral("No site template is chosen: the zip archive will hold every picture, "
+                        "private ones and the private albums included, their originals with all "
+                        "their metadata (such as GPS position and camera serial number), and the "
+                        "whole database with the albums' local folders.");
 }
 
 QStringList ProcessingReportLines(bool completed, const TProcessThread* run) {

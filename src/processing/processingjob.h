@@ -40,8 +40,15 @@ struct TProcessingRequest {
 };
 
 // Moves the project's zip archive (ZipFileName) to the trash before a run that starts it anew.
-// A missing file is no error. Returns an empty text, or why the file could not be moved.
-QString RemoveZipBeforeRun(const TLumenfoldProject& project);
+// A missing file is no error; a file that is not the project's archive (archivemark.h) is never
+// removed. Returns an empty text, or why the file could not be moved; noTrash, when given, is set
+// when the reason is that no trash could take the file (the caller may ask to delete it).
+QString RemoveZipBeforeRun(const TLumenfoldProject& project, bool* noTrash = nullptr);
+
+// Empty when the project's archive is filtered by a site template; otherwise the warning, said
+// before a run with zip, that the archive holds every picture, private ones and originals with
+// their metadata included, and the whole database.
+QString ArchiveWithoutTemplateWarning(const TLumenfoldProject& project);
 
 // Lines of the closing report: the first line says how the run ended ("Processing finished
 // successfully." or "Processing was terminated and finished."); counts of what the run could not

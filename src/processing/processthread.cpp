@@ -9,6 +9,7 @@
 #include "db/sqlaccess.h"
 #include "db/userprompt.h"
 #include "processing/archivebuilder.h"
+#include "processing/archivemark.h"
 #include "processing/picturework.h"
 #include "processing/publicsite.h"
 #include "processing/ziparchive.h"
@@ -38,6 +39,7 @@
 #include <future>
 #include <map>
 #include <mutex>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -112,6 +114,42 @@ void trace(const QString& text) {
   } catch (const std::exception&) {
     // The trace log is a diagnostic aid; failing to write it does not end the run.
   }
+}
+
+// Why the file is not followed, or empty: a symbolic link that leads outside the album's folder.
+QString outsideLinkReason(const QString& albumFolder, const QString& path) {
+  struct stat st;
+  if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+    return QString();
+  const QString target = QFileInfo(path).canonicalFilePath();
+  const QString folder = QFileInfo(albumFolder).canonicalFilePath();
+  if (!target.isEmpty() && !folder.isEmpty() && target.startsWith(folder + QLatin1Char('/')))
+    return QString();
+  return QStringLiteral("\"%1\" is a symbolic link that leads outside the album's folder; it was "
+                        "not followed.")
+      .arg(path);
+}
+
+// Why a picture's file may not go into the archive, or empty when it may: only a regular file
+// goes (for an original, one holding a JPEG picture), and a symbolic link is followed only when
+// it leads to a file inside the album's folder.
+QString unpackableReason(const QString& albumFolder, const QString& path, bool original) {
+  const QByteArray encoded = QFile::encodeName(path);
+  struct stat st;
+  if (const QString outside = outsideLinkReason(albumFolder, path); !outside.isEmpty())
+    return outside;
+  if (::stat(encoded.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+    return QStringLiteral("\"%1\" is not a regular file; it was not packed.").arg(path);
+  if (!original) return QString();
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly) || file.read(3) != QByteArray("\xFF\xD8\xFF", 3))
+    return QStringLiteral("\"%1\" is not a JPEG picture; it was not packed.").arg(path);
+  return QString();
+}
+
+bool pathExists(const QString& path) {
+  struct stat st;
+  return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
 // Writes the bytes through a temporary file in the same folder that replaces the target only
@@ -242,6 +280,8 @@ QStringList TProcessReport::Lines() const {
       "%1 signature images are missing or cannot be read; pictures were stamped without them.");
   add(MissingArchiveFiles, "1 file of a published picture was missing and is not in the archive.",
       "%1 files of published pictures were missing and are not in the archive.");
+  add(RefusedFiles, "1 file of a picture is no picture file of its album and was not packed.",
+      "%1 files of pictures are no picture files of their albums and were not packed.");
   lines += Reasons;
   return lines;
 }
@@ -398,9 +438,16 @@ TProcessThread::TProcessThread(TLumenfoldProject* project, bool zip, bool proces
                                      "to the database, so it cannot be packed."));
     // The previous archive is copied ahead from now on; the run gives that up when it renders
     // many pictures.
-    archive_ = std::make_unique<TArchiveBuilder>(
-        ResolveZipFileName(*project_, project_->ZipFileName), true);
+    openArchive(true);
   }
+}
+
+void TProcessThread::openArchive(bool copyAhead) {
+  const QString path = ResolveZipFileName(*project_, project_->ZipFileName);
+  // Only the project's own archive is ever replaced.
+  if (const QString foreign = ForeignArchiveReason(*project_, path); !foreign.isEmpty())
+    throw TZipError(foreign);
+  archive_ = std::make_unique<TArchiveBuilder>(path, copyAhead);
 }
 
 TProcessThread::~TProcessThread() {
@@ -526,9 +573,7 @@ void TProcessThread::run() {
       // at the end keeps what stayed in place. A run that renders many gives the copy up.
       const bool copyAhead = rendered.size() <= kPrefillPictures;
       // A second run of the same object opens the archive again.
-      if (zip_ && !archive_)
-        archive_ = std::make_unique<TArchiveBuilder>(
-            ResolveZipFileName(*project_, project_->ZipFileName), copyAhead);
+      if (zip_ && !archive_) openArchive(copyAhead);
       if (zip_ && !copyAhead) archive_->CancelPrefill();
       checkBeforeRun();
       bool stopped = false;
@@ -640,7 +685,9 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
       if (cost != pipeline.costs.end()) return cost->second;
       TLumenfoldPicture* q = WorkList[i];
       const QFileInfo file(q ? q->OriginalPath() : QString());
-      if (!q || !file.isFile()) {
+      if (!q || !file.isFile() ||
+          !outsideLinkReason(q->Album ? q->Album->Path : file.absolutePath(), file.filePath())
+               .isEmpty()) {
         pipeline.handedOut[size_t(i)] = true;
         return -1;
       }
@@ -684,6 +731,17 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
   if (!p) return;
   TLumenfoldAlbum* album = p->Album;
   const QString originalPath = p->OriginalPath();
+  // A link out of the album is not followed: reported, and its files are not packed.
+  if (const QString outside = outsideLinkReason(
+          album ? album->Path : QFileInfo(originalPath).absolutePath(), originalPath);
+      !outside.isEmpty()) {
+    if (auto slot = pipeline.pending.find(index); slot != pipeline.pending.end())
+      pipeline.take(slot, {});
+    ++report_.RefusedFiles;
+    skipped_.insert(p);
+    addReason(outside);
+    return;
+  }
   const QString refused = refusalOf(p);
   if (!refused.isEmpty() || !QFileInfo(originalPath).isFile()) {
     // Handed out while the file was there: its result is dropped (and its memory counted off).
@@ -901,6 +959,13 @@ void TProcessThread::checkBeforeRun() {
                           .arg(name, folder));
   }
   readSiteManifest();
+  // A site that reads the packed database cannot load without it.
+  if (site_->Manifest().PublicStaticSite && !project_->ZipDatabase)
+    throw TRunError(QStringLiteral("The site template \"%1\" reads the database from the zip "
+                                   "archive, but adding the database is off (ZipDatabase), so the "
+                                   "site could not load. Turn adding the database on, or choose "
+                                   "another template.")
+                        .arg(project_->SiteTemplate));
   // Two albums whose site folders give the same entries would overwrite each other's files.
   QHash<QString, const TLumenfoldAlbum*> folders;
   for (int a = 0; a < project_->Albums.Count(); ++a) {
@@ -980,27 +1045,82 @@ void TProcessThread::wantPictures() {
     for (int i = 0; i < album->Pictures.Count(); ++i) {
       const TLumenfoldPicture* p = album->Pictures.Pictures(i);
       if (!published(p)) continue;
-      // A missing original was counted when its turn came; a picture outside the work list
-      // with a missing original counts here.
       const QString original = p->OriginalPath();
-      const bool wanted =
-          packs(p, true) && archive_->Want(albumEntry(album, p->OriginalFileName), original);
-      // Wanting it found the file (one look per file: a project has thousands).
-      const bool there = wanted || IsRegularFile(original);
-      if (packs(p, true) && !wanted && !visited.contains(p)) {
-        ++report_.MissingOriginals;
-        report_.MissingFiles << original;
+      if (!pathExists(original)) {
+        // Counted at its turn when it was in the work list, here otherwise.
+        keepPublished(p, visited.contains(p));
+        continue;
       }
-      if (!there) continue;
+      // Only what decoded as a picture of the album goes in: never a file the link or the
+      // name merely points at.
+      QString refused;
+      if (packs(p, true) && !skipped_.contains(p)) {
+        refused = unpackableReason(album->Path, original, true);
+        if (refused.isEmpty()) {
+          archive_->Want(albumEntry(album, p->OriginalFileName), original);
+        } else {
+          ++report_.RefusedFiles;
+          addReason(refused);
+        }
+      }
       for (int k = 0; k < kOutputKinds; ++k) {
         if (!enabled[k] || !packs(p, false)) continue;
         const QString stored = p->StoredFileName(sizes[k]);
-        if (!archive_->Want(albumEntry(album, stored), below(album->Path, stored)) &&
-            !skipped_.contains(p))
-          ++report_.MissingArchiveFiles;
+        const QString file = below(album->Path, stored);
+        if (!pathExists(file)) {
+          if (!skipped_.contains(p) && refused.isEmpty()) ++report_.MissingArchiveFiles;
+        } else if (const QString why = unpackableReason(album->Path, file, false); !why.isEmpty()) {
+          ++report_.RefusedFiles;
+          addReason(why);
+        } else {
+          archive_->Want(albumEntry(album, stored), file);
+        }
       }
     }
   }
+}
+
+void TProcessThread::addReason(const QString& text) {
+  if (report_.Reasons.size() < kReportedReasons) report_.Reasons << text;
+  trace(QStringLiteral("Processing warning: %1").arg(text));
+}
+
+void TProcessThread::keepPublished(const TLumenfoldPicture* p, bool counted) {
+  if (!counted) {
+    ++report_.MissingOriginals;
+    report_.MissingFiles << p->OriginalPath();
+  }
+  if (!packs(p, false) && !packs(p, true)) return; // nothing of it is published
+  const TLumenfoldAlbum* album = p->Album;
+  const bool enabled[kOutputKinds] = {project_->LargeEnabled, project_->MediumEnabled,
+                                      project_->ThumbEnabled};
+  const TGeneratedSize sizes[kOutputKinds] = {TGeneratedSize::Large, TGeneratedSize::Medium,
+                                              TGeneratedSize::Thumb};
+  // Its images on disk, or else the ones the previous archive holds; its original as the
+  // previous archive holds it.
+  bool kept = false;
+  for (int k = 0; k < kOutputKinds; ++k) {
+    if (!enabled[k] || !packs(p, false)) continue;
+    const QString stored = p->StoredFileName(sizes[k]);
+    const QString file = below(album->Path, stored);
+    if (pathExists(file) && unpackableReason(album->Path, file, false).isEmpty() &&
+        archive_->Want(albumEntry(album, stored), file))
+      kept = true;
+    else if (archive_->KeepPrevious(albumEntry(album, stored)))
+      kept = true;
+  }
+  if (packs(p, true)) archive_->KeepPrevious(albumEntry(album, p->OriginalFileName));
+  // Without any image the site would show a picture that is not there.
+  if (!kept) site_->LeftOutPictures.insert(p->Id);
+  QString text = QStringLiteral("The original \"%1\" of a published picture was not found; ")
+                     .arg(p->OriginalPath());
+  if (kept)
+    text += QStringLiteral("its images in the archive were kept.");
+  else if (site_->Manifest().PublicStaticSite)
+    text += QStringLiteral("it has no images and was left out of the site's database.");
+  else
+    text += QStringLiteral("it has no images in the archive.");
+  addReason(text);
 }
 
 QString TProcessThread::databaseToPack(QString& entry) {

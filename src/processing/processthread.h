@@ -87,10 +87,12 @@ struct TProcessReport {
   int DamagedOriginals = 0;    // decoded with warnings: truncated or corrupt data
   int BadSignatureImages = 0;  // signature images missing or undecodable (stamped without)
   int MissingArchiveFiles = 0; // published files that were not there to be packed
+  int RefusedFiles = 0;        // pictures' files not packed: no regular JPEG file, or a link out
   QStringList Reasons;         // why originals were skipped, the first few, naming the file
   bool IsClean() const {
     return MissingOriginals == 0 && UndecodableOriginals == 0 && RefusedOriginals == 0 &&
-           DamagedOriginals == 0 && BadSignatureImages == 0 && MissingArchiveFiles == 0;
+           DamagedOriginals == 0 && BadSignatureImages == 0 && MissingArchiveFiles == 0 &&
+           RefusedFiles == 0;
   }
   // One line per count that is not zero, for example "2 original pictures were not found.";
   // the missing originals' paths follow their line, one each (the first 50).
@@ -170,6 +172,12 @@ private:
   // file itself cannot be made complete); empty when none. entry receives its entry name.
   QString databaseToPack(QString& entry);
   void wantPictures();
+  // A published picture whose original is gone keeps the files it has in the archive.
+  void keepPublished(const TLumenfoldPicture* picture, bool counted);
+  // Adds a reason to the report (the first few).
+  void addReason(const QString& text);
+  // Creates the archive builder; refuses a file that is not the project's archive.
+  void openArchive(bool copyAhead);
   void wantTemplate();
   // The picture's images are made in this run (modified, process all, or files not current).
   bool renders(const TLumenfoldPicture* picture) const;

@@ -5,17 +5,23 @@
 #include "core/picture.h"
 #include "db/sqlaccess.h"
 #include "util/programfolder.h"
+#include "util/safefiles.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QUuid>
+#include <unistd.h>
 
 namespace {
 
@@ -136,7 +142,8 @@ bool PacksPictureFile(const TSiteManifest& manifest, const TLumenfoldPicture& pi
   return file == TPictureFile::Generated || manifest.IncludeOriginals;
 }
 
-bool WritePublicDatabase(const QString& source, const QString& target, QString* error) {
+bool WritePublicDatabase(const QString& source, const QString& target, QString* error,
+                         const QSet<int>& leftOut) {
   if (!QFileInfo(source).isFile()) {
     setError(error, QStringLiteral("\"%1\" does not exist").arg(source));
     return false;
@@ -161,11 +168,25 @@ bool WritePublicDatabase(const QString& source, const QString& target, QString* 
     // A visitor's browser reads one self-contained file.
     ok = copy.exec(QStringLiteral("PRAGMA journal_mode=DELETE")) &&
          copy.exec(QStringLiteral("BEGIN"));
+    QStringList ids;
+    for (int id : leftOut)
+      ids << QString::number(id);
+    const QString leftOutList = ids.isEmpty() ? QStringLiteral("NULL") : ids.join(QLatin1Char(','));
+    const QString leftOutSql =
+        QStringLiteral("DELETE FROM picture WHERE picture_id IN (%1)").arg(leftOutList);
+    const QByteArray leftOutText = leftOutSql.toLatin1();
     const char* const statements[] = {
+        // The categories in use before the hidden pictures go: those no picture uses afterwards
+        // were used only by hidden pictures, and their names go too.
+        "CREATE TEMP TABLE used_category AS SELECT DISTINCT category_id FROM picture_to_category",
         "DELETE FROM picture WHERE is_private <> 0 OR is_deleted <> 0 OR album_id NOT IN "
         "(SELECT album_id FROM album WHERE is_private = 0)",
+        leftOutText.constData(),
         "DELETE FROM album WHERE is_private <> 0",
         "DELETE FROM picture_to_category WHERE picture_id NOT IN (SELECT picture_id FROM picture)",
+        "DELETE FROM category WHERE category_id IN (SELECT category_id FROM temp.used_category) "
+        "AND category_id NOT IN (SELECT category_id FROM picture_to_category)",
+        "DROP TABLE temp.used_category",
         "UPDATE album SET path = NULL",
         "UPDATE album SET face_picture_id = -1 WHERE face_picture_id NOT IN "
         "(SELECT picture_id FROM picture)",
@@ -197,8 +218,47 @@ QByteArray SiteInfoText(const QString& databaseEntry) {
   return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
 
-TSitePacking::TSitePacking() = default;
+namespace {
+constexpr const char* kOwnerName = "owner.lock";
+}
+
+TSitePacking::TSitePacking() {
+  RemoveAbandonedFolders();
+}
+
 TSitePacking::~TSitePacking() = default;
+
+int TSitePacking::RemoveAbandonedFolders(const QString& folder) {
+  const QDir temp(folder.isEmpty() ? QDir::tempPath() : folder);
+  // The names QTemporaryDir gives a run's folder, in this program and the command-line one.
+  QStringList owners{QStringLiteral("lumenfold"), QStringLiteral("lumenfold-cli")};
+  if (!QCoreApplication::applicationName().isEmpty())
+    owners << QRegularExpression::escape(QCoreApplication::applicationName());
+  const QRegularExpression pattern(QStringLiteral("^(%1)-[A-Za-z0-9]{6}$").arg(owners.join('|')));
+  static const QRegularExpression runFile(
+      QStringLiteral("^(public-[0-9a-f]{32}\\.sqlite(-journal)?|site\\.json)$"));
+  int removed = 0;
+  for (const QFileInfo& entry :
+       temp.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)) {
+    if (entry.isSymLink() || entry.ownerId() != ::getuid() ||
+        !pattern.match(entry.fileName()).hasMatch())
+      continue;
+    QDir dir(entry.absoluteFilePath());
+    const QString owner = dir.filePath(QLatin1String(kOwnerName));
+    bool gone = false;
+    if (QFileInfo::exists(owner)) {
+      gone = TFileLock::IsAbandoned(owner);
+    } else {
+      const QStringList files =
+          dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+      gone = entry.lastModified().secsTo(QDateTime::currentDateTime()) > 24 * 3600 &&
+             std::all_of(files.cbegin(), files.cend(),
+                         [](const QString& f) { return runFile.match(f).hasMatch(); });
+    }
+    if (gone && dir.removeRecursively()) ++removed;
+  }
+  return removed;
+}
 
 bool TSitePacking::Load(const QString& templateFolder, QString* error) {
   manifest_ = TSiteManifest();
@@ -215,7 +275,12 @@ bool TSitePacking::LoadTemplate(const QString& templatesFolder, const QString& n
 }
 
 QString TSitePacking::temporaryFolder(QString* error) {
-  if (!dir_) dir_ = std::make_unique<QTemporaryDir>();
+  if (!dir_) {
+    dir_ = std::make_unique<QTemporaryDir>();
+    // Tells later runs that this folder's run still lives.
+    if (dir_->isValid())
+      owner_ = std::make_unique<TFileLock>(dir_->filePath(QLatin1String(kOwnerName)), false);
+  }
   if (!dir_->isValid()) {
     setError(error, QStringLiteral("no temporary folder: %1").arg(dir_->errorString()));
     return QString();
@@ -229,7 +294,9 @@ QString TSitePacking::DatabaseFile(const QString& database, QString* error) {
   if (folder.isEmpty()) return QString();
   const QString target =
       folder + QStringLiteral("/public-%1.sqlite").arg(QUuid::createUuid().toString(QUuid::Id128));
-  if (!WritePublicDatabase(database, target, error)) return QString();
+  if (!WritePublicDatabase(database, target, error, LeftOutPictures)) return QString();
+  // On the disk before it goes into the archive that replaces the old one.
+  if (!SyncFile(target, error)) return QString();
   return target;
 }
 

@@ -5,16 +5,17 @@
 //   { "publicStaticSite": true, "includeOriginals": false }
 //
 // For such a template the run packs a public copy of the database (no private albums and their
-// pictures, no private or deleted pictures, none of their category links, no local folder
-// paths, no signature definitions, the default texts of new albums and categories blanked;
-// compacted) under the database's file name, writes
-// "site.json" naming that file for the site's scripts, and packs no file of a hidden picture and
-// no original unless "includeOriginals" is true. A template without the file is packed as
-// before.
+// pictures, no private or deleted pictures, none of their category links, no category that only
+// they use, no local folder paths, no signature definitions, the default texts of new albums and
+// categories blanked; compacted) under the database's file name, writes "site.json" naming that
+// file for the site's scripts, and packs no file of a hidden picture and no original unless
+// "includeOriginals" is true. A template without the file is packed as before.
+#include <QSet>
 #include <QString>
 #include <memory>
 
 class QTemporaryDir;
+class TFileLock;
 class TLumenfoldPicture;
 
 inline constexpr const char* kSiteManifestName = "template.json";
@@ -43,13 +44,17 @@ bool PacksPictureFile(const TSiteManifest& manifest, const TLumenfoldPicture& pi
 // Writes to target (which must not exist) a compacted copy of the SQLite database at source
 // without anything private (see above). The source is only read. Fails with a reason in error;
 // a failed copy leaves no target file behind.
-bool WritePublicDatabase(const QString& source, const QString& target, QString* error);
+// leftOut: ids of further pictures to leave out (published pictures whose files the archive
+// cannot hold). Categories that only pictures left out use are left out too.
+bool WritePublicDatabase(const QString& source, const QString& target, QString* error,
+                         const QSet<int>& leftOut = {});
 
 // The text of "site.json": the file name of the packed database, for the site's scripts.
 QByteArray SiteInfoText(const QString& databaseEntry);
 
 // What one run packs for its site template: the manifest, and the temporary public copy of the
-// database with its "site.json", kept until this object is destroyed.
+// database with its "site.json", kept until this object is destroyed. Creating it removes what
+// killed runs left in the temporary folder (RemoveAbandonedFolders).
 class TSitePacking {
 public:
   TSitePacking();
@@ -68,9 +73,18 @@ public:
     return PacksPictureFile(manifest_, picture, file);
   }
 
+  // Pictures the public copy leaves out besides the hidden ones (see WritePublicDatabase).
+  QSet<int> LeftOutPictures;
+
   // The file to pack as the database: the given file itself, or for a public static site its
   // public copy. Empty, with a reason in error, when the copy cannot be made.
   QString DatabaseFile(const QString& database, QString* error);
+  // Removes the temporary folders that runs which were killed left in the folder (the system's
+  // temporary folder by default): each run's folder holds a lock while the run lives, so only
+  // folders whose run is gone go. A folder of an earlier version (no lock) goes when it holds
+  // only the files such a run made and has not changed for a day. Returns how many went.
+  static int RemoveAbandonedFolders(const QString& folder = QString());
+
   // For a public static site the file to pack as "site.json" beside a database packed under
   // databaseEntry; empty otherwise, and empty with a reason in error when it cannot be written.
   QString SiteInfoFile(const QString& databaseEntry, QString* error);
@@ -79,4 +93,5 @@ private:
   QString temporaryFolder(QString* error);
   TSiteManifest manifest_;
   std::unique_ptr<QTemporaryDir> dir_;
+  std::unique_ptr<TFileLock> owner_; // in dir_, held while this run lives
 };

@@ -507,7 +507,9 @@ bool TZipWriter::Finish() {
   put16(tail, quint16(std::min(count, kMax16)));
   put32(tail, quint32(std::min(directorySize, kMax32)));
   put32(tail, quint32(std::min(directoryOffset, kMax32)));
-  put16(tail, 0); // comment
+  const QByteArray comment = Comment.left(qsizetype(kMax16));
+  put16(tail, quint16(comment.size()));
+  tail.append(comment);
   if (!writeAll(tail.constData(), tail.size())) return false;
   // A file opened with its content may hold more than the archive.
   if (keepContent_ && ::ftruncate(fd_, off_t(position_)) != 0) return fail(systemError());

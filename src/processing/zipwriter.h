@@ -90,6 +90,8 @@ public:
   // counted) written so far of all entries: several times for a large entry or a long run of
   // copied entries.
   std::function<void(quint64 written)> Copied;
+  // The archive's comment, written by Finish (at most 65535 bytes).
+  QByteArray Comment;
 
 private:
   // Entries added by AddVerbatim and not copied yet: [Begin, End) of Fd, and where the data of

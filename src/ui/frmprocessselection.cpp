@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -60,6 +61,14 @@ TfrmProcessSelection::TfrmProcessSelection(TLumenfoldProject* project, QWidget* 
     }
   }
   ui->cmbZipAspTemplate->setCurrentIndex(chosen);
+  lblNoTemplate_ = new QLabel(this);
+  lblNoTemplate_->setObjectName(QStringLiteral("lblNoTemplateWarning"));
+  lblNoTemplate_->setWordWrap(true);
+  lblNoTemplate_->setText(QStringLiteral("Warning: without a template the archive will hold every "
+                                         "picture, private ones included, and their originals "
+                                         "with all their metadata (GPS position, camera serial "
+                                         "number), and the whole database."));
+  ui->layMain->insertWidget(ui->layMain->indexOf(ui->cmbZipAspTemplate) + 1, lblNoTemplate_);
   loading_ = false;
   enableControls();
 
@@ -144,6 +153,11 @@ void TfrmProcessSelection::enableControls() {
   ui->cbxZipDB->setEnabled(follow);
   ui->cmbZipAspTemplate->setEnabled(follow);
   ui->lblZipAspTemplate->setEnabled(follow);
+  showTemplateWarning();
+}
+
+void TfrmProcessSelection::showTemplateWarning() {
+  lblNoTemplate_->setVisible(Zip() && ui->cmbZipAspTemplate->currentIndex() <= 0);
 }
 
 void TfrmProcessSelection::chooseZipFile() {
@@ -160,6 +174,7 @@ void TfrmProcessSelection::chooseZipFile() {
 
 void TfrmProcessSelection::templateChosen() {
   if (loading_) return;
+  showTemplateWarning();
   const int index = ui->cmbZipAspTemplate->currentIndex();
   project_->SiteTemplate = index <= 0 ? QString() : ui->cmbZipAspTemplate->currentText();
 }

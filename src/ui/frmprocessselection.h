@@ -4,7 +4,8 @@
 //
 // The zip settings (zip on, file name, database, site template) are the project's: OK stores
 // them and marks the project modified when any of them changed; Cancel leaves the project as it
-// was, including a template chosen meanwhile.
+// was, including a template chosen meanwhile. While zip is on and no template is chosen, a
+// warning says that the archive will hold every picture, private ones and originals included.
 //
 // Threads: user-interface thread only.
 #include "ui/placeddialog.h"
@@ -56,7 +57,11 @@ private:
   void templateChosen();
   bool checkZipFolder();
 
+  // Shows the warning about an archive without a template while one would be made.
+  void showTemplateWarning();
+
   std::unique_ptr<Ui::frmProcess> ui;
+  class QLabel* lblNoTemplate_ = nullptr; // objectName "lblNoTemplateWarning"
   TLumenfoldProject* project_;
   std::unique_ptr<Settings> before_;
   QString missingTemplate_;

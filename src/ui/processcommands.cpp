@@ -1,14 +1,19 @@
 #include "ui/processcommands.h"
 
 #include "core/album.h"
+#include "core/outputsettings.h"
 #include "core/project.h"
+#include "processing/archivemark.h"
 #include "processing/processingjob.h"
 #include "processing/processthread.h"
 #include "ui/commandcontext.h"
 #include "ui/frmprocessselection.h"
 #include "ui/frmprogress.h"
 
+#include "util/safefiles.h"
+
 #include <QApplication>
+#include <QFile>
 #include <QMessageBox>
 
 QString ProcessingClosingText(const QStringList& reportLines, bool finished,
@@ -24,9 +29,38 @@ bool RunProcessCommand(QWidget* owner, TLumenfoldProject& project, int albumPosi
   if (albumPosition >= 0) selection.PresetAlbumAndZip(albumPosition);
   if (selection.exec() != QDialog::Accepted) return false;
 
+  if (selection.Zip()) {
+    // A file at the archive's place that is not the project's archive is the user's: asked.
+    const QString path = ProjectArchivePath(project);
+    if (const QString foreign = ForeignArchiveReason(project, path); !foreign.isEmpty()) {
+      const auto answer = QMessageBox::question(
+          owner, QStringLiteral("Confirm"),
+          foreign + QStringLiteral("\n\nMove it to the trash and write the archive in its place?"),
+          QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+      if (answer != QMessageBox::Yes) return false;
+      QString reason;
+      if (!MoveToTrash(path, &reason)) {
+        QMessageBox::critical(owner, QStringLiteral("Error"),
+                              QStringLiteral("\"%1\" could not be moved to the trash (%2); it "
+                                             "was left as it is.")
+                                  .arg(path, reason));
+        return false;
+      }
+    }
+  }
+
   if (selection.RemoveZip()) {
-    const QString failure = RemoveZipBeforeRun(project);
-    if (!failure.isEmpty()) {
+    bool noTrash = false;
+    const QString failure = RemoveZipBeforeRun(project, &noTrash);
+    if (noTrash) {
+      // No trash to be had: the archive goes for good only when the user says so.
+      const auto answer = QMessageBox::question(
+          owner, QStringLiteral("Confirm"), failure + QStringLiteral("\n\nDelete it for good?"),
+          QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+      if (answer != QMessageBox::Yes ||
+          !QFile::remove(ResolveZipFileName(project, project.ZipFileName)))
+        return false;
+    } else if (!failure.isEmpty()) {
       QMessageBox::critical(owner, QStringLiteral("Error"), failure);
       return false;
     }

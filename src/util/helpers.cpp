@@ -231,12 +231,16 @@ void ListTemplates(const QString& pattern, QStringList& list) {
 }
 
 namespace {
-void walkTemplate(const QString& folder, const QString& base, QStringList& list) {
+// root: the template folder's canonical path and '/'; a link to a file is followed only when
+// the file lies in it.
+void walkTemplate(const QString& folder, const QString& base, const QString& root,
+                  QStringList& list) {
   QDir dir(folder);
   for (const QFileInfo& e :
        dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Unsorted))
-    if (!e.isSymLink()) walkTemplate(e.absoluteFilePath(), base, list);
+    if (!e.isSymLink()) walkTemplate(e.absoluteFilePath(), base, root, list);
   for (const QFileInfo& e : dir.entryInfoList(QDir::Files | QDir::Hidden, QDir::Unsorted)) {
+    if (e.isSymLink() && !e.canonicalFilePath().startsWith(root)) continue;
     QString rel = e.absoluteFilePath();
     rel.remove(base);
     list.append(QDir::toNativeSeparators(rel));
@@ -248,7 +252,8 @@ void ListTemplateFiles(const QString& root, const QString& name, QStringList& li
   list.clear();
   const QString folder = QDir(QDir::fromNativeSeparators(root)).absoluteFilePath(name);
   if (!QFileInfo(folder).isDir()) return;
-  walkTemplate(folder, QDir::cleanPath(folder) + '/', list);
+  walkTemplate(folder, QDir::cleanPath(folder) + '/',
+               QFileInfo(folder).canonicalFilePath() + QLatin1Char('/'), list);
 }
 
 bool InflateRectBy(QRect* rect, int amount) {

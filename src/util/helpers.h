@@ -63,7 +63,8 @@ QStringList& RecentProjects();
 // preview_small.jpg and preview_big.jpg, in listing order.
 void ListTemplates(const QString& pattern, QStringList& list);
 // Paths, relative to root/name/, of every file of one template: sub-folders first (depth
-// first), then the folder's own files.
+// first), then the folder's own files. Links to folders are not followed, nor links to files
+// outside the template's folder.
 void ListTemplateFiles(const QString& root, const QString& name, QStringList& list);
 
 bool InflateRectBy(QRect* rect, int amount);

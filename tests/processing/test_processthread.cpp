@@ -7,7 +7,9 @@
 #include "db/connectionstring.h"
 #include "db/sqlaccess.h"
 #include "processing/archivebuilder.h"
+#include "processing/archivemark.h"
 #include "processing/picturework.h"
+#include "processing/processingjob.h"
 #include "processing/processthread.h"
 #include "testenv.h"
 #include "util/helpers.h"
@@ -203,6 +205,8 @@ private slots:
   void templateFileMayNotReplaceAPackedEntry();
   void unchangedEntriesAreCopiedAsTheyAre();
   void progressMovesWithinLongStages();
+  void foreignArchiveIsNeverReplaced();
+  void onlyPicturesArePacked();
 };
 
 namespace {
@@ -657,7 +661,10 @@ void TestProcessThread::unmodifiedDeletedAndMissingPictures() {
   // The report names the picture, so that the user can look for it.
   QCOMPARE(thread.ClosingMessage(), "Processing finished successfully.\n"
                                     "1 original picture was not found and was skipped.\n  " +
-                                        QDir::toNativeSeparators(missing->OriginalPath()));
+                                        QDir::toNativeSeparators(missing->OriginalPath()) +
+                                        "\nThe original \"" + missing->OriginalPath() +
+                                        "\" of a published picture was not found; it has no "
+                                        "images in the archive.");
   QCOMPARE(entries.value("trip/ps_medium/m_kept.jpg"), QByteArray("old medium image"));
 }
 
@@ -746,6 +753,7 @@ void TestProcessThread::existingArchiveHoldsOnlyTheProject() {
                  zip_source_file(z, QFile::encodeName(f.env.path("old/keep.txt")), 0, -1), 0);
     zip_file_add(z, "trip/a.jpg",
                  zip_source_file(z, QFile::encodeName(f.env.path("old/a.jpg")), 0, -1), 0);
+    zip_set_archive_comment(z, kArchiveMark, zip_uint16_t(qstrlen(kArchiveMark)));
     QCOMPARE(zip_close(z), 0);
   }
   TProcessThread thread(&f.project, true, false, &f.recorder);
@@ -1049,6 +1057,65 @@ void TestProcessThread::signaturesAreStampedPerPicture() {
   // The thumbnails carry no signature: all equal.
   for (int i = 1; i < 5; ++i)
     QCOMPARE(ReadTestFile(list[i]->ThumbPath()), ReadTestFile(list[0]->ThumbPath()));
+}
+
+// Another program's archive at the archive's place stays as it is; an unmarked archive of an
+// earlier version that holds only the project's files is replaced by a marked one.
+void TestProcessThread::foreignArchiveIsNeverReplaced() {
+  Fixture f;
+  f.project.ZipDatabase = false;
+  TLumenfoldPicture* a = f.addPicture("a.jpg", 300, 200);
+  const QString zip = f.project.ZipFileName;
+  auto makeZip = [&](const char* entry) {
+    QFile::remove(zip);
+    int code = 0;
+    zip_t* z = zip_open(QFile::encodeName(zip).constData(), ZIP_CREATE, &code);
+    zip_file_add(z, entry, zip_source_buffer(z, "x", 1, 0), 0);
+    zip_close(z);
+    return ReadTestFile(zip);
+  };
+  const QByteArray backup = makeZip("notes/todo.txt");
+  QVERIFY_THROWS_EXCEPTION(TZipError, TProcessThread(&f.project, true, false, &f.recorder));
+  QVERIFY(RemoveZipBeforeRun(f.project).contains(zip));
+  QCOMPARE(ReadTestFile(zip), backup);
+
+  makeZip("trip/old.jpg");
+  TProcessThread thread(&f.project, true, false, &f.recorder);
+  thread.WorkList = {a};
+  QVERIFY(f.run(thread));
+  int code = 0, length = 0;
+  zip_t* z = zip_open(QFile::encodeName(zip).constData(), ZIP_RDONLY, &code);
+  QCOMPARE(QByteArray(zip_get_archive_comment(z, &length, 0)), QByteArray(kArchiveMark));
+  zip_discard(z);
+}
+
+// Only regular JPEG files of the album go in: no link leading out of the album (nor out of the
+// template), no file that did not decode.
+void TestProcessThread::onlyPicturesArePacked() {
+  Fixture f;
+  f.project.ZipDatabase = false;
+  TLumenfoldPicture* a = f.addPicture("a.jpg", 300, 200);
+  TLumenfoldPicture* out = f.addPicture("x.jpg", 0, 0);
+  TLumenfoldPicture* text = f.addPicture("t.jpg", 0, 0);
+  TLumenfoldPicture* in = f.addPicture("in.jpg", 0, 0);
+  writeBytes(f.env.path("private/passwd"), "root:x:0:0");
+  writeBytes(text->OriginalPath(), "no picture");
+  QVERIFY(QFile::link(f.env.path("private/passwd"), out->OriginalPath()));
+  QVERIFY(QFile::link(a->OriginalPath(), in->OriginalPath()));
+  writeBytes(f.env.path("templates/site/index.html"), "site");
+  QVERIFY(QFile::link(f.env.path("private/passwd"), f.env.path("templates/site/passwd.txt")));
+  f.project.SiteTemplate = "site";
+
+  TProcessThread thread(&f.project, true, false, &f.recorder);
+  thread.WorkList = {a, out, text, in};
+  QVERIFY(f.run(thread));
+  QCOMPARE(readZip(f.project.ZipFileName).keys(),
+           QStringList({"index.html", "trip/a.jpg", "trip/in.jpg", "trip/ps_medium/m_a.jpg",
+                        "trip/ps_medium/m_in.jpg", "trip/ps_thumb/tn_a.jpg",
+                        "trip/ps_thumb/tn_in.jpg"}));
+  QCOMPARE(thread.Report().RefusedFiles, 1);
+  QVERIFY(thread.Report().Lines().join('\n').contains(out->OriginalPath()));
+  QVERIFY(out->OriginalHash.isEmpty()); // not even read
 }
 
 QTEST_MAIN(TestProcessThread)

@@ -5,11 +5,13 @@
 #include "core/project.h"
 #include "db/connectionstring.h"
 #include "db/sqlaccess.h"
+#include "processing/archivebuilder.h"
 #include "processing/processthread.h"
 #include "processing/publicsite.h"
 #include "testenv.h"
 #include "util/messages.h"
 #include "util/programfolder.h"
+#include "util/safefiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -82,7 +84,8 @@ private:
 };
 
 // An album 1 (public) with pictures 11 (public), 12 (private), 13 (deleted); a private album 2
-// with picture 21; categories linking all of them; a signature; local folder paths.
+// with picture 21; categories linking all of them (one only the private picture 12); a
+// signature; local folder paths.
 void fillDatabase(const QString& file) {
   Db db(file);
   const char* const rows[] = {
@@ -102,6 +105,9 @@ void fillDatabase(const QString& file) {
       "INSERT INTO picture_to_category VALUES (12, 5)",
       "INSERT INTO picture_to_category VALUES (13, 5)",
       "INSERT INTO picture_to_category VALUES (21, 5)",
+      // A category only private pictures use: its name is private too.
+      "INSERT INTO category (category_id, title) VALUES (6, 'SECRET-CATEGORY')",
+      "INSERT INTO picture_to_category VALUES (12, 6)",
       "INSERT INTO signature VALUES (1, 'SECRET-SIGNATURE')",
       "INSERT INTO signature_item (signature_item_id, signature_item_name, caption) "
       "VALUES (1, 'item', '(c) SECRET-CAPTION')",
@@ -133,6 +139,8 @@ private slots:
   void publicCopyRefusesToOverwriteAndCleansUp();
   void runPacksOnlyWhatIsPublic();
   void runWithBrokenManifestEndsWithItsReason();
+  void publishedPictureWithoutOriginal();
+  void killedRunsLeftoversGoLiveOnesStay();
 };
 
 void TestPublicSite::manifest_data() {
@@ -311,6 +319,7 @@ struct RunFixture {
   TLumenfoldProject project;
   Recorder recorder;
   QString connection;
+  QStringList lines; // the report of the last run
 
   RunFixture() {
     connection = env.newDatabase();
@@ -372,6 +381,7 @@ struct RunFixture {
     thread.wait();
     QCoreApplication::sendPostedEvents(&recorder);
     if (ended.isEmpty()) return false;
+    lines = thread.Report().Lines();
     *reason = ended.first().at(1).toString();
     return ended.first().at(0).toBool();
   }
@@ -426,6 +436,68 @@ void TestPublicSite::runWithBrokenManifestEndsWithItsReason() {
   QVERIFY(!f.run(&reason));
   QVERIFY2(reason.contains("template.json") && reason.contains("\"pub\""), qPrintable(reason));
   QVERIFY(!QFile::exists(f.project.ZipFileName)); // nothing was packed
+}
+
+// Its images stay in the archive, or without any it leaves the site; named in the report. A
+// site that reads the database is not packed without it.
+void TestPublicSite::publishedPictureWithoutOriginal() {
+  RunFixture f;
+  TLumenfoldAlbum* open = f.addAlbum("open", false);
+  TLumenfoldPicture* kept = f.addPicture(open, "kept.jpg", "Kept");
+  TLumenfoldPicture* gone = f.addPicture(open, "gone.jpg", "Gone");
+  f.project.SiteTemplate = "pub";
+  QString reason;
+  QVERIFY2(f.run(&reason), qPrintable(reason));
+  // Both originals go; kept's medium image stays on disk, its thumbnail only in the archive;
+  // gone's images are nowhere.
+  for (const QString& file : {kept->OriginalPath(), kept->ThumbPath(), gone->OriginalPath(),
+                              gone->MediumPath(), gone->ThumbPath()})
+    QVERIFY(QFile::remove(file));
+  int code = 0;
+  zip_t* z = zip_open(QFile::encodeName(f.project.ZipFileName).constData(), 0, &code);
+  for (const char* name : {"open/ps_medium/m_gone.jpg", "open/ps_thumb/tn_gone.jpg"})
+    zip_delete(z, zip_name_locate(z, name, 0));
+  QCOMPARE(zip_close(z), 0);
+  const QByteArray thumb = f.readEntries().value("open/ps_thumb/tn_kept.jpg");
+
+  QVERIFY2(f.run(&reason), qPrintable(reason));
+  const auto entries = f.readEntries();
+  QVERIFY(entries.contains("open/ps_medium/m_kept.jpg"));
+  QCOMPARE(entries.value("open/ps_thumb/tn_kept.jpg"), thumb);
+  QVERIFY(!entries.contains("open/ps_thumb/tn_gone.jpg"));
+  writeBytes(f.env.path("packed.sqlite"), entries.value("db.sqlite"));
+  QCOMPARE(Db(f.env.path("packed.sqlite")).column("SELECT title FROM picture"),
+           QStringList({"Kept"}));
+  QCOMPARE(f.lines.first(), "2 original pictures were not found and were skipped.");
+  QVERIFY(f.lines.join('\n').contains(kept->OriginalPath()));
+  QVERIFY(f.lines.join('\n').contains(gone->OriginalPath()));
+
+  f.project.ZipDatabase = false;
+  QVERIFY(!f.run(&reason));
+  QVERIFY2(reason.contains("ZipDatabase"), qPrintable(reason));
+}
+
+// Temporary folders and the archive's spool of a run that is gone go; those of a live run stay.
+void TestPublicSite::killedRunsLeftoversGoLiveOnesStay() {
+  TestEnv env;
+  const QString tmp = env.makeFolder("tmp");
+  for (const char* name :
+       {"lumenfold-cli-Dead01", "lumenfold-cli-Live01", "lumenfold-cli-Old001", "other-Dead01"})
+    writeBytes(tmp + "/" + name + "/site.json", "{}");
+  writeBytes(tmp + "/lumenfold-cli-Dead01/owner.lock", "");
+  writeBytes(tmp + "/other-Dead01/owner.lock", "");
+  TFileLock live(tmp + "/lumenfold-cli-Live01/owner.lock", false);
+  QCOMPARE(TSitePacking::RemoveAbandonedFolders(tmp), 1);
+  QCOMPARE(QDir(tmp).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+           QStringList({"lumenfold-cli-Live01", "lumenfold-cli-Old001", "other-Dead01"}));
+
+  const QString archive = env.path("albums.zip");
+  writeBytes(archive + ".lumenfold-spool", "dead run");
+  TArchiveBuilder first(archive);
+  QVERIFY(!QFile::exists(archive + ".lumenfold-spool"));
+  first.Spool("a.txt", archive, CompressForArchive("live run"));
+  QVERIFY_THROWS_EXCEPTION(TZipError, TArchiveBuilder{archive});
+  QVERIFY(QFile::exists(archive + ".lumenfold-spool"));
 }
 
 QTEST_MAIN(TestPublicSite)

@@ -169,6 +169,12 @@ private slots:
     QCOMPARE(templates->itemText(0), QString("<do not add template>"));
     QCOMPARE(templates->currentIndex(), 0);
     QVERIFY(templates->findText("gallery") > 0);
+    // Zip without a template: the window says that everything, private pictures too, goes in.
+    auto* warning = child<QLabel>(&dlg, "lblNoTemplateWarning");
+    QVERIFY(warning->isVisible() && warning->text().contains("private"));
+    templates->setCurrentIndex(templates->findText("gallery"));
+    QVERIFY(!warning->isVisible());
+    templates->setCurrentIndex(0);
 
     // Checked albums: every album, unchecked, and "Process" is the user's choice.
     child<QRadioButton>(&dlg, "rbnChecked")->click();
@@ -476,6 +482,20 @@ private slots:
       QVERIFY(texts.isEmpty());
     }
     QCOMPARE(before, 2);
+  }
+
+  // A file at the archive's place that the program did not write is asked about; No keeps it.
+  void foreignFileAtTheArchivePlaceIsAskedAbout() {
+    project->ZipEnabled = true;
+    QFile notes(project->ZipFileName);
+    QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("my notes") == 8);
+    notes.close();
+    QStringList texts;
+    TModalDriver driver([&](QWidget* w) { clickOkOrAnswer(w, QMessageBox::No, &texts); });
+    QVERIFY(!RunProcessCommand(nullptr, *project, -1, {}));
+    QCOMPARE(texts.size(), 1);
+    QVERIFY2(texts.first().contains(project->ZipFileName), qPrintable(texts.first()));
+    QCOMPARE(ReadTestFile(project->ZipFileName), QByteArray("my notes"));
   }
 
   void processAndZipChecksTheAlbumAndZip() {

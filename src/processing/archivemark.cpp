@@ -1,0 +1,98 @@
+#include "processing/archivemark.h"
+
+#include "core/album.h"
+#include "core/outputsettings.h"
+#include "core/project.h"
+#include "db/connectionstring.h"
+#include "processing/ziparchive.h"
+#include "util/helpers.h"
+#include "util/programfolder.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <zip.h>
+
+namespace {
+
+QString folded(const QString& name) {
+  return name.toCaseFolded();
+}
+
+QString refusal(const QString& path, const QString& what) {
+  return QStringLiteral("The file \"%1\" %2, so it was not written by LumenFold for this project "
+                        "and is not replaced. Choose another zip file name (ZipFileName), or "
+                        "move the file away yourself if it may go.")
+      .arg(path, what);
+}
+
+} // namespace
+
+QString ProjectArchivePath(const TLumenfoldProject& project) {
+  const QString name = project.ZipFileName.trimmed().isEmpty()
+                           ? ProgramFolder() + QStringLiteral("albums.zip")
+                           : project.ZipFileName;
+  return ResolveZipFileName(project, name);
+}
+
+QString ForeignArchiveReason(const TLumenfoldProject& project, const QString& path) {
+  const QFileInfo info(path);
+  if (!info.exists() && !info.isSymLink()) return QString();
+  if (info.isSymLink()) return refusal(path, QStringLiteral("is a symbolic link"));
+  if (!info.isFile() || !IsZipArchiveFile(path))
+    return refusal(path, QStringLiteral("is no zip archive"));
+  int code = 0;
+  zip_t* archive = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &code);
+  if (!archive) return refusal(path, QStringLiteral("cannot be read as a zip archive"));
+  int length = 0;
+  const char* comment = zip_get_archive_comment(archive, &length, ZIP_FL_ENC_RAW);
+  const bool marked = comment && QByteArray(comment, length) == QByteArray(kArchiveMark);
+  QStringList names;
+  const zip_int64_t count = marked ? 0 : zip_get_num_entries(archive, 0);
+  for (zip_int64_t i = 0; i < count; ++i)
+    if (const char* name = zip_get_name(archive, zip_uint64_t(i), ZIP_FL_ENC_GUESS))
+      names << QString::fromUtf8(name);
+  zip_discard(archive);
+  if (marked || names.isEmpty()) return QString();
+
+  // What a run of this project packs.
+  QStringList albums;
+  for (int a = 0; a < project.Albums.Count(); ++a) {
+    const QString folder = ZipEntryName(project.Albums.Albums(a)->Directory);
+    if (!folder.isEmpty()) albums << folded(folder) + QLatin1Char('/');
+  }
+  const QString database =
+      folded(QFileInfo(GetConnectionDataSource(project.ConnectionString).trimmed()).fileName());
+  QSet<QString> templateFiles;
+  if (!project.SiteTemplate.isEmpty()) {
+    QStringList files;
+    ListTemplateFiles(DataFolder() + QStringLiteral("templates"), project.SiteTemplate, files);
+    for (const QString& file : std::as_const(files))
+      templateFiles.insert(folded(ZipEntryName(file)));
+  }
+  auto inAlbum = [&](const QString& name) {
+    for (const QString& folder : std::as_const(albums))
+      if (name.startsWith(folder) || name + QLatin1Char('/') == folder) return true;
+    return false;
+  };
+  bool own = false;
+  for (const QString& entry : std::as_const(names)) {
+    QString name = folded(entry);
+    if (name.endsWith(QLatin1Char('/'))) name.chop(1);
+    if (inAlbum(name) || (!database.isEmpty() && name == database)) {
+      own = true;
+      continue;
+    }
+    if (name == QLatin1String("site.json") || templateFiles.contains(name)) continue;
+    bool templateFolder = false;
+    for (const QString& file : std::as_const(templateFiles))
+      if (file.startsWith(name + QLatin1Char('/'))) templateFolder = true;
+    if (!templateFolder)
+      return refusal(path,
+                     QStringLiteral("holds \"%1\", which this project does not pack").arg(entry));
+  }
+  if (!own)
+    return refusal(path, QStringLiteral("holds neither the project's database nor files of its "
+                                        "albums"));
+  return QString();
+}

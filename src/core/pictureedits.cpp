@@ -2,7 +2,7 @@
 #include "core/picture.h"
 
 #include "core/project.h"
-#include "util/safefiles.h"
+#include "util/durablefiles.h"
 
 #include <QFile>
 #include <QFileInfo>

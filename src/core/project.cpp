@@ -7,7 +7,7 @@
 #include "db/statements.h"
 #include "db/userprompt.h"
 #include "util/programfolder.h"
-#include "util/safefiles.h"
+#include "util/durablefiles.h"
 #include "util/tracer.h"
 
 #include <QDir>

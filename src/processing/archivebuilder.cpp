@@ -1,7 +1,7 @@
 #include "processing/archivebuilder.h"
 
 #include "processing/archivemark.h"
-#include "util/safefiles.h"
+#include "util/durablefiles.h"
 
 #include <QDateTime>
 #include <QDir>

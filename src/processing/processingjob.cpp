@@ -9,7 +9,7 @@
 #include "processing/processthread.h"
 #include "processing/ziparchive.h"
 #include "util/programfolder.h"
-#include "util/safefiles.h"
+#include "util/durablefiles.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -5,7 +5,7 @@
 #include "core/picture.h"
 #include "db/sqlaccess.h"
 #include "util/programfolder.h"
-#include "util/safefiles.h"
+#include "util/durablefiles.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

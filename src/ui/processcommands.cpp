@@ -10,7 +10,7 @@
 #include "ui/frmprocessselection.h"
 #include "ui/frmprogress.h"
 
-#include "util/safefiles.h"
+#include "util/durablefiles.h"
 
 #include <QApplication>
 #include <QFile>

@@ -11,7 +11,7 @@
 #include "testenv.h"
 #include "util/messages.h"
 #include "util/programfolder.h"
-#include "util/safefiles.h"
+#include "util/durablefiles.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,12 +1,12 @@
 // Files that leave go to the user's trash, made where missing; without a trash they stay.
 #include "testenv.h"
-#include "util/safefiles.h"
+#include "util/durablefiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QtTest>
 
-class TestSafeFiles : public QObject {
+class TestDurableFiles : public QObject {
   Q_OBJECT
   TestEnv env;
 
@@ -40,5 +40,5 @@ private slots:
   }
 };
 
-QTEST_GUILESS_MAIN(TestSafeFiles)
-#include "test_safefiles.moc"
+QTEST_GUILESS_MAIN(TestDurableFiles)
+#include "test_durablefiles.moc"

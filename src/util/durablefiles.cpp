@@ -1,4 +1,4 @@
-#include "util/safefiles.h"
+#include "util/durablefiles.h"
 
 #include "util/helpers.h"
 

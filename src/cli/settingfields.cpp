@@ -78,6 +78,11 @@ const std::vector<TSettingField>& SettingFields() {
       LF_BOOL(ZipEnabled),
       LF_INT(MaxMegapixels, 1, kMaxMaxMegapixels),
       LF_INT(OutputMetadata, omSafe, omNone),
+      TSettingField{
+          "ChromaSubsampling", TSettingField::Integer, cs420, cs444,
+          [](const TLumenfoldProject& p) { return QJsonValue(p.ChromaSubsampling); },
+          [](TLumenfoldProject& p, const QJsonValue& v) { p.ChromaSubsampling = v.toInt(); },
+          [](int v) { return IsChromaSubsampling(v); }},
   };
   return fields;
 }
@@ -168,6 +173,10 @@ bool ParseSettingValue(const TSettingField& field, const QString& text, QJsonVal
     }
     if (n < field.min || n > field.max) {
       reason = QStringLiteral("must be between %1 and %2").arg(field.min).arg(field.max);
+      return false;
+    }
+    if (field.allowed && !field.allowed(int(n))) {
+      reason = QStringLiteral("must be %1 or %2").arg(field.min).arg(field.max);
       return false;
     }
     value = int(n);

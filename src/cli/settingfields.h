@@ -15,6 +15,8 @@ struct TSettingField {
   int min = 0, max = 0; // allowed range of an integer
   QJsonValue (*get)(const TLumenfoldProject&);
   void (*set)(TLumenfoldProject&, const QJsonValue&);
+  // The values of the range that are choices; null when all are.
+  bool (*allowed)(int) = nullptr;
 };
 
 // Every setting stored in the project file, in file order (the marker excluded).
@@ -23,9 +25,9 @@ const std::vector<TSettingField>& SettingFields();
 const TSettingField* FindSettingField(const QString& name);
 
 // Parses a command-line value for a field: booleans true/false/1/0 (also yes/no, on/off), integers
-// in decimal within the field's range, texts as given, the wizard pages as their stored text
-// (page names run together), as a comma-separated list of page names or indexes, or as a number
-// 0..511 of the page bits. Returns false with a reason when the value does not fit.
+// in decimal within the field's range (and among its choices), texts as given, the wizard pages as
+// their stored text (page names run together), as a comma-separated list of page names or indexes,
+// or as a number 0..511 of the page bits. Returns false with a reason when the value does not fit.
 bool ParseSettingValue(const TSettingField& field, const QString& text, QJsonValue& value,
                        QString& reason);
 

@@ -6,8 +6,8 @@
 #include "db/sqlaccess.h"
 #include "db/statements.h"
 #include "db/userprompt.h"
-#include "util/programfolder.h"
 #include "util/durablefiles.h"
+#include "util/programfolder.h"
 #include "util/tracer.h"
 
 #include <QDir>
@@ -189,13 +189,15 @@ private:
 // Names of the settings stored after the classic values.
 constexpr const char* kExtraMaxMegapixels = "MaxMegapixels";
 constexpr const char* kExtraOutputMetadata = "OutputMetadata";
+constexpr const char* kExtraChromaSubsampling = "ChromaSubsampling";
 
-bool readExtras(TReader& r, int& maxMegapixels, int& outputMetadata) {
+bool readExtras(TReader& r, int& maxMegapixels, int& outputMetadata, int& chroma) {
   // Pairs of texts until the end. A cut pair is a damaged file. An unknown name is skipped, so
   // that a later version's settings do not make the project unreadable, and a value out of
   // range leaves the default.
   maxMegapixels = kDefaultMaxMegapixels;
   outputMetadata = omSafe;
+  chroma = kStoredChromaSubsampling;
   while (r.remaining() > 0) {
     QString name, value;
     if (!r.text(name) || !r.text(value)) return false;
@@ -206,6 +208,8 @@ bool readExtras(TReader& r, int& maxMegapixels, int& outputMetadata) {
       maxMegapixels = number;
     else if (name == QLatin1String(kExtraOutputMetadata) && number >= omSafe && number <= omNone)
       outputMetadata = number;
+    else if (name == QLatin1String(kExtraChromaSubsampling) && IsChromaSubsampling(number))
+      chroma = number;
   }
   return true;
 }
@@ -246,6 +250,7 @@ void TLumenfoldProject::Reset() {
   WizardPages = kAllWizardPages;
   MaxMegapixels = kDefaultMaxMegapixels;
   OutputMetadata = omSafe;
+  ChromaSubsampling = cs420;
 }
 
 void TLumenfoldProject::Assign(const TLumenfoldProject& s) {
@@ -279,6 +284,7 @@ void TLumenfoldProject::Assign(const TLumenfoldProject& s) {
   ProcessAfterWizard = s.ProcessAfterWizard;
   MaxMegapixels = s.MaxMegapixels;
   OutputMetadata = s.OutputMetadata;
+  ChromaSubsampling = s.ChromaSubsampling;
 }
 
 QString TLumenfoldProject::WizardPagesToText(TWizardPages pages) {
@@ -341,6 +347,10 @@ QByteArray TLumenfoldProject::SettingsToBytes() const {
     w.text(QLatin1String(kExtraOutputMetadata));
     w.text(QString::number(OutputMetadata));
   }
+  if (ChromaSubsampling != kStoredChromaSubsampling) {
+    w.text(QLatin1String(kExtraChromaSubsampling));
+    w.text(QString::number(ChromaSubsampling));
+  }
   return w.bytes();
 }
 
@@ -375,7 +385,7 @@ bool TLumenfoldProject::SettingsFromBytes(const QByteArray& bytes, const QString
         !r.boolean(ProcessAfterWizard) || !r.boolean(ZipDatabase) || !r.text(SiteTemplate) ||
         !r.boolean(ZipEnabled))
       return false;
-    return readExtras(r, MaxMegapixels, OutputMetadata);
+    return readExtras(r, MaxMegapixels, OutputMetadata, ChromaSubsampling);
   }();
   Modified = !ok;
   return ok;

@@ -37,6 +37,15 @@ enum TOutputMetadata : int {
   omNone = 2,
 };
 
+// How the generated JPEGs store colour: at half the resolution in both directions (smaller
+// files) or at full resolution. A project file that names none is read as full resolution, the
+// way its images were made so far; new projects start with half.
+enum TChromaSubsampling : int { cs420 = 420, cs444 = 444 };
+inline constexpr int kStoredChromaSubsampling = cs444;
+inline constexpr bool IsChromaSubsampling(int value) {
+  return value == cs420 || value == cs444;
+}
+
 class TLumenfoldProject {
 public:
   TLumenfoldProject();
@@ -80,6 +89,7 @@ public:
   // Largest original the run decodes, in megapixels; a larger picture is skipped with its reason.
   int MaxMegapixels = kDefaultMaxMegapixels;
   int OutputMetadata = omSafe;
+  int ChromaSubsampling = kStoredChromaSubsampling; // a TChromaSubsampling
 
   // Owned lists, loaded from the project database. Reset and Assign leave them alone.
   // Declared so that they are destroyed in the order Signatures, SignatureItems, Categories,
@@ -89,7 +99,8 @@ public:
   TLumenfoldSignatureItemList SignatureItems;
   TLumenfoldSignatureList Signatures;
 
-  // Default settings; zip settings, SiteTemplate, the reserved flags and ProcessAfterWizard stay.
+  // Default settings of a new project; zip settings, SiteTemplate, the reserved flags and
+  // ProcessAfterWizard stay.
   void Reset();
   // Copies the settings except Modified, ZipFileName, ZipDatabase and the reserved flags.
   void Assign(const TLumenfoldProject& source);

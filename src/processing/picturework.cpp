@@ -89,7 +89,7 @@ QByteArray SignAndEncode(QImage bitmap, const TOutputWork& output, const TLumenf
     throw EImageRangeError(
         QStringLiteral("The JPEG quality %1 is out of the range 1..100.").arg(output.Quality));
   if (output.Signature) output.Signature->Draw(bitmap, picture);
-  return TagJpegAsSrgb(EncodeJpeg(bitmap, output.Quality), metadata);
+  return TagJpegAsSrgb(EncodeJpeg(bitmap, output.Quality, output.Chroma), metadata);
 }
 
 TPictureResult ProducePicture(const TPictureWork& work, const TPictureSteps& steps) {

@@ -9,6 +9,7 @@
 // Threads: TPictureWork is built on the run thread and then only read; ProducePicture runs on
 // any thread. The signatures it draws are read only; nothing edits them during a run.
 #include "processing/archivebuilder.h"
+#include "util/jpegcodec.h"
 #include "util/outputmetadata.h"
 
 #include <QByteArray>
@@ -29,8 +30,9 @@ inline constexpr int kOutputKinds = 3;
 
 struct TOutputWork {
   bool Enabled = false;
-  QSize Box;                                      // medium and thumbnail only
-  int Quality = 90;                               // 1..100
+  QSize Box;        // medium and thumbnail only
+  int Quality = 90; // 1..100
+  TJpegChroma Chroma = TJpegChroma::ByQuality;
   const TLumenfoldSignature* Signature = nullptr; // nullptr: nothing to stamp
   // The signature's captions hold macros: stamping needs the picture's record as it is at the
   // picture's turn, so the worker leaves the bitmap unsigned and unencoded.

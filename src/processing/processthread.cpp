@@ -662,6 +662,7 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
       out.Enabled = enabled[k];
       out.Box = boxes[k];
       out.Quality = qualities[k];
+      out.Chroma = project.ChromaSubsampling == cs420 ? TJpegChroma::Half : TJpegChroma::Full;
       out.Signature = signatureOf(signatures[k]);
       out.SignLater = SignatureNeedsPicture(out.Signature);
     }

@@ -100,6 +100,7 @@ TfrmOptions::TfrmOptions(QWidget* parent)
   connect(ui->bbnZip, &QPushButton::clicked, this, &TfrmOptions::bbnZipClick);
   connect(ui->edtMaxMegapixels, &QSpinBox::valueChanged, this, onProcess);
   connect(ui->cbxMetadata, &QComboBox::currentIndexChanged, this, onProcess);
+  connect(ui->cbxChroma, &QComboBox::currentIndexChanged, this, onProcess);
 
   connect(ui->lbxTemplates, &QListWidget::itemSelectionChanged, this,
           &TfrmOptions::lbxTemplatesClick);
@@ -190,6 +191,7 @@ void TfrmOptions::fillControls() {
   ui->edtZip->setText(p.ZipFileName);
   ui->edtMaxMegapixels->setValue(p.MaxMegapixels);
   ui->cbxMetadata->setCurrentIndex(std::clamp(p.OutputMetadata, int(omSafe), int(omNone)));
+  ui->cbxChroma->setCurrentIndex(p.ChromaSubsampling == cs444 ? 1 : 0);
 
   ui->lbxTemplates->clearSelection();
   for (int i = 0; i < ui->lbxTemplates->count(); ++i)
@@ -306,6 +308,7 @@ void TfrmOptions::cbxScaleClick() {
   p.ZipFileName = ui->edtZip->text();
   p.MaxMegapixels = ui->edtMaxMegapixels->value();
   p.OutputMetadata = ui->cbxMetadata->currentIndex();
+  p.ChromaSubsampling = ui->cbxChroma->currentIndex() == 1 ? cs444 : cs420;
 }
 
 void TfrmOptions::bbnZipClick() {

@@ -224,6 +224,18 @@ const QByteArray& SrgbProfile() {
       out.resize(size);
       if (!cmsSaveProfileToMem(srgb.handle, out.data(), &size)) out.clear();
     }
+    // The library dates a profile it makes with the current time. A fixed date instead gives the
+    // same bytes on every run, so an unchanged picture makes an unchanged file. The profile's
+    // checksum (bytes 84..99, covering the date) then no longer holds: all zero means none.
+    constexpr int kDateAt = 24, kIdAt = 84, kIdSize = 16;
+    if (out.size() >= kIdAt + kIdSize) {
+      const quint16 date[6] = {2000, 1, 1, 0, 0, 0};
+      for (int i = 0; i < 6; ++i) {
+        out[kDateAt + 2 * i] = char(date[i] >> 8);
+        out[kDateAt + 2 * i + 1] = char(date[i] & 0xFF);
+      }
+      std::fill(out.begin() + kIdAt, out.begin() + kIdAt + kIdSize, '\0');
+    }
     return out;
   }();
   return bytes;

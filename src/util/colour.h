@@ -71,7 +71,7 @@ void ConvertToSrgb(QImage& bitmap, const TColourPlan& plan);
 // one, "damaged profile" when it cannot be read.
 QString ColourProfileDescription(const QByteArray& profile);
 
-// The ICC profile of sRGB that outputs carry.
+// The ICC profile of sRGB that outputs carry: the same bytes on every run (its date is fixed).
 const QByteArray& SrgbProfile();
 
 // The JPEG file with an sRGB profile segment after its first (JFIF) segment; a file that already

@@ -525,7 +525,7 @@ public:
   Compressor(const Compressor&) = delete;
   Compressor& operator=(const Compressor&) = delete;
 
-  QByteArray Encode(const QImage& image, int quality) {
+  QByteArray Encode(const QImage& image, int quality, TJpegChroma chroma) {
     std::vector<JSAMPROW> rows(size_t(image.height()));
     for (int y = 0; y < image.height(); ++y)
       rows[size_t(y)] = const_cast<JSAMPROW>(image.constScanLine(y));
@@ -538,9 +538,12 @@ public:
       jpeg_set_defaults(&cinfo);
       jpeg_set_quality(&cinfo, quality, TRUE);
       cinfo.dct_method = JDCT_ISLOW;
-      // High qualities keep the colour at full resolution: halving it costs more (fine coloured
-      // detail, small images) than such a quality asks to lose.
-      if (quality >= kFullChromaQuality)
+      // The defaults halve the colour. Unless told, high qualities keep it at full resolution:
+      // halving it costs more (fine coloured detail, small images) than such a quality asks to
+      // lose.
+      const bool full = chroma == TJpegChroma::Full ||
+                        (chroma == TJpegChroma::ByQuality && quality >= kFullChromaQuality);
+      if (full)
         for (int c = 0; c < cinfo.num_components; ++c)
           cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
       jpeg_start_compress(&cinfo, TRUE);
@@ -641,7 +644,7 @@ QImage DecodeJpegDataTransformed(const QByteArray& data, const QString& name, in
   return Decode(dec, denominator, orientation, crop, fullSize, reuse);
 }
 
-QByteArray EncodeJpeg(const QImage& bitmap, int quality) {
+QByteArray EncodeJpeg(const QImage& bitmap, int quality, TJpegChroma chroma) {
   CheckQuality(quality);
   if (bitmap.isNull() || bitmap.width() <= 0 || bitmap.height() <= 0)
     throw EImageError(QStringLiteral("Cannot encode an empty picture as JPEG."));
@@ -651,7 +654,7 @@ QByteArray EncodeJpeg(const QImage& bitmap, int quality) {
             .arg(bitmap.width())
             .arg(bitmap.height()));
   Compressor enc;
-  if (bitmap.format() == QImage::Format_RGB32) return enc.Encode(bitmap, quality);
+  if (bitmap.format() == QImage::Format_RGB32) return enc.Encode(bitmap, quality, chroma);
   // Transparent parts are laid on white, as on a web page.
   QImage opaque(bitmap.size(), QImage::Format_RGB32);
   opaque.fill(Qt::white);
@@ -669,7 +672,7 @@ QByteArray EncodeJpeg(const QImage& bitmap, int quality) {
   } else {
     opaque = bitmap.convertToFormat(QImage::Format_RGB32);
   }
-  return enc.Encode(opaque, quality);
+  return enc.Encode(opaque, quality, chroma);
 }
 
 void EncodeJpegFile(const QImage& bitmap, int quality, const QString& path) {

@@ -92,9 +92,15 @@ int JpegWarningCount();
 // resolution in both directions (4:2:0), which makes smaller files.
 inline constexpr int kFullChromaQuality = 90;
 
+// How the colour is stored: as the quality says (above), at half the resolution in both
+// directions (4:2:0), or at full resolution (4:4:4).
+enum class TJpegChroma { ByQuality, Half, Full };
+
 // Encodes an RGB32 (or any other format, converted first) bitmap as a baseline JPEG at the
-// quality 1..100 (chroma as above). A quality outside that range raises EImageRangeError.
-QByteArray EncodeJpeg(const QImage& bitmap, int quality);
+// quality 1..100 with the colour stored as chroma says. The same bitmap and settings always give
+// the same bytes. A quality outside that range raises EImageRangeError.
+QByteArray EncodeJpeg(const QImage& bitmap, int quality,
+                      TJpegChroma chroma = TJpegChroma::ByQuality);
 
 // Encodes and writes the file through a temporary in the same folder that then replaces the
 // target, so a failed or interrupted write never leaves a half-written file. The quality is

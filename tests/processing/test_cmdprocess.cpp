@@ -49,7 +49,42 @@ private slots:
   void allMeansEveryPictureAndMovedFoldersAreReported();
   void outputMetadataFollowsTheProjectChoice();
   void newProjectsAreSafeByDefault();
+  void webImagesAreRepeatableAndFollowTheChromaSetting();
 };
+
+// A new project halves the colour of its images; the same original and settings give the same
+// bytes in every run (each run a process of its own), so an upload can skip them.
+void TestCmdProcess::webImagesAreRepeatableAndFollowTheChromaSetting() {
+  if (!QFile::exists(ProgramFolder() + "lumenfold-cli")) QSKIP("lumenfold-cli is not built");
+  TestEnv env;
+  const QString album = env.makeFolder("photos");
+  QVERIFY(WriteTestJpeg(album + "/a.jpg", 640, 480));
+  const QString project = env.path("p.lumenfold");
+  QCOMPARE(cli({"new", project}).status, 0);
+  QCOMPARE(cli({"add-album", project, album, "--directory", "trip"}).status, 0);
+  const QStringList outputs = {album + "/ps_medium/m_a.jpg", album + "/ps_thumb/tn_a.jpg"};
+  // The sampling factors of the first (luma) component in the frame header.
+  auto lumaSampling = [](const QByteArray& jpeg) {
+    const qsizetype sof = jpeg.indexOf(QByteArray("\xFF\xC0", 2));
+    return sof < 0 ? -1 : int(uchar(jpeg.at(sof + 11)));
+  };
+  QList<QByteArray> first;
+  for (const char* chroma : {"", "444"}) {
+    if (*chroma) QCOMPARE(cli({"set", project, QString("ChromaSubsampling=") + chroma}).status, 0);
+    QCOMPARE(cli({"process", project, "--all"}).status, 0);
+    QList<QByteArray> bytes;
+    for (const QString& output : outputs) {
+      bytes << ReadTestFile(output);
+      QCOMPARE(lumaSampling(bytes.last()), *chroma ? 0x11 : 0x22);
+    }
+    if (first.isEmpty()) first = bytes;
+  }
+  QCOMPARE(cli({"set", project, "ChromaSubsampling=420"}).status, 0);
+  QCOMPARE(cli({"process", project, "--all"}).status, 0);
+  for (int i = 0; i < outputs.size(); ++i)
+    QVERIFY2(ReadTestFile(outputs[i]) == first[i], qPrintable(outputs[i]));
+  QVERIFY(cli({"set", project, "ChromaSubsampling=422"}).status != 0);
+}
 
 // A new project packs through the gallery template; a run with zip and no template says before
 // the run what the archive will hold, and runs.
@@ -101,8 +136,8 @@ void TestCmdProcess::runReportsProgressAndOutcome() {
   QCOMPARE(r.status, 3);
   QVERIFY2(r.out.contains("Processing finished successfully.\n"
                           "1 original picture was not found and was skipped.\n  " +
-                          QDir::toNativeSeparators(album + "/b.jpg") + "\nThe original \"" +
-                          album + "/b.jpg\" of a published picture was not found"),
+                          QDir::toNativeSeparators(album + "/b.jpg") + "\nThe original \"" + album +
+                          "/b.jpg\" of a published picture was not found"),
            qPrintable(r.out));
   QVERIFY(QFile::exists(album + "/ps_medium/m_a.jpg"));
   QVERIFY(QFile::exists(env.path("albums.zip")));

@@ -49,7 +49,7 @@ void produceOutput(const TPictureWork& work, TLoadedOriginal& original, const TC
     result.Bitmap = bitmap;
     return;
   }
-  result.Jpeg = SignAndEncode(std::move(bitmap), output, nullptr, metadata);
+  result.Jpeg = SignAndEncode(std::move(bitmap), output, nullptr, metadata, work.Metadata);
   step();
   if (work.Zip) result.Zip = CompressForArchive(result.Jpeg);
 }
@@ -83,13 +83,15 @@ bool SignatureNeedsPicture(const TLumenfoldSignature* signature) {
 }
 
 QByteArray SignAndEncode(QImage bitmap, const TOutputWork& output, const TLumenfoldPicture* picture,
-                         const QByteArray& metadata) {
+                         const QByteArray& metadata, TMetadataKeep keep) {
   // Check the quality before any work, as the encoder would.
   if (output.Quality < 1 || output.Quality > 100)
     throw EImageRangeError(
         QStringLiteral("The JPEG quality %1 is out of the range 1..100.").arg(output.Quality));
   if (output.Signature) output.Signature->Draw(bitmap, picture);
-  return TagJpegAsSrgb(EncodeJpeg(bitmap, output.Quality, output.Chroma), metadata);
+  const QByteArray fitted =
+      keep == TMetadataKeep::All ? MetadataForOutputSize(metadata, bitmap.size()) : metadata;
+  return TagJpegAsSrgb(EncodeJpeg(bitmap, output.Quality, output.Chroma), fitted);
 }
 
 TPictureResult ProducePicture(const TPictureWork& work, const TPictureSteps& steps) {

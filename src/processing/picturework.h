@@ -85,8 +85,10 @@ TPictureResult ProducePicture(const TPictureWork& work, const TPictureSteps& ste
 
 // Stamps the signature (when set), encodes, and puts the metadata segments and the sRGB tag in;
 // also for the run thread's part of SignLater outputs. Raises on failure.
+// With keep All, the metadata's EXIF pixel size is set to the output's size.
 QByteArray SignAndEncode(QImage bitmap, const TOutputWork& output, const TLumenfoldPicture* picture,
-                         const QByteArray& metadata = QByteArray());
+                         const QByteArray& metadata = QByteArray(),
+                         TMetadataKeep keep = TMetadataKeep::Safe);
 
 // The metadata segments for an output kind: the picture's for the large and medium images,
 // none for thumbnails.

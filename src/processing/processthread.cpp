@@ -837,8 +837,8 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
     noteSignatureImages(work.Outputs[k].Signature);
     QByteArray bytes = out.Jpeg;
     if (!out.Bitmap.isNull()) {
-      bytes =
-          SignAndEncode(std::move(out.Bitmap), work.Outputs[k], p, OutputMetadataFor(result, k));
+      bytes = SignAndEncode(std::move(out.Bitmap), work.Outputs[k], p, OutputMetadataFor(result, k),
+                            work.Metadata);
       out.Bitmap = QImage();
       if (work.Zip) out.Zip = CompressForArchive(bytes);
     }

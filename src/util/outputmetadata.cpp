@@ -4,6 +4,7 @@
 #include "util/tracer.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <mutex>
@@ -198,14 +199,54 @@ void traceUnreadable(const QString& path, const QString& reason) {
   }
 }
 
-QByteArray makeSegments(const QByteArray& original, const QString& path, TMetadataKeep keep) {
-  Exiv2::Image::AutoPtr image = openImage(original, path);
-  if (!image.get()) return {};
-  image->readMetadata();
-  if (!t_libraryError.empty()) return {};
-  Exiv2::ExifData& exif = image->exifData();
-  Exiv2::IptcData& iptc = image->iptcData();
-  Exiv2::XmpData& xmp = image->xmpData();
+// Whether the JPEG segment at at (marker and length bytes included) is an XMP packet or a part
+// of an extended one.
+bool isXmpSegment(const QByteArray& jpeg, qsizetype at, int length) {
+  static const QByteArray kXmp(kXmpHeader, sizeof kXmpHeader);
+  static const QByteArray kExtended("http://ns.adobe.com/xmp/extension/\0", 35);
+  if (uchar(jpeg[at + 1]) != 0xE1) return false;
+  const QByteArray payload = jpeg.mid(at + 4, std::min<qsizetype>(length - 2, 64));
+  return payload.startsWith(kXmp) || payload.startsWith(kExtended);
+}
+
+// The JPEG's header segments without the XMP ones, then the rest as it is; empty when it is no
+// JPEG or holds no XMP segment.
+QByteArray withoutXmp(const QByteArray& jpeg) {
+  if (jpeg.size() < 4 || uchar(jpeg[0]) != 0xFF || uchar(jpeg[1]) != 0xD8) return {};
+  QByteArray out = jpeg.left(2);
+  qsizetype at = 2;
+  bool dropped = false;
+  while (at + 4 <= jpeg.size() && uchar(jpeg[at]) == 0xFF) {
+    const uchar marker = uchar(jpeg[at + 1]);
+    if (marker == 0xDA || marker == 0xD9) break;
+    const int length = uchar(jpeg[at + 2]) << 8 | uchar(jpeg[at + 3]);
+    if (length < 2 || at + 2 + length > jpeg.size()) break;
+    if (isXmpSegment(jpeg, at, length))
+      dropped = true;
+    else
+      out.append(jpeg.constData() + at, 2 + length);
+    at += 2 + length;
+  }
+  if (!dropped) return {};
+  out.append(jpeg.constData() + at, jpeg.size() - at);
+  return out;
+}
+
+// The file's header, for an original too large to hold: its segments end long before this.
+constexpr qint64 kMostHeaderBytes = 16 << 20;
+
+QByteArray readHeader(const QString& path) {
+  QString problem;
+  if (CheckRegularFile(path, &problem) != TFileRefusal::None) return {};
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return file.read(kMostHeaderBytes);
+}
+
+void filterForOutput(Exiv2::Image& image, TMetadataKeep keep, QByteArray& out) {
+  Exiv2::ExifData& exif = image.exifData();
+  Exiv2::IptcData& iptc = image.iptcData();
+  Exiv2::XmpData& xmp = image.xmpData();
   if (keep == TMetadataKeep::Safe) {
     keepOnly(exif, isSafeExif);
     keepOnly(iptc, isSafeIptc);
@@ -215,11 +256,56 @@ QByteArray makeSegments(const QByteArray& original, const QString& path, TMetada
   } else {
     fitAllForOutput(exif, xmp);
   }
-  QByteArray out;
   appendExif(out, exif,
-             image->byteOrder() == Exiv2::bigEndian ? Exiv2::bigEndian : Exiv2::littleEndian);
+             image.byteOrder() == Exiv2::bigEndian ? Exiv2::bigEndian : Exiv2::littleEndian);
   appendXmp(out, xmp);
   appendIptc(out, iptc);
+}
+
+// The outputs' segments of a JPEG whose XMP packet is damaged: its other blocks, when they read
+// cleanly without the packet. Empty otherwise.
+QByteArray segmentsWithoutXmp(const QByteArray& original, const QString& path, TMetadataKeep keep) {
+  const QByteArray stripped = withoutXmp(original.isEmpty() ? readHeader(path) : original);
+  if (stripped.isEmpty()) return {};
+  const std::string xmpError = t_libraryError;
+  t_libraryError.clear();
+  Exiv2::Image::AutoPtr image = openImage(stripped, path);
+  QByteArray out;
+  if (image.get()) {
+    image->readMetadata();
+    if (t_libraryError.empty()) filterForOutput(*image, keep, out);
+  }
+  if (!t_libraryError.empty()) return {};
+  try {
+    Tracer().Write(QStringLiteral("The XMP metadata of %1 is damaged (%2); its images keep the "
+                                  "rest of its metadata.")
+                       .arg(path, QString::fromStdString(xmpError).trimmed()));
+  } catch (const std::exception&) {
+    // The trace log is a diagnostic aid only.
+  }
+  return out;
+}
+
+// Empty and t_libraryError set when the metadata cannot be read; the segments otherwise (empty
+// when nothing is kept).
+QByteArray makeSegments(const QByteArray& original, const QString& path, TMetadataKeep keep) {
+  Exiv2::Image::AutoPtr image = openImage(original, path);
+  if (!image.get()) return {};
+  image->readMetadata();
+  if (!t_libraryError.empty()) {
+    // Only the XMP packet may be at fault: it is decoded alone to find out.
+    const std::string packet = image->xmpPacket();
+    const std::string error = t_libraryError;
+    t_libraryError.clear();
+    Exiv2::XmpData probe;
+    const bool xmpDamaged = !packet.empty() && (Exiv2::XmpParser::decode(probe, packet) != 0 ||
+                                                !t_libraryError.empty());
+    t_libraryError = error;
+    if (!xmpDamaged) return {};
+    return segmentsWithoutXmp(original, path, keep);
+  }
+  QByteArray out;
+  filterForOutput(*image, keep, out);
   if (!t_libraryError.empty()) return {};
   return out;
 }
@@ -246,6 +332,41 @@ QByteArray OutputMetadataSegments(const QByteArray& original, const QString& pat
   t_libraryError.clear();
   traceUnreadable(path, reason);
   return {};
+}
+
+QByteArray MetadataForOutputSize(const QByteArray& segments, QSize size) {
+  if (segments.isEmpty() || size.isEmpty()) return segments;
+  initialiseLibrary();
+  // The segments as OutputMetadataSegments made them: one after another, EXIF first.
+  qsizetype at = 0;
+  while (at + 4 <= segments.size() && uchar(segments[at]) == 0xFF) {
+    const int length = uchar(segments[at + 2]) << 8 | uchar(segments[at + 3]);
+    if (length < 2 || at + 2 + length > segments.size()) break;
+    const qsizetype payload = at + 4 + 6;
+    if (uchar(segments[at + 1]) == 0xE1 && length >= 2 + 6 &&
+        std::memcmp(segments.constData() + at + 4, kExifHeader, 6) == 0) {
+      t_libraryError.clear();
+      try {
+        Exiv2::ExifData exif;
+        const Exiv2::ByteOrder order = Exiv2::ExifParser::decode(
+            exif, reinterpret_cast<const Exiv2::byte*>(segments.constData() + payload),
+            uint32_t(length - 2 - 6));
+        if (!t_libraryError.empty() || exif.empty()) break;
+        exif["Exif.Photo.PixelXDimension"] = uint32_t(size.width());
+        exif["Exif.Photo.PixelYDimension"] = uint32_t(size.height());
+        QByteArray block;
+        appendExif(block, exif, order == Exiv2::bigEndian ? Exiv2::bigEndian : Exiv2::littleEndian);
+        if (!t_libraryError.empty() || block.isEmpty()) break;
+        t_libraryError.clear();
+        return segments.left(at) + block + segments.mid(at + 2 + length);
+      } catch (const std::exception&) {
+        break;
+      }
+    }
+    at += 2 + length;
+  }
+  t_libraryError.clear();
+  return segments;
 }
 
 QMap<QString, QString> ReadMetadataEntries(const QByteArray& file) {

@@ -12,14 +12,17 @@
 //   All   everything but the embedded thumbnail;
 //   None  nothing.
 // The pixels of an output are upright and sRGB, so any orientation tag kept says 1, a colour
-// space tag says sRGB, and sizes of the original (PixelXDimension, ...) are left out.
+// space tag says sRGB, and sizes of the original (PixelXDimension, ...) are left out; with All,
+// MetadataForOutputSize then gives each output's EXIF block its own pixel size.
 //
-// A block the library cannot read, or reads only with errors, gives no metadata at all (never an
-// exception); the trace log names the file.
+// A damaged XMP packet costs only the XMP: the EXIF and IPTC blocks are kept when they read
+// cleanly without it. Any other block the library cannot read, or reads only with errors, gives
+// no metadata at all (never an exception). The trace log names the file either way.
 //
 // Threads: every function may be called from any thread; calls share no state.
 #include <QByteArray>
 #include <QMap>
+#include <QSize>
 #include <QString>
 
 enum class TMetadataKeep { Safe, All, None };
@@ -29,6 +32,10 @@ enum class TMetadataKeep { Safe, All, None };
 // all of its header segments); when it is empty, the file at path is read.
 QByteArray OutputMetadataSegments(const QByteArray& original, const QString& path,
                                   TMetadataKeep keep);
+
+// The segments with the EXIF block's pixel size (PixelXDimension, PixelYDimension) set to size;
+// segments without an EXIF block, or one that cannot be read, are returned as they are.
+QByteArray MetadataForOutputSize(const QByteArray& segments, QSize size);
 
 // Every metadata entry of a JPEG file (or other picture format the library knows) as
 // "Exif.Image.Artist" → its text, for listings and tests; empty when there is none or it cannot

@@ -159,7 +159,9 @@ private slots:
       QCOMPARE(e.value("Exif.Image.Orientation"), QString("1"));
       QCOMPARE(e.value("Xmp.tiff.Orientation"), QString("1"));
       QCOMPARE(e.value("Exif.Photo.ColorSpace"), QString("1"));
-      QVERIFY(!e.contains("Exif.Photo.PixelXDimension"));
+      const QSize size = DecodeJpegData(result.Outputs[k].Jpeg).size();
+      QCOMPARE(e.value("Exif.Photo.PixelXDimension"), QString::number(size.width()));
+      QCOMPARE(e.value("Exif.Photo.PixelYDimension"), QString::number(size.height()));
       QVERIFY(keysLike(e, "Thumbnail").isEmpty());
       QCOMPARE(ParseCameraMetadata(result.Outputs[k].Jpeg).ExifOrientation, 1);
     }
@@ -224,6 +226,26 @@ private slots:
       // Whatever the library made of it: nothing that names a person or a place.
       const auto e = ReadMetadataEntries(result.Outputs[okLarge].Jpeg);
       QVERIFY(keysLike(e, "GPS").isEmpty());
+    }
+  }
+
+  void damagedXmpLeavesExifAndIptc() {
+    // The camera original with a packet the XMP parser refuses: an element closed wrongly.
+    QByteArray camera = cameraOriginal();
+    const qsizetype at = camera.indexOf("</rdf:RDF>");
+    QVERIFY(at > 0);
+    camera.replace(at, 10, "</rdf:RXF>");
+    const QString path = env.path("damaged-xmp.jpg");
+    QVERIFY(writeFile(path, camera));
+    for (TMetadataKeep keep : {TMetadataKeep::Safe, TMetadataKeep::All}) {
+      const TPictureResult result = ProducePicture(workFor(path, keep));
+      checkValidOutputs(result);
+      QVERIFY(Tracer().LastMessage().contains(path));
+      const auto e = ReadMetadataEntries(result.Outputs[okMedium].Jpeg);
+      QCOMPARE(e.value("Exif.Image.Copyright"), QString("(c) 2024 Ann Example"));
+      QCOMPARE(e.value("Exif.Photo.DateTimeOriginal"), QString("2024:05:06 07:08:09"));
+      QCOMPARE(e.value("Iptc.Application2.Byline"), QString("Ann Example"));
+      QVERIFY(keysLike(e, "Xmp.").isEmpty());
     }
   }
 

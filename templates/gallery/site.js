@@ -15,6 +15,9 @@
       empty: 'There are no pictures here.',
       noAlbums: 'This gallery has no albums yet.',
       notFound: 'This page does not exist.',
+      notFoundTitle: 'Page not found',
+      untitled: '{album}, picture {n} of {count}',
+      viewer: 'Picture viewer',
       loading: 'Loading…',
       language: 'Language',
       fromFile:
@@ -31,6 +34,9 @@
       empty: 'Hier gibt es keine Bilder.',
       noAlbums: 'Diese Galerie hat noch keine Alben.',
       notFound: 'Diese Seite gibt es nicht.',
+      notFoundTitle: 'Seite nicht gefunden',
+      untitled: '{album}, Bild {n} von {count}',
+      viewer: 'Bildbetrachter',
       loading: 'Wird geladen…',
       language: 'Sprache',
       fromFile:
@@ -421,6 +427,24 @@
     return pick(picture.title[0], picture.title[1]);
   }
 
+  // A name for the picture at index (0-based) of a page's count pictures: its title, or for an
+  // untitled one the page's name and its place there, so that no image goes unnamed.
+  function pictureName(picture, index, pageName, count) {
+    const title = pictureTitle(picture);
+    if (title.trim()) return title;
+    const number = formatter('number', (code) => new Intl.NumberFormat(code));
+    const format = (n) => (number ? number.format(n) : String(n));
+    return fill(ui().untitled, { album: pageName, n: format(index + 1), count: format(count) });
+  }
+
+  // The page's heading takes the focus after a move within the site, so that a screen reader
+  // starts reading the new page there and the keyboard goes on from it.
+  function pageHeading(text) {
+    const heading = el('h1', 'page-title', text);
+    heading.tabIndex = -1;
+    return heading;
+  }
+
   // An image that loads when it comes near the window, or at once when eager.
   function thumbImage(src, alt, eager) {
     const img = el('img', 'thumb');
@@ -437,7 +461,8 @@
     const box = main();
     const parts = [];
     document.title = siteTitle();
-    const albumsHeading = el('h1', 'section-title', t.albums);
+    const albumsHeading = pageHeading(t.albums);
+    albumsHeading.className = 'section-title';
     parts.push(albumsHeading);
     const albums = model.albums();
     const categoryList = model.categories();
@@ -509,7 +534,7 @@
   function renderPictures(heading, meta, description, list) {
     const box = main();
     document.title = heading + ' – ' + siteTitle();
-    const parts = [backLink(), el('h1', 'page-title', heading)];
+    const parts = [backLink(), pageHeading(heading)];
     if (meta) parts.push(el('p', 'meta', meta));
     if (description && description.trim()) parts.push(el('p', 'description', description));
     if (list.count === 0) parts.push(el('p', 'status', ui().empty));
@@ -533,11 +558,12 @@
         const link = el('a', 'tile-link');
         link.href = picture.big;
         link.dataset.pictureId = String(picture.id);
-        link.append(thumbImage(picture.thumb, pictureTitle(picture), index < firstScreen));
+        const name = pictureName(picture, index, heading, list.count);
+        link.append(thumbImage(picture.thumb, name, index < firstScreen));
         link.addEventListener('click', (event) => {
           if (event.button !== 0 || event.metaKey || event.ctrlKey || event.shiftKey) return;
           event.preventDefault();
-          openLightbox(list.load(Infinity), index, grid);
+          openLightbox(list.load(Infinity), index, grid, heading);
         });
         item.append(link);
         grid.append(item);
@@ -584,7 +610,12 @@
   }
 
   function renderNotFound() {
-    main().replaceChildren(backLink(), el('p', 'status', ui().notFound));
+    document.title = ui().notFoundTitle + ' – ' + siteTitle();
+    main().replaceChildren(
+      backLink(),
+      pageHeading(ui().notFoundTitle),
+      el('p', 'status', ui().notFound)
+    );
   }
 
   function route(event, keepScroll) {
@@ -604,6 +635,11 @@
       else renderNotFound();
     }
     if (!keepScroll) window.scrollTo(0, 0);
+    // A move within the site (not the first page, not a change of language).
+    if (event && event.type === 'hashchange') {
+      const heading = main().querySelector('h1');
+      if (heading) heading.focus({ preventScroll: true });
+    }
   }
 
   function setLanguage(index) {
@@ -631,7 +667,7 @@
     return [pictureTitle(picture), dateText(picture.date)].filter((s) => s && s.trim()).join(' · ');
   }
 
-  function openLightbox(pictures, index, grid) {
+  function openLightbox(pictures, index, grid, pageName) {
     closeLightbox();
     const thumbs = grid.querySelectorAll('img.thumb');
     const items = pictures.map((picture, i) => {
@@ -645,7 +681,8 @@
         const scale = Math.min(1024 / w, 1024 / h);
         size = [Math.round(w * scale), Math.round(h * scale)];
       }
-      return { src: picture.big, width: size[0], height: size[1], alt: pictureTitle(picture) };
+      const alt = pictureName(picture, i, pageName, pictures.length);
+      return { src: picture.big, width: size[0], height: size[1], alt };
     });
     const pswp = new window.PhotoSwipe({
       dataSource: items,
@@ -654,6 +691,11 @@
       showHideAnimationType: 'fade',
       wheelToZoom: false,
       loop: false,
+    });
+    // The dialog is named; it holds the page's focus while open.
+    pswp.on('firstUpdate', () => {
+      pswp.element.setAttribute('aria-label', ui().viewer + ': ' + pageName);
+      pswp.element.setAttribute('aria-modal', 'true');
     });
     pswp.on('uiRegister', () => {
       pswp.ui.registerElement({

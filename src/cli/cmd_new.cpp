@@ -80,6 +80,7 @@ int RunNew(const QStringList& raw) {
 
   TLumenfoldProject project;
   project.Reset();
+  ApplyNewProjectDefaults(project);
   project.FileName = file;
   project.ConnectionString = QStringLiteral("Provider=SQLite;Data Source=") + db;
 

@@ -250,7 +250,7 @@ void TLumenfoldProject::Reset() {
   WizardPages = kAllWizardPages;
   MaxMegapixels = kDefaultMaxMegapixels;
   OutputMetadata = omSafe;
-  ChromaSubsampling = cs420;
+  ChromaSubsampling = kStoredChromaSubsampling;
 }
 
 void TLumenfoldProject::Assign(const TLumenfoldProject& s) {

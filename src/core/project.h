@@ -99,7 +99,7 @@ public:
   TLumenfoldSignatureItemList SignatureItems;
   TLumenfoldSignatureList Signatures;
 
-  // Default settings of a new project; zip settings, SiteTemplate, the reserved flags and
+  // Default settings; zip settings, SiteTemplate, the reserved flags and
   // ProcessAfterWizard stay.
   void Reset();
   // Copies the settings except Modified, ZipFileName, ZipDatabase and the reserved flags.

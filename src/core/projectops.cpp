@@ -99,6 +99,10 @@ bool OpenNewProject(TLumenfoldProject& project) {
   return project.LoadDatabase();
 }
 
+void ApplyNewProjectDefaults(TLumenfoldProject& project) {
+  project.ChromaSubsampling = cs420;
+}
+
 int ChangeBasePath(TLumenfoldProject& project, const QString& search, const QString& replacement) {
   if (search.isEmpty()) return 0;
   int changed = 0;

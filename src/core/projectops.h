@@ -44,6 +44,9 @@ QString SharedDatabaseWarning(const QString& path);
 // (which publishes no private picture and no original), marked modified, the connection
 // selected and the lists loaded. Returns what LoadDatabase returns; model errors propagate.
 bool OpenNewProject(TLumenfoldProject& project);
+// The settings a new project starts with where they differ from what a project file without
+// them says (Reset gives the latter): colour at half resolution.
+void ApplyNewProjectDefaults(TLumenfoldProject& project);
 
 // Replaces search by replacement (case-sensitive) in the folder of every album. An empty search
 // text changes nothing (it would insert the replacement everywhere). Returns the number of albums

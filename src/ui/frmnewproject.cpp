@@ -97,6 +97,7 @@ TfrmNewProject::~TfrmNewProject() = default;
 bool TfrmNewProject::Execute(QWidget* owner, TLumenfoldProject& project) {
   TfrmNewProject dialog(owner);
   dialog.Project().Assign(project);
+  ApplyNewProjectDefaults(dialog.Project());
   if (dialog.exec() != QDialog::Accepted) return false;
   project.Assign(dialog.Project());
   return true;

@@ -63,26 +63,20 @@ void TestCmdProcess::webImagesAreRepeatableAndFollowTheChromaSetting() {
   QCOMPARE(cli({"new", project}).status, 0);
   QCOMPARE(cli({"add-album", project, album, "--directory", "trip"}).status, 0);
   const QStringList outputs = {album + "/ps_medium/m_a.jpg", album + "/ps_thumb/tn_a.jpg"};
-  // The sampling factors of the first (luma) component in the frame header.
-  auto lumaSampling = [](const QByteArray& jpeg) {
-    const qsizetype sof = jpeg.indexOf(QByteArray("\xFF\xC0", 2));
-    return sof < 0 ? -1 : int(uchar(jpeg.at(sof + 11)));
-  };
   QList<QByteArray> first;
-  for (const char* chroma : {"", "444"}) {
+  // 444 is what a project file without the setting says; the last run repeats the first.
+  for (const char* chroma : {"", "444", "420"}) {
     if (*chroma) QCOMPARE(cli({"set", project, QString("ChromaSubsampling=") + chroma}).status, 0);
     QCOMPARE(cli({"process", project, "--all"}).status, 0);
-    QList<QByteArray> bytes;
-    for (const QString& output : outputs) {
-      bytes << ReadTestFile(output);
-      QCOMPARE(lumaSampling(bytes.last()), *chroma ? 0x11 : 0x22);
+    for (int i = 0; i < outputs.size(); ++i) {
+      const QByteArray jpeg = ReadTestFile(outputs[i]);
+      // The sampling factors of the first (luma) component in the frame header.
+      const qsizetype sof = jpeg.indexOf(QByteArray("\xFF\xC0", 2));
+      QCOMPARE(int(uchar(jpeg.at(sof + 11))), chroma == QLatin1String("444") ? 0x11 : 0x22);
+      if (first.size() < outputs.size()) first << jpeg;
+      QVERIFY2(jpeg == first[i] || chroma == QLatin1String("444"), qPrintable(outputs[i]));
     }
-    if (first.isEmpty()) first = bytes;
   }
-  QCOMPARE(cli({"set", project, "ChromaSubsampling=420"}).status, 0);
-  QCOMPARE(cli({"process", project, "--all"}).status, 0);
-  for (int i = 0; i < outputs.size(); ++i)
-    QVERIFY2(ReadTestFile(outputs[i]) == first[i], qPrintable(outputs[i]));
   QVERIFY(cli({"set", project, "ChromaSubsampling=422"}).status != 0);
 }
 

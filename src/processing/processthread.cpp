@@ -156,7 +156,11 @@ bool pathExists(const QString& path) {
 // when complete.
 void writeFileAtomically(const QString& path, const QByteArray& bytes) {
   QSaveFile file(path);
-  if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) return;
+  // A small file stays in the write buffer until commit, which does not report a failure to
+  // write it out (a full disk gave an empty file and no error): flush first.
+  if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush() &&
+      file.commit())
+    return;
   QString reason = file.errorString();
   // A folder that could not be made: its own reason ("Permission denied"), not the missing
   // folder's.

@@ -160,8 +160,8 @@ private slots:
       QCOMPARE(e.value("Xmp.tiff.Orientation"), QString("1"));
       QCOMPARE(e.value("Exif.Photo.ColorSpace"), QString("1"));
       const QSize size = DecodeJpegData(result.Outputs[k].Jpeg).size();
-      QCOMPARE(e.value("Exif.Photo.PixelXDimension"), QString::number(size.width()));
-      QCOMPARE(e.value("Exif.Photo.PixelYDimension"), QString::number(size.height()));
+      QCOMPARE(e.value("Exif.Photo.PixelXDimension") + "x" + e.value("Exif.Photo.PixelYDimension"),
+               QString("%1x%2").arg(size.width()).arg(size.height()));
       QVERIFY(keysLike(e, "Thumbnail").isEmpty());
       QCOMPARE(ParseCameraMetadata(result.Outputs[k].Jpeg).ExifOrientation, 1);
     }

@@ -9,9 +9,10 @@
 #include "processing/processthread.h"
 #include "processing/publicsite.h"
 #include "testenv.h"
+#include "testfiles.h"
+#include "util/durablefiles.h"
 #include "util/messages.h"
 #include "util/programfolder.h"
-#include "util/durablefiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,31 +28,6 @@
 #include <zip.h>
 
 namespace {
-
-void writeBytes(const QString& path, const QByteArray& data) {
-  QDir().mkpath(QFileInfo(path).absolutePath());
-  QFile f(path);
-  if (f.open(QIODevice::WriteOnly)) f.write(data);
-}
-
-QMap<QString, QByteArray> readZip(const QString& path) {
-  QMap<QString, QByteArray> entries;
-  int code = 0;
-  zip_t* z = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &code);
-  if (!z) return entries;
-  for (zip_int64_t i = 0; i < zip_get_num_entries(z, 0); ++i) {
-    zip_stat_t st;
-    zip_stat_index(z, i, 0, &st);
-    QByteArray data(qsizetype(st.size), Qt::Uninitialized);
-    if (zip_file_t* f = zip_fopen_index(z, i, 0)) {
-      zip_fread(f, data.data(), st.size);
-      zip_fclose(f);
-    }
-    entries.insert(QString::fromUtf8(st.name), data);
-  }
-  zip_close(z);
-  return entries;
-}
 
 // Runs statements on an SQLite file through a connection of the test's own.
 class Db {

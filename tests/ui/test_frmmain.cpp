@@ -1,6 +1,6 @@
 // The main window: first start, the settings store, the project lifecycle, the enabling rules,
 // the album list drawing, the close query and the coordination with the thumbnail loader.
-#include "testenv.h"
+#include "mainwindowtest.h"
 #include "uitesthelpers.h"
 
 #include "core/album.h"
@@ -79,33 +79,10 @@ int PixelsLike(const QImage& image, QRect r, std::function<bool(QRgb)> test) {
 
 } // namespace
 
-class TestFrmMain : public QObject {
+class TestFrmMain : public TMainWindowTest {
   Q_OBJECT
 
 private:
-  TestEnv env;
-  RecordingPrompt prompt;
-  int folderCount_ = 0;
-  int projectCount_ = 0;
-
-  QString makeAlbumFolder(int pictures, int width = 320, int height = 240) {
-    const QString folder = env.makeFolder(QStringLiteral("album%1").arg(++folderCount_));
-    for (int i = 0; i < pictures; ++i)
-      WriteTestJpeg(folder + QStringLiteral("/pic%1.jpg").arg(i, 2, 10, QChar('0')), width, height);
-    return folder;
-  }
-
-  // A new project (as the new-project dialog's OK makes it) in a fresh database.
-  void newProject(TfrmLumenFold2& w, QString name = QString()) {
-    if (name.isEmpty()) name = QStringLiteral("site%1.lumenfold").arg(++projectCount_);
-    TLumenfoldProject settings;
-    settings.Reset();
-    settings.FileName = env.path(name);
-    settings.ConnectionString = env.newDatabase(name + QStringLiteral(".sqlite"));
-    QVERIFY(!settings.ConnectionString.isEmpty());
-    w.StartNewProject(settings);
-  }
-
   TLumenfoldAlbum* addAlbum(TfrmLumenFold2& w, const QString& folder, const QString& shortName) {
     auto* album = new TLumenfoldAlbum(w.Project());
     album->ShortName = shortName;

@@ -31,10 +31,6 @@
 
 namespace {
 
-TfrmNewAlbum::TPictureChooser signatureChooser;
-TfrmNewAlbum::TPictureChooser categoryChooser;
-TfrmNewAlbum::TPictureEditor pictureEditor;
-
 // The last component of a folder path ('\' and '/' both separate).
 QString lastComponent(const QString& path) {
   const QStringList parts = SplitPath(path);
@@ -43,23 +39,12 @@ QString lastComponent(const QString& path) {
 
 } // namespace
 
-void TfrmNewAlbum::SetSignatureChooser(TPictureChooser chooser) {
-  signatureChooser = std::move(chooser);
-}
-
-void TfrmNewAlbum::SetCategoryChooser(TPictureChooser chooser) {
-  categoryChooser = std::move(chooser);
-}
-
-void TfrmNewAlbum::SetPictureEditor(TPictureEditor editor) {
-  pictureEditor = std::move(editor);
-}
-
 TfrmNewAlbum::TfrmNewAlbum(QWidget* parent, TLumenfoldProject* project,
-                           TLumenfoldAlbum* workingCopy)
+                           TLumenfoldAlbum* workingCopy, TEditors editors)
     : TPlacedDialog(parent, QStringLiteral("frmWizard"), QSize(570, 480)),
-      ui(std::make_unique<Ui::frmWizard>()), project_(project), addMode_(workingCopy == nullptr),
-      album_(workingCopy), preview_(new TRenamePreviewModel(this)), pmnMacro_(new QMenu(this)) {
+      ui(std::make_unique<Ui::frmWizard>()), project_(project), editors_(std::move(editors)),
+      addMode_(workingCopy == nullptr), album_(workingCopy),
+      preview_(new TRenamePreviewModel(this)), pmnMacro_(new QMenu(this)) {
   ui->setupUi(this);
   pmnMacro_->setObjectName(QStringLiteral("pmnMacro"));
   modifiedBefore_ = project_ && project_->Modified;
@@ -441,7 +426,7 @@ void TfrmNewAlbum::updateButtons() {
                      static_cast<QWidget*>(ui->cbxSpecial), static_cast<QWidget*>(ui->dgdRename)})
     w->setEnabled(renaming);
   // Without a chooser (a wizard opened outside the main window) there is nothing to assign with.
-  const bool signing = bool(signatureChooser), assigning = bool(categoryChooser);
+  const bool signing = bool(editors_.Signature), assigning = bool(editors_.Category);
   ui->bbnSign->setEnabled(signing && ui->lvwSignature->SelectedCount() > 0);
   ui->bbnSignAll->setEnabled(signing && ui->lvwSignature->Count() > 0);
   ui->bbnAssignCategory->setEnabled(assigning && ui->lvwCategory->SelectedCount() > 0);
@@ -740,11 +725,11 @@ void TfrmNewAlbum::thumbAction(int number) {
 
 void TfrmNewAlbum::thumbDoubleClicked(int row) {
   TLumenfoldPicture* p = ui->lvwThumbs->Picture(row);
-  if (!p || !pictureEditor || !project_) return;
+  if (!p || !editors_.Picture || !project_) return;
   TLumenfoldPicture before(album_), copy(album_);
   before.Assign(*p);
   copy.Assign(*p);
-  if (!pictureEditor(this, *project_, copy)) return;
+  if (!editors_.Picture(this, *project_, copy)) return;
   // The loader goes on while the editor is open: what it found out about the original meanwhile
   // (its facts, its preview) is newer than the copy and must not be undone by the copy.
   if (p->OriginalDate != before.OriginalDate || p->OriginalSize != before.OriginalSize ||
@@ -820,16 +805,16 @@ QList<TLumenfoldPicture*> TfrmNewAlbum::picturesOf(TphotoListView* view, bool al
 
 void TfrmNewAlbum::sign(bool all) {
   const QList<TLumenfoldPicture*> pictures = picturesOf(ui->lvwSignature, all);
-  if (!pictures.isEmpty() && project_ && signatureChooser)
-    signatureChooser(this, *project_, pictures);
+  if (!pictures.isEmpty() && project_ && editors_.Signature)
+    editors_.Signature(this, *project_, pictures);
   ui->lvwSignature->CurrentList()->viewport()->update();
   updateButtons();
 }
 
 void TfrmNewAlbum::assignCategories(bool all) {
   const QList<TLumenfoldPicture*> pictures = picturesOf(ui->lvwCategory, all);
-  if (!pictures.isEmpty() && project_ && categoryChooser)
-    categoryChooser(this, *project_, pictures);
+  if (!pictures.isEmpty() && project_ && editors_.Category)
+    editors_.Category(this, *project_, pictures);
   ui->lvwCategory->CurrentList()->viewport()->update();
   updateButtons();
 }

@@ -4,6 +4,7 @@
 #include "db/sqlaccess.h"
 #include "db/statements.h"
 #include "db/userprompt.h"
+#include "util/helpers.h"
 #include "util/programfolder.h"
 #include "util/tracer.h"
 
@@ -11,7 +12,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QtEndian>
 
@@ -394,9 +394,7 @@ bool TLumenfoldProject::WriteSettings() {
   if (FileName.isEmpty()) {
     reason = QStringLiteral("No file name was given.");
   } else {
-    QSaveFile file(FileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-      reason = file.errorString();
+    reason = WriteFileReplacing(FileName, bytes);
   }
   if (!reason.isEmpty()) {
     Modified = true;

@@ -3,13 +3,13 @@
 #include "core/album.h"
 #include "core/picture.h"
 #include "db/sqlaccess.h"
+#include "util/helpers.h"
 #include "util/programfolder.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -213,10 +213,9 @@ QString TSitePacking::SiteInfoFile(const QString& databaseEntry, QString* error)
   const QString folder = temporaryFolder(error);
   if (folder.isEmpty()) return QString();
   const QString path = folder + QLatin1Char('/') + QLatin1String(kSiteInfoName);
-  QSaveFile file(path);
-  const QByteArray text = SiteInfoText(databaseEntry);
-  if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-    setError(error, QStringLiteral("\"%1\" cannot be written: %2").arg(path, file.errorString()));
+  const QString failure = WriteFileReplacing(path, SiteInfoText(databaseEntry));
+  if (!failure.isEmpty()) {
+    setError(error, QStringLiteral("\"%1\" cannot be written: %2").arg(path, failure));
     return QString();
   }
   return path;

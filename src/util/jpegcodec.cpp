@@ -10,7 +10,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -143,6 +142,9 @@ public:
     if (!info.exists()) throw EImageError(QStringLiteral("File not found: \"%1\".").arg(path));
     if (info.isDir())
       throw EImageError(QStringLiteral("Cannot read picture \"%1\": it is a folder.").arg(path));
+    if (!info.isFile())
+      throw EImageError(
+          QStringLiteral("Cannot read picture \"%1\": it is not a regular file.").arg(path));
     if (forDecoding && ReadWholeFile(path, data_)) {
       bytes_ = data_.size();
       memory_ = data_;
@@ -614,9 +616,10 @@ QImage DecodeJpegFile(const QString& path, int denominator, QSize* fullSize) {
   return Decode(dec, denominator, 1, QRect(), fullSize);
 }
 
-QImage DecodeJpegData(const QByteArray& data, int denominator, QSize* fullSize) {
+QImage DecodeJpegData(const QByteArray& data, int denominator, QSize* fullSize,
+                      const QString& name) {
   Decompressor dec;
-  dec.OpenData(data);
+  dec.OpenData(data, name);
   return Decode(dec, denominator, 1, QRect(), fullSize);
 }
 
@@ -669,13 +672,9 @@ QByteArray EncodeJpeg(const QImage& bitmap, int quality) {
 void EncodeJpegFile(const QImage& bitmap, int quality, const QString& path) {
   CheckQuality(quality);
   const QByteArray data = EncodeJpeg(bitmap, quality);
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly))
-    throw EImageError(
-        QStringLiteral("Cannot write file \"%1\": %2.").arg(path, file.errorString()));
-  if (file.write(data) != data.size() || !file.commit())
-    throw EImageError(
-        QStringLiteral("Cannot write file \"%1\": %2.").arg(path, file.errorString()));
+  const QString failure = WriteFileReplacing(path, data);
+  if (!failure.isEmpty())
+    throw EImageError(QStringLiteral("Cannot write file \"%1\": %2.").arg(path, failure));
 }
 
 TJpegDecodeProgress::TJpegDecodeProgress(std::function<void(int permille)> report)

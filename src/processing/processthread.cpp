@@ -23,7 +23,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QSaveFile>
 #include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -116,9 +115,8 @@ void trace(const QString& text) {
 // Writes the bytes through a temporary file in the same folder that replaces the target only
 // when complete.
 void writeFileAtomically(const QString& path, const QByteArray& bytes) {
-  QSaveFile file(path);
-  if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) return;
-  QString reason = file.errorString();
+  QString reason = WriteFileReplacing(path, bytes);
+  if (reason.isEmpty()) return;
   // A folder that could not be made: its own reason ("Permission denied"), not the missing
   // folder's.
   const QString folder = QFileInfo(path).absolutePath();
@@ -224,6 +222,10 @@ QStringList TProcessReport::Lines() const {
   };
   add(MissingOriginals, "1 original picture was not found and was skipped.",
       "%1 original pictures were not found and were skipped.");
+  add(IrregularOriginals, "1 original picture is not a regular file and was skipped.",
+      "%1 original pictures are not regular files and were skipped.");
+  add(UnreadableOriginals, "1 original picture cannot be read and was skipped.",
+      "%1 original pictures cannot be read and were skipped.");
   add(UndecodableOriginals, "1 original picture could not be decoded and was skipped.",
       "%1 original pictures could not be decoded and were skipped.");
   add(DamagedOriginals,
@@ -235,7 +237,15 @@ QStringList TProcessReport::Lines() const {
   add(MissingArchiveFiles, "1 file of a published picture was missing and is not in the archive.",
       "%1 files of published pictures were missing and are not in the archive.");
   lines += Reasons;
+  if (MoreReasons > 0) lines.append(QStringLiteral("and %1 more.").arg(MoreReasons));
   return lines;
+}
+
+void TProcessReport::AddReason(const QString& reason) {
+  if (Reasons.size() < kReportedReasons)
+    Reasons << reason;
+  else
+    ++MoreReasons;
 }
 
 // ---- Worker pool --------------------------------------------------------------------------
@@ -676,12 +686,21 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
   if (!p) return;
   TLumenfoldAlbum* album = p->Album;
   const QString originalPath = p->OriginalPath();
-  if (!QFileInfo(originalPath).isFile()) {
+  if (const QFileInfo original(originalPath); !original.isFile()) {
     // Handed out while the file was there: its result is dropped (and its memory counted off).
     if (auto slot = pipeline.pending.find(index); slot != pipeline.pending.end())
       pipeline.take(slot, {});
-    ++report_.MissingOriginals;
-    trace(QStringLiteral("Processing warning: file \"%1\" not found ").arg(originalPath));
+    if (original.exists()) {
+      // A device, a folder or a pipe under the picture's name (often behind a link).
+      ++report_.IrregularOriginals;
+      report_.AddReason(
+          QStringLiteral("The picture \"%1\" is not a regular file.").arg(originalPath));
+    } else {
+      ++report_.MissingOriginals;
+    }
+    trace(QStringLiteral("Processing warning: file \"%1\" %2 ")
+              .arg(originalPath, original.exists() ? QStringLiteral("is not a regular file")
+                                                   : QStringLiteral("not found")));
     return;
   }
 
@@ -699,6 +718,14 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
   } else {
     work = workFor(p);
     result = ProducePicture(work, [&](int done, int steps) { postPart(done, steps, psHash); });
+  }
+  if (!result.ReadError.isEmpty()) {
+    // Not read at all: the recorded checksum and size stay, and the picture stays modified.
+    ++report_.UnreadableOriginals;
+    skipped_.insert(p);
+    report_.AddReason(result.ReadError);
+    trace(QStringLiteral("Processing warning: %1").arg(result.ReadError));
+    return;
   }
   p->OriginalHash = result.Hash;
   p->OriginalSize = result.Size;
@@ -727,7 +754,7 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
       ++report_.UndecodableOriginals;
       skipped_.insert(p);
       // The user learns which file could not be used, and why.
-      if (report_.Reasons.size() < kReportedReasons) report_.Reasons << result.LoadError;
+      report_.AddReason(result.LoadError);
       trace(QStringLiteral("Processing warning: %1").arg(result.LoadError));
       return;
     }

@@ -78,16 +78,23 @@ bool FillWorkList(TLumenfoldProject& project, bool allModified, const QList<int>
 // "Processing finished successfully.".
 struct TProcessReport {
   int MissingOriginals = 0;     // originals not found (skipped)
+  int IrregularOriginals = 0;   // originals that are no regular file, e.g. a device (skipped)
+  int UnreadableOriginals = 0;  // originals that cannot be read, e.g. no permission (skipped)
   int UndecodableOriginals = 0; // originals that cannot be decoded (skipped, still modified)
   int DamagedOriginals = 0;     // decoded with warnings: truncated or corrupt data
   int BadSignatureImages = 0;   // signature images missing or undecodable (stamped without)
   int MissingArchiveFiles = 0;  // published files that were not there to be packed
   QStringList Reasons;          // why originals were skipped, the first few, naming the file
+  int MoreReasons = 0;          // reasons beyond those kept
   bool IsClean() const {
-    return MissingOriginals == 0 && UndecodableOriginals == 0 && DamagedOriginals == 0 &&
-           BadSignatureImages == 0 && MissingArchiveFiles == 0;
+    return MissingOriginals == 0 && IrregularOriginals == 0 && UnreadableOriginals == 0 &&
+           UndecodableOriginals == 0 && DamagedOriginals == 0 && BadSignatureImages == 0 &&
+           MissingArchiveFiles == 0;
   }
-  // One line per count that is not zero, for example "2 original pictures were not found.".
+  // Keeps the reason when fewer than ten are kept, else counts it in MoreReasons.
+  void AddReason(const QString& reason);
+  // One line per count that is not zero, for example "2 original pictures were not found.",
+  // then the reasons kept and "and N more." for those that were not.
   QStringList Lines() const;
 };
 

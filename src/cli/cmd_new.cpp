@@ -3,6 +3,7 @@
 #include "core/project.h"
 #include "core/projectops.h"
 #include "db/sqlaccess.h"
+#include "util/helpers.h"
 
 #include <QDir>
 #include <QFile>
@@ -65,8 +66,8 @@ int RunNew(const QStringList& raw) {
   created.files << file;
   SaveCliProject(project);
   created.keep = true;
-  std::printf("created project %s\n", file.toLocal8Bit().constData());
-  std::printf("database %s%s\n", db.toLocal8Bit().constData(),
+  std::printf("created project %s\n", EscapeControlCharacters(file).toLocal8Bit().constData());
+  std::printf("database %s%s\n", EscapeControlCharacters(db).toLocal8Bit().constData(),
               copied ? " (new, from the template)" : " (existing, kept)");
   return kExitOk;
 }

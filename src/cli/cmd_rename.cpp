@@ -1,6 +1,7 @@
 // lumenfold-cli rename: renames the originals of one album by a renaming template.
 #include "cli/clialbum.h"
 #include "cli/clicommand.h"
+#include "cli/cliprompt.h"
 #include "core/album.h"
 #include "core/project.h"
 #include "core/renameops.h"
@@ -79,7 +80,7 @@ int RunRename(const QStringList& raw) {
                                         .arg(parts.join(QStringLiteral("; ")))));
   }
   for (const QString& w : result.Warnings)
-    std::fprintf(stderr, "warning: %s\n", w.toLocal8Bit().constData());
+    std::fprintf(stderr, "warning: %s\n", OneLine(w).toLocal8Bit().constData());
   return kExitOk;
 }
 

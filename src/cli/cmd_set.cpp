@@ -4,6 +4,7 @@
 #include "core/outputsettings.h"
 #include "core/project.h"
 #include "db/sqlaccess.h"
+#include "util/helpers.h"
 
 #include <cstdio>
 #include <utility>
@@ -67,7 +68,7 @@ int RunSet(const QStringList& raw) {
   project->Modified = true;
   SaveCliProject(*project);
   for (const QString& line : std::as_const(lines))
-    std::printf("%s\n", line.toLocal8Bit().constData());
+    std::printf("%s\n", EscapeControlCharacters(line).toLocal8Bit().constData());
   return kExitOk;
 }
 

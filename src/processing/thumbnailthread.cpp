@@ -49,14 +49,14 @@ QSize MakePreview(const QString& original, const QString& preview, QImage& bitma
     return size;
   }
   try {
-    const QSize full = ReadJpegSize(data);
+    const QSize full = ReadJpegSize(data, original);
     const TFitResult fit =
         FitIntoBoxTraced(full, TThumbnailThread::PreviewWidth, TThumbnailThread::PreviewHeight,
                          true, original + QStringLiteral("->") + preview + QLatin1Char('.'));
     if (fit.Size.isEmpty()) throw EImageError(QStringLiteral("The picture has no pixels."));
     const int d =
         fit.Scale >= 1.0 ? 1 : JpegScaleForMinimumSize(full, fit.Size.width(), fit.Size.height());
-    const QImage decoded = DecodeJpegData(data, d);
+    const QImage decoded = DecodeJpegData(data, d, nullptr, original);
     const QRectF window(0, 0, double(full.width()) / d, double(full.height()) / d);
     bitmap = ResampleBitmap(decoded, window, fit.Size, rfNearest);
     ConvertToSrgb(bitmap, ColourPlanForJpeg(data, original));
@@ -86,7 +86,7 @@ struct TThumbnailThread::Snapshot {
 
 // What the worker found out about one picture.
 struct TThumbnailThread::Finding {
-  enum class TKind { Nothing, Missing, Reused, Remade };
+  enum class TKind { Nothing, Missing, Reused, Remade, Failed };
   TKind Kind = TKind::Nothing;
   int Position = -1;
   TLumenfoldPicture* Picture = nullptr;
@@ -97,6 +97,7 @@ struct TThumbnailThread::Finding {
   QString Hash;
   QSize Dimensions;         // Remade: the original's size
   TLumenfoldBitmap Preview; // Reused, Remade
+  QString Error;            // Failed: why no preview could be made
 };
 
 // Carries a finding from the worker to the thread object on the user-interface thread.
@@ -196,6 +197,8 @@ void TThumbnailThread::run() {
       const QString previewFolder = IncludeTrailingSeparator(albumPath_) + QStringLiteral("ps_tmp");
       if (QDir().mkpath(previewFolder)) {
         bool ended = true;
+        int failed = 0;
+        QString firstFailure;
         for (const Snapshot& picture : snapshot_) {
           if (!waitWhilePaused()) {
             ended = false;
@@ -203,6 +206,7 @@ void TThumbnailThread::run() {
           }
           if (picture.Picture) {
             Finding found = examine(picture);
+            if (found.Kind == Finding::TKind::Failed && failed++ == 0) firstFailure = found.Error;
             if (found.Kind != Finding::TKind::Nothing)
               QCoreApplication::postEvent(this, new FindingEvent(std::move(found)));
           }
@@ -212,6 +216,12 @@ void TThumbnailThread::run() {
           ReleaseImagingScratch();
           completed_ = true;
         }
+        // The pictures without a preview are marked; the user is told once.
+        if (failed == 1) error = firstFailure;
+        if (failed > 1)
+          error = QStringLiteral("%1 pictures have no preview. The first: %2")
+                      .arg(failed)
+                      .arg(firstFailure);
       }
     }
   } catch (const EImageError& e) {
@@ -260,7 +270,14 @@ TThumbnailThread::Finding TThumbnailThread::examine(const Snapshot& picture) {
 
   QDir().mkpath(previewInfo.absolutePath());
   QImage made;
-  found.Dimensions = MakePreview(picture.OriginalPath, picture.PreviewPath, made);
+  try {
+    found.Dimensions = MakePreview(picture.OriginalPath, picture.PreviewPath, made);
+  } catch (const EImageError& e) {
+    // One picture that cannot be read or decoded: it is marked, the others go on.
+    found.Kind = Finding::TKind::Failed;
+    found.Error = e.Text();
+    return found;
+  }
   ++decoded_;
   // The bitmap just written serves as the preview; the file is read back on later visits.
   found.Preview = MakeBitmap(std::move(made));
@@ -289,6 +306,13 @@ void TThumbnailThread::apply(const Finding& found) {
     picture->OriginalHash = found.Hash;
     picture->SetModified(true);
   }
+  if (found.Kind == Finding::TKind::Failed) {
+    picture->SetThumbnail(nullptr);
+    picture->PreviewError = found.Error;
+    announce(found.Position, picture);
+    return;
+  }
+  picture->PreviewError.clear();
   if (found.Kind == Finding::TKind::Reused) {
     // A preview set meanwhile stays.
     if (picture->Thumbnail()) return;

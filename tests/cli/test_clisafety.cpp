@@ -348,9 +348,8 @@ mkdir "$OUT/left" && xargs -a "$OUT/files.txt" cp --parents -t "$OUT/left"
     {
       QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "refuse");
       db.setDatabaseName(QFileInfo(file).path() + "/db.sqlite");
-      QVERIFY(db.open());
-      QVERIFY(QSqlQuery(db).exec("CREATE TRIGGER refuse BEFORE UPDATE ON picture "
-                                 "BEGIN SELECT RAISE(ABORT, 'no writes today'); END"));
+      QVERIFY(db.open() && QSqlQuery(db).exec("CREATE TRIGGER refuse BEFORE UPDATE ON picture "
+                                              "BEGIN SELECT RAISE(ABORT, 'no writes today'); END"));
     }
     QSqlDatabase::removeDatabase("refuse");
     const Result r = run({"process", file});

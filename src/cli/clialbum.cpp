@@ -3,6 +3,7 @@
 #include "cli/clicommand.h"
 #include "core/album.h"
 #include "core/project.h"
+#include "util/helpers.h"
 
 #include <cstdio>
 
@@ -48,11 +49,7 @@ QStringList CliOptionValues(const QStringList& args, const QString& name) {
 
 void PrintCliFields(const QStringList& fields) {
   QStringList clean;
-  for (QString f : fields) {
-    f.replace(QLatin1Char('\t'), QLatin1Char(' '));
-    f.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    f.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    clean.append(f);
-  }
+  for (const QString& f : fields)
+    clean.append(EscapeControlCharacters(f));
   std::fputs((clean.join(QLatin1Char('\t')) + QLatin1Char('\n')).toLocal8Bit().constData(), stdout);
 }

@@ -17,5 +17,6 @@ TLumenfoldAlbum* FindCliAlbum(const TLumenfoldProject& project, const QString& i
 // arguments must have been checked by TCliArgs.
 QStringList CliOptionValues(const QStringList& args, const QString& name);
 
-// One output line of tab-separated fields (tabs and line breaks inside a field become spaces).
+// One output line of tab-separated fields; control characters inside a field (tabs and line
+// breaks too) are written out as by EscapeControlCharacters.
 void PrintCliFields(const QStringList& fields);

@@ -7,6 +7,7 @@
 #include "db/sqlaccess.h"
 #include "util/colour.h"
 #include "util/exif.h"
+#include "util/helpers.h"
 
 #include <QFileInfo>
 
@@ -26,8 +27,11 @@ struct TAlbumInfo {
   QString face; // file name of the face picture
 };
 
+// One line; the names in it are printed with their control characters written out.
 void print(const QString& text) {
-  std::fputs(text.toLocal8Bit().constData(), stdout);
+  const bool ended = text.endsWith(QLatin1Char('\n'));
+  const QString line = EscapeControlCharacters(ended ? text.chopped(1) : text);
+  std::fputs((ended ? line + QLatin1Char('\n') : line).toLocal8Bit().constData(), stdout);
 }
 
 // What a script needs to know about one picture before it is published.
@@ -39,8 +43,10 @@ struct TPictureInfo {
 
 TPictureInfo describePicture(const TLumenfoldPicture* p) {
   const QString path = p->OriginalPath();
-  const bool exists = QFileInfo(path).isFile();
-  QString profile = QStringLiteral("unknown (original missing)");
+  const QFileInfo file(path);
+  const bool exists = file.isFile();
+  QString profile = file.exists() ? QStringLiteral("unknown (original is not a regular file)")
+                                  : QStringLiteral("unknown (original missing)");
   if (exists)
     profile = ColourProfileDescription(
         ReadCameraMetadata(path, TMetadataParts::ExifAndColourProfile).ColourProfile);
@@ -168,7 +174,7 @@ int RunInfo(const QStringList& raw) {
   }
   if (!complete)
     std::fprintf(stderr, "warning: project file %s was not read completely\n",
-                 file.toLocal8Bit().constData());
+                 EscapeControlCharacters(file).toLocal8Bit().constData());
   return kExitOk;
 }
 

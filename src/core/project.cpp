@@ -6,6 +6,7 @@
 #include "db/sqlaccess.h"
 #include "db/statements.h"
 #include "db/userprompt.h"
+#include "util/helpers.h"
 #include "util/programfolder.h"
 #include "util/durablefiles.h"
 #include "util/tracer.h"

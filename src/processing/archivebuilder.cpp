@@ -382,6 +382,7 @@ bool TArchiveBuilder::unchanged(const QString& name, bool isFile, qint64 size,
 void TArchiveBuilder::openSpool() {
   if (spool_) return;
   spool_ = std::make_unique<QFile>(spoolPath_);
+  spoolSize_ = 0;
   if (!spool_->open(QIODevice::ReadWrite | QIODevice::Truncate)) {
     const QString reason = spool_->errorString();
     spool_.reset();
@@ -396,16 +397,26 @@ void TArchiveBuilder::Spool(const QString& entryName, const QString& sourcePath,
   if (name.isEmpty()) return;
   openSpool();
   SpoolRecord record;
-  record.Offset = spool_->size();
+  record.Offset = spoolSize_;
   record.Length = entry.Data.size();
   record.Deflated = entry.Deflated;
   record.Crc = entry.Crc;
   record.Size = entry.Size;
   const FileStamp stamp = stampOf(sourcePath);
   record.MTime = stamp.IsFile ? qint64(stamp.MTime.tv_sec) : QDateTime::currentSecsSinceEpoch();
-  if (!spool_->seek(record.Offset) || spool_->write(entry.Data) != entry.Data.size())
-    throw TZipError(QStringLiteral("The zip archive \"%1\" cannot be written: %2")
-                        .arg(archivePath_, spool_->errorString()));
+  // Written here, not through QFile: a write the disk cuts short must give the system's reason.
+  const int fd = spool_->handle();
+  for (qint64 done = 0; done < record.Length;) {
+    const ssize_t n = ::pwrite(fd, entry.Data.constData() + done, size_t(record.Length - done),
+                               off_t(record.Offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      throw TZipError(
+          QStringLiteral("The zip archive \"%1\" cannot be written: %2")
+              .arg(archivePath_, QString::fromLocal8Bit(std::strerror(n < 0 ? errno : EIO))));
+    done += n;
+  }
+  spoolSize_ += record.Length;
   spooled_.insert(name, record);
 }
 

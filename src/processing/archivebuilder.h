@@ -171,6 +171,7 @@ private:
   mutable std::future<std::vector<std::pair<qint64, bool>>> headerCheck_;
   mutable QHash<QString, OldEntry> oldEntries_;
   std::unique_ptr<QFile> spool_;
+  qint64 spoolSize_ = 0; // bytes in the spool (written with pwrite, never through QFile)
   QHash<QString, SpoolRecord> spooled_;
   std::vector<Wanted> wanted_;
   QHash<QString, int> wantedByFolded_; // case-folded name -> index in wanted_

@@ -9,9 +9,14 @@
 #include "util/jpegcodec.h"
 #include "util/resample.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <exception>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -115,6 +120,14 @@ TPictureResult ProducePicture(const TPictureWork& work, const TPictureSteps& ste
     result.Size = int(contents.size());
     if (work.ZipOriginal) result.OriginalZip = CompressForArchive(contents);
   } else {
+    // A file that cannot be opened is no decoding problem: the system's reason is the user's.
+    const int fd = ::open(QFile::encodeName(work.OriginalPath).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      result.ReadError = QStringLiteral("The picture \"%1\" cannot be read: %2.")
+                             .arg(work.OriginalPath, QString::fromLocal8Bit(std::strerror(errno)));
+      return result;
+    }
+    ::close(fd);
     result.Hash = GetFileHash(work.OriginalPath);
     result.Size = GetFileSizeBytes(work.OriginalPath);
     // Too large to hold: the archive compresses it from the file at the end.

@@ -67,6 +67,7 @@ struct TPictureResult {
   bool Damaged = false;         // decoded with warnings: truncated or corrupt data
   QSize OriginalSize;           // stored size (before orientation), full resolution
   QSize PictureSize;            // oriented, cropped, full resolution
+  QString ReadError;            // the file cannot be read at all (no permission...): the reason
   QString LoadError;            // decoding failed: the reason
   QByteArray Metadata;          // metadata segments for the large and medium images (may be empty)
   std::array<TOutputResult, kOutputKinds> Outputs;

@@ -25,7 +25,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QSaveFile>
 #include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -155,9 +154,8 @@ bool pathExists(const QString& path) {
 // Writes the bytes through a temporary file in the same folder that replaces the target only
 // when complete.
 void writeFileAtomically(const QString& path, const QByteArray& bytes) {
-  QSaveFile file(path);
-  if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) return;
-  QString reason = file.errorString();
+  QString reason = WriteFileReplacing(path, bytes);
+  if (reason.isEmpty()) return;
   // A folder that could not be made: its own reason ("Permission denied"), not the missing
   // folder's.
   const QString folder = QFileInfo(path).absolutePath();
@@ -268,6 +266,10 @@ QStringList TProcessReport::Lines() const {
     lines.append(QStringLiteral("  ") + QDir::toNativeSeparators(path));
   if (MissingFiles.size() > kNamedFiles)
     lines.append(QStringLiteral("  ... and %1 more.").arg(MissingFiles.size() - kNamedFiles));
+  add(IrregularOriginals, "1 original picture is not a regular file and was skipped.",
+      "%1 original pictures are not regular files and were skipped.");
+  add(UnreadableOriginals, "1 original picture cannot be read and was skipped.",
+      "%1 original pictures cannot be read and were skipped.");
   add(UndecodableOriginals, "1 original picture could not be decoded and was skipped.",
       "%1 original pictures could not be decoded and were skipped.");
   add(RefusedOriginals, "1 picture was skipped because of its file name or file type.",
@@ -283,7 +285,15 @@ QStringList TProcessReport::Lines() const {
   add(RefusedFiles, "1 file of a picture is no picture file of its album and was not packed.",
       "%1 files of pictures are no picture files of their albums and were not packed.");
   lines += Reasons;
+  if (MoreReasons > 0) lines.append(QStringLiteral("and %1 more.").arg(MoreReasons));
   return lines;
+}
+
+void TProcessReport::AddReason(const QString& reason) {
+  if (Reasons.size() < kReportedReasons)
+    Reasons << reason;
+  else
+    ++MoreReasons;
 }
 
 // ---- Worker pool --------------------------------------------------------------------------
@@ -731,19 +741,9 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
   if (!p) return;
   TLumenfoldAlbum* album = p->Album;
   const QString originalPath = p->OriginalPath();
-  // A link out of the album is not followed: reported, and its files are not packed.
-  if (const QString outside = outsideLinkReason(
-          album ? album->Path : QFileInfo(originalPath).absolutePath(), originalPath);
-      !outside.isEmpty()) {
-    if (auto slot = pipeline.pending.find(index); slot != pipeline.pending.end())
-      pipeline.take(slot, {});
-    ++report_.RefusedFiles;
-    skipped_.insert(p);
-    addReason(outside);
-    return;
-  }
   const QString refused = refusalOf(p);
-  if (!refused.isEmpty() || !QFileInfo(originalPath).isFile()) {
+  const QFileInfo original(originalPath);
+  if (!refused.isEmpty() || !original.isFile()) {
     // Handed out while the file was there: its result is dropped (and its memory counted off).
     if (auto slot = pipeline.pending.find(index); slot != pipeline.pending.end())
       pipeline.take(slot, {});
@@ -753,10 +753,17 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
       trace(QStringLiteral("Processing warning: file \"%1\" not found ").arg(originalPath));
       return;
     }
-    // Skipped with its reason; the picture stays modified and the run goes on.
-    ++report_.RefusedOriginals;
+    // Skipped with its reason; the picture stays modified and the run goes on. A link out of
+    // the album is not followed, and none of the picture's files is packed.
+    if (original.exists() && !original.isFile())
+      ++report_.IrregularOriginals; // a device, a folder or a pipe, often behind a link
+    else if (!outsideLinkReason(album ? album->Path : original.absolutePath(), originalPath)
+                  .isEmpty())
+      ++report_.RefusedFiles;
+    else
+      ++report_.RefusedOriginals;
     skipped_.insert(p);
-    if (report_.Reasons.size() < kReportedReasons) report_.Reasons << refused;
+    report_.AddReason(refused);
     trace(QStringLiteral("Processing warning: %1").arg(refused));
     return;
   }
@@ -775,6 +782,14 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
   } else {
     work = workFor(p);
     result = ProducePicture(work, [&](int done, int steps) { postPart(done, steps, psHash); });
+  }
+  if (!result.ReadError.isEmpty()) {
+    // Not read at all: the recorded checksum and size stay, and the picture stays modified.
+    ++report_.UnreadableOriginals;
+    skipped_.insert(p);
+    report_.AddReason(result.ReadError);
+    trace(QStringLiteral("Processing warning: %1").arg(result.ReadError));
+    return;
   }
   p->OriginalHash = result.Hash;
   p->OriginalSize = result.Size;
@@ -803,7 +818,7 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
       ++report_.UndecodableOriginals;
       skipped_.insert(p);
       // The user learns which file could not be used, and why.
-      if (report_.Reasons.size() < kReportedReasons) report_.Reasons << result.LoadError;
+      report_.AddReason(result.LoadError);
       trace(QStringLiteral("Processing warning: %1").arg(result.LoadError));
       return;
     }
@@ -1081,7 +1096,7 @@ void TProcessThread::wantPictures() {
 }
 
 void TProcessThread::addReason(const QString& text) {
-  if (report_.Reasons.size() < kReportedReasons) report_.Reasons << text;
+  report_.AddReason(text);
   trace(QStringLiteral("Processing warning: %1").arg(text));
 }
 

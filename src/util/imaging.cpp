@@ -7,6 +7,7 @@
 #include "util/tracer.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 
 #include <algorithm>
@@ -52,7 +53,11 @@ QImage ReadOtherPicture(const QString& path) {
 }
 
 void CheckExists(const QString& path) {
-  if (!QFile::exists(path)) throw EImageError(QStringLiteral("File not found: \"%1\".").arg(path));
+  const QFileInfo info(path);
+  if (!info.exists()) throw EImageError(QStringLiteral("File not found: \"%1\".").arg(path));
+  if (!info.isFile())
+    throw EImageError(
+        QStringLiteral("Cannot read picture \"%1\": it is not a regular file.").arg(path));
 }
 
 // Rotates a quarter turn (clockwise when cw) into a new bitmap, in tiles so that both reads and

@@ -11,7 +11,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -620,9 +619,10 @@ QImage DecodeJpegFile(const QString& path, int denominator, QSize* fullSize) {
   return Decode(dec, denominator, 1, QRect(), fullSize);
 }
 
-QImage DecodeJpegData(const QByteArray& data, int denominator, QSize* fullSize) {
+QImage DecodeJpegData(const QByteArray& data, int denominator, QSize* fullSize,
+                      const QString& name) {
   Decompressor dec;
-  dec.OpenData(data);
+  dec.OpenData(data, name);
   return Decode(dec, denominator, 1, QRect(), fullSize);
 }
 
@@ -675,13 +675,9 @@ QByteArray EncodeJpeg(const QImage& bitmap, int quality) {
 void EncodeJpegFile(const QImage& bitmap, int quality, const QString& path) {
   CheckQuality(quality);
   const QByteArray data = EncodeJpeg(bitmap, quality);
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly))
-    throw EImageError(
-        QStringLiteral("Cannot write file \"%1\": %2.").arg(path, file.errorString()));
-  if (file.write(data) != data.size() || !file.commit())
-    throw EImageError(
-        QStringLiteral("Cannot write file \"%1\": %2.").arg(path, file.errorString()));
+  const QString failure = WriteFileReplacing(path, data);
+  if (!failure.isEmpty())
+    throw EImageError(QStringLiteral("Cannot write file \"%1\": %2.").arg(path, failure));
 }
 
 TJpegDecodeProgress::TJpegDecodeProgress(std::function<void(int permille)> report)

@@ -48,7 +48,9 @@ int JpegScaleForMinimumPixels(QSize regionSize, qint64 minPixels);
 // fine enough: their extra precision does not show at that size, and they take half the
 // decoding time.
 QImage DecodeJpegFile(const QString& path, int denominator = 1, QSize* fullSize = nullptr);
-QImage DecodeJpegData(const QByteArray& data, int denominator = 1, QSize* fullSize = nullptr);
+// name: the file the bytes were read from, which error texts name.
+QImage DecodeJpegData(const QByteArray& data, int denominator = 1, QSize* fullSize = nullptr,
+                      const QString& name = QString());
 
 // Decodes a JPEG file at 1/denominator and applies an orientation and a crop while the lines
 // arrive, so that no second full-size bitmap is ever needed.

@@ -8,7 +8,6 @@
 #include "db/userprompt.h"
 #include "util/helpers.h"
 #include "util/programfolder.h"
-#include "util/durablefiles.h"
 #include "util/tracer.h"
 
 #include <QDir>
@@ -403,7 +402,7 @@ bool TLumenfoldProject::WriteSettings() {
     reason = QStringLiteral("No file name was given.");
   } else {
     // On the disk before it replaces the old file: a power cut leaves the old or the new one.
-    WriteFileDurably(FileName, bytes, &reason);
+    reason = WriteFileReplacing(FileName, bytes);
   }
   if (!reason.isEmpty()) {
     Modified = true;

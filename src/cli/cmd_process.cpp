@@ -6,9 +6,9 @@
 #include "core/outputsettings.h"
 #include "core/project.h"
 #include "core/signature.h"
+#include "processing/archivebuilder.h"
 #include "processing/processingjob.h"
 #include "processing/processthread.h"
-#include "processing/ziparchive.h"
 #include "util/messages.h"
 
 #include <QCoreApplication>

@@ -5,8 +5,8 @@
 #include "core/album.h"
 #include "core/picture.h"
 #include "core/project.h"
+#include "processing/archivebuilder.h"
 #include "processing/processthread.h"
-#include "processing/ziparchive.h"
 #include "util/programfolder.h"
 
 #include <QCoreApplication>

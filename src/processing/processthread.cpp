@@ -11,7 +11,6 @@
 #include "processing/archivebuilder.h"
 #include "processing/picturework.h"
 #include "processing/publicsite.h"
-#include "processing/ziparchive.h"
 #include "util/helpers.h"
 #include "util/imaging.h"
 #include "util/jpegcodec.h"

@@ -20,6 +20,10 @@
 #include <functional>
 #include <vector>
 
+// Compression methods of the entries.
+inline constexpr quint16 kZipStored = 0;
+inline constexpr quint16 kZipDeflated = 8;
+
 // The fields of one entry as they appear in the archive's headers.
 struct TZipEntryHeader {
   QByteArray Name;                             // UTF-8, '/' between folders

@@ -1,6 +1,6 @@
-// The zip archive wrapper: entry names, updating an existing archive, explicit saves.
+// The archive builder: entry names, the rule between deflating and storing, leftovers of a run
+// that died, names that clash, and an existing file that is no archive.
 #include "processing/archivebuilder.h"
-#include "processing/ziparchive.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -51,23 +51,20 @@ void writeFile(const QString& path, const QByteArray& data) {
 
 } // namespace
 
-class TestZipArchive : public QObject {
+class TestArchiveBuilder : public QObject {
   Q_OBJECT
 private slots:
   void entryNamesStayInsideTheArchive_data();
   void entryNamesStayInsideTheArchive();
-  void existingArchiveIsUpdatedNotRecreated();
-  void nothingIsWrittenBeforeSave();
-  void missingFileAddsNothing();
-  void incompressibleEntriesAreStored();
   void notAZipArchiveIsReported();
-  void failedSaveKeepsPreviousArchive();
   void builderStoresWhatDeflatingDoesNotShrink();
+  void jpegFilesAreStoredUnlessDeflatingSavesEnough_data();
+  void jpegFilesAreStoredUnlessDeflatingSavesEnough();
   void builderRemovesOnlyItsOwnLeftovers();
   void builderRefusesTwoFilesUnderOneName();
 };
 
-void TestZipArchive::entryNamesStayInsideTheArchive_data() {
+void TestArchiveBuilder::entryNamesStayInsideTheArchive_data() {
   QTest::addColumn<QString>("relative");
   QTest::addColumn<QString>("expected");
   QTest::newRow("backslashes") << "trip\\ps_medium\\m_a.jpg"
@@ -88,135 +85,27 @@ void TestZipArchive::entryNamesStayInsideTheArchive_data() {
                                      << "a..b/.hidden";
 }
 
-void TestZipArchive::entryNamesStayInsideTheArchive() {
+void TestArchiveBuilder::entryNamesStayInsideTheArchive() {
   QFETCH(QString, relative);
   QFETCH(QString, expected);
   QCOMPARE(ZipEntryName(relative), expected);
 }
 
-void TestZipArchive::existingArchiveIsUpdatedNotRecreated() {
-  TestEnv env;
-  const QString zipPath = env.path("out.zip");
-  writeFile(env.path("src/a.txt"), "first a");
-  writeFile(env.path("src/b.txt"), "first b");
-  {
-    TZipArchive z;
-    z.Open(zipPath);
-    z.SetBaseFolder(env.path("src"));
-    QVERIFY(z.AddFile("a.txt"));
-    QVERIFY(z.AddFile("b.txt"));
-    z.Save();
-  }
-  writeFile(env.path("src/b.txt"), "second b");
-  writeFile(env.path("src/c.txt"), "third c");
-  {
-    TZipArchive z;
-    z.Open(zipPath);
-    QCOMPARE(z.EntryCount(), qint64(2));
-    z.SetBaseFolder(env.path("src"));
-    QVERIFY(z.AddFile("b.txt"));
-    QVERIFY(z.AddFile("c.txt"));
-    z.Save();
-    // Adding the same name twice in one session keeps one entry.
-    QVERIFY(z.AddFile("c.txt"));
-    z.Save();
-    QCOMPARE(z.EntryCount(), qint64(3));
-  }
-  const auto entries = readZip(zipPath);
-  QCOMPARE(entries.keys(), QStringList({"a.txt", "b.txt", "c.txt"}));
-  QCOMPARE(entries["a.txt"].data, QByteArray("first a"));
-  QCOMPARE(entries["b.txt"].data, QByteArray("second b"));
-  QCOMPARE(entries["c.txt"].data, QByteArray("third c"));
-}
-
-void TestZipArchive::nothingIsWrittenBeforeSave() {
-  TestEnv env;
-  const QString zipPath = env.path("out.zip");
-  writeFile(env.path("a.txt"), "a");
-  {
-    TZipArchive z;
-    z.Open(zipPath);
-    QVERIFY(z.AddFileAs(env.path("a.txt"), "x/a.txt"));
-    QCOMPARE(z.PendingCount(), 1);
-    QVERIFY(!QFile::exists(zipPath));
-  } // destroyed without a save: discarded
-  QVERIFY(!QFile::exists(zipPath));
-  // An archive without entries is never written.
-  TZipArchive z;
-  z.Open(zipPath);
-  z.Save();
-  QVERIFY(!QFile::exists(zipPath));
-}
-
-void TestZipArchive::missingFileAddsNothing() {
-  TestEnv env;
-  TZipArchive z;
-  z.Open(env.path("out.zip"));
-  z.SetBaseFolder(env.path());
-  QVERIFY(!z.AddFile("missing.jpg"));
-  writeFile(env.path("a.txt"), "a");
-  QVERIFY(!z.AddFileAs(env.path("a.txt"), "/../"));
-  QCOMPARE(z.PendingCount(), 0);
-}
-
-void TestZipArchive::incompressibleEntriesAreStored() {
-  TestEnv env;
-  QByteArray noise(64 * 1024, 0);
-  quint32 x = 12345;
-  for (char& c : noise) {
-    x = x * 1664525u + 1013904223u;
-    c = char(x >> 24);
-  }
-  writeFile(env.path("noise.bin"), noise);
-  writeFile(env.path("text.txt"), QByteArray(64 * 1024, 'a'));
-  TZipArchive z;
-  z.Open(env.path("out.zip"));
-  z.SetBaseFolder(env.path());
-  z.AddFile("noise.bin");
-  z.AddFile("text.txt");
-  z.Save();
-  const auto entries = readZip(env.path("out.zip"));
-  QCOMPARE(entries["noise.bin"].method, int(ZIP_CM_STORE));
-  QCOMPARE(entries["text.txt"].method, int(ZIP_CM_DEFLATE));
-  QCOMPARE(entries["noise.bin"].data, noise);
-}
-
-void TestZipArchive::notAZipArchiveIsReported() {
+void TestArchiveBuilder::notAZipArchiveIsReported() {
   TestEnv env;
   writeFile(env.path("bad.zip"), "this is not a zip archive at all, just text");
-  TZipArchive z;
-  QVERIFY_THROWS_EXCEPTION(TZipError, z.Open(env.path("bad.zip")));
+  QVERIFY_THROWS_EXCEPTION(TZipError, TArchiveBuilder(env.path("bad.zip")));
   // The file is left as it was.
   QFile f(env.path("bad.zip"));
   QVERIFY(f.open(QIODevice::ReadOnly));
   QCOMPARE(f.readAll(), QByteArray("this is not a zip archive at all, just text"));
   // A folder that does not exist is found out before any work.
-  QVERIFY_THROWS_EXCEPTION(TZipError, z.Open(env.path("nowhere/out.zip")));
-}
-
-void TestZipArchive::failedSaveKeepsPreviousArchive() {
-  TestEnv env;
-  const QString folder = env.makeFolder("z");
-  const QString zipPath = folder + "/out.zip";
-  writeFile(env.path("a.txt"), "a");
-  writeFile(env.path("b.txt"), "b");
-  TZipArchive z;
-  z.Open(zipPath);
-  z.AddFileAs(env.path("a.txt"), "a.txt");
-  z.Save();
-  z.AddFileAs(env.path("b.txt"), "b.txt");
-  // The file of a pending entry vanishes before the save: the save fails as a whole.
-  QFile::remove(env.path("b.txt"));
-  QVERIFY_THROWS_EXCEPTION(TZipError, z.Save());
-  QVERIFY(!z.IsOpen());
-  const auto entries = readZip(zipPath);
-  QCOMPARE(entries.keys(), QStringList({"a.txt"}));
-  QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList({"out.zip"}));
+  QVERIFY_THROWS_EXCEPTION(TZipError, TArchiveBuilder(env.path("nowhere/out.zip")));
 }
 
 // Entries compressed ahead and entries compressed at the end follow one rule, and the archive
 // reads back with the right bytes and methods, empty files included.
-void TestZipArchive::builderStoresWhatDeflatingDoesNotShrink() {
+void TestArchiveBuilder::builderStoresWhatDeflatingDoesNotShrink() {
   TestEnv env;
   QByteArray noise(64 * 1024, Qt::Uninitialized);
   QRandomGenerator random(3);
@@ -268,9 +157,68 @@ void TestZipArchive::builderStoresWhatDeflatingDoesNotShrink() {
   QVERIFY(readZip(archive).isEmpty());
 }
 
+void TestArchiveBuilder::jpegFilesAreStoredUnlessDeflatingSavesEnough_data() {
+  QTest::addColumn<QByteArray>("bytes");
+  QTest::addColumn<bool>("deflated");
+  auto noise = [](qsizetype size, quint32 seed) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator random(seed);
+    for (char& c : bytes)
+      c = char(random.bounded(256));
+    return bytes;
+  };
+  // Segments of metadata (APP1, up to 60000 bytes each), the scan header, then the scan data.
+  auto jpeg = [](const QByteArray& metadata, const QByteArray& scan) {
+    QByteArray b("\xff\xd8", 2);
+    for (qsizetype at = 0; at < metadata.size(); at += 60000) {
+      const QByteArray part = metadata.mid(at, 60000);
+      b += QByteArray("\xff\xe1", 2) + char((part.size() + 2) >> 8) + char(part.size() + 2);
+      b += part;
+    }
+    return b + QByteArray("\xff\xda\x00\x02", 4) + scan + QByteArray("\xff\xd9", 2);
+  };
+  const QByteArray photo = noise(3 << 20, 1);
+  QTest::newRow("photo") << jpeg({}, photo) << false;
+  QTest::newRow("thumbnail") << jpeg({}, noise(20000, 2)) << false;
+  QTest::newRow("saves 3 %") << jpeg({}, noise(1 << 20, 3) + QByteArray(32000, 'x')) << false;
+  // Metadata that shrinks to nothing, but is a small part of the file.
+  QTest::newRow("large metadata") << jpeg(QByteArray(100000, 'm'), photo) << false;
+  QTest::newRow("saves 8 %") << jpeg({}, noise(1 << 20, 4) + QByteArray(90000, 'x')) << true;
+  QTest::newRow("flat picture") << jpeg({}, QByteArray("\x12\x34\x56").repeated(400000)) << true;
+  QTest::newRow("small flat picture") << jpeg({}, QByteArray(5000, 'x')) << true;
+  // Not JPEG data: deflated whenever that makes it smaller.
+  QTest::newRow("other, saves 3 %") << noise(1 << 20, 5) + QByteArray(32000, 'x') << true;
+  QTest::newRow("other, saves nothing") << noise(1 << 20, 6) << false;
+}
+
+void TestArchiveBuilder::jpegFilesAreStoredUnlessDeflatingSavesEnough() {
+  QFETCH(QByteArray, bytes);
+  QFETCH(bool, deflated);
+  const TCompressedEntry entry = CompressForArchive(bytes);
+  QCOMPARE(entry.Deflated, deflated);
+  QCOMPARE(entry.Size, qint64(bytes.size()));
+  QCOMPARE(entry.Crc, quint32(crc32(0, reinterpret_cast<const Bytef*>(bytes.constData()),
+                                    uInt(bytes.size()))));
+  if (!deflated) {
+    QCOMPARE(entry.Data, bytes);
+    return;
+  }
+  QByteArray back(bytes.size(), Qt::Uninitialized);
+  z_stream s{};
+  QCOMPARE(inflateInit2(&s, -MAX_WBITS), Z_OK);
+  s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(entry.Data.constData()));
+  s.avail_in = uInt(entry.Data.size());
+  s.next_out = reinterpret_cast<Bytef*>(back.data());
+  s.avail_out = uInt(back.size());
+  const int rc = inflate(&s, Z_FINISH);
+  inflateEnd(&s);
+  QCOMPARE(rc, Z_STREAM_END);
+  QCOMPARE(back, bytes);
+}
+
 // What a killed run leaves (its spool, a partly written archive, the temporary file of an older
 // version) goes; a user's files beside the archive stay, even with similar names.
-void TestZipArchive::builderRemovesOnlyItsOwnLeftovers() {
+void TestArchiveBuilder::builderRemovesOnlyItsOwnLeftovers() {
   TestEnv env;
   qputenv("XDG_DATA_HOME", QFile::encodeName(env.makeFolder("data"))); // the trash
   const QString archive = env.makeFolder("site") + "/albums.zip";
@@ -291,7 +239,7 @@ void TestZipArchive::builderRemovesOnlyItsOwnLeftovers() {
   QCOMPARE(left, QStringList({"albums.zip.Zz9Yy8", "albums.zip.backup", "albums.zip.notes1"}));
 }
 
-void TestZipArchive::builderRefusesTwoFilesUnderOneName() {
+void TestArchiveBuilder::builderRefusesTwoFilesUnderOneName() {
   TestEnv env;
   writeFile(env.path("a/x.jpg"), "a");
   writeFile(env.path("b/X.JPG"), "b");
@@ -309,5 +257,5 @@ void TestZipArchive::builderRefusesTwoFilesUnderOneName() {
   QCOMPARE(builder.WantedCount(), 1);
 }
 
-QTEST_GUILESS_MAIN(TestZipArchive)
-#include "test_ziparchive.moc"
+QTEST_GUILESS_MAIN(TestArchiveBuilder)
+#include "test_archivebuilder.moc"

@@ -51,7 +51,7 @@ void writeFile(const QString& path, const QByteArray& data) {
 
 } // namespace
 
-class TestArchiveBuilder : public QObject {
+class TestZipArchive : public QObject {
   Q_OBJECT
 private slots:
   void entryNamesStayInsideTheArchive_data();
@@ -64,7 +64,7 @@ private slots:
   void builderRefusesTwoFilesUnderOneName();
 };
 
-void TestArchiveBuilder::entryNamesStayInsideTheArchive_data() {
+void TestZipArchive::entryNamesStayInsideTheArchive_data() {
   QTest::addColumn<QString>("relative");
   QTest::addColumn<QString>("expected");
   QTest::newRow("backslashes") << "trip\\ps_medium\\m_a.jpg"
@@ -85,13 +85,13 @@ void TestArchiveBuilder::entryNamesStayInsideTheArchive_data() {
                                      << "a..b/.hidden";
 }
 
-void TestArchiveBuilder::entryNamesStayInsideTheArchive() {
+void TestZipArchive::entryNamesStayInsideTheArchive() {
   QFETCH(QString, relative);
   QFETCH(QString, expected);
   QCOMPARE(ZipEntryName(relative), expected);
 }
 
-void TestArchiveBuilder::notAZipArchiveIsReported() {
+void TestZipArchive::notAZipArchiveIsReported() {
   TestEnv env;
   writeFile(env.path("bad.zip"), "this is not a zip archive at all, just text");
   QVERIFY_THROWS_EXCEPTION(TZipError, TArchiveBuilder(env.path("bad.zip")));
@@ -105,7 +105,7 @@ void TestArchiveBuilder::notAZipArchiveIsReported() {
 
 // Entries compressed ahead and entries compressed at the end follow one rule, and the archive
 // reads back with the right bytes and methods, empty files included.
-void TestArchiveBuilder::builderStoresWhatDeflatingDoesNotShrink() {
+void TestZipArchive::builderStoresWhatDeflatingDoesNotShrink() {
   TestEnv env;
   QByteArray noise(64 * 1024, Qt::Uninitialized);
   QRandomGenerator random(3);
@@ -157,14 +157,12 @@ void TestArchiveBuilder::builderStoresWhatDeflatingDoesNotShrink() {
   QVERIFY(readZip(archive).isEmpty());
 }
 
-void TestArchiveBuilder::jpegFilesAreStoredUnlessDeflatingSavesEnough_data() {
+void TestZipArchive::jpegFilesAreStoredUnlessDeflatingSavesEnough_data() {
   QTest::addColumn<QByteArray>("bytes");
   QTest::addColumn<bool>("deflated");
-  auto noise = [](qsizetype size, quint32 seed) {
+  auto noise = [](qsizetype size, quint32 seed) { // size: a multiple of 4
     QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator random(seed);
-    for (char& c : bytes)
-      c = char(random.bounded(256));
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
     return bytes;
   };
   // Segments of metadata (APP1, up to 60000 bytes each), the scan header, then the scan data.
@@ -191,34 +189,20 @@ void TestArchiveBuilder::jpegFilesAreStoredUnlessDeflatingSavesEnough_data() {
   QTest::newRow("other, saves nothing") << noise(1 << 20, 6) << false;
 }
 
-void TestArchiveBuilder::jpegFilesAreStoredUnlessDeflatingSavesEnough() {
+void TestZipArchive::jpegFilesAreStoredUnlessDeflatingSavesEnough() {
   QFETCH(QByteArray, bytes);
   QFETCH(bool, deflated);
   const TCompressedEntry entry = CompressForArchive(bytes);
   QCOMPARE(entry.Deflated, deflated);
-  QCOMPARE(entry.Size, qint64(bytes.size()));
   QCOMPARE(entry.Crc, quint32(crc32(0, reinterpret_cast<const Bytef*>(bytes.constData()),
                                     uInt(bytes.size()))));
-  if (!deflated) {
-    QCOMPARE(entry.Data, bytes);
-    return;
-  }
-  QByteArray back(bytes.size(), Qt::Uninitialized);
-  z_stream s{};
-  QCOMPARE(inflateInit2(&s, -MAX_WBITS), Z_OK);
-  s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(entry.Data.constData()));
-  s.avail_in = uInt(entry.Data.size());
-  s.next_out = reinterpret_cast<Bytef*>(back.data());
-  s.avail_out = uInt(back.size());
-  const int rc = inflate(&s, Z_FINISH);
-  inflateEnd(&s);
-  QCOMPARE(rc, Z_STREAM_END);
-  QCOMPARE(back, bytes);
+  // Deflated data reads back in builderStoresWhatDeflatingDoesNotShrink.
+  if (!deflated) QCOMPARE(entry.Data, bytes);
 }
 
 // What a killed run leaves (its spool, a partly written archive, the temporary file of an older
 // version) goes; a user's files beside the archive stay, even with similar names.
-void TestArchiveBuilder::builderRemovesOnlyItsOwnLeftovers() {
+void TestZipArchive::builderRemovesOnlyItsOwnLeftovers() {
   TestEnv env;
   qputenv("XDG_DATA_HOME", QFile::encodeName(env.makeFolder("data"))); // the trash
   const QString archive = env.makeFolder("site") + "/albums.zip";
@@ -239,7 +223,7 @@ void TestArchiveBuilder::builderRemovesOnlyItsOwnLeftovers() {
   QCOMPARE(left, QStringList({"albums.zip.Zz9Yy8", "albums.zip.backup", "albums.zip.notes1"}));
 }
 
-void TestArchiveBuilder::builderRefusesTwoFilesUnderOneName() {
+void TestZipArchive::builderRefusesTwoFilesUnderOneName() {
   TestEnv env;
   writeFile(env.path("a/x.jpg"), "a");
   writeFile(env.path("b/X.JPG"), "b");
@@ -257,5 +241,5 @@ void TestArchiveBuilder::builderRefusesTwoFilesUnderOneName() {
   QCOMPARE(builder.WantedCount(), 1);
 }
 
-QTEST_GUILESS_MAIN(TestArchiveBuilder)
-#include "test_archivebuilder.moc"
+QTEST_GUILESS_MAIN(TestZipArchive)
+#include "test_ziparchive.moc"

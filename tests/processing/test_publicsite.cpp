@@ -22,7 +22,6 @@
 #include <QSqlQuery>
 #include <QUuid>
 #include <QtTest>
-#include <zip.h>
 
 namespace {
 
@@ -34,20 +33,8 @@ void writeBytes(const QString& path, const QByteArray& data) {
 
 QMap<QString, QByteArray> readZip(const QString& path) {
   QMap<QString, QByteArray> entries;
-  int code = 0;
-  zip_t* z = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &code);
-  if (!z) return entries;
-  for (zip_int64_t i = 0; i < zip_get_num_entries(z, 0); ++i) {
-    zip_stat_t st;
-    zip_stat_index(z, i, 0, &st);
-    QByteArray data(qsizetype(st.size), Qt::Uninitialized);
-    if (zip_file_t* f = zip_fopen_index(z, i, 0)) {
-      zip_fread(f, data.data(), st.size);
-      zip_fclose(f);
-    }
-    entries.insert(QString::fromUtf8(st.name), data);
-  }
-  zip_close(z);
+  for (const auto& [name, entry] : ReadTestZip(path).asKeyValueRange())
+    entries.insert(name, entry.Data);
   return entries;
 }
 
@@ -388,9 +375,8 @@ void TestPublicSite::runPacksOnlyWhatIsPublic() {
   f.project.SiteTemplate = "plain";
   QVERIFY2(f.run(&reason), qPrintable(reason));
   entries = f.readEntries();
-  for (const char* name :
-       {"open/shown.jpg", "open/private.jpg", "closed/inside.jpg", "open/ps_thumb/tn_private.jpg",
-        "closed/ps_medium/m_inside.jpg"})
+  for (const char* name : {"open/shown.jpg", "open/private.jpg", "closed/inside.jpg",
+                           "open/ps_thumb/tn_private.jpg", "closed/ps_medium/m_inside.jpg"})
     QVERIFY2(entries.contains(name), name);
   QVERIFY(!entries.contains("open/deleted.jpg"));
   QVERIFY(!entries.contains("site.json"));

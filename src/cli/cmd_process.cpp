@@ -8,9 +8,9 @@
 #include "core/project.h"
 #include "core/signature.h"
 #include "db/userprompt.h"
+#include "processing/archivebuilder.h"
 #include "processing/processingjob.h"
 #include "processing/processthread.h"
-#include "processing/ziparchive.h"
 #include "util/helpers.h"
 #include "util/messages.h"
 

@@ -2,7 +2,7 @@
 
 #include "core/project.h"
 #include "core/signature.h"
-#include "processing/ziparchive.h"
+#include "processing/archivebuilder.h"
 #include "util/colour.h"
 #include "util/helpers.h"
 #include "util/imaging.h"

@@ -12,7 +12,6 @@
 #include "processing/archivemark.h"
 #include "processing/picturework.h"
 #include "processing/publicsite.h"
-#include "processing/ziparchive.h"
 #include "util/helpers.h"
 #include "util/imaging.h"
 #include "util/jpegcodec.h"

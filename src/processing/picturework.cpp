@@ -7,6 +7,7 @@
 #include "util/helpers.h"
 #include "util/imaging.h"
 #include "util/jpegcodec.h"
+#include "util/memorybudget.h"
 #include "util/resample.h"
 
 #include <QFile>
@@ -97,7 +98,30 @@ QByteArray SignAndEncode(QImage bitmap, const TOutputWork& output, const TLumenf
   return TagJpegAsSrgb(EncodeJpeg(bitmap, output.Quality), metadata);
 }
 
-TPictureResult ProducePicture(const TPictureWork& work, const TPictureSteps& steps) {
+namespace {
+
+TOriginalRequest requestFor(const TPictureWork& work) {
+  TOriginalRequest request;
+  request.Orientation = work.Orientation;
+  request.Crop = work.Crop;
+  request.CropTopLeft = work.CropTopLeft;
+  request.CropBottomRight = work.CropBottomRight;
+  request.NoUpscale = work.NoUpscale;
+  request.FullResolution = work.Outputs[okLarge].Enabled;
+  request.MaxPixels = work.MaxPixels;
+  for (int k = okMedium; k <= okThumb; ++k)
+    if (work.Outputs[k].Enabled) request.Boxes.append(work.Outputs[k].Box);
+  return request;
+}
+
+// A worker keeps its buffers from picture to picture; those of a picture far larger than a
+// photograph go back, so that memory is only held while a reservation covers it.
+constexpr qint64 kMostKeptBytes = qint64(64) << 20;
+
+thread_local QByteArray t_contents;
+thread_local TLoadedOriginal t_original;
+
+TPictureResult producePicture(const TPictureWork& work, const TPictureSteps& steps) {
   TPictureResult result;
   // Reading, decoding, and for each size fitting and encoding (a step each).
   int outputs = 0;
@@ -112,8 +136,6 @@ TPictureResult ProducePicture(const TPictureWork& work, const TPictureSteps& ste
   // A file too large to hold (never a real photograph) is streamed instead.
   // The buffers stay with the thread from picture to picture, so their memory is not handed
   // back to the system and faulted in again each time.
-  thread_local QByteArray t_contents;
-  thread_local TLoadedOriginal t_original;
   QByteArray& contents = t_contents;
   if (ReadWholeFile(work.OriginalPath, contents)) {
     result.Hash = GetDataHash(contents);
@@ -137,16 +159,7 @@ TPictureResult ProducePicture(const TPictureWork& work, const TPictureSteps& ste
 
   TLoadedOriginal& original = t_original;
   try {
-    TOriginalRequest request;
-    request.Orientation = work.Orientation;
-    request.Crop = work.Crop;
-    request.CropTopLeft = work.CropTopLeft;
-    request.CropBottomRight = work.CropBottomRight;
-    request.NoUpscale = work.NoUpscale;
-    request.FullResolution = work.Outputs[okLarge].Enabled;
-    request.MaxPixels = work.MaxPixels;
-    for (int k = okMedium; k <= okThumb; ++k)
-      if (work.Outputs[k].Enabled) request.Boxes.append(work.Outputs[k].Box);
+    const TOriginalRequest request = requestFor(work);
     const int warnings = JpegWarningCount();
     {
       // A large original takes long to decode: within its step, the report follows the codec.
@@ -190,6 +203,55 @@ TPictureResult ProducePicture(const TPictureWork& work, const TPictureSteps& ste
       result.Outputs[k].Error = QStringLiteral("The image cannot be made.");
     }
   }
+  return result;
+}
+
+} // namespace
+
+qint64 HeldBytes(const TPictureResult& result) {
+  qint64 bytes = result.OriginalZip.Data.size();
+  for (const TOutputResult& out : result.Outputs)
+    bytes += out.Jpeg.size() + out.Bitmap.sizeInBytes() + out.Zip.Data.size();
+  return bytes;
+}
+
+qint64 PictureMemoryNeed(const TPictureWork& work) {
+  const qint64 fileBytes = std::max<qint64>(0, QFileInfo(work.OriginalPath).size());
+  if (!work.Render) return fileBytes;
+  try {
+    return EstimateOriginalMemory(work.OriginalPath, requestFor(work));
+  } catch (const std::exception&) {
+    return fileBytes; // the decode refuses it and says why
+  }
+}
+
+TPictureResult ProducePicture(const TPictureWork& work, const TPictureSteps& steps,
+                              TMemoryBudget* budget) {
+  if (!budget) return producePicture(work, steps);
+  const qint64 need = PictureMemoryNeed(work);
+  if (!budget->Reserve(need)) {
+    // Checksum and size only; the picture is skipped like one that cannot be decoded.
+    TPictureWork hashOnly = work;
+    hashOnly.Render = false;
+    TPictureResult result = producePicture(hashOnly, steps);
+    result.LoadError = QStringLiteral("The picture \"%1\" needs about %2 MB of memory to be "
+                                      "processed, more than the %3 MB a run may use.")
+                           .arg(work.OriginalPath)
+                           .arg(need >> 20)
+                           .arg(budget->Total() >> 20);
+    budget->Finish(0, HeldBytes(result));
+    return result;
+  }
+  TPictureResult result;
+  try {
+    result = producePicture(work, steps);
+  } catch (...) {
+    budget->Finish(need, 0);
+    throw;
+  }
+  if (t_contents.capacity() > kMostKeptBytes) t_contents = QByteArray();
+  if (t_original.Bitmap.sizeInBytes() > kMostKeptBytes) t_original = TLoadedOriginal();
+  budget->Finish(need, HeldBytes(result));
   return result;
 }
 

@@ -15,6 +15,7 @@
 #include "util/helpers.h"
 #include "util/imaging.h"
 #include "util/jpegcodec.h"
+#include "util/memorybudget.h"
 #include "util/memorytuning.h"
 #include "util/messages.h"
 #include "util/programfolder.h"
@@ -305,7 +306,8 @@ struct TProcessThread::Pipeline {
     std::shared_ptr<std::atomic<int>> Part = std::make_shared<std::atomic<int>>(0);
   };
 
-  Pipeline(int jobs, qsizetype pictures) : jobs(jobs), handedOut(size_t(pictures), false) {
+  Pipeline(int jobs, qsizetype pictures, qint64 memory)
+      : jobs(jobs), handedOut(size_t(pictures), false), budget(memory) {
     pool.setMaxThreadCount(jobs);
   }
   ~Pipeline() {
@@ -334,8 +336,8 @@ struct TProcessThread::Pipeline {
             done.notify_all();
           };
           try {
-            TPictureResult result = ProducePicture(work, steps);
-            bytes = heldBy(result);
+            TPictureResult result = ProducePicture(work, steps, &budget);
+            bytes = HeldBytes(result);
             promise->set_value(std::move(result));
           } catch (...) {
             promise->set_exception(std::current_exception());
@@ -350,13 +352,6 @@ struct TProcessThread::Pipeline {
         },
         priority);
     pending[index] = std::move(slot);
-  }
-
-  static qint64 heldBy(const TPictureResult& result) {
-    qint64 bytes = result.OriginalZip.Data.size();
-    for (const TOutputResult& out : result.Outputs)
-      bytes += out.Jpeg.size() + out.Bitmap.sizeInBytes() + out.Zip.Data.size();
-    return bytes;
   }
 
   // True when a worker is free or about to be (one picture may wait in the queue, so a worker
@@ -395,11 +390,12 @@ struct TProcessThread::Pipeline {
       release(0);
       throw;
     }
-    release(heldBy(result));
+    release(HeldBytes(result));
     return result;
   }
 
   void release(qint64 bytes) {
+    budget.ReleaseHeld(bytes);
     std::lock_guard lock(mutex);
     held -= bytes;
   }
@@ -413,6 +409,7 @@ struct TProcessThread::Pipeline {
   QThreadPool pool;
   const int jobs;
   std::vector<bool> handedOut; // per list index: given to a worker, or left to its turn
+  TMemoryBudget budget;        // what the pictures being made and waiting may take together
   std::map<int, qint64> costs; // per list index: the original's size in bytes (0: no decode)
   std::map<int, std::unique_ptr<Slot>> pending;
   std::mutex mutex;
@@ -575,7 +572,8 @@ void TProcessThread::run() {
     jobs_ = jobs;
     report_ = TProcessReport();
     skipped_.clear();
-    Pipeline pipeline(jobs, WorkList.size());
+    Pipeline pipeline(jobs, WorkList.size(),
+                      RunMemoryBudget(AvailableMemoryBytes(), ResidentMemoryBytes()));
     try {
       // A run that renders a few pictures leaves most of the archive where it is: copying it
       // into the new archive's file goes on beside the pictures' work, and the archive's write
@@ -780,7 +778,9 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
     result = pipeline.take(slot, topUp, [&](int part) { postPart(part, 1000, psHash); });
   } else {
     work = workFor(p);
-    result = ProducePicture(work, [&](int done, int steps) { postPart(done, steps, psHash); });
+    result = ProducePicture(
+        work, [&](int done, int steps) { postPart(done, steps, psHash); }, &pipeline.budget);
+    pipeline.budget.ReleaseHeld(HeldBytes(result));
   }
   if (!result.ReadError.isEmpty()) {
     // Not read at all: the recorded checksum and size stay, and the picture stays modified.

@@ -20,6 +20,16 @@
 QSize ReadJpegSize(const QString& path);
 QSize ReadJpegSize(const QByteArray& data, const QString& name = QString());
 
+// What a decode of the file holds in memory besides the bitmap it fills, from its header.
+struct TJpegLayout {
+  QSize Size;                  // stored size
+  bool Progressive = false;    // progressive files keep every coefficient until the last scan
+  bool Cmyk = false;           // CMYK or YCCK: converted line by line
+  qint64 CoefficientBytes = 0; // the coefficient buffer of a progressive file (any DCT scale)
+};
+// Raises EImageError like ReadJpegSize.
+TJpegLayout ReadJpegLayout(const QString& path);
+
 // A JPEG whose header promises far more pixels than its data can hold is refused before anything
 // is allocated: the decoder would fill the missing data with grey and take the memory of the
 // whole promised picture. Every block of the component with the finest sampling covers at most

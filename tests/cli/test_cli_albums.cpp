@@ -223,6 +223,17 @@ private slots:
     QCOMPARE(files(folder), QStringList({"a.jpg", "c.jpg"}));
   }
 
+  void removedPicturesAreNoLongerCountedMissing() {
+    QString folder;
+    const QString project = makeSite(&folder);
+    QVERIFY(QFile::remove(folder + "/b.jpg"));
+    QVERIFY(QFile::remove(folder + "/c.jpg"));
+    const Result r = run({"sync", project, "--remove-missing-pictures"});
+    QCOMPARE(r.code, 0);
+    QVERIFY2(r.lines().last().contains("\tmissing=0") && r.lines().last().contains("\tremoved=2"),
+             qPrintable(r.out));
+  }
+
   // Missing pictures of an album whose folder is gone are never removed.
   // The picture names the database gives, and what the folder holds: names (hidden ones too) and
   // contents.

@@ -118,6 +118,19 @@ private slots:
              QString("(0, 2) - (2, 4). new size: 2 x 2"));
   }
 
+  void movingTheCropDownRightStopsAtTheEdgesKeepingItsSize() {
+    TLumenfoldPicture* real = addPicture("move.jpg", 1000, 800);
+    TfrmPictureDetail d;
+    d.SetProject(&project);
+    d.SetPictures({real}, 0);
+    d.show();
+    auto* image = child<TCropImage>(&d, "imgFull");
+    QTRY_COMPARE(image->FullSize(), QSize(1000, 800));
+    child<QCheckBox>(&d, "cbxCrop")->click();
+    drag(image, QPointF(500, 400), QPointF(3000, 3000));
+    QCOMPARE(d.Copy().CropRect, (TCropRect{200, 160, 1000, 800}));
+  }
+
   void turningKeepsTheCropTurnedWithThePicture() {
     TLumenfoldPicture* real = addPicture("turn.jpg", 1000, 800);
     real->CropRect = {100, 80, 600, 400};

@@ -66,7 +66,8 @@ int RunCategory(const QStringList& raw) {
                                                      "\"%1\"; nothing was removed")
                                           .arg(c->Title)));
     report = {QStringLiteral("removed"), QString::number(c->Id), c->Title,
-              QStringLiteral("%1 pictures lost it").arg(pictures)};
+              pictures == 1 ? QStringLiteral("1 picture lost it")
+                            : QStringLiteral("%1 pictures lost it").arg(pictures)};
     copy.Delete(copy.IndexOfId(c->Id));
   } else {
     TLumenfoldCategory* c = nullptr;

@@ -78,6 +78,7 @@ void TLumenfoldPicture::Assign(const TLumenfoldPicture& s) {
   MediumSignatureId = s.MediumSignatureId;
   // The copy shares the bitmap; the list keeps one entry per holder.
   SetThumbnail(s.Thumbnail());
+  PreviewError = s.PreviewError;
 }
 
 bool TLumenfoldPicture::Equals(const TLumenfoldPicture& o) const {

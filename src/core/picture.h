@@ -89,6 +89,9 @@ public:
   TLumenfoldAlbum* Album = nullptr; // owning album, not owned
   QStringList CategoryIds;          // category ids as decimal texts
   int ThumbSignatureId = -1, MediumSignatureId = -1;
+  // Why the list preview could not be made (empty when it could); set by the thumbnail loader on
+  // the user-interface thread, never stored.
+  QString PreviewError;
 
   // Copies every field, the flags, the album reference, the category ids and shares the preview.
   void Assign(const TLumenfoldPicture& source);

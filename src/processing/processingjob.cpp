@@ -5,9 +5,9 @@
 #include "core/album.h"
 #include "core/picture.h"
 #include "core/project.h"
+#include "processing/archivebuilder.h"
 #include "processing/archivemark.h"
 #include "processing/processthread.h"
-#include "processing/ziparchive.h"
 #include "util/programfolder.h"
 #include "util/durablefiles.h"
 

@@ -50,14 +50,14 @@ QSize MakePreview(const QString& original, const QString& preview, QImage& bitma
     return size;
   }
   try {
-    const QSize full = ReadJpegSize(data);
+    const QSize full = ReadJpegSize(data, original);
     const TFitResult fit =
         FitIntoBoxTraced(full, TThumbnailThread::PreviewWidth, TThumbnailThread::PreviewHeight,
                          true, original + QStringLiteral("->") + preview + QLatin1Char('.'));
     if (fit.Size.isEmpty()) throw EImageError(QStringLiteral("The picture has no pixels."));
     const int d =
         fit.Scale >= 1.0 ? 1 : JpegScaleForMinimumSize(full, fit.Size.width(), fit.Size.height());
-    const QImage decoded = DecodeJpegData(data, d);
+    const QImage decoded = DecodeJpegData(data, d, nullptr, original);
     const QRectF window(0, 0, double(full.width()) / d, double(full.height()) / d);
     bitmap = ResampleBitmap(decoded, window, fit.Size, rfNearest);
     ConvertToSrgb(bitmap, ColourPlanForJpeg(data, original));
@@ -87,7 +87,7 @@ struct TThumbnailThread::Snapshot {
 
 // What the worker found out about one picture.
 struct TThumbnailThread::Finding {
-  enum class TKind { Nothing, Missing, Reused, Remade };
+  enum class TKind { Nothing, Missing, Reused, Remade, Failed };
   TKind Kind = TKind::Nothing;
   int Position = -1;
   TLumenfoldPicture* Picture = nullptr;
@@ -98,6 +98,7 @@ struct TThumbnailThread::Finding {
   QString Hash;
   QSize Dimensions;         // Remade: the original's size
   TLumenfoldBitmap Preview; // Reused, Remade
+  QString Error;            // Failed: why no preview could be made
 };
 
 // Carries a finding from the worker to the thread object on the user-interface thread.
@@ -197,6 +198,8 @@ void TThumbnailThread::run() {
       const QString previewFolder = IncludeTrailingSeparator(albumPath_) + QStringLiteral("ps_tmp");
       if (QDir().mkpath(previewFolder)) {
         bool ended = true;
+        int failed = 0;
+        QString firstFailure;
         for (const Snapshot& picture : snapshot_) {
           if (!waitWhilePaused()) {
             ended = false;
@@ -204,6 +207,7 @@ void TThumbnailThread::run() {
           }
           if (picture.Picture) {
             Finding found = examine(picture);
+            if (found.Kind == Finding::TKind::Failed && failed++ == 0) firstFailure = found.Error;
             if (found.Kind != Finding::TKind::Nothing)
               QCoreApplication::postEvent(this, new FindingEvent(std::move(found)));
           }
@@ -213,6 +217,12 @@ void TThumbnailThread::run() {
           ReleaseImagingScratch();
           completed_ = true;
         }
+        // The pictures without a preview are marked; the user is told once.
+        if (failed == 1) error = firstFailure;
+        if (failed > 1)
+          error = QStringLiteral("%1 pictures have no preview. The first: %2")
+                      .arg(failed)
+                      .arg(firstFailure);
       }
     }
   } catch (const EImageError& e) {
@@ -268,7 +278,14 @@ TThumbnailThread::Finding TThumbnailThread::examine(const Snapshot& picture) {
     return found;
   QDir().mkpath(previewInfo.absolutePath());
   QImage made;
-  found.Dimensions = MakePreview(picture.OriginalPath, picture.PreviewPath, made);
+  try {
+    found.Dimensions = MakePreview(picture.OriginalPath, picture.PreviewPath, made);
+  } catch (const EImageError& e) {
+    // One picture that cannot be read or decoded: it is marked, the others go on.
+    found.Kind = Finding::TKind::Failed;
+    found.Error = e.Text();
+    return found;
+  }
   ++decoded_;
   // The bitmap just written serves as the preview; the file is read back on later visits.
   found.Preview = MakeBitmap(std::move(made));
@@ -299,6 +316,13 @@ void TThumbnailThread::apply(const Finding& found) {
     picture->OriginalHash = found.Hash;
     picture->SetModified(true);
   }
+  if (found.Kind == Finding::TKind::Failed) {
+    picture->SetThumbnail(nullptr);
+    picture->PreviewError = found.Error;
+    announce(found.Position, picture);
+    return;
+  }
+  picture->PreviewError.clear();
   if (found.Kind == Finding::TKind::Reused) {
     // A preview set meanwhile stays.
     if (picture->Thumbnail()) return;

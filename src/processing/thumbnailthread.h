@@ -29,8 +29,8 @@
 //    SetPaused(), Paused(), Terminate(), TerminateRequested() and the counters are safe from any
 //    thread.
 //  - Done() is emitted on the user-interface thread after the worker has ended and every finding
-//    has been applied; an error that ended the worker has been shown through Prompt() just
-//    before, from that thread too.
+//    has been applied; ErrorText() has been shown through Prompt() just before, from that thread
+//    too.
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -84,9 +84,12 @@ public:
   int ReusedCount() const { return reused_.load(); }
   // Pictures visited so far (including pictures whose original is missing).
   int VisitedCount() const { return visited_.load(); }
-  // True after the worker went through every picture (not terminated, no error).
+  // True after the worker went through every picture (not terminated, not ended by an error).
+  // A picture whose preview cannot be made (an original that cannot be read or decoded) does
+  // not end it: the picture gets no preview and its PreviewError says why.
   bool Completed() const { return completed_.load(); }
-  // Text of the error that ended the worker (empty when none); valid once Done() was emitted.
+  // Text of the error that ended the worker, or the reason of the one picture without a preview
+  // (with the count when more lack one); empty when none. Valid once Done() was emitted.
   QString ErrorText() const;
 
 signals:

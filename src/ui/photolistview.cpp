@@ -735,8 +735,11 @@ void TphotoListView::DrawItem(QPainter& p, const QRect& cell, int row, bool sele
   } else {
     p.fillRect(box(), bg);
     outline();
+    // A picture whose preview could not be made is crossed out in red.
+    if (picture && !picture->PreviewError.isEmpty()) p.setPen(QPen(Qt::red, 0));
     p.drawLine(l, t, r - 1, b - 1);
     p.drawLine(r - 1, t, l, b - 1);
+    p.setPen(QPen(fg, 0));
   }
 
   if (picture) {

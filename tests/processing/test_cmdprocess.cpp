@@ -97,7 +97,7 @@ void TestCmdProcess::runReportsProgressAndOutcome() {
   // Without the undecodable file the rest is processed and the run completes, zip included;
   // the picture whose file went away is reported.
   QVERIFY(QFile::remove(album + "/b.jpg"));
-  r = cli({"process", project, "--zip", "--all", "--albums", "1"});
+  r = cli({"process", project, "--zip", "--all", "--albums", "Photos"}); // a short name
   QCOMPARE(r.status, 3);
   QVERIFY2(r.out.contains("Processing finished successfully.\n"
                           "1 original picture was not found and was skipped.\n  " +

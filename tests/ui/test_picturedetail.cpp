@@ -120,8 +120,9 @@ private slots:
   }
 
   // With Ctrl held a dragged corner resizes about the centre; where one side would leave the
-  // picture, both stop at the same distance from the centre.
-  void ctrlDragKeepsTheCropCentred() {
+  // picture, both stop at the same distance from the centre. A moved crop stops at the right
+  // and bottom edges and keeps its size.
+  void cropDragsStayInsideThePicture() {
     TLumenfoldPicture* real = addPicture("centred.jpg", 1000, 800);
     TfrmPictureDetail d;
     d.SetProject(&project);
@@ -130,6 +131,10 @@ private slots:
     auto* image = child<TCropImage>(&d, "imgFull");
     QTRY_COMPARE(image->FullSize(), QSize(1000, 800));
     child<QCheckBox>(&d, "cbxCrop")->click();
+    QCOMPARE(d.Copy().CropRect, (TCropRect{100, 80, 900, 720}));
+    drag(image, QPointF(500, 400), QPointF(3000, 3000));
+    QCOMPARE(d.Copy().CropRect, (TCropRect{200, 160, 1000, 800}));
+    drag(image, QPointF(600, 480), QPointF(500, 400));
     QCOMPARE(d.Copy().CropRect, (TCropRect{100, 80, 900, 720}));
     drag(image, QPointF(900, 720), QPointF(800, 650), Qt::ControlModifier);
     QCOMPARE(d.Copy().CropRect, (TCropRect{200, 150, 800, 650}));

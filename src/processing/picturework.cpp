@@ -110,6 +110,7 @@ TPictureResult ProducePicture(const TPictureWork& work, const TPictureSteps& ste
   thread_local QByteArray t_contents;
   thread_local TLoadedOriginal t_original;
   QByteArray& contents = t_contents;
+  result.Date = FileDosDateTime(work.OriginalPath);
   if (ReadWholeFile(work.OriginalPath, contents)) {
     result.Hash = GetDataHash(contents);
     result.Size = int(contents.size());

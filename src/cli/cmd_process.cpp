@@ -25,7 +25,7 @@
 namespace {
 
 constexpr const char* kUsage = "process PROJECT.lumenfold [--all] [--zip] [--albums ALBUM,...] "
-                               "[--remove-zip] [--jobs N] [--verbose]";
+                               "[--remove-zip] [--jobs N] [--hash] [--verbose]";
 
 void out(const QString& text) {
   std::fputs(text.toLocal8Bit().constData(), stdout);
@@ -109,10 +109,16 @@ private:
   int lastLength_ = 0;
 };
 
+// The originals that changed since their outputs were made (and were therefore remade), as sync
+// counts them; said only when there are any.
+void outChanged(const TProcessingJob& job) {
+  if (job.ChangedOriginals() > 0) out(QStringLiteral("changed=%1\n").arg(job.ChangedOriginals()));
+}
+
 int RunProcess(const QStringList& raw) {
   const TCliArgs args(raw, {QStringLiteral("albums"), QStringLiteral("jobs")},
                       {QStringLiteral("all"), QStringLiteral("zip"), QStringLiteral("remove-zip"),
-                       QStringLiteral("verbose")});
+                       QStringLiteral("hash"), QStringLiteral("verbose")});
   args.expectPositional(1, 1, QString::fromLatin1(kUsage));
   int jobs = 0;
   if (args.has(QStringLiteral("jobs"))) {
@@ -175,6 +181,7 @@ int RunProcess(const QStringList& raw) {
   request.ProcessAll = args.has(QStringLiteral("all"));
   request.Zip = zip;
   request.Jobs = jobs;
+  request.CompareHash = args.has(QStringLiteral("hash"));
   const bool verbose = args.has(QStringLiteral("verbose"));
   ProgressView view(verbose, isatty(fileno(stdout)) != 0);
   TProcessingJob job(project.get(), request, &view);
@@ -221,9 +228,11 @@ int RunProcess(const QStringList& raw) {
     // What the run could not do follows; the status tells scripts that something was skipped.
     const QStringList lines = job.ReportLines();
     outLines(lines);
+    outChanged(job);
     return lines.size() > 1 ? kExitIncomplete : kExitOk;
   }
   outLines(job.ReportLines());
+  outChanged(job);
   const QString detail = OneLine(WithModelErrors(reason));
   out(detail + QStringLiteral("\n"));
   return kExitFailure;
@@ -234,11 +243,14 @@ int RunProcess(const QStringList& raw) {
 LUMENFOLD_CLI_COMMAND(
     "process",
     "process PROJECT.lumenfold [--all] [--zip] [--albums ALBUM,...] "
-    "[--remove-zip] [--jobs N] [--verbose]",
+    "[--remove-zip] [--jobs N] [--hash] [--verbose]",
     "Process the modified pictures (the named albums, by id or short name, whole; "
     "with --all and no "
     "--albums every picture of every album): large, medium and thumbnail images, "
-    "database rows and, with --zip, the zip archive of every album. Exit status "
+    "database rows and, with --zip, the zip archive of every album. Pictures "
+    "whose original changed since (another size or time stamp; --hash: another "
+    "size or checksum, so a file only touched is not) are made again and counted "
+    "in a last line changed=N. Exit status "
     "3: finished, but originals or signature images were missing or damaged "
     "(counted in the report)",
     RunProcess);

@@ -612,6 +612,14 @@ void TLumenfoldPicture::Synchronize() {
   SetDirty(true);
 }
 
+void RecordOriginalFacts(TLumenfoldPicture& picture) {
+  if (picture.Id != -1 && !picture.Dirty) {
+    picture.Dirty = true; // for Save only; SetDirty would mark the album and the project
+    if (picture.Save()) return;
+  }
+  picture.SetDirty(true);
+}
+
 void TLumenfoldPictureList::Assign(const TLumenfoldPictureList& source) {
   Clear();
   for (int i = 0; i < source.Count(); ++i) {

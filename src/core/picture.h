@@ -181,6 +181,12 @@ public:
 // and the picture is marked dirty and modified. Returns whether the picture changed.
 bool ApplyPictureEdits(TLumenfoldPicture& picture, const TLumenfoldPicture& copy);
 
+// Writes what was learnt about the original (its facts, dimensions and modified mark) into the
+// row of a stored picture without other unsaved changes, leaving its album and the project
+// unmodified: looking at pictures is no edit of the user's. A picture not stored yet, one with
+// unsaved changes, or one whose row could not be written is marked unsaved instead.
+void RecordOriginalFacts(TLumenfoldPicture& picture);
+
 // The picture's files that exist on disk: the original, the large, medium and thumbnail images
 // and the list thumbnail, in that order.
 QStringList ExistingPictureFiles(const TLumenfoldPicture& picture);

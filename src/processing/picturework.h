@@ -64,6 +64,7 @@ struct TOutputResult {
 struct TPictureResult {
   QString Hash;  // Adler-32 as 8 lowercase hex digits; empty when unreadable or empty
   int Size = -1; // bytes; -1 when unreadable
+  int Date = -1; // the file's packed DOS time stamp, read before its contents
   TCompressedEntry OriginalZip; // the original as it goes into the archive (when asked)
   bool Damaged = false;         // decoded with warnings: truncated or corrupt data
   QSize OriginalSize;           // stored size (before orientation), full resolution

@@ -1,7 +1,7 @@
 #pragma once
 // The processing run: for every picture of its work list it records the original's checksum,
-// size and dimensions, writes the large, medium and thumbnail JPEGs (oriented, cropped, fitted,
-// signed), updates the picture's database row and, when asked, collects the pictures, the
+// size, time stamp and dimensions, writes the large, medium and thumbnail JPEGs (oriented, cropped,
+// fitted, signed), updates the picture's database row and, when asked, collects the pictures, the
 // database file and a site template into the zip archive, which is written by three explicit
 // saves (after the pictures, after the database, after the template).
 //

@@ -335,7 +335,11 @@ void TThumbnailThread::apply(const Finding& found) {
   picture->SetModified(true);
   picture->SetThumbnail(found.Preview);
   announce(found.Position, picture);
-  if (WriteRows) picture->Save();
+  if (!WriteRows) return;
+  if (picture->Dirty)
+    picture->Save();
+  else if (found.Changed && picture->Id != -1)
+    RecordOriginalFacts(*picture);
 }
 
 void TThumbnailThread::announce(int position, TLumenfoldPicture* picture) {

@@ -18,7 +18,9 @@
 //  - For each picture the worker posts its findings (the original's date, size, checksum and
 //    dimensions, whether it changed, the preview bitmap) to this object, which applies them on
 //    the user-interface thread: it sets the picture's original facts, dimensions, modified mark
-//    and preview, saves the picture when WriteRows is on, and then posts LF_MSG_THUMBNAIL. A
+//    and preview, saves the picture when WriteRows is on (a stored picture without unsaved
+//    changes only when its original changed, and without marking the album or the project
+//    unsaved: looking at pictures is no edit), and then posts LF_MSG_THUMBNAIL. A
 //    finding whose picture is no longer at its position of the album, or whose original has
 //    another path by now, is dropped.
 //  - So the owner may edit pictures while the loader runs. It still stops the loader (Terminate,

@@ -111,13 +111,16 @@ void TAlbumCommands::EditAlbum() {
     context_.UpdateView();
     return;
   }
+  // Paging through the wizard and closing it changes nothing.
+  const bool edited = !copy->Equals(*album) || copy->HasUnsavedPictures() ||
+                      copy->Pictures.Count() != album->Pictures.Count();
   // The view lets go of the old picture objects before Assign frees them. The album keeps the
   // copy's pictures, new and edited ones included (they are never read back from the database
   // over unsaved changes), and they belong to the album, not to the copy freed below.
   context_.ForgetPictures();
   album->Assign(*copy);
   copy.reset();
-  album->SetDirty(true);
+  if (edited) album->SetDirty(true);
   context_.FillPictureView();
   context_.CurrentAlbumChanged();
   context_.UpdateView();

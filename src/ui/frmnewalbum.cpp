@@ -28,6 +28,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTimer>
+#include <tuple>
 
 namespace {
 
@@ -228,6 +229,12 @@ void TfrmNewAlbum::storePage(int page) {
     break;
   }
   case pgDetail: {
+    // Paging through the details is no edit: only a changed field marks the album unsaved.
+    const auto fields = [a = album_] {
+      return std::make_tuple(a->Directory, a->ShortName, a->LongName, a->Description, a->ShortName2,
+                             a->LongName2, a->Description2, a->IsPrivate, a->AlbumDate);
+    };
+    const auto before = fields();
     album_->SetPath(ui->edtPath->text().trimmed());
     album_->Directory = ui->edtDirectory->text();
     album_->ShortName = ui->edtShortName->text();
@@ -239,7 +246,7 @@ void TfrmNewAlbum::storePage(int page) {
     album_->IsPrivate = ui->cbxPrivate->isChecked();
     const QTime time = album_->AlbumDate.isValid() ? album_->AlbumDate.time() : QTime(0, 0);
     album_->AlbumDate = QDateTime(ui->edtDate->date(), time);
-    album_->SetDirty(true);
+    if (fields() != before) album_->SetDirty(true);
     break;
   }
   case pgFace:
@@ -456,10 +463,10 @@ void TfrmNewAlbum::done(int result) {
   // A photo folder is left as the wizard found it, except the album's own folder after OK.
   removeOwnPreviewFolders(result == QDialog::Accepted && album_ ? album_->Path : QString());
   if (album_ && result == QDialog::Accepted) {
-    // What the loader found out (changed originals, sizes) is written with the album.
+    // What the loader found out (changed originals, sizes) is kept; finding it is no edit.
     for (int i = 0; i < album_->Pictures.Count(); ++i) {
       TLumenfoldPicture* p = album_->Pictures.Pictures(i);
-      if (p->Modified && !p->Dirty) p->SetDirty(true);
+      if (p->Modified && !p->Dirty) RecordOriginalFacts(*p);
     }
   }
   // A cancelled wizard leaves the project as it found it, except for the settings changed here

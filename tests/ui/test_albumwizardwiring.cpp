@@ -218,6 +218,13 @@ private slots:
     QTRY_VERIFY_WITH_TIMEOUT(!w.ThumbnailLoader(), 20000);
     QVERIFY(w.SaveCurrentProject());
     QCOMPARE(rows("Harbour", -1), QList<int>({1, 3, 0}));
+
+    // Looking through the album and closing the wizard without a change is no edit.
+    TWalk look;
+    DialogHandler<TfrmNewAlbum> wizard([&look](TfrmNewAlbum* d) { walk(d, &look); });
+    w.Actions().actEditAlbum->trigger();
+    QVERIFY(look.ok);
+    QVERIFY(!project->Modified);
   }
 
   void processAfterClosing() {

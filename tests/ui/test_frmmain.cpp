@@ -785,6 +785,30 @@ private slots:
     waitForLoader(again);
   }
 
+  // Opening every album is no edit; what the loader learns meanwhile about an original edited
+  // elsewhere (its preview gone too) is stored all the same, so processing takes the picture.
+  void lookingAtAlbumsLeavesTheProjectUnmodified() {
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.show();
+    newProject(w);
+    QStringList folders;
+    for (const char* name : {"North", "South"})
+      folders << addAlbum(w, makeAlbumFolder(2), name)->Path;
+    waitForLoader(w);
+    QVERIFY(w.SaveCurrentProject());
+    for (const QString& folder : folders)
+      QVERIFY(QDir(folder + "/ps_tmp").removeRecursively());
+    QVERIFY(WriteTestJpeg(folders.last() + "/pic00.jpg", 200, 300));
+    w.OpenProjectFile(w.Project()->FileName);
+    for (int row = 0; row < folders.size(); ++row) {
+      w.SelectAlbum(row);
+      waitForLoader(w);
+    }
+    QVERIFY(!w.Project()->Modified);
+    QCOMPARE(queryInt("SELECT modified FROM picture WHERE original_width = 200"), 1);
+  }
+
   void recreateTempKeepsUnsavedPictures() {
     TfrmLumenFold2 w;
     w.StartDialogOnShow = false;

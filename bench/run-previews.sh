@@ -28,19 +28,18 @@ export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 mkdir -p "$HOME" "$work/src"
 djpeg -scale 1/4 -pnm -outfile "$work/src/small.ppm" "$largest"
+sources=6
+n=1
 for q in 70 75 80 85 90 95; do
-  cjpeg -quality "$q" -outfile "$work/src/v$q.jpg" "$work/src/small.ppm"
+  cjpeg -quality "$q" -outfile "$work/src/v$n.jpg" "$work/src/small.ppm"
+  n=$((n + 1))
 done
-set -- "$work"/src/v*.jpg
-sources=$#
 # Album folder $1 with $2 pictures, hard links to the few sources.
 fill() {
   mkdir -p "$1"
   i=0
   while [ "$i" -lt "$2" ]; do
-    n=$((i % sources + 1))
-    eval "src=\${$n}"
-    ln "$src" "$1/$(printf 'img_%05d.jpg' "$i")"
+    ln "$work/src/v$((i % sources + 1)).jpg" "$1/$(printf 'img_%05d.jpg' "$i")"
     i=$((i + 1))
   done
 }
@@ -55,7 +54,7 @@ while [ "$a" -le "$smalls" ]; do
   "$cli" add-album "$work/site.lumenfold" "$dir" --short-name "$(printf 'Small %02d' "$a")" >/dev/null
   a=$((a + 1))
 done
-echo "originals: $(du -h "$1" | cut -f1) JPEGs; $large + $smalls x $small pictures"
+echo "originals: $(du -h "$work/src/v1.jpg" | cut -f1) JPEGs ($(head -2 "$work/src/small.ppm" | tail -1 | tr ' ' x) pixels); $large + $smalls x $small pictures"
 echo "cores: $(nproc)"
 echo "== cold, bound 64 MB"
 "$build/bench/bench_previews" "$work/site.lumenfold"

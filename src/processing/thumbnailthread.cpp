@@ -395,6 +395,9 @@ void TThumbnailThread::apply(const Finding& found) {
   picture->SetModified(true);
   if (found.Preview) picture->SetThumbnail(found.Preview);
   announce(found.Position, picture);
+  // A stored row takes the new facts as well; otherwise every later visit finds the original
+  // changed again and remakes its preview.
+  if (WriteRows && picture->Id != -1) picture->Dirty = true;
   if (WriteRows) picture->Save();
 }
 

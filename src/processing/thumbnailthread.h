@@ -22,7 +22,8 @@
 //  - For each picture the worker posts its findings (the original's date, size, checksum and
 //    dimensions, whether it changed, the preview bitmap) to this object, which applies them on
 //    the user-interface thread: it sets the picture's original facts, dimensions, modified mark
-//    and preview, saves the picture when WriteRows is on, and then posts LF_MSG_THUMBNAIL. A
+//    and preview, saves the picture when WriteRows is on (a picture with a row is
+//    written even when it had no other unsaved change), and then posts LF_MSG_THUMBNAIL. A
 //    finding whose picture is no longer at its position of the album, or whose original has
 //    another path by now, is dropped.
 //  - So the owner may edit pictures while the loader runs. It still stops the loader (Terminate,

@@ -39,13 +39,33 @@ double StatusMegabytes(const char* field) {
   return -1;
 }
 
-bool VisibleShown(TphotoListView* view) {
+// The first row on screen without its preview, or -1.
+int VisibleMissing(TphotoListView* view) {
   for (int row = 0; row < view->Count(); ++row) {
     if (!view->ItemRect(row).intersects(view->IconViewport()->rect())) continue;
     TLumenfoldPicture* p = view->Picture(row);
-    if (p && !p->OriginalMissing && !p->Thumbnail()) return false;
+    if (p && !p->OriginalMissing && !p->Thumbnail()) return row;
   }
-  return true;
+  return -1;
+}
+
+// A row still without its preview after a long wait is named, once per album.
+bool VisibleShown(TphotoListView* view) {
+  static QElapsedTimer since;
+  const int row = VisibleMissing(view);
+  if (row < 0) {
+    since.invalidate();
+    return true;
+  }
+  if (!since.isValid()) since.start();
+  if (since.elapsed() > 5000) {
+    std::fprintf(stderr, "row %d (%s) has no preview after 5 s; painted rows %d, last %d\n", row,
+                 qPrintable(view->Picture(row)->TempThumbPath()), view->PaintedItems(),
+                 view->PaintedRows().isEmpty() ? -1 : view->PaintedRows().last());
+    since.invalidate();
+    return true;
+  }
+  return false;
 }
 
 // Runs the event loop until done() holds; false after ten minutes without.

@@ -99,6 +99,7 @@ struct TThumbnailThread::Finding {
   QString Hash;
   QSize Dimensions;         // Remade: the original's size
   TLumenfoldBitmap Preview; // Reused, Remade (none for a remade preview not wanted in memory)
+  bool Asked = false;       // a view asked for the preview (else it is kept only while room)
 };
 
 // Carries a finding from the worker to the thread object on the user-interface thread.
@@ -305,6 +306,7 @@ TThumbnailThread::Finding TThumbnailThread::reload(const Snapshot& picture) {
     ++reused_;
     found.Kind = Finding::TKind::Reused;
     found.Preview = std::move(bitmap);
+    found.Asked = true;
   }
   return found;
 }
@@ -331,6 +333,7 @@ TThumbnailThread::Finding TThumbnailThread::examine(const Snapshot& picture, boo
   // Besides the rows shown, previews are kept in memory only while the cache has room.
   constexpr qint64 previewBytes = qint64(PreviewWidth) * PreviewHeight * 4;
   const bool requested = wanted;
+  found.Asked = requested;
   wanted = wanted || PreviewCache().HasRoom(previewBytes);
   const QFileInfo previewInfo(picture.PreviewPath);
   if (!found.Changed && previewInfo.isFile() && previewInfo.size() >= MinPreviewBytes) {
@@ -383,9 +386,13 @@ void TThumbnailThread::apply(const Finding& found) {
     picture->OriginalHash = found.Hash;
     picture->SetModified(true);
   }
+  // Findings still on their way when the worker saw room may fill the cache meanwhile: a preview
+  // nobody asked for never pushes out one that is shown.
+  const bool keep =
+      found.Preview && (found.Asked || PreviewCache().HasRoom(found.Preview->sizeInBytes()));
   if (found.Kind == Finding::TKind::Reused) {
     // A preview set meanwhile stays.
-    if (picture->Thumbnail()) return;
+    if (picture->Thumbnail() || !keep) return;
     picture->SetThumbnail(found.Preview);
     announce(found.Position, picture);
     return;
@@ -393,7 +400,7 @@ void TThumbnailThread::apply(const Finding& found) {
   picture->OriginalWidth = found.Dimensions.width();
   picture->OriginalHeight = found.Dimensions.height();
   picture->SetModified(true);
-  if (found.Preview) picture->SetThumbnail(found.Preview);
+  if (keep) picture->SetThumbnail(found.Preview);
   announce(found.Position, picture);
   // A stored row takes the new facts as well; otherwise every later visit finds the original
   // changed again and remakes its preview.

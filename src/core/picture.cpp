@@ -1,6 +1,7 @@
 #include "core/picture.h"
 
 #include "core/album.h"
+#include "core/previewcache.h"
 #include "core/project.h"
 #include "core/renaming.h"
 #include "db/sqlaccess.h"
@@ -131,10 +132,16 @@ void TLumenfoldPicture::SetThumbnail(const TLumenfoldBitmap& bitmap) {
     thumbnail_ = MakeBitmap(*bitmap);
     if (thumbnail_) BitmapList().Add(thumbnail_);
   }
+  // Entering may drop older previews, never this one.
+  if (thumbnail_)
+    PreviewCache().enter(this, thumbnail_->sizeInBytes());
+  else
+    PreviewCache().leave(this);
 }
 
 TLumenfoldBitmap TLumenfoldPicture::Thumbnail() const {
   QMutexLocker lock(&ThumbnailLock());
+  if (thumbnail_) PreviewCache().touch(this);
   return thumbnail_;
 }
 

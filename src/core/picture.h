@@ -102,6 +102,9 @@ public:
   void SetDirty(bool value);
 
   // Preview bitmap kept in the process-wide bitmap list; SetThumbnail takes ThumbnailLock().
+  // The preview is held within the bound of PreviewCache(): setting or reading it makes it the
+  // most recent, and Thumbnail() is null again once the cache has dropped it (the file in
+  // TempThumbPath stays).
   void SetThumbnail(const TLumenfoldBitmap& bitmap);
   TLumenfoldBitmap Thumbnail() const;
   // Loads the file at TempThumbPath as preview when it exists.
@@ -156,6 +159,7 @@ public:
 
 private:
   friend class TLumenfoldAlbum;
+  friend class TPreviewCache;
   // Insert with an id the caller has allocated (-1: allocate here).
   bool insertRow(int newId);
   void appendColumnValues(std::vector<SqlArg>& values) const;

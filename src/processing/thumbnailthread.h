@@ -9,6 +9,10 @@
 // back). Each preview it attaches or drops is announced by message LF_MSG_THUMBNAIL (first
 // parameter the picture's position, second the picture) posted to the view and to the owner.
 //
+// Memory: previews stay on disk; the loader attaches a bitmap only to the pictures asked for
+// (Request: the rows a view shows, served before the walk goes on) and, during its walk, while
+// PreviewCache() has room. Every other picture is only checked (and its file remade when needed).
+//
 // Threads (the rule: the worker never writes a picture):
 //  - The constructor takes a snapshot of the album's pictures on the user-interface thread: for
 //    each position the picture (as an identity only), its original's path and recorded date,
@@ -28,17 +32,20 @@
 //    which changes pictures from its own thread.
 //  - The constructor, start(), WriteRows, FreeOnEnd, SetPaused(), Terminate() and the
 //    destructor belong to the user-interface thread (the thread that created the object).
-//    SetPaused(), Paused(), Terminate(), TerminateRequested() and the counters are safe from any
-//    thread.
+//    SetPaused(), Paused(), Request(), Terminate(), TerminateRequested() and the counters are
+//    safe from any thread.
 //  - Done() is emitted on the user-interface thread after the worker has ended and every finding
 //    has been applied; ErrorText() has been shown through Prompt() just before, from that thread
 //    too.
+#include <QHash>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QThread>
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <vector>
 
@@ -74,6 +81,14 @@ public:
   // Asks the worker to end before its next picture (at once when paused).
   void Terminate();
   bool TerminateRequested() const;
+  // Asks for the previews of these pictures before the next picture of the walk. Returns those
+  // not taken (not in the snapshot, or all once the worker has ended or is about to end): the
+  // caller loads them itself.
+  QList<TLumenfoldPicture*> Request(const QList<TLumenfoldPicture*>& pictures);
+  // User-interface thread: the previews a view asks for. Through the loader while it runs (it may
+  // be null), otherwise read here from their files; returns the pictures that got one here.
+  static QList<TLumenfoldPicture*> LoadWanted(TThumbnailThread* loader,
+                                              const QList<TLumenfoldPicture*>& pictures);
   // Ends the loader that held refers to, if any, and returns once its Done() has been handled
   // (whose handler is expected to clear held) or the loader is gone; held is null afterwards.
   // Meanwhile the caller's windows keep painting and the loader's error box stays answerable;
@@ -110,7 +125,10 @@ private:
   // Waits while paused; false when the worker must end.
   bool waitWhilePaused();
   // Worker: what the files say about one picture.
-  Finding examine(const Snapshot& picture);
+  // wanted: the preview is asked for (attached when its file is current or remade).
+  Finding examine(const Snapshot& picture, bool wanted);
+  // Worker: a picture examined before is asked for again; reads its preview file.
+  Finding reload(const Snapshot& picture);
   // User-interface thread: puts a finding into its picture.
   void apply(const Finding& finding);
   void announce(int position, TLumenfoldPicture* picture);
@@ -118,12 +136,16 @@ private:
   TLumenfoldAlbum* album_;
   QString albumPath_;
   std::vector<Snapshot> snapshot_;
+  QHash<const TLumenfoldPicture*, int> positions_; // read-only once constructed
   QPointer<QObject> owner_;
   QPointer<QObject> view_;
   // Standard locks, whose order a ThreadSanitizer build can see.
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   bool paused_ = false;
+  bool closed_ = false;      // no more requests are taken
+  std::deque<int> requests_; // positions asked for, newest first
+  std::vector<char> queued_; // per position: in requests_
   std::atomic<bool> terminate_{false};
   std::atomic<int> decoded_{0};
   std::atomic<int> reused_{0};

@@ -102,6 +102,14 @@ TfrmNewAlbum::TfrmNewAlbum(QWidget* parent, TLumenfoldProject* project,
   ui->lvwThumbs->OnActionClick = [this](TphotoListView*, int number) { thumbAction(number); };
   connect(ui->lvwThumbs, &TphotoListView::ItemDoubleClicked, this,
           &TfrmNewAlbum::thumbDoubleClicked);
+  // Previews dropped from memory are read again when their rows are drawn.
+  for (TphotoListView* view :
+       {ui->lvwThumbs, ui->lvwFace, ui->lvwSignature, ui->lvwCategory, ui->lvwSummary})
+    connect(view, &TphotoListView::PreviewsWanted, this,
+            [this, view](const QList<TLumenfoldPicture*>& pictures) {
+              for (TLumenfoldPicture* p : TThumbnailThread::LoadWanted(loader_, pictures))
+                view->InvalidatePicture(p);
+            });
   ui->lvwFace->SetMultiSelect(false);
   connect(ui->lvwFace, &TphotoListView::SelectionChanged, this, [this] {
     if (!loading_) faceSelected();

@@ -5,6 +5,7 @@
 
 #include "core/album.h"
 #include "core/picture.h"
+#include "core/previewcache.h"
 #include "core/project.h"
 #include "db/sqlaccess.h"
 #include "processing/thumbnailthread.h"
@@ -35,6 +36,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSplitter>
 #include <QTimer>
@@ -830,6 +832,54 @@ private slots:
     QCOMPARE(w.PictureView()->Count(), 2);
     waitForLoader(w);
     QVERIFY(w.SaveCurrentProject());
+  }
+
+  void previewsStayWithinTheirBoundAndLeaveWithTheirAlbum() {
+    // Previews of 64 x 48 originals are 12288 bytes; the bound holds twenty of the 90.
+    const qint64 bound = 20 * 64 * 48 * 4;
+    const qint64 before = PreviewCache().LimitBytes();
+    PreviewCache().SetLimitBytes(bound);
+    auto restore = qScopeGuard([&] { PreviewCache().SetLimitBytes(before); });
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.resize(800, 600);
+    w.show();
+    newProject(w);
+    TLumenfoldAlbum* small = addAlbum(w, makeAlbumFolder(3, 64, 48), QStringLiteral("Small"));
+    TLumenfoldAlbum* big = addAlbum(w, makeAlbumFolder(90, 64, 48), QStringLiteral("Big"));
+    auto select = [&](TLumenfoldAlbum* album) {
+      for (int row = 0; w.CurrentAlbum() != album && row < w.Project()->Albums.Count(); ++row)
+        w.SelectAlbum(row);
+      QCOMPARE(w.CurrentAlbum(), album);
+    };
+    select(big);
+    TphotoListView* view = w.PictureView();
+    QScrollBar* bar = view->IconList()->verticalScrollBar();
+    QTRY_VERIFY(bar->maximum() > 0);
+    auto visibleShown = [&] {
+      for (int row = 0; row < view->Count(); ++row)
+        if (view->ItemRect(row).intersects(view->IconViewport()->rect()) &&
+            !view->Picture(row)->Thumbnail())
+          return false;
+      return true;
+    };
+    // Down the album and back up, with the loader running and after it has ended.
+    for (int pass = 0; pass < 2; ++pass) {
+      for (int step = 0; step <= 2 * 10; ++step) {
+        const int value =
+            step <= 10 ? bar->maximum() * step / 10 : bar->maximum() * (2 * 10 - step) / 10;
+        bar->setValue(value);
+        QTRY_VERIFY(visibleShown());
+        QVERIFY(PreviewCache().Bytes() <= bound);
+      }
+      waitForLoader(w);
+    }
+    QVERIFY(!big->Pictures.Pictures(89)->Thumbnail()); // dropped on the way back up
+
+    select(small);
+    for (int i = 0; i < big->Pictures.Count(); ++i)
+      QVERIFY(big->Pictures.Pictures(i)->IsFace || !big->Pictures.Pictures(i)->Thumbnail());
+    QTRY_VERIFY(visibleShown());
   }
 
   void loaderIsPausedOnlyDuringSave() {

@@ -3,6 +3,7 @@
 #include "core/album.h"
 #include "core/project.h"
 #include "processing/thumbnailthread.h"
+#include "ui/albumcommands.h"
 #include "ui/frmalbumdetail.h"
 #include "ui/frmcategorydetail.h"
 #include "ui/frmchangebase.h"
@@ -12,15 +13,15 @@
 #include "ui/frmnewalbum.h"
 #include "ui/frmnewproject.h"
 #include "ui/frmoptions.h"
-#include "ui/frmrenaming.h"
 #include "ui/frmpicturedetail.h"
+#include "ui/frmprocessselection.h"
+#include "ui/frmprogress.h"
+#include "ui/frmrenaming.h"
 #include "ui/frmscale.h"
 #include "ui/frmselectcategory.h"
 #include "ui/frmselectsignature.h"
 #include "ui/frmsignatureitems.h"
 #include "ui/frmsignatures.h"
-#include "ui/frmprocessselection.h"
-#include "ui/frmprogress.h"
 #include "ui/frmsplash.h"
 #include "ui/frmsynchro.h"
 #include "util/helpers.h"
@@ -30,8 +31,8 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QListWidget>
-#include <QPushButton>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QTextStream>
@@ -83,7 +84,7 @@ void ShootAlbumDialogs(TfrmLumenFold2* w) {
   copy.Assign(*current);
   const TWizardPages pages = w->Project()->WizardPages;
   w->Project()->WizardPages = kAllWizardPages;
-  auto* wizard = new TfrmNewAlbum(w, w->Project(), &copy);
+  auto* wizard = new TfrmNewAlbum(w, w->Project(), &copy, AlbumWizardEditors());
   wizard->show();
   for (int page = 0; page < TfrmNewAlbum::pgCount; ++page) {
     QDeadlineTimer until(60000);

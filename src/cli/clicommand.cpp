@@ -95,7 +95,12 @@ int ModelErrorCount() {
 
 QString WithModelErrors(const QString& message) {
   CliPrompt* prompt = CliPrompt::instance();
-  const QStringList errors = prompt ? prompt->takeErrors() : QStringList();
+  // An error the message has taken up already (a run's reason names the database's error) is
+  // not said twice.
+  const QString said = OneLine(message);
+  QStringList errors;
+  for (const QString& error : prompt ? prompt->takeErrors() : QStringList())
+    if (!said.contains(error) && !errors.contains(error)) errors.append(error);
   return errors.isEmpty() ? message
                           : message + QStringLiteral(": ") + errors.join(QStringLiteral("; "));
 }

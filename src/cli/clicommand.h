@@ -100,7 +100,8 @@ bool CliInterrupted();
 // Number of errors the model has reported so far in this run (0 without a CliPrompt).
 int ModelErrorCount();
 // The message followed by ": " and the errors the model reported since they were last taken
-// (joined by "; "), or the message alone when there were none.
+// (joined by "; "; each once, and none the message already holds), or the message alone when
+// there were none.
 QString WithModelErrors(const QString& message);
 
 // Absolute, cleaned form of a path given on the command line (relative to the working folder).

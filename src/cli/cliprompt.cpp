@@ -1,5 +1,7 @@
 #include "cli/cliprompt.h"
 
+#include "util/helpers.h"
+
 #include <atomic>
 #include <unistd.h>
 
@@ -8,11 +10,10 @@ std::atomic<CliPrompt*> installed{nullptr};
 }
 
 QString OneLine(const QString& text) {
+  // The line breaks a message is written with; any other control character came with a name.
   QString line = text;
   line.replace(QLatin1String("\r\n"), QLatin1String(" "));
-  line.replace(QLatin1Char('\r'), QLatin1Char(' '));
-  line.replace(QLatin1Char('\n'), QLatin1Char(' '));
-  return line.trimmed();
+  return EscapeControlCharacters(line.trimmed());
 }
 
 CliPrompt::CliPrompt(std::FILE* out, std::FILE* in) : out_(out), in_(in) {

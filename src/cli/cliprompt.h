@@ -48,5 +48,6 @@ private:
   bool defaultAnswer_ = false;
 };
 
-// Joins the lines of a message into one line.
+// Joins the lines of a message (broken by "\r\n") into one line; every other control character,
+// which came with a file or album name, is written out (EscapeControlCharacters).
 QString OneLine(const QString& text);

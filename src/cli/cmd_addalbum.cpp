@@ -5,6 +5,7 @@
 #include "core/outputsettings.h"
 #include "core/picture.h"
 #include "core/project.h"
+#include "util/helpers.h"
 #include "util/programfolder.h"
 
 #include <QDir>
@@ -63,7 +64,7 @@ int RunAddAlbum(const QStringList& raw) {
   const int pictures = album->Pictures.Count();
   if (pictures == 0)
     std::fprintf(stderr, "warning: no .jpg or .jpeg file in %s\n",
-                 folder.toLocal8Bit().constData());
+                 EscapeControlCharacters(folder).toLocal8Bit().constData());
 
   // The site shows an album by its face picture: the one named, else the first picture.
   if (args.has(QStringLiteral("face"))) {
@@ -84,8 +85,8 @@ int RunAddAlbum(const QStringList& raw) {
   if (added->Id < 0)
     throw TCliError(WithModelErrors(QStringLiteral("the album was not stored in the database")));
   std::printf("added album %d \"%s\" with %d pictures from %s\n", added->Id,
-              added->ShortName.toLocal8Bit().constData(), pictures,
-              folder.toLocal8Bit().constData());
+              EscapeControlCharacters(added->ShortName).toLocal8Bit().constData(), pictures,
+              EscapeControlCharacters(folder).toLocal8Bit().constData());
   return kExitOk;
 }
 

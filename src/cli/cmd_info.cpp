@@ -2,11 +2,13 @@
 #include "cli/clicommand.h"
 #include "cli/settingfields.h"
 #include "core/album.h"
+#include "core/category.h"
 #include "core/picture.h"
 #include "core/project.h"
 #include "db/sqlaccess.h"
 #include "util/colour.h"
 #include "util/exif.h"
+#include "util/helpers.h"
 
 #include <QFileInfo>
 
@@ -26,8 +28,11 @@ struct TAlbumInfo {
   QString face; // file name of the face picture
 };
 
+// One line; the names in it are printed with their control characters written out.
 void print(const QString& text) {
-  std::fputs(text.toLocal8Bit().constData(), stdout);
+  const bool ended = text.endsWith(QLatin1Char('\n'));
+  const QString line = EscapeControlCharacters(ended ? text.chopped(1) : text);
+  std::fputs((ended ? line + QLatin1Char('\n') : line).toLocal8Bit().constData(), stdout);
 }
 
 // What a script needs to know about one picture before it is published.
@@ -39,8 +44,10 @@ struct TPictureInfo {
 
 TPictureInfo describePicture(const TLumenfoldPicture* p) {
   const QString path = p->OriginalPath();
-  const bool exists = QFileInfo(path).isFile();
-  QString profile = QStringLiteral("unknown (original missing)");
+  const QFileInfo file(path);
+  const bool exists = file.isFile();
+  QString profile = file.exists() ? QStringLiteral("unknown (original is not a regular file)")
+                                  : QStringLiteral("unknown (original missing)");
   if (exists)
     profile = ColourProfileDescription(
         ReadCameraMetadata(path, TMetadataParts::ExifAndColourProfile).ColourProfile);
@@ -51,11 +58,22 @@ QString dateText(const QDateTime& date) {
   return date.isValid() ? date.toString(Qt::ISODate) : QString();
 }
 
-QJsonObject pictureJson(const TPictureInfo& i) {
+QJsonObject pictureJson(const TPictureInfo& i, const TLumenfoldCategoryList& categories) {
   const TLumenfoldPicture* p = i.picture;
   QJsonObject o;
   o.insert(QStringLiteral("Id"), p->Id);
   o.insert(QStringLiteral("FileName"), p->OriginalFileName);
+  o.insert(QStringLiteral("Title"), p->Title);
+  o.insert(QStringLiteral("Title2"), p->Title2);
+  o.insert(QStringLiteral("IsPrivate"), p->IsPrivate);
+  o.insert(QStringLiteral("IsDeleted"), p->IsDeleted);
+  o.insert(QStringLiteral("IsFace"), p->IsFace);
+  QJsonArray titles;
+  for (const QString& id : p->CategoryIds) {
+    const int at = categories.IndexOfId(id.toInt());
+    if (at >= 0) titles.append(categories.Categories(at)->Title);
+  }
+  o.insert(QStringLiteral("Categories"), titles);
   o.insert(QStringLiteral("OriginalExists"), i.exists);
   o.insert(QStringLiteral("Orientation"), p->Orientation);
   o.insert(QStringLiteral("PictureDate"),
@@ -131,12 +149,22 @@ int RunInfo(const QStringList& raw) {
       if (pictures) {
         QJsonArray items;
         for (int k = 0; k < a.album->Pictures.Count(); ++k)
-          items.append(pictureJson(describePicture(a.album->Pictures[k])));
+          items.append(pictureJson(describePicture(a.album->Pictures[k]), project->Categories));
         o.insert(QStringLiteral("Pictures"), items);
       }
       list.append(o);
     }
     root.insert(QStringLiteral("Albums"), list);
+    QJsonArray categories;
+    for (int i = 0; i < project->Categories.Count(); ++i) {
+      const TLumenfoldCategory* c = project->Categories.Categories(i);
+      categories.append(QJsonObject{{QStringLiteral("Id"), c->Id},
+                                    {QStringLiteral("Title"), c->Title},
+                                    {QStringLiteral("Title2"), c->Title2},
+                                    {QStringLiteral("Description"), c->Description},
+                                    {QStringLiteral("Description2"), c->Description2}});
+    }
+    root.insert(QStringLiteral("Categories"), categories);
     std::fputs(QJsonDocument(root).toJson(QJsonDocument::Indented).constData(), stdout);
   } else {
     print(QStringLiteral("Project: %1\n").arg(file));
@@ -146,6 +174,11 @@ int RunInfo(const QStringList& raw) {
     print(QStringLiteral("Settings:\n"));
     for (const TSettingField& f : SettingFields())
       print(QStringLiteral("  %1 = %2\n").arg(QLatin1String(f.name), SettingText(f, *project)));
+    QStringList titles;
+    for (int i = 0; i < project->Categories.Count(); ++i)
+      titles.append(project->Categories.Categories(i)->Title);
+    print(QStringLiteral("Categories: %1\n")
+              .arg(titles.isEmpty() ? QStringLiteral("none") : titles.join(QStringLiteral(", "))));
     print(QStringLiteral("Albums: %1\n").arg(albums.size()));
     for (const TAlbumInfo& a : albums) {
       print(QStringLiteral("  [%1] %2 - %3%4\n")
@@ -168,7 +201,7 @@ int RunInfo(const QStringList& raw) {
   }
   if (!complete)
     std::fprintf(stderr, "warning: project file %s was not read completely\n",
-                 file.toLocal8Bit().constData());
+                 EscapeControlCharacters(file).toLocal8Bit().constData());
   return kExitOk;
 }
 

@@ -4,6 +4,7 @@
 #include "core/projectlock.h"
 #include "core/projectops.h"
 #include "db/sqlaccess.h"
+#include "util/helpers.h"
 
 #include <QDir>
 #include <QFile>
@@ -98,8 +99,8 @@ int RunNew(const QStringList& raw) {
   created.files << file;
   SaveCliProject(project);
   created.keep = true;
-  std::printf("created project %s\n", file.toLocal8Bit().constData());
-  std::printf("database %s%s\n", db.toLocal8Bit().constData(),
+  std::printf("created project %s\n", EscapeControlCharacters(file).toLocal8Bit().constData());
+  std::printf("database %s%s\n", EscapeControlCharacters(db).toLocal8Bit().constData(),
               copied ? " (new, from the template)" : " (existing, kept)");
   if (!why.isEmpty()) std::printf("note: %s\n", why.toLocal8Bit().constData());
   return kExitOk;

@@ -1,5 +1,6 @@
 // lumenfold-cli process: runs processing as the progress window would, with a progress bar on a
 // terminal, one line per progress message with --verbose, and Ctrl+C as the stop request.
+#include "cli/clialbum.h"
 #include "cli/clicommand.h"
 #include "cli/cliprompt.h"
 #include "core/album.h"
@@ -7,9 +8,10 @@
 #include "core/project.h"
 #include "core/signature.h"
 #include "db/userprompt.h"
+#include "processing/archivebuilder.h"
 #include "processing/processingjob.h"
 #include "processing/processthread.h"
-#include "processing/ziparchive.h"
+#include "util/helpers.h"
 #include "util/messages.h"
 
 #include <QCoreApplication>
@@ -22,12 +24,18 @@
 
 namespace {
 
-constexpr const char* kUsage = "process PROJECT.lumenfold [--all] [--zip] [--albums ID,ID...] "
-                               "[--remove-zip] [--jobs N] [--verbose]";
+constexpr const char* kUsage = "process PROJECT.lumenfold [--all] [--zip] [--albums ALBUM,...] "
+                               "[--remove-zip] [--jobs N] [--hash] [--verbose]";
 
 void out(const QString& text) {
   std::fputs(text.toLocal8Bit().constData(), stdout);
   std::fflush(stdout);
+}
+
+// Lines of the report, which name files.
+void outLines(const QStringList& lines) {
+  for (const QString& line : lines)
+    out(OneLine(line) + QLatin1Char('\n'));
 }
 
 // Shows the posted progress messages: a bar that redraws itself on a terminal, or one line per
@@ -59,7 +67,8 @@ public:
               .arg(number)
               .arg(total)
               .arg(stage)
-              .arg(text, file.isEmpty() ? QString() : QStringLiteral(": ") + file));
+              .arg(text, file.isEmpty() ? QString()
+                                        : QStringLiteral(": ") + EscapeControlCharacters(file)));
     } else if (terminal_) {
       draw(0);
     }
@@ -100,10 +109,16 @@ private:
   int lastLength_ = 0;
 };
 
+// The originals that changed since their outputs were made (and were therefore remade), as sync
+// counts them; said only when there are any.
+void outChanged(const TProcessingJob& job) {
+  if (job.ChangedOriginals() > 0) out(QStringLiteral("changed=%1\n").arg(job.ChangedOriginals()));
+}
+
 int RunProcess(const QStringList& raw) {
   const TCliArgs args(raw, {QStringLiteral("albums"), QStringLiteral("jobs")},
                       {QStringLiteral("all"), QStringLiteral("zip"), QStringLiteral("remove-zip"),
-                       QStringLiteral("verbose")});
+                       QStringLiteral("hash"), QStringLiteral("verbose")});
   args.expectPositional(1, 1, QString::fromLatin1(kUsage));
   int jobs = 0;
   if (args.has(QStringLiteral("jobs"))) {
@@ -135,16 +150,18 @@ int RunProcess(const QStringList& raw) {
     for (int i = 0; i < project->Albums.Count(); ++i)
       positions.append(i);
   } else if (!allModified) {
-    const QStringList ids =
+    // Ids or short names, as the other commands take them.
+    const QStringList names =
         args.value(QStringLiteral("albums")).split(QLatin1Char(','), Qt::SkipEmptyParts);
-    if (ids.isEmpty()) throw TCliError(QStringLiteral("--albums wants album ids"), kExitUsage);
-    for (const QString& text : ids) {
-      bool ok = false;
-      const int id = text.trimmed().toInt(&ok);
-      const int position = ok ? project->Albums.IndexOfId(id) : -1;
-      if (position < 0)
-        throw TCliError(QStringLiteral("no album with id %1 in the project").arg(text.trimmed()),
-                        kExitUsage);
+    if (names.isEmpty())
+      throw TCliError(QStringLiteral("--albums wants album ids or short names"), kExitUsage);
+    for (const QString& name : names) {
+      int position = -1;
+      try {
+        position = project->Albums.IndexOfObject(FindCliAlbum(*project, name.trimmed()));
+      } catch (const TCliError& e) {
+        throw TCliError(e.message(), kExitUsage);
+      }
       if (!positions.contains(position)) positions.append(position);
     }
   }
@@ -164,6 +181,7 @@ int RunProcess(const QStringList& raw) {
   request.ProcessAll = args.has(QStringLiteral("all"));
   request.Zip = zip;
   request.Jobs = jobs;
+  request.CompareHash = args.has(QStringLiteral("hash"));
   const bool verbose = args.has(QStringLiteral("verbose"));
   ProgressView view(verbose, isatty(fileno(stdout)) != 0);
   TProcessingJob job(project.get(), request, &view);
@@ -209,10 +227,12 @@ int RunProcess(const QStringList& raw) {
     if (project->Modified) SaveCliProject(*project);
     // What the run could not do follows; the status tells scripts that something was skipped.
     const QStringList lines = job.ReportLines();
-    out(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    outLines(lines);
+    outChanged(job);
     return lines.size() > 1 ? kExitIncomplete : kExitOk;
   }
-  out(job.ReportLines().join(QLatin1Char('\n')) + QLatin1Char('\n'));
+  outLines(job.ReportLines());
+  outChanged(job);
   const QString detail = OneLine(WithModelErrors(reason));
   out(detail + QStringLiteral("\n"));
   return kExitFailure;
@@ -220,12 +240,17 @@ int RunProcess(const QStringList& raw) {
 
 } // namespace
 
-LUMENFOLD_CLI_COMMAND("process",
-                      "process PROJECT.lumenfold [--all] [--zip] [--albums ID,ID...] "
-                      "[--remove-zip] [--jobs N] [--verbose]",
-                      "Process the modified pictures (the named albums whole; with --all and no "
-                      "--albums every picture of every album): large, medium and thumbnail images, "
-                      "database rows and, with --zip, the zip archive of every album. Exit status "
-                      "3: finished, but originals or signature images were missing or damaged "
-                      "(counted in the report)",
-                      RunProcess);
+LUMENFOLD_CLI_COMMAND(
+    "process",
+    "process PROJECT.lumenfold [--all] [--zip] [--albums ALBUM,...] "
+    "[--remove-zip] [--jobs N] [--hash] [--verbose]",
+    "Process the modified pictures (the named albums, by id or short name, whole; "
+    "with --all and no "
+    "--albums every picture of every album): large, medium and thumbnail images, "
+    "database rows and, with --zip, the zip archive of every album. Pictures "
+    "whose original changed since (another size or time stamp; --hash: another "
+    "size or checksum, so a file only touched is not) are made again and counted "
+    "in a last line changed=N. Exit status "
+    "3: finished, but originals or signature images were missing or damaged "
+    "(counted in the report)",
+    RunProcess);

@@ -1,6 +1,7 @@
 // lumenfold-cli rename: renames the originals of one album by a renaming template.
 #include "cli/clialbum.h"
 #include "cli/clicommand.h"
+#include "cli/cliprompt.h"
 #include "core/album.h"
 #include "core/project.h"
 #include "core/renameops.h"
@@ -58,7 +59,7 @@ int RunRename(const QStringList& raw) {
                         .arg(album->Id)
                         .arg(plan.Problems.join(QStringLiteral("; "))));
   auto warn = [](const QString& text) {
-    std::fprintf(stderr, "warning: %s\n", text.toLocal8Bit().constData());
+    std::fprintf(stderr, "warning: %s\n", OneLine(text).toLocal8Bit().constData());
   };
   if (dryRun) {
     for (const TRenameItem& item : plan.Items)

@@ -5,6 +5,7 @@
 #include "core/project.h"
 #include "db/connectionstring.h"
 #include "db/sqlaccess.h"
+#include "util/helpers.h"
 
 #include <QFileInfo>
 #include <cstdio>
@@ -82,7 +83,7 @@ int RunSet(const QStringList& raw) {
   project->Modified = true;
   SaveCliProject(*project);
   for (const QString& line : std::as_const(lines))
-    std::printf("%s\n", line.toLocal8Bit().constData());
+    std::printf("%s\n", EscapeControlCharacters(line).toLocal8Bit().constData());
   return kExitOk;
 }
 

@@ -77,3 +77,9 @@ int CategoryPictureCount(const TLumenfoldProject& project, int categoryId,
 // Drops from the picture every category id that the list does not hold (a copy made before a
 // category was deleted must not bring its link back). Returns whether something was dropped.
 bool DropUnknownCategories(TLumenfoldPicture& picture, const TLumenfoldCategoryList& categories);
+// The category chooser's OK for one picture: the picture gains the categories of `add` it lacks
+// (in that order) and loses those of `remove`; ids the list does not hold are dropped as by
+// DropUnknownCategories. The picture is marked unsaved; the result tells whether its categories
+// changed.
+bool ChangePictureCategories(TLumenfoldPicture& picture, const QList<int>& add,
+                             const QList<int>& remove, const TLumenfoldCategoryList& categories);

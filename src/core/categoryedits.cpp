@@ -86,3 +86,16 @@ bool DropUnknownCategories(TLumenfoldPicture& picture, const TLumenfoldCategoryL
   });
   return picture.CategoryIds.size() != before;
 }
+
+bool ChangePictureCategories(TLumenfoldPicture& picture, const QList<int>& add,
+                             const QList<int>& remove, const TLumenfoldCategoryList& categories) {
+  const QStringList before = picture.CategoryIds;
+  for (int id : remove)
+    picture.CategoryIds.removeAll(QString::number(id));
+  for (int id : add)
+    if (!picture.CategoryIds.contains(QString::number(id)))
+      picture.CategoryIds.append(QString::number(id));
+  DropUnknownCategories(picture, categories);
+  picture.SetDirty(true);
+  return picture.CategoryIds != before;
+}

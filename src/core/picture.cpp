@@ -1,6 +1,7 @@
 #include "core/picture.h"
 
 #include "core/album.h"
+#include "core/previewcache.h"
 #include "core/project.h"
 #include "core/renaming.h"
 #include "db/sqlaccess.h"
@@ -78,6 +79,7 @@ void TLumenfoldPicture::Assign(const TLumenfoldPicture& s) {
   MediumSignatureId = s.MediumSignatureId;
   // The copy shares the bitmap; the list keeps one entry per holder.
   SetThumbnail(s.Thumbnail());
+  PreviewError = s.PreviewError;
 }
 
 bool TLumenfoldPicture::Equals(const TLumenfoldPicture& o) const {
@@ -130,10 +132,16 @@ void TLumenfoldPicture::SetThumbnail(const TLumenfoldBitmap& bitmap) {
     thumbnail_ = MakeBitmap(*bitmap);
     if (thumbnail_) BitmapList().Add(thumbnail_);
   }
+  // Entering may drop older previews, never this one.
+  if (thumbnail_)
+    PreviewCache().enter(this, thumbnail_->sizeInBytes());
+  else
+    PreviewCache().leave(this);
 }
 
 TLumenfoldBitmap TLumenfoldPicture::Thumbnail() const {
   QMutexLocker lock(&ThumbnailLock());
+  if (thumbnail_) PreviewCache().touch(this);
   return thumbnail_;
 }
 
@@ -609,6 +617,14 @@ void TLumenfoldPicture::Synchronize() {
   sizeOf(MediumPath(), MediumSize);
   sizeOf(ThumbPath(), ThumbSize);
   SetDirty(true);
+}
+
+void RecordOriginalFacts(TLumenfoldPicture& picture) {
+  if (picture.Id != -1 && !picture.Dirty) {
+    picture.Dirty = true; // for Save only; SetDirty would mark the album and the project
+    if (picture.Save()) return;
+  }
+  picture.SetDirty(true);
 }
 
 void TLumenfoldPictureList::Assign(const TLumenfoldPictureList& source) {

@@ -89,6 +89,9 @@ public:
   TLumenfoldAlbum* Album = nullptr; // owning album, not owned
   QStringList CategoryIds;          // category ids as decimal texts
   int ThumbSignatureId = -1, MediumSignatureId = -1;
+  // Why the list preview could not be made (empty when it could); set by the thumbnail loader on
+  // the user-interface thread, never stored.
+  QString PreviewError;
 
   // Copies every field, the flags, the album reference, the category ids and shares the preview.
   void Assign(const TLumenfoldPicture& source);
@@ -99,6 +102,9 @@ public:
   void SetDirty(bool value);
 
   // Preview bitmap kept in the process-wide bitmap list; SetThumbnail takes ThumbnailLock().
+  // The preview is held within the bound of PreviewCache(): setting or reading it makes it the
+  // most recent, and Thumbnail() is null again once the cache has dropped it (the file in
+  // TempThumbPath stays).
   void SetThumbnail(const TLumenfoldBitmap& bitmap);
   TLumenfoldBitmap Thumbnail() const;
   // Loads the file at TempThumbPath as preview when it exists.
@@ -153,6 +159,7 @@ public:
 
 private:
   friend class TLumenfoldAlbum;
+  friend class TPreviewCache;
   // Insert with an id the caller has allocated (-1: allocate here).
   bool insertRow(int newId);
   void appendColumnValues(std::vector<SqlArg>& values) const;
@@ -177,6 +184,12 @@ public:
 // pictures lose it), the copy is assigned, category ids the project no longer has are dropped,
 // and the picture is marked dirty and modified. Returns whether the picture changed.
 bool ApplyPictureEdits(TLumenfoldPicture& picture, const TLumenfoldPicture& copy);
+
+// Writes what was learnt about the original (its facts, dimensions and modified mark) into the
+// row of a stored picture without other unsaved changes, leaving its album and the project
+// unmodified: looking at pictures is no edit of the user's. A picture not stored yet, one with
+// unsaved changes, or one whose row could not be written is marked unsaved instead.
+void RecordOriginalFacts(TLumenfoldPicture& picture);
 
 // The picture's files that exist on disk: the original, the large, medium and thumbnail images
 // and the list thumbnail, in that order.

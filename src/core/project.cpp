@@ -6,7 +6,7 @@
 #include "db/sqlaccess.h"
 #include "db/statements.h"
 #include "db/userprompt.h"
-#include "util/durablefiles.h"
+#include "util/helpers.h"
 #include "util/programfolder.h"
 #include "util/tracer.h"
 
@@ -412,7 +412,7 @@ bool TLumenfoldProject::WriteSettings() {
     reason = QStringLiteral("No file name was given.");
   } else {
     // On the disk before it replaces the old file: a power cut leaves the old or the new one.
-    WriteFileDurably(FileName, bytes, &reason);
+    reason = WriteFileReplacing(FileName, bytes);
   }
   if (!reason.isEmpty()) {
     Modified = true;

@@ -1,5 +1,8 @@
 #include "core/renamejournal.h"
 
+#include "util/durablefiles.h"
+#include "util/helpers.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -29,15 +32,6 @@ bool writeAll(int fd, const QByteArray& bytes) {
     left -= n;
   }
   return true;
-}
-
-bool syncFolderOf(const QString& path) {
-  const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
-  const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = ::fsync(fd) == 0;
-  ::close(fd);
-  return ok;
 }
 
 QString systemError() {
@@ -109,24 +103,14 @@ bool TRenameJournal::Begin(const QString& path, const TRenameRun& run, QString* 
   }
   path_ = path;
   const QByteArray bytes = QJsonDocument(toJson(run)).toJson(QJsonDocument::Compact) + '\n';
-  const QByteArray target = QFile::encodeName(path);
-  const QByteArray temp = target + ".tmp";
   auto fail = [&](const QString& why) {
     if (error)
       *error = QStringLiteral("The renaming journal \"%1\" cannot be written: %2").arg(path, why);
     return false;
   };
-  int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return fail(systemError());
-  const bool written = writeAll(fd, bytes) && ::fsync(fd) == 0;
-  const QString why = written ? QString() : systemError();
-  ::close(fd);
-  if (!written || ::rename(temp.constData(), target.constData()) != 0) {
-    const QString reason = written ? systemError() : why;
-    ::unlink(temp.constData());
-    return fail(reason);
-  }
-  if (!syncFolderOf(path)) return fail(systemError());
+  // Whole and on the disk, with its name, before the first file moves.
+  if (const QString why = WriteFileReplacing(path, bytes); !why.isEmpty()) return fail(why);
+  const QByteArray target = QFile::encodeName(path);
   fd_ = ::open(target.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
   if (fd_ < 0) return fail(systemError());
   return true;
@@ -151,7 +135,7 @@ bool TRenameJournal::Finish() {
 
 bool TRenameJournal::Remove(const QString& path) {
   if (::unlink(QFile::encodeName(path).constData()) != 0 && errno != ENOENT) return false;
-  syncFolderOf(path);
+  SyncFolderOf(path);
   return true;
 }
 

@@ -24,15 +24,29 @@ TOriginalState OriginalStateOf(const TLumenfoldPicture& picture, bool compareHas
   const QString path = picture.OriginalPath();
   const QFileInfo info(path);
   if (picture.OriginalFileName.isEmpty() || !info.isFile()) return TOriginalState::Missing;
+  // Facts never recorded give nothing to differ from.
+  if (picture.OriginalSize < 0 && picture.OriginalDate < 0) return TOriginalState::Present;
   const qint64 size = info.size();
   const int recordedSize = size > 0x7FFFFFFF ? -1 : int(size);
-  if (recordedSize != picture.OriginalSize ||
-      DateTimeToDosDateTime(info.lastModified().toLocalTime()) != picture.OriginalDate)
-    return TOriginalState::Changed;
+  if (recordedSize != picture.OriginalSize) return TOriginalState::Changed;
   // A picture that was never checked has no checksum to compare with.
-  if (compareHash && !picture.OriginalHash.isEmpty() && GetFileHash(path) != picture.OriginalHash)
+  if (compareHash && !picture.OriginalHash.isEmpty())
+    return GetFileHash(path) == picture.OriginalHash ? TOriginalState::Present
+                                                     : TOriginalState::Changed;
+  if (DateTimeToDosDateTime(info.lastModified().toLocalTime()) != picture.OriginalDate)
     return TOriginalState::Changed;
   return TOriginalState::Present;
+}
+
+int MarkChangedOriginals(TLumenfoldAlbum& album, bool compareHash) {
+  int changed = 0;
+  for (int i = 0; i < album.Pictures.Count(); ++i) {
+    TLumenfoldPicture* p = album.Pictures.Pictures(i);
+    if (p->IsDeleted || OriginalStateOf(*p, compareHash) != TOriginalState::Changed) continue;
+    p->SetModified(true);
+    ++changed;
+  }
+  return changed;
 }
 
 int TSyncReport::Count(TOriginalState state) const {

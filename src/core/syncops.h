@@ -19,10 +19,17 @@ class TLumenfoldProject;
 
 enum class TOriginalState { Present, Missing, Changed };
 
-// Missing when the file is not there; Changed when its time stamp or size differs from the
-// recorded ones (or, with compareHash, its checksum differs from a recorded one; that reads the
-// whole file).
+// Missing when the file is not there; Changed when its size differs from the recorded one, or
+// its time stamp does. With compareHash and a recorded checksum the checksum decides instead of
+// the time stamp (that reads the whole file): a file only touched or copied back is Present, one
+// rewritten within the same second is Changed. A picture whose size and time stamp were never
+// recorded is Present.
 TOriginalState OriginalStateOf(const TLumenfoldPicture& picture, bool compareHash);
+
+// Marks the album's pictures (deleted ones aside) whose original is Changed to be processed
+// again. Nothing is marked unsaved: the run records the new facts when it makes the outputs.
+// Returns how many are Changed, those marked before included.
+int MarkChangedOriginals(TLumenfoldAlbum& album, bool compareHash);
 
 struct TSyncFinding {
   TLumenfoldAlbum* Album = nullptr;

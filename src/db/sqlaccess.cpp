@@ -66,7 +66,11 @@ QSqlDatabase openDatabase(const QString& connectionString, const QString& name) 
   const QString source = GetConnectionDataSource(connectionString).trimmed();
   if (driver == QLatin1String("QSQLITE")) {
     // Opening a missing file would silently create an empty database.
-    if (source.isEmpty() || !QFileInfo(source).isFile())
+    const QFileInfo file(source);
+    if (!source.isEmpty() && file.exists() && !file.isFile())
+      throw TSqlError(
+          QStringLiteral("The database file \"%1\" is not a regular file.").arg(source));
+    if (source.isEmpty() || !file.isFile())
       throw TSqlError(QStringLiteral("The database file \"%1\" does not exist.").arg(source));
   }
   QSqlDatabase db = QSqlDatabase::addDatabase(driver, name);

@@ -11,9 +11,11 @@
 //   file's size and modification time (Unchanged);
 // - compressed at the end on a pool of threads (CompressRemaining), for files that neither of
 //   the two covers.
-// Each entry is deflated at the normal level, or stored when deflating does not make it smaller
-// (or, for data of more than half a megabyte, when samples of it shrink by less than 2 %, as
-// JPEG data does: deflating it would cost more time than it saves bytes).
+// A JPEG file is stored unless deflating saves at least 5 % of it (photos save 0 to 3.5 %:
+// deflating them costs most of the archive's time and saves an upload next to nothing); other
+// data is deflated when that makes it smaller. Large data is judged by samples first (a JPEG
+// file's metadata and picture data each by their own), so that data that will not shrink enough
+// is never deflated whole.
 //
 // The archive is written once (Write) into a temporary file beside it, which then replaces the
 // archive. A run that changes little may have the previous archive's entries copied into that
@@ -29,7 +31,7 @@
 // Threads: the object is used by one thread at a time (the run thread). Compress may run on
 // any thread. The builder runs threads of its own: one reads the previous archive's local
 // headers, one makes the copy ahead; both have ended when the builder is gone.
-#include "processing/ziparchive.h"
+#include "db/lumenfolderror.h"
 #include "processing/zipwriter.h"
 
 #include <QByteArray>
@@ -46,6 +48,18 @@
 class QFile;
 class TFileLock;
 
+// Raised by every failing operation on the archive; the text is meant for the user.
+class TZipError : public TLumenfoldError {
+public:
+  explicit TZipError(const QString& message) : TLumenfoldError(message) {}
+};
+
+// The name an entry gets for a relative path: both '\' and '/' separate, empty, "." and ".."
+// components and a leading drive letter are dropped, and '/' joins what is left. So no entry can
+// lie outside the archive's root, whatever the folder or file names are. Empty when nothing is
+// left.
+QString ZipEntryName(const QString& relativePath);
+
 // One file's content as it goes into the archive.
 struct TCompressedEntry {
   QByteArray Data; // raw deflate stream, or the bytes themselves when stored
@@ -55,8 +69,8 @@ struct TCompressedEntry {
   bool IsValid() const { return Size >= 0 && (Deflated || Data.size() == Size); }
 };
 
-// Deflates at the normal level; keeps the bytes stored when deflating does not make them
-// smaller, or would shrink large data by less than 2 % (see above). Any thread.
+// Deflates, or keeps the bytes stored when deflating does not save enough (see above). Any
+// thread.
 TCompressedEntry CompressForArchive(const QByteArray& bytes);
 
 class TArchiveBuilder {
@@ -171,6 +185,7 @@ private:
   mutable std::future<std::vector<std::pair<qint64, bool>>> headerCheck_;
   mutable QHash<QString, OldEntry> oldEntries_;
   std::unique_ptr<QFile> spool_;
+  qint64 spoolSize_ = 0; // bytes in the spool (written with pwrite, never through QFile)
   QHash<QString, SpoolRecord> spooled_;
   std::vector<Wanted> wanted_;
   QHash<QString, int> wantedByFolded_; // case-folded name -> index in wanted_

@@ -4,14 +4,16 @@
 #include "core/outputsettings.h"
 #include "core/project.h"
 #include "db/connectionstring.h"
-#include "processing/ziparchive.h"
+#include "processing/archivebuilder.h"
+#include "processing/zipwriter.h"
 #include "util/helpers.h"
 #include "util/programfolder.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
-#include <zip.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -41,18 +43,19 @@ QString ForeignArchiveReason(const TLumenfoldProject& project, const QString& pa
   if (info.isSymLink()) return refusal(path, QStringLiteral("is a symbolic link"));
   if (!info.isFile() || !IsZipArchiveFile(path))
     return refusal(path, QStringLiteral("is no zip archive"));
-  int code = 0;
-  zip_t* archive = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &code);
-  if (!archive) return refusal(path, QStringLiteral("cannot be read as a zip archive"));
-  int length = 0;
-  const char* comment = zip_get_archive_comment(archive, &length, ZIP_FL_ENC_RAW);
-  const bool marked = comment && QByteArray(comment, length) == QByteArray(kArchiveMark);
+  std::vector<TZipDirectoryEntry> entries;
+  QByteArray comment;
+  {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const bool read = fd >= 0 && ReadZipDirectory(fd, info.size(), entries, nullptr, &comment);
+    if (fd >= 0) ::close(fd);
+    if (!read) return refusal(path, QStringLiteral("cannot be read as a zip archive"));
+  }
+  const bool marked = comment == QByteArray(kArchiveMark);
   QStringList names;
-  const zip_int64_t count = marked ? 0 : zip_get_num_entries(archive, 0);
-  for (zip_int64_t i = 0; i < count; ++i)
-    if (const char* name = zip_get_name(archive, zip_uint64_t(i), ZIP_FL_ENC_GUESS))
-      names << QString::fromUtf8(name);
-  zip_discard(archive);
+  if (!marked)
+    for (const TZipDirectoryEntry& entry : entries)
+      names << QString::fromUtf8(entry.Header.Name);
   if (marked || names.isEmpty()) return QString();
 
   // What a run of this project packs.

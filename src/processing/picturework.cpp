@@ -2,16 +2,22 @@
 
 #include "core/project.h"
 #include "core/signature.h"
-#include "processing/ziparchive.h"
+#include "processing/archivebuilder.h"
 #include "util/colour.h"
 #include "util/helpers.h"
 #include "util/imaging.h"
 #include "util/jpegcodec.h"
+#include "util/memorybudget.h"
 #include "util/resample.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <exception>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -94,7 +100,30 @@ QByteArray SignAndEncode(QImage bitmap, const TOutputWork& output, const TLumenf
   return TagJpegAsSrgb(EncodeJpeg(bitmap, output.Quality, output.Chroma), fitted);
 }
 
-TPictureResult ProducePicture(const TPictureWork& work, const TPictureSteps& steps) {
+namespace {
+
+TOriginalRequest requestFor(const TPictureWork& work) {
+  TOriginalRequest request;
+  request.Orientation = work.Orientation;
+  request.Crop = work.Crop;
+  request.CropTopLeft = work.CropTopLeft;
+  request.CropBottomRight = work.CropBottomRight;
+  request.NoUpscale = work.NoUpscale;
+  request.FullResolution = work.Outputs[okLarge].Enabled;
+  request.MaxPixels = work.MaxPixels;
+  for (int k = okMedium; k <= okThumb; ++k)
+    if (work.Outputs[k].Enabled) request.Boxes.append(work.Outputs[k].Box);
+  return request;
+}
+
+// A worker keeps its buffers from picture to picture; those of a picture far larger than a
+// photograph go back, so that memory is only held while a reservation covers it.
+constexpr qint64 kMostKeptBytes = qint64(64) << 20;
+
+thread_local QByteArray t_contents;
+thread_local TLoadedOriginal t_original;
+
+TPictureResult producePicture(const TPictureWork& work, const TPictureSteps& steps) {
   TPictureResult result;
   // Reading, decoding, and for each size fitting and encoding (a step each).
   int outputs = 0;
@@ -109,14 +138,21 @@ TPictureResult ProducePicture(const TPictureWork& work, const TPictureSteps& ste
   // A file too large to hold (never a real photograph) is streamed instead.
   // The buffers stay with the thread from picture to picture, so their memory is not handed
   // back to the system and faulted in again each time.
-  thread_local QByteArray t_contents;
-  thread_local TLoadedOriginal t_original;
   QByteArray& contents = t_contents;
+  result.Date = FileDosDateTime(work.OriginalPath);
   if (ReadWholeFile(work.OriginalPath, contents)) {
     result.Hash = GetDataHash(contents);
     result.Size = int(contents.size());
     if (work.ZipOriginal) result.OriginalZip = CompressForArchive(contents);
   } else {
+    // A file that cannot be opened is no decoding problem: the system's reason is the user's.
+    const int fd = ::open(QFile::encodeName(work.OriginalPath).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      result.ReadError = QStringLiteral("The picture \"%1\" cannot be read: %2.")
+                             .arg(work.OriginalPath, QString::fromLocal8Bit(std::strerror(errno)));
+      return result;
+    }
+    ::close(fd);
     result.Hash = GetFileHash(work.OriginalPath);
     result.Size = GetFileSizeBytes(work.OriginalPath);
     // Too large to hold: the archive compresses it from the file at the end.
@@ -126,16 +162,7 @@ TPictureResult ProducePicture(const TPictureWork& work, const TPictureSteps& ste
 
   TLoadedOriginal& original = t_original;
   try {
-    TOriginalRequest request;
-    request.Orientation = work.Orientation;
-    request.Crop = work.Crop;
-    request.CropTopLeft = work.CropTopLeft;
-    request.CropBottomRight = work.CropBottomRight;
-    request.NoUpscale = work.NoUpscale;
-    request.FullResolution = work.Outputs[okLarge].Enabled;
-    request.MaxPixels = work.MaxPixels;
-    for (int k = okMedium; k <= okThumb; ++k)
-      if (work.Outputs[k].Enabled) request.Boxes.append(work.Outputs[k].Box);
+    const TOriginalRequest request = requestFor(work);
     const int warnings = JpegWarningCount();
     {
       // A large original takes long to decode: within its step, the report follows the codec.
@@ -179,6 +206,55 @@ TPictureResult ProducePicture(const TPictureWork& work, const TPictureSteps& ste
       result.Outputs[k].Error = QStringLiteral("The image cannot be made.");
     }
   }
+  return result;
+}
+
+} // namespace
+
+qint64 HeldBytes(const TPictureResult& result) {
+  qint64 bytes = result.OriginalZip.Data.size();
+  for (const TOutputResult& out : result.Outputs)
+    bytes += out.Jpeg.size() + out.Bitmap.sizeInBytes() + out.Zip.Data.size();
+  return bytes;
+}
+
+qint64 PictureMemoryNeed(const TPictureWork& work) {
+  const qint64 fileBytes = std::max<qint64>(0, QFileInfo(work.OriginalPath).size());
+  if (!work.Render) return fileBytes;
+  try {
+    return EstimateOriginalMemory(work.OriginalPath, requestFor(work));
+  } catch (const std::exception&) {
+    return fileBytes; // the decode refuses it and says why
+  }
+}
+
+TPictureResult ProducePicture(const TPictureWork& work, const TPictureSteps& steps,
+                              TMemoryBudget* budget) {
+  if (!budget) return producePicture(work, steps);
+  const qint64 need = PictureMemoryNeed(work);
+  if (!budget->Reserve(need)) {
+    // Checksum and size only; the picture is skipped like one that cannot be decoded.
+    TPictureWork hashOnly = work;
+    hashOnly.Render = false;
+    TPictureResult result = producePicture(hashOnly, steps);
+    result.LoadError = QStringLiteral("The picture \"%1\" needs about %2 MB of memory to be "
+                                      "processed, more than the %3 MB a run may use.")
+                           .arg(work.OriginalPath)
+                           .arg(need >> 20)
+                           .arg(budget->Total() >> 20);
+    budget->Finish(0, HeldBytes(result));
+    return result;
+  }
+  TPictureResult result;
+  try {
+    result = producePicture(work, steps);
+  } catch (...) {
+    budget->Finish(need, 0);
+    throw;
+  }
+  if (t_contents.capacity() > kMostKeptBytes) t_contents = QByteArray();
+  if (t_original.Bitmap.sizeInBytes() > kMostKeptBytes) t_original = TLoadedOriginal();
+  budget->Finish(need, HeldBytes(result));
   return result;
 }
 

@@ -23,6 +23,7 @@
 
 class TLumenfoldPicture;
 class TLumenfoldSignature;
+class TMemoryBudget;
 
 // Index of a generated size.
 enum TOutputKind : int { okLarge = 0, okMedium = 1, okThumb = 2 };
@@ -65,10 +66,12 @@ struct TOutputResult {
 struct TPictureResult {
   QString Hash;  // Adler-32 as 8 lowercase hex digits; empty when unreadable or empty
   int Size = -1; // bytes; -1 when unreadable
+  int Date = -1; // the file's packed DOS time stamp, read before its contents
   TCompressedEntry OriginalZip; // the original as it goes into the archive (when asked)
   bool Damaged = false;         // decoded with warnings: truncated or corrupt data
   QSize OriginalSize;           // stored size (before orientation), full resolution
   QSize PictureSize;            // oriented, cropped, full resolution
+  QString ReadError;            // the file cannot be read at all (no permission...): the reason
   QString LoadError;            // decoding failed: the reason
   QByteArray Metadata;          // metadata segments for the large and medium images (may be empty)
   std::array<TOutputResult, kOutputKinds> Outputs;
@@ -81,7 +84,20 @@ struct TPictureResult {
 using TPictureSteps = std::function<void(int done, int steps)>;
 
 // Does the whole worker part for one picture. Never raises: failures land in the result.
-TPictureResult ProducePicture(const TPictureWork& work, const TPictureSteps& steps = {});
+// With a budget, the picture's memory (PictureMemoryNeed) is reserved from it first, waiting
+// for it as long as needed; when done, the reservation is left at what the result holds
+// (HeldBytes), for the caller to give back when it has taken the result. A picture that needs
+// more than the whole budget is not decoded: its result has the checksum, the size and a
+// LoadError that says so.
+TPictureResult ProducePicture(const TPictureWork& work, const TPictureSteps& steps = {},
+                              TMemoryBudget* budget = nullptr);
+
+// The memory the picture's work takes at its peak, from the original's header (its file size
+// when it is only read, or when the header cannot be read: then the decode says why).
+qint64 PictureMemoryNeed(const TPictureWork& work);
+
+// The memory a result holds until the run takes it (encoded images, bitmaps, compressed data).
+qint64 HeldBytes(const TPictureResult& result);
 
 // Stamps the signature (when set), encodes, and puts the metadata segments and the sRGB tag in;
 // also for the run thread's part of SignLater outputs. Raises on failure.

@@ -5,11 +5,12 @@
 #include "core/album.h"
 #include "core/picture.h"
 #include "core/project.h"
+#include "core/syncops.h"
+#include "processing/archivebuilder.h"
 #include "processing/archivemark.h"
 #include "processing/processthread.h"
-#include "processing/ziparchive.h"
-#include "util/programfolder.h"
 #include "util/durablefiles.h"
+#include "util/programfolder.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -99,8 +100,8 @@ bool TProcessingJob::Prepare() {
     reason_ = QString::fromUtf8(e.what());
     return false;
   }
-  if (!FillWorkList(*project_, request_.AllModified, request_.AlbumPositions, workList_,
-                    request_.Zip)) {
+  if (!markChangedOriginals() || !FillWorkList(*project_, request_.AllModified,
+                                               request_.AlbumPositions, workList_, request_.Zip)) {
     reason_ = QStringLiteral("The pictures of the chosen albums could not be read.");
     thread_.reset();
     return false;
@@ -111,6 +112,18 @@ bool TProcessingJob::Prepare() {
   thread_->Jobs = request_.Jobs;
   connect(thread_.get(), &QThread::finished, this, &TProcessingJob::onFinished,
           Qt::QueuedConnection);
+  return true;
+}
+
+bool TProcessingJob::markChangedOriginals() {
+  changed_ = 0;
+  const bool every = request_.AllModified || request_.Zip;
+  for (int a = 0; a < project_->Albums.Count(); ++a) {
+    if (!every && !request_.AlbumPositions.contains(a)) continue;
+    TLumenfoldAlbum* album = project_->Albums.Albums(a);
+    if (!album->Loaded && album->Id != -1 && !album->LoadPictures()) return false;
+    changed_ += MarkChangedOriginals(*album, request_.CompareHash);
+  }
   return true;
 }
 

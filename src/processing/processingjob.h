@@ -37,6 +37,8 @@ struct TProcessingRequest {
   bool Zip = false;
   // Worker threads for decoding and encoding; 0: one per core.
   int Jobs = 0;
+  // How a changed original is told (OriginalStateOf): by its checksum rather than its time stamp.
+  bool CompareHash = false;
 };
 
 // Moves the project's zip archive (ZipFileName) to the trash before a run that starts it anew.
@@ -64,12 +66,16 @@ public:
   ~TProcessingJob() override;
 
   // Builds the work list (loading the pictures of chosen albums that are not loaded yet), checks
-  // the site template and opens the archive. False with Reason() set when any of it fails;
+  // the site template and opens the archive. Pictures whose original changed since its facts
+  // were recorded are marked modified first (MarkChangedOriginals), in the chosen albums or, in
+  // all-modified mode or with zip, in every album. False with Reason() set when any of it fails;
   // nothing has been processed then.
   bool Prepare();
   // Full paths of the originals of the work list, in its order (valid after Prepare).
   const QStringList& FileNames() const { return fileNames_; }
   int Count() const { return int(fileNames_.size()); }
+  // The pictures whose original changed, found by Prepare.
+  int ChangedOriginals() const { return changed_; }
 
   // Starts the prepared run.
   void Start();
@@ -96,6 +102,9 @@ signals:
 
 private:
   void onFinished();
+  // Loads the albums the run looks at and marks their changed originals; false when an album
+  // could not be loaded.
+  bool markChangedOriginals();
 
   TLumenfoldProject* project_;
   TProcessingRequest request_;
@@ -106,5 +115,6 @@ private:
   bool started_ = false;
   bool ended_ = false;
   bool completed_ = false;
+  int changed_ = 0;
   QString reason_;
 };

@@ -12,10 +12,10 @@
 #include "processing/archivemark.h"
 #include "processing/picturework.h"
 #include "processing/publicsite.h"
-#include "processing/ziparchive.h"
 #include "util/helpers.h"
 #include "util/imaging.h"
 #include "util/jpegcodec.h"
+#include "util/memorybudget.h"
 #include "util/memorytuning.h"
 #include "util/messages.h"
 #include "util/programfolder.h"
@@ -25,7 +25,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QSaveFile>
 #include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -155,13 +154,8 @@ bool pathExists(const QString& path) {
 // Writes the bytes through a temporary file in the same folder that replaces the target only
 // when complete.
 void writeFileAtomically(const QString& path, const QByteArray& bytes) {
-  QSaveFile file(path);
-  // A small file stays in the write buffer until commit, which does not report a failure to
-  // write it out (a full disk gave an empty file and no error): flush first.
-  if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush() &&
-      file.commit())
-    return;
-  QString reason = file.errorString();
+  QString reason = WriteFileReplacing(path, bytes);
+  if (reason.isEmpty()) return;
   // A folder that could not be made: its own reason ("Permission denied"), not the missing
   // folder's.
   const QString folder = QFileInfo(path).absolutePath();
@@ -272,6 +266,10 @@ QStringList TProcessReport::Lines() const {
     lines.append(QStringLiteral("  ") + QDir::toNativeSeparators(path));
   if (MissingFiles.size() > kNamedFiles)
     lines.append(QStringLiteral("  ... and %1 more.").arg(MissingFiles.size() - kNamedFiles));
+  add(IrregularOriginals, "1 original picture is not a regular file and was skipped.",
+      "%1 original pictures are not regular files and were skipped.");
+  add(UnreadableOriginals, "1 original picture cannot be read and was skipped.",
+      "%1 original pictures cannot be read and were skipped.");
   add(UndecodableOriginals, "1 original picture could not be decoded and was skipped.",
       "%1 original pictures could not be decoded and were skipped.");
   add(RefusedOriginals, "1 picture was skipped because of its file name or file type.",
@@ -287,7 +285,15 @@ QStringList TProcessReport::Lines() const {
   add(RefusedFiles, "1 file of a picture is no picture file of its album and was not packed.",
       "%1 files of pictures are no picture files of their albums and were not packed.");
   lines += Reasons;
+  if (MoreReasons > 0) lines.append(QStringLiteral("and %1 more.").arg(MoreReasons));
   return lines;
+}
+
+void TProcessReport::AddReason(const QString& reason) {
+  if (Reasons.size() < kReportedReasons)
+    Reasons << reason;
+  else
+    ++MoreReasons;
 }
 
 // ---- Worker pool --------------------------------------------------------------------------
@@ -300,7 +306,8 @@ struct TProcessThread::Pipeline {
     std::shared_ptr<std::atomic<int>> Part = std::make_shared<std::atomic<int>>(0);
   };
 
-  Pipeline(int jobs, qsizetype pictures) : jobs(jobs), handedOut(size_t(pictures), false) {
+  Pipeline(int jobs, qsizetype pictures, qint64 memory)
+      : jobs(jobs), handedOut(size_t(pictures), false), budget(memory) {
     pool.setMaxThreadCount(jobs);
   }
   ~Pipeline() {
@@ -329,8 +336,8 @@ struct TProcessThread::Pipeline {
             done.notify_all();
           };
           try {
-            TPictureResult result = ProducePicture(work, steps);
-            bytes = heldBy(result);
+            TPictureResult result = ProducePicture(work, steps, &budget);
+            bytes = HeldBytes(result);
             promise->set_value(std::move(result));
           } catch (...) {
             promise->set_exception(std::current_exception());
@@ -345,13 +352,6 @@ struct TProcessThread::Pipeline {
         },
         priority);
     pending[index] = std::move(slot);
-  }
-
-  static qint64 heldBy(const TPictureResult& result) {
-    qint64 bytes = result.OriginalZip.Data.size();
-    for (const TOutputResult& out : result.Outputs)
-      bytes += out.Jpeg.size() + out.Bitmap.sizeInBytes() + out.Zip.Data.size();
-    return bytes;
   }
 
   // True when a worker is free or about to be (one picture may wait in the queue, so a worker
@@ -390,11 +390,12 @@ struct TProcessThread::Pipeline {
       release(0);
       throw;
     }
-    release(heldBy(result));
+    release(HeldBytes(result));
     return result;
   }
 
   void release(qint64 bytes) {
+    budget.ReleaseHeld(bytes);
     std::lock_guard lock(mutex);
     held -= bytes;
   }
@@ -408,6 +409,7 @@ struct TProcessThread::Pipeline {
   QThreadPool pool;
   const int jobs;
   std::vector<bool> handedOut; // per list index: given to a worker, or left to its turn
+  TMemoryBudget budget;        // what the pictures being made and waiting may take together
   std::map<int, qint64> costs; // per list index: the original's size in bytes (0: no decode)
   std::map<int, std::unique_ptr<Slot>> pending;
   std::mutex mutex;
@@ -570,7 +572,8 @@ void TProcessThread::run() {
     jobs_ = jobs;
     report_ = TProcessReport();
     skipped_.clear();
-    Pipeline pipeline(jobs, WorkList.size());
+    Pipeline pipeline(jobs, WorkList.size(),
+                      RunMemoryBudget(AvailableMemoryBytes(), ResidentMemoryBytes()));
     try {
       // A run that renders a few pictures leaves most of the archive where it is: copying it
       // into the new archive's file goes on beside the pictures' work, and the archive's write
@@ -736,19 +739,9 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
   if (!p) return;
   TLumenfoldAlbum* album = p->Album;
   const QString originalPath = p->OriginalPath();
-  // A link out of the album is not followed: reported, and its files are not packed.
-  if (const QString outside = outsideLinkReason(
-          album ? album->Path : QFileInfo(originalPath).absolutePath(), originalPath);
-      !outside.isEmpty()) {
-    if (auto slot = pipeline.pending.find(index); slot != pipeline.pending.end())
-      pipeline.take(slot, {});
-    ++report_.RefusedFiles;
-    skipped_.insert(p);
-    addReason(outside);
-    return;
-  }
   const QString refused = refusalOf(p);
-  if (!refused.isEmpty() || !QFileInfo(originalPath).isFile()) {
+  const QFileInfo original(originalPath);
+  if (!refused.isEmpty() || !original.isFile()) {
     // Handed out while the file was there: its result is dropped (and its memory counted off).
     if (auto slot = pipeline.pending.find(index); slot != pipeline.pending.end())
       pipeline.take(slot, {});
@@ -758,10 +751,17 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
       trace(QStringLiteral("Processing warning: file \"%1\" not found ").arg(originalPath));
       return;
     }
-    // Skipped with its reason; the picture stays modified and the run goes on.
-    ++report_.RefusedOriginals;
+    // Skipped with its reason; the picture stays modified and the run goes on. A link out of
+    // the album is not followed, and none of the picture's files is packed.
+    if (original.exists() && !original.isFile())
+      ++report_.IrregularOriginals; // a device, a folder or a pipe, often behind a link
+    else if (!outsideLinkReason(album ? album->Path : original.absolutePath(), originalPath)
+                  .isEmpty())
+      ++report_.RefusedFiles;
+    else
+      ++report_.RefusedOriginals;
     skipped_.insert(p);
-    if (report_.Reasons.size() < kReportedReasons) report_.Reasons << refused;
+    report_.AddReason(refused);
     trace(QStringLiteral("Processing warning: %1").arg(refused));
     return;
   }
@@ -779,10 +779,21 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
     result = pipeline.take(slot, topUp, [&](int part) { postPart(part, 1000, psHash); });
   } else {
     work = workFor(p);
-    result = ProducePicture(work, [&](int done, int steps) { postPart(done, steps, psHash); });
+    result = ProducePicture(
+        work, [&](int done, int steps) { postPart(done, steps, psHash); }, &pipeline.budget);
+    pipeline.budget.ReleaseHeld(HeldBytes(result));
+  }
+  if (!result.ReadError.isEmpty()) {
+    // Not read at all: the recorded checksum and size stay, and the picture stays modified.
+    ++report_.UnreadableOriginals;
+    skipped_.insert(p);
+    report_.AddReason(result.ReadError);
+    trace(QStringLiteral("Processing warning: %1").arg(result.ReadError));
+    return;
   }
   p->OriginalHash = result.Hash;
   p->OriginalSize = result.Size;
+  p->OriginalDate = result.Date;
 
   // Output folders, created with their parents; a failure shows when the image is written.
   const QString albumPath = album ? album->Path : QFileInfo(originalPath).absolutePath();
@@ -808,7 +819,7 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
       ++report_.UndecodableOriginals;
       skipped_.insert(p);
       // The user learns which file could not be used, and why.
-      if (report_.Reasons.size() < kReportedReasons) report_.Reasons << result.LoadError;
+      report_.AddReason(result.LoadError);
       trace(QStringLiteral("Processing warning: %1").arg(result.LoadError));
       return;
     }
@@ -1086,7 +1097,7 @@ void TProcessThread::wantPictures() {
 }
 
 void TProcessThread::addReason(const QString& text) {
-  if (report_.Reasons.size() < kReportedReasons) report_.Reasons << text;
+  report_.AddReason(text);
   trace(QStringLiteral("Processing warning: %1").arg(text));
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // The processing run: for every picture of its work list it records the original's checksum,
-// size and dimensions, writes the large, medium and thumbnail JPEGs (oriented, cropped, fitted,
-// signed), updates the picture's database row and, when asked, collects the pictures, the
+// size, time stamp and dimensions, writes the large, medium and thumbnail JPEGs (oriented, cropped,
+// fitted, signed), updates the picture's database row and, when asked, collects the pictures, the
 // database file and a site template into the zip archive, which is written by three explicit
 // saves (after the pictures, after the database, after the template).
 //
@@ -79,23 +79,28 @@ bool FillWorkList(TLumenfoldProject& project, bool allModified, const QList<int>
 struct TProcessReport {
   int MissingOriginals = 0;     // originals not found (skipped)
   QStringList MissingFiles;     // their paths, in the order they were found missing
+  int IrregularOriginals = 0;   // originals that are no regular file, e.g. a device (skipped)
+  int UnreadableOriginals = 0;  // originals that cannot be read, e.g. no permission (skipped)
   int UndecodableOriginals = 0; // originals that cannot be decoded (skipped, still modified)
   // Pictures not used (skipped, still modified): a stored name that cannot name a file of the
-  // album folder, an original that is no regular file of it (FIFO, device, link out of the
-  // folder), or image names too long for the file system.
+  // album folder, or image names too long for the file system.
   int RefusedOriginals = 0;
   int DamagedOriginals = 0;    // decoded with warnings: truncated or corrupt data
   int BadSignatureImages = 0;  // signature images missing or undecodable (stamped without)
   int MissingArchiveFiles = 0; // published files that were not there to be packed
-  int RefusedFiles = 0;        // pictures' files not packed: no regular JPEG file, or a link out
+  int RefusedFiles = 0;        // pictures' files not used: no regular JPEG file, or a link out
   QStringList Reasons;         // why originals were skipped, the first few, naming the file
+  int MoreReasons = 0;         // reasons beyond those kept
   bool IsClean() const {
-    return MissingOriginals == 0 && UndecodableOriginals == 0 && RefusedOriginals == 0 &&
-           DamagedOriginals == 0 && BadSignatureImages == 0 && MissingArchiveFiles == 0 &&
-           RefusedFiles == 0;
+    return MissingOriginals == 0 && IrregularOriginals == 0 && UnreadableOriginals == 0 &&
+           UndecodableOriginals == 0 && RefusedOriginals == 0 && DamagedOriginals == 0 &&
+           BadSignatureImages == 0 && MissingArchiveFiles == 0 && RefusedFiles == 0;
   }
+  // Keeps the reason when fewer than ten are kept, else counts it in MoreReasons.
+  void AddReason(const QString& reason);
   // One line per count that is not zero, for example "2 original pictures were not found.";
-  // the missing originals' paths follow their line, one each (the first 50).
+  // the missing originals' paths follow their line, one each (the first 50); then the reasons
+  // kept and "and N more." for those that were not.
   QStringList Lines() const;
 };
 

@@ -4,6 +4,7 @@
 #include "core/defaulttexts.h"
 #include "core/picture.h"
 #include "db/sqlaccess.h"
+#include "util/helpers.h"
 #include "util/programfolder.h"
 #include "util/durablefiles.h"
 
@@ -305,10 +306,9 @@ QString TSitePacking::SiteInfoFile(const QString& databaseEntry, QString* error)
   const QString folder = temporaryFolder(error);
   if (folder.isEmpty()) return QString();
   const QString path = folder + QLatin1Char('/') + QLatin1String(kSiteInfoName);
-  QSaveFile file(path);
-  const QByteArray text = SiteInfoText(databaseEntry);
-  if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-    setError(error, QStringLiteral("\"%1\" cannot be written: %2").arg(path, file.errorString()));
+  const QString failure = WriteFileReplacing(path, SiteInfoText(databaseEntry));
+  if (!failure.isEmpty()) {
+    setError(error, QStringLiteral("\"%1\" cannot be written: %2").arg(path, failure));
     return QString();
   }
   return path;

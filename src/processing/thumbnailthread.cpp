@@ -3,6 +3,7 @@
 #include "core/album.h"
 #include "core/bitmaplist.h"
 #include "core/picture.h"
+#include "core/previewcache.h"
 #include "db/userprompt.h"
 #include "util/colour.h"
 #include "util/handover.h"
@@ -50,14 +51,14 @@ QSize MakePreview(const QString& original, const QString& preview, QImage& bitma
     return size;
   }
   try {
-    const QSize full = ReadJpegSize(data);
+    const QSize full = ReadJpegSize(data, original);
     const TFitResult fit =
         FitIntoBoxTraced(full, TThumbnailThread::PreviewWidth, TThumbnailThread::PreviewHeight,
                          true, original + QStringLiteral("->") + preview + QLatin1Char('.'));
     if (fit.Size.isEmpty()) throw EImageError(QStringLiteral("The picture has no pixels."));
     const int d =
         fit.Scale >= 1.0 ? 1 : JpegScaleForMinimumSize(full, fit.Size.width(), fit.Size.height());
-    const QImage decoded = DecodeJpegData(data, d);
+    const QImage decoded = DecodeJpegData(data, d, nullptr, original);
     const QRectF window(0, 0, double(full.width()) / d, double(full.height()) / d);
     bitmap = ResampleBitmap(decoded, window, fit.Size, rfNearest);
     ConvertToSrgb(bitmap, ColourPlanForJpeg(data, original));
@@ -87,7 +88,7 @@ struct TThumbnailThread::Snapshot {
 
 // What the worker found out about one picture.
 struct TThumbnailThread::Finding {
-  enum class TKind { Nothing, Missing, Reused, Remade };
+  enum class TKind { Nothing, Missing, Reused, Remade, Failed };
   TKind Kind = TKind::Nothing;
   int Position = -1;
   TLumenfoldPicture* Picture = nullptr;
@@ -97,7 +98,9 @@ struct TThumbnailThread::Finding {
   int Size = -1;
   QString Hash;
   QSize Dimensions;         // Remade: the original's size
-  TLumenfoldBitmap Preview; // Reused, Remade
+  TLumenfoldBitmap Preview; // Reused, Remade (none for a remade preview not wanted in memory)
+  QString Error;            // Failed: why no preview could be made
+  bool Asked = false;       // a view asked for the preview (else it is kept only while room)
 };
 
 // Carries a finding from the worker to the thread object on the user-interface thread.
@@ -129,9 +132,11 @@ TThumbnailThread::TThumbnailThread(TLumenfoldAlbum* album, QObject* owner, QObje
         s.OriginalSize = p->OriginalSize;
         s.OriginalHash = p->OriginalHash;
         s.HasPreview = p->Thumbnail() != nullptr;
+        positions_.insert(p, k);
       }
       snapshot_.push_back(std::move(s));
     }
+    queued_.assign(snapshot_.size(), 0);
   }
   // finished() is emitted by the worker; this object lives on the creating thread, so the
   // handler runs there, after every finding posted before it.
@@ -174,6 +179,37 @@ void TThumbnailThread::StopAndWait(QPointer<TThumbnailThread>& held) {
   if (held == loader) held = nullptr;
 }
 
+QList<TLumenfoldPicture*> TThumbnailThread::Request(const QList<TLumenfoldPicture*>& pictures) {
+  std::unique_lock lock(mutex_);
+  if (closed_ || terminate_) return pictures;
+  // The newest request goes first (the rows on screen now), each picture queued once.
+  QList<TLumenfoldPicture*> left;
+  std::vector<int> batch;
+  for (TLumenfoldPicture* picture : pictures) {
+    const int position = positions_.value(picture, -1);
+    if (position < 0)
+      left.append(picture);
+    else if (!queued_[size_t(position)]) {
+      queued_[size_t(position)] = 1;
+      batch.push_back(position);
+    }
+  }
+  requests_.insert(requests_.begin(), batch.begin(), batch.end());
+  wake_.notify_all();
+  return left;
+}
+
+QList<TLumenfoldPicture*> TThumbnailThread::LoadWanted(TThumbnailThread* loader,
+                                                       const QList<TLumenfoldPicture*>& pictures) {
+  QList<TLumenfoldPicture*> loaded;
+  for (TLumenfoldPicture* picture : loader ? loader->Request(pictures) : pictures) {
+    if (picture->OriginalMissing || picture->Thumbnail()) continue;
+    picture->LoadThumbnail();
+    if (picture->Thumbnail()) loaded.append(picture);
+  }
+  return loaded;
+}
+
 bool TThumbnailThread::TerminateRequested() const {
   return terminate_.load();
 }
@@ -197,22 +233,58 @@ void TThumbnailThread::run() {
       const QString previewFolder = IncludeTrailingSeparator(albumPath_) + QStringLiteral("ps_tmp");
       if (QDir().mkpath(previewFolder)) {
         bool ended = true;
-        for (const Snapshot& picture : snapshot_) {
+        int failed = 0;
+        QString firstFailure;
+        std::vector<char> examined(snapshot_.size(), 0);
+        size_t next = 0;
+        for (;;) {
           if (!waitWhilePaused()) {
             ended = false;
             break;
           }
+          // Rows the view shows come first, then the walk goes on in album order.
+          int position = -1;
+          bool requested = false;
+          {
+            std::unique_lock lock(mutex_);
+            if (!requests_.empty()) {
+              position = requests_.front();
+              requests_.pop_front();
+              queued_[size_t(position)] = 0;
+              requested = true;
+            } else {
+              while (next < snapshot_.size() && examined[next])
+                ++next;
+              if (next == snapshot_.size()) {
+                closed_ = true;
+                break;
+              }
+              position = int(next++);
+            }
+          }
+          const Snapshot& picture = snapshot_[size_t(position)];
           if (picture.Picture) {
-            Finding found = examine(picture);
+            Finding found =
+                examined[size_t(position)] ? reload(picture) : examine(picture, requested);
+            if (found.Kind == Finding::TKind::Failed && failed++ == 0) firstFailure = found.Error;
             if (found.Kind != Finding::TKind::Nothing)
               QCoreApplication::postEvent(this, new FindingEvent(std::move(found)));
           }
-          ++visited_;
+          if (!examined[size_t(position)]) {
+            examined[size_t(position)] = 1;
+            ++visited_;
+          }
         }
         if (ended) {
           ReleaseImagingScratch();
           completed_ = true;
         }
+        // The pictures without a preview are marked; the user is told once.
+        if (failed == 1) error = firstFailure;
+        if (failed > 1)
+          error = QStringLiteral("%1 pictures have no preview. The first: %2")
+                      .arg(failed)
+                      .arg(firstFailure);
       }
     }
   } catch (const EImageError& e) {
@@ -222,15 +294,34 @@ void TThumbnailThread::run() {
   } catch (...) {
     error = QStringLiteral("Unknown error while loading thumbnails.");
   }
-  if (!error.isEmpty()) {
+  {
     std::unique_lock lock(mutex_);
-    error_ = error;
+    closed_ = true;
+    if (!error.isEmpty()) error_ = error;
   }
   if (!completed_) ReleaseImagingScratch();
   ReleaseFreeHeap();
 }
 
-TThumbnailThread::Finding TThumbnailThread::examine(const Snapshot& picture) {
+TThumbnailThread::Finding TThumbnailThread::reload(const Snapshot& picture) {
+  Finding found;
+  found.Position = picture.Position;
+  found.Picture = picture.Picture;
+  found.OriginalPath = picture.OriginalPath;
+  const QFileInfo previewInfo(picture.PreviewPath);
+  if (CheckRegularFile(picture.OriginalPath) != TFileRefusal::None || !previewInfo.isFile() ||
+      previewInfo.size() < MinPreviewBytes)
+    return found;
+  if (TLumenfoldBitmap bitmap = LoadPreview(picture.PreviewPath)) {
+    ++reused_;
+    found.Kind = Finding::TKind::Reused;
+    found.Preview = std::move(bitmap);
+    found.Asked = true;
+  }
+  return found;
+}
+
+TThumbnailThread::Finding TThumbnailThread::examine(const Snapshot& picture, bool wanted) {
   Finding found;
   found.Position = picture.Position;
   found.Picture = picture.Picture;
@@ -249,9 +340,15 @@ TThumbnailThread::Finding TThumbnailThread::examine(const Snapshot& picture) {
   found.Changed = found.Date != picture.OriginalDate || found.Size != picture.OriginalSize ||
                   found.Hash != picture.OriginalHash;
 
+  // Besides the rows shown, previews are kept in memory only while the cache has room.
+  constexpr qint64 previewBytes = qint64(PreviewWidth) * PreviewHeight * 4;
+  const bool requested = wanted;
+  found.Asked = requested;
+  wanted = wanted || PreviewCache().HasRoom(previewBytes);
   const QFileInfo previewInfo(picture.PreviewPath);
   if (!found.Changed && previewInfo.isFile() && previewInfo.size() >= MinPreviewBytes) {
-    if (picture.HasPreview) return found; // nothing to do
+    // Nothing to do: the file is current (a requested row has lost its preview since).
+    if (!wanted || (picture.HasPreview && !requested)) return found;
     if (TLumenfoldBitmap bitmap = LoadPreview(picture.PreviewPath)) {
       ++reused_;
       found.Kind = Finding::TKind::Reused;
@@ -268,10 +365,17 @@ TThumbnailThread::Finding TThumbnailThread::examine(const Snapshot& picture) {
     return found;
   QDir().mkpath(previewInfo.absolutePath());
   QImage made;
-  found.Dimensions = MakePreview(picture.OriginalPath, picture.PreviewPath, made);
+  try {
+    found.Dimensions = MakePreview(picture.OriginalPath, picture.PreviewPath, made);
+  } catch (const EImageError& e) {
+    // One picture that cannot be read or decoded: it is marked, the others go on.
+    found.Kind = Finding::TKind::Failed;
+    found.Error = e.Text();
+    return found;
+  }
   ++decoded_;
   // The bitmap just written serves as the preview; the file is read back on later visits.
-  found.Preview = MakeBitmap(std::move(made));
+  if (wanted) found.Preview = MakeBitmap(std::move(made));
   found.Kind = Finding::TKind::Remade;
   return found;
 }
@@ -299,9 +403,20 @@ void TThumbnailThread::apply(const Finding& found) {
     picture->OriginalHash = found.Hash;
     picture->SetModified(true);
   }
+  if (found.Kind == Finding::TKind::Failed) {
+    picture->SetThumbnail(nullptr);
+    picture->PreviewError = found.Error;
+    announce(found.Position, picture);
+    return;
+  }
+  picture->PreviewError.clear();
+  // Findings still on their way when the worker saw room may fill the cache meanwhile: a preview
+  // nobody asked for never pushes out one that is shown.
+  const bool keep =
+      found.Preview && (found.Asked || PreviewCache().HasRoom(found.Preview->sizeInBytes()));
   if (found.Kind == Finding::TKind::Reused) {
     // A preview set meanwhile stays.
-    if (picture->Thumbnail()) return;
+    if (picture->Thumbnail() || !keep) return;
     picture->SetThumbnail(found.Preview);
     announce(found.Position, picture);
     return;
@@ -309,9 +424,13 @@ void TThumbnailThread::apply(const Finding& found) {
   picture->OriginalWidth = found.Dimensions.width();
   picture->OriginalHeight = found.Dimensions.height();
   picture->SetModified(true);
-  picture->SetThumbnail(found.Preview);
+  if (keep) picture->SetThumbnail(found.Preview);
   announce(found.Position, picture);
-  if (WriteRows) picture->Save();
+  if (!WriteRows) return;
+  if (picture->Dirty)
+    picture->Save();
+  else if (found.Changed && picture->Id != -1)
+    RecordOriginalFacts(*picture);
 }
 
 void TThumbnailThread::announce(int position, TLumenfoldPicture* picture) {

@@ -9,6 +9,10 @@
 // back). Each preview it attaches or drops is announced by message LF_MSG_THUMBNAIL (first
 // parameter the picture's position, second the picture) posted to the view and to the owner.
 //
+// Memory: previews stay on disk; the loader attaches a bitmap only to the pictures asked for
+// (Request: the rows a view shows, served before the walk goes on) and, during its walk, while
+// PreviewCache() has room. Every other picture is only checked (and its file remade when needed).
+//
 // Threads (the rule: the worker never writes a picture):
 //  - The constructor takes a snapshot of the album's pictures on the user-interface thread: for
 //    each position the picture (as an identity only), its original's path and recorded date,
@@ -18,7 +22,9 @@
 //  - For each picture the worker posts its findings (the original's date, size, checksum and
 //    dimensions, whether it changed, the preview bitmap) to this object, which applies them on
 //    the user-interface thread: it sets the picture's original facts, dimensions, modified mark
-//    and preview, saves the picture when WriteRows is on, and then posts LF_MSG_THUMBNAIL. A
+//    and preview, saves the picture when WriteRows is on (a stored picture without unsaved
+//    changes only when its original changed, and without marking the album or the project
+//    unsaved: looking at pictures is no edit), and then posts LF_MSG_THUMBNAIL. A
 //    finding whose picture is no longer at its position of the album, or whose original has
 //    another path by now, is dropped.
 //  - So the owner may edit pictures while the loader runs. It still stops the loader (Terminate,
@@ -26,17 +32,20 @@
 //    which changes pictures from its own thread.
 //  - The constructor, start(), WriteRows, FreeOnEnd, SetPaused(), Terminate() and the
 //    destructor belong to the user-interface thread (the thread that created the object).
-//    SetPaused(), Paused(), Terminate(), TerminateRequested() and the counters are safe from any
-//    thread.
+//    SetPaused(), Paused(), Request(), Terminate(), TerminateRequested() and the counters are
+//    safe from any thread.
 //  - Done() is emitted on the user-interface thread after the worker has ended and every finding
-//    has been applied; an error that ended the worker has been shown through Prompt() just
-//    before, from that thread too.
+//    has been applied; ErrorText() has been shown through Prompt() just before, from that thread
+//    too.
+#include <QHash>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QThread>
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <vector>
 
@@ -72,6 +81,14 @@ public:
   // Asks the worker to end before its next picture (at once when paused).
   void Terminate();
   bool TerminateRequested() const;
+  // Asks for the previews of these pictures before the next picture of the walk. Returns those
+  // not taken (not in the snapshot, or all once the worker has ended or is about to end): the
+  // caller loads them itself.
+  QList<TLumenfoldPicture*> Request(const QList<TLumenfoldPicture*>& pictures);
+  // User-interface thread: the previews a view asks for. Through the loader while it runs (it may
+  // be null), otherwise read here from their files; returns the pictures that got one here.
+  static QList<TLumenfoldPicture*> LoadWanted(TThumbnailThread* loader,
+                                              const QList<TLumenfoldPicture*>& pictures);
   // Ends the loader that held refers to, if any, and returns once its Done() has been handled
   // (whose handler is expected to clear held) or the loader is gone; held is null afterwards.
   // Meanwhile the caller's windows keep painting and the loader's error box stays answerable;
@@ -84,9 +101,12 @@ public:
   int ReusedCount() const { return reused_.load(); }
   // Pictures visited so far (including pictures whose original is missing).
   int VisitedCount() const { return visited_.load(); }
-  // True after the worker went through every picture (not terminated, no error).
+  // True after the worker went through every picture (not terminated, not ended by an error).
+  // A picture whose preview cannot be made (an original that cannot be read or decoded) does
+  // not end it: the picture gets no preview and its PreviewError says why.
   bool Completed() const { return completed_.load(); }
-  // Text of the error that ended the worker (empty when none); valid once Done() was emitted.
+  // Text of the error that ended the worker, or the reason of the one picture without a preview
+  // (with the count when more lack one); empty when none. Valid once Done() was emitted.
   QString ErrorText() const;
 
 signals:
@@ -105,7 +125,10 @@ private:
   // Waits while paused; false when the worker must end.
   bool waitWhilePaused();
   // Worker: what the files say about one picture.
-  Finding examine(const Snapshot& picture);
+  // wanted: the preview is asked for (attached when its file is current or remade).
+  Finding examine(const Snapshot& picture, bool wanted);
+  // Worker: a picture examined before is asked for again; reads its preview file.
+  Finding reload(const Snapshot& picture);
   // User-interface thread: puts a finding into its picture.
   void apply(const Finding& finding);
   void announce(int position, TLumenfoldPicture* picture);
@@ -113,12 +136,16 @@ private:
   TLumenfoldAlbum* album_;
   QString albumPath_;
   std::vector<Snapshot> snapshot_;
+  QHash<const TLumenfoldPicture*, int> positions_; // read-only once constructed
   QPointer<QObject> owner_;
   QPointer<QObject> view_;
   // Standard locks, whose order a ThreadSanitizer build can see.
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   bool paused_ = false;
+  bool closed_ = false;      // no more requests are taken
+  std::deque<int> requests_; // positions asked for, newest first
+  std::vector<char> queued_; // per position: in requests_
   std::atomic<bool> terminate_{false};
   std::atomic<int> decoded_{0};
   std::atomic<int> reused_{0};

@@ -86,7 +86,7 @@ void ZipDosTime(std::time_t time, quint16& dosTime, quint16& dosDate) {
 }
 
 bool ReadZipDirectory(int fd, qint64 fileSize, std::vector<TZipDirectoryEntry>& entries,
-                      QString* error) {
+                      QString* error, QByteArray* comment) {
   entries.clear();
   auto failed = [&](const char* text) {
     if (error) *error = QString::fromLatin1(text);
@@ -109,6 +109,7 @@ bool ReadZipDirectory(int fd, qint64 fileSize, std::vector<TZipDirectoryEntry>& 
   if (end < 0) return failed("Not a zip archive");
   const char* e = buffer.constData() + end;
   const qint64 endOffset = fileSize - tail + end;
+  if (comment) *comment = QByteArray(e + kEndSize, get16(e + 20));
   if (get16(e + 4) != 0 || get16(e + 6) != 0)
     return failed("Multi-disk zip archives not supported");
   quint64 count = get16(e + 10);

@@ -20,6 +20,10 @@
 #include <functional>
 #include <vector>
 
+// Compression methods of the entries.
+inline constexpr quint16 kZipStored = 0;
+inline constexpr quint16 kZipDeflated = 8;
+
 // The fields of one entry as they appear in the archive's headers.
 struct TZipEntryHeader {
   QByteArray Name;                             // UTF-8, '/' between folders
@@ -43,10 +47,11 @@ struct TZipDirectoryEntry {
 // MS-DOS time and date (local time, even seconds rounded down) of a time stamp.
 void ZipDosTime(std::time_t time, quint16& dosTime, quint16& dosDate);
 
-// Reads the central directory of the archive open at fd (of fileSize bytes). False with error
-// set when the file is no zip archive this reader understands (split archives, for example).
+// Reads the central directory of the archive open at fd (of fileSize bytes), and its comment
+// when asked. False with error set when the file is no zip archive this reader understands
+// (split archives, for example).
 bool ReadZipDirectory(int fd, qint64 fileSize, std::vector<TZipDirectoryEntry>& entries,
-                      QString* error);
+                      QString* error, QByteArray* comment = nullptr);
 // The offset of an entry's data in the archive (behind its local header), or -1 when the local
 // header is not where the directory says or the data would end beyond the file. asWritten, when
 // given, is set when the local header is byte for byte ZipLocalHeader(entry.Header).

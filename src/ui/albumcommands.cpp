@@ -17,40 +17,40 @@
 
 #include <memory>
 
-void InstallAlbumWizardEditors() {
+TfrmNewAlbum::TEditors AlbumWizardEditors() {
+  TfrmNewAlbum::TEditors editors;
   // The choosers apply the choice to the pictures themselves on OK (marking them unsaved, and to
   // be processed when a signature changed). The wizard's pictures are its own: the album's
   // working copy in edit mode, so a cancelled wizard changes nothing.
-  TfrmNewAlbum::SetSignatureChooser(
-      [](QWidget* owner, TLumenfoldProject& project, const QList<TLumenfoldPicture*>& pictures) {
-        TfrmSelectSignature dialog(owner);
-        dialog.SetProject(&project);
-        for (TLumenfoldPicture* p : pictures)
-          dialog.AddPicture(p);
-        return dialog.exec() == QDialog::Accepted;
-      });
-  TfrmNewAlbum::SetCategoryChooser(
-      [](QWidget* owner, TLumenfoldProject& project, const QList<TLumenfoldPicture*>& pictures) {
-        TfrmSelectCategory dialog(owner);
-        dialog.SetProject(&project);
-        for (TLumenfoldPicture* p : pictures)
-          dialog.AddPicture(p);
-        return dialog.exec() == QDialog::Accepted;
-      });
-  TfrmNewAlbum::SetPictureEditor(
-      [](QWidget* owner, TLumenfoldProject& project, TLumenfoldPicture& copy) {
-        TfrmPictureDetail dialog(owner);
-        dialog.SetProject(&project);
-        dialog.Copy().Assign(copy);
-        if (dialog.exec() != QDialog::Accepted) return false;
-        copy.Assign(dialog.Copy());
-        return true;
-      });
+  editors.Signature = [](QWidget* owner, TLumenfoldProject& project,
+                         const QList<TLumenfoldPicture*>& pictures) {
+    TfrmSelectSignature dialog(owner);
+    dialog.SetProject(&project);
+    for (TLumenfoldPicture* p : pictures)
+      dialog.AddPicture(p);
+    return dialog.exec() == QDialog::Accepted;
+  };
+  editors.Category = [](QWidget* owner, TLumenfoldProject& project,
+                        const QList<TLumenfoldPicture*>& pictures) {
+    TfrmSelectCategory dialog(owner);
+    dialog.SetProject(&project);
+    for (TLumenfoldPicture* p : pictures)
+      dialog.AddPicture(p);
+    return dialog.exec() == QDialog::Accepted;
+  };
+  editors.Picture = [](QWidget* owner, TLumenfoldProject& project, TLumenfoldPicture& copy) {
+    TfrmPictureDetail dialog(owner);
+    dialog.SetProject(&project);
+    dialog.Copy().Assign(copy);
+    if (dialog.exec() != QDialog::Accepted) return false;
+    copy.Assign(dialog.Copy());
+    return true;
+  };
+  return editors;
 }
 
 TAlbumCommands::TAlbumCommands(TCommandContext& context, TMainActions& actions, QObject* parent)
     : QObject(parent), context_(context), actions_(actions) {
-  InstallAlbumWizardEditors();
   WireCommand(context, actions.actAddAlbum, this, [this] { AddAlbum(); });
   WireCommand(context, actions.actEditAlbum, this, [this] { EditAlbum(); });
   WireCommand(context, actions.actDeleteAlbum, this, [this] { DeleteAlbum(); });
@@ -69,7 +69,7 @@ void TAlbumCommands::AddAlbum(const QString& folder) {
   context_.StopThumbnailLoader();
   std::unique_ptr<TLumenfoldAlbum> album;
   {
-    TfrmNewAlbum wizard(context_.Window(), project);
+    TfrmNewAlbum wizard(context_.Window(), project, nullptr, AlbumWizardEditors());
     if (!folder.isEmpty()) wizard.SetInitialFolder(folder);
     if (wizard.exec() == QDialog::Accepted) album = wizard.TakeAlbum();
   }
@@ -103,7 +103,7 @@ void TAlbumCommands::EditAlbum() {
   copy->Assign(*album);
   bool accepted;
   {
-    TfrmNewAlbum wizard(context_.Window(), project, copy.get());
+    TfrmNewAlbum wizard(context_.Window(), project, copy.get(), AlbumWizardEditors());
     accepted = wizard.exec() == QDialog::Accepted;
   }
   if (!accepted) {
@@ -111,13 +111,16 @@ void TAlbumCommands::EditAlbum() {
     context_.UpdateView();
     return;
   }
+  // Paging through the wizard and closing it changes nothing.
+  const bool edited = !copy->Equals(*album) || copy->HasUnsavedPictures() ||
+                      copy->Pictures.Count() != album->Pictures.Count();
   // The view lets go of the old picture objects before Assign frees them. The album keeps the
   // copy's pictures, new and edited ones included (they are never read back from the database
   // over unsaved changes), and they belong to the album, not to the copy freed below.
   context_.ForgetPictures();
   album->Assign(*copy);
   copy.reset();
-  album->SetDirty(true);
+  if (edited) album->SetDirty(true);
   context_.FillPictureView();
   context_.CurrentAlbumChanged();
   context_.UpdateView();

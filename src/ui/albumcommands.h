@@ -3,16 +3,17 @@
 // the current one through the wizard, delete it, edit its properties, rename its pictures.
 //
 // Threads: user-interface thread only.
+#include "ui/frmnewalbum.h"
+
 #include <QObject>
 #include <QString>
 
 class TCommandContext;
 struct TMainActions;
 
-// Gives the album wizard the shared dialogs: "Select signature" and "Select category" for its
+// The shared dialogs for the album wizard: "Select signature" and "Select category" for its
 // signature and category pages, "Picture properties" for a double-click on its pictures page.
-// The album commands install them when they are created.
-void InstallAlbumWizardEditors();
+TfrmNewAlbum::TEditors AlbumWizardEditors();
 
 class TAlbumCommands : public QObject {
   Q_OBJECT

@@ -243,6 +243,8 @@ void TCropImage::mouseMoveEvent(QMouseEvent* event) {
     const double dy = std::max(-pressCrop_.top(),
                                std::min(delta.y(), double(full_.height()) - pressCrop_.bottom()));
     proposed.translate(dx, dy);
+  } else if (event->modifiers() & Qt::ControlModifier) {
+    proposed = symmetricCrop(delta);
   } else {
     if (movesLeft(hit_)) proposed.setLeft(pressCrop_.left() + delta.x());
     if (movesRight(hit_)) proposed.setRight(pressCrop_.right() + delta.x());
@@ -253,6 +255,26 @@ void TCropImage::mouseMoveEvent(QMouseEvent* event) {
   dragging_ = true;
   update();
   emit cropChanged(crop_);
+}
+
+QRectF TCropImage::symmetricCrop(QPointF delta) const {
+  // The dragged side sets the half size; the opposite side mirrors it about the centre the
+  // rectangle had when the drag began. Each half is at least half a pixel and at most the
+  // distance from the centre to the nearer edge of the picture, so the rectangle stays centred
+  // and inside.
+  const QPointF c = pressCrop_.center();
+  const auto half = [](double wanted, double centre, double size) {
+    const double room = std::min(centre, size - centre);
+    return std::clamp(wanted, std::min(0.5, room), room);
+  };
+  double hx = pressCrop_.width() / 2, hy = pressCrop_.height() / 2;
+  if (movesLeft(hit_)) hx = c.x() - (pressCrop_.left() + delta.x());
+  if (movesRight(hit_)) hx = pressCrop_.right() + delta.x() - c.x();
+  if (movesTop(hit_)) hy = c.y() - (pressCrop_.top() + delta.y());
+  if (movesBottom(hit_)) hy = pressCrop_.bottom() + delta.y() - c.y();
+  hx = half(hx, c.x(), full_.width());
+  hy = half(hy, c.y(), full_.height());
+  return QRectF(QPointF(c.x() - hx, c.y() - hy), QPointF(c.x() + hx, c.y() + hy));
 }
 
 void TCropImage::mouseReleaseEvent(QMouseEvent* event) {

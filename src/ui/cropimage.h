@@ -1,7 +1,8 @@
 #pragma once
 // The picture control of the picture properties dialog: shows an oriented picture either fitted
 // into the control (centred) or at a fixed scale, and carries the crop rectangle as a rubber band
-// with eight handles.
+// with eight handles. Dragging a handle with Ctrl held keeps the rectangle centred where it was
+// when the drag began; it then grows only as far as the picture's nearer edge on each axis.
 //
 // Coordinates of the crop are pixels of the full-resolution oriented picture, even when the
 // pixels held here were decoded at a reduced scale. Fit mode draws from a copy of the picture the
@@ -70,6 +71,9 @@ protected:
 
 private:
   int hitTest(QPointF pos) const;
+  // The crop while a side or corner is dragged by delta with Ctrl held: symmetric about the
+  // centre of the crop at the press.
+  QRectF symmetricCrop(QPointF delta) const;
   void paintFitted(class QPainter& painter);
   void paintScaled(QPainter& painter, const QRect& exposed);
   void paintCrop(QPainter& painter);

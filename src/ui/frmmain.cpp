@@ -4,6 +4,7 @@
 #include "core/album.h"
 #include "core/category.h"
 #include "core/picture.h"
+#include "core/previewcache.h"
 #include "core/project.h"
 #include "core/projectlock.h"
 #include "core/projectops.h"
@@ -560,6 +561,8 @@ void TfrmLumenFold2::albumSelected() {
         static_cast<TLumenfoldAlbum*>(item->data(TAlbumListDelegate::AlbumRole).value<void*>());
     if (album && album != currentAlbum_) {
       StopThumbnailLoader();
+      // Only the album shown keeps previews in memory; the others stay in their files.
+      if (currentAlbum_) PreviewCache().ReleaseAlbum(currentAlbum_);
       currentAlbum_ = album;
       currentPicture_ = nullptr;
       if (!album->Loaded) {
@@ -679,6 +682,11 @@ void TfrmLumenFold2::connectPictureView() {
     return PictureToolTip(*project_, *p);
   };
   lvwMain->OnActionClick = [this](TphotoListView*, int number) { actionClicked(number); };
+  connect(lvwMain, &TphotoListView::PreviewsWanted, this,
+          [this](const QList<TLumenfoldPicture*>& pictures) {
+            for (TLumenfoldPicture* p : TThumbnailThread::LoadWanted(loader_, pictures))
+              lvwMain->InvalidatePicture(p);
+          });
 }
 
 QList<TLumenfoldPicture*> TfrmLumenFold2::SelectedPictures() {

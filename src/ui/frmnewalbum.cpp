@@ -28,12 +28,9 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTimer>
+#include <tuple>
 
 namespace {
-
-TfrmNewAlbum::TPictureChooser signatureChooser;
-TfrmNewAlbum::TPictureChooser categoryChooser;
-TfrmNewAlbum::TPictureEditor pictureEditor;
 
 // The last component of a folder path ('\' and '/' both separate).
 QString lastComponent(const QString& path) {
@@ -43,23 +40,12 @@ QString lastComponent(const QString& path) {
 
 } // namespace
 
-void TfrmNewAlbum::SetSignatureChooser(TPictureChooser chooser) {
-  signatureChooser = std::move(chooser);
-}
-
-void TfrmNewAlbum::SetCategoryChooser(TPictureChooser chooser) {
-  categoryChooser = std::move(chooser);
-}
-
-void TfrmNewAlbum::SetPictureEditor(TPictureEditor editor) {
-  pictureEditor = std::move(editor);
-}
-
 TfrmNewAlbum::TfrmNewAlbum(QWidget* parent, TLumenfoldProject* project,
-                           TLumenfoldAlbum* workingCopy)
+                           TLumenfoldAlbum* workingCopy, TEditors editors)
     : TPlacedDialog(parent, QStringLiteral("frmWizard"), QSize(570, 480)),
-      ui(std::make_unique<Ui::frmWizard>()), project_(project), addMode_(workingCopy == nullptr),
-      album_(workingCopy), preview_(new TRenamePreviewModel(this)), pmnMacro_(new QMenu(this)) {
+      ui(std::make_unique<Ui::frmWizard>()), project_(project), editors_(std::move(editors)),
+      addMode_(workingCopy == nullptr), album_(workingCopy),
+      preview_(new TRenamePreviewModel(this)), pmnMacro_(new QMenu(this)) {
   ui->setupUi(this);
   pmnMacro_->setObjectName(QStringLiteral("pmnMacro"));
   modifiedBefore_ = project_ && project_->Modified;
@@ -116,6 +102,14 @@ TfrmNewAlbum::TfrmNewAlbum(QWidget* parent, TLumenfoldProject* project,
   ui->lvwThumbs->OnActionClick = [this](TphotoListView*, int number) { thumbAction(number); };
   connect(ui->lvwThumbs, &TphotoListView::ItemDoubleClicked, this,
           &TfrmNewAlbum::thumbDoubleClicked);
+  // Previews dropped from memory are read again when their rows are drawn.
+  for (TphotoListView* view :
+       {ui->lvwThumbs, ui->lvwFace, ui->lvwSignature, ui->lvwCategory, ui->lvwSummary})
+    connect(view, &TphotoListView::PreviewsWanted, this,
+            [this, view](const QList<TLumenfoldPicture*>& pictures) {
+              for (TLumenfoldPicture* p : TThumbnailThread::LoadWanted(loader_, pictures))
+                view->InvalidatePicture(p);
+            });
   ui->lvwFace->SetMultiSelect(false);
   connect(ui->lvwFace, &TphotoListView::SelectionChanged, this, [this] {
     if (!loading_) faceSelected();
@@ -243,6 +237,12 @@ void TfrmNewAlbum::storePage(int page) {
     break;
   }
   case pgDetail: {
+    // Paging through the details is no edit: only a changed field marks the album unsaved.
+    const auto fields = [a = album_] {
+      return std::make_tuple(a->Directory, a->ShortName, a->LongName, a->Description, a->ShortName2,
+                             a->LongName2, a->Description2, a->IsPrivate, a->AlbumDate);
+    };
+    const auto before = fields();
     album_->SetPath(ui->edtPath->text().trimmed());
     album_->Directory = ui->edtDirectory->text();
     album_->ShortName = ui->edtShortName->text();
@@ -254,7 +254,7 @@ void TfrmNewAlbum::storePage(int page) {
     album_->IsPrivate = ui->cbxPrivate->isChecked();
     const QTime time = album_->AlbumDate.isValid() ? album_->AlbumDate.time() : QTime(0, 0);
     album_->AlbumDate = QDateTime(ui->edtDate->date(), time);
-    album_->SetDirty(true);
+    if (fields() != before) album_->SetDirty(true);
     break;
   }
   case pgFace:
@@ -441,7 +441,7 @@ void TfrmNewAlbum::updateButtons() {
                      static_cast<QWidget*>(ui->cbxSpecial), static_cast<QWidget*>(ui->dgdRename)})
     w->setEnabled(renaming);
   // Without a chooser (a wizard opened outside the main window) there is nothing to assign with.
-  const bool signing = bool(signatureChooser), assigning = bool(categoryChooser);
+  const bool signing = bool(editors_.Signature), assigning = bool(editors_.Category);
   ui->bbnSign->setEnabled(signing && ui->lvwSignature->SelectedCount() > 0);
   ui->bbnSignAll->setEnabled(signing && ui->lvwSignature->Count() > 0);
   ui->bbnAssignCategory->setEnabled(assigning && ui->lvwCategory->SelectedCount() > 0);
@@ -471,10 +471,10 @@ void TfrmNewAlbum::done(int result) {
   // A photo folder is left as the wizard found it, except the album's own folder after OK.
   removeOwnPreviewFolders(result == QDialog::Accepted && album_ ? album_->Path : QString());
   if (album_ && result == QDialog::Accepted) {
-    // What the loader found out (changed originals, sizes) is written with the album.
+    // What the loader found out (changed originals, sizes) is kept; finding it is no edit.
     for (int i = 0; i < album_->Pictures.Count(); ++i) {
       TLumenfoldPicture* p = album_->Pictures.Pictures(i);
-      if (p->Modified && !p->Dirty) p->SetDirty(true);
+      if (p->Modified && !p->Dirty) RecordOriginalFacts(*p);
     }
   }
   // A cancelled wizard leaves the project as it found it, except for the settings changed here
@@ -740,11 +740,11 @@ void TfrmNewAlbum::thumbAction(int number) {
 
 void TfrmNewAlbum::thumbDoubleClicked(int row) {
   TLumenfoldPicture* p = ui->lvwThumbs->Picture(row);
-  if (!p || !pictureEditor || !project_) return;
+  if (!p || !editors_.Picture || !project_) return;
   TLumenfoldPicture before(album_), copy(album_);
   before.Assign(*p);
   copy.Assign(*p);
-  if (!pictureEditor(this, *project_, copy)) return;
+  if (!editors_.Picture(this, *project_, copy)) return;
   // The loader goes on while the editor is open: what it found out about the original meanwhile
   // (its facts, its preview) is newer than the copy and must not be undone by the copy.
   if (p->OriginalDate != before.OriginalDate || p->OriginalSize != before.OriginalSize ||
@@ -820,16 +820,16 @@ QList<TLumenfoldPicture*> TfrmNewAlbum::picturesOf(TphotoListView* view, bool al
 
 void TfrmNewAlbum::sign(bool all) {
   const QList<TLumenfoldPicture*> pictures = picturesOf(ui->lvwSignature, all);
-  if (!pictures.isEmpty() && project_ && signatureChooser)
-    signatureChooser(this, *project_, pictures);
+  if (!pictures.isEmpty() && project_ && editors_.Signature)
+    editors_.Signature(this, *project_, pictures);
   ui->lvwSignature->CurrentList()->viewport()->update();
   updateButtons();
 }
 
 void TfrmNewAlbum::assignCategories(bool all) {
   const QList<TLumenfoldPicture*> pictures = picturesOf(ui->lvwCategory, all);
-  if (!pictures.isEmpty() && project_ && categoryChooser)
-    categoryChooser(this, *project_, pictures);
+  if (!pictures.isEmpty() && project_ && editors_.Category)
+    editors_.Category(this, *project_, pictures);
   ui->lvwCategory->CurrentList()->viewport()->update();
   updateButtons();
 }

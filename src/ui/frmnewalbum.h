@@ -17,10 +17,10 @@
 // of the project uses is refused on the path page; changing the folder after the pictures were
 // read reads them again from the new folder.
 //
-// The signature and category pages assign through chooser functions (SetSignatureChooser,
-// SetCategoryChooser), the pictures page edits a picture through SetPictureEditor; the main
-// window's album commands install the shared dialogs there. Without them those buttons stay
-// disabled and a double-click does nothing.
+// The signature and category pages assign through the chooser functions the wizard is made with,
+// the pictures page edits a picture through its picture editor (TEditors); the main window's
+// album commands give it the shared dialogs. Without them those buttons stay disabled and a
+// double-click does nothing.
 //
 // Threads: user-interface thread only.
 #include "ui/placeddialog.h"
@@ -58,8 +58,21 @@ public:
     pgCount
   };
 
+  // Opens a chooser for the pictures and applies the choice; true when something was assigned.
+  using TPictureChooser = std::function<bool(QWidget* owner, TLumenfoldProject& project,
+                                             const QList<TLumenfoldPicture*>& pictures)>;
+  // Edits a copy of a picture (double-click on the pictures page); true on OK.
+  using TPictureEditor =
+      std::function<bool(QWidget* owner, TLumenfoldProject& project, TLumenfoldPicture& copy)>;
+  struct TEditors {
+    TPictureChooser Signature;
+    TPictureChooser Category;
+    TPictureEditor Picture;
+  };
+
   // Add mode when workingCopy is nullptr; otherwise edit mode on that copy (not owned).
-  TfrmNewAlbum(QWidget* parent, TLumenfoldProject* project, TLumenfoldAlbum* workingCopy = nullptr);
+  TfrmNewAlbum(QWidget* parent, TLumenfoldProject* project, TLumenfoldAlbum* workingCopy = nullptr,
+               TEditors editors = {});
   ~TfrmNewAlbum() override;
 
   bool AddMode() const { return addMode_; }
@@ -72,16 +85,6 @@ public:
   int PageIndex() const;
   TThumbnailThread* ThumbnailLoader() const;
   QMenu* MacroMenu() const { return pmnMacro_; }
-
-  // Opens a chooser for the pictures and applies the choice; true when something was assigned.
-  using TPictureChooser = std::function<bool(QWidget* owner, TLumenfoldProject& project,
-                                             const QList<TLumenfoldPicture*>& pictures)>;
-  static void SetSignatureChooser(TPictureChooser chooser);
-  static void SetCategoryChooser(TPictureChooser chooser);
-  // Edits a copy of a picture (double-click on the pictures page); true on OK.
-  using TPictureEditor =
-      std::function<bool(QWidget* owner, TLumenfoldProject& project, TLumenfoldPicture& copy)>;
-  static void SetPictureEditor(TPictureEditor editor);
 
   void done(int result) override;
   void reject() override;
@@ -140,6 +143,7 @@ private:
 
   std::unique_ptr<Ui::frmWizard> ui;
   TLumenfoldProject* project_;
+  TEditors editors_;
   bool addMode_;
   std::unique_ptr<TLumenfoldAlbum> owned_; // add mode until OK
   TLumenfoldAlbum* album_;

@@ -30,7 +30,12 @@ QStringList TfrmProgress::FileNames() const {
 }
 
 QStringList TfrmProgress::ReportLines() const {
-  return job_ && job_->HasEnded() ? job_->ReportLines() : ProcessingReportLines(false, nullptr);
+  if (!job_ || !job_->HasEnded()) return ProcessingReportLines(false, nullptr);
+  QStringList lines = job_->ReportLines();
+  if (const int n = job_->ChangedOriginals(); n > 0)
+    lines << (n == 1 ? QStringLiteral("1 changed original picture was processed again.")
+                     : QStringLiteral("%1 changed original pictures were processed again.").arg(n));
+  return lines;
 }
 
 bool TfrmProgress::Running() const {

@@ -46,7 +46,8 @@ public:
   bool Finished() const { return finished_; }
   // Why the run did not finish (empty when it did).
   QString Reason() const { return reason_; }
-  // The closing report of the run (ProcessingReportLines).
+  // The closing report of the run (ProcessingReportLines), then how many changed originals
+  // were processed again, when any.
   QStringList ReportLines() const;
   // The run is going (started and not ended).
   bool Running() const;

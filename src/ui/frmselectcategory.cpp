@@ -123,18 +123,16 @@ void TfrmSelectCategory::manage() {
 
 void TfrmSelectCategory::accept() {
   if (project_) {
-    for (TLumenfoldPicture* p : pictures_) {
-      for (int i = 0; i < ui->lbxCategories->count(); ++i) {
-        const QListWidgetItem* item = ui->lbxCategories->item(i);
-        const QString id = QString::number(item->data(Qt::UserRole).toInt());
-        if (item->checkState() == Qt::Unchecked)
-          p->CategoryIds.removeAll(id);
-        else if (item->checkState() == Qt::Checked && !p->CategoryIds.contains(id))
-          p->CategoryIds.append(id);
-      }
-      DropUnknownCategories(*p, project_->Categories);
-      p->SetDirty(true);
+    // A partly checked category stays as it is in each picture.
+    QList<int> add, remove;
+    for (int i = 0; i < ui->lbxCategories->count(); ++i) {
+      const QListWidgetItem* item = ui->lbxCategories->item(i);
+      const int id = item->data(Qt::UserRole).toInt();
+      if (item->checkState() == Qt::Unchecked) remove.append(id);
+      if (item->checkState() == Qt::Checked) add.append(id);
     }
+    for (TLumenfoldPicture* p : pictures_)
+      ChangePictureCategories(*p, add, remove, project_->Categories);
   }
   TPlacedDialog::accept();
 }

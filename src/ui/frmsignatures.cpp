@@ -23,8 +23,8 @@ TfrmSignatures::TfrmSignatures(QWidget* parent)
   connect(ui->bbnAdd, &QPushButton::clicked, this, &TfrmSignatures::add);
   connect(ui->bbnDelete, &QPushButton::clicked, this, &TfrmSignatures::remove);
   connect(ui->bbnSelect, &QPushButton::clicked, this, &TfrmSignatures::place);
-  connect(ui->bbnUp, &QPushButton::clicked, this, [this] { move(-1); });
-  connect(ui->bbnDown, &QPushButton::clicked, this, [this] { move(1); });
+  connect(ui->bbnUp, &QPushButton::clicked, this, [this] { movePlacement(-1); });
+  connect(ui->bbnDown, &QPushButton::clicked, this, [this] { movePlacement(1); });
   connect(ui->bbnDeleteItem, &QPushButton::clicked, this, &TfrmSignatures::removePlacement);
   connect(ui->bbnSignatureItems, &QPushButton::clicked, this, &TfrmSignatures::editItems);
   connect(ui->lbxSignatures, &QListWidget::currentRowChanged, this, &TfrmSignatures::showSignature);
@@ -174,7 +174,7 @@ void TfrmSignatures::place() {
   showPlacement();
 }
 
-void TfrmSignatures::move(int step) {
+void TfrmSignatures::movePlacement(int step) {
   TLumenfoldSignature* s = current();
   const int row = ui->lbxSelected->currentRow();
   const int other = row + step;

@@ -47,7 +47,8 @@ private:
   void add();
   void remove();
   void place();
-  void move(int step);
+  // Moves the current placement step places up (negative) or down in the drawing order.
+  void movePlacement(int step);
   void removePlacement();
   void editItems();
   void applyEnableRules();

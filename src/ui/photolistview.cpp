@@ -241,6 +241,9 @@ TphotoListView::TphotoListView(QWidget* parent) : QWidget(parent) {
   repaintTimer_.setInterval(240);
   repaintTimer_.setSingleShot(true);
   connect(&repaintTimer_, &QTimer::timeout, this, &TphotoListView::onRepaintTimer);
+  wantedTimer_.setInterval(0);
+  wantedTimer_.setSingleShot(true);
+  connect(&wantedTimer_, &QTimer::timeout, this, &TphotoListView::askForPreviews);
 }
 
 TphotoListView::~TphotoListView() = default;
@@ -278,6 +281,7 @@ void TphotoListView::Clear() {
   if (!model_->bulk) model_->resetBegin();
   model_->items.clear();
   if (!model_->bulk) model_->resetEnd();
+  wantedRows_.clear();
   pressedButton_ = pressedRow_ = -1;
   hoverRow_ = -1;
 }
@@ -664,6 +668,16 @@ void TphotoListView::notePainted(int row) {
   paintedRows_.append(row);
 }
 
+void TphotoListView::askForPreviews() {
+  QList<TLumenfoldPicture*> pictures;
+  for (int row : std::as_const(wantedRows_)) {
+    TLumenfoldPicture* picture = row < Count() ? Picture(row) : nullptr;
+    if (picture && !pictures.contains(picture)) pictures.append(picture);
+  }
+  wantedRows_.clear();
+  if (!pictures.isEmpty()) emit PreviewsWanted(pictures);
+}
+
 void TphotoListView::DrawItem(QPainter& p, const QRect& cell, int row, bool selected) {
   notePainted(row);
   const TLumenfoldPicture* picture = Picture(row);
@@ -733,10 +747,17 @@ void TphotoListView::DrawItem(QPainter& p, const QRect& cell, int row, bool sele
     }
     DrawBitmapFitted(work_, p, box());
   } else {
+    if (picture && !picture->OriginalMissing) {
+      wantedRows_.append(row);
+      wantedTimer_.start();
+    }
     p.fillRect(box(), bg);
     outline();
+    // A picture whose preview could not be made is crossed out in red.
+    if (picture && !picture->PreviewError.isEmpty()) p.setPen(QPen(Qt::red, 0));
     p.drawLine(l, t, r - 1, b - 1);
     p.drawLine(r - 1, t, l, b - 1);
+    p.setPen(QPen(fg, 0));
   }
 
   if (picture) {

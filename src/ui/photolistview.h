@@ -5,7 +5,9 @@
 // clicks reach OnActionClick. In details view it is a plain list with columns.
 //
 // Items only refer to their pictures; previews belong to the process-wide bitmap list and are
-// read (under ThumbnailLock) when an item is drawn.
+// read (under ThumbnailLock) when an item is drawn. Memory holds only some previews (see
+// core/previewcache.h): an item drawn without one asks for it through PreviewsWanted, once per
+// turn of the event loop for all such items, so the rows on screen are loaded first.
 //
 // Threads: user-interface thread only. The thumbnail loader reaches the view only through the
 // posted message LF_MSG_THUMBNAIL (second parameter the picture, or 0 for one coalesced repaint).
@@ -176,6 +178,8 @@ signals:
   void CaptionEdited(int row, const QString& text);
   // Pointer moved onto an item (row) or away from every item (-1).
   void ItemHovered(int row);
+  // Items were drawn without a preview although their originals are not known to be missing.
+  void PreviewsWanted(const QList<TLumenfoldPicture*>& pictures);
 
 protected:
   bool event(QEvent* e) override;
@@ -193,6 +197,7 @@ private:
   bool iconMouseRelease(const QPoint& pos);
   bool iconDoubleClick(const QPoint& pos);
   void notePainted(int row);
+  void askForPreviews();
 
   TPhotoListModel* model_;
   QItemSelectionModel* selection_;
@@ -208,6 +213,8 @@ private:
   QImage marks_[mkCount];
   QImage work_; // reused for every preview drawn
   QTimer repaintTimer_;
+  QTimer wantedTimer_; // zero-time: gathers the rows drawn without a preview
+  QList<int> wantedRows_;
   int pressedButton_ = -1;
   int pressedRow_ = -1;
   bool outside_ = false; // the last press or release was not on a selected item

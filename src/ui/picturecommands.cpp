@@ -45,7 +45,9 @@ QString PictureToolTip(const TLumenfoldProject& project, const TLumenfoldPicture
          QStringLiteral("\nThumbnail signature: ") +
          SignatureName(project, picture.ThumbSignatureId) +
          QStringLiteral("\nLarge/medium signature: ") +
-         SignatureName(project, picture.MediumSignatureId);
+         SignatureName(project, picture.MediumSignatureId) +
+         (picture.PreviewError.isEmpty() ? QString()
+                                         : QStringLiteral("\nNo preview: ") + picture.PreviewError);
 }
 
 TPictureCommands::TPictureCommands(TCommandContext& context, TMainActions& actions, QObject* parent)

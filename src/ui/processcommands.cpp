@@ -9,12 +9,14 @@
 #include "ui/commandcontext.h"
 #include "ui/frmprocessselection.h"
 #include "ui/frmprogress.h"
+#include "ui/waitcursor.h"
 
 #include "util/durablefiles.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QMessageBox>
+#include <memory>
 
 QString ProcessingClosingText(const QStringList& reportLines, bool finished,
                               const QString& reason) {
@@ -66,6 +68,9 @@ bool RunProcessCommand(QWidget* owner, TLumenfoldProject& project, int albumPosi
     }
   }
 
+  // The run shows the busy cursor from its start to its end; the progress window's Cancel stays
+  // at hand under it.
+  auto busy = std::make_unique<TWaitCursor>(Qt::BusyCursor);
   if (hooks.BeforeRun) hooks.BeforeRun();
   TfrmProgress progress(&project, owner);
   progress.Request.AllModified = selection.AllModifiedMode();
@@ -74,6 +79,7 @@ bool RunProcessCommand(QWidget* owner, TLumenfoldProject& project, int albumPosi
   progress.Request.Zip = selection.Zip();
   const bool finished = progress.exec() == QDialog::Accepted;
   const QString text = ProcessingClosingText(progress.ReportLines(), finished, progress.Reason());
+  busy.reset();
 
   QApplication::beep();
   QMessageBox box(finished ? QMessageBox::Information : QMessageBox::Warning,

@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -83,19 +82,6 @@ bool SyncFolderOf(const QString& path, QString* error) {
   const bool ok = syncFd(fd, error);
   ::close(fd);
   return ok;
-}
-
-bool WriteFileDurably(const QString& path, const QByteArray& bytes, QString* error) {
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush())
-    return failed(error, file.errorString());
-  // The data is on the disk before its name replaces the old file's.
-  if (!syncFd(file.handle(), error)) {
-    file.cancelWriting();
-    return false;
-  }
-  if (!file.commit()) return failed(error, file.errorString());
-  return SyncFolderOf(path, error);
 }
 
 QString HomeTrashFolder() {

@@ -7,9 +7,7 @@
 #include <QByteArray>
 #include <QString>
 
-// Writes the bytes to a temporary beside path, flushes it to the disk, lets it replace path and
-// flushes the folder. False with a reason in error; path is then as it was.
-bool WriteFileDurably(const QString& path, const QByteArray& bytes, QString* error = nullptr);
+// A whole file is replaced through WriteFileReplacing (util/helpers.h).
 
 // Flushes the file's data to the disk (fsync). False with a reason in error.
 bool SyncFile(const QString& path, QString* error = nullptr);

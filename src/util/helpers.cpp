@@ -15,8 +15,10 @@
 #include <emmintrin.h>
 #endif
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -289,6 +291,73 @@ bool RenameFileNoReplace(const QString& from, const QString& to) {
   // Fallback: a hard link fails when the target exists.
   if (::link(src.constData(), dst.constData()) != 0) return false;
   return ::unlink(src.constData()) == 0;
+}
+
+QString WriteFileReplacing(const QString& path, const QByteArray& bytes) {
+  auto reason = [](int error) { return QString::fromLocal8Bit(std::strerror(error)); };
+  const QFileInfo info(path);
+  const QString target = info.isSymLink() && info.exists() ? info.canonicalFilePath() : path;
+  const QFileInfo file(target);
+  const QByteArray encoded = QFile::encodeName(target);
+  // A name of its own for each temporary: several threads write into one folder.
+  static std::atomic<unsigned> counter{0};
+  QByteArray temp;
+  int fd = -1;
+  for (int attempt = 0; fd < 0; ++attempt) {
+    temp = encoded + ".tmp" + QByteArray::number(qint64(::getpid())) + '-' +
+           QByteArray::number(counter.fetch_add(1));
+    fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && (errno != EEXIST || attempt > 100)) return reason(errno);
+  }
+  auto fail = [&](int error) {
+    if (fd >= 0) ::close(fd);
+    ::unlink(temp.constData());
+    return reason(error);
+  };
+  struct stat old;
+  if (::stat(encoded.constData(), &old) == 0 && S_ISREG(old.st_mode))
+    ::fchmod(fd, old.st_mode & 07777);
+  for (qint64 done = 0; done < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return fail(errno);
+    if (n == 0) return fail(EIO);
+    done += n;
+  }
+  // Each step's own errno: a disk that fills up may say so only here.
+  if (::fsync(fd) != 0) return fail(errno);
+  const int closed = ::close(fd);
+  fd = -1;
+  if (closed != 0) return fail(errno);
+  if (::rename(temp.constData(), encoded.constData()) != 0) return fail(errno);
+  const int folder = ::open(QFile::encodeName(file.absolutePath()).constData(),
+                            O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    ::fsync(folder);
+    ::close(folder);
+  }
+  return QString();
+}
+
+QString EscapeControlCharacters(const QString& text) {
+  QString out;
+  out.reserve(text.size());
+  for (const QChar c : text) {
+    const ushort u = c.unicode();
+    if (u >= 0x20 && u != 0x7f && (u < 0x80 || u > 0x9f)) {
+      out += c;
+    } else if (u == '\n') {
+      out += QLatin1String("\\n");
+    } else if (u == '\r') {
+      out += QLatin1String("\\r");
+    } else if (u == '\t') {
+      out += QLatin1String("\\t");
+    } else {
+      out += QLatin1String(u < 0x80 ? "\\x" : "\\u00") +
+             QString::number(u, 16).rightJustified(2, QLatin1Char('0'));
+    }
+  }
+  return out;
 }
 
 QStringList SplitPath(const QString& path) {

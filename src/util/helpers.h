@@ -73,6 +73,14 @@ bool DeflateRectBy(QRect* rect, int amount);
 // Renames a file without ever replacing an existing file of the new name. Returns false when the
 // source is missing, the target exists or the rename fails.
 bool RenameFileNoReplace(const QString& from, const QString& to);
+// Replaces the file by the bytes through a complete, flushed temporary file beside it (write,
+// fsync, rename, fsync the folder); a link is followed, an existing file keeps its permissions.
+// Returns an empty text, or the system's reason ("No space left on device"): the file is then
+// as it was and no temporary file is left. Any thread.
+QString WriteFileReplacing(const QString& path, const QByteArray& bytes);
+// The text with every control character written out: "\n", "\r", "\t", others as "\xHH"
+// (C1 controls as "\u00HH"), so that a name prints on one line and sends nothing to a terminal.
+QString EscapeControlCharacters(const QString& text);
 // Splits a path into components; both '\' and '/' separate.
 QStringList SplitPath(const QString& path);
 // Nearest integer; halves go to the even neighbour, whatever the FPU rounding mode.

@@ -7,6 +7,7 @@
 #include "util/tracer.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 
 #include <algorithm>
@@ -52,7 +53,11 @@ QImage ReadOtherPicture(const QString& path) {
 }
 
 void CheckExists(const QString& path) {
-  if (!QFile::exists(path)) throw EImageError(QStringLiteral("File not found: \"%1\".").arg(path));
+  const QFileInfo info(path);
+  if (!info.exists()) throw EImageError(QStringLiteral("File not found: \"%1\".").arg(path));
+  if (!info.isFile())
+    throw EImageError(
+        QStringLiteral("Cannot read picture \"%1\": it is not a regular file.").arg(path));
 }
 
 // Rotates a quarter turn (clockwise when cw) into a new bitmap, in tiles so that both reads and
@@ -293,6 +298,59 @@ void ReleaseImagingScratch() {
 
 // ---- Loading an original for several outputs -------------------------------------------------
 
+namespace {
+
+// The smallest decode that still gives the largest output twice its pixels.
+int decodeDenominator(QSize region, const TOriginalRequest& request) {
+  if (request.FullResolution || request.Boxes.isEmpty()) return 1;
+  qint64 most = 0;
+  for (const QSize& box : request.Boxes) {
+    const TFitResult fit = FitIntoBox(region, box.width(), box.height(), request.NoUpscale);
+    if (fit.Size.isEmpty()) continue;
+    if (fit.Scale >= 1.0) return 1;
+    most = std::max(most, qint64(fit.Size.width()) * fit.Size.height());
+  }
+  return most > 0 ? JpegScaleForMinimumPixels(region, 2 * most) : 1;
+}
+
+} // namespace
+
+qint64 EstimateOriginalMemory(const QString& path, const TOriginalRequest& request) {
+  const qint64 fileBytes = QFileInfo(path).size();
+  qint64 boxes = 0; // the fitted outputs, with the resampler's reduced copy of each
+  for (const QSize& box : request.Boxes)
+    boxes += qint64(std::max(0, box.width())) * std::max(0, box.height()) * 4 * 10;
+  // A picture above the pixel limit is refused before it is decoded.
+  auto refused = [&](QSize size) {
+    return request.MaxPixels > 0 && qint64(size.width()) * size.height() > request.MaxPixels;
+  };
+  if (!IsJpegFile(path)) {
+    // Decoded by the image reader, converted and turned: up to three bitmaps at once.
+    const QSize size = ReadPictureSize(path);
+    if (refused(size)) return fileBytes;
+    return fileBytes + qint64(size.width()) * size.height() * 4 * 3 + boxes;
+  }
+  const TJpegLayout layout = ReadJpegLayout(path);
+  if (refused(layout.Size)) return fileBytes;
+  const QSize oriented = OrientedSize(layout.Size, request.Orientation);
+  QRect crop(QPoint(0, 0), oriented);
+  if (request.Crop) {
+    crop = CropRectangle(request.CropTopLeft, request.CropBottomRight, oriented);
+    if (crop.isEmpty()) crop = QRect(QPoint(0, 0), oriented); // refused when it is loaded
+  }
+  const int d = decodeDenominator(crop.size(), request);
+  const QSize kept = JpegScaledSize(crop.size(), d);
+  const qint64 bitmap = qint64(kept.width()) * kept.height() * 4;
+  // The codec's line buffers, a batch of decoded lines and a converted CMYK line, and the
+  // codec's own tables and pools (measured: about 3 % of the bitmap at most).
+  const qint64 lines =
+      qint64(JpegScaledSize(layout.Size, d).width()) * 4 * (64 + 16 + 4) + bitmap / 32;
+  // While decoding: the coefficients of a progressive file. Afterwards (they are freed): the
+  // encoded large image and its tagged copy, at most about a byte per pixel together.
+  const qint64 encoded = request.FullResolution ? bitmap / 4 : 0;
+  return fileBytes + bitmap + boxes + std::max(layout.CoefficientBytes + lines, encoded);
+}
+
 TLoadedOriginal LoadOriginal(const QString& path, const TOriginalRequest& request) {
   TLoadedOriginal result;
   LoadOriginal(path, request, result);
@@ -343,19 +401,7 @@ void LoadOriginal(const QString& path, const QByteArray& contents, const TOrigin
                             .arg(path));
   }
 
-  // The smallest decode that still gives the largest output twice its pixels.
-  int d = 1;
-  if (!request.FullResolution && !request.Boxes.isEmpty()) {
-    qint64 most = 0;
-    bool reduce = true;
-    for (const QSize& box : request.Boxes) {
-      const TFitResult fit = FitIntoBox(crop.size(), box.width(), box.height(), request.NoUpscale);
-      if (fit.Size.isEmpty()) continue;
-      if (fit.Scale >= 1.0) reduce = false;
-      most = std::max(most, qint64(fit.Size.width()) * fit.Size.height());
-    }
-    if (reduce && most > 0) d = JpegScaleForMinimumPixels(crop.size(), 2 * most);
-  }
+  const int d = decodeDenominator(crop.size(), request);
 
   // Decoded pixel x covers full pixels [x*d, x*d + d); the last one reaches past the picture's
   // edge. An axis that the orientation flips therefore starts (scaled size - full size / d)

@@ -124,6 +124,14 @@ void LoadOriginal(const QString& path, const TOriginalRequest& request, TLoadedO
 void LoadOriginal(const QString& path, const QByteArray& contents, const TOriginalRequest& request,
                   TLoadedOriginal& into);
 
+// The memory that loading the original for the request and making its outputs takes at its
+// peak, in bytes, from the file's header alone: the file's bytes, the decoded (oriented,
+// cropped, possibly reduced) bitmap, the coefficients a progressive JPEG keeps while it is
+// decoded, the fitted outputs and the encoded large image (only the file's bytes for a picture
+// above request.MaxPixels: it is refused before decoding). Raises EImageError when the header
+// cannot be read.
+qint64 EstimateOriginalMemory(const QString& path, const TOriginalRequest& request);
+
 // ScaleBitmap for a loaded original: fits original.Size into the box (trace note names
 // sourceName) and resamples from original.Window into target.
 void ScaleLoadedOriginal(const QString& sourceName, const TLoadedOriginal& original, QImage& target,

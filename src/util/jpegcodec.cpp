@@ -11,7 +11,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -581,6 +580,28 @@ QSize ReadJpegSize(const QString& path) {
   return dec.StoredSize();
 }
 
+TJpegLayout ReadJpegLayout(const QString& path) {
+  Decompressor dec;
+  dec.OpenFile(path, false);
+  const jpeg_decompress_struct& cinfo = dec.cinfo;
+  TJpegLayout layout;
+  layout.Size = dec.StoredSize();
+  layout.Progressive = cinfo.progressive_mode;
+  layout.Cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+  if (layout.Progressive) {
+    // One block of 64 coefficients per 8 x 8 samples of each component, its rows and columns
+    // padded to the component's sampling factors (as the codec allocates them).
+    for (int c = 0; c < cinfo.num_components; ++c) {
+      const jpeg_component_info& comp = cinfo.comp_info[c];
+      const qint64 h = std::max(1, comp.h_samp_factor), v = std::max(1, comp.v_samp_factor);
+      const qint64 columns = (qint64(comp.width_in_blocks) + h - 1) / h * h;
+      const qint64 rows = (qint64(comp.height_in_blocks) + v - 1) / v * v;
+      layout.CoefficientBytes += columns * rows * qint64(sizeof(JBLOCK));
+    }
+  }
+  return layout;
+}
+
 QSize ReadJpegSize(const QByteArray& data, const QString& name) {
   Decompressor dec;
   dec.OpenData(data, name);
@@ -623,9 +644,10 @@ QImage DecodeJpegFile(const QString& path, int denominator, QSize* fullSize) {
   return Decode(dec, denominator, 1, QRect(), fullSize);
 }
 
-QImage DecodeJpegData(const QByteArray& data, int denominator, QSize* fullSize) {
+QImage DecodeJpegData(const QByteArray& data, int denominator, QSize* fullSize,
+                      const QString& name) {
   Decompressor dec;
-  dec.OpenData(data);
+  dec.OpenData(data, name);
   return Decode(dec, denominator, 1, QRect(), fullSize);
 }
 
@@ -678,13 +700,9 @@ QByteArray EncodeJpeg(const QImage& bitmap, int quality, TJpegChroma chroma) {
 void EncodeJpegFile(const QImage& bitmap, int quality, const QString& path) {
   CheckQuality(quality);
   const QByteArray data = EncodeJpeg(bitmap, quality);
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly))
-    throw EImageError(
-        QStringLiteral("Cannot write file \"%1\": %2.").arg(path, file.errorString()));
-  if (file.write(data) != data.size() || !file.commit())
-    throw EImageError(
-        QStringLiteral("Cannot write file \"%1\": %2.").arg(path, file.errorString()));
+  const QString failure = WriteFileReplacing(path, data);
+  if (!failure.isEmpty())
+    throw EImageError(QStringLiteral("Cannot write file \"%1\": %2.").arg(path, failure));
 }
 
 TJpegDecodeProgress::TJpegDecodeProgress(std::function<void(int permille)> report)

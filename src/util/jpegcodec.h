@@ -20,6 +20,16 @@
 QSize ReadJpegSize(const QString& path);
 QSize ReadJpegSize(const QByteArray& data, const QString& name = QString());
 
+// What a decode of the file holds in memory besides the bitmap it fills, from its header.
+struct TJpegLayout {
+  QSize Size;                  // stored size
+  bool Progressive = false;    // progressive files keep every coefficient until the last scan
+  bool Cmyk = false;           // CMYK or YCCK: converted line by line
+  qint64 CoefficientBytes = 0; // the coefficient buffer of a progressive file (any DCT scale)
+};
+// Raises EImageError like ReadJpegSize.
+TJpegLayout ReadJpegLayout(const QString& path);
+
 // A JPEG whose header promises far more pixels than its data can hold is refused before anything
 // is allocated: the decoder would fill the missing data with grey and take the memory of the
 // whole promised picture. Every block of the component with the finest sampling covers at most
@@ -48,7 +58,9 @@ int JpegScaleForMinimumPixels(QSize regionSize, qint64 minPixels);
 // fine enough: their extra precision does not show at that size, and they take half the
 // decoding time.
 QImage DecodeJpegFile(const QString& path, int denominator = 1, QSize* fullSize = nullptr);
-QImage DecodeJpegData(const QByteArray& data, int denominator = 1, QSize* fullSize = nullptr);
+// name: the file the bytes were read from, which error texts name.
+QImage DecodeJpegData(const QByteArray& data, int denominator = 1, QSize* fullSize = nullptr,
+                      const QString& name = QString());
 
 // Decodes a JPEG file at 1/denominator and applies an orientation and a crop while the lines
 // arrive, so that no second full-size bitmap is ever needed.

@@ -40,3 +40,14 @@ qint64 AvailableMemoryBytes() {
 #endif
   return 0;
 }
+
+qint64 ResidentMemoryBytes() {
+  // The second field of statm: resident pages.
+  QFile statm(QStringLiteral("/proc/self/statm"));
+  if (!statm.open(QIODevice::ReadOnly)) return 0;
+  const QList<QByteArray> fields = statm.readAll().simplified().split(' ');
+  bool ok = false;
+  const qint64 pages = fields.size() >= 2 ? fields[1].toLongLong(&ok) : 0;
+  const long size = sysconf(_SC_PAGESIZE);
+  return ok && pages > 0 && size > 0 ? pages * size : 0;
+}

@@ -19,3 +19,6 @@ void ReleaseFreeHeap();
 // Memory the system can still give to this program without swapping, in bytes (MemAvailable of
 // /proc/meminfo, else the free physical pages); 0 when unknown.
 qint64 AvailableMemoryBytes();
+
+// Memory this program holds in physical pages now (its resident set), in bytes; 0 when unknown.
+qint64 ResidentMemoryBytes();

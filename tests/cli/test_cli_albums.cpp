@@ -81,6 +81,27 @@ class TestCliAlbums : public QObject {
     return project;
   }
 
+  // A value of info --json as text: lists joined by ",", dates cut to the day.
+  static QString text(const QJsonValue& v) {
+    return (v.isArray() ? v.toVariant().toStringList().join(',') : v.toVariant().toString())
+        .left(10);
+  }
+
+  QJsonObject picture(const QString& project, const QString& file) {
+    for (const QJsonValue p : albums(project)[0].toObject()["Pictures"].toArray())
+      if (p["FileName"].toString() == file) return p.toObject();
+    return {};
+  }
+
+  QString categories(const QString& project) {
+    QStringList titles;
+    for (const QJsonValue c : QJsonDocument::fromJson(run({"info", project, "--json"}).out.toUtf8())
+                                  .object()["Categories"]
+                                  .toArray())
+      titles << c["Title"].toString();
+    return titles.join(',');
+  }
+
 private slots:
   void initTestCase() {
     cli = QCoreApplication::applicationDirPath() + QStringLiteral("/lumenfold-cli");
@@ -223,6 +244,17 @@ private slots:
     QCOMPARE(files(folder), QStringList({"a.jpg", "c.jpg"}));
   }
 
+  void removedPicturesAreNoLongerCountedMissing() {
+    QString folder;
+    const QString project = makeSite(&folder);
+    QVERIFY(QFile::remove(folder + "/b.jpg"));
+    QVERIFY(QFile::remove(folder + "/c.jpg"));
+    const Result r = run({"sync", project, "--remove-missing-pictures"});
+    QCOMPARE(r.code, 0);
+    QVERIFY2(r.lines().last().contains("\tmissing=0") && r.lines().last().contains("\tremoved=2"),
+             qPrintable(r.out));
+  }
+
   // Missing pictures of an album whose folder is gone are never removed.
   // The picture names the database gives, and what the folder holds: names (hidden ones too) and
   // contents.
@@ -327,6 +359,89 @@ private slots:
     QCOMPARE(files(up + "/ps_thumb"), QStringList({"u.jpg"}));
     QVERIFY(run({"add-album", project, up}).code == 0);
     expectFailure(run({"remove-album", project, "Thumbs"}), 1, "Thumbs");
+  }
+
+  // Each row edits the pictures further, then one field of one picture is checked.
+  void editPictures() {
+    QString folder;
+    const QString project = makeSite(&folder);
+    QCOMPARE(run({"category", project, "add", "Birds"}).code, 0);
+    struct Row {
+      QStringList args;
+      QString file, field, value;
+    } rows[] = {
+        {{"b.jpg", "--title", "Sunset", "--title2", "Abend"}, "b.jpg", "Title2", "Abend"},
+        {{"[bc].jpg", "--private", "yes"}, "c.jpg", "IsPrivate", "true"},
+        {{"--all", "--deleted", "YES"}, "a.jpg", "IsDeleted", "true"},
+        {{"2", "--date", "2020-05-06"}, "b.jpg", "PictureDate", "2020-05-06"},
+        {{"b.jpg", "--date", ""}, "b.jpg", "PictureDate", ""},
+        {{"c.jpg", "--turn", "right"}, "c.jpg", "Orientation", "2"},
+        {{"c.jpg", "--turn", "half"}, "c.jpg", "Orientation", "4"},
+        {{"c.jpg", "--face"}, "a.jpg", "IsFace", "false"},
+        {{"b.jpg", "c.jpg", "--category", "birds"}, "c.jpg", "Categories", "Birds"},
+        {{"c.jpg", "--no-category", "1"}, "c.jpg", "Categories", ""},
+    };
+    for (const Row& row : rows) {
+      const Result r = run(QStringList{"edit", project, "Trip"} + row.args);
+      QVERIFY2(r.code == 0 && !r.out.isEmpty(), qPrintable(row.args.join(' ') + r.err));
+      QCOMPARE(text(picture(project, row.file)[row.field]), row.value);
+    }
+    QCOMPARE(text(picture(project, "c.jpg")["IsFace"]), QString("true"));
+    // An unknown name changes nothing, not even what the other options asked for.
+    expectFailure(run({"edit", project, "Trip", "c.jpg", "--title", "X", "--category", "Sheep"}), 1,
+                  "no category \"Sheep\"");
+    expectFailure(run({"edit", project, "Trip", "x.jpg", "--title", "X"}), 1, "no picture");
+    QCOMPARE(text(picture(project, "c.jpg")["Title"]), QString());
+  }
+
+  void editAlbum() {
+    QString folder;
+    const QString project = makeSite(&folder);
+    const struct {
+      QString album;
+      QStringList args;
+      QString field, value;
+    } rows[] = {
+        {"Trip", {"--short-name", "Voyage", "--long-name", "Long"}, "ShortName", "Voyage"},
+        {"voyage", {"--date", "2019-01-02"}, "AlbumDate", "2019-01-02"},
+        {"Voyage", {"--private", "yes"}, "IsPrivate", "true"},
+        {"1", {"--long-name2", "Reise"}, "LongName2", "Reise"},
+    };
+    for (const auto& row : rows) {
+      const Result r = run(QStringList{"album-edit", project, row.album} + row.args);
+      QVERIFY2(r.code == 0 && !r.out.isEmpty(), qPrintable(r.err));
+      QCOMPARE(text(albums(project)[0].toObject()[row.field]), row.value);
+    }
+    expectFailure(run({"album-edit", project, "Trip", "--private", "yes"}), 1, "no album");
+    expectFailure(run({"album-edit", project, "Voyage", "--date", "2019-02-30"}), 2, "--date");
+  }
+
+  // Each row is one category command and the titles the project has afterwards.
+  void categoryCommand() {
+    QString folder;
+    const QString project = makeSite(&folder);
+    const struct {
+      QStringList args;
+      int code;
+      QString titles;
+    } rows[] = {
+        {{"add", "Birds", "--title2", "Vögel"}, 0, "Birds"},
+        {{"add", "Cows"}, 0, "Birds,Cows"},
+        {{"add", "birds"}, 1, "Birds,Cows"},
+        {{"rename", "cows", "Cattle"}, 0, "Birds,Cattle"},
+        {{"rename", "Cattle", "BIRDS"}, 1, "Birds,Cattle"},
+        {{"remove", "Sheep"}, 1, "Birds,Cattle"},
+    };
+    for (const auto& row : rows) {
+      const Result r = run(QStringList{"category", project} + row.args);
+      QVERIFY2(r.code == row.code, qPrintable(row.args.join(' ') + r.err));
+      QCOMPARE(categories(project), row.titles);
+    }
+    // A removed category leaves the pictures that had it.
+    QCOMPARE(run({"edit", project, "Trip", "a.jpg", "--category", "Birds"}).code, 0);
+    QCOMPARE(run({"category", project, "remove", "Birds"}).code, 0);
+    QCOMPARE(text(picture(project, "a.jpg")["Categories"]), QString());
+    QCOMPARE(categories(project), QString("Cattle"));
   }
 };
 

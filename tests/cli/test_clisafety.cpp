@@ -10,9 +10,13 @@
 #include <QImage>
 #include <QLockFile>
 #include <QProcess>
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QtTest>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -216,26 +220,42 @@ private slots:
   // A full disk: the album folder lies on a small memory file system, filled up after import.
   // The run must say that the disk is full, leave the originals alone and leave no partial
   // output behind. It needs a private mount (a user and mount namespace via unshare); without
-  // one the test is skipped.
+  // one the test is skipped. The disk fills before a write or in the middle of one (the room
+  // left is less than a file), of an image or, once the images are there, of the archive.
+  void fullDiskSaysSo_data() {
+    QTest::addColumn<int>("free"); // bytes left on the disk
+    QTest::addColumn<QString>("zip");
+    QTest::newRow("full") << 0 << "";
+    QTest::newRow("image cut short") << 12288 << "";
+    QTest::newRow("archive cut short") << 12288 << "--zip";
+  }
   void fullDiskSaysSo() {
+    QFETCH(int, free);
+    QFETCH(QString, zip);
     if (QStandardPaths::findExecutable("unshare").isEmpty() ||
         QProcess::execute("unshare", {"-rm", "true"}) != 0)
       QSKIP("no private mount namespace on this machine");
-    const QString folder = env.makeFolder("full");
-    const QString photos = env.makeFolder("full/photos");
+    const QString folder = env.makeFolder(QTest::currentDataTag());
+    const QString photos = env.makeFolder(QTest::currentDataTag() + QStringLiteral("/photos"));
     const QString source = env.makeFolder("full-source");
-    WriteTestJpeg(source + "/a.jpg", 640, 480);
-    WriteTestJpeg(source + "/b.jpg", 480, 640);
+    // Noise: pictures larger than the room left.
+    QImage noise(400, 300, QImage::Format_RGB32);
+    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(noise.bits()), 400 * 300);
+    QVERIFY(noise.save(source + "/a.jpg", "JPEG", 75) && noise.save(source + "/b.jpg", "JPEG", 75));
     const QString file = folder + "/site.lumenfold";
     QVERIFY(run({"new", file}).code == 0);
+    QVERIFY(run({"set", file, "ZipFileName=" + photos + "/site.zip"}).code == 0);
     const QString script = QStringLiteral(R"(
 set -e
 mount -t tmpfs -o size=1m tmpfs "$PHOTOS"
 cp "$SOURCE/a.jpg" "$SOURCE/b.jpg" "$PHOTOS/"
 "$CLI" add-album "$FILE" "$PHOTOS" >/dev/null
+if [ -n "$ZIP" ]; then "$CLI" process "$FILE" >/dev/null; fi
+head -c "$FREE" /dev/zero >"$PHOTOS/spare"
 dd if=/dev/zero of="$PHOTOS/filler" bs=4096 2>/dev/null || true
+rm "$PHOTOS/spare"
 set +e
-"$CLI" process "$FILE" >"$OUT/out.txt" 2>"$OUT/err.txt"
+"$CLI" process "$FILE" $ZIP >"$OUT/out.txt" 2>"$OUT/err.txt"
 echo $? >"$OUT/code.txt"
 cmp -s "$SOURCE/a.jpg" "$PHOTOS/a.jpg" && cmp -s "$SOURCE/b.jpg" "$PHOTOS/b.jpg" && echo same >"$OUT/originals.txt"
 cd "$PHOTOS" && find . -type f ! -name filler | sort >"$OUT/files.txt"
@@ -248,6 +268,8 @@ mkdir "$OUT/left" && xargs -a "$OUT/files.txt" cp --parents -t "$OUT/left"
     e.insert("CLI", cli);
     e.insert("FILE", file);
     e.insert("OUT", folder);
+    e.insert("FREE", QString::number(free));
+    e.insert("ZIP", zip);
     p.setProcessEnvironment(e);
     p.start("unshare", {"-rm", "sh", "-c", script});
     QVERIFY(p.waitForFinished(180000));
@@ -258,13 +280,81 @@ mkdir "$OUT/left" && xargs -a "$OUT/files.txt" cp --parents -t "$OUT/left"
     QVERIFY2(out.contains("No space left on device", Qt::CaseInsensitive), qPrintable(out));
     QVERIFY2(!out.contains("Unknown error", Qt::CaseInsensitive), qPrintable(out));
     QCOMPARE(ReadTestFile(folder + "/originals.txt").trimmed(), QByteArray("same"));
-    // Only the originals and complete outputs: no temporary or cut files.
+    // Only the originals and complete outputs: no temporary, cut or archive files.
     for (const QByteArray& name : ReadTestFile(folder + "/files.txt").split('\n')) {
       if (name.isEmpty() || name == "./a.jpg" || name == "./b.jpg") continue;
       QImage image;
       QVERIFY2(image.loadFromData(ReadTestFile(folder + "/left/" + QString::fromLocal8Bit(name))),
                name.constData());
     }
+  }
+
+  // Each skipped original is named with its own reason; beyond ten the rest are counted.
+  void skippedOriginalsAreNamedByReason_data() {
+    QTest::addColumn<QStringList>("c"); // what is done to the originals, count line, reason
+    QTest::newRow("undecodable") << QStringList{"garbage", "could not be decoded", "Cannot read"};
+    QTest::newRow("unreadable") << QStringList{"unreadable", "cannot be read", "Permission denied"};
+    QTest::newRow("device") << QStringList{"device", "are not regular files", "not a regular"};
+  }
+  void skippedOriginalsAreNamedByReason() {
+    QFETCH(QStringList, c);
+    const QString folder = env.makeFolder(c[0]), photos = env.makeFolder(c[0] + "/photos");
+    const QString file = folder + "/site.lumenfold";
+    for (int i = 0; i < 12; ++i)
+      WriteTestJpeg(photos + QStringLiteral("/p%1.jpg").arg(i), 32, 32);
+    QVERIFY(run({"new", file}).code == 0 && run({"add-album", file, photos}).code == 0);
+    for (int i = 0; i < 12; ++i) {
+      QFile f(photos + QStringLiteral("/p%1.jpg").arg(i));
+      QVERIFY(f.remove() && (c[0] == "device" ? QFile::link("/dev/null", f.fileName())
+                                              : f.open(QIODevice::WriteOnly) && f.write("x") == 1));
+      if (c[0] == "unreadable") QVERIFY(f.setPermissions({}));
+    }
+    // Root reads every file: here it runs without that power.
+    QStringList args{"setpriv", "--bounding-set", "-dac_override,-dac_read_search", cli, "process"};
+    args = (::geteuid() == 0 ? args : args.mid(3)) << file;
+    QProcess p;
+    p.start(args[0], args.mid(1));
+    QVERIFY(p.waitForFinished(180000));
+    const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    QCOMPARE(p.exitCode(), 3);
+    QVERIFY2(out.contains("12 original pictures " + c[1]) && out.count(c[2]) == 10,
+             qPrintable(out));
+    QVERIFY2(out.endsWith("\nand 2 more.\n") && out.count('\n') == 13, qPrintable(out));
+  }
+
+  // Names with control characters: every line stays one line, and nothing reaches a terminal.
+  void controlCharactersInNamesAreWrittenOut() {
+    const QString folder = env.makeFolder("controls"), file = folder + "/site.lumenfold";
+    const QString photos = env.makeFolder("controls/new\nline\x1b[31m");
+    WriteTestJpeg(photos + "/a.jpg", 32, 32);
+    QVERIFY(run({"new", file}).code == 0);
+    QVERIFY(run({"add-album", file, photos, "--directory", "odd"}).code == 0);
+    WriteTestJpeg(photos + "/tab\tbell\a.jpg", 32, 32);
+    QString all;
+    for (const QStringList& args : QList<QStringList>{{"info", file, "--pictures"},
+                                                      {"import-new", file, "1"},
+                                                      {"process", file, "--verbose"}}) {
+      const Result r = run(args);
+      all += r.out + r.err;
+    }
+    QVERIFY2(!all.contains('\x1b') && !all.contains('\a') &&
+                 all.count("new\\nline\\x1b[31m") >= 3 && all.contains("\ttab\\tbell\\x07.jpg\n"),
+             qPrintable(all));
+  }
+
+  // The database's own error text is said once.
+  void databaseErrorIsSaidOnce() {
+    const QString file = site("dbonce");
+    {
+      QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "refuse");
+      db.setDatabaseName(QFileInfo(file).path() + "/db.sqlite");
+      QVERIFY(db.open() && QSqlQuery(db).exec("CREATE TRIGGER refuse BEFORE UPDATE ON picture "
+                                              "BEGIN SELECT RAISE(ABORT, 'no writes today'); END"));
+    }
+    QSqlDatabase::removeDatabase("refuse");
+    const Result r = run({"process", file});
+    QVERIFY2(r.code == 1 && (r.out + r.err).count("no writes today") == 1,
+             qPrintable(r.out + r.err));
   }
 
   void oddNamesAreReportedAtImport() {

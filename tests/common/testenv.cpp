@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QPainter>
 #include <QtTest>
+#include <zlib.h>
 
 RecordingPrompt::RecordingPrompt() {
   previous_ = SetPrompt(this);
@@ -80,6 +81,41 @@ QString TestEnv::makeFolder(const QString& relative) const {
 QByteArray ReadTestFile(const QString& path) {
   QFile f(path);
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QMap<QString, TTestZipEntry> ReadTestZip(const QString& path) {
+  QMap<QString, TTestZipEntry> result;
+  QFile file(path);
+  std::vector<TZipDirectoryEntry> directory;
+  if (!file.open(QIODevice::ReadOnly) ||
+      !ReadZipDirectory(file.handle(), file.size(), directory, nullptr))
+    return result;
+  for (const TZipDirectoryEntry& d : directory) {
+    TTestZipEntry e;
+    e.Header = d.Header;
+    const qint64 at = ZipEntryDataOffset(file.handle(), file.size(), d);
+    const QByteArray raw =
+        at >= 0 && file.seek(at) ? file.read(qint64(d.Header.CompressedSize)) : QByteArray();
+    if (d.Header.Method == kZipStored) {
+      e.Data = raw;
+    } else if (d.Header.Method == kZipDeflated) {
+      e.Data.resize(qsizetype(d.Header.Size));
+      z_stream s{};
+      s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(raw.constData()));
+      s.avail_in = uInt(raw.size());
+      s.next_out = reinterpret_cast<Bytef*>(e.Data.data());
+      s.avail_out = uInt(e.Data.size());
+      const bool inflated =
+          inflateInit2(&s, -MAX_WBITS) == Z_OK && inflate(&s, Z_FINISH) == Z_STREAM_END;
+      inflateEnd(&s);
+      if (!inflated) e.Data.clear();
+    }
+    e.Good = quint64(e.Data.size()) == d.Header.Size &&
+             crc32(0, reinterpret_cast<const Bytef*>(e.Data.constData()), uInt(e.Data.size())) ==
+                 d.Header.Crc;
+    result.insert(QString::fromUtf8(d.Header.Name), e);
+  }
+  return result;
 }
 
 QImage MakeTestImage(int width, int height) {

@@ -2,8 +2,10 @@
 // Shared test fixtures: a fresh temporary folder and settings store per test program, a prompt
 // that records what the model would have shown, fresh project databases and small JPEG files.
 #include "db/userprompt.h"
+#include "processing/zipwriter.h"
 
 #include <QImage>
+#include <QMap>
 #include <QMutex>
 #include <QString>
 #include <QStringList>
@@ -48,6 +50,16 @@ private:
 
 // The whole content of a file, or empty when it cannot be read.
 QByteArray ReadTestFile(const QString& path);
+
+// An entry of a zip archive on disk, found through the archive's directory: its fields, its
+// content (inflated with zlib), and whether that content has the recorded size and CRC.
+struct TTestZipEntry {
+  TZipEntryHeader Header;
+  QByteArray Data;
+  bool Good = false;
+};
+// The entries by name; empty when the file is no archive.
+QMap<QString, TTestZipEntry> ReadTestZip(const QString& path);
 
 // A small image with an asymmetric pattern (each quadrant its own colour), for orientation tests.
 QImage MakeTestImage(int width, int height);

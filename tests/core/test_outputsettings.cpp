@@ -7,6 +7,7 @@
 #include "core/projectlock.h"
 #include "testenv.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QLockFile>
@@ -252,6 +253,25 @@ private slots:
     lock.close();
     TProjectLock taker(file);
     QCOMPARE(taker.TryLock(), TProjectLock::Locked);
+  }
+
+  void oldLockOfALiveProcessIsKept() {
+    const QString file = env.makeFolder("live") + "/site.lumenfold";
+    QProcess live; // a program that still runs, named in a lock file written days ago
+    live.start("sleep", {"300"});
+    QVERIFY(live.waitForStarted());
+    QFile lock(file + ".lock");
+    QVERIFY(lock.open(QIODevice::WriteOnly));
+    lock.write(QByteArray::number(live.processId()) + "\nsleep\n" +
+               QSysInfo::machineHostName().toUtf8() + "\n");
+    QVERIFY(lock.flush());
+    QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addDays(-3),
+                             QFileDevice::FileModificationTime));
+    lock.close();
+    TProjectLock taker(file);
+    QCOMPARE(taker.TryLock(), TProjectLock::HeldByOther);
+    live.kill();
+    live.waitForFinished();
   }
 
   void openProjectLockFollowsTheOpenProject() {

@@ -50,6 +50,8 @@ private slots:
   void outputMetadataFollowsTheProjectChoice();
   void newProjectsAreSafeByDefault();
   void webImagesAreRepeatableAndFollowTheChromaSetting();
+  void changedOriginalsAreMadeAgain_data();
+  void changedOriginalsAreMadeAgain();
 };
 
 // A new project halves the colour of its images; the same original and settings give the same
@@ -126,7 +128,7 @@ void TestCmdProcess::runReportsProgressAndOutcome() {
   // Without the undecodable file the rest is processed and the run completes, zip included;
   // the picture whose file went away is reported.
   QVERIFY(QFile::remove(album + "/b.jpg"));
-  r = cli({"process", project, "--zip", "--all", "--albums", "1"});
+  r = cli({"process", project, "--zip", "--all", "--albums", "Photos"}); // a short name
   QCOMPARE(r.status, 3);
   QVERIFY2(r.out.contains("Processing finished successfully.\n"
                           "1 original picture was not found and was skipped.\n  " +
@@ -285,6 +287,49 @@ void TestCmdProcess::allMeansEveryPictureAndMovedFoldersAreReported() {
   help.start(ProgramFolder() + "lumenfold-cli", {"--help"});
   QVERIFY(help.waitForFinished(30000));
   QVERIFY(QString::fromLocal8Bit(help.readAllStandardOutput()).contains("3 finished but"));
+}
+
+void TestCmdProcess::changedOriginalsAreMadeAgain_data() {
+  QTest::addColumn<bool>("newPixels");
+  QTest::addColumn<bool>("hash");
+  QTest::newRow("edited") << true << false;
+  QTest::newRow("edited, checksum") << true << true;
+  QTest::newRow("touched") << false << false;
+  QTest::newRow("touched, checksum") << false << true;
+}
+
+// An original edited elsewhere after its outputs were made: sync and process count it alike and
+// process makes its outputs again; with --hash a file only touched is not changed.
+void TestCmdProcess::changedOriginalsAreMadeAgain() {
+  if (!QFile::exists(ProgramFolder() + "lumenfold-cli")) QSKIP("lumenfold-cli is not built");
+  QFETCH(bool, newPixels);
+  QFETCH(bool, hash);
+  const bool remade = newPixels || !hash;
+  TestEnv env;
+  const QString album = env.makeFolder("photos"), original = album + "/a.jpg";
+  const QString project = env.path("p.lumenfold"), medium = album + "/ps_medium/m_a.jpg";
+  QVERIFY(WriteTestJpeg(original, 320, 240));
+  QCOMPARE(cli({"new", project}).status, 0);
+  QCOMPARE(cli({"add-album", project, album, "--directory", "trip"}).status, 0);
+  QCOMPARE(cli({"process", project}).status, 0);
+  auto setTime = [](const QString& path, const QDateTime& time) {
+    QFile file(path);
+    return file.open(QIODevice::ReadWrite) && file.setFileTime(time, QFile::FileModificationTime);
+  };
+  const QDateTime old(QDate(2001, 1, 1), QTime(12, 0));
+  QVERIFY(setTime(medium, old));
+  if (newPixels) QVERIFY(WriteTestJpeg(original, 240, 320));
+  QVERIFY(setTime(original, QFileInfo(original).lastModified().addSecs(3600)));
+
+  const QStringList extra = hash ? QStringList{"--hash"} : QStringList();
+  const QString count = QStringLiteral("changed=%1").arg(remade ? 1 : 0);
+  QVERIFY(cli(QStringList{"sync", project} + extra).out.contains(count));
+  const Result r = cli(QStringList{"process", project} + extra);
+  QVERIFY2(r.status == 0 && r.out.contains("changed=1\n") == remade, qPrintable(r.out));
+  QCOMPARE(QFileInfo(medium).lastModified() != old, remade);
+  if (newPixels) QVERIFY(QImage(medium).height() > QImage(medium).width());
+  // The new facts are recorded: the picture is not found changed again.
+  QVERIFY(cli(QStringList{"sync", project} + extra).out.contains("changed=0"));
 }
 
 QTEST_GUILESS_MAIN(TestCmdProcess)

@@ -311,6 +311,19 @@ private slots:
     QVERIFY(!CmykConverterFor(AdobeRgbLikeProfile(), true));
   }
 
+  void cmykConvertersOfOneProfileKeepInvertedApart() {
+    const QByteArray profile = printerProfile();
+    const auto inverted = CmykConverterFor(profile, true), plain = CmykConverterFor(profile, false);
+    QVERIFY(inverted && plain);
+    const uchar stored[4] = {55, 215, 225, 195}, flipped[4] = {200, 40, 30, 60};
+    quint32 a = 0, b = 0, c = 0;
+    inverted->ConvertLine(stored, &a, 1);
+    plain->ConvertLine(stored, &b, 1);
+    plain->ConvertLine(flipped, &c, 1);
+    QVERIFY(distance(a, b) > 12);
+    QCOMPARE(a, c);
+  }
+
   void cmykWithoutProfileIsNoted() {
     // A frame of four components: the header says so, and the trace names the file.
     QByteArray sof("\xFF\xC0\x00\x14\x08\x00\x10\x00\x10\x04", 10);

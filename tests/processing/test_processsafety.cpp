@@ -7,6 +7,7 @@
 #include "processing/picturework.h"
 #include "processing/processthread.h"
 #include "testenv.h"
+#include "testfiles.h"
 #include "util/imageerror.h"
 #include "util/imaging.h"
 #include "util/jpegcodec.h"
@@ -36,11 +37,6 @@ QByteArray jpegClaiming(int width, int height, int claimWidth, int claimHeight) 
     }
   }
   return data;
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes) {
-  QFile f(path);
-  if (f.open(QIODevice::WriteOnly)) f.write(bytes);
 }
 
 } // namespace

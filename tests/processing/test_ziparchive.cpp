@@ -1,6 +1,6 @@
-// The zip archive wrapper: entry names, updating an existing archive, explicit saves.
+// The archive builder: entry names, the rule between deflating and storing, leftovers of a run
+// that died, names that clash, and an existing file that is no archive.
 #include "processing/archivebuilder.h"
-#include "processing/ziparchive.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -8,39 +8,9 @@
 #include <QMap>
 #include <QRandomGenerator>
 #include <QtTest>
-#include <zip.h>
 #include <zlib.h>
 
 namespace {
-
-// Entry name -> (content, compression method) of an archive on disk.
-struct Entry {
-  QByteArray data;
-  int method = -1;
-};
-
-QMap<QString, Entry> readZip(const QString& path) {
-  QMap<QString, Entry> entries;
-  int code = 0;
-  zip_t* z = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &code);
-  if (!z) return entries;
-  const zip_int64_t n = zip_get_num_entries(z, 0);
-  for (zip_int64_t i = 0; i < n; ++i) {
-    zip_stat_t st;
-    zip_stat_index(z, i, 0, &st);
-    Entry e;
-    e.method = st.comp_method;
-    e.data.resize(qsizetype(st.size));
-    zip_file_t* f = zip_fopen_index(z, i, 0);
-    if (f) {
-      zip_fread(f, e.data.data(), st.size);
-      zip_fclose(f);
-    }
-    entries.insert(QString::fromUtf8(st.name), e);
-  }
-  zip_close(z);
-  return entries;
-}
 
 void writeFile(const QString& path, const QByteArray& data) {
   QDir().mkpath(QFileInfo(path).absolutePath());
@@ -56,13 +26,10 @@ class TestZipArchive : public QObject {
 private slots:
   void entryNamesStayInsideTheArchive_data();
   void entryNamesStayInsideTheArchive();
-  void existingArchiveIsUpdatedNotRecreated();
-  void nothingIsWrittenBeforeSave();
-  void missingFileAddsNothing();
-  void incompressibleEntriesAreStored();
   void notAZipArchiveIsReported();
-  void failedSaveKeepsPreviousArchive();
   void builderStoresWhatDeflatingDoesNotShrink();
+  void jpegFilesAreStoredUnlessDeflatingSavesEnough_data();
+  void jpegFilesAreStoredUnlessDeflatingSavesEnough();
   void builderRemovesOnlyItsOwnLeftovers();
   void builderRefusesTwoFilesUnderOneName();
 };
@@ -94,124 +61,16 @@ void TestZipArchive::entryNamesStayInsideTheArchive() {
   QCOMPARE(ZipEntryName(relative), expected);
 }
 
-void TestZipArchive::existingArchiveIsUpdatedNotRecreated() {
-  TestEnv env;
-  const QString zipPath = env.path("out.zip");
-  writeFile(env.path("src/a.txt"), "first a");
-  writeFile(env.path("src/b.txt"), "first b");
-  {
-    TZipArchive z;
-    z.Open(zipPath);
-    z.SetBaseFolder(env.path("src"));
-    QVERIFY(z.AddFile("a.txt"));
-    QVERIFY(z.AddFile("b.txt"));
-    z.Save();
-  }
-  writeFile(env.path("src/b.txt"), "second b");
-  writeFile(env.path("src/c.txt"), "third c");
-  {
-    TZipArchive z;
-    z.Open(zipPath);
-    QCOMPARE(z.EntryCount(), qint64(2));
-    z.SetBaseFolder(env.path("src"));
-    QVERIFY(z.AddFile("b.txt"));
-    QVERIFY(z.AddFile("c.txt"));
-    z.Save();
-    // Adding the same name twice in one session keeps one entry.
-    QVERIFY(z.AddFile("c.txt"));
-    z.Save();
-    QCOMPARE(z.EntryCount(), qint64(3));
-  }
-  const auto entries = readZip(zipPath);
-  QCOMPARE(entries.keys(), QStringList({"a.txt", "b.txt", "c.txt"}));
-  QCOMPARE(entries["a.txt"].data, QByteArray("first a"));
-  QCOMPARE(entries["b.txt"].data, QByteArray("second b"));
-  QCOMPARE(entries["c.txt"].data, QByteArray("third c"));
-}
-
-void TestZipArchive::nothingIsWrittenBeforeSave() {
-  TestEnv env;
-  const QString zipPath = env.path("out.zip");
-  writeFile(env.path("a.txt"), "a");
-  {
-    TZipArchive z;
-    z.Open(zipPath);
-    QVERIFY(z.AddFileAs(env.path("a.txt"), "x/a.txt"));
-    QCOMPARE(z.PendingCount(), 1);
-    QVERIFY(!QFile::exists(zipPath));
-  } // destroyed without a save: discarded
-  QVERIFY(!QFile::exists(zipPath));
-  // An archive without entries is never written.
-  TZipArchive z;
-  z.Open(zipPath);
-  z.Save();
-  QVERIFY(!QFile::exists(zipPath));
-}
-
-void TestZipArchive::missingFileAddsNothing() {
-  TestEnv env;
-  TZipArchive z;
-  z.Open(env.path("out.zip"));
-  z.SetBaseFolder(env.path());
-  QVERIFY(!z.AddFile("missing.jpg"));
-  writeFile(env.path("a.txt"), "a");
-  QVERIFY(!z.AddFileAs(env.path("a.txt"), "/../"));
-  QCOMPARE(z.PendingCount(), 0);
-}
-
-void TestZipArchive::incompressibleEntriesAreStored() {
-  TestEnv env;
-  QByteArray noise(64 * 1024, 0);
-  quint32 x = 12345;
-  for (char& c : noise) {
-    x = x * 1664525u + 1013904223u;
-    c = char(x >> 24);
-  }
-  writeFile(env.path("noise.bin"), noise);
-  writeFile(env.path("text.txt"), QByteArray(64 * 1024, 'a'));
-  TZipArchive z;
-  z.Open(env.path("out.zip"));
-  z.SetBaseFolder(env.path());
-  z.AddFile("noise.bin");
-  z.AddFile("text.txt");
-  z.Save();
-  const auto entries = readZip(env.path("out.zip"));
-  QCOMPARE(entries["noise.bin"].method, int(ZIP_CM_STORE));
-  QCOMPARE(entries["text.txt"].method, int(ZIP_CM_DEFLATE));
-  QCOMPARE(entries["noise.bin"].data, noise);
-}
-
 void TestZipArchive::notAZipArchiveIsReported() {
   TestEnv env;
   writeFile(env.path("bad.zip"), "this is not a zip archive at all, just text");
-  TZipArchive z;
-  QVERIFY_THROWS_EXCEPTION(TZipError, z.Open(env.path("bad.zip")));
+  QVERIFY_THROWS_EXCEPTION(TZipError, TArchiveBuilder(env.path("bad.zip")));
   // The file is left as it was.
   QFile f(env.path("bad.zip"));
   QVERIFY(f.open(QIODevice::ReadOnly));
   QCOMPARE(f.readAll(), QByteArray("this is not a zip archive at all, just text"));
   // A folder that does not exist is found out before any work.
-  QVERIFY_THROWS_EXCEPTION(TZipError, z.Open(env.path("nowhere/out.zip")));
-}
-
-void TestZipArchive::failedSaveKeepsPreviousArchive() {
-  TestEnv env;
-  const QString folder = env.makeFolder("z");
-  const QString zipPath = folder + "/out.zip";
-  writeFile(env.path("a.txt"), "a");
-  writeFile(env.path("b.txt"), "b");
-  TZipArchive z;
-  z.Open(zipPath);
-  z.AddFileAs(env.path("a.txt"), "a.txt");
-  z.Save();
-  z.AddFileAs(env.path("b.txt"), "b.txt");
-  // The file of a pending entry vanishes before the save: the save fails as a whole.
-  QFile::remove(env.path("b.txt"));
-  QVERIFY_THROWS_EXCEPTION(TZipError, z.Save());
-  QVERIFY(!z.IsOpen());
-  const auto entries = readZip(zipPath);
-  QCOMPARE(entries.keys(), QStringList({"a.txt"}));
-  QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList({"out.zip"}));
+  QVERIFY_THROWS_EXCEPTION(TZipError, TArchiveBuilder(env.path("nowhere/out.zip")));
 }
 
 // Entries compressed ahead and entries compressed at the end follow one rule, and the archive
@@ -248,15 +107,15 @@ void TestZipArchive::builderStoresWhatDeflatingDoesNotShrink() {
     builder.CompressRemaining(2);
     builder.Write();
   }
-  const auto entries = readZip(archive);
+  const auto entries = ReadTestZip(archive);
   QCOMPARE(entries.keys(),
            QStringList({"ahead/text.txt", "empty.txt", "later/noise.bin", "later/text.txt"}));
-  QCOMPARE(entries["ahead/text.txt"].data, text);
-  QCOMPARE(entries["ahead/text.txt"].method, ZIP_CM_DEFLATE);
-  QCOMPARE(entries["later/text.txt"].method, ZIP_CM_DEFLATE);
-  QCOMPARE(entries["later/noise.bin"].data, noise);
-  QCOMPARE(entries["later/noise.bin"].method, ZIP_CM_STORE);
-  QCOMPARE(entries["empty.txt"].data, QByteArray());
+  QCOMPARE(entries["ahead/text.txt"].Data, text);
+  QCOMPARE(entries["ahead/text.txt"].Header.Method, kZipDeflated);
+  QCOMPARE(entries["later/text.txt"].Header.Method, kZipDeflated);
+  QCOMPARE(entries["later/noise.bin"].Data, noise);
+  QCOMPARE(entries["later/noise.bin"].Header.Method, kZipStored);
+  QCOMPARE(entries["empty.txt"].Data, QByteArray());
   QVERIFY(TArchiveBuilder::Leftovers(archive).isEmpty());
 
   // Nothing wanted: the archive becomes an empty one, not the old one.
@@ -265,7 +124,50 @@ void TestZipArchive::builderStoresWhatDeflatingDoesNotShrink() {
     builder.Write();
   }
   QVERIFY(QFile::exists(archive));
-  QVERIFY(readZip(archive).isEmpty());
+  QVERIFY(ReadTestZip(archive).isEmpty());
+}
+
+void TestZipArchive::jpegFilesAreStoredUnlessDeflatingSavesEnough_data() {
+  QTest::addColumn<QByteArray>("bytes");
+  QTest::addColumn<bool>("deflated");
+  auto noise = [](qsizetype size, quint32 seed) { // size: a multiple of 4
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
+    return bytes;
+  };
+  // Segments of metadata (APP1, up to 60000 bytes each), the scan header, then the scan data.
+  auto jpeg = [](const QByteArray& metadata, const QByteArray& scan) {
+    QByteArray b("\xff\xd8", 2);
+    for (qsizetype at = 0; at < metadata.size(); at += 60000) {
+      const QByteArray part = metadata.mid(at, 60000);
+      b += QByteArray("\xff\xe1", 2) + char((part.size() + 2) >> 8) + char(part.size() + 2);
+      b += part;
+    }
+    return b + QByteArray("\xff\xda\x00\x02", 4) + scan + QByteArray("\xff\xd9", 2);
+  };
+  const QByteArray photo = noise(3 << 20, 1);
+  QTest::newRow("photo") << jpeg({}, photo) << false;
+  QTest::newRow("thumbnail") << jpeg({}, noise(20000, 2)) << false;
+  QTest::newRow("saves 3 %") << jpeg({}, noise(1 << 20, 3) + QByteArray(32000, 'x')) << false;
+  // Metadata that shrinks to nothing, but is a small part of the file.
+  QTest::newRow("large metadata") << jpeg(QByteArray(100000, 'm'), photo) << false;
+  QTest::newRow("saves 8 %") << jpeg({}, noise(1 << 20, 4) + QByteArray(90000, 'x')) << true;
+  QTest::newRow("flat picture") << jpeg({}, QByteArray("\x12\x34\x56").repeated(400000)) << true;
+  QTest::newRow("small flat picture") << jpeg({}, QByteArray(5000, 'x')) << true;
+  // Not JPEG data: deflated whenever that makes it smaller.
+  QTest::newRow("other, saves 3 %") << noise(1 << 20, 5) + QByteArray(32000, 'x') << true;
+  QTest::newRow("other, saves nothing") << noise(1 << 20, 6) << false;
+}
+
+void TestZipArchive::jpegFilesAreStoredUnlessDeflatingSavesEnough() {
+  QFETCH(QByteArray, bytes);
+  QFETCH(bool, deflated);
+  const TCompressedEntry entry = CompressForArchive(bytes);
+  QCOMPARE(entry.Deflated, deflated);
+  QCOMPARE(entry.Crc, quint32(crc32(0, reinterpret_cast<const Bytef*>(bytes.constData()),
+                                    uInt(bytes.size()))));
+  // Deflated data reads back in builderStoresWhatDeflatingDoesNotShrink.
+  if (!deflated) QCOMPARE(entry.Data, bytes);
 }
 
 // What a killed run leaves (its spool, a partly written archive, the temporary file of an older

@@ -14,7 +14,6 @@
 #include <QtTest>
 #include <fcntl.h>
 #include <unistd.h>
-#include <zip.h>
 #include <zlib.h>
 
 namespace {
@@ -36,32 +35,14 @@ QByteArray readAll(const QString& path) {
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// Entry name -> content, read back with libzip (which checks each entry's CRC).
+// Entry name -> content, read back through the archive's directory (each entry's CRC checked).
 QMap<QString, QByteArray> readZip(const QString& path, bool* ok = nullptr) {
   QMap<QString, QByteArray> entries;
-  if (ok) *ok = false;
-  int code = 0;
-  zip_t* z = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
-  if (!z) return entries;
   bool good = true;
-  const zip_int64_t n = zip_get_num_entries(z, 0);
-  for (zip_int64_t i = 0; i < n; ++i) {
-    zip_stat_t st;
-    zip_stat_index(z, zip_uint64_t(i), 0, &st);
-    QByteArray data(qsizetype(st.size), Qt::Uninitialized);
-    zip_file_t* f = zip_fopen_index(z, zip_uint64_t(i), 0);
-    if (!f) {
-      good = false;
-      continue;
-    }
-    // Reading to the end makes libzip compare the CRC.
-    zip_int64_t got = zip_fread(f, data.data(), st.size);
-    char more;
-    if (got != zip_int64_t(st.size) || zip_fread(f, &more, 1) != 0) good = false;
-    zip_fclose(f);
-    entries.insert(QString::fromUtf8(st.name), data);
+  for (const auto& [name, entry] : ReadTestZip(path).asKeyValueRange()) {
+    entries.insert(name, entry.Data);
+    good = good && entry.Good;
   }
-  zip_discard(z);
   if (ok) *ok = good;
   return entries;
 }
@@ -132,6 +113,7 @@ private slots:
   void foreignOrAlteredHeadersAreWrittenAnew();
   void copyMadeAheadGivesTheSameArchive();
   void copyMadeAheadNeverSurvivesWithoutAWrite();
+  void reopenedLongerFileEndsWithTheArchive();
 };
 
 // Large data that barely shrinks (JPEG data) is stored without deflating it all; large data
@@ -180,8 +162,8 @@ void TestZipWriter::archiveIsValidForOtherReaders() {
   QCOMPARE(entries["empty.txt"], QByteArray());
   QCOMPARE(entries["album/Grüße.txt"], text.left(100));
   const auto raw = rawEntries(archive);
-  QCOMPARE(raw["album/text.txt"].Header.Method, quint16(ZIP_CM_DEFLATE));
-  QCOMPARE(raw["album/noise.jpg"].Header.Method, quint16(ZIP_CM_STORE));
+  QCOMPARE(raw["album/text.txt"].Header.Method, kZipDeflated);
+  QCOMPARE(raw["album/noise.jpg"].Header.Method, kZipStored);
   // The time stamp is the file's, to the two seconds the format keeps.
   quint16 time = 0, date = 0;
   ZipDosTime(QFileInfo(env.path("src/noise.jpg")).lastModified().toSecsSinceEpoch(), time, date);
@@ -318,11 +300,6 @@ void TestZipWriter::manyEntriesGetZip64Records() {
     }
     QVERIFY2(writer.Finish(), qPrintable(writer.ErrorString()));
   }
-  int code = 0;
-  zip_t* z = zip_open(QFile::encodeName(archive).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
-  QVERIFY(z);
-  QCOMPARE(zip_get_num_entries(z, 0), zip_int64_t(count));
-  zip_discard(z);
   const int fd = ::open(QFile::encodeName(archive).constData(), O_RDONLY);
   std::vector<TZipDirectoryEntry> entries;
   QVERIFY(ReadZipDirectory(fd, QFileInfo(archive).size(), entries, nullptr));
@@ -460,22 +437,17 @@ void TestZipWriter::foreignOrAlteredHeadersAreWrittenAnew() {
   QCOMPARE(entries["a.txt"], a);
   QCOMPARE(entries["c.txt"], c);
   // The headers agree again: a strict reader takes the archive.
-  int code = 0;
-  zip_t* z = zip_open(QFile::encodeName(archive).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
-  QVERIFY(z);
-  zip_discard(z);
+  checkWithUnzip(archive, 3);
 
   // An archive another program wrote: its stored entry's header differs from this writer's (the
-  // version needed), its deflated ones do not; every entry is reused either way.
-  QVERIFY(QFile::remove(archive));
+  // version needed); every entry is reused either way.
   {
-    TZipArchive other;
-    other.Open(archive);
-    other.SetBaseFolder(env.path("src"));
-    QVERIFY(other.AddFile("a.txt"));
-    QVERIFY(other.AddFile("b.jpg"));
-    QVERIFY(other.AddFile("c.txt"));
-    other.Save();
+    const int other = ::open(QFile::encodeName(archive).constData(), O_RDWR);
+    QVERIFY(ReadZipDirectory(other, QFileInfo(archive).size(), dir, nullptr));
+    QCOMPARE(dir[1].Header.Method, kZipStored);
+    const char version10[2] = {10, 0};
+    QCOMPARE(pwrite(other, version10, 2, off_t(dir[1].LocalHeaderOffset + 4)), ssize_t(2));
+    ::close(other);
   }
   {
     TArchiveBuilder builder(archive);
@@ -489,9 +461,6 @@ void TestZipWriter::foreignOrAlteredHeadersAreWrittenAnew() {
   QCOMPARE(entries["a.txt"], a);
   QCOMPARE(entries["b.jpg"], b);
   QCOMPARE(entries["c.txt"], c);
-  z = zip_open(QFile::encodeName(archive).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
-  QVERIFY(z);
-  zip_discard(z);
   checkWithUnzip(archive, 3);
 }
 
@@ -605,6 +574,25 @@ void TestZipWriter::copyMadeAheadNeverSurvivesWithoutAWrite() {
   }
   QVERIFY(TArchiveBuilder::Leftovers(archive).isEmpty());
   QCOMPARE(readAll(archive), old);
+}
+
+// The file of a copy made ahead holds more than the new archive keeps when the copy ran past the
+// last entry kept in place (how far it ran depends on its thread): made here as it is then.
+void TestZipWriter::reopenedLongerFileEndsWithTheArchive() {
+  TestEnv env;
+  const QByteArray data = noise(5000, 9);
+  TZipEntryHeader header;
+  header.Name = "kept.jpg";
+  header.Crc =
+      quint32(crc32(0, reinterpret_cast<const Bytef*>(data.constData()), uInt(data.size())));
+  header.CompressedSize = header.Size = quint64(data.size());
+  const QString fresh = env.path("fresh.zip"), reopened = env.path("reopened.zip");
+  TZipWriter writer;
+  QVERIFY(writer.Open(fresh) && writer.Add(header, data.constData()) && writer.Finish());
+  writeFile(reopened, ZipLocalHeader(header) + data + noise(20000, 10));
+  TZipWriter again;
+  QVERIFY(again.Open(reopened, true) && again.AddInPlace(header) && again.Finish());
+  QCOMPARE(readAll(reopened), readAll(fresh));
 }
 
 QTEST_GUILESS_MAIN(TestZipWriter)

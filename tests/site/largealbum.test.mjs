@@ -1,5 +1,6 @@
 // A large album: the grid is made in steps while it scrolls, and in the end holds every shown
-// picture once, in order; a thumbnail path that leaves the site hides its picture everywhere.
+// picture once, in order; a lightbox closed beyond the tiles made so far focuses its picture's
+// tile; a thumbnail path that leaves the site hides its picture everywhere.
 import { after, before, describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { cpSync, mkdirSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
@@ -107,6 +108,19 @@ describe('gallery with a large album', () => {
       (await tiles(page)).map((t) => t.id),
       expected.filter((id) => id % 2 === 1)
     );
+  });
+
+  it('puts the focus on the tile of the picture the lightbox closes on, made if need be', async () => {
+    await goTo(page, server.url + '#/album/1');
+    const made = (await tiles(page)).length;
+    await page.click('a.tile-link');
+    await waitLightbox(page, `1 / ${COUNT}`);
+    for (let i = 0; i < made + 4; ++i) await page.keyboard.press('ArrowRight');
+    await waitLightbox(page, `${made + 5} / ${COUNT}`);
+    await page.keyboard.press('Escape');
+    await page.waitForFunction(() => !document.querySelector('.pswp'), { polling: 50 });
+    const focused = await page.evaluate(() => document.activeElement.dataset.pictureId);
+    assert.equal(Number(focused), COUNT - (made + 4));
   });
 
   it('says so when its description names a database outside its folder', async () => {

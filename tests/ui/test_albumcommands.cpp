@@ -1,6 +1,6 @@
 // The album commands of the main window: add and edit through the wizard, a dropped folder,
 // renaming (dialog and the in-place edit of a file name) and the tools menu entries.
-#include "testenv.h"
+#include "mainwindowtest.h"
 #include "uitesthelpers.h"
 
 #include "core/album.h"
@@ -27,30 +27,8 @@
 #include <QtTest>
 #include <functional>
 
-class TestAlbumCommands : public QObject {
+class TestAlbumCommands : public TMainWindowTest {
   Q_OBJECT
-  TestEnv env;
-  RecordingPrompt prompt;
-  int folders_ = 0, projects_ = 0;
-
-  QString makeAlbumFolder(int pictures) {
-    const QString folder = env.makeFolder(QStringLiteral("album%1").arg(++folders_));
-    for (int i = 0; i < pictures; ++i)
-      WriteTestJpeg(folder + QStringLiteral("/pic%1.jpg").arg(i), 48, 32);
-    return folder;
-  }
-
-  void newProject(TfrmLumenFold2& w) {
-    const QString name = QStringLiteral("site%1.lumenfold").arg(++projects_);
-    TLumenfoldProject settings;
-    settings.Reset();
-    settings.FileName = env.path(name);
-    settings.ConnectionString = env.newDatabase(name + QStringLiteral(".sqlite"));
-    settings.WizardPages = kAllWizardPages;
-    settings.ProcessAfterWizard = false;
-    w.StartNewProject(settings);
-  }
-
   // Walks an open wizard from its first page to the end: the folder from the browse hook, the
   // other pages skipped, Close.
   static void finishWizard(TfrmNewAlbum* d) {
@@ -86,7 +64,7 @@ private slots:
     w.StartDialogOnShow = false;
     w.show();
     newProject(w);
-    const QString folder = makeAlbumFolder(3);
+    const QString folder = makeAlbumFolder(3, 48, 32);
     SetBrowseFolderHook([folder](const QString&, const QString&) { return folder; });
     QVERIFY(w.Actions().actAddAlbum->isEnabled());
     {
@@ -127,7 +105,7 @@ private slots:
     w.StartDialogOnShow = false;
     w.show();
     newProject(w);
-    const QString folder = makeAlbumFolder(2);
+    const QString folder = makeAlbumFolder(2, 48, 32);
     SetBrowseFolderHook([folder](const QString&, const QString&) { return folder; });
     DialogHandler<TfrmNewAlbum> handler(finishWizard);
     w.Actions().actAddAlbum->trigger();
@@ -154,7 +132,7 @@ private slots:
     w.StartDialogOnShow = false;
     w.show();
     newProject(w);
-    const QString folder = makeAlbumFolder(1);
+    const QString folder = makeAlbumFolder(1, 48, 32);
     QString shown;
     DialogHandler<TfrmNewAlbum> handler([&shown](TfrmNewAlbum* d) {
       click(d, "bbnNext");
@@ -174,7 +152,7 @@ private slots:
 
     // A file is no folder.
     QMimeData file;
-    file.setUrls({QUrl::fromLocalFile(folder + "/pic0.jpg")});
+    file.setUrls({QUrl::fromLocalFile(folder + "/pic00.jpg")});
     QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &file, Qt::LeftButton, Qt::NoModifier);
     refused.setAccepted(false);
     QApplication::sendEvent(&w, &refused);
@@ -186,7 +164,7 @@ private slots:
     w.StartDialogOnShow = false;
     w.show();
     newProject(w);
-    const QString folder = makeAlbumFolder(2);
+    const QString folder = makeAlbumFolder(2, 48, 32);
     SetBrowseFolderHook([folder](const QString&, const QString&) { return folder; });
     DialogHandler<TfrmNewAlbum> wizard(finishWizard);
     w.Actions().actAddAlbum->trigger();
@@ -237,7 +215,7 @@ private slots:
     QVERIFY(visible.contains("Recreate temp files"));
 
     // An album whose folder went away is offered for relocation.
-    const QString folder = makeAlbumFolder(1);
+    const QString folder = makeAlbumFolder(1, 48, 32);
     SetBrowseFolderHook([folder](const QString&, const QString&) { return folder; });
     DialogHandler<TfrmNewAlbum> wizard(finishWizard);
     w.Actions().actAddAlbum->trigger();

@@ -71,12 +71,7 @@ private slots:
     prompt.answer = true;
   }
 
-  void cleanup() {
-    SetBrowseFolderHook(nullptr);
-    TfrmNewAlbum::SetSignatureChooser(nullptr);
-    TfrmNewAlbum::SetCategoryChooser(nullptr);
-    TfrmNewAlbum::SetPictureEditor(nullptr);
-  }
+  void cleanup() { SetBrowseFolderHook(nullptr); }
 
   void addModeWalksAllNinePages() {
     TLumenfoldProject project;
@@ -328,14 +323,15 @@ private slots:
     project.Reset();
     bool loaderRan = false;
     TfrmNewAlbum* wizard = nullptr;
-    TfrmNewAlbum::SetPictureEditor([&](QWidget*, TLumenfoldProject&, TLumenfoldPicture& copy) {
+    TfrmNewAlbum::TEditors editors;
+    editors.Picture = [&](QWidget*, TLumenfoldProject&, TLumenfoldPicture& copy) {
       loaderRan = wizard->ThumbnailLoader() != nullptr && !copy.Thumbnail();
       // The dialog is open (modal) until the loader is done.
       const bool loaded = QTest::qWaitFor([&] { return !wizard->ThumbnailLoader(); }, 20000);
       copy.Title = "Edited";
       return loaded;
-    });
-    TfrmNewAlbum w(nullptr, &project);
+    };
+    TfrmNewAlbum w(nullptr, &project, nullptr, editors);
     wizard = &w;
     w.show();
     toPictures(w, trip);
@@ -483,14 +479,15 @@ private slots:
     project.Reset();
     project.WizardPages = kAllWizardPages;
     int calls = 0;
-    TfrmNewAlbum::SetSignatureChooser(
-        [&calls](QWidget*, TLumenfoldProject&, const QList<TLumenfoldPicture*>& pictures) {
-          ++calls;
-          for (TLumenfoldPicture* p : pictures)
-            p->ThumbSignatureId = 7;
-          return true;
-        });
-    TfrmNewAlbum w(nullptr, &project);
+    TfrmNewAlbum::TEditors editors;
+    editors.Signature = [&calls](QWidget*, TLumenfoldProject&,
+                                 const QList<TLumenfoldPicture*>& pictures) {
+      ++calls;
+      for (TLumenfoldPicture* p : pictures)
+        p->ThumbSignatureId = 7;
+      return true;
+    };
+    TfrmNewAlbum w(nullptr, &project, nullptr, editors);
     w.show();
     toPictures(w, other);
     waitForLoader(w);

@@ -2,7 +2,7 @@
 // the shared choosers and its pictures page the picture dialog; what they change reaches the
 // album's pictures and the database in add and edit mode, a cancelled edit changes nothing, and
 // "Process after closing" processes the album.
-#include "testenv.h"
+#include "mainwindowtest.h"
 #include "uitesthelpers.h"
 
 #include "core/album.h"
@@ -44,30 +44,8 @@ struct TWalk {
 
 } // namespace
 
-class TestAlbumWizardWiring : public QObject {
+class TestAlbumWizardWiring : public TMainWindowTest {
   Q_OBJECT
-  TestEnv env;
-  RecordingPrompt prompt;
-  int folders_ = 0, projects_ = 0;
-
-  QString makeAlbumFolder(int pictures) {
-    const QString folder = env.makeFolder(QStringLiteral("album%1").arg(++folders_));
-    for (int i = 0; i < pictures; ++i)
-      WriteTestJpeg(folder + QStringLiteral("/pic%1.jpg").arg(i), 48 + i, 32);
-    return folder;
-  }
-
-  void newProject(TfrmLumenFold2& w) {
-    const QString name = QStringLiteral("site%1.lumenfold").arg(++projects_);
-    TLumenfoldProject settings;
-    settings.Reset();
-    settings.FileName = env.path(name);
-    settings.ConnectionString = env.newDatabase(name + QStringLiteral(".sqlite"));
-    settings.WizardPages = kAllWizardPages;
-    settings.ProcessAfterWizard = false;
-    w.StartNewProject(settings);
-  }
-
   // A category and a signature in the project's database and lists.
   static void addCategoryAndSignature(TLumenfoldProject& project, int* categoryId,
                                       int* signatureId) {
@@ -165,7 +143,7 @@ private slots:
     TLumenfoldProject* project = w.Project();
     int categoryId = -1, signatureId = -1;
     addCategoryAndSignature(*project, &categoryId, &signatureId);
-    const QString folder = makeAlbumFolder(3);
+    const QString folder = makeAlbumFolder(3, 48, 32);
     SetBrowseFolderHook([folder](const QString&, const QString&) { return folder; });
 
     // Add: a title, the signature (row 1 after "<no signature>") and the category for all.
@@ -240,6 +218,13 @@ private slots:
     QTRY_VERIFY_WITH_TIMEOUT(!w.ThumbnailLoader(), 20000);
     QVERIFY(w.SaveCurrentProject());
     QCOMPARE(rows("Harbour", -1), QList<int>({1, 3, 0}));
+
+    // Looking through the album and closing the wizard without a change is no edit.
+    TWalk look;
+    DialogHandler<TfrmNewAlbum> wizard([&look](TfrmNewAlbum* d) { walk(d, &look); });
+    w.Actions().actEditAlbum->trigger();
+    QVERIFY(look.ok);
+    QVERIFY(!project->Modified);
   }
 
   void processAfterClosing() {
@@ -247,7 +232,7 @@ private slots:
     w.StartDialogOnShow = false;
     w.show();
     newProject(w);
-    const QString folder = makeAlbumFolder(2);
+    const QString folder = makeAlbumFolder(2, 48, 32);
     SetBrowseFolderHook([folder](const QString&, const QString&) { return folder; });
     TBoxAnswerer answer(QMessageBox::Ok);
     DialogHandler<TfrmProcessSelection> selection([](TfrmProcessSelection* d) {
@@ -280,8 +265,8 @@ private slots:
     QVERIFY(w.Project()->ProcessAfterWizard);
     QCOMPARE(selection.count, 1);
     QCOMPARE(answer.texts, QStringList({"Processing finished successfully."}));
-    for (const char* file : {"/ps_medium/m_pic0.jpg", "/ps_medium/m_pic1.jpg",
-                             "/ps_thumb/tn_pic0.jpg", "/ps_thumb/tn_pic1.jpg"})
+    for (const char* file : {"/ps_medium/m_pic00.jpg", "/ps_medium/m_pic01.jpg",
+                             "/ps_thumb/tn_pic00.jpg", "/ps_thumb/tn_pic01.jpg"})
       QVERIFY2(QFileInfo::exists(folder + QLatin1String(file)), file);
     TLumenfoldAlbum* album = w.Project()->Albums.Albums(0);
     for (int i = 0; i < album->Pictures.Count(); ++i)

@@ -1,10 +1,11 @@
 // The main window: first start, the settings store, the project lifecycle, the enabling rules,
 // the album list drawing, the close query and the coordination with the thumbnail loader.
-#include "testenv.h"
+#include "mainwindowtest.h"
 #include "uitesthelpers.h"
 
 #include "core/album.h"
 #include "core/picture.h"
+#include "core/previewcache.h"
 #include "core/project.h"
 #include "db/sqlaccess.h"
 #include "processing/thumbnailthread.h"
@@ -35,6 +36,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSplitter>
 #include <QTimer>
@@ -79,33 +81,10 @@ int PixelsLike(const QImage& image, QRect r, std::function<bool(QRgb)> test) {
 
 } // namespace
 
-class TestFrmMain : public QObject {
+class TestFrmMain : public TMainWindowTest {
   Q_OBJECT
 
 private:
-  TestEnv env;
-  RecordingPrompt prompt;
-  int folderCount_ = 0;
-  int projectCount_ = 0;
-
-  QString makeAlbumFolder(int pictures, int width = 320, int height = 240) {
-    const QString folder = env.makeFolder(QStringLiteral("album%1").arg(++folderCount_));
-    for (int i = 0; i < pictures; ++i)
-      WriteTestJpeg(folder + QStringLiteral("/pic%1.jpg").arg(i, 2, 10, QChar('0')), width, height);
-    return folder;
-  }
-
-  // A new project (as the new-project dialog's OK makes it) in a fresh database.
-  void newProject(TfrmLumenFold2& w, QString name = QString()) {
-    if (name.isEmpty()) name = QStringLiteral("site%1.lumenfold").arg(++projectCount_);
-    TLumenfoldProject settings;
-    settings.Reset();
-    settings.FileName = env.path(name);
-    settings.ConnectionString = env.newDatabase(name + QStringLiteral(".sqlite"));
-    QVERIFY(!settings.ConnectionString.isEmpty());
-    w.StartNewProject(settings);
-  }
-
   TLumenfoldAlbum* addAlbum(TfrmLumenFold2& w, const QString& folder, const QString& shortName) {
     auto* album = new TLumenfoldAlbum(w.Project());
     album->ShortName = shortName;
@@ -808,6 +787,30 @@ private slots:
     waitForLoader(again);
   }
 
+  // Opening every album is no edit; what the loader learns meanwhile about an original edited
+  // elsewhere (its preview gone too) is stored all the same, so processing takes the picture.
+  void lookingAtAlbumsLeavesTheProjectUnmodified() {
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.show();
+    newProject(w);
+    QStringList folders;
+    for (const char* name : {"North", "South"})
+      folders << addAlbum(w, makeAlbumFolder(2), name)->Path;
+    waitForLoader(w);
+    QVERIFY(w.SaveCurrentProject());
+    for (const QString& folder : folders)
+      QVERIFY(QDir(folder + "/ps_tmp").removeRecursively());
+    QVERIFY(WriteTestJpeg(folders.last() + "/pic00.jpg", 200, 300));
+    w.OpenProjectFile(w.Project()->FileName);
+    for (int row = 0; row < folders.size(); ++row) {
+      w.SelectAlbum(row);
+      waitForLoader(w);
+    }
+    QVERIFY(!w.Project()->Modified);
+    QCOMPARE(queryInt("SELECT modified FROM picture WHERE original_width = 200"), 1);
+  }
+
   void recreateTempKeepsUnsavedPictures() {
     TfrmLumenFold2 w;
     w.StartDialogOnShow = false;
@@ -829,6 +832,54 @@ private slots:
     QCOMPARE(w.PictureView()->Count(), 2);
     waitForLoader(w);
     QVERIFY(w.SaveCurrentProject());
+  }
+
+  void previewsStayWithinTheirBoundAndLeaveWithTheirAlbum() {
+    // Previews of 64 x 48 originals are 12288 bytes; the bound holds twenty of the 90.
+    const qint64 bound = 20 * 64 * 48 * 4;
+    const qint64 before = PreviewCache().LimitBytes();
+    PreviewCache().SetLimitBytes(bound);
+    auto restore = qScopeGuard([&] { PreviewCache().SetLimitBytes(before); });
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.resize(800, 600);
+    w.show();
+    newProject(w);
+    TLumenfoldAlbum* small = addAlbum(w, makeAlbumFolder(3, 64, 48), QStringLiteral("Small"));
+    TLumenfoldAlbum* big = addAlbum(w, makeAlbumFolder(90, 64, 48), QStringLiteral("Big"));
+    auto select = [&](TLumenfoldAlbum* album) {
+      for (int row = 0; w.CurrentAlbum() != album && row < w.Project()->Albums.Count(); ++row)
+        w.SelectAlbum(row);
+      QCOMPARE(w.CurrentAlbum(), album);
+    };
+    select(big);
+    TphotoListView* view = w.PictureView();
+    QScrollBar* bar = view->IconList()->verticalScrollBar();
+    QTRY_VERIFY(bar->maximum() > 0);
+    auto visibleShown = [&] {
+      for (int row = 0; row < view->Count(); ++row)
+        if (view->ItemRect(row).intersects(view->IconViewport()->rect()) &&
+            !view->Picture(row)->Thumbnail())
+          return false;
+      return true;
+    };
+    // Down the album and back up, with the loader running and after it has ended.
+    for (int pass = 0; pass < 2; ++pass) {
+      for (int step = 0; step <= 2 * 10; ++step) {
+        const int value =
+            step <= 10 ? bar->maximum() * step / 10 : bar->maximum() * (2 * 10 - step) / 10;
+        bar->setValue(value);
+        QTRY_VERIFY(visibleShown());
+        QVERIFY(PreviewCache().Bytes() <= bound);
+      }
+      waitForLoader(w);
+    }
+    QVERIFY(!big->Pictures.Pictures(89)->Thumbnail()); // dropped on the way back up
+
+    select(small);
+    for (int i = 0; i < big->Pictures.Count(); ++i)
+      QVERIFY(big->Pictures.Pictures(i)->IsFace || !big->Pictures.Pictures(i)->Thumbnail());
+    QTRY_VERIFY(visibleShown());
   }
 
   void loaderIsPausedOnlyDuringSave() {

@@ -41,18 +41,19 @@ class TestPictureDetail : public QObject {
     return p;
   }
 
-  static void drag(TCropImage* image, QPointF from, QPointF to) {
+  static void drag(TCropImage* image, QPointF from, QPointF to,
+                   Qt::KeyboardModifiers keys = Qt::NoModifier) {
     const QPointF a = image->ToControl(from), b = image->ToControl(to);
     QMouseEvent press(QEvent::MouseButtonPress, a, image->mapToGlobal(a), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
+                      Qt::LeftButton, keys);
     QApplication::sendEvent(image, &press);
     QMouseEvent move(QEvent::MouseMove, b, image->mapToGlobal(b), Qt::NoButton, Qt::LeftButton,
-                     Qt::NoModifier);
+                     keys);
     QApplication::sendEvent(image, &move);
     QVERIFY(image->Dragging());
     QCOMPARE(image->Filter(), int(rfNearest));
     QMouseEvent release(QEvent::MouseButtonRelease, b, image->mapToGlobal(b), Qt::LeftButton,
-                        Qt::NoButton, Qt::NoModifier);
+                        Qt::NoButton, keys);
     QApplication::sendEvent(image, &release);
   }
 
@@ -116,6 +117,29 @@ private slots:
         QRectF(QPointF(100, 80), QPointF(900, 720)));
     QCOMPARE(TfrmPictureDetail::CropText(QRectF(QPointF(0.5, 1.5), QPointF(2.5, 3.5))),
              QString("(0, 2) - (2, 4). new size: 2 x 2"));
+  }
+
+  // With Ctrl held a dragged corner resizes about the centre; where one side would leave the
+  // picture, both stop at the same distance from the centre. A moved crop stops at the right
+  // and bottom edges and keeps its size.
+  void cropDragsStayInsideThePicture() {
+    TLumenfoldPicture* real = addPicture("centred.jpg", 1000, 800);
+    TfrmPictureDetail d;
+    d.SetProject(&project);
+    d.SetPictures({real}, 0);
+    d.show();
+    auto* image = child<TCropImage>(&d, "imgFull");
+    QTRY_COMPARE(image->FullSize(), QSize(1000, 800));
+    child<QCheckBox>(&d, "cbxCrop")->click();
+    QCOMPARE(d.Copy().CropRect, (TCropRect{100, 80, 900, 720}));
+    drag(image, QPointF(500, 400), QPointF(3000, 3000));
+    QCOMPARE(d.Copy().CropRect, (TCropRect{200, 160, 1000, 800}));
+    drag(image, QPointF(600, 480), QPointF(500, 400));
+    QCOMPARE(d.Copy().CropRect, (TCropRect{100, 80, 900, 720}));
+    drag(image, QPointF(900, 720), QPointF(800, 650), Qt::ControlModifier);
+    QCOMPARE(d.Copy().CropRect, (TCropRect{200, 150, 800, 650}));
+    drag(image, QPointF(200, 150), QPointF(-50, 100), Qt::ControlModifier);
+    QCOMPARE(d.Copy().CropRect, (TCropRect{0, 100, 1000, 700}));
   }
 
   void turningKeepsTheCropTurnedWithThePicture() {

@@ -19,6 +19,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCursor>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -441,7 +442,20 @@ private slots:
 
   void processCommandReportsHowTheRunEnded() {
     int before = 0, after = 0;
-    TProcessHooks hooks{[&] { ++before; }, [&] { ++after; }};
+    // The busy cursor shows from the run's start and is gone again by the report.
+    bool busyAtStart = false, busyAtEnd = true;
+    const auto busy = [] {
+      return QApplication::overrideCursor() &&
+             QApplication::overrideCursor()->shape() == Qt::BusyCursor;
+    };
+    TProcessHooks hooks{[&] {
+                          ++before;
+                          busyAtStart = busy();
+                        },
+                        [&] {
+                          ++after;
+                          busyAtEnd = busy();
+                        }};
     {
       QStringList texts;
       TModalDriver driver([&](QWidget* w) { clickOkOrAnswer(w, QMessageBox::Ok, &texts); });
@@ -450,6 +464,7 @@ private slots:
     }
     QCOMPARE(before, 1);
     QCOMPARE(after, 1);
+    QVERIFY(busyAtStart && !busyAtEnd);
     QVERIFY(QFileInfo::exists(mediumOf(trip, 0)));
 
     // An original that cannot be decoded is skipped: the run finishes and says which and why.

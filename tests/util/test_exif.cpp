@@ -200,6 +200,15 @@ private slots:
     QCOMPARE(ReadCameraMetadata(path, TMetadataParts::ExifAndColourProfile).ColourProfile, profile);
   }
 
+  void profileChunksNumberedBeyondTheirTotalGiveNoProfile() {
+    // Two chunks of two, numbered 1 and 3: as many as promised, but not the ones promised.
+    QByteArray chunks = ColourProfileSegments(QByteArray(600, 'p'), 300);
+    chunks[4 + 14 + 300 + 16] = 3; // the second segment's sequence number
+    const TCameraMetadata m = ParseCameraMetadata(WithSegments(plainJpeg(), chunks));
+    QVERIFY(m.ColourProfile.isEmpty());
+    QVERIFY(!m.Problem.isEmpty());
+  }
+
   void encodedOutputsCarryNoOrientation() {
     // Outputs are written upright by their pixels; a browser must find nothing to turn.
     const TCameraMetadata m = ParseCameraMetadata(EncodeJpeg(MakeTestImage(40, 30), 85));

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPainter>
 #include <QtTest>
 #include <atomic>
@@ -473,6 +474,29 @@ private slots:
       QCOMPARE(DecodeJpegFileTransformed(path, 4, code, crop, &stored), plain.copy(crop));
       QCOMPARE(stored, QSize(803, 611));
     }
+  }
+
+  // A progressive file keeps every coefficient while it decodes, at any scale: two bytes each,
+  // three components at 4:2:0 make three bytes a pixel. The memory estimate counts them.
+  void memoryEstimateCountsProgressiveCoefficients() {
+    const QString plain = env.path("estimate.jpg"), progressive = env.path("estimate-p.jpg");
+    QVERIFY(WriteTestJpeg(plain, 800, 608));
+    QFile f(progressive);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(EncodeProgressive(Detailed(800, 608), false));
+    f.close();
+    QCOMPARE(ReadJpegLayout(plain).CoefficientBytes, qint64(0));
+    QCOMPARE(ReadJpegLayout(progressive).CoefficientBytes, qint64(800 * 608 * 3));
+    TOriginalRequest request;
+    request.Boxes = {QSize(80, 60)}; // decoded at 1/8
+    auto need = [&](const QString& path) {
+      return EstimateOriginalMemory(path, request) - QFileInfo(path).size();
+    };
+    QCOMPARE(need(progressive) - need(plain), qint64(800 * 608 * 3));
+    request.FullResolution = true;
+    QVERIFY(need(plain) >= 800 * 608 * 4);
+    request.MaxPixels = 800 * 607; // refused before decoding
+    QCOMPARE(need(plain), qint64(0));
   }
 
   void cmykPictures() {

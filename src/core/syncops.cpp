@@ -38,13 +38,15 @@ TOriginalState OriginalStateOf(const TLumenfoldPicture& picture, bool compareHas
   return TOriginalState::Present;
 }
 
-int MarkChangedOriginals(TLumenfoldAlbum& album, bool compareHash) {
+int MarkChangedOriginals(TLumenfoldAlbum& album, bool compareHash,
+                         QList<TLumenfoldPicture*>* changedPictures) {
   int changed = 0;
   for (int i = 0; i < album.Pictures.Count(); ++i) {
     TLumenfoldPicture* p = album.Pictures.Pictures(i);
     if (p->IsDeleted || OriginalStateOf(*p, compareHash) != TOriginalState::Changed) continue;
     p->SetModified(true);
     ++changed;
+    if (changedPictures) changedPictures->append(p);
   }
   return changed;
 }

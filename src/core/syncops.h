@@ -8,6 +8,7 @@
 //
 // Threads: the thread that owns the project (the user-interface thread, or the command-line
 // program's main thread). Stop the thumbnail loader first.
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -28,8 +29,9 @@ TOriginalState OriginalStateOf(const TLumenfoldPicture& picture, bool compareHas
 
 // Marks the album's pictures (deleted ones aside) whose original is Changed to be processed
 // again. Nothing is marked unsaved: the run records the new facts when it makes the outputs.
-// Returns how many are Changed, those marked before included.
-int MarkChangedOriginals(TLumenfoldAlbum& album, bool compareHash);
+// Returns how many are Changed, those marked before included; `changed`, when given, gets them.
+int MarkChangedOriginals(TLumenfoldAlbum& album, bool compareHash,
+                         QList<TLumenfoldPicture*>* changed = nullptr);
 
 struct TSyncFinding {
   TLumenfoldAlbum* Album = nullptr;

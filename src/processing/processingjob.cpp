@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
+#include <algorithm>
 
 QString RemoveZipBeforeRun(const TLumenfoldProject& project, bool* noTrash) {
   if (noTrash) *noTrash = false;
@@ -115,14 +116,20 @@ bool TProcessingJob::Prepare() {
   return true;
 }
 
+int TProcessingJob::ChangedOriginals() const {
+  if (!ended_) return int(changed_.size());
+  return int(std::count_if(changed_.cbegin(), changed_.cend(),
+                           [](const TLumenfoldPicture* p) { return !p->Modified; }));
+}
+
 bool TProcessingJob::markChangedOriginals() {
-  changed_ = 0;
+  changed_.clear();
   const bool every = request_.AllModified || request_.Zip;
   for (int a = 0; a < project_->Albums.Count(); ++a) {
     if (!every && !request_.AlbumPositions.contains(a)) continue;
     TLumenfoldAlbum* album = project_->Albums.Albums(a);
     if (!album->Loaded && album->Id != -1 && !album->LoadPictures()) return false;
-    changed_ += MarkChangedOriginals(*album, request_.CompareHash);
+    MarkChangedOriginals(*album, request_.CompareHash, &changed_);
   }
   return true;
 }

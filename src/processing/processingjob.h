@@ -74,8 +74,9 @@ public:
   // Full paths of the originals of the work list, in its order (valid after Prepare).
   const QStringList& FileNames() const { return fileNames_; }
   int Count() const { return int(fileNames_.size()); }
-  // The pictures whose original changed, found by Prepare.
-  int ChangedOriginals() const { return changed_; }
+  // The pictures whose original changed, found by Prepare; once the run has ended, those of them
+  // that it made again (a changed original that could not be decoded is reported as such).
+  int ChangedOriginals() const;
 
   // Starts the prepared run.
   void Start();
@@ -115,6 +116,6 @@ private:
   bool started_ = false;
   bool ended_ = false;
   bool completed_ = false;
-  int changed_ = 0;
+  QList<TLumenfoldPicture*> changed_;
   QString reason_;
 };

@@ -131,7 +131,7 @@ void TestCmdProcess::runReportsProgressAndOutcome() {
   r = cli({"process", project, "--zip", "--all", "--albums", "Photos"}); // a short name
   QCOMPARE(r.status, 3);
   QVERIFY2(r.out.contains("Processing finished successfully.\n"
-                          "1 original picture was not found and was skipped.\n  " +
+                          "1 original picture was not found and was skipped.\n" +
                           QDir::toNativeSeparators(album + "/b.jpg") + "\nThe original \"" + album +
                           "/b.jpg\" of a published picture was not found"),
            qPrintable(r.out));

@@ -139,7 +139,7 @@ TPictureResult producePicture(const TPictureWork& work, const TPictureSteps& ste
   // The buffers stay with the thread from picture to picture, so their memory is not handed
   // back to the system and faulted in again each time.
   QByteArray& contents = t_contents;
-  result.Date = FileDosDateTime(work.OriginalPath);
+  result.ModifiedSecs = FileModifiedSecs(work.OriginalPath);
   if (ReadWholeFile(work.OriginalPath, contents)) {
     result.Hash = GetDataHash(contents);
     result.Size = int(contents.size());

@@ -66,7 +66,9 @@ struct TOutputResult {
 struct TPictureResult {
   QString Hash;  // Adler-32 as 8 lowercase hex digits; empty when unreadable or empty
   int Size = -1; // bytes; -1 when unreadable
-  int Date = -1; // the file's packed DOS time stamp, read before its contents
+  // The file's modification time (seconds since the epoch), read before its contents; the run
+  // thread makes the packed local time stamp of it (time zone code is not for many threads).
+  qint64 ModifiedSecs = -1;
   TCompressedEntry OriginalZip; // the original as it goes into the archive (when asked)
   bool Damaged = false;         // decoded with warnings: truncated or corrupt data
   QSize OriginalSize;           // stored size (before orientation), full resolution

@@ -793,7 +793,7 @@ void TProcessThread::processPicture(int index, Pipeline& pipeline) {
   }
   p->OriginalHash = result.Hash;
   p->OriginalSize = result.Size;
-  p->OriginalDate = result.Date;
+  p->OriginalDate = DosDateTimeOfSecs(result.ModifiedSecs);
 
   // Output folders, created with their parents; a failure shows when the image is written.
   const QString albumPath = album ? album->Path : QFileInfo(originalPath).absolutePath();

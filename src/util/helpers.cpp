@@ -193,6 +193,16 @@ int FileDosDateTime(const QString& path) {
   return DateTimeToDosDateTime(info.lastModified().toLocalTime());
 }
 
+qint64 FileModifiedSecs(const QString& path) {
+  struct stat st;
+  if (::stat(QFile::encodeName(path).constData(), &st) != 0) return -1;
+  return qint64(st.st_mtime);
+}
+
+int DosDateTimeOfSecs(qint64 secs) {
+  return secs < 0 ? -1 : DateTimeToDosDateTime(QDateTime::fromSecsSinceEpoch(secs));
+}
+
 bool AddRecentProject(QStringList& list, const QString& fileName) {
   const QString lower = fileName.toLower();
   for (int k = 0; k < list.size(); ++k) {

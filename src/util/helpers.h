@@ -50,6 +50,11 @@ private:
 // Packed DOS time stamp (date in the high 16 bits, time in the low 16 bits) of the file's local
 // modification time; -1 when the file does not exist.
 int FileDosDateTime(const QString& path);
+// The file's modification time in seconds since the epoch, -1 when it does not exist. It asks
+// nothing of the time zone, so any number of threads may call it at once; DosDateTimeOfSecs
+// then makes the packed local time stamp on one thread.
+qint64 FileModifiedSecs(const QString& path);
+int DosDateTimeOfSecs(qint64 secs);
 int DateTimeToDosDateTime(const QDateTime& local);
 QDateTime DosDateTimeToDateTime(int packed);
 

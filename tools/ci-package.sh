@@ -49,9 +49,9 @@ grep -q 'glob pattern="\*.lumenfold"' "$prefix/share/mime/packages/de.kelm.Lumen
 grep -q '^MimeType=application/x-lumenfold;' "$prefix/share/applications/de.kelm.LumenFold.desktop"
 
 # Both programs answer without a display.
-env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/lumenfold" --help | grep -q '^usage: lumenfold'
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/lumenfold" --help | grep '^usage: lumenfold' >/dev/null
 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/lumenfold" --version
-"$cli" --help | grep -q '^usage: lumenfold-cli'
+"$cli" --help | grep '^usage: lumenfold-cli' >/dev/null
 "$cli" --version
 
 # A small project made by the installed copy: it must find template.db under share/lumenfold.

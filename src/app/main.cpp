@@ -2,6 +2,7 @@
 // message loop until the main window is closed.
 #include "screenshots.h"
 #include "ui/browserlauncher.h"
+#include "ui/colourscheme.h"
 #include "ui/frmmain.h"
 #include "ui/frmsplash.h"
 #include "ui/qtprompt.h"
@@ -51,6 +52,7 @@ int main(int argc, char* argv[]) {
   if (const int status = answerCommandLine(options); status >= 0) return status;
 
   InitUiResources();
+  ApplyColourScheme(StoredColourScheme());
   // Questions and errors of the model appear as message boxes.
   QtPrompt prompt;
   prompt.install();

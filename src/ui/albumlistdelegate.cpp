@@ -2,6 +2,7 @@
 
 #include "core/album.h"
 #include "core/picture.h"
+#include "ui/colourscheme.h"
 #include "util/drawing.h"
 #include "util/imaging.h"
 
@@ -13,8 +14,6 @@
 namespace {
 
 // Colours of the album entries beyond the palette's own.
-const QColor kMaroon(0x80, 0x00, 0x00);
-const QColor kNavy(0x00, 0x00, 0x80);
 const QColor kYellow(0xff, 0xff, 0x00);
 
 int LineHeight(const QFont& font) {
@@ -31,9 +30,10 @@ TLumenfoldAlbum* TAlbumListDelegate::AlbumOf(const QModelIndex& index) {
 
 QColor TAlbumListDelegate::TextColor(TLumenfoldAlbum* album, bool selected,
                                      const QPalette& palette) {
-  if (album && !album->PathExists()) return selected ? kYellow : kMaroon;
+  if (album && !album->PathExists()) return selected ? kYellow : NoteColour(palette, true);
   if (album && album->Loaded)
-    return selected ? palette.color(QPalette::Active, QPalette::HighlightedText) : kNavy;
+    return selected ? palette.color(QPalette::Active, QPalette::HighlightedText)
+                    : NoteColour(palette, false);
   return selected ? palette.color(QPalette::Active, QPalette::HighlightedText)
                   : palette.color(QPalette::Active, QPalette::Text);
 }

@@ -3,6 +3,9 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QStandardPaths>
+
+#include "util/helpers.h"
 
 namespace {
 TBrowseFolderHook& browseHook() {
@@ -13,7 +16,27 @@ TFileDialogHook& fileHook() {
   static TFileDialogHook hook;
   return hook;
 }
+QString existingFolder(QStandardPaths::StandardLocation location) {
+  const QString folder = QStandardPaths::writableLocation(location);
+  return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QDir::homePath();
+}
+
 } // namespace
+
+QString PicturesFolder() {
+  return QDir::toNativeSeparators(existingFolder(QStandardPaths::PicturesLocation));
+}
+
+QString ProjectsFolder(const QString& projectFile) {
+  QStringList candidates{projectFile};
+  candidates += RecentProjects();
+  for (const QString& file : candidates) {
+    if (file.trimmed().isEmpty()) continue;
+    const QString folder = QFileInfo(file).absolutePath();
+    if (QFileInfo(folder).isDir()) return QDir::toNativeSeparators(folder);
+  }
+  return QDir::toNativeSeparators(existingFolder(QStandardPaths::DocumentsLocation));
+}
 
 void SetBrowseFolderHook(TBrowseFolderHook hook) {
   browseHook() = std::move(hook);
@@ -57,6 +80,7 @@ QString ChooseFileName(QWidget* owner, const TFileDialogRequest& request) {
   dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   if (!request.defaultSuffix.isEmpty()) dialog.setDefaultSuffix(request.defaultSuffix);
   if (!request.filter.isEmpty()) dialog.setNameFilter(QtFileFilter(request.filter));
+  if (!request.startFolder.isEmpty()) dialog.setDirectory(request.startFolder);
   if (!request.initialName.isEmpty()) {
     const QFileInfo fi(request.initialName);
     if (fi.isAbsolute()) {

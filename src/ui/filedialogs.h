@@ -19,8 +19,16 @@ struct TFileDialogRequest {
   QString defaultSuffix;
   QString initialName;
   QString filter;
+  // Folder the dialog starts in when initialName names none (see ProjectsFolder()).
+  QString startFolder;
 };
 QString ChooseFileName(QWidget* owner, const TFileDialogRequest& request);
+
+// Where choosers start: albums in the user's Pictures folder (home when there is none); projects
+// and databases in the folder of the given project file, else of the most recent project, else the
+// user's Documents folder (home when there is none). Never the program's own folder.
+QString PicturesFolder();
+QString ProjectsFolder(const QString& projectFile = QString());
 
 // Converts "Text files (*.txt)|*.txt|All files (*.*)|*.*" into Qt's ";;" form.
 QString QtFileFilter(const QString& filter);

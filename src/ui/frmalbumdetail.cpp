@@ -1,4 +1,5 @@
 #include "ui/frmalbumdetail.h"
+#include "ui/colourscheme.h"
 
 #include "core/album.h"
 #include "ui/filedialogs.h"
@@ -59,7 +60,7 @@ void TfrmAlbumDetail::FirstShow() {
     const TLumenfoldAlbum& a = Copy();
     ui->lblID->setText(QString::number(a.Id));
     const bool fine = a.Id == -1 || a.PathExists();
-    ui->lblID->setStyleSheet(fine ? "color: navy;" : "color: maroon;");
+    ui->lblID->setStyleSheet(NoteStyleSheet(palette(), !fine));
     ui->edtPath->setText(a.Path);
     ui->edtDirectory->setText(a.Directory);
     ui->edtDate->setDate(a.AlbumDate.date());
@@ -148,7 +149,7 @@ void TfrmAlbumDetail::right() {
 
 void TfrmAlbumDetail::browse() {
   const QString path = ui->edtPath->text();
-  QString start = ProgramFolder();
+  QString start = PicturesFolder();
   if (!path.isEmpty() && QFileInfo(path).isDir())
     start = path;
   else if (!path.isEmpty() && QFileInfo(QFileInfo(path).absolutePath()).isDir())

@@ -190,6 +190,7 @@ void TfrmDatabase::browseFile() {
   request.defaultSuffix = "sqlite";
   request.filter = "SQLite Databases (*.sqlite;*.db)|*.sqlite;*.db|All files (*.*)|*.*";
   request.initialName = ui->edtDB->text();
+  request.startFolder = ProjectsFolder();
   const QString chosen = ChooseFileName(this, request);
   if (!chosen.isEmpty()) ui->edtDB->setText(chosen);
 }

@@ -21,6 +21,7 @@
 #include "ui/projectcommands.h"
 #include "ui/runcommand.h"
 #include "ui/settingsstore.h"
+#include "ui/startpage.h"
 #include "ui/toolscommands.h"
 #include "ui/uiresources.h"
 #include "ui/waitcursor.h"
@@ -81,6 +82,7 @@ TfrmLumenFold2::TfrmLumenFold2(QWidget* parent)
 
   createActions();
   buildMenus();
+  createPages();
 
   // Album list.
   ui->lbxAlbums->setItemDelegate(new TAlbumListDelegate(ui->lbxAlbums));
@@ -178,9 +180,12 @@ void TfrmLumenFold2::buildMenus() {
     m->setToolTipsVisible(false);
     return m;
   };
-  fill(menu("&File", "mnuFile"),
-       {a.actNewProject, a.actSaveProject, a.actSaveProjectAs, a.actOpenProject, nullptr,
-        a.actCloseProject, nullptr, a.actExit});
+  QMenu* file = menu("&File", "mnuFile");
+  fill(file, {a.actNewProject, a.actSaveProject, a.actSaveProjectAs, a.actOpenProject});
+  mnuOpenRecent = file->addMenu(QStringLiteral("Open &Recent"));
+  mnuOpenRecent->setObjectName(QStringLiteral("mnuOpenRecent"));
+  connect(mnuOpenRecent, &QMenu::aboutToShow, this, [this] { fillRecentMenu(); });
+  fill(file, {nullptr, a.actCloseProject, nullptr, a.actExit});
   fill(menu("&Album", "mnuAlbum"),
        {a.actAddAlbum, a.actEditAlbum, a.actDeleteAlbum, nullptr, a.actAlbumDetail});
   fill(menu("&Picture", "mnuPicture"), {a.actDeletePicture,
@@ -274,10 +279,61 @@ void TfrmLumenFold2::setTitle() {
 
 void TfrmLumenFold2::UpdateView() {
   const bool open = IsProjectOpen();
+  const bool albums = open && project_->Albums.Count() > 0;
+  if (!open) startPage_->SetRecentProjects(RecentProjects());
+  startPage_->setVisible(!open);
   ui->pnlAlbums->setVisible(open);
   ui->splitterMain->setVisible(open);
   ui->pnlPictures->setVisible(open);
+  emptyProject_->setVisible(open && !albums);
+  lvwMain->setVisible(albums);
+  lblEmptyAlbum_->setVisible(albums && currentAlbum_ && currentAlbum_->Pictures.Count() == 0);
   EnableActions();
+}
+
+void TfrmLumenFold2::createPages() {
+  startPage_ = new TStartPage(ui->pnlClient);
+  ui->layClient->addWidget(startPage_, 1);
+  connect(startPage_, &TStartPage::NewRequested, actions_.actNewProject, &QAction::trigger);
+  connect(startPage_, &TStartPage::OpenRequested, actions_.actOpenProject, &QAction::trigger);
+  connect(startPage_, &TStartPage::RecentChosen, this,
+          [this](const QString& file) { openRecent(file); });
+
+  emptyProject_ = new TEmptyProjectPage(ui->pnlPictures);
+  ui->layPictures->insertWidget(2, emptyProject_, 1);
+  connect(emptyProject_, &TEmptyProjectPage::AddAlbumRequested, actions_.actAddAlbum,
+          &QAction::trigger);
+  lblEmptyAlbum_ = new QLabel(
+      QStringLiteral("This album has no pictures yet. Copy photos into its folder, then choose "
+                     "Tools › Synchronise with folders, or open the album wizard (Album › Edit "
+                     "album wizard) to import them."),
+      ui->pnlPictures);
+  lblEmptyAlbum_->setObjectName(QStringLiteral("lblEmptyAlbum"));
+  lblEmptyAlbum_->setWordWrap(true);
+  lblEmptyAlbum_->setAlignment(Qt::AlignCenter);
+  lblEmptyAlbum_->setMargin(24);
+  ui->layPictures->insertWidget(2, lblEmptyAlbum_);
+  emptyProject_->hide();
+  lblEmptyAlbum_->hide();
+}
+
+void TfrmLumenFold2::fillRecentMenu() {
+  mnuOpenRecent->clear();
+  const QList<TRecentEntry> entries = RecentMenuEntries(RecentProjects());
+  for (const TRecentEntry& e : entries) {
+    QAction* entry = mnuOpenRecent->addAction(
+        e.exists ? e.fileName : e.fileName + QStringLiteral("  (file not found)"));
+    entry->setEnabled(e.exists);
+    const QString file = e.fileName;
+    connect(entry, &QAction::triggered, this, [this, file] { openRecent(file); });
+  }
+  if (entries.isEmpty())
+    mnuOpenRecent->addAction(QStringLiteral("No recent projects"))->setEnabled(false);
+}
+
+void TfrmLumenFold2::openRecent(const QString& fileName) {
+  if (!AskSaveModified()) return;
+  OpenProjectFile(fileName);
 }
 
 void TfrmLumenFold2::EnableActions() {

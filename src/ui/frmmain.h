@@ -24,6 +24,8 @@ class TLumenfoldPicture;
 class TLumenfoldProject;
 class TThumbnailThread;
 class TphotoListView;
+class TStartPage;
+class TEmptyProjectPage;
 class TProjectCommands;
 class TAlbumCommands;
 class TPictureCommands;
@@ -108,6 +110,9 @@ private:
   void showPictureCount();
   void actionClicked(int number);
   void fileNameEdited(int row, const QString& text);
+  void createPages();
+  void fillRecentMenu();
+  void openRecent(const QString& fileName);
 
   std::unique_ptr<Ui::TfrmLumenFold2> ui;
   std::unique_ptr<TLumenfoldProject> project_;
@@ -126,5 +131,9 @@ private:
   TphotoListView* lvwMain = nullptr;
   QMenu* pmnAlbums = nullptr;
   QMenu* pmnPictures = nullptr;
+  QMenu* mnuOpenRecent = nullptr;
+  TStartPage* startPage_ = nullptr;
+  TEmptyProjectPage* emptyProject_ = nullptr;
+  QLabel* lblEmptyAlbum_ = nullptr;
   QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};
 };

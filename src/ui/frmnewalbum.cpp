@@ -626,7 +626,7 @@ void TfrmNewAlbum::originalPathEdited() {
 
 void TfrmNewAlbum::browsePath() {
   const QString typed = ui->edtOriginalPath->text().trimmed();
-  QString start = ProgramFolder();
+  QString start = PicturesFolder();
   if (!typed.isEmpty() && QFileInfo(typed).isDir())
     start = typed;
   else if (album_ && album_->PathExists())

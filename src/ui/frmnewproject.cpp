@@ -143,6 +143,7 @@ void TfrmNewProject::browseProject() {
   request.defaultSuffix = "lumenfold";
   request.filter = "LumenFold Projects (*.lumenfold)|*.lumenfold|All files (*.*)|*.*";
   request.initialName = ui->edtProject->text();
+  request.startFolder = ProjectsFolder();
   const QString chosen = ChooseFileName(this, request);
   if (!chosen.isEmpty()) ui->edtProject->setText(chosen);
 }

@@ -3,13 +3,16 @@
 #include "core/outputsettings.h"
 #include "core/project.h"
 #include "db/userprompt.h"
+#include "ui/colourscheme.h"
 #include "ui/filedialogs.h"
 #include "ui/frmbigtemplate.h"
 #include "ui/sitetemplates.h"
 #include "ui_frmoptions.h"
 
+#include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
+#include <QFormLayout>
 #include <QImageReader>
 #include <QIntValidator>
 #include <QTextStream>
@@ -105,9 +108,30 @@ TfrmOptions::TfrmOptions(QWidget* parent)
   connect(ui->lbxTemplates, &QListWidget::itemSelectionChanged, this,
           &TfrmOptions::lbxTemplatesClick);
   ui->imgPreview->installEventFilter(this);
+  addAppearancePage();
 }
 
 TfrmOptions::~TfrmOptions() = default;
+
+// The colour scheme belongs to the user, not to the project: OK stores and applies it at once.
+void TfrmOptions::addAppearancePage() {
+  auto* page = new QWidget(ui->pgcOptions);
+  page->setObjectName(QStringLiteral("tabAppearance"));
+  auto* form = new QFormLayout(page);
+  auto* scheme = new QComboBox(page);
+  scheme->setObjectName(QStringLiteral("cbxColourScheme"));
+  scheme->addItems(
+      {QStringLiteral("Follow the system"), QStringLiteral("Light"), QStringLiteral("Dark")});
+  scheme->setCurrentIndex(int(StoredColourScheme()));
+  form->addRow(QStringLiteral("Colour scheme:"), scheme);
+  ui->pgcOptions->addTab(page, QStringLiteral("Appearance"));
+  connect(this, &QDialog::accepted, this, [scheme] {
+    const auto chosen = TColourScheme(scheme->currentIndex());
+    if (chosen == StoredColourScheme()) return;
+    StoreColourScheme(chosen);
+    ApplyColourScheme(chosen);
+  });
+}
 
 bool TfrmOptions::Edit(QWidget* owner, TLumenfoldProject& project, bool imagesPage) {
   TfrmOptions dialog(owner);

@@ -42,6 +42,7 @@ protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+  void addAppearancePage();
   void fillControls();
   void applyEnableRules();
   void cbxThumbClick();

@@ -1,4 +1,5 @@
 #include "ui/frmpicturedetail.h"
+#include "ui/colourscheme.h"
 
 #include "core/picture.h"
 #include "core/project.h"
@@ -188,7 +189,7 @@ void TfrmPictureDetail::fillControls() {
     image_->SetPicture(QImage(), QSize());
   }
   ui->lblOriginalFilename->setText(p.OriginalFileName);
-  ui->lblOriginalFilename->setStyleSheet(problem.isEmpty() ? "color: navy;" : "color: maroon;");
+  ui->lblOriginalFilename->setStyleSheet(NoteStyleSheet(palette(), !problem.isEmpty()));
   ui->lblOriginalFilename->setToolTip(problem);
 
   // Unknown dimensions come from the file as stored (before any turn); they stay unknown when

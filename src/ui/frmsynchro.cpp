@@ -56,7 +56,7 @@ void TfrmSynchro::writeCopy() {
 
 void TfrmSynchro::browse() {
   const QString path = ui->edtPath->text().trimmed();
-  QString start = ProgramFolder();
+  QString start = PicturesFolder();
   if (!path.isEmpty() && QFileInfo(path).isDir())
     start = path;
   else if (!path.isEmpty() && QFileInfo(QFileInfo(path).absolutePath()).isDir())

@@ -41,6 +41,7 @@ void TProjectCommands::OpenProject() {
   request.title = QStringLiteral("Open LumenFold project");
   request.defaultSuffix = QStringLiteral("lumenfold");
   request.filter = kProjectFilter;
+  request.startFolder = ProjectsFolder(context_.Project()->FileName);
   const QString file = ChooseFileName(context_.Window(), request);
   if (!file.isEmpty()) context_.OpenProjectFile(file);
 }
@@ -53,6 +54,7 @@ void TProjectCommands::SaveProjectAs() {
   request.defaultSuffix = QStringLiteral("lumenfold");
   request.initialName = project->FileName;
   request.filter = kProjectFilter;
+  request.startFolder = ProjectsFolder(project->FileName);
   const QString file = ChooseFileName(context_.Window(), request);
   if (file.isEmpty()) return;
   project->FileName = file;

@@ -5,6 +5,7 @@
 #include "db/userprompt.h"
 #include "ui/albumsync.h"
 #include "ui/commandcontext.h"
+#include "ui/filedialogs.h"
 #include "ui/frmcategorydetail.h"
 #include "ui/frmchangebase.h"
 #include "ui/frmsignatures.h"
@@ -58,7 +59,7 @@ void TToolsCommands::Signatures() {
 
 void TToolsCommands::ChangeBase() {
   TfrmChangeBase dlg(context_.Window());
-  dlg.SetInitialFolder(ProgramFolder());
+  dlg.SetInitialFolder(PicturesFolder());
   if (dlg.exec() != QDialog::Accepted) return;
   {
     TWaitCursor busy;

@@ -34,7 +34,7 @@ QPixmap UiPixmap(const QString& name, QSize size) {
 
 QIcon UiIcon(const QString& name) {
   QIcon icon;
-  for (int side : {16, 24, 32, 48}) {
+  for (int side : {16, 24, 32, 48, 64, 96}) {
     const QImage img = UiImage(":/icons/" + name + ".svg", QSize(side, side));
     if (!img.isNull()) icon.addPixmap(QPixmap::fromImage(img));
   }

@@ -32,6 +32,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -283,6 +284,53 @@ private slots:
     QCOMPARE(list->count(), 0);
     QCOMPARE(w.PictureView()->Count(), 0);
     QVERIFY(!w.CurrentAlbum());
+  }
+
+  void startPageRecentMenuAndEmptyStates() {
+    // A saved project, a missing one and ten more: the menu and the start page list the first
+    // ten in order, the missing one shown but not openable; a recent entry opens its project.
+    QString file;
+    {
+      TfrmLumenFold2 w;
+      w.StartDialogOnShow = false;
+      w.show();
+      newProject(w, QStringLiteral("start.lumenfold"));
+      QVERIFY(w.SaveCurrentProject());
+      file = w.Project()->FileName;
+      QVERIFY(w.close());
+    }
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.show();
+    RecentProjects() = QStringList{file, env.path(QStringLiteral("gone.lumenfold"))};
+    for (int i = 0; i < 10; ++i)
+      RecentProjects() << QStringLiteral("/p/project%1.lumenfold").arg(i);
+    w.UpdateView();
+    auto* page = w.findChild<QWidget*>(QStringLiteral("pnlStart"));
+    auto* list = w.findChild<QListWidget*>(QStringLiteral("lbxStartRecent"));
+    QVERIFY(page->isVisible());
+    QCOMPARE(list->count(), 10);
+    QVERIFY(list->item(0)->flags() & Qt::ItemIsEnabled);
+    QVERIFY(!(list->item(1)->flags() & Qt::ItemIsEnabled));
+    auto* menu = w.findChild<QMenu*>(QStringLiteral("mnuOpenRecent"));
+    emit menu->aboutToShow();
+    const QList<QAction*> entries = menu->actions();
+    QCOMPARE(entries.size(), 10);
+    QCOMPARE(entries.value(0)->text(), file);
+    QVERIFY(entries.value(0)->isEnabled() && !entries.value(1)->isEnabled());
+    QVERIFY(entries.value(9)->text().startsWith(QStringLiteral("/p/project7.lumenfold")));
+
+    emit list->itemActivated(list->item(0));
+    QCOMPARE(w.Project()->FileName, file);
+    QVERIFY(!page->isVisible());
+    // No albums yet: the picture side offers the wizard instead of an empty list.
+    QVERIFY(w.findChild<QWidget*>(QStringLiteral("pnlEmptyProject"))->isVisible());
+    QVERIFY(!w.PictureView()->isVisible());
+    addAlbum(w, makeAlbumFolder(1), QStringLiteral("Rome"));
+    QVERIFY(!w.findChild<QWidget*>(QStringLiteral("pnlEmptyProject"))->isVisible());
+    QVERIFY(w.PictureView()->isVisible());
+    QVERIFY(!w.findChild<QLabel*>(QStringLiteral("lblEmptyAlbum"))->isVisible());
+    waitForLoader(w);
   }
 
   void openingAMissingFileWarns() {

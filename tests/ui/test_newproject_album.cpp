@@ -214,14 +214,15 @@ private slots:
     QCOMPARE(a.Description2, QString("Řím"));
     QCOMPARE(a.ShortName, QString("Rome"));
 
-    // Browsing starts at the program folder when neither the folder nor its parent exists.
+    // Browsing starts at the user's Pictures folder when neither the folder nor its parent
+    // exists, never at the program's own folder.
     QString startedAt;
     SetBrowseFolderHook([&](const QString& title, const QString& initial) {
       startedAt = initial;
       return title == "Select album path" ? QString("/d/photos/2004") : QString();
     });
     child<QPushButton>(&d, "bbnBrowsePath")->click();
-    QCOMPARE(startedAt, ProgramFolder());
+    QCOMPARE(startedAt, PicturesFolder());
     QCOMPARE(a.Path, QString("/d/photos/2004"));
     QCOMPARE(a.Directory, QString("2004"));
     QVERIFY(a.Dirty);

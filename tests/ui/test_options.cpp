@@ -1,6 +1,7 @@
 // The project options dialog and the template preview.
 #include "core/project.h"
 #include "testenv.h"
+#include "ui/colourscheme.h"
 #include "ui/fittedimage.h"
 #include "ui/frmbigtemplate.h"
 #include "ui/frmoptions.h"
@@ -8,7 +9,9 @@
 #include "uitesthelpers.h"
 #include "util/programfolder.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -50,6 +53,27 @@ private slots:
     QVERIFY(plain.open(QIODevice::WriteOnly));
   }
   void cleanupTestCase() { SetProgramFolder(savedFolder); }
+
+  void colourSchemeIsAppliedKeptAndReadable() {
+    // Dark is applied on OK and kept for the next start; the note colours stay readable on it
+    // (navy on a dark window was not).
+    TLumenfoldProject project;
+    project.Reset();
+    TfrmOptions d;
+    d.LoadFrom(project);
+    d.show();
+    child<QComboBox>(&d, "cbxColourScheme")->setCurrentIndex(int(TColourScheme::Dark));
+    child<QPushButton>(&d, "bbnOk")->click();
+    QCOMPARE(StoredColourScheme(), TColourScheme::Dark);
+    const QPalette dark = QApplication::palette();
+    QVERIFY(dark.color(QPalette::Window).lightness() < 80);
+    for (bool problem : {false, true})
+      QVERIFY(qAbs(NoteColour(dark, problem).lightness() - dark.color(QPalette::Base).lightness()) >
+              100);
+    ApplyColourScheme(TColourScheme::Light);
+    QVERIFY(QApplication::palette().color(QPalette::Window).lightness() > 180);
+    StoreColourScheme(TColourScheme::System);
+  }
 
   void presetsAndCustomValuesOnOpening() {
     TfrmOptions d;

@@ -90,6 +90,11 @@ run() { # platform, sub-folder, launcher...
 run offscreen offscreen
 if command -v xvfb-run >/dev/null; then
   run xcb xvfb xvfb-run -a -s "-screen 0 1280x1024x24"
+  # The main window at 1600×1000 in both colour schemes.
+  for scheme in light dark; do
+    LUMENFOLD_SCREENSHOT_SIZE=1600x1000 LUMENFOLD_SCREENSHOT_SCHEME=$scheme \
+      run xcb "xvfb-$scheme" xvfb-run -a -s "-screen 0 1700x1100x24"
+  done
 else
   echo "xvfb-run not found: only the headless pictures were taken" >&2
 fi

@@ -52,7 +52,11 @@ int main(int argc, char* argv[]) {
   if (const int status = answerCommandLine(options); status >= 0) return status;
 
   InitUiResources();
-  ApplyColourScheme(StoredColourScheme());
+  // Screenshots may ask for a scheme ("light" or "dark") without touching the settings store.
+  const QString shotScheme = qEnvironmentVariable("LUMENFOLD_SCREENSHOT_SCHEME");
+  ApplyColourScheme(shotScheme == QLatin1String("dark")    ? TColourScheme::Dark
+                    : shotScheme == QLatin1String("light") ? TColourScheme::Light
+                                                           : StoredColourScheme());
   // Questions and errors of the model appear as message boxes.
   QtPrompt prompt;
   prompt.install();

@@ -123,8 +123,14 @@ void ShootProcessing(TfrmLumenFold2* w) {
 }
 
 void Run(TfrmLumenFold2* w) {
-  // Large enough to show a few thumbnails side by side.
-  w->resize(880, 620);
+  // Large enough to show a few thumbnails side by side; LUMENFOLD_SCREENSHOT_SIZE ("1600x1000")
+  // asks for another size.
+  const QStringList size =
+      qEnvironmentVariable("LUMENFOLD_SCREENSHOT_SIZE").split(QLatin1Char('x'));
+  if (size.size() == 2 && size[0].toInt() > 0 && size[1].toInt() > 0)
+    w->resize(size[0].toInt(), size[1].toInt());
+  else
+    w->resize(880, 620);
   Save(w, QStringLiteral("main-empty"));
   const QString project = qEnvironmentVariable("LUMENFOLD_SCREENSHOT_PROJECT");
   if (!project.isEmpty()) {

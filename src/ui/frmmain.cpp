@@ -17,6 +17,7 @@
 #include "ui/frmfirst.h"
 #include "ui/photolistview.h"
 #include "ui/picturecommands.h"
+#include "ui/pictureviewer.h"
 #include "ui/processcommands.h"
 #include "ui/projectcommands.h"
 #include "ui/runcommand.h"
@@ -46,6 +47,7 @@
 #include <QMimeData>
 #include <QScreen>
 #include <QSettings>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QStyle>
@@ -286,7 +288,8 @@ void TfrmLumenFold2::UpdateView() {
   ui->splitterMain->setVisible(open);
   ui->pnlPictures->setVisible(open);
   emptyProject_->setVisible(open && !albums);
-  lvwMain->setVisible(albums);
+  if (!albums && viewing_) closeViewer(-1);
+  lvwMain->setVisible(albums && !viewing_);
   lblEmptyAlbum_->setVisible(albums && currentAlbum_ && currentAlbum_->Pictures.Count() == 0);
   EnableActions();
 }
@@ -315,6 +318,44 @@ void TfrmLumenFold2::createPages() {
   ui->layPictures->insertWidget(2, lblEmptyAlbum_);
   emptyProject_->hide();
   lblEmptyAlbum_->hide();
+
+  viewer_ = new TPictureViewer(ui->pnlPictures);
+  ui->layPictures->insertWidget(2, viewer_, 1);
+  viewer_->hide();
+  auto* space = new QShortcut(QKeySequence(Qt::Key_Space), lvwMain);
+  space->setContext(Qt::WidgetWithChildrenShortcut);
+  connect(space, &QShortcut::activated, this, [this] { openViewer(); });
+  connect(viewer_, &TPictureViewer::CloseRequested, this, [this](int row) { closeViewer(row); });
+  connect(viewer_, &TPictureViewer::FullScreenRequested, this,
+          [this] { isFullScreen() ? showNormal() : showFullScreen(); });
+}
+
+void TfrmLumenFold2::openViewer() {
+  if (!currentPicture_ || lvwMain->Count() == 0) return;
+  QList<TLumenfoldPicture*> pictures;
+  for (int row = 0; row < lvwMain->Count(); ++row)
+    pictures << lvwMain->Picture(row);
+  viewing_ = true;
+  lvwMain->hide();
+  viewer_->show();
+  ui->layPictures->activate();
+  viewer_->Open(pictures, std::max(0, lvwMain->IndexOfPicture(currentPicture_)));
+  viewer_->setFocus();
+}
+
+void TfrmLumenFold2::closeViewer(int row) {
+  viewing_ = false;
+  viewer_->Clear();
+  viewer_->hide();
+  if (isFullScreen()) showNormal();
+  if (!IsProjectOpen() || !currentAlbum_) return;
+  lvwMain->show();
+  // The grid comes back on the picture the viewer showed last.
+  if (row >= 0 && row < lvwMain->Count()) {
+    lvwMain->ClearSelection();
+    lvwMain->SetSelected(row, true);
+  }
+  lvwMain->setFocus();
 }
 
 void TfrmLumenFold2::fillRecentMenu() {
@@ -616,6 +657,7 @@ void TfrmLumenFold2::albumSelected() {
     auto* album =
         static_cast<TLumenfoldAlbum*>(item->data(TAlbumListDelegate::AlbumRole).value<void*>());
     if (album && album != currentAlbum_) {
+      if (viewing_) closeViewer(-1);
       StopThumbnailLoader();
       // Only the album shown keeps previews in memory; the others stay in their files.
       if (currentAlbum_) PreviewCache().ReleaseAlbum(currentAlbum_);
@@ -765,6 +807,7 @@ void TfrmLumenFold2::RepaintSelectedPictures() {
 }
 
 void TfrmLumenFold2::ForgetPictures() {
+  if (viewing_) closeViewer(-1);
   StopThumbnailLoader();
   lvwMain->Clear();
   currentPicture_ = nullptr;

@@ -26,6 +26,7 @@ class TThumbnailThread;
 class TphotoListView;
 class TStartPage;
 class TEmptyProjectPage;
+class TPictureViewer;
 class TProjectCommands;
 class TAlbumCommands;
 class TPictureCommands;
@@ -47,6 +48,8 @@ public:
   bool StartDialogOnShow = true;
 
   bool IsProjectOpen() const;
+  // The large view of the current picture (Space in the picture view); Esc in it comes back.
+  TPictureViewer* Viewer() const { return viewer_; }
   TThumbnailThread* ThumbnailLoader() const;
   TphotoListView* PictureView() const { return lvwMain; }
   // The start dialog's last choice: true when "New project" was chosen.
@@ -113,6 +116,8 @@ private:
   void createPages();
   void fillRecentMenu();
   void openRecent(const QString& fileName);
+  void openViewer();
+  void closeViewer(int row);
 
   std::unique_ptr<Ui::TfrmLumenFold2> ui;
   std::unique_ptr<TLumenfoldProject> project_;
@@ -135,5 +140,7 @@ private:
   TStartPage* startPage_ = nullptr;
   TEmptyProjectPage* emptyProject_ = nullptr;
   QLabel* lblEmptyAlbum_ = nullptr;
+  TPictureViewer* viewer_ = nullptr;
+  bool viewing_ = false;
   QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};
 };

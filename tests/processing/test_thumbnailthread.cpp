@@ -5,7 +5,9 @@
 #include "core/project.h"
 #include "db/sqlaccess.h"
 #include "processing/thumbnailthread.h"
+#include "processing/viewerimage.h"
 #include "testenv.h"
+#include "testfiles.h"
 #include "util/helpers.h"
 #include "util/jpegcodec.h"
 #include "util/messages.h"
@@ -211,6 +213,30 @@ private slots:
     QVERIFY(picture(2)->Modified);
     QVERIFY(QFileInfo(previewOf(2)).size() > 149);
     QCOMPARE(ReadJpegSize(previewOf(2)), QSize(160, 120));
+  }
+
+  void viewerImageIsDecodedNearItsBoxAndTurned() {
+    // The large viewer decodes no finer than its box needs (the codec's own scaling), turns the
+    // picture, never enlarges, and names a file it cannot show.
+    const QString path = env.path(QStringLiteral("viewer.jpg"));
+    QVERIFY(WriteTestJpeg(path, 1600, 1200));
+    struct Case {
+      QSize box;
+      int orientation;
+      QSize expected;
+    };
+    for (const Case& c : {Case{{400, 300}, 1, {400, 300}}, Case{{500, 500}, 1, {800, 600}},
+                          Case{{300, 400}, 2, {300, 400}}, Case{{4000, 3000}, 1, {1600, 1200}}}) {
+      const TViewerImage image = LoadViewerImage(path, c.box, c.orientation);
+      QVERIFY2(image.Problem.isEmpty(), qPrintable(image.Problem));
+      QCOMPARE(image.Bitmap.size(), c.expected);
+      QCOMPARE(image.FullSize, QSize(1600, 1200));
+    }
+    writeBytes(env.path(QStringLiteral("broken.jpg")), QByteArray("\xFF\xD8\xFF\xE0" "broken"));
+    const TViewerImage broken =
+        LoadViewerImage(env.path(QStringLiteral("broken.jpg")), {400, 300}, 1);
+    QVERIFY(broken.Bitmap.isNull());
+    QVERIFY(broken.Problem.contains(QStringLiteral("broken.jpg")));
   }
 
   void smallOriginalIsNotUpscaled() {

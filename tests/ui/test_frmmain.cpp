@@ -18,6 +18,7 @@
 #include "ui/frmselectcategory.h"
 #include "ui/frmselectsignature.h"
 #include "ui/photolistview.h"
+#include "ui/pictureviewer.h"
 #include "ui/qtprompt.h"
 #include "ui/settingsstore.h"
 #include "ui/uiresources.h"
@@ -331,6 +332,39 @@ private slots:
     QVERIFY(w.PictureView()->isVisible());
     QVERIFY(!w.findChild<QLabel*>(QStringLiteral("lblEmptyAlbum"))->isVisible());
     waitForLoader(w);
+  }
+
+  void viewerMovesInViewOrderAndStopsAtTheEnds() {
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    newProject(w);
+    addAlbum(w, makeAlbumFolder(3), QStringLiteral("Three"));
+    waitForLoader(w);
+    TphotoListView* view = w.PictureView();
+    view->SetSelected(1, true);
+    QCOMPARE(w.CurrentPicture(), view->Picture(1));
+    view->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    TPictureViewer* viewer = w.Viewer();
+    QTRY_VERIFY(viewer->isVisible() && viewer->Ready());
+    QVERIFY2(viewer->Problem().isEmpty(), qPrintable(viewer->Problem()));
+    QVERIFY(!view->isVisible());
+    QCOMPARE(viewer->Index(), 1);
+    const struct {
+      Qt::Key key;
+      int index;
+    } steps[] = {{Qt::Key_Right, 2}, {Qt::Key_Right, 2}, {Qt::Key_Home, 0}, {Qt::Key_Left, 0}};
+    for (const auto& step : steps) {
+      QTest::keyClick(viewer, step.key);
+      QCOMPARE(viewer->Index(), step.index);
+    }
+    QTest::keyClick(viewer, Qt::Key_Escape);
+    QVERIFY(!viewer->isVisible());
+    QVERIFY(view->isVisible());
+    QCOMPARE(w.CurrentPicture(), view->Picture(0));
   }
 
   void openingAMissingFileWarns() {

@@ -17,27 +17,26 @@
 
 #include <memory>
 
+namespace {
+// A chooser dialog on the given pictures; true after OK.
+template <class Chooser>
+bool RunChooser(QWidget* owner, TLumenfoldProject& project,
+                const QList<TLumenfoldPicture*>& pictures) {
+  Chooser dialog(owner);
+  dialog.SetProject(&project);
+  for (TLumenfoldPicture* p : pictures)
+    dialog.AddPicture(p);
+  return dialog.exec() == QDialog::Accepted;
+}
+} // namespace
+
 TfrmNewAlbum::TEditors AlbumWizardEditors() {
   TfrmNewAlbum::TEditors editors;
   // The choosers apply the choice to the pictures themselves on OK (marking them unsaved, and to
   // be processed when a signature changed). The wizard's pictures are its own: the album's
   // working copy in edit mode, so a cancelled wizard changes nothing.
-  editors.Signature = [](QWidget* owner, TLumenfoldProject& project,
-                         const QList<TLumenfoldPicture*>& pictures) {
-    TfrmSelectSignature dialog(owner);
-    dialog.SetProject(&project);
-    for (TLumenfoldPicture* p : pictures)
-      dialog.AddPicture(p);
-    return dialog.exec() == QDialog::Accepted;
-  };
-  editors.Category = [](QWidget* owner, TLumenfoldProject& project,
-                        const QList<TLumenfoldPicture*>& pictures) {
-    TfrmSelectCategory dialog(owner);
-    dialog.SetProject(&project);
-    for (TLumenfoldPicture* p : pictures)
-      dialog.AddPicture(p);
-    return dialog.exec() == QDialog::Accepted;
-  };
+  editors.Signature = &RunChooser<TfrmSelectSignature>;
+  editors.Category = &RunChooser<TfrmSelectCategory>;
   editors.Picture = [](QWidget* owner, TLumenfoldProject& project, TLumenfoldPicture& copy) {
     TfrmPictureDetail dialog(owner);
     dialog.SetProject(&project);

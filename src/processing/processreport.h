@@ -2,8 +2,16 @@
 // The stages a processing run reports, and what a run could not do.
 //
 // Threads: values; any thread.
+#include "db/lumenfolderror.h"
+
 #include <QString>
 #include <QStringList>
+
+// An error that ends the run; its text is the reason shown to the user.
+class TRunError : public TLumenfoldError {
+public:
+  using TLumenfoldError::TLumenfoldError;
+};
 
 // Stage codes of the progress messages.
 enum TProcessStage : int {

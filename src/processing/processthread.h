@@ -5,10 +5,9 @@
 // database file and a site template into the zip archive, which is written by three explicit
 // saves (after the pictures, after the database, after the template).
 //
-// The archive is derived from the project's state, not from the work list: when zip is on it
-// holds every published file of every picture of every album (see TArchiveBuilder), the
-// database file and the template's files, and nothing else. It is written once, at the end of a
-// completed run; a run that stops or fails leaves the archive as it was before the run.
+// The archive (TSiteArchive, processing/archive/sitearchive.h) is derived from the project's
+// state, not from the work list. It is written once, at the end of a completed run; a run that
+// stops or fails leaves the archive as it was before the run.
 //
 // Progress goes out as posted LF_MSG_PROGRESS messages (first parameter the 1-based picture
 // number, for stages 6..8 the length of the work list; second parameter the stage 0..8). Within
@@ -17,15 +16,18 @@
 // the zip stages compress and write (their bytes), so that a bar never stands still for long.
 //
 // Decoding and encoding of the pictures after the current one run ahead on a pool of worker
-// threads (Jobs, one per core by default); everything that touches the model, the database, the
-// disk, the archive or the messages happens in list order on the run thread, so the sequence of
-// messages, files and rows is that of a run without workers.
+// threads (TPicturePipeline; Jobs, one per core by default); the disk, the archive and the
+// messages are written in list order on the run thread. The run thread only reads pictures: each
+// picture's checksum, size, names and image sizes go to the thread that created this object,
+// which writes them into the picture and saves its row (TRunResults) while the run waits. So
+// the sequence of messages, files and rows is that of a run without workers.
 //
 // The object lives on the user-interface thread; a caller that wants it to free itself when the
 // run ends connects QThread::finished to deleteLater.
 //
-// Threads: create, fill WorkList and start on the user-interface thread, which must not change
-// the project while the run is active (the modal progress window sees to that). PauseRun,
+// Threads: create, fill WorkList and start on the user-interface thread (lumenfold-cli: its main
+// thread), which must not change the project while the run is active (the modal progress window
+// sees to that) and keeps dispatching events until the run has ended (WaitForEnd). PauseRun,
 // ResumeRun and RequestStop may be called from any thread. RunEnded is emitted when the run
 // ends, and reaches receivers on the user-interface thread through their event loop.
 #include "processing/processreport.h"
@@ -49,6 +51,8 @@ class TLumenfoldProject;
 class TPicturePipeline;
 class TSiteArchive;
 class TLumenfoldSignature;
+class TRunResults;
+struct TPictureResult;
 struct TPictureWork;
 
 class TProcessThread : public QThread {
@@ -64,7 +68,7 @@ public:
   // settings (see outputsettings.h) open nothing: the run then ends at once with their reason.
   TProcessThread(TLumenfoldProject* project, bool zip, bool processAll, QObject* progressWindow,
                  QObject* parent = nullptr);
-  ~TProcessThread() override; // waits for the run to end
+  ~TProcessThread() override; // stops the run and waits for its end (WaitForEnd)
 
   // The pictures to visit, not owned; filled before start().
   QList<TLumenfoldPicture*> WorkList;
@@ -83,6 +87,12 @@ public:
   QString Reason() const;
 
   static QString StoppedReason();
+
+  // Dispatches the calling thread's events until the run has ended. The run hands each
+  // picture's results to the thread that created this object and waits until they are applied
+  // there: that thread never blocks on the run without dispatching (plain wait() would hold the
+  // run at its first picture).
+  void WaitForEnd();
 
   // What the run could not do (complete once RunEnded has been emitted).
   TProcessReport Report() const;
@@ -121,13 +131,19 @@ private:
   // Posts LF_MSG_PROGRESS_PART for the stage, done of total.
   void postPart(qint64 done, qint64 total, int stage);
   bool waitWhilePaused(); // false when a stop was requested
-  void saveRecord(TLumenfoldPicture* picture);
+  // Writes the picture's images and files and hands its record to the owner's thread.
+  void writePicture(qintptr number, TLumenfoldPicture* picture,
+                    std::unique_ptr<TLumenfoldPicture>& record, const TPictureWork& work,
+                    TPictureResult& result);
+  // Hands the record over (TRunResults::HandOver); raises TRunError when the save failed.
+  void handOver(TLumenfoldPicture* picture, std::unique_ptr<TLumenfoldPicture> record, bool save);
 
   TLumenfoldProject* project_;
   bool zip_;
   bool processAll_;
   QObject* progressWindow_;
   std::unique_ptr<TSiteArchive> archive_; // the zip stages (zip on)
+  std::unique_ptr<TRunResults> results_;  // lives on the owner's thread
   int jobs_ = 1;
   TProcessReport report_; // written by the run thread, read after the end under mutex_
   TProcessReport finalReport_;

@@ -1,3 +1,6 @@
+// One picture's turn in a processing run (TProcessThread, run thread): its worker's result is
+// taken, its files are written in list order, and its record goes to the thread that owns the
+// picture (TRunResults).
 #include "processing/processthread.h"
 
 #include "core/album.h"
@@ -18,9 +21,6 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <filesystem>
-
-// One picture's turn in a processing run: its worker's result is taken, its files are
-// written, and its record goes to the owner's thread.
 
 namespace {
 

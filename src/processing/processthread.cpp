@@ -4,41 +4,27 @@
 #include "core/outputsettings.h"
 #include "core/picture.h"
 #include "core/project.h"
-#include "core/signature.h"
-#include "db/connectionstring.h"
 #include "db/sqlaccess.h"
-#include "db/userprompt.h"
 #include "processing/archive/archivebuilder.h"
 #include "processing/archive/archivefiles.h"
 #include "processing/archive/sitearchive.h"
 #include "processing/picturepipeline.h"
 #include "processing/picturework.h"
 #include "processing/runresults.h"
-#include "util/helpers.h"
-#include "util/imaging.h"
-#include "util/jpegcodec.h"
+#include "util/imageerror.h"
 #include "util/memorybudget.h"
 #include "util/memorytuning.h"
 #include "util/messages.h"
 #include "util/programfolder.h"
-#include "util/safefile.h"
-#include "util/tracer.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
-#include <QImageReader>
-#include <QSet>
-#include <filesystem>
 
 namespace {
 
 // Ends the run at a stop request met outside the picture loop (in the zip stages).
 class TStopped : public std::exception {};
 
-} // namespace
-
-namespace {
 // Runs that render at most this many pictures copy the previous archive ahead.
 constexpr int kPrefillPictures = 16;
 // Progress within a stage goes out in steps of this many thousandths.

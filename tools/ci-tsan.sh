@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# ThreadSanitizer build of the threaded parts: the processing run, the thumbnail loader and the
-# progress dialog that owns a run. Its own build folder (build-tsan), a unity build; only those
+# ThreadSanitizer build of the threaded parts: the processing run, the thumbnail loader, the
+# progress dialog that owns a run and the main window, whose picture list repaints during a run. Its own build folder (build-tsan), a unity build; only those
 # test programs are built.
 # Qt itself is not built with the sanitizer: tools/tsan.supp names the reports that come from
 # inside Qt's own synchronisation, which the sanitizer cannot see.
@@ -16,7 +16,7 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[
   -DCMAKE_CXX_FLAGS="-fsanitize=thread -fno-omit-frame-pointer" \
   -DCMAKE_C_FLAGS="-fsanitize=thread -fno-omit-frame-pointer" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" -DLUMENFOLD_BUILD_FUZZ=OFF
-tests=(test_processthread test_thumbnailthread test_processdialogs)
+tests=(test_processthread test_thumbnailthread test_processdialogs test_frmmain)
 cmake --build build-tsan --parallel "$(nproc)" --target "${tests[@]}"
 export QT_QPA_PLATFORM=offscreen
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=$PWD/tools/tsan.supp"

@@ -8,7 +8,7 @@
 #include "core/project.h"
 #include "core/signature.h"
 #include "db/userprompt.h"
-#include "processing/archivebuilder.h"
+#include "processing/archive/archivebuilder.h"
 #include "processing/processingjob.h"
 #include "processing/processthread.h"
 #include "util/helpers.h"

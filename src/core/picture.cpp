@@ -48,6 +48,14 @@ TLumenfoldProject* TLumenfoldPicture::Project() const {
 
 void TLumenfoldPicture::Assign(const TLumenfoldPicture& s) {
   if (&s == this) return;
+  AssignRecord(s);
+  // The copy shares the bitmap; the list keeps one entry per holder.
+  SetThumbnail(s.Thumbnail());
+  PreviewError = s.PreviewError;
+}
+
+void TLumenfoldPicture::AssignRecord(const TLumenfoldPicture& s) {
+  if (&s == this) return;
   IsFace = s.IsFace;
   Dirty = s.Dirty;
   Modified = s.Modified;
@@ -77,9 +85,6 @@ void TLumenfoldPicture::Assign(const TLumenfoldPicture& s) {
   CategoryIds = s.CategoryIds;
   ThumbSignatureId = s.ThumbSignatureId;
   MediumSignatureId = s.MediumSignatureId;
-  // The copy shares the bitmap; the list keeps one entry per holder.
-  SetThumbnail(s.Thumbnail());
-  PreviewError = s.PreviewError;
 }
 
 bool TLumenfoldPicture::Equals(const TLumenfoldPicture& o) const {

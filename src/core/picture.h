@@ -3,10 +3,10 @@
 // album's owning list of pictures.
 //
 // Threads: pictures belong to the user-interface thread. The thumbnail loader calls
-// CheckOriginal, SetModified, SetThumbnail and Save on pictures of the album it walks, the
-// processing run reads pictures and calls SetModified and Save; the owning window pauses or
-// stops those workers around its own changes. Only the preview bitmap (SetThumbnail/Thumbnail)
-// is guarded, by ThumbnailLock().
+// CheckOriginal, SetModified, SetThumbnail and Save on pictures of the album it walks; the
+// processing run reads pictures and hands its results to the user-interface thread, which
+// writes them; the owning window pauses or stops those workers around its own changes. Only the
+// preview bitmap (SetThumbnail/Thumbnail) is guarded, by ThumbnailLock().
 #include "core/bitmaplist.h"
 #include "core/ownedlist.h"
 #include "db/sqlaccess.h"
@@ -95,6 +95,9 @@ public:
 
   // Copies every field, the flags, the album reference, the category ids and shares the preview.
   void Assign(const TLumenfoldPicture& source);
+  // Copies the stored fields, the flags and the album reference, not the preview: reads the
+  // source only, so a worker may copy a picture that the user-interface thread still shows.
+  void AssignRecord(const TLumenfoldPicture& source);
   bool Equals(const TLumenfoldPicture& other) const;
 
   void SetIsFace(bool value);

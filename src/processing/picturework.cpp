@@ -1,8 +1,9 @@
 #include "processing/picturework.h"
 
+#include "core/picture.h"
 #include "core/project.h"
 #include "core/signature.h"
-#include "processing/archivebuilder.h"
+#include "processing/archive/archivebuilder.h"
 #include "util/colour.h"
 #include "util/helpers.h"
 #include "util/imaging.h"
@@ -279,4 +280,41 @@ int WorkersForMemory(int wanted, qint64 largestDecodedBytes, qint64 availableByt
   const qint64 perWorker = largestDecodedBytes + largestDecodedBytes / 2;
   const qint64 fit = (availableBytes / 2) / perWorker;
   return int(std::clamp<qint64>(fit, 1, wanted));
+}
+
+TPictureWork PictureWorkFor(const TLumenfoldProject& project, const TLumenfoldPicture& p,
+                            bool render, bool zip, bool zipOriginal) {
+  TPictureWork work;
+  work.OriginalPath = p.OriginalPath();
+  work.Render = render;
+  work.Orientation = p.Orientation;
+  const TCropRect& c = p.CropRect;
+  work.Crop = c.X1 != -1 || c.Y1 != -1 || c.X2 != -1 || c.Y2 != -1;
+  work.CropTopLeft = QPoint(c.X1, c.Y1);
+  work.CropBottomRight = QPoint(c.X2, c.Y2);
+  work.NoUpscale = project.NeverUpscale;
+  work.Filter = project.ResizeMethod;
+  work.Zip = zip;
+  work.ZipOriginal = zipOriginal;
+  work.MaxPixels = qint64(std::max(0, project.MaxMegapixels)) * 1000000;
+  work.Metadata = MetadataKeepFromProject(project.OutputMetadata);
+  const bool enabled[kOutputKinds] = {project.LargeEnabled, project.MediumEnabled,
+                                      project.ThumbEnabled};
+  const QSize boxes[kOutputKinds] = {QSize(), QSize(project.MediumWidth, project.MediumHeight),
+                                     QSize(project.ThumbWidth, project.ThumbHeight)};
+  const int qualities[kOutputKinds] = {project.LargeQuality, project.MediumQuality,
+                                       project.ThumbQuality};
+  // The large image carries the medium image's signature.
+  const int signatures[kOutputKinds] = {p.MediumSignatureId, p.MediumSignatureId,
+                                        p.ThumbSignatureId};
+  for (int k = 0; k < kOutputKinds; ++k) {
+    TOutputWork& out = work.Outputs[k];
+    out.Enabled = enabled[k];
+    out.Box = boxes[k];
+    out.Quality = qualities[k];
+    out.Chroma = project.ChromaSubsampling == cs420 ? TJpegChroma::Half : TJpegChroma::Full;
+    out.Signature = signatures[k] == -1 ? nullptr : project.Signatures.FindById(signatures[k]);
+    out.SignLater = SignatureNeedsPicture(out.Signature);
+  }
+  return work;
 }

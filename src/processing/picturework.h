@@ -8,7 +8,7 @@
 //
 // Threads: TPictureWork is built on the run thread and then only read; ProducePicture runs on
 // any thread. The signatures it draws are read only; nothing edits them during a run.
-#include "processing/archivebuilder.h"
+#include "processing/archive/archivebuilder.h"
 #include "util/jpegcodec.h"
 #include "util/outputmetadata.h"
 
@@ -22,6 +22,7 @@
 #include <functional>
 
 class TLumenfoldPicture;
+class TLumenfoldProject;
 class TLumenfoldSignature;
 class TMemoryBudget;
 
@@ -115,6 +116,12 @@ const QByteArray& OutputMetadataFor(const TPictureResult& result, int kind);
 // The project's choice (TOutputMetadata of core/project.h) as the metadata to keep; an unknown
 // value keeps the safe part.
 TMetadataKeep MetadataKeepFromProject(int outputMetadata);
+
+// The work for one picture of a run, read from the picture and the project's settings on the
+// run thread: path, orientation, crop, boxes, qualities and signatures. render: decode and make
+// the images; zip: compress them for the archive; zipOriginal: compress the original too.
+TPictureWork PictureWorkFor(const TLumenfoldProject& project, const TLumenfoldPicture& picture,
+                            bool render, bool zip, bool zipOriginal);
 
 // True when any caption of the signature's linked items holds a '%' (a macro).
 bool SignatureNeedsPicture(const TLumenfoldSignature* signature);

@@ -6,10 +6,11 @@
 #include "core/picture.h"
 #include "core/project.h"
 #include "core/syncops.h"
-#include "processing/archivebuilder.h"
-#include "processing/archivemark.h"
+#include "processing/archive/archivebuilder.h"
+#include "processing/archive/archivemark.h"
 #include "processing/processthread.h"
 #include "util/durablefiles.h"
+#include "util/helpers.h"
 #include "util/programfolder.h"
 
 #include <QCoreApplication>
@@ -17,8 +18,53 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QTimer>
 #include <algorithm>
+
+bool FillWorkList(TLumenfoldProject& project, bool allModified, const QList<int>& albumPositions,
+                  QList<TLumenfoldPicture*>& workList, bool forArchive) {
+  auto loadAll = [&] {
+    for (int a = 0; a < project.Albums.Count(); ++a) {
+      TLumenfoldAlbum* album = project.Albums.Albums(a);
+      if (!album->Loaded && album->Id != -1 && !album->LoadPictures()) return false;
+    }
+    return true;
+  };
+  TFolderListings listings; // the generated files of a project lie in a few folders
+  if (allModified) {
+    // Every album: a picture whose files are not current is due even when not marked modified.
+    if (!loadAll()) return false;
+    for (int a = 0; a < project.Albums.Count(); ++a) {
+      TLumenfoldAlbum* album = project.Albums.Albums(a);
+      for (int i = 0; i < album->Pictures.Count(); ++i) {
+        TLumenfoldPicture* p = album->Pictures.Pictures(i);
+        if (p->Modified || p->NeedsProcessing(&listings)) workList.append(p);
+      }
+    }
+  } else {
+    for (int position : albumPositions) {
+      if (position < 0 || position >= project.Albums.Count()) continue;
+      TLumenfoldAlbum* album = project.Albums.Albums(position);
+      if (!album->Loaded && !album->LoadPictures()) return false;
+      for (int i = 0; i < album->Pictures.Count(); ++i)
+        workList.append(album->Pictures.Pictures(i));
+    }
+  }
+  // All-modified mode has listed every picture that needs processing already.
+  if (forArchive && !allModified) {
+    if (!loadAll()) return false;
+    const QSet<TLumenfoldPicture*> listed(workList.cbegin(), workList.cend());
+    for (int a = 0; a < project.Albums.Count(); ++a) {
+      TLumenfoldAlbum* album = project.Albums.Albums(a);
+      for (int i = 0; i < album->Pictures.Count(); ++i) {
+        TLumenfoldPicture* p = album->Pictures.Pictures(i);
+        if (!listed.contains(p) && p->NeedsProcessing(&listings)) workList.append(p);
+      }
+    }
+  }
+  return true;
+}
 
 QString RemoveZipBeforeRun(const TLumenfoldProject& project, bool* noTrash) {
   if (noTrash) *noTrash = false;

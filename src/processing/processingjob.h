@@ -41,6 +41,17 @@ struct TProcessingRequest {
   bool CompareHash = false;
 };
 
+// Pictures to visit, as the progress window collects them. All-modified mode: every picture of
+// every album (project order; albums are loaded first) whose Modified is set or whose generated
+// files are not current (a changed size folder, prefix or name case: NeedsProcessing).
+// Otherwise every picture of the albums at the given positions (loaded first when not yet
+// loaded), deleted ones included. forArchive (zip on): then every other picture of the project
+// that NeedsProcessing is appended too, so that the archive, which holds every album, gets
+// current files of every picture. Returns false when an album's pictures could not be loaded
+// (the error has been reported).
+bool FillWorkList(TLumenfoldProject& project, bool allModified, const QList<int>& albumPositions,
+                  QList<TLumenfoldPicture*>& workList, bool forArchive = false);
+
 // Moves the project's zip archive (ZipFileName) to the trash before a run that starts it anew.
 // A missing file is no error; a file that is not the project's archive (archivemark.h) is never
 // removed. Returns an empty text, or why the file could not be moved; noTrash, when given, is set

@@ -5,10 +5,9 @@
 // database file and a site template into the zip archive, which is written by three explicit
 // saves (after the pictures, after the database, after the template).
 //
-// The archive is derived from the project's state, not from the work list: when zip is on it
-// holds every published file of every picture of every album (see TArchiveBuilder), the
-// database file and the template's files, and nothing else. It is written once, at the end of a
-// completed run; a run that stops or fails leaves the archive as it was before the run.
+// The archive (TSiteArchive, processing/archive/sitearchive.h) is derived from the project's
+// state, not from the work list. It is written once, at the end of a completed run; a run that
+// stops or fails leaves the archive as it was before the run.
 //
 // Progress goes out as posted LF_MSG_PROGRESS messages (first parameter the 1-based picture
 // number, for stages 6..8 the length of the work list; second parameter the stage 0..8). Within
@@ -17,17 +16,22 @@
 // the zip stages compress and write (their bytes), so that a bar never stands still for long.
 //
 // Decoding and encoding of the pictures after the current one run ahead on a pool of worker
-// threads (Jobs, one per core by default); everything that touches the model, the database, the
-// disk, the archive or the messages happens in list order on the run thread, so the sequence of
-// messages, files and rows is that of a run without workers.
+// threads (TPicturePipeline; Jobs, one per core by default); the disk, the archive and the
+// messages are written in list order on the run thread. The run thread only reads pictures: each
+// picture's checksum, size, names and image sizes go to the thread that created this object,
+// which writes them into the picture and saves its row (TRunResults) while the run waits. So
+// the sequence of messages, files and rows is that of a run without workers.
 //
 // The object lives on the user-interface thread; a caller that wants it to free itself when the
 // run ends connects QThread::finished to deleteLater.
 //
-// Threads: create, fill WorkList and start on the user-interface thread, which must not change
-// the project while the run is active (the modal progress window sees to that). PauseRun,
+// Threads: create, fill WorkList and start on the user-interface thread (lumenfold-cli: its main
+// thread), which must not change the project while the run is active (the modal progress window
+// sees to that) and keeps dispatching events until the run has ended (WaitForEnd). PauseRun,
 // ResumeRun and RequestStop may be called from any thread. RunEnded is emitted when the run
 // ends, and reaches receivers on the user-interface thread through their event loop.
+#include "processing/processreport.h"
+
 #include <QHash>
 #include <QList>
 #include <QMutex>
@@ -44,69 +48,12 @@
 class TLumenfoldAlbum;
 class TLumenfoldPicture;
 class TLumenfoldProject;
-class TArchiveBuilder;
-class TSitePacking;
+class TPicturePipeline;
+class TSiteArchive;
 class TLumenfoldSignature;
-
-// Stage codes of the progress messages.
-enum TProcessStage : int {
-  psHash = 0,
-  psLoad = 1,
-  psLarge = 2,
-  psMedium = 3,
-  psThumb = 4,
-  psDatabase = 5,
-  psZipPictures = 6,
-  psZipDatabase = 7,
-  psZipTemplate = 8,
-};
-// "getting hash and size of the file", "loading picture", ... ; empty outside 0..8.
-QString ProcessStageText(int stage);
-
-// Pictures to visit, as the progress window collects them. All-modified mode: every picture of
-// every album (project order; albums are loaded first) whose Modified is set or whose generated
-// files are not current (a changed size folder, prefix or name case: NeedsProcessing).
-// Otherwise every picture of the albums at the given positions (loaded first when not yet
-// loaded), deleted ones included. forArchive (zip on): then every other picture of the project
-// that NeedsProcessing is appended too, so that the archive, which holds every album, gets
-// current files of every picture. Returns false when an album's pictures could not be loaded
-// (the error has been reported).
-bool FillWorkList(TLumenfoldProject& project, bool allModified, const QList<int>& albumPositions,
-                  QList<TLumenfoldPicture*>& workList, bool forArchive = false);
-
-// What a run could not do; the closing report lists the counts that are not zero after
-// "Processing finished successfully.".
-struct TProcessReport {
-  int MissingOriginals = 0;     // originals not found (skipped)
-  QStringList MissingFiles;     // their paths, in the order they were found missing
-  int IrregularOriginals = 0;   // originals that are no regular file, e.g. a device (skipped)
-  int UnreadableOriginals = 0;  // originals that cannot be read, e.g. no permission (skipped)
-  int UndecodableOriginals = 0; // originals that cannot be decoded (skipped, still modified)
-  // Pictures not used (skipped, still modified): a stored name that cannot name a file of the
-  // album folder, or image names too long for the file system.
-  int RefusedOriginals = 0;
-  int DamagedOriginals = 0;    // decoded with warnings: truncated or corrupt data
-  int BadSignatureImages = 0;  // signature images missing or undecodable (stamped without)
-  int MissingArchiveFiles = 0; // published files that were not there to be packed
-  int RefusedFiles = 0;        // pictures' files not used: no regular JPEG file, or a link out
-  QStringList Reasons;         // why originals were skipped, the first few, naming the file
-  int MoreReasons = 0;         // reasons beyond those kept
-  bool IsClean() const {
-    return MissingOriginals == 0 && IrregularOriginals == 0 && UnreadableOriginals == 0 &&
-           UndecodableOriginals == 0 && RefusedOriginals == 0 && DamagedOriginals == 0 &&
-           BadSignatureImages == 0 && MissingArchiveFiles == 0 && RefusedFiles == 0;
-  }
-  // Keeps the reason when fewer than ten are kept, else counts it in MoreReasons.
-  void AddReason(const QString& reason);
-  // One line per count that is not zero, for example "2 original pictures were not found.";
-  // the missing originals' paths follow their line, one each (the first 50); then the reasons
-  // kept and "and N more." for those that were not.
-  QStringList Lines() const;
-};
-
-// "Processing finished successfully." / "Processing was terminated and finished."
-QString ProcessFinishedText();
-QString ProcessTerminatedText();
+class TRunResults;
+struct TPictureResult;
+struct TPictureWork;
 
 class TProcessThread : public QThread {
   Q_OBJECT
@@ -121,7 +68,7 @@ public:
   // settings (see outputsettings.h) open nothing: the run then ends at once with their reason.
   TProcessThread(TLumenfoldProject* project, bool zip, bool processAll, QObject* progressWindow,
                  QObject* parent = nullptr);
-  ~TProcessThread() override; // waits for the run to end
+  ~TProcessThread() override; // stops the run and waits for its end (WaitForEnd)
 
   // The pictures to visit, not owned; filled before start().
   QList<TLumenfoldPicture*> WorkList;
@@ -140,6 +87,12 @@ public:
   QString Reason() const;
 
   static QString StoppedReason();
+
+  // Dispatches the calling thread's events until the run has ended. The run hands each
+  // picture's results to the thread that created this object and waits until they are applied
+  // there: that thread never blocks on the run without dispatching (plain wait() would hold the
+  // run at its first picture).
+  void WaitForEnd();
 
   // What the run could not do (complete once RunEnded has been emitted).
   TProcessReport Report() const;
@@ -161,31 +114,15 @@ protected:
   void run() override;
 
 private:
-  struct Pipeline;
-  void processPicture(int index, Pipeline& pipeline);
-  void checkBeforeRun();
+  void processPicture(int index, TPicturePipeline& pipeline);
   void zipStages();
   void checkStop();
-  // The single place that decides whether a picture's files go into the archive.
-  bool published(const TLumenfoldPicture* picture) const;
-  // Whether the given file of the picture goes into the archive: published, and allowed by the
-  // site template's manifest (a public static site packs no file of a hidden picture).
-  bool packs(const TLumenfoldPicture* picture, bool original) const;
-  // Reads the site template's manifest (processing/publicsite.h) before the first picture.
-  void readSiteManifest();
-  // The single place that decides which database file is packed (a complete copy when the
-  // file itself cannot be made complete); empty when none. entry receives its entry name.
-  QString databaseToPack(QString& entry);
-  void wantPictures();
-  // A published picture whose original is gone keeps the files it has in the archive.
-  void keepPublished(const TLumenfoldPicture* picture, bool counted);
   // Adds a reason to the report (the first few).
   void addReason(const QString& text);
-  // Creates the archive builder; refuses a file that is not the project's archive.
-  void openArchive(bool copyAhead);
-  void wantTemplate();
   // The picture's images are made in this run (modified, process all, or files not current).
   bool renders(const TLumenfoldPicture* picture) const;
+  // The values the workers need for the picture.
+  TPictureWork workFor(const TLumenfoldPicture* picture) const;
   // Why the picture must be skipped (its stored name, its original's file type, image names
   // too long for the file system); empty when it can be processed.
   QString refusalOf(const TLumenfoldPicture* picture) const;
@@ -194,14 +131,19 @@ private:
   // Posts LF_MSG_PROGRESS_PART for the stage, done of total.
   void postPart(qint64 done, qint64 total, int stage);
   bool waitWhilePaused(); // false when a stop was requested
-  void saveRecord(TLumenfoldPicture* picture);
+  // Writes the picture's images and files and hands its record to the owner's thread.
+  void writePicture(qintptr number, TLumenfoldPicture* picture,
+                    std::unique_ptr<TLumenfoldPicture>& record, const TPictureWork& work,
+                    TPictureResult& result);
+  // Hands the record over (TRunResults::HandOver); raises TRunError when the save failed.
+  void handOver(TLumenfoldPicture* picture, std::unique_ptr<TLumenfoldPicture> record, bool save);
 
   TLumenfoldProject* project_;
   bool zip_;
   bool processAll_;
   QObject* progressWindow_;
-  std::unique_ptr<TArchiveBuilder> archive_;
-  std::unique_ptr<TSitePacking> site_;
+  std::unique_ptr<TSiteArchive> archive_; // the zip stages (zip on)
+  std::unique_ptr<TRunResults> results_;  // lives on the owner's thread
   int jobs_ = 1;
   TProcessReport report_; // written by the run thread, read after the end under mutex_
   TProcessReport finalReport_;
@@ -213,8 +155,7 @@ private:
   mutable QMutex mutex_;
   QWaitCondition wake_;
   QString reason_;
-  QString snapshotPath_; // temporary copy of the database for the archive
-  QString refusal_;      // why the settings do not allow a run
-  int partStage_ = -1;   // the stage last posted (run thread)
-  int partShown_ = 0;    // thousandths of it posted so far
+  QString refusal_;    // why the settings do not allow a run
+  int partStage_ = -1; // the stage last posted (run thread)
+  int partShown_ = 0;  // thousandths of it posted so far
 };

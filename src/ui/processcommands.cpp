@@ -3,7 +3,7 @@
 #include "core/album.h"
 #include "core/outputsettings.h"
 #include "core/project.h"
-#include "processing/archivemark.h"
+#include "processing/archive/archivemark.h"
 #include "processing/processingjob.h"
 #include "processing/processthread.h"
 #include "ui/commandcontext.h"

@@ -2,7 +2,7 @@
 // Shared test fixtures: a fresh temporary folder and settings store per test program, a prompt
 // that records what the model would have shown, fresh project databases and small JPEG files.
 #include "db/userprompt.h"
-#include "processing/zipwriter.h"
+#include "processing/archive/zipwriter.h"
 
 #include <QImage>
 #include <QMap>

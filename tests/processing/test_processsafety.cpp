@@ -88,7 +88,7 @@ class TestProcessSafety : public QObject {
       thread.Jobs = 2;
       QSignalSpy ended(&thread, &TProcessThread::RunEnded);
       thread.start();
-      thread.wait(); // RunEnded reaches the spy on the run's thread
+      thread.WaitForEnd(); // RunEnded reaches the spy on the run's thread
       if (ended.isEmpty()) return "no end";
       // A finished run that skipped pictures reports why in its closing lines.
       return ended.first().at(0).toBool() ? thread.Report().Lines().join('\n')

@@ -5,7 +5,7 @@
 #include "core/project.h"
 #include "db/connectionstring.h"
 #include "db/sqlaccess.h"
-#include "processing/archivebuilder.h"
+#include "processing/archive/archivebuilder.h"
 #include "processing/processthread.h"
 #include "processing/publicsite.h"
 #include "testenv.h"

@@ -1,6 +1,6 @@
 // The archive builder: entry names, the rule between deflating and storing, leftovers of a run
 // that died, names that clash, and an existing file that is no archive.
-#include "processing/archivebuilder.h"
+#include "processing/archive/archivebuilder.h"
 #include "testenv.h"
 
 #include <QDir>

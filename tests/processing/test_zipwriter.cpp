@@ -1,7 +1,7 @@
 // The archive writer: archives that other readers accept, entries copied from the previous
 // archive without a changed byte, ZIP64 for many entries, and a write that fails half-way.
-#include "processing/archivebuilder.h"
-#include "processing/zipwriter.h"
+#include "processing/archive/archivebuilder.h"
+#include "processing/archive/zipwriter.h"
 #include "testenv.h"
 
 #include <QDateTime>

@@ -32,7 +32,7 @@
 // any thread. The builder runs threads of its own: one reads the previous archive's local
 // headers, one makes the copy ahead; both have ended when the builder is gone.
 #include "db/lumenfolderror.h"
-#include "processing/zipwriter.h"
+#include "processing/archive/zipwriter.h"
 
 #include <QByteArray>
 #include <QDateTime>

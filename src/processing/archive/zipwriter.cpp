@@ -1,4 +1,4 @@
-#include "processing/zipwriter.h"
+#include "processing/archive/zipwriter.h"
 
 #include <QFile>
 #include <algorithm>

@@ -1,11 +1,11 @@
-#include "processing/archivemark.h"
+#include "processing/archive/archivemark.h"
 
 #include "core/album.h"
 #include "core/outputsettings.h"
 #include "core/project.h"
 #include "db/connectionstring.h"
-#include "processing/archivebuilder.h"
-#include "processing/zipwriter.h"
+#include "processing/archive/archivebuilder.h"
+#include "processing/archive/zipwriter.h"
 #include "util/helpers.h"
 #include "util/programfolder.h"
 

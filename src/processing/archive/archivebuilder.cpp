@@ -1,6 +1,6 @@
-#include "processing/archivebuilder.h"
+#include "processing/archive/archivebuilder.h"
 
-#include "processing/archivemark.h"
+#include "processing/archive/archivemark.h"
 #include "util/durablefiles.h"
 
 #include <QDateTime>

@@ -1,2 +1,0 @@
-// Anchor so that the processing library always has an object file.
-namespace { [[maybe_unused]] int layer_processing_anchor = 0; }

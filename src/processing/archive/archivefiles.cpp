@@ -1,0 +1,60 @@
+#include "processing/archive/archivefiles.h"
+
+#include "core/album.h"
+#include "util/programfolder.h"
+#include "util/tracer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <sys/stat.h>
+
+QString PathBelow(const QString& folder, const QString& relative) {
+  QString name = relative;
+  if (QDir::separator() == QLatin1Char('/')) name.replace(QLatin1Char('\\'), QLatin1Char('/'));
+  return IncludeTrailingSeparator(folder) + name;
+}
+
+QString AlbumEntry(const TLumenfoldAlbum* album, const QString& relative) {
+  return (album ? album->Directory : QString()) + QLatin1Char('/') + relative;
+}
+
+void TraceQuietly(const QString& text) {
+  try {
+    Tracer().Write(text);
+  } catch (const std::exception&) {
+    // The trace log is a diagnostic aid; failing to write it does not end the run.
+  }
+}
+
+QString OutsideLinkReason(const QString& albumFolder, const QString& path) {
+  struct stat st;
+  if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+    return QString();
+  const QString target = QFileInfo(path).canonicalFilePath();
+  const QString folder = QFileInfo(albumFolder).canonicalFilePath();
+  if (!target.isEmpty() && !folder.isEmpty() && target.startsWith(folder + QLatin1Char('/')))
+    return QString();
+  return QStringLiteral("\"%1\" is a symbolic link that leads outside the album's folder; it was "
+                        "not followed.")
+      .arg(path);
+}
+
+QString UnpackableReason(const QString& albumFolder, const QString& path, bool original) {
+  const QByteArray encoded = QFile::encodeName(path);
+  struct stat st;
+  if (const QString outside = OutsideLinkReason(albumFolder, path); !outside.isEmpty())
+    return outside;
+  if (::stat(encoded.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+    return QStringLiteral("\"%1\" is not a regular file; it was not packed.").arg(path);
+  if (!original) return QString();
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly) || file.read(3) != QByteArray("\xFF\xD8\xFF", 3))
+    return QStringLiteral("\"%1\" is not a JPEG picture; it was not packed.").arg(path);
+  return QString();
+}
+
+bool PathExists(const QString& path) {
+  struct stat st;
+  return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+}

@@ -1,0 +1,23 @@
+#pragma once
+// The pictures' files as the archive sees them: their entry names, and whether a file may be
+// packed or followed at all.
+//
+// Threads: any; they look at the disk only.
+#include <QString>
+
+class TLumenfoldAlbum;
+
+// A stored relative name as a path below a folder on this system.
+QString PathBelow(const QString& folder, const QString& relative);
+// Entry name of a file of an album: the album's site folder, then the relative name.
+QString AlbumEntry(const TLumenfoldAlbum* album, const QString& relative);
+// Why the file is not followed, or empty: a symbolic link that leads outside the album's folder.
+QString OutsideLinkReason(const QString& albumFolder, const QString& path);
+// Why a picture's file may not go into the archive, or empty when it may: only a regular file
+// goes (for an original, one holding a JPEG picture), and a symbolic link is followed only when
+// it leads to a file inside the album's folder.
+QString UnpackableReason(const QString& albumFolder, const QString& path, bool original);
+// Something is at the path (a dangling link counts).
+bool PathExists(const QString& path);
+// Writes a line to the trace log; a log that cannot be written does not end the run.
+void TraceQuietly(const QString& text);

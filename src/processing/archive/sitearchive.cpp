@@ -1,0 +1,282 @@
+#include "processing/archive/sitearchive.h"
+
+#include "core/album.h"
+#include "core/outputsettings.h"
+#include "core/picture.h"
+#include "core/project.h"
+#include "db/databasepacking.h"
+#include "processing/archive/archivebuilder.h"
+#include "processing/archive/archivefiles.h"
+#include "processing/archive/archivemark.h"
+#include "processing/publicsite.h"
+#include "util/helpers.h"
+#include "util/programfolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+
+namespace {
+
+// The template is one folder inside the templates folder, never a path leading elsewhere.
+bool isTemplateFolderName(const QString& name) {
+  return !name.trimmed().isEmpty() && !name.contains(QLatin1Char('/')) &&
+         !name.contains(QLatin1Char('\\')) && name != QLatin1String(".") &&
+         name != QLatin1String("..") && !QDir::isAbsolutePath(name) &&
+         !name.contains(QLatin1Char(':'));
+}
+
+QString templatesRoot() {
+  return DataFolder() + QStringLiteral("templates");
+}
+
+constexpr int kSizes = 3;
+const TGeneratedSize kGeneratedSizes[kSizes] = {TGeneratedSize::Large, TGeneratedSize::Medium,
+                                                TGeneratedSize::Thumb};
+
+} // namespace
+
+TSiteArchive::TSiteArchive(TLumenfoldProject& project)
+    : project_(project), site_(std::make_unique<TSitePacking>()) {}
+
+TSiteArchive::~TSiteArchive() {
+  archive_.reset();
+  removeSnapshot();
+}
+
+void TSiteArchive::Open(bool copyAhead) {
+  const QString path = ResolveZipFileName(project_, project_.ZipFileName);
+  // Only the project's own archive is ever replaced.
+  if (const QString foreign = ForeignArchiveReason(project_, path); !foreign.isEmpty())
+    throw TZipError(foreign);
+  archive_ = std::make_unique<TArchiveBuilder>(path, copyAhead);
+}
+
+void TSiteArchive::CancelPrefill() {
+  if (archive_) archive_->CancelPrefill();
+}
+
+void TSiteArchive::Close() {
+  archive_.reset();
+  removeSnapshot();
+}
+
+void TSiteArchive::removeSnapshot() {
+  if (snapshotPath_.isEmpty()) return;
+  QFile::remove(snapshotPath_);
+  snapshotPath_.clear();
+}
+
+bool TSiteArchive::Published(const TLumenfoldPicture* picture) const {
+  return picture && !picture->IsDeleted;
+}
+
+bool TSiteArchive::Packs(const TLumenfoldPicture* picture, bool original) const {
+  return Published(picture) &&
+         site_->PacksFile(*picture, original ? TPictureFile::Original : TPictureFile::Generated);
+}
+
+bool TSiteArchive::OriginalUnchanged(const TLumenfoldPicture* p) const {
+  return archive_->Unchanged(AlbumEntry(p->Album, p->OriginalFileName), p->OriginalPath());
+}
+
+void TSiteArchive::Spool(const TLumenfoldPicture* p, const QString& relative, const QString& path,
+                         const TCompressedEntry& entry) {
+  archive_->Spool(AlbumEntry(p->Album, relative), path, entry);
+}
+
+void TSiteArchive::CheckBeforeRun() {
+  const QString name = project_.SiteTemplate;
+  if (!name.isEmpty()) {
+    if (!isTemplateFolderName(name))
+      throw TZipError(
+          QStringLiteral("The site template \"%1\" is not a template folder name.").arg(name));
+    const QString folder = IncludeTrailingSeparator(templatesRoot()) + name;
+    if (!QFileInfo(folder).isDir())
+      throw TZipError(QStringLiteral("The site template \"%1\" does not exist (no folder \"%2\").")
+                          .arg(name, folder));
+  }
+  QString error;
+  if (!site_->LoadTemplate(templatesRoot(), project_.SiteTemplate, &error))
+    throw TZipError(QStringLiteral("The site template \"%1\" cannot be used: %2")
+                        .arg(project_.SiteTemplate, error));
+  // A site that reads the packed database cannot load without it.
+  if (site_->Manifest().PublicStaticSite && !project_.ZipDatabase)
+    throw TZipError(QStringLiteral("The site template \"%1\" reads the database from the zip "
+                                   "archive, but adding the database is off (ZipDatabase), so the "
+                                   "site could not load. Turn adding the database on, or choose "
+                                   "another template.")
+                        .arg(project_.SiteTemplate));
+  // Two albums whose site folders give the same entries would overwrite each other's files.
+  QHash<QString, const TLumenfoldAlbum*> folders;
+  for (int a = 0; a < project_.Albums.Count(); ++a) {
+    const TLumenfoldAlbum* album = project_.Albums.Albums(a);
+    const QString key = ZipEntryName(album->Directory).toCaseFolded();
+    if (const TLumenfoldAlbum* other = folders.value(key, nullptr))
+      throw TZipError(QStringLiteral("The albums \"%1\" and \"%2\" have the same site folder "
+                                     "\"%3\"; their files would overwrite each other in the zip "
+                                     "archive. Give one of them another folder.")
+                          .arg(other->ShortName, album->ShortName, album->Directory));
+    folders.insert(key, album);
+  }
+}
+
+void TSiteArchive::WriteStages(const QList<TLumenfoldPicture*>& visited,
+                               const QSet<const TLumenfoldPicture*>& skipped, int jobs,
+                               TArchiveFindings& findings, const TZipStageHooks& hooks) {
+  // The callbacks below refer to this call's locals: they go when it ends, however it ends.
+  struct TClearCallbacks {
+    TArchiveBuilder& archive;
+    ~TClearCallbacks() {
+      archive.Progress = nullptr;
+      archive.BeforeEntry = nullptr;
+    }
+  } clear{*archive_};
+  // Compressing and writing report their bytes as parts of the stage last posted.
+  TZipStage stage = TZipStage::Pictures;
+  archive_->Progress = [&](qint64 done, qint64 total) { hooks.PostPart(done, total, stage); };
+  hooks.Post(stage);
+  hooks.CheckStop();
+  wantPictures(visited, skipped, findings);
+  archive_->CompressRemaining(jobs);
+
+  hooks.Post(stage = TZipStage::Database);
+  hooks.CheckStop();
+  if (project_.ZipDatabase) wantDatabase();
+  archive_->CompressRemaining(jobs);
+
+  hooks.Post(stage = TZipStage::Template);
+  hooks.CheckStop();
+  if (!project_.SiteTemplate.isEmpty()) wantTemplate();
+  // The last stage compresses the template (its first tenth) and writes the archive.
+  archive_->Progress = [&](qint64 done, qint64 total) {
+    hooks.PostPart(done, total * 10, TZipStage::Template);
+  };
+  archive_->CompressRemaining(jobs);
+  hooks.CheckStop();
+  archive_->Progress = [&](qint64 done, qint64 total) {
+    hooks.PostPart(total + 9 * done, 10 * std::max<qint64>(total, 1), TZipStage::Template);
+  };
+  archive_->BeforeEntry = hooks.BeforeEntry;
+  archive_->Write();
+  removeSnapshot();
+}
+
+void TSiteArchive::wantDatabase() {
+  const TDatabaseToPack pack = CompleteDatabaseFile(project_.ConnectionString);
+  if (!pack.Snapshot.isEmpty()) snapshotPath_ = pack.Snapshot;
+  if (!pack.Failure.isEmpty())
+    throw TZipError(QStringLiteral("The database \"%1\" cannot be added to the zip archive: %2")
+                        .arg(pack.Source, pack.Failure));
+  if (pack.File.isEmpty()) return;
+  // A public static site gets a public copy of the database and "site.json" naming it.
+  QString error;
+  const QString file = site_->DatabaseFile(pack.File, &error);
+  const QString info = file.isEmpty() ? QString() : site_->SiteInfoFile(pack.Entry, &error);
+  if (file.isEmpty() || !error.isEmpty())
+    throw TZipError(QStringLiteral("The database \"%1\" cannot be added to the zip archive: %2")
+                        .arg(pack.File, error));
+  if (!info.isEmpty()) archive_->Want(QLatin1String(kSiteInfoName), info);
+  const QString packedAs = archive_->WantedAs(pack.Entry);
+  if (!packedAs.isEmpty())
+    throw TZipError(QStringLiteral("The database file \"%1\" would replace \"%2\", which "
+                                   "is already in the zip archive.")
+                        .arg(file, packedAs));
+  archive_->Want(pack.Entry, file);
+}
+
+void TSiteArchive::wantPictures(const QList<TLumenfoldPicture*>& workList,
+                                const QSet<const TLumenfoldPicture*>& skipped,
+                                TArchiveFindings& findings) {
+  const bool enabled[kSizes] = {project_.LargeEnabled, project_.MediumEnabled,
+                                project_.ThumbEnabled};
+  const QSet<const TLumenfoldPicture*> visited(workList.cbegin(), workList.cend());
+  for (int a = 0; a < project_.Albums.Count(); ++a) {
+    const TLumenfoldAlbum* album = project_.Albums.Albums(a);
+    for (int i = 0; i < album->Pictures.Count(); ++i) {
+      const TLumenfoldPicture* p = album->Pictures.Pictures(i);
+      if (!Published(p)) continue;
+      const QString original = p->OriginalPath();
+      if (!PathExists(original)) {
+        // Counted at its turn when it was in the work list, here otherwise.
+        keepPublished(p, visited.contains(p), findings);
+        continue;
+      }
+      // Only what decoded as a picture of the album goes in: never a file the link or the
+      // name merely points at.
+      QString refused;
+      if (Packs(p, true) && !skipped.contains(p)) {
+        refused = UnpackableReason(album->Path, original, true);
+        if (refused.isEmpty())
+          archive_->Want(AlbumEntry(album, p->OriginalFileName), original);
+        else
+          findings.RefusedFile(refused);
+      }
+      for (int k = 0; k < kSizes; ++k) {
+        if (!enabled[k] || !Packs(p, false)) continue;
+        const QString stored = p->StoredFileName(kGeneratedSizes[k]);
+        const QString file = PathBelow(album->Path, stored);
+        if (!PathExists(file)) {
+          if (!skipped.contains(p) && refused.isEmpty()) findings.MissingFile();
+        } else if (const QString why = UnpackableReason(album->Path, file, false); !why.isEmpty()) {
+          findings.RefusedFile(why);
+        } else {
+          archive_->Want(AlbumEntry(album, stored), file);
+        }
+      }
+    }
+  }
+}
+
+void TSiteArchive::keepPublished(const TLumenfoldPicture* p, bool counted,
+                                 TArchiveFindings& findings) {
+  if (!counted) findings.MissingOriginal(p->OriginalPath());
+  if (!Packs(p, false) && !Packs(p, true)) return; // nothing of it is published
+  const TLumenfoldAlbum* album = p->Album;
+  const bool enabled[kSizes] = {project_.LargeEnabled, project_.MediumEnabled,
+                                project_.ThumbEnabled};
+  // Its images on disk, or else the ones the previous archive holds; its original as the
+  // previous archive holds it.
+  bool kept = false;
+  for (int k = 0; k < kSizes; ++k) {
+    if (!enabled[k] || !Packs(p, false)) continue;
+    const QString stored = p->StoredFileName(kGeneratedSizes[k]);
+    const QString file = PathBelow(album->Path, stored);
+    if (PathExists(file) && UnpackableReason(album->Path, file, false).isEmpty() &&
+        archive_->Want(AlbumEntry(album, stored), file))
+      kept = true;
+    else if (archive_->KeepPrevious(AlbumEntry(album, stored)))
+      kept = true;
+  }
+  if (Packs(p, true)) archive_->KeepPrevious(AlbumEntry(album, p->OriginalFileName));
+  // Without any image the site would show a picture that is not there.
+  if (!kept) site_->LeftOutPictures.insert(p->Id);
+  QString text = QStringLiteral("The original \"%1\" of a published picture was not found; ")
+                     .arg(p->OriginalPath());
+  if (kept)
+    text += QStringLiteral("its images in the archive were kept.");
+  else if (site_->Manifest().PublicStaticSite)
+    text += QStringLiteral("it has no images and was left out of the site's database.");
+  else
+    text += QStringLiteral("it has no images in the archive.");
+  findings.Reason(text);
+}
+
+void TSiteArchive::wantTemplate() {
+  const QString name = project_.SiteTemplate;
+  const QString root = templatesRoot();
+  QStringList files;
+  ListTemplateFiles(root, name, files);
+  const QString base = IncludeTrailingSeparator(root) + name;
+  for (const QString& file : std::as_const(files)) {
+    // A template file never replaces a picture's file or the database in the archive.
+    const QString packedAs = archive_->WantedAs(file);
+    if (!packedAs.isEmpty())
+      throw TZipError(QStringLiteral("The file \"%1\" of the site template \"%2\" would replace "
+                                     "\"%3\", which is already in the zip archive. Rename the "
+                                     "file in the template or the album's site folder.")
+                          .arg(file, name, packedAs));
+    archive_->Want(file, PathBelow(base, file));
+  }
+}

@@ -1,0 +1,105 @@
+#pragma once
+// The site archive of a processing run: which pictures are published and which of their files
+// are packed, the checks made before the first picture (site template, database, album
+// folders), and the zip stages that pack the pictures, the database and the template and write
+// the archive once, replacing the previous one.
+//
+// The archive is derived from the project's state, not from the work list: it holds every
+// published file of every picture of every album (see TArchiveBuilder), the database file and
+// the template's files, and nothing else. A run that stops or fails before Write leaves the
+// archive as it was.
+//
+// Failures raise TZipError with the text for the user.
+//
+// Threads: created (and opened for the first time) on the user-interface thread; everything
+// else on the run thread, while the project's lists stay as they are.
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <functional>
+#include <memory>
+
+class TArchiveBuilder;
+class TLumenfoldPicture;
+class TLumenfoldProject;
+class TSitePacking;
+struct TCompressedEntry;
+
+// What the zip stages could not pack, for the run's report.
+class TArchiveFindings {
+public:
+  virtual ~TArchiveFindings() = default;
+  // The original of a published picture outside the work list was not found.
+  virtual void MissingOriginal(const QString& path) = 0;
+  // A published file of a picture was not there to be packed.
+  virtual void MissingFile() = 0;
+  // A picture's file was not packed (no regular file, no JPEG, a link out of the album).
+  virtual void RefusedFile(const QString& reason) = 0;
+  // A note for the report and the trace log.
+  virtual void Reason(const QString& text) = 0;
+};
+
+enum class TZipStage { Pictures, Database, Template };
+
+// How the zip stages report progress and learn of a stop request.
+struct TZipStageHooks {
+  std::function<void(TZipStage stage)> Post;
+  // Part of a stage: done of total.
+  std::function<void(qint64 done, qint64 total, TZipStage stage)> PostPart;
+  // Raises when a stop was requested.
+  std::function<void()> CheckStop;
+  // Called before each entry is written into the new archive.
+  std::function<void(int entryIndex)> BeforeEntry;
+};
+
+class TSiteArchive {
+public:
+  explicit TSiteArchive(TLumenfoldProject& project);
+  ~TSiteArchive(); // removes the database copy made for the archive
+  TSiteArchive(const TSiteArchive&) = delete;
+  TSiteArchive& operator=(const TSiteArchive&) = delete;
+
+  // Creates the archive builder for the project's archive (ZipFileName); refuses a file that is
+  // not the project's archive. copyAhead: the previous archive is copied while pictures are made.
+  void Open(bool copyAhead);
+  bool IsOpen() const { return archive_ != nullptr; }
+  // Gives up copying the previous archive ahead (a run that renders many pictures).
+  void CancelPrefill();
+  // Drops the builder and its spool; the archive stays as the last Write left it.
+  void Close();
+
+  // The single place that decides whether a picture's files go into the archive.
+  bool Published(const TLumenfoldPicture* picture) const;
+  // Whether the given file of the picture goes into the archive: published, and allowed by the
+  // site template's manifest (a public static site packs no file of a hidden picture).
+  bool Packs(const TLumenfoldPicture* picture, bool original) const;
+  // The picture's original is in the previous archive as it is on disk.
+  bool OriginalUnchanged(const TLumenfoldPicture* picture) const;
+  // Keeps what a worker compressed for a file of the picture until the archive is written.
+  void Spool(const TLumenfoldPicture* picture, const QString& relative, const QString& path,
+             const TCompressedEntry& entry);
+
+  // Found out before the pictures, not after all the work of a run: the site template's folder
+  // and manifest, the database a site needs, two albums with the same site folder.
+  void CheckBeforeRun();
+
+  // Packs the published pictures (visited: the run's work list; skipped: pictures the run could
+  // not use), the database and the template, and writes the archive.
+  void WriteStages(const QList<TLumenfoldPicture*>& visited,
+                   const QSet<const TLumenfoldPicture*>& skipped, int jobs,
+                   TArchiveFindings& findings, const TZipStageHooks& hooks);
+
+private:
+  void wantPictures(const QList<TLumenfoldPicture*>& visited,
+                    const QSet<const TLumenfoldPicture*>& skipped, TArchiveFindings& findings);
+  // A published picture whose original is gone keeps the files it has in the archive.
+  void keepPublished(const TLumenfoldPicture* picture, bool counted, TArchiveFindings& findings);
+  void wantDatabase();
+  void wantTemplate();
+  void removeSnapshot();
+
+  TLumenfoldProject& project_;
+  std::unique_ptr<TArchiveBuilder> archive_;
+  std::unique_ptr<TSitePacking> site_;
+  QString snapshotPath_; // temporary copy of the database for the archive
+};

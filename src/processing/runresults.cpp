@@ -1,0 +1,118 @@
+#include "processing/runresults.h"
+
+#include "core/album.h"
+#include "core/picture.h"
+#include "db/sqlaccess.h"
+#include "db/userprompt.h"
+
+#include <QThread>
+
+namespace {
+
+// Forwards everything to the prompt that was in force and keeps the last error reported on the
+// thread that saves, so that a failed database write ends the run with the database's own
+// message.
+class TSavePrompt final : public UserPrompt {
+public:
+  TSavePrompt() : thread_(QThread::currentThread()) { next_ = SetPrompt(this); }
+  ~TSavePrompt() override {
+    if (Prompt() == this) SetPrompt(next_);
+  }
+  void error(const QString& text) override {
+    if (QThread::currentThread() == thread_) {
+      QMutexLocker lock(&mutex_);
+      last_ = text;
+    }
+    next_->error(text);
+  }
+  void warning(const QString& text) override { next_->warning(text); }
+  bool confirm(const QString& text) override { return next_->confirm(text); }
+  // The last error, on one line.
+  QString lastError() {
+    QMutexLocker lock(&mutex_);
+    QString text = last_;
+    text.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    return text.trimmed();
+  }
+
+private:
+  QThread* thread_;
+  UserPrompt* next_ = nullptr;
+  QMutex mutex_;
+  QString last_;
+};
+
+} // namespace
+
+TRunResults::TRunResults(QObject* parent) : QObject(parent) {}
+
+TRunResults::~TRunResults() = default;
+
+QString TRunResults::HandOver(TLumenfoldPicture* picture, std::unique_ptr<TLumenfoldPicture> record,
+                              bool save) {
+  QMutexLocker lock(&mutex_);
+  queue_.push_back({picture, std::move(record), save});
+  const quint64 mine = ++handedOver_;
+  QMetaObject::invokeMethod(this, &TRunResults::applyAll, Qt::QueuedConnection);
+  while (appliedCount_ < mine)
+    applied_.wait(&mutex_);
+  return std::exchange(failure_, QString());
+}
+
+void TRunResults::applyAll() {
+  std::vector<Update> updates;
+  {
+    QMutexLocker lock(&mutex_);
+    updates.swap(queue_);
+  }
+  for (const Update& update : updates) {
+    QString failure;
+    try {
+      failure = apply(update);
+    } catch (const std::exception& e) {
+      failure = QString::fromUtf8(e.what());
+    }
+    QMutexLocker lock(&mutex_);
+    ++appliedCount_;
+    if (!failure.isEmpty()) failure_ = failure;
+    applied_.wakeAll();
+  }
+}
+
+QString TRunResults::apply(const Update& update) {
+  TLumenfoldPicture* p = update.Picture;
+  const TLumenfoldPicture& r = *update.Record;
+  p->OriginalHash = r.OriginalHash;
+  p->OriginalSize = r.OriginalSize;
+  p->OriginalDate = r.OriginalDate;
+  p->OriginalWidth = r.OriginalWidth;
+  p->OriginalHeight = r.OriginalHeight;
+  p->LargeFileName = r.LargeFileName;
+  p->MediumFileName = r.MediumFileName;
+  p->ThumbFileName = r.ThumbFileName;
+  p->LargeSize = r.LargeSize;
+  p->MediumSize = r.MediumSize;
+  p->ThumbSize = r.ThumbSize;
+  if (!update.Save) return QString();
+  p->SetDirty(true);
+  p->SetModified(false);
+  TLumenfoldAlbum* album = p->Album;
+  TSavePrompt prompt;
+  bool ok = true;
+  {
+    TSqlTransaction transaction(CurrentConnectionString());
+    if (album && album->Id == -1) {
+      // The album's row first: it gives the album its id.
+      album->Save();
+      ok = album->Id != -1 && !album->Dirty;
+    }
+    if (ok && p->Dirty) ok = p->Save();
+    ok = ok && !p->Dirty && transaction.Commit();
+  }
+  if (ok) return QString();
+  const QString detail = prompt.lastError();
+  QString text = QStringLiteral("The picture \"%1\" could not be saved to the database.")
+                     .arg(p->OriginalPath());
+  if (!detail.isEmpty()) text += QLatin1Char(' ') + detail;
+  return text;
+}

@@ -190,17 +190,24 @@ private:
 constexpr const char* kExtraMaxMegapixels = "MaxMegapixels";
 constexpr const char* kExtraOutputMetadata = "OutputMetadata";
 constexpr const char* kExtraChromaSubsampling = "ChromaSubsampling";
+constexpr const char* kExtraSiteAddress = "SiteAddress";
 
-bool readExtras(TReader& r, int& maxMegapixels, int& outputMetadata, int& chroma) {
+bool readExtras(TReader& r, int& maxMegapixels, int& outputMetadata, int& chroma,
+                QString& siteAddress) {
   // Pairs of texts until the end. A cut pair is a damaged file. An unknown name is skipped, so
   // that a later version's settings do not make the project unreadable, and a value out of
   // range leaves the default.
   maxMegapixels = kDefaultMaxMegapixels;
   outputMetadata = omSafe;
   chroma = kStoredChromaSubsampling;
+  siteAddress.clear();
   while (r.remaining() > 0) {
     QString name, value;
     if (!r.text(name) || !r.text(value)) return false;
+    if (name == QLatin1String(kExtraSiteAddress)) {
+      siteAddress = value;
+      continue;
+    }
     bool isNumber = false;
     const int number = value.toInt(&isNumber);
     if (!isNumber) continue;
@@ -251,6 +258,7 @@ void TLumenfoldProject::Reset() {
   MaxMegapixels = kDefaultMaxMegapixels;
   OutputMetadata = omSafe;
   ChromaSubsampling = kStoredChromaSubsampling;
+  SiteAddress.clear();
 }
 
 void TLumenfoldProject::Assign(const TLumenfoldProject& s) {
@@ -285,6 +293,7 @@ void TLumenfoldProject::Assign(const TLumenfoldProject& s) {
   MaxMegapixels = s.MaxMegapixels;
   OutputMetadata = s.OutputMetadata;
   ChromaSubsampling = s.ChromaSubsampling;
+  SiteAddress = s.SiteAddress;
 }
 
 QString TLumenfoldProject::WizardPagesToText(TWizardPages pages) {
@@ -351,6 +360,10 @@ QByteArray TLumenfoldProject::SettingsToBytes() const {
     w.text(QLatin1String(kExtraChromaSubsampling));
     w.text(QString::number(ChromaSubsampling));
   }
+  if (!SiteAddress.isEmpty()) {
+    w.text(QLatin1String(kExtraSiteAddress));
+    w.text(SiteAddress);
+  }
   return w.bytes();
 }
 
@@ -385,7 +398,7 @@ bool TLumenfoldProject::SettingsFromBytes(const QByteArray& bytes, const QString
         !r.boolean(ProcessAfterWizard) || !r.boolean(ZipDatabase) || !r.text(SiteTemplate) ||
         !r.boolean(ZipEnabled))
       return false;
-    return readExtras(r, MaxMegapixels, OutputMetadata, ChromaSubsampling);
+    return readExtras(r, MaxMegapixels, OutputMetadata, ChromaSubsampling, SiteAddress);
   }();
   Modified = !ok;
   return ok;

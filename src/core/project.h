@@ -90,6 +90,9 @@ public:
   int MaxMegapixels = kDefaultMaxMegapixels;
   int OutputMetadata = omSafe;
   int ChromaSubsampling = kStoredChromaSubsampling; // a TChromaSubsampling
+  // The public address of the published site ("https://photos.example.org/"), empty when
+  // none is stated. With it the site gets canonical addresses, a sitemap and robots.txt.
+  QString SiteAddress;
 
   // Owned lists, loaded from the project database. Reset and Assign leave them alone.
   // Declared so that they are destroyed in the order Signatures, SignatureItems, Categories,

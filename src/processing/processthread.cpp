@@ -1026,6 +1026,12 @@ void TProcessThread::zipStages() {
                                        "is already in the zip archive.")
                             .arg(file, packedAs));
       archive_->Want(entry, file);
+      QList<QPair<QString, QString>> pages;
+      if (!site_->PageFiles(separated(templatesRoot()) + project_->SiteTemplate,
+                            project_->SiteAddress, pages, &error))
+        throw TRunError(QStringLiteral("The pages of the site cannot be made: %1").arg(error));
+      for (const auto& [pageEntry, pageFile] : std::as_const(pages))
+        archive_->Want(pageEntry, pageFile);
     }
   }
   archive_->CompressRemaining(jobs_);
@@ -1192,6 +1198,7 @@ void TProcessThread::wantTemplate() {
   ListTemplateFiles(root, name, files);
   const QString base = separated(root) + name;
   for (const QString& file : std::as_const(files)) {
+    if (!site_->PacksTemplateFile(file)) continue;
     // A template file never replaces a picture's file or the database in the archive.
     const QString packedAs = archive_->WantedAs(file);
     if (!packedAs.isEmpty())

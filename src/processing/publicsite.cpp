@@ -2,11 +2,13 @@
 
 #include "core/album.h"
 #include "core/defaulttexts.h"
+#include "core/outputsettings.h"
 #include "core/picture.h"
 #include "db/sqlaccess.h"
+#include "processing/sitepages.h"
+#include "util/durablefiles.h"
 #include "util/helpers.h"
 #include "util/programfolder.h"
-#include "util/durablefiles.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -296,9 +298,38 @@ QString TSitePacking::DatabaseFile(const QString& database, QString* error) {
   const QString target =
       folder + QStringLiteral("/public-%1.sqlite").arg(QUuid::createUuid().toString(QUuid::Id128));
   if (!WritePublicDatabase(database, target, error, LeftOutPictures)) return QString();
+  if (!AddWebImageSizes(target, database, error)) {
+    QFile::remove(target);
+    return QString();
+  }
   // On the disk before it goes into the archive that replaces the old one.
   if (!SyncFile(target, error)) return QString();
+  publicDatabase_ = target;
   return target;
+}
+
+bool TSitePacking::PageFiles(const QString& templateFolder, const QString& siteAddress,
+                             QList<QPair<QString, QString>>& files, QString* error) {
+  files.clear();
+  pages_.clear();
+  if (!manifest_.PublicStaticSite || publicDatabase_.isEmpty()) return true;
+  const QString folder = temporaryFolder(error);
+  if (folder.isEmpty()) return false;
+  const QString pages = folder + QStringLiteral("/pages");
+  if (!QDir().mkpath(pages)) {
+    setError(error, QStringLiteral("\"%1\" cannot be made").arg(pages));
+    return false;
+  }
+  if (!WriteSitePages({publicDatabase_, templateFolder, SiteAddressBase(siteAddress), pages}, files,
+                      error))
+    return false;
+  for (const auto& file : std::as_const(files))
+    pages_.insert(file.first);
+  return true;
+}
+
+bool TSitePacking::PacksTemplateFile(const QString& relative) const {
+  return IsSiteTemplateFile(relative) && !pages_.contains(relative);
 }
 
 QString TSitePacking::SiteInfoFile(const QString& databaseEntry, QString* error) {

@@ -10,6 +10,8 @@
 // categories blanked; compacted) under the database's file name, writes "site.json" naming that
 // file for the site's scripts, and packs no file of a hidden picture and no original unless
 // "includeOriginals" is true. A template without the file is packed as before.
+#include <QList>
+#include <QPair>
 #include <QSet>
 #include <QString>
 #include <memory>
@@ -89,9 +91,20 @@ public:
   // databaseEntry; empty otherwise, and empty with a reason in error when it cannot be written.
   QString SiteInfoFile(const QString& databaseEntry, QString* error);
 
+  // For a public static site whose template has a page skeleton, the pages made from the
+  // public copy (see sitepages.h) as (archive entry, file) pairs; call after DatabaseFile.
+  // siteAddress: the project's SiteAddress. Fails with a reason in error.
+  bool PageFiles(const QString& templateFolder, const QString& siteAddress,
+                 QList<QPair<QString, QString>>& files, QString* error);
+  // Whether the template's file (path relative to its folder) goes into the archive: not the
+  // template's own description, nor a file a made page replaces.
+  bool PacksTemplateFile(const QString& relative) const;
+
 private:
   QString temporaryFolder(QString* error);
   TSiteManifest manifest_;
+  QString publicDatabase_;
+  QSet<QString> pages_; // entries of the made pages
   std::unique_ptr<QTemporaryDir> dir_;
   std::unique_ptr<TFileLock> owner_; // in dir_, held while this run lives
 };

@@ -101,6 +101,7 @@ TfrmOptions::TfrmOptions(QWidget* parent)
   connect(ui->edtMaxMegapixels, &QSpinBox::valueChanged, this, onProcess);
   connect(ui->cbxMetadata, &QComboBox::currentIndexChanged, this, onProcess);
   connect(ui->cbxChroma, &QComboBox::currentIndexChanged, this, onProcess);
+  connect(ui->edtSiteAddress, &QLineEdit::textChanged, this, onProcess);
 
   connect(ui->lbxTemplates, &QListWidget::itemSelectionChanged, this,
           &TfrmOptions::lbxTemplatesClick);
@@ -192,6 +193,7 @@ void TfrmOptions::fillControls() {
   ui->edtMaxMegapixels->setValue(p.MaxMegapixels);
   ui->cbxMetadata->setCurrentIndex(std::clamp(p.OutputMetadata, int(omSafe), int(omNone)));
   ui->cbxChroma->setCurrentIndex(p.ChromaSubsampling == cs444 ? 1 : 0);
+  ui->edtSiteAddress->setText(p.SiteAddress);
 
   ui->lbxTemplates->clearSelection();
   for (int i = 0; i < ui->lbxTemplates->count(); ++i)
@@ -309,6 +311,7 @@ void TfrmOptions::cbxScaleClick() {
   p.MaxMegapixels = ui->edtMaxMegapixels->value();
   p.OutputMetadata = ui->cbxMetadata->currentIndex();
   p.ChromaSubsampling = ui->cbxChroma->currentIndex() == 1 ? cs444 : cs420;
+  p.SiteAddress = ui->edtSiteAddress->text().trimmed();
 }
 
 void TfrmOptions::bbnZipClick() {

@@ -4,6 +4,7 @@
   'use strict';
 
   const LANGUAGE_KEY = 'lumenfold-gallery-language';
+  const THEME_KEY = 'lumenfold-gallery-theme';
 
   // Texts of the page itself; a language without its own texts uses the English ones.
   const UI = {
@@ -20,6 +21,9 @@
       viewer: 'Picture viewer',
       loading: 'Loading…',
       language: 'Language',
+      copyLink: 'Copy link',
+      linkCopied: 'Link copied',
+      darkMode: 'Dark',
       fromFile:
         'This gallery has to be opened through a web server. Browsers do not let a page that ' +
         'was opened from a file read its database. Upload the whole folder to your web space ' +
@@ -39,6 +43,9 @@
       viewer: 'Bildbetrachter',
       loading: 'Wird geladen…',
       language: 'Sprache',
+      copyLink: 'Link kopieren',
+      linkCopied: 'Link kopiert',
+      darkMode: 'Dunkel',
       fromFile:
         'Diese Galerie muss über einen Webserver geöffnet werden. Browser erlauben einer Seite, ' +
         'die aus einer Datei geöffnet wurde, nicht, ihre Datenbank zu lesen. Laden Sie den ' +
@@ -53,6 +60,10 @@
     model: null,
     lightbox: null,
     gridObserver: null, // makes more tiles of a large grid as it is scrolled
+    shown: null, // the page shown: key ("album/1"), list, grid, heading, language
+    pages: document.documentElement.hasAttribute('data-page'), // the program wrote the pages
+    staticKey: null, // the page the program wrote, while it is shown
+    closingByRoute: false,
   };
   // Natural sizes of lightbox images seen so far, by address.
   const imageSizes = new Map();
@@ -171,9 +182,13 @@
     return out;
   }
 
-  const PICTURE_COLUMNS =
+  // The pixel sizes of the web images are in the database the program packs for a site; a
+  // database without them gives -1 (unknown).
+  const SIZE_COLUMNS = 'p.thumb_width, p.thumb_height, p.medium_width, p.medium_height';
+  let PICTURE_COLUMNS = '';
+  const BASE_COLUMNS =
     'p.picture_id, p.picture_date, p.title, p.title2, p.thumb_filename, p.medium_filename, ' +
-    'p.medium_size, p.large_filename, p.large_size, a.directory';
+    'p.medium_size, p.large_filename, p.large_size, a.directory, ';
 
   // The pictures the site shows (p: picture, a: its album): neither private nor deleted, in an
   // album that is not private, processed (a thumbnail size), with a thumbnail address inside the
@@ -189,11 +204,15 @@
   function pictureOf(row) {
     const [id, date, title, title2, thumbFile, mediumFile, mediumSize, largeFile, largeSize, dir] =
       row;
+    const [thumbW, thumbH, mediumW, mediumH] = row.slice(10);
     const thumb = siteUrl(dir, thumbFile);
     let big = null;
+    let bigSize = null;
     if (mediumSize > 0) big = siteUrl(dir, mediumFile);
+    if (big && mediumW > 0 && mediumH > 0) bigSize = [mediumW, mediumH];
     if (!big && largeSize > 0) big = siteUrl(dir, largeFile);
-    return { id, date, title: [title, title2], thumb, big: big || thumb };
+    const thumbSize = thumbW > 0 && thumbH > 0 ? [thumbW, thumbH] : null;
+    return { id, date, title: [title, title2], thumb, thumbSize, big: big || thumb, bigSize };
   }
 
   function albumOf(a) {
@@ -222,6 +241,10 @@
   // A site of many thousand pictures then opens as fast as one of a few. Albums and categories
   // without a shown picture do not exist.
   function readModel(db) {
+    const sized =
+      rows(db, "SELECT COUNT(*) FROM pragma_table_info('picture') WHERE name = 'medium_height'")[0][0] >
+      0;
+    PICTURE_COLUMNS = BASE_COLUMNS + (sized ? SIZE_COLUMNS : '-1, -1, -1, -1');
     let albums = null;
     let categories = null;
     const lists = new Map();
@@ -401,6 +424,7 @@
     document.documentElement.lang = localeCode();
     const home = document.getElementById('home');
     home.textContent = siteTitle();
+    if (state.pages) home.href = 'index.html';
     const nav = document.getElementById('languages');
     nav.setAttribute('aria-label', ui().language);
     const buttons = [];
@@ -416,7 +440,36 @@
         buttons.push(button);
       });
     }
+    buttons.push(themeButton());
     nav.replaceChildren(...buttons);
+  }
+
+  // ---- dark mode -------------------------------------------------------------------------
+
+  // The page follows the system's light or dark look until the visitor chooses one; the head
+  // of the page applies a stored choice before anything is drawn.
+  function darkShown() {
+    const chosen = document.documentElement.dataset.theme;
+    if (chosen) return chosen === 'dark';
+    return !!(window.matchMedia && matchMedia('(prefers-color-scheme: dark)').matches);
+  }
+
+  function themeButton() {
+    const button = el('button', 'language theme', ui().darkMode);
+    button.type = 'button';
+    button.id = 'theme';
+    button.setAttribute('aria-pressed', String(darkShown()));
+    button.addEventListener('click', () => {
+      const theme = darkShown() ? 'light' : 'dark';
+      document.documentElement.dataset.theme = theme;
+      try {
+        localStorage.setItem(THEME_KEY, theme);
+      } catch (e) {
+        // Kept for this visit only.
+      }
+      button.setAttribute('aria-pressed', String(theme === 'dark'));
+    });
+    return button;
   }
 
   function albumName(album) {
@@ -445,14 +498,40 @@
     return heading;
   }
 
-  // An image that loads when it comes near the window, or at once when eager.
-  function thumbImage(src, alt, eager) {
+  // An image that loads when it comes near the window, or at once when eager. With sizes the
+  // browser picks the thumbnail or the medium image, whichever fits the shown size.
+  function thumbImage(picture, alt, eager, sizes) {
     const img = el('img', 'thumb');
     img.loading = eager ? 'eager' : 'lazy';
     img.decoding = 'async';
     img.alt = alt;
-    img.src = src;
+    const large = !!sizes;
+    const size = large ? picture.bigSize : picture.thumbSize;
+    if (size) {
+      img.width = size[0];
+      img.height = size[1];
+    }
+    if (large && picture.thumbSize && picture.bigSize && picture.bigSize[0] > picture.thumbSize[0]) {
+      img.srcset = picture.thumb + ' ' + picture.thumbSize[0] + 'w, ' + picture.big + ' ' +
+        picture.bigSize[0] + 'w';
+      img.sizes = sizes;
+    }
+    img.src = large ? picture.big : picture.thumb;
     return img;
+  }
+
+  // Addresses of the pages: the program's own pages where the site has them, else the
+  // addresses within this page.
+  function albumHref(id) {
+    return state.pages ? 'album-' + id + '.html' : '#/album/' + id;
+  }
+
+  function categoryHref(id) {
+    return state.pages ? 'category-' + id + '.html' : '#/category/' + id;
+  }
+
+  function photoHref(pageKey, id) {
+    return state.pages ? 'photo-' + id + '.html' : '#/' + pageKey + '/' + id;
   }
 
   function renderHome() {
@@ -468,14 +547,13 @@
     const categoryList = model.categories();
     if (albums.length === 0) parts.push(el('p', 'status', t.noAlbums));
     const list = el('ul', 'albums');
-    for (const album of albums) {
+    albums.forEach((album, index) => {
       const item = el('li', 'album-card');
       const link = el('a', 'album-link');
-      link.href = '#/album/' + album.id;
+      link.href = albumHref(album.id);
       link.dataset.albumId = String(album.id);
       const name = albumName(album);
-      // The card is wider than a thumbnail: the cover is the lightbox image.
-      link.append(thumbImage(album.cover.big, name));
+      link.append(thumbImage(album.cover, name, index < 4, '(max-width: 600px) 100vw, 340px'));
       const text = el('div', 'album-text');
       text.append(el('h2', 'album-name', name));
       const meta = [dateText(album.date), countText(album.count)].filter((s) => s);
@@ -485,7 +563,7 @@
       link.append(text);
       item.append(link);
       list.append(item);
-    }
+    });
     parts.push(list);
     if (categoryList.length > 0) {
       parts.push(el('h2', 'section-title', t.categories));
@@ -498,7 +576,7 @@
       for (const category of sorted) {
         const item = el('li');
         const link = el('a', 'category-link');
-        link.href = '#/category/' + category.id;
+        link.href = categoryHref(category.id);
         link.dataset.categoryId = String(category.id);
         link.append(el('span', 'category-name', pick(category.title[0], category.title[1])));
         link.append(el('span', 'count', countText(category.count)));
@@ -512,7 +590,7 @@
 
   function backLink() {
     const link = el('a', 'back', '← ' + ui().allAlbums);
-    link.href = '#/';
+    link.href = state.pages ? 'index.html' : '#/';
     return link;
   }
 
@@ -530,16 +608,13 @@
     }
   }
 
-  // A page of pictures; list is a picture list of the model (count, load).
-  function renderPictures(heading, meta, description, list) {
+  // A page of pictures; list is a picture list of the model (count, load). adopted: the grid
+  // the page already holds (written by the program), whose tiles are kept.
+  function renderPictures(key, heading, meta, description, list, adopted) {
     const box = main();
     document.title = heading + ' – ' + siteTitle();
-    const parts = [backLink(), pageHeading(heading)];
-    if (meta) parts.push(el('p', 'meta', meta));
-    if (description && description.trim()) parts.push(el('p', 'description', description));
-    if (list.count === 0) parts.push(el('p', 'status', ui().empty));
-    const grid = el('ul', 'grid');
-    let made = 0;
+    const grid = adopted || el('ul', 'grid');
+    let made = adopted ? adopted.querySelectorAll('a.tile-link').length : 0;
     let observer = null;
     // The thumbnails of the first screenful load at once, without waiting for the layout that
     // lazy loading needs; the others as they come near the window.
@@ -556,15 +631,11 @@
         const picture = pictures[index];
         const item = el('li', 'tile');
         const link = el('a', 'tile-link');
-        link.href = picture.big;
+        link.href = photoHref(key, picture.id);
         link.dataset.pictureId = String(picture.id);
+        link.dataset.big = picture.big;
         const name = pictureName(picture, index, heading, list.count);
-        link.append(thumbImage(picture.thumb, name, index < firstScreen));
-        link.addEventListener('click', (event) => {
-          if (event.button !== 0 || event.metaKey || event.ctrlKey || event.shiftKey) return;
-          event.preventDefault();
-          openLightbox(list.load(Infinity), index, grid, heading);
-        });
+        link.append(thumbImage(picture, name, index < firstScreen));
         item.append(link);
         grid.append(item);
       }
@@ -573,8 +644,15 @@
         if (made < list.count) observer.observe(grid.lastElementChild);
       }
     };
+    // One handler for all tiles, those of the program's page included.
+    grid.onclick = (event) => {
+      const link = event.target.closest('a.tile-link');
+      if (!link || event.button !== 0 || event.metaKey || event.ctrlKey || event.shiftKey) return;
+      event.preventDefault();
+      showPhoto(Number(link.dataset.pictureId), true);
+    };
     stopGridGrowth();
-    if (list.count > GRID_STEP && 'IntersectionObserver' in window) {
+    if (list.count > made + GRID_STEP && 'IntersectionObserver' in window) {
       observer = new IntersectionObserver(
         (entries) => {
           if (entries.some((e) => e.isIntersecting)) grid.ensureTiles(made + GRID_STEP);
@@ -582,30 +660,40 @@
         { rootMargin: '0px 0px 1500px 0px' }
       );
       state.gridObserver = observer;
-      grid.ensureTiles(GRID_STEP);
+      grid.ensureTiles(Math.max(made, GRID_STEP));
     } else {
       grid.ensureTiles(list.count);
     }
+    state.shown = { key, list, grid, heading };
+    if (adopted) return;
+    const parts = [backLink(), pageHeading(heading)];
+    if (meta) parts.push(el('p', 'meta', meta));
+    if (description && description.trim()) parts.push(el('p', 'description', description));
+    if (list.count === 0) parts.push(el('p', 'status', ui().empty));
     parts.push(grid);
     box.replaceChildren(...parts);
   }
 
-  function renderAlbum(album) {
+  function renderAlbum(key, album, adopted) {
     const meta = [dateText(album.date), countText(album.count)].filter((s) => s);
     renderPictures(
+      key,
       albumName(album),
       meta.join(' · '),
       pick(album.description[0], album.description[1]),
-      album.list
+      album.list,
+      adopted
     );
   }
 
-  function renderCategory(category) {
+  function renderCategory(key, category, adopted) {
     renderPictures(
+      key,
       pick(category.title[0], category.title[1]),
       countText(category.count),
       pick(category.description[0], category.description[1]),
-      category.list
+      category.list,
+      adopted
     );
   }
 
@@ -618,27 +706,59 @@
     );
   }
 
+  // ---- addresses -------------------------------------------------------------------------
+
+  // What the address shows: "#/album/1/17" (album 1, viewer on picture 17), else the page the
+  // program wrote (data-page of <html>), else the home page.
+  function currentRoute() {
+    const path = /^#\//.test(location.hash)
+      ? location.hash.slice(2)
+      : document.documentElement.dataset.page || '';
+    const [kind, id, photo] = path.split('/');
+    const number = /^\d+$/.test(id || '') ? Number(id) : NaN;
+    const picture = /^\d+$/.test(photo || '') ? Number(photo) : null;
+    if (!kind) return { key: '', kind: '', id: NaN, photo: null };
+    return { key: kind + '/' + (id || ''), kind, id: number, photo: picture };
+  }
+
   function route(event, keepScroll) {
     if (!state.model) return;
-    closeLightbox();
-    stopGridGrowth();
-    renderHeader();
-    const hash = location.hash.replace(/^#\/?/, '');
-    const [kind, id] = hash.split('/');
-    if (hash === '') renderHome();
-    else {
-      const number = /^\d+$/.test(id || '') ? Number(id) : NaN;
-      const album = kind === 'album' && number >= 0 ? state.model.album(number) : null;
-      const category = kind === 'category' && number >= 0 ? state.model.category(number) : null;
-      if (album) renderAlbum(album);
-      else if (category) renderCategory(category);
+    const r = currentRoute();
+    const shown = state.shown;
+    if (!shown || shown.key !== r.key || shown.language !== state.language) {
+      state.closingByRoute = true;
+      closeLightbox();
+      state.closingByRoute = false;
+      stopGridGrowth();
+      renderHeader();
+      // The program's page is kept when it shows what the address asks in its language.
+      const adopt =
+        state.staticKey === r.key && state.language === 0 && !shown
+          ? main().querySelector('ul.grid[data-static]') || (r.key === '' ? main() : null)
+          : null;
+      state.shown = null;
+      const album = r.kind === 'album' && r.id >= 0 ? state.model.album(r.id) : null;
+      const category = r.kind === 'category' && r.id >= 0 ? state.model.category(r.id) : null;
+      if (r.key === '') {
+        if (!adopt) renderHome();
+        else document.title = siteTitle();
+      } else if (album) renderAlbum(r.key, album, adopt);
+      else if (category) renderCategory(r.key, category, adopt);
       else renderNotFound();
+      state.shown = Object.assign(state.shown || {}, { key: r.key, language: state.language });
+      if (!keepScroll && !adopt) window.scrollTo(0, 0);
+      // A move within the site (not the first page, not a change of language).
+      if (event && (event.type === 'hashchange' || event.type === 'popstate') && shown) {
+        const heading = main().querySelector('h1');
+        if (heading) heading.focus({ preventScroll: true });
+      }
     }
-    if (!keepScroll) window.scrollTo(0, 0);
-    // A move within the site (not the first page, not a change of language).
-    if (event && event.type === 'hashchange') {
-      const heading = main().querySelector('h1');
-      if (heading) heading.focus({ preventScroll: true });
+    // The picture part of the address opens the viewer on it; without it the viewer closes.
+    if (r.photo !== null) showPhoto(r.photo, false);
+    else if (state.lightbox) {
+      state.closingByRoute = true;
+      state.lightbox.close();
+      state.closingByRoute = false;
     }
   }
 
@@ -649,7 +769,16 @@
     } catch (e) {
       // A browser without storage keeps the choice for this visit only.
     }
+    if (!state.model) {
+      renderHeader();
+      loadModel().then(() => focusLanguage(index), showLoadError);
+      return;
+    }
     route(null, true);
+    focusLanguage(index);
+  }
+
+  function focusLanguage(index) {
     const button = document.querySelector('button.language[data-language="' + index + '"]');
     if (button) button.focus();
   }
@@ -667,11 +796,52 @@
     return [pictureTitle(picture), dateText(picture.date)].filter((s) => s && s.trim()).join(' · ');
   }
 
-  function openLightbox(pictures, index, grid, pageName) {
+  // The address of a picture for others: the program's page of it where the site has pages.
+  function shareAddress(picture) {
+    const shown = state.shown;
+    return new URL(photoHref(shown.key, picture.id), location.href).href;
+  }
+
+  async function copyText(text) {
+    if (navigator.clipboard && window.isSecureContext) {
+      await navigator.clipboard.writeText(text);
+      return;
+    }
+    const field = el('textarea');
+    field.value = text;
+    field.setAttribute('readonly', '');
+    field.style.position = 'fixed';
+    field.style.opacity = '0';
+    document.body.append(field);
+    field.select();
+    const done = document.execCommand('copy');
+    field.remove();
+    if (!done) throw new Error('copy refused');
+  }
+
+  // Shows the picture of the shown page in the viewer; pushed: a new address for it (a click on
+  // a tile), so that Back closes the viewer before it leaves the page.
+  function showPhoto(id, pushed) {
+    const shown = state.shown;
+    if (!shown || !shown.list) return;
+    const pictures = shown.list.load(Infinity);
+    const index = pictures.findIndex((p) => p.id === id);
+    if (index < 0) return;
+    const address = '#/' + shown.key + '/' + id;
+    if (pushed) history.pushState({ lightbox: true }, '', address);
+    if (state.lightbox) {
+      if (state.lightbox.currIndex !== index) state.lightbox.goTo(index);
+      return;
+    }
+    openLightbox(pictures, index, shown);
+  }
+
+  function openLightbox(pictures, index, shown) {
     closeLightbox();
+    const { grid, heading: pageName } = shown;
     const thumbs = grid.querySelectorAll('img.thumb');
     const items = pictures.map((picture, i) => {
-      let size = imageSizes.get(picture.big);
+      let size = imageSizes.get(picture.big) || picture.bigSize;
       if (!size) {
         // Until the image is loaded its shape is the thumbnail's (both are fitted from the same
         // picture); the real size replaces this when it arrives.
@@ -697,6 +867,7 @@
       pswp.element.setAttribute('aria-label', ui().viewer + ': ' + pageName);
       pswp.element.setAttribute('aria-modal', 'true');
     });
+    let notice = null;
     pswp.on('uiRegister', () => {
       pswp.ui.registerElement({
         name: 'caption',
@@ -709,6 +880,43 @@
           };
           pswp.on('change', update);
           update();
+        },
+      });
+      pswp.ui.registerElement({
+        name: 'share',
+        title: ui().copyLink,
+        ariaLabel: ui().copyLink,
+        order: 8,
+        isButton: true,
+        html: {
+          isCustomSVG: true,
+          inner:
+            '<path d="M14 10.5h-3a4.5 4.5 0 0 0 0 9h3v-2h-3a2.5 2.5 0 0 1 0-5h3zm4 0v2h3a2.5 ' +
+            '2.5 0 0 1 0 5h-3v2h3a4.5 4.5 0 0 0 0-9zm-5 4v2h6v-2z" id="pswp__icn-share"/>',
+          outlineID: 'pswp__icn-share',
+        },
+        onClick: () => {
+          const address = shareAddress(pictures[pswp.currIndex]);
+          const say = (text) => {
+            if (notice) notice.textContent = text;
+          };
+          copyText(address).then(
+            () => say(ui().linkCopied),
+            () => say(address)
+          );
+        },
+      });
+      pswp.ui.registerElement({
+        name: 'notice',
+        order: 10,
+        isButton: false,
+        appendTo: 'root',
+        onInit: (element) => {
+          notice = element;
+          element.setAttribute('role', 'status');
+          pswp.on('change', () => {
+            element.textContent = '';
+          });
         },
       });
     });
@@ -730,9 +938,21 @@
         slide.updateContentSize(true);
       }
     });
+    // The address follows the picture shown, without a new history entry per picture.
+    pswp.on('change', () => {
+      const picture = pictures[pswp.currIndex];
+      if (picture && state.lightbox === pswp)
+        history.replaceState(history.state, '', '#/' + shown.key + '/' + picture.id);
+    });
     // Keys work once the lightbox has opened; the mark lets a page script know when.
     pswp.on('openingAnimationEnd', () => {
       document.documentElement.dataset.lightbox = 'open';
+    });
+    // Closed by the visitor: the address goes back to the page's own.
+    pswp.on('close', () => {
+      if (state.closingByRoute) return;
+      if (history.state && history.state.lightbox) history.back();
+      else history.replaceState(null, '', location.pathname + location.search);
     });
     pswp.on('destroy', () => {
       delete document.documentElement.dataset.lightbox;
@@ -740,7 +960,7 @@
       // The grid may not have made the tile of the picture the lightbox ended on yet.
       if (grid.ensureTiles) grid.ensureTiles(pswp.currIndex + 1);
       const link = grid.querySelectorAll('a.tile-link')[pswp.currIndex];
-      if (link) link.focus({ preventScroll: false });
+      if (link && grid.isConnected) link.focus({ preventScroll: false });
     });
     state.lightbox = pswp;
     pswp.init();
@@ -771,35 +991,104 @@
     return settings;
   }
 
+  function showLoadError(error) {
+    showMessage(fill(ui().loadError, { detail: error && error.message ? error.message : error }));
+  }
+
+  // The SQLite module and the database, downloaded once, when a feature needs them; then the
+  // page follows its address.
+  let modelLoading = null;
+  function loadModel() {
+    if (!modelLoading) {
+      modelLoading = (async () => {
+        const boot = window.lumenfoldBoot.start();
+        const sql = boot.sqljs.then(() => startSqlite(boot.wasm));
+        sql.catch(() => {}); // reported where it is awaited
+        state.model = await loadDatabase(boot.database, sql);
+        window.addEventListener('popstate', route);
+        window.addEventListener('hashchange', route);
+        route(null, true);
+        document.documentElement.dataset.model = 'loaded';
+      })();
+    }
+    return modelLoading;
+  }
+
+  // A page the program wrote works as it is; the database is loaded when the visitor opens a
+  // picture, switches the language, scrolls to the end of the first tiles, or when the address
+  // or the chosen language asks for more than the page holds.
+  function enhanceStaticPage() {
+    const box = main();
+    const grid = box.querySelector('ul.grid[data-static]');
+    if (grid) {
+      grid.addEventListener('click', (event) => {
+        const link = event.target.closest('a.tile-link');
+        if (state.model || !link) return;
+        if (event.button !== 0 || event.metaKey || event.ctrlKey || event.shiftKey) return;
+        event.preventDefault();
+        loadModel().then(
+          () => showPhoto(Number(link.dataset.pictureId), true),
+          () => {
+            location.href = link.href;
+          }
+        );
+      });
+      const last = grid.lastElementChild;
+      if (last && grid.dataset.count !== grid.dataset.static && 'IntersectionObserver' in window) {
+        const observer = new IntersectionObserver((entries) => {
+          if (!entries.some((e) => e.isIntersecting)) return;
+          observer.disconnect();
+          loadModel().catch(showLoadError);
+        }, { rootMargin: '0px 0px 600px 0px' });
+        observer.observe(last);
+      }
+    }
+    const r = currentRoute();
+    if (r.photo !== null && !/^#\//.test(location.hash)) {
+      // A picture's own page: shown in the viewer over its album, whose page it returns to.
+      document.documentElement.dataset.page = 'album/' + r.id;
+      history.replaceState(null, '', 'album-' + r.id + '.html#/album/' + r.id + '/' + r.photo);
+    }
+    if (r.photo !== null || /^#\//.test(location.hash) || state.language !== 0)
+      loadModel().catch(showLoadError);
+  }
+
   async function start() {
-    if (location.protocol === 'file:') {
+    if (location.protocol === 'file:' && !state.pages) {
       document.documentElement.classList.add('from-file');
       showMessage(UI.en.fromFile);
       return;
     }
-    // The page's head has asked for everything the first page needs.
+    // The page's head has prepared the downloads.
     const boot = window.lumenfoldBoot;
     if (!boot) {
+      if (state.pages) {
+        // Opened from a folder: the pages work as they are, without the database.
+        document.documentElement.dataset.ready = 'true';
+        return;
+      }
       showMessage(fill(ui().loadError, { detail: 'index.html does not start the downloads' }));
       return;
     }
-    const sql = startSqlite(boot.wasm);
-    sql.catch(() => {}); // reported where it is awaited
     state.settings = cleanSettings(await boot.settings);
     chooseLanguage();
     renderHeader();
+    if (state.pages) {
+      state.staticKey = currentRoute().key;
+      enhanceStaticPage();
+      document.documentElement.dataset.ready = 'true';
+      return;
+    }
     showMessage(ui().loading);
     // The formatters are made while the database downloads rather than after it.
     dateText('2000-01-01');
     countText(1);
     try {
-      state.model = await loadDatabase(boot.database, sql);
+      await loadModel();
     } catch (error) {
-      showMessage(fill(ui().loadError, { detail: error && error.message ? error.message : error }));
+      showLoadError(error);
       return;
     }
-    window.addEventListener('hashchange', route);
-    route();
     document.documentElement.dataset.ready = 'true';
   }
 

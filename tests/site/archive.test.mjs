@@ -173,6 +173,7 @@ describe('gallery unpacked from an archive made by lumenfold-cli', () => {
     assert.deepEqual(await brokenImages(p), []);
     assert.deepEqual(await brokenMediumImages(p), []);
     await p.click('button.language[data-language="1"]');
+    await p.waitForSelector('html[data-model="loaded"]');
     assert.deepEqual((await tiles(p)).map((t) => t.alt), ['Boote', 'Nets']);
     assert.equal(await p.$eval('h1', (e) => e.textContent), 'Hafen am Abend');
     assert.equal(await p.$eval('.meta', (e) => e.textContent), '2. August 2025 · 2 Bilder');

@@ -24,6 +24,13 @@
       copyLink: 'Copy link',
       linkCopied: 'Link copied',
       darkMode: 'Dark',
+      search: 'Search',
+      picturesHeading: 'Pictures',
+      searchTitle: 'Search: “{q}”',
+      nothingFound: 'Nothing found.',
+      slideshow: 'Slideshow',
+      interval: 'Slideshow interval {n} s',
+      fullScreen: 'Full screen',
       fromFile:
         'This gallery has to be opened through a web server. Browsers do not let a page that ' +
         'was opened from a file read its database. Upload the whole folder to your web space ' +
@@ -46,6 +53,13 @@
       copyLink: 'Link kopieren',
       linkCopied: 'Link kopiert',
       darkMode: 'Dunkel',
+      search: 'Suche',
+      picturesHeading: 'Bilder',
+      searchTitle: 'Suche: „{q}“',
+      nothingFound: 'Nichts gefunden.',
+      slideshow: 'Diashow',
+      interval: 'Diashow-Intervall {n} s',
+      fullScreen: 'Vollbild',
       fromFile:
         'Diese Galerie muss über einen Webserver geöffnet werden. Browser erlauben einer Seite, ' +
         'die aus einer Datei geöffnet wurde, nicht, ihre Datenbank zu lesen. Laden Sie den ' +
@@ -184,7 +198,8 @@
 
   // The pixel sizes of the web images are in the database the program packs for a site; a
   // database without them gives -1 (unknown).
-  const SIZE_COLUMNS = 'p.thumb_width, p.thumb_height, p.medium_width, p.medium_height';
+  const SIZE_COLUMNS =
+    'p.thumb_width, p.thumb_height, p.medium_width, p.medium_height, p.large_width, p.large_height';
   let PICTURE_COLUMNS = '';
   const BASE_COLUMNS =
     'p.picture_id, p.picture_date, p.title, p.title2, p.thumb_filename, p.medium_filename, ' +
@@ -204,7 +219,7 @@
   function pictureOf(row) {
     const [id, date, title, title2, thumbFile, mediumFile, mediumSize, largeFile, largeSize, dir] =
       row;
-    const [thumbW, thumbH, mediumW, mediumH] = row.slice(10);
+    const [thumbW, thumbH, mediumW, mediumH, largeW, largeH] = row.slice(10);
     const thumb = siteUrl(dir, thumbFile);
     let big = null;
     let bigSize = null;
@@ -212,7 +227,28 @@
     if (big && mediumW > 0 && mediumH > 0) bigSize = [mediumW, mediumH];
     if (!big && largeSize > 0) big = siteUrl(dir, largeFile);
     const thumbSize = thumbW > 0 && thumbH > 0 ? [thumbW, thumbH] : null;
-    return { id, date, title: [title, title2], thumb, thumbSize, big: big || thumb, bigSize };
+    // The viewer chooses among all web sizes whose pixel sizes are known, up to the large one.
+    const sources = [];
+    if (thumbSize) sources.push([thumb, thumbW]);
+    if (bigSize) sources.push([big, mediumW]);
+    let largest = bigSize;
+    const large = largeSize > 0 && largeW > 0 && largeH > 0 ? siteUrl(dir, largeFile) : null;
+    if (large && bigSize && largeW > mediumW) {
+      sources.push([large, largeW]);
+      largest = [largeW, largeH];
+    }
+    const srcset = sources.length > 1 ? sources.map(([u, w]) => u + ' ' + w + 'w').join(', ') : '';
+    return {
+      id,
+      date,
+      title: [title, title2],
+      thumb,
+      thumbSize,
+      big: big || thumb,
+      bigSize,
+      srcset,
+      largest,
+    };
   }
 
   function albumOf(a) {
@@ -244,7 +280,12 @@
     const sized =
       rows(db, "SELECT COUNT(*) FROM pragma_table_info('picture') WHERE name = 'medium_height'")[0][0] >
       0;
-    PICTURE_COLUMNS = BASE_COLUMNS + (sized ? SIZE_COLUMNS : '-1, -1, -1, -1');
+    PICTURE_COLUMNS = BASE_COLUMNS + (sized ? SIZE_COLUMNS : '-1, -1, -1, -1, -1, -1');
+    // Whether a picture's title in either language holds the (lower-case) text; SQLite's own
+    // LIKE ignores the case of ASCII letters only.
+    db.create_function('lf_has', (a, b, wanted) =>
+      [a, b].some((t) => written(t).toLocaleLowerCase().includes(wanted)) ? 1 : 0
+    );
     let albums = null;
     let categories = null;
     const lists = new Map();
@@ -313,6 +354,25 @@
           first.free();
         }
         return albums;
+      },
+      // The albums, categories and pictures whose names or titles in either language contain
+      // the text (letter case ignored); the pictures as a picture list.
+      search(text) {
+        const wanted = text.toLocaleLowerCase();
+        const has = (...texts) =>
+          texts.some((t) => written(t).toLocaleLowerCase().includes(wanted));
+        const list = pictureList(
+          's' + wanted,
+          'FROM picture p JOIN album a ON a.album_id = p.album_id ' +
+            'WHERE lf_has(p.title, p.title2, ?) AND ' + SHOWN,
+          'ORDER BY p.album_id DESC, p.sort_order, p.picture_id',
+          [wanted]
+        );
+        return {
+          albums: this.albums().filter((a) => has(...a.shortName, ...a.longName)),
+          categories: this.categories().filter((c) => has(...c.title)),
+          list,
+        };
       },
       // One album with its pictures in their order, or null when the site does not show it.
       album(id) {
@@ -425,6 +485,11 @@
     const home = document.getElementById('home');
     home.textContent = siteTitle();
     if (state.pages) home.href = 'index.html';
+    const search = document.getElementById('search-text');
+    if (search) {
+      search.setAttribute('aria-label', ui().search);
+      search.placeholder = ui().search;
+    }
     const nav = document.getElementById('languages');
     nav.setAttribute('aria-label', ui().language);
     const buttons = [];
@@ -697,6 +762,71 @@
     );
   }
 
+  function renderSearch(key, text) {
+    const found = state.model.search(text);
+    renderPictures(key, fill(ui().searchTitle, { q: text }), countText(found.list.count), '', found.list);
+    const grid = state.shown.grid;
+    const parts = [];
+    if (found.albums.length > 0) {
+      const list = el('ul', 'categories');
+      for (const album of found.albums) {
+        const link = el('a', 'category-link', albumName(album));
+        link.href = albumHref(album.id);
+        const item = el('li');
+        item.append(link);
+        list.append(item);
+      }
+      parts.push(el('h2', 'section-title', ui().albums), list);
+    }
+    if (found.categories.length > 0) {
+      const list = el('ul', 'categories');
+      for (const category of found.categories) {
+        const link = el('a', 'category-link', pick(category.title[0], category.title[1]));
+        link.href = categoryHref(category.id);
+        const item = el('li');
+        item.append(link);
+        list.append(item);
+      }
+      parts.push(el('h2', 'section-title', ui().categories), list);
+    }
+    if (found.list.count > 0 && parts.length > 0) parts.push(el('h2', 'section-title', ui().picturesHeading));
+    if (parts.length === 0 && found.list.count === 0) parts.push(el('p', 'status', ui().nothingFound));
+    const empty = main().querySelector('p.status');
+    if (empty) empty.remove();
+    grid.before(...parts);
+  }
+
+  // The search field: answers as the visitor types, on a page of results with an address.
+  function setUpSearch() {
+    const form = document.getElementById('search');
+    if (!form) return;
+    const input = form.querySelector('input');
+    let timer = null;
+    const go = () => {
+      const text = input.value.trim();
+      if (!text) return;
+      loadModel()
+        .then(() => {
+          const address = '#/search/' + encodeURIComponent(text);
+          if (currentRoute().kind === 'search') history.replaceState(null, '', address);
+          else history.pushState(null, '', address);
+          route({ type: 'search' });
+        })
+        .catch(showLoadError);
+    };
+    input.addEventListener('focus', () => loadModel().catch(() => {}), { once: true });
+    input.addEventListener('input', () => {
+      clearTimeout(timer);
+      timer = setTimeout(go, 120);
+    });
+    form.addEventListener('submit', (event) => {
+      event.preventDefault();
+      clearTimeout(timer);
+      go();
+    });
+    form.hidden = false;
+  }
+
   function renderNotFound() {
     document.title = ui().notFoundTitle + ' – ' + siteTitle();
     main().replaceChildren(
@@ -718,7 +848,13 @@
     const number = /^\d+$/.test(id || '') ? Number(id) : NaN;
     const picture = /^\d+$/.test(photo || '') ? Number(photo) : null;
     if (!kind) return { key: '', kind: '', id: NaN, photo: null };
-    return { key: kind + '/' + (id || ''), kind, id: number, photo: picture };
+    let text = '';
+    try {
+      text = decodeURIComponent(id || '').trim();
+    } catch (e) {
+      text = '';
+    }
+    return { key: kind + '/' + (id || ''), kind, id: number, text, photo: picture };
   }
 
   function route(event, keepScroll) {
@@ -744,6 +880,7 @@
         else document.title = siteTitle();
       } else if (album) renderAlbum(r.key, album, adopt);
       else if (category) renderCategory(r.key, category, adopt);
+      else if (r.kind === 'search' && r.text) renderSearch(r.key, r.text);
       else renderNotFound();
       state.shown = Object.assign(state.shown || {}, { key: r.key, language: state.language });
       if (!keepScroll && !adopt) window.scrollTo(0, 0);
@@ -841,7 +978,7 @@
     const { grid, heading: pageName } = shown;
     const thumbs = grid.querySelectorAll('img.thumb');
     const items = pictures.map((picture, i) => {
-      let size = imageSizes.get(picture.big) || picture.bigSize;
+      let size = picture.largest || imageSizes.get(picture.big);
       if (!size) {
         // Until the image is loaded its shape is the thumbnail's (both are fitted from the same
         // picture); the real size replaces this when it arrives.
@@ -852,7 +989,9 @@
         size = [Math.round(w * scale), Math.round(h * scale)];
       }
       const alt = pictureName(picture, i, pageName, pictures.length);
-      return { src: picture.big, width: size[0], height: size[1], alt };
+      const item = { src: picture.big, width: size[0], height: size[1], alt };
+      if (picture.srcset) item.srcset = picture.srcset;
+      return item;
     });
     const pswp = new window.PhotoSwipe({
       dataSource: items,
@@ -906,6 +1045,68 @@
           );
         },
       });
+      let timer = null;
+      let seconds = 5;
+      let playButton = null;
+      const stop = () => {
+        clearInterval(timer);
+        timer = null;
+        if (playButton) playButton.setAttribute('aria-pressed', 'false');
+      };
+      const play = () => {
+        clearInterval(timer);
+        timer = setInterval(() => {
+          if (pswp.currIndex >= pswp.getNumItems() - 1) stop();
+          else pswp.next();
+        }, seconds * 1000);
+        if (playButton) playButton.setAttribute('aria-pressed', 'true');
+      };
+      pswp.on('destroy', stop);
+      pswp.ui.registerElement({
+        name: 'slideshow',
+        title: ui().slideshow,
+        ariaLabel: ui().slideshow,
+        order: 7,
+        isButton: true,
+        html: '<span class="pswp__label" aria-hidden="true">▶</span>',
+        onInit: (element) => {
+          playButton = element;
+          element.setAttribute('aria-pressed', 'false');
+        },
+        onClick: () => (timer ? stop() : play()),
+      });
+      pswp.ui.registerElement({
+        name: 'interval',
+        title: fill(ui().interval, { n: seconds }),
+        ariaLabel: fill(ui().interval, { n: seconds }),
+        order: 7,
+        isButton: true,
+        html: '<span class="pswp__label" aria-hidden="true">5 s</span>',
+        onClick: (event, element) => {
+          seconds = seconds === 3 ? 5 : seconds === 5 ? 8 : 3;
+          const label = fill(ui().interval, { n: seconds });
+          element.title = label;
+          element.setAttribute('aria-label', label);
+          element.firstChild.textContent = seconds + ' s';
+          if (timer) play();
+        },
+      });
+      if (document.fullscreenEnabled)
+        pswp.ui.registerElement({
+          name: 'fullscreen',
+          title: ui().fullScreen,
+          ariaLabel: ui().fullScreen,
+          order: 7,
+          isButton: true,
+          html: '<span class="pswp__label" aria-hidden="true">⛶</span>',
+          onClick: () => {
+            if (document.fullscreenElement) document.exitFullscreen().catch(() => {});
+            else document.documentElement.requestFullscreen().catch(() => {});
+          },
+        });
+      pswp.on('close', () => {
+        if (document.fullscreenElement) document.exitFullscreen().catch(() => {});
+      });
       pswp.ui.registerElement({
         name: 'notice',
         order: 10,
@@ -922,7 +1123,7 @@
     });
     pswp.on('loadComplete', ({ content, slide }) => {
       const img = content.element;
-      if (!img || !img.naturalWidth) return;
+      if (!img || !img.naturalWidth || content.data.srcset) return;
       const w = img.naturalWidth;
       const h = img.naturalHeight;
       imageSizes.set(content.data.src, [w, h]);
@@ -1073,6 +1274,7 @@
     state.settings = cleanSettings(await boot.settings);
     chooseLanguage();
     renderHeader();
+    setUpSearch();
     if (state.pages) {
       state.staticKey = currentRoute().key;
       enhanceStaticPage();

@@ -84,6 +84,8 @@ const std::vector<TSettingField>& SettingFields() {
           [](TLumenfoldProject& p, const QJsonValue& v) { p.ChromaSubsampling = v.toInt(); },
           [](int v) { return IsChromaSubsampling(v); }},
       LF_TEXT(SiteAddress),
+      LF_INT(SiteDownload, 0, 2),
+      LF_BOOL(SiteCameraDetails),
   };
   return fields;
 }

@@ -191,9 +191,11 @@ constexpr const char* kExtraMaxMegapixels = "MaxMegapixels";
 constexpr const char* kExtraOutputMetadata = "OutputMetadata";
 constexpr const char* kExtraChromaSubsampling = "ChromaSubsampling";
 constexpr const char* kExtraSiteAddress = "SiteAddress";
+constexpr const char* kExtraSiteDownload = "SiteDownload";
+constexpr const char* kExtraSiteCameraDetails = "SiteCameraDetails";
 
 bool readExtras(TReader& r, int& maxMegapixels, int& outputMetadata, int& chroma,
-                QString& siteAddress) {
+                QString& siteAddress, int& siteDownload, bool& siteCamera) {
   // Pairs of texts until the end. A cut pair is a damaged file. An unknown name is skipped, so
   // that a later version's settings do not make the project unreadable, and a value out of
   // range leaves the default.
@@ -201,6 +203,8 @@ bool readExtras(TReader& r, int& maxMegapixels, int& outputMetadata, int& chroma
   outputMetadata = omSafe;
   chroma = kStoredChromaSubsampling;
   siteAddress.clear();
+  siteDownload = 0;
+  siteCamera = false;
   while (r.remaining() > 0) {
     QString name, value;
     if (!r.text(name) || !r.text(value)) return false;
@@ -217,6 +221,10 @@ bool readExtras(TReader& r, int& maxMegapixels, int& outputMetadata, int& chroma
       outputMetadata = number;
     else if (name == QLatin1String(kExtraChromaSubsampling) && IsChromaSubsampling(number))
       chroma = number;
+    else if (name == QLatin1String(kExtraSiteDownload) && number >= 0 && number <= 2)
+      siteDownload = number;
+    else if (name == QLatin1String(kExtraSiteCameraDetails) && (number == 0 || number == 1))
+      siteCamera = number == 1;
   }
   return true;
 }
@@ -259,6 +267,8 @@ void TLumenfoldProject::Reset() {
   OutputMetadata = omSafe;
   ChromaSubsampling = kStoredChromaSubsampling;
   SiteAddress.clear();
+  SiteDownload = 0;
+  SiteCameraDetails = false;
 }
 
 void TLumenfoldProject::Assign(const TLumenfoldProject& s) {
@@ -294,6 +304,8 @@ void TLumenfoldProject::Assign(const TLumenfoldProject& s) {
   OutputMetadata = s.OutputMetadata;
   ChromaSubsampling = s.ChromaSubsampling;
   SiteAddress = s.SiteAddress;
+  SiteDownload = s.SiteDownload;
+  SiteCameraDetails = s.SiteCameraDetails;
 }
 
 QString TLumenfoldProject::WizardPagesToText(TWizardPages pages) {
@@ -364,6 +376,14 @@ QByteArray TLumenfoldProject::SettingsToBytes() const {
     w.text(QLatin1String(kExtraSiteAddress));
     w.text(SiteAddress);
   }
+  if (SiteDownload != 0) {
+    w.text(QLatin1String(kExtraSiteDownload));
+    w.text(QString::number(SiteDownload));
+  }
+  if (SiteCameraDetails) {
+    w.text(QLatin1String(kExtraSiteCameraDetails));
+    w.text(QStringLiteral("1"));
+  }
   return w.bytes();
 }
 
@@ -398,7 +418,8 @@ bool TLumenfoldProject::SettingsFromBytes(const QByteArray& bytes, const QString
         !r.boolean(ProcessAfterWizard) || !r.boolean(ZipDatabase) || !r.text(SiteTemplate) ||
         !r.boolean(ZipEnabled))
       return false;
-    return readExtras(r, MaxMegapixels, OutputMetadata, ChromaSubsampling, SiteAddress);
+    return readExtras(r, MaxMegapixels, OutputMetadata, ChromaSubsampling, SiteAddress,
+                      SiteDownload, SiteCameraDetails);
   }();
   Modified = !ok;
   return ok;

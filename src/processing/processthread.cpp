@@ -1215,4 +1215,6 @@ void TProcessThread::readSiteManifest() {
   if (!site_->LoadTemplate(templatesRoot(), project_->SiteTemplate, &error))
     throw TRunError(QStringLiteral("The site template \"%1\" cannot be used: %2")
                         .arg(project_->SiteTemplate, error));
+  site_->Download = project_->SiteDownload;
+  site_->CameraDetails = project_->SiteCameraDetails;
 }

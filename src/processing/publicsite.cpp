@@ -215,9 +215,13 @@ bool WritePublicDatabase(const QString& source, const QString& target, QString* 
   return ok;
 }
 
-QByteArray SiteInfoText(const QString& databaseEntry) {
+QByteArray SiteInfoText(const QString& databaseEntry, int download, bool cameraDetails) {
   QJsonObject object;
   object.insert(QStringLiteral("database"), databaseEntry);
+  if (download == 1 || download == 2)
+    object.insert(QStringLiteral("download"),
+                  download == 2 ? QStringLiteral("large") : QStringLiteral("medium"));
+  if (cameraDetails) object.insert(QStringLiteral("camera"), true);
   return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
 
@@ -298,7 +302,7 @@ QString TSitePacking::DatabaseFile(const QString& database, QString* error) {
   const QString target =
       folder + QStringLiteral("/public-%1.sqlite").arg(QUuid::createUuid().toString(QUuid::Id128));
   if (!WritePublicDatabase(database, target, error, LeftOutPictures)) return QString();
-  if (!AddWebImageSizes(target, database, error)) {
+  if (!AddWebImageDetails(target, database, CameraDetails, error)) {
     QFile::remove(target);
     return QString();
   }
@@ -320,8 +324,9 @@ bool TSitePacking::PageFiles(const QString& templateFolder, const QString& siteA
     setError(error, QStringLiteral("\"%1\" cannot be made").arg(pages));
     return false;
   }
-  if (!WriteSitePages({publicDatabase_, templateFolder, SiteAddressBase(siteAddress), pages}, files,
-                      error))
+  if (!WriteSitePages(
+          {publicDatabase_, templateFolder, SiteAddressBase(siteAddress), pages, Download}, files,
+          error))
     return false;
   for (const auto& file : std::as_const(files))
     pages_.insert(file.first);
@@ -337,7 +342,8 @@ QString TSitePacking::SiteInfoFile(const QString& databaseEntry, QString* error)
   const QString folder = temporaryFolder(error);
   if (folder.isEmpty()) return QString();
   const QString path = folder + QLatin1Char('/') + QLatin1String(kSiteInfoName);
-  const QString failure = WriteFileReplacing(path, SiteInfoText(databaseEntry));
+  const QString failure =
+      WriteFileReplacing(path, SiteInfoText(databaseEntry, Download, CameraDetails));
   if (!failure.isEmpty()) {
     setError(error, QStringLiteral("\"%1\" cannot be written: %2").arg(path, failure));
     return QString();

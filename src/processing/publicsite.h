@@ -52,7 +52,9 @@ bool WritePublicDatabase(const QString& source, const QString& target, QString* 
                          const QSet<int>& leftOut = {});
 
 // The text of "site.json": the file name of the packed database, for the site's scripts.
-QByteArray SiteInfoText(const QString& databaseEntry);
+// With download (see SiteDownload) "download": "medium" or "large"; with cameraDetails
+// "camera": true (the database holds the shot's details).
+QByteArray SiteInfoText(const QString& databaseEntry, int download = 0, bool cameraDetails = false);
 
 // What one run packs for its site template: the manifest, and the temporary public copy of the
 // database with its "site.json", kept until this object is destroyed. Creating it removes what
@@ -75,6 +77,9 @@ public:
     return PacksPictureFile(manifest_, picture, file);
   }
 
+  // The project's SiteDownload and SiteCameraDetails, set before DatabaseFile.
+  int Download = 0;
+  bool CameraDetails = false;
   // Pictures the public copy leaves out besides the hidden ones (see WritePublicDatabase).
   QSet<int> LeftOutPictures;
 

@@ -1,5 +1,6 @@
 #include "processing/sitepages.h"
 
+#include "util/exif.h"
 #include "util/helpers.h"
 #include "util/jpegcodec.h"
 #include "util/programfolder.h"
@@ -93,6 +94,7 @@ struct TPicture {
   int Id = 0, AlbumId = 0;
   QString Date, Title;
   TWebImage Thumb, Medium;
+  QString Large; // address of the large image, empty when none is packed
 };
 
 struct TAlbum {
@@ -109,7 +111,7 @@ struct TCategory {
 
 // Texts of the pages in the site's first language (English where it has none of its own).
 struct TTexts {
-  QString Albums, Categories, AllAlbums, One, Other, Untitled, Previous, Next, Feed;
+  QString Albums, Categories, AllAlbums, One, Other, Untitled, Previous, Next, Feed, Download;
 };
 
 TTexts textsFor(const QString& code) {
@@ -118,12 +120,12 @@ TTexts textsFor(const QString& code) {
             QStringLiteral("Alle Alben"),   QStringLiteral("%1 Bild"),
             QStringLiteral("%1 Bilder"),    QStringLiteral("%1, Bild %2 von %3"),
             QStringLiteral("Voriges Bild"), QStringLiteral("Nächstes Bild"),
-            QStringLiteral("Neue Alben")};
+            QStringLiteral("Neue Alben"),   QStringLiteral("Herunterladen")};
   return {QStringLiteral("Albums"),           QStringLiteral("Categories"),
           QStringLiteral("All albums"),       QStringLiteral("%1 picture"),
           QStringLiteral("%1 pictures"),      QStringLiteral("%1, picture %2 of %3"),
           QStringLiteral("Previous picture"), QStringLiteral("Next picture"),
-          QStringLiteral("New albums")};
+          QStringLiteral("New albums"),       QStringLiteral("Download")};
 }
 
 // Texts a new album or category starts with, never written by the photographer.
@@ -231,7 +233,8 @@ bool TPageWriter::Read(QString* error) {
   }
   if (!db.run(q, QStringLiteral("SELECT picture_id, album_id, picture_date, title, "
                                 "thumb_filename, thumb_width, thumb_height, medium_filename, "
-                                "medium_size, medium_width, medium_height FROM picture "
+                                "medium_size, medium_width, medium_height, large_filename, "
+                                "large_size FROM picture "
                                 "WHERE is_private = 0 AND is_deleted = 0 AND thumb_size > 0 "
                                 "ORDER BY album_id, sort_order, picture_id"))) {
     setError(error, db.error());
@@ -253,6 +256,7 @@ bool TPageWriter::Read(QString* error) {
       p.Medium = {sitePath(dir, q.value(7).toString(), true), q.value(9).toInt(),
                   q.value(10).toInt()};
     if (p.Medium.Url.isEmpty()) p.Medium = p.Thumb;
+    if (q.value(12).toLongLong() > 0) p.Large = sitePath(dir, q.value(11).toString(), true);
     albums_[album->second].Pictures.push_back(p);
   }
   // Albums without a shown picture do not exist on the site.
@@ -495,8 +499,12 @@ bool TPageWriter::Write(QList<QPair<QString, QString>>& files, QString* error) {
       const QString date = dateText(p.Date);
       if (!date.isEmpty())
         body += QStringLiteral("<figcaption class=\"meta\">%1</figcaption>").arg(esc(date));
-      body +=
-          QStringLiteral("</figure><nav class=\"photo-nav\" aria-label=\"%1\">").arg(esc(a.Name));
+      body += QStringLiteral("</figure>");
+      if (input_.Download == 1 || input_.Download == 2)
+        body += QStringLiteral("<p><a class=\"download\" href=\"%1\" download>%2</a></p>")
+                    .arg(esc(input_.Download == 2 && !p.Large.isEmpty() ? p.Large : p.Medium.Url),
+                         esc(texts_.Download));
+      body += QStringLiteral("<nav class=\"photo-nav\" aria-label=\"%1\">").arg(esc(a.Name));
       if (i > 0)
         body += QStringLiteral("<a rel=\"prev\" href=\"%1\">← %2</a>")
                     .arg(PicturePageName(pictures[i - 1]->Id), esc(texts_.Previous));
@@ -602,8 +610,8 @@ bool IsSiteTemplateFile(const QString& relative) {
   return !own.match(relative).hasMatch();
 }
 
-bool AddWebImageSizes(const QString& publicDatabase, const QString& sourceDatabase,
-                      QString* error) {
+bool AddWebImageDetails(const QString& publicDatabase, const QString& sourceDatabase,
+                        bool cameraDetails, QString* error) {
   std::map<int, QString> folders;
   {
     TConnection source(sourceDatabase);
@@ -621,20 +629,45 @@ bool AddWebImageSizes(const QString& publicDatabase, const QString& sourceDataba
     for (const char* side : {"width", "height"})
       db.exec(QStringLiteral("ALTER TABLE picture ADD COLUMN %1_%2 INTEGER NOT NULL DEFAULT -1")
                   .arg(QLatin1String(kind), QLatin1String(side)));
+  for (const char* column : {"camera TEXT", "lens TEXT", "focal_length REAL", "aperture REAL",
+                             "exposure_time TEXT", "iso INTEGER", "taken TEXT"})
+    db.exec(QStringLiteral("ALTER TABLE picture ADD COLUMN %1").arg(QLatin1String(column)));
   QSqlQuery q;
   if (!db.run(q, QStringLiteral("SELECT picture_id, album_id, thumb_filename, medium_filename, "
-                                "large_filename FROM picture"))) {
+                                "large_filename, original_filename FROM picture"))) {
     setError(error, db.error());
     return false;
   }
   struct TSizes {
     int id;
     QSize size[3];
+    QVariantList camera; // camera, lens, focal length, aperture, exposure, ISO, taken
   };
   std::vector<TSizes> found;
   while (q.next()) {
-    TSizes s{q.value(0).toInt(), {}};
+    TSizes s{q.value(0).toInt(), {}, {}};
     const QString folder = folders[q.value(1).toInt()];
+    const QString original = sitePath(QString(), q.value(5).toString(), false);
+    if (cameraDetails && !folder.isEmpty() && !original.isEmpty()) {
+      // Only the shot's details: the reader never takes positions or serial numbers.
+      const TCameraMetadata m = ReadCameraMetadata(IncludeTrailingSeparator(folder) + original);
+      auto text = [](const QString& t) { return t.isEmpty() ? QVariant() : QVariant(t); };
+      auto number = [](double v) { return v > 0 ? QVariant(v) : QVariant(); };
+      QVariant exposure;
+      if (m.ExposureNum > 0 && m.ExposureDen > 0)
+        exposure = m.ExposureNum >= m.ExposureDen
+                       ? QString::number(double(m.ExposureNum) / m.ExposureDen, 'g', 3)
+                       : QStringLiteral("1/%1").arg(qRound(double(m.ExposureDen) / m.ExposureNum));
+      const QDateTime taken = m.CaptureDate();
+      s.camera = {text(m.Camera),
+                  text(m.Lens),
+                  number(m.FocalLength),
+                  number(m.Aperture),
+                  exposure,
+                  m.Iso > 0 ? QVariant(m.Iso) : QVariant(),
+                  taken.isValid() ? QVariant(taken.toString(QStringLiteral("yyyy-MM-dd HH:mm")))
+                                  : QVariant()};
+    }
     for (int k = 0; k < 3; ++k) {
       const QString relative = sitePath(QString(), q.value(2 + k).toString(), false);
       if (folder.isEmpty() || relative.isEmpty()) continue;
@@ -652,10 +685,12 @@ bool AddWebImageSizes(const QString& publicDatabase, const QString& sourceDataba
     QVariantList values;
     for (const QSize& size : s.size)
       values << (size.isValid() ? size.width() : -1) << (size.isValid() ? size.height() : -1);
-    values << s.id;
+    values << (s.camera.isEmpty() ? QVariantList(7) : s.camera) << s.id;
     ok = ok && db.exec(QStringLiteral("UPDATE picture SET thumb_width = ?, thumb_height = ?, "
                                       "medium_width = ?, medium_height = ?, large_width = ?, "
-                                      "large_height = ? WHERE picture_id = ?"),
+                                      "large_height = ?, camera = ?, lens = ?, focal_length = ?, "
+                                      "aperture = ?, exposure_time = ?, iso = ?, taken = ? "
+                                      "WHERE picture_id = ?"),
                        values);
   }
   ok = ok && db.exec(QStringLiteral("COMMIT"));

@@ -28,17 +28,21 @@ bool IsSitePageEntry(const QString& entry);
 // own description (readme.txt, template.json, its preview pictures) does not.
 bool IsSiteTemplateFile(const QString& relative);
 
-// Adds the pixel sizes of the generated images to the public copy of a database (columns
+// Adds to the public copy of a database the pixel sizes of the generated images (columns
 // thumb_width, thumb_height, medium_width, medium_height, large_width, large_height of table
 // picture; -1 where unknown), read from the files in the album folders named by the source
-// database. The scripts use them for srcset and the viewer. Fails with a reason in error.
-bool AddWebImageSizes(const QString& publicDatabase, const QString& sourceDatabase, QString* error);
+// database, and with cameraDetails the shot's details from the originals (columns camera, lens,
+// focal_length, aperture, exposure_time, iso, taken; NULL where unknown or not wanted). The
+// scripts use them for srcset, the viewer and its camera panel. Fails with a reason in error.
+bool AddWebImageDetails(const QString& publicDatabase, const QString& sourceDatabase,
+                        bool cameraDetails, QString* error);
 
 struct TSitePagesInput {
-  QString PublicDatabase; // the public copy, with AddWebImageSizes applied
+  QString PublicDatabase; // the public copy, with AddWebImageDetails applied
   QString TemplateFolder;
   QString SiteAddress;  // the base address ending in '/', or empty
   QString OutputFolder; // an empty folder for the files
+  int Download = 0;     // what a picture's page offers to download: see SiteDownload
 };
 
 // Writes the pages into the output folder and returns them as (archive entry, file) pairs;

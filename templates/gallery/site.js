@@ -31,6 +31,9 @@
       slideshow: 'Slideshow',
       interval: 'Slideshow interval {n} s',
       fullScreen: 'Full screen',
+      download: 'Download',
+      cameraDetails: 'Camera details',
+      camera: ['Camera', 'Lens', 'Focal length', 'Aperture', 'Exposure time', 'ISO', 'Taken'],
       fromFile:
         'This gallery has to be opened through a web server. Browsers do not let a page that ' +
         'was opened from a file read its database. Upload the whole folder to your web space ' +
@@ -60,6 +63,9 @@
       slideshow: 'Diashow',
       interval: 'Diashow-Intervall {n} s',
       fullScreen: 'Vollbild',
+      download: 'Herunterladen',
+      cameraDetails: 'Kameradaten',
+      camera: ['Kamera', 'Objektiv', 'Brennweite', 'Blende', 'Belichtungszeit', 'ISO', 'Aufgenommen'],
       fromFile:
         'Diese Galerie muss über einen Webserver geöffnet werden. Browser erlauben einer Seite, ' +
         'die aus einer Datei geöffnet wurde, nicht, ihre Datenbank zu lesen. Laden Sie den ' +
@@ -220,6 +226,7 @@
     const [id, date, title, title2, thumbFile, mediumFile, mediumSize, largeFile, largeSize, dir] =
       row;
     const [thumbW, thumbH, mediumW, mediumH, largeW, largeH] = row.slice(10);
+    const camera = row.slice(16, 23);
     const thumb = siteUrl(dir, thumbFile);
     let big = null;
     let bigSize = null;
@@ -248,6 +255,8 @@
       bigSize,
       srcset,
       largest,
+      largeFile: largeSize > 0 ? siteUrl(dir, largeFile) : null,
+      camera: camera.some((v) => v !== null && v !== undefined && v !== '') ? camera : null,
     };
   }
 
@@ -280,7 +289,12 @@
     const sized =
       rows(db, "SELECT COUNT(*) FROM pragma_table_info('picture') WHERE name = 'medium_height'")[0][0] >
       0;
-    PICTURE_COLUMNS = BASE_COLUMNS + (sized ? SIZE_COLUMNS : '-1, -1, -1, -1, -1, -1');
+    PICTURE_COLUMNS =
+      BASE_COLUMNS +
+      (sized ? SIZE_COLUMNS : '-1, -1, -1, -1, -1, -1') +
+      (sized
+        ? ', p.camera, p.lens, p.focal_length, p.aperture, p.exposure_time, p.iso, p.taken'
+        : ', NULL, NULL, NULL, NULL, NULL, NULL, NULL');
     // Whether a picture's title in either language holds the (lower-case) text; SQLite's own
     // LIKE ignores the case of ASCII letters only.
     db.create_function('lf_has', (a, b, wanted) =>
@@ -1052,6 +1066,7 @@
         clearInterval(timer);
         timer = null;
         if (playButton) playButton.setAttribute('aria-pressed', 'false');
+        if (playButton) playButton.classList.remove('playing');
       };
       const play = () => {
         clearInterval(timer);
@@ -1060,6 +1075,7 @@
           else pswp.next();
         }, seconds * 1000);
         if (playButton) playButton.setAttribute('aria-pressed', 'true');
+        if (playButton) playButton.classList.add('playing');
       };
       pswp.on('destroy', stop);
       pswp.ui.registerElement({
@@ -1068,7 +1084,11 @@
         ariaLabel: ui().slideshow,
         order: 7,
         isButton: true,
-        html: '<span class="pswp__label" aria-hidden="true">▶</span>',
+        html: {
+          isCustomSVG: true,
+          inner: '<path d="M11 8v16l13-8z" id="pswp__icn-play"/>',
+          outlineID: 'pswp__icn-play',
+        },
         onInit: (element) => {
           playButton = element;
           element.setAttribute('aria-pressed', 'false');
@@ -1098,7 +1118,13 @@
           ariaLabel: ui().fullScreen,
           order: 7,
           isButton: true,
-          html: '<span class="pswp__label" aria-hidden="true">⛶</span>',
+          html: {
+            isCustomSVG: true,
+            inner:
+              '<path d="M7 7h7v2.5H9.5V14H7zm11 0h7v7h-2.5V9.5H18zM7 18h2.5v4.5H14V25H7zm15.5 0H25v7' +
+              'h-7v-2.5h4.5z" id="pswp__icn-full"/>',
+            outlineID: 'pswp__icn-full',
+          },
           onClick: () => {
             if (document.fullscreenElement) document.exitFullscreen().catch(() => {});
             else document.documentElement.requestFullscreen().catch(() => {});
@@ -1107,6 +1133,89 @@
       pswp.on('close', () => {
         if (document.fullscreenElement) document.exitFullscreen().catch(() => {});
       });
+      // What the photographer lets visitors download: the medium or the large image.
+      const offered = state.site && state.site.download;
+      if (offered === 'medium' || offered === 'large')
+        pswp.ui.registerElement({
+          name: 'download',
+          title: ui().download,
+          ariaLabel: ui().download,
+          order: 8,
+          isButton: true,
+          tagName: 'a',
+          html: {
+            isCustomSVG: true,
+            inner: '<path d="M20.5 14.3 17.1 18V10h-2.2v7.9l-3.4-3.6L10 16l6 6.1 6-6.1ZM23 23H9v2h14Z" id="pswp__icn-download"/>',
+            outlineID: 'pswp__icn-download',
+          },
+          onInit: (element) => {
+            element.setAttribute('download', '');
+            const update = () => {
+              const picture = pictures[pswp.currIndex];
+              element.href = (offered === 'large' && picture.largeFile) || picture.big;
+            };
+            pswp.on('change', update);
+            update();
+          },
+        });
+      // The camera details of the picture shown, behind a button.
+      if (state.site && state.site.camera) {
+        let panel = null;
+        const fillPanel = () => {
+          const picture = pictures[pswp.currIndex];
+          const values = picture.camera || [];
+          const [camera, lens, focal, aperture, exposure, iso, taken] = values;
+          const shown = [
+            camera,
+            lens,
+            focal ? Math.round(focal * 10) / 10 + ' mm' : '',
+            aperture ? 'f/' + Math.round(aperture * 10) / 10 : '',
+            exposure ? exposure + ' s' : '',
+            iso ? String(iso) : '',
+            taken ? dateText(taken) + String(taken).slice(10) : '',
+          ];
+          const rows = [];
+          shown.forEach((value, i) => {
+            if (value === null || value === undefined || String(value).trim() === '') return;
+            rows.push(el('dt', null, ui().camera[i]), el('dd', null, value));
+          });
+          panel.replaceChildren(...rows);
+        };
+        pswp.ui.registerElement({
+          name: 'camera-panel',
+          order: 11,
+          isButton: false,
+          appendTo: 'root',
+          tagName: 'dl',
+          onInit: (element) => {
+            panel = element;
+            element.hidden = true;
+            element.id = 'pswp-camera-panel';
+            pswp.on('change', fillPanel);
+          },
+        });
+        pswp.ui.registerElement({
+          name: 'camera',
+          title: ui().cameraDetails,
+          ariaLabel: ui().cameraDetails,
+          order: 8,
+          isButton: true,
+          html: {
+            isCustomSVG: true,
+            inner: '<path d="M13 9l-2 2H8v12h16V11h-3l-2-2zm3 4a4 4 0 1 1 0 8 4 4 0 0 1 0-8z" id="pswp__icn-camera"/>',
+            outlineID: 'pswp__icn-camera',
+          },
+          onInit: (element) => {
+            element.setAttribute('aria-expanded', 'false');
+            element.setAttribute('aria-controls', 'pswp-camera-panel');
+          },
+          onClick: (event, element) => {
+            fillPanel();
+            panel.hidden = !panel.hidden;
+            element.setAttribute('aria-expanded', String(!panel.hidden));
+          },
+        });
+      }
       pswp.ui.registerElement({
         name: 'notice',
         order: 10,
@@ -1206,6 +1315,7 @@
         const sql = boot.sqljs.then(() => startSqlite(boot.wasm));
         sql.catch(() => {}); // reported where it is awaited
         state.model = await loadDatabase(boot.database, sql);
+        state.site = (await boot.site) || {};
         window.addEventListener('popstate', route);
         window.addEventListener('hashchange', route);
         route(null, true);

@@ -160,6 +160,24 @@ describe('gallery unpacked from an archive made by lumenfold-cli', () => {
     assert.ok(fetched().includes('/db.sqlite'));
   });
 
+  it('shows the camera details and offers the download the project allows', async () => {
+    const p = await openPage(browser);
+    pages.push(p);
+    await p.evaluateOnNewDocument(() => localStorage.clear());
+    await goTo(p, server.url + 'album-2.html');
+    await p.click('a.tile-link');
+    await waitLightbox(p, '1 / 2');
+    await p.click('.pswp__button--camera');
+    assert.equal(await p.$eval('.pswp__camera-panel', (e) => e.innerText.replace(/\s+/g, ' ')),
+      'Camera TESTCAM Model X Lens Lens 50 Focal length 50 mm Aperture f/2.8 ' +
+      'Exposure time 1/250 s ISO 200 Taken August 1, 2025 10:30');
+    assert.equal(await p.$eval('.pswp__button--download', (a) => a.getAttribute('href')),
+      'harbour/ps_medium/m_a-shown.jpg');
+    const database = Buffer.from(await (await fetch(server.url + 'db.sqlite')).arrayBuffer());
+    for (const secret of ['SERIAL-4711', 'LENSSERIAL-0815', '47.12'])
+      assert.ok(!database.toString('latin1').includes(secret), secret);
+  });
+
   it('gives every picture an address: Back closes the viewer, its link can be copied', async () => {
     const p = await openPage(browser);
     pages.push(p);

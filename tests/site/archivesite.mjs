@@ -26,6 +26,12 @@ export async function makeArchiveSite(work) {
   ['a-shown.jpg', 'b-private.jpg', 'c-deleted.jpg', 'd-shown.jpg'].forEach((name, i) =>
     writeFileSync(join(photos, 'harbour', name), jpeg(960, 640, colours[i], [240, 220, 190]))
   );
+  // The camera's record of the shot, with a position and serial numbers that must stay home.
+  execFileSync('exiftool', ['-q', '-overwrite_original', '-Make=TESTCAM', '-Model=TESTCAM Model X',
+    '-LensModel=Lens 50', '-FNumber=2.8', '-ExposureTime=1/250', '-ISO=200', '-FocalLength=50',
+    '-DateTimeOriginal=2025:08:01 10:30:00', '-GPSLatitude=47.123456', '-GPSLatitudeRef=N',
+    '-SerialNumber=SERIAL-4711', '-LensSerialNumber=LENSSERIAL-0815',
+    join(photos, 'harbour', 'a-shown.jpg')]);
   ['e-secret.jpg', 'f-secret.jpg'].forEach((name, i) =>
     writeFileSync(join(photos, 'secret', name), jpeg(640, 960, colours[i], [30, 30, 50]))
   );
@@ -62,7 +68,7 @@ export async function makeArchiveSite(work) {
   db.close();
 
   run('set', project, 'SiteTemplate=gallery', 'ZipDatabase=true',
-    `ZipFileName=${join(work, 'albums.zip')}`, `SiteAddress=${SITE_ADDRESS}`);
+    `ZipFileName=${join(work, 'albums.zip')}`, `SiteAddress=${SITE_ADDRESS}`, 'SiteDownload=1', 'SiteCameraDetails=true');
   run('process', project, '--zip');
   const entries = execFileSync('unzip', ['-Z1', join(work, 'albums.zip')], { encoding: 'utf8' })
     .split('\n')

@@ -208,6 +208,7 @@ describe('gallery on the fixture database', () => {
     await p.click('.pswp__button--interval'); // 5 s → 8 s → 3 s
     assert.equal(await p.$eval('.pswp__button--interval', (b) => b.ariaLabel),
       'Slideshow interval 3 s');
+    assert.equal(await p.$('.pswp__button--download'), null); // not offered unless allowed
     await p.click('.pswp__button--slideshow');
     await waitLightbox(p, '3 / 3');
     await p.waitForFunction(() =>

@@ -83,6 +83,9 @@ const std::vector<TSettingField>& SettingFields() {
           [](const TLumenfoldProject& p) { return QJsonValue(p.ChromaSubsampling); },
           [](TLumenfoldProject& p, const QJsonValue& v) { p.ChromaSubsampling = v.toInt(); },
           [](int v) { return IsChromaSubsampling(v); }},
+      LF_TEXT(SiteAddress),
+      LF_INT(SiteDownload, 0, 2),
+      LF_BOOL(SiteCameraDetails),
   };
   return fields;
 }

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QSet>
 #include <QStringList>
+#include <QUrl>
 #include <utility>
 
 namespace {
@@ -75,7 +76,25 @@ QString ResolveZipFileName(const TLumenfoldProject& project, const QString& zipF
   return QDir::cleanPath(base.absoluteFilePath(name));
 }
 
+QString ValidateSiteAddress(const QString& address) {
+  if (address.isEmpty()) return QString();
+  const QUrl url(address, QUrl::StrictMode);
+  const QString scheme = url.scheme().toLower();
+  if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
+      url.host().isEmpty() || url.hasQuery() || url.hasFragment() || !url.userInfo().isEmpty())
+    return QStringLiteral("SiteAddress \"%1\" is not allowed: it must be the web address the "
+                          "site is published at, for example https://photos.example.org/.")
+        .arg(address);
+  return QString();
+}
+
+QString SiteAddressBase(const QString& address) {
+  if (address.isEmpty() || !ValidateSiteAddress(address).isEmpty()) return QString();
+  return address.endsWith(QLatin1Char('/')) ? address : address + QLatin1Char('/');
+}
+
 QString ValidateOutputSettings(const TLumenfoldProject& project) {
+  if (const QString why = ValidateSiteAddress(project.SiteAddress); !why.isEmpty()) return why;
   const QList<TSizeNames> sizes = sizesOf(project);
   for (const TSizeNames& s : sizes) {
     if (const QString why = badName(s.folder); !why.isEmpty())

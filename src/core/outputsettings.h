@@ -23,7 +23,14 @@ class TLumenfoldAlbum;
 //  - no output folder is the list-preview cache folder (kPreviewFolder), whose files the
 //    preview loader replaces;
 //  - the zip file name passes ValidateZipFileName.
+//  - the site address passes ValidateSiteAddress.
 QString ValidateOutputSettings(const TLumenfoldProject& project);
+
+// A site address is empty or an http(s) address with a host and without query, fragment or
+// user name.
+QString ValidateSiteAddress(const QString& address);
+// The address as the base of the site's pages (ending in '/'); empty when none or not valid.
+QString SiteAddressBase(const QString& address);
 
 // Where the list previews of an album's pictures are kept: "<album>/ps_tmp/tmp_<file name>".
 inline constexpr const char* kPreviewFolder = "ps_tmp";

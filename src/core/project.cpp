@@ -190,17 +190,28 @@ private:
 constexpr const char* kExtraMaxMegapixels = "MaxMegapixels";
 constexpr const char* kExtraOutputMetadata = "OutputMetadata";
 constexpr const char* kExtraChromaSubsampling = "ChromaSubsampling";
+constexpr const char* kExtraSiteAddress = "SiteAddress";
+constexpr const char* kExtraSiteDownload = "SiteDownload";
+constexpr const char* kExtraSiteCameraDetails = "SiteCameraDetails";
 
-bool readExtras(TReader& r, int& maxMegapixels, int& outputMetadata, int& chroma) {
+bool readExtras(TReader& r, int& maxMegapixels, int& outputMetadata, int& chroma,
+                QString& siteAddress, int& siteDownload, bool& siteCamera) {
   // Pairs of texts until the end. A cut pair is a damaged file. An unknown name is skipped, so
   // that a later version's settings do not make the project unreadable, and a value out of
   // range leaves the default.
   maxMegapixels = kDefaultMaxMegapixels;
   outputMetadata = omSafe;
   chroma = kStoredChromaSubsampling;
+  siteAddress.clear();
+  siteDownload = 0;
+  siteCamera = false;
   while (r.remaining() > 0) {
     QString name, value;
     if (!r.text(name) || !r.text(value)) return false;
+    if (name == QLatin1String(kExtraSiteAddress)) {
+      siteAddress = value;
+      continue;
+    }
     bool isNumber = false;
     const int number = value.toInt(&isNumber);
     if (!isNumber) continue;
@@ -210,6 +221,10 @@ bool readExtras(TReader& r, int& maxMegapixels, int& outputMetadata, int& chroma
       outputMetadata = number;
     else if (name == QLatin1String(kExtraChromaSubsampling) && IsChromaSubsampling(number))
       chroma = number;
+    else if (name == QLatin1String(kExtraSiteDownload) && number >= 0 && number <= 2)
+      siteDownload = number;
+    else if (name == QLatin1String(kExtraSiteCameraDetails) && (number == 0 || number == 1))
+      siteCamera = number == 1;
   }
   return true;
 }
@@ -251,6 +266,9 @@ void TLumenfoldProject::Reset() {
   MaxMegapixels = kDefaultMaxMegapixels;
   OutputMetadata = omSafe;
   ChromaSubsampling = kStoredChromaSubsampling;
+  SiteAddress.clear();
+  SiteDownload = 0;
+  SiteCameraDetails = false;
 }
 
 void TLumenfoldProject::Assign(const TLumenfoldProject& s) {
@@ -285,6 +303,9 @@ void TLumenfoldProject::Assign(const TLumenfoldProject& s) {
   MaxMegapixels = s.MaxMegapixels;
   OutputMetadata = s.OutputMetadata;
   ChromaSubsampling = s.ChromaSubsampling;
+  SiteAddress = s.SiteAddress;
+  SiteDownload = s.SiteDownload;
+  SiteCameraDetails = s.SiteCameraDetails;
 }
 
 QString TLumenfoldProject::WizardPagesToText(TWizardPages pages) {
@@ -351,6 +372,18 @@ QByteArray TLumenfoldProject::SettingsToBytes() const {
     w.text(QLatin1String(kExtraChromaSubsampling));
     w.text(QString::number(ChromaSubsampling));
   }
+  if (!SiteAddress.isEmpty()) {
+    w.text(QLatin1String(kExtraSiteAddress));
+    w.text(SiteAddress);
+  }
+  if (SiteDownload != 0) {
+    w.text(QLatin1String(kExtraSiteDownload));
+    w.text(QString::number(SiteDownload));
+  }
+  if (SiteCameraDetails) {
+    w.text(QLatin1String(kExtraSiteCameraDetails));
+    w.text(QStringLiteral("1"));
+  }
   return w.bytes();
 }
 
@@ -385,7 +418,8 @@ bool TLumenfoldProject::SettingsFromBytes(const QByteArray& bytes, const QString
         !r.boolean(ProcessAfterWizard) || !r.boolean(ZipDatabase) || !r.text(SiteTemplate) ||
         !r.boolean(ZipEnabled))
       return false;
-    return readExtras(r, MaxMegapixels, OutputMetadata, ChromaSubsampling);
+    return readExtras(r, MaxMegapixels, OutputMetadata, ChromaSubsampling, SiteAddress,
+                      SiteDownload, SiteCameraDetails);
   }();
   Modified = !ok;
   return ok;

@@ -90,6 +90,16 @@ public:
   int MaxMegapixels = kDefaultMaxMegapixels;
   int OutputMetadata = omSafe;
   int ChromaSubsampling = kStoredChromaSubsampling; // a TChromaSubsampling
+  // The public address of the published site ("https://photos.example.org/"), empty when
+  // none is stated. With it the site gets canonical addresses, a sitemap and robots.txt.
+  QString SiteAddress;
+  // What visitors of a public site may download from the viewer: 0 nothing, 1 the medium
+  // image, 2 the large image where the project makes it (else the medium one).
+  int SiteDownload = 0;
+  // Whether the site shows the camera details of each picture (camera, lens, focal length,
+  // aperture, exposure time, ISO, date), read from the originals; never positions or serial
+  // numbers.
+  bool SiteCameraDetails = false;
 
   // Owned lists, loaded from the project database. Reset and Assign leave them alone.
   // Declared so that they are destroyed in the order Signatures, SignatureItems, Categories,

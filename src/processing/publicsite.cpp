@@ -2,11 +2,13 @@
 
 #include "core/album.h"
 #include "core/defaulttexts.h"
+#include "core/outputsettings.h"
 #include "core/picture.h"
 #include "db/sqlaccess.h"
+#include "processing/sitepages.h"
+#include "util/durablefiles.h"
 #include "util/helpers.h"
 #include "util/programfolder.h"
-#include "util/durablefiles.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -213,9 +215,13 @@ bool WritePublicDatabase(const QString& source, const QString& target, QString* 
   return ok;
 }
 
-QByteArray SiteInfoText(const QString& databaseEntry) {
+QByteArray SiteInfoText(const QString& databaseEntry, int download, bool cameraDetails) {
   QJsonObject object;
   object.insert(QStringLiteral("database"), databaseEntry);
+  if (download == 1 || download == 2)
+    object.insert(QStringLiteral("download"),
+                  download == 2 ? QStringLiteral("large") : QStringLiteral("medium"));
+  if (cameraDetails) object.insert(QStringLiteral("camera"), true);
   return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
 
@@ -296,9 +302,39 @@ QString TSitePacking::DatabaseFile(const QString& database, QString* error) {
   const QString target =
       folder + QStringLiteral("/public-%1.sqlite").arg(QUuid::createUuid().toString(QUuid::Id128));
   if (!WritePublicDatabase(database, target, error, LeftOutPictures)) return QString();
+  if (!AddWebImageDetails(target, database, CameraDetails, error)) {
+    QFile::remove(target);
+    return QString();
+  }
   // On the disk before it goes into the archive that replaces the old one.
   if (!SyncFile(target, error)) return QString();
+  publicDatabase_ = target;
   return target;
+}
+
+bool TSitePacking::PageFiles(const QString& templateFolder, const QString& siteAddress,
+                             QList<QPair<QString, QString>>& files, QString* error) {
+  files.clear();
+  pages_.clear();
+  if (!manifest_.PublicStaticSite || publicDatabase_.isEmpty()) return true;
+  const QString folder = temporaryFolder(error);
+  if (folder.isEmpty()) return false;
+  const QString pages = folder + QStringLiteral("/pages");
+  if (!QDir().mkpath(pages)) {
+    setError(error, QStringLiteral("\"%1\" cannot be made").arg(pages));
+    return false;
+  }
+  if (!WriteSitePages(
+          {publicDatabase_, templateFolder, SiteAddressBase(siteAddress), pages, Download}, files,
+          error))
+    return false;
+  for (const auto& file : std::as_const(files))
+    pages_.insert(file.first);
+  return true;
+}
+
+bool TSitePacking::PacksTemplateFile(const QString& relative) const {
+  return IsSiteTemplateFile(relative) && !pages_.contains(relative);
 }
 
 QString TSitePacking::SiteInfoFile(const QString& databaseEntry, QString* error) {
@@ -306,7 +342,8 @@ QString TSitePacking::SiteInfoFile(const QString& databaseEntry, QString* error)
   const QString folder = temporaryFolder(error);
   if (folder.isEmpty()) return QString();
   const QString path = folder + QLatin1Char('/') + QLatin1String(kSiteInfoName);
-  const QString failure = WriteFileReplacing(path, SiteInfoText(databaseEntry));
+  const QString failure =
+      WriteFileReplacing(path, SiteInfoText(databaseEntry, Download, CameraDetails));
   if (!failure.isEmpty()) {
     setError(error, QStringLiteral("\"%1\" cannot be written: %2").arg(path, failure));
     return QString();

@@ -10,6 +10,8 @@
 // categories blanked; compacted) under the database's file name, writes "site.json" naming that
 // file for the site's scripts, and packs no file of a hidden picture and no original unless
 // "includeOriginals" is true. A template without the file is packed as before.
+#include <QList>
+#include <QPair>
 #include <QSet>
 #include <QString>
 #include <memory>
@@ -50,7 +52,9 @@ bool WritePublicDatabase(const QString& source, const QString& target, QString* 
                          const QSet<int>& leftOut = {});
 
 // The text of "site.json": the file name of the packed database, for the site's scripts.
-QByteArray SiteInfoText(const QString& databaseEntry);
+// With download (see SiteDownload) "download": "medium" or "large"; with cameraDetails
+// "camera": true (the database holds the shot's details).
+QByteArray SiteInfoText(const QString& databaseEntry, int download = 0, bool cameraDetails = false);
 
 // What one run packs for its site template: the manifest, and the temporary public copy of the
 // database with its "site.json", kept until this object is destroyed. Creating it removes what
@@ -73,6 +77,9 @@ public:
     return PacksPictureFile(manifest_, picture, file);
   }
 
+  // The project's SiteDownload and SiteCameraDetails, set before DatabaseFile.
+  int Download = 0;
+  bool CameraDetails = false;
   // Pictures the public copy leaves out besides the hidden ones (see WritePublicDatabase).
   QSet<int> LeftOutPictures;
 
@@ -89,9 +96,20 @@ public:
   // databaseEntry; empty otherwise, and empty with a reason in error when it cannot be written.
   QString SiteInfoFile(const QString& databaseEntry, QString* error);
 
+  // For a public static site whose template has a page skeleton, the pages made from the
+  // public copy (see sitepages.h) as (archive entry, file) pairs; call after DatabaseFile.
+  // siteAddress: the project's SiteAddress. Fails with a reason in error.
+  bool PageFiles(const QString& templateFolder, const QString& siteAddress,
+                 QList<QPair<QString, QString>>& files, QString* error);
+  // Whether the template's file (path relative to its folder) goes into the archive: not the
+  // template's own description, nor a file a made page replaces.
+  bool PacksTemplateFile(const QString& relative) const;
+
 private:
   QString temporaryFolder(QString* error);
   TSiteManifest manifest_;
+  QString publicDatabase_;
+  QSet<QString> pages_; // entries of the made pages
   std::unique_ptr<QTemporaryDir> dir_;
   std::unique_ptr<TFileLock> owner_; // in dir_, held while this run lives
 };

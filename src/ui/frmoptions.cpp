@@ -104,6 +104,9 @@ TfrmOptions::TfrmOptions(QWidget* parent)
   connect(ui->edtMaxMegapixels, &QSpinBox::valueChanged, this, onProcess);
   connect(ui->cbxMetadata, &QComboBox::currentIndexChanged, this, onProcess);
   connect(ui->cbxChroma, &QComboBox::currentIndexChanged, this, onProcess);
+  connect(ui->edtSiteAddress, &QLineEdit::textChanged, this, onProcess);
+  connect(ui->cbxSiteDownload, &QComboBox::currentIndexChanged, this, onProcess);
+  connect(ui->cbxSiteCamera, &QAbstractButton::toggled, this, onProcess);
 
   connect(ui->lbxTemplates, &QListWidget::itemSelectionChanged, this,
           &TfrmOptions::lbxTemplatesClick);
@@ -216,6 +219,9 @@ void TfrmOptions::fillControls() {
   ui->edtMaxMegapixels->setValue(p.MaxMegapixels);
   ui->cbxMetadata->setCurrentIndex(std::clamp(p.OutputMetadata, int(omSafe), int(omNone)));
   ui->cbxChroma->setCurrentIndex(p.ChromaSubsampling == cs444 ? 1 : 0);
+  ui->edtSiteAddress->setText(p.SiteAddress);
+  ui->cbxSiteDownload->setCurrentIndex(std::clamp(p.SiteDownload, 0, 2));
+  ui->cbxSiteCamera->setChecked(p.SiteCameraDetails);
 
   ui->lbxTemplates->clearSelection();
   for (int i = 0; i < ui->lbxTemplates->count(); ++i)
@@ -333,6 +339,9 @@ void TfrmOptions::cbxScaleClick() {
   p.MaxMegapixels = ui->edtMaxMegapixels->value();
   p.OutputMetadata = ui->cbxMetadata->currentIndex();
   p.ChromaSubsampling = ui->cbxChroma->currentIndex() == 1 ? cs444 : cs420;
+  p.SiteAddress = ui->edtSiteAddress->text().trimmed();
+  p.SiteDownload = ui->cbxSiteDownload->currentIndex();
+  p.SiteCameraDetails = ui->cbxSiteCamera->isChecked();
 }
 
 void TfrmOptions::bbnZipClick() {

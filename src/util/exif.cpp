@@ -14,7 +14,10 @@ constexpr quint16 kTagOrientation = 0x0112;
 constexpr quint16 kTagExifIfd = 0x8769;
 constexpr quint16 kTagDateTimeOriginal = 0x9003;
 constexpr quint16 kTagDateTimeDigitized = 0x9004;
-constexpr quint16 kTypeAscii = 2, kTypeShort = 3, kTypeLong = 4, kTypeIfd = 13;
+constexpr quint16 kTagMake = 0x010F, kTagModel = 0x0110, kTagExposureTime = 0x829A,
+                  kTagFNumber = 0x829D, kTagIso = 0x8827, kTagFocalLength = 0x920A,
+                  kTagLensModel = 0xA434;
+constexpr quint16 kTypeAscii = 2, kTypeShort = 3, kTypeLong = 4, kTypeRational = 5, kTypeIfd = 13;
 // No directory of a real file comes near this; a larger count is damage.
 constexpr quint32 kMaxIfdEntries = 1000;
 
@@ -66,6 +69,25 @@ public:
                       .arg(offset));
     text = reinterpret_cast<const char*>(d_ + offset);
     return true;
+  }
+
+  // A short text of the shot's details; empty when it lies outside the block (no failure: the
+  // details are optional).
+  QString Text(size_t entry, quint16 type, quint32 count) const {
+    if (type != kTypeAscii || count == 0 || count > 256) return QString();
+    const size_t offset = count <= 4 ? entry + 8 : u32(entry + 8);
+    if (!fits(offset, count)) return QString();
+    const char* text = reinterpret_cast<const char*>(d_ + offset);
+    return QString::fromUtf8(text, qsizetype(strnlen(text, count))).simplified();
+  }
+  // An unsigned rational; false when it lies outside the block or is of another type.
+  bool Rational(size_t entry, quint16 type, quint32 count, quint32& num, quint32& den) const {
+    if (type != kTypeRational || count < 1) return false;
+    const quint32 offset = u32(entry + 8);
+    if (!fits(offset, 8)) return false;
+    num = u32(offset);
+    den = u32(offset + 4);
+    return den != 0;
   }
 
   quint16 u16(size_t at) const {
@@ -206,6 +228,13 @@ TCameraMetadata walkSegments(TSegmentSource& source, TMetadataParts parts) {
       m.ExifOrientation = e.ExifOrientation;
       m.DateTimeOriginal = e.DateTimeOriginal;
       m.DateTimeDigitized = e.DateTimeDigitized;
+      m.Camera = e.Camera;
+      m.Lens = e.Lens;
+      m.FocalLength = e.FocalLength;
+      m.Aperture = e.Aperture;
+      m.ExposureNum = e.ExposureNum;
+      m.ExposureDen = e.ExposureDen;
+      m.Iso = e.Iso;
       if (!e.Problem.isEmpty()) addProblem(m, e.Problem);
       if (!wantProfile) break; // all that was asked for
     } else if (icc && startsWith(payload, "ICC_PROFILE\0", 12) && payload.size() >= 14) {
@@ -283,12 +312,17 @@ TCameraMetadata ParseExifBlock(const uchar* data, size_t size) {
   const char* original = nullptr;
   const char* digitized = nullptr;
   quint32 originalLength = 0, digitizedLength = 0;
+  QString make, model;
   bool ok = tiff.Header(ifd0) &&
             tiff.Directory(ifd0, "IFD0", [&](quint16 tag, quint16 type, quint32 count, size_t at) {
               if (tag == kTagOrientation && type == kTypeShort && count >= 1)
                 orientation = tiff.u16(at + 8);
               else if (tag == kTagExifIfd && (type == kTypeLong || type == kTypeIfd) && count == 1)
                 exifIfd = tiff.u32(at + 8);
+              else if (tag == kTagMake)
+                make = tiff.Text(at, type, count);
+              else if (tag == kTagModel)
+                model = tiff.Text(at, type, count);
               return true;
             });
   if (ok && exifIfd != 0) {
@@ -297,6 +331,18 @@ TCameraMetadata ParseExifBlock(const uchar* data, size_t size) {
     else
       ok =
           tiff.Directory(exifIfd, "EXIF", [&](quint16 tag, quint16 type, quint32 count, size_t at) {
+            quint32 num = 0, den = 0;
+            if (tag == kTagLensModel) m.Lens = tiff.Text(at, type, count);
+            if (tag == kTagIso && type == kTypeShort && count >= 1) m.Iso = tiff.u16(at + 8);
+            if (tag == kTagIso && type == kTypeLong && count >= 1) m.Iso = int(tiff.u32(at + 8));
+            if (tag == kTagExposureTime && tiff.Rational(at, type, count, num, den)) {
+              m.ExposureNum = num;
+              m.ExposureDen = den;
+            }
+            if (tag == kTagFNumber && tiff.Rational(at, type, count, num, den))
+              m.Aperture = double(num) / den;
+            if (tag == kTagFocalLength && tiff.Rational(at, type, count, num, den))
+              m.FocalLength = double(num) / den;
             if (type != kTypeAscii) return true;
             if (tag == kTagDateTimeOriginal) {
               originalLength = count;
@@ -310,9 +356,15 @@ TCameraMetadata ParseExifBlock(const uchar* data, size_t size) {
           });
   }
   if (!ok) {
-    m.Problem = tiff.Problem;
-    return m; // a damaged structure: nothing of it is trusted
+    TCameraMetadata damaged;
+    damaged.HasExif = true;
+    damaged.Problem = tiff.Problem;
+    return damaged; // a damaged structure: nothing of it is trusted
   }
+  // Many makers repeat their name at the start of the model.
+  m.Camera = model.startsWith(make, Qt::CaseInsensitive) || make.isEmpty()
+                 ? model
+                 : (model.isEmpty() ? make : make + QLatin1Char(' ') + model);
   if (orientation >= 1 && orientation <= 8)
     m.ExifOrientation = orientation;
   else if (orientation != 0)

@@ -26,6 +26,14 @@ struct TCameraMetadata {
   QByteArray ColourProfile; // embedded ICC profile (chunks joined); empty when none or wanted
   int Components = 0;       // colour components of the frame (3 RGB, 4 CMYK); 0 when not seen
   QString Problem;          // what was damaged; empty when nothing was
+  // What the camera recorded about the shot (empty or 0 when absent or unreadable). Positions
+  // and serial numbers are never read.
+  QString Camera;                           // make and model
+  QString Lens;                             // lens model
+  double FocalLength = 0;                   // millimetres
+  double Aperture = 0;                      // f-number
+  quint32 ExposureNum = 0, ExposureDen = 0; // exposure time in seconds, as a fraction
+  int Iso = 0;
 
   // DateTimeOriginal, else DateTimeDigitized, else an invalid date.
   QDateTime CaptureDate() const;

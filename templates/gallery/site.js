@@ -4,6 +4,7 @@
   'use strict';
 
   const LANGUAGE_KEY = 'lumenfold-gallery-language';
+  const THEME_KEY = 'lumenfold-gallery-theme';
 
   // Texts of the page itself; a language without its own texts uses the English ones.
   const UI = {
@@ -20,6 +21,19 @@
       viewer: 'Picture viewer',
       loading: 'Loading…',
       language: 'Language',
+      copyLink: 'Copy link',
+      linkCopied: 'Link copied',
+      darkMode: 'Dark',
+      search: 'Search',
+      picturesHeading: 'Pictures',
+      searchTitle: 'Search: “{q}”',
+      nothingFound: 'Nothing found.',
+      slideshow: 'Slideshow',
+      interval: 'Slideshow interval {n} s',
+      fullScreen: 'Full screen',
+      download: 'Download',
+      cameraDetails: 'Camera details',
+      camera: ['Camera', 'Lens', 'Focal length', 'Aperture', 'Exposure time', 'ISO', 'Taken'],
       fromFile:
         'This gallery has to be opened through a web server. Browsers do not let a page that ' +
         'was opened from a file read its database. Upload the whole folder to your web space ' +
@@ -39,6 +53,19 @@
       viewer: 'Bildbetrachter',
       loading: 'Wird geladen…',
       language: 'Sprache',
+      copyLink: 'Link kopieren',
+      linkCopied: 'Link kopiert',
+      darkMode: 'Dunkel',
+      search: 'Suche',
+      picturesHeading: 'Bilder',
+      searchTitle: 'Suche: „{q}“',
+      nothingFound: 'Nichts gefunden.',
+      slideshow: 'Diashow',
+      interval: 'Diashow-Intervall {n} s',
+      fullScreen: 'Vollbild',
+      download: 'Herunterladen',
+      cameraDetails: 'Kameradaten',
+      camera: ['Kamera', 'Objektiv', 'Brennweite', 'Blende', 'Belichtungszeit', 'ISO', 'Aufgenommen'],
       fromFile:
         'Diese Galerie muss über einen Webserver geöffnet werden. Browser erlauben einer Seite, ' +
         'die aus einer Datei geöffnet wurde, nicht, ihre Datenbank zu lesen. Laden Sie den ' +
@@ -53,6 +80,10 @@
     model: null,
     lightbox: null,
     gridObserver: null, // makes more tiles of a large grid as it is scrolled
+    shown: null, // the page shown: key ("album/1"), list, grid, heading, language
+    pages: document.documentElement.hasAttribute('data-page'), // the program wrote the pages
+    staticKey: null, // the page the program wrote, while it is shown
+    closingByRoute: false,
   };
   // Natural sizes of lightbox images seen so far, by address.
   const imageSizes = new Map();
@@ -171,9 +202,14 @@
     return out;
   }
 
-  const PICTURE_COLUMNS =
+  // The pixel sizes of the web images are in the database the program packs for a site; a
+  // database without them gives -1 (unknown).
+  const SIZE_COLUMNS =
+    'p.thumb_width, p.thumb_height, p.medium_width, p.medium_height, p.large_width, p.large_height';
+  let PICTURE_COLUMNS = '';
+  const BASE_COLUMNS =
     'p.picture_id, p.picture_date, p.title, p.title2, p.thumb_filename, p.medium_filename, ' +
-    'p.medium_size, p.large_filename, p.large_size, a.directory';
+    'p.medium_size, p.large_filename, p.large_size, a.directory, ';
 
   // The pictures the site shows (p: picture, a: its album): neither private nor deleted, in an
   // album that is not private, processed (a thumbnail size), with a thumbnail address inside the
@@ -189,11 +225,39 @@
   function pictureOf(row) {
     const [id, date, title, title2, thumbFile, mediumFile, mediumSize, largeFile, largeSize, dir] =
       row;
+    const [thumbW, thumbH, mediumW, mediumH, largeW, largeH] = row.slice(10);
+    const camera = row.slice(16, 23);
     const thumb = siteUrl(dir, thumbFile);
     let big = null;
+    let bigSize = null;
     if (mediumSize > 0) big = siteUrl(dir, mediumFile);
+    if (big && mediumW > 0 && mediumH > 0) bigSize = [mediumW, mediumH];
     if (!big && largeSize > 0) big = siteUrl(dir, largeFile);
-    return { id, date, title: [title, title2], thumb, big: big || thumb };
+    const thumbSize = thumbW > 0 && thumbH > 0 ? [thumbW, thumbH] : null;
+    // The viewer chooses among all web sizes whose pixel sizes are known, up to the large one.
+    const sources = [];
+    if (thumbSize) sources.push([thumb, thumbW]);
+    if (bigSize) sources.push([big, mediumW]);
+    let largest = bigSize;
+    const large = largeSize > 0 && largeW > 0 && largeH > 0 ? siteUrl(dir, largeFile) : null;
+    if (large && bigSize && largeW > mediumW) {
+      sources.push([large, largeW]);
+      largest = [largeW, largeH];
+    }
+    const srcset = sources.length > 1 ? sources.map(([u, w]) => u + ' ' + w + 'w').join(', ') : '';
+    return {
+      id,
+      date,
+      title: [title, title2],
+      thumb,
+      thumbSize,
+      big: big || thumb,
+      bigSize,
+      srcset,
+      largest,
+      largeFile: largeSize > 0 ? siteUrl(dir, largeFile) : null,
+      camera: camera.some((v) => v !== null && v !== undefined && v !== '') ? camera : null,
+    };
   }
 
   function albumOf(a) {
@@ -222,6 +286,20 @@
   // A site of many thousand pictures then opens as fast as one of a few. Albums and categories
   // without a shown picture do not exist.
   function readModel(db) {
+    const sized =
+      rows(db, "SELECT COUNT(*) FROM pragma_table_info('picture') WHERE name = 'medium_height'")[0][0] >
+      0;
+    PICTURE_COLUMNS =
+      BASE_COLUMNS +
+      (sized ? SIZE_COLUMNS : '-1, -1, -1, -1, -1, -1') +
+      (sized
+        ? ', p.camera, p.lens, p.focal_length, p.aperture, p.exposure_time, p.iso, p.taken'
+        : ', NULL, NULL, NULL, NULL, NULL, NULL, NULL');
+    // Whether a picture's title in either language holds the (lower-case) text; SQLite's own
+    // LIKE ignores the case of ASCII letters only.
+    db.create_function('lf_has', (a, b, wanted) =>
+      [a, b].some((t) => written(t).toLocaleLowerCase().includes(wanted)) ? 1 : 0
+    );
     let albums = null;
     let categories = null;
     const lists = new Map();
@@ -290,6 +368,25 @@
           first.free();
         }
         return albums;
+      },
+      // The albums, categories and pictures whose names or titles in either language contain
+      // the text (letter case ignored); the pictures as a picture list.
+      search(text) {
+        const wanted = text.toLocaleLowerCase();
+        const has = (...texts) =>
+          texts.some((t) => written(t).toLocaleLowerCase().includes(wanted));
+        const list = pictureList(
+          's' + wanted,
+          'FROM picture p JOIN album a ON a.album_id = p.album_id ' +
+            'WHERE lf_has(p.title, p.title2, ?) AND ' + SHOWN,
+          'ORDER BY p.album_id DESC, p.sort_order, p.picture_id',
+          [wanted]
+        );
+        return {
+          albums: this.albums().filter((a) => has(...a.shortName, ...a.longName)),
+          categories: this.categories().filter((c) => has(...c.title)),
+          list,
+        };
       },
       // One album with its pictures in their order, or null when the site does not show it.
       album(id) {
@@ -401,6 +498,12 @@
     document.documentElement.lang = localeCode();
     const home = document.getElementById('home');
     home.textContent = siteTitle();
+    if (state.pages) home.href = 'index.html';
+    const search = document.getElementById('search-text');
+    if (search) {
+      search.setAttribute('aria-label', ui().search);
+      search.placeholder = ui().search;
+    }
     const nav = document.getElementById('languages');
     nav.setAttribute('aria-label', ui().language);
     const buttons = [];
@@ -416,7 +519,36 @@
         buttons.push(button);
       });
     }
+    buttons.push(themeButton());
     nav.replaceChildren(...buttons);
+  }
+
+  // ---- dark mode -------------------------------------------------------------------------
+
+  // The page follows the system's light or dark look until the visitor chooses one; the head
+  // of the page applies a stored choice before anything is drawn.
+  function darkShown() {
+    const chosen = document.documentElement.dataset.theme;
+    if (chosen) return chosen === 'dark';
+    return !!(window.matchMedia && matchMedia('(prefers-color-scheme: dark)').matches);
+  }
+
+  function themeButton() {
+    const button = el('button', 'language theme', ui().darkMode);
+    button.type = 'button';
+    button.id = 'theme';
+    button.setAttribute('aria-pressed', String(darkShown()));
+    button.addEventListener('click', () => {
+      const theme = darkShown() ? 'light' : 'dark';
+      document.documentElement.dataset.theme = theme;
+      try {
+        localStorage.setItem(THEME_KEY, theme);
+      } catch (e) {
+        // Kept for this visit only.
+      }
+      button.setAttribute('aria-pressed', String(theme === 'dark'));
+    });
+    return button;
   }
 
   function albumName(album) {
@@ -445,14 +577,40 @@
     return heading;
   }
 
-  // An image that loads when it comes near the window, or at once when eager.
-  function thumbImage(src, alt, eager) {
+  // An image that loads when it comes near the window, or at once when eager. With sizes the
+  // browser picks the thumbnail or the medium image, whichever fits the shown size.
+  function thumbImage(picture, alt, eager, sizes) {
     const img = el('img', 'thumb');
     img.loading = eager ? 'eager' : 'lazy';
     img.decoding = 'async';
     img.alt = alt;
-    img.src = src;
+    const large = !!sizes;
+    const size = large ? picture.bigSize : picture.thumbSize;
+    if (size) {
+      img.width = size[0];
+      img.height = size[1];
+    }
+    if (large && picture.thumbSize && picture.bigSize && picture.bigSize[0] > picture.thumbSize[0]) {
+      img.srcset = picture.thumb + ' ' + picture.thumbSize[0] + 'w, ' + picture.big + ' ' +
+        picture.bigSize[0] + 'w';
+      img.sizes = sizes;
+    }
+    img.src = large ? picture.big : picture.thumb;
     return img;
+  }
+
+  // Addresses of the pages: the program's own pages where the site has them, else the
+  // addresses within this page.
+  function albumHref(id) {
+    return state.pages ? 'album-' + id + '.html' : '#/album/' + id;
+  }
+
+  function categoryHref(id) {
+    return state.pages ? 'category-' + id + '.html' : '#/category/' + id;
+  }
+
+  function photoHref(pageKey, id) {
+    return state.pages ? 'photo-' + id + '.html' : '#/' + pageKey + '/' + id;
   }
 
   function renderHome() {
@@ -468,14 +626,13 @@
     const categoryList = model.categories();
     if (albums.length === 0) parts.push(el('p', 'status', t.noAlbums));
     const list = el('ul', 'albums');
-    for (const album of albums) {
+    albums.forEach((album, index) => {
       const item = el('li', 'album-card');
       const link = el('a', 'album-link');
-      link.href = '#/album/' + album.id;
+      link.href = albumHref(album.id);
       link.dataset.albumId = String(album.id);
       const name = albumName(album);
-      // The card is wider than a thumbnail: the cover is the lightbox image.
-      link.append(thumbImage(album.cover.big, name));
+      link.append(thumbImage(album.cover, name, index < 4, '(max-width: 600px) 100vw, 340px'));
       const text = el('div', 'album-text');
       text.append(el('h2', 'album-name', name));
       const meta = [dateText(album.date), countText(album.count)].filter((s) => s);
@@ -485,7 +642,7 @@
       link.append(text);
       item.append(link);
       list.append(item);
-    }
+    });
     parts.push(list);
     if (categoryList.length > 0) {
       parts.push(el('h2', 'section-title', t.categories));
@@ -498,7 +655,7 @@
       for (const category of sorted) {
         const item = el('li');
         const link = el('a', 'category-link');
-        link.href = '#/category/' + category.id;
+        link.href = categoryHref(category.id);
         link.dataset.categoryId = String(category.id);
         link.append(el('span', 'category-name', pick(category.title[0], category.title[1])));
         link.append(el('span', 'count', countText(category.count)));
@@ -512,7 +669,7 @@
 
   function backLink() {
     const link = el('a', 'back', '← ' + ui().allAlbums);
-    link.href = '#/';
+    link.href = state.pages ? 'index.html' : '#/';
     return link;
   }
 
@@ -530,16 +687,13 @@
     }
   }
 
-  // A page of pictures; list is a picture list of the model (count, load).
-  function renderPictures(heading, meta, description, list) {
+  // A page of pictures; list is a picture list of the model (count, load). adopted: the grid
+  // the page already holds (written by the program), whose tiles are kept.
+  function renderPictures(key, heading, meta, description, list, adopted) {
     const box = main();
     document.title = heading + ' – ' + siteTitle();
-    const parts = [backLink(), pageHeading(heading)];
-    if (meta) parts.push(el('p', 'meta', meta));
-    if (description && description.trim()) parts.push(el('p', 'description', description));
-    if (list.count === 0) parts.push(el('p', 'status', ui().empty));
-    const grid = el('ul', 'grid');
-    let made = 0;
+    const grid = adopted || el('ul', 'grid');
+    let made = adopted ? adopted.querySelectorAll('a.tile-link').length : 0;
     let observer = null;
     // The thumbnails of the first screenful load at once, without waiting for the layout that
     // lazy loading needs; the others as they come near the window.
@@ -556,15 +710,11 @@
         const picture = pictures[index];
         const item = el('li', 'tile');
         const link = el('a', 'tile-link');
-        link.href = picture.big;
+        link.href = photoHref(key, picture.id);
         link.dataset.pictureId = String(picture.id);
+        link.dataset.big = picture.big;
         const name = pictureName(picture, index, heading, list.count);
-        link.append(thumbImage(picture.thumb, name, index < firstScreen));
-        link.addEventListener('click', (event) => {
-          if (event.button !== 0 || event.metaKey || event.ctrlKey || event.shiftKey) return;
-          event.preventDefault();
-          openLightbox(list.load(Infinity), index, grid, heading);
-        });
+        link.append(thumbImage(picture, name, index < firstScreen));
         item.append(link);
         grid.append(item);
       }
@@ -573,8 +723,15 @@
         if (made < list.count) observer.observe(grid.lastElementChild);
       }
     };
+    // One handler for all tiles, those of the program's page included.
+    grid.onclick = (event) => {
+      const link = event.target.closest('a.tile-link');
+      if (!link || event.button !== 0 || event.metaKey || event.ctrlKey || event.shiftKey) return;
+      event.preventDefault();
+      showPhoto(Number(link.dataset.pictureId), true);
+    };
     stopGridGrowth();
-    if (list.count > GRID_STEP && 'IntersectionObserver' in window) {
+    if (list.count > made + GRID_STEP && 'IntersectionObserver' in window) {
       observer = new IntersectionObserver(
         (entries) => {
           if (entries.some((e) => e.isIntersecting)) grid.ensureTiles(made + GRID_STEP);
@@ -582,31 +739,106 @@
         { rootMargin: '0px 0px 1500px 0px' }
       );
       state.gridObserver = observer;
-      grid.ensureTiles(GRID_STEP);
+      grid.ensureTiles(Math.max(made, GRID_STEP));
     } else {
       grid.ensureTiles(list.count);
     }
+    state.shown = { key, list, grid, heading };
+    if (adopted) return;
+    const parts = [backLink(), pageHeading(heading)];
+    if (meta) parts.push(el('p', 'meta', meta));
+    if (description && description.trim()) parts.push(el('p', 'description', description));
+    if (list.count === 0) parts.push(el('p', 'status', ui().empty));
     parts.push(grid);
     box.replaceChildren(...parts);
   }
 
-  function renderAlbum(album) {
+  function renderAlbum(key, album, adopted) {
     const meta = [dateText(album.date), countText(album.count)].filter((s) => s);
     renderPictures(
+      key,
       albumName(album),
       meta.join(' · '),
       pick(album.description[0], album.description[1]),
-      album.list
+      album.list,
+      adopted
     );
   }
 
-  function renderCategory(category) {
+  function renderCategory(key, category, adopted) {
     renderPictures(
+      key,
       pick(category.title[0], category.title[1]),
       countText(category.count),
       pick(category.description[0], category.description[1]),
-      category.list
+      category.list,
+      adopted
     );
+  }
+
+  function renderSearch(key, text) {
+    const found = state.model.search(text);
+    renderPictures(key, fill(ui().searchTitle, { q: text }), countText(found.list.count), '', found.list);
+    const grid = state.shown.grid;
+    const parts = [];
+    if (found.albums.length > 0) {
+      const list = el('ul', 'categories');
+      for (const album of found.albums) {
+        const link = el('a', 'category-link', albumName(album));
+        link.href = albumHref(album.id);
+        const item = el('li');
+        item.append(link);
+        list.append(item);
+      }
+      parts.push(el('h2', 'section-title', ui().albums), list);
+    }
+    if (found.categories.length > 0) {
+      const list = el('ul', 'categories');
+      for (const category of found.categories) {
+        const link = el('a', 'category-link', pick(category.title[0], category.title[1]));
+        link.href = categoryHref(category.id);
+        const item = el('li');
+        item.append(link);
+        list.append(item);
+      }
+      parts.push(el('h2', 'section-title', ui().categories), list);
+    }
+    if (found.list.count > 0 && parts.length > 0) parts.push(el('h2', 'section-title', ui().picturesHeading));
+    if (parts.length === 0 && found.list.count === 0) parts.push(el('p', 'status', ui().nothingFound));
+    const empty = main().querySelector('p.status');
+    if (empty) empty.remove();
+    grid.before(...parts);
+  }
+
+  // The search field: answers as the visitor types, on a page of results with an address.
+  function setUpSearch() {
+    const form = document.getElementById('search');
+    if (!form) return;
+    const input = form.querySelector('input');
+    let timer = null;
+    const go = () => {
+      const text = input.value.trim();
+      if (!text) return;
+      loadModel()
+        .then(() => {
+          const address = '#/search/' + encodeURIComponent(text);
+          if (currentRoute().kind === 'search') history.replaceState(null, '', address);
+          else history.pushState(null, '', address);
+          route({ type: 'search' });
+        })
+        .catch(showLoadError);
+    };
+    input.addEventListener('focus', () => loadModel().catch(() => {}), { once: true });
+    input.addEventListener('input', () => {
+      clearTimeout(timer);
+      timer = setTimeout(go, 120);
+    });
+    form.addEventListener('submit', (event) => {
+      event.preventDefault();
+      clearTimeout(timer);
+      go();
+    });
+    form.hidden = false;
   }
 
   function renderNotFound() {
@@ -618,27 +850,66 @@
     );
   }
 
+  // ---- addresses -------------------------------------------------------------------------
+
+  // What the address shows: "#/album/1/17" (album 1, viewer on picture 17), else the page the
+  // program wrote (data-page of <html>), else the home page.
+  function currentRoute() {
+    const path = /^#\//.test(location.hash)
+      ? location.hash.slice(2)
+      : document.documentElement.dataset.page || '';
+    const [kind, id, photo] = path.split('/');
+    const number = /^\d+$/.test(id || '') ? Number(id) : NaN;
+    const picture = /^\d+$/.test(photo || '') ? Number(photo) : null;
+    if (!kind) return { key: '', kind: '', id: NaN, photo: null };
+    let text = '';
+    try {
+      text = decodeURIComponent(id || '').trim();
+    } catch (e) {
+      text = '';
+    }
+    return { key: kind + '/' + (id || ''), kind, id: number, text, photo: picture };
+  }
+
   function route(event, keepScroll) {
     if (!state.model) return;
-    closeLightbox();
-    stopGridGrowth();
-    renderHeader();
-    const hash = location.hash.replace(/^#\/?/, '');
-    const [kind, id] = hash.split('/');
-    if (hash === '') renderHome();
-    else {
-      const number = /^\d+$/.test(id || '') ? Number(id) : NaN;
-      const album = kind === 'album' && number >= 0 ? state.model.album(number) : null;
-      const category = kind === 'category' && number >= 0 ? state.model.category(number) : null;
-      if (album) renderAlbum(album);
-      else if (category) renderCategory(category);
+    const r = currentRoute();
+    const shown = state.shown;
+    if (!shown || shown.key !== r.key || shown.language !== state.language) {
+      state.closingByRoute = true;
+      closeLightbox();
+      state.closingByRoute = false;
+      stopGridGrowth();
+      renderHeader();
+      // The program's page is kept when it shows what the address asks in its language.
+      const adopt =
+        state.staticKey === r.key && state.language === 0 && !shown
+          ? main().querySelector('ul.grid[data-static]') || (r.key === '' ? main() : null)
+          : null;
+      state.shown = null;
+      const album = r.kind === 'album' && r.id >= 0 ? state.model.album(r.id) : null;
+      const category = r.kind === 'category' && r.id >= 0 ? state.model.category(r.id) : null;
+      if (r.key === '') {
+        if (!adopt) renderHome();
+        else document.title = siteTitle();
+      } else if (album) renderAlbum(r.key, album, adopt);
+      else if (category) renderCategory(r.key, category, adopt);
+      else if (r.kind === 'search' && r.text) renderSearch(r.key, r.text);
       else renderNotFound();
+      state.shown = Object.assign(state.shown || {}, { key: r.key, language: state.language });
+      if (!keepScroll && !adopt) window.scrollTo(0, 0);
+      // A move within the site (not the first page, not a change of language).
+      if (event && (event.type === 'hashchange' || event.type === 'popstate') && shown) {
+        const heading = main().querySelector('h1');
+        if (heading) heading.focus({ preventScroll: true });
+      }
     }
-    if (!keepScroll) window.scrollTo(0, 0);
-    // A move within the site (not the first page, not a change of language).
-    if (event && event.type === 'hashchange') {
-      const heading = main().querySelector('h1');
-      if (heading) heading.focus({ preventScroll: true });
+    // The picture part of the address opens the viewer on it; without it the viewer closes.
+    if (r.photo !== null) showPhoto(r.photo, false);
+    else if (state.lightbox) {
+      state.closingByRoute = true;
+      state.lightbox.close();
+      state.closingByRoute = false;
     }
   }
 
@@ -649,7 +920,16 @@
     } catch (e) {
       // A browser without storage keeps the choice for this visit only.
     }
+    if (!state.model) {
+      renderHeader();
+      loadModel().then(() => focusLanguage(index), showLoadError);
+      return;
+    }
     route(null, true);
+    focusLanguage(index);
+  }
+
+  function focusLanguage(index) {
     const button = document.querySelector('button.language[data-language="' + index + '"]');
     if (button) button.focus();
   }
@@ -667,11 +947,52 @@
     return [pictureTitle(picture), dateText(picture.date)].filter((s) => s && s.trim()).join(' · ');
   }
 
-  function openLightbox(pictures, index, grid, pageName) {
+  // The address of a picture for others: the program's page of it where the site has pages.
+  function shareAddress(picture) {
+    const shown = state.shown;
+    return new URL(photoHref(shown.key, picture.id), location.href).href;
+  }
+
+  async function copyText(text) {
+    if (navigator.clipboard && window.isSecureContext) {
+      await navigator.clipboard.writeText(text);
+      return;
+    }
+    const field = el('textarea');
+    field.value = text;
+    field.setAttribute('readonly', '');
+    field.style.position = 'fixed';
+    field.style.opacity = '0';
+    document.body.append(field);
+    field.select();
+    const done = document.execCommand('copy');
+    field.remove();
+    if (!done) throw new Error('copy refused');
+  }
+
+  // Shows the picture of the shown page in the viewer; pushed: a new address for it (a click on
+  // a tile), so that Back closes the viewer before it leaves the page.
+  function showPhoto(id, pushed) {
+    const shown = state.shown;
+    if (!shown || !shown.list) return;
+    const pictures = shown.list.load(Infinity);
+    const index = pictures.findIndex((p) => p.id === id);
+    if (index < 0) return;
+    const address = '#/' + shown.key + '/' + id;
+    if (pushed) history.pushState({ lightbox: true }, '', address);
+    if (state.lightbox) {
+      if (state.lightbox.currIndex !== index) state.lightbox.goTo(index);
+      return;
+    }
+    openLightbox(pictures, index, shown);
+  }
+
+  function openLightbox(pictures, index, shown) {
     closeLightbox();
+    const { grid, heading: pageName } = shown;
     const thumbs = grid.querySelectorAll('img.thumb');
     const items = pictures.map((picture, i) => {
-      let size = imageSizes.get(picture.big);
+      let size = picture.largest || imageSizes.get(picture.big);
       if (!size) {
         // Until the image is loaded its shape is the thumbnail's (both are fitted from the same
         // picture); the real size replaces this when it arrives.
@@ -682,7 +1003,9 @@
         size = [Math.round(w * scale), Math.round(h * scale)];
       }
       const alt = pictureName(picture, i, pageName, pictures.length);
-      return { src: picture.big, width: size[0], height: size[1], alt };
+      const item = { src: picture.big, width: size[0], height: size[1], alt };
+      if (picture.srcset) item.srcset = picture.srcset;
+      return item;
     });
     const pswp = new window.PhotoSwipe({
       dataSource: items,
@@ -697,6 +1020,7 @@
       pswp.element.setAttribute('aria-label', ui().viewer + ': ' + pageName);
       pswp.element.setAttribute('aria-modal', 'true');
     });
+    let notice = null;
     pswp.on('uiRegister', () => {
       pswp.ui.registerElement({
         name: 'caption',
@@ -711,10 +1035,204 @@
           update();
         },
       });
+      pswp.ui.registerElement({
+        name: 'share',
+        title: ui().copyLink,
+        ariaLabel: ui().copyLink,
+        order: 8,
+        isButton: true,
+        html: {
+          isCustomSVG: true,
+          inner:
+            '<path d="M14 10.5h-3a4.5 4.5 0 0 0 0 9h3v-2h-3a2.5 2.5 0 0 1 0-5h3zm4 0v2h3a2.5 ' +
+            '2.5 0 0 1 0 5h-3v2h3a4.5 4.5 0 0 0 0-9zm-5 4v2h6v-2z" id="pswp__icn-share"/>',
+          outlineID: 'pswp__icn-share',
+        },
+        onClick: () => {
+          const address = shareAddress(pictures[pswp.currIndex]);
+          const say = (text) => {
+            if (notice) notice.textContent = text;
+          };
+          copyText(address).then(
+            () => say(ui().linkCopied),
+            () => say(address)
+          );
+        },
+      });
+      let timer = null;
+      let seconds = 5;
+      let playButton = null;
+      const stop = () => {
+        clearInterval(timer);
+        timer = null;
+        if (playButton) playButton.setAttribute('aria-pressed', 'false');
+        if (playButton) playButton.classList.remove('playing');
+      };
+      const play = () => {
+        clearInterval(timer);
+        timer = setInterval(() => {
+          if (pswp.currIndex >= pswp.getNumItems() - 1) stop();
+          else pswp.next();
+        }, seconds * 1000);
+        if (playButton) playButton.setAttribute('aria-pressed', 'true');
+        if (playButton) playButton.classList.add('playing');
+      };
+      pswp.on('destroy', stop);
+      pswp.ui.registerElement({
+        name: 'slideshow',
+        title: ui().slideshow,
+        ariaLabel: ui().slideshow,
+        order: 7,
+        isButton: true,
+        html: {
+          isCustomSVG: true,
+          inner: '<path d="M11 8v16l13-8z" id="pswp__icn-play"/>',
+          outlineID: 'pswp__icn-play',
+        },
+        onInit: (element) => {
+          playButton = element;
+          element.setAttribute('aria-pressed', 'false');
+        },
+        onClick: () => (timer ? stop() : play()),
+      });
+      pswp.ui.registerElement({
+        name: 'interval',
+        title: fill(ui().interval, { n: seconds }),
+        ariaLabel: fill(ui().interval, { n: seconds }),
+        order: 7,
+        isButton: true,
+        html: '<span class="pswp__label" aria-hidden="true">5 s</span>',
+        onClick: (event, element) => {
+          seconds = seconds === 3 ? 5 : seconds === 5 ? 8 : 3;
+          const label = fill(ui().interval, { n: seconds });
+          element.title = label;
+          element.setAttribute('aria-label', label);
+          element.firstChild.textContent = seconds + ' s';
+          if (timer) play();
+        },
+      });
+      if (document.fullscreenEnabled)
+        pswp.ui.registerElement({
+          name: 'fullscreen',
+          title: ui().fullScreen,
+          ariaLabel: ui().fullScreen,
+          order: 7,
+          isButton: true,
+          html: {
+            isCustomSVG: true,
+            inner:
+              '<path d="M7 7h7v2.5H9.5V14H7zm11 0h7v7h-2.5V9.5H18zM7 18h2.5v4.5H14V25H7zm15.5 0H25v7' +
+              'h-7v-2.5h4.5z" id="pswp__icn-full"/>',
+            outlineID: 'pswp__icn-full',
+          },
+          onClick: () => {
+            if (document.fullscreenElement) document.exitFullscreen().catch(() => {});
+            else document.documentElement.requestFullscreen().catch(() => {});
+          },
+        });
+      pswp.on('close', () => {
+        if (document.fullscreenElement) document.exitFullscreen().catch(() => {});
+      });
+      // What the photographer lets visitors download: the medium or the large image.
+      const offered = state.site && state.site.download;
+      if (offered === 'medium' || offered === 'large')
+        pswp.ui.registerElement({
+          name: 'download',
+          title: ui().download,
+          ariaLabel: ui().download,
+          order: 8,
+          isButton: true,
+          tagName: 'a',
+          html: {
+            isCustomSVG: true,
+            inner: '<path d="M20.5 14.3 17.1 18V10h-2.2v7.9l-3.4-3.6L10 16l6 6.1 6-6.1ZM23 23H9v2h14Z" id="pswp__icn-download"/>',
+            outlineID: 'pswp__icn-download',
+          },
+          onInit: (element) => {
+            element.setAttribute('download', '');
+            const update = () => {
+              const picture = pictures[pswp.currIndex];
+              element.href = (offered === 'large' && picture.largeFile) || picture.big;
+            };
+            pswp.on('change', update);
+            update();
+          },
+        });
+      // The camera details of the picture shown, behind a button.
+      if (state.site && state.site.camera) {
+        let panel = null;
+        const fillPanel = () => {
+          const picture = pictures[pswp.currIndex];
+          const values = picture.camera || [];
+          const [camera, lens, focal, aperture, exposure, iso, taken] = values;
+          const shown = [
+            camera,
+            lens,
+            focal ? Math.round(focal * 10) / 10 + ' mm' : '',
+            aperture ? 'f/' + Math.round(aperture * 10) / 10 : '',
+            exposure ? exposure + ' s' : '',
+            iso ? String(iso) : '',
+            taken ? dateText(taken) + String(taken).slice(10) : '',
+          ];
+          const rows = [];
+          shown.forEach((value, i) => {
+            if (value === null || value === undefined || String(value).trim() === '') return;
+            rows.push(el('dt', null, ui().camera[i]), el('dd', null, value));
+          });
+          panel.replaceChildren(...rows);
+        };
+        pswp.ui.registerElement({
+          name: 'camera-panel',
+          order: 11,
+          isButton: false,
+          appendTo: 'root',
+          tagName: 'dl',
+          onInit: (element) => {
+            panel = element;
+            element.hidden = true;
+            element.id = 'pswp-camera-panel';
+            pswp.on('change', fillPanel);
+          },
+        });
+        pswp.ui.registerElement({
+          name: 'camera',
+          title: ui().cameraDetails,
+          ariaLabel: ui().cameraDetails,
+          order: 8,
+          isButton: true,
+          html: {
+            isCustomSVG: true,
+            inner: '<path d="M13 9l-2 2H8v12h16V11h-3l-2-2zm3 4a4 4 0 1 1 0 8 4 4 0 0 1 0-8z" id="pswp__icn-camera"/>',
+            outlineID: 'pswp__icn-camera',
+          },
+          onInit: (element) => {
+            element.setAttribute('aria-expanded', 'false');
+            element.setAttribute('aria-controls', 'pswp-camera-panel');
+          },
+          onClick: (event, element) => {
+            fillPanel();
+            panel.hidden = !panel.hidden;
+            element.setAttribute('aria-expanded', String(!panel.hidden));
+          },
+        });
+      }
+      pswp.ui.registerElement({
+        name: 'notice',
+        order: 10,
+        isButton: false,
+        appendTo: 'root',
+        onInit: (element) => {
+          notice = element;
+          element.setAttribute('role', 'status');
+          pswp.on('change', () => {
+            element.textContent = '';
+          });
+        },
+      });
     });
     pswp.on('loadComplete', ({ content, slide }) => {
       const img = content.element;
-      if (!img || !img.naturalWidth) return;
+      if (!img || !img.naturalWidth || content.data.srcset) return;
       const w = img.naturalWidth;
       const h = img.naturalHeight;
       imageSizes.set(content.data.src, [w, h]);
@@ -730,9 +1248,21 @@
         slide.updateContentSize(true);
       }
     });
+    // The address follows the picture shown, without a new history entry per picture.
+    pswp.on('change', () => {
+      const picture = pictures[pswp.currIndex];
+      if (picture && state.lightbox === pswp)
+        history.replaceState(history.state, '', '#/' + shown.key + '/' + picture.id);
+    });
     // Keys work once the lightbox has opened; the mark lets a page script know when.
     pswp.on('openingAnimationEnd', () => {
       document.documentElement.dataset.lightbox = 'open';
+    });
+    // Closed by the visitor: the address goes back to the page's own.
+    pswp.on('close', () => {
+      if (state.closingByRoute) return;
+      if (history.state && history.state.lightbox) history.back();
+      else history.replaceState(null, '', location.pathname + location.search);
     });
     pswp.on('destroy', () => {
       delete document.documentElement.dataset.lightbox;
@@ -740,7 +1270,7 @@
       // The grid may not have made the tile of the picture the lightbox ended on yet.
       if (grid.ensureTiles) grid.ensureTiles(pswp.currIndex + 1);
       const link = grid.querySelectorAll('a.tile-link')[pswp.currIndex];
-      if (link) link.focus({ preventScroll: false });
+      if (link && grid.isConnected) link.focus({ preventScroll: false });
     });
     state.lightbox = pswp;
     pswp.init();
@@ -771,35 +1301,106 @@
     return settings;
   }
 
+  function showLoadError(error) {
+    showMessage(fill(ui().loadError, { detail: error && error.message ? error.message : error }));
+  }
+
+  // The SQLite module and the database, downloaded once, when a feature needs them; then the
+  // page follows its address.
+  let modelLoading = null;
+  function loadModel() {
+    if (!modelLoading) {
+      modelLoading = (async () => {
+        const boot = window.lumenfoldBoot.start();
+        const sql = boot.sqljs.then(() => startSqlite(boot.wasm));
+        sql.catch(() => {}); // reported where it is awaited
+        state.model = await loadDatabase(boot.database, sql);
+        state.site = (await boot.site) || {};
+        window.addEventListener('popstate', route);
+        window.addEventListener('hashchange', route);
+        route(null, true);
+        document.documentElement.dataset.model = 'loaded';
+      })();
+    }
+    return modelLoading;
+  }
+
+  // A page the program wrote works as it is; the database is loaded when the visitor opens a
+  // picture, switches the language, scrolls to the end of the first tiles, or when the address
+  // or the chosen language asks for more than the page holds.
+  function enhanceStaticPage() {
+    const box = main();
+    const grid = box.querySelector('ul.grid[data-static]');
+    if (grid) {
+      grid.addEventListener('click', (event) => {
+        const link = event.target.closest('a.tile-link');
+        if (state.model || !link) return;
+        if (event.button !== 0 || event.metaKey || event.ctrlKey || event.shiftKey) return;
+        event.preventDefault();
+        loadModel().then(
+          () => showPhoto(Number(link.dataset.pictureId), true),
+          () => {
+            location.href = link.href;
+          }
+        );
+      });
+      const last = grid.lastElementChild;
+      if (last && grid.dataset.count !== grid.dataset.static && 'IntersectionObserver' in window) {
+        const observer = new IntersectionObserver((entries) => {
+          if (!entries.some((e) => e.isIntersecting)) return;
+          observer.disconnect();
+          loadModel().catch(showLoadError);
+        }, { rootMargin: '0px 0px 600px 0px' });
+        observer.observe(last);
+      }
+    }
+    const r = currentRoute();
+    if (r.photo !== null && !/^#\//.test(location.hash)) {
+      // A picture's own page: shown in the viewer over its album, whose page it returns to.
+      document.documentElement.dataset.page = 'album/' + r.id;
+      history.replaceState(null, '', 'album-' + r.id + '.html#/album/' + r.id + '/' + r.photo);
+    }
+    if (r.photo !== null || /^#\//.test(location.hash) || state.language !== 0)
+      loadModel().catch(showLoadError);
+  }
+
   async function start() {
-    if (location.protocol === 'file:') {
+    if (location.protocol === 'file:' && !state.pages) {
       document.documentElement.classList.add('from-file');
       showMessage(UI.en.fromFile);
       return;
     }
-    // The page's head has asked for everything the first page needs.
+    // The page's head has prepared the downloads.
     const boot = window.lumenfoldBoot;
     if (!boot) {
+      if (state.pages) {
+        // Opened from a folder: the pages work as they are, without the database.
+        document.documentElement.dataset.ready = 'true';
+        return;
+      }
       showMessage(fill(ui().loadError, { detail: 'index.html does not start the downloads' }));
       return;
     }
-    const sql = startSqlite(boot.wasm);
-    sql.catch(() => {}); // reported where it is awaited
     state.settings = cleanSettings(await boot.settings);
     chooseLanguage();
     renderHeader();
+    setUpSearch();
+    if (state.pages) {
+      state.staticKey = currentRoute().key;
+      enhanceStaticPage();
+      document.documentElement.dataset.ready = 'true';
+      return;
+    }
     showMessage(ui().loading);
     // The formatters are made while the database downloads rather than after it.
     dateText('2000-01-01');
     countText(1);
     try {
-      state.model = await loadDatabase(boot.database, sql);
+      await loadModel();
     } catch (error) {
-      showMessage(fill(ui().loadError, { detail: error && error.message ? error.message : error }));
+      showLoadError(error);
       return;
     }
-    window.addEventListener('hashchange', route);
-    route();
     document.documentElement.dataset.ready = 'true';
   }
 

@@ -654,8 +654,8 @@ void TestProcessThread::emptyWorkListWithZip() {
   QVERIFY(f.run(thread));
   QCOMPARE(f.recorder.messages, stages(0, {6, 7, 8}));
   const auto entries = readZip(ProgramFolder() + "albums.zip");
-  QCOMPARE(entries.keys(),
-           QStringList({"css/site.css", "db.sqlite", "preview_big.jpg", "preview_small.jpg"}));
+  // The previews describe the template in the options; they are not part of the site.
+  QCOMPARE(entries.keys(), QStringList({"css/site.css", "db.sqlite"}));
   QCOMPARE(entries.value("css/site.css"), QByteArray("body{}"));
 }
 

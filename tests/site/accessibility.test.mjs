@@ -2,10 +2,12 @@
 // untitled pictures are named, and a move within the site lands on the new page's heading.
 import { after, before, it } from 'node:test';
 import assert from 'node:assert/strict';
-import { readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import axe from 'axe-core';
-import { launchBrowser, openPage, serve, sqlJs } from './helpers.mjs';
+import { launchBrowser, openPage, serve, shot, sqlJs } from './helpers.mjs';
+import { makeArchiveSite } from './archivesite.mjs';
 import { goTo, route, tiles, waitLightbox } from './pagequeries.mjs';
 import { makeFixtureSite } from './fixture.mjs';
 
@@ -48,3 +50,41 @@ it('has no violations on the home, album, not-found and lightbox pages', async (
   assert.equal((await tiles(p))[0].alt, 'Berge, Bild 1 von 2');
   assert.deepEqual(p.problems, []);
 });
+
+it('has no violations on the written pages, the viewer and search, narrow and wide, light and dark',
+  async () => {
+    const work = mkdtempSync(join(tmpdir(), 'lumenfold-a11y-site-'));
+    const made = await makeArchiveSite(work);
+    const site = await serve(made.site);
+    try {
+      for (const [width, height] of [[390, 844], [1400, 900]])
+        for (const theme of ['light', 'dark']) {
+          const p = await openPage(browser, width, height);
+          await p.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: theme }]);
+          await p.evaluateOnNewDocument(() => localStorage.clear());
+          for (const [path, name] of [['', 'home'], ['album-2.html', 'album'],
+            ['category-1.html', 'category'], ['#/album/99', 'notfound'], ['#/search/Boats', 'search'],
+            ['album-2.html#/album/2/9999', 'album-unknown-picture']]) {
+            await goTo(p, site.url + path);
+            assert.deepEqual(await violations(p), [], `${name} ${width} ${theme}`);
+            await shot(p, `pages-${name}-${width}-${theme}.png`);
+          }
+          await goTo(p, site.url + 'album-2.html');
+          await p.click('a.tile-link');
+          await waitLightbox(p, '1 / 2');
+          assert.deepEqual(await violations(p), [], `viewer ${width} ${theme}`);
+          await shot(p, `pages-viewer-${width}-${theme}.png`);
+          await p.keyboard.press('Escape');
+          await p.waitForFunction(() => !document.querySelector('.pswp'), { polling: 50 });
+          await p.click('button.language[data-language="1"]');
+          await p.waitForFunction(() => document.querySelector('h1').textContent === 'Hafen am Abend');
+          assert.deepEqual(await violations(p), [], `album de ${width} ${theme}`);
+          await shot(p, `pages-album-de-${width}-${theme}.png`);
+          assert.deepEqual(p.problems, []);
+          await p.close();
+        }
+    } finally {
+      await site.close();
+      rmSync(work, { recursive: true, force: true });
+    }
+  });

@@ -2,12 +2,11 @@
 // nothing private can be fetched from it.
 import { after, before, describe, it } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync } from 'node:child_process';
-import { existsSync, mkdirSync, readFileSync, rmSync, writeFileSync, mkdtempSync } from 'node:fs';
+import { existsSync, rmSync, mkdtempSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
-import { brokenImages, launchBrowser, openPage, repoRoot, serve, shot, sqlJs } from './helpers.mjs';
-import { jpeg } from './fixture.mjs';
+import { brokenImages, launchBrowser, openPage, serve, shot, sqlJs } from './helpers.mjs';
+import { cli, HIDDEN_TITLES, makeArchiveSite, SITE_ADDRESS } from './archivesite.mjs';
 import {
   albumCards,
   brokenMediumImages,
@@ -17,71 +16,6 @@ import {
   tiles,
   waitLightbox,
 } from './pagequeries.mjs';
-
-const cli = process.env.LUMENFOLD_CLI || join(repoRoot, 'build', 'bin', 'lumenfold-cli');
-
-const HIDDEN_TITLES = ['HIDDEN-private-title', 'HIDDEN-deleted-title', 'HIDDEN-album-picture',
-  'HIDDEN-album-name'];
-
-function run(...args) {
-  return execFileSync(cli, args, { encoding: 'utf8', env: { ...process.env, QT_QPA_PLATFORM: 'offscreen' } });
-}
-
-// Builds a project with two albums, marks pictures and an album private or deleted and gives
-// texts in both languages, processes it into an archive and unpacks that.
-async function makeArchiveSite(work) {
-  const photos = join(work, 'photos');
-  const colours = [[70, 130, 180], [200, 120, 60], [90, 160, 90], [150, 90, 170]];
-  mkdirSync(join(photos, 'harbour'), { recursive: true });
-  mkdirSync(join(photos, 'secret'), { recursive: true });
-  ['a-shown.jpg', 'b-private.jpg', 'c-deleted.jpg', 'd-shown.jpg'].forEach((name, i) =>
-    writeFileSync(join(photos, 'harbour', name), jpeg(960, 640, colours[i], [240, 220, 190]))
-  );
-  ['e-secret.jpg', 'f-secret.jpg'].forEach((name, i) =>
-    writeFileSync(join(photos, 'secret', name), jpeg(640, 960, colours[i], [30, 30, 50]))
-  );
-  const project = join(work, 'site.lumenfold');
-  run('new', project);
-  run('add-album', project, join(photos, 'secret'), '--directory', 'secret', '--short-name',
-    'HIDDEN-album-name');
-  run('add-album', project, join(photos, 'harbour'), '--directory', 'harbour', '--short-name',
-    'Harbour', '--long-name', 'Harbour at dusk', '--face', 'b-private.jpg');
-
-  // What the command line does not set is set in the database, as the desktop program would.
-  const dbFile = join(work, 'db.sqlite');
-  const SQL = await sqlJs();
-  const db = new SQL.Database(readFileSync(dbFile));
-  const set = (sql, params) => db.run(sql, params);
-  const texts = {
-    'a-shown.jpg': ['Boats', 'Boote', 0, 0],
-    'b-private.jpg': ['HIDDEN-private-title', '', 1, 0],
-    'c-deleted.jpg': ['HIDDEN-deleted-title', '', 0, 1],
-    'd-shown.jpg': ['Nets', '', 0, 0], // no second text: the first one is shown
-    'e-secret.jpg': ['HIDDEN-album-picture', '', 0, 0],
-    'f-secret.jpg': ['HIDDEN-album-picture', '', 0, 0],
-  };
-  for (const [name, [title, title2, priv, del]] of Object.entries(texts))
-    set('UPDATE picture SET title = ?, title2 = ?, is_private = ?, is_deleted = ?, ' +
-      "picture_date = '2025-08-01' WHERE original_filename = ?", [title, title2, priv, del, name]);
-  set("UPDATE album SET long_name2 = 'Hafen am Abend', description = 'Evening light.', " +
-    "description2 = 'Abendlicht.', album_date = '2025-08-02' WHERE directory = 'harbour'");
-  set("UPDATE album SET is_private = 1 WHERE directory = 'secret'");
-  set("INSERT INTO category (category_id, title, title2) VALUES (1, 'Sea', 'Meer')");
-  set('INSERT INTO picture_to_category SELECT picture_id, 1 FROM picture');
-  set("INSERT INTO signature (signature_id, signature_name) VALUES (1, 'HIDDEN-signature')");
-  writeFileSync(dbFile, Buffer.from(db.export()));
-  db.close();
-
-  run('set', project, 'SiteTemplate=gallery', 'ZipDatabase=true',
-    `ZipFileName=${join(work, 'albums.zip')}`);
-  run('process', project, '--zip');
-  const entries = execFileSync('unzip', ['-Z1', join(work, 'albums.zip')], { encoding: 'utf8' })
-    .split('\n')
-    .filter((line) => line);
-  const site = join(work, 'site');
-  execFileSync('unzip', ['-q', join(work, 'albums.zip'), '-d', site]);
-  return { site, entries, photos };
-}
 
 describe('gallery unpacked from an archive made by lumenfold-cli', () => {
   let work;
@@ -173,6 +107,7 @@ describe('gallery unpacked from an archive made by lumenfold-cli', () => {
     assert.deepEqual(await brokenImages(p), []);
     assert.deepEqual(await brokenMediumImages(p), []);
     await p.click('button.language[data-language="1"]');
+    await p.waitForSelector('html[data-model="loaded"]');
     assert.deepEqual((await tiles(p)).map((t) => t.alt), ['Boote', 'Nets']);
     assert.equal(await p.$eval('h1', (e) => e.textContent), 'Hafen am Abend');
     assert.equal(await p.$eval('.meta', (e) => e.textContent), '2. August 2025 · 2 Bilder');
@@ -185,5 +120,95 @@ describe('gallery unpacked from an archive made by lumenfold-cli', () => {
     await waitLightbox(p, '2 / 2');
     await p.keyboard.press('Escape');
     await p.waitForFunction(() => !document.querySelector('.pswp'), { timeout: 10000, polling: 50 });
+  });
+  it('writes a page per album, category and picture that shows without scripts', async () => {
+    for (const name of ['index.html', 'album-2.html', 'category-1.html', 'feed.xml',
+      'sitemap.xml', 'robots.txt'])
+      assert.ok(made.entries.includes(name), name);
+    for (const name of ['readme.txt', 'template.json', 'preview_big.jpg', 'preview_small.jpg'])
+      assert.ok(!made.entries.includes(name), name);
+    const p = await openPage(browser);
+    pages.push(p);
+    await p.setJavaScriptEnabled(false);
+    await p.goto(server.url);
+    await Promise.all([p.waitForNavigation(), p.click('a.album-link')]);
+    const ids = (await tiles(p)).map((t) => t.id);
+    assert.deepEqual((await tiles(p)).map((t) => t.alt), ['Boats', 'Nets']);
+    await Promise.all([p.waitForNavigation(), p.click('a.tile-link')]);
+    assert.deepEqual(await p.$eval('main', (m) => [m.querySelector('h1').textContent,
+      m.querySelector('figcaption').textContent, m.querySelector('a[rel=next]').href]),
+    ['Boats', 'August 1, 2025', `${server.url}photo-${ids[1]}.html`]);
+    assert.deepEqual(await brokenImages(p), []);
+    const head = await p.$eval('head', (h) => [document.title,
+      h.querySelector('link[rel=canonical]').href,
+      h.querySelector('meta[property="og:image"]').content]);
+    assert.deepEqual(head, ['Boats – Harbour at dusk – Photo gallery',
+      `${SITE_ADDRESS}photo-${ids[0]}.html`, `${SITE_ADDRESS}harbour/ps_medium/m_a-shown.jpg`]);
+  });
+
+  it('loads the database only when a feature needs it', async () => {
+    const p = await openPage(browser);
+    pages.push(p);
+    await p.evaluateOnNewDocument(() => localStorage.clear()); // the first language
+    const first = server.requests.length;
+    const fetched = () => server.requests.slice(first);
+    await goTo(p, server.url);
+    await goTo(p, server.url + 'album-2.html');
+    assert.ok(!fetched().some((r) => /db\.sqlite|sql-wasm/.test(r)), fetched().join(' '));
+    await p.click('a.tile-link');
+    await waitLightbox(p, '1 / 2');
+    assert.ok(fetched().includes('/db.sqlite'));
+  });
+
+  it('shows the camera details and offers the download the project allows', async () => {
+    const p = await openPage(browser);
+    pages.push(p);
+    await p.evaluateOnNewDocument(() => localStorage.clear());
+    await goTo(p, server.url + 'album-2.html');
+    await p.click('a.tile-link');
+    await waitLightbox(p, '1 / 2');
+    await p.click('.pswp__button--camera');
+    assert.equal(await p.$eval('.pswp__camera-panel', (e) => e.innerText.replace(/\s+/g, ' ')),
+      'Camera TESTCAM Model X Lens Lens 50 Focal length 50 mm Aperture f/2.8 ' +
+      'Exposure time 1/250 s ISO 200 Taken August 1, 2025 10:30');
+    assert.equal(await p.$eval('.pswp__button--download', (a) => a.getAttribute('href')),
+      'harbour/ps_medium/m_a-shown.jpg');
+    const database = Buffer.from(await (await fetch(server.url + 'db.sqlite')).arrayBuffer());
+    for (const secret of ['SERIAL-4711', 'LENSSERIAL-0815', '47.12'])
+      assert.ok(!database.toString('latin1').includes(secret), secret);
+  });
+
+  it('gives every picture an address: Back closes the viewer, its link can be copied', async () => {
+    const p = await openPage(browser);
+    pages.push(p);
+    await p.evaluateOnNewDocument(() => localStorage.clear());
+    await goTo(p, server.url + 'album-2.html');
+    const ids = (await tiles(p)).map((t) => t.id);
+    await p.click('a.tile-link');
+    await waitLightbox(p, '1 / 2');
+    await p.keyboard.press('ArrowRight');
+    await waitLightbox(p, '2 / 2');
+    assert.equal(await p.evaluate(() => location.hash), `#/album/2/${ids[1]}`);
+    await p.evaluate(() => {
+      navigator.clipboard.writeText = async (text) => {
+        window.copied = text;
+      };
+    });
+    await p.click('.pswp__button--share');
+    await p.waitForFunction(() => document.querySelector('.pswp__notice').textContent !== '');
+    assert.deepEqual(await p.evaluate(() => [window.copied,
+      document.querySelector('.pswp__notice').textContent]),
+    [`${server.url}photo-${ids[1]}.html`, 'Link copied']);
+    await p.goBack();
+    await p.waitForFunction(() => !document.querySelector('.pswp'), { polling: 50 });
+    assert.deepEqual(await p.evaluate(() => [location.pathname + location.hash,
+      document.querySelector('h1').textContent]), ['/album-2.html', 'Harbour at dusk']);
+    // A picture's own page opens the viewer on it; closing the viewer shows the album.
+    await goTo(p, `${server.url}photo-${ids[1]}.html`);
+    await waitLightbox(p, '2 / 2');
+    await p.keyboard.press('Escape');
+    await p.waitForFunction(() => !document.querySelector('.pswp'), { polling: 50 });
+    assert.equal(await p.evaluate(() => location.pathname + location.hash), '/album-2.html');
+    assert.deepEqual((await tiles(p)).map((t) => t.id), ids);
   });
 });

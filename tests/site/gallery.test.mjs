@@ -176,6 +176,46 @@ describe('gallery on the fixture database', () => {
     assert.equal(await p.evaluate(() => document.activeElement.dataset.pictureId), '102');
   });
 
+  it('finds albums, categories and pictures by their texts in either language', async () => {
+    const p = await page();
+    await p.evaluateOnNewDocument(() => localStorage.clear());
+    await goTo(p, server.url);
+    for (const [text, albums, categories, pictures] of [
+      ['berg', ['Mountains'], [], []], // the album's second name "Berge"
+      ['WOLK', [], [], [302]], // a picture's second title "Wolken", in other letter case
+      ['boot', [], ['Boats'], [101]], // both by their second texts "Boote…"
+      ['PRIVATE', [], [], []], // nothing hidden is found
+    ]) {
+      await p.click('#search-text', { clickCount: 3 });
+      await p.type('#search-text', text);
+      await p.waitForFunction((t) => location.hash === '#/search/' + encodeURIComponent(t) &&
+        document.querySelector('h1').textContent.includes(t), { polling: 50 }, text);
+      const found = await p.$$eval('main a.category-link', (links) =>
+        links.map((a) => [a.getAttribute('href').split('/')[1], a.textContent]));
+      assert.deepEqual(found.filter(([k]) => k === 'album').map(([, n]) => n), albums, text);
+      assert.deepEqual(found.filter(([k]) => k === 'category').map(([, n]) => n), categories, text);
+      assert.deepEqual((await tiles(p)).map((t) => t.id), pictures, text);
+    }
+    assert.equal(await p.$eval('main p.status', (e) => e.textContent), 'Nothing found.');
+  });
+
+  it('plays a slideshow at the chosen interval and stops at the last picture', async () => {
+    const p = await page();
+    await goTo(p, server.url + '#/album/1');
+    await p.click('a.tile-link');
+    await waitLightbox(p, '1 / 3');
+    await p.click('.pswp__button--interval');
+    await p.click('.pswp__button--interval'); // 5 s → 8 s → 3 s
+    assert.equal(await p.$eval('.pswp__button--interval', (b) => b.ariaLabel),
+      'Slideshow interval 3 s');
+    assert.equal(await p.$('.pswp__button--download'), null); // not offered unless allowed
+    await p.click('.pswp__button--slideshow');
+    await waitLightbox(p, '3 / 3');
+    await p.waitForFunction(() =>
+      document.querySelector('.pswp__button--slideshow').ariaPressed === 'false', { polling: 100 });
+    assert.equal(await p.evaluate(() => location.hash.split('/').length), 4);
+  });
+
   it('fits a phone screen without horizontal scrolling', async () => {
     const p = await page(375, 740);
     for (const hash of ['#/', '#/album/1', '#/category/2']) {

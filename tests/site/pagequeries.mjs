@@ -31,7 +31,7 @@ export function tiles(page) {
 // Loads every lightbox image of the page's grid and returns the ones that do not decode.
 export function brokenMediumImages(page) {
   return page.evaluate(async () => {
-    const urls = [...document.querySelectorAll('a.tile-link')].map((a) => a.href);
+    const urls = [...document.querySelectorAll('a.tile-link')].map((a) => new URL(a.dataset.big, location.href).href);
     const bad = [];
     for (const url of urls) {
       const img = new Image();

@@ -1,4 +1,5 @@
 #include "processing/archive/archivemark.h"
+#include "processing/sitepages.h"
 
 #include "core/album.h"
 #include "core/outputsettings.h"
@@ -86,7 +87,8 @@ QString ForeignArchiveReason(const TLumenfoldProject& project, const QString& pa
       own = true;
       continue;
     }
-    if (name == QLatin1String("site.json") || templateFiles.contains(name)) continue;
+    if (name == QLatin1String("site.json") || templateFiles.contains(name) || IsSitePageEntry(name))
+      continue;
     bool templateFolder = false;
     for (const QString& file : std::as_const(templateFiles))
       if (file.startsWith(name + QLatin1Char('/'))) templateFolder = true;

@@ -101,6 +101,8 @@ void TSiteArchive::CheckBeforeRun() {
   if (!site_->LoadTemplate(templatesRoot(), project_.SiteTemplate, &error))
     throw TZipError(QStringLiteral("The site template \"%1\" cannot be used: %2")
                         .arg(project_.SiteTemplate, error));
+  site_->Download = project_.SiteDownload;
+  site_->CameraDetails = project_.SiteCameraDetails;
   // A site that reads the packed database cannot load without it.
   if (site_->Manifest().PublicStaticSite && !project_.ZipDatabase)
     throw TZipError(QStringLiteral("The site template \"%1\" reads the database from the zip "
@@ -184,6 +186,12 @@ void TSiteArchive::wantDatabase() {
                                    "is already in the zip archive.")
                         .arg(file, packedAs));
   archive_->Want(pack.Entry, file);
+  QList<QPair<QString, QString>> pages;
+  if (!site_->PageFiles(IncludeTrailingSeparator(templatesRoot()) + project_.SiteTemplate,
+                        project_.SiteAddress, pages, &error))
+    throw TZipError(QStringLiteral("The pages of the site cannot be made: %1").arg(error));
+  for (const auto& [pageEntry, pageFile] : std::as_const(pages))
+    archive_->Want(pageEntry, pageFile);
 }
 
 void TSiteArchive::wantPictures(const QList<TLumenfoldPicture*>& workList,
@@ -270,6 +278,7 @@ void TSiteArchive::wantTemplate() {
   ListTemplateFiles(root, name, files);
   const QString base = IncludeTrailingSeparator(root) + name;
   for (const QString& file : std::as_const(files)) {
+    if (!site_->PacksTemplateFile(file)) continue;
     // A template file never replaces a picture's file or the database in the archive.
     const QString packedAs = archive_->WantedAs(file);
     if (!packedAs.isEmpty())

@@ -1,0 +1,51 @@
+#pragma once
+// The static pages of a public static site, made from its public database: the home page with
+// the album list, a page per album and per category with the first thumbnails, and a page per
+// picture with its image, titles and date. They show their content and work as plain links
+// before (and without) the site's scripts, carry the page's title, description, canonical
+// address and link-preview tags, and come with an Atom feed of the albums and, when the site's
+// public address is known, "sitemap.xml" and "robots.txt".
+//
+// The pages are made from the template's "index.html": its <title>, the content of its
+// <main id="main"> and its <noscript> are replaced; <html> gets the page's route in
+// data-page. A template without such a <main> gets no pages.
+//
+// Threads: the processing run thread (or any thread, on files nobody else writes).
+#include <QHash>
+#include <QList>
+#include <QPair>
+#include <QString>
+
+// File names of the pages by what they show; the scripts of the template use the same names.
+QString AlbumPageName(int albumId);
+QString CategoryPageName(int categoryId);
+QString PicturePageName(int pictureId);
+
+// Whether an archive entry is one the run makes for a site (pages, feed, sitemap, robots.txt).
+bool IsSitePageEntry(const QString& entry);
+
+// Whether a file of a template folder (path relative to it) belongs on the site: the template's
+// own description (readme.txt, template.json, its preview pictures) does not.
+bool IsSiteTemplateFile(const QString& relative);
+
+// Adds to the public copy of a database the pixel sizes of the generated images (columns
+// thumb_width, thumb_height, medium_width, medium_height, large_width, large_height of table
+// picture; -1 where unknown), read from the files in the album folders named by the source
+// database, and with cameraDetails the shot's details from the originals (columns camera, lens,
+// focal_length, aperture, exposure_time, iso, taken; NULL where unknown or not wanted). The
+// scripts use them for srcset, the viewer and its camera panel. Fails with a reason in error.
+bool AddWebImageDetails(const QString& publicDatabase, const QString& sourceDatabase,
+                        bool cameraDetails, QString* error);
+
+struct TSitePagesInput {
+  QString PublicDatabase; // the public copy, with AddWebImageDetails applied
+  QString TemplateFolder;
+  QString SiteAddress;  // the base address ending in '/', or empty
+  QString OutputFolder; // an empty folder for the files
+  int Download = 0;     // what a picture's page offers to download: see SiteDownload
+};
+
+// Writes the pages into the output folder and returns them as (archive entry, file) pairs;
+// an empty list when the template has no page skeleton. Fails with a reason in error.
+bool WriteSitePages(const TSitePagesInput& input, QList<QPair<QString, QString>>& files,
+                    QString* error);

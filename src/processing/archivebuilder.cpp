@@ -1,6 +1,7 @@
 #include "processing/archivebuilder.h"
 
 #include "processing/archivemark.h"
+#include "processing/archiveupdate.h"
 #include "util/durablefiles.h"
 
 #include <QDateTime>
@@ -8,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSet>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -223,8 +225,10 @@ QStringList TArchiveBuilder::Leftovers(const QString& archivePath) {
   static const QRegularExpression random(QStringLiteral("^\\.[A-Za-z0-9]{6}$"));
   const QStringList entries = folder.entryList(QDir::Files | QDir::Hidden | QDir::System);
   for (const QString& entry : entries) {
-    // The lock is the live builder's, or reused by the next one.
-    if (!entry.startsWith(name) || entry == name || entry == ours + QStringLiteral("lock"))
+    // The lock is the live builder's, or reused by the next one; the journal of an update is
+    // needed to finish or undo it.
+    if (!entry.startsWith(name) || entry == name || entry == ours + QStringLiteral("lock") ||
+        entry == ours + QStringLiteral("journal"))
       continue;
     const QString path = folder.filePath(entry);
     if (entry.startsWith(ours) ||
@@ -279,6 +283,11 @@ TArchiveBuilder::TArchiveBuilder(const QString& archivePath, bool copyAhead)
                         .arg(archivePath_));
   // A folder that cannot be written is reported when the archive is written.
   if (!lock_->Held()) lock_.reset();
+  // An update of the archive that was killed on the way is finished or undone first.
+  if (const QString failed = RecoverArchiveUpdate(archivePath_); !failed.isEmpty())
+    throw TZipError(QStringLiteral("The zip archive \"%1\" was left half updated by a run that "
+                                   "ended early, and cannot be repaired: %2")
+                        .arg(archivePath_, failed));
   removeLeftovers(archivePath_);
   if (!QFileInfo::exists(archivePath_)) return;
   const QByteArray encoded = QFile::encodeName(archivePath_);
@@ -288,8 +297,10 @@ TArchiveBuilder::TArchiveBuilder(const QString& archivePath, bool copyAhead)
   QString error = QStringLiteral("Read error");
   oldFd_ = ::open(encoded.constData(), O_RDONLY | O_CLOEXEC);
   struct stat info;
-  const bool read = oldFd_ >= 0 && fstat(oldFd_, &info) == 0 &&
-                    ReadZipDirectory(oldFd_, qint64(info.st_size), raw, &error);
+  QByteArray comment;
+  const bool read =
+      oldFd_ >= 0 && fstat(oldFd_, &info) == 0 &&
+      ReadZipDirectory(oldFd_, qint64(info.st_size), raw, &error, &comment, &oldDirectory_);
   if (!read) {
     // Not an archive this reader understands: it is left as it is, and the run stops before
     // any work.
@@ -300,6 +311,10 @@ TArchiveBuilder::TArchiveBuilder(const QString& archivePath, bool copyAhead)
   oldSize_ = qint64(info.st_size);
   oldMode_ = int(info.st_mode & 07777);
   archiveTime_ = info.st_mtim;
+  // Only an archive of ours with nothing this builder cannot copy is updated where it lies.
+  updatable_ =
+      comment == QByteArray(kArchiveMark) && qgetenv("LUMENFOLD_ARCHIVE_FULL_REWRITE") != "1";
+  oldCount_ = raw.size();
   for (TZipDirectoryEntry& dir : raw) {
     const quint16 method = dir.Header.Method;
     if ((dir.Header.Flags & 1) || (method != kZipStored && method != kZipDeflated)) continue;
@@ -344,7 +359,8 @@ const QHash<QString, TArchiveBuilder::OldEntry>& TArchiveBuilder::checkedEntries
 }
 
 void TArchiveBuilder::StartPrefill() {
-  if (prefill_ || oldFd_ < 0) return;
+  // An archive updated where it lies needs no copy.
+  if (prefill_ || oldFd_ < 0 || updatable_) return;
   // Before the headers are checked, the whole file (its directory is not of use, and little).
   const qint64 end = headerCheck_.valid() ? oldSize_ : entriesEnd_;
   if (end <= 0) return;
@@ -589,6 +605,11 @@ void TArchiveBuilder::Write() {
   if (spool_ && !spool_->flush())
     throw TZipError(QStringLiteral("The zip archive \"%1\" cannot be written: %2")
                         .arg(archivePath_, spool_->errorString()));
+  updated_ = false;
+  if (updatable_ && updateInPlace()) {
+    updated_ = true;
+    return;
+  }
   auto fail = [&](const QString& reason) {
     stopPrefill(0);
     QFile::remove(newPath_);
@@ -712,4 +733,92 @@ void TArchiveBuilder::Write() {
         QStringLiteral("The zip archive \"%1\" cannot be written: %2").arg(archivePath_, reason));
   }
   SyncFolderOf(archivePath_);
+}
+
+bool TArchiveBuilder::sameAsOld(const SpoolRecord& spooled, const OldEntry& old) const {
+  const TZipEntryHeader& h = old.Raw.Header;
+  if (!spool_ || spooled.Crc != h.Crc || quint64(spooled.Size) != h.Size ||
+      quint64(spooled.Length) != h.CompressedSize ||
+      (spooled.Deflated ? kZipDeflated : kZipStored) != h.Method)
+    return false;
+  constexpr qint64 kPiece = qint64(1) << 20;
+  QByteArray a(qsizetype(std::min(spooled.Length, kPiece)), Qt::Uninitialized), b = a;
+  for (qint64 at = 0; at < spooled.Length;) {
+    const qint64 piece = std::min(spooled.Length - at, kPiece);
+    if (::pread(spool_->handle(), a.data(), size_t(piece), off_t(spooled.Offset + at)) != piece ||
+        ::pread(oldFd_, b.data(), size_t(piece), off_t(old.DataOffset + at)) != piece ||
+        std::memcmp(a.constData(), b.constData(), size_t(piece)) != 0)
+      return false;
+    at += piece;
+  }
+  return true;
+}
+
+bool TArchiveBuilder::updateInPlace() {
+  const QHash<QString, OldEntry>& old = checkedEntries();
+  // Entries whose headers are not as this program writes them (or damaged) are made anew by a
+  // full write.
+  if (size_t(old.size()) != oldCount_) return false;
+  TArchiveUpdatePlan plan;
+  plan.OldSize = oldSize_;
+  plan.OldDirectoryOffset = oldDirectory_;
+  plan.Comment = QByteArray(kArchiveMark);
+  plan.Entries.reserve(wanted_.size());
+  QSet<QString> kept;
+  const int spoolFd = spool_ ? spool_->handle() : -1;
+  for (const Wanted& w : wanted_) {
+    TArchiveUpdateEntry entry;
+    const auto o = old.constFind(w.Name);
+    const auto s = spooled_.constFind(w.Name);
+    if (o != old.constEnd() &&
+        (s != spooled_.constEnd() ? sameAsOld(*s, *o) : (w.Previous || unchanged(w)))) {
+      // It stays where it is, as it is (with its time stamp when only the file's time changed).
+      if (!o->AsWritten) return false;
+      entry.Header = o->Raw.Header;
+      entry.Kept = true;
+      entry.LocalOffset = qint64(o->Raw.LocalHeaderOffset);
+      kept.insert(w.Name);
+    } else if (s != spooled_.constEnd()) {
+      TZipEntryHeader& h = entry.Header;
+      h.Name = w.Name.toUtf8();
+      h.Method = s->Deflated ? kZipDeflated : kZipStored;
+      h.Crc = s->Crc;
+      h.CompressedSize = quint64(s->Length);
+      h.Size = quint64(s->Size);
+      ZipDosTime(std::time_t(s->MTime), h.DosTime, h.DosDate);
+      entry.SourceFd = spoolFd;
+      entry.SourceOffset = s->Offset;
+    } else {
+      // Made anew by the full write, which names what is missing.
+      return false;
+    }
+    plan.Entries.push_back(std::move(entry));
+  }
+  for (auto o = old.constBegin(); o != old.constEnd(); ++o)
+    if (!kept.contains(o.key()))
+      plan.Dead.emplace_back(qint64(o->Raw.LocalHeaderOffset),
+                             o->DataOffset + qint64(o->Raw.Header.CompressedSize));
+  inPlace_ = int(kept.size());
+  if (plan.Dead.empty() && size_t(inPlace_) == plan.Entries.size()) {
+    // Nothing changed: the archive is not touched at all.
+    qint64 done = 0, total = 0;
+    for (const TArchiveUpdateEntry& entry : plan.Entries)
+      total += qint64(entry.Header.CompressedSize);
+    if (Progress) Progress(0, total);
+    for (size_t i = 0; i < plan.Entries.size(); ++i) {
+      if (BeforeEntry) BeforeEntry(int(i));
+      done += qint64(plan.Entries[i].Header.CompressedSize);
+      if (Progress) Progress(done, total);
+    }
+    return true;
+  }
+  PlanArchiveUpdate(plan);
+  // Space of entries that went is given back by writing the whole archive anew once it is more
+  // than a quarter of the file.
+  if (plan.Unused * 4 > plan.NewSize) return false;
+  const QString failed = UpdateArchiveInPlace(archivePath_, plan, BeforeEntry, Progress);
+  if (!failed.isEmpty())
+    throw TZipError(
+        QStringLiteral("The zip archive \"%1\" cannot be written: %2").arg(archivePath_, failed));
+  return true;
 }

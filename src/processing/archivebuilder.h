@@ -149,9 +149,10 @@ private:
   struct Wanted {
     QString Name;
     QString Source;
-    qint64 Size = 0;          // of the file when it was wanted
-    struct timespec MTime {}; // ditto
-    bool Previous = false;    // the previous archive's entry, kept as it is (no source)
+    qint64 Size = 0;            // of the file when it was wanted
+    struct timespec MTime {};   // ditto
+    bool Previous = false;      // the previous archive's entry, kept as it is (no source)
+    mutable int Unchanged = -1; // unchanged() of it, once asked
   };
   struct SpoolRecord {
     qint64 Offset = 0;
@@ -177,7 +178,11 @@ private:
   // The spooled entry's compressed bytes are those of the previous archive's entry.
   bool sameAsOld(const SpoolRecord& spooled, const OldEntry& old) const;
   bool unchanged(const QString& name, bool isFile, qint64 size, const struct timespec& mtime) const;
-  bool unchanged(const Wanted& w) const { return unchanged(w.Name, true, w.Size, w.MTime); }
+  // Asked of every wanted entry in each stage: answered once.
+  bool unchanged(const Wanted& w) const {
+    if (w.Unchanged < 0) w.Unchanged = unchanged(w.Name, true, w.Size, w.MTime) ? 1 : 0;
+    return w.Unchanged == 1;
+  }
   static void removeLeftovers(const QString& archivePath);
 
   QString archivePath_;

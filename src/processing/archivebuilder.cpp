@@ -20,6 +20,7 @@
 #include <fcntl.h>
 #include <future>
 #include <libdeflate.h>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
@@ -194,6 +195,38 @@ QString ZipEntryName(const QString& relativePath) {
   }
   return name;
 }
+
+namespace {
+
+// True when the entry of the archive open at fd (its data at dataOffset) holds exactly bytes.
+bool sameAsEntry(const QByteArray& bytes, int fd, const TZipEntryHeader& entry, qint64 dataOffset) {
+  if (entry.Size != quint64(bytes.size()) ||
+      entry.Crc != quint32(libdeflate_crc32(0, bytes.constData(), size_t(bytes.size()))) ||
+      (entry.Method != kZipStored && entry.Method != kZipDeflated) ||
+      entry.CompressedSize > quint64(std::numeric_limits<qsizetype>::max() / 2))
+    return false;
+  QByteArray stored(qsizetype(entry.CompressedSize), Qt::Uninitialized);
+  for (qsizetype at = 0; at < stored.size();) {
+    const ssize_t n =
+        ::pread(fd, stored.data() + at, size_t(stored.size() - at), off_t(dataOffset + at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    at += n;
+  }
+  if (entry.Method == kZipStored) return stored == bytes;
+  struct Free {
+    void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+  };
+  const std::unique_ptr<libdeflate_decompressor, Free> d(libdeflate_alloc_decompressor());
+  QByteArray plain(bytes.size(), Qt::Uninitialized);
+  return d &&
+         libdeflate_deflate_decompress(d.get(), stored.constData(), size_t(stored.size()),
+                                       plain.data(), size_t(plain.size()),
+                                       nullptr) == LIBDEFLATE_SUCCESS &&
+         plain == bytes;
+}
+
+} // namespace
 
 // ---- Leftovers ------------------------------------------------------------------------------
 
@@ -547,7 +580,8 @@ QString TArchiveBuilder::WantedAs(const QString& entryName) const {
 void TArchiveBuilder::CompressRemaining(int jobs) {
   std::vector<size_t> todo;
   for (size_t i = 0; i < wanted_.size(); ++i)
-    if (!wanted_[i].Previous && !spooled_.contains(wanted_[i].Name) && !unchanged(wanted_[i]))
+    if (!wanted_[i].Previous && !spooled_.contains(wanted_[i].Name) &&
+        !sameContent_.contains(wanted_[i].Name) && !unchanged(wanted_[i]))
       todo.push_back(i);
   if (todo.empty()) return;
   qint64 total = 0, done = 0;
@@ -556,11 +590,19 @@ void TArchiveBuilder::CompressRemaining(int jobs) {
       total += wanted_[index].Size;
     Progress(0, total);
   }
+  // A file written again with the content the previous archive holds (the database after a run
+  // that changed nothing) keeps its entry: compared with it, not compressed.
+  const QHash<QString, OldEntry>& old = checkedEntries();
+  struct Result {
+    bool Ok = false;
+    bool Same = false; // the previous archive's entry holds these bytes
+    TCompressedEntry Entry;
+  };
   // Each file in flight is read and compressed on a thread of its own; the futures of
   // std::async join those threads when they go, so nothing outlives this call.
   struct Job {
     size_t Index;
-    std::future<std::pair<bool, TCompressedEntry>> Result;
+    std::future<Result> Outcome;
   };
   std::deque<Job> running;
   size_t next = 0;
@@ -569,15 +611,25 @@ void TArchiveBuilder::CompressRemaining(int jobs) {
     while (next < todo.size() && running.size() < size_t(2 * std::max(1, jobs))) {
       const size_t index = todo[next++];
       const QString source = wanted_[index].Source;
-      running.push_back({index, std::async(std::launch::async, [source] {
-                           QFile file(source);
-                           if (!file.open(QIODevice::ReadOnly))
-                             return std::make_pair(false, TCompressedEntry());
-                           const QByteArray bytes = file.readAll();
-                           const bool ok = file.error() == QFileDevice::NoError;
-                           return std::make_pair(ok, ok ? CompressForArchive(bytes)
-                                                        : TCompressedEntry());
-                         })});
+      const auto o = old.constFind(wanted_[index].Name);
+      TZipEntryHeader previous;
+      qint64 previousAt = -1;
+      if (o != old.constEnd()) {
+        previous = o->Raw.Header;
+        previousAt = o->DataOffset;
+      }
+      running.push_back(
+          {index, std::async(std::launch::async, [source, previous, previousAt, fd = oldFd_] {
+             Result result;
+             QFile file(source);
+             if (!file.open(QIODevice::ReadOnly)) return result;
+             const QByteArray bytes = file.readAll();
+             result.Ok = file.error() == QFileDevice::NoError;
+             if (!result.Ok) return result;
+             result.Same = previousAt >= 0 && sameAsEntry(bytes, fd, previous, previousAt);
+             if (!result.Same) result.Entry = CompressForArchive(bytes);
+             return result;
+           })});
     }
   };
   try {
@@ -585,14 +637,17 @@ void TArchiveBuilder::CompressRemaining(int jobs) {
     while (!running.empty()) {
       Job job = std::move(running.front());
       running.pop_front();
-      auto [ok, entry] = job.Result.get();
+      Result result = job.Outcome.get();
       const Wanted& w = wanted_[job.Index];
-      if (!ok)
+      if (!result.Ok)
         throw TZipError(QStringLiteral("The file \"%1\" cannot be added to the zip archive: it "
                                        "cannot be read.")
                             .arg(w.Source));
-      Spool(w.Name, w.Source, entry);
-      if (Progress) Progress(done += entry.Size, std::max(total, done));
+      if (result.Same)
+        sameContent_.insert(w.Name);
+      else
+        Spool(w.Name, w.Source, result.Entry);
+      if (Progress) Progress(done += w.Size, std::max(total, done));
       startMore();
     }
   } catch (...) {
@@ -642,7 +697,8 @@ void TArchiveBuilder::Write() {
       part.Fd = spoolFd;
       part.Offset = s->Offset;
     } else if (const auto o = checkedEntries().constFind(w.Name);
-               o != checkedEntries().constEnd() && (w.Previous || unchanged(w))) {
+               o != checkedEntries().constEnd() &&
+               (w.Previous || sameContent_.contains(w.Name) || unchanged(w))) {
       // Copied as it is: compressed bytes, CRC, time stamp and attributes; the name as wanted.
       part.Header = o->Raw.Header;
       part.Header.Name = w.Name.toUtf8();
@@ -771,7 +827,9 @@ bool TArchiveBuilder::updateInPlace() {
     const auto o = old.constFind(w.Name);
     const auto s = spooled_.constFind(w.Name);
     if (o != old.constEnd() &&
-        (s != spooled_.constEnd() ? sameAsOld(*s, *o) : (w.Previous || unchanged(w)))) {
+        (s != spooled_.constEnd()
+             ? sameAsOld(*s, *o)
+             : (w.Previous || sameContent_.contains(w.Name) || unchanged(w)))) {
       // It stays where it is, as it is (with its time stamp when only the file's time changed).
       if (!o->AsWritten) return false;
       entry.Header = o->Raw.Header;

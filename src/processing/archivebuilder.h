@@ -10,7 +10,8 @@
 // - copied from the previous archive without recompressing them, when the entry there has the
 //   file's size and modification time (Unchanged);
 // - compressed at the end on a pool of threads (CompressRemaining), for files that neither of
-//   the two covers.
+//   the two covers; a file found to hold exactly the previous entry's bytes (written again with
+//   the same content) keeps that entry instead.
 // A JPEG file is stored unless deflating saves at least 5 % of it (photos save 0 to 3.5 %:
 // deflating them costs most of the archive's time and saves an upload next to nothing); other
 // data is deflated when that makes it smaller. Large data is judged by samples first (a JPEG
@@ -39,6 +40,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <ctime>
@@ -209,6 +211,7 @@ private:
   std::unique_ptr<QFile> spool_;
   qint64 spoolSize_ = 0; // bytes in the spool (written with pwrite, never through QFile)
   QHash<QString, SpoolRecord> spooled_;
+  QSet<QString> sameContent_; // files whose bytes the previous archive's entry holds as they are
   std::vector<Wanted> wanted_;
   QHash<QString, int> wantedByFolded_; // case-folded name -> index in wanted_
 };

@@ -377,6 +377,7 @@ TArchiveBuilder::TArchiveBuilder(const QString& archivePath, bool copyAhead)
 const QHash<QString, TArchiveBuilder::OldEntry>& TArchiveBuilder::checkedEntries() const {
   if (!headerCheck_.valid()) return oldEntries_;
   const std::vector<std::pair<qint64, bool>> found = headerCheck_.get();
+  oldEntries_.reserve(qsizetype(unchecked_.size()));
   for (size_t i = 0; i < unchecked_.size() && i < found.size(); ++i) {
     if (found[i].first < 0) continue; // a damaged entry is made anew
     OldEntry entry;
@@ -821,6 +822,7 @@ bool TArchiveBuilder::updateInPlace() {
   plan.Comment = QByteArray(kArchiveMark);
   plan.Entries.reserve(wanted_.size());
   QSet<QString> kept;
+  kept.reserve(qsizetype(wanted_.size()));
   const int spoolFd = spool_ ? spool_->handle() : -1;
   for (const Wanted& w : wanted_) {
     TArchiveUpdateEntry entry;

@@ -1,6 +1,7 @@
 #include "processing/archive/archivebuilder.h"
 
 #include "processing/archive/archivemark.h"
+#include "processing/archive/archiveupdate.h"
 #include "util/durablefiles.h"
 
 #include <QDateTime>
@@ -8,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSet>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -18,6 +20,7 @@
 #include <fcntl.h>
 #include <future>
 #include <libdeflate.h>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
@@ -193,6 +196,38 @@ QString ZipEntryName(const QString& relativePath) {
   return name;
 }
 
+namespace {
+
+// True when the entry of the archive open at fd (its data at dataOffset) holds exactly bytes.
+bool sameAsEntry(const QByteArray& bytes, int fd, const TZipEntryHeader& entry, qint64 dataOffset) {
+  if (entry.Size != quint64(bytes.size()) ||
+      entry.Crc != quint32(libdeflate_crc32(0, bytes.constData(), size_t(bytes.size()))) ||
+      (entry.Method != kZipStored && entry.Method != kZipDeflated) ||
+      entry.CompressedSize > quint64(std::numeric_limits<qsizetype>::max() / 2))
+    return false;
+  QByteArray stored(qsizetype(entry.CompressedSize), Qt::Uninitialized);
+  for (qsizetype at = 0; at < stored.size();) {
+    const ssize_t n =
+        ::pread(fd, stored.data() + at, size_t(stored.size() - at), off_t(dataOffset + at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    at += n;
+  }
+  if (entry.Method == kZipStored) return stored == bytes;
+  struct Free {
+    void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+  };
+  const std::unique_ptr<libdeflate_decompressor, Free> d(libdeflate_alloc_decompressor());
+  QByteArray plain(bytes.size(), Qt::Uninitialized);
+  return d &&
+         libdeflate_deflate_decompress(d.get(), stored.constData(), size_t(stored.size()),
+                                       plain.data(), size_t(plain.size()),
+                                       nullptr) == LIBDEFLATE_SUCCESS &&
+         plain == bytes;
+}
+
+} // namespace
+
 // ---- Leftovers ------------------------------------------------------------------------------
 
 namespace {
@@ -223,8 +258,10 @@ QStringList TArchiveBuilder::Leftovers(const QString& archivePath) {
   static const QRegularExpression random(QStringLiteral("^\\.[A-Za-z0-9]{6}$"));
   const QStringList entries = folder.entryList(QDir::Files | QDir::Hidden | QDir::System);
   for (const QString& entry : entries) {
-    // The lock is the live builder's, or reused by the next one.
-    if (!entry.startsWith(name) || entry == name || entry == ours + QStringLiteral("lock"))
+    // The lock is the live builder's, or reused by the next one; the journal of an update is
+    // needed to finish or undo it.
+    if (!entry.startsWith(name) || entry == name || entry == ours + QStringLiteral("lock") ||
+        entry == ours + QStringLiteral("journal"))
       continue;
     const QString path = folder.filePath(entry);
     if (entry.startsWith(ours) ||
@@ -279,6 +316,11 @@ TArchiveBuilder::TArchiveBuilder(const QString& archivePath, bool copyAhead)
                         .arg(archivePath_));
   // A folder that cannot be written is reported when the archive is written.
   if (!lock_->Held()) lock_.reset();
+  // An update of the archive that was killed on the way is finished or undone first.
+  if (const QString failed = RecoverArchiveUpdate(archivePath_); !failed.isEmpty())
+    throw TZipError(QStringLiteral("The zip archive \"%1\" was left half updated by a run that "
+                                   "ended early, and cannot be repaired: %2")
+                        .arg(archivePath_, failed));
   removeLeftovers(archivePath_);
   if (!QFileInfo::exists(archivePath_)) return;
   const QByteArray encoded = QFile::encodeName(archivePath_);
@@ -288,8 +330,10 @@ TArchiveBuilder::TArchiveBuilder(const QString& archivePath, bool copyAhead)
   QString error = QStringLiteral("Read error");
   oldFd_ = ::open(encoded.constData(), O_RDONLY | O_CLOEXEC);
   struct stat info;
-  const bool read = oldFd_ >= 0 && fstat(oldFd_, &info) == 0 &&
-                    ReadZipDirectory(oldFd_, qint64(info.st_size), raw, &error);
+  QByteArray comment;
+  const bool read =
+      oldFd_ >= 0 && fstat(oldFd_, &info) == 0 &&
+      ReadZipDirectory(oldFd_, qint64(info.st_size), raw, &error, &comment, &oldDirectory_);
   if (!read) {
     // Not an archive this reader understands: it is left as it is, and the run stops before
     // any work.
@@ -300,6 +344,10 @@ TArchiveBuilder::TArchiveBuilder(const QString& archivePath, bool copyAhead)
   oldSize_ = qint64(info.st_size);
   oldMode_ = int(info.st_mode & 07777);
   archiveTime_ = info.st_mtim;
+  // Only an archive of ours with nothing this builder cannot copy is updated where it lies.
+  updatable_ =
+      comment == QByteArray(kArchiveMark) && qgetenv("LUMENFOLD_ARCHIVE_FULL_REWRITE") != "1";
+  oldCount_ = raw.size();
   for (TZipDirectoryEntry& dir : raw) {
     const quint16 method = dir.Header.Method;
     if ((dir.Header.Flags & 1) || (method != kZipStored && method != kZipDeflated)) continue;
@@ -329,6 +377,7 @@ TArchiveBuilder::TArchiveBuilder(const QString& archivePath, bool copyAhead)
 const QHash<QString, TArchiveBuilder::OldEntry>& TArchiveBuilder::checkedEntries() const {
   if (!headerCheck_.valid()) return oldEntries_;
   const std::vector<std::pair<qint64, bool>> found = headerCheck_.get();
+  oldEntries_.reserve(qsizetype(unchecked_.size()));
   for (size_t i = 0; i < unchecked_.size() && i < found.size(); ++i) {
     if (found[i].first < 0) continue; // a damaged entry is made anew
     OldEntry entry;
@@ -344,7 +393,8 @@ const QHash<QString, TArchiveBuilder::OldEntry>& TArchiveBuilder::checkedEntries
 }
 
 void TArchiveBuilder::StartPrefill() {
-  if (prefill_ || oldFd_ < 0) return;
+  // An archive updated where it lies needs no copy.
+  if (prefill_ || oldFd_ < 0 || updatable_) return;
   // Before the headers are checked, the whole file (its directory is not of use, and little).
   const qint64 end = headerCheck_.valid() ? oldSize_ : entriesEnd_;
   if (end <= 0) return;
@@ -531,7 +581,8 @@ QString TArchiveBuilder::WantedAs(const QString& entryName) const {
 void TArchiveBuilder::CompressRemaining(int jobs) {
   std::vector<size_t> todo;
   for (size_t i = 0; i < wanted_.size(); ++i)
-    if (!wanted_[i].Previous && !spooled_.contains(wanted_[i].Name) && !unchanged(wanted_[i]))
+    if (!wanted_[i].Previous && !spooled_.contains(wanted_[i].Name) &&
+        !sameContent_.contains(wanted_[i].Name) && !unchanged(wanted_[i]))
       todo.push_back(i);
   if (todo.empty()) return;
   qint64 total = 0, done = 0;
@@ -540,11 +591,19 @@ void TArchiveBuilder::CompressRemaining(int jobs) {
       total += wanted_[index].Size;
     Progress(0, total);
   }
+  // A file written again with the content the previous archive holds (the database after a run
+  // that changed nothing) keeps its entry: compared with it, not compressed.
+  const QHash<QString, OldEntry>& old = checkedEntries();
+  struct Result {
+    bool Ok = false;
+    bool Same = false; // the previous archive's entry holds these bytes
+    TCompressedEntry Entry;
+  };
   // Each file in flight is read and compressed on a thread of its own; the futures of
   // std::async join those threads when they go, so nothing outlives this call.
   struct Job {
     size_t Index;
-    std::future<std::pair<bool, TCompressedEntry>> Result;
+    std::future<Result> Outcome;
   };
   std::deque<Job> running;
   size_t next = 0;
@@ -553,15 +612,25 @@ void TArchiveBuilder::CompressRemaining(int jobs) {
     while (next < todo.size() && running.size() < size_t(2 * std::max(1, jobs))) {
       const size_t index = todo[next++];
       const QString source = wanted_[index].Source;
-      running.push_back({index, std::async(std::launch::async, [source] {
-                           QFile file(source);
-                           if (!file.open(QIODevice::ReadOnly))
-                             return std::make_pair(false, TCompressedEntry());
-                           const QByteArray bytes = file.readAll();
-                           const bool ok = file.error() == QFileDevice::NoError;
-                           return std::make_pair(ok, ok ? CompressForArchive(bytes)
-                                                        : TCompressedEntry());
-                         })});
+      const auto o = old.constFind(wanted_[index].Name);
+      TZipEntryHeader previous;
+      qint64 previousAt = -1;
+      if (o != old.constEnd()) {
+        previous = o->Raw.Header;
+        previousAt = o->DataOffset;
+      }
+      running.push_back(
+          {index, std::async(std::launch::async, [source, previous, previousAt, fd = oldFd_] {
+             Result result;
+             QFile file(source);
+             if (!file.open(QIODevice::ReadOnly)) return result;
+             const QByteArray bytes = file.readAll();
+             result.Ok = file.error() == QFileDevice::NoError;
+             if (!result.Ok) return result;
+             result.Same = previousAt >= 0 && sameAsEntry(bytes, fd, previous, previousAt);
+             if (!result.Same) result.Entry = CompressForArchive(bytes);
+             return result;
+           })});
     }
   };
   try {
@@ -569,14 +638,17 @@ void TArchiveBuilder::CompressRemaining(int jobs) {
     while (!running.empty()) {
       Job job = std::move(running.front());
       running.pop_front();
-      auto [ok, entry] = job.Result.get();
+      Result result = job.Outcome.get();
       const Wanted& w = wanted_[job.Index];
-      if (!ok)
+      if (!result.Ok)
         throw TZipError(QStringLiteral("The file \"%1\" cannot be added to the zip archive: it "
                                        "cannot be read.")
                             .arg(w.Source));
-      Spool(w.Name, w.Source, entry);
-      if (Progress) Progress(done += entry.Size, std::max(total, done));
+      if (result.Same)
+        sameContent_.insert(w.Name);
+      else
+        Spool(w.Name, w.Source, result.Entry);
+      if (Progress) Progress(done += w.Size, std::max(total, done));
       startMore();
     }
   } catch (...) {
@@ -589,6 +661,11 @@ void TArchiveBuilder::Write() {
   if (spool_ && !spool_->flush())
     throw TZipError(QStringLiteral("The zip archive \"%1\" cannot be written: %2")
                         .arg(archivePath_, spool_->errorString()));
+  updated_ = false;
+  if (updatable_ && updateInPlace()) {
+    updated_ = true;
+    return;
+  }
   auto fail = [&](const QString& reason) {
     stopPrefill(0);
     QFile::remove(newPath_);
@@ -621,7 +698,8 @@ void TArchiveBuilder::Write() {
       part.Fd = spoolFd;
       part.Offset = s->Offset;
     } else if (const auto o = checkedEntries().constFind(w.Name);
-               o != checkedEntries().constEnd() && (w.Previous || unchanged(w))) {
+               o != checkedEntries().constEnd() &&
+               (w.Previous || sameContent_.contains(w.Name) || unchanged(w))) {
       // Copied as it is: compressed bytes, CRC, time stamp and attributes; the name as wanted.
       part.Header = o->Raw.Header;
       part.Header.Name = w.Name.toUtf8();
@@ -712,4 +790,95 @@ void TArchiveBuilder::Write() {
         QStringLiteral("The zip archive \"%1\" cannot be written: %2").arg(archivePath_, reason));
   }
   SyncFolderOf(archivePath_);
+}
+
+bool TArchiveBuilder::sameAsOld(const SpoolRecord& spooled, const OldEntry& old) const {
+  const TZipEntryHeader& h = old.Raw.Header;
+  if (!spool_ || spooled.Crc != h.Crc || quint64(spooled.Size) != h.Size ||
+      quint64(spooled.Length) != h.CompressedSize ||
+      (spooled.Deflated ? kZipDeflated : kZipStored) != h.Method)
+    return false;
+  constexpr qint64 kPiece = qint64(1) << 20;
+  QByteArray a(qsizetype(std::min(spooled.Length, kPiece)), Qt::Uninitialized), b = a;
+  for (qint64 at = 0; at < spooled.Length;) {
+    const qint64 piece = std::min(spooled.Length - at, kPiece);
+    if (::pread(spool_->handle(), a.data(), size_t(piece), off_t(spooled.Offset + at)) != piece ||
+        ::pread(oldFd_, b.data(), size_t(piece), off_t(old.DataOffset + at)) != piece ||
+        std::memcmp(a.constData(), b.constData(), size_t(piece)) != 0)
+      return false;
+    at += piece;
+  }
+  return true;
+}
+
+bool TArchiveBuilder::updateInPlace() {
+  const QHash<QString, OldEntry>& old = checkedEntries();
+  // Entries whose headers are not as this program writes them (or damaged) are made anew by a
+  // full write.
+  if (size_t(old.size()) != oldCount_) return false;
+  TArchiveUpdatePlan plan;
+  plan.OldSize = oldSize_;
+  plan.OldDirectoryOffset = oldDirectory_;
+  plan.Comment = QByteArray(kArchiveMark);
+  plan.Entries.reserve(wanted_.size());
+  QSet<QString> kept;
+  kept.reserve(qsizetype(wanted_.size()));
+  const int spoolFd = spool_ ? spool_->handle() : -1;
+  for (const Wanted& w : wanted_) {
+    TArchiveUpdateEntry entry;
+    const auto o = old.constFind(w.Name);
+    const auto s = spooled_.constFind(w.Name);
+    if (o != old.constEnd() &&
+        (s != spooled_.constEnd()
+             ? sameAsOld(*s, *o)
+             : (w.Previous || sameContent_.contains(w.Name) || unchanged(w)))) {
+      // It stays where it is, as it is (with its time stamp when only the file's time changed).
+      if (!o->AsWritten) return false;
+      entry.Header = o->Raw.Header;
+      entry.Kept = true;
+      entry.LocalOffset = qint64(o->Raw.LocalHeaderOffset);
+      kept.insert(w.Name);
+    } else if (s != spooled_.constEnd()) {
+      TZipEntryHeader& h = entry.Header;
+      h.Name = w.Name.toUtf8();
+      h.Method = s->Deflated ? kZipDeflated : kZipStored;
+      h.Crc = s->Crc;
+      h.CompressedSize = quint64(s->Length);
+      h.Size = quint64(s->Size);
+      ZipDosTime(std::time_t(s->MTime), h.DosTime, h.DosDate);
+      entry.SourceFd = spoolFd;
+      entry.SourceOffset = s->Offset;
+    } else {
+      // Made anew by the full write, which names what is missing.
+      return false;
+    }
+    plan.Entries.push_back(std::move(entry));
+  }
+  for (auto o = old.constBegin(); o != old.constEnd(); ++o)
+    if (!kept.contains(o.key()))
+      plan.Dead.emplace_back(qint64(o->Raw.LocalHeaderOffset),
+                             o->DataOffset + qint64(o->Raw.Header.CompressedSize));
+  inPlace_ = int(kept.size());
+  if (plan.Dead.empty() && size_t(inPlace_) == plan.Entries.size()) {
+    // Nothing changed: the archive is not touched at all.
+    qint64 done = 0, total = 0;
+    for (const TArchiveUpdateEntry& entry : plan.Entries)
+      total += qint64(entry.Header.CompressedSize);
+    if (Progress) Progress(0, total);
+    for (size_t i = 0; i < plan.Entries.size(); ++i) {
+      if (BeforeEntry) BeforeEntry(int(i));
+      done += qint64(plan.Entries[i].Header.CompressedSize);
+      if (Progress) Progress(done, total);
+    }
+    return true;
+  }
+  PlanArchiveUpdate(plan);
+  // Space of entries that went is given back by writing the whole archive anew once it is more
+  // than a quarter of the file.
+  if (plan.Unused * 4 > plan.NewSize) return false;
+  const QString failed = UpdateArchiveInPlace(archivePath_, plan, BeforeEntry, Progress);
+  if (!failed.isEmpty())
+    throw TZipError(
+        QStringLiteral("The zip archive \"%1\" cannot be written: %2").arg(archivePath_, failed));
+  return true;
 }

@@ -10,23 +10,26 @@
 // - copied from the previous archive without recompressing them, when the entry there has the
 //   file's size and modification time (Unchanged);
 // - compressed at the end on a pool of threads (CompressRemaining), for files that neither of
-//   the two covers.
+//   the two covers; a file found to hold exactly the previous entry's bytes (written again with
+//   the same content) keeps that entry instead.
 // A JPEG file is stored unless deflating saves at least 5 % of it (photos save 0 to 3.5 %:
 // deflating them costs most of the archive's time and saves an upload next to nothing); other
 // data is deflated when that makes it smaller. Large data is judged by samples first (a JPEG
 // file's metadata and picture data each by their own), so that data that will not shrink enough
 // is never deflated whole.
 //
-// The archive is written once (Write) into a temporary file beside it, which then replaces the
-// archive. A run that changes little may have the previous archive's entries copied into that
-// file ahead, on a thread of its own, while it works (StartPrefill): the entries that end up at
-// the place they had are then kept there, and only the others are written. Until then the archive
-// on disk is the one from before the run. Spooled and unchanged entries are copied into it in large
-// blocks (TZipWriter); unchanged entries that follow each other in the previous archive go over
-// with their headers in one piece, so an archive that barely changed costs less than a plain copy
-// of the file. The temporary files of a run that died (spool, partial archive) are removed when the
-// next builder for the same archive is created; a builder holds a lock beside the archive while
-// it lives, so the files of a run that is still going are never taken for a dead run's.
+// An archive of ours is updated where it lies (see Write and archiveupdate.h). Otherwise, and
+// when the places of entries that went make up too much of it, the archive is written once
+// (Write) into a temporary file beside it, which then replaces the archive. A run that changes
+// little may have the previous archive's entries copied into that file ahead, on a thread of its
+// own, while it works (StartPrefill): the entries that end up at the place they had are then kept
+// there, and only the others are written. Until then the archive on disk is the one from before the
+// run. Spooled and unchanged entries are copied into it in large blocks (TZipWriter); unchanged
+// entries that follow each other in the previous archive go over with their headers in one piece,
+// so an archive that barely changed costs less than a plain copy of the file. The temporary files
+// of a run that died (spool, partial archive) are removed when the next builder for the same
+// archive is created; a builder holds a lock beside the archive while it lives, so the files of a
+// run that is still going are never taken for a dead run's.
 //
 // Threads: the object is used by one thread at a time (the run thread). Compress may run on
 // any thread. The builder runs threads of its own: one reads the previous archive's local
@@ -37,6 +40,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <ctime>
@@ -123,9 +127,16 @@ public:
   // Entries the last Write found in place in the copy made ahead.
   int InPlaceCount() const { return inPlace_; }
 
-  // Writes the new archive with the wanted entries, in the order they were wanted, and lets it
-  // replace the old one. Raises TZipError; the old archive then stays.
+  // Writes the new archive with the wanted entries, in the order they were wanted. An archive of
+  // ours is updated where it lies (archiveupdate.h): entries that did not change stay, new ones
+  // go behind them with a new directory, and nothing is written when nothing changed. When the
+  // places of entries that went would make up more than a quarter of the file, or the archive is
+  // not ours, the whole archive is written into a temporary file that replaces it (always so
+  // with LUMENFOLD_ARCHIVE_FULL_REWRITE=1, for measuring). Raises TZipError; the old archive
+  // then stays.
   void Write();
+  // The last Write updated the archive where it lay (or found nothing to change).
+  bool UpdatedInPlace() const { return updated_; }
 
   // Called before each entry is added to the new archive (tests use it to inject a failure).
   std::function<void(int entryIndex)> BeforeEntry;
@@ -140,9 +151,10 @@ private:
   struct Wanted {
     QString Name;
     QString Source;
-    qint64 Size = 0;          // of the file when it was wanted
-    struct timespec MTime {}; // ditto
-    bool Previous = false;    // the previous archive's entry, kept as it is (no source)
+    qint64 Size = 0;            // of the file when it was wanted
+    struct timespec MTime {};   // ditto
+    bool Previous = false;      // the previous archive's entry, kept as it is (no source)
+    mutable int Unchanged = -1; // unchanged() of it, once asked
   };
   struct SpoolRecord {
     qint64 Offset = 0;
@@ -163,8 +175,16 @@ private:
   // the bytes copied so far, each time the copy moves on.
   qint64 stopPrefill(qint64 limit, const std::function<void(qint64 done)>& waiting = {});
   void openSpool();
+  // Write's update where the archive lies; false when a full write is needed instead.
+  bool updateInPlace();
+  // The spooled entry's compressed bytes are those of the previous archive's entry.
+  bool sameAsOld(const SpoolRecord& spooled, const OldEntry& old) const;
   bool unchanged(const QString& name, bool isFile, qint64 size, const struct timespec& mtime) const;
-  bool unchanged(const Wanted& w) const { return unchanged(w.Name, true, w.Size, w.MTime); }
+  // Asked of every wanted entry in each stage: answered once.
+  bool unchanged(const Wanted& w) const {
+    if (w.Unchanged < 0) w.Unchanged = unchanged(w.Name, true, w.Size, w.MTime) ? 1 : 0;
+    return w.Unchanged == 1;
+  }
   static void removeLeftovers(const QString& archivePath);
 
   QString archivePath_;
@@ -176,7 +196,11 @@ private:
   mutable qint64 entriesEnd_ = 0; // where its last entry's data ends (once checked)
   std::unique_ptr<Prefill> prefill_;
   int inPlace_ = 0;
-  int oldMode_ = -1;               // its permission bits
+  int oldMode_ = -1;        // its permission bits
+  qint64 oldDirectory_ = 0; // where its central directory begins
+  size_t oldCount_ = 0;     // entries its directory names
+  bool updatable_ = false;  // ours, and may be updated where it lies
+  bool updated_ = false;
   struct timespec archiveTime_ {}; // when the previous archive was written
   // The previous archive's entries: read from its directory, their local headers checked on a
   // thread of its own; checkedEntries() waits for that and gives the entries that can be used.
@@ -187,6 +211,7 @@ private:
   std::unique_ptr<QFile> spool_;
   qint64 spoolSize_ = 0; // bytes in the spool (written with pwrite, never through QFile)
   QHash<QString, SpoolRecord> spooled_;
+  QSet<QString> sameContent_; // files whose bytes the previous archive's entry holds as they are
   std::vector<Wanted> wanted_;
   QHash<QString, int> wantedByFolded_; // case-folded name -> index in wanted_
 };

@@ -7,6 +7,7 @@
 #include "db/connectionstring.h"
 #include "processing/archive/archivebuilder.h"
 #include "processing/archive/zipwriter.h"
+#include "processing/archive/archiveupdate.h"
 #include "util/helpers.h"
 #include "util/programfolder.h"
 
@@ -39,6 +40,9 @@ QString ProjectArchivePath(const TLumenfoldProject& project) {
 }
 
 QString ForeignArchiveReason(const TLumenfoldProject& project, const QString& path) {
+  // An update of the project's archive that was killed on the way is finished or undone first:
+  // until then the file may not read as an archive.
+  RecoverArchive(path);
   const QFileInfo info(path);
   if (!info.exists() && !info.isSymLink()) return QString();
   if (info.isSymLink()) return refusal(path, QStringLiteral("is a symbolic link"));

@@ -86,7 +86,7 @@ void ZipDosTime(std::time_t time, quint16& dosTime, quint16& dosDate) {
 }
 
 bool ReadZipDirectory(int fd, qint64 fileSize, std::vector<TZipDirectoryEntry>& entries,
-                      QString* error, QByteArray* comment) {
+                      QString* error, QByteArray* comment, qint64* directoryStart) {
   entries.clear();
   auto failed = [&](const char* text) {
     if (error) *error = QString::fromLatin1(text);
@@ -130,6 +130,7 @@ bool ReadZipDirectory(int fd, qint64 fileSize, std::vector<TZipDirectoryEntry>& 
     }
   }
   if (directoryOffset + directorySize > quint64(endOffset)) return failed("Not a zip archive");
+  if (directoryStart) *directoryStart = qint64(directoryOffset);
   QByteArray directory(qsizetype(directorySize), Qt::Uninitialized);
   if (!readAt(fd, directory.data(), qint64(directorySize), qint64(directoryOffset)))
     return failed("Read error");
@@ -249,6 +250,40 @@ qint64 ZipEntryDataOffset(int fd, qint64 fileSize, const TZipDirectoryEntry& ent
   return data;
 }
 
+QByteArray ZipEndRecords(quint64 count, quint64 directoryOffset, quint64 directorySize,
+                         const QByteArray& archiveComment) {
+  QByteArray tail;
+  const bool large = count >= kMax16 || directoryOffset >= kMax32 || directorySize >= kMax32;
+  if (large) {
+    const quint64 end64 = directoryOffset + directorySize;
+    put32(tail, kEnd64Signature);
+    put64(tail, 44); // size of the rest of this record
+    put16(tail, (3 << 8) | kVersion45);
+    put16(tail, kVersion45);
+    put32(tail, 0); // this disk
+    put32(tail, 0); // disk of the directory
+    put64(tail, count);
+    put64(tail, count);
+    put64(tail, directorySize);
+    put64(tail, directoryOffset);
+    put32(tail, kLocator64Signature);
+    put32(tail, 0);
+    put64(tail, end64);
+    put32(tail, 1); // disks
+  }
+  put32(tail, kEndSignature);
+  put16(tail, 0);
+  put16(tail, 0);
+  put16(tail, quint16(std::min(count, kMax16)));
+  put16(tail, quint16(std::min(count, kMax16)));
+  put32(tail, quint32(std::min(directorySize, kMax32)));
+  put32(tail, quint32(std::min(directoryOffset, kMax32)));
+  const QByteArray comment = archiveComment.left(qsizetype(kMax16));
+  put16(tail, quint16(comment.size()));
+  tail.append(comment);
+  return tail;
+}
+
 TZipWriter::~TZipWriter() {
   if (fd_ >= 0) ::close(fd_);
 }
@@ -299,13 +334,13 @@ bool TZipWriter::writeLocalHeader(const TZipEntryHeader& h) {
   return writeAll(out.constData(), out.size());
 }
 
-void TZipWriter::addDirectoryRecord(const TZipEntryHeader& h, quint64 offset) {
+void ZipAppendDirectoryRecord(QByteArray& out, const TZipEntryHeader& header, quint64 offset) {
+  const TZipEntryHeader h = cleaned(header);
   QByteArray extra;
   if (h.Size >= kMax32) put64(extra, h.Size);
   if (h.CompressedSize >= kMax32) put64(extra, h.CompressedSize);
   if (offset >= kMax32) put64(extra, offset);
   const bool large = !extra.isEmpty() || h.Size >= kMax32 || h.CompressedSize >= kMax32;
-  QByteArray& out = directory_;
   put32(out, kCentralSignature);
   const quint16 needed = large ? kVersion45 : kVersion20;
   put16(out, quint16((h.MadeBy & 0xff00) | std::max<quint16>(h.MadeBy & 0xff, needed)));
@@ -330,6 +365,10 @@ void TZipWriter::addDirectoryRecord(const TZipEntryHeader& h, quint64 offset) {
     put16(out, quint16(extra.size()));
     out.append(extra);
   }
+}
+
+void TZipWriter::addDirectoryRecord(const TZipEntryHeader& h, quint64 offset) {
+  ZipAppendDirectoryRecord(directory_, h, offset);
 }
 
 bool TZipWriter::Add(const TZipEntryHeader& header, const char* data) {
@@ -482,35 +521,7 @@ bool TZipWriter::Finish() {
   const quint64 directorySize = quint64(directory_.size());
   QByteArray tail = std::move(directory_);
   directory_ = QByteArray();
-  const quint64 count = quint64(count_);
-  const bool large = count >= kMax16 || directoryOffset >= kMax32 || directorySize >= kMax32;
-  if (large) {
-    const quint64 end64 = directoryOffset + directorySize;
-    put32(tail, kEnd64Signature);
-    put64(tail, 44); // size of the rest of this record
-    put16(tail, (3 << 8) | kVersion45);
-    put16(tail, kVersion45);
-    put32(tail, 0); // this disk
-    put32(tail, 0); // disk of the directory
-    put64(tail, count);
-    put64(tail, count);
-    put64(tail, directorySize);
-    put64(tail, directoryOffset);
-    put32(tail, kLocator64Signature);
-    put32(tail, 0);
-    put64(tail, end64);
-    put32(tail, 1); // disks
-  }
-  put32(tail, kEndSignature);
-  put16(tail, 0);
-  put16(tail, 0);
-  put16(tail, quint16(std::min(count, kMax16)));
-  put16(tail, quint16(std::min(count, kMax16)));
-  put32(tail, quint32(std::min(directorySize, kMax32)));
-  put32(tail, quint32(std::min(directoryOffset, kMax32)));
-  const QByteArray comment = Comment.left(qsizetype(kMax16));
-  put16(tail, quint16(comment.size()));
-  tail.append(comment);
+  tail += ZipEndRecords(quint64(count_), directoryOffset, directorySize, Comment);
   if (!writeAll(tail.constData(), tail.size())) return false;
   // A file opened with its content may hold more than the archive.
   if (keepContent_ && ::ftruncate(fd_, off_t(position_)) != 0) return fail(systemError());

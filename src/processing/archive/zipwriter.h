@@ -47,11 +47,12 @@ struct TZipDirectoryEntry {
 // MS-DOS time and date (local time, even seconds rounded down) of a time stamp.
 void ZipDosTime(std::time_t time, quint16& dosTime, quint16& dosDate);
 
-// Reads the central directory of the archive open at fd (of fileSize bytes), and its comment
-// when asked. False with error set when the file is no zip archive this reader understands
-// (split archives, for example).
+// Reads the central directory of the archive open at fd (of fileSize bytes), its comment and
+// where the directory begins when asked. False with error set when the file is no zip archive
+// this reader understands (split archives, for example).
 bool ReadZipDirectory(int fd, qint64 fileSize, std::vector<TZipDirectoryEntry>& entries,
-                      QString* error, QByteArray* comment = nullptr);
+                      QString* error, QByteArray* comment = nullptr,
+                      qint64* directoryOffset = nullptr);
 // The offset of an entry's data in the archive (behind its local header), or -1 when the local
 // header is not where the directory says or the data would end beyond the file. asWritten, when
 // given, is set when the local header is byte for byte ZipLocalHeader(entry.Header).
@@ -59,6 +60,13 @@ qint64 ZipEntryDataOffset(int fd, qint64 fileSize, const TZipDirectoryEntry& ent
                           bool* asWritten = nullptr);
 // The local header TZipWriter writes for an entry (its flags cleaned as the writer does).
 QByteArray ZipLocalHeader(const TZipEntryHeader& header);
+// Appends to directory the central directory record TZipWriter writes for an entry whose local
+// header lies at offset.
+void ZipAppendDirectoryRecord(QByteArray& directory, const TZipEntryHeader& header, quint64 offset);
+// The end records (the ZIP64 ones where needed) of a directory of count entries and
+// directorySize bytes at directoryOffset, with the archive's comment (at most 65535 bytes).
+QByteArray ZipEndRecords(quint64 count, quint64 directoryOffset, quint64 directorySize,
+                         const QByteArray& comment);
 
 class TZipWriter {
 public:

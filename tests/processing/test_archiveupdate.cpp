@@ -1,0 +1,147 @@
+// The project's archive is updated where it lies: a run with nothing to do leaves it alone, a
+// killed update leaves a sound archive, and entries that go leave nothing readable behind.
+#include "processing/archive/archivebuilder.h"
+#include "processing/archive/archiveupdate.h"
+#include "testenv.h"
+#include "util/programfolder.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QtTest>
+
+namespace {
+
+int cli(const QStringList& args, const QByteArray& fault = {}) {
+  QProcess p;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  if (!fault.isEmpty()) env.insert("LUMENFOLD_FAULT_KILL_ARCHIVE_UPDATE", fault);
+  p.setProcessEnvironment(env);
+  p.start(ProgramFolder() + "lumenfold-cli", args);
+  p.waitForFinished(120000);
+  return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+// "unzip -t" accepts the archive; the names it holds.
+QStringList testedEntries(const QString& archive) {
+  QProcess test;
+  test.start("unzip", {"-t", archive});
+  test.waitForFinished(120000);
+  const QString out = QString::fromLocal8Bit(test.readAllStandardOutput());
+  if (test.exitCode() != 0) {
+    qWarning().noquote() << out;
+    return {"unzip -t failed"};
+  }
+  QStringList names;
+  for (const QString& line : out.split('\n'))
+    if (line.trimmed().startsWith("testing:")) names << line.trimmed().section(' ', 1, 1);
+  names.sort();
+  return names;
+}
+
+// A project with an album "Trip" of two pictures, processed once into its archive.
+struct Project {
+  TestEnv env;
+  QString album = env.makeFolder("photos");
+  QString file = env.path("p.lumenfold");
+  QString archive = env.path("site/albums.zip");
+  bool make() {
+    env.makeFolder("site");
+    return WriteTestJpeg(album + "/a.jpg", 320, 240) && WriteTestJpeg(album + "/b.jpg", 240, 320) &&
+           cli({"new", file}) == 0 && cli({"set", file, "ZipFileName=" + archive}) == 0 &&
+           cli({"add-album", file, album, "--directory", "trip", "--short-name", "Trip"}) == 0 &&
+           cli({"process", file, "--zip"}) == 0;
+  }
+};
+
+} // namespace
+
+class TestArchiveUpdate : public QObject {
+  Q_OBJECT
+private slots:
+  void initTestCase() {
+    if (!QFile::exists(ProgramFolder() + "lumenfold-cli")) QSKIP("lumenfold-cli is not built");
+    if (QStandardPaths::findExecutable("unzip").isEmpty()) QSKIP("unzip is not installed");
+  }
+  void runWithNothingToDoLeavesTheArchiveAlone();
+  void killedUpdateLeavesASoundArchive_data();
+  void killedUpdateLeavesASoundArchive();
+  void entriesThatGoLeaveNothingReadable();
+};
+
+void TestArchiveUpdate::runWithNothingToDoLeavesTheArchiveAlone() {
+  Project p;
+  QVERIFY(p.make());
+  const QByteArray before = ReadTestFile(p.archive);
+  const QDateTime written = QFileInfo(p.archive).lastModified();
+  QCOMPARE(cli({"process", p.file, "--zip"}), 0);
+  QCOMPARE(ReadTestFile(p.archive), before);
+  QCOMPARE(QFileInfo(p.archive).lastModified(), written);
+}
+
+void TestArchiveUpdate::killedUpdateLeavesASoundArchive_data() {
+  QTest::addColumn<QByteArray>("fault");
+  QTest::addColumn<bool>("newContent"); // what the archive holds once repaired
+  QTest::newRow("while new entries are written") << QByteArray("1") << false;
+  QTest::newRow("before gone entries are cleared") << QByteArray("committed") << true;
+}
+
+// Killed at either point, the archive is repaired at the next command's start (here: the repair
+// itself) into the old or the new archive; the next run then finishes the work.
+void TestArchiveUpdate::killedUpdateLeavesASoundArchive() {
+  QFETCH(QByteArray, fault);
+  QFETCH(bool, newContent);
+  Project p;
+  QVERIFY(p.make());
+  const QByteArray before = ReadTestFile(p.archive);
+  const QStringList oldEntries = testedEntries(p.archive);
+  QVERIFY(oldEntries.contains("trip/ps_medium/m_a.jpg"));
+  QVERIFY(WriteTestJpeg(p.album + "/c.jpg", 300, 200));
+  QCOMPARE(cli({"import-new", p.file, "Trip"}), 0);
+  QCOMPARE(cli({"process", p.file, "--zip"}, fault), -1);
+  QVERIFY(QFile::exists(ArchiveJournalPath(p.archive)));
+  RecoverArchive(p.archive);
+  QVERIFY(!QFile::exists(ArchiveJournalPath(p.archive)));
+  const QStringList repaired = testedEntries(p.archive);
+  QCOMPARE(repaired.contains("trip/ps_medium/m_c.jpg"), newContent);
+  if (!newContent) QCOMPARE(ReadTestFile(p.archive), before);
+  QCOMPARE(cli({"process", p.file, "--zip"}), 0);
+  const QStringList after = testedEntries(p.archive);
+  QVERIFY(after.contains("trip/ps_medium/m_c.jpg"));
+  QVERIFY(after.contains("trip/ps_medium/m_a.jpg"));
+}
+
+// An archive that loses entries (its first among them) and gains one is updated where it lies;
+// the bytes of the entries that went are nowhere in the file, and it still reads as an archive.
+void TestArchiveUpdate::entriesThatGoLeaveNothingReadable() {
+  TestEnv env;
+  const QString archive = env.path("albums.zip");
+  auto write = [&](const QStringList& names) {
+    TArchiveBuilder builder(archive);
+    for (const QString& name : names) {
+      const QString file = env.path(name);
+      QFile out(file);
+      if (!out.exists() && out.open(QIODevice::WriteOnly))
+        out.write("content of " + name.toUtf8() + "-marker");
+      out.close();
+      if (!builder.Unchanged(name, file))
+        builder.Spool(name, file, CompressForArchive(ReadTestFile(file)));
+      builder.Want(name, file);
+    }
+    builder.Write();
+    return builder.UpdatedInPlace();
+  };
+  QVERIFY(!write({"gone1.txt", "stays1.txt", "gone2.txt", "stays2.txt", "stays3.txt"}));
+  QTest::qWait(1100); // the archive is newer than its files
+  QVERIFY(write({"stays1.txt", "stays2.txt", "stays3.txt", "new.txt"}));
+  const QByteArray bytes = ReadTestFile(archive);
+  QVERIFY(!bytes.contains("gone1.txt") && !bytes.contains("gone2.txt"));
+  QVERIFY(bytes.contains("content of stays1.txt-marker") && bytes.startsWith("PK\x03\x04"));
+  QCOMPARE(testedEntries(archive),
+           QStringList({"new.txt", "stays1.txt", "stays2.txt", "stays3.txt"}));
+}
+
+QTEST_GUILESS_MAIN(TestArchiveUpdate)
+#include "test_archiveupdate.moc"

@@ -124,6 +124,7 @@ private:
   TToolsCommands* toolsCommands_ = nullptr;
   TProcessCommands* processCommands_ = nullptr;
   TphotoListView* lvwMain = nullptr;
+  class TCategoryFilterBox* cbxCategoryFilter = nullptr;
   QMenu* pmnAlbums = nullptr;
   QMenu* pmnPictures = nullptr;
   QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};

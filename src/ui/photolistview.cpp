@@ -114,6 +114,8 @@ TphotoListView::TphotoListView(QWidget* parent) : QWidget(parent) {
   report_->setMouseTracking(true);
   report_->header()->setMinimumSectionSize(0);
   report_->header()->setStretchLastSection(false);
+  // Columns sized to their content measure the rows on screen only, not thousands of them.
+  report_->header()->setResizeContentsPrecision(0);
   // A header click sorts; until then the rows keep the album order.
   report_->header()->setSortIndicator(-1, Qt::AscendingOrder);
   report_->setSortingEnabled(true);

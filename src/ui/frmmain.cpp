@@ -79,6 +79,7 @@ TfrmLumenFold2::TfrmLumenFold2(QWidget* parent)
   ui->layPictures->insertWidget(1, lvwMain, 1);
   cbxCategoryFilter = new TCategoryFilterBox(lvwMain, ui->pnlPictures);
   ui->layViewMode->insertWidget(2, cbxCategoryFilter);
+  cbxCategoryFilter->Source = [this] { return &project_->Categories; };
   // A long folder path is cut off at the right instead of widening the window.
   ui->lblAlbumPath->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 

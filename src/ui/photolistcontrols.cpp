@@ -89,3 +89,9 @@ void TCategoryFilterBox::SetCategories(const TLumenfoldCategoryList& categories)
   }
   view_->SetCategoryFilter(currentData().toString());
 }
+
+void TCategoryFilterBox::showPopup() {
+  if (Source)
+    if (const TLumenfoldCategoryList* categories = Source()) SetCategories(*categories);
+  QComboBox::showPopup();
+}

@@ -11,6 +11,7 @@
 // Threads: user-interface thread only.
 #include <QComboBox>
 #include <QWidget>
+#include <functional>
 
 class QCheckBox;
 class QSlider;
@@ -38,6 +39,12 @@ public:
   // Lists "All pictures" and the categories; the chosen category stays chosen while it exists,
   // otherwise the list shows every picture again.
   void SetCategories(const TLumenfoldCategoryList& categories);
+  // Where the categories are read again each time the list opens (categories may have been
+  // added or renamed since); none: the list stays as last set.
+  std::function<const TLumenfoldCategoryList*()> Source;
+
+protected:
+  void showPopup() override;
 
 private:
   TphotoListView* view_;

@@ -66,6 +66,9 @@ public:
   bool Modified = false; // must be processed again
   // The thumbnail loader found no original file (not stored; the view says so on the tile).
   bool OriginalMissing = false;
+  // The thumbnail loader found the original changed since its facts were recorded (not stored;
+  // the tile shows a badge while the picture waits to be processed again).
+  bool OriginalChanged = false;
   int Id = -1;
   int Orientation = 1; // 1..4 rotation, negative: mirrored after the rotation
   TCropRect CropRect;

@@ -401,6 +401,7 @@ void TThumbnailThread::apply(const Finding& found) {
     picture->OriginalDate = found.Date;
     picture->OriginalSize = found.Size;
     picture->OriginalHash = found.Hash;
+    picture->OriginalChanged = true;
     picture->SetModified(true);
   }
   if (found.Kind == Finding::TKind::Failed) {

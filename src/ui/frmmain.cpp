@@ -15,6 +15,7 @@
 #include "ui/albumcommands.h"
 #include "ui/albumlistdelegate.h"
 #include "ui/frmfirst.h"
+#include "ui/photolistcontrols.h"
 #include "ui/photolistview.h"
 #include "ui/picturecommands.h"
 #include "ui/pictureviewer.h"
@@ -79,6 +80,9 @@ TfrmLumenFold2::TfrmLumenFold2(QWidget* parent)
   lvwMain->setObjectName(QStringLiteral("lvwMain"));
   lvwMain->setContextMenuPolicy(Qt::CustomContextMenu);
   ui->layPictures->insertWidget(1, lvwMain, 1);
+  cbxCategoryFilter = new TCategoryFilterBox(lvwMain, ui->pnlPictures);
+  ui->layViewMode->insertWidget(2, cbxCategoryFilter);
+  cbxCategoryFilter->Source = [this] { return &project_->Categories; };
   // A long folder path is cut off at the right instead of widening the window.
   ui->lblAlbumPath->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
@@ -117,6 +121,7 @@ TfrmLumenFold2::TfrmLumenFold2(QWidget* parent)
     ui->sbrMain->addWidget(statusPanels_[i], i == 0 ? 1 : 0);
   }
   statusPanels_[0]->setMaximumWidth(250);
+  ui->sbrMain->addPermanentWidget(new TThumbnailSizeControl(lvwMain, ui->sbrMain));
 
   ui->pnlAlbums->hide();
   ui->splitterMain->hide();
@@ -425,13 +430,7 @@ bool TfrmLumenFold2::event(QEvent* e) {
     // it may belong to an album that is gone by now. The loader has put its findings into the
     // picture on this thread, so a row that the view still lists shows them.
     const auto* m = static_cast<const TMessageEvent*>(e);
-    const int row = lvwMain->IndexOfPicture(reinterpret_cast<const TLumenfoldPicture*>(m->Second));
-    if (const TLumenfoldPicture* p = row >= 0 ? lvwMain->Picture(row) : nullptr) {
-      lvwMain->SetSubItem(row, 2, TphotoListView::FormatThousands(p->OriginalSize, QLocale()));
-      lvwMain->SetSubItem(row, 4,
-                          QStringLiteral("%1x%2").arg(p->OriginalWidth).arg(p->OriginalHeight));
-      lvwMain->SetSubItem(row, 5, p->OriginalHash);
-    }
+    lvwMain->PictureChanged(reinterpret_cast<const TLumenfoldPicture*>(m->Second));
     RepaintAlbums();
     return true;
   }
@@ -691,20 +690,11 @@ void TfrmLumenFold2::FillPictureView() {
   }
   StopThumbnailLoader();
   currentAlbum_->FacePicture = nullptr;
-  const QLocale locale;
-  const bool icons = ui->rbnThumbnails->isChecked();
+  cbxCategoryFilter->SetCategories(project_->Categories);
   lvwMain->BeginUpdate();
   lvwMain->Clear();
-  for (int i = 0; i < currentAlbum_->Pictures.Count(); ++i) {
-    TLumenfoldPicture* p = currentAlbum_->Pictures.Pictures(i);
-    const QString caption = icons ? QString::number(p->SortOrder) : p->OriginalFileName;
-    lvwMain->AddItem(
-        caption, p,
-        {p->OriginalFileName, TphotoListView::FormatThousands(p->OriginalSize, locale),
-         p->PictureDate.isValid() ? locale.toString(p->PictureDate.date(), QLocale::ShortFormat)
-                                  : QString(),
-         QStringLiteral("%1x%2").arg(p->OriginalWidth).arg(p->OriginalHeight), p->OriginalHash});
-  }
+  for (int i = 0; i < currentAlbum_->Pictures.Count(); ++i)
+    lvwMain->AddItem(currentAlbum_->Pictures.Pictures(i));
   lvwMain->EndUpdate();
 
   StartThumbnailLoader();
@@ -733,10 +723,6 @@ void TfrmLumenFold2::StopThumbnailLoader() {
 void TfrmLumenFold2::viewModeChanged() {
   const bool icons = ui->rbnThumbnails->isChecked();
   lvwMain->SetReadOnly(icons);
-  for (int row = 0; row < lvwMain->Count(); ++row) {
-    if (TLumenfoldPicture* p = lvwMain->Picture(row))
-      lvwMain->SetCaption(row, icons ? QString::number(row) : p->OriginalFileName);
-  }
   if (icons) {
     lvwMain->SetViewStyle(TphotoListView::vsIcon);
   } else {
@@ -753,17 +739,24 @@ void TfrmLumenFold2::connectPictureView() {
                        {QStringLiteral("size"), 60, Qt::AlignRight},
                        {QStringLiteral("date"), 120, Qt::AlignLeft},
                        {QStringLiteral("dimension"), 80, Qt::AlignRight},
-                       {QStringLiteral("hash"), 60, Qt::AlignLeft}});
+                       {QStringLiteral("hash"), 60, Qt::AlignLeft},
+                       {QStringLiteral("Title"), 160, Qt::AlignLeft},
+                       {QStringLiteral("Second title"), 120, Qt::AlignLeft},
+                       {QStringLiteral("Private"), 50, Qt::AlignLeft},
+                       {QStringLiteral("Categories"), 160, Qt::AlignLeft}});
   // The file name is edited in its own column (the caption column has no width); the others
   // take the width of their content.
   lvwMain->SetEditColumn(1);
-  for (int column = 1; column < 6; ++column)
+  for (int column = 1; column < TPhotoListModel::fdCount; ++column)
     lvwMain->ReportList()->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
-  connect(lvwMain, &TphotoListView::SelectItem, this,
-          [this](int, TLumenfoldPicture* picture, bool) {
-            currentPicture_ = picture;
-            UpdateView();
-          });
+  lvwMain->Model()->CategoryTitles = [this](const TLumenfoldPicture& p) {
+    return project_->Categories.CategoryTitles(&p, QStringLiteral(", "));
+  };
+  // Once per selection change, however many items it concerns (select-all of a large album).
+  connect(lvwMain, &TphotoListView::SelectionChanged, this, [this] {
+    currentPicture_ = lvwMain->LastChangedPicture();
+    UpdateView();
+  });
   connect(lvwMain, &TphotoListView::ItemDoubleClicked, this, [this] {
     if (currentPicture_ && actions_.actPictureDetails->isEnabled())
       actions_.actPictureDetails->trigger();
@@ -844,10 +837,7 @@ void TfrmLumenFold2::fileNameEdited(int row, const QString& text) {
   // of the album's folder, not taken by another file whatever its letter case.
   const int position = currentAlbum_->Pictures.IndexOfObject(p);
   const TRenamePlan plan = PlanPictureRename(*currentAlbum_, position, text);
-  auto showName = [this, row, p] {
-    lvwMain->SetSubItem(row, 1, p->OriginalFileName);
-    lvwMain->SetCaption(row, p->OriginalFileName);
-  };
+  auto showName = [this, p] { lvwMain->PictureChanged(p); };
   if (!plan.Ok()) {
     Prompt()->error(QStringLiteral("The picture could not be renamed:\n") +
                     plan.Problems.join(QLatin1Char('\n')));

@@ -134,6 +134,7 @@ private:
   TToolsCommands* toolsCommands_ = nullptr;
   TProcessCommands* processCommands_ = nullptr;
   TphotoListView* lvwMain = nullptr;
+  class TCategoryFilterBox* cbxCategoryFilter = nullptr;
   QMenu* pmnAlbums = nullptr;
   QMenu* pmnPictures = nullptr;
   QMenu* mnuOpenRecent = nullptr;

@@ -592,7 +592,7 @@ void TfrmNewAlbum::fillView(TphotoListView* view) {
   view->Clear();
   if (album_)
     for (int i = 0; i < album_->Pictures.Count(); ++i)
-      view->AddItem(QString::number(i), album_->Pictures.Pictures(i));
+      view->AddItem(album_->Pictures.Pictures(i));
   view->EndUpdate();
 }
 

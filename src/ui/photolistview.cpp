@@ -1,11 +1,8 @@
 #include "ui/photolistview.h"
 
 #include "core/picture.h"
-#include "util/drawing.h"
-#include "util/imaging.h"
 #include "util/messages.h"
 
-#include <QAbstractTableModel>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
@@ -13,6 +10,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStackedLayout>
+#include <QWheelEvent>
 #include <algorithm>
 
 static void initPhotoListResourcesOnce() {
@@ -24,105 +22,7 @@ void InitPhotoListResources() {
   (void)done;
 }
 
-// ---- model ------------------------------------------------------------------------------------
-
-class TPhotoListModel : public QAbstractTableModel {
-public:
-  struct Item {
-    QString Caption;
-    TLumenfoldPicture* Picture = nullptr;
-    QStringList SubItems;
-  };
-
-  explicit TPhotoListModel(TphotoListView* view) : QAbstractTableModel(view), view_(view) {}
-
-  int rowCount(const QModelIndex& parent = QModelIndex()) const override {
-    return parent.isValid() ? 0 : int(items.size());
-  }
-  int columnCount(const QModelIndex& parent = QModelIndex()) const override {
-    return parent.isValid() ? 0 : std::max(1, int(columns.size()));
-  }
-
-  QVariant data(const QModelIndex& index, int role) const override {
-    if (!index.isValid() || index.row() >= int(items.size())) return QVariant();
-    const Item& item = items[size_t(index.row())];
-    switch (role) {
-    case Qt::DisplayRole:
-    case Qt::EditRole:
-      if (index.column() == 0) return item.Caption;
-      return item.SubItems.value(index.column() - 1);
-    case Qt::TextAlignmentRole:
-      if (index.column() < int(columns.size()))
-        return QVariant::fromValue(columns[size_t(index.column())].Alignment | Qt::AlignVCenter);
-      return QVariant();
-    case Qt::ToolTipRole:
-      if (view_->ItemHint) return view_->ItemHint(index.row());
-      return QVariant();
-    default:
-      return QVariant();
-    }
-  }
-
-  bool setData(const QModelIndex& index, const QVariant& value, int role) override {
-    if (role != Qt::EditRole || !index.isValid()) return false;
-    // The owner decides what an edit means (for example renaming the original) and updates the
-    // texts itself.
-    emit view_->CaptionEdited(index.row(), value.toString());
-    return true;
-  }
-
-  Qt::ItemFlags flags(const QModelIndex& index) const override {
-    if (!index.isValid()) return Qt::NoItemFlags;
-    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    if (!view_->ReadOnly() && view_->ViewStyle() == TphotoListView::vsReport &&
-        index.column() == view_->EditColumn())
-      f |= Qt::ItemIsEditable;
-    return f;
-  }
-
-  QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
-    if (orientation != Qt::Horizontal || section >= int(columns.size())) return QVariant();
-    if (role == Qt::DisplayRole) return columns[size_t(section)].Caption;
-    if (role == Qt::TextAlignmentRole)
-      return QVariant::fromValue(columns[size_t(section)].Alignment | Qt::AlignVCenter);
-    return QVariant();
-  }
-
-  void resetBegin() { beginResetModel(); }
-  void resetEnd() { endResetModel(); }
-  void insertBegin(int row) { beginInsertRows(QModelIndex(), row, row); }
-  void insertEnd() { endInsertRows(); }
-
-  void changed(int row, int column) {
-    const QModelIndex i = index(row, column);
-    emit dataChanged(i, i);
-  }
-
-  std::vector<Item> items;
-  std::vector<TListColumn> columns;
-  bool bulk = false;
-
-private:
-  TphotoListView* view_;
-};
-
-// ---- delegate and icon list -------------------------------------------------------------------
-
-class TPhotoItemDelegate : public QStyledItemDelegate {
-public:
-  explicit TPhotoItemDelegate(TphotoListView* view) : QStyledItemDelegate(view), view_(view) {}
-  void paint(QPainter* painter, const QStyleOptionViewItem& option,
-             const QModelIndex& index) const override {
-    view_->DrawItem(*painter, option.rect, index.row(),
-                    option.state.testFlag(QStyle::State_Selected));
-  }
-  QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override {
-    return view_->CellSize();
-  }
-
-private:
-  TphotoListView* view_;
-};
+// ---- icon and details lists ------------------------------------------------------------------
 
 class TPhotoIconList : public QListView {
 public:
@@ -179,9 +79,9 @@ private:
 TphotoListView::TphotoListView(QWidget* parent) : QWidget(parent) {
   InitPhotoListResources();
   qRegisterMetaType<TLumenfoldPicture*>("TLumenfoldPicture*");
-  loadMarks();
 
   model_ = new TPhotoListModel(this);
+  model_->Edited = [this](int row, const QString& text) { emit CaptionEdited(row, text); };
   icons_ = new TPhotoIconList(this);
   icons_->setObjectName(QStringLiteral("iconList"));
   icons_->setModel(model_);
@@ -214,6 +114,11 @@ TphotoListView::TphotoListView(QWidget* parent) : QWidget(parent) {
   report_->setMouseTracking(true);
   report_->header()->setMinimumSectionSize(0);
   report_->header()->setStretchLastSection(false);
+  // Columns sized to their content measure the rows on screen only, not thousands of them.
+  report_->header()->setResizeContentsPrecision(0);
+  // A header click sorts; until then the rows keep the album order.
+  report_->header()->setSortIndicator(-1, Qt::AscendingOrder);
+  report_->setSortingEnabled(true);
 
   SetMultiSelect(true);
 
@@ -227,7 +132,8 @@ TphotoListView::TphotoListView(QWidget* parent) : QWidget(parent) {
   for (QAbstractItemView* v :
        {static_cast<QAbstractItemView*>(icons_), static_cast<QAbstractItemView*>(report_)}) {
     v->installEventFilter(this);
-    v->viewport()->setMouseTracking(true); // entered() for the hints
+    v->viewport()->installEventFilter(this); // Ctrl+wheel
+    v->viewport()->setMouseTracking(true);   // entered() for the hints
     connect(v, &QAbstractItemView::entered, this, [this](const QModelIndex& index) {
       if (index.row() != hoverRow_) emit ItemHovered(hoverRow_ = index.row());
     });
@@ -248,107 +154,71 @@ TphotoListView::TphotoListView(QWidget* parent) : QWidget(parent) {
 
 TphotoListView::~TphotoListView() = default;
 
-void TphotoListView::loadMarks() {
-  static const char* const names[mkCount] = {"MAIN_ACTION",   "MAIN_DELETE", "MAIN_PRIVATE",
-                                             "MAIN_CATEGORY", "MAIN_SIGN",   "MAIN_FACE"};
-  for (int i = 0; i < mkCount; ++i) {
-    QImage image(QStringLiteral(":/listview/") + QLatin1String(names[i]));
-    if (image.isNull()) break; // the rest stay empty
-    marks_[i] = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-  }
-}
-
 // ---- items ----------------------------------------------------------------------------------
 
 void TphotoListView::BeginUpdate() {
   if (updateDepth_++ == 0) {
     setUpdatesEnabled(false);
-    model_->resetBegin();
-    model_->bulk = true;
+    model_->BeginUpdate();
   }
 }
 
 void TphotoListView::EndUpdate() {
   if (updateDepth_ == 0) return;
   if (--updateDepth_ == 0) {
-    model_->bulk = false;
-    model_->resetEnd();
+    model_->EndUpdate();
     setUpdatesEnabled(true);
   }
 }
 
 void TphotoListView::Clear() {
-  if (!model_->bulk) model_->resetBegin();
-  model_->items.clear();
-  if (!model_->bulk) model_->resetEnd();
+  model_->Clear();
   wantedRows_.clear();
   pressedButton_ = pressedRow_ = -1;
   hoverRow_ = -1;
+  lastChanged_ = nullptr;
 }
 
-int TphotoListView::AddItem(const QString& caption, TLumenfoldPicture* picture,
-                            const QStringList& subItems) {
-  const int row = Count();
-  if (!model_->bulk) model_->insertBegin(row);
-  model_->items.push_back({caption, picture, subItems});
-  if (!model_->bulk) model_->insertEnd();
-  return row;
+int TphotoListView::AddItem(TLumenfoldPicture* picture) {
+  return model_->Append(picture);
 }
 
 int TphotoListView::Count() const {
-  return int(model_->items.size());
+  return model_->rowCount();
 }
 
 TLumenfoldPicture* TphotoListView::Picture(int row) const {
-  if (row < 0 || row >= Count()) return nullptr;
-  return model_->items[size_t(row)].Picture;
+  return model_->Picture(row);
 }
 
 int TphotoListView::IndexOfPicture(const TLumenfoldPicture* picture) const {
-  if (!picture) return -1;
-  for (int i = 0; i < Count(); ++i)
-    if (model_->items[size_t(i)].Picture == picture) return i;
-  return -1;
+  return model_->RowOf(picture);
 }
 
 QString TphotoListView::Caption(int row) const {
-  if (row < 0 || row >= Count()) return QString();
-  return model_->items[size_t(row)].Caption;
-}
-
-void TphotoListView::SetCaption(int row, const QString& caption) {
-  if (row < 0 || row >= Count()) return;
-  model_->items[size_t(row)].Caption = caption;
-  if (!model_->bulk) model_->changed(row, 0);
+  return model_->Text(row, TPhotoListModel::fdCaption);
 }
 
 QString TphotoListView::SubItem(int row, int column) const {
-  if (row < 0 || row >= Count() || column < 1) return QString();
-  return model_->items[size_t(row)].SubItems.value(column - 1);
+  if (column < 1) return QString();
+  return model_->Text(row, column);
 }
 
-void TphotoListView::SetSubItem(int row, int column, const QString& text) {
-  if (row < 0 || row >= Count() || column < 1) return;
-  QStringList& sub = model_->items[size_t(row)].SubItems;
-  while (sub.size() < column)
-    sub.append(QString());
-  sub[column - 1] = text;
-  if (!model_->bulk) model_->changed(row, column);
+void TphotoListView::PictureChanged(const TLumenfoldPicture* picture) {
+  model_->PictureChanged(picture);
 }
 
 // ---- columns --------------------------------------------------------------------------------
 
 void TphotoListView::SetColumns(const QList<TListColumn>& columns) {
-  model_->resetBegin();
-  model_->columns.assign(columns.begin(), columns.end());
-  model_->resetEnd();
+  model_->SetColumns(std::vector<TListColumn>(columns.begin(), columns.end()));
   for (int i = 0; i < columns.size(); ++i)
     report_->setColumnWidth(i, columns[i].Width);
 }
 
 void TphotoListView::SetColumnWidth(int column, int width) {
-  if (column >= 0 && column < int(model_->columns.size()))
-    model_->columns[size_t(column)].Width = width;
+  if (column >= 0 && column < int(model_->Columns().size()))
+    model_->Columns()[size_t(column)].Width = width;
   report_->setColumnWidth(column, width);
 }
 
@@ -380,12 +250,25 @@ void TphotoListView::SetSelected(int row, bool value) {
   selection_->select(model_->index(row, 0), flags);
 }
 
-QList<int> TphotoListView::SelectedRows() const {
+QList<int> TphotoListView::rowsOf(const QItemSelection& selection) const {
+  // By ranges, not by index: a selection of every row is one range however long the list.
+  const int count = Count();
+  std::vector<char> marked(size_t(count), 0);
+  int found = 0;
+  for (const QItemSelectionRange& range : selection) {
+    const int last = std::min(range.bottom(), count - 1);
+    for (int row = std::max(0, range.top()); row <= last; ++row)
+      if (!marked[size_t(row)]) marked[size_t(row)] = 1, ++found;
+  }
   QList<int> rows;
-  for (const QModelIndex& i : selection_->selectedIndexes())
-    if (!rows.contains(i.row())) rows.append(i.row());
-  std::sort(rows.begin(), rows.end());
+  rows.reserve(found);
+  for (int row = 0; row < count; ++row)
+    if (marked[size_t(row)]) rows.append(row);
   return rows;
+}
+
+QList<int> TphotoListView::SelectedRows() const {
+  return rowsOf(selection_->selection());
 }
 
 QList<TLumenfoldPicture*> TphotoListView::SelectedPictures() const {
@@ -425,22 +308,25 @@ void TphotoListView::SetItemIndex(int row) {
 
 void TphotoListView::onSelectionChanged(const QItemSelection& selected,
                                         const QItemSelection& deselected) {
-  QList<int> off, on;
-  for (const QModelIndex& i : deselected.indexes())
-    if (!off.contains(i.row())) off.append(i.row());
-  for (const QModelIndex& i : selected.indexes())
-    if (!on.contains(i.row())) on.append(i.row());
-  std::sort(off.begin(), off.end());
-  std::sort(on.begin(), on.end());
-  for (int row : off)
-    emit SelectItem(row, Picture(row), false);
-  for (int row : on)
-    emit SelectItem(row, Picture(row), true);
-  // A selected item shows its strip: repaint the items concerned at once.
-  for (int row : off)
-    icons_->viewport()->update(ItemRect(row));
-  for (int row : on)
-    icons_->viewport()->update(ItemRect(row));
+  const QList<int> off = rowsOf(deselected), on = rowsOf(selected);
+  for (int row : off) {
+    lastChanged_ = Picture(row);
+    emit SelectItem(row, lastChanged_, false);
+  }
+  for (int row : on) {
+    lastChanged_ = Picture(row);
+    emit SelectItem(row, lastChanged_, true);
+  }
+  // A selected item shows its strip: repaint the items concerned at once (the whole viewport
+  // when they are many).
+  if (off.size() + on.size() > 64) {
+    icons_->viewport()->update();
+  } else {
+    for (int row : off)
+      icons_->viewport()->update(ItemRect(row));
+    for (int row : on)
+      icons_->viewport()->update(ItemRect(row));
+  }
   emit SelectionChanged();
 }
 
@@ -455,10 +341,82 @@ void TphotoListView::SetViewStyle(TViewStyle style) {
   setFocusProxy(view);
   if (hadFocus) view->setFocus();
   repaintTimer_.stop();
+  model_->SetCaptionIsNumber(style_ == vsIcon);
+  updateEditable();
 }
 
 void TphotoListView::SetReadOnly(bool value) {
   readOnly_ = value;
+  updateEditable();
+}
+
+void TphotoListView::SetEditColumn(int column) {
+  editColumn_ = column;
+  updateEditable();
+}
+
+void TphotoListView::updateEditable() {
+  model_->EditableColumn = !readOnly_ && style_ == vsReport ? editColumn_ : -1;
+}
+
+// ---- order, filter and tiles ----------------------------------------------------------------
+
+void TphotoListView::SortBy(int column, Qt::SortOrder order) {
+  report_->header()->setSortIndicator(column, order); // sorts through the model
+  if (model_->SortColumn() != column || model_->SortOrder() != order) model_->sort(column, order);
+}
+
+void TphotoListView::SetCategoryFilter(const QString& categoryId) {
+  if (categoryId == model_->CategoryFilter()) return;
+  // A hidden picture must not stay selected: commands act on the selection.
+  ClearSelection();
+  wantedRows_.clear();
+  pressedButton_ = pressedRow_ = -1;
+  hoverRow_ = -1;
+  model_->SetCategoryFilter(categoryId);
+}
+
+void TphotoListView::SetThumbnailSize(int size) {
+  const int before = painter_.ThumbnailSize();
+  const int taken = painter_.SetThumbnailSize(size);
+  if (taken == before) return;
+  icons_->doItemsLayout(); // the cell size changed
+  icons_->viewport()->update();
+  emit ThumbnailSizeChanged(taken);
+}
+
+void TphotoListView::SetShowSizeLine(bool value) {
+  if (painter_.ShowSizeLine == value) return;
+  painter_.ShowSizeLine = value;
+  icons_->doItemsLayout();
+  icons_->viewport()->update();
+}
+
+QSize TphotoListView::PreviewPixels() const {
+  return painter_.PreviewPixels(QFontMetrics(icons_->font()), icons_->devicePixelRatioF());
+}
+
+bool TphotoListView::zoomEvent(QEvent* e) {
+  if (e->type() == QEvent::Wheel) {
+    const auto* w = static_cast<QWheelEvent*>(e);
+    if (!w->modifiers().testFlag(Qt::ControlModifier) || style_ != vsIcon) return false;
+    const int notches = w->angleDelta().y() / 120;
+    if (notches != 0) SetThumbnailSize(ThumbnailSize() + notches * ThumbnailSizeStep);
+    return true;
+  }
+  if (e->type() == QEvent::KeyPress) {
+    const auto* k = static_cast<QKeyEvent*>(e);
+    if (!k->modifiers().testFlag(Qt::ControlModifier) || style_ != vsIcon) return false;
+    if (k->key() == Qt::Key_Plus || k->key() == Qt::Key_Equal) {
+      SetThumbnailSize(ThumbnailSize() + ThumbnailSizeStep);
+      return true;
+    }
+    if (k->key() == Qt::Key_Minus) {
+      SetThumbnailSize(ThumbnailSize() - ThumbnailSizeStep);
+      return true;
+    }
+  }
+  return false;
 }
 
 bool TphotoListView::EditCaption(int row) {
@@ -515,6 +473,7 @@ bool TphotoListView::event(QEvent* e) {
 }
 
 bool TphotoListView::eventFilter(QObject* watched, QEvent* e) {
+  if ((watched == icons_ || watched == icons_->viewport()) && zoomEvent(e)) return true;
   if ((watched == icons_ || watched == report_) && e->type() == QEvent::KeyRelease) {
     const auto* k = static_cast<QKeyEvent*>(e);
     if (k->key() == Qt::Key_A && k->modifiers().testFlag(Qt::ControlModifier)) {
@@ -533,9 +492,7 @@ bool TphotoListView::eventFilter(QObject* watched, QEvent* e) {
 // ---- geometry -------------------------------------------------------------------------------
 
 QSize TphotoListView::CellSize() const {
-  // Wide enough for the nine-button strip and the marks on it; 154 high as the list keeps two
-  // text lines under the preview.
-  return QSize(172, 154);
+  return painter_.CellSize(QFontMetrics(icons_->font()));
 }
 
 QRect TphotoListView::ItemRect(int row) const {
@@ -544,9 +501,7 @@ QRect TphotoListView::ItemRect(int row) const {
 }
 
 QRect TphotoListView::StripRect(int row) const {
-  const QRect r = ItemRect(row);
-  if (r.isEmpty()) return QRect();
-  return QRect(r.left() + 4, r.top() + 5, actionButtons_ * ButtonWidth, ButtonHeight);
+  return painter_.StripRect(ItemRect(row), actionButtons_);
 }
 
 int TphotoListView::ItemAt(const QPoint& pos) const {
@@ -561,9 +516,7 @@ bool TphotoListView::StripShown(int row) const {
 
 int TphotoListView::ButtonAt(int row, const QPoint& pos) const {
   if (!StripShown(row)) return -1;
-  const QRect strip = StripRect(row);
-  if (!strip.contains(pos)) return -1;
-  return (pos.x() - strip.left()) / ButtonWidth;
+  return painter_.ButtonAt(ItemRect(row), actionButtons_, pos);
 }
 
 QListView* TphotoListView::IconList() const {
@@ -627,36 +580,6 @@ bool TphotoListView::iconDoubleClick(const QPoint& pos) {
 
 // ---- drawing --------------------------------------------------------------------------------
 
-QString TphotoListView::FormatThousands(qint64 value, const QLocale& locale) {
-  if (value == 0) return QString();
-  QString digits = QString::number(value < 0 ? -value : value);
-  const QString separator = locale.groupSeparator();
-  for (int i = int(digits.size()) - 3; i > 0; i -= 3)
-    digits.insert(i, separator);
-  return value < 0 ? QStringLiteral("-") + digits : digits;
-}
-
-QString TphotoListView::ShortenText(const QString& text, const QFontMetrics& metrics, int width) {
-  if (metrics.horizontalAdvance(text) <= width) return text;
-  QString s = text;
-  s.insert(std::min<qsizetype>(4, s.size()), QStringLiteral("..."));
-  const qsizetype cut = std::min<qsizetype>(4, text.size()) + 3;
-  for (int n = 0; n < 999 && s.size() > cut && metrics.horizontalAdvance(s) > width; ++n)
-    s.remove(cut, 1);
-  return s;
-}
-
-QString TphotoListView::SizeLine(const TLumenfoldPicture& picture, const QLocale& locale) {
-  return QStringLiteral("%1x%2 - %3")
-      .arg(picture.OriginalWidth)
-      .arg(picture.OriginalHeight)
-      .arg(FormatThousands(picture.OriginalSize, locale));
-}
-
-QString TphotoListView::InfoLine(const TLumenfoldPicture& picture, const QLocale& locale) {
-  return picture.OriginalMissing ? QStringLiteral("original missing") : SizeLine(picture, locale);
-}
-
 void TphotoListView::ResetPaintLog() {
   paintedItems_ = 0;
   paintedRows_.clear();
@@ -680,108 +603,11 @@ void TphotoListView::askForPreviews() {
 
 void TphotoListView::DrawItem(QPainter& p, const QRect& cell, int row, bool selected) {
   notePainted(row);
-  const TLumenfoldPicture* picture = Picture(row);
-  const QPalette& pal = icons_->palette();
-  // A selected item uses the highlight pair, so its texts stay readable in every palette.
-  const QColor fg = selected ? pal.color(QPalette::HighlightedText) : pal.color(QPalette::Text);
-  const QColor bg = selected ? pal.color(QPalette::Highlight) : pal.color(QPalette::Base);
-  const QFontMetrics fm(icons_->font());
-  const int textHeight = fm.height();
-
-  p.save();
-  p.setRenderHint(QPainter::Antialiasing, false);
-  p.setClipRect(cell);
-  p.fillRect(cell, selected ? bg : pal.color(QPalette::Base));
-  p.setPen(QPen(fg, 0));
-  p.setBrush(bg);
-
-  // Edges as left/top inclusive, right/bottom exclusive.
-  int l = cell.left(), t = cell.top(), r = cell.left() + cell.width(),
-      b = cell.top() + cell.height();
-  auto box = [&] { return QRect(l, t, r - l, b - t); };
-  auto outline = [&] { p.drawRect(QRect(l, t, r - l - 1, b - t - 1)); };
-
-  l += 2, t += 2, r -= 2, b -= 2;
-  // Room for the two text lines; one pixel more than their height keeps the second line's
-  // descenders inside the cell.
-  b -= 2 * textHeight + 2;
-  outline();
-  l += 2, t += 2, r -= 2, b -= 2;
-
-  if (picture) {
-    if (picture->IsFace) {
-      p.save();
-      p.setPen(QPen(Qt::red, 0));
-      p.setBrush(Qt::NoBrush);
-      outline();
-      p.restore();
-    }
-    l += 1, t += 1, r -= 1, b -= 1;
+  TPhotoItemPainter::TItemState state;
+  state.Selected = selected;
+  state.ActionButtons = OnActionClick ? actionButtons_ : 0;
+  if (!painter_.Draw(p, cell, Picture(row), state, icons_->palette(), icons_->font())) {
+    wantedRows_.append(row);
+    wantedTimer_.start();
   }
-
-  const TLumenfoldBitmap thumbnail = picture ? picture->Thumbnail() : nullptr;
-  if (thumbnail && !thumbnail->isNull()) {
-    work_ = *thumbnail;
-    ApplyOrientation(work_, picture->Orientation);
-    const TCropRect& crop = picture->CropRect;
-    QSize original =
-        OrientedSize(QSize(picture->OriginalWidth, picture->OriginalHeight), picture->Orientation);
-    if (CropIsSet(crop.X1, crop.Y1, crop.X2, crop.Y2) && original.width() > 0 &&
-        original.height() > 0) {
-      const double sx = double(work_.width()) / original.width();
-      const double sy = double(work_.height()) / original.height();
-      const QPoint a(qRound(sx * crop.X1), qRound(sy * crop.Y1));
-      const QPoint c(qRound(sx * crop.X2), qRound(sy * crop.Y2));
-      const QPoint frame[5] = {a, QPoint(c.x(), a.y()), c, QPoint(a.x(), c.y()), a};
-      if (work_.format() != QImage::Format_RGB32)
-        work_ = work_.convertToFormat(QImage::Format_RGB32);
-      QPainter wp(&work_);
-      wp.setRenderHint(QPainter::Antialiasing, false);
-      // Black, black, white, white, advancing half a step per pixel: 4 black, 4 white.
-      wp.setPen(QPen(Qt::white, 0));
-      wp.drawPolyline(frame, 5);
-      QPen dash(Qt::black, 0);
-      dash.setDashPattern({4.0, 4.0});
-      wp.setPen(dash);
-      wp.drawPolyline(frame, 5);
-    }
-    DrawBitmapFitted(work_, p, box());
-  } else {
-    if (picture && !picture->OriginalMissing) {
-      wantedRows_.append(row);
-      wantedTimer_.start();
-    }
-    p.fillRect(box(), bg);
-    outline();
-    // A picture whose preview could not be made is crossed out in red.
-    if (picture && !picture->PreviewError.isEmpty()) p.setPen(QPen(Qt::red, 0));
-    p.drawLine(l, t, r - 1, b - 1);
-    p.drawLine(r - 1, t, l, b - 1);
-    p.setPen(QPen(fg, 0));
-  }
-
-  if (picture) {
-    if (thumbnail && OnActionClick && selected && actionButtons_ > 0)
-      p.drawImage(QPoint(l - 1, t), marks_[mkAction],
-                  QRect(0, 0, actionButtons_ * ButtonWidth + 1, ButtonHeight));
-    if (picture->IsPrivate) p.drawImage(QPoint(l + 72, t), marks_[mkPrivate]);
-    if (picture->IsDeleted) p.drawImage(QPoint(l + 90, t), marks_[mkDelete]);
-    if (picture->IsFace) p.drawImage(QPoint(l + 108, t), marks_[mkFace]);
-    if (!picture->CategoryIds.isEmpty()) p.drawImage(QPoint(l + 126, t), marks_[mkCategory]);
-    if (picture->ThumbSignatureId != -1 || picture->MediumSignatureId != -1)
-      p.drawImage(QPoint(l + 144, t), marks_[mkSign]);
-
-    if (picture->Modified) p.drawRect(QRect(l, b + 4, r - l - 1, 1));
-
-    l -= 2, t -= 2, r += 2, b += 2;
-    const int available = (r - l) - 10;
-    p.setPen(fg);
-    p.setFont(icons_->font());
-    const int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine;
-    p.drawText(QRect(l, b + 4, r - l, textHeight), flags,
-               ShortenText(InfoLine(*picture), fm, available));
-    p.drawText(QRect(l, b + 4 + textHeight, r - l, textHeight), flags,
-               ShortenText(picture->OriginalFileName, fm, available));
-  }
-  p.restore();
 }

@@ -1,8 +1,10 @@
 #pragma once
-// TphotoListView: the picture list view. In icon view every item is a picture drawn by the view
-// itself: its preview (turned and mirrored by its orientation, with the crop frame), state marks,
-// the "modified" bar, two lines of text and, on selected items, a strip of action buttons whose
-// clicks reach OnActionClick. In details view it is a plain list with columns.
+// TphotoListView: the picture list view. In icon view every item is a picture tile drawn by
+// TPhotoItemPainter (photolistpainter.h): its preview, state badges, the "modified" bar, its
+// title and size line and, on selected items, a strip of action buttons whose clicks reach
+// OnActionClick. The tile size follows ThumbnailSize (a slider, Ctrl+wheel and Ctrl+plus/minus
+// change it). In details view it is a list with columns that sort on a header click. The rows
+// come from TPhotoListModel (photolistmodel.h), which reads the pictures themselves.
 //
 // Items only refer to their pictures; previews belong to the process-wide bitmap list and are
 // read (under ThumbnailLock) when an item is drawn. Memory holds only some previews (see
@@ -11,25 +13,22 @@
 //
 // Threads: user-interface thread only. The thumbnail loader reaches the view only through the
 // posted message LF_MSG_THUMBNAIL (second parameter the picture, or 0 for one coalesced repaint).
-#include <QFont>
+#include "ui/photolistmodel.h"
+#include "ui/photolistpainter.h"
+
 #include <QImage>
 #include <QList>
 #include <QListView>
-#include <QPointer>
-#include <QStringList>
-#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QTreeView>
 #include <QWidget>
 #include <functional>
 
-class QAbstractItemModel;
 class QItemSelection;
 class QItemSelectionModel;
 class QStackedLayout;
 class TLumenfoldPicture;
 class TphotoListView;
-class TPhotoListModel;
 
 // Registers the view's bitmap resources (the ui library is static); the view calls it itself.
 void InitPhotoListResources();
@@ -37,24 +36,24 @@ void InitPhotoListResources();
 // Handler of a completed click on an action button: the view and the button's number.
 using TActionBuittonOnClickEvent = std::function<void(TphotoListView* Sender, int Number)>;
 
-// One column of the details view.
-struct TListColumn {
-  QString Caption;
-  int Width = 100;
-  Qt::Alignment Alignment = Qt::AlignLeft;
-};
-
 class TphotoListView : public QWidget {
   Q_OBJECT
 public:
   enum TViewStyle { vsIcon, vsReport };
 
   // Button strip geometry.
-  static constexpr int ButtonWidth = 18;
-  static constexpr int ButtonHeight = 18;
+  static constexpr int ButtonWidth = TPhotoItemPainter::ButtonWidth;
+  static constexpr int ButtonHeight = TPhotoItemPainter::ButtonHeight;
   static constexpr int DefaultActionButtons = 9;
-  // The marks in load order; a mark that failed to load (and every later one) stays empty.
-  enum TMark { mkAction, mkDelete, mkPrivate, mkCategory, mkSign, mkFace, mkCount };
+  using TMark = TPhotoItemPainter::TMark;
+  static constexpr TMark mkAction = TPhotoItemPainter::mkAction;
+  static constexpr TMark mkDelete = TPhotoItemPainter::mkDelete;
+  static constexpr TMark mkPrivate = TPhotoItemPainter::mkPrivate;
+  static constexpr TMark mkCategory = TPhotoItemPainter::mkCategory;
+  static constexpr TMark mkSign = TPhotoItemPainter::mkSign;
+  static constexpr TMark mkFace = TPhotoItemPainter::mkFace;
+  // Step of Ctrl+wheel (one notch) and Ctrl+plus/minus.
+  static constexpr int ThumbnailSizeStep = 16;
 
   explicit TphotoListView(QWidget* parent = nullptr);
   ~TphotoListView() override;
@@ -64,20 +63,23 @@ public:
   void BeginUpdate();
   void EndUpdate();
   void Clear();
-  // Appends an item; subItems are the texts of columns 1, 2, ... Returns the item's row.
-  int AddItem(const QString& caption, TLumenfoldPicture* picture,
-              const QStringList& subItems = QStringList());
+  // Appends an item for the picture. Returns its position among the pictures given.
+  int AddItem(TLumenfoldPicture* picture);
+  // Rows shown (the pictures that pass the category filter).
   int Count() const;
   TLumenfoldPicture* Picture(int row) const;
-  // Row of the item whose data is the picture, or -1.
+  // Row of the item whose data is the picture, or -1. Only compares the pointer.
   int IndexOfPicture(const TLumenfoldPicture* picture) const;
+  // Text of column 0: the row number in icon view, the file name in details view.
   QString Caption(int row) const;
-  void SetCaption(int row, const QString& caption);
-  // Text of column 1, 2, ... (column 0 is the caption).
+  // Text of column 1, 2, ... as the details view shows it (see TPhotoListModel::TField).
   QString SubItem(int row, int column) const;
-  void SetSubItem(int row, int column, const QString& text);
+  // The picture's fields changed: its item shows them again.
+  void PictureChanged(const TLumenfoldPicture* picture);
+  TPhotoListModel* Model() const { return model_; }
 
   // --- details view columns -----------------------------------------------------------------
+  // Column n shows field n of TPhotoListModel::TField.
   void SetColumns(const QList<TListColumn>& columns);
   void SetColumnWidth(int column, int width);
   int ColumnWidth(int column) const;
@@ -93,6 +95,9 @@ public:
   int SelectedCount() const;
   void SelectAll();
   void ClearSelection();
+  // The picture of the last item whose selection changed (the last one selected, or the last
+  // one deselected when none was selected), as SelectItem last reported it.
+  TLumenfoldPicture* LastChangedPicture() const { return lastChanged_; }
   // Row of the focused item, or -1.
   int ItemIndex() const;
   void SetItemIndex(int row);
@@ -104,12 +109,31 @@ public:
   bool ReadOnly() const { return readOnly_; }
   void SetReadOnly(bool value);
   // Column edited in place in details view (0, the caption, by default).
-  void SetEditColumn(int column) { editColumn_ = column; }
+  void SetEditColumn(int column);
   int EditColumn() const { return editColumn_; }
   // Starts the in-place edit of the row (details view, not read-only); false when it cannot.
   bool EditCaption(int row);
   // True while an in-place edit is open.
   bool Editing() const;
+
+  // --- order and filter ---------------------------------------------------------------------
+  // Sorts the rows by a column (TPhotoListModel::NoSortColumn: the album order).
+  void SortBy(int column, Qt::SortOrder order = Qt::AscendingOrder);
+  int SortColumn() const { return model_->SortColumn(); }
+  // Shows only the pictures of the category (id as text); empty: every picture. Clears the
+  // selection.
+  void SetCategoryFilter(const QString& categoryId);
+
+  // --- tiles --------------------------------------------------------------------------------
+  int ThumbnailSize() const { return painter_.ThumbnailSize(); }
+  // Clamped to TPhotoItemPainter::MinThumbnailSize..MaxThumbnailSize; raises
+  // ThumbnailSizeChanged when the size taken differs.
+  void SetThumbnailSize(int size);
+  // Whether tiles show the size line under the title.
+  bool ShowSizeLine() const { return painter_.ShowSizeLine; }
+  void SetShowSizeLine(bool value);
+  // Pixels of a preview that fills a tile sharply on this view's screen.
+  QSize PreviewPixels() const;
 
   // --- action strip -------------------------------------------------------------------------
   int ActionButtons() const { return actionButtons_; }
@@ -127,7 +151,8 @@ public:
 
   // --- geometry and hit testing (icon view, coordinates of IconViewport()) ------------------
   QRect ItemRect(int row) const;
-  // The strip of action buttons of an item: ActionButtons() x 18 by 18 pixels.
+  // The strip of action buttons of an item: ActionButtons() x 18 by 18 pixels, in as many
+  // lines as the tile's width needs.
   QRect StripRect(int row) const;
   // Row of the item at the point, or -1.
   int ItemAt(const QPoint& pos) const;
@@ -146,20 +171,24 @@ public:
   QAbstractItemView* CurrentList() const;
 
   // --- drawing helpers ----------------------------------------------------------------------
-  const QImage& Mark(TMark mark) const { return marks_[mark]; }
-  // "#,#": digits in groups of three with the locale's separator; 0 gives the empty text.
-  static QString FormatThousands(qint64 value, const QLocale& locale = QLocale());
-  // The text itself when it fits into width; otherwise its first four characters, "..." and
-  // as much of its end as fits.
-  static QString ShortenText(const QString& text, const QFontMetrics& metrics, int width);
-  // The two text lines drawn under a picture.
-  static QString SizeLine(const TLumenfoldPicture& picture, const QLocale& locale = QLocale());
-  // The first of them: the size line, or "original missing" when the loader found no original.
-  static QString InfoLine(const TLumenfoldPicture& picture, const QLocale& locale = QLocale());
-  // Draws one item the way the icon view does (r is the item's cell).
+  const QImage& Mark(TMark mark) const { return painter_.Mark(mark); }
+  // Text helpers of the tiles (see TPhotoItemPainter).
+  static QString FormatThousands(qint64 value, const QLocale& locale = QLocale()) {
+    return TPhotoItemPainter::FormatThousands(value, locale);
+  }
+  static QString ShortenText(const QString& text, const QFontMetrics& metrics, int width) {
+    return TPhotoItemPainter::ShortenText(text, metrics, width);
+  }
+  static QString SizeLine(const TLumenfoldPicture& picture, const QLocale& locale = QLocale()) {
+    return TPhotoItemPainter::SizeLine(picture, locale);
+  }
+  static QString InfoLine(const TLumenfoldPicture& picture, const QLocale& locale = QLocale()) {
+    return TPhotoItemPainter::InfoLine(picture, locale);
+  }
+  // Draws one item the way the icon view does (cell is the item's cell).
   void DrawItem(QPainter& painter, const QRect& cell, int row, bool selected);
   // The bitmap the last preview was prepared in (turned, mirrored, crop frame drawn).
-  const QImage& WorkBitmap() const { return work_; }
+  const QImage& WorkBitmap() const { return painter_.WorkBitmap(); }
 
   // Counts kept for tests and diagnostics: items drawn, rows drawn last, coalesced repaints.
   int PaintedItems() const { return paintedItems_; }
@@ -180,6 +209,8 @@ signals:
   void ItemHovered(int row);
   // Items were drawn without a preview although their originals are not known to be missing.
   void PreviewsWanted(const QList<TLumenfoldPicture*>& pictures);
+  // The tile size changed (by SetThumbnailSize, Ctrl+wheel or Ctrl+plus/minus).
+  void ThumbnailSizeChanged(int size);
 
 protected:
   bool event(QEvent* e) override;
@@ -187,9 +218,7 @@ protected:
 
 private:
   friend class TPhotoIconList;
-  friend class TPhotoItemDelegate;
   friend class TPhotoReportList;
-  void loadMarks();
   void onSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected);
   void onRepaintTimer();
   // Mouse handling of the icon list; true when the event was consumed.
@@ -198,6 +227,11 @@ private:
   bool iconDoubleClick(const QPoint& pos);
   void notePainted(int row);
   void askForPreviews();
+  // Rows of a selection, ascending, each once.
+  QList<int> rowsOf(const QItemSelection& selection) const;
+  void updateEditable();
+  // Ctrl+wheel and Ctrl+plus/minus; true when the event was consumed.
+  bool zoomEvent(QEvent* e);
 
   TPhotoListModel* model_;
   QItemSelectionModel* selection_;
@@ -210,8 +244,8 @@ private:
   int editColumn_ = 0;
   int actionButtons_ = DefaultActionButtons;
   int updateDepth_ = 0;
-  QImage marks_[mkCount];
-  QImage work_; // reused for every preview drawn
+  TPhotoItemPainter painter_;
+  TLumenfoldPicture* lastChanged_ = nullptr;
   QTimer repaintTimer_;
   QTimer wantedTimer_; // zero-time: gathers the rows drawn without a preview
   QList<int> wantedRows_;

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QSignalSpy>
+#include <QWheelEvent>
 #include <QtTest>
 #include <memory>
 #include <vector>
@@ -29,7 +30,7 @@ class TestPhotoListView : public QObject {
     p->OriginalHeight = 300;
     p->OriginalSize = 1234567;
     if (withPreview) p->SetThumbnail(MakeBitmap(MakeTestImage(160, 120)));
-    view->AddItem(QString::number(view->Count()), p.get(), {name});
+    view->AddItem(p.get());
     pictures.push_back(std::move(p));
     return pictures.back().get();
   }
@@ -99,6 +100,111 @@ private slots:
     pictures[1]->SetThumbnail(MakeBitmap(MakeTestImage(160, 120)));
     view->OnActionClick = nullptr;
     QCOMPARE(view->ButtonAt(1, QPoint(strip.left() + 60, y)), -1);
+  }
+
+  // The tile size stays within its bounds from both sides, by call, Ctrl+wheel and Ctrl+plus/
+  // minus; the preview size a tile asks for follows the tile and the screen's pixel ratio.
+  void thumbnailSizeBoundsAndPreviewPixels() {
+    QSignalSpy changed(view.get(), &TphotoListView::ThumbnailSizeChanged);
+    const struct {
+      int asked, taken;
+    } sizes[] = {{50, 96},   {95, 96},   {96, 96},   {97, 97},
+                 {399, 399}, {400, 400}, {401, 400}, {5000, 400}};
+    for (const auto& c : sizes) {
+      view->SetThumbnailSize(c.asked);
+      QCOMPARE(view->ThumbnailSize(), c.taken);
+      QCOMPARE(view->CellSize().width(), c.taken + 8);
+    }
+    QCOMPARE(changed.count(), 4); // a clamped size equal to the current one raises nothing
+    QWheelEvent up(QPointF(10, 10), QPointF(10, 10), QPoint(), QPoint(0, 120), Qt::NoButton,
+                   Qt::ControlModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view->IconViewport(), &up);
+    QCOMPARE(view->ThumbnailSize(), 400);
+    QTest::keyClick(view->IconList(), Qt::Key_Minus, Qt::ControlModifier);
+    QCOMPARE(view->ThumbnailSize(), 384);
+    view->SetThumbnailSize(100);
+    QTest::keyClick(view->IconList(), Qt::Key_Minus, Qt::ControlModifier);
+    QCOMPARE(view->ThumbnailSize(), 96);
+    QTest::keyClick(view->IconList(), Qt::Key_Plus, Qt::ControlModifier);
+    QCOMPARE(view->ThumbnailSize(), 112);
+
+    TPhotoItemPainter painter;
+    QFont font;
+    font.setPixelSize(12);
+    const QFontMetrics fm(font);
+    const int lines = 2 * fm.height() + 2;
+    QCOMPARE(painter.CellSize(fm), QSize(172, 154)); // the default tile
+    QCOMPARE(painter.PreviewPixels(fm, 1.0), QSize(162, 144 - lines));
+    QCOMPARE(painter.PreviewPixels(fm, 2.0), QSize(324, 2 * (144 - lines)));
+    painter.SetThumbnailSize(400);
+    QCOMPARE(painter.PreviewPixels(fm, 2.0), QSize(796, 2 * (300 + 31 - 10 - lines)));
+    painter.ShowSizeLine = false; // one text line: the tile is shorter, the preview as big
+    QCOMPARE(painter.CellSize(fm).height(), 331 - fm.height());
+    QCOMPARE(painter.PreviewPixels(fm, 1.0).height(), 331 - 10 - lines);
+  }
+
+  // A tile narrower than the strip puts the buttons on a second line; each button is still hit.
+  void stripWrapsOnSmallTiles() {
+    view->OnActionClick = [this](TphotoListView*, int n) { clicks << n; };
+    view->SetThumbnailSize(96); // 104 wide: 5 buttons a line
+    view->SetSelected(0, true);
+    const QRect strip = view->StripRect(0);
+    QCOMPARE(strip.size(), QSize(5 * 18, 2 * 18));
+    QCOMPARE(view->ButtonAt(0, strip.topLeft() + QPoint(4 * 18 + 9, 9)), 4);
+    QCOMPARE(view->ButtonAt(0, strip.topLeft() + QPoint(9, 18 + 9)), 5);
+    QCOMPARE(view->ButtonAt(0, strip.topLeft() + QPoint(3 * 18 + 9, 18 + 9)), 8);
+    QCOMPARE(view->ButtonAt(0, strip.topLeft() + QPoint(4 * 18 + 9, 18 + 9)), -1); // no 10th
+  }
+
+  // Sorting reorders the rows only: ties keep the album order in both directions, the selection
+  // follows its pictures, and no sort brings the album order back.
+  void sortingFollowsPicturesAndKeepsAlbumOrderForTies() {
+    pictures[0]->OriginalSize = 300, pictures[1]->OriginalSize = 100,
+    pictures[2]->OriginalSize = 300;
+    pictures[0]->Title = "b", pictures[1]->Title = "C", pictures[2]->Title = "a";
+    pictures[1]->IsPrivate = true;
+    const QList<TLumenfoldPicture*> album = {pictures[0].get(), pictures[1].get(),
+                                             pictures[2].get()};
+    auto order = [&] {
+      QList<int> rows;
+      for (int row = 0; row < view->Count(); ++row)
+        rows << int(album.indexOf(view->Picture(row)));
+      return rows;
+    };
+    const struct {
+      int column;
+      Qt::SortOrder direction;
+      QList<int> expected;
+    } cases[] = {{TPhotoListModel::fdSize, Qt::AscendingOrder, {1, 0, 2}},
+                 {TPhotoListModel::fdSize, Qt::DescendingOrder, {0, 2, 1}},
+                 {TPhotoListModel::fdTitle, Qt::AscendingOrder, {2, 0, 1}},
+                 {TPhotoListModel::fdFileName, Qt::DescendingOrder, {2, 1, 0}},
+                 {TPhotoListModel::fdPrivate, Qt::DescendingOrder, {1, 0, 2}},
+                 {TPhotoListModel::NoSortColumn, Qt::AscendingOrder, {0, 1, 2}}};
+    view->SetSelected(1, true);
+    for (const auto& c : cases) {
+      view->SortBy(c.column, c.direction);
+      QCOMPARE(order(), c.expected);
+      QCOMPARE(view->SelectedPictures(), QList<TLumenfoldPicture*>({pictures[1].get()}));
+      QCOMPARE(view->IndexOfPicture(pictures[1].get()), int(c.expected.indexOf(1)));
+    }
+  }
+
+  // The category filter shows the pictures of one category; hidden pictures leave the selection.
+  void categoryFilterHidesOthersAndTheirSelection() {
+    pictures[0]->CategoryIds = {"7"};
+    pictures[2]->CategoryIds = {"3", "7"};
+    view->SelectAll();
+    view->SetCategoryFilter("7");
+    QCOMPARE(view->Count(), 2);
+    QCOMPARE(view->Picture(1), pictures[2].get());
+    QCOMPARE(view->IndexOfPicture(pictures[1].get()), -1);
+    QCOMPARE(view->SelectedCount(), 0);
+    TLumenfoldPicture* added = addPicture("fourth.jpg"); // no category: stays hidden
+    QCOMPARE(view->Count(), 2);
+    view->SetCategoryFilter(QString());
+    QCOMPARE(view->Count(), 4);
+    QCOMPARE(view->Picture(3), added);
   }
 
   void actionClickNeedsPressAndReleaseOnTheSameButton() {

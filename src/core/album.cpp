@@ -21,7 +21,10 @@
 #include <vector>
 
 const QStringList& PictureExtensions() {
-  static const QStringList extensions{QStringLiteral(".jpg"), QStringLiteral(".jpeg")};
+  static const QStringList extensions{
+      QStringLiteral(".jpg"),  QStringLiteral(".jpeg"), QStringLiteral(".heic"),
+      QStringLiteral(".heif"), QStringLiteral(".hif"),  QStringLiteral(".png"),
+      QStringLiteral(".tif"),  QStringLiteral(".tiff"), QStringLiteral(".webp")};
   return extensions;
 }
 
@@ -29,6 +32,26 @@ bool IsPictureFileName(const QString& fileName) {
   const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
   if (dot < 0) return false;
   return PictureExtensions().contains(fileName.mid(dot).toLower());
+}
+
+bool IsJpegFileName(const QString& fileName) {
+  const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+  if (dot < 0) return false;
+  const QString extension = fileName.mid(dot).toLower();
+  return extension == QLatin1String(".jpg") || extension == QLatin1String(".jpeg");
+}
+
+QString RenamedPictureExtension(const QString& originalFileName) {
+  if (!IsPictureFileName(originalFileName) || IsJpegFileName(originalFileName))
+    return QStringLiteral(".jpg");
+  return originalFileName.mid(originalFileName.lastIndexOf(QLatin1Char('.'))).toLower();
+}
+
+QString GeneratedBaseName(const QString& originalFileName) {
+  if (!IsPictureFileName(originalFileName) || IsJpegFileName(originalFileName))
+    return originalFileName;
+  return originalFileName.left(originalFileName.lastIndexOf(QLatin1Char('.'))) +
+         QStringLiteral(".jpg");
 }
 
 namespace {
@@ -65,7 +88,7 @@ QList<TSkippedFile> SkippedFolderFiles(const QString& folder) {
   if (folder.isEmpty() || !dir.exists()) return skipped;
   for (const QFileInfo& info : dir.entryInfoList(QDir::Files, QDir::Name | QDir::IgnoreCase))
     if (!IsPictureFileName(info.fileName()))
-      skipped.append({info.fileName(), QStringLiteral("not a JPEG file")});
+      skipped.append({info.fileName(), QStringLiteral("not a picture file")});
   return skipped;
 }
 

@@ -18,6 +18,7 @@
 #include "util/memorybudget.h"
 #include "util/memorytuning.h"
 #include "util/messages.h"
+#include "util/pictureformats.h"
 #include "util/programfolder.h"
 #include "util/safefile.h"
 #include "util/tracer.h"
@@ -141,8 +142,9 @@ QString unpackableReason(const QString& albumFolder, const QString& path, bool o
     return QStringLiteral("\"%1\" is not a regular file; it was not packed.").arg(path);
   if (!original) return QString();
   QFile file(path);
-  if (!file.open(QIODevice::ReadOnly) || file.read(3) != QByteArray("\xFF\xD8\xFF", 3))
-    return QStringLiteral("\"%1\" is not a JPEG picture; it was not packed.").arg(path);
+  if (!file.open(QIODevice::ReadOnly) ||
+      SniffPictureFormat(file.read(16)) == TPictureFormat::Unknown)
+    return QStringLiteral("\"%1\" is not a picture file; it was not packed.").arg(path);
   return QString();
 }
 

@@ -741,8 +741,9 @@ void TfrmLumenFold2::showPictureCount() {
 void TfrmLumenFold2::fileNameEdited(int row, const QString& text) {
   TLumenfoldPicture* p = lvwMain->Picture(row);
   if (!p || !currentAlbum_ || text.trimmed().isEmpty()) return;
-  // The typed name keeps its base; the extension is always ".jpg". It must stay a plain file name
-  // of the album's folder, not taken by another file whatever its letter case.
+  // The typed name keeps its base; the extension is the original's kind (".jpg" for a JPEG). It
+  // must stay a plain file name of the album's folder, not taken by another file whatever its
+  // letter case.
   const int position = currentAlbum_->Pictures.IndexOfObject(p);
   const TRenamePlan plan = PlanPictureRename(*currentAlbum_, position, text);
   auto showName = [this, row, p] {

@@ -1,5 +1,6 @@
 #include "util/exif.h"
 
+#include "util/pictureformats.h"
 #include "util/safefile.h"
 
 #include <QFile>
@@ -329,6 +330,12 @@ TCameraMetadata ReadCameraMetadata(const QString& path, TMetadataParts parts) {
     TCameraMetadata m;
     m.Problem = problem;
     return m;
+  }
+  const TPictureFormat format = SniffPictureFormat(file.peek(16));
+  if (format != TPictureFormat::Jpeg && format != TPictureFormat::Unknown &&
+      parts != TMetadataParts::ExifAndColourProfile) {
+    file.close();
+    return ReadOtherCameraMetadata(path);
   }
   TFileSource source(file);
   return walkSegments(source, parts);

@@ -38,7 +38,8 @@ struct TCameraMetadata {
 enum class TMetadataParts { ExifOnly, ExifAndColourProfile };
 
 // Reads the header segments of a JPEG file. A file that cannot be read or is no JPEG gives the
-// defaults (Problem says why).
+// defaults (Problem says why); without the colour profile, a picture of another format (HEIF,
+// PNG, TIFF, WebP) gives its dates and orientation (ReadOtherCameraMetadata).
 TCameraMetadata ReadCameraMetadata(const QString& path,
                                    TMetadataParts parts = TMetadataParts::ExifOnly);
 // The same from a JPEG file (or its beginning) already in memory.

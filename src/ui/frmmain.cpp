@@ -193,6 +193,7 @@ void TfrmLumenFold2::buildMenus() {
                                         a.actMarkDeleted,
                                         a.actMakeFacePicture,
                                         a.actAssignCategory,
+                                        a.actReadCaptions,
                                         a.actSignPicture,
                                         nullptr,
                                         a.actRotateCCWAll,
@@ -248,6 +249,7 @@ void TfrmLumenFold2::buildMenus() {
                      a.actPrivatePicture,
                      a.actMarkDeleted,
                      a.actAssignCategory,
+                     a.actReadCaptions,
                      a.actSignPicture,
                      nullptr,
                      a.actRotateCCWAll,
@@ -301,7 +303,7 @@ void TfrmLumenFold2::EnableActions() {
   set({a.actPictureDetails, a.actRotateCW, a.actRotateCCW, a.actRotate180, a.actFlip,
        a.actSignPicture, a.actAssignCategory, a.actMakeFacePicture, a.actPrivatePicture,
        a.actMarkDeleted, a.actRotateCCWAll, a.actRotateCWAll, a.actRotate180All, a.actFlipAll,
-       a.actAssignCategoryAll, a.actSignAllPictures, a.actProcessedPicture},
+       a.actAssignCategoryAll, a.actSignAllPictures, a.actProcessedPicture, a.actReadCaptions},
       original);
   set({a.actSynchro, a.actChangeBase, a.actRecreateTemp}, true);
 }

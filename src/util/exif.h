@@ -26,6 +26,10 @@ struct TCameraMetadata {
   QByteArray ColourProfile; // embedded ICC profile (chunks joined); empty when none or wanted
   int Components = 0;       // colour components of the frame (3 RGB, 4 CMYK); 0 when not seen
   QString Problem;          // what was damaged; empty when nothing was
+  // With TMetadataParts::ExifAndCaptions, for a JPEG file: its XMP packet and its Photoshop
+  // block (which holds the IPTC record), as stored; CaptionsRead tells that they were looked for.
+  QByteArray XmpPacket, PhotoshopBlock;
+  bool CaptionsRead = false;
 
   // DateTimeOriginal, else DateTimeDigitized, else an invalid date.
   QDateTime CaptureDate() const;
@@ -35,11 +39,11 @@ struct TCameraMetadata {
 };
 
 // What to collect besides the EXIF block.
-enum class TMetadataParts { ExifOnly, ExifAndColourProfile };
+enum class TMetadataParts { ExifOnly, ExifAndColourProfile, ExifAndCaptions };
 
 // Reads the header segments of a JPEG file. A file that cannot be read or is no JPEG gives the
 // defaults (Problem says why); without the colour profile, a picture of another format (HEIF,
-// PNG, TIFF, WebP) gives its dates and orientation (ReadOtherCameraMetadata).
+// PNG, TIFF, WebP) gives its dates and orientation (ReadOtherCameraMetadata) but no captions.
 TCameraMetadata ReadCameraMetadata(const QString& path,
                                    TMetadataParts parts = TMetadataParts::ExifOnly);
 // The same from a JPEG file (or its beginning) already in memory.

@@ -300,11 +300,16 @@ QImage decodeHeif(const QByteArray& data, const QString& path, qint64 maxPixels)
   const int width = heif_image_get_width(raw, heif_channel_interleaved);
   const int height = heif_image_get_height(raw, heif_channel_interleaved);
   const int bits = heif_image_get_bits_per_pixel_range(raw, heif_channel_interleaved);
-  if (!plane || width <= 0 || height <= 0 || bits < 1 || bits > 16 ||
-      qint64(width) * height > qint64(file.Size().width()) * file.Size().height())
+  if (!plane || bits < 1 || bits > 16)
     throw EImageError(
         QStringLiteral("Cannot read picture \"%1\": the HEIF decoder gave no usable image.")
             .arg(path));
+  // A damaged file may decode to another size than its header gives; the run has planned with
+  // the header's.
+  if (QSize(width, height) != file.Size())
+    throw EImageError(QStringLiteral("Cannot read picture \"%1\": its image is not the size its "
+                                     "header gives.")
+                          .arg(path));
   const quint32 max = (quint32(1) << bits) - 1;
   const std::vector<uchar> table = reductionTable(max);
   QImage out = newBitmap(QSize(width, height), path);

@@ -63,7 +63,7 @@ int RunAddAlbum(const QStringList& raw) {
     album->Pictures[i]->SetModified(true);
   const int pictures = album->Pictures.Count();
   if (pictures == 0)
-    std::fprintf(stderr, "warning: no .jpg or .jpeg file in %s\n",
+    std::fprintf(stderr, "warning: no picture file in %s\n",
                  EscapeControlCharacters(folder).toLocal8Bit().constData());
 
   // The site shows an album by its face picture: the one named, else the first picture.

@@ -30,7 +30,8 @@ int RunImportNew(const QStringList& raw) {
 } // namespace
 
 LUMENFOLD_CLI_COMMAND("import-new", "import-new PROJECT.lumenfold ALBUM",
-                      "Adds the .jpg and .jpeg files of the album's folder that the album (given "
+                      "Adds the picture files (JPEG, HEIF, PNG, TIFF, WebP) of the album's folder "
+                      "that the album (given "
                       "by id or short name) does not have yet, marked to be processed, and saves "
                       "the project. Prints PICTURE_ID<TAB>FILE for each added file.",
                       RunImportNew);

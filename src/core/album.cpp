@@ -1,5 +1,6 @@
 #include "core/album.h"
 
+#include "core/captionimport.h"
 #include "core/defaulttexts.h"
 #include "core/project.h"
 #include "core/renameops.h"
@@ -21,7 +22,10 @@
 #include <vector>
 
 const QStringList& PictureExtensions() {
-  static const QStringList extensions{QStringLiteral(".jpg"), QStringLiteral(".jpeg")};
+  static const QStringList extensions{
+      QStringLiteral(".jpg"),  QStringLiteral(".jpeg"), QStringLiteral(".heic"),
+      QStringLiteral(".heif"), QStringLiteral(".hif"),  QStringLiteral(".png"),
+      QStringLiteral(".tif"),  QStringLiteral(".tiff"), QStringLiteral(".webp")};
   return extensions;
 }
 
@@ -29,6 +33,26 @@ bool IsPictureFileName(const QString& fileName) {
   const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
   if (dot < 0) return false;
   return PictureExtensions().contains(fileName.mid(dot).toLower());
+}
+
+bool IsJpegFileName(const QString& fileName) {
+  const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+  if (dot < 0) return false;
+  const QString extension = fileName.mid(dot).toLower();
+  return extension == QLatin1String(".jpg") || extension == QLatin1String(".jpeg");
+}
+
+QString RenamedPictureExtension(const QString& originalFileName) {
+  if (!IsPictureFileName(originalFileName) || IsJpegFileName(originalFileName))
+    return QStringLiteral(".jpg");
+  return originalFileName.mid(originalFileName.lastIndexOf(QLatin1Char('.'))).toLower();
+}
+
+QString GeneratedBaseName(const QString& originalFileName) {
+  if (!IsPictureFileName(originalFileName) || IsJpegFileName(originalFileName))
+    return originalFileName;
+  return originalFileName.left(originalFileName.lastIndexOf(QLatin1Char('.'))) +
+         QStringLiteral(".jpg");
 }
 
 namespace {
@@ -65,7 +89,7 @@ QList<TSkippedFile> SkippedFolderFiles(const QString& folder) {
   if (folder.isEmpty() || !dir.exists()) return skipped;
   for (const QFileInfo& info : dir.entryInfoList(QDir::Files, QDir::Name | QDir::IgnoreCase))
     if (!IsPictureFileName(info.fileName()))
-      skipped.append({info.fileName(), QStringLiteral("not a JPEG file")});
+      skipped.append({info.fileName(), QStringLiteral("not a picture file")});
   return skipped;
 }
 
@@ -380,7 +404,8 @@ const TCameraMetadata& TLumenfoldAlbum::cameraMetadata(const QFileInfo& file) {
                       QLatin1Char('|') + QString::number(file.lastModified().toMSecsSinceEpoch());
   auto it = metadata_.constFind(key);
   if (it != metadata_.constEnd()) return *it;
-  TCameraMetadata m = ReadCameraMetadata(file.absoluteFilePath());
+  // Titles and keywords come from the same reading of the header (JPEG files).
+  TCameraMetadata m = ReadCameraMetadata(file.absoluteFilePath(), TMetadataParts::ExifAndCaptions);
   if (!m.Problem.isEmpty() && m.HasExif)
     Tracer().Write(QStringLiteral("Camera metadata of %1 is damaged (%2); the picture keeps the "
                                   "default orientation and date where they could not be read.")
@@ -450,6 +475,8 @@ bool TLumenfoldAlbum::importFiles(const QString& folder, bool onlyNew) {
   }
   const TFolderPictures found = folderPictures(folder, onlyNew);
   int sortOrder = onlyNew ? Pictures.Count() + 1 : 1;
+  // Titles and keywords the photographer wrote in their editor come along.
+  const QStringList languages = Project ? SiteLanguageCodes(*Project) : QStringList();
   for (const QFileInfo& info : found.Files) {
     auto* p = new TLumenfoldPicture(this);
     p->OriginalFileName = info.fileName();
@@ -461,6 +488,18 @@ bool TLumenfoldAlbum::importFiles(const QString& folder, bool onlyNew) {
     p->Orientation = camera.PictureOrientation();
     if (const QDateTime captured = camera.CaptureDate(); captured.isValid())
       p->PictureDate = captured;
+    if (Project) {
+      const TEmbeddedCaptions captions =
+          camera.CaptionsRead
+              ? ParseEmbeddedCaptions(camera.XmpPacket, camera.PhotoshopBlock, languages[0],
+                                      languages[1])
+              : ReadEmbeddedCaptions(info.absoluteFilePath(), languages[0], languages[1]);
+      if (!captions.Problem.isEmpty())
+        Tracer().Write(
+            QStringLiteral("Captions of %1 are damaged (%2); what could be read is used.")
+                .arg(QDir::toNativeSeparators(info.absoluteFilePath()), captions.Problem));
+      ApplyEmbeddedCaptions(*Project, *p, captions, false);
+    }
     p->SortOrder = sortOrder++;
     Pictures.Add(QString(), p);
     p->SetDirty(true);

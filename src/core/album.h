@@ -21,15 +21,25 @@ class TLumenfoldProject;
 // A file of a folder that the album import leaves out, and why.
 struct TSkippedFile {
   QString Name;
-  QString Reason; // "not a JPEG file"
+  QString Reason; // "not a picture file"
 };
 // The files of the folder, hidden ones aside, that an import does not take, in name order.
 QList<TSkippedFile> SkippedFolderFiles(const QString& folder);
 
-// Lowercased extensions of the files an album takes as pictures: ".jpg", ".jpeg".
+// Lowercased extensions of the files an album takes as pictures: ".jpg", ".jpeg", and the
+// other formats the decoder reads (HEIF, PNG, TIFF, WebP).
 const QStringList& PictureExtensions();
 // True when the file name's extension, lowercased, is one of PictureExtensions().
 bool IsPictureFileName(const QString& fileName);
+// True for ".jpg" and ".jpeg" names (any case).
+bool IsJpegFileName(const QString& fileName);
+// The extension a renamed original gets: ".jpg" for a JPEG original (and any name that is no
+// picture name), else its own extension lowercased: renaming never makes a HEIF file look like a
+// JPEG file.
+QString RenamedPictureExtension(const QString& originalFileName);
+// The name generated images of the original take: the original's name, with ".jpg" in place of
+// the extension of an original of another format ("IMG_1.heic" -> "IMG_1.jpg").
+QString GeneratedBaseName(const QString& originalFileName);
 
 class TLumenfoldAlbum {
 public:

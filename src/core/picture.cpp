@@ -182,7 +182,8 @@ QString GeneratedFileName(const TLumenfoldProject& project, TGeneratedSize size,
   const QString& prefix = size == TGeneratedSize::Large    ? project.LargePrefix
                           : size == TGeneratedSize::Medium ? project.MediumPrefix
                                                            : project.ThumbPrefix;
-  return folder + separator() + ApplyFileNameCase(prefix + originalFileName, project.FileNameCase);
+  return folder + separator() +
+         ApplyFileNameCase(prefix + GeneratedBaseName(originalFileName), project.FileNameCase);
 }
 
 QString GeneratedNameClash(const TLumenfoldProject* project, const QStringList& originalNames,

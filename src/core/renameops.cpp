@@ -394,7 +394,8 @@ TRenamePlan PlanPictureRename(const TLumenfoldAlbum& album, int position, const 
   QStringList names;
   for (int i = 0; i < album.Pictures.Count(); ++i)
     names.append(album.Pictures.Pictures(i)->OriginalFileName);
-  names[position] = base + QStringLiteral(".jpg");
+  names[position] =
+      base + RenamedPictureExtension(album.Pictures.Pictures(position)->OriginalFileName);
   checkNames(album, names, plan);
   const TLumenfoldPicture* p = album.Pictures.Pictures(position);
   if (plan.Ok() && names[position] != p->OriginalFileName && !present(p->OriginalPath())) {

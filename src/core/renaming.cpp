@@ -142,7 +142,8 @@ QString ExpandRenameTemplate(const TLumenfoldAlbum* album, int position, int sta
   if (forceJpg) {
     QString base, extension;
     SplitExtension(result, base, extension);
-    result = base + QStringLiteral(".jpg");
+    result = base + (picture ? RenamedPictureExtension(picture->OriginalFileName)
+                             : QStringLiteral(".jpg"));
   }
   if (replaceSpecialChars) {
     QString base, extension;

@@ -205,6 +205,7 @@ void TfrmLumenFold2::buildMenus() {
                                         a.actMarkDeleted,
                                         a.actMakeFacePicture,
                                         a.actAssignCategory,
+                                        a.actReadCaptions,
                                         a.actSignPicture,
                                         nullptr,
                                         a.actRotateCCWAll,
@@ -260,6 +261,7 @@ void TfrmLumenFold2::buildMenus() {
                      a.actPrivatePicture,
                      a.actMarkDeleted,
                      a.actAssignCategory,
+                     a.actReadCaptions,
                      a.actSignPicture,
                      nullptr,
                      a.actRotateCCWAll,
@@ -403,7 +405,7 @@ void TfrmLumenFold2::EnableActions() {
   set({a.actPictureDetails, a.actRotateCW, a.actRotateCCW, a.actRotate180, a.actFlip,
        a.actSignPicture, a.actAssignCategory, a.actMakeFacePicture, a.actPrivatePicture,
        a.actMarkDeleted, a.actRotateCCWAll, a.actRotateCWAll, a.actRotate180All, a.actFlipAll,
-       a.actAssignCategoryAll, a.actSignAllPictures, a.actProcessedPicture},
+       a.actAssignCategoryAll, a.actSignAllPictures, a.actProcessedPicture, a.actReadCaptions},
       original);
   set({a.actSynchro, a.actChangeBase, a.actRecreateTemp}, true);
 }
@@ -833,8 +835,9 @@ void TfrmLumenFold2::showPictureCount() {
 void TfrmLumenFold2::fileNameEdited(int row, const QString& text) {
   TLumenfoldPicture* p = lvwMain->Picture(row);
   if (!p || !currentAlbum_ || text.trimmed().isEmpty()) return;
-  // The typed name keeps its base; the extension is always ".jpg". It must stay a plain file name
-  // of the album's folder, not taken by another file whatever its letter case.
+  // The typed name keeps its base; the extension is the original's kind (".jpg" for a JPEG). It
+  // must stay a plain file name of the album's folder, not taken by another file whatever its
+  // letter case.
   const int position = currentAlbum_->Pictures.IndexOfObject(p);
   const TRenamePlan plan = PlanPictureRename(*currentAlbum_, position, text);
   auto showName = [this, p] { lvwMain->PictureChanged(p); };

@@ -12,6 +12,7 @@
 #include "util/helpers.h"
 #include "util/imaging.h"
 #include "util/jpegcodec.h"
+#include "util/pictureformats.h"
 #include "util/safefile.h"
 
 #include <QDir>
@@ -144,6 +145,15 @@ void TfrmPictureDetail::decode(int denominator) {
   if (!OpenRegularFile(file, path, &problem)) throw EImageError(problem);
   const QByteArray data = file.readAll();
   const int orientation = Copy().Orientation;
+  if (SniffPictureFormat(data.left(16)) != TPictureFormat::Jpeg) {
+    // Other formats are decoded whole, then turned.
+    QImage pixels = DecodeOtherPicture(path, data);
+    storedSize_ = pixels.size();
+    denominator_ = 1;
+    ApplyOrientation(pixels, orientation);
+    image_->SetPicture(pixels, pixels.size());
+    return;
+  }
   if (denominator <= 0) {
     // The smallest decode that still covers the picture fitted into the screen.
     const QSize oriented = OrientedSize(ReadJpegSize(data, path), orientation);

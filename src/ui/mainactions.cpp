@@ -92,6 +92,8 @@ const TActionInfo kActions[] = {
      "Set to processed", "Set to be processed", ""},
     {&TMainActions::actChangeBase, "actChangeBase", "", "Change base path...", "", "", ""},
     {&TMainActions::actRecreateTemp, "actRecreateTemp", "", "Recreate temp files", "", "", ""},
+    {&TMainActions::actReadCaptions, "actReadCaptions", "Picture", "Read captions from &files",
+     "Read captions", "Take titles and keywords from the selected pictures' files", ""},
 };
 
 } // namespace

@@ -52,6 +52,7 @@ struct TMainActions {
   QAction* actProcessedPicture = nullptr;
   QAction* actChangeBase = nullptr;
   QAction* actRecreateTemp = nullptr;
+  QAction* actReadCaptions = nullptr;
 
   // Makes every action (caption, hints, icon, objectName = member name) as a child of owner.
   void Create(QObject* owner);

@@ -1,6 +1,7 @@
 #include "ui/picturecommands.h"
 
 #include "core/album.h"
+#include "core/captionimport.h"
 #include "core/picture.h"
 #include "core/project.h"
 #include "db/userprompt.h"
@@ -8,10 +9,12 @@
 #include "ui/frmpicturedetail.h"
 #include "ui/frmselectcategory.h"
 #include "ui/frmselectsignature.h"
+#include "ui/waitcursor.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QShortcut>
 
 namespace {
@@ -73,6 +76,7 @@ TPictureCommands::TPictureCommands(TCommandContext& context, TMainActions& actio
   WireCommand(context, actions.actAssignCategoryAll, this, [this] { AssignCategories(true); });
   WireCommand(context, actions.actSignPicture, this, [this] { Sign(false); });
   WireCommand(context, actions.actSignAllPictures, this, [this] { Sign(true); });
+  WireCommand(context, actions.actReadCaptions, this, [this] { ReadCaptions(); });
 
   // Enter and Delete in the picture view; a caption being edited keeps its keys.
   const auto key = [this](QKeySequence sequence, QAction* action) {
@@ -227,6 +231,23 @@ template <class TChooser> void TPictureCommands::runChooser(bool all) {
   context_.RepaintPictures();
   context_.StartThumbnailLoader();
   context_.UpdateView();
+}
+
+void TPictureCommands::ReadCaptions() {
+  const QList<TLumenfoldPicture*> pictures = context_.SelectedPictures();
+  if (pictures.isEmpty()) return;
+  // The loader saves pictures it checks: it must not write one whose titles change here.
+  context_.StopThumbnailLoader();
+  TReadCaptionsResult result;
+  {
+    TWaitCursor wait;
+    result = ReadCaptionsIntoPictures(*context_.Project(), pictures, TCaptionTitles::Ask);
+  }
+  context_.RepaintPictures();
+  context_.StartThumbnailLoader();
+  context_.UpdateView();
+  QMessageBox::information(context_.Window(), QStringLiteral("Read captions from files"),
+                           result.Summary().join(QLatin1Char('\n')));
 }
 
 void TPictureCommands::AssignCategories(bool all) {

@@ -33,6 +33,8 @@ public:
   // the album's pictures.
   void PictureDetails();
   void AssignCategories(bool all);
+  // "Read captions from files" for the selected pictures.
+  void ReadCaptions();
   void Sign(bool all);
 
 private:

@@ -1,5 +1,6 @@
 #include "util/exif.h"
 
+#include "util/pictureformats.h"
 #include "util/safefile.h"
 
 #include <QFile>
@@ -161,7 +162,9 @@ private:
   QFile& file_;
 };
 
-constexpr uchar kSoi = 0xD8, kEoi = 0xD9, kSos = 0xDA, kApp1 = 0xE1, kApp2 = 0xE2;
+constexpr uchar kSoi = 0xD8, kEoi = 0xD9, kSos = 0xDA, kApp1 = 0xE1, kApp2 = 0xE2, kApp13 = 0xED;
+constexpr char kXmpSignature[] = "http://ns.adobe.com/xap/1.0/"; // and its terminating zero
+constexpr char kPhotoshopSignature[] = "Photoshop 3.0";          // and its terminating zero
 
 bool startsWith(const QByteArray& payload, const char* signature, int length) {
   return payload.size() >= length && std::memcmp(payload.constData(), signature, length) == 0;
@@ -175,6 +178,8 @@ TCameraMetadata walkSegments(TSegmentSource& source, TMetadataParts parts) {
     return m;
   }
   const bool wantProfile = parts == TMetadataParts::ExifAndColourProfile;
+  const bool wantCaptions = parts == TMetadataParts::ExifAndCaptions;
+  m.CaptionsRead = wantCaptions;
   QMap<int, QByteArray> chunks; // ICC chunks by sequence number
   int chunkTotal = 0;
   qint64 chunkBytes = 0;
@@ -212,7 +217,8 @@ TCameraMetadata walkSegments(TSegmentSource& source, TMetadataParts parts) {
     }
     const bool exif = type == kApp1 && !m.HasExif;
     const bool icc = type == kApp2 && wantProfile && !profileBroken;
-    if (!exif && !icc) {
+    const bool captions = wantCaptions && (type == kApp1 || type == kApp13);
+    if (!exif && !icc && !captions) {
       if (!source.Skip(length)) break;
       continue;
     }
@@ -236,7 +242,13 @@ TCameraMetadata walkSegments(TSegmentSource& source, TMetadataParts parts) {
       m.ExposureDen = e.ExposureDen;
       m.Iso = e.Iso;
       if (!e.Problem.isEmpty()) addProblem(m, e.Problem);
-      if (!wantProfile) break; // all that was asked for
+      if (!wantProfile && !wantCaptions) break; // all that was asked for
+    } else if (captions && type == kApp1 && m.XmpPacket.isEmpty() &&
+               startsWith(payload, kXmpSignature, sizeof kXmpSignature)) {
+      m.XmpPacket = payload.mid(sizeof kXmpSignature);
+    } else if (captions && type == kApp13 &&
+               startsWith(payload, kPhotoshopSignature, sizeof kPhotoshopSignature)) {
+      m.PhotoshopBlock += payload.mid(sizeof kPhotoshopSignature);
     } else if (icc && startsWith(payload, "ICC_PROFILE\0", 12) && payload.size() >= 14) {
       const int seq = uchar(payload[12]), total = uchar(payload[13]);
       chunkBytes += payload.size() - 14;
@@ -381,6 +393,12 @@ TCameraMetadata ReadCameraMetadata(const QString& path, TMetadataParts parts) {
     TCameraMetadata m;
     m.Problem = problem;
     return m;
+  }
+  const TPictureFormat format = SniffPictureFormat(file.peek(16));
+  if (format != TPictureFormat::Jpeg && format != TPictureFormat::Unknown &&
+      parts != TMetadataParts::ExifAndColourProfile) {
+    file.close();
+    return ReadOtherCameraMetadata(path);
   }
   TFileSource source(file);
   return walkSegments(source, parts);

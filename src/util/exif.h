@@ -34,6 +34,10 @@ struct TCameraMetadata {
   double Aperture = 0;                      // f-number
   quint32 ExposureNum = 0, ExposureDen = 0; // exposure time in seconds, as a fraction
   int Iso = 0;
+  // With TMetadataParts::ExifAndCaptions, for a JPEG file: its XMP packet and its Photoshop
+  // block (which holds the IPTC record), as stored; CaptionsRead tells that they were looked for.
+  QByteArray XmpPacket, PhotoshopBlock;
+  bool CaptionsRead = false;
 
   // DateTimeOriginal, else DateTimeDigitized, else an invalid date.
   QDateTime CaptureDate() const;
@@ -43,10 +47,11 @@ struct TCameraMetadata {
 };
 
 // What to collect besides the EXIF block.
-enum class TMetadataParts { ExifOnly, ExifAndColourProfile };
+enum class TMetadataParts { ExifOnly, ExifAndColourProfile, ExifAndCaptions };
 
 // Reads the header segments of a JPEG file. A file that cannot be read or is no JPEG gives the
-// defaults (Problem says why).
+// defaults (Problem says why); without the colour profile, a picture of another format (HEIF,
+// PNG, TIFF, WebP) gives its dates and orientation (ReadOtherCameraMetadata) but no captions.
 TCameraMetadata ReadCameraMetadata(const QString& path,
                                    TMetadataParts parts = TMetadataParts::ExifOnly);
 // The same from a JPEG file (or its beginning) already in memory.

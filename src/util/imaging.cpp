@@ -3,6 +3,7 @@
 #include "util/colour.h"
 #include "util/helpers.h"
 #include "util/jpegcodec.h"
+#include "util/pictureformats.h"
 #include "util/safefile.h"
 #include "util/tracer.h"
 
@@ -37,19 +38,10 @@ bool IsJpegFile(const QString& path) {
   return StartsLikeJpeg(f.read(3));
 }
 
-// Other picture formats that Qt reads (a PNG saved as .jpg, say) are accepted too.
-QImage ReadOtherPicture(const QString& path) {
-  QFile file;
-  QString problem;
-  if (!OpenRegularFile(file, path, &problem)) throw EImageError(problem);
-  QImageReader reader(&file);
-  reader.setAutoTransform(false);
-  QImage image = reader.read();
-  if (image.isNull())
-    throw EImageError(
-        QStringLiteral("Cannot read picture \"%1\": not a JPEG file or corrupt data (%2).")
-            .arg(path, reader.errorString()));
-  return image.convertToFormat(QImage::Format_RGB32);
+// Originals of other formats (HEIF, PNG, TIFF, WebP) as sRGB RGB32 bitmaps.
+QImage ReadOtherPicture(const QString& path, const QByteArray& contents = QByteArray(),
+                        qint64 maxPixels = 0) {
+  return DecodeOtherPicture(path, contents, maxPixels);
 }
 
 void CheckExists(const QString& path) {
@@ -118,15 +110,7 @@ QString SmallerText(bool noUpscale) {
 
 QSize ReadPictureSize(const QString& path) {
   if (IsJpegFile(path)) return ReadJpegSize(path);
-  QFile file;
-  QString problem;
-  if (!OpenRegularFile(file, path, &problem)) throw EImageError(problem);
-  QImageReader reader(&file);
-  const QSize size = reader.size();
-  if (!size.isValid())
-    throw EImageError(
-        QStringLiteral("Cannot read picture \"%1\": %2.").arg(path, reader.errorString()));
-  return size;
+  return ReadOtherPictureSize(path);
 }
 
 void CheckPixelLimit(const QString& path, QSize size, qint64 maxPixels) {
@@ -325,10 +309,11 @@ qint64 EstimateOriginalMemory(const QString& path, const TOriginalRequest& reque
     return request.MaxPixels > 0 && qint64(size.width()) * size.height() > request.MaxPixels;
   };
   if (!IsJpegFile(path)) {
-    // Decoded by the image reader, converted and turned: up to three bitmaps at once.
+    // Decoded whole (the decoder's own buffers, then the bitmap), then turned into a copy.
     const QSize size = ReadPictureSize(path);
     if (refused(size)) return fileBytes;
-    return fileBytes + qint64(size.width()) * size.height() * 4 * 3 + boxes;
+    return fileBytes + OtherPictureDecodeBytes(SniffPictureFile(path), size) +
+           qint64(size.width()) * size.height() * 4 * 2 + boxes;
   }
   const TJpegLayout layout = ReadJpegLayout(path);
   if (refused(layout.Size)) return fileBytes;
@@ -372,8 +357,7 @@ void LoadOriginal(const QString& path, const QByteArray& contents, const TOrigin
   const bool jpeg = inMemory ? StartsLikeJpeg(contents) : IsJpegFile(path);
   if (!jpeg) {
     reuse = QImage();
-    if (request.MaxPixels > 0) CheckPixelLimit(path, ReadPictureSize(path), request.MaxPixels);
-    QImage image = ReadOtherPicture(path);
+    QImage image = ReadOtherPicture(path, contents, request.MaxPixels);
     result.OriginalSize = image.size();
     ApplyOrientation(image, orientation);
     if (request.Crop) CropBitmap(image, request.CropTopLeft, request.CropBottomRight, rfLanczos);

@@ -1,5 +1,6 @@
 #include "util/outputmetadata.h"
 
+#include "util/pictureformats.h"
 #include "util/safefile.h"
 #include "util/tracer.h"
 
@@ -41,15 +42,21 @@ void lockXmp(void*, bool lock) {
     g_xmpLock.unlock();
 }
 
-void initialiseLibrary() {
+} // namespace
+
+void InitialiseMetadataLibrary() {
   static std::once_flag once;
   std::call_once(once, [] {
     Exiv2::LogMsg::setLevel(Exiv2::LogMsg::error);
     Exiv2::LogMsg::setHandler(keepLibraryError);
     // Namespaces of XMP blocks are registered as they are met, by any worker.
     Exiv2::XmpParser::initialize(lockXmp, nullptr);
+    // HEIF originals carry their metadata in the ISO base media file format.
+    Exiv2::enableBMFF(true);
   });
 }
+
+namespace {
 
 // The key without an array index or structure field: "Xmp.dc.creator[1]" → "Xmp.dc.creator".
 std::string baseKey(const std::string& key) {
@@ -178,7 +185,21 @@ void appendIptc(QByteArray& out, const Exiv2::IptcData& iptc) {
                 size_t(irb.size_));
 }
 
-Exiv2::Image::AutoPtr openImage(const QByteArray& bytes, const QString& path) {
+QByteArray readHeif(const QString& path) {
+  QFile file;
+  QString problem;
+  if (!OpenRegularFile(file, path, &problem)) throw std::runtime_error(problem.toStdString());
+  return file.readAll();
+}
+
+Exiv2::Image::AutoPtr openImage(const QByteArray& original, const QString& path) {
+  // A HEIF original's metadata comes through libheif, as the header of a JPEG file.
+  const QByteArray bytes =
+      SniffPictureFormat(original.isEmpty() ? QByteArray() : original.left(16)) ==
+                  TPictureFormat::Heif ||
+              (original.isEmpty() && SniffPictureFile(path) == TPictureFormat::Heif)
+          ? HeifMetadataAsJpeg(original.isEmpty() ? readHeif(path) : original, path)
+          : original;
   if (!bytes.isEmpty())
     return Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(bytes.constData()),
                                      long(bytes.size()));
@@ -315,7 +336,7 @@ QByteArray makeSegments(const QByteArray& original, const QString& path, TMetada
 QByteArray OutputMetadataSegments(const QByteArray& original, const QString& path,
                                   TMetadataKeep keep) {
   if (keep == TMetadataKeep::None) return {};
-  initialiseLibrary();
+  InitialiseMetadataLibrary();
   t_libraryError.clear();
   QString reason;
   try {
@@ -336,7 +357,7 @@ QByteArray OutputMetadataSegments(const QByteArray& original, const QString& pat
 
 QByteArray MetadataForOutputSize(const QByteArray& segments, QSize size) {
   if (segments.isEmpty() || size.isEmpty()) return segments;
-  initialiseLibrary();
+  InitialiseMetadataLibrary();
   // The segments as OutputMetadataSegments made them: one after another, EXIF first.
   qsizetype at = 0;
   while (at + 4 <= segments.size() && uchar(segments[at]) == 0xFF) {
@@ -372,7 +393,7 @@ QByteArray MetadataForOutputSize(const QByteArray& segments, QSize size) {
 QMap<QString, QString> ReadMetadataEntries(const QByteArray& file) {
   QMap<QString, QString> entries;
   if (file.isEmpty()) return entries;
-  initialiseLibrary();
+  InitialiseMetadataLibrary();
   t_libraryError.clear();
   try {
     Exiv2::Image::AutoPtr image = openImage(file, QString());

@@ -41,3 +41,7 @@ QByteArray MetadataForOutputSize(const QByteArray& segments, QSize size);
 // "Exif.Image.Artist" → its text, for listings and tests; empty when there is none or it cannot
 // be read.
 QMap<QString, QString> ReadMetadataEntries(const QByteArray& file);
+
+// Sets the metadata library up for use from any thread (its error reports, the XMP parser's
+// lock); every reader calls it before its first use of the library. Idempotent.
+void InitialiseMetadataLibrary();

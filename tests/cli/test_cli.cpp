@@ -80,7 +80,7 @@ private slots:
     QVERIFY(WriteTestJpeg(photos + "/b.jpg", 64, 48));
     QVERIFY(WriteTestJpeg(photos + "/a.JPG", 48, 64));
     QVERIFY(WriteTestJpeg(photos + "/c.jpeg", 32, 32));
-    QVERIFY(MakeTestImage(8, 8).save(photos + "/not-a-picture.png"));
+    QVERIFY(MakeTestImage(8, 8).save(photos + "/not-a-picture.bmp"));
     env.makeFolder(QStringLiteral("photos/Léto 2024/folder.jpg"));
     more = env.makeFolder(QStringLiteral("photos/more"));
     QVERIFY(WriteTestJpeg(more + "/x.jpg", 40, 30));
@@ -163,7 +163,7 @@ private slots:
     QCOMPARE(o["WizardPages"].toString(), kAllPages);
     QCOMPARE(o["Albums"].toArray().size(), 0);
 
-    // Two .jpg/.jpeg files and one .JPG count; the .png and the folder named like a picture
+    // Two .jpg/.jpeg files and one .JPG count; the .bmp and the folder named like a picture
     // do not.
     r = run({"add-album", file, photos});
     QVERIFY2(r.code == 0, qPrintable(r.err));

@@ -196,6 +196,33 @@ private slots:
     QCOMPARE(albums(project)[0].toObject()["PictureCount"].toInt(), 4);
   }
 
+  // A site made by the command line alone from a captioned phone picture: the title in both
+  // languages and the keyword as category; a title set by the user stays unless --overwrite.
+  void heicSiteWithEditorCaptions() {
+    const QString site = env.makeFolder("phone"), folder = env.makeFolder("phone/Phone");
+    QVERIFY(WriteTestJpeg(site + "/shot.jpg", 64, 48));
+    QCOMPARE(QProcess::execute("heif-enc", {site + "/shot.jpg", "-o", folder + "/IMG_1.HEIC"}), 0);
+    QCOMPARE(QProcess::execute(
+                 "exiftool", {"-q", "-overwrite_original", "-XMP-dc:Title-x-default=Harbour",
+                              "-XMP-dc:Title-de=Hafen", "-XMP-lr:HierarchicalSubject=Places|Genoa",
+                              folder + "/IMG_1.HEIC"}),
+             0);
+    const QString project = site + "/site.lumenfold";
+    QCOMPARE(run({"new", project}).code, 0);
+    QCOMPARE(run({"add-album", project, folder}).code, 0);
+    Result r = run({"process", project});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QVERIFY(QFileInfo(folder + "/ps_medium/m_img_1.jpg").isFile());
+    QCOMPARE(text(picture(project, "IMG_1.HEIC")["Title2"]), QString("Hafen"));
+    QCOMPARE(categories(project), QString("Genoa"));
+    QCOMPARE(run({"edit", project, "Phone", "IMG_1.HEIC", "--title", "Mine"}).code, 0);
+    r = run({"read-captions", project, "Phone"});
+    QVERIFY2(r.code == 0 && r.out.isEmpty() && r.err.contains("--overwrite"), qPrintable(r.err));
+    r = run({"read-captions", project, "Phone", "--overwrite"});
+    QCOMPARE(r.out, QString("IMG_1.HEIC\tTitle\tMine\tHarbour\n"));
+    QCOMPARE(text(picture(project, "IMG_1.HEIC")["Title"]), QString("Harbour"));
+  }
+
   void syncReportsAndChangesOnlyWhatIsNamed() {
     QString folder;
     const QString project = makeSite(&folder);

@@ -58,20 +58,22 @@ private slots:
     prompt.clear();
   }
 
-  void importTakesJpegFilesOnly() {
+  void importTakesPictureFilesOnly() {
     TLumenfoldProject project;
     project.Reset();
     TLumenfoldAlbum album(&project);
     const QString folder = env.makeFolder("import");
     QVERIFY(touch(folder + "/one.JPG"));
     QVERIFY(touch(folder + "/two.jpeg"));
-    QVERIFY(touch(folder + "/three.png"));
+    QVERIFY(touch(folder + "/three.txt"));
+    QVERIFY(touch(folder + "/four.HEIC"));
+    QVERIFY(touch(folder + "/five.tiff"));
     QVERIFY(touch(folder + "/noext"));
     QVERIFY(QDir().mkpath(folder + "/folder.jpg"));
     QVERIFY(album.ImportFolder(folder));
-    QCOMPARE(album.Pictures.Count(), 2);
+    QCOMPARE(album.Pictures.Count(), 4);
     QStringList names;
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 4; ++i) {
       const TLumenfoldPicture* p = album.Pictures.Pictures(i);
       names << p->OriginalFileName;
       QCOMPARE(p->SortOrder, i + 1);
@@ -80,12 +82,18 @@ private slots:
       QCOMPARE(p->OriginalSize, 8);
       QVERIFY(p->OriginalDate > 0);
       QVERIFY(p->PictureDate.isValid());
-      // Generated names follow the project's name case (all lowercase by default).
-      QCOMPARE(p->LargeFileName,
-               QString("ps_large") + QDir::separator() + "l_" + names.last().toLower());
+      // Generated names follow the project's name case (all lowercase by default); they are JPEG
+      // files whatever the original's format.
+      const QString name = names.last().toLower();
+      QCOMPARE(p->LargeFileName, QString("ps_large") + QDir::separator() + "l_" +
+                                     (name.endsWith(".heic") || name.endsWith(".tiff")
+                                          ? name.section('.', 0, 0) + ".jpg"
+                                          : name));
     }
     names.sort();
-    QCOMPARE(names, QStringList({"one.JPG", "two.jpeg"}));
+    QCOMPARE(names, QStringList({"five.tiff", "four.HEIC", "one.JPG", "two.jpeg"}));
+    QCOMPARE(SkippedFolderFiles(folder).size(), 2);
+    QCOMPARE(SkippedFolderFiles(folder).first().Reason, QString("not a picture file"));
     QVERIFY(album.Dirty);
     QVERIFY(project.Modified);
 

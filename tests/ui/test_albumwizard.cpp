@@ -531,7 +531,7 @@ private slots:
     const QString fresh = env.makeFolder("photos/fresh"), kept = env.makeFolder("photos/kept");
     for (const QString& folder : {fresh, kept})
       QVERIFY(WriteTestJpeg(folder + "/a.jpg", 40, 30));
-    QVERIFY(QImage(8, 8, QImage::Format_RGB32).save(fresh + "/scan.png"));
+    QVERIFY(QImage(8, 8, QImage::Format_RGB32).save(fresh + "/scan.bmp"));
     QVERIFY(QDir().mkpath(kept + "/ps_tmp"));
     QVERIFY(QImage(8, 8, QImage::Format_RGB32).save(kept + "/ps_tmp/mine.png"));
     for (const QString& folder : {fresh, kept}) {
@@ -543,11 +543,11 @@ private slots:
       QVERIFY(QFileInfo::exists(folder + "/ps_tmp/tmp_a.jpg"));
       if (folder == fresh)
         QCOMPARE(child<QPlainTextEdit>(&w, "memSkippedFiles")->toPlainText(),
-                 QString("1 file of the folder is not imported:\nscan.png (not a JPEG file)"));
+                 QString("1 file of the folder is not imported:\nscan.bmp (not a picture file)"));
       button(w, "bbnCancel")->click();
     }
     QCOMPARE(QDir(fresh).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-             QStringList({"a.jpg", "scan.png"}));
+             QStringList({"a.jpg", "scan.bmp"}));
     QVERIFY(QFileInfo::exists(kept + "/ps_tmp/mine.png"));
   }
 };

@@ -35,6 +35,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -432,7 +433,8 @@ private slots:
             << "actAssignCategory"
             << "actSignPicture"
             << "actAssignCategoryAll"
-            << "actSignAllPictures";
+            << "actSignAllPictures"
+            << "actReadCaptions";
     QCOMPARE(EnabledActions(w), Sorted(picture));
 
     // Without its original only the delete command is left for the picture.
@@ -789,6 +791,34 @@ private slots:
     QCOMPARE(w.Actions().actSaveProject->shortcut(), QKeySequence(QKeySequence::Save));
     QCOMPARE(w.Actions().actRotateCW->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
     QCOMPARE(view->ReportList()->header()->sectionResizeMode(5), QHeaderView::ResizeToContents);
+  }
+
+  // "Read captions from files" asks once before replacing a title the user has set.
+  void readCaptionsAsksBeforeReplacingTitles() {
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.show();
+    newProject(w);
+    const QString folder = makeAlbumFolder(2);
+    QCOMPARE(QProcess::execute("exiftool", {"-q", "-overwrite_original", "-XMP-dc:Title=Harbour",
+                                            folder + "/pic01.jpg"}),
+             0);
+    addAlbum(w, folder, QStringLiteral("Captions"));
+    waitForLoader(w);
+    w.PictureView()->SetSelected(1, true);
+    TLumenfoldPicture* picture = w.CurrentPicture();
+    QCOMPARE(picture->Title, QStringLiteral("Harbour")); // taken at import
+    picture->Title = QStringLiteral("Mine");
+    TBoxAnswerer answer(QMessageBox::Ok);
+    for (bool yes : {false, true}) {
+      prompt.answer = yes;
+      w.Actions().actReadCaptions->trigger();
+      QCOMPARE(picture->Title, yes ? QStringLiteral("Harbour") : QStringLiteral("Mine"));
+    }
+    QCOMPARE(prompt.questions().size(), 2);
+    QTRY_COMPARE(answer.texts.size(), 2);
+    QVERIFY2(answer.texts[0].contains("kept their own titles"), qPrintable(answer.texts[0]));
+    waitForLoader(w);
   }
 
   void optionsCommandMarksModified() {

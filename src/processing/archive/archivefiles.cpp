@@ -1,6 +1,7 @@
 #include "processing/archive/archivefiles.h"
 
 #include "core/album.h"
+#include "util/pictureformats.h"
 #include "util/programfolder.h"
 #include "util/tracer.h"
 
@@ -49,8 +50,9 @@ QString UnpackableReason(const QString& albumFolder, const QString& path, bool o
     return QStringLiteral("\"%1\" is not a regular file; it was not packed.").arg(path);
   if (!original) return QString();
   QFile file(path);
-  if (!file.open(QIODevice::ReadOnly) || file.read(3) != QByteArray("\xFF\xD8\xFF", 3))
-    return QStringLiteral("\"%1\" is not a JPEG picture; it was not packed.").arg(path);
+  if (!file.open(QIODevice::ReadOnly) ||
+      SniffPictureFormat(file.read(16)) == TPictureFormat::Unknown)
+    return QStringLiteral("\"%1\" is not a picture file; it was not packed.").arg(path);
   return QString();
 }
 

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Phone originals: importing ("lumenfold-cli add-album") and processing ("lumenfold-cli process",
+# default settings, one worker) N HEIC files against the same N photos as JPEG files, with the
+# photos of bench/photos.sh (~18 MP) turned into HEIC by heif-enc at quality 90. The peer,
+# measured in the same run on the same files: heif-convert (HEIC to JPEG) against djpeg | cjpeg
+# (JPEG to JPEG), each file decoded whole and encoded once.
+# Each timing is the CPU time (user + system) of the best of REPS runs.
+#   bench/run-formats.sh [build folder] [count] [reps]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=${1:-"$here/../build"}
+count=${2:-12}
+reps=${3:-3}
+for tool in heif-enc heif-convert djpeg cjpeg; do
+  command -v $tool >/dev/null || { echo "needs $tool (apt-get install libheif-examples libjpeg-turbo-progs)"; exit 2; }
+done
+[ -x /usr/bin/time ] || { echo "needs /usr/bin/time (apt-get install time)"; exit 2; }
+ls "$here"/.photos/photo_*.jpg >/dev/null 2>&1 || "$here/photos.sh" "$count"
+cmake --build "$build" --target lumenfold-cli >/dev/null
+cli="$build/bin/lumenfold-cli"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/runtime"
+mkdir -p "$work/runtime" "$work/jpeg" "$work/heic" "$work/out" && chmod 700 "$work/runtime"
+
+photos=("$here"/.photos/photo_*.jpg)
+n=0
+for f in "${photos[@]}"; do
+  [ "$n" -ge "$count" ] && break
+  n=$((n + 1))
+  cp "$f" "$work/jpeg/p$n.jpg"
+  heif-enc -q 90 "$f" -o "$work/heic/p$n.heic" >/dev/null
+done
+
+cpu_of() {
+  local best="" i u s c
+  for ((i = 0; i < reps; i++)); do
+    read -r u s < <(/usr/bin/time -f '%U %S' "$@" 2>&1 >/dev/null | tail -1)
+    c=$(awk -v a="$u" -v b="$s" 'BEGIN{print a + b}')
+    if [ -z "$best" ] || awk -v a="$c" -v b="$best" 'BEGIN{exit !(a<b)}'; then best=$c; fi
+  done
+  echo "$best"
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN{ if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
+
+import_run() { # project folder
+  rm -f "$1"
+  "$cli" new "$1" >/dev/null
+  "$cli" add-album "$1" "$2" --directory album --short-name Bench >/dev/null
+}
+peer_heic() { for f in "$1"/*.heic; do heif-convert -q 90 "$f" "$2/x.jpg" >/dev/null; done; }
+peer_jpeg() { for f in "$1"/*.jpg; do djpeg "$f" | cjpeg -quality 90 >"$2/x.jpg"; done; }
+export -f import_run peer_heic peer_jpeg
+export cli
+
+ij=$(cpu_of bash -c 'import_run "$0" "$1"' "$work/j.lumenfold" "$work/jpeg")
+ih=$(cpu_of bash -c 'import_run "$0" "$1"' "$work/h.lumenfold" "$work/heic")
+pj=$(cpu_of "$cli" process "$work/j.lumenfold" --albums 1 --all --jobs 1)
+ph=$(cpu_of "$cli" process "$work/h.lumenfold" --albums 1 --all --jobs 1)
+qj=$(cpu_of bash -c 'peer_jpeg "$0" "$1"' "$work/jpeg" "$work/out")
+qh=$(cpu_of bash -c 'peer_heic "$0" "$1"' "$work/heic" "$work/out")
+echo "== $n photos, CPU seconds (best of $reps)"
+printf 'import      JPEG %6.2f  HEIC %6.2f  HEIC/JPEG %s  [target <= 1.5]\n' "$ij" "$ih" "$(ratio "$ih" "$ij")"
+printf 'process     JPEG %6.2f  HEIC %6.2f  HEIC/JPEG %s  [target <= 1.3]\n' "$pj" "$ph" "$(ratio "$ph" "$pj")"
+printf 'peer        JPEG %6.2f  HEIC %6.2f  HEIC/JPEG %s  (djpeg|cjpeg, heif-convert)\n' "$qj" "$qh" "$(ratio "$qh" "$qj")"

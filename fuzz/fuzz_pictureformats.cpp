@@ -1,0 +1,45 @@
+// Feeds arbitrary bytes to the decoders of originals that are not JPEG files (HEIF, PNG, TIFF,
+// WebP). Beyond not crashing: a picture above the pixel limit is refused before it is decoded,
+// and a decoded bitmap is RGB32 of exactly the size the header gave.
+#include "util/imageerror.h"
+#include "util/pictureformats.h"
+
+#include <QByteArray>
+#include <QGuiApplication>
+#include <QImage>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+// Small enough that every run stays quick, large enough for real seeds.
+constexpr qint64 kMaxPixels = 1 << 20;
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  static QGuiApplication app(*argc, *argv); // the image format plugins
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+  QSize header;
+  try {
+    header = ReadOtherPictureSize(QStringLiteral("fuzz.pic"), bytes);
+  } catch (const EImageError&) {
+    return 0;
+  }
+  try {
+    const QImage image = DecodeOtherPicture(QStringLiteral("fuzz.pic"), bytes, kMaxPixels);
+    if (qint64(header.width()) * header.height() > kMaxPixels || image.size() != header ||
+        image.format() != QImage::Format_RGB32) {
+      std::fprintf(stderr, "decoded %d x %d (format %d) of a %d x %d picture\n", image.width(),
+                   image.height(), int(image.format()), header.width(), header.height());
+      std::abort();
+    }
+  } catch (const EImageError&) {
+  }
+  return 0;
+}

@@ -1,0 +1,144 @@
+#include "core/captionimport.h"
+
+#include "core/category.h"
+#include "core/picture.h"
+#include "core/project.h"
+#include "db/userprompt.h"
+#include "util/programfolder.h"
+#include "util/tracer.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+// The category of that title, letter case ignored; nullptr when there is none.
+TLumenfoldCategory* categoryTitled(const TLumenfoldProject& project, const QString& title) {
+  const QString key = title.toCaseFolded();
+  for (int i = 0; i < project.Categories.Count(); ++i) {
+    TLumenfoldCategory* c = project.Categories.Categories(i);
+    if (c && c->Title.trimmed().toCaseFolded() == key) return c;
+  }
+  return nullptr;
+}
+
+TLumenfoldCategory* makeCategory(TLumenfoldProject& project, const QString& title) {
+  auto* category = new TLumenfoldCategory;
+  category->Title = title;
+  category->Title2 = title;
+  category->Description.clear();
+  category->Description2.clear();
+  if (!category->Insert()) {
+    delete category;
+    return nullptr;
+  }
+  project.Categories.Add(title, category);
+  return category;
+}
+
+} // namespace
+
+QStringList SiteLanguageCodes(const TLumenfoldProject& project) {
+  QStringList codes{QString(), QString()};
+  if (project.SiteTemplate.trimmed().isEmpty()) return codes;
+  QFile file(DataFolder() + QStringLiteral("templates/") + project.SiteTemplate +
+             QStringLiteral("/settings.json"));
+  if (!file.open(QIODevice::ReadOnly)) return codes;
+  const QJsonArray languages = QJsonDocument::fromJson(file.read(1 << 20))
+                                   .object()
+                                   .value(QLatin1String("languages"))
+                                   .toArray();
+  for (int i = 0; i < 2 && i < languages.size(); ++i)
+    codes[i] = languages[i].toObject().value(QLatin1String("code")).toString().trimmed();
+  return codes;
+}
+
+TEmbeddedCaptions ReadPictureCaptions(const TLumenfoldProject& project,
+                                      const TLumenfoldPicture& picture) {
+  const QStringList codes = SiteLanguageCodes(project);
+  return ReadEmbeddedCaptions(picture.OriginalPath(), codes[0], codes[1]);
+}
+
+bool CaptionsReplaceTitles(const TLumenfoldPicture& picture, const TEmbeddedCaptions& captions) {
+  auto replaces = [](const QString& own, const QString& file) {
+    return !own.trimmed().isEmpty() && !file.isEmpty() && own.trimmed() != file;
+  };
+  return replaces(picture.Title, captions.Title) || replaces(picture.Title2, captions.Title2);
+}
+
+bool ApplyEmbeddedCaptions(TLumenfoldProject& project, TLumenfoldPicture& picture,
+                           const TEmbeddedCaptions& captions, bool replaceTitles,
+                           QStringList* created) {
+  bool titles = false;
+  auto take = [&](QString& own, const QString& file) {
+    if (file.isEmpty() || own.trimmed() == file) return;
+    if (!own.trimmed().isEmpty() && !replaceTitles) return;
+    own = file;
+    titles = true;
+  };
+  take(picture.Title, captions.Title);
+  take(picture.Title2, captions.Title2);
+  bool categories = false;
+  for (const QString& keyword : captions.Keywords) {
+    TLumenfoldCategory* category = categoryTitled(project, keyword);
+    if (!category) {
+      category = makeCategory(project, keyword);
+      if (!category) continue; // the failure has been shown
+      if (created) created->append(keyword);
+    }
+    const QString id = QString::number(category->Id);
+    if (picture.CategoryIds.contains(id)) continue;
+    picture.CategoryIds.append(id);
+    categories = true;
+  }
+  if (titles) picture.SetModified(true);
+  if (titles || categories) picture.SetDirty(true);
+  return titles || categories;
+}
+
+QStringList TReadCaptionsResult::Summary() const {
+  QStringList lines;
+  lines << QStringLiteral("Captions read from %1 picture file(s); %2 picture(s) changed.")
+               .arg(Pictures)
+               .arg(Changed);
+  if (TitlesKept > 0)
+    lines << QStringLiteral("%1 picture(s) kept their own titles, which differ from their files.")
+                 .arg(TitlesKept);
+  if (!NewCategories.isEmpty())
+    lines << QStringLiteral("New categories: %1.").arg(NewCategories.join(QStringLiteral(", ")));
+  for (const QString& problem : Problems)
+    lines << problem;
+  return lines;
+}
+
+TReadCaptionsResult ReadCaptionsIntoPictures(TLumenfoldProject& project,
+                                             const QList<TLumenfoldPicture*>& pictures,
+                                             TCaptionTitles titles) {
+  TReadCaptionsResult result;
+  const QStringList codes = SiteLanguageCodes(project);
+  QList<TEmbeddedCaptions> read;
+  int replacing = 0;
+  for (TLumenfoldPicture* p : pictures) {
+    read.append(p ? ReadEmbeddedCaptions(p->OriginalPath(), codes[0], codes[1])
+                  : TEmbeddedCaptions());
+    if (!p) continue;
+    ++result.Pictures;
+    if (!read.last().Problem.isEmpty())
+      result.Problems << QStringLiteral("%1: %2").arg(p->OriginalFileName, read.last().Problem);
+    if (CaptionsReplaceTitles(*p, read.last())) ++replacing;
+  }
+  bool replace = titles == TCaptionTitles::Replace;
+  if (titles == TCaptionTitles::Ask && replacing > 0)
+    replace = Prompt()->confirm(
+        QStringLiteral("%1 picture(s) have titles of their own that differ from the titles in "
+                       "their files. Replace them with the files' titles?")
+            .arg(replacing));
+  if (!replace) result.TitlesKept = replacing;
+  for (int i = 0; i < pictures.size(); ++i)
+    if (pictures[i] &&
+        ApplyEmbeddedCaptions(project, *pictures[i], read[i], replace, &result.NewCategories))
+      ++result.Changed;
+  return result;
+}

@@ -1,0 +1,144 @@
+// Titles and keywords written by photo editors (here exiftool and Exiv2) into XMP and IPTC:
+// read in the site's two languages, taken at import and on request, never replacing a title of
+// the user's without being asked.
+#include "core/album.h"
+#include "core/captionimport.h"
+#include "core/category.h"
+#include "core/picture.h"
+#include "core/project.h"
+#include "db/sqlaccess.h"
+#include "testenv.h"
+#include "testfiles.h"
+
+#include <QProcess>
+#include <QtTest>
+#include <exiv2/exiv2.hpp>
+
+namespace {
+
+bool ExifTool(const QString& path, const QStringList& tags) {
+  QProcess p;
+  p.start("exiftool", QStringList{"-q", "-overwrite_original", "-charset", "iptc=UTF8"} + tags +
+                          QStringList{path});
+  return p.waitForFinished(60000) && p.exitCode() == 0;
+}
+
+} // namespace
+
+class TestCaptionImport : public QObject {
+  Q_OBJECT
+  TestEnv env;
+  RecordingPrompt prompt;
+  QString folder;
+
+private slots:
+  void initTestCase() {
+    folder = env.makeFolder("captions");
+    const auto jpeg = [&](const QString& name) {
+      return WriteTestJpeg(folder + "/" + name, 32, 24) ? folder + "/" + name : QString();
+    };
+    QVERIFY(ExifTool(jpeg("both.jpg"),
+                     {"-XMP-dc:Title-x-default=Harbour at dawn", "-XMP-dc:Title-de=Hafen am Morgen",
+                      "-XMP-dc:Subject=Sea", "-XMP-dc:Subject=boats", "-IPTC:Keywords=Boats",
+                      "-IPTC:Keywords=Größe", "-XMP-lr:HierarchicalSubject=Places|Europe|Genoa",
+                      "-IPTC:ObjectName=Not this one"}));
+    QVERIFY(ExifTool(jpeg("iptc.jpg"), {"-IPTC:Headline=Old mill", "-IPTC:Keywords=Mill"}));
+    // XMP and IPTC, then the XMP packet broken: the IPTC texts still come.
+    const QString damaged = jpeg("damaged.jpg");
+    QVERIFY(ExifTool(damaged, {"-XMP-dc:Title=From XMP", "-IPTC:ObjectName=From IPTC"}));
+    QByteArray bytes = ReadTestFile(damaged);
+    QVERIFY(bytes.contains("<rdf:RDF"));
+    writeBytes(damaged, bytes.replace("<rdf:RDF", "<rdf:R<F")); // the same length
+    // Exiv2 writes a language alternative of its own.
+    const QString exiv2 = jpeg("exiv2.jpg");
+    auto image = Exiv2::ImageFactory::open(exiv2.toStdString());
+    image->readMetadata();
+    image->xmpData()["Xmp.dc.title"] = "lang=\"de-CH\" Brücke";
+    image->xmpData()["Xmp.dc.title"] = "lang=x-default Bridge";
+    image->iptcData()["Iptc.Application2.Keywords"] = "River";
+    image->writeMetadata();
+    // A phone picture captioned afterwards.
+    const QString heic = env.path("phone.heic");
+    QVERIFY(QProcess::execute("heif-enc", {"-q", "50", exiv2, "-o", heic}) == 0);
+    QVERIFY(ExifTool(heic, {"-XMP-dc:Title-x-default=Phone", "-XMP-dc:Title-de=Telefon",
+                            "-XMP-lr:HierarchicalSubject=Things|Phones|Pixel"}));
+  }
+
+  void readsTitlesAndKeywords_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("title2");
+    QTest::addColumn<QStringList>("keywords");
+    QTest::newRow("xmp and iptc") << "both.jpg"
+                                  << "Harbour at dawn"
+                                  << "Hafen am Morgen"
+                                  << QStringList{"Sea", "boats", "Größe", "Genoa"};
+    QTest::newRow("iptc headline") << "iptc.jpg"
+                                   << "Old mill"
+                                   << "" << QStringList{"Mill"};
+    QTest::newRow("damaged xmp") << "damaged.jpg"
+                                 << "From IPTC"
+                                 << "" << QStringList{};
+    QTest::newRow("exiv2") << "exiv2.jpg"
+                           << "Bridge"
+                           << "Brücke" << QStringList{"River"};
+  }
+  void readsTitlesAndKeywords() {
+    QFETCH(QString, file);
+    const TEmbeddedCaptions c = ReadEmbeddedCaptions(folder + "/" + file, "en", "de");
+    QTEST(c.Title, "title");
+    QTEST(c.Title2, "title2");
+    QTEST(c.Keywords, "keywords");
+  }
+
+  // At import the texts come along and keywords become categories (an existing one is found
+  // whatever its letter case); later reads keep the user's titles unless told otherwise.
+  void importsAndRereadsWithoutLosingTheUsersTexts() {
+    SetCurrentConnectionString(env.newDatabase());
+    TLumenfoldProject project;
+    project.Reset();
+    project.SiteTemplate = "gallery"; // English and German
+    auto* mill = new TLumenfoldCategory;
+    mill->Title = "MILL";
+    QVERIFY(mill->Insert());
+    project.Categories.Add(mill->Title, mill);
+    TLumenfoldAlbum album(&project);
+    album.Path = folder;
+    QVERIFY(album.ImportFolder(folder));
+    QCOMPARE(album.Pictures.Count(), 4);
+    TLumenfoldPicture* both = album.Pictures.Pictures(0);
+    TLumenfoldPicture* iptc = album.Pictures.Pictures(3);
+    QCOMPARE(both->Title, QString("Harbour at dawn"));
+    QCOMPARE(both->Title2, QString("Hafen am Morgen"));
+    QCOMPARE(project.Categories.CategoryTitles(both, ","), QString("Sea,boats,Größe,Genoa"));
+    QCOMPARE(iptc->CategoryIds, QStringList{QString::number(mill->Id)});
+    QCOMPARE(album.Pictures.Pictures(1)->Title, QString("From IPTC")); // damaged XMP
+    QCOMPARE(project.Categories.Count(), 6); // MILL and five new ones
+
+    both->Title = "My own title";
+    both->CategoryIds.removeFirst(); // the user took "Sea" away; a re-read gives it back
+    both->CategoryIds.prepend(QString::number(mill->Id));
+    const QList<TLumenfoldPicture*> chosen{both, iptc};
+    TReadCaptionsResult kept = ReadCaptionsIntoPictures(project, chosen, TCaptionTitles::Keep);
+    QCOMPARE(both->Title, QString("My own title"));
+    QCOMPARE(kept.TitlesKept, 1);
+    QVERIFY(both->CategoryIds.contains(QString::number(mill->Id)));
+    QCOMPARE(both->CategoryIds.size(), 5);
+
+    prompt.answer = false;
+    ReadCaptionsIntoPictures(project, chosen, TCaptionTitles::Ask);
+    QCOMPARE(prompt.questions().size(), 1);
+    QCOMPARE(both->Title, QString("My own title"));
+    prompt.answer = true;
+    ReadCaptionsIntoPictures(project, chosen, TCaptionTitles::Ask);
+    QCOMPARE(both->Title, QString("Harbour at dawn"));
+    QCOMPARE(prompt.questions().size(), 2);
+    // Nothing differs any more: no question.
+    ReadCaptionsIntoPictures(project, chosen, TCaptionTitles::Ask);
+    QCOMPARE(prompt.questions().size(), 2);
+    QVERIFY(prompt.errors().isEmpty());
+  }
+};
+
+QTEST_MAIN(TestCaptionImport)
+#include "test_captionimport.moc"

@@ -190,8 +190,17 @@ private:
 constexpr const char* kExtraMaxMegapixels = "MaxMegapixels";
 constexpr const char* kExtraOutputMetadata = "OutputMetadata";
 constexpr const char* kExtraChromaSubsampling = "ChromaSubsampling";
+constexpr const char* kExtraSiteFolder = "SiteFolder";
+constexpr const char* kExtraDestinations = "Destinations";
+constexpr const char* kExtraPublishId = "PublishId";
 
-bool readExtras(TReader& r, int& maxMegapixels, int& outputMetadata, int& chroma) {
+bool readExtras(TReader& r, TLumenfoldProject& p) {
+  int& maxMegapixels = p.MaxMegapixels;
+  int& outputMetadata = p.OutputMetadata;
+  int& chroma = p.ChromaSubsampling;
+  p.SiteFolder.clear();
+  p.Destinations.clear();
+  p.PublishId.clear();
   // Pairs of texts until the end. A cut pair is a damaged file. An unknown name is skipped, so
   // that a later version's settings do not make the project unreadable, and a value out of
   // range leaves the default.
@@ -201,6 +210,18 @@ bool readExtras(TReader& r, int& maxMegapixels, int& outputMetadata, int& chroma
   while (r.remaining() > 0) {
     QString name, value;
     if (!r.text(name) || !r.text(value)) return false;
+    if (name == QLatin1String(kExtraSiteFolder)) {
+      p.SiteFolder = value;
+      continue;
+    }
+    if (name == QLatin1String(kExtraDestinations)) {
+      p.Destinations = DestinationsFromText(value);
+      continue;
+    }
+    if (name == QLatin1String(kExtraPublishId)) {
+      p.PublishId = value;
+      continue;
+    }
     bool isNumber = false;
     const int number = value.toInt(&isNumber);
     if (!isNumber) continue;
@@ -285,6 +306,9 @@ void TLumenfoldProject::Assign(const TLumenfoldProject& s) {
   MaxMegapixels = s.MaxMegapixels;
   OutputMetadata = s.OutputMetadata;
   ChromaSubsampling = s.ChromaSubsampling;
+  SiteFolder = s.SiteFolder;
+  Destinations = s.Destinations;
+  PublishId = s.PublishId;
 }
 
 QString TLumenfoldProject::WizardPagesToText(TWizardPages pages) {
@@ -351,6 +375,18 @@ QByteArray TLumenfoldProject::SettingsToBytes() const {
     w.text(QLatin1String(kExtraChromaSubsampling));
     w.text(QString::number(ChromaSubsampling));
   }
+  if (!SiteFolder.isEmpty()) {
+    w.text(QLatin1String(kExtraSiteFolder));
+    w.text(SiteFolder);
+  }
+  if (!Destinations.isEmpty()) {
+    w.text(QLatin1String(kExtraDestinations));
+    w.text(DestinationsToText(Destinations));
+  }
+  if (!PublishId.isEmpty()) {
+    w.text(QLatin1String(kExtraPublishId));
+    w.text(PublishId);
+  }
   return w.bytes();
 }
 
@@ -385,7 +421,7 @@ bool TLumenfoldProject::SettingsFromBytes(const QByteArray& bytes, const QString
         !r.boolean(ProcessAfterWizard) || !r.boolean(ZipDatabase) || !r.text(SiteTemplate) ||
         !r.boolean(ZipEnabled))
       return false;
-    return readExtras(r, MaxMegapixels, OutputMetadata, ChromaSubsampling);
+    return readExtras(r, *this);
   }();
   Modified = !ok;
   return ok;

@@ -12,6 +12,7 @@
 #include "processing/archivemark.h"
 #include "processing/picturework.h"
 #include "processing/publicsite.h"
+#include "processing/sitefolder.h" // the site folder
 #include "util/helpers.h"
 #include "util/imaging.h"
 #include "util/jpegcodec.h"
@@ -1044,6 +1045,11 @@ void TProcessThread::zipStages() {
   };
   archive_->BeforeEntry = BeforeArchiveEntry;
   archive_->Write();
+  // The site folder follows the archive just written (sitefolder.h).
+  if (const QString folder = ResolvedSiteFolder(*project_); !folder.isEmpty())
+    if (const TSiteMirrorResult m = MirrorArchive(archive_->ArchivePath(), folder);
+        !m.Error.isEmpty())
+      throw TRunError(m.Error);
   if (!snapshotPath_.isEmpty()) {
     QFile::remove(snapshotPath_);
     snapshotPath_.clear();

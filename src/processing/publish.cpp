@@ -4,6 +4,7 @@
 #include "core/project.h"
 #include "processing/processingjob.h"
 #include "processing/sitefolder.h"
+#include "util/helpers.h"
 #include "util/tracer.h"
 
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <algorithm>
 #include <csignal>
@@ -400,16 +402,27 @@ TPublishOutcome TPublisher::Run(const TPublishProgressFn& progress) {
           QStringLiteral("Publish: old files not removed: %1").arg(lastLines(d.Errors, 3)));
     }
   }
-  if (!putState(id_ + QStringLiteral(".json"),
-                QJsonDocument(QJsonObject{{"files", manifestObject(remaining)}}).toJson(),
-                out.Error))
+  // The manifest goes up and the marker goes away in one run of the engine: a local folder
+  // holding only the new manifest is synchronised onto this project's two names (other
+  // projects' records are outside the filter and stay).
+  QTemporaryDir record;
+  const QString manifestPath = record.path() + QLatin1Char('/') + id_ + QStringLiteral(".json");
+  const QByteArray manifest =
+      QJsonDocument(QJsonObject{{"files", manifestObject(remaining)}}).toJson();
+  if (!record.isValid() || !WriteFileReplacing(manifestPath, manifest).isEmpty()) {
+    out.Error = QStringLiteral("A temporary file cannot be made for the publishing record.");
     return out;
-  const TRun clear = rclone({QStringLiteral("deletefile"),
-                             remoteFile(QLatin1String(kPublishStateFolder) + QLatin1Char('/') +
-                                        id_ + QStringLiteral(".pending"))});
-  if (clear.Exit != 0)
-    Tracer().Write(
-        QStringLiteral("Publish: the marker stayed: %1").arg(lastLines(clear.Errors, 2)));
+  }
+  const TRun done =
+      rclone({QStringLiteral("sync"), record.path(), remoteFile(QLatin1String(kPublishStateFolder)),
+              QStringLiteral("--include"), QLatin1Char('/') + id_ + ".json",
+              QStringLiteral("--include"), QLatin1Char('/') + id_ + ".pending"});
+  if (done.Exit != 0) {
+    out.Error = done.Cancelled ? QStringLiteral("Publishing was stopped.")
+                               : QStringLiteral("The publishing record cannot be written on %1: %2")
+                                     .arg(target_.Display, lastLines(done.Errors, 2));
+    return out;
+  }
   out.Done = true;
   return out;
 }

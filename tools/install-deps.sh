@@ -5,7 +5,8 @@ packages=(cmake ninja-build g++ clang pkg-config qt6-base-dev qt6-base-dev-tools
   libqt6svg6 libjpeg62-turbo-dev libjpeg-turbo-progs libdeflate-dev zlib1g-dev liblcms2-dev libexiv2-dev libheif-dev
   libheif-examples qt6-image-formats-plugins libimage-exiftool-perl fonts-dejavu-core
   xvfb xauth chromium unzip
-  dpkg-dev desktop-file-utils appstream lintian python3)
+  dpkg-dev desktop-file-utils appstream lintian python3
+  rclone openssh-server openssh-client vsftpd qtkeychain-qt6-dev)
 # Node.js runs the browser tests of the site template; a machine that has node keeps its own.
 command -v node >/dev/null || packages+=(nodejs npm)
 missing=()

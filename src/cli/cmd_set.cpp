@@ -60,6 +60,8 @@ int RunSet(const QStringList& raw) {
     // runs.
     if (qstrcmp(field->name, "ZipFileName") == 0)
       project->ZipFileName = ResolveZipFileName(*project, project->ZipFileName);
+    if (qstrcmp(field->name, "SiteFolder") == 0)
+      project->SiteFolder = ResolveZipFileName(*project, project->SiteFolder);
     if (qstrcmp(field->name, "ConnectionString") == 0)
       project->ConnectionString =
           ResolveConnectionDataSource(project->ConnectionString, projectFolder);

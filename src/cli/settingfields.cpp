@@ -75,6 +75,7 @@ const std::vector<TSettingField>& SettingFields() {
       LF_BOOL(ProcessAfterWizard),
       LF_BOOL(ZipDatabase),
       LF_TEXT(SiteTemplate),
+      LF_TEXT(SiteFolder),
       LF_BOOL(ZipEnabled),
       LF_INT(MaxMegapixels, 1, kMaxMaxMegapixels),
       LF_INT(OutputMetadata, omSafe, omNone),

@@ -193,9 +193,20 @@ constexpr const char* kExtraChromaSubsampling = "ChromaSubsampling";
 constexpr const char* kExtraSiteAddress = "SiteAddress";
 constexpr const char* kExtraSiteDownload = "SiteDownload";
 constexpr const char* kExtraSiteCameraDetails = "SiteCameraDetails";
+constexpr const char* kExtraSiteFolder = "SiteFolder";
+constexpr const char* kExtraDestinations = "Destinations";
+constexpr const char* kExtraPublishId = "PublishId";
 
-bool readExtras(TReader& r, int& maxMegapixels, int& outputMetadata, int& chroma,
-                QString& siteAddress, int& siteDownload, bool& siteCamera) {
+bool readExtras(TReader& r, TLumenfoldProject& p) {
+  int& maxMegapixels = p.MaxMegapixels;
+  int& outputMetadata = p.OutputMetadata;
+  int& chroma = p.ChromaSubsampling;
+  QString& siteAddress = p.SiteAddress;
+  int& siteDownload = p.SiteDownload;
+  bool& siteCamera = p.SiteCameraDetails;
+  p.SiteFolder.clear();
+  p.Destinations.clear();
+  p.PublishId.clear();
   // Pairs of texts until the end. A cut pair is a damaged file. An unknown name is skipped, so
   // that a later version's settings do not make the project unreadable, and a value out of
   // range leaves the default.
@@ -210,6 +221,18 @@ bool readExtras(TReader& r, int& maxMegapixels, int& outputMetadata, int& chroma
     if (!r.text(name) || !r.text(value)) return false;
     if (name == QLatin1String(kExtraSiteAddress)) {
       siteAddress = value;
+      continue;
+    }
+    if (name == QLatin1String(kExtraSiteFolder)) {
+      p.SiteFolder = value;
+      continue;
+    }
+    if (name == QLatin1String(kExtraDestinations)) {
+      p.Destinations = DestinationsFromText(value);
+      continue;
+    }
+    if (name == QLatin1String(kExtraPublishId)) {
+      p.PublishId = value;
       continue;
     }
     bool isNumber = false;
@@ -306,6 +329,9 @@ void TLumenfoldProject::Assign(const TLumenfoldProject& s) {
   SiteAddress = s.SiteAddress;
   SiteDownload = s.SiteDownload;
   SiteCameraDetails = s.SiteCameraDetails;
+  SiteFolder = s.SiteFolder;
+  Destinations = s.Destinations;
+  PublishId = s.PublishId;
 }
 
 QString TLumenfoldProject::WizardPagesToText(TWizardPages pages) {
@@ -383,6 +409,17 @@ QByteArray TLumenfoldProject::SettingsToBytes() const {
   if (SiteCameraDetails) {
     w.text(QLatin1String(kExtraSiteCameraDetails));
     w.text(QStringLiteral("1"));
+  if (!SiteFolder.isEmpty()) {
+    w.text(QLatin1String(kExtraSiteFolder));
+    w.text(SiteFolder);
+  }
+  if (!Destinations.isEmpty()) {
+    w.text(QLatin1String(kExtraDestinations));
+    w.text(DestinationsToText(Destinations));
+  }
+  if (!PublishId.isEmpty()) {
+    w.text(QLatin1String(kExtraPublishId));
+    w.text(PublishId);
   }
   return w.bytes();
 }
@@ -418,8 +455,7 @@ bool TLumenfoldProject::SettingsFromBytes(const QByteArray& bytes, const QString
         !r.boolean(ProcessAfterWizard) || !r.boolean(ZipDatabase) || !r.text(SiteTemplate) ||
         !r.boolean(ZipEnabled))
       return false;
-    return readExtras(r, MaxMegapixels, OutputMetadata, ChromaSubsampling, SiteAddress,
-                      SiteDownload, SiteCameraDetails);
+    return readExtras(r, *this);
   }();
   Modified = !ok;
   return ok;

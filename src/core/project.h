@@ -6,6 +6,7 @@
 // reads the settings and the signature list while it runs.
 #include "core/album.h"
 #include "core/category.h"
+#include "core/destinations.h"
 #include "core/signature.h"
 #include "db/lumenfolderror.h"
 
@@ -100,6 +101,14 @@ public:
   // aperture, exposure time, ISO, date), read from the originals; never positions or serial
   // numbers.
   bool SiteCameraDetails = false;
+  // Folder that each run with zip keeps as a copy of the archive's content; empty: none.
+  QString SiteFolder;
+  // Where the site is published (destinations.h): names, addresses and where secrets come
+  // from, never the secrets themselves.
+  QList<TPublishDestination> Destinations;
+  // Names this project's manifest on a server, so that publish removes only what it put there.
+  // Made when the first destination is added.
+  QString PublishId;
 
   // Owned lists, loaded from the project database. Reset and Assign leave them alone.
   // Declared so that they are destroyed in the order Signatures, SignatureItems, Categories,
@@ -109,8 +118,8 @@ public:
   TLumenfoldSignatureItemList SignatureItems;
   TLumenfoldSignatureList Signatures;
 
-  // Default settings; zip settings, SiteTemplate, the reserved flags and
-  // ProcessAfterWizard stay.
+  // Default settings; zip settings, SiteTemplate, SiteFolder, the destinations, the reserved
+  // flags and ProcessAfterWizard stay.
   void Reset();
   // Copies the settings except Modified, ZipFileName, ZipDatabase and the reserved flags.
   void Assign(const TLumenfoldProject& source);

@@ -225,14 +225,15 @@ void TfrmLumenFold2::buildMenus() {
   connect(synchroEntry, &QAction::triggered, a.actSynchro, &QAction::trigger);
   connect(a.actSynchro, &QAction::changed, synchroEntry,
           [this, synchroEntry] { synchroEntry->setEnabled(actions_.actSynchro->isEnabled()); });
-  fill(tools, {a.actChangeBase, a.actRecreateTemp, nullptr, a.actOption, nullptr, a.actProcess});
+  fill(tools, {a.actChangeBase, a.actRecreateTemp, nullptr, a.actOption, nullptr, a.actProcess,
+               a.actPublish});
   fill(menu("&Help", "mnuHelp"), {a.actHelp, nullptr, a.actAbout});
 
-  fill(toolBar, {a.actNewProject, a.actSaveProject, a.actOpenProject, nullptr,      a.actAddAlbum,
-                 a.actEditAlbum,  a.actDeleteAlbum, nullptr,          a.actProcess, nullptr,
-                 a.actCategories, a.actSignatures,  a.actRenaming,    nullptr,      a.actDatabase,
-                 a.actOption,     nullptr,          a.actHelp,        a.actAbout,   nullptr,
-                 a.actExit});
+  fill(toolBar, {a.actNewProject, a.actSaveProject, a.actOpenProject, nullptr,       a.actAddAlbum,
+                 a.actEditAlbum,  a.actDeleteAlbum, nullptr,          a.actProcess,  a.actPublish,
+                 nullptr,         a.actCategories,  a.actSignatures,  a.actRenaming, nullptr,
+                 a.actDatabase,   a.actOption,      nullptr,          a.actHelp,     a.actAbout,
+                 nullptr,         a.actExit});
 
   pmnAlbums = new QMenu(this);
   pmnAlbums->setObjectName(QStringLiteral("pmnAlbums"));
@@ -397,7 +398,7 @@ void TfrmLumenFold2::EnableActions() {
   };
   set({a.actNewProject, a.actOpenProject, a.actExit, a.actHelp, a.actAbout}, true);
   set({a.actSaveProjectAs, a.actCloseProject, a.actAddAlbum, a.actCategories, a.actSignatures,
-       a.actDatabase, a.actOption, a.actProcess},
+       a.actDatabase, a.actOption, a.actProcess, a.actPublish},
       open);
   set({a.actSaveProject}, open && project_->Modified);
   set({a.actEditAlbum, a.actDeleteAlbum, a.actAlbumDetail, a.actRenaming}, album);

@@ -44,6 +44,8 @@ const TActionInfo kActions[] = {
      "options"},
     {&TMainActions::actProcess, "actProcess", "Tools", "&Process", "Process", "Process pictures",
      "process"},
+    {&TMainActions::actPublish, "actPublish", "Tools", "P&ublish...", "Publish",
+     "Put the site on the web space, sending only what changed", "process"},
     {&TMainActions::actDeletePicture, "actDeletePicture", "Picture", "&Delete picture",
      "Delete picture", "Delete picture from photo album", "delete"},
     {&TMainActions::actRotateCCW, "actRotateCCW", "Picture", "&Rotate picture counter-clockwise",

@@ -27,6 +27,7 @@ struct TMainActions {
   QAction* actSynchro = nullptr;
   QAction* actOption = nullptr;
   QAction* actProcess = nullptr;
+  QAction* actPublish = nullptr;
   QAction* actDeletePicture = nullptr;
   QAction* actRotateCCW = nullptr;
   QAction* actRotateCW = nullptr;

@@ -9,6 +9,7 @@
 #include "ui/commandcontext.h"
 #include "ui/frmprocessselection.h"
 #include "ui/frmprogress.h"
+#include "ui/frmpublish.h"
 #include "ui/waitcursor.h"
 
 #include "util/durablefiles.h"
@@ -95,6 +96,7 @@ bool RunProcessCommand(QWidget* owner, TLumenfoldProject& project, int albumPosi
 TProcessCommands::TProcessCommands(TCommandContext& context, TMainActions& actions, QObject* parent)
     : QObject(parent), context_(context) {
   WireCommand(context, actions.actProcess, this, [this] { Process(); });
+  WireCommand(context, actions.actPublish, this, [this] { Publish(); });
 }
 
 void TProcessCommands::Process() {
@@ -118,4 +120,11 @@ void TProcessCommands::run(int albumPosition) {
     context_.StartThumbnailLoader();
   };
   RunProcessCommand(context_.Window(), *context_.Project(), albumPosition, hooks);
+}
+
+void TProcessCommands::Publish() {
+  TfrmPublish dialog(context_.Project(), context_.Window());
+  dialog.exec();
+  // Added or removed destinations are changes of the project.
+  context_.EnableActions();
 }

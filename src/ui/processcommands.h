@@ -39,6 +39,8 @@ public:
   void Process();
   // "Process and zip" of the current album (Process when there is none).
   void ProcessAndZip();
+  // The Publish window for the project's destinations.
+  void Publish();
 
 private:
   void run(int albumPosition);

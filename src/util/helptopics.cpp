@@ -24,6 +24,7 @@ const QList<THelpTopicEntry>& HelpTopics() {
       {kHelpCategories, "categories.html"},
       {kHelpRenaming, "renaming.html"},
       {kHelpProcessing, "processing.html"},
+      {kHelpPublish, "publish.html"},
       {kHelpTemplates, "templates.html"},
       {kHelpOptions, "options.html"},
       {kHelpChangeBase, "folders.html#change-base"},
@@ -55,7 +56,7 @@ int HelpTopicForForm(const QString& formName) {
       {"frmProcessSelection", kHelpProcessing}, {"frmProcess", kHelpProcessing},
       {"frmProgress", kHelpProcessing},         {"frmOptions", kHelpOptions},
       {"frmBigTemplate", kHelpTemplates},       {"frmChangeBase", kHelpChangeBase},
-      {"frmSynchro", kHelpSynchronise},
+      {"frmSynchro", kHelpSynchronise},         {"frmPublish", kHelpPublish},
   };
   for (const auto& f : forms)
     if (formName == QLatin1String(f.form)) return f.topic;

@@ -22,6 +22,7 @@ enum THelpTopic : int {
   kHelpCategories = 350,
   kHelpRenaming = 360,
   kHelpProcessing = 370, // the processing selection and progress dialogs
+  kHelpPublish = 375,    // the Publish window
   kHelpTemplates = 380,
   kHelpOptions = 390,
   kHelpChangeBase = 395,

@@ -397,7 +397,8 @@ private slots:
          << "actOption"
          << "actCategories"
          << "actSignatures"
-         << "actProcess";
+         << "actProcess"
+         << "actPublish";
     QCOMPARE(EnabledActions(w), Sorted(QStringList(open) << "actSaveProject"));
     QVERIFY(w.SaveCurrentProject());
     QCOMPARE(EnabledActions(w), Sorted(open));
@@ -518,7 +519,7 @@ private slots:
     int buttons = 0;
     for (QAction* a : toolbar->actions())
       if (!a->isSeparator()) ++buttons;
-    QCOMPARE(buttons, 15);
+    QCOMPARE(buttons, 16);
     auto* popup = w.findChild<QWidget*>(QStringLiteral("pmnPictures"));
     QVERIFY(popup->actions().contains(w.Actions().actProcessedPicture));
     // A hint of the application lands in status panel 0.

@@ -9,6 +9,7 @@
 #include "processing/archive/archivefiles.h"
 #include "processing/archive/archivemark.h"
 #include "processing/publicsite.h"
+#include "processing/sitefolder.h"
 #include "util/helpers.h"
 #include "util/programfolder.h"
 
@@ -162,6 +163,11 @@ void TSiteArchive::WriteStages(const QList<TLumenfoldPicture*>& visited,
   };
   archive_->BeforeEntry = hooks.BeforeEntry;
   archive_->Write();
+  // The site folder follows the archive just written (sitefolder.h).
+  if (const QString folder = ResolvedSiteFolder(project_); !folder.isEmpty())
+    if (const TSiteMirrorResult m = MirrorArchive(archive_->ArchivePath(), folder);
+        !m.Error.isEmpty())
+      throw TZipError(m.Error);
   removeSnapshot();
 }
 

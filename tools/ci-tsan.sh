@@ -18,7 +18,8 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[
   -DCMAKE_C_FLAGS="-fsanitize=thread -fno-omit-frame-pointer" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" -DLUMENFOLD_BUILD_FUZZ=OFF
 tests=(test_processthread test_thumbnailthread test_processdialogs)
-cmake --build build-tsan --parallel "$(nproc)" --target "${tests[@]}" test_frmmain
+# The main window offers the shipped site templates: they go beside the programs too.
+cmake --build build-tsan --parallel "$(nproc)" --target "${tests[@]}" test_frmmain site_templates
 export QT_QPA_PLATFORM=offscreen
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=$PWD/tools/tsan.supp"
 pattern="^($(IFS='|'; echo "${tests[*]}"))\$"

@@ -45,7 +45,10 @@ private:
 
 } // namespace
 
-TRunResults::TRunResults(QObject* parent) : QObject(parent) {}
+TRunResults::TRunResults(QObject* parent) : QObject(parent) {
+  // One connection made here, on the owner's thread, carries every hand-over.
+  connect(this, &TRunResults::handedOver, this, &TRunResults::applyAll, Qt::QueuedConnection);
+}
 
 TRunResults::~TRunResults() = default;
 
@@ -54,7 +57,7 @@ QString TRunResults::HandOver(TLumenfoldPicture* picture, std::unique_ptr<TLumen
   std::unique_lock lock(mutex_);
   queue_.push_back({picture, std::move(record), save});
   const quint64 mine = ++handedOver_;
-  QMetaObject::invokeMethod(this, &TRunResults::applyAll, Qt::QueuedConnection);
+  emit handedOver();
   applied_.wait(lock, [&] { return appliedCount_ >= mine; });
   return std::exchange(failure_, QString());
 }

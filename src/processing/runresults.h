@@ -34,6 +34,10 @@ public:
   QString HandOver(TLumenfoldPicture* picture, std::unique_ptr<TLumenfoldPicture> record,
                    bool save);
 
+signals:
+  // A hand-over is waiting (emitted on the run thread, received on the owner's thread).
+  void handedOver();
+
 private:
   struct Update {
     TLumenfoldPicture* Picture = nullptr;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # ThreadSanitizer build of the threaded parts: the processing run, the thumbnail loader, the
-# progress dialog that owns a run and the main window, whose picture list repaints during a run. Its own build folder (build-tsan), a unity build; only those
+# progress dialog that owns a run, and the main window's processing test, whose picture list
+# repaints during a run. Its own build folder (build-tsan), a unity build; only those
 # test programs are built.
 # Qt itself is not built with the sanitizer: tools/tsan.supp names the reports that come from
 # inside Qt's own synchronisation, which the sanitizer cannot see.
@@ -16,8 +17,9 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[
   -DCMAKE_CXX_FLAGS="-fsanitize=thread -fno-omit-frame-pointer" \
   -DCMAKE_C_FLAGS="-fsanitize=thread -fno-omit-frame-pointer" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" -DLUMENFOLD_BUILD_FUZZ=OFF
-tests=(test_processthread test_thumbnailthread test_processdialogs test_frmmain)
-cmake --build build-tsan --parallel "$(nproc)" --target "${tests[@]}"
+tests=(test_processthread test_thumbnailthread test_processdialogs)
+# The main window offers the shipped site templates: they go beside the programs too.
+cmake --build build-tsan --parallel "$(nproc)" --target "${tests[@]}" test_frmmain site_templates
 export QT_QPA_PLATFORM=offscreen
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=$PWD/tools/tsan.supp"
 pattern="^($(IFS='|'; echo "${tests[*]}"))\$"
@@ -27,4 +29,7 @@ if command -v setarch >/dev/null && setarch "$(uname -m)" -R true 2>/dev/null; t
   runner=(setarch "$(uname -m)" -R)
 fi
 (cd build-tsan && "${runner[@]}" ctest --output-on-failure --timeout 900 -R "$pattern")
+# Of the main window's tests only the one that runs processing: the window's other tests are not
+# part of this stage.
+(cd build-tsan/tests && "${runner[@]}" ../bin/test_frmmain processAndProcessAndZipReportHowTheRunEnded)
 echo "ThreadSanitizer stage: $(($(date +%s) - started)) s"

@@ -5,6 +5,7 @@
 #include "db/sqlaccess.h"
 #include "db/userprompt.h"
 
+#include <QMutex>
 #include <QThread>
 
 namespace {
@@ -44,25 +45,27 @@ private:
 
 } // namespace
 
-TRunResults::TRunResults(QObject* parent) : QObject(parent) {}
+TRunResults::TRunResults(QObject* parent) : QObject(parent) {
+  // One connection made here, on the owner's thread, carries every hand-over.
+  connect(this, &TRunResults::handedOver, this, &TRunResults::applyAll, Qt::QueuedConnection);
+}
 
 TRunResults::~TRunResults() = default;
 
 QString TRunResults::HandOver(TLumenfoldPicture* picture, std::unique_ptr<TLumenfoldPicture> record,
                               bool save) {
-  QMutexLocker lock(&mutex_);
+  std::unique_lock lock(mutex_);
   queue_.push_back({picture, std::move(record), save});
   const quint64 mine = ++handedOver_;
-  QMetaObject::invokeMethod(this, &TRunResults::applyAll, Qt::QueuedConnection);
-  while (appliedCount_ < mine)
-    applied_.wait(&mutex_);
+  emit handedOver();
+  applied_.wait(lock, [&] { return appliedCount_ >= mine; });
   return std::exchange(failure_, QString());
 }
 
 void TRunResults::applyAll() {
   std::vector<Update> updates;
   {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     updates.swap(queue_);
   }
   for (const Update& update : updates) {
@@ -72,10 +75,12 @@ void TRunResults::applyAll() {
     } catch (const std::exception& e) {
       failure = QString::fromUtf8(e.what());
     }
-    QMutexLocker lock(&mutex_);
-    ++appliedCount_;
-    if (!failure.isEmpty()) failure_ = failure;
-    applied_.wakeAll();
+    {
+      std::lock_guard lock(mutex_);
+      ++appliedCount_;
+      if (!failure.isEmpty()) failure_ = failure;
+    }
+    applied_.notify_all();
   }
 }
 

@@ -12,11 +12,11 @@
 // Threads: create on the owner's thread, which must keep dispatching events while a run is
 // active (TProcessingJob::WaitForEnd, the modal progress window, TProcessThread::WaitForEnd).
 // HandOver from the run thread only.
-#include <QMutex>
 #include <QObject>
 #include <QString>
-#include <QWaitCondition>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 class TLumenfoldPicture;
@@ -34,6 +34,10 @@ public:
   QString HandOver(TLumenfoldPicture* picture, std::unique_ptr<TLumenfoldPicture> record,
                    bool save);
 
+signals:
+  // A hand-over is waiting (emitted on the run thread, received on the owner's thread).
+  void handedOver();
+
 private:
   struct Update {
     TLumenfoldPicture* Picture = nullptr;
@@ -45,8 +49,8 @@ private:
   // Returns why the save failed, or an empty text.
   static QString apply(const Update& update);
 
-  QMutex mutex_;
-  QWaitCondition applied_;
+  std::mutex mutex_;
+  std::condition_variable applied_;
   std::vector<Update> queue_;
   quint64 handedOver_ = 0;   // updates handed over so far
   quint64 appliedCount_ = 0; // updates applied so far

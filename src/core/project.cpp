@@ -409,6 +409,7 @@ QByteArray TLumenfoldProject::SettingsToBytes() const {
   if (SiteCameraDetails) {
     w.text(QLatin1String(kExtraSiteCameraDetails));
     w.text(QStringLiteral("1"));
+  }
   if (!SiteFolder.isEmpty()) {
     w.text(QLatin1String(kExtraSiteFolder));
     w.text(SiteFolder);

@@ -32,6 +32,8 @@ int rank(const QString& path) {
     return 1;
   if (suffix == QLatin1String("json")) return 2;
   if (suffix == QLatin1String("html") || suffix == QLatin1String("htm")) return 3;
+  // The feed, the sitemap and robots.txt name the pages: they follow them.
+  if (suffix == QLatin1String("xml") || path == QLatin1String("robots.txt")) return 4;
   return 0;
 }
 
@@ -359,7 +361,7 @@ TPublishOutcome TPublisher::Run(const TPublishProgressFn& progress) {
   if (!putState(id_ + QStringLiteral(".pending"), QJsonDocument(marker).toJson(), out.Error))
     return out;
   // Rank by rank, so that a page never names a file that is not there yet.
-  for (int r = 0; r <= 3; ++r) {
+  for (int r = 0; r <= 4; ++r) {
     QStringList certain, maybe;
     for (const TPublishStep& s : std::as_const(plan_.Steps))
       if (s.Action != TPublishAction::Remove && rank(s.Path) == r)

@@ -113,7 +113,7 @@ private slots:
     QCOMPARE(project.Categories.CategoryTitles(both, ","), QString("Sea,boats,Größe,Genoa"));
     QCOMPARE(iptc->CategoryIds, QStringList{QString::number(mill->Id)});
     QCOMPARE(album.Pictures.Pictures(1)->Title, QString("From IPTC")); // damaged XMP
-    QCOMPARE(project.Categories.Count(), 6); // MILL and five new ones
+    QCOMPARE(project.Categories.Count(), 6);                           // MILL and five new ones
 
     both->Title = "My own title";
     both->CategoryIds.removeFirst(); // the user took "Sea" away; a re-read gives it back

@@ -232,7 +232,8 @@ private slots:
       QCOMPARE(image.Bitmap.size(), c.expected);
       QCOMPARE(image.FullSize, QSize(1600, 1200));
     }
-    writeBytes(env.path(QStringLiteral("broken.jpg")), QByteArray("\xFF\xD8\xFF\xE0" "broken"));
+    writeBytes(env.path(QStringLiteral("broken.jpg")), QByteArray("\xFF\xD8\xFF\xE0"
+                                                                  "broken"));
     const TViewerImage broken =
         LoadViewerImage(env.path(QStringLiteral("broken.jpg")), {400, 300}, 1);
     QVERIFY(broken.Bitmap.isNull());

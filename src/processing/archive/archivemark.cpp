@@ -6,8 +6,8 @@
 #include "core/project.h"
 #include "db/connectionstring.h"
 #include "processing/archive/archivebuilder.h"
-#include "processing/archive/zipwriter.h"
 #include "processing/archive/archiveupdate.h"
+#include "processing/archive/zipwriter.h"
 #include "util/helpers.h"
 #include "util/programfolder.h"
 

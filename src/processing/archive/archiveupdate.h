@@ -49,8 +49,9 @@ void PlanArchiveUpdate(TArchiveUpdatePlan& plan);
 // Carries out the plan on the archive at path (the file the plan was made from: its size and
 // identity are checked). beforeEntry(i) runs before entry i of the plan is written, kept
 // entries included; whatever it throws leaves the old archive as it was and is thrown on.
-// progress(done, total) reports bytes of entry data (those that stay count as done at once). Empty on success, else why not; the
-// old archive then stays (or the journal puts it back at the next RecoverArchiveUpdate).
+// progress(done, total) reports bytes of entry data (those that stay count as done at once). Empty
+// on success, else why not; the old archive then stays (or the journal puts it back at the next
+// RecoverArchiveUpdate).
 QString UpdateArchiveInPlace(const QString& path, const TArchiveUpdatePlan& plan,
                              const std::function<void(int)>& beforeEntry,
                              const std::function<void(qint64, qint64)>& progress);

@@ -2,6 +2,7 @@
 
 #include "core/album.h"
 #include "core/project.h"
+#include "db/userprompt.h"
 #include "processing/thumbnailthread.h"
 #include "ui/albumcommands.h"
 #include "ui/frmalbumdetail.h"
@@ -96,7 +97,17 @@ void ShootAlbumDialogs(TfrmLumenFold2* w) {
     auto* skip = wizard->findChild<QPushButton*>(QStringLiteral("bbnSkip"));
     (next->isEnabled() ? next : skip)->click();
   }
-  wizard->reject();
+  {
+    // Cancel asks whether to drop what was typed; the pictures are taken, so the answer is Yes.
+    struct TYes : UserPrompt {
+      void error(const QString&) override {}
+      void warning(const QString&) override {}
+      bool confirm(const QString&) override { return true; }
+    } yes;
+    UserPrompt* previous = SetPrompt(&yes);
+    wizard->reject();
+    SetPrompt(previous);
+  }
   delete wizard;
   w->Project()->WizardPages = pages;
 }

@@ -121,7 +121,8 @@ TfrmLumenFold2::TfrmLumenFold2(QWidget* parent)
     ui->sbrMain->addWidget(statusPanels_[i], i == 0 ? 1 : 0);
   }
   statusPanels_[0]->setMaximumWidth(250);
-  ui->sbrMain->addPermanentWidget(new TThumbnailSizeControl(lvwMain, ui->sbrMain));
+  sizeControl_ = new TThumbnailSizeControl(lvwMain, ui->sbrMain);
+  ui->sbrMain->addPermanentWidget(sizeControl_);
 
   ui->pnlAlbums->hide();
   ui->splitterMain->hide();
@@ -298,6 +299,7 @@ void TfrmLumenFold2::UpdateView() {
   emptyProject_->setVisible(open && !albums);
   if (!albums && viewing_) closeViewer(-1);
   lvwMain->setVisible(albums && !viewing_);
+  sizeControl_->setVisible(albums);
   lblEmptyAlbum_->setVisible(albums && currentAlbum_ && currentAlbum_->Pictures.Count() == 0);
   EnableActions();
 }
@@ -446,7 +448,9 @@ bool TfrmLumenFold2::event(QEvent* e) {
 
 void TfrmLumenFold2::resizeEvent(QResizeEvent* e) {
   QMainWindow::resizeEvent(e);
-  statusPanels_[0]->setMaximumWidth(std::max(0, ui->sbrMain->width() - 200));
+  // The thumbnail size control sits at the right: the hint panel leaves room for it too.
+  statusPanels_[0]->setMaximumWidth(
+      std::max(0, ui->sbrMain->width() - 200 - sizeControl_->sizeHint().width()));
   statusPanels_[1]->setFixedWidth(100);
   statusPanels_[2]->setFixedWidth(50);
 }

@@ -144,4 +144,5 @@ private:
   TPictureViewer* viewer_ = nullptr;
   bool viewing_ = false;
   QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};
+  QWidget* sizeControl_ = nullptr;
 };

@@ -20,7 +20,7 @@ namespace {
 constexpr char kJournalMagic[] = "LumenFold archive journal 1";
 constexpr qint64 kBlock = qint64(1) << 20;
 
-QString systemError() {
+QString errnoText() {
   return QString::fromLocal8Bit(std::strerror(errno));
 }
 
@@ -50,7 +50,7 @@ bool writeAt(int fd, const char* data, qint64 size, qint64 offset) {
   return true;
 }
 
-bool readAt(int fd, char* data, qint64 size, qint64 offset) {
+bool readRange(int fd, char* data, qint64 size, qint64 offset) {
   while (size > 0) {
     const ssize_t n = ::pread(fd, data, size_t(size), off_t(offset));
     if (n < 0 && errno == EINTR) continue;
@@ -79,7 +79,7 @@ bool copyRange(int from, qint64 in, int to, qint64 out, qint64 length) {
   std::unique_ptr<char[]> buffer(new char[size_t(kBlock)]);
   while (length > 0) {
     const qint64 piece = std::min(length, kBlock);
-    if (!readAt(from, buffer.get(), piece, qint64(i)) ||
+    if (!readRange(from, buffer.get(), piece, qint64(i)) ||
         !writeAt(to, buffer.get(), piece, qint64(o)))
       return false;
     i += piece;
@@ -219,7 +219,7 @@ QString UpdateArchiveInPlace(const QString& path, const TArchiveUpdatePlan& plan
   const QString journalPath = ArchiveJournalPath(path);
   Fd fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC));
   struct stat info;
-  if (fd.Value < 0 || ::fstat(fd.Value, &info) != 0) return systemError();
+  if (fd.Value < 0 || ::fstat(fd.Value, &info) != 0) return errnoText();
   if (qint64(info.st_size) != plan.OldSize)
     return QStringLiteral("the archive was changed by another program during the run.");
 
@@ -230,8 +230,8 @@ QString UpdateArchiveInPlace(const QString& path, const TArchiveUpdatePlan& plan
   journal.OldDirectoryOffset = plan.OldDirectoryOffset;
   journal.OldTail =
       QByteArray(qsizetype(plan.OldSize - plan.OldDirectoryOffset), Qt::Uninitialized);
-  if (!readAt(fd.Value, journal.OldTail.data(), journal.OldTail.size(), plan.OldDirectoryOffset))
-    return systemError();
+  if (!readRange(fd.Value, journal.OldTail.data(), journal.OldTail.size(), plan.OldDirectoryOffset))
+    return errnoText();
   journal.NewSize = plan.NewSize;
   journal.DirectoryOffset = plan.DirectoryOffset;
   journal.TailCrc = crcOf(plan.Tail);
@@ -242,7 +242,7 @@ QString UpdateArchiveInPlace(const QString& path, const TArchiveUpdatePlan& plan
                   O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     if (out.Value < 0 || !writeAt(out.Value, bytes.constData(), bytes.size(), 0) ||
         ::fdatasync(out.Value) != 0) {
-      const QString reason = systemError();
+      const QString reason = errnoText();
       QFile::remove(journalPath);
       return reason;
     }
@@ -280,7 +280,7 @@ QString UpdateArchiveInPlace(const QString& path, const TArchiveUpdatePlan& plan
       if (!writeAt(fd.Value, header.constData(), header.size(), entry.LocalOffset) ||
           !copyRange(entry.SourceFd, entry.SourceOffset, fd.Value,
                      entry.LocalOffset + header.size(), length)) {
-        const QString reason = systemError();
+        const QString reason = errnoText();
         rollBack();
         return reason;
       }
@@ -296,7 +296,7 @@ QString UpdateArchiveInPlace(const QString& path, const TArchiveUpdatePlan& plan
   if (::fdatasync(fd.Value) != 0 ||
       !writeAt(fd.Value, plan.Tail.constData(), plan.Tail.size(), plan.DirectoryOffset) ||
       ::ftruncate(fd.Value, off_t(plan.NewSize)) != 0 || ::fdatasync(fd.Value) != 0) {
-    const QString reason = systemError();
+    const QString reason = errnoText();
     rollBack();
     return reason;
   }
@@ -306,7 +306,7 @@ QString UpdateArchiveInPlace(const QString& path, const TArchiveUpdatePlan& plan
   if (!zeroDead(fd.Value, plan.Dead) || ::fdatasync(fd.Value) != 0)
     return QStringLiteral("the places of removed entries could not be cleared (%1); the next run "
                           "clears them.")
-        .arg(systemError());
+        .arg(errnoText());
   QFile::remove(journalPath);
   SyncFolderOf(journalPath);
   return QString();
@@ -336,12 +336,12 @@ QString RecoverArchiveUpdate(const QString& archivePath) {
   bool finished = qint64(info.st_size) == journal.NewSize;
   if (finished) {
     QByteArray tail(qsizetype(journal.NewSize - journal.DirectoryOffset), Qt::Uninitialized);
-    finished = readAt(fd.Value, tail.data(), tail.size(), journal.DirectoryOffset) &&
+    finished = readRange(fd.Value, tail.data(), tail.size(), journal.DirectoryOffset) &&
                crcOf(tail) == journal.TailCrc;
   }
   const bool ok = finished ? zeroDead(fd.Value, journal.Dead) && ::fdatasync(fd.Value) == 0
                            : undo(fd.Value, journal);
-  if (!ok) return systemError();
+  if (!ok) return errnoText();
   return done();
 }
 

@@ -228,6 +228,19 @@ void TfrmLumenFold2::buildMenus() {
           [this, synchroEntry] { synchroEntry->setEnabled(actions_.actSynchro->isEnabled()); });
   fill(tools, {a.actChangeBase, a.actRecreateTemp, nullptr, a.actOption, nullptr, a.actProcess,
                a.actPublish});
+  // Process with zip, then publish what the run made.
+  QAction* processPublish = tools->addAction(QStringLiteral("Process and publish..."));
+  processPublish->setObjectName(QStringLiteral("mniProcessAndPublish"));
+  connect(processPublish, &QAction::triggered, this, [this] {
+    if (actions_.actProcess->isEnabled() && actions_.actPublish->isEnabled())
+      RunCommand(this, [this] { processCommands_->ProcessAndPublish(); });
+  });
+  auto followProcess = [this, processPublish] {
+    processPublish->setEnabled(actions_.actProcess->isEnabled() &&
+                               actions_.actPublish->isEnabled());
+  };
+  connect(a.actProcess, &QAction::changed, processPublish, followProcess);
+  connect(a.actPublish, &QAction::changed, processPublish, followProcess);
   fill(menu("&Help", "mnuHelp"), {a.actHelp, nullptr, a.actAbout});
 
   fill(toolBar, {a.actNewProject, a.actSaveProject, a.actOpenProject, nullptr,       a.actAddAlbum,

@@ -105,6 +105,7 @@ TfrmOptions::TfrmOptions(QWidget* parent)
   connect(ui->cbxMetadata, &QComboBox::currentIndexChanged, this, onProcess);
   connect(ui->cbxChroma, &QComboBox::currentIndexChanged, this, onProcess);
   connect(ui->edtSiteAddress, &QLineEdit::textChanged, this, onProcess);
+  connect(ui->edtSiteFolder, &QLineEdit::textChanged, this, onProcess);
   connect(ui->cbxSiteDownload, &QComboBox::currentIndexChanged, this, onProcess);
   connect(ui->cbxSiteCamera, &QAbstractButton::toggled, this, onProcess);
 
@@ -220,6 +221,7 @@ void TfrmOptions::fillControls() {
   ui->cbxMetadata->setCurrentIndex(std::clamp(p.OutputMetadata, int(omSafe), int(omNone)));
   ui->cbxChroma->setCurrentIndex(p.ChromaSubsampling == cs444 ? 1 : 0);
   ui->edtSiteAddress->setText(p.SiteAddress);
+  ui->edtSiteFolder->setText(p.SiteFolder);
   ui->cbxSiteDownload->setCurrentIndex(std::clamp(p.SiteDownload, 0, 2));
   ui->cbxSiteCamera->setChecked(p.SiteCameraDetails);
 
@@ -340,6 +342,7 @@ void TfrmOptions::cbxScaleClick() {
   p.OutputMetadata = ui->cbxMetadata->currentIndex();
   p.ChromaSubsampling = ui->cbxChroma->currentIndex() == 1 ? cs444 : cs420;
   p.SiteAddress = ui->edtSiteAddress->text().trimmed();
+  p.SiteFolder = ui->edtSiteFolder->text().trimmed();
   p.SiteDownload = ui->cbxSiteDownload->currentIndex();
   p.SiteCameraDetails = ui->cbxSiteCamera->isChecked();
 }

@@ -109,7 +109,13 @@ void TProcessCommands::ProcessAndZip() {
   run(album ? project->Albums.IndexOfObject(album) : -1);
 }
 
-void TProcessCommands::run(int albumPosition) {
+void TProcessCommands::ProcessAndPublish() {
+  TLumenfoldProject* project = context_.Project();
+  TLumenfoldAlbum* album = context_.CurrentAlbum();
+  if (run(album ? project->Albums.IndexOfObject(album) : -1)) Publish();
+}
+
+bool TProcessCommands::run(int albumPosition) {
   TProcessHooks hooks;
   // The run changes pictures from its own thread: the loader must not touch them meanwhile.
   hooks.BeforeRun = [this] { context_.StopThumbnailLoader(); };
@@ -119,7 +125,7 @@ void TProcessCommands::run(int albumPosition) {
     context_.UpdateView();
     context_.StartThumbnailLoader();
   };
-  RunProcessCommand(context_.Window(), *context_.Project(), albumPosition, hooks);
+  return RunProcessCommand(context_.Window(), *context_.Project(), albumPosition, hooks);
 }
 
 void TProcessCommands::Publish() {

@@ -41,8 +41,10 @@ public:
   void ProcessAndZip();
   // The Publish window for the project's destinations.
   void Publish();
+  // "Process and zip", then, when the run finished, the Publish window.
+  void ProcessAndPublish();
 
 private:
-  void run(int albumPosition);
+  bool run(int albumPosition);
   TCommandContext& context_;
 };

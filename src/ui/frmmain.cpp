@@ -401,29 +401,13 @@ void TfrmLumenFold2::openRecent(const QString& fileName) {
 }
 
 void TfrmLumenFold2::EnableActions() {
-  const bool open = IsProjectOpen();
-  const bool album = open && currentAlbum_;
-  const bool picture = album && currentPicture_;
-  const bool original = picture && QFileInfo::exists(currentPicture_->OriginalPath());
-  const TMainActions& a = actions_;
-  // An action whose command is not wired yet stays disabled (TMainActions::Enable).
-  auto set = [](std::initializer_list<QAction*> list, bool on) {
-    for (QAction* action : list)
-      TMainActions::Enable(action, on);
-  };
-  set({a.actNewProject, a.actOpenProject, a.actExit, a.actHelp, a.actAbout}, true);
-  set({a.actSaveProjectAs, a.actCloseProject, a.actAddAlbum, a.actCategories, a.actSignatures,
-       a.actDatabase, a.actOption, a.actProcess, a.actPublish},
-      open);
-  set({a.actSaveProject}, open && project_->Modified);
-  set({a.actEditAlbum, a.actDeleteAlbum, a.actAlbumDetail, a.actRenaming}, album);
-  set({a.actDeletePicture}, picture);
-  set({a.actPictureDetails, a.actRotateCW, a.actRotateCCW, a.actRotate180, a.actFlip,
-       a.actSignPicture, a.actAssignCategory, a.actMakeFacePicture, a.actPrivatePicture,
-       a.actMarkDeleted, a.actRotateCCWAll, a.actRotateCWAll, a.actRotate180All, a.actFlipAll,
-       a.actAssignCategoryAll, a.actSignAllPictures, a.actProcessedPicture, a.actReadCaptions},
-      original);
-  set({a.actSynchro, a.actChangeBase, a.actRecreateTemp}, true);
+  TActionState state;
+  state.ProjectOpen = IsProjectOpen();
+  state.ProjectModified = project_->Modified;
+  state.Album = currentAlbum_ != nullptr;
+  state.Picture = currentPicture_ != nullptr;
+  state.Original = currentPicture_ && QFileInfo::exists(currentPicture_->OriginalPath());
+  actions_.ApplyEnableRules(state);
 }
 
 // --- Lifecycle -----------------------------------------------------------------------------------

@@ -3,14 +3,27 @@
 // compile. The window creates the set once (Create); menus, toolbar and popups place the members;
 // command classes (projectcommands.h, albumcommands.h, ...) connect them with Wire.
 //
-// An action that has no command wired stays disabled whatever the enabling rules say: wiring a
-// new command is the one change that makes its action usable.
+// Each row of the action table also says when the action is enabled (TEnableRule); an action
+// that has no command wired stays disabled whatever its rule says, so a new command is one table
+// row plus one Wire call.
 //
 // Threads: user-interface thread only.
 #include <QAction>
 #include <QList>
 #include <QObject>
 #include <utility>
+
+// When the window enables an action; every row of the action table names one.
+enum class TEnableRule { Always, ProjectOpen, ProjectModified, Album, Picture, Original };
+
+// What the enabling rules look at.
+struct TActionState {
+  bool ProjectOpen = false;
+  bool ProjectModified = false;
+  bool Album = false;    // an album is current
+  bool Picture = false;  // a picture is current
+  bool Original = false; // the current picture's original is there
+};
 
 struct TMainActions {
   QAction* actNewProject = nullptr;
@@ -59,6 +72,8 @@ struct TMainActions {
   void Create(QObject* owner);
   // Every action in the order of the action manager.
   QList<QAction*> All() const;
+  // Enables each action by its row's rule (and only when a command is wired to it).
+  void ApplyEnableRules(const TActionState& state) const;
 
   // Connects the command to the action's trigger and marks the action as wired.
   template <typename F> static void Wire(QAction* action, const QObject* context, F&& command) {

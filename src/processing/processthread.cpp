@@ -87,6 +87,7 @@ TProcessThread::~TProcessThread() {
     RequestStop();
     WaitForEnd();
   }
+  const std::lock_guard<std::mutex> release(archiveRelease_);
   archive_.reset();
 }
 
@@ -246,7 +247,10 @@ void TProcessThread::run() {
   ReleaseFreeHeap(); // the workers' buffers are freed with the pool
   // Nothing of this run's spool or database copy stays on disk; the archive is as the last
   // write left it.
-  archive_.reset();
+  {
+    const std::lock_guard<std::mutex> release(archiveRelease_);
+    archive_.reset();
+  }
   {
     QMutexLocker lock(&mutex_);
     reason_ = reason;

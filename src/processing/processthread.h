@@ -44,6 +44,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class TLumenfoldAlbum;
 class TLumenfoldPicture;
@@ -143,7 +144,10 @@ private:
   bool processAll_;
   QObject* progressWindow_;
   std::unique_ptr<TSiteArchive> archive_; // the zip stages (zip on)
-  std::unique_ptr<TRunResults> results_;  // lives on the owner's thread
+  // Guards the archive's release, which the run does at its end and the destructor again: a
+  // standard mutex, so that the thread sanitizer sees the order (Qt's own waits it cannot).
+  std::mutex archiveRelease_;
+  std::unique_ptr<TRunResults> results_; // lives on the owner's thread
   int jobs_ = 1;
   TProcessReport report_; // written by the run thread, read after the end under mutex_
   TProcessReport finalReport_;

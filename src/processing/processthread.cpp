@@ -87,7 +87,8 @@ TProcessThread::~TProcessThread() {
     RequestStop();
     WaitForEnd();
   }
-  const std::lock_guard<std::mutex> release(archiveRelease_);
+  // Everything the run wrote happened before it left its end section.
+  const std::lock_guard<std::mutex> end(runEnd_);
   archive_.reset();
 }
 
@@ -108,7 +109,7 @@ void TProcessThread::RequestStop() {
 }
 
 QString TProcessThread::Reason() const {
-  QMutexLocker lock(&mutex_);
+  const std::lock_guard<std::mutex> end(runEnd_);
   return reason_;
 }
 
@@ -117,7 +118,7 @@ QString TProcessThread::StoppedReason() {
 }
 
 TProcessReport TProcessThread::Report() const {
-  QMutexLocker lock(&mutex_);
+  const std::lock_guard<std::mutex> end(runEnd_);
   return finalReport_;
 }
 
@@ -248,11 +249,8 @@ void TProcessThread::run() {
   // Nothing of this run's spool or database copy stays on disk; the archive is as the last
   // write left it.
   {
-    const std::lock_guard<std::mutex> release(archiveRelease_);
+    const std::lock_guard<std::mutex> end(runEnd_);
     archive_.reset();
-  }
-  {
-    QMutexLocker lock(&mutex_);
     reason_ = reason;
     finalReport_ = report_;
   }

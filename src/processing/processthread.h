@@ -144,9 +144,11 @@ private:
   bool processAll_;
   QObject* progressWindow_;
   std::unique_ptr<TSiteArchive> archive_; // the zip stages (zip on)
-  // Guards the archive's release, which the run does at its end and the destructor again: a
-  // standard mutex, so that the thread sanitizer sees the order (Qt's own waits it cannot).
-  std::mutex archiveRelease_;
+  // Guards reason_ and finalReport_ and is held by the run's end section (archive released,
+  // reason and final report set), the destructor and the result accessors: a standard mutex,
+  // so that the thread sanitizer sees that everything the run wrote comes before them (Qt's own
+  // waits it cannot see). Never taken together with mutex_.
+  mutable std::mutex runEnd_;
   std::unique_ptr<TRunResults> results_; // lives on the owner's thread
   int jobs_ = 1;
   TProcessReport report_; // written by the run thread, read after the end under mutex_

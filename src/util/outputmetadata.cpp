@@ -192,14 +192,15 @@ QByteArray readHeif(const QString& path) {
   return file.readAll();
 }
 
-Exiv2::Image::AutoPtr openImage(const QByteArray& original, const QString& path) {
+// The library reads the bytes where they lie, without a copy: they must outlive the image. held
+// keeps the header made for a HEIF original; the caller declares it before the image.
+Exiv2::Image::AutoPtr openImage(const QByteArray& original, const QString& path, QByteArray& held) {
   // A HEIF original's metadata comes through libheif, as the header of a JPEG file.
-  const QByteArray bytes =
-      SniffPictureFormat(original.isEmpty() ? QByteArray() : original.left(16)) ==
-                  TPictureFormat::Heif ||
-              (original.isEmpty() && SniffPictureFile(path) == TPictureFormat::Heif)
-          ? HeifMetadataAsJpeg(original.isEmpty() ? readHeif(path) : original, path)
-          : original;
+  const bool heif = SniffPictureFormat(original.isEmpty() ? QByteArray() : original.left(16)) ==
+                        TPictureFormat::Heif ||
+                    (original.isEmpty() && SniffPictureFile(path) == TPictureFormat::Heif);
+  if (heif) held = HeifMetadataAsJpeg(original.isEmpty() ? readHeif(path) : original, path);
+  const QByteArray& bytes = heif ? held : original;
   if (!bytes.isEmpty())
     return Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(bytes.constData()),
                                      long(bytes.size()));
@@ -290,7 +291,8 @@ QByteArray segmentsWithoutXmp(const QByteArray& original, const QString& path, T
   if (stripped.isEmpty()) return {};
   const std::string xmpError = t_libraryError;
   t_libraryError.clear();
-  Exiv2::Image::AutoPtr image = openImage(stripped, path);
+  QByteArray held;
+  Exiv2::Image::AutoPtr image = openImage(stripped, path, held);
   QByteArray out;
   if (image.get()) {
     image->readMetadata();
@@ -310,7 +312,8 @@ QByteArray segmentsWithoutXmp(const QByteArray& original, const QString& path, T
 // Empty and t_libraryError set when the metadata cannot be read; the segments otherwise (empty
 // when nothing is kept).
 QByteArray makeSegments(const QByteArray& original, const QString& path, TMetadataKeep keep) {
-  Exiv2::Image::AutoPtr image = openImage(original, path);
+  QByteArray held;
+  Exiv2::Image::AutoPtr image = openImage(original, path, held);
   if (!image.get()) return {};
   image->readMetadata();
   if (!t_libraryError.empty()) {
@@ -396,7 +399,8 @@ QMap<QString, QString> ReadMetadataEntries(const QByteArray& file) {
   InitialiseMetadataLibrary();
   t_libraryError.clear();
   try {
-    Exiv2::Image::AutoPtr image = openImage(file, QString());
+    QByteArray held;
+    Exiv2::Image::AutoPtr image = openImage(file, QString(), held);
     if (!image.get()) return entries;
     image->readMetadata();
     auto add = [&](const std::string& key, const std::string& value) {

@@ -60,6 +60,17 @@ QString foldedName(const QString& name) {
 
 } // namespace
 
+TZipEntryHeader TArchiveBuilder::SpoolRecord::Header(const QString& name) const {
+  TZipEntryHeader h;
+  h.Name = name.toUtf8();
+  h.Method = Deflated ? kZipDeflated : kZipStored;
+  h.Crc = Crc;
+  h.CompressedSize = quint64(Length);
+  h.Size = quint64(Size);
+  ZipDosTime(std::time_t(MTime), h.DosTime, h.DosDate);
+  return h;
+}
+
 namespace {
 
 // libdeflate at its normal level: smaller output than zlib's normal level in a fraction of the
@@ -688,13 +699,7 @@ void TArchiveBuilder::Write() {
   for (const Wanted& w : wanted_) {
     Part part;
     if (const auto s = spooled_.constFind(w.Name); s != spooled_.constEnd()) {
-      TZipEntryHeader& h = part.Header;
-      h.Name = w.Name.toUtf8();
-      h.Method = s->Deflated ? kZipDeflated : kZipStored;
-      h.Crc = s->Crc;
-      h.CompressedSize = quint64(s->Length);
-      h.Size = quint64(s->Size);
-      ZipDosTime(std::time_t(s->MTime), h.DosTime, h.DosDate);
+      part.Header = s->Header(w.Name);
       part.Fd = spoolFd;
       part.Offset = s->Offset;
     } else if (const auto o = checkedEntries().constFind(w.Name);
@@ -839,13 +844,7 @@ bool TArchiveBuilder::updateInPlace() {
       entry.LocalOffset = qint64(o->Raw.LocalHeaderOffset);
       kept.insert(w.Name);
     } else if (s != spooled_.constEnd()) {
-      TZipEntryHeader& h = entry.Header;
-      h.Name = w.Name.toUtf8();
-      h.Method = s->Deflated ? kZipDeflated : kZipStored;
-      h.Crc = s->Crc;
-      h.CompressedSize = quint64(s->Length);
-      h.Size = quint64(s->Size);
-      ZipDosTime(std::time_t(s->MTime), h.DosTime, h.DosDate);
+      entry.Header = s->Header(w.Name);
       entry.SourceFd = spoolFd;
       entry.SourceOffset = s->Offset;
     } else {

@@ -163,6 +163,8 @@ private:
     quint32 Crc = 0;
     qint64 Size = 0;
     qint64 MTime = 0;
+    // The entry's header for the bytes in the spool.
+    TZipEntryHeader Header(const QString& name) const;
   };
   struct OldEntry {
     TZipDirectoryEntry Raw; // as the previous archive's directory has it

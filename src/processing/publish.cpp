@@ -12,17 +12,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <algorithm>
-#include <csignal>
-#include <sys/prctl.h>
 
 namespace {
-
-// rclone's exit status when the folder does not exist.
-constexpr int kRcloneDirNotFound = 3;
 
 // When a file may travel: pictures and the other files first, then what names them.
 int rank(const QString& path) {
@@ -53,10 +47,9 @@ TPublisher::TManifest manifestFrom(const QJsonObject& files) {
   return m;
 }
 
-QString lastLines(const QString& text, int count) {
-  QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-  if (lines.size() > count) lines = lines.mid(lines.size() - count);
-  return lines.join(QStringLiteral("; "));
+// The engine's answer when the destination's folder does not exist yet.
+bool isNotFound(const QString& error) {
+  return error.contains(QLatin1String("directory not found"));
 }
 
 } // namespace
@@ -89,115 +82,103 @@ TPublisher::TPublisher(const TLumenfoldProject& project, const TPublishDestinati
 
 bool TPublisher::ensureEngine() {
   if (engineReady_) return true;
-  program_ = RcloneProgram();
-  if (program_.isEmpty()) {
+  const QString program = RcloneProgram();
+  if (program.isEmpty()) {
     error_ = RcloneMissingMessage();
     return false;
   }
   if (!AddSecrets(target_, secrets_, &error_)) return false;
+  // rclone's S3 client refuses to start with AWS_CA_BUNDLE set ("unsupported transport"); the
+  // same certificates reach it through its own option instead.
+  QMap<QString, QString> environment = target_.Environment;
+  QStringList dropped;
+  if (qEnvironmentVariableIsSet("AWS_CA_BUNDLE")) {
+    dropped << QStringLiteral("AWS_CA_BUNDLE");
+    if (!qEnvironmentVariableIsSet("RCLONE_CA_CERT"))
+      environment.insert(QStringLiteral("RCLONE_CA_CERT"), qEnvironmentVariable("AWS_CA_BUNDLE"));
+  }
+  engine_ = std::make_unique<TRcloneSession>(program, environment, dropped);
+  if (!engine_->Start(&error_)) {
+    engine_.reset();
+    return false;
+  }
   engineReady_ = true;
   return true;
 }
 
-TPublisher::TRun TPublisher::rclone(const QStringList& args, const QByteArray& input,
-                                    const std::function<void(const QJsonObject&)>& stats) {
-  TRun run;
-  QProcess p;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  for (auto it = target_.Environment.cbegin(); it != target_.Environment.cend(); ++it)
-    env.insert(it.key(), it.value());
-  p.setProcessEnvironment(env);
-  // The engine ends with this program, even when it is killed.
-  p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-  QStringList all = args;
-  all << QStringLiteral("--use-json-log") << QStringLiteral("--stats") << QStringLiteral("500ms")
-      << QStringLiteral("--stats-log-level") << QStringLiteral("NOTICE");
-  p.start(program_, all);
-  if (!p.waitForStarted(30000)) {
-    run.Errors = QStringLiteral("rclone could not be started: %1").arg(p.errorString());
-    return run;
-  }
-  if (!input.isEmpty()) p.write(input);
-  p.closeWriteChannel();
-  QByteArray pendingErr;
-  auto readLog = [&] {
-    pendingErr += p.readAllStandardError();
-    qsizetype nl;
-    while ((nl = pendingErr.indexOf('\n')) >= 0) {
-      const QByteArray line = pendingErr.left(nl);
-      pendingErr.remove(0, nl + 1);
-      const QJsonObject o = QJsonDocument::fromJson(line).object();
-      if (o.isEmpty()) {
-        if (!line.trimmed().isEmpty()) run.Errors += QString::fromUtf8(line) + QLatin1Char('\n');
-        continue;
-      }
-      if (o.contains(QLatin1String("stats")) && stats) stats(o.value("stats").toObject());
-      const QString level = o.value("level").toString();
-      if (level == QLatin1String("error") || level == QLatin1String("critical"))
-        run.Errors += o.value("msg").toString().trimmed() + QLatin1Char('\n');
-    }
-  };
-  while (!p.waitForFinished(200)) {
-    run.Out += p.readAllStandardOutput();
-    readLog();
-    if (cancel_ && !run.Cancelled) {
-      run.Cancelled = true;
-      p.terminate();
-      if (!p.waitForFinished(5000)) p.kill();
-    }
-    if (p.state() == QProcess::NotRunning) break;
-  }
-  run.Out += p.readAllStandardOutput();
-  readLog();
-  run.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-  return run;
-}
-
-QString TPublisher::remoteFile(const QString& path) const {
-  QString base = target_.Remote;
-  if (!base.endsWith(QLatin1Char(':')) && !base.endsWith(QLatin1Char('/')))
-    base += QLatin1Char('/');
-  return base + path;
+TRcloneSession::TResult TPublisher::call(const QString& command, const QJsonObject& parameters,
+                                         const std::function<void(const QJsonObject&)>& stats) {
+  TRcloneSession::TResult r = engine_->Call(command, parameters, &cancel_, stats);
+  if (!r.Ok && !r.Error.isEmpty())
+    Tracer().Write(QStringLiteral("Publish: %1: %2").arg(command, r.Error));
+  return r;
 }
 
 QString TPublisher::TestConnection() {
   if (!error_.isEmpty()) return error_;
   if (!ensureEngine()) return error_;
-  const TRun r = rclone({QStringLiteral("lsjson"), QStringLiteral("--max-depth"),
-                         QStringLiteral("1"), target_.Remote});
-  if (r.Exit == 0 || r.Exit == kRcloneDirNotFound) return QString();
-  return QStringLiteral("%1 cannot be reached: %2").arg(target_.Display, lastLines(r.Errors, 2));
+  const TRcloneSession::TResult r =
+      call(QStringLiteral("operations/list"),
+           {{"fs", target_.Remote},
+            {"remote", QString()},
+            {"opt", QJsonObject{{"noModTime", true}, {"noMimeType", true}}}});
+  if (r.Ok || isNotFound(r.Error)) return QString();
+  return QStringLiteral("%1 cannot be reached: %2").arg(target_.Display, r.Error);
+}
+
+bool TPublisher::getState(const QString& name, QByteArray& bytes) {
+  QTemporaryDir into;
+  const TRcloneSession::TResult r =
+      call(QStringLiteral("operations/copyfile"),
+           {{"srcFs", target_.Remote},
+            {"srcRemote", QLatin1String(kPublishStateFolder) + QLatin1Char('/') + name},
+            {"dstFs", into.path()},
+            {"dstRemote", name}});
+  if (!into.isValid() || !r.Ok) {
+    error_ = r.Cancelled ? QStringLiteral("Publishing was stopped.")
+                         : QStringLiteral("The publishing record on %1 cannot be read: %2")
+                               .arg(target_.Display, r.Error);
+    return false;
+  }
+  QFile f(into.path() + QLatin1Char('/') + name);
+  if (!f.open(QIODevice::ReadOnly)) {
+    error_ = QStringLiteral("The publishing record from %1 cannot be read: %2")
+                 .arg(target_.Display, f.errorString());
+    return false;
+  }
+  bytes = f.readAll();
+  return true;
 }
 
 bool TPublisher::readServer(QHash<QString, qint64>& listing, TManifest& manifest,
                             TManifest& pending, TManifest& previous) {
-  const TRun list =
-      rclone({QStringLiteral("lsjson"), QStringLiteral("-R"), QStringLiteral("--files-only"),
-              QStringLiteral("--no-mimetype"), QStringLiteral("--no-modtime"), target_.Remote});
+  const TRcloneSession::TResult list =
+      call(QStringLiteral("operations/list"), {{"fs", target_.Remote},
+                                               {"remote", QString()},
+                                               {"opt", QJsonObject{{"recurse", true},
+                                                                   {"filesOnly", true},
+                                                                   {"noModTime", true},
+                                                                   {"noMimeType", true}}}});
   if (list.Cancelled) {
     error_ = QStringLiteral("Publishing was stopped.");
     return false;
   }
-  if (list.Exit == kRcloneDirNotFound) return true; // nothing there yet
-  if (list.Exit != 0) {
-    error_ = QStringLiteral("The files on %1 cannot be listed: %2")
-                 .arg(target_.Display, lastLines(list.Errors, 2));
+  if (!list.Ok && isNotFound(list.Error)) return true; // nothing there yet
+  if (!list.Ok) {
+    error_ =
+        QStringLiteral("The files on %1 cannot be listed: %2").arg(target_.Display, list.Error);
     return false;
   }
-  for (const QJsonValue& v : QJsonDocument::fromJson(list.Out).array()) {
+  for (const QJsonValue& v : list.Output.value("list").toArray()) {
     const QJsonObject o = v.toObject();
     listing.insert(o.value("Path").toString(), qint64(o.value("Size").toDouble(-1)));
   }
   const QString state = QLatin1String(kPublishStateFolder) + QLatin1Char('/') + id_;
   for (const QString& suffix : {QStringLiteral(".json"), QStringLiteral(".pending")}) {
     if (!listing.contains(state + suffix)) continue;
-    const TRun cat = rclone({QStringLiteral("cat"), remoteFile(state + suffix)});
-    if (cat.Exit != 0) {
-      error_ = QStringLiteral("The publishing record on %1 cannot be read: %2")
-                   .arg(target_.Display, lastLines(cat.Errors, 2));
-      return false;
-    }
-    const QJsonObject o = QJsonDocument::fromJson(cat.Out).object();
+    QByteArray bytes;
+    if (!getState(id_ + suffix, bytes)) return false;
+    const QJsonObject o = QJsonDocument::fromJson(bytes).object();
     if (suffix == QLatin1String(".json")) {
       manifest = manifestFrom(o.value("files").toObject());
     } else {
@@ -292,13 +273,22 @@ bool TPublisher::Prepare(const TPublishProgressFn& progress) {
 }
 
 bool TPublisher::putState(const QString& name, const QByteArray& bytes, QString& error) {
-  const TRun r = rclone({QStringLiteral("rcat"),
-                         remoteFile(QLatin1String(kPublishStateFolder) + QLatin1Char('/') + name)},
-                        bytes);
-  if (r.Exit == 0) return true;
+  QTemporaryDir from;
+  if (!from.isValid() ||
+      !WriteFileReplacing(from.path() + QLatin1Char('/') + name, bytes).isEmpty()) {
+    error = QStringLiteral("A temporary file cannot be made for the publishing record.");
+    return false;
+  }
+  const TRcloneSession::TResult r =
+      call(QStringLiteral("operations/copyfile"),
+           {{"srcFs", from.path()},
+            {"srcRemote", name},
+            {"dstFs", target_.Remote},
+            {"dstRemote", QLatin1String(kPublishStateFolder) + QLatin1Char('/') + name}});
+  if (r.Ok) return true;
   error = r.Cancelled ? QStringLiteral("Publishing was stopped.")
                       : QStringLiteral("The publishing record cannot be written on %1: %2")
-                            .arg(target_.Display, lastLines(r.Errors, 2));
+                            .arg(target_.Display, r.Error);
   return false;
 }
 
@@ -313,28 +303,30 @@ bool TPublisher::transfer(const QStringList& paths, bool certain,
   }
   list.write(paths.join(QLatin1Char('\n')).toUtf8() + '\n');
   list.flush();
-  QStringList args = {QStringLiteral("copy"), source_,
-                      target_.Remote,         QStringLiteral("--files-from-raw"),
-                      list.fileName(),        QStringLiteral("--no-traverse")};
   // Files known to differ are sent without asking the server; after an interruption the engine
   // compares size and time stamp first.
-  if (certain) args << QStringLiteral("--no-check-dest");
+  const QJsonObject parameters{
+      {"srcFs", source_},
+      {"dstFs", target_.Remote},
+      {"_filter", QJsonObject{{"FilesFromRaw", QJsonArray{list.fileName()}}}},
+      {"_config", QJsonObject{{"NoTraverse", true}, {"NoCheckDest", certain}}}};
   const qint64 baseBytes = state.BytesDone;
   const int baseFiles = state.FilesDone;
-  const TRun r = rclone(args, {}, [&](const QJsonObject& s) {
-    state.BytesDone = baseBytes + qint64(s.value("bytes").toDouble());
-    state.FilesDone = baseFiles + s.value("transfers").toInt();
-    const QJsonValue eta = s.value("eta");
-    const double speed = s.value("speed").toDouble();
-    state.SecondsLeft = speed > 0 ? int((state.BytesTotal - state.BytesDone) / speed)
-                                  : (eta.isDouble() ? eta.toInt() : -1);
-    if (progress) progress(state);
-  });
-  if (r.Exit != 0) {
-    error = r.Cancelled ? QStringLiteral("Publishing was stopped; the next publish goes on "
-                                         "where this one stopped.")
-                        : QStringLiteral("Files could not be sent to %1: %2")
-                              .arg(target_.Display, lastLines(r.Errors, 3));
+  const TRcloneSession::TResult r =
+      call(QStringLiteral("sync/copy"), parameters, [&](const QJsonObject& s) {
+        state.BytesDone = baseBytes + qint64(s.value("bytes").toDouble());
+        state.FilesDone = baseFiles + s.value("transfers").toInt();
+        const QJsonValue eta = s.value("eta");
+        const double speed = s.value("speed").toDouble();
+        state.SecondsLeft = speed > 0 ? int((state.BytesTotal - state.BytesDone) / speed)
+                                      : (eta.isDouble() ? eta.toInt() : -1);
+        if (progress) progress(state);
+      });
+  if (!r.Ok) {
+    error = r.Cancelled
+                ? QStringLiteral("Publishing was stopped; the next publish goes on "
+                                 "where this one stopped.")
+                : QStringLiteral("Files could not be sent to %1: %2").arg(target_.Display, r.Error);
     return false;
   }
   state.FilesDone = baseFiles + int(paths.size());
@@ -379,50 +371,43 @@ TPublishOutcome TPublisher::Run(const TPublishProgressFn& progress) {
   if (!removes.isEmpty()) {
     state.Stage = QStringLiteral("Removing old files");
     if (progress) progress(state);
-    QTemporaryFile list;
-    if (!list.open()) {
-      out.Error = QStringLiteral("A temporary file cannot be made: %1").arg(list.errorString());
-      return out;
+    QStringList failed;
+    QString why;
+    for (const QString& path : std::as_const(removes)) {
+      const TRcloneSession::TResult d =
+          call(QStringLiteral("operations/deletefile"), {{"fs", target_.Remote}, {"remote", path}});
+      if (d.Cancelled) {
+        out.Error = QStringLiteral("Publishing was stopped; the next publish goes on where this "
+                                   "one stopped.");
+        return out;
+      }
+      if (!d.Ok) {
+        failed << path;
+        why = d.Error;
+      }
     }
-    list.write(removes.join(QLatin1Char('\n')).toUtf8() + '\n');
-    list.flush();
-    const TRun d = rclone({QStringLiteral("delete"), target_.Remote,
-                           QStringLiteral("--files-from-raw"), list.fileName()});
-    if (d.Cancelled) {
-      out.Error = QStringLiteral("Publishing was stopped; the next publish goes on where this "
-                                 "one stopped.");
-      return out;
-    }
-    if (d.Exit == 0) {
-      out.Removed = int(removes.size());
-    } else {
-      // The site is whole; the leftovers stay in the manifest and go next time.
-      out.Skipped = removes;
-      for (const QString& path : std::as_const(removes))
-        remaining.insert(path, known_.value(path));
+    out.Removed = int(removes.size() - failed.size());
+    // The site is whole; the leftovers stay in the manifest and go next time.
+    out.Skipped = failed;
+    for (const QString& path : std::as_const(failed))
+      remaining.insert(path, known_.value(path));
+    if (!failed.isEmpty())
       Tracer().Write(
-          QStringLiteral("Publish: old files not removed: %1").arg(lastLines(d.Errors, 3)));
-    }
+          QStringLiteral("Publish: %1 old files not removed: %2").arg(failed.size()).arg(why));
   }
-  // The manifest goes up and the marker goes away in one run of the engine: a local folder
-  // holding only the new manifest is synchronised onto this project's two names (other
-  // projects' records are outside the filter and stay).
-  QTemporaryDir record;
-  const QString manifestPath = record.path() + QLatin1Char('/') + id_ + QStringLiteral(".json");
+  // The manifest goes up, then the marker goes away: a publish stopped between the two finds
+  // both and plans from the new manifest with nothing left to send.
   const QByteArray manifest =
       QJsonDocument(QJsonObject{{"files", manifestObject(remaining)}}).toJson();
-  if (!record.isValid() || !WriteFileReplacing(manifestPath, manifest).isEmpty()) {
-    out.Error = QStringLiteral("A temporary file cannot be made for the publishing record.");
-    return out;
-  }
-  const TRun done =
-      rclone({QStringLiteral("sync"), record.path(), remoteFile(QLatin1String(kPublishStateFolder)),
-              QStringLiteral("--include"), QLatin1Char('/') + id_ + ".json",
-              QStringLiteral("--include"), QLatin1Char('/') + id_ + ".pending"});
-  if (done.Exit != 0) {
+  if (!putState(id_ + QStringLiteral(".json"), manifest, out.Error)) return out;
+  const TRcloneSession::TResult done =
+      call(QStringLiteral("operations/deletefile"),
+           {{"fs", target_.Remote},
+            {"remote", QLatin1String(kPublishStateFolder) + QLatin1Char('/') + id_ + ".pending"}});
+  if (!done.Ok) {
     out.Error = done.Cancelled ? QStringLiteral("Publishing was stopped.")
                                : QStringLiteral("The publishing record cannot be written on %1: %2")
-                                     .arg(target_.Display, lastLines(done.Errors, 2));
+                                     .arg(target_.Display, done.Error);
     return out;
   }
   out.Done = true;

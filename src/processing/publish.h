@@ -1,17 +1,20 @@
 #pragma once
 // Publishing: the site folder (sitefolder.h) is brought onto a destination (destinations.h) by
-// the transfer engine, rclone, run as a program. First a plan: the site's files are compared with
-// what the server holds (its listing) and with the manifest an earlier publish of this project
-// left there (each file's size and CRC), so only changed files travel. Then the order that keeps
-// the site whole for a visitor: pictures and other files first, then the database, site.json and
-// the pages that name them, then the removals. Only files a manifest of this project lists are
-// ever removed; anything else on the server stays. A marker written before the first transfer and
-// removed after the manifest tells the next publish that this one was interrupted: it re-plans
-// from what the server holds and sends again only what is not there yet.
+// the transfer engine, rclone: one engine per publish, driven through its remote-control API
+// (rclonesession.h), so the whole publish goes over one connection to the server. First a plan: the
+// site's files are compared with what the server holds (its listing) and with the manifest an
+// earlier publish of this project left there (each file's size and CRC), so only changed files
+// travel. Then the order that keeps the site whole for a visitor: pictures and other files first,
+// then the database, site.json and the pages that name them, then the removals. Only files a
+// manifest of this project lists are ever removed; anything else on the server stays. A marker
+// written before the first transfer and removed after the manifest tells the next publish that this
+// one was interrupted: it re-plans from what the server holds and sends again only what is not
+// there yet.
 //
 // Threads: construct on the user-interface thread (it copies what it needs from the project);
 // afterwards Prepare and Run may run on one worker thread; Cancel on any thread.
 #include "core/destinations.h"
+#include "processing/rclonesession.h"
 
 #include <QHash>
 #include <QJsonObject>
@@ -20,6 +23,7 @@
 #include <QStringList>
 #include <atomic>
 #include <functional>
+#include <memory>
 
 class TLumenfoldProject;
 
@@ -89,26 +93,21 @@ public:
   using TManifest = QHash<QString, TEntry>;
 
 private:
-  struct TRun {
-    int Exit = -1;
-    QByteArray Out;
-    QString Errors;
-    bool Cancelled = false;
-  };
-  TRun rclone(const QStringList& args, const QByteArray& input = {},
-              const std::function<void(const QJsonObject&)>& stats = {});
+  // One engine command on this publish's engine (started on first use).
+  TRcloneSession::TResult call(const QString& command, const QJsonObject& parameters,
+                               const std::function<void(const QJsonObject&)>& stats = {});
   bool ensureEngine();
-  QString remoteFile(const QString& path) const;
   bool readServer(QHash<QString, qint64>& listing, TManifest& manifest, TManifest& pending,
                   TManifest& previous);
   bool putState(const QString& name, const QByteArray& bytes, QString& error);
+  bool getState(const QString& name, QByteArray& bytes);
   bool transfer(const QStringList& paths, bool certain, const TPublishProgressFn& progress,
                 TPublishProgress& state, QString& error);
 
   TRcloneTarget target_;
   TPublishSecrets secrets_;
   QString archive_, source_, id_;
-  QString program_;
+  std::unique_ptr<TRcloneSession> engine_;
   bool engineReady_ = false;
   QString error_;
   TPublishPlan plan_;

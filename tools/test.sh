@@ -7,6 +7,8 @@ bash tools/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build --parallel "$(nproc)"
 export QT_QPA_PLATFORM=offscreen
+# The pinned S3 server of the publish tests.
+(cd tests/servers && npm ci --no-audit --no-fund --loglevel=error)
 (cd build && ctest --output-on-failure --parallel "$(nproc)")
 bash tools/ci-package.sh build
 bash tools/ci-tsan.sh

@@ -219,7 +219,21 @@ bool AddSecrets(TRcloneTarget& target, const TPublishSecrets& secrets, QString* 
     target.Environment.insert(envKey("ACCESS_KEY_ID"), secrets.AccessKey);
   if (!secrets.SecretKey.isEmpty())
     target.Environment.insert(envKey("SECRET_ACCESS_KEY"), secrets.SecretKey);
-  if (secrets.Password.isEmpty()) return true;
+  QString password = secrets.Password;
+  if (password.isEmpty() && target.Type == QLatin1String("ftp")) {
+    // The engine cannot log in to FTP without a password; an anonymous login takes any.
+    const QString user = target.Environment.value(envKey("USER"));
+    if (user.compare(QLatin1String("anonymous"), Qt::CaseInsensitive) != 0 &&
+        user.compare(QLatin1String("ftp"), Qt::CaseInsensitive) != 0) {
+      if (error)
+        *error = QStringLiteral("%1 needs a password: name the environment variable that holds "
+                                "it (--password-env) or type it in the Publish window.")
+                     .arg(target.Display);
+      return false;
+    }
+    password = QStringLiteral("anonymous@");
+  }
+  if (password.isEmpty()) return true;
   const QString program = RcloneProgram();
   if (program.isEmpty()) {
     if (error) *error = RcloneMissingMessage();
@@ -229,7 +243,7 @@ bool AddSecrets(TRcloneTarget& target, const TPublishSecrets& secrets, QString* 
   // line.
   QProcess p;
   p.start(program, {QStringLiteral("obscure"), QStringLiteral("-")});
-  p.write(secrets.Password.toUtf8());
+  p.write(password.toUtf8());
   p.closeWriteChannel();
   if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
     if (error) *error = QStringLiteral("rclone could not prepare the password.");

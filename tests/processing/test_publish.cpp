@@ -1,6 +1,7 @@
 // Publishing with lumenfold-cli against real servers on 127.0.0.1: a plain folder, OpenSSH's
-// sshd (SFTP) and rclone's own WebDAV server (with a password), each serving a folder of the test's
-// temporary folder, so the server's files can be compared with the site byte for byte.
+// sshd (SFTP), vsftpd (FTP, anonymous and writable), rclone's own WebDAV server (with a password)
+// and s3rver (S3, with keys), each keeping its files in a folder of the test's temporary folder,
+// so the server's files can be compared with the site byte for byte.
 #include "core/destinations.h"
 #include "testenv.h"
 #include "util/programfolder.h"
@@ -11,6 +12,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QThread>
+#include <QUrlQuery>
 #include <QtTest>
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -68,10 +70,28 @@ bool waitForPort(int port) {
   return false;
 }
 
-// A server of one kind serving root; stopped when the object goes.
+// Every file below root (the publishing records left out) with its content; suffix: the ending
+// a server adds to the files that hold the content (the others are left out too).
+QMap<QString, QByteArray> files(const QString& root, const QString& suffix = {}) {
+  QMap<QString, QByteArray> map;
+  QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    QString path = QDir(root).relativeFilePath(it.next());
+    if (path.startsWith(".lumenfold") || !path.endsWith(suffix)) continue;
+    map.insert(path.chopped(suffix.size()), ReadTestFile(root + "/" + path));
+  }
+  return map;
+}
+
+QString s3rverProgram() {
+  const QString pinned = QString::fromUtf8(LUMENFOLD_TEST_SERVERS "/node_modules/.bin/s3rver");
+  return QFile::exists(pinned) ? pinned : QStandardPaths::findExecutable("s3rver");
+}
+
+// A server of one kind keeping its files in root; stopped when the object goes.
 class Server {
 public:
-  Server(const QString& kind, const TestEnv& env, const QString& root) : kind_(kind) {
+  Server(const QString& kind, const TestEnv& env, const QString& root) : kind_(kind), root_(root) {
     if (kind == "folder") {
       url = "file://" + root;
       ok = true;
@@ -106,6 +126,34 @@ public:
       url = QStringLiteral("webdav://photographer@127.0.0.1:%1/").arg(port);
       extraArgs = {"--password-env", "LF_TEST_DAV_PASSWORD"};
       secrets.insert("LF_TEST_DAV_PASSWORD", "s3cret-Word");
+    } else if (kind == "ftp") {
+      // Anonymous and writable, running as the test's own user (no chroot, no privileges).
+      const QString dir = env.makeFolder("vsftpd");
+      QFile config(dir + "/vsftpd.conf");
+      config.open(QIODevice::WriteOnly);
+      config.write(
+          QStringLiteral("listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n"
+                         "listen_port=%1\nbackground=NO\nrun_as_launching_user=YES\n"
+                         "anonymous_enable=YES\nlocal_enable=NO\nno_anon_password=YES\n"
+                         "anon_root=%2\nwrite_enable=YES\nanon_upload_enable=YES\n"
+                         "anon_mkdir_write_enable=YES\nanon_other_write_enable=YES\n"
+                         "anon_world_readable_only=NO\nanon_umask=022\n"
+                         "pasv_address=127.0.0.1\nseccomp_sandbox=NO\n"
+                         "force_dot_files=YES\nxferlog_enable=NO\nvsftpd_log_file=%3/log\n")
+              .arg(port)
+              .arg(root, dir)
+              .toUtf8());
+      config.close();
+      process_.start("/usr/sbin/vsftpd", {dir + "/vsftpd.conf"});
+      url = QStringLiteral("ftp://anonymous@127.0.0.1:%1/").arg(port);
+    } else if (kind == "s3") {
+      // The bucket "site" keeps each object as NAME._S3rver_object below root/site.
+      process_.start(s3rverProgram(), {"-d", root, "-a", "127.0.0.1", "-p", QString::number(port),
+                                       "--silent", "--configure-bucket", "site"});
+      url = QStringLiteral("s3://site/?endpoint=http://127.0.0.1:%1&region=us-east-1").arg(port);
+      extraArgs = {"--access-key-env", "LF_TEST_S3_KEY", "--secret-key-env", "LF_TEST_S3_SECRET"};
+      secrets.insert("LF_TEST_S3_KEY", "S3RVER");
+      secrets.insert("LF_TEST_S3_SECRET", "S3RVER");
     }
     ok = process_.waitForStarted() && waitForPort(port);
   }
@@ -116,27 +164,46 @@ public:
       process_.waitForFinished();
     }
   }
+  // The files the server holds (the publishing records left out).
+  QMap<QString, QByteArray> held() const {
+    return kind_ == "s3" ? files(root_ + "/site", "._S3rver_object") : files(root_);
+  }
+  // Puts a file there that was not published, as someone else would.
+  bool putForeign(const QString& path, const QByteArray& bytes) const {
+    if (kind_ != "s3") {
+      QFile f(root_ + "/" + path);
+      return QDir().mkpath(QFileInfo(f).path()) && f.open(QIODevice::WriteOnly) &&
+             f.write(bytes) == bytes.size();
+    }
+    QProcess p;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    const QUrl u(url);
+    for (const auto& [key, value] : std::initializer_list<std::pair<QString, QString>>{
+             {"TYPE", "s3"},
+             {"PROVIDER", "Other"},
+             {"ENV_AUTH", "false"},
+             {"ENDPOINT", QUrlQuery(u).queryItemValue("endpoint")},
+             {"FORCE_PATH_STYLE", "true"},
+             {"ACCESS_KEY_ID", "S3RVER"},
+             {"SECRET_ACCESS_KEY", "S3RVER"}})
+      e.insert("RCLONE_CONFIG_T_" + key, value);
+    if (e.contains("AWS_CA_BUNDLE")) e.insert("RCLONE_CA_CERT", e.value("AWS_CA_BUNDLE"));
+    e.remove("AWS_CA_BUNDLE");
+    p.setProcessEnvironment(e);
+    p.start(RcloneProgram(), {"rcat", "T:site/" + path});
+    p.write(bytes);
+    p.closeWriteChannel();
+    return p.waitForFinished(30000) && p.exitCode() == 0;
+  }
   bool ok = false;
   QString url;
   QStringList extraArgs;
   QMap<QString, QString> secrets;
 
 private:
-  QString kind_;
+  QString kind_, root_;
   QProcess process_;
 };
-
-// Every file below root (the publishing records left out) with its content.
-QMap<QString, QByteArray> files(const QString& root) {
-  QMap<QString, QByteArray> map;
-  QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-  while (it.hasNext()) {
-    const QString path = QDir(root).relativeFilePath(it.next());
-    if (path.startsWith(".lumenfold")) continue;
-    map.insert(path, ReadTestFile(root + "/" + path));
-  }
-  return map;
-}
 
 // The plan's lines of one action.
 QStringList planned(const QString& out, const QString& action) {
@@ -248,21 +315,23 @@ void TestPublish::serverFollowsTheSiteAndKeepsForeignFiles_data() {
   QTest::newRow("folder") << "folder";
   QTest::newRow("sftp") << "sftp";
   QTest::newRow("webdav") << "webdav";
+  QTest::newRow("ftp") << "ftp";
+  QTest::newRow("s3") << "s3";
 }
 
 void TestPublish::serverFollowsTheSiteAndKeepsForeignFiles() {
   QFETCH(QString, kind);
   if (kind == "sftp" && !QFile::exists("/usr/sbin/sshd")) QSKIP("openssh-server is missing");
+  if (kind == "ftp" && !QFile::exists("/usr/sbin/vsftpd")) QSKIP("vsftpd is missing");
+  if (kind == "s3" && s3rverProgram().isEmpty())
+    QSKIP("s3rver is missing (npm ci in tests/servers)");
   TestEnv env;
   Site site(env);
   QVERIFY(site.ok);
   const QString root = env.makeFolder("server");
-  QFile foreign(root + "/north/guestbook.txt"); // put there by someone else
-  QVERIFY(QDir().mkpath(root + "/north") && foreign.open(QIODevice::WriteOnly));
-  foreign.write("not ours");
-  foreign.close();
   Server server(kind, env, root);
   QVERIFY(server.ok);
+  QVERIFY(server.putForeign("north/guestbook.txt", "not ours")); // put there by someone else
   QCOMPARE(
       cli(QStringList{"destination", site.project, "add", "web", server.url} + server.extraArgs)
           .status,
@@ -278,7 +347,7 @@ void TestPublish::serverFollowsTheSiteAndKeepsForeignFiles() {
     return r;
   };
   auto sameAsSite = [&] {
-    QMap<QString, QByteArray> there = files(root);
+    QMap<QString, QByteArray> there = server.held();
     return there.take("north/guestbook.txt") == "not ours" && there == files(site.site);
   };
   Result r = publish();
@@ -311,7 +380,7 @@ void TestPublish::serverFollowsTheSiteAndKeepsForeignFiles() {
   QVERIFY2(r.status == 0, qPrintable(r.err));
   QCOMPARE(planned(r.out, "remove").filter(QRegularExpression("^south/")).size(), 6);
   QVERIFY(sameAsSite());
-  QVERIFY(!QFile::exists(root + "/south/ps_thumb/tn_south0.jpg"));
+  QVERIFY(!server.held().contains("south/ps_thumb/tn_south0.jpg"));
 
   // Nothing changed: nothing travels.
   r = publish();

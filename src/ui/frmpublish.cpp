@@ -1,6 +1,7 @@
 #include "ui/frmpublish.h"
 
 #include "core/project.h"
+#include "ui/keyring.h"
 #include "util/helptopics.h"
 
 #include <QCoreApplication>
@@ -8,6 +9,7 @@
 #include <QEventLoop>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -61,13 +63,18 @@ TfrmPublish::TfrmPublish(TLumenfoldProject* project, QWidget* parent)
   edtKeyFile = lineEdit(this, "edtKeyFile", QStringLiteral("SFTP private key file (optional)"));
   edtPasswordEnv =
       lineEdit(this, "edtPasswordEnv", QStringLiteral("environment variable (optional)"));
-  edtPassword = lineEdit(this, "edtPassword", QStringLiteral("used for this session only"));
+  edtPassword = lineEdit(this, "edtPassword", QStringLiteral("kept in the desktop's keyring"));
   edtPassword->setEchoMode(QLineEdit::Password);
   form->addRow(QStringLiteral("&Name:"), edtName);
   form->addRow(QStringLiteral("&Address:"), edtUrl);
   form->addRow(QStringLiteral("&Key file:"), edtKeyFile);
   form->addRow(QStringLiteral("Password &variable:"), edtPasswordEnv);
   form->addRow(QStringLiteral("Pass&word:"), edtPassword);
+  lblKeyring = new QLabel(this);
+  lblKeyring->setObjectName(QStringLiteral("lblKeyring"));
+  lblKeyring->setWordWrap(true);
+  lblKeyring->hide();
+  form->addRow(QString(), lblKeyring);
   layout->addLayout(form);
 
   auto* row = new QHBoxLayout;
@@ -117,11 +124,56 @@ const TPublishDestination* TfrmPublish::current() const {
   return row >= 0 && row < project_->Destinations.size() ? &project_->Destinations[row] : nullptr;
 }
 
-TPublishSecrets TfrmPublish::secretsOf(const TPublishDestination& d) const {
-  TPublishSecrets secrets = SecretsFromEnvironment(d, nullptr);
-  if (const auto it = sessionPasswords_.constFind(d.Name); it != sessionPasswords_.cend())
+bool TfrmPublish::secretsOf(const TPublishDestination& d, TPublishSecrets& secrets) {
+  secrets = SecretsFromEnvironment(d, nullptr);
+  if (!d.PasswordEnv.isEmpty()) return true;
+  if (const auto it = sessionPasswords_.constFind(d.Name); it != sessionPasswords_.cend()) {
     secrets.Password = *it;
-  return secrets;
+    return true;
+  }
+  const TKeyringAnswer stored = KeyringRead(project_->PublishId, d.Name);
+  if (stored.Ok) {
+    secrets.Password = stored.Password;
+    sessionPasswords_.insert(d.Name, stored.Password);
+    return true;
+  }
+  // A server that logs in with a key, a folder or a remote of the user's own needs no password.
+  TRcloneTarget target;
+  if (!ParseDestinationUrl(d, target, nullptr)) return true;
+  const bool needsPassword = target.Type == QLatin1String("ftp") ||
+                             target.Type == QLatin1String("webdav") ||
+                             (target.Type == QLatin1String("sftp") && d.KeyFile.isEmpty() &&
+                              !qEnvironmentVariableIsSet("SSH_AUTH_SOCK"));
+  if (!needsPassword) return true;
+  QString label = QStringLiteral("Password for \"%1\" (%2):").arg(d.Name, target.Display);
+  if (stored.Unavailable)
+    label += QStringLiteral("\nNo keyring service is available on this computer, so the password "
+                            "is kept only until LumenFold closes.");
+  bool ok = false;
+  const QString typed = QInputDialog::getText(this, QStringLiteral("Publish"), label,
+                                              QLineEdit::Password, QString(), &ok);
+  if (!ok) return false;
+  secrets.Password = typed;
+  rememberPassword(d.Name, typed);
+  return true;
+}
+
+void TfrmPublish::rememberPassword(const QString& name, const QString& password) {
+  sessionPasswords_.insert(name, password);
+  const TKeyringAnswer stored = KeyringStore(project_->PublishId, name, password);
+  if (stored.Ok)
+    lblKeyring->setText(
+        QStringLiteral("The password of \"%1\" is kept in the desktop's keyring.").arg(name));
+  else if (stored.Unavailable)
+    lblKeyring->setText(QStringLiteral("No keyring service is available on this computer: the "
+                                       "password of \"%1\" is kept only until LumenFold closes "
+                                       "and asked for again next time.")
+                            .arg(name));
+  else
+    lblKeyring->setText(QStringLiteral("The keyring did not take the password of \"%1\" (%2): "
+                                       "it is kept only until LumenFold closes.")
+                            .arg(name, stored.Error));
+  lblKeyring->show();
 }
 
 void TfrmPublish::addDestination() {
@@ -134,7 +186,7 @@ void TfrmPublish::addDestination() {
     QMessageBox::warning(this, QStringLiteral("Publish"), problem);
     return;
   }
-  if (!edtPassword->text().isEmpty()) sessionPasswords_.insert(d.Name, edtPassword->text());
+  if (!edtPassword->text().isEmpty()) rememberPassword(d.Name, edtPassword->text());
   for (QLineEdit* e : {edtName, edtUrl, edtKeyFile, edtPasswordEnv, edtPassword})
     e->clear();
   fillList();
@@ -152,6 +204,7 @@ void TfrmPublish::removeDestination() {
     return;
   RemoveDestination(*project_, name);
   sessionPasswords_.remove(name);
+  KeyringForget(project_->PublishId, name);
   fillList();
 }
 
@@ -197,7 +250,9 @@ void TfrmPublish::runInWorker(TPublisher& publisher, const QString& title,
 void TfrmPublish::testConnection() {
   const TPublishDestination* d = current();
   if (!d) return;
-  TPublisher publisher(*project_, *d, secretsOf(*d));
+  TPublishSecrets secrets;
+  if (!secretsOf(*d, secrets)) return;
+  TPublisher publisher(*project_, *d, secrets);
   QString error;
   runInWorker(publisher, QStringLiteral("Connecting to %1...").arg(d->Name),
               [&](const TPublishProgressFn&) { error = publisher.TestConnection(); });
@@ -212,7 +267,9 @@ void TfrmPublish::plan(bool publish) {
   const TPublishDestination* d = current();
   if (!d) return;
   const TPublishDestination destination = *d;
-  TPublisher publisher(*project_, destination, secretsOf(destination));
+  TPublishSecrets secrets;
+  if (!secretsOf(destination, secrets)) return;
+  TPublisher publisher(*project_, destination, secrets);
   bool prepared = false;
   runInWorker(publisher, QStringLiteral("Comparing the site with %1...").arg(destination.Name),
               [&](const TPublishProgressFn& report) { prepared = publisher.Prepare(report); });

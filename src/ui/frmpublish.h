@@ -3,7 +3,8 @@
 // of a publish to the chosen one, and the publish itself with a progress window (bytes, files,
 // time left, Cancel). The engine runs on a worker thread (TPublisher); the window keeps
 // dispatching events meanwhile and applies nothing to the model but the destination list.
-// A password typed here is used for this session only and never stored with the project.
+// A password typed here is kept in the desktop's keyring (keyring.h), never with the project;
+// without a keyring service the window says so and keeps it for this session only.
 //
 // Threads: user-interface thread only.
 #include "core/destinations.h"
@@ -36,7 +37,11 @@ private:
   void plan(bool publish);
   void fillList();
   const TPublishDestination* current() const;
-  TPublishSecrets secretsOf(const TPublishDestination& d) const;
+  // The destination's secrets: its environment variables, this session's password, the keyring,
+  // or else the password asked for. False when the person cancelled the question.
+  bool secretsOf(const TPublishDestination& d, TPublishSecrets& secrets);
+  // Keeps a typed password for the session and in the keyring, and says where it went.
+  void rememberPassword(const QString& name, const QString& password);
   // Runs work on a worker thread while a progress window shows; false when cancelled.
   void runInWorker(TPublisher& publisher, const QString& title,
                    const std::function<void(const TPublishProgressFn&)>& work);
@@ -45,6 +50,7 @@ private:
   QListWidget* lstDestinations;
   QLineEdit *edtName, *edtUrl, *edtKeyFile, *edtPasswordEnv, *edtPassword;
   QPlainTextEdit* txtPlan;
+  class QLabel* lblKeyring;
   QPushButton *btnAdd, *btnRemove, *btnTest, *btnPlan, *btnPublish;
   QHash<QString, QString> sessionPasswords_;
   QString lastError_;

@@ -18,20 +18,23 @@ struct TfrmProcessSelection::Settings {
   QString ZipFileName;
   bool ZipDatabase;
   QString SiteTemplate;
+  QString SiteFolder;
   bool Modified;
 
   explicit Settings(const TLumenfoldProject& p)
       : ZipEnabled(p.ZipEnabled), ZipFileName(p.ZipFileName), ZipDatabase(p.ZipDatabase),
-        SiteTemplate(p.SiteTemplate), Modified(p.Modified) {}
+        SiteTemplate(p.SiteTemplate), SiteFolder(p.SiteFolder), Modified(p.Modified) {}
   bool SameAs(const TLumenfoldProject& p) const {
     return ZipEnabled == p.ZipEnabled && ZipFileName == p.ZipFileName &&
-           ZipDatabase == p.ZipDatabase && SiteTemplate == p.SiteTemplate;
+           ZipDatabase == p.ZipDatabase && SiteTemplate == p.SiteTemplate &&
+           SiteFolder == p.SiteFolder;
   }
   void RestoreInto(TLumenfoldProject& p) const {
     p.ZipEnabled = ZipEnabled;
     p.ZipFileName = ZipFileName;
     p.ZipDatabase = ZipDatabase;
     p.SiteTemplate = SiteTemplate;
+    p.SiteFolder = SiteFolder;
     p.Modified = Modified;
   }
 };
@@ -50,6 +53,7 @@ TfrmProcessSelection::TfrmProcessSelection(TLumenfoldProject* project, QWidget* 
   ui->rbnProcessed->setChecked(true);
   fillAlbums();
   ui->cbxZipDB->setChecked(project_->ZipDatabase);
+  ui->edtSiteFolder->setText(project_->SiteFolder);
   ui->cmbZipAspTemplate->addItem(NoTemplateText());
   ui->cmbZipAspTemplate->addItems(ScanSiteTemplates());
   int chosen = 0;
@@ -75,6 +79,11 @@ TfrmProcessSelection::TfrmProcessSelection(TLumenfoldProject* project, QWidget* 
   connect(ui->rbnProcessed, &QRadioButton::toggled, this, [this] { fillAlbums(); });
   connect(ui->cbxZip, &QCheckBox::toggled, this, [this] { enableControls(); });
   connect(ui->bbnZip, &QPushButton::clicked, this, &TfrmProcessSelection::chooseZipFile);
+  connect(ui->bbnSiteFolder, &QPushButton::clicked, this, [this] {
+    const QString folder = BrowseForFolder(this, QStringLiteral("Select the site folder"),
+                                           ui->edtSiteFolder->text().trimmed());
+    if (!folder.isEmpty()) ui->edtSiteFolder->setText(QDir::toNativeSeparators(folder));
+  });
   connect(ui->cmbZipAspTemplate, &QComboBox::currentIndexChanged, this,
           &TfrmProcessSelection::templateChosen);
   connect(ui->bbnOk, &QPushButton::clicked, this, &TfrmProcessSelection::accept);
@@ -153,6 +162,11 @@ void TfrmProcessSelection::enableControls() {
   ui->cbxZipDB->setEnabled(follow);
   ui->cmbZipAspTemplate->setEnabled(follow);
   ui->lblZipAspTemplate->setEnabled(follow);
+  // The run writes the site folder along with the archive.
+  for (QWidget* w :
+       {static_cast<QWidget*>(ui->lblSiteFolder), static_cast<QWidget*>(ui->edtSiteFolder),
+        static_cast<QWidget*>(ui->bbnSiteFolder)})
+    w->setEnabled(follow);
   showTemplateWarning();
 }
 
@@ -219,7 +233,10 @@ void TfrmProcessSelection::accept() {
   project_->ZipDatabase = ui->cbxZipDB->isChecked();
   templateChosen();
   project_->ZipEnabled = Zip();
-  if (Zip()) project_->ZipFileName = ui->edtZip->text().trimmed();
+  if (Zip()) {
+    project_->ZipFileName = ui->edtZip->text().trimmed();
+    project_->SiteFolder = ui->edtSiteFolder->text().trimmed();
+  }
   if (!before_->SameAs(*project_)) project_->Modified = true;
   TPlacedDialog::accept();
 }

@@ -1,10 +1,11 @@
 #pragma once
 // The selection window of a processing run ("Process selection"): all modified pictures or the
-// checked albums, regenerate everything or only what changed, and the zip archive's settings.
+// checked albums, regenerate everything or only what changed, the zip archive's settings and
+// the site folder kept beside it (the same project setting as the options' site folder).
 //
-// The zip settings (zip on, file name, database, site template) are the project's: OK stores
-// them and marks the project modified when any of them changed; Cancel leaves the project as it
-// was, including a template chosen meanwhile. While zip is on and no template is chosen, a
+// The zip settings (zip on, file name, database, site template, site folder) are the project's: OK
+// stores them and marks the project modified when any of them changed; Cancel leaves the project as
+// it was, including a template chosen meanwhile. While zip is on and no template is chosen, a
 // warning says that the archive will hold every picture, private ones and originals included.
 //
 // Threads: user-interface thread only.

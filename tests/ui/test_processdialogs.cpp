@@ -159,7 +159,8 @@ private slots:
 
     // The zip controls follow "Zip".
     auto* zip = child<QCheckBox>(&dlg, "cbxZip");
-    const char* zipControls[] = {"edtZip", "bbnZip", "cbxZipDB", "cmbZipAspTemplate"};
+    const char* zipControls[] = {"edtZip", "bbnZip", "cbxZipDB", "cmbZipAspTemplate",
+                                 "edtSiteFolder"};
     QVERIFY(!zip->isChecked());
     for (const char* name : zipControls)
       QVERIFY2(!child<QWidget>(&dlg, name)->isEnabled(), name);
@@ -241,11 +242,13 @@ private slots:
       templates->setCurrentIndex(templates->findText("gallery"));
       QCOMPARE(project->SiteTemplate, QString("gallery")); // taken at once
       child<QCheckBox>(&dlg, "cbxZipDB")->click();
+      child<QLineEdit>(&dlg, "edtSiteFolder")->setText("/tmp/site");
       child<QCheckBox>(&dlg, "cbxZip")->click();
       child<QPushButton>(&dlg, "bbnCancel")->click();
       QCOMPARE(dlg.result(), int(QDialog::Rejected));
     }
     QCOMPARE(project->SiteTemplate, QString());
+    QCOMPARE(project->SiteFolder, QString());
     QVERIFY(project->ZipDatabase);
     QVERIFY(project->ZipEnabled);
     QVERIFY(!project->Modified);
@@ -261,9 +264,11 @@ private slots:
       dlg.show();
       auto* templates = child<QComboBox>(&dlg, "cmbZipAspTemplate");
       templates->setCurrentIndex(templates->findText("gallery"));
+      child<QLineEdit>(&dlg, "edtSiteFolder")->setText(" site ");
       child<QPushButton>(&dlg, "bbnOk")->click();
     }
     QCOMPARE(project->SiteTemplate, QString("gallery"));
+    QCOMPARE(project->SiteFolder, QString("site"));
     QVERIFY(project->Modified);
   }
 

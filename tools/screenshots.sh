@@ -56,6 +56,9 @@ cli=$build/bin/lumenfold-cli
   --long-name "Abstract and desktop pictures" >/dev/null
 "$cli" add-album "$project" "$demo/photos/nature" --short-name Nature \
   --long-name "Flowers, water and sand" >/dev/null
+# The site archive with the gallery template, so that the publish window shows a real plan.
+"$cli" set "$project" SiteTemplate=gallery >/dev/null
+"$cli" process "$project" --zip >/dev/null
 # Categories and a signature for the picture, category and signature dialogs.
 if command -v sqlite3 >/dev/null; then
   sqlite3 "$demo/demo.sqlite" <<'SQL'

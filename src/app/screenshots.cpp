@@ -1,8 +1,11 @@
 #include "screenshots.h"
 
 #include "core/album.h"
+#include "core/destinations.h"
+#include "core/outputsettings.h"
 #include "core/project.h"
 #include "db/userprompt.h"
+#include "processing/processingjob.h"
 #include "processing/thumbnailthread.h"
 #include "ui/albumcommands.h"
 #include "ui/frmalbumdetail.h"
@@ -17,6 +20,7 @@
 #include "ui/frmpicturedetail.h"
 #include "ui/frmprocessselection.h"
 #include "ui/frmprogress.h"
+#include "ui/frmpublish.h"
 #include "ui/frmrenaming.h"
 #include "ui/frmscale.h"
 #include "ui/frmselectcategory.h"
@@ -31,11 +35,14 @@
 #include <QCheckBox>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
 #include <QTimer>
@@ -131,6 +138,47 @@ void ShootProcessing(TfrmLumenFold2* w) {
   Save(&progress, QStringLiteral("dialog-progress"));
   while (progress.isVisible() && !until.hasExpired())
     Settle(100);
+}
+
+// The publish window with two destinations and, when the demo project has its site archive, the
+// plan of a first publish to an empty folder. The project's destinations are put back after.
+void ShootPublish(TfrmLumenFold2* w) {
+  TLumenfoldProject* project = w->Project();
+  const QList<TPublishDestination> destinations = project->Destinations;
+  const QString publishId = project->PublishId;
+  const bool modified = project->Modified;
+  QTemporaryDir server;
+  AddDestination(*project, {QStringLiteral("web"),
+                            QStringLiteral("sftp://photographer@example.org/public_html"),
+                            QStringLiteral("~/.ssh/id_ed25519"),
+                            {},
+                            {},
+                            {}});
+  AddDestination(
+      *project,
+      {QStringLiteral("preview"), QStringLiteral("file://") + server.path(), {}, {}, {}, {}});
+  auto* dialog = new TfrmPublish(project, w);
+  dialog->resize(720, 560);
+  dialog->show();
+  if (auto* list = dialog->findChild<QListWidget*>(QStringLiteral("lstDestinations")))
+    list->setCurrentRow(1);
+  const bool site = QFileInfo::exists(ResolveZipFileName(*project, project->ZipFileName)) &&
+                    ArchiveWithoutTemplateWarning(*project).isEmpty();
+  if (site && server.isValid()) {
+    // A message box of the plan (there should be none) is closed, so that the run goes on.
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) box->reject();
+    });
+    closer.start(50);
+    dialog->findChild<QPushButton*>(QStringLiteral("btnPlan"))->click();
+  }
+  Save(dialog, QStringLiteral("dialog-publish"));
+  dialog->reject();
+  delete dialog;
+  project->Destinations = destinations;
+  project->PublishId = publishId;
+  project->Modified = modified;
 }
 
 void Run(TfrmLumenFold2* w) {
@@ -232,6 +280,7 @@ void Run(TfrmLumenFold2* w) {
   Shoot(signatures, QStringLiteral("dialog-signatures"));
   Shoot(new TfrmScale(w), QStringLiteral("dialog-scale"));
 
+  ShootPublish(w);
   ShootProcessing(w);
   // The run changed the demo project; it is thrown away, so closing must not ask to save it
   // (nobody would answer the question, and the pictures of the next platform would not be taken).

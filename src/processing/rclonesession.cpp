@@ -80,21 +80,21 @@ bool TRcloneSession::Start(QString* error) {
     envText.push_back((it.key() + QLatin1Char('=') + it.value()).toLocal8Bit());
   std::vector<QByteArray> argText = {program_.toLocal8Bit(),     "rcd", "--rc-addr", "127.0.0.1:0",
                                      "--rc-job-expire-duration", "1h"};
-  std::vector<char*> envp, argv;
-  for (QByteArray& e : envText)
-    envp.push_back(e.data());
-  envp.push_back(nullptr);
-  for (QByteArray& a : argText)
-    argv.push_back(a.data());
-  argv.push_back(nullptr);
-
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
     if (error) *error = QStringLiteral("rclone could not be started: no pipe.");
     return false;
   }
   // The supervisor starts the engine, reads its log until it ends, and reaps it.
-  supervisor_ = std::thread([this, pipeFds, argv, envp] {
+  supervisor_ = std::thread([this, pipeFds, envText = std::move(envText),
+                             argText = std::move(argText)]() mutable {
+    std::vector<char*> envp, argv;
+    for (QByteArray& e : envText)
+      envp.push_back(e.data());
+    envp.push_back(nullptr);
+    for (QByteArray& a : argText)
+      argv.push_back(a.data());
+    argv.push_back(nullptr);
     const pid_t pid = ::fork();
     if (pid == 0) {
       ::prctl(PR_SET_PDEATHSIG, SIGTERM);

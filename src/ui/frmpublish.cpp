@@ -7,7 +7,9 @@
 #include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QEventLoop>
+#include <QFontDatabase>
 #include <QFormLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QLabel>
@@ -54,42 +56,52 @@ TfrmPublish::TfrmPublish(TLumenfoldProject* project, QWidget* parent)
   lstDestinations = new QListWidget(this);
   lstDestinations->setObjectName(QStringLiteral("lstDestinations"));
   layout->addWidget(lstDestinations, 1);
+  // What acts on the chosen destination sits right below the list.
+  auto* row = new QHBoxLayout;
+  btnRemove = button(this, "btnRemove", QStringLiteral("&Remove"));
+  btnTest = button(this, "btnTest", QStringLiteral("&Test connection"));
+  btnPlan = button(this, "btnPlan", QStringLiteral("Show p&lan"));
+  btnPublish = button(this, "btnPublish", QStringLiteral("&Publish"));
+  for (QPushButton* b : {btnTest, btnPlan, btnPublish})
+    row->addWidget(b);
+  row->addStretch(1);
+  row->addWidget(btnRemove);
+  layout->addLayout(row);
 
-  auto* form = new QFormLayout;
-  edtName = lineEdit(this, "edtName", QStringLiteral("web"));
-  edtUrl = lineEdit(this, "edtUrl",
+  auto* box = new QGroupBox(QStringLiteral("New destination"), this);
+  auto* form = new QFormLayout(box);
+  edtName = lineEdit(box, "edtName", QStringLiteral("e.g. web"));
+  edtUrl = lineEdit(box, "edtUrl",
                     QStringLiteral("sftp://user@host/path, ftp://, ftps://, "
                                    "webdav(s)://, s3://, file:///, rclone:"));
-  edtKeyFile = lineEdit(this, "edtKeyFile", QStringLiteral("SFTP private key file (optional)"));
+  edtKeyFile = lineEdit(box, "edtKeyFile", QStringLiteral("SFTP private key file (optional)"));
   edtPasswordEnv =
-      lineEdit(this, "edtPasswordEnv", QStringLiteral("environment variable (optional)"));
-  edtPassword = lineEdit(this, "edtPassword", QStringLiteral("kept in the desktop's keyring"));
+      lineEdit(box, "edtPasswordEnv", QStringLiteral("environment variable (optional)"));
+  edtPassword = lineEdit(box, "edtPassword", QStringLiteral("kept in the desktop's keyring"));
   edtPassword->setEchoMode(QLineEdit::Password);
   form->addRow(QStringLiteral("&Name:"), edtName);
   form->addRow(QStringLiteral("&Address:"), edtUrl);
   form->addRow(QStringLiteral("&Key file:"), edtKeyFile);
   form->addRow(QStringLiteral("Password &variable:"), edtPasswordEnv);
   form->addRow(QStringLiteral("Pass&word:"), edtPassword);
-  lblKeyring = new QLabel(this);
+  lblKeyring = new QLabel(box);
   lblKeyring->setObjectName(QStringLiteral("lblKeyring"));
   lblKeyring->setWordWrap(true);
   lblKeyring->hide();
   form->addRow(QString(), lblKeyring);
-  layout->addLayout(form);
+  btnAdd = button(box, "btnAdd", QStringLiteral("&Add"));
+  auto* addRow = new QHBoxLayout;
+  addRow->addStretch(1);
+  addRow->addWidget(btnAdd);
+  form->addRow(addRow);
+  layout->addWidget(box);
 
-  auto* row = new QHBoxLayout;
-  btnAdd = button(this, "btnAdd", QStringLiteral("&Add"));
-  btnRemove = button(this, "btnRemove", QStringLiteral("&Remove"));
-  btnTest = button(this, "btnTest", QStringLiteral("&Test connection"));
-  btnPlan = button(this, "btnPlan", QStringLiteral("Show p&lan"));
-  btnPublish = button(this, "btnPublish", QStringLiteral("&Publish"));
-  for (QPushButton* b : {btnAdd, btnRemove, btnTest, btnPlan, btnPublish})
-    row->addWidget(b);
-  layout->addLayout(row);
-
+  layout->addWidget(new QLabel(QStringLiteral("Plan:"), this));
   txtPlan = new QPlainTextEdit(this);
   txtPlan->setObjectName(QStringLiteral("txtPlan"));
   txtPlan->setReadOnly(true);
+  txtPlan->setLineWrapMode(QPlainTextEdit::NoWrap);
+  txtPlan->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   layout->addWidget(txtPlan, 2);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close | QDialogButtonBox::Help, this);
   buttons->setObjectName(QStringLiteral("bbnClose"));
@@ -288,8 +300,12 @@ void TfrmPublish::plan(bool publish) {
                .arg(p.Unchanged)
                .arg(sizeText(p.Bytes));
   if (p.Resuming) lines << QStringLiteral("An earlier publish did not finish; this one goes on.");
+  // Action and size in columns of their own, so that the paths line up.
   for (const TPublishStep& s : p.Steps)
-    lines << QStringLiteral("%1\t%2\t%3").arg(PublishActionName(s.Action), s.Path).arg(s.Bytes);
+    lines << QStringLiteral("%1 %2  %3")
+                 .arg(PublishActionName(s.Action), -8)
+                 .arg(sizeText(s.Bytes), 10)
+                 .arg(s.Path);
   txtPlan->setPlainText(lines.join(QLatin1Char('\n')));
   if (!publish) return;
   if (!p.Empty() &&

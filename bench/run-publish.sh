@@ -82,8 +82,12 @@ files=$(find "$work/site" -type f ! -name '.lumenfold-site.json' | wc -l)
 bytes=$(du -sb --exclude=.lumenfold-site.json "$work/site" | cut -f1)
 echo "site: $files files, $bytes bytes"
 
+# SSH logins so far (sshd logs each to its log).
+logins() { grep -c 'Accepted publickey' "$work/sshd/log" || true; }
 secs() { python3 -c 'import sys,time,subprocess; t=time.time(); subprocess.run(sys.argv[1:],check=True,stdout=subprocess.DEVNULL); print("%.2f"%(time.time()-t))' "$@"; }
+before=$(logins)
 ours=$(secs "$cli" publish "$p")
+echo "first publish: $(( $(logins) - before )) SSH connections"
 peer=$(secs rclone sync "$work/site" "BENCH:$work/srv2" --exclude .lumenfold-site.json)
 # The same peer without the engine's remote hash commands, the way publish runs it.
 mkdir -p "$work/srv3"
@@ -99,7 +103,9 @@ PY
 "$cli" process "$p" --zip >/dev/null
 plan=$("$cli" publish "$p" --dry-run)
 sent=$(echo "$plan" | grep -cE '^(upload|replace)' || true)
+before=$(logins)
 ours=$(secs "$cli" publish "$p")
+echo "one picture changed: $(( $(logins) - before )) SSH connections"
 peer=$(secs rclone sync "$work/site" "BENCH:$work/srv2" --exclude .lumenfold-site.json)
 bare=$(secs rclone sync "$work/site" "BENCH:$work/srv3" --exclude .lumenfold-site.json --sftp-disable-hashcheck --sftp-shell-type none)
 echo "  against rclone sync without remote hash commands ${bare}s: ratio $(python3 -c "print('%.2f'%($ours/$bare))")"

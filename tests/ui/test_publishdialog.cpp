@@ -6,6 +6,7 @@
 #include "util/programfolder.h"
 
 #include <QDirIterator>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -39,6 +40,7 @@ class TestPublishDialog : public QObject {
   Q_OBJECT
 private slots:
   void addedDestinationIsPublishedToAfterTheQuestion();
+  void typedPasswordGoesToTheKeyringOrIsSaidToStayForTheSession();
 };
 
 void TestPublishDialog::addedDestinationIsPublishedToAfterTheQuestion() {
@@ -85,6 +87,31 @@ void TestPublishDialog::addedDestinationIsPublishedToAfterTheQuestion() {
   QVERIFY(dialog.LastError().isEmpty());
   QVERIFY(files(server).contains("trip/ps_thumb/tn_b.jpg"));
   QCOMPARE(files(server), files(env.path(".p.site")));
+}
+
+// The password never reaches the project or the settings; the window says where it went (the
+// keyring, or this session only when there is no keyring service, as on a headless machine).
+void TestPublishDialog::typedPasswordGoesToTheKeyringOrIsSaidToStayForTheSession() {
+  TestEnv env;
+  TLumenfoldProject project;
+  project.FileName = env.path("p.lumenfold");
+  TfrmPublish dialog(&project);
+  dialog.show();
+  dialog.findChild<QLineEdit*>("edtName")->setText("ftp");
+  dialog.findChild<QLineEdit*>("edtUrl")->setText("ftp://ann@127.0.0.1:9/htdocs");
+  dialog.findChild<QLineEdit*>("edtPassword")->setText("pw-Zebra-17");
+  dialog.findChild<QPushButton*>("btnAdd")->click();
+  QCOMPARE(project.Destinations.size(), 1);
+  auto* said = dialog.findChild<QLabel*>("lblKeyring");
+  QVERIFY(said->isVisible());
+  QVERIFY2(said->text().contains("keyring") || said->text().contains("until LumenFold closes"),
+           qPrintable(said->text()));
+  QVERIFY(project.SaveToFile());
+  QDirIterator it(env.path(""), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    const QString file = it.next();
+    QVERIFY2(!ReadTestFile(file).contains("pw-Zebra-17"), qPrintable(file));
+  }
 }
 
 QTEST_MAIN(TestPublishDialog)

@@ -1,6 +1,8 @@
 // Large viewer benchmark: the time from asking the viewer (1600 x 1000 pixels) for an original
 // until it has drawn it, against `djpeg -scale 1/N` decoding the same file at the scale the
 // viewer chose, measured in the same run. The median of the repetitions is printed per file.
+// Then the files as one album: the time from the key press for the next picture until it is
+// drawn, once the viewer has had the time to decode it ahead (browsing at a looking pace).
 //
 //   bench_viewer [--reps N] photo.jpg...
 #include "core/album.h"
@@ -12,6 +14,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QPixmap>
 #include <QProcess>
 #include <QTextStream>
@@ -84,5 +87,44 @@ int main(int argc, char** argv) {
   }
   if (!ratios.empty())
     out << QString("median ratio viewer / djpeg: %1\n").arg(Median(ratios), 0, 'f', 2);
+  if (files.size() > 1) {
+    TLumenfoldProject project;
+    project.Reset();
+    auto* album = new TLumenfoldAlbum(&project);
+    album->Path = QFileInfo(files.first()).absolutePath();
+    project.Albums.Add("bench", album);
+    QList<TLumenfoldPicture*> pictures;
+    for (const QString& file : files) {
+      auto* picture = new TLumenfoldPicture(album);
+      picture->OriginalFileName = QFileInfo(file).fileName();
+      album->Pictures.Add(picture->OriginalFileName, picture);
+      pictures << picture;
+    }
+    TPictureViewer viewer;
+    viewer.resize(1600, 1000);
+    viewer.show();
+    std::vector<double> next;
+    for (int r = 0; r < reps; ++r) {
+      viewer.Clear();
+      viewer.Open(pictures, 0);
+      while (!viewer.Ready())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+      for (int i = 1; i < pictures.size(); ++i) {
+        while (!viewer.HasDecoded(i))
+          QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        QElapsedTimer timer;
+        timer.start();
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);
+        QCoreApplication::sendEvent(&viewer, &press);
+        while (!viewer.Ready())
+          QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        const QPixmap drawn = viewer.grab();
+        next.push_back(timer.nsecsElapsed() / 1e6);
+      }
+    }
+    out << QString("next picture after a look, decoded ahead: median %1 ms over %2 steps\n")
+               .arg(Median(next), 0, 'f', 1)
+               .arg(next.size());
+  }
   return 0;
 }

@@ -9,8 +9,12 @@
 #include <QPointer>
 #include <QThreadPool>
 
+#include <algorithm>
+
 namespace {
 constexpr int kCaptionHeight = 28;
+// The current picture, the one before and the one after, and the one just left.
+constexpr int kKeptDecodes = 4;
 } // namespace
 
 TPictureViewer::TPictureViewer(QWidget* parent) : QWidget(parent) {
@@ -20,7 +24,7 @@ TPictureViewer::TPictureViewer(QWidget* parent) : QWidget(parent) {
 }
 
 TPictureViewer::~TPictureViewer() {
-  ++request_; // a decode still running finds its request stale
+  ++generation_; // a decode still running finds itself stale
 }
 
 void TPictureViewer::Open(const QList<TLumenfoldPicture*>& pictures, int index) {
@@ -30,7 +34,9 @@ void TPictureViewer::Open(const QList<TLumenfoldPicture*>& pictures, int index) 
 }
 
 void TPictureViewer::Clear() {
-  ++request_;
+  ++generation_;
+  pending_.clear();
+  decoded_.clear();
   pictures_.clear();
   index_ = -1;
   bitmap_ = QImage();
@@ -39,40 +45,83 @@ void TPictureViewer::Clear() {
   update();
 }
 
+bool TPictureViewer::HasDecoded(int index) const {
+  if (index < 0 || index >= pictures_.size()) return false;
+  const TDecodeKey key = keyOf(index);
+  return std::any_of(decoded_.begin(), decoded_.end(),
+                     [&](const TDecoded& d) { return d.Key == key; });
+}
+
+TPictureViewer::TDecodeKey TPictureViewer::keyOf(int index) const {
+  const TLumenfoldPicture* p = pictures_.at(index);
+  return {p->OriginalPath(), p->Orientation,
+          (QSizeF(size() - QSize(0, kCaptionHeight)) * devicePixelRatioF()).toSize()};
+}
+
 bool TPictureViewer::Step(int delta) {
   if (pictures_.isEmpty()) return false;
   const int next = std::clamp(index_ + delta, 0, int(pictures_.size()) - 1);
   if (next == index_) return false;
+  direction_ = next > index_ ? 1 : -1;
   index_ = next;
   load();
   return true;
 }
 
 void TPictureViewer::load() {
-  const quint64 request = ++request_;
   ready_ = false;
   problem_.clear();
   update();
   if (index_ < 0) return;
-  const TLumenfoldPicture* p = pictures_.at(index_);
-  const QString path = p->OriginalPath();
-  const int orientation = p->Orientation;
-  const QSize box = (QSizeF(size() - QSize(0, kCaptionHeight)) * devicePixelRatioF()).toSize();
+  const TDecodeKey key = keyOf(index_);
+  const auto found = std::find_if(decoded_.begin(), decoded_.end(),
+                                  [&](const TDecoded& d) { return d.Key == key; });
+  if (found != decoded_.end()) {
+    TDecoded d = *found; // the newest now
+    decoded_.erase(found);
+    decoded_.append(d);
+    display(d);
+  } else if (!pending_.contains(key)) {
+    decode(key);
+  } // else: shown when the running decode arrives
+}
+
+void TPictureViewer::decode(const TDecodeKey& key) {
+  pending_.append(key);
   QPointer<TPictureViewer> self(this);
-  QThreadPool::globalInstance()->start([self, request, path, orientation, box] {
-    TViewerImage image = LoadViewerImage(path, box, orientation);
+  const quint64 generation = generation_;
+  QThreadPool::globalInstance()->start([self, generation, key] {
+    TViewerImage image = LoadViewerImage(key.Path, key.Box, key.Orientation);
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
-        [self, request, image = std::move(image)]() mutable {
-          if (!self || self->request_ != request) return;
-          self->bitmap_ = std::move(image.Bitmap);
-          self->fullSize_ = image.FullSize;
-          self->problem_ = image.Problem;
-          self->ready_ = true;
-          self->update();
+        [self, generation, key, image = std::move(image)]() mutable {
+          if (!self || self->generation_ != generation) return;
+          self->pending_.removeOne(key);
+          self->decoded_.append(
+              {key, std::move(image.Bitmap), image.FullSize, std::move(image.Problem)});
+          while (self->decoded_.size() > kKeptDecodes)
+            self->decoded_.removeFirst();
+          if (!self->ready_ && self->index_ >= 0 && self->keyOf(self->index_) == key)
+            self->display(self->decoded_.last());
         },
         Qt::QueuedConnection);
   });
+}
+
+void TPictureViewer::display(const TDecoded& decoded) {
+  bitmap_ = decoded.Bitmap;
+  fullSize_ = decoded.FullSize;
+  problem_ = decoded.Problem;
+  ready_ = true;
+  update();
+  decodeNeighbours();
+}
+
+void TPictureViewer::decodeNeighbours() {
+  for (const int index : {index_ + direction_, index_ - direction_}) {
+    if (index < 0 || index >= pictures_.size() || HasDecoded(index)) continue;
+    if (const TDecodeKey key = keyOf(index); !pending_.contains(key)) decode(key);
+  }
 }
 
 QString TPictureViewer::caption() const {
@@ -139,7 +188,6 @@ void TPictureViewer::keyPressEvent(QKeyEvent* e) {
 
 void TPictureViewer::resizeEvent(QResizeEvent* e) {
   QWidget::resizeEvent(e);
-  // A larger window may need a finer decode.
   // A larger window may need a finer decode, when the original has more pixels to give.
   const bool finer = fullSize_.width() > bitmap_.width() && fullSize_.height() > bitmap_.height();
   if (index_ >= 0 && !bitmap_.isNull() && finer &&

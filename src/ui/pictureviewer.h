@@ -3,7 +3,8 @@
 // window on a dark ground with its title and place below. Left/Right (and Page Up/Down, Home,
 // End) move through the pictures in the view's order and stop at the ends; Esc goes back to the
 // grid; F toggles full screen. Pictures are decoded on a pool thread at the size the window
-// needs; only the newest request is shown.
+// needs; only the newest request is shown. Once a picture is shown, its two neighbours are
+// decoded ahead, so that moving on shows the next one at once; the last few decodes are kept.
 //
 // Threads: user-interface thread only (the decoding runs on a pool thread from copies).
 #include <QImage>
@@ -31,6 +32,8 @@ public:
   // True once the bitmap of the current picture (or its problem) has arrived.
   bool Ready() const { return ready_; }
   const QString& Problem() const { return problem_; }
+  // True when the picture at index has been decoded for the present window size.
+  bool HasDecoded(int index) const;
 
 signals:
   void CloseRequested(int index);
@@ -42,12 +45,32 @@ protected:
   void resizeEvent(QResizeEvent* e) override;
 
 private:
+  // What a decode is made from: a copy, so that a decode never reads a picture object.
+  struct TDecodeKey {
+    QString Path;
+    int Orientation = 1;
+    QSize Box;
+    bool operator==(const TDecodeKey&) const = default;
+  };
+  struct TDecoded {
+    TDecodeKey Key;
+    QImage Bitmap;
+    QSize FullSize;
+    QString Problem;
+  };
+  TDecodeKey keyOf(int index) const;
   void load();
+  void decode(const TDecodeKey& key);
+  void display(const TDecoded& decoded);
+  void decodeNeighbours();
   QString caption() const;
 
   QList<TLumenfoldPicture*> pictures_;
   int index_ = -1;
-  quint64 request_ = 0; // the newest decode asked for
+  int direction_ = 1;         // of the last step: that neighbour is decoded first
+  quint64 generation_ = 0;    // a new list (or none) makes running decodes stale
+  QList<TDecoded> decoded_;   // the newest last; a few only (each is a screenful of pixels)
+  QList<TDecodeKey> pending_; // decodes running for this generation
   QImage bitmap_;
   QSize fullSize_; // of the current original
   QString problem_;

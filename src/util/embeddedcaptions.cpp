@@ -7,6 +7,10 @@
 #include <QFile>
 #include <QSet>
 #include <QStringDecoder>
+#include <QXmlStreamReader>
+
+#include <map>
+#include <optional>
 
 #include <exiv2/exiv2.hpp>
 
@@ -34,19 +38,129 @@ bool languageMatches(const std::string& entry, const QString& code) {
   return e == c || e.startsWith(c + QLatin1Char('-'));
 }
 
-QString langAlt(const Exiv2::XmpData& xmp, const char* key, const QString& code, bool takeDefault) {
-  const auto it = xmp.findKey(Exiv2::XmpKey(key));
-  if (it == xmp.end()) return {};
-  const auto* value = dynamic_cast<const Exiv2::LangAltValue*>(&it->value());
-  if (!value) return takeDefault ? clean(QString::fromStdString(it->toString())) : QString();
+// The XMP texts the captions are made of, whichever reader found them.
+struct TXmpTexts {
+  std::map<QString, QString> TitleByLanguage; // a language alternative: code -> text
+  QString PlainTitle;                         // a title written without languages
+  QStringList Subjects, HierarchicalSubjects;
+};
+
+QString langAlt(const TXmpTexts& xmp, const QString& code, bool takeDefault) {
+  if (xmp.TitleByLanguage.empty()) return takeDefault ? clean(xmp.PlainTitle) : QString();
   if (takeDefault) {
-    const auto d = value->value_.find("x-default");
-    if (d != value->value_.end() && !clean(QString::fromStdString(d->second)).isEmpty())
-      return clean(QString::fromStdString(d->second));
+    const auto d = xmp.TitleByLanguage.find(QStringLiteral("x-default"));
+    if (d != xmp.TitleByLanguage.end() && !clean(d->second).isEmpty()) return clean(d->second);
   }
-  for (const auto& [language, text] : value->value_)
-    if (languageMatches(language, code)) return clean(QString::fromStdString(text));
+  for (const auto& [language, text] : xmp.TitleByLanguage)
+    if (languageMatches(language.toStdString(), code)) return clean(text);
   return {};
+}
+
+TXmpTexts xmpTexts(const Exiv2::XmpData& xmp) {
+  TXmpTexts texts;
+  for (auto it = xmp.begin(); it != xmp.end(); ++it) {
+    const std::string key = it->key();
+    if (key == "Xmp.dc.title") {
+      if (const auto* value = dynamic_cast<const Exiv2::LangAltValue*>(&it->value())) {
+        for (const auto& [language, text] : value->value_)
+          texts.TitleByLanguage.emplace(QString::fromStdString(language),
+                                        QString::fromStdString(text));
+      } else {
+        texts.PlainTitle = QString::fromStdString(it->toString());
+      }
+      continue;
+    }
+    QStringList* list = key == "Xmp.dc.subject"               ? &texts.Subjects
+                        : key == "Xmp.lr.hierarchicalSubject" ? &texts.HierarchicalSubjects
+                                                              : nullptr;
+    if (!list) continue;
+    for (long i = 0; i < it->count(); ++i)
+      list->append(QString::fromStdString(it->toString(i)));
+  }
+  return texts;
+}
+
+// Reads the three properties straight from the packet, several times faster than the metadata
+// library, which builds a model of the whole packet. Anything it does not know for certain (a
+// packet that is not well formed, a structure other than plain text, a language alternative or
+// an array of texts) gives no result, and the library reads the packet instead: it also says
+// what is damaged.
+std::optional<TXmpTexts> quickXmpTexts(const QByteArray& packet) {
+  static const QString dc = QStringLiteral("http://purl.org/dc/elements/1.1/");
+  static const QString lr = QStringLiteral("http://ns.adobe.com/lightroom/1.0/");
+  static const QString rdf = QStringLiteral("http://www.w3.org/1999/02/22-rdf-syntax-ns#");
+  static const QString xml = QStringLiteral("http://www.w3.org/XML/1998/namespace");
+  TXmpTexts texts;
+  enum class Property { None, Title, Subject, Hierarchical };
+  const auto propertyOf = [&](QStringView ns, QStringView name) {
+    if (ns == dc && name == u"title") return Property::Title;
+    if (ns == dc && name == u"subject") return Property::Subject;
+    if (ns == lr && name == u"hierarchicalSubject") return Property::Hierarchical;
+    return Property::None;
+  };
+  const auto add = [&](Property property, const QString& text, const QString& language) {
+    if (property == Property::Title) {
+      if (language.isEmpty())
+        texts.PlainTitle = text;
+      else
+        texts.TitleByLanguage.emplace(language, text);
+    } else {
+      (property == Property::Subject ? texts.Subjects : texts.HierarchicalSubjects).append(text);
+    }
+  };
+  QXmlStreamReader r(packet);
+  Property property = Property::None;
+  bool inContainer = false;
+  QString plainText;
+  while (!r.atEnd()) {
+    switch (r.readNext()) {
+    case QXmlStreamReader::StartElement: {
+      const QStringView ns = r.namespaceUri(), name = r.name();
+      if (property == Property::None) {
+        property = propertyOf(ns, name);
+        inContainer = false;
+        plainText.clear();
+        if (property != Property::None) {
+          if (!r.attributes().isEmpty()) return std::nullopt; // rdf:resource, parseType...
+          break;
+        }
+        if (ns == rdf && name == u"Description")
+          for (const QXmlStreamAttribute& a : r.attributes())
+            if (const Property p = propertyOf(a.namespaceUri(), a.name()); p != Property::None)
+              add(p, a.value().toString(), QString());
+        break;
+      }
+      if (ns == rdf && !inContainer && (name == u"Alt" || name == u"Bag" || name == u"Seq")) {
+        inContainer = true;
+        break;
+      }
+      if (ns != rdf || name != u"li" || !inContainer) return std::nullopt;
+      QString language = r.attributes().value(xml, QLatin1StringView("lang")).toString();
+      if (property == Property::Title && language.isEmpty()) language = QStringLiteral("x-default");
+      const QString text = r.readElementText(QXmlStreamReader::ErrorOnUnexpectedElement);
+      if (r.hasError()) return std::nullopt;
+      add(property, text, property == Property::Title ? language : QString());
+      break;
+    }
+    case QXmlStreamReader::Characters:
+      if (property != Property::None && !inContainer) plainText += r.text();
+      break;
+    case QXmlStreamReader::EndElement:
+      if (property != Property::None && propertyOf(r.namespaceUri(), r.name()) == property &&
+          !inContainer) {
+        if (!plainText.trimmed().isEmpty()) add(property, plainText, QString());
+        property = Property::None;
+      } else if (property != Property::None && r.namespaceUri() == rdf && r.name() != u"li") {
+        inContainer = false; // the container closed; the property's own end follows
+      } else if (r.namespaceUri() == rdf && r.name() == u"RDF") {
+        return texts; // what follows is the packet's trailer and padding
+      }
+      break;
+    default:
+      break;
+    }
+  }
+  return std::nullopt; // not well formed, or no RDF end
 }
 
 class TKeywordList {
@@ -65,31 +179,22 @@ private:
   QSet<QString> seen_;
 };
 
-void xmpArray(const Exiv2::XmpData& xmp, const char* key, bool lastPart, TKeywordList& out) {
-  for (auto it = xmp.begin(); it != xmp.end(); ++it) {
-    if (it->key() != key) continue;
-    for (long i = 0; i < it->count(); ++i) {
-      QString text = QString::fromStdString(it->toString(i));
-      if (lastPart) text = text.section(QLatin1Char('|'), -1);
-      out.Add(text);
-    }
-  }
-}
-
-void fill(TEmbeddedCaptions& c, const Exiv2::XmpData& xmp, const Exiv2::IptcData& iptc,
+void fill(TEmbeddedCaptions& c, const TXmpTexts& xmp, const Exiv2::IptcData& iptc,
           const QString& language1, const QString& language2) {
-  c.Title = langAlt(xmp, "Xmp.dc.title", language1, true);
-  c.Title2 = langAlt(xmp, "Xmp.dc.title", language2, false);
+  c.Title = langAlt(xmp, language1, true);
+  c.Title2 = langAlt(xmp, language2, false);
   for (const char* key : {"Iptc.Application2.ObjectName", "Iptc.Application2.Headline"}) {
     if (!c.Title.isEmpty()) break;
     const auto it = iptc.findKey(Exiv2::IptcKey(key));
     if (it != iptc.end()) c.Title = clean(iptcText(it->toString()));
   }
   TKeywordList keywords;
-  xmpArray(xmp, "Xmp.dc.subject", false, keywords);
+  for (const QString& subject : xmp.Subjects)
+    keywords.Add(subject);
   for (auto it = iptc.begin(); it != iptc.end(); ++it)
     if (it->key() == "Iptc.Application2.Keywords") keywords.Add(iptcText(it->toString()));
-  xmpArray(xmp, "Xmp.lr.hierarchicalSubject", true, keywords);
+  for (const QString& subject : xmp.HierarchicalSubjects)
+    keywords.Add(subject.section(QLatin1Char('|'), -1));
   c.Keywords = keywords.List;
 }
 
@@ -102,11 +207,18 @@ TEmbeddedCaptions ParseEmbeddedCaptions(const QByteArray& xmpPacket,
   if (xmpPacket.isEmpty() && photoshopBlock.isEmpty()) return c;
   InitialiseMetadataLibrary();
   try {
-    Exiv2::XmpData xmp;
+    TXmpTexts xmp;
     Exiv2::IptcData iptc;
-    if (!xmpPacket.isEmpty() && Exiv2::XmpParser::decode(xmp, xmpPacket.toStdString()) != 0) {
-      xmp.clear(); // a damaged packet costs only the XMP texts
-      c.Problem = QStringLiteral("the XMP packet is damaged");
+    if (!xmpPacket.isEmpty()) {
+      if (auto quick = quickXmpTexts(xmpPacket)) {
+        xmp = std::move(*quick);
+      } else {
+        Exiv2::XmpData data;
+        if (Exiv2::XmpParser::decode(data, xmpPacket.toStdString()) == 0)
+          xmp = xmpTexts(data);
+        else // a damaged packet costs only the XMP texts
+          c.Problem = QStringLiteral("the XMP packet is damaged");
+      }
     }
     const auto* ps = reinterpret_cast<const Exiv2::byte*>(photoshopBlock.constData());
     const Exiv2::byte* record = nullptr;
@@ -159,7 +271,7 @@ TEmbeddedCaptions ReadEmbeddedCaptions(const QString& path, const QString& langu
       // What was read before the damage is still used.
       c.Problem = QString::fromUtf8(e.what());
     }
-    fill(c, image->xmpData(), image->iptcData(), language1, language2);
+    fill(c, xmpTexts(image->xmpData()), image->iptcData(), language1, language2);
   } catch (const std::exception& e) {
     c.Problem = QString::fromUtf8(e.what());
   }

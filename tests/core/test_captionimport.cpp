@@ -9,6 +9,7 @@
 #include "db/sqlaccess.h"
 #include "testenv.h"
 #include "testfiles.h"
+#include "util/exif.h"
 
 #include <QProcess>
 #include <QtTest>
@@ -89,6 +90,14 @@ private slots:
     QTEST(c.Title, "title");
     QTEST(c.Title2, "title2");
     QTEST(c.Keywords, "keywords");
+    // The import reads the same texts from the header segments it has already read.
+    const TCameraMetadata m =
+        ReadCameraMetadata(folder + "/" + file, TMetadataParts::ExifAndCaptions);
+    const TEmbeddedCaptions parsed =
+        ParseEmbeddedCaptions(m.XmpPacket, m.PhotoshopBlock, "en", "de");
+    QTEST(parsed.Title, "title");
+    QTEST(parsed.Title2, "title2");
+    QTEST(parsed.Keywords, "keywords");
   }
 
   // At import the texts come along and keywords become categories (an existing one is found

@@ -354,6 +354,11 @@ private slots:
     QVERIFY2(viewer->Problem().isEmpty(), qPrintable(viewer->Problem()));
     QVERIFY(!view->isVisible());
     QCOMPARE(viewer->Index(), 1);
+    // The neighbours are decoded ahead: moving on shows the next picture at once.
+    QTRY_VERIFY(viewer->HasDecoded(0) && viewer->HasDecoded(2));
+    QTest::keyClick(viewer, Qt::Key_Right);
+    QVERIFY(viewer->Ready());
+    QTest::keyClick(viewer, Qt::Key_Left);
     const struct {
       Qt::Key key;
       int index;

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Titles and keywords at import: "lumenfold-cli add-album" of N photos (bench/photos.sh, ~18 MP)
+# that carry an editor's captions (XMP titles in two languages, subjects, hierarchical keywords,
+# IPTC keywords, written by exiftool) against the same N photos without them. The difference is
+# what reading the captions costs, categories made from the keywords included.
+# Each timing is the CPU time (user + system) of the best of REPS runs.
+#   bench/run-captions.sh [build folder] [count] [reps]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=${1:-"$here/../build"}
+count=${2:-1000}
+reps=${3:-3}
+command -v exiftool >/dev/null || { echo "needs exiftool (apt-get install libimage-exiftool-perl)"; exit 2; }
+[ -x /usr/bin/time ] || { echo "needs /usr/bin/time (apt-get install time)"; exit 2; }
+ls "$here"/.photos/photo_1.jpg >/dev/null 2>&1 || "$here/photos.sh" 1
+cmake --build "$build" --target lumenfold-cli >/dev/null
+cli="$build/bin/lumenfold-cli"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/runtime"
+mkdir -p "$work/runtime" "$work/plain" "$work/captioned" && chmod 700 "$work/runtime"
+
+cp "$here/.photos/photo_1.jpg" "$work/plain.jpg"
+cp "$work/plain.jpg" "$work/captioned.jpg"
+exiftool -q -overwrite_original -charset iptc=UTF8 \
+  '-XMP-dc:Title-x-default=Harbour at dawn' '-XMP-dc:Title-de=Hafen am Morgen' \
+  '-XMP-dc:Description-x-default=Fishing boats coming back in the first light' \
+  -XMP-dc:Subject=Sea -XMP-dc:Subject=Boats -XMP-dc:Subject=Morning \
+  '-XMP-lr:HierarchicalSubject=Places|Europe|Genoa' -IPTC:Keywords=Sea -IPTC:Keywords=Boats \
+  '-IPTC:ObjectName=Harbour at dawn' "$work/captioned.jpg"
+for ((i = 1; i <= count; i++)); do
+  cp "$work/plain.jpg" "$work/plain/p$i.jpg"
+  cp "$work/captioned.jpg" "$work/captioned/p$i.jpg"
+done
+
+cpu_of() {
+  local best="" i u s c
+  for ((i = 0; i < reps; i++)); do
+    read -r u s < <(/usr/bin/time -f '%U %S' "$@" 2>&1 >/dev/null | tail -1)
+    c=$(awk -v a="$u" -v b="$s" 'BEGIN{print a + b}')
+    if [ -z "$best" ] || awk -v a="$c" -v b="$best" 'BEGIN{exit !(a<b)}'; then best=$c; fi
+  done
+  echo "$best"
+}
+import_run() { # project, folder
+  rm -f "$1" "${1%.lumenfold}.db"
+  "$cli" new "$1" >/dev/null
+  "$cli" add-album "$1" "$2" --directory album --short-name Bench >/dev/null
+}
+export -f import_run
+export cli
+plain=$(cpu_of bash -c 'import_run "$0" "$1"' "$work/p.lumenfold" "$work/plain")
+captioned=$(cpu_of bash -c 'import_run "$0" "$1"' "$work/c.lumenfold" "$work/captioned")
+"$cli" info "$work/c.lumenfold" | grep -i -m3 'categor\|title' || true
+echo "== $count photos, add-album CPU seconds (best of $reps)"
+awk -v a="$plain" -v b="$captioned" 'BEGIN{printf "without captions %6.2f  with captions %6.2f  ratio %.3f  [target <= 1.05]\n", a, b, (a > 0 ? b / a : 0)}'

@@ -2,7 +2,6 @@
 
 #include "core/album.h"
 #include "core/project.h"
-#include "db/userprompt.h"
 #include "processing/thumbnailthread.h"
 #include "ui/albumcommands.h"
 #include "ui/frmalbumdetail.h"
@@ -26,6 +25,7 @@
 #include "ui/frmsplash.h"
 #include "ui/frmsynchro.h"
 #include "util/helpers.h"
+#include "util/userprompt.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -10,7 +10,6 @@
 #include "core/projectops.h"
 #include "core/renameops.h"
 #include "db/sqlaccess.h"
-#include "db/userprompt.h"
 #include "processing/thumbnailthread.h"
 #include "ui/albumcommands.h"
 #include "ui/albumlistdelegate.h"
@@ -30,6 +29,7 @@
 #include "util/helpers.h"
 #include "util/messages.h"
 #include "util/tracer.h"
+#include "util/userprompt.h"
 
 #include <QAction>
 #include <QCloseEvent>

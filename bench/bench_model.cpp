@@ -6,8 +6,8 @@
 #include "core/project.h"
 #include "db/sqlaccess.h"
 #include "db/statements.h"
-#include "db/userprompt.h"
 #include "util/programfolder.h"
+#include "util/userprompt.h"
 
 #include <QCoreApplication>
 #include <QDir>

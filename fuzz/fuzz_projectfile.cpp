@@ -4,7 +4,7 @@
 // surrogate from a 0x12 text) may change once, as it has no UTF-8 form; after that the writing
 // must be stable.
 #include "core/project.h"
-#include "db/userprompt.h"
+#include "util/userprompt.h"
 
 #include <QByteArray>
 #include <QStringView>

@@ -4,7 +4,6 @@
 #include "core/destinations.h"
 #include "core/outputsettings.h"
 #include "core/project.h"
-#include "db/userprompt.h"
 #include "processing/processingjob.h"
 #include "processing/thumbnailthread.h"
 #include "ui/albumcommands.h"
@@ -30,6 +29,7 @@
 #include "ui/frmsplash.h"
 #include "ui/frmsynchro.h"
 #include "util/helpers.h"
+#include "util/userprompt.h"
 
 #include <QApplication>
 #include <QCheckBox>

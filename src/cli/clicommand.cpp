@@ -3,6 +3,7 @@
 #include "cli/cliprompt.h"
 #include "core/project.h"
 #include "core/projectlock.h"
+#include "util/lumenfolderror.h"
 
 #include <QDir>
 #include <QFile>
@@ -145,8 +146,7 @@ std::unique_ptr<TLumenfoldProject> LoadCliProject(const QString& path, bool requ
       loaded = true;
     }
   } catch (const std::exception& e) {
-    throw TCliError(QStringLiteral("cannot read project file %1: %2")
-                        .arg(file, QString::fromLocal8Bit(e.what())));
+    throw TCliError(QStringLiteral("cannot read project file %1: %2").arg(file, TextOf(e)));
   }
   if (complete) *complete = read;
   if (requireComplete && !read)
@@ -170,8 +170,8 @@ void SaveCliProject(TLumenfoldProject& project) {
   try {
     saved = project.SaveToFile();
   } catch (const std::exception& e) {
-    throw TCliError(QStringLiteral("saving project %1 failed: %2")
-                        .arg(project.FileName, QString::fromLocal8Bit(e.what())));
+    throw TCliError(
+        QStringLiteral("saving project %1 failed: %2").arg(project.FileName, TextOf(e)));
   }
   if (ModelErrorCount() != errorsBefore)
     throw TCliError(

@@ -10,7 +10,7 @@
 // helpers below cover argument parsing and the common project steps.
 //
 // Threads: everything here runs on the program's main thread.
-#include "db/lumenfolderror.h"
+#include "util/lumenfolderror.h"
 
 #include <QString>
 #include <QStringList>

@@ -8,7 +8,7 @@
 // model's reason into its own one-line error message.
 //
 // Threads: any thread (the calls are serialised).
-#include "db/userprompt.h"
+#include "util/userprompt.h"
 
 #include <QMutex>
 #include <QStringList>

@@ -5,6 +5,7 @@
 #include "core/projectops.h"
 #include "db/sqlaccess.h"
 #include "util/helpers.h"
+#include "util/lumenfolderror.h"
 
 #include <QDir>
 #include <QFile>
@@ -90,8 +91,7 @@ int RunNew(const QStringList& raw) {
   try {
     loaded = OpenNewProject(project);
   } catch (const std::exception& e) {
-    throw TCliError(
-        QStringLiteral("cannot load database %1: %2").arg(db, QString::fromLocal8Bit(e.what())));
+    throw TCliError(QStringLiteral("cannot load database %1: %2").arg(db, TextOf(e)));
   }
   if (!loaded || ModelErrorCount() != errorsBefore)
     throw TCliError(WithModelErrors(QStringLiteral("cannot load database %1").arg(db)));

@@ -7,12 +7,12 @@
 #include "core/outputsettings.h"
 #include "core/project.h"
 #include "core/signature.h"
-#include "db/userprompt.h"
 #include "processing/archive/archivebuilder.h"
 #include "processing/processingjob.h"
 #include "processing/processthread.h"
 #include "util/helpers.h"
 #include "util/messages.h"
+#include "util/userprompt.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -160,7 +160,7 @@ int RunProcess(const QStringList& raw) {
       try {
         position = project->Albums.IndexOfObject(FindCliAlbum(*project, name.trimmed()));
       } catch (const TCliError& e) {
-        throw TCliError(e.message(), kExitUsage);
+        throw TCliError(e.Text(), kExitUsage);
       }
       if (!positions.contains(position)) positions.append(position);
     }

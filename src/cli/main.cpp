@@ -3,6 +3,7 @@
 #include "cli/clicommand.h"
 #include "cli/cliprompt.h"
 #include "db/sqlaccess.h"
+#include "util/lumenfolderror.h"
 #include "util/memorytuning.h"
 
 #include <QCoreApplication>
@@ -113,10 +114,10 @@ int main(int argc, char** argv) {
     try {
       return command->run(args);
     } catch (const TCliError& e) {
-      printError(e.message());
+      printError(e.Text());
       return e.status();
     } catch (const std::exception& e) {
-      printError(QString::fromLocal8Bit(e.what()));
+      printError(TextOf(e));
       return kExitFailure;
     }
   };

@@ -7,10 +7,11 @@
 #include "core/renaming.h"
 #include "db/sqlaccess.h"
 #include "db/statements.h"
-#include "db/userprompt.h"
 #include "util/helpers.h"
+#include "util/lumenfolderror.h"
 #include "util/safefile.h"
 #include "util/tracer.h"
+#include "util/userprompt.h"
 
 #include <QDir>
 #include <QFile>
@@ -392,7 +393,7 @@ bool TLumenfoldAlbum::LoadPictures() {
     }
     CloseQuery(q);
   } catch (const std::exception& e) {
-    Prompt()->error(QString::fromUtf8(e.what()));
+    Prompt()->error(TextOf(e));
     return false;
   }
   Loaded = true;

@@ -3,9 +3,9 @@
 #include "core/category.h"
 #include "core/picture.h"
 #include "core/project.h"
-#include "db/userprompt.h"
 #include "util/programfolder.h"
 #include "util/tracer.h"
+#include "util/userprompt.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -5,10 +5,11 @@
 #include "db/connectionstring.h"
 #include "db/sqlaccess.h"
 #include "db/statements.h"
-#include "db/userprompt.h"
 #include "util/helpers.h"
+#include "util/lumenfolderror.h"
 #include "util/programfolder.h"
 #include "util/tracer.h"
+#include "util/userprompt.h"
 
 #include <QDir>
 #include <QFile>
@@ -562,7 +563,7 @@ bool TLumenfoldProject::LoadDatabase() {
     }
     CloseQuery(q);
   } catch (const std::exception& e) {
-    Prompt()->error(QString::fromUtf8(e.what()));
+    Prompt()->error(TextOf(e));
     return false;
   }
 

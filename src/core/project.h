@@ -8,7 +8,7 @@
 #include "core/category.h"
 #include "core/destinations.h"
 #include "core/signature.h"
-#include "db/lumenfolderror.h"
+#include "util/lumenfolderror.h"
 
 #include <QString>
 #include <exception>

@@ -1,6 +1,6 @@
 #include "core/projectlock.h"
 
-#include "db/userprompt.h"
+#include "util/userprompt.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -8,7 +8,7 @@
 #include "core/renaming.h"
 #include "db/sqlaccess.h"
 #include "db/statements.h"
-#include "db/userprompt.h"
+#include "util/userprompt.h"
 
 #include <QDir>
 #include <QFileInfo>

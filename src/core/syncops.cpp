@@ -5,9 +5,9 @@
 #include "core/picture.h"
 #include "core/project.h"
 #include "db/sqlaccess.h"
-#include "db/userprompt.h"
 #include "util/helpers.h"
 #include "util/safefile.h"
+#include "util/userprompt.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,7 +1,8 @@
 #include "db/sqlaccess.h"
 
 #include "db/connectionstring.h"
-#include "db/userprompt.h"
+#include "util/lumenfolderror.h"
+#include "util/userprompt.h"
 
 #include <QAtomicInteger>
 #include <QFileInfo>
@@ -125,8 +126,13 @@ QString adaptStatement(const QString& statement) {
   return statement;
 }
 
+// The last box a primitive showed on this thread.
+thread_local QString lastSqlError;
+
 void report(const char* fixedText, const QString& message) {
-  Prompt()->error(QString::fromLatin1(fixedText) + QStringLiteral("\r\n") + message);
+  const QString text = QString::fromLatin1(fixedText) + QStringLiteral("\r\n") + message;
+  lastSqlError = text;
+  Prompt()->error(text);
 }
 
 } // namespace
@@ -249,8 +255,7 @@ int ExecSQL(const QString& connectionString, const QString& statement) {
     return q.numRowsAffected();
   } catch (const std::exception& e) {
     markFailed(connectionString);
-    const auto* sqlError = dynamic_cast<const TSqlError*>(&e);
-    report(kExecSqlError, sqlError ? sqlError->message() : QString::fromLocal8Bit(e.what()));
+    report(kExecSqlError, TextOf(e));
     return -1;
   }
 }
@@ -266,8 +271,7 @@ int OpenQuery(const QString& connectionString, const QString& statement, TQuery&
     return 0;
   } catch (const std::exception& e) {
     markFailed(connectionString);
-    const auto* sqlError = dynamic_cast<const TSqlError*>(&e);
-    report(kOpenQueryError, sqlError ? sqlError->message() : QString::fromLocal8Bit(e.what()));
+    report(kOpenQueryError, TextOf(e));
     return -1;
   }
 }
@@ -279,7 +283,7 @@ int CloseQuery(TQuery& query) {
     return 0;
   } catch (const std::exception& e) {
     query.reset();
-    report(kCloseQueryError, QString::fromLocal8Bit(e.what()));
+    report(kCloseQueryError, TextOf(e));
     return -1;
   }
 }
@@ -303,8 +307,7 @@ TSqlTransaction::TSqlTransaction(const QString& connectionString) : connection_(
     ++c.depth;
     active_ = true;
   } catch (const std::exception& e) {
-    const auto* sqlError = dynamic_cast<const TSqlError*>(&e);
-    report(kExecSqlError, sqlError ? sqlError->message() : QString::fromLocal8Bit(e.what()));
+    report(kExecSqlError, TextOf(e));
   }
 }
 
@@ -343,6 +346,16 @@ bool TSqlTransaction::Commit() {
   return true;
 }
 
+QString LastSqlError() {
+  QString text = lastSqlError;
+  text.replace(QLatin1String("\r\n"), QLatin1String(" "));
+  return text.trimmed();
+}
+
+void ClearLastSqlError() {
+  lastSqlError.clear();
+}
+
 void CloseThreadConnections() {
   threadConnections.closeAll();
 }
@@ -376,7 +389,7 @@ QString countAlbums(const QString& connectionString, int& count) {
     else if (q.next())
       count = q.value(0).toInt();
   } catch (const TSqlError& e) {
-    result = e.message();
+    result = e.Text();
   }
   {
     QSqlDatabase db = QSqlDatabase::database(name, false);

@@ -5,7 +5,7 @@
 // Threads: every function here may be called from any thread. Connections are kept per thread
 // and per connection string; a TSqlTransaction groups the statements of one save on the calling
 // thread's connection.
-#include "db/lumenfolderror.h"
+#include "util/lumenfolderror.h"
 
 #include <QDateTime>
 #include <QSqlQuery>
@@ -74,6 +74,12 @@ int ExecSQL(const QString& connectionString, const QString& statement);
 int OpenQuery(const QString& connectionString, const QString& statement, TQuery& query);
 // Closes and frees the result set; returns 0, or -1 after an error box.
 int CloseQuery(TQuery& query);
+
+// The text of the last error box a primitive (or a transaction guard) showed on the calling
+// thread, on one line; empty when there was none since ClearLastSqlError(). A caller that sees
+// -1 or false reads the database's own reason here instead of listening to the boxes.
+QString LastSqlError();
+void ClearLastSqlError();
 
 // Runs the MAX(id) statement and returns its value plus one (an empty table gives 1);
 // returns -1 when the query could not be run (an error box has been shown).

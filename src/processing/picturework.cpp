@@ -8,6 +8,7 @@
 #include "util/helpers.h"
 #include "util/imaging.h"
 #include "util/jpegcodec.h"
+#include "util/lumenfolderror.h"
 #include "util/memorybudget.h"
 #include "util/resample.h"
 
@@ -21,11 +22,6 @@
 #include <unistd.h>
 
 namespace {
-
-QString errorText(const std::exception& e) {
-  if (auto* image = dynamic_cast<const EImageError*>(&e)) return image->Text();
-  return QString::fromUtf8(e.what());
-}
 
 // Fits, stamps (when the signature needs no picture) and encodes one size.
 // The large image takes the original's bitmap over, so stamping it needs no second copy.
@@ -178,7 +174,7 @@ TPictureResult producePicture(const TPictureWork& work, const TPictureSteps& ste
     result.Damaged = JpegWarningCount() != warnings;
     step();
   } catch (const std::exception& e) {
-    result.LoadError = errorText(e);
+    result.LoadError = TextOf(e);
     if (result.LoadError.isEmpty())
       result.LoadError =
           QStringLiteral("The picture \"%1\" cannot be loaded.").arg(work.OriginalPath);
@@ -202,7 +198,7 @@ TPictureResult producePicture(const TPictureWork& work, const TPictureSteps& ste
       produceOutput(work, original, colour, OutputMetadataFor(result, k), TOutputKind(k),
                     result.Outputs[k], step);
     } catch (const std::exception& e) {
-      result.Outputs[k].Error = errorText(e);
+      result.Outputs[k].Error = TextOf(e);
     } catch (...) {
       result.Outputs[k].Error = QStringLiteral("The image cannot be made.");
     }

@@ -11,6 +11,7 @@
 #include "processing/processthread.h"
 #include "util/durablefiles.h"
 #include "util/helpers.h"
+#include "util/lumenfolderror.h"
 #include "util/programfolder.h"
 
 #include <QCoreApplication>
@@ -140,11 +141,8 @@ bool TProcessingJob::Prepare() {
   try {
     thread_ = std::make_unique<TProcessThread>(project_, request_.Zip, request_.ProcessAll,
                                                progressReceiver_);
-  } catch (const TZipError& e) {
-    reason_ = e.message();
-    return false;
   } catch (const std::exception& e) {
-    reason_ = QString::fromUtf8(e.what());
+    reason_ = TextOf(e);
     return false;
   }
   if (!markChangedOriginals() || !FillWorkList(*project_, request_.AllModified,

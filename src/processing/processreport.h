@@ -2,7 +2,7 @@
 // The stages a processing run reports, and what a run could not do.
 //
 // Threads: values; any thread.
-#include "db/lumenfolderror.h"
+#include "util/lumenfolderror.h"
 
 #include <QString>
 #include <QStringList>

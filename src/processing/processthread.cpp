@@ -12,6 +12,7 @@
 #include "processing/picturework.h"
 #include "processing/runresults.h"
 #include "util/imageerror.h"
+#include "util/lumenfolderror.h"
 #include "util/memorybudget.h"
 #include "util/memorytuning.h"
 #include "util/messages.h"
@@ -23,7 +24,10 @@
 namespace {
 
 // Ends the run at a stop request met outside the picture loop (in the zip stages).
-class TStopped : public std::exception {};
+class TStopped : public TLumenfoldError {
+public:
+  TStopped() : TLumenfoldError(TProcessThread::StoppedReason()) {}
+};
 
 // Runs that render at most this many pictures copy the previous archive ahead.
 constexpr int kPrefillPictures = 16;
@@ -227,16 +231,8 @@ void TProcessThread::run() {
         if (zip_) zipStages();
         completed_.store(true);
       }
-    } catch (const TStopped&) {
-      reason = StoppedReason();
-    } catch (const TRunError& e) {
-      reason = e.message();
-    } catch (const TZipError& e) {
-      reason = e.message();
-    } catch (const EImageError& e) {
-      reason = e.Text();
     } catch (const std::exception& e) {
-      reason = QString::fromUtf8(e.what());
+      reason = TextOf(e);
     } catch (...) {
       reason = QStringLiteral("An unknown error ended the run.");
     }

@@ -3,47 +3,7 @@
 #include "core/album.h"
 #include "core/picture.h"
 #include "db/sqlaccess.h"
-#include "db/userprompt.h"
-
-#include <QMutex>
-#include <QThread>
-
-namespace {
-
-// Forwards everything to the prompt that was in force and keeps the last error reported on the
-// thread that saves, so that a failed database write ends the run with the database's own
-// message.
-class TSavePrompt final : public UserPrompt {
-public:
-  TSavePrompt() : thread_(QThread::currentThread()) { next_ = SetPrompt(this); }
-  ~TSavePrompt() override {
-    if (Prompt() == this) SetPrompt(next_);
-  }
-  void error(const QString& text) override {
-    if (QThread::currentThread() == thread_) {
-      QMutexLocker lock(&mutex_);
-      last_ = text;
-    }
-    next_->error(text);
-  }
-  void warning(const QString& text) override { next_->warning(text); }
-  bool confirm(const QString& text) override { return next_->confirm(text); }
-  // The last error, on one line.
-  QString lastError() {
-    QMutexLocker lock(&mutex_);
-    QString text = last_;
-    text.replace(QLatin1String("\r\n"), QLatin1String(" "));
-    return text.trimmed();
-  }
-
-private:
-  QThread* thread_;
-  UserPrompt* next_ = nullptr;
-  QMutex mutex_;
-  QString last_;
-};
-
-} // namespace
+#include "util/lumenfolderror.h"
 
 TRunResults::TRunResults(QObject* parent) : QObject(parent) {
   // One connection made here, on the owner's thread, carries every hand-over.
@@ -73,7 +33,7 @@ void TRunResults::applyAll() {
     try {
       failure = apply(update);
     } catch (const std::exception& e) {
-      failure = QString::fromUtf8(e.what());
+      failure = TextOf(e);
     }
     {
       std::lock_guard lock(mutex_);
@@ -102,7 +62,8 @@ QString TRunResults::apply(const Update& update) {
   p->SetDirty(true);
   p->SetModified(false);
   TLumenfoldAlbum* album = p->Album;
-  TSavePrompt prompt;
+  // A failed statement has shown its box; its text ends the run with the database's own reason.
+  ClearLastSqlError();
   bool ok = true;
   {
     TSqlTransaction transaction(CurrentConnectionString());
@@ -115,7 +76,7 @@ QString TRunResults::apply(const Update& update) {
     ok = ok && !p->Dirty && transaction.Commit();
   }
   if (ok) return QString();
-  const QString detail = prompt.lastError();
+  const QString detail = LastSqlError();
   QString text = QStringLiteral("The picture \"%1\" could not be saved to the database.")
                      .arg(p->OriginalPath());
   if (!detail.isEmpty()) text += QLatin1Char(' ') + detail;

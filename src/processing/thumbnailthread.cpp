@@ -4,16 +4,17 @@
 #include "core/bitmaplist.h"
 #include "core/picture.h"
 #include "core/previewcache.h"
-#include "db/userprompt.h"
 #include "util/colour.h"
 #include "util/handover.h"
 #include "util/helpers.h"
 #include "util/imaging.h"
 #include "util/jpegcodec.h"
+#include "util/lumenfolderror.h"
 #include "util/memorytuning.h"
 #include "util/messages.h"
 #include "util/programfolder.h"
 #include "util/safefile.h"
+#include "util/userprompt.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -287,10 +288,8 @@ void TThumbnailThread::run() {
                       .arg(firstFailure);
       }
     }
-  } catch (const EImageError& e) {
-    error = e.Text();
   } catch (const std::exception& e) {
-    error = QString::fromUtf8(e.what());
+    error = TextOf(e);
   } catch (...) {
     error = QStringLiteral("Unknown error while loading thumbnails.");
   }

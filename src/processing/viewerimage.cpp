@@ -4,6 +4,7 @@
 #include "util/imageerror.h"
 #include "util/imaging.h"
 #include "util/jpegcodec.h"
+#include "util/lumenfolderror.h"
 #include "util/safefile.h"
 
 #include <QFile>
@@ -50,7 +51,7 @@ TViewerImage LoadViewerImage(const QString& originalPath, QSize box, int orienta
     out.Problem =
         e.Text().contains(originalPath) ? e.Text() : originalPath + QStringLiteral(": ") + e.Text();
   } catch (const std::exception& e) {
-    out.Problem = originalPath + QStringLiteral(": ") + QString::fromUtf8(e.what());
+    out.Problem = originalPath + QStringLiteral(": ") + TextOf(e);
   }
   return out;
 }

@@ -5,7 +5,6 @@
 #include "core/picture.h"
 #include "core/project.h"
 #include "core/syncops.h"
-#include "db/userprompt.h"
 #include "ui/albumsync.h"
 #include "ui/commandcontext.h"
 #include "ui/frmalbumdetail.h"
@@ -14,6 +13,7 @@
 #include "ui/frmselectcategory.h"
 #include "ui/frmselectsignature.h"
 #include "ui/waitcursor.h"
+#include "util/userprompt.h"
 
 #include <memory>
 

@@ -5,10 +5,10 @@
 #include "core/project.h"
 #include "core/renameops.h"
 #include "core/syncops.h"
-#include "db/userprompt.h"
 #include "ui/frmrenaming.h"
 #include "ui/frmsynchro.h"
 #include "ui/waitcursor.h"
+#include "util/userprompt.h"
 
 #include <QFileInfo>
 #include <QMessageBox>

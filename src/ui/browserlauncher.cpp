@@ -1,6 +1,6 @@
 #include "ui/browserlauncher.h"
 
-#include "db/userprompt.h"
+#include "util/userprompt.h"
 
 #include <QDesktopServices>
 #include <QDir>

@@ -3,10 +3,11 @@
 #include "core/projectops.h"
 #include "db/connectionstring.h"
 #include "db/sqlaccess.h"
-#include "db/userprompt.h"
 #include "ui/filedialogs.h"
 #include "ui/waitcursor.h"
 #include "ui_frmdatabase.h"
+#include "util/lumenfolderror.h"
+#include "util/userprompt.h"
 
 #include <QFileInfo>
 #include <QPainter>
@@ -201,7 +202,7 @@ bool TfrmDatabase::TestConnectionNow() {
   try {
     reason = TestConnection(ui->memConnectionString->toPlainText());
   } catch (const std::exception& e) {
-    reason = QString::fromUtf8(e.what());
+    reason = TextOf(e);
   } catch (...) {
     reason = "Unknown error";
   }

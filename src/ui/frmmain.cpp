@@ -10,7 +10,6 @@
 #include "core/projectops.h"
 #include "core/renameops.h"
 #include "db/sqlaccess.h"
-#include "db/userprompt.h"
 #include "processing/thumbnailthread.h"
 #include "ui/albumcommands.h"
 #include "ui/albumlistdelegate.h"
@@ -30,6 +29,7 @@
 #include "util/helpers.h"
 #include "util/messages.h"
 #include "util/tracer.h"
+#include "util/userprompt.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -171,66 +171,36 @@ void TfrmLumenFold2::buildMenus() {
   lay->addWidget(toolBar);
   setMenuWidget(coolBar);
 
-  // Entries in order; nullptr is a separator.
+  // The actions' places come from the action table; the entries of the window's own are put
+  // beside the action they belong to.
   const TMainActions& a = actions_;
-  auto fill = [](QWidget* target, std::initializer_list<QAction*> entries) {
-    for (QAction* entry : entries) {
-      if (!entry) {
-        entry = new QAction(target);
-        entry->setSeparator(true);
-      }
-      target->addAction(entry);
-    }
-  };
-  auto menu = [&](const char* title, const char* objectName) {
+  auto menu = [&](const char* title, const char* objectName, TMenuPlace place) {
     QMenu* m = menuBar->addMenu(QString::fromLatin1(title));
     m->setObjectName(QString::fromLatin1(objectName));
     m->setToolTipsVisible(false);
+    a.Fill(m, place);
     return m;
   };
-  QMenu* file = menu("&File", "mnuFile");
-  fill(file, {a.actNewProject, a.actSaveProject, a.actSaveProjectAs, a.actOpenProject});
-  mnuOpenRecent = file->addMenu(QStringLiteral("Open &Recent"));
+  QMenu* file = menu("&File", "mnuFile", mpFile);
+  mnuOpenRecent = new QMenu(QStringLiteral("Open &Recent"), file);
   mnuOpenRecent->setObjectName(QStringLiteral("mnuOpenRecent"));
+  TMainActions::InsertAfter(file, a.actOpenProject, mnuOpenRecent->menuAction());
   connect(mnuOpenRecent, &QMenu::aboutToShow, this, [this] { fillRecentMenu(); });
-  fill(file, {nullptr, a.actCloseProject, nullptr, a.actExit});
-  fill(menu("&Album", "mnuAlbum"),
-       {a.actAddAlbum, a.actEditAlbum, a.actDeleteAlbum, nullptr, a.actAlbumDetail});
-  fill(menu("&Picture", "mnuPicture"), {a.actDeletePicture,
-                                        nullptr,
-                                        a.actRotateCCW,
-                                        a.actRotateCW,
-                                        a.actRotate180,
-                                        a.actFlip,
-                                        a.actPrivatePicture,
-                                        a.actMarkDeleted,
-                                        a.actMakeFacePicture,
-                                        a.actAssignCategory,
-                                        a.actReadCaptions,
-                                        a.actSignPicture,
-                                        nullptr,
-                                        a.actRotateCCWAll,
-                                        a.actRotateCWAll,
-                                        a.actRotate180All,
-                                        a.actFlipAll,
-                                        a.actAssignCategoryAll,
-                                        a.actSignAllPictures,
-                                        nullptr,
-                                        a.actPictureDetails});
-  QMenu* tools = menu("&Tools", "mnuTools");
-  fill(tools, {a.actCategories, a.actSignatures, a.actRenaming, nullptr, a.actDatabase});
+  menu("&Album", "mnuAlbum", mpAlbum);
+  menu("&Picture", "mnuPicture", mpPicture);
+  QMenu* tools = menu("&Tools", "mnuTools", mpTools);
   // Synchronisation, base path and temporary files are reached from here too: without an entry
   // nobody could find them.
-  QAction* synchroEntry = tools->addAction(QStringLiteral("Synchronise with folders..."));
+  auto* synchroEntry = new QAction(QStringLiteral("Synchronise with folders..."), tools);
   synchroEntry->setObjectName(QStringLiteral("mniSynchro"));
+  TMainActions::InsertAfter(tools, a.actDatabase, synchroEntry);
   connect(synchroEntry, &QAction::triggered, a.actSynchro, &QAction::trigger);
   connect(a.actSynchro, &QAction::changed, synchroEntry,
           [this, synchroEntry] { synchroEntry->setEnabled(actions_.actSynchro->isEnabled()); });
-  fill(tools, {a.actChangeBase, a.actRecreateTemp, nullptr, a.actOption, nullptr, a.actProcess,
-               a.actPublish});
   // Process with zip, then publish what the run made.
-  QAction* processPublish = tools->addAction(QStringLiteral("Process and publish..."));
+  auto* processPublish = new QAction(QStringLiteral("Process and publish..."), tools);
   processPublish->setObjectName(QStringLiteral("mniProcessAndPublish"));
+  TMainActions::InsertAfter(tools, a.actPublish, processPublish);
   connect(processPublish, &QAction::triggered, this, [this] {
     if (actions_.actProcess->isEnabled() && actions_.actPublish->isEnabled())
       RunCommand(this, [this] { processCommands_->ProcessAndPublish(); });
@@ -241,54 +211,28 @@ void TfrmLumenFold2::buildMenus() {
   };
   connect(a.actProcess, &QAction::changed, processPublish, followProcess);
   connect(a.actPublish, &QAction::changed, processPublish, followProcess);
-  fill(menu("&Help", "mnuHelp"), {a.actHelp, nullptr, a.actAbout});
+  menu("&Help", "mnuHelp", mpHelp);
 
-  fill(toolBar, {a.actNewProject, a.actSaveProject, a.actOpenProject, nullptr,       a.actAddAlbum,
-                 a.actEditAlbum,  a.actDeleteAlbum, nullptr,          a.actProcess,  a.actPublish,
-                 nullptr,         a.actCategories,  a.actSignatures,  a.actRenaming, nullptr,
-                 a.actDatabase,   a.actOption,      nullptr,          a.actHelp,     a.actAbout,
-                 nullptr,         a.actExit});
+  a.Fill(toolBar, mpToolbar);
 
   pmnAlbums = new QMenu(this);
   pmnAlbums->setObjectName(QStringLiteral("pmnAlbums"));
-  fill(pmnAlbums, {a.actAddAlbum, a.actEditAlbum, a.actDeleteAlbum, nullptr, a.actProcess});
+  a.Fill(pmnAlbums, mpAlbumPopup);
   // "Process and zip" opens the processing selection with the current album checked and zip on;
   // it is enabled with Process.
-  QAction* processZip = pmnAlbums->addAction(QStringLiteral("Process and zip"));
+  auto* processZip = new QAction(QStringLiteral("Process and zip"), pmnAlbums);
   processZip->setObjectName(QStringLiteral("mniProcessAndZip"));
+  TMainActions::InsertAfter(pmnAlbums, a.actProcess, processZip);
   connect(processZip, &QAction::triggered, this, [this] {
     if (actions_.actProcess->isEnabled())
       RunCommand(this, [this] { processCommands_->ProcessAndZip(); });
   });
   connect(a.actProcess, &QAction::changed, processZip,
           [this, processZip] { processZip->setEnabled(actions_.actProcess->isEnabled()); });
-  fill(pmnAlbums, {nullptr, a.actAlbumDetail});
 
   pmnPictures = new QMenu(this);
   pmnPictures->setObjectName(QStringLiteral("pmnPictures"));
-  fill(pmnPictures, {a.actDeletePicture,
-                     nullptr,
-                     a.actRotateCCW,
-                     a.actRotateCW,
-                     a.actRotate180,
-                     a.actFlip,
-                     a.actMakeFacePicture,
-                     a.actPrivatePicture,
-                     a.actMarkDeleted,
-                     a.actAssignCategory,
-                     a.actReadCaptions,
-                     a.actSignPicture,
-                     nullptr,
-                     a.actRotateCCWAll,
-                     a.actRotateCWAll,
-                     a.actRotate180All,
-                     a.actFlipAll,
-                     a.actAssignCategoryAll,
-                     a.actSignAllPictures,
-                     nullptr,
-                     a.actPictureDetails,
-                     nullptr,
-                     a.actProcessedPicture});
+  a.Fill(pmnPictures, mpPicturePopup);
 }
 
 // --- State ---------------------------------------------------------------------------------------

@@ -6,7 +6,6 @@
 #include "core/project.h"
 #include "core/renameops.h"
 #include "core/syncops.h"
-#include "db/userprompt.h"
 #include "processing/thumbnailthread.h"
 #include "ui/albumlistdelegate.h"
 #include "ui/filedialogs.h"
@@ -20,6 +19,7 @@
 #include "util/helpers.h"
 #include "util/messages.h"
 #include "util/programfolder.h"
+#include "util/userprompt.h"
 
 #include <QDateEdit>
 #include <QDir>

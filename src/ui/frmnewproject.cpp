@@ -4,12 +4,12 @@
 #include "core/projectops.h"
 #include "db/connectionstring.h"
 #include "db/sqlaccess.h"
-#include "db/userprompt.h"
 #include "ui/filedialogs.h"
 #include "ui/frmdatabase.h"
 #include "ui/frmoptions.h"
 #include "ui_frmnewproject.h"
 #include "util/programfolder.h"
+#include "util/userprompt.h"
 
 #include <QDir>
 #include <QFileInfo>

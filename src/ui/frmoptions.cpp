@@ -2,12 +2,12 @@
 
 #include "core/outputsettings.h"
 #include "core/project.h"
-#include "db/userprompt.h"
 #include "ui/colourscheme.h"
 #include "ui/filedialogs.h"
 #include "ui/frmbigtemplate.h"
 #include "ui/sitetemplates.h"
 #include "ui_frmoptions.h"
+#include "util/userprompt.h"
 
 #include <QComboBox>
 #include <QFile>

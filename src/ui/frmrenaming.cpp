@@ -3,9 +3,9 @@
 #include "core/album.h"
 #include "core/project.h"
 #include "core/renaming.h"
-#include "db/userprompt.h"
 #include "ui/renamepreviewmodel.h"
 #include "ui_frmrenaming.h"
+#include "util/userprompt.h"
 
 #include <QButtonGroup>
 #include <QHeaderView>

@@ -3,12 +3,12 @@
 #include "core/album.h"
 #include "core/project.h"
 #include "core/syncops.h"
-#include "db/userprompt.h"
 #include "ui/filedialogs.h"
 #include "ui/frmalbumdetail.h"
 #include "ui_frmsynchro.h"
 #include "util/helpers.h"
 #include "util/programfolder.h"
+#include "util/userprompt.h"
 
 #include <QDir>
 #include <QFileInfo>

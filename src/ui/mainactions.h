@@ -1,11 +1,12 @@
 #pragma once
 // The main window's action set: one typed member per command, so that a misspelt action cannot
-// compile. The window creates the set once (Create); menus, toolbar and popups place the members;
-// command classes (projectcommands.h, albumcommands.h, ...) connect them with Wire.
+// compile. The window creates the set once (Create) and fills its menus, toolbar and popups from
+// it (Fill); command classes (projectcommands.h, albumcommands.h, ...) connect them with
+// WireCommand (commandcontext.h).
 //
-// Each row of the action table also says when the action is enabled (TEnableRule); an action
-// that has no command wired stays disabled whatever its rule says, so a new command is one table
-// row plus one Wire call.
+// Each row of the action table also says when the action is enabled (TEnableRule) and where it
+// is placed (TMenuEntry); an action that has no command wired stays disabled whatever its rule
+// says, so a new command is one table row plus one WireCommand line.
 //
 // Threads: user-interface thread only.
 #include <QAction>
@@ -13,8 +14,31 @@
 #include <QObject>
 #include <utility>
 
+class QWidget;
+
 // When the window enables an action; every row of the action table names one.
 enum class TEnableRule { Always, ProjectOpen, ProjectModified, Album, Picture, Original };
+
+// Where an action is placed: the menus of the menu bar, the toolbar and the two popup menus.
+enum TMenuPlace : int {
+  mpNone = 0,
+  mpFile,
+  mpAlbum,
+  mpPicture,
+  mpTools,
+  mpHelp,
+  mpToolbar,
+  mpAlbumPopup,
+  mpPicturePopup
+};
+
+// One place of an action: the entries of a place run by group, then by order in the group, with
+// a separator between two groups.
+struct TMenuEntry {
+  TMenuPlace Place = mpNone;
+  int Group = 0;
+  int Order = 0;
+};
 
 // What the enabling rules look at.
 struct TActionState {
@@ -72,6 +96,11 @@ struct TMainActions {
   void Create(QObject* owner);
   // Every action in the order of the action manager.
   QList<QAction*> All() const;
+  // Adds the actions placed in place to target (a menu, the toolbar or a popup) in their order,
+  // with the separators between their groups.
+  void Fill(QWidget* target, TMenuPlace place) const;
+  // Puts entry (an entry of the window's own, such as a submenu) right after anchor in target.
+  static void InsertAfter(QWidget* target, const QAction* anchor, QAction* entry);
   // Enables each action by its row's rule (and only when a command is wired to it).
   void ApplyEnableRules(const TActionState& state) const;
 

@@ -4,12 +4,12 @@
 #include "core/captionimport.h"
 #include "core/picture.h"
 #include "core/project.h"
-#include "db/userprompt.h"
 #include "ui/commandcontext.h"
 #include "ui/frmpicturedetail.h"
 #include "ui/frmselectcategory.h"
 #include "ui/frmselectsignature.h"
 #include "ui/waitcursor.h"
+#include "util/userprompt.h"
 
 #include <QApplication>
 #include <QFile>

@@ -5,7 +5,7 @@
 // is forwarded to the thread the prompt lives in (the user-interface thread) and waits there for
 // the answer, so the user-interface thread must never wait for a worker that may prompt without
 // dispatching events (QThread::wait() would dead-lock; dispatch messages until the worker ends).
-#include "db/userprompt.h"
+#include "util/userprompt.h"
 
 #include <QObject>
 

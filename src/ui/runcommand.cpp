@@ -1,7 +1,7 @@
 #include "ui/runcommand.h"
 
-#include "db/lumenfolderror.h"
-#include "db/userprompt.h"
+#include "util/lumenfolderror.h"
+#include "util/userprompt.h"
 
 #include <QString>
 #include <QWidget>
@@ -11,10 +11,8 @@ bool RunCommand(QWidget* parent, const std::function<void()>& command) {
   try {
     command();
     return true;
-  } catch (const TLumenfoldError& e) {
-    failure = e.message();
   } catch (const std::exception& e) {
-    failure = QString::fromUtf8(e.what());
+    failure = TextOf(e);
   } catch (...) {
     failure = QStringLiteral("Unknown error");
   }

@@ -1,7 +1,7 @@
 #include "ui/startoptions.h"
 
-#include "db/userprompt.h"
 #include "ui/frmmain.h"
+#include "util/userprompt.h"
 
 #include <QDir>
 #include <QFileInfo>

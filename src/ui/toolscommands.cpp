@@ -2,7 +2,6 @@
 
 #include "core/project.h"
 #include "core/projectops.h"
-#include "db/userprompt.h"
 #include "ui/albumsync.h"
 #include "ui/commandcontext.h"
 #include "ui/filedialogs.h"
@@ -13,6 +12,7 @@
 #include "ui/waitcursor.h"
 #include "util/helptopics.h"
 #include "util/programfolder.h"
+#include "util/userprompt.h"
 
 #include <QCoreApplication>
 #include <QProgressDialog>

@@ -1,5 +1,6 @@
 #include "util/embeddedcaptions.h"
 
+#include "util/lumenfolderror.h"
 #include "util/outputmetadata.h"
 #include "util/pictureformats.h"
 #include "util/safefile.h"
@@ -232,7 +233,7 @@ TEmbeddedCaptions ParseEmbeddedCaptions(const QByteArray& xmpPacket,
     }
     fill(c, xmp, iptc, language1, language2);
   } catch (const std::exception& e) {
-    c.Problem = QString::fromUtf8(e.what());
+    c.Problem = TextOf(e);
   }
   return c;
 }
@@ -269,11 +270,11 @@ TEmbeddedCaptions ReadEmbeddedCaptions(const QString& path, const QString& langu
       image->readMetadata();
     } catch (const std::exception& e) {
       // What was read before the damage is still used.
-      c.Problem = QString::fromUtf8(e.what());
+      c.Problem = TextOf(e);
     }
     fill(c, xmpTexts(image->xmpData()), image->iptcData(), language1, language2);
   } catch (const std::exception& e) {
-    c.Problem = QString::fromUtf8(e.what());
+    c.Problem = TextOf(e);
   }
   return c;
 }

@@ -1,7 +1,7 @@
 #include "util/helptopics.h"
 
-#include "db/userprompt.h"
 #include "util/programfolder.h"
+#include "util/userprompt.h"
 
 #include <QDesktopServices>
 #include <QDir>

@@ -1,5 +1,7 @@
 #include "util/outputmetadata.h"
 
+#include "util/imageerror.h"
+#include "util/lumenfolderror.h"
 #include "util/pictureformats.h"
 #include "util/safefile.h"
 #include "util/tracer.h"
@@ -9,7 +11,6 @@
 #include <cstring>
 #include <exception>
 #include <mutex>
-#include <stdexcept>
 #include <string>
 
 // The library's 0.27 interface hands images over in std::auto_ptr; it stays inside this file.
@@ -188,7 +189,7 @@ void appendIptc(QByteArray& out, const Exiv2::IptcData& iptc) {
 QByteArray readHeif(const QString& path) {
   QFile file;
   QString problem;
-  if (!OpenRegularFile(file, path, &problem)) throw std::runtime_error(problem.toStdString());
+  if (!OpenRegularFile(file, path, &problem)) throw EImageError(problem);
   return file.readAll();
 }
 
@@ -207,8 +208,7 @@ Exiv2::Image::AutoPtr openImage(const QByteArray& original, const QString& path,
   // The library opens the file itself: it must be a regular file of its folder, or it could
   // wait for ever on a FIFO.
   QString problem;
-  if (CheckRegularFile(path, &problem) != TFileRefusal::None)
-    throw std::runtime_error(problem.toStdString());
+  if (CheckRegularFile(path, &problem) != TFileRefusal::None) throw EImageError(problem);
   return Exiv2::ImageFactory::open(std::string(QFile::encodeName(path).constData()));
 }
 
@@ -349,7 +349,7 @@ QByteArray OutputMetadataSegments(const QByteArray& original, const QString& pat
   } catch (const Exiv2::AnyError& e) {
     reason = QString::fromStdString(e.what());
   } catch (const std::exception& e) {
-    reason = QString::fromUtf8(e.what());
+    reason = TextOf(e);
   } catch (...) {
     reason = QStringLiteral("unknown error");
   }

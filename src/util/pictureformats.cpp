@@ -3,6 +3,7 @@
 #include "util/colour.h"
 #include "util/helpers.h"
 #include "util/imaging.h"
+#include "util/lumenfolderror.h"
 #include "util/outputmetadata.h"
 #include "util/safefile.h"
 #include "util/tracer.h"
@@ -552,7 +553,7 @@ TCameraMetadata ReadOtherCameraMetadata(const QString& path) {
     m.DateTimeOriginal = date("Exif.Photo.DateTimeOriginal");
     m.DateTimeDigitized = date("Exif.Photo.DateTimeDigitized");
   } catch (const std::exception& e) {
-    m.Problem = QString::fromUtf8(e.what());
+    m.Problem = TextOf(e);
   }
   return m;
 }

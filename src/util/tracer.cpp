@@ -1,8 +1,7 @@
 #include "util/tracer.h"
 
+#include "util/lumenfolderror.h"
 #include "util/programfolder.h"
-
-#include <stdexcept>
 
 TTracer::TTracer(const QString& fileName) : fileName_(fileName) {}
 
@@ -32,7 +31,7 @@ void TTracer::openLocked() {
   if (!f->open(QIODevice::ReadWrite | QIODevice::Append)) {
     const QString message = f->errorString();
     fileName_.clear();
-    throw std::runtime_error(message.toStdString());
+    throw TLumenfoldError(message);
   }
   stream_ = std::move(f);
 }
@@ -78,7 +77,7 @@ int TTracer::WriteLevel(const QString& message, qint64 level) {
     if (stream_->write(bytes) != bytes.size() || !stream_->flush()) {
       const QString error = stream_->errorString();
       if (!keepOpen_) closeLocked();
-      throw std::runtime_error(error.toStdString());
+      throw TLumenfoldError(error);
     }
   }
   if (!keepOpen_) closeLocked();

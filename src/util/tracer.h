@@ -17,7 +17,7 @@ public:
 
   int Write(const QString& message) { return WriteLevel(message, 0); }
   // Index of the message in the in-memory lines, or -1 when rejected or not kept in memory.
-  // Raises std::runtime_error when the log file cannot be opened or written.
+  // Raises TLumenfoldError when the log file cannot be opened or written.
   int WriteLevel(const QString& message, qint64 level);
   void SetKeepOpen(bool value);
   void Open();

@@ -1,8 +1,8 @@
 #pragma once
 // Shared test fixtures: a fresh temporary folder and settings store per test program, a prompt
 // that records what the model would have shown, fresh project databases and small JPEG files.
-#include "db/userprompt.h"
 #include "processing/archive/zipwriter.h"
+#include "util/userprompt.h"
 
 #include <QImage>
 #include <QMap>

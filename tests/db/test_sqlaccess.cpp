@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QtTest>
+#include <thread>
 
 class TestSqlAccess : public QObject {
   Q_OBJECT
@@ -135,6 +136,24 @@ private slots:
     QVERIFY(prompt.errors().last().contains("not available"));
     QVERIFY(!TestConnection(missing).isEmpty());
     QVERIFY(TestConnection(cs).isEmpty());
+  }
+
+  void lastErrorIsKeptForItsThreadOnly() {
+    RecordingPrompt prompt;
+    ClearLastSqlError();
+    QCOMPARE(ExecSQL(cs, "INSERT INTO no_such_table VALUES (1)"), -1);
+    const QString last = LastSqlError();
+    QVERIFY2(last.startsWith("An error occur during sql execution: ") &&
+                 last.contains("no_such_table"),
+             qPrintable(last));
+    QString seenElsewhere = "unset";
+    std::thread other([&] { seenElsewhere = LastSqlError(); });
+    other.join();
+    QVERIFY(seenElsewhere.isEmpty());
+    QCOMPARE(ExecSQL(cs, FormatSql(SQL_CATEGORY_DELETE, {SqlInt(1)})), 0); // success keeps it
+    QCOMPARE(LastSqlError(), last);
+    ClearLastSqlError();
+    QVERIFY(LastSqlError().isEmpty());
   }
 
   void transactionRollsBackOnFailure() {

@@ -205,8 +205,8 @@ void TestZipArchive::builderRefusesTwoFilesUnderOneName() {
     builder.Want("Photos/X.JPG", env.path("b/X.JPG"));
     QFAIL("two files under one name");
   } catch (const TZipError& e) {
-    QVERIFY2(e.message().contains("photos/x.jpg") || e.message().contains("Photos/X.JPG"),
-             qPrintable(e.message()));
+    QVERIFY2(e.Text().contains("photos/x.jpg") || e.Text().contains("Photos/X.JPG"),
+             qPrintable(e.Text()));
   }
   QCOMPARE(builder.WantedCount(), 1);
 }

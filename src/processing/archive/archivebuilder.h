@@ -34,8 +34,8 @@
 // Threads: the object is used by one thread at a time (the run thread). Compress may run on
 // any thread. The builder runs threads of its own: one reads the previous archive's local
 // headers, one makes the copy ahead; both have ended when the builder is gone.
-#include "db/lumenfolderror.h"
 #include "processing/archive/zipwriter.h"
+#include "util/lumenfolderror.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -1,4 +1,4 @@
-#include "db/userprompt.h"
+#include "util/userprompt.h"
 
 #include <QMutex>
 #include <atomic>

@@ -29,25 +29,6 @@
 
 namespace {
 
-// What the archive needs to know of a source file, from one stat call (no time zone work: a
-// run looks at thousands of files).
-struct FileStamp {
-  bool IsFile = false;
-  qint64 Size = 0;
-  struct timespec MTime {};
-};
-
-FileStamp stampOf(const QString& path) {
-  FileStamp stamp;
-  struct stat st;
-  const QByteArray encoded = QFile::encodeName(path);
-  if (encoded.isEmpty() || ::stat(encoded.constData(), &st) != 0) return stamp;
-  stamp.IsFile = S_ISREG(st.st_mode);
-  stamp.Size = qint64(st.st_size);
-  stamp.MTime = st.st_mtim;
-  return stamp;
-}
-
 bool before(const struct timespec& a, const struct timespec& b) {
   return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
@@ -215,8 +196,8 @@ TArchiveBuilder::TArchiveBuilder(const QString& archivePath, bool copyAhead)
   oldMode_ = int(info.st_mode & 07777);
   archiveTime_ = info.st_mtim;
   // Only an archive of ours with nothing this builder cannot copy is updated where it lies.
-  updatable_ =
-      comment == QByteArray(kArchiveMark) && qgetenv("LUMENFOLD_ARCHIVE_FULL_REWRITE") != "1";
+  const bool ours = IsArchiveComment(comment, &previousSiteDigest_);
+  updatable_ = ours && qgetenv("LUMENFOLD_ARCHIVE_FULL_REWRITE") != "1";
   oldCount_ = raw.size();
   for (TZipDirectoryEntry& dir : raw) {
     const quint16 method = dir.Header.Method;
@@ -341,7 +322,7 @@ TArchiveBuilder::~TArchiveBuilder() {
 }
 
 bool TArchiveBuilder::Unchanged(const QString& entryName, const QString& sourcePath) const {
-  const FileStamp stamp = stampOf(sourcePath);
+  const TFileStamp stamp = FileStampOf(sourcePath);
   return unchanged(ZipEntryName(entryName), stamp.IsFile, stamp.Size, stamp.MTime);
 }
 
@@ -382,7 +363,7 @@ void TArchiveBuilder::Spool(const QString& entryName, const QString& sourcePath,
   record.Deflated = entry.Deflated;
   record.Crc = entry.Crc;
   record.Size = entry.Size;
-  const FileStamp stamp = stampOf(sourcePath);
+  const TFileStamp stamp = FileStampOf(sourcePath);
   record.MTime = stamp.IsFile ? qint64(stamp.MTime.tv_sec) : QDateTime::currentSecsSinceEpoch();
   // Written here, not through QFile: a write the disk cuts short must give the system's reason.
   const int fd = spool_->handle();
@@ -405,9 +386,13 @@ bool TArchiveBuilder::IsSpooled(const QString& entryName) const {
 }
 
 bool TArchiveBuilder::Want(const QString& entryName, const QString& sourcePath) {
+  return Want(entryName, sourcePath, FileStampOf(sourcePath));
+}
+
+bool TArchiveBuilder::Want(const QString& entryName, const QString& sourcePath,
+                           const TFileStamp& stamp) {
   const QString name = ZipEntryName(entryName);
   if (name.isEmpty()) return false;
-  const FileStamp stamp = stampOf(sourcePath);
   if (!stamp.IsFile) return false;
   const QString folded = foldedName(name);
   if (const auto at = wantedByFolded_.constFind(folded); at != wantedByFolded_.constEnd()) {
@@ -441,6 +426,19 @@ bool TArchiveBuilder::KeepPrevious(const QString& entryName) {
   kept.Previous = true;
   wanted_.push_back(kept);
   return true;
+}
+
+bool TArchiveBuilder::HasPrevious(const QString& entryName) const {
+  return checkedEntries().contains(entryName);
+}
+
+QStringList
+TArchiveBuilder::PreviousEntries(const std::function<bool(const QString& name)>& matches) const {
+  QStringList found;
+  const QHash<QString, OldEntry>& old = checkedEntries();
+  for (auto o = old.constBegin(); o != old.constEnd(); ++o)
+    if (matches(o.key())) found.append(o.key());
+  return found;
 }
 
 QString TArchiveBuilder::WantedAs(const QString& entryName) const {

@@ -98,7 +98,7 @@ void TArchiveBuilder::Write() {
   if (!keep) QFile::remove(newPath_);
 
   TZipWriter writer;
-  writer.Comment = QByteArray(kArchiveMark); // tells later runs that the file is ours to replace
+  writer.Comment = ArchiveComment(SiteDigest); // tells later runs that the file is ours to replace
   if (!writer.Open(newPath_, keep)) fail(writer.ErrorString());
   if (Progress) writer.Copied = [&](quint64 written) { Progress(qint64(written), total); };
   for (size_t i = 0; i < parts.size(); ++i) {
@@ -172,7 +172,7 @@ bool TArchiveBuilder::updateInPlace() {
   TArchiveUpdatePlan plan;
   plan.OldSize = oldSize_;
   plan.OldDirectoryOffset = oldDirectory_;
-  plan.Comment = QByteArray(kArchiveMark);
+  plan.Comment = ArchiveComment(SiteDigest);
   plan.Entries.reserve(wanted_.size());
   QSet<QString> kept;
   kept.reserve(qsizetype(wanted_.size()));

@@ -13,6 +13,7 @@
 //
 // Threads: created (and opened for the first time) on the user-interface thread; everything
 // else on the run thread, while the project's lists stay as they are.
+#include <QCryptographicHash>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -24,6 +25,7 @@ class TLumenfoldPicture;
 class TLumenfoldProject;
 class TSitePacking;
 struct TCompressedEntry;
+struct TFileStamp;
 
 // What the zip stages could not pack, for the run's report.
 class TArchiveFindings {
@@ -95,6 +97,14 @@ private:
   // A published picture whose original is gone keeps the files it has in the archive.
   void keepPublished(const TLumenfoldPicture* picture, bool counted, TArchiveFindings& findings);
   void wantDatabase();
+  // The digest of everything the site's database and pages are made from; empty when the
+  // database cannot be read.
+  QByteArray siteDigest(const QString& databaseFile, const QString& databaseEntry);
+  // Keeps the previous archive's database, "site.json" and pages as they are; false (keeping
+  // nothing) when it lacks one of them or another file is wanted under such a name.
+  bool keepSite(const QString& databaseEntry);
+  // Adds a file the site's database is made from (its image sizes, its camera details).
+  void addSiteInput(const QString& path, const TFileStamp& stamp, bool exists);
   void wantTemplate();
   void removeSnapshot();
 
@@ -102,4 +112,6 @@ private:
   std::unique_ptr<TArchiveBuilder> archive_;
   std::unique_ptr<TSitePacking> site_;
   QString snapshotPath_; // temporary copy of the database for the archive
+  // The pictures' files the site's database is made from, as wantPictures found them.
+  QCryptographicHash siteInputs_{QCryptographicHash::Sha256};
 };

@@ -206,7 +206,11 @@ bool TArchiveBuilder::updateInPlace() {
       plan.Dead.emplace_back(qint64(o->Raw.LocalHeaderOffset),
                              o->DataOffset + qint64(o->Raw.Header.CompressedSize));
   inPlace_ = int(kept.size());
-  if (plan.Dead.empty() && size_t(inPlace_) == plan.Entries.size()) {
+  // An archive that does not name the digest of its site's database yet (one of an earlier
+  // version, or one whose database changed without changing the site) gets a new directory that
+  // does, once: later runs then need not make the site's database to find it unchanged.
+  if (plan.Dead.empty() && size_t(inPlace_) == plan.Entries.size() &&
+      SiteDigest == previousSiteDigest_) {
     // Nothing changed: the archive is not touched at all.
     qint64 done = 0, total = 0;
     for (const TArchiveUpdateEntry& entry : plan.Entries)

@@ -216,7 +216,7 @@ void TSiteArchive::wantDatabase() {
 }
 
 QByteArray TSiteArchive::siteDigest(const QString& databaseFile, const QString& databaseEntry) {
-  QCryptographicHash hash(QCryptographicHash::Sha256);
+  QCryptographicHash hash(QCryptographicHash::Blake2b_256);
   auto text = [&](const QString& t) {
     hash.addData(t.toUtf8());
     hash.addData(QByteArrayView("\0", 1));
@@ -261,8 +261,9 @@ QByteArray TSiteArchive::siteDigest(const QString& databaseFile, const QString& 
 bool TSiteArchive::keepSite(const QString& databaseEntry) {
   const QString info = QLatin1String(kSiteInfoName);
   if (!archive_->HasPrevious(databaseEntry) || !archive_->HasPrevious(info)) return false;
-  const QStringList pages =
-      archive_->PreviousEntries([](const QString& name) { return IsSitePageEntry(name); });
+  const QStringList pages = archive_->PreviousEntries([](const QString& name) {
+    return !name.contains(QLatin1Char('/')) && IsSitePageEntry(name);
+  });
   QStringList names = pages;
   names << info << databaseEntry;
   for (const QString& name : std::as_const(names))
@@ -286,6 +287,7 @@ void TSiteArchive::wantPictures(const QList<TLumenfoldPicture*>& workList,
   const QSet<const TLumenfoldPicture*> visited(workList.cbegin(), workList.cend());
   for (int a = 0; a < project_.Albums.Count(); ++a) {
     const TLumenfoldAlbum* album = project_.Albums.Albums(a);
+    if (site) addSiteAlbum(album);
     for (int i = 0; i < album->Pictures.Count(); ++i) {
       const TLumenfoldPicture* p = album->Pictures.Pictures(i);
       if (!Published(p)) continue;
@@ -298,7 +300,7 @@ void TSiteArchive::wantPictures(const QList<TLumenfoldPicture*>& workList,
         keepPublished(p, visited.contains(p), findings);
         continue;
       }
-      if (camera) addSiteInput(original, originalStamp, true);
+      if (camera) addSiteInput(p->OriginalFileName, original, originalStamp, true);
       // Only what decoded as a picture of the album goes in: never a file the link or the
       // name merely points at.
       QString refused;
@@ -316,7 +318,7 @@ void TSiteArchive::wantPictures(const QList<TLumenfoldPicture*>& workList,
         const QString file = PathBelow(album->Path, stored);
         bool exists = false;
         const TFileStamp stamp = OwnFileStamp(file, exists);
-        if (site) addSiteInput(file, stamp, exists);
+        if (site) addSiteInput(stored, file, stamp, exists);
         if (!enabled[k]) continue;
         if (!exists) {
           if (!skipped.contains(p) && refused.isEmpty()) findings.MissingFile();
@@ -332,13 +334,20 @@ void TSiteArchive::wantPictures(const QList<TLumenfoldPicture*>& workList,
   }
 }
 
-void TSiteArchive::addSiteInput(const QString& path, const TFileStamp& stamp, bool exists) {
+void TSiteArchive::addSiteAlbum(const TLumenfoldAlbum* album) {
+  // The names below are relative to the album's folder.
+  addSiteInput(album->Path, QString(), TFileStamp(), false);
+}
+
+void TSiteArchive::addSiteInput(const QString& name, const QString& path, const TFileStamp& stamp,
+                                bool exists) {
   // A link is read through by the site's database.
   const TFileStamp s = exists && !stamp.IsFile ? FileStampOf(path) : stamp;
-  const qint64 fields[] = {exists ? 1 : 0, s.IsFile ? 1 : 0, s.Size, qint64(s.MTime.tv_sec),
-                           qint64(s.MTime.tv_nsec)};
-  siteInputs_.addData(path.toUtf8());
+  const qint64 fields[] = {name.size(), exists ? 1 : 0,         s.IsFile ? 1 : 0,
+                           s.Size,      qint64(s.MTime.tv_sec), qint64(s.MTime.tv_nsec)};
   siteInputs_.addData(QByteArrayView(reinterpret_cast<const char*>(fields), sizeof(fields)));
+  siteInputs_.addData(QByteArrayView(reinterpret_cast<const char*>(name.constData()),
+                                     name.size() * qsizetype(sizeof(QChar))));
 }
 
 void TSiteArchive::keepPublished(const TLumenfoldPicture* p, bool counted,
@@ -347,12 +356,14 @@ void TSiteArchive::keepPublished(const TLumenfoldPicture* p, bool counted,
   if (!Packs(p, false) && !Packs(p, true)) return; // nothing of it is published
   const TLumenfoldAlbum* album = p->Album;
   if (project_.ZipDatabase && site_->Manifest().PublicStaticSite) {
-    addSiteInput(p->OriginalPath(), TFileStamp(), false);
+    addSiteAlbum(album);
+    addSiteInput(p->OriginalFileName, QString(), TFileStamp(), false);
     for (int k = 0; k < kSizes; ++k) {
-      const QString file = PathBelow(album->Path, p->StoredFileName(kGeneratedSizes[k]));
+      const QString stored = p->StoredFileName(kGeneratedSizes[k]);
+      const QString file = PathBelow(album->Path, stored);
       bool exists = false;
       const TFileStamp stamp = OwnFileStamp(file, exists);
-      addSiteInput(file, stamp, exists);
+      addSiteInput(stored, file, stamp, exists);
     }
   }
   const bool enabled[kSizes] = {project_.LargeEnabled, project_.MediumEnabled,

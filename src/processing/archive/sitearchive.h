@@ -21,6 +21,7 @@
 #include <memory>
 
 class TArchiveBuilder;
+class TLumenfoldAlbum;
 class TLumenfoldPicture;
 class TLumenfoldProject;
 class TSitePacking;
@@ -103,8 +104,10 @@ private:
   // Keeps the previous archive's database, "site.json" and pages as they are; false (keeping
   // nothing) when it lacks one of them or another file is wanted under such a name.
   bool keepSite(const QString& databaseEntry);
-  // Adds a file the site's database is made from (its image sizes, its camera details).
-  void addSiteInput(const QString& path, const TFileStamp& stamp, bool exists);
+  // Adds a file the site's database is made from (its image sizes, its camera details): its name
+  // in the album last added, and its stamp (path: the file, for a link).
+  void addSiteInput(const QString& name, const QString& path, const TFileStamp& stamp, bool exists);
+  void addSiteAlbum(const TLumenfoldAlbum* album);
   void wantTemplate();
   void removeSnapshot();
 
@@ -113,5 +116,5 @@ private:
   std::unique_ptr<TSitePacking> site_;
   QString snapshotPath_; // temporary copy of the database for the archive
   // The pictures' files the site's database is made from, as wantPictures found them.
-  QCryptographicHash siteInputs_{QCryptographicHash::Sha256};
+  QCryptographicHash siteInputs_{QCryptographicHash::Blake2b_256};
 };

@@ -199,6 +199,9 @@ TArchiveBuilder::TArchiveBuilder(const QString& archivePath, bool copyAhead)
   const bool ours = IsArchiveComment(comment, &previousSiteDigest_);
   updatable_ = ours && qgetenv("LUMENFOLD_ARCHIVE_FULL_REWRITE") != "1";
   oldCount_ = raw.size();
+  // A run wants about what the previous one packed.
+  wanted_.reserve(oldCount_ + 64);
+  wantedByFolded_.reserve(qsizetype(oldCount_ + 64));
   for (TZipDirectoryEntry& dir : raw) {
     const quint16 method = dir.Header.Method;
     if ((dir.Header.Flags & 1) || (method != kZipStored && method != kZipDeflated)) continue;

@@ -180,9 +180,10 @@ private:
     TZipEntryHeader Header(const QString& name) const;
   };
   struct OldEntry {
-    TZipDirectoryEntry Raw; // as the previous archive's directory has it
-    qint64 DataOffset = -1; // where its compressed bytes lie in the previous archive
-    bool AsWritten = false; // its local header is the one TZipWriter writes for it
+    TZipDirectoryEntry Raw;    // as the previous archive's directory has it
+    qint64 DataOffset = -1;    // where its compressed bytes lie in the previous archive
+    bool AsWritten = false;    // its local header is the one TZipWriter writes for it
+    mutable bool Kept = false; // stays where it is in the update being planned
   };
   struct Prefill;
   // Lets the copy made ahead go no further than limit, waits for it and returns how many bytes

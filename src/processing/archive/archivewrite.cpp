@@ -174,8 +174,10 @@ bool TArchiveBuilder::updateInPlace() {
   plan.OldDirectoryOffset = oldDirectory_;
   plan.Comment = ArchiveComment(SiteDigest);
   plan.Entries.reserve(wanted_.size());
-  QSet<QString> kept;
-  kept.reserve(qsizetype(wanted_.size()));
+  // The old entries that stay, marked where they lie (one lookup each, no set of names).
+  for (auto o = old.constBegin(); o != old.constEnd(); ++o)
+    o->Kept = false;
+  int kept = 0;
   const int spoolFd = spool_ ? spool_->handle() : -1;
   for (const Wanted& w : wanted_) {
     TArchiveUpdateEntry entry;
@@ -190,7 +192,8 @@ bool TArchiveBuilder::updateInPlace() {
       entry.Header = o->Raw.Header;
       entry.Kept = true;
       entry.LocalOffset = qint64(o->Raw.LocalHeaderOffset);
-      kept.insert(w.Name);
+      if (!o->Kept) ++kept;
+      o->Kept = true;
     } else if (s != spooled_.constEnd()) {
       entry.Header = s->Header(w.Name);
       entry.SourceFd = spoolFd;
@@ -202,10 +205,10 @@ bool TArchiveBuilder::updateInPlace() {
     plan.Entries.push_back(std::move(entry));
   }
   for (auto o = old.constBegin(); o != old.constEnd(); ++o)
-    if (!kept.contains(o.key()))
+    if (!o->Kept)
       plan.Dead.emplace_back(qint64(o->Raw.LocalHeaderOffset),
                              o->DataOffset + qint64(o->Raw.Header.CompressedSize));
-  inPlace_ = int(kept.size());
+  inPlace_ = kept;
   // An archive that does not name the digest of its site's database yet (one of an earlier
   // version, or one whose database changed without changing the site) gets a new directory that
   // does, once: later runs then need not make the site's database to find it unchanged.

@@ -9,6 +9,11 @@
 // the template's files, and nothing else. A run that stops or fails before Write leaves the
 // archive as it was.
 //
+// A public site's database, "site.json" and pages are made anew only when what they are made
+// from changed since the archive was written: the archive's comment names a digest of the
+// project's database file, the stamps of the pictures' files, the site's settings and the
+// template's files, and a run that finds the same digest keeps those entries as they are.
+//
 // Failures raise TZipError with the text for the user.
 //
 // Threads: created (and opened for the first time) on the user-interface thread; everything

@@ -231,10 +231,15 @@ QString TLumenfoldPicture::StoredFileName(TGeneratedSize size) const {
                           : size == TGeneratedSize::Medium ? MediumFileName
                                                            : ThumbFileName;
   // A name from the database is used only when every part of it is a plain name below the
-  // album folder (either separator, as older versions stored them).
-  static const QRegularExpression separators(QStringLiteral("[/\\\\]"));
-  for (const QString& part : stored.split(separators))
-    if (!PlainFileNameProblem(part).isEmpty()) return QString();
+  // album folder (either separator, as older versions stored them). A plain scan: this runs for
+  // every file of a project in each run.
+  qsizetype start = 0;
+  for (qsizetype i = 0; i <= stored.size(); ++i) {
+    if (i < stored.size() && stored[i] != QLatin1Char('/') && stored[i] != QLatin1Char('\\'))
+      continue;
+    if (!PlainFileNameProblem(stored.mid(start, i - start)).isEmpty()) return QString();
+    start = i + 1;
+  }
   return stored;
 }
 

@@ -14,6 +14,7 @@
 #include <QPair>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 class QTemporaryDir;
@@ -101,6 +102,11 @@ public:
   // siteAddress: the project's SiteAddress. Fails with a reason in error.
   bool PageFiles(const QString& templateFolder, const QString& siteAddress,
                  QList<QPair<QString, QString>>& files, QString* error);
+  // The pages an earlier run made from the same inputs, kept in the archive as they are instead
+  // of PageFiles: the template's files of the same names are not packed either.
+  void KeepPages(const QStringList& entries) {
+    pages_ = QSet<QString>(entries.cbegin(), entries.cend());
+  }
   // Whether the template's file (path relative to its folder) goes into the archive: not the
   // template's own description, nor a file a made page replaces.
   bool PacksTemplateFile(const QString& relative) const;

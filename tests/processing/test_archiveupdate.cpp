@@ -8,6 +8,8 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QtTest>
 
@@ -41,6 +43,27 @@ QStringList testedEntries(const QString& archive) {
   return names;
 }
 
+// The first column of a query on the site's database in the archive.
+QStringList publicColumn(const QString& archive, const QString& sql) {
+  QProcess unzip;
+  const QString copy = archive + ".db";
+  unzip.setStandardOutputFile(copy);
+  unzip.start("unzip", {"-p", archive, "db.sqlite"});
+  unzip.waitForFinished(120000);
+  QStringList values;
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "public");
+    db.setDatabaseName(copy);
+    QSqlQuery q(db);
+    if (db.open() && q.exec(sql))
+      while (q.next())
+        values << q.value(0).toString();
+  }
+  QSqlDatabase::removeDatabase("public");
+  QFile::remove(copy);
+  return values;
+}
+
 // A project with an album "Trip" of two pictures, processed once into its archive.
 struct Project {
   TestEnv env;
@@ -69,6 +92,8 @@ private slots:
   void killedUpdateLeavesASoundArchive_data();
   void killedUpdateLeavesASoundArchive();
   void entriesThatGoLeaveNothingReadable();
+  void siteDatabaseFollowsWhatItIsMadeFrom_data();
+  void siteDatabaseFollowsWhatItIsMadeFrom();
 };
 
 void TestArchiveUpdate::runWithNothingToDoLeavesTheArchiveAlone() {
@@ -141,6 +166,40 @@ void TestArchiveUpdate::entriesThatGoLeaveNothingReadable() {
   QVERIFY(bytes.contains("content of stays1.txt-marker") && bytes.startsWith("PK\x03\x04"));
   QCOMPARE(testedEntries(archive),
            QStringList({"new.txt", "stays1.txt", "stays2.txt", "stays3.txt"}));
+}
+
+void TestArchiveUpdate::siteDatabaseFollowsWhatItIsMadeFrom_data() {
+  QTest::addColumn<QString>("change");
+  QTest::addColumn<QString>("query");
+  QTest::addColumn<QStringList>("before");
+  QTest::addColumn<QStringList>("after");
+  const QString privateA = "SELECT original_filename FROM picture ORDER BY 1";
+  QTest::newRow("a picture made private (the database changes)")
+      << "private" << privateA << QStringList{"a.jpg", "b.jpg"} << QStringList{"b.jpg"};
+  // Only the file changes: the project's database stays as it was.
+  QTest::newRow("a thumbnail replaced by one of another size")
+      << "thumbnail"
+      << "SELECT thumb_width FROM picture WHERE original_filename = 'a.jpg'" << QStringList{"200"}
+      << QStringList{"50"};
+}
+
+// A run whose site inputs are those of the archive keeps the archive's site database; any change
+// of them makes it anew.
+void TestArchiveUpdate::siteDatabaseFollowsWhatItIsMadeFrom() {
+  QFETCH(QString, change);
+  QFETCH(QString, query);
+  QFETCH(QStringList, before);
+  QFETCH(QStringList, after);
+  Project p;
+  QVERIFY(p.make());
+  QCOMPARE(cli({"process", p.file, "--zip"}), 0);
+  QCOMPARE(publicColumn(p.archive, query), before);
+  if (change == "private")
+    QCOMPARE(cli({"edit", p.file, "Trip", "a.jpg", "--private", "yes"}), 0);
+  else
+    QVERIFY(WriteTestJpeg(p.album + "/ps_thumb/tn_a.jpg", 50, 38));
+  QCOMPARE(cli({"process", p.file, "--zip"}), 0);
+  QCOMPARE(publicColumn(p.archive, query), after);
 }
 
 QTEST_GUILESS_MAIN(TestArchiveUpdate)

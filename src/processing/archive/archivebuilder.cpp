@@ -16,10 +16,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <deque>
 #include <fcntl.h>
 #include <future>
-#include <libdeflate.h>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -30,25 +28,6 @@
 #include <vector>
 
 namespace {
-
-// What the archive needs to know of a source file, from one stat call (no time zone work: a
-// run looks at thousands of files).
-struct FileStamp {
-  bool IsFile = false;
-  qint64 Size = 0;
-  struct timespec MTime {};
-};
-
-FileStamp stampOf(const QString& path) {
-  FileStamp stamp;
-  struct stat st;
-  const QByteArray encoded = QFile::encodeName(path);
-  if (encoded.isEmpty() || ::stat(encoded.constData(), &st) != 0) return stamp;
-  stamp.IsFile = S_ISREG(st.st_mode);
-  stamp.Size = qint64(st.st_size);
-  stamp.MTime = st.st_mtim;
-  return stamp;
-}
 
 bool before(const struct timespec& a, const struct timespec& b) {
   return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
@@ -69,113 +48,6 @@ TZipEntryHeader TArchiveBuilder::SpoolRecord::Header(const QString& name) const 
   h.Size = quint64(Size);
   ZipDosTime(std::time_t(MTime), h.DosTime, h.DosDate);
   return h;
-}
-
-namespace {
-
-// libdeflate at its normal level: smaller output than zlib's normal level in a fraction of the
-// time. Each thread keeps a compressor of its own.
-constexpr int kDeflateLevel = 6;
-// A JPEG file is stored unless deflating saves at least this share of it (percent). Photos
-// shrink by 0 to 3.5 % (their entropy-coded data is nearly random; what shrinks are the
-// standard Huffman tables' patterns and the metadata), which saves a web upload next to nothing
-// and costs most of the archive's time. Files that shrink by more are unusual ones (flat
-// pictures, large metadata) and are deflated.
-constexpr int kJpegMinSaving = 5;
-// Other data is deflated when that makes it smaller; large data whose samples shrink by less
-// than this share (percent) is stored without trying it whole.
-constexpr int kOtherMinSaving = 2;
-// Data up to this size is tried whole; larger parts are judged by samples spread over them.
-constexpr qsizetype kSample = 16 * 1024;
-constexpr int kSamples = 8;
-constexpr qsizetype kTriedWhole = 2 * kSample * kSamples;
-
-libdeflate_compressor* compressor() {
-  struct Free {
-    void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
-  };
-  thread_local std::unique_ptr<libdeflate_compressor, Free> c(
-      libdeflate_alloc_compressor(kDeflateLevel));
-  return c.get();
-}
-
-// Bytes that deflating saves of the length bytes at data: exact for up to kTriedWhole bytes,
-// else estimated from samples.
-qint64 savedBy(libdeflate_compressor* c, const char* data, qint64 length) {
-  if (length <= 0) return 0;
-  const size_t piece = size_t(std::min<qint64>(length, kTriedWhole));
-  std::vector<char> out(libdeflate_deflate_compress_bound(c, piece));
-  if (qint64(piece) == length)
-    return length - qint64(libdeflate_deflate_compress(c, data, piece, out.data(), out.size()));
-  qint64 in = 0, produced = 0;
-  for (int i = 0; i < kSamples; ++i) {
-    const qint64 at = (length - kSample) * i / (kSamples - 1);
-    in += kSample;
-    produced +=
-        qint64(libdeflate_deflate_compress(c, data + at, size_t(kSample), out.data(), out.size()));
-  }
-  return (in - produced) * length / in;
-}
-
-// Where a JPEG file's first scan begins (behind the segments of tables and metadata); 0 when
-// the segments cannot be followed; -1 when the data is no JPEG file.
-qsizetype jpegScanStart(const QByteArray& bytes) {
-  const auto* b = reinterpret_cast<const uchar*>(bytes.constData());
-  const qsizetype size = bytes.size();
-  if (size < 3 || b[0] != 0xff || b[1] != 0xd8 || b[2] != 0xff) return -1;
-  qsizetype at = 2;
-  while (at + 4 <= size && b[at] == 0xff) {
-    const uchar marker = b[at + 1];
-    if (marker == 0xff) { // fill byte
-      ++at;
-      continue;
-    }
-    const int length = (b[at + 2] << 8) | b[at + 3];
-    if (length < 2) break;
-    at += 2 + length;
-    if (marker == 0xda) return at <= size ? at : 0;
-  }
-  return 0;
-}
-
-} // namespace
-
-TCompressedEntry CompressForArchive(const QByteArray& bytes) {
-  TCompressedEntry entry;
-  const qsizetype size = bytes.size();
-  entry.Size = size;
-  entry.Crc = quint32(libdeflate_crc32(0, bytes.constData(), size_t(size)));
-  libdeflate_compressor* c = size > 0 ? compressor() : nullptr;
-  if (c) {
-    // The least saving that makes deflating worth it.
-    const qsizetype jpegScan = jpegScanStart(bytes);
-    const qint64 least =
-        jpegScan >= 0 ? std::max<qint64>(1, qint64(size) * kJpegMinSaving / 100) : 1;
-    bool tryWhole = size <= kTriedWhole;
-    if (!tryWhole) {
-      // A JPEG file's metadata and its scans shrink very differently: each part is judged by
-      // itself, so that a large metadata block cannot speak for the picture data.
-      const char* data = bytes.constData();
-      const qint64 saved =
-          jpegScan > 0 ? savedBy(c, data, jpegScan) + savedBy(c, data + jpegScan, size - jpegScan)
-                       : savedBy(c, data, size);
-      tryWhole = saved >= std::max(least, qint64(size) * kOtherMinSaving / 100);
-    }
-    if (tryWhole && size > least) {
-      // Output that would not save `least` bytes does not fit and is given up.
-      QByteArray out(qsizetype(size - least), Qt::Uninitialized);
-      const size_t produced = libdeflate_deflate_compress(c, bytes.constData(), size_t(size),
-                                                          out.data(), size_t(out.size()));
-      if (produced > 0) {
-        out.truncate(qsizetype(produced));
-        entry.Data = std::move(out);
-        entry.Deflated = true;
-        return entry;
-      }
-    }
-  }
-  entry.Data = bytes;
-  return entry;
 }
 
 QString ZipEntryName(const QString& relativePath) {
@@ -206,38 +78,6 @@ QString ZipEntryName(const QString& relativePath) {
   }
   return name;
 }
-
-namespace {
-
-// True when the entry of the archive open at fd (its data at dataOffset) holds exactly bytes.
-bool sameAsEntry(const QByteArray& bytes, int fd, const TZipEntryHeader& entry, qint64 dataOffset) {
-  if (entry.Size != quint64(bytes.size()) ||
-      entry.Crc != quint32(libdeflate_crc32(0, bytes.constData(), size_t(bytes.size()))) ||
-      (entry.Method != kZipStored && entry.Method != kZipDeflated) ||
-      entry.CompressedSize > quint64(std::numeric_limits<qsizetype>::max() / 2))
-    return false;
-  QByteArray stored(qsizetype(entry.CompressedSize), Qt::Uninitialized);
-  for (qsizetype at = 0; at < stored.size();) {
-    const ssize_t n =
-        ::pread(fd, stored.data() + at, size_t(stored.size() - at), off_t(dataOffset + at));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    at += n;
-  }
-  if (entry.Method == kZipStored) return stored == bytes;
-  struct Free {
-    void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
-  };
-  const std::unique_ptr<libdeflate_decompressor, Free> d(libdeflate_alloc_decompressor());
-  QByteArray plain(bytes.size(), Qt::Uninitialized);
-  return d &&
-         libdeflate_deflate_decompress(d.get(), stored.constData(), size_t(stored.size()),
-                                       plain.data(), size_t(plain.size()),
-                                       nullptr) == LIBDEFLATE_SUCCESS &&
-         plain == bytes;
-}
-
-} // namespace
 
 // ---- Leftovers ------------------------------------------------------------------------------
 
@@ -356,9 +196,12 @@ TArchiveBuilder::TArchiveBuilder(const QString& archivePath, bool copyAhead)
   oldMode_ = int(info.st_mode & 07777);
   archiveTime_ = info.st_mtim;
   // Only an archive of ours with nothing this builder cannot copy is updated where it lies.
-  updatable_ =
-      comment == QByteArray(kArchiveMark) && qgetenv("LUMENFOLD_ARCHIVE_FULL_REWRITE") != "1";
+  const bool ours = IsArchiveComment(comment, &previousSiteDigest_);
+  updatable_ = ours && qgetenv("LUMENFOLD_ARCHIVE_FULL_REWRITE") != "1";
   oldCount_ = raw.size();
+  // A run wants about what the previous one packed.
+  wanted_.reserve(oldCount_ + 64);
+  wantedByFolded_.reserve(qsizetype(oldCount_ + 64));
   for (TZipDirectoryEntry& dir : raw) {
     const quint16 method = dir.Header.Method;
     if ((dir.Header.Flags & 1) || (method != kZipStored && method != kZipDeflated)) continue;
@@ -482,7 +325,7 @@ TArchiveBuilder::~TArchiveBuilder() {
 }
 
 bool TArchiveBuilder::Unchanged(const QString& entryName, const QString& sourcePath) const {
-  const FileStamp stamp = stampOf(sourcePath);
+  const TFileStamp stamp = FileStampOf(sourcePath);
   return unchanged(ZipEntryName(entryName), stamp.IsFile, stamp.Size, stamp.MTime);
 }
 
@@ -523,7 +366,7 @@ void TArchiveBuilder::Spool(const QString& entryName, const QString& sourcePath,
   record.Deflated = entry.Deflated;
   record.Crc = entry.Crc;
   record.Size = entry.Size;
-  const FileStamp stamp = stampOf(sourcePath);
+  const TFileStamp stamp = FileStampOf(sourcePath);
   record.MTime = stamp.IsFile ? qint64(stamp.MTime.tv_sec) : QDateTime::currentSecsSinceEpoch();
   // Written here, not through QFile: a write the disk cuts short must give the system's reason.
   const int fd = spool_->handle();
@@ -546,9 +389,13 @@ bool TArchiveBuilder::IsSpooled(const QString& entryName) const {
 }
 
 bool TArchiveBuilder::Want(const QString& entryName, const QString& sourcePath) {
+  return Want(entryName, sourcePath, FileStampOf(sourcePath));
+}
+
+bool TArchiveBuilder::Want(const QString& entryName, const QString& sourcePath,
+                           const TFileStamp& stamp) {
   const QString name = ZipEntryName(entryName);
   if (name.isEmpty()) return false;
-  const FileStamp stamp = stampOf(sourcePath);
   if (!stamp.IsFile) return false;
   const QString folded = foldedName(name);
   if (const auto at = wantedByFolded_.constFind(folded); at != wantedByFolded_.constEnd()) {
@@ -584,300 +431,20 @@ bool TArchiveBuilder::KeepPrevious(const QString& entryName) {
   return true;
 }
 
+bool TArchiveBuilder::HasPrevious(const QString& entryName) const {
+  return checkedEntries().contains(entryName);
+}
+
+QStringList
+TArchiveBuilder::PreviousEntries(const std::function<bool(const QString& name)>& matches) const {
+  QStringList found;
+  const QHash<QString, OldEntry>& old = checkedEntries();
+  for (auto o = old.constBegin(); o != old.constEnd(); ++o)
+    if (matches(o.key())) found.append(o.key());
+  return found;
+}
+
 QString TArchiveBuilder::WantedAs(const QString& entryName) const {
   const auto at = wantedByFolded_.constFind(foldedName(ZipEntryName(entryName)));
   return at == wantedByFolded_.constEnd() ? QString() : wanted_[size_t(*at)].Name;
-}
-
-void TArchiveBuilder::CompressRemaining(int jobs) {
-  std::vector<size_t> todo;
-  for (size_t i = 0; i < wanted_.size(); ++i)
-    if (!wanted_[i].Previous && !spooled_.contains(wanted_[i].Name) &&
-        !sameContent_.contains(wanted_[i].Name) && !unchanged(wanted_[i]))
-      todo.push_back(i);
-  if (todo.empty()) return;
-  qint64 total = 0, done = 0;
-  if (Progress) {
-    for (size_t index : todo)
-      total += wanted_[index].Size;
-    Progress(0, total);
-  }
-  // A file written again with the content the previous archive holds (the database after a run
-  // that changed nothing) keeps its entry: compared with it, not compressed.
-  const QHash<QString, OldEntry>& old = checkedEntries();
-  struct Result {
-    bool Ok = false;
-    bool Same = false; // the previous archive's entry holds these bytes
-    TCompressedEntry Entry;
-  };
-  // Each file in flight is read and compressed on a thread of its own; the futures of
-  // std::async join those threads when they go, so nothing outlives this call.
-  struct Job {
-    size_t Index;
-    std::future<Result> Outcome;
-  };
-  std::deque<Job> running;
-  size_t next = 0;
-  auto startMore = [&] {
-    // A few files in flight per thread keep the threads busy and memory bounded.
-    while (next < todo.size() && running.size() < size_t(2 * std::max(1, jobs))) {
-      const size_t index = todo[next++];
-      const QString source = wanted_[index].Source;
-      const auto o = old.constFind(wanted_[index].Name);
-      TZipEntryHeader previous;
-      qint64 previousAt = -1;
-      if (o != old.constEnd()) {
-        previous = o->Raw.Header;
-        previousAt = o->DataOffset;
-      }
-      running.push_back(
-          {index, std::async(std::launch::async, [source, previous, previousAt, fd = oldFd_] {
-             Result result;
-             QFile file(source);
-             if (!file.open(QIODevice::ReadOnly)) return result;
-             const QByteArray bytes = file.readAll();
-             result.Ok = file.error() == QFileDevice::NoError;
-             if (!result.Ok) return result;
-             result.Same = previousAt >= 0 && sameAsEntry(bytes, fd, previous, previousAt);
-             if (!result.Same) result.Entry = CompressForArchive(bytes);
-             return result;
-           })});
-    }
-  };
-  try {
-    startMore();
-    while (!running.empty()) {
-      Job job = std::move(running.front());
-      running.pop_front();
-      Result result = job.Outcome.get();
-      const Wanted& w = wanted_[job.Index];
-      if (!result.Ok)
-        throw TZipError(QStringLiteral("The file \"%1\" cannot be added to the zip archive: it "
-                                       "cannot be read.")
-                            .arg(w.Source));
-      if (result.Same)
-        sameContent_.insert(w.Name);
-      else
-        Spool(w.Name, w.Source, result.Entry);
-      if (Progress) Progress(done += w.Size, std::max(total, done));
-      startMore();
-    }
-  } catch (...) {
-    running.clear(); // waits for the files still in flight
-    throw;
-  }
-}
-
-void TArchiveBuilder::Write() {
-  if (spool_ && !spool_->flush())
-    throw TZipError(QStringLiteral("The zip archive \"%1\" cannot be written: %2")
-                        .arg(archivePath_, spool_->errorString()));
-  updated_ = false;
-  if (updatable_ && updateInPlace()) {
-    updated_ = true;
-    return;
-  }
-  auto fail = [&](const QString& reason) {
-    stopPrefill(0);
-    QFile::remove(newPath_);
-    throw TZipError(
-        QStringLiteral("The zip archive \"%1\" cannot be written: %2").arg(archivePath_, reason));
-  };
-  // Every entry's place and header first: nothing is written for an entry that is not ready.
-  struct Part {
-    TZipEntryHeader Header;
-    int Fd = -1;
-    qint64 Offset = 0;
-    qint64 LocalOffset = -1; // an entry copied with its local header: where that lies
-    qint64 End = 0;          // where it ends in the new archive
-    bool InPlace = false;    // the copy made ahead holds it at its place
-  };
-  std::vector<Part> parts;
-  parts.reserve(wanted_.size());
-  qint64 total = 0;
-  const int spoolFd = spool_ ? spool_->handle() : -1;
-  for (const Wanted& w : wanted_) {
-    Part part;
-    if (const auto s = spooled_.constFind(w.Name); s != spooled_.constEnd()) {
-      part.Header = s->Header(w.Name);
-      part.Fd = spoolFd;
-      part.Offset = s->Offset;
-    } else if (const auto o = checkedEntries().constFind(w.Name);
-               o != checkedEntries().constEnd() &&
-               (w.Previous || sameContent_.contains(w.Name) || unchanged(w))) {
-      // Copied as it is: compressed bytes, CRC, time stamp and attributes; the name as wanted.
-      part.Header = o->Raw.Header;
-      part.Header.Name = w.Name.toUtf8();
-      part.Fd = oldFd_;
-      part.Offset = o->DataOffset;
-      // The local header there is the one the writer would write: it goes along with the data.
-      if (o->AsWritten && o->Raw.Header.Name == part.Header.Name)
-        part.LocalOffset = qint64(o->Raw.LocalHeaderOffset);
-    } else {
-      fail(QStringLiteral("the entry \"%1\" was not prepared.").arg(w.Name));
-    }
-    total += qint64(part.Header.CompressedSize);
-    parts.push_back(std::move(part));
-  }
-
-  // Where each entry goes; an entry copied as it is that goes where it was is in the copy made
-  // ahead (when that got so far), and the copy need not go beyond the last such entry.
-  qint64 at = 0, keepEnd = 0;
-  for (Part& part : parts) {
-    part.End = at + qint64(ZipLocalHeader(part.Header).size() + part.Header.CompressedSize);
-    part.InPlace = prefill_ && part.LocalOffset == at;
-    if (part.InPlace) keepEnd = part.End;
-    at = part.End;
-  }
-  // While the copy made ahead finishes, the entries it holds in place count as written, as far
-  // as it got.
-  if (Progress) Progress(0, total);
-  const qint64 prefilled = stopPrefill(keepEnd, [&](qint64 done) {
-    if (!Progress) return;
-    qint64 data = 0;
-    for (const Part& part : parts) {
-      if (!part.InPlace || part.End > done) break;
-      data += qint64(part.Header.CompressedSize);
-    }
-    Progress(data, total);
-  });
-  inPlace_ = 0;
-  for (Part& part : parts) {
-    part.InPlace = part.InPlace && part.End <= prefilled;
-    if (part.InPlace) ++inPlace_;
-  }
-  const bool keep = inPlace_ > 0;
-  if (!keep) QFile::remove(newPath_);
-
-  TZipWriter writer;
-  writer.Comment = QByteArray(kArchiveMark); // tells later runs that the file is ours to replace
-  if (!writer.Open(newPath_, keep)) fail(writer.ErrorString());
-  if (Progress) writer.Copied = [&](quint64 written) { Progress(qint64(written), total); };
-  for (size_t i = 0; i < parts.size(); ++i) {
-    if (BeforeEntry) {
-      try {
-        BeforeEntry(int(i));
-      } catch (...) {
-        QFile::remove(newPath_);
-        throw;
-      }
-    }
-    const Part& part = parts[i];
-    const bool added = part.InPlace ? writer.AddInPlace(part.Header)
-                       : part.LocalOffset >= 0
-                           ? writer.AddVerbatim(part.Header, part.Fd, part.LocalOffset)
-                           : writer.AddFrom(part.Header, part.Fd, part.Offset);
-    if (!added) fail(writer.ErrorString());
-  }
-  if (!writer.Finish()) fail(writer.ErrorString());
-  // The archive keeps the permissions the user gave it.
-  if (oldMode_ >= 0) ::chmod(QFile::encodeName(newPath_).constData(), mode_t(oldMode_));
-  if (Progress) Progress(total, total);
-  // On the disk before it takes the old one's place: a power cut leaves one of the two whole.
-  QString unsynced;
-  if (!SyncFile(newPath_, &unsynced)) fail(unsynced);
-  // The new archive takes the old one's place in one step. Exchanging the two names (then
-  // removing the old archive under the new name) does that without making the file system
-  // write the whole new archive out at once, as replacing a file by a rename does on some file
-  // systems; a plain rename is the fallback.
-  const QByteArray encoded = QFile::encodeName(newPath_);
-  const QByteArray target = QFile::encodeName(archivePath_);
-  if (QFileInfo::exists(archivePath_) && renameat2(AT_FDCWD, encoded.constData(), AT_FDCWD,
-                                                   target.constData(), RENAME_EXCHANGE) == 0) {
-    QFile::remove(newPath_);
-    SyncFolderOf(archivePath_);
-    return;
-  }
-  if (std::rename(encoded.constData(), target.constData()) != 0) {
-    const QString reason = QString::fromLocal8Bit(std::strerror(errno));
-    QFile::remove(newPath_);
-    throw TZipError(
-        QStringLiteral("The zip archive \"%1\" cannot be written: %2").arg(archivePath_, reason));
-  }
-  SyncFolderOf(archivePath_);
-}
-
-bool TArchiveBuilder::sameAsOld(const SpoolRecord& spooled, const OldEntry& old) const {
-  const TZipEntryHeader& h = old.Raw.Header;
-  if (!spool_ || spooled.Crc != h.Crc || quint64(spooled.Size) != h.Size ||
-      quint64(spooled.Length) != h.CompressedSize ||
-      (spooled.Deflated ? kZipDeflated : kZipStored) != h.Method)
-    return false;
-  constexpr qint64 kPiece = qint64(1) << 20;
-  QByteArray a(qsizetype(std::min(spooled.Length, kPiece)), Qt::Uninitialized), b = a;
-  for (qint64 at = 0; at < spooled.Length;) {
-    const qint64 piece = std::min(spooled.Length - at, kPiece);
-    if (::pread(spool_->handle(), a.data(), size_t(piece), off_t(spooled.Offset + at)) != piece ||
-        ::pread(oldFd_, b.data(), size_t(piece), off_t(old.DataOffset + at)) != piece ||
-        std::memcmp(a.constData(), b.constData(), size_t(piece)) != 0)
-      return false;
-    at += piece;
-  }
-  return true;
-}
-
-bool TArchiveBuilder::updateInPlace() {
-  const QHash<QString, OldEntry>& old = checkedEntries();
-  // Entries whose headers are not as this program writes them (or damaged) are made anew by a
-  // full write.
-  if (size_t(old.size()) != oldCount_) return false;
-  TArchiveUpdatePlan plan;
-  plan.OldSize = oldSize_;
-  plan.OldDirectoryOffset = oldDirectory_;
-  plan.Comment = QByteArray(kArchiveMark);
-  plan.Entries.reserve(wanted_.size());
-  QSet<QString> kept;
-  kept.reserve(qsizetype(wanted_.size()));
-  const int spoolFd = spool_ ? spool_->handle() : -1;
-  for (const Wanted& w : wanted_) {
-    TArchiveUpdateEntry entry;
-    const auto o = old.constFind(w.Name);
-    const auto s = spooled_.constFind(w.Name);
-    if (o != old.constEnd() &&
-        (s != spooled_.constEnd()
-             ? sameAsOld(*s, *o)
-             : (w.Previous || sameContent_.contains(w.Name) || unchanged(w)))) {
-      // It stays where it is, as it is (with its time stamp when only the file's time changed).
-      if (!o->AsWritten) return false;
-      entry.Header = o->Raw.Header;
-      entry.Kept = true;
-      entry.LocalOffset = qint64(o->Raw.LocalHeaderOffset);
-      kept.insert(w.Name);
-    } else if (s != spooled_.constEnd()) {
-      entry.Header = s->Header(w.Name);
-      entry.SourceFd = spoolFd;
-      entry.SourceOffset = s->Offset;
-    } else {
-      // Made anew by the full write, which names what is missing.
-      return false;
-    }
-    plan.Entries.push_back(std::move(entry));
-  }
-  for (auto o = old.constBegin(); o != old.constEnd(); ++o)
-    if (!kept.contains(o.key()))
-      plan.Dead.emplace_back(qint64(o->Raw.LocalHeaderOffset),
-                             o->DataOffset + qint64(o->Raw.Header.CompressedSize));
-  inPlace_ = int(kept.size());
-  if (plan.Dead.empty() && size_t(inPlace_) == plan.Entries.size()) {
-    // Nothing changed: the archive is not touched at all.
-    qint64 done = 0, total = 0;
-    for (const TArchiveUpdateEntry& entry : plan.Entries)
-      total += qint64(entry.Header.CompressedSize);
-    if (Progress) Progress(0, total);
-    for (size_t i = 0; i < plan.Entries.size(); ++i) {
-      if (BeforeEntry) BeforeEntry(int(i));
-      done += qint64(plan.Entries[i].Header.CompressedSize);
-      if (Progress) Progress(done, total);
-    }
-    return true;
-  }
-  PlanArchiveUpdate(plan);
-  // Space of entries that went is given back by writing the whole archive anew once it is more
-  // than a quarter of the file.
-  if (plan.Unused * 4 > plan.NewSize) return false;
-  const QString failed = UpdateArchiveInPlace(archivePath_, plan, BeforeEntry, Progress);
-  if (!failed.isEmpty())
-    throw TZipError(
-        QStringLiteral("The zip archive \"%1\" cannot be written: %2").arg(archivePath_, failed));
-  return true;
 }

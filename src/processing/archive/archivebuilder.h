@@ -34,6 +34,7 @@
 // Threads: the object is used by one thread at a time (the run thread). Compress may run on
 // any thread. The builder runs threads of its own: one reads the previous archive's local
 // headers, one makes the copy ahead; both have ended when the builder is gone.
+#include "processing/archive/archivefiles.h"
 #include "processing/archive/zipwriter.h"
 #include "util/lumenfolderror.h"
 
@@ -105,9 +106,21 @@ public:
   // file is wanted under the same name (compared without regard to letter case, as archives are
   // often unpacked on such file systems).
   bool Want(const QString& entryName, const QString& sourcePath);
+  // As Want, with the file's stamp as the caller found it (FileStampOf, or OwnFileStamp of a
+  // file that is no link).
+  bool Want(const QString& entryName, const QString& sourcePath, const TFileStamp& stamp);
   // Wants the previous archive's entry of that name as it is (its file is gone). Returns false
   // (and wants nothing) when the previous archive has no such entry. Raises TZipError as Want.
   bool KeepPrevious(const QString& entryName);
+  // The previous archive holds a usable entry of exactly this name.
+  bool HasPrevious(const QString& entryName) const;
+  // The names of the previous archive's usable entries that match.
+  QStringList PreviousEntries(const std::function<bool(const QString& name)>& matches) const;
+  // The digest of what the site's database and pages in the previous archive were made from
+  // (its comment, archivemark.h); empty when it names none.
+  QByteArray PreviousSiteDigest() const { return previousSiteDigest_; }
+  // The digest the new archive names for its site's database and pages (empty: none).
+  QByteArray SiteDigest;
   // The entry name wanted under this name (any letter case), or empty.
   QString WantedAs(const QString& entryName) const;
   int WantedCount() const { return int(wanted_.size()); }
@@ -167,9 +180,10 @@ private:
     TZipEntryHeader Header(const QString& name) const;
   };
   struct OldEntry {
-    TZipDirectoryEntry Raw; // as the previous archive's directory has it
-    qint64 DataOffset = -1; // where its compressed bytes lie in the previous archive
-    bool AsWritten = false; // its local header is the one TZipWriter writes for it
+    TZipDirectoryEntry Raw;    // as the previous archive's directory has it
+    qint64 DataOffset = -1;    // where its compressed bytes lie in the previous archive
+    bool AsWritten = false;    // its local header is the one TZipWriter writes for it
+    mutable bool Kept = false; // stays where it is in the update being planned
   };
   struct Prefill;
   // Lets the copy made ahead go no further than limit, waits for it and returns how many bytes
@@ -202,6 +216,7 @@ private:
   qint64 oldDirectory_ = 0; // where its central directory begins
   size_t oldCount_ = 0;     // entries its directory names
   bool updatable_ = false;  // ours, and may be updated where it lies
+  QByteArray previousSiteDigest_;
   bool updated_ = false;
   struct timespec archiveTime_ {}; // when the previous archive was written
   // The previous archive's entries: read from its directory, their local headers checked on a

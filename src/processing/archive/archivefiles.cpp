@@ -56,6 +56,29 @@ QString UnpackableReason(const QString& albumFolder, const QString& path, bool o
   return QString();
 }
 
+TFileStamp FileStampOf(const QString& path) {
+  TFileStamp stamp;
+  struct stat st;
+  const QByteArray encoded = QFile::encodeName(path);
+  if (encoded.isEmpty() || ::stat(encoded.constData(), &st) != 0) return stamp;
+  stamp.IsFile = S_ISREG(st.st_mode);
+  stamp.Size = qint64(st.st_size);
+  stamp.MTime = st.st_mtim;
+  return stamp;
+}
+
+TFileStamp OwnFileStamp(const QString& path, bool& exists) {
+  TFileStamp stamp;
+  struct stat st;
+  const QByteArray encoded = QFile::encodeName(path);
+  exists = !encoded.isEmpty() && ::lstat(encoded.constData(), &st) == 0;
+  if (!exists) return stamp;
+  stamp.IsFile = S_ISREG(st.st_mode);
+  stamp.Size = qint64(st.st_size);
+  stamp.MTime = st.st_mtim;
+  return stamp;
+}
+
 bool PathExists(const QString& path) {
   struct stat st;
   return ::lstat(QFile::encodeName(path).constData(), &st) == 0;

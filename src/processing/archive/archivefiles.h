@@ -4,8 +4,24 @@
 //
 // Threads: any; they look at the disk only.
 #include <QString>
+#include <ctime>
 
 class TLumenfoldAlbum;
+
+// What the archive needs to know of a source file, from one stat call (no time zone work: a
+// run looks at thousands of files).
+struct TFileStamp {
+  bool IsFile = false; // a regular file
+  qint64 Size = 0;
+  struct timespec MTime {};
+};
+
+// The stamp of the file at path, a symbolic link followed.
+TFileStamp FileStampOf(const QString& path);
+// The stamp of what is at path itself, from one lstat call: IsFile only for a regular file that
+// is no link. exists tells whether anything is there (a dangling link counts). A link or another
+// kind of file is for UnpackableReason to judge.
+TFileStamp OwnFileStamp(const QString& path, bool& exists);
 
 // A stored relative name as a path below a folder on this system.
 QString PathBelow(const QString& folder, const QString& relative);

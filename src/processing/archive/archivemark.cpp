@@ -14,6 +14,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <algorithm>
+#include <cctype>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -39,6 +42,32 @@ QString ProjectArchivePath(const TLumenfoldProject& project) {
   return ResolveZipFileName(project, name);
 }
 
+namespace {
+constexpr const char* kSiteDigestLine = "site ";
+} // namespace
+
+QByteArray ArchiveComment(const QByteArray& siteDigest) {
+  if (siteDigest.isEmpty()) return QByteArray(kArchiveMark);
+  return QByteArray(kSiteDigestLine) + siteDigest.toHex() + '\n' + QByteArray(kArchiveMark);
+}
+
+bool IsArchiveComment(const QByteArray& comment, QByteArray* siteDigest) {
+  if (siteDigest) siteDigest->clear();
+  const QByteArray mark(kArchiveMark);
+  if (comment == mark) return true;
+  // "site <hex digits>" on a line before the mark.
+  const qsizetype line = comment.indexOf('\n');
+  if (line < 0 || comment.mid(line + 1) != mark || !comment.startsWith(kSiteDigestLine))
+    return false;
+  const QByteArray hex = comment.mid(qsizetype(std::strlen(kSiteDigestLine)),
+                                     line - qsizetype(std::strlen(kSiteDigestLine)));
+  if (hex.isEmpty() || hex.size() % 2 != 0 ||
+      !std::all_of(hex.cbegin(), hex.cend(), [](char c) { return std::isxdigit(uchar(c)); }))
+    return false;
+  if (siteDigest) *siteDigest = QByteArray::fromHex(hex);
+  return true;
+}
+
 QString ForeignArchiveReason(const TLumenfoldProject& project, const QString& path) {
   // An update of the project's archive that was killed on the way is finished or undone first:
   // until then the file may not read as an archive.
@@ -56,7 +85,7 @@ QString ForeignArchiveReason(const TLumenfoldProject& project, const QString& pa
     if (fd >= 0) ::close(fd);
     if (!read) return refusal(path, QStringLiteral("cannot be read as a zip archive"));
   }
-  const bool marked = comment == QByteArray(kArchiveMark);
+  const bool marked = IsArchiveComment(comment);
   QStringList names;
   if (!marked)
     for (const TZipDirectoryEntry& entry : entries)

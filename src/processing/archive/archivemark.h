@@ -9,11 +9,20 @@
 // that is no archive) is the user's and is never replaced or removed by a run.
 //
 // Threads: the thread that owns the project.
+#include <QByteArray>
 #include <QString>
 
 class TLumenfoldProject;
 
 inline constexpr const char* kArchiveMark = "LumenFold archive";
+
+// The comment of an archive of ours: the mark, after a line with the digest of what its site's
+// database and pages were made from, when it has them (a later run that would make them from
+// the same keeps them as they are).
+QByteArray ArchiveComment(const QByteArray& siteDigest);
+// The comment marks an archive of ours; siteDigest, when given, gets the digest it names (or
+// nothing).
+bool IsArchiveComment(const QByteArray& comment, QByteArray* siteDigest = nullptr);
 
 // The archive's file as a run resolves it (an empty name: "albums.zip" in the program folder).
 QString ProjectArchivePath(const TLumenfoldProject& project);

@@ -10,13 +10,17 @@
 #include "processing/archive/archivemark.h"
 #include "processing/publicsite.h"
 #include "processing/sitefolder.h"
+#include "processing/sitepages.h"
 #include "util/helpers.h"
 #include "util/programfolder.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QLocale>
+#include <algorithm>
 
 namespace {
 
@@ -178,6 +182,16 @@ void TSiteArchive::wantDatabase() {
     throw TZipError(QStringLiteral("The database \"%1\" cannot be added to the zip archive: %2")
                         .arg(pack.Source, pack.Failure));
   if (pack.File.isEmpty()) return;
+  // Made from the same inputs, the site's database, "site.json" and pages would be the ones the
+  // previous archive holds: those are kept, and nothing is made.
+  QByteArray digest;
+  if (site_->Manifest().PublicStaticSite) {
+    digest = siteDigest(pack.File, pack.Entry);
+    if (!digest.isEmpty() && digest == archive_->PreviousSiteDigest() && keepSite(pack.Entry)) {
+      archive_->SiteDigest = digest;
+      return;
+    }
+  }
   // A public static site gets a public copy of the database and "site.json" naming it.
   QString error;
   const QString file = site_->DatabaseFile(pack.File, &error);
@@ -198,6 +212,66 @@ void TSiteArchive::wantDatabase() {
     throw TZipError(QStringLiteral("The pages of the site cannot be made: %1").arg(error));
   for (const auto& [pageEntry, pageFile] : std::as_const(pages))
     archive_->Want(pageEntry, pageFile);
+  archive_->SiteDigest = digest;
+}
+
+QByteArray TSiteArchive::siteDigest(const QString& databaseFile, const QString& databaseEntry) {
+  QCryptographicHash hash(QCryptographicHash::Blake2b_256);
+  auto text = [&](const QString& t) {
+    hash.addData(t.toUtf8());
+    hash.addData(QByteArrayView("\0", 1));
+  };
+  // What this build of the program makes of them, and the texts it blanks.
+  text(QStringLiteral("site 1 ") + QCoreApplication::applicationVersion());
+  text(QLocale().name());
+  text(databaseEntry);
+  QFile database(databaseFile);
+  if (!database.open(QIODevice::ReadOnly) || !hash.addData(&database)) return QByteArray();
+  text(QStringLiteral("%1 %2 %3")
+           .arg(site_->Download)
+           .arg(int(site_->CameraDetails))
+           .arg(int(project_.ZipDatabase)));
+  text(project_.SiteAddress);
+  QList<int> leftOut(site_->LeftOutPictures.cbegin(), site_->LeftOutPictures.cend());
+  std::sort(leftOut.begin(), leftOut.end());
+  for (int id : std::as_const(leftOut))
+    text(QString::number(id));
+  // The template's files: the pages' skeleton and whatever else it ships.
+  text(project_.SiteTemplate);
+  if (!project_.SiteTemplate.isEmpty()) {
+    QStringList files;
+    ListTemplateFiles(templatesRoot(), project_.SiteTemplate, files);
+    files.sort();
+    const QString base = IncludeTrailingSeparator(templatesRoot()) + project_.SiteTemplate;
+    for (const QString& file : std::as_const(files)) {
+      const QString path = PathBelow(base, file);
+      const TFileStamp stamp = FileStampOf(path);
+      text(QStringLiteral("%1 %2 %3 %4 %5")
+               .arg(path)
+               .arg(int(stamp.IsFile))
+               .arg(stamp.Size)
+               .arg(qint64(stamp.MTime.tv_sec))
+               .arg(qint64(stamp.MTime.tv_nsec)));
+    }
+  }
+  hash.addData(siteInputs_.result());
+  return hash.result();
+}
+
+bool TSiteArchive::keepSite(const QString& databaseEntry) {
+  const QString info = QLatin1String(kSiteInfoName);
+  if (!archive_->HasPrevious(databaseEntry) || !archive_->HasPrevious(info)) return false;
+  const QStringList pages = archive_->PreviousEntries([](const QString& name) {
+    return !name.contains(QLatin1Char('/')) && IsSitePageEntry(name);
+  });
+  QStringList names = pages;
+  names << info << databaseEntry;
+  for (const QString& name : std::as_const(names))
+    if (!archive_->WantedAs(name).isEmpty()) return false;
+  for (const QString& name : std::as_const(names))
+    archive_->KeepPrevious(name);
+  site_->KeepPages(pages);
+  return true;
 }
 
 void TSiteArchive::wantPictures(const QList<TLumenfoldPicture*>& workList,
@@ -205,18 +279,28 @@ void TSiteArchive::wantPictures(const QList<TLumenfoldPicture*>& workList,
                                 TArchiveFindings& findings) {
   const bool enabled[kSizes] = {project_.LargeEnabled, project_.MediumEnabled,
                                 project_.ThumbEnabled};
+  // A public site's database holds every image's size, and the shot's details when asked: the
+  // files it is made from go into its digest.
+  const bool site = project_.ZipDatabase && site_->Manifest().PublicStaticSite;
+  const bool camera = site && project_.SiteCameraDetails;
+  siteInputs_.reset();
   const QSet<const TLumenfoldPicture*> visited(workList.cbegin(), workList.cend());
   for (int a = 0; a < project_.Albums.Count(); ++a) {
     const TLumenfoldAlbum* album = project_.Albums.Albums(a);
+    if (site) addSiteAlbum(album);
     for (int i = 0; i < album->Pictures.Count(); ++i) {
       const TLumenfoldPicture* p = album->Pictures.Pictures(i);
       if (!Published(p)) continue;
       const QString original = p->OriginalPath();
-      if (!PathExists(original)) {
+      // One look at each file: a regular file is taken as it is, anything else looked at closer.
+      bool found = false;
+      const TFileStamp originalStamp = OwnFileStamp(original, found);
+      if (!found) {
         // Counted at its turn when it was in the work list, here otherwise.
         keepPublished(p, visited.contains(p), findings);
         continue;
       }
+      if (camera) addSiteInput(p->OriginalFileName, original, originalStamp, true);
       // Only what decoded as a picture of the album goes in: never a file the link or the
       // name merely points at.
       QString refused;
@@ -227,12 +311,19 @@ void TSiteArchive::wantPictures(const QList<TLumenfoldPicture*>& workList,
         else
           findings.RefusedFile(refused);
       }
+      if (!Packs(p, false)) continue;
       for (int k = 0; k < kSizes; ++k) {
-        if (!enabled[k] || !Packs(p, false)) continue;
+        if (!enabled[k] && !site) continue;
         const QString stored = p->StoredFileName(kGeneratedSizes[k]);
         const QString file = PathBelow(album->Path, stored);
-        if (!PathExists(file)) {
+        bool exists = false;
+        const TFileStamp stamp = OwnFileStamp(file, exists);
+        if (site) addSiteInput(stored, file, stamp, exists);
+        if (!enabled[k]) continue;
+        if (!exists) {
           if (!skipped.contains(p) && refused.isEmpty()) findings.MissingFile();
+        } else if (stamp.IsFile) {
+          archive_->Want(AlbumEntry(album, stored), file, stamp);
         } else if (const QString why = UnpackableReason(album->Path, file, false); !why.isEmpty()) {
           findings.RefusedFile(why);
         } else {
@@ -243,11 +334,38 @@ void TSiteArchive::wantPictures(const QList<TLumenfoldPicture*>& workList,
   }
 }
 
+void TSiteArchive::addSiteAlbum(const TLumenfoldAlbum* album) {
+  // The names below are relative to the album's folder.
+  addSiteInput(album->Path, QString(), TFileStamp(), false);
+}
+
+void TSiteArchive::addSiteInput(const QString& name, const QString& path, const TFileStamp& stamp,
+                                bool exists) {
+  // A link is read through by the site's database.
+  const TFileStamp s = exists && !stamp.IsFile ? FileStampOf(path) : stamp;
+  const qint64 fields[] = {name.size(), exists ? 1 : 0,         s.IsFile ? 1 : 0,
+                           s.Size,      qint64(s.MTime.tv_sec), qint64(s.MTime.tv_nsec)};
+  siteInputs_.addData(QByteArrayView(reinterpret_cast<const char*>(fields), sizeof(fields)));
+  siteInputs_.addData(QByteArrayView(reinterpret_cast<const char*>(name.constData()),
+                                     name.size() * qsizetype(sizeof(QChar))));
+}
+
 void TSiteArchive::keepPublished(const TLumenfoldPicture* p, bool counted,
                                  TArchiveFindings& findings) {
   if (!counted) findings.MissingOriginal(p->OriginalPath());
   if (!Packs(p, false) && !Packs(p, true)) return; // nothing of it is published
   const TLumenfoldAlbum* album = p->Album;
+  if (project_.ZipDatabase && site_->Manifest().PublicStaticSite) {
+    addSiteAlbum(album);
+    addSiteInput(p->OriginalFileName, QString(), TFileStamp(), false);
+    for (int k = 0; k < kSizes; ++k) {
+      const QString stored = p->StoredFileName(kGeneratedSizes[k]);
+      const QString file = PathBelow(album->Path, stored);
+      bool exists = false;
+      const TFileStamp stamp = OwnFileStamp(file, exists);
+      addSiteInput(stored, file, stamp, exists);
+    }
+  }
   const bool enabled[kSizes] = {project_.LargeEnabled, project_.MediumEnabled,
                                 project_.ThumbEnabled};
   // Its images on disk, or else the ones the previous archive holds; its original as the

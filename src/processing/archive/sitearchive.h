@@ -9,10 +9,16 @@
 // the template's files, and nothing else. A run that stops or fails before Write leaves the
 // archive as it was.
 //
+// A public site's database, "site.json" and pages are made anew only when what they are made
+// from changed since the archive was written: the archive's comment names a digest of the
+// project's database file, the stamps of the pictures' files, the site's settings and the
+// template's files, and a run that finds the same digest keeps those entries as they are.
+//
 // Failures raise TZipError with the text for the user.
 //
 // Threads: created (and opened for the first time) on the user-interface thread; everything
 // else on the run thread, while the project's lists stay as they are.
+#include <QCryptographicHash>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -20,10 +26,12 @@
 #include <memory>
 
 class TArchiveBuilder;
+class TLumenfoldAlbum;
 class TLumenfoldPicture;
 class TLumenfoldProject;
 class TSitePacking;
 struct TCompressedEntry;
+struct TFileStamp;
 
 // What the zip stages could not pack, for the run's report.
 class TArchiveFindings {
@@ -95,6 +103,16 @@ private:
   // A published picture whose original is gone keeps the files it has in the archive.
   void keepPublished(const TLumenfoldPicture* picture, bool counted, TArchiveFindings& findings);
   void wantDatabase();
+  // The digest of everything the site's database and pages are made from; empty when the
+  // database cannot be read.
+  QByteArray siteDigest(const QString& databaseFile, const QString& databaseEntry);
+  // Keeps the previous archive's database, "site.json" and pages as they are; false (keeping
+  // nothing) when it lacks one of them or another file is wanted under such a name.
+  bool keepSite(const QString& databaseEntry);
+  // Adds a file the site's database is made from (its image sizes, its camera details): its name
+  // in the album last added, and its stamp (path: the file, for a link).
+  void addSiteInput(const QString& name, const QString& path, const TFileStamp& stamp, bool exists);
+  void addSiteAlbum(const TLumenfoldAlbum* album);
   void wantTemplate();
   void removeSnapshot();
 
@@ -102,4 +120,6 @@ private:
   std::unique_ptr<TArchiveBuilder> archive_;
   std::unique_ptr<TSitePacking> site_;
   QString snapshotPath_; // temporary copy of the database for the archive
+  // The pictures' files the site's database is made from, as wantPictures found them.
+  QCryptographicHash siteInputs_{QCryptographicHash::Blake2b_256};
 };

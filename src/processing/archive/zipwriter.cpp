@@ -1,5 +1,7 @@
 #include "processing/archive/zipwriter.h"
 
+#include "processing/archive/zipbytes.h"
+
 #include <QFile>
 #include <algorithm>
 #include <cerrno>
@@ -9,180 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-constexpr quint32 kLocalSignature = 0x04034b50;
-constexpr quint32 kCentralSignature = 0x02014b50;
-constexpr quint32 kEndSignature = 0x06054b50;
-constexpr quint32 kEnd64Signature = 0x06064b50;
-constexpr quint32 kLocator64Signature = 0x07064b50;
-constexpr quint16 kZip64ExtraId = 0x0001;
-constexpr quint16 kUtf8Flag = 1 << 11;
-constexpr quint16 kEncryptedFlag = 1 << 0;
-constexpr quint16 kVersion20 = 20;
-constexpr quint16 kVersion45 = 45; // ZIP64
-constexpr quint64 kMax32 = 0xffffffffu;
-constexpr quint64 kMax16 = 0xffffu;
-constexpr qint64 kEndSize = 22;
-constexpr qint64 kCopyBlock = qint64(1) << 20;
-constexpr qint64 kCopyPiece = qint64(16) << 20; // bytes per copy call between progress reports
-
-void put16(QByteArray& out, quint16 v) {
-  const char b[2] = {char(v & 0xff), char(v >> 8)};
-  out.append(b, 2);
-}
-void put32(QByteArray& out, quint32 v) {
-  const char b[4] = {char(v & 0xff), char((v >> 8) & 0xff), char((v >> 16) & 0xff), char(v >> 24)};
-  out.append(b, 4);
-}
-void put64(QByteArray& out, quint64 v) {
-  put32(out, quint32(v & kMax32));
-  put32(out, quint32(v >> 32));
-}
-
-quint16 get16(const char* p) {
-  const auto* u = reinterpret_cast<const unsigned char*>(p);
-  return quint16(u[0] | (u[1] << 8));
-}
-quint32 get32(const char* p) {
-  return quint32(get16(p)) | (quint32(get16(p + 2)) << 16);
-}
-quint64 get64(const char* p) {
-  return quint64(get32(p)) | (quint64(get32(p + 4)) << 32);
-}
-
-bool readAt(int fd, char* data, qint64 size, qint64 offset) {
-  while (size > 0) {
-    const ssize_t n = pread(fd, data, size_t(size), off_t(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= n;
-    offset += n;
-  }
-  return true;
-}
-
-bool isAscii(const QByteArray& name) {
-  return std::all_of(name.cbegin(), name.cend(), [](char c) { return (c & 0x80) == 0; });
-}
-
-QString systemError() {
-  return QString::fromLocal8Bit(std::strerror(errno));
-}
-
-} // namespace
-
-void ZipDosTime(std::time_t time, quint16& dosTime, quint16& dosDate) {
-  std::tm tm{};
-  if (!localtime_r(&time, &tm) || tm.tm_year < 80) {
-    // Before 1980 the format has no date: the earliest it has.
-    dosTime = 0;
-    dosDate = (1 << 5) | 1;
-    return;
-  }
-  dosTime = quint16((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec >> 1));
-  dosDate = quint16(((tm.tm_year - 80) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
-}
-
-bool ReadZipDirectory(int fd, qint64 fileSize, std::vector<TZipDirectoryEntry>& entries,
-                      QString* error, QByteArray* comment, qint64* directoryStart) {
-  entries.clear();
-  auto failed = [&](const char* text) {
-    if (error) *error = QString::fromLatin1(text);
-    entries.clear();
-    return false;
-  };
-  if (fileSize < kEndSize) return failed("Not a zip archive");
-  // The end record lies within the last 64 KiB (its comment) plus its own size.
-  const qint64 tail = std::min<qint64>(fileSize, kEndSize + 65535);
-  QByteArray buffer(qsizetype(tail), Qt::Uninitialized);
-  if (!readAt(fd, buffer.data(), tail, fileSize - tail)) return failed("Read error");
-  qint64 end = -1;
-  for (qint64 at = tail - kEndSize; at >= 0; --at) {
-    const char* p = buffer.constData() + at;
-    if (get32(p) == kEndSignature && at + kEndSize + get16(p + 20) <= tail) {
-      end = at;
-      break;
-    }
-  }
-  if (end < 0) return failed("Not a zip archive");
-  const char* e = buffer.constData() + end;
-  const qint64 endOffset = fileSize - tail + end;
-  if (comment) *comment = QByteArray(e + kEndSize, get16(e + 20));
-  if (get16(e + 4) != 0 || get16(e + 6) != 0)
-    return failed("Multi-disk zip archives not supported");
-  quint64 count = get16(e + 10);
-  quint64 directorySize = get32(e + 12);
-  quint64 directoryOffset = get32(e + 16);
-  if (count == kMax16 || directorySize == kMax32 || directoryOffset == kMax32) {
-    char locator[20];
-    if (endOffset >= 20 && readAt(fd, locator, 20, endOffset - 20) &&
-        get32(locator) == kLocator64Signature) {
-      char end64[56];
-      const quint64 at = get64(locator + 8);
-      if (qint64(at) + 56 > fileSize || !readAt(fd, end64, 56, qint64(at)) ||
-          get32(end64) != kEnd64Signature)
-        return failed("Not a zip archive");
-      count = get64(end64 + 32);
-      directorySize = get64(end64 + 40);
-      directoryOffset = get64(end64 + 48);
-    }
-  }
-  if (directoryOffset + directorySize > quint64(endOffset)) return failed("Not a zip archive");
-  if (directoryStart) *directoryStart = qint64(directoryOffset);
-  QByteArray directory(qsizetype(directorySize), Qt::Uninitialized);
-  if (!readAt(fd, directory.data(), qint64(directorySize), qint64(directoryOffset)))
-    return failed("Read error");
-  entries.reserve(size_t(std::min<quint64>(count, directorySize / 46)));
-  qint64 at = 0;
-  for (quint64 i = 0; i < count; ++i) {
-    if (at + 46 > directory.size()) return failed("Not a zip archive");
-    const char* p = directory.constData() + at;
-    if (get32(p) != kCentralSignature) return failed("Not a zip archive");
-    TZipDirectoryEntry entry;
-    TZipEntryHeader& h = entry.Header;
-    h.MadeBy = get16(p + 4);
-    h.Flags = get16(p + 8);
-    h.Method = get16(p + 10);
-    h.DosTime = get16(p + 12);
-    h.DosDate = get16(p + 14);
-    h.Crc = get32(p + 16);
-    h.CompressedSize = get32(p + 20);
-    h.Size = get32(p + 24);
-    const int nameLength = get16(p + 28), extraLength = get16(p + 30),
-              commentLength = get16(p + 32);
-    h.ExternalAttributes = get32(p + 38);
-    entry.LocalHeaderOffset = get32(p + 42);
-    if (at + 46 + nameLength + extraLength + commentLength > directory.size())
-      return failed("Not a zip archive");
-    h.Name = QByteArray(p + 46, nameLength);
-    // The ZIP64 field holds, in this order, the values whose 32-bit fields are all ones.
-    const char* extra = p + 46 + nameLength;
-    for (int x = 0; x + 4 <= extraLength;) {
-      const int id = get16(extra + x), length = get16(extra + x + 2);
-      if (x + 4 + length > extraLength) break;
-      if (id == kZip64ExtraId) {
-        const char* f = extra + x + 4;
-        int left = length;
-        auto take = [&](quint64& value) {
-          if (value != kMax32) return;
-          if (left < 8) return;
-          value = get64(f);
-          f += 8;
-          left -= 8;
-        };
-        take(h.Size);
-        take(h.CompressedSize);
-        take(entry.LocalHeaderOffset);
-      }
-      x += 4 + length;
-    }
-    entries.push_back(std::move(entry));
-    at += 46 + nameLength + extraLength + commentLength;
-  }
-  return true;
-}
+using namespace ZipBytes;
 
 namespace {
 
@@ -222,32 +51,6 @@ QByteArray localHeader(const TZipEntryHeader& h) {
 
 QByteArray ZipLocalHeader(const TZipEntryHeader& header) {
   return localHeader(cleaned(header));
-}
-
-qint64 ZipEntryDataOffset(int fd, qint64 fileSize, const TZipDirectoryEntry& entry,
-                          bool* asWritten) {
-  if (asWritten) *asWritten = false;
-  const qint64 at = qint64(entry.LocalHeaderOffset);
-  if (at < 0 || at + 30 > fileSize) return -1;
-  // The header as this writer would have written it is read in the same call.
-  const QByteArray expected = asWritten ? ZipLocalHeader(entry.Header) : QByteArray();
-  char small[128];
-  QByteArray large;
-  const qint64 wanted = std::min<qint64>(std::max<qint64>(30, expected.size()), fileSize - at);
-  char* fixed = small;
-  if (wanted > qint64(sizeof(small))) {
-    large.resize(qsizetype(wanted));
-    fixed = large.data();
-  }
-  if (!readAt(fd, fixed, wanted, at) || get32(fixed) != kLocalSignature ||
-      (get16(fixed + 6) & kEncryptedFlag))
-    return -1;
-  const qint64 data = at + 30 + get16(fixed + 26) + get16(fixed + 28);
-  if (data + qint64(entry.Header.CompressedSize) > fileSize) return -1;
-  if (asWritten)
-    *asWritten = wanted == expected.size() &&
-                 std::memcmp(fixed, expected.constData(), size_t(expected.size())) == 0;
-  return data;
 }
 
 QByteArray ZipEndRecords(quint64 count, quint64 directoryOffset, quint64 directorySize,

@@ -1,0 +1,231 @@
+// Compressing the archive's entries: how a file's bytes are stored or deflated, and the entries
+// compressed at the end of a run, on a pool of threads.
+#include "processing/archive/archivebuilder.h"
+
+#include <QFile>
+#include <cerrno>
+#include <deque>
+#include <future>
+#include <libdeflate.h>
+#include <limits>
+#include <memory>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// libdeflate at its normal level: smaller output than zlib's normal level in a fraction of the
+// time. Each thread keeps a compressor of its own.
+constexpr int kDeflateLevel = 6;
+// A JPEG file is stored unless deflating saves at least this share of it (percent). Photos
+// shrink by 0 to 3.5 % (their entropy-coded data is nearly random; what shrinks are the
+// standard Huffman tables' patterns and the metadata), which saves a web upload next to nothing
+// and costs most of the archive's time. Files that shrink by more are unusual ones (flat
+// pictures, large metadata) and are deflated.
+constexpr int kJpegMinSaving = 5;
+// Other data is deflated when that makes it smaller; large data whose samples shrink by less
+// than this share (percent) is stored without trying it whole.
+constexpr int kOtherMinSaving = 2;
+// Data up to this size is tried whole; larger parts are judged by samples spread over them.
+constexpr qsizetype kSample = 16 * 1024;
+constexpr int kSamples = 8;
+constexpr qsizetype kTriedWhole = 2 * kSample * kSamples;
+
+libdeflate_compressor* compressor() {
+  struct Free {
+    void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
+  };
+  thread_local std::unique_ptr<libdeflate_compressor, Free> c(
+      libdeflate_alloc_compressor(kDeflateLevel));
+  return c.get();
+}
+
+// Bytes that deflating saves of the length bytes at data: exact for up to kTriedWhole bytes,
+// else estimated from samples.
+qint64 savedBy(libdeflate_compressor* c, const char* data, qint64 length) {
+  if (length <= 0) return 0;
+  const size_t piece = size_t(std::min<qint64>(length, kTriedWhole));
+  std::vector<char> out(libdeflate_deflate_compress_bound(c, piece));
+  if (qint64(piece) == length)
+    return length - qint64(libdeflate_deflate_compress(c, data, piece, out.data(), out.size()));
+  qint64 in = 0, produced = 0;
+  for (int i = 0; i < kSamples; ++i) {
+    const qint64 at = (length - kSample) * i / (kSamples - 1);
+    in += kSample;
+    produced +=
+        qint64(libdeflate_deflate_compress(c, data + at, size_t(kSample), out.data(), out.size()));
+  }
+  return (in - produced) * length / in;
+}
+
+// Where a JPEG file's first scan begins (behind the segments of tables and metadata); 0 when
+// the segments cannot be followed; -1 when the data is no JPEG file.
+qsizetype jpegScanStart(const QByteArray& bytes) {
+  const auto* b = reinterpret_cast<const uchar*>(bytes.constData());
+  const qsizetype size = bytes.size();
+  if (size < 3 || b[0] != 0xff || b[1] != 0xd8 || b[2] != 0xff) return -1;
+  qsizetype at = 2;
+  while (at + 4 <= size && b[at] == 0xff) {
+    const uchar marker = b[at + 1];
+    if (marker == 0xff) { // fill byte
+      ++at;
+      continue;
+    }
+    const int length = (b[at + 2] << 8) | b[at + 3];
+    if (length < 2) break;
+    at += 2 + length;
+    if (marker == 0xda) return at <= size ? at : 0;
+  }
+  return 0;
+}
+
+} // namespace
+
+TCompressedEntry CompressForArchive(const QByteArray& bytes) {
+  TCompressedEntry entry;
+  const qsizetype size = bytes.size();
+  entry.Size = size;
+  entry.Crc = quint32(libdeflate_crc32(0, bytes.constData(), size_t(size)));
+  libdeflate_compressor* c = size > 0 ? compressor() : nullptr;
+  if (c) {
+    // The least saving that makes deflating worth it.
+    const qsizetype jpegScan = jpegScanStart(bytes);
+    const qint64 least =
+        jpegScan >= 0 ? std::max<qint64>(1, qint64(size) * kJpegMinSaving / 100) : 1;
+    bool tryWhole = size <= kTriedWhole;
+    if (!tryWhole) {
+      // A JPEG file's metadata and its scans shrink very differently: each part is judged by
+      // itself, so that a large metadata block cannot speak for the picture data.
+      const char* data = bytes.constData();
+      const qint64 saved =
+          jpegScan > 0 ? savedBy(c, data, jpegScan) + savedBy(c, data + jpegScan, size - jpegScan)
+                       : savedBy(c, data, size);
+      tryWhole = saved >= std::max(least, qint64(size) * kOtherMinSaving / 100);
+    }
+    if (tryWhole && size > least) {
+      // Output that would not save `least` bytes does not fit and is given up.
+      QByteArray out(qsizetype(size - least), Qt::Uninitialized);
+      const size_t produced = libdeflate_deflate_compress(c, bytes.constData(), size_t(size),
+                                                          out.data(), size_t(out.size()));
+      if (produced > 0) {
+        out.truncate(qsizetype(produced));
+        entry.Data = std::move(out);
+        entry.Deflated = true;
+        return entry;
+      }
+    }
+  }
+  entry.Data = bytes;
+  return entry;
+}
+
+namespace {
+
+// True when the entry of the archive open at fd (its data at dataOffset) holds exactly bytes.
+bool sameAsEntry(const QByteArray& bytes, int fd, const TZipEntryHeader& entry, qint64 dataOffset) {
+  if (entry.Size != quint64(bytes.size()) ||
+      entry.Crc != quint32(libdeflate_crc32(0, bytes.constData(), size_t(bytes.size()))) ||
+      (entry.Method != kZipStored && entry.Method != kZipDeflated) ||
+      entry.CompressedSize > quint64(std::numeric_limits<qsizetype>::max() / 2))
+    return false;
+  QByteArray stored(qsizetype(entry.CompressedSize), Qt::Uninitialized);
+  for (qsizetype at = 0; at < stored.size();) {
+    const ssize_t n =
+        ::pread(fd, stored.data() + at, size_t(stored.size() - at), off_t(dataOffset + at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    at += n;
+  }
+  if (entry.Method == kZipStored) return stored == bytes;
+  struct Free {
+    void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+  };
+  const std::unique_ptr<libdeflate_decompressor, Free> d(libdeflate_alloc_decompressor());
+  QByteArray plain(bytes.size(), Qt::Uninitialized);
+  return d &&
+         libdeflate_deflate_decompress(d.get(), stored.constData(), size_t(stored.size()),
+                                       plain.data(), size_t(plain.size()),
+                                       nullptr) == LIBDEFLATE_SUCCESS &&
+         plain == bytes;
+}
+
+} // namespace
+
+void TArchiveBuilder::CompressRemaining(int jobs) {
+  std::vector<size_t> todo;
+  for (size_t i = 0; i < wanted_.size(); ++i)
+    if (!wanted_[i].Previous && !spooled_.contains(wanted_[i].Name) &&
+        !sameContent_.contains(wanted_[i].Name) && !unchanged(wanted_[i]))
+      todo.push_back(i);
+  if (todo.empty()) return;
+  qint64 total = 0, done = 0;
+  if (Progress) {
+    for (size_t index : todo)
+      total += wanted_[index].Size;
+    Progress(0, total);
+  }
+  // A file written again with the content the previous archive holds (the database after a run
+  // that changed nothing) keeps its entry: compared with it, not compressed.
+  const QHash<QString, OldEntry>& old = checkedEntries();
+  struct Result {
+    bool Ok = false;
+    bool Same = false; // the previous archive's entry holds these bytes
+    TCompressedEntry Entry;
+  };
+  // Each file in flight is read and compressed on a thread of its own; the futures of
+  // std::async join those threads when they go, so nothing outlives this call.
+  struct Job {
+    size_t Index;
+    std::future<Result> Outcome;
+  };
+  std::deque<Job> running;
+  size_t next = 0;
+  auto startMore = [&] {
+    // A few files in flight per thread keep the threads busy and memory bounded.
+    while (next < todo.size() && running.size() < size_t(2 * std::max(1, jobs))) {
+      const size_t index = todo[next++];
+      const QString source = wanted_[index].Source;
+      const auto o = old.constFind(wanted_[index].Name);
+      TZipEntryHeader previous;
+      qint64 previousAt = -1;
+      if (o != old.constEnd()) {
+        previous = o->Raw.Header;
+        previousAt = o->DataOffset;
+      }
+      running.push_back(
+          {index, std::async(std::launch::async, [source, previous, previousAt, fd = oldFd_] {
+             Result result;
+             QFile file(source);
+             if (!file.open(QIODevice::ReadOnly)) return result;
+             const QByteArray bytes = file.readAll();
+             result.Ok = file.error() == QFileDevice::NoError;
+             if (!result.Ok) return result;
+             result.Same = previousAt >= 0 && sameAsEntry(bytes, fd, previous, previousAt);
+             if (!result.Same) result.Entry = CompressForArchive(bytes);
+             return result;
+           })});
+    }
+  };
+  try {
+    startMore();
+    while (!running.empty()) {
+      Job job = std::move(running.front());
+      running.pop_front();
+      Result result = job.Outcome.get();
+      const Wanted& w = wanted_[job.Index];
+      if (!result.Ok)
+        throw TZipError(QStringLiteral("The file \"%1\" cannot be added to the zip archive: it "
+                                       "cannot be read.")
+                            .arg(w.Source));
+      if (result.Same)
+        sameContent_.insert(w.Name);
+      else
+        Spool(w.Name, w.Source, result.Entry);
+      if (Progress) Progress(done += w.Size, std::max(total, done));
+      startMore();
+    }
+  } catch (...) {
+    running.clear(); // waits for the files still in flight
+    throw;
+  }
+}

@@ -1,0 +1,238 @@
+// Writing the archive: updated where it lies, or written whole into a file that replaces it.
+#include "processing/archive/archivebuilder.h"
+
+#include "processing/archive/archivemark.h"
+#include "processing/archive/archiveupdate.h"
+#include "util/durablefiles.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+void TArchiveBuilder::Write() {
+  if (spool_ && !spool_->flush())
+    throw TZipError(QStringLiteral("The zip archive \"%1\" cannot be written: %2")
+                        .arg(archivePath_, spool_->errorString()));
+  updated_ = false;
+  if (updatable_ && updateInPlace()) {
+    updated_ = true;
+    return;
+  }
+  auto fail = [&](const QString& reason) {
+    stopPrefill(0);
+    QFile::remove(newPath_);
+    throw TZipError(
+        QStringLiteral("The zip archive \"%1\" cannot be written: %2").arg(archivePath_, reason));
+  };
+  // Every entry's place and header first: nothing is written for an entry that is not ready.
+  struct Part {
+    TZipEntryHeader Header;
+    int Fd = -1;
+    qint64 Offset = 0;
+    qint64 LocalOffset = -1; // an entry copied with its local header: where that lies
+    qint64 End = 0;          // where it ends in the new archive
+    bool InPlace = false;    // the copy made ahead holds it at its place
+  };
+  std::vector<Part> parts;
+  parts.reserve(wanted_.size());
+  qint64 total = 0;
+  const int spoolFd = spool_ ? spool_->handle() : -1;
+  for (const Wanted& w : wanted_) {
+    Part part;
+    if (const auto s = spooled_.constFind(w.Name); s != spooled_.constEnd()) {
+      part.Header = s->Header(w.Name);
+      part.Fd = spoolFd;
+      part.Offset = s->Offset;
+    } else if (const auto o = checkedEntries().constFind(w.Name);
+               o != checkedEntries().constEnd() &&
+               (w.Previous || sameContent_.contains(w.Name) || unchanged(w))) {
+      // Copied as it is: compressed bytes, CRC, time stamp and attributes; the name as wanted.
+      part.Header = o->Raw.Header;
+      part.Header.Name = w.Name.toUtf8();
+      part.Fd = oldFd_;
+      part.Offset = o->DataOffset;
+      // The local header there is the one the writer would write: it goes along with the data.
+      if (o->AsWritten && o->Raw.Header.Name == part.Header.Name)
+        part.LocalOffset = qint64(o->Raw.LocalHeaderOffset);
+    } else {
+      fail(QStringLiteral("the entry \"%1\" was not prepared.").arg(w.Name));
+    }
+    total += qint64(part.Header.CompressedSize);
+    parts.push_back(std::move(part));
+  }
+
+  // Where each entry goes; an entry copied as it is that goes where it was is in the copy made
+  // ahead (when that got so far), and the copy need not go beyond the last such entry.
+  qint64 at = 0, keepEnd = 0;
+  for (Part& part : parts) {
+    part.End = at + qint64(ZipLocalHeader(part.Header).size() + part.Header.CompressedSize);
+    part.InPlace = prefill_ && part.LocalOffset == at;
+    if (part.InPlace) keepEnd = part.End;
+    at = part.End;
+  }
+  // While the copy made ahead finishes, the entries it holds in place count as written, as far
+  // as it got.
+  if (Progress) Progress(0, total);
+  const qint64 prefilled = stopPrefill(keepEnd, [&](qint64 done) {
+    if (!Progress) return;
+    qint64 data = 0;
+    for (const Part& part : parts) {
+      if (!part.InPlace || part.End > done) break;
+      data += qint64(part.Header.CompressedSize);
+    }
+    Progress(data, total);
+  });
+  inPlace_ = 0;
+  for (Part& part : parts) {
+    part.InPlace = part.InPlace && part.End <= prefilled;
+    if (part.InPlace) ++inPlace_;
+  }
+  const bool keep = inPlace_ > 0;
+  if (!keep) QFile::remove(newPath_);
+
+  TZipWriter writer;
+  writer.Comment = ArchiveComment(SiteDigest); // tells later runs that the file is ours to replace
+  if (!writer.Open(newPath_, keep)) fail(writer.ErrorString());
+  if (Progress) writer.Copied = [&](quint64 written) { Progress(qint64(written), total); };
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (BeforeEntry) {
+      try {
+        BeforeEntry(int(i));
+      } catch (...) {
+        QFile::remove(newPath_);
+        throw;
+      }
+    }
+    const Part& part = parts[i];
+    const bool added = part.InPlace ? writer.AddInPlace(part.Header)
+                       : part.LocalOffset >= 0
+                           ? writer.AddVerbatim(part.Header, part.Fd, part.LocalOffset)
+                           : writer.AddFrom(part.Header, part.Fd, part.Offset);
+    if (!added) fail(writer.ErrorString());
+  }
+  if (!writer.Finish()) fail(writer.ErrorString());
+  // The archive keeps the permissions the user gave it.
+  if (oldMode_ >= 0) ::chmod(QFile::encodeName(newPath_).constData(), mode_t(oldMode_));
+  if (Progress) Progress(total, total);
+  // On the disk before it takes the old one's place: a power cut leaves one of the two whole.
+  QString unsynced;
+  if (!SyncFile(newPath_, &unsynced)) fail(unsynced);
+  // The new archive takes the old one's place in one step. Exchanging the two names (then
+  // removing the old archive under the new name) does that without making the file system
+  // write the whole new archive out at once, as replacing a file by a rename does on some file
+  // systems; a plain rename is the fallback.
+  const QByteArray encoded = QFile::encodeName(newPath_);
+  const QByteArray target = QFile::encodeName(archivePath_);
+  if (QFileInfo::exists(archivePath_) && renameat2(AT_FDCWD, encoded.constData(), AT_FDCWD,
+                                                   target.constData(), RENAME_EXCHANGE) == 0) {
+    QFile::remove(newPath_);
+    SyncFolderOf(archivePath_);
+    return;
+  }
+  if (std::rename(encoded.constData(), target.constData()) != 0) {
+    const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+    QFile::remove(newPath_);
+    throw TZipError(
+        QStringLiteral("The zip archive \"%1\" cannot be written: %2").arg(archivePath_, reason));
+  }
+  SyncFolderOf(archivePath_);
+}
+
+bool TArchiveBuilder::sameAsOld(const SpoolRecord& spooled, const OldEntry& old) const {
+  const TZipEntryHeader& h = old.Raw.Header;
+  if (!spool_ || spooled.Crc != h.Crc || quint64(spooled.Size) != h.Size ||
+      quint64(spooled.Length) != h.CompressedSize ||
+      (spooled.Deflated ? kZipDeflated : kZipStored) != h.Method)
+    return false;
+  constexpr qint64 kPiece = qint64(1) << 20;
+  QByteArray a(qsizetype(std::min(spooled.Length, kPiece)), Qt::Uninitialized), b = a;
+  for (qint64 at = 0; at < spooled.Length;) {
+    const qint64 piece = std::min(spooled.Length - at, kPiece);
+    if (::pread(spool_->handle(), a.data(), size_t(piece), off_t(spooled.Offset + at)) != piece ||
+        ::pread(oldFd_, b.data(), size_t(piece), off_t(old.DataOffset + at)) != piece ||
+        std::memcmp(a.constData(), b.constData(), size_t(piece)) != 0)
+      return false;
+    at += piece;
+  }
+  return true;
+}
+
+bool TArchiveBuilder::updateInPlace() {
+  const QHash<QString, OldEntry>& old = checkedEntries();
+  // Entries whose headers are not as this program writes them (or damaged) are made anew by a
+  // full write.
+  if (size_t(old.size()) != oldCount_) return false;
+  TArchiveUpdatePlan plan;
+  plan.OldSize = oldSize_;
+  plan.OldDirectoryOffset = oldDirectory_;
+  plan.Comment = ArchiveComment(SiteDigest);
+  plan.Entries.reserve(wanted_.size());
+  // The old entries that stay, marked where they lie (one lookup each, no set of names).
+  for (auto o = old.constBegin(); o != old.constEnd(); ++o)
+    o->Kept = false;
+  int kept = 0;
+  const int spoolFd = spool_ ? spool_->handle() : -1;
+  for (const Wanted& w : wanted_) {
+    TArchiveUpdateEntry entry;
+    const auto o = old.constFind(w.Name);
+    const auto s = spooled_.constFind(w.Name);
+    if (o != old.constEnd() &&
+        (s != spooled_.constEnd()
+             ? sameAsOld(*s, *o)
+             : (w.Previous || sameContent_.contains(w.Name) || unchanged(w)))) {
+      // It stays where it is, as it is (with its time stamp when only the file's time changed).
+      if (!o->AsWritten) return false;
+      entry.Header = o->Raw.Header;
+      entry.Kept = true;
+      entry.LocalOffset = qint64(o->Raw.LocalHeaderOffset);
+      if (!o->Kept) ++kept;
+      o->Kept = true;
+    } else if (s != spooled_.constEnd()) {
+      entry.Header = s->Header(w.Name);
+      entry.SourceFd = spoolFd;
+      entry.SourceOffset = s->Offset;
+    } else {
+      // Made anew by the full write, which names what is missing.
+      return false;
+    }
+    plan.Entries.push_back(std::move(entry));
+  }
+  for (auto o = old.constBegin(); o != old.constEnd(); ++o)
+    if (!o->Kept)
+      plan.Dead.emplace_back(qint64(o->Raw.LocalHeaderOffset),
+                             o->DataOffset + qint64(o->Raw.Header.CompressedSize));
+  inPlace_ = kept;
+  // An archive that does not name the digest of its site's database yet (one of an earlier
+  // version, or one whose database changed without changing the site) gets a new directory that
+  // does, once: later runs then need not make the site's database to find it unchanged.
+  if (plan.Dead.empty() && size_t(inPlace_) == plan.Entries.size() &&
+      SiteDigest == previousSiteDigest_) {
+    // Nothing changed: the archive is not touched at all.
+    qint64 done = 0, total = 0;
+    for (const TArchiveUpdateEntry& entry : plan.Entries)
+      total += qint64(entry.Header.CompressedSize);
+    if (Progress) Progress(0, total);
+    for (size_t i = 0; i < plan.Entries.size(); ++i) {
+      if (BeforeEntry) BeforeEntry(int(i));
+      done += qint64(plan.Entries[i].Header.CompressedSize);
+      if (Progress) Progress(done, total);
+    }
+    return true;
+  }
+  PlanArchiveUpdate(plan);
+  // Space of entries that went is given back by writing the whole archive anew once it is more
+  // than a quarter of the file.
+  if (plan.Unused * 4 > plan.NewSize) return false;
+  const QString failed = UpdateArchiveInPlace(archivePath_, plan, BeforeEntry, Progress);
+  if (!failed.isEmpty())
+    throw TZipError(
+        QStringLiteral("The zip archive \"%1\" cannot be written: %2").arg(archivePath_, failed));
+  return true;
+}

@@ -779,8 +779,16 @@ void TfrmLumenFold2::connectPictureView() {
   lvwMain->OnActionClick = [this](TphotoListView*, int number) { actionClicked(number); };
   connect(lvwMain, &TphotoListView::PreviewsWanted, this,
           [this](const QList<TLumenfoldPicture*>& pictures) {
-            for (TLumenfoldPicture* p : TThumbnailThread::LoadWanted(loader_, pictures))
+            const int step = lvwMain->PreviewStep();
+            QList<TLumenfoldPicture*> lacking;
+            for (TLumenfoldPicture* p : TThumbnailThread::LoadWanted(loader_, pictures, step,
+                                                                     &lacking))
               lvwMain->InvalidatePicture(p);
+            // Larger tiles than the finished loader made previews for: a loader makes them.
+            if (!lacking.isEmpty() && !loader_) {
+              StartThumbnailLoader();
+              if (loader_) loader_->Request(lacking, step);
+            }
           });
 }
 

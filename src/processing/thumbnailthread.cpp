@@ -14,8 +14,8 @@
 #include "util/jpegcodec.h"
 #include "util/memorybudget.h"
 #include "util/memorytuning.h"
-#include "util/pictureformats.h"
 #include "util/messages.h"
+#include "util/pictureformats.h"
 #include "util/programfolder.h"
 #include "util/safefile.h"
 
@@ -69,13 +69,13 @@ QSize MakePreview(const QString& original, const QString& preview, QSize box,
       bitmap = ResampleBitmap(decoded, window, fit.Size, rfNearest);
       ConvertToSrgb(bitmap, ColourPlanForJpeg(data, original));
     } else {
-      QImage decoded = TThumbnailThread::DecodeOtherOriginal(original, data, limits.MaxPixels,
-                                                             limits.Budget);
+      QImage decoded =
+          TThumbnailThread::DecodeOtherOriginal(original, data, limits.MaxPixels, limits.Budget);
       full = decoded.size();
       const TFitResult fit = FitIntoBoxTraced(full, box.width(), box.height(), true, names);
       if (fit.Size.isEmpty()) throw EImageError(QStringLiteral("The picture has no pixels."));
-      bitmap = ResampleBitmap(decoded, QRectF(0, 0, full.width(), full.height()), fit.Size,
-                              rfNearest);
+      bitmap =
+          ResampleBitmap(decoded, QRectF(0, 0, full.width(), full.height()), fit.Size, rfNearest);
     }
     const QString failure =
         WritePreviewFile(preview, EncodeJpeg(bitmap, TThumbnailThread::PreviewQuality));
@@ -97,8 +97,8 @@ QImage TThumbnailThread::DecodeOtherOriginal(const QString& path, const QByteArr
   const TPictureFormat format = SniffPictureFormat(data.left(16));
   const QSize size = ReadOtherPictureSize(path, data);
   CheckPixelLimit(path, size, maxPixels);
-  const qint64 need =
-      data.size() + OtherPictureDecodeBytes(format, size) + qint64(size.width()) * size.height() * 4;
+  const qint64 need = data.size() + OtherPictureDecodeBytes(format, size) +
+                      qint64(size.width()) * size.height() * 4;
   if (budget && !budget->Reserve(need))
     throw EImageError(QStringLiteral("The picture \"%1\" (%2 x %3 pixels) needs about %4 MB to be "
                                      "shown, more than the memory it may take.")

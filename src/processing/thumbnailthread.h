@@ -8,8 +8,8 @@
 // get the preview of the size its tiles need (a preview step, core/previewcache.h), made when
 // its file is missing. Several workers (this thread and the pool's) take one picture each; a
 // JPEG is decoded at a reduced DCT scale, other formats within the project's pixel limit and a
-// memory budget (a picture beyond them gets no preview, and its PreviewError says why). A picture whose
-// original is not there loses its preview and gets OriginalMissing set (cleared once it is
+// memory budget (a picture beyond them gets no preview, and its PreviewError says why). A picture
+// whose original is not there loses its preview and gets OriginalMissing set (cleared once it is
 // back). Each preview it attaches or drops is announced by message LF_MSG_THUMBNAIL (first
 // parameter the picture's position, second the picture) posted to the view and to the owner.
 //
@@ -167,9 +167,9 @@ private:
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   bool paused_ = false;
-  bool closed_ = false;      // no more requests are taken
+  bool closed_ = false;         // no more requests are taken
   std::deque<Wanted> requests_; // positions asked for, newest first
-  std::vector<char> queued_; // per position: in requests_
+  std::vector<char> queued_;    // per position: in requests_
   std::atomic<bool> terminate_{false};
   std::atomic<int> decoded_{0};
   std::atomic<int> reused_{0};
@@ -183,6 +183,6 @@ private:
   };
   std::vector<Unsaved> unsaved_; // user-interface thread: rows to write in the next batch
   QTimer rowTimer_;
-  qint64 maxPixels_ = 0;              // the project's pixel limit (0: none)
+  qint64 maxPixels_ = 0;            // the project's pixel limit (0: none)
   TMemoryBudget* budget_ = nullptr; // while the workers run
 };

@@ -432,8 +432,12 @@ bool TfrmLumenFold2::event(QEvent* e) {
     // it may belong to an album that is gone by now. The loader has put its findings into the
     // picture on this thread, so a row that the view still lists shows them.
     const auto* m = static_cast<const TMessageEvent*>(e);
-    lvwMain->PictureChanged(reinterpret_cast<const TLumenfoldPicture*>(m->Second));
-    RepaintAlbums();
+    const auto* picture = reinterpret_cast<const TLumenfoldPicture*>(m->Second);
+    lvwMain->PictureChanged(picture);
+    // A picture the view lists is alive and read: the album list (whose every repaint scales
+    // the albums' face pictures anew) is repainted for face pictures only, not ten thousand
+    // times while a large album loads.
+    if (lvwMain->IndexOfPicture(picture) < 0 || picture->IsFace) RepaintAlbums();
     return true;
   }
   if (e->type() == QEvent::StatusTip) {
@@ -781,8 +785,8 @@ void TfrmLumenFold2::connectPictureView() {
           [this](const QList<TLumenfoldPicture*>& pictures) {
             const int step = lvwMain->PreviewStep();
             QList<TLumenfoldPicture*> lacking;
-            for (TLumenfoldPicture* p : TThumbnailThread::LoadWanted(loader_, pictures, step,
-                                                                     &lacking))
+            for (TLumenfoldPicture* p :
+                 TThumbnailThread::LoadWanted(loader_, pictures, step, &lacking))
               lvwMain->InvalidatePicture(p);
             // Larger tiles than the finished loader made previews for: a loader makes them.
             if (!lacking.isEmpty() && !loader_) {

@@ -710,6 +710,7 @@ void TfrmLumenFold2::FillPictureView() {
 
 void TfrmLumenFold2::StartThumbnailLoader() {
   StopThumbnailLoader();
+  loaderHeld_ = false;
   if (!currentAlbum_ || currentAlbum_->Pictures.Count() == 0) return;
   auto* loader = new TThumbnailThread(currentAlbum_, this, lvwMain);
   // Rows of an album that is not in the database yet are written by the album's own save, which
@@ -725,6 +726,7 @@ void TfrmLumenFold2::StartThumbnailLoader() {
 }
 
 void TfrmLumenFold2::StopThumbnailLoader() {
+  loaderHeld_ = true;
   TThumbnailThread::StopAndWait(loader_);
 }
 
@@ -788,8 +790,9 @@ void TfrmLumenFold2::connectPictureView() {
             for (TLumenfoldPicture* p :
                  TThumbnailThread::LoadWanted(loader_, pictures, step, &lacking))
               lvwMain->InvalidatePicture(p);
-            // Larger tiles than the finished loader made previews for: a loader makes them.
-            if (!lacking.isEmpty() && !loader_) {
+            // Larger tiles than the finished loader made previews for: a loader makes them,
+            // unless the loader was stopped on purpose (a save, a processing run).
+            if (!lacking.isEmpty() && !loader_ && !loaderHeld_) {
               StartThumbnailLoader();
               if (loader_) loader_->Request(lacking, step);
             }

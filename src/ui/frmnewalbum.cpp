@@ -110,15 +110,9 @@ TfrmNewAlbum::TfrmNewAlbum(QWidget* parent, TLumenfoldProject* project,
        {ui->lvwThumbs, ui->lvwFace, ui->lvwSignature, ui->lvwCategory, ui->lvwSummary})
     connect(view, &TphotoListView::PreviewsWanted, this,
             [this, view](const QList<TLumenfoldPicture*>& pictures) {
-              const int step = view->PreviewStep();
-              QList<TLumenfoldPicture*> lacking;
               for (TLumenfoldPicture* p :
-                   TThumbnailThread::LoadWanted(loader_, pictures, step, &lacking))
+                   TThumbnailThread::LoadWanted(loader_, pictures, view->PreviewStep()))
                 view->InvalidatePicture(p);
-              if (!lacking.isEmpty() && !loader_) {
-                startThumbnailLoader();
-                if (loader_) loader_->Request(lacking, step);
-              }
             });
   ui->lvwFace->SetMultiSelect(false);
   connect(ui->lvwFace, &TphotoListView::SelectionChanged, this, [this] {

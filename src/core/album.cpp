@@ -478,6 +478,10 @@ bool TLumenfoldAlbum::importFiles(const QString& folder, bool onlyNew) {
   int sortOrder = onlyNew ? Pictures.Count() + 1 : 1;
   // Titles and keywords the photographer wrote in their editor come along.
   const QStringList languages = Project ? SiteLanguageCodes(*Project) : QStringList();
+  QSet<int> categoriesBefore;
+  if (Project)
+    for (int i = 0; i < Project->Categories.Count(); ++i)
+      categoriesBefore.insert(Project->Categories.Categories(i)->Id);
   for (const QFileInfo& info : found.Files) {
     auto* p = new TLumenfoldPicture(this);
     p->OriginalFileName = info.fileName();
@@ -505,6 +509,10 @@ bool TLumenfoldAlbum::importFiles(const QString& folder, bool onlyNew) {
     Pictures.Add(QString(), p);
     p->SetDirty(true);
   }
+  if (Project)
+    for (int i = 0; i < Project->Categories.Count(); ++i)
+      if (const int id = Project->Categories.Categories(i)->Id; !categoriesBefore.contains(id))
+        CategoriesMadeByImport.append(id);
   if (!found.LeftOut.isEmpty())
     Prompt()->warning(QStringLiteral("%1 picture file(s) of \"%2\" were not imported; rename or "
                                      "replace them and import again: %3")

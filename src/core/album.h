@@ -105,6 +105,9 @@ public:
   // imported: the error names both and the result is false.
   bool ImportFolder(const QString& folder);
   bool ImportNewFiles(const QString& folder);
+  // Ids of the categories that imports of this album made from the files' keywords (a wizard
+  // that is cancelled takes them away again).
+  QList<int> CategoriesMadeByImport;
   // Why importing the folder (only the new files, or all) would be refused; empty when not.
   QString ImportProblem(const QString& folder, bool onlyNew) const;
   // Deletes the picture's rows and links, then frees it when it is in Pictures. Files stay.

@@ -150,15 +150,10 @@ TLumenfoldBitmap TLumenfoldPicture::Thumbnail() const {
   return thumbnail_;
 }
 
-void TLumenfoldPicture::LoadThumbnail() {
-  const QString path = TempThumbPath();
-  if (!QFileInfo(path).isFile()) return;
-  try {
-    QImage image = DecodeJpegFile(path);
-    if (!image.isNull()) SetThumbnail(MakeBitmap(std::move(image)));
-  } catch (const EImageError&) {
-    // A damaged preview is remade by the thumbnail loader.
-  }
+void TLumenfoldPicture::LoadThumbnail(int step) {
+  // A missing, torn or damaged preview is remade by the thumbnail loader.
+  QImage image = ReadPreviewFile(PreviewStepPath(TempThumbPath(), step));
+  if (!image.isNull()) SetThumbnail(MakeBitmap(std::move(image)));
 }
 
 QString TLumenfoldPicture::NameProblem() const {
@@ -469,6 +464,9 @@ bool TLumenfoldPicture::DeleteWithFiles() {
   for (const QString& path :
        {TempThumbPath(), ThumbPath(), MediumPath(), LargePath(), OriginalPath()})
     QFile::remove(path);
+  for (int step = 1; step < kPreviewSteps; ++step)
+    if (const QString path = PreviewStepPath(TempThumbPath(), step); !path.isEmpty())
+      QFile::remove(path);
   TLumenfoldPicture* listed = index >= 0 ? album->Pictures.Pictures(index) : nullptr;
   if (album) {
     if (album->FacePicture == this || album->FacePicture == listed) album->FacePicture = nullptr;

@@ -113,8 +113,9 @@ public:
   // TempThumbPath stays).
   void SetThumbnail(const TLumenfoldBitmap& bitmap);
   TLumenfoldBitmap Thumbnail() const;
-  // Loads the file at TempThumbPath as preview when it exists.
-  void LoadThumbnail();
+  // Loads the preview file of the step (see PreviewStepPath; 0: TempThumbPath) when it exists
+  // and is whole.
+  void LoadThumbnail(int step = 0);
 
   // The album's project, or nullptr.
   TLumenfoldProject* Project() const;

@@ -3,7 +3,18 @@
 #include "core/bitmaplist.h"
 #include "core/picture.h"
 
+#include "util/imageerror.h"
+#include "util/jpegcodec.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QMutexLocker>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 qint64 TPreviewCache::LimitBytes() const {
   QMutexLocker lock(&ThumbnailLock());
@@ -81,4 +92,79 @@ void TPreviewCache::drop(std::list<Entry>::iterator entry) {
 TPreviewCache& PreviewCache() {
   static TPreviewCache cache;
   return cache;
+}
+
+QSize PreviewStepBox(int step) {
+  const int factor = 1 << qBound(0, step, kPreviewSteps - 1);
+  return QSize(160 * factor, 120 * factor);
+}
+
+int PreviewStepFor(QSize pixels) {
+  for (int step = 0; step < kPreviewSteps - 1; ++step) {
+    const QSize box = PreviewStepBox(step);
+    // The picture fills the box's width or its height, whichever its shape reaches first: the
+    // box serves when the tile needs no more than it on both sides.
+    if (pixels.width() <= box.width() && pixels.height() <= box.height()) return step;
+  }
+  return kPreviewSteps - 1;
+}
+
+QString PreviewStepPath(const QString& basePath, int step) {
+  if (basePath.isEmpty() || step <= 0) return basePath;
+  const QFileInfo base(basePath);
+  QString name = base.fileName();
+  if (!name.startsWith(QLatin1String("tmp_"))) return QString();
+  name.insert(3, QString::number(PreviewStepBox(step).width()));
+  return base.dir().filePath(name);
+}
+
+bool PreviewServesStep(QSize preview, QSize originalSize, int step) {
+  if (preview.isEmpty()) return false;
+  const QSize box = PreviewStepBox(step);
+  // One pixel less for the rounding of the fitted size.
+  if (preview.width() >= box.width() - 1 || preview.height() >= box.height() - 1) return true;
+  return originalSize.isValid() && !originalSize.isEmpty() &&
+         preview.width() >= originalSize.width() - 1 &&
+         preview.height() >= originalSize.height() - 1;
+}
+
+QString WritePreviewFile(const QString& path, const QByteArray& jpeg) {
+  auto reason = [](int error) { return QString::fromLocal8Bit(std::strerror(error)); };
+  static std::atomic<unsigned> counter{0};
+  const QByteArray target = QFile::encodeName(path);
+  const QByteArray temp = target + ".tmp" + QByteArray::number(qint64(::getpid())) + '-' +
+                          QByteArray::number(counter.fetch_add(1));
+  const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return reason(errno);
+  for (qint64 done = 0; done < jpeg.size();) {
+    const ssize_t n = ::write(fd, jpeg.constData() + done, size_t(jpeg.size() - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int error = n < 0 ? errno : EIO;
+      ::close(fd);
+      ::unlink(temp.constData());
+      return reason(error);
+    }
+    done += n;
+  }
+  if (::close(fd) != 0 || ::rename(temp.constData(), target.constData()) != 0) {
+    const int error = errno;
+    ::unlink(temp.constData());
+    return reason(error);
+  }
+  return QString();
+}
+
+QImage ReadPreviewFile(const QString& path) {
+  QFile file(path);
+  if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) return QImage();
+  const QByteArray data = file.readAll();
+  // A whole JPEG file starts with its SOI marker and ends with its EOI marker.
+  if (data.size() < 4 || !data.startsWith("\xFF\xD8") || !data.endsWith("\xFF\xD9"))
+    return QImage();
+  try {
+    return DecodeJpegData(data, 1, nullptr, path);
+  } catch (const EImageError&) {
+    return QImage();
+  }
 }

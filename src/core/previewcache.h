@@ -11,6 +11,9 @@
 //
 // Threads: any thread. The public calls take ThumbnailLock() themselves; the picture's preview
 // calls (SetThumbnail, Thumbnail) enter and touch pictures while they hold it.
+#include <QImage>
+#include <QSize>
+#include <QString>
 #include <QtGlobal>
 #include <list>
 #include <unordered_map>
@@ -59,3 +62,26 @@ private:
 
 // The one cache, alive from first use to program end.
 TPreviewCache& PreviewCache();
+
+// ---- Preview files ------------------------------------------------------------------------------
+// A preview is made in one of a few fixed sizes, the smallest whose box covers what a tile shows
+// (device pixels), so that few files exist per picture whatever the tile size. Step 0 is the
+// file at TLumenfoldPicture::TempThumbPath ("ps_tmp/tmp_NAME"); larger steps sit beside it as
+// "ps_tmp/tmpSIDE_NAME" (SIDE the box's width).
+inline constexpr int kPreviewSteps = 3;
+// The box of a step (clamped to 0..kPreviewSteps-1): 160 x 120, 320 x 240, 640 x 480.
+QSize PreviewStepBox(int step);
+// The smallest step whose box covers pixels (the largest when none does).
+int PreviewStepFor(QSize pixels);
+// The file of a step, from the step-0 path; empty for an empty path.
+QString PreviewStepPath(const QString& basePath, int step);
+// True when a preview bitmap of this size serves the step: it fills the step's box on one side,
+// or the picture itself (originalSize, when known) is no larger.
+bool PreviewServesStep(QSize preview, QSize originalSize, int step);
+
+// Preview files are a cache that can be made again, so they are written without waiting for the
+// disk: a complete temporary renamed over the old file. A file torn by a crash (cut short, or
+// empty) is recognised when read: ReadPreviewFile gives a null image for it, as for a missing or
+// undecodable one, and the loader makes it again.
+QString WritePreviewFile(const QString& path, const QByteArray& jpeg);
+QImage ReadPreviewFile(const QString& path);

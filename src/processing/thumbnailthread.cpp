@@ -4,14 +4,18 @@
 #include "core/bitmaplist.h"
 #include "core/picture.h"
 #include "core/previewcache.h"
+#include "core/project.h"
+#include "db/sqlaccess.h"
 #include "util/colour.h"
 #include "util/handover.h"
 #include "util/helpers.h"
 #include "util/imaging.h"
 #include "util/jpegcodec.h"
 #include "util/lumenfolderror.h"
+#include "util/memorybudget.h"
 #include "util/memorytuning.h"
 #include "util/messages.h"
+#include "util/pictureformats.h"
 #include "util/programfolder.h"
 #include "util/safefile.h"
 #include "util/userprompt.h"
@@ -21,49 +25,63 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QThreadPool>
 #include <QTimer>
+#include <algorithm>
 #include <exception>
 
 namespace {
 
-// Reads a preview file into a 32-bit bitmap; null when it cannot be decoded.
+// Reads a preview file into a 32-bit bitmap; null when it is missing, torn or cannot be decoded.
 TLumenfoldBitmap LoadPreview(const QString& path) {
-  try {
-    return MakeBitmap(DecodeJpegFile(path));
-  } catch (const EImageError&) {
-    return nullptr;
-  }
+  QImage image = ReadPreviewFile(path);
+  return image.isNull() ? nullptr : MakeBitmap(std::move(image));
 }
 
-// Makes the preview file of an original and leaves the preview in bitmap; returns the original's
-// stored size. A JPEG original is read once and decoded at the smallest DCT scale that still
-// gives at least the preview's size, so the nearest filter only ever reduces.
-QSize MakePreview(const QString& original, const QString& preview, QImage& bitmap) {
+// What a worker needs besides the picture to make a preview.
+struct TPreviewLimits {
+  qint64 MaxPixels = 0;            // a larger original is refused (0: no limit)
+  TMemoryBudget* Budget = nullptr; // the decodes of other formats reserve their memory here
+};
+
+// Makes the preview file of an original for a box and leaves the preview in bitmap; returns the
+// original's stored size. A JPEG original is read once and decoded at the smallest DCT scale
+// that still gives at least the preview's size, so the nearest filter only ever reduces. Other
+// formats are decoded whole, within the pixel limit and the memory budget.
+QSize MakePreview(const QString& original, const QString& preview, QSize box,
+                  const TPreviewLimits& limits, QImage& bitmap) {
   QFile file;
   QString problem;
   if (!OpenRegularFile(file, original, &problem)) throw EImageError(problem);
   const QByteArray data = file.readAll();
   file.close();
-  if (!data.startsWith("\xFF\xD8")) {
-    // Some other picture format under a JPEG name: the general path handles it.
-    const QSize size = ScalePictureFile(original, preview, TThumbnailThread::PreviewWidth,
-                                        TThumbnailThread::PreviewHeight, true, rfNearest);
-    bitmap = DecodeJpegFile(preview);
-    return size;
-  }
+  const QString names = original + QStringLiteral("->") + preview + QLatin1Char('.');
   try {
-    const QSize full = ReadJpegSize(data, original);
-    const TFitResult fit =
-        FitIntoBoxTraced(full, TThumbnailThread::PreviewWidth, TThumbnailThread::PreviewHeight,
-                         true, original + QStringLiteral("->") + preview + QLatin1Char('.'));
-    if (fit.Size.isEmpty()) throw EImageError(QStringLiteral("The picture has no pixels."));
-    const int d =
-        fit.Scale >= 1.0 ? 1 : JpegScaleForMinimumSize(full, fit.Size.width(), fit.Size.height());
-    const QImage decoded = DecodeJpegData(data, d, nullptr, original);
-    const QRectF window(0, 0, double(full.width()) / d, double(full.height()) / d);
-    bitmap = ResampleBitmap(decoded, window, fit.Size, rfNearest);
-    ConvertToSrgb(bitmap, ColourPlanForJpeg(data, original));
-    EncodeJpegFile(bitmap, TThumbnailThread::PreviewQuality, preview);
+    QSize full;
+    if (data.startsWith("\xFF\xD8")) {
+      full = ReadJpegSize(data, original);
+      CheckPixelLimit(original, full, limits.MaxPixels);
+      const TFitResult fit = FitIntoBoxTraced(full, box.width(), box.height(), true, names);
+      if (fit.Size.isEmpty()) throw EImageError(QStringLiteral("The picture has no pixels."));
+      const int d =
+          fit.Scale >= 1.0 ? 1 : JpegScaleForMinimumSize(full, fit.Size.width(), fit.Size.height());
+      const QImage decoded = DecodeJpegData(data, d, nullptr, original);
+      const QRectF window(0, 0, double(full.width()) / d, double(full.height()) / d);
+      bitmap = ResampleBitmap(decoded, window, fit.Size, rfNearest);
+      ConvertToSrgb(bitmap, ColourPlanForJpeg(data, original));
+    } else {
+      QImage decoded =
+          TThumbnailThread::DecodeOtherOriginal(original, data, limits.MaxPixels, limits.Budget);
+      full = decoded.size();
+      const TFitResult fit = FitIntoBoxTraced(full, box.width(), box.height(), true, names);
+      if (fit.Size.isEmpty()) throw EImageError(QStringLiteral("The picture has no pixels."));
+      bitmap =
+          ResampleBitmap(decoded, QRectF(0, 0, full.width(), full.height()), fit.Size, rfNearest);
+    }
+    const QString failure =
+        WritePreviewFile(preview, EncodeJpeg(bitmap, TThumbnailThread::PreviewQuality));
+    if (!failure.isEmpty())
+      throw EImageError(QStringLiteral("Cannot write file \"%1\": %2.").arg(preview, failure));
     return full;
   } catch (const EImageRangeError&) {
     throw;
@@ -74,6 +92,30 @@ QSize MakePreview(const QString& original, const QString& preview, QImage& bitma
 }
 
 } // namespace
+
+QImage TThumbnailThread::DecodeOtherOriginal(const QString& path, const QByteArray& data,
+                                             qint64 maxPixels, TMemoryBudget* budget) {
+  const TPictureFormat format = SniffPictureFormat(data.left(16));
+  const QSize size = ReadOtherPictureSize(path, data);
+  CheckPixelLimit(path, size, maxPixels);
+  const qint64 need = data.size() + OtherPictureDecodeBytes(format, size) +
+                      qint64(size.width()) * size.height() * 4;
+  if (budget && !budget->Reserve(need))
+    throw EImageError(QStringLiteral("The picture \"%1\" (%2 x %3 pixels) needs about %4 MB to be "
+                                     "shown, more than the memory it may take.")
+                          .arg(path)
+                          .arg(size.width())
+                          .arg(size.height())
+                          .arg(need / 1048576));
+  struct Release {
+    TMemoryBudget* Budget;
+    qint64 Bytes;
+    ~Release() {
+      if (Budget) Budget->Finish(Bytes, 0);
+    }
+  } release{budget, need};
+  return DecodeOtherPicture(path, data, maxPixels);
+}
 
 // One picture as the worker sees it, taken on the user-interface thread.
 struct TThumbnailThread::Snapshot {
@@ -121,6 +163,7 @@ TThumbnailThread::TThumbnailThread(TLumenfoldAlbum* album, QObject* owner, QObje
     : album_(album), owner_(owner), view_(view) {
   if (album_) {
     albumPath_ = album_->Path;
+    if (album_->Project) maxPixels_ = qint64(std::max(0, album_->Project->MaxMegapixels)) * 1000000;
     snapshot_.reserve(size_t(album_->Pictures.Count()));
     for (int k = 0; k < album_->Pictures.Count(); ++k) {
       Snapshot s;
@@ -139,6 +182,9 @@ TThumbnailThread::TThumbnailThread(TLumenfoldAlbum* album, QObject* owner, QObje
     }
     queued_.assign(snapshot_.size(), 0);
   }
+  rowTimer_.setSingleShot(true);
+  rowTimer_.setInterval(250);
+  connect(&rowTimer_, &QTimer::timeout, this, &TThumbnailThread::writeRows);
   // finished() is emitted by the worker; this object lives on the creating thread, so the
   // handler runs there, after every finding posted before it.
   connect(this, &QThread::finished, this, &TThumbnailThread::handleFinished, Qt::QueuedConnection);
@@ -180,19 +226,20 @@ void TThumbnailThread::StopAndWait(QPointer<TThumbnailThread>& held) {
   if (held == loader) held = nullptr;
 }
 
-QList<TLumenfoldPicture*> TThumbnailThread::Request(const QList<TLumenfoldPicture*>& pictures) {
+QList<TLumenfoldPicture*> TThumbnailThread::Request(const QList<TLumenfoldPicture*>& pictures,
+                                                    int step) {
   std::unique_lock lock(mutex_);
   if (closed_ || terminate_) return pictures;
   // The newest request goes first (the rows on screen now), each picture queued once.
   QList<TLumenfoldPicture*> left;
-  std::vector<int> batch;
+  std::vector<Wanted> batch;
   for (TLumenfoldPicture* picture : pictures) {
     const int position = positions_.value(picture, -1);
     if (position < 0)
       left.append(picture);
     else if (!queued_[size_t(position)]) {
       queued_[size_t(position)] = 1;
-      batch.push_back(position);
+      batch.push_back({position, step});
     }
   }
   requests_.insert(requests_.begin(), batch.begin(), batch.end());
@@ -201,12 +248,28 @@ QList<TLumenfoldPicture*> TThumbnailThread::Request(const QList<TLumenfoldPictur
 }
 
 QList<TLumenfoldPicture*> TThumbnailThread::LoadWanted(TThumbnailThread* loader,
-                                                       const QList<TLumenfoldPicture*>& pictures) {
+                                                       const QList<TLumenfoldPicture*>& pictures,
+                                                       int step,
+                                                       QList<TLumenfoldPicture*>* lacking) {
   QList<TLumenfoldPicture*> loaded;
-  for (TLumenfoldPicture* picture : loader ? loader->Request(pictures) : pictures) {
-    if (picture->OriginalMissing || picture->Thumbnail()) continue;
-    picture->LoadThumbnail();
-    if (picture->Thumbnail()) loaded.append(picture);
+  for (TLumenfoldPicture* picture : loader ? loader->Request(pictures, step) : pictures) {
+    if (picture->OriginalMissing) continue;
+    const TLumenfoldBitmap shown = picture->Thumbnail();
+    const QSize original(picture->OriginalWidth, picture->OriginalHeight);
+    if (shown && PreviewServesStep(shown->size(), original, step)) continue;
+    const QString file = PreviewStepPath(picture->TempThumbPath(), step);
+    if (file.isEmpty()) continue;
+    QImage image = ReadPreviewFile(file);
+    if (image.isNull()) {
+      // No file of that size yet: a loader makes it; meanwhile a smaller one is shown.
+      if (lacking && picture->PreviewError.isEmpty()) lacking->append(picture);
+      if (!shown && step > 0) image = ReadPreviewFile(picture->TempThumbPath());
+      if (image.isNull()) continue;
+    }
+    // A file no larger than the preview shown (a small original) changes nothing.
+    if (shown && image.width() <= shown->width() && image.height() <= shown->height()) continue;
+    picture->SetThumbnail(MakeBitmap(std::move(image)));
+    loaded.append(picture);
   }
   return loaded;
 }
@@ -227,65 +290,45 @@ bool TThumbnailThread::waitWhilePaused() {
   return !terminate_;
 }
 
+// What the workers share about the walk; guarded by mutex_.
+struct TThumbnailThread::Walk {
+  std::vector<char> Examined; // per position: visited once
+  size_t Next = 0;            // the walk's next position in album order
+  int Failed = 0;
+  QString FirstFailure;
+  bool Ended = false; // a worker saw the end asked for
+};
+
 void TThumbnailThread::run() {
   QString error;
   try {
     if (!albumPath_.isEmpty() && QFileInfo(albumPath_).isDir()) {
       const QString previewFolder = IncludeTrailingSeparator(albumPath_) + QStringLiteral("ps_tmp");
       if (QDir().mkpath(previewFolder)) {
-        bool ended = true;
-        int failed = 0;
-        QString firstFailure;
-        std::vector<char> examined(snapshot_.size(), 0);
-        size_t next = 0;
-        for (;;) {
-          if (!waitWhilePaused()) {
-            ended = false;
-            break;
-          }
-          // Rows the view shows come first, then the walk goes on in album order.
-          int position = -1;
-          bool requested = false;
-          {
-            std::unique_lock lock(mutex_);
-            if (!requests_.empty()) {
-              position = requests_.front();
-              requests_.pop_front();
-              queued_[size_t(position)] = 0;
-              requested = true;
-            } else {
-              while (next < snapshot_.size() && examined[next])
-                ++next;
-              if (next == snapshot_.size()) {
-                closed_ = true;
-                break;
-              }
-              position = int(next++);
-            }
-          }
-          const Snapshot& picture = snapshot_[size_t(position)];
-          if (picture.Picture) {
-            Finding found =
-                examined[size_t(position)] ? reload(picture) : examine(picture, requested);
-            if (found.Kind == Finding::TKind::Failed && failed++ == 0) firstFailure = found.Error;
-            if (found.Kind != Finding::TKind::Nothing)
-              QCoreApplication::postEvent(this, new FindingEvent(std::move(found)));
-          }
-          if (!examined[size_t(position)]) {
-            examined[size_t(position)] = 1;
-            ++visited_;
-          }
-        }
-        if (ended) {
+        Walk walk;
+        walk.Examined.assign(snapshot_.size(), 0);
+        // Decodes of other formats than JPEG reserve their memory as a processing run does.
+        TMemoryBudget budget(RunMemoryBudget(AvailableMemoryBytes(), ResidentMemoryBytes()));
+        budget_ = &budget;
+        // The walk runs on this thread and on the pool's threads at once, one picture each.
+        QThreadPool pool;
+        const int helpers = std::max(0, QThread::idealThreadCount() - 1);
+        pool.setMaxThreadCount(std::max(1, helpers));
+        for (int k = 0; k < helpers; ++k)
+          pool.start([this, &walk] { work(walk); });
+        work(walk);
+        pool.waitForDone();
+        budget_ = nullptr;
+        if (!walk.Ended) {
           ReleaseImagingScratch();
           completed_ = true;
         }
         // The pictures without a preview are marked; the user is told once.
-        if (failed == 1) error = firstFailure;
-        if (failed > 1)
+        if (walk.Failed == 1) error = walk.FirstFailure;
+        if (walk.Failed > 1)
           error = QStringLiteral("%1 pictures have no preview. The first: %2")
-                      .arg(failed)
-                      .arg(firstFailure);
+                      .arg(walk.Failed)
+                      .arg(walk.FirstFailure);
       }
     }
   } catch (const std::exception& e) {
@@ -296,76 +339,148 @@ void TThumbnailThread::run() {
   {
     std::unique_lock lock(mutex_);
     closed_ = true;
-    if (!error.isEmpty()) error_ = error;
+    if (!error.isEmpty() && error_.isEmpty()) error_ = error;
   }
   if (!completed_) ReleaseImagingScratch();
   ReleaseFreeHeap();
 }
 
-TThumbnailThread::Finding TThumbnailThread::reload(const Snapshot& picture) {
-  Finding found;
-  found.Position = picture.Position;
-  found.Picture = picture.Picture;
-  found.OriginalPath = picture.OriginalPath;
-  const QFileInfo previewInfo(picture.PreviewPath);
-  if (CheckRegularFile(picture.OriginalPath) != TFileRefusal::None || !previewInfo.isFile() ||
-      previewInfo.size() < MinPreviewBytes)
-    return found;
-  if (TLumenfoldBitmap bitmap = LoadPreview(picture.PreviewPath)) {
-    ++reused_;
-    found.Kind = Finding::TKind::Reused;
-    found.Preview = std::move(bitmap);
-    found.Asked = true;
+void TThumbnailThread::work(Walk& walk) {
+  try {
+    for (;;) {
+      if (!waitWhilePaused()) {
+        std::unique_lock lock(mutex_);
+        walk.Ended = true;
+        return;
+      }
+      // Rows the view shows come first, then the walk goes on in album order.
+      int position = -1, step = 0;
+      bool requested = false, again = false;
+      {
+        std::unique_lock lock(mutex_);
+        if (!requests_.empty()) {
+          position = requests_.front().Position;
+          step = requests_.front().Step;
+          requests_.pop_front();
+          queued_[size_t(position)] = 0;
+          requested = true;
+        } else {
+          while (walk.Next < snapshot_.size() && walk.Examined[walk.Next])
+            ++walk.Next;
+          if (walk.Next == snapshot_.size()) {
+            closed_ = true;
+            return;
+          }
+          position = int(walk.Next++);
+        }
+        again = walk.Examined[size_t(position)];
+        if (!again) {
+          walk.Examined[size_t(position)] = 1;
+          ++visited_;
+        }
+      }
+      const Snapshot& picture = snapshot_[size_t(position)];
+      if (!picture.Picture) continue;
+      Finding found = examine(picture, requested, step, !again);
+      if (found.Kind == Finding::TKind::Failed) {
+        std::unique_lock lock(mutex_);
+        if (walk.Failed++ == 0) walk.FirstFailure = found.Error;
+      }
+      if (found.Kind != Finding::TKind::Nothing)
+        QCoreApplication::postEvent(this, new FindingEvent(std::move(found)));
+    }
+  } catch (...) {
+    // An error that is not one picture's ends every worker; the first is reported.
+    std::unique_lock lock(mutex_);
+    walk.Ended = true;
+    if (error_.isEmpty()) {
+      try {
+        throw;
+      } catch (const EImageError& e) {
+        error_ = e.Text();
+      } catch (const std::exception& e) {
+        error_ = QString::fromUtf8(e.what());
+      } catch (...) {
+        error_ = QStringLiteral("Unknown error while loading thumbnails.");
+      }
+    }
+    terminate_ = true;
+    wake_.notify_all();
   }
-  return found;
 }
 
-TThumbnailThread::Finding TThumbnailThread::examine(const Snapshot& picture, bool wanted) {
+TThumbnailThread::Finding TThumbnailThread::examine(const Snapshot& picture, bool requested,
+                                                    int step, bool checkOriginal) {
   Finding found;
   found.Position = picture.Position;
   found.Picture = picture.Picture;
   found.OriginalPath = picture.OriginalPath;
+  found.Asked = requested;
   // A FIFO, device or link out of the album folder under a picture's name is never read: it
   // counts as missing (a name not allowed in the folder gives no path at all).
   if (CheckRegularFile(picture.OriginalPath) != TFileRefusal::None) {
-    found.Kind = Finding::TKind::Missing;
+    if (checkOriginal) found.Kind = Finding::TKind::Missing;
     return found;
   }
+  const QString base = picture.PreviewPath;
+  const QString file = PreviewStepPath(base, step);
+  if (base.isEmpty() || file.isEmpty()) return found;
+  const QFileInfo baseInfo(base);
+  bool baseCurrent = baseInfo.isFile() && baseInfo.size() >= MinPreviewBytes;
 
-  // The original is unchanged when its date, size and checksum are the recorded ones.
-  found.Date = FileDosDateTime(picture.OriginalPath);
-  found.Size = GetFileSizeBytes(picture.OriginalPath);
-  found.Hash = GetFileHash(picture.OriginalPath);
-  found.Changed = found.Date != picture.OriginalDate || found.Size != picture.OriginalSize ||
-                  found.Hash != picture.OriginalHash;
+  if (checkOriginal) {
+    // The original is unchanged when its date, size and checksum are the recorded ones.
+    found.Date = FileDosDateTime(picture.OriginalPath);
+    found.Size = GetFileSizeBytes(picture.OriginalPath);
+    found.Hash = GetFileHash(picture.OriginalPath);
+    found.Changed = found.Date != picture.OriginalDate || found.Size != picture.OriginalSize ||
+                    found.Hash != picture.OriginalHash;
+    if (found.Changed) {
+      // Every preview of the old picture is out of date.
+      baseCurrent = false;
+      for (int k = 1; k < kPreviewSteps; ++k)
+        QFile::remove(PreviewStepPath(base, k));
+    }
+  }
 
   // Besides the rows shown, previews are kept in memory only while the cache has room.
-  constexpr qint64 previewBytes = qint64(PreviewWidth) * PreviewHeight * 4;
-  const bool requested = wanted;
-  found.Asked = requested;
-  wanted = wanted || PreviewCache().HasRoom(previewBytes);
-  const QFileInfo previewInfo(picture.PreviewPath);
-  if (!found.Changed && previewInfo.isFile() && previewInfo.size() >= MinPreviewBytes) {
+  const QSize box = PreviewStepBox(step);
+  const qint64 previewBytes = qint64(box.width()) * box.height() * 4;
+  const bool wanted = requested || PreviewCache().HasRoom(previewBytes);
+  if (baseCurrent) {
     // Nothing to do: the file is current (a requested row has lost its preview since).
     if (!wanted || (picture.HasPreview && !requested)) return found;
-    if (TLumenfoldBitmap bitmap = LoadPreview(picture.PreviewPath)) {
+    if (TLumenfoldBitmap bitmap = LoadPreview(file)) {
       ++reused_;
       found.Kind = Finding::TKind::Reused;
       found.Preview = std::move(bitmap);
       return found;
     }
-    // An unreadable preview file is made again below.
+    // A missing or unreadable file of the step is made below.
   }
 
   // A preview whose name the file system cannot hold is not made; the loader goes on.
-  if (!FileNameLengthProblem(previewInfo.absolutePath(), previewInfo.fileName(),
-                             kTemporaryNameBytes)
+  const QFileInfo fileInfo(file);
+  if (!FileNameLengthProblem(fileInfo.absolutePath(), fileInfo.fileName(), kTemporaryNameBytes)
            .isEmpty())
     return found;
-  QDir().mkpath(previewInfo.absolutePath());
+  QDir().mkpath(fileInfo.absolutePath());
   QImage made;
   try {
-    found.Dimensions = MakePreview(picture.OriginalPath, picture.PreviewPath, made);
+    TPreviewLimits limits;
+    limits.MaxPixels = maxPixels_;
+    limits.Budget = budget_;
+    found.Dimensions = MakePreview(picture.OriginalPath, file, box, limits, made);
+    // A larger step's decode also gives the first step's file, which tells the walk the
+    // original has been checked.
+    if (step > 0 && !baseCurrent) {
+      const TFitResult fit = FitIntoBox(made.size(), PreviewWidth, PreviewHeight, true);
+      const QImage small =
+          ResampleBitmap(made, QRectF(0, 0, made.width(), made.height()), fit.Size, rfNearest);
+      const QString failure = WritePreviewFile(base, EncodeJpeg(small, PreviewQuality));
+      if (!failure.isEmpty())
+        throw EImageError(QStringLiteral("Cannot write file \"%1\": %2.").arg(base, failure));
+    }
   } catch (const EImageError& e) {
     // One picture that cannot be read or decoded: it is marked, the others go on.
     found.Kind = Finding::TKind::Failed;
@@ -375,7 +490,10 @@ TThumbnailThread::Finding TThumbnailThread::examine(const Snapshot& picture, boo
   ++decoded_;
   // The bitmap just written serves as the preview; the file is read back on later visits.
   if (wanted) found.Preview = MakeBitmap(std::move(made));
-  found.Kind = Finding::TKind::Remade;
+  // Only a new first-step file stands for a new look at the original; a larger step made for a
+  // picture already checked changes nothing of it.
+  found.Kind = baseCurrent ? Finding::TKind::Reused : Finding::TKind::Remade;
+  if (found.Kind == Finding::TKind::Reused && !found.Preview) found.Kind = Finding::TKind::Nothing;
   return found;
 }
 
@@ -415,8 +533,11 @@ void TThumbnailThread::apply(const Finding& found) {
   const bool keep =
       found.Preview && (found.Asked || PreviewCache().HasRoom(found.Preview->sizeInBytes()));
   if (found.Kind == Finding::TKind::Reused) {
-    // A preview set meanwhile stays.
-    if (picture->Thumbnail() || !keep) return;
+    // A preview set meanwhile stays, unless this one is larger (made for larger tiles).
+    const TLumenfoldBitmap shown = picture->Thumbnail();
+    if (!keep || (shown && shown->width() >= found.Preview->width() &&
+                  shown->height() >= found.Preview->height()))
+      return;
     picture->SetThumbnail(found.Preview);
     announce(found.Position, picture);
     return;
@@ -426,11 +547,40 @@ void TThumbnailThread::apply(const Finding& found) {
   picture->SetModified(true);
   if (keep) picture->SetThumbnail(found.Preview);
   announce(found.Position, picture);
-  if (!WriteRows) return;
-  if (picture->Dirty)
-    picture->Save();
-  else if (found.Changed && picture->Id != -1)
-    RecordOriginalFacts(*picture);
+  if (!WriteRows || (!picture->Dirty && !(found.Changed && picture->Id != -1))) return;
+  // Rows are written together, a batch a moment after the first: one commit each, not one per
+  // picture (each commit waits for the disk).
+  unsaved_.push_back({found.Position, picture, found.Changed});
+  if (!rowTimer_.isActive()) rowTimer_.start();
+}
+
+void TThumbnailThread::writeRows() {
+  rowTimer_.stop();
+  if (unsaved_.empty()) return;
+  const std::vector<Unsaved> batch = std::move(unsaved_);
+  unsaved_.clear();
+  std::vector<TLumenfoldPicture*> written;
+  bool ok;
+  {
+    TSqlTransaction transaction(CurrentConnectionString());
+    for (const Unsaved& u : batch) {
+      // Only a picture still at its place: one removed meanwhile may be freed.
+      if (!album_ || u.Position >= album_->Pictures.Count() ||
+          album_->Pictures.Pictures(u.Position) != u.Picture)
+        continue;
+      TLumenfoldPicture* picture = u.Picture;
+      if (picture->Dirty)
+        picture->Save();
+      else if (u.Changed && picture->Id != -1)
+        RecordOriginalFacts(*picture);
+      written.push_back(picture);
+    }
+    ok = transaction.Commit();
+  }
+  // Nothing of a failed batch is stored: its pictures wait for the album's own save.
+  if (!ok)
+    for (TLumenfoldPicture* picture : written)
+      picture->SetDirty(true);
 }
 
 void TThumbnailThread::announce(int position, TLumenfoldPicture* picture) {
@@ -448,6 +598,7 @@ bool TThumbnailThread::event(QEvent* e) {
 }
 
 void TThumbnailThread::handleFinished() {
+  writeRows();
   const QString error = ErrorText();
   if (!error.isEmpty()) Prompt()->error(error);
   emit Done(this);

@@ -4,8 +4,12 @@
 // For each picture of the album it checks the original against its recorded date, size and
 // checksum, reuses the 160 x 120 preview kept in the album's "ps_tmp" folder when the original is
 // unchanged, and otherwise makes the preview again from the original (nearest filter, never
-// upscaled), records the original's size and marks the picture modified. A picture whose
-// original is not there loses its preview and gets OriginalMissing set (cleared once it is
+// upscaled), records the original's size and marks the picture modified. Rows a view asks for
+// get the preview of the size its tiles need (a preview step, core/previewcache.h), made when
+// its file is missing. Several workers (this thread and the pool's) take one picture each; a
+// JPEG is decoded at a reduced DCT scale, other formats within the project's pixel limit and a
+// memory budget (a picture beyond them gets no preview, and its PreviewError says why). A picture
+// whose original is not there loses its preview and gets OriginalMissing set (cleared once it is
 // back). Each preview it attaches or drops is announced by message LF_MSG_THUMBNAIL (first
 // parameter the picture's position, second the picture) posted to the view and to the owner.
 //
@@ -43,6 +47,7 @@
 #include <QPointer>
 #include <QString>
 #include <QThread>
+#include <QTimer>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -51,6 +56,7 @@
 
 class TLumenfoldAlbum;
 class TLumenfoldPicture;
+class TMemoryBudget;
 
 class TThumbnailThread : public QThread {
   Q_OBJECT
@@ -81,19 +87,29 @@ public:
   // Asks the worker to end before its next picture (at once when paused).
   void Terminate();
   bool TerminateRequested() const;
-  // Asks for the previews of these pictures before the next picture of the walk. Returns those
-  // not taken (not in the snapshot, or all once the worker has ended or is about to end): the
-  // caller loads them itself.
-  QList<TLumenfoldPicture*> Request(const QList<TLumenfoldPicture*>& pictures);
-  // User-interface thread: the previews a view asks for. Through the loader while it runs (it may
-  // be null), otherwise read here from their files; returns the pictures that got one here.
+  // Asks for the previews of these pictures, at a preview step (see core/previewcache.h), before
+  // the next picture of the walk. Returns those not taken (not in the snapshot, or all once the
+  // worker has ended or is about to end): the caller loads them itself.
+  QList<TLumenfoldPicture*> Request(const QList<TLumenfoldPicture*>& pictures, int step = 0);
+  // User-interface thread: the previews a view asks for, at a step. Through the loader while it
+  // runs (it may be null), otherwise read here from their files; returns the pictures that got
+  // one here. lacking (optional) receives the pictures read here that still have no preview of
+  // that step: no file of it exists yet, and a loader has to make it.
   static QList<TLumenfoldPicture*> LoadWanted(TThumbnailThread* loader,
-                                              const QList<TLumenfoldPicture*>& pictures);
+                                              const QList<TLumenfoldPicture*>& pictures,
+                                              int step = 0,
+                                              QList<TLumenfoldPicture*>* lacking = nullptr);
   // Ends the loader that held refers to, if any, and returns once its Done() has been handled
   // (whose handler is expected to clear held) or the loader is gone; held is null afterwards.
   // Meanwhile the caller's windows keep painting and the loader's error box stays answerable;
   // user input waits.
   static void StopAndWait(QPointer<TThumbnailThread>& held);
+
+  // Decodes an original of another format than JPEG (data: its bytes) for showing: refused with
+  // a clear EImageError beyond maxPixels (0: no limit) or when its decode needs more than the
+  // budget (may be null) holds; the decode's memory is reserved there meanwhile.
+  static QImage DecodeOtherOriginal(const QString& path, const QByteArray& data, qint64 maxPixels,
+                                    TMemoryBudget* budget);
 
   TLumenfoldAlbum* Album() const { return album_; }
   // Originals decoded to make a preview, previews loaded from their files, in this run.
@@ -120,18 +136,26 @@ protected:
 private:
   struct Snapshot;
   struct Finding;
+  struct Walk;
+  struct Wanted {
+    int Position;
+    int Step;
+  };
   class FindingEvent;
   void handleFinished();
   // Waits while paused; false when the worker must end.
   bool waitWhilePaused();
-  // Worker: what the files say about one picture.
-  // wanted: the preview is asked for (attached when its file is current or remade).
-  Finding examine(const Snapshot& picture, bool wanted);
-  // Worker: a picture examined before is asked for again; reads its preview file.
-  Finding reload(const Snapshot& picture);
+  // One worker of the walk (several run at once); ends at the walk's end or when asked to.
+  void work(Walk& walk);
+  // Worker: what the files say about one picture, and its preview file of the step made when
+  // it is missing. requested: a view asks for it (attached when its file is current or
+  // remade). checkOriginal: first visit, the original is compared with its recorded facts.
+  Finding examine(const Snapshot& picture, bool requested, int step, bool checkOriginal);
   // User-interface thread: puts a finding into its picture.
   void apply(const Finding& finding);
   void announce(int position, TLumenfoldPicture* picture);
+  // User-interface thread: writes the rows of the pictures applied since the last batch.
+  void writeRows();
 
   TLumenfoldAlbum* album_;
   QString albumPath_;
@@ -143,13 +167,22 @@ private:
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   bool paused_ = false;
-  bool closed_ = false;      // no more requests are taken
-  std::deque<int> requests_; // positions asked for, newest first
-  std::vector<char> queued_; // per position: in requests_
+  bool closed_ = false;         // no more requests are taken
+  std::deque<Wanted> requests_; // positions asked for, newest first
+  std::vector<char> queued_;    // per position: in requests_
   std::atomic<bool> terminate_{false};
   std::atomic<int> decoded_{0};
   std::atomic<int> reused_{0};
   std::atomic<int> visited_{0};
   std::atomic<bool> completed_{false};
   QString error_;
+  struct Unsaved {
+    int Position;
+    TLumenfoldPicture* Picture;
+    bool Changed;
+  };
+  std::vector<Unsaved> unsaved_; // user-interface thread: rows to write in the next batch
+  QTimer rowTimer_;
+  qint64 maxPixels_ = 0;            // the project's pixel limit (0: none)
+  TMemoryBudget* budget_ = nullptr; // while the workers run
 };

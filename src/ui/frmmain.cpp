@@ -376,8 +376,12 @@ bool TfrmLumenFold2::event(QEvent* e) {
     // it may belong to an album that is gone by now. The loader has put its findings into the
     // picture on this thread, so a row that the view still lists shows them.
     const auto* m = static_cast<const TMessageEvent*>(e);
-    lvwMain->PictureChanged(reinterpret_cast<const TLumenfoldPicture*>(m->Second));
-    RepaintAlbums();
+    const auto* picture = reinterpret_cast<const TLumenfoldPicture*>(m->Second);
+    lvwMain->PictureChanged(picture);
+    // A picture the view lists is alive and read: the album list (whose every repaint scales
+    // the albums' face pictures anew) is repainted for face pictures only, not ten thousand
+    // times while a large album loads.
+    if (lvwMain->IndexOfPicture(picture) < 0 || picture->IsFace) RepaintAlbums();
     return true;
   }
   if (e->type() == QEvent::StatusTip) {
@@ -650,6 +654,7 @@ void TfrmLumenFold2::FillPictureView() {
 
 void TfrmLumenFold2::StartThumbnailLoader() {
   StopThumbnailLoader();
+  loaderHeld_ = false;
   if (!currentAlbum_ || currentAlbum_->Pictures.Count() == 0) return;
   auto* loader = new TThumbnailThread(currentAlbum_, this, lvwMain);
   // Rows of an album that is not in the database yet are written by the album's own save, which
@@ -665,6 +670,7 @@ void TfrmLumenFold2::StartThumbnailLoader() {
 }
 
 void TfrmLumenFold2::StopThumbnailLoader() {
+  loaderHeld_ = true;
   TThumbnailThread::StopAndWait(loader_);
 }
 
@@ -723,8 +729,17 @@ void TfrmLumenFold2::connectPictureView() {
   lvwMain->OnActionClick = [this](TphotoListView*, int number) { actionClicked(number); };
   connect(lvwMain, &TphotoListView::PreviewsWanted, this,
           [this](const QList<TLumenfoldPicture*>& pictures) {
-            for (TLumenfoldPicture* p : TThumbnailThread::LoadWanted(loader_, pictures))
+            const int step = lvwMain->PreviewStep();
+            QList<TLumenfoldPicture*> lacking;
+            for (TLumenfoldPicture* p :
+                 TThumbnailThread::LoadWanted(loader_, pictures, step, &lacking))
               lvwMain->InvalidatePicture(p);
+            // Larger tiles than the finished loader made previews for: a loader makes them,
+            // unless the loader was stopped on purpose (a save, a processing run).
+            if (!lacking.isEmpty() && !loader_ && !loaderHeld_) {
+              StartThumbnailLoader();
+              if (loader_) loader_->Request(lacking, step);
+            }
           });
 }
 

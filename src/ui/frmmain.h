@@ -124,6 +124,7 @@ private:
   TLumenfoldAlbum* currentAlbum_ = nullptr;
   TLumenfoldPicture* currentPicture_ = nullptr;
   QPointer<TThumbnailThread> loader_;
+  bool loaderHeld_ = false; // stopped on purpose: rows shown do not start another
   bool startNew_ = false;
   bool firstShown_ = false;
   QObject* actxpMain = nullptr; // owner of the actions

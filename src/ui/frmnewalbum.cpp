@@ -1,6 +1,7 @@
 #include "ui/frmnewalbum.h"
 
 #include "core/album.h"
+#include "core/category.h"
 #include "core/outputsettings.h"
 #include "core/picture.h"
 #include "core/project.h"
@@ -59,6 +60,8 @@ TfrmNewAlbum::TfrmNewAlbum(QWidget* parent, TLumenfoldProject* project,
     // The pictures it has are the ones of its folder.
     importedFrom_ = album_->Path;
   }
+  // Only the categories this run makes from keywords are taken away on Cancel.
+  if (album_) album_->CategoriesMadeByImport.clear();
   ui->pagesWizard->setCurrentIndex(pgWelcome);
   SelectPlaceholdersOnEntry(ui->tbshAlbumDetail);
 
@@ -107,7 +110,8 @@ TfrmNewAlbum::TfrmNewAlbum(QWidget* parent, TLumenfoldProject* project,
        {ui->lvwThumbs, ui->lvwFace, ui->lvwSignature, ui->lvwCategory, ui->lvwSummary})
     connect(view, &TphotoListView::PreviewsWanted, this,
             [this, view](const QList<TLumenfoldPicture*>& pictures) {
-              for (TLumenfoldPicture* p : TThumbnailThread::LoadWanted(loader_, pictures))
+              for (TLumenfoldPicture* p :
+                   TThumbnailThread::LoadWanted(loader_, pictures, view->PreviewStep()))
                 view->InvalidatePicture(p);
             });
   ui->lvwFace->SetMultiSelect(false);
@@ -479,8 +483,11 @@ void TfrmNewAlbum::done(int result) {
   }
   // A cancelled wizard leaves the project as it found it, except for the settings changed here
   // (options, renaming, pages to skip), which stay and must be saved.
-  if (result != QDialog::Accepted && project_)
+  if (result != QDialog::Accepted && project_) {
+    removeCategoriesMadeByImport();
     project_->Modified = modifiedBefore_ || settingsChanged_;
+  }
+  if (album_) album_->CategoriesMadeByImport.clear();
   if (addMode_ && result != QDialog::Accepted) {
     // The views refer to the album's pictures: empty them before it goes.
     for (TphotoListView* v :
@@ -491,6 +498,16 @@ void TfrmNewAlbum::done(int result) {
     album_ = nullptr;
   }
   TPlacedDialog::done(result);
+}
+
+void TfrmNewAlbum::removeCategoriesMadeByImport() {
+  if (!album_ || album_->CategoriesMadeByImport.isEmpty()) return;
+  // The project's list without them: the edit deletes their rows and every link to them.
+  TLumenfoldCategoryList kept;
+  kept.Assign(project_->Categories);
+  for (int id : std::as_const(album_->CategoriesMadeByImport))
+    if (const int index = kept.IndexOfId(id); index >= 0) kept.Delete(index);
+  ApplyCategoryEdits(*project_, kept);
 }
 
 void TfrmNewAlbum::reject() {

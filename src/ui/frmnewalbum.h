@@ -113,6 +113,8 @@ private:
   void removeOwnPreviewFolders(const QString& keptFolder);
   // The user changed something: Cancel asks first from now on.
   void noteInput();
+  // Cancel: the categories that importing made from the files' keywords go again.
+  void removeCategoriesMadeByImport();
   void showSkippedFiles();
   void fillView(TphotoListView* view);
   TphotoListView* viewOfPage(int page) const;

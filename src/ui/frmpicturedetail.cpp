@@ -3,6 +3,7 @@
 
 #include "core/picture.h"
 #include "core/project.h"
+#include "processing/thumbnailthread.h"
 #include "ui/cropimage.h"
 #include "ui/frmscale.h"
 #include "ui/frmselectcategory.h"
@@ -12,6 +13,8 @@
 #include "util/helpers.h"
 #include "util/imaging.h"
 #include "util/jpegcodec.h"
+#include "util/memorybudget.h"
+#include "util/memorytuning.h"
 #include "util/pictureformats.h"
 #include "util/safefile.h"
 
@@ -23,6 +26,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -145,15 +149,21 @@ void TfrmPictureDetail::decode(int denominator) {
   if (!OpenRegularFile(file, path, &problem)) throw EImageError(problem);
   const QByteArray data = file.readAll();
   const int orientation = Copy().Orientation;
+  // The project's pixel limit holds here as in processing: a picture beyond it (or a damaged
+  // header that claims such a size) is refused before its memory is taken.
+  const qint64 maxPixels =
+      project_ ? qint64(std::max(0, project_->MaxMegapixels)) * 1000000 : qint64(0);
   if (SniffPictureFormat(data.left(16)) != TPictureFormat::Jpeg) {
-    // Other formats are decoded whole, then turned.
-    QImage pixels = DecodeOtherPicture(path, data);
+    // Other formats are decoded whole, then turned, within the memory a run could take.
+    TMemoryBudget budget(RunMemoryBudget(AvailableMemoryBytes(), ResidentMemoryBytes()));
+    QImage pixels = TThumbnailThread::DecodeOtherOriginal(path, data, maxPixels, &budget);
     storedSize_ = pixels.size();
     denominator_ = 1;
     ApplyOrientation(pixels, orientation);
     image_->SetPicture(pixels, pixels.size());
     return;
   }
+  CheckPixelLimit(path, ReadJpegSize(data, path), maxPixels);
   if (denominator <= 0) {
     // The smallest decode that still covers the picture fitted into the screen.
     const QSize oriented = OrientedSize(ReadJpegSize(data, path), orientation);

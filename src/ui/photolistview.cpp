@@ -1,6 +1,7 @@
 #include "ui/photolistview.h"
 
 #include "core/picture.h"
+#include "core/previewcache.h"
 #include "util/messages.h"
 
 #include <QHeaderView>
@@ -396,6 +397,10 @@ QSize TphotoListView::PreviewPixels() const {
   return painter_.PreviewPixels(QFontMetrics(icons_->font()), icons_->devicePixelRatioF());
 }
 
+int TphotoListView::PreviewStep() const {
+  return PreviewStepFor(PreviewPixels());
+}
+
 bool TphotoListView::zoomEvent(QEvent* e) {
   if (e->type() == QEvent::Wheel) {
     const auto* w = static_cast<QWheelEvent*>(e);
@@ -606,7 +611,16 @@ void TphotoListView::DrawItem(QPainter& p, const QRect& cell, int row, bool sele
   TPhotoItemPainter::TItemState state;
   state.Selected = selected;
   state.ActionButtons = OnActionClick ? actionButtons_ : 0;
-  if (!painter_.Draw(p, cell, Picture(row), state, icons_->palette(), icons_->font())) {
+  TLumenfoldPicture* picture = Picture(row);
+  bool wanted = !painter_.Draw(p, cell, picture, state, icons_->palette(), icons_->font());
+  if (!wanted && picture && style_ == vsIcon) {
+    // Drawn from a preview made for smaller tiles: the sharper one is asked for.
+    const TLumenfoldBitmap shown = picture->Thumbnail();
+    wanted = shown && !PreviewServesStep(shown->size(),
+                                         QSize(picture->OriginalWidth, picture->OriginalHeight),
+                                         PreviewStep());
+  }
+  if (wanted) {
     wantedRows_.append(row);
     wantedTimer_.start();
   }

@@ -134,6 +134,9 @@ public:
   void SetShowSizeLine(bool value);
   // Pixels of a preview that fills a tile sharply on this view's screen.
   QSize PreviewPixels() const;
+  // The preview step (core/previewcache.h) whose files fill the tiles sharply; a drawn item whose
+  // preview is smaller is asked for again at that step.
+  int PreviewStep() const;
 
   // --- action strip -------------------------------------------------------------------------
   int ActionButtons() const { return actionButtons_; }

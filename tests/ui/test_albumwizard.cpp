@@ -2,6 +2,7 @@
 // query, and the faults it must not have (re-import after a folder change, a folder used twice,
 // rows written by a cancelled edit, pictures pointing at a freed working copy).
 #include "core/album.h"
+#include "core/category.h"
 #include "core/picture.h"
 #include "core/project.h"
 #include "core/renameops.h"
@@ -20,6 +21,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -549,6 +551,37 @@ private slots:
     QCOMPARE(QDir(fresh).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
              QStringList({"a.jpg", "scan.bmp"}));
     QVERIFY(QFileInfo::exists(kept + "/ps_tmp/mine.png"));
+  }
+
+  // Categories made from the files' keywords go again on Cancel, from the list and the database;
+  // the one that existed before (and matched a keyword) stays.
+  void cancelTakesAwayTheCategoriesMadeFromKeywords() {
+    const QString tagged = env.makeFolder("photos/tagged");
+    QVERIFY(WriteTestJpeg(tagged + "/k.jpg", 40, 30));
+    QProcess tool;
+    tool.start("exiftool", {"-q", "-overwrite_original", "-XMP-dc:Subject=Harbour",
+                            "-XMP-dc:Subject=Boats", tagged + "/k.jpg"});
+    QVERIFY(tool.waitForFinished(60000) && tool.exitCode() == 0);
+    TLumenfoldProject project;
+    project.Reset();
+    auto* boats = new TLumenfoldCategory;
+    boats->Title = "boats";
+    QVERIFY(boats->Insert());
+    project.Categories.Add(boats->Title, boats);
+    {
+      TfrmNewAlbum w(nullptr, &project);
+      w.show();
+      toPictures(w, tagged);
+      waitForLoader(w);
+      QCOMPARE(project.Categories.Count(), 2);
+      button(w, "bbnCancel")->click();
+    }
+    QCOMPARE(project.Categories.Count(), 1);
+    QCOMPARE(project.Categories.Categories(0)->Title, QString("boats"));
+    TLumenfoldCategoryList stored;
+    QVERIFY(stored.LoadAll());
+    QCOMPARE(stored.Count(), 1);
+    QCOMPARE(stored.Categories(0)->Id, boats->Id);
   }
 };
 

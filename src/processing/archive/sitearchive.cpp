@@ -239,7 +239,24 @@ void TSiteArchive::wantPictures(const QList<TLumenfoldPicture*>& workList,
           archive_->Want(AlbumEntry(album, stored), file);
         }
       }
+      if (Packs(p, false)) wantWebSizes(p, findings);
     }
+  }
+}
+
+void TSiteArchive::wantWebSizes(const TLumenfoldPicture* p, TArchiveFindings& findings) {
+  // Only the sizes the template asks for today, and only those made for the picture (a small
+  // picture skips the larger ones).
+  const TLumenfoldAlbum* album = p->Album;
+  for (int size : site_->Manifest().WebSizes) {
+    const QString stored = WebSizeFileName(p->StoredFileName(TGeneratedSize::Medium), size);
+    if (stored.isEmpty()) continue;
+    const QString file = PathBelow(album->Path, stored);
+    if (!PathExists(file)) continue;
+    if (const QString why = UnpackableReason(album->Path, file, false); !why.isEmpty())
+      findings.RefusedFile(why);
+    else
+      archive_->Want(AlbumEntry(album, stored), file);
   }
 }
 
@@ -264,6 +281,7 @@ void TSiteArchive::keepPublished(const TLumenfoldPicture* p, bool counted,
       kept = true;
   }
   if (Packs(p, true)) archive_->KeepPrevious(AlbumEntry(album, p->OriginalFileName));
+  if (kept) wantWebSizes(p, findings);
   // Without any image the site would show a picture that is not there.
   if (!kept) site_->LeftOutPictures.insert(p->Id);
   QString text = QStringLiteral("The original \"%1\" of a published picture was not found; ")

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Cost of the site template's extra web sizes: "lumenfold-cli process --all" on ~18 MP photos
 # (bench/photos.sh) with the default settings (medium 800 x 768, thumbnail 200 x 150, no large
-# images) against the same run with the gallery template chosen, whose template.json asks for
+# images) and no site template against the same run with the gallery template chosen, whose template.json asks for
 # 1600 and 2560 pixels on the long edge. Best of REPS runs, CPU (all threads) and wall time.
 #   bench/run-websizes.sh [build folder] [reps] [jobs]
 set -euo pipefail
@@ -37,6 +37,7 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN{ if (b > 0) printf "%.2f", a / b; else 
 project="$work/p.lumenfold"
 "$cli" new "$project" >/dev/null
 "$cli" add-album "$project" "$work/album" --directory album --short-name Bench >/dev/null
+"$cli" set "$project" SiteTemplate= >/dev/null
 read -r w0 c0 < <(best_of "$cli" process "$project" --albums 1 --all --jobs "$jobs")
 "$cli" set "$project" SiteTemplate=gallery >/dev/null
 read -r w1 c1 < <(best_of "$cli" process "$project" --albums 1 --all --jobs "$jobs")

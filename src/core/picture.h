@@ -198,8 +198,8 @@ bool ApplyPictureEdits(TLumenfoldPicture& picture, const TLumenfoldPicture& copy
 // unsaved changes, or one whose row could not be written is marked unsaved instead.
 void RecordOriginalFacts(TLumenfoldPicture& picture);
 
-// The picture's files that exist on disk: the original, the large, medium and thumbnail images
-// and the list thumbnail, in that order.
+// The picture's files that exist on disk: the original, the large, medium and thumbnail images,
+// the list thumbnail, then the site's extra web sizes of the medium image, in that order.
 QStringList ExistingPictureFiles(const TLumenfoldPicture& picture);
 // Moves each file to the desktop's trash and returns those that could not be moved (they are
 // left where they are).

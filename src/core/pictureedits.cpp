@@ -1,11 +1,14 @@
 // Copying an edited picture back into the model.
 #include "core/picture.h"
 
+#include "core/album.h"
 #include "core/project.h"
 #include "util/durablefiles.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 bool ApplyPictureEdits(TLumenfoldPicture& picture, const TLumenfoldPicture& copy) {
   if (&picture == &copy || picture.Equals(copy)) return false;
@@ -23,6 +26,15 @@ QStringList ExistingPictureFiles(const TLumenfoldPicture& picture) {
   for (const QString& path : {picture.OriginalPath(), picture.LargePath(), picture.MediumPath(),
                               picture.ThumbPath(), picture.TempThumbPath()})
     if (!path.isEmpty() && QFileInfo(path).isFile() && !files.contains(path)) files << path;
+  // The site's extra web sizes: "ps_w<size>" folders holding the medium image's file name.
+  const QString medium = QFileInfo(picture.MediumPath()).fileName();
+  if (medium.isEmpty() || !picture.Album || picture.Album->Path.isEmpty()) return files;
+  static const QRegularExpression sized(QStringLiteral("^ps_w\\d+$"));
+  const QDir album(picture.Album->Path);
+  for (const QString& name : album.entryList({QStringLiteral("ps_w*")}, QDir::Dirs)) {
+    const QString path = album.filePath(name + QLatin1Char('/') + medium);
+    if (sized.match(name).hasMatch() && QFileInfo(path).isFile()) files << path;
+  }
   return files;
 }
 

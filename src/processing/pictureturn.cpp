@@ -12,7 +12,9 @@
 #include "processing/archive/sitearchive.h"
 #include "processing/picturepipeline.h"
 #include "processing/picturework.h"
+#include "processing/publicsite.h"
 #include "processing/runresults.h"
+#include "util/durablefiles.h"
 #include "util/helpers.h"
 #include "util/imaging.h"
 #include "util/safefile.h"
@@ -195,10 +197,46 @@ void TProcessThread::writePicture(qintptr number, TLumenfoldPicture* p,
     out.Jpeg.clear();
     out.Zip = TCompressedEntry();
   }
+  if (render) writeWebSizes(p, *r, work, result);
 
   post(number, psDatabase);
   handOver(p, std::move(record), true);
   post(number, psHash);
+}
+
+void TProcessThread::writeWebSizes(const TLumenfoldPicture* p, const TLumenfoldPicture& record,
+                                   const TPictureWork& work, TPictureResult& result) {
+  const TLumenfoldAlbum* album = p->Album;
+  const QString albumPath = album ? album->Path : QFileInfo(p->OriginalPath()).absolutePath();
+  const QString medium = record.StoredFileName(TGeneratedSize::Medium);
+  for (qsizetype i = 0; i < work.WebSizes.size() && i < result.WebEdges.size(); ++i) {
+    const QString stored = WebSizeFileName(medium, work.WebSizes[i]);
+    if (stored.isEmpty()) continue;
+    const QString path = PathBelow(albumPath, stored);
+    TOutputResult& out = result.Web[size_t(i)];
+    if (result.WebEdges[i] <= 0) {
+      // Skipped for this picture: an image an earlier, larger version of it left would show
+      // the old picture.
+      QString why;
+      if (QFileInfo(path).isFile() && !MoveToTrash(path, &why))
+        throw TRunError(
+            QStringLiteral("The file \"%1\" cannot be moved to the trash: %2").arg(path, why));
+      continue;
+    }
+    if (!out.Error.isEmpty()) throw TRunError(out.Error);
+    QByteArray bytes = out.Jpeg;
+    if (!out.Bitmap.isNull()) {
+      bytes = SignAndEncode(std::move(out.Bitmap), work.Outputs[okMedium], p, result.Metadata,
+                            work.Metadata);
+      out.Bitmap = QImage();
+      if (work.Zip) out.Zip = CompressForArchive(bytes);
+    }
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    writeFileAtomically(path, bytes);
+    if (work.Zip && archive_->Packs(p, false) && out.Zip.Size == bytes.size())
+      archive_->Spool(p, stored, path, out.Zip);
+    out = TOutputResult();
+  }
 }
 
 QString TProcessThread::refusalOf(const TLumenfoldPicture* p) const {

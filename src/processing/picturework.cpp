@@ -4,6 +4,7 @@
 #include "core/project.h"
 #include "core/signature.h"
 #include "processing/archive/archivebuilder.h"
+#include "processing/publicsite.h"
 #include "util/colour.h"
 #include "util/helpers.h"
 #include "util/imaging.h"
@@ -23,24 +24,22 @@
 
 namespace {
 
-// Fits, stamps (when the signature needs no picture) and encodes one size.
-// The large image takes the original's bitmap over, so stamping it needs no second copy.
+// Fits, stamps (when the signature needs no picture) and encodes one size. An empty box makes
+// the large image, which takes the original's bitmap over, so stamping it needs no second copy.
 void produceOutput(const TPictureWork& work, TLoadedOriginal& original, const TColourPlan& colour,
-                   const QByteArray& metadata, TOutputKind kind, TOutputResult& result,
-                   const std::function<void()>& step) {
-  const TOutputWork& output = work.Outputs[kind];
+                   const QByteArray& metadata, const TOutputWork& output, QSize box, bool noUpscale,
+                   TOutputResult& result, const std::function<void()>& step) {
   QImage bitmap;
-  if (kind == okLarge) {
+  if (box.isEmpty()) {
     // The large image is the oriented, cropped original itself.
     bitmap = std::move(original.Bitmap);
     original.Bitmap = QImage();
   } else {
-    const TFitResult fit =
-        FitIntoBox(original.Size, output.Box.width(), output.Box.height(), work.NoUpscale);
+    const TFitResult fit = FitIntoBox(original.Size, box.width(), box.height(), noUpscale);
     if (fit.Size.isEmpty())
       throw EImageError(QStringLiteral("The box %1 x %2 cannot hold a picture.")
-                            .arg(output.Box.width())
-                            .arg(output.Box.height()));
+                            .arg(box.width())
+                            .arg(box.height()));
     ResampleBitmapInto(original.Bitmap, original.Window, bitmap, fit.Size,
                        ResizeFilterFromCode(work.Filter));
   }
@@ -55,6 +54,17 @@ void produceOutput(const TPictureWork& work, TLoadedOriginal& original, const TC
   result.Jpeg = SignAndEncode(std::move(bitmap), output, nullptr, metadata, work.Metadata);
   step();
   if (work.Zip) result.Zip = CompressForArchive(result.Jpeg);
+}
+
+// Runs one output's work and keeps its failure in its result.
+template <typename Work> void produceGuarded(TOutputResult& result, Work&& produce) {
+  try {
+    produce();
+  } catch (const std::exception& e) {
+    result.Error = TextOf(e);
+  } catch (...) {
+    result.Error = QStringLiteral("The image cannot be made.");
+  }
 }
 
 } // namespace
@@ -110,6 +120,8 @@ TOriginalRequest requestFor(const TPictureWork& work) {
   request.MaxPixels = work.MaxPixels;
   for (int k = okMedium; k <= okThumb; ++k)
     if (work.Outputs[k].Enabled) request.Boxes.append(work.Outputs[k].Box);
+  for (int size : work.WebSizes)
+    request.Boxes.append(QSize(size, size));
   return request;
 }
 
@@ -126,6 +138,7 @@ TPictureResult producePicture(const TPictureWork& work, const TPictureSteps& ste
   int outputs = 0;
   for (const TOutputWork& output : work.Outputs)
     if (output.Enabled) ++outputs;
+  outputs += int(work.WebSizes.size());
   const int stepCount = work.Render ? 2 + 2 * outputs : 1;
   int stepsDone = 0;
   auto step = [&] {
@@ -187,22 +200,46 @@ TPictureResult producePicture(const TPictureWork& work, const TPictureSteps& ste
   result.OriginalSize = original.OriginalSize;
   result.PictureSize = original.Size;
   const TColourPlan colour = ColourPlanForJpeg(contents, work.OriginalPath);
-  if (work.Outputs[okLarge].Enabled || work.Outputs[okMedium].Enabled)
+  if (work.Outputs[okLarge].Enabled || work.Outputs[okMedium].Enabled || !work.WebSizes.isEmpty())
     result.Metadata = OutputMetadataSegments(contents, work.OriginalPath, work.Metadata);
 
-  // Medium and thumbnail first: both are fitted from the unsigned original, which the large
-  // image then takes over.
-  for (int k : {okMedium, okThumb, okLarge}) {
+  // Medium, thumbnail and the extra web sizes first: all are fitted from the unsigned original,
+  // which the large image then takes over.
+  for (int k : {okMedium, okThumb}) {
     if (!work.Outputs[k].Enabled) continue;
-    try {
-      produceOutput(work, original, colour, OutputMetadataFor(result, k), TOutputKind(k),
-                    result.Outputs[k], step);
-    } catch (const std::exception& e) {
-      result.Outputs[k].Error = TextOf(e);
-    } catch (...) {
-      result.Outputs[k].Error = QStringLiteral("The image cannot be made.");
+    produceGuarded(result.Outputs[k], [&] {
+      produceOutput(work, original, colour, OutputMetadataFor(result, k), work.Outputs[k],
+                    work.Outputs[k].Box, work.NoUpscale, result.Outputs[k], step);
+    });
+  }
+  if (!work.WebSizes.isEmpty()) {
+    const TOutputWork& medium = work.Outputs[okMedium];
+    const QSize mediumSize = medium.Enabled ? FitIntoBox(original.Size, medium.Box.width(),
+                                                         medium.Box.height(), work.NoUpscale)
+                                                  .Size
+                                            : QSize();
+    result.WebEdges = WebSizeEdges(work.WebSizes, original.Size,
+                                   std::max(mediumSize.width(), mediumSize.height()));
+    result.Web.resize(size_t(work.WebSizes.size()));
+    for (qsizetype i = 0; i < work.WebSizes.size(); ++i) {
+      const int edge = result.WebEdges[i];
+      if (edge <= 0) {
+        step();
+        step();
+        continue;
+      }
+      // Never enlarged: a picture smaller than the size gets its own size.
+      produceGuarded(result.Web[size_t(i)], [&] {
+        produceOutput(work, original, colour, result.Metadata, medium, QSize(edge, edge), true,
+                      result.Web[size_t(i)], step);
+      });
     }
   }
+  if (work.Outputs[okLarge].Enabled)
+    produceGuarded(result.Outputs[okLarge], [&] {
+      produceOutput(work, original, colour, OutputMetadataFor(result, okLarge),
+                    work.Outputs[okLarge], QSize(), work.NoUpscale, result.Outputs[okLarge], step);
+    });
   return result;
 }
 
@@ -211,6 +248,8 @@ TPictureResult producePicture(const TPictureWork& work, const TPictureSteps& ste
 qint64 HeldBytes(const TPictureResult& result) {
   qint64 bytes = result.OriginalZip.Data.size();
   for (const TOutputResult& out : result.Outputs)
+    bytes += out.Jpeg.size() + out.Bitmap.sizeInBytes() + out.Zip.Data.size();
+  for (const TOutputResult& out : result.Web)
     bytes += out.Jpeg.size() + out.Bitmap.sizeInBytes() + out.Zip.Data.size();
   return bytes;
 }

@@ -14,12 +14,14 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QList>
 #include <QPoint>
 #include <QSize>
 #include <QString>
 #include <QStringList>
 #include <array>
 #include <functional>
+#include <vector>
 
 class TLumenfoldPicture;
 class TLumenfoldProject;
@@ -55,6 +57,9 @@ struct TPictureWork {
   qint64 MaxPixels = 0;     // a larger original is refused (0: no limit)
   // What the large and medium images keep of the original's metadata (thumbnails keep none).
   TMetadataKeep Metadata = TMetadataKeep::Safe;
+  // The site template's extra web sizes (long edge, ascending), made like the medium image
+  // (its signature, quality and metadata); see WebSizeEdges for those a picture gets.
+  QList<int> WebSizes;
 };
 
 struct TOutputResult {
@@ -78,6 +83,9 @@ struct TPictureResult {
   QString LoadError;            // decoding failed: the reason
   QByteArray Metadata;          // metadata segments for the large and medium images (may be empty)
   std::array<TOutputResult, kOutputKinds> Outputs;
+  // For each of the work's WebSizes: the long edge made (0: skipped) and the image.
+  QList<int> WebEdges;
+  std::vector<TOutputResult> Web;
 };
 
 // Called by ProducePicture after each step of its work (reading, decoding, then fitting,

@@ -10,6 +10,7 @@
 #include "processing/archive/sitearchive.h"
 #include "processing/picturepipeline.h"
 #include "processing/picturework.h"
+#include "processing/publicsite.h"
 #include "processing/runresults.h"
 #include "util/imageerror.h"
 #include "util/lumenfolderror.h"
@@ -202,6 +203,10 @@ void TProcessThread::run() {
         return -1;
       return renders(q) ? file.size() : 0;
     };
+    // The extra web sizes the project's site template asks for, made whether or not this run
+    // packs the site, so that a later packing run finds them.
+    webSizes_ =
+        TemplateWebSizes(DataFolder() + QStringLiteral("templates"), project_->SiteTemplate);
     TPicturePipeline pipeline(jobs, WorkList.size(),
                               RunMemoryBudget(AvailableMemoryBytes(), ResidentMemoryBytes()),
                               costOf, [this](int i) { return workFor(WorkList[i]); });
@@ -258,7 +263,9 @@ TPictureWork TProcessThread::workFor(const TLumenfoldPicture* p) const {
   // crop, marks and signature ids.
   const bool zip = zip_ && archive_->Published(p);
   const bool zipOriginal = zip && archive_->Packs(p, true) && !archive_->OriginalUnchanged(p);
-  return PictureWorkFor(*project_, *p, renders(p), zip, zipOriginal);
+  TPictureWork work = PictureWorkFor(*project_, *p, renders(p), zip, zipOriginal);
+  work.WebSizes = webSizes_;
+  return work;
 }
 
 bool TProcessThread::renders(const TLumenfoldPicture* p) const {

@@ -136,12 +136,17 @@ private:
   void writePicture(qintptr number, TLumenfoldPicture* picture,
                     std::unique_ptr<TLumenfoldPicture>& record, const TPictureWork& work,
                     TPictureResult& result);
+  // Writes (and packs) the picture's extra web sizes; moves a skipped size's old image to the
+  // trash.
+  void writeWebSizes(const TLumenfoldPicture* picture, const TLumenfoldPicture& record,
+                     const TPictureWork& work, TPictureResult& result);
   // Hands the record over (TRunResults::HandOver); raises TRunError when the save failed.
   void handOver(TLumenfoldPicture* picture, std::unique_ptr<TLumenfoldPicture> record, bool save);
 
   TLumenfoldProject* project_;
   bool zip_;
   bool processAll_;
+  QList<int> webSizes_; // the site template's extra web sizes, read when the run starts
   QObject* progressWindow_;
   std::unique_ptr<TSiteArchive> archive_; // the zip stages (zip on)
   // Guards reason_ and finalReport_ and is held by the run's end section (archive released,

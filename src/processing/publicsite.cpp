@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -24,6 +25,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QUuid>
+#include <algorithm>
 #include <unistd.h>
 
 namespace {
@@ -129,8 +131,63 @@ bool ReadSiteManifest(const QString& templateFolder, TSiteManifest& manifest, QS
   if (!flag("publicStaticSite", false, read.PublicStaticSite)) return false;
   // Originals are the photographer's full files: a public site packs them only when it asks.
   if (!flag("includeOriginals", !read.PublicStaticSite, read.IncludeOriginals)) return false;
+  const QJsonValue sizes = object.value(QLatin1String("webSizes"));
+  if (!sizes.isUndefined() && !sizes.isNull()) {
+    const QString wrong =
+        QStringLiteral(
+            "\"%1\": \"webSizes\" must be a list of up to %2 whole numbers from %3 to %4")
+            .arg(path)
+            .arg(kMaxWebSizes)
+            .arg(kMinWebSize)
+            .arg(kMaxWebSize);
+    if (!sizes.isArray() || sizes.toArray().size() > kMaxWebSizes) {
+      setError(error, wrong);
+      return false;
+    }
+    for (const QJsonValue v : sizes.toArray()) {
+      const double d = v.toDouble(-1);
+      if (!v.isDouble() || d != double(int(d)) || d < kMinWebSize || d > kMaxWebSize) {
+        setError(error, wrong);
+        return false;
+      }
+      if (!read.WebSizes.contains(int(d))) read.WebSizes << int(d);
+    }
+    std::sort(read.WebSizes.begin(), read.WebSizes.end());
+  }
   manifest = read;
   return true;
+}
+
+QList<int> TemplateWebSizes(const QString& templatesFolder, const QString& name) {
+  if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')) ||
+      name == QLatin1String(".") || name == QLatin1String(".."))
+    return {};
+  TSiteManifest manifest;
+  if (!ReadSiteManifest(IncludeTrailingSeparator(templatesFolder) + name, manifest, nullptr))
+    return {};
+  return manifest.WebSizes;
+}
+
+QString WebSizeFileName(const QString& mediumFileName, int size) {
+  const QString file = mediumFileName.section(QRegularExpression(QStringLiteral("[/\\\\]")), -1);
+  if (file.isEmpty()) return QString();
+  return QStringLiteral("ps_w%1/%2").arg(size).arg(file);
+}
+
+QList<int> WebSizeEdges(const QList<int>& sizes, QSize picture, int mediumEdge) {
+  const int edge = std::max(picture.width(), picture.height());
+  QList<int> edges;
+  int previous = mediumEdge;
+  for (int size : sizes) {
+    const int made = std::min(size, edge);
+    if (made > previous) {
+      edges << made;
+      previous = made;
+    } else {
+      edges << 0;
+    }
+  }
+  return edges;
 }
 
 bool PictureIsPublic(const TLumenfoldPicture& picture) {
@@ -302,7 +359,7 @@ QString TSitePacking::DatabaseFile(const QString& database, QString* error) {
   const QString target =
       folder + QStringLiteral("/public-%1.sqlite").arg(QUuid::createUuid().toString(QUuid::Id128));
   if (!WritePublicDatabase(database, target, error, LeftOutPictures)) return QString();
-  if (!AddWebImageDetails(target, database, CameraDetails, error)) {
+  if (!AddWebImageDetails(target, database, CameraDetails, error, manifest_.WebSizes)) {
     QFile::remove(target);
     return QString();
   }

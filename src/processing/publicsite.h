@@ -2,7 +2,11 @@
 // Public static sites. A site template may declare in the file "template.json" of its folder
 // that it is a static site, which hands the whole packed database to every visitor:
 //
-//   { "publicStaticSite": true, "includeOriginals": false }
+//   { "publicStaticSite": true, "includeOriginals": false, "webSizes": [1600, 2560] }
+//
+// "webSizes" asks every run for images of those pixels on the long edge besides the medium
+// image, made like it (its signature, quality and metadata) into the album's folder "ps_w<size>"
+// under the medium image's file name, and packed with it (see WebSizeFiles).
 //
 // For such a template the run packs a public copy of the database (no private albums and their
 // pictures, no private or deleted pictures, none of their category links, no category that only
@@ -13,6 +17,7 @@
 #include <QList>
 #include <QPair>
 #include <QSet>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -27,7 +32,27 @@ inline constexpr const char* kSiteInfoName = "site.json";
 struct TSiteManifest {
   bool PublicStaticSite = false;
   bool IncludeOriginals = true; // a public static site packs originals only when it asks
+  QList<int> WebSizes;          // extra web sizes (long edge in pixels), ascending
 };
+
+// The smallest and largest extra web size a manifest may ask for, and how many.
+inline constexpr int kMinWebSize = 200;
+inline constexpr int kMaxWebSize = 8192;
+inline constexpr int kMaxWebSizes = 4;
+
+// The extra web sizes the site template of that name (a folder in templatesFolder) asks for;
+// none when it asks for none or its manifest cannot be read (the archive's checks say why).
+QList<int> TemplateWebSizes(const QString& templatesFolder, const QString& name);
+
+// The file of an extra web size, relative to the album folder, for the picture's stored medium
+// file name: "ps_w<size>/" and the medium image's file name. Empty for an empty name.
+QString WebSizeFileName(const QString& mediumFileName, int size);
+
+// The long edges of the extra web sizes a picture of that (oriented, cropped) size gets, given
+// its medium image's long edge: a size is never larger than the picture; a size that would not
+// be larger than the medium image or the size before it is skipped, so a picture smaller than
+// a size gets that size once, at its own size, and none above it. 0 marks a skipped size.
+QList<int> WebSizeEdges(const QList<int>& sizes, QSize picture, int mediumEdge);
 
 // Reads the manifest of a template folder into manifest. A folder without the file leaves the
 // defaults and succeeds. A file that cannot be read, is no JSON object or holds a value of the

@@ -33,9 +33,12 @@ bool IsSiteTemplateFile(const QString& relative);
 // picture; -1 where unknown), read from the files in the album folders named by the source
 // database, and with cameraDetails the shot's details from the originals (columns camera, lens,
 // focal_length, aperture, exposure_time, iso, taken; NULL where unknown or not wanted). The
-// scripts use them for srcset, the viewer and its camera panel. Fails with a reason in error.
+// scripts use them for srcset, the viewer and its camera panel. With webSizes (the template's
+// extra web sizes) the column web_images holds those of a picture that exist as JSON
+// [[width, height, file relative to the album folder], ...], smallest first, or NULL.
+// Fails with a reason in error.
 bool AddWebImageDetails(const QString& publicDatabase, const QString& sourceDatabase,
-                        bool cameraDetails, QString* error);
+                        bool cameraDetails, QString* error, const QList<int>& webSizes = {});
 
 struct TSitePagesInput {
   QString PublicDatabase; // the public copy, with AddWebImageDetails applied

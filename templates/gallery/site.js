@@ -227,6 +227,7 @@
       row;
     const [thumbW, thumbH, mediumW, mediumH, largeW, largeH] = row.slice(10);
     const camera = row.slice(16, 23);
+    const web = row[23];
     const thumb = siteUrl(dir, thumbFile);
     let big = null;
     let bigSize = null;
@@ -240,7 +241,24 @@
     if (bigSize) sources.push([big, mediumW]);
     let largest = bigSize;
     const large = largeSize > 0 && largeW > 0 && largeH > 0 ? siteUrl(dir, largeFile) : null;
-    if (large && bigSize && largeW > mediumW) {
+    // The template's extra web sizes (JSON [[width, height, file], ...], smallest first), then
+    // the large image when it is larger still: the viewer and its zoom take the largest the
+    // screen can show.
+    if (bigSize && web) {
+      let list = [];
+      try {
+        list = JSON.parse(web);
+      } catch (e) {
+        list = [];
+      }
+      for (const [w, h, file] of Array.isArray(list) ? list : []) {
+        const url = w > largest[0] && typeof file === 'string' ? siteUrl(dir, file) : null;
+        if (!url) continue;
+        sources.push([url, w]);
+        largest = [w, h];
+      }
+    }
+    if (large && bigSize && largeW > largest[0]) {
       sources.push([large, largeW]);
       largest = [largeW, largeH];
     }
@@ -294,7 +312,11 @@
       (sized ? SIZE_COLUMNS : '-1, -1, -1, -1, -1, -1') +
       (sized
         ? ', p.camera, p.lens, p.focal_length, p.aperture, p.exposure_time, p.iso, p.taken'
-        : ', NULL, NULL, NULL, NULL, NULL, NULL, NULL');
+        : ', NULL, NULL, NULL, NULL, NULL, NULL, NULL') +
+      (rows(db, "SELECT COUNT(*) FROM pragma_table_info('picture') WHERE name = 'web_images'")[0][0] >
+      0
+        ? ', p.web_images'
+        : ', NULL');
     // Whether a picture's title in either language holds the (lower-case) text; SQLite's own
     // LIKE ignores the case of ASCII letters only.
     db.create_function('lf_has', (a, b, wanted) =>
@@ -883,7 +905,7 @@
       renderHeader();
       // The program's page is kept when it shows what the address asks in its language.
       const adopt =
-        state.staticKey === r.key && state.language === 0 && !shown
+        state.staticKey === r.key && state.language === pageLanguage() && !shown
           ? main().querySelector('ul.grid[data-static]') || (r.key === '' ? main() : null)
           : null;
       state.shown = null;
@@ -911,6 +933,12 @@
       state.lightbox.close();
       state.closingByRoute = false;
     }
+  }
+
+  // The language of the content a page the program wrote shows: 1 when it swapped in its copy
+  // in the site's second language.
+  function pageLanguage() {
+    return document.documentElement.dataset.pageLanguage === '1' ? 1 : 0;
   }
 
   function setLanguage(index) {
@@ -1360,11 +1388,13 @@
       document.documentElement.dataset.page = 'album/' + r.id;
       history.replaceState(null, '', 'album-' + r.id + '.html#/album/' + r.id + '/' + r.photo);
     }
-    if (r.photo !== null || /^#\//.test(location.hash) || state.language !== 0)
+    if (r.photo !== null || /^#\//.test(location.hash) || state.language !== pageLanguage())
       loadModel().catch(showLoadError);
   }
 
   async function start() {
+    // Shown in any case, should a page not have swapped its language (see index.html).
+    delete document.documentElement.dataset.wantLanguage;
     if (location.protocol === 'file:' && !state.pages) {
       document.documentElement.classList.add('from-file');
       showMessage(UI.en.fromFile);

@@ -26,12 +26,17 @@ private slots:
     QVERIFY(WriteTestJpeg(picture->OriginalPath(), 40, 30));
     QVERIFY(QDir().mkpath(QFileInfo(picture->ThumbPath()).path()));
     QVERIFY(WriteTestJpeg(picture->ThumbPath(), 20, 15));
+    // A web size of the site beside it; a folder that only looks like one is not the picture's.
+    const QString medium = QFileInfo(picture->MediumPath()).fileName();
+    const QString web = env.path("album/ps_w1600/") + medium;
+    QVERIFY(QDir().mkpath(env.path("album/ps_w1600")) && QDir().mkpath(env.path("album/ps_wide")));
+    QVERIFY(WriteTestJpeg(web, 20, 15) && WriteTestJpeg(env.path("album/ps_wide/") + medium, 2, 2));
 
     const QStringList files = ExistingPictureFiles(*picture);
-    QCOMPARE(files, (QStringList{picture->OriginalPath(), picture->ThumbPath()}));
+    QCOMPARE(files, (QStringList{picture->OriginalPath(), picture->ThumbPath(), web}));
     QCOMPARE(MoveFilesToTrash(files), QStringList());
     QVERIFY(!QFile::exists(picture->OriginalPath()));
-    QCOMPARE(QDir(env.path("data/Trash/files")).entryList(QDir::Files).size(), 2);
+    QCOMPARE(QDir(env.path("data/Trash/files")).entryList(QDir::Files).size(), 3);
     // A file that is gone meanwhile is not a failure.
     QCOMPARE(MoveFilesToTrash(files), QStringList());
   }

@@ -107,6 +107,10 @@ class TestPublicSite : public QObject {
 private slots:
   void manifest_data();
   void manifest();
+  void webSizesFromManifest_data();
+  void webSizesFromManifest();
+  void webSizeEdgesNeverEnlarge_data();
+  void webSizeEdgesNeverEnlarge();
   void templateNameLeadingElsewhereHasNoManifest();
   void packedPictureFiles();
   void publicCopyHoldsNothingPrivate();
@@ -154,6 +158,55 @@ void TestPublicSite::manifest() {
   if (!ok) QVERIFY2(error.contains("template.json"), qPrintable(error));
   QCOMPARE(manifest.PublicStaticSite, isPublic);
   QCOMPARE(manifest.IncludeOriginals, originals);
+}
+
+void TestPublicSite::webSizesFromManifest_data() {
+  QTest::addColumn<QByteArray>("sizes");
+  QTest::addColumn<bool>("ok");
+  QTest::addColumn<QList<int>>("read");
+  QTest::newRow("sorted, repeats once")
+      << QByteArray("[2560, 1600, 2560]") << true << QList<int>{1600, 2560};
+  QTest::newRow("bounds") << QByteArray("[200, 8192]") << true << QList<int>{200, 8192};
+  QTest::newRow("below") << QByteArray("[199]") << false << QList<int>{};
+  QTest::newRow("above") << QByteArray("[8193]") << false << QList<int>{};
+  QTest::newRow("fraction") << QByteArray("[1600.5]") << false << QList<int>{};
+  QTest::newRow("text") << QByteArray(R"(["1600"])") << false << QList<int>{};
+  QTest::newRow("no list") << QByteArray("1600") << false << QList<int>{};
+  QTest::newRow("five") << QByteArray("[300, 400, 500, 600, 700]") << false << QList<int>{};
+}
+
+void TestPublicSite::webSizesFromManifest() {
+  QFETCH(QByteArray, sizes);
+  QFETCH(bool, ok);
+  QFETCH(QList<int>, read);
+  TestEnv env;
+  const QString folder = env.makeFolder("templates/site");
+  writeBytes(folder + "/template.json", R"({"publicStaticSite": true, "webSizes": )" + sizes + "}");
+  TSiteManifest manifest;
+  QString error;
+  QCOMPARE(ReadSiteManifest(folder, manifest, &error), ok);
+  if (!ok) QVERIFY2(error.contains("webSizes"), qPrintable(error));
+  QCOMPARE(manifest.WebSizes, read);
+  QCOMPARE(TemplateWebSizes(env.path("templates"), "site"), read);
+}
+
+void TestPublicSite::webSizeEdgesNeverEnlarge_data() {
+  QTest::addColumn<QSize>("picture");
+  QTest::addColumn<int>("medium");
+  QTest::addColumn<QList<int>>("edges");
+  QTest::newRow("large photo") << QSize(5640, 3172) << 800 << QList<int>{1600, 2560};
+  QTest::newRow("portrait") << QSize(2000, 3000) << 768 << QList<int>{1600, 2560};
+  QTest::newRow("between the sizes") << QSize(2000, 1333) << 800 << QList<int>{1600, 2000};
+  QTest::newRow("exactly the first") << QSize(1600, 1067) << 800 << QList<int>{1600, 0};
+  QTest::newRow("one above the medium") << QSize(801, 600) << 800 << QList<int>{801, 0};
+  QTest::newRow("the medium's size") << QSize(800, 600) << 800 << QList<int>{0, 0};
+}
+
+void TestPublicSite::webSizeEdgesNeverEnlarge() {
+  QFETCH(QSize, picture);
+  QFETCH(int, medium);
+  QFETCH(QList<int>, edges);
+  QCOMPARE(WebSizeEdges({1600, 2560}, picture, medium), edges);
 }
 
 void TestPublicSite::templateNameLeadingElsewhereHasNoManifest() {

@@ -2,6 +2,7 @@
 // nothing private can be fetched from it.
 import { after, before, describe, it } from 'node:test';
 import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
 import { existsSync, rmSync, mkdtempSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
@@ -18,6 +19,10 @@ import {
 } from './pagequeries.mjs';
 
 describe('gallery unpacked from an archive made by lumenfold-cli', () => {
+  const firstPictureId = async () => {
+    const html = await (await fetch(server.url + 'album-2.html')).text();
+    return /data-picture-id="(\d+)"/.exec(html)[1];
+  };
   let work;
   let made;
   let server;
@@ -39,14 +44,25 @@ describe('gallery unpacked from an archive made by lumenfold-cli', () => {
     if (work) rmSync(work, { recursive: true, force: true });
   });
 
-  it('packs the public pictures, the site and no original or hidden file', () => {
+  it('packs the public pictures with their web sizes, the site and no original or hidden file', () => {
     const pictures = made.entries.filter((e) => /^(harbour|secret)\//.test(e)).sort();
     assert.deepEqual(pictures, [
       'harbour/ps_medium/m_a-shown.jpg',
       'harbour/ps_medium/m_d-shown.jpg',
       'harbour/ps_thumb/tn_a-shown.jpg',
       'harbour/ps_thumb/tn_d-shown.jpg',
+      'harbour/ps_w1600/m_a-shown.jpg',
+      'harbour/ps_w1600/m_d-shown.jpg',
+      'harbour/ps_w2560/m_a-shown.jpg',
     ]);
+    // Made on disk for every picture, never enlarged: a 960-pixel photo gets the first size at
+    // its own size and not the second; a private picture's sizes stay out of the archive.
+    const size = (file) =>
+      /, (\d+)x\d+,/.exec(execFileSync('file', ['-b', file], { encoding: 'utf8' }))[1];
+    assert.equal(size(join(made.photos, 'harbour/ps_w2560/m_a-shown.jpg')), '2560');
+    assert.equal(size(join(made.photos, 'harbour/ps_w1600/m_d-shown.jpg')), '960');
+    assert.ok(!existsSync(join(made.photos, 'harbour/ps_w2560/m_d-shown.jpg')));
+    assert.ok(existsSync(join(made.photos, 'harbour/ps_w1600/m_b-private.jpg')));
     for (const name of ['db.sqlite', 'site.json', 'index.html', 'site.js', '.htaccess',
       'vendor/sql-wasm.wasm'])
       assert.ok(made.entries.includes(name), name);
@@ -210,5 +226,50 @@ describe('gallery unpacked from an archive made by lumenfold-cli', () => {
     await p.waitForFunction(() => !document.querySelector('.pswp'), { polling: 50 });
     assert.equal(await p.evaluate(() => location.pathname + location.hash), '/album-2.html');
     assert.deepEqual((await tiles(p)).map((t) => t.id), ids);
+  });
+
+  it('gives the viewer the web size the screen shows: a phone the medium one, DPR 2 at 1400 the largest', async () => {
+    const chosen = [];
+    for (const [width, height, scale] of [[390, 844, 1], [1400, 900, 2]]) {
+      const p = await openPage(browser, width, height);
+      pages.push(p);
+      await p.setViewport({ width, height, deviceScaleFactor: scale });
+      await p.evaluateOnNewDocument(() => localStorage.clear());
+      await goTo(p, server.url + 'album-2.html');
+      await p.click('a.tile-link');
+      await waitLightbox(p, '1 / 2');
+      await p.waitForFunction(() => {
+        const img = document.querySelector('.pswp__item[aria-hidden="false"] img.pswp__img');
+        return img && img.complete && img.currentSrc;
+      }, { polling: 50, timeout: 10000 });
+      chosen.push(await p.$eval('.pswp__item[aria-hidden="false"] img.pswp__img',
+        (img) => new URL(img.currentSrc).pathname));
+      await p.close();
+    }
+    assert.deepEqual(chosen, ['/harbour/ps_medium/m_a-shown.jpg', '/harbour/ps_w2560/m_a-shown.jpg']);
+    // The picture's own page offers the same sizes to the browser without scripts.
+    const page = await (await fetch(server.url + 'photo-' + (await firstPictureId()) + '.html')).text();
+    assert.match(page, /srcset="harbour\/ps_medium\/m_a-shown.jpg 800w, harbour\/ps_w1600\/m_a-shown.jpg 1600w, harbour\/ps_w2560\/m_a-shown.jpg 2560w"/);
+  });
+
+  it('shows a visitor who chose the second language that language from the first paint', async () => {
+    const p = await openPage(browser);
+    pages.push(p);
+    await p.evaluateOnNewDocument(() => localStorage.setItem('lumenfold-gallery-language', 'de'));
+    // Without the site's script the written page alone must already be in German.
+    await p.setRequestInterception(true);
+    p.on('request', (r) => (/site\.js$/.test(r.url())
+      ? r.respond({ status: 200, contentType: 'text/javascript', body: '' })
+      : r.continue()));
+    const first = server.requests.length;
+    for (const [page, heading] of [['album-2.html', 'Hafen am Abend'], ['index.html', 'Alben']]) {
+      await p.goto(server.url + page);
+      assert.deepEqual(await p.evaluate(() => [document.querySelector('h1').textContent,
+        document.documentElement.lang, getComputedStyle(document.getElementById('main')).visibility]),
+      [heading, 'de', 'visible']);
+    }
+    assert.equal(await p.title(), 'Fotogalerie');
+    assert.ok(await p.$eval('img.thumb', (img) => img.alt === 'Hafen am Abend'));
+    assert.ok(!server.requests.slice(first).some((r) => /db\.sqlite|sql-wasm/.test(r)));
   });
 });

@@ -23,8 +23,11 @@ export async function makeArchiveSite(work) {
   const colours = [[70, 130, 180], [200, 120, 60], [90, 160, 90], [150, 90, 170]];
   mkdirSync(join(photos, 'harbour'), { recursive: true });
   mkdirSync(join(photos, 'secret'), { recursive: true });
+  // One photo large enough for every extra web size; the others get the first one at their
+  // own size.
   ['a-shown.jpg', 'b-private.jpg', 'c-deleted.jpg', 'd-shown.jpg'].forEach((name, i) =>
-    writeFileSync(join(photos, 'harbour', name), jpeg(960, 640, colours[i], [240, 220, 190]))
+    writeFileSync(join(photos, 'harbour', name),
+      i === 0 ? jpeg(3000, 2000, colours[i], [240, 220, 190]) : jpeg(960, 640, colours[i], [240, 220, 190]))
   );
   // The camera's record of the shot, with a position and serial numbers that must stay home.
   execFileSync('exiftool', ['-q', '-overwrite_original', '-Make=TESTCAM', '-Model=TESTCAM Model X',

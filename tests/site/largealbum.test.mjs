@@ -1,13 +1,16 @@
 // A large album: the grid is made in steps while it scrolls, and in the end holds every shown
 // picture once, in order; a lightbox closed beyond the tiles made so far focuses its picture's
-// tile; a thumbnail path that leaves the site hides its picture everywhere.
+// tile; a thumbnail path that leaves the site hides its picture everywhere. The page the program
+// writes for such an album holds the first tiles and leads to the rest.
 import { after, before, describe, it } from 'node:test';
 import assert from 'node:assert/strict';
-import { cpSync, mkdirSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { execFileSync } from 'node:child_process';
+import { cpSync, existsSync, mkdirSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { galleryFolder, launchBrowser, openPage, schemaText, serve, sqlJs } from './helpers.mjs';
 import { jpeg } from './fixture.mjs';
+import { cli } from './archivesite.mjs';
 import { albumCards, categoryLinks, goTo, tiles, waitLightbox } from './pagequeries.mjs';
 
 const COUNT = 300;
@@ -130,5 +133,65 @@ describe('gallery with a large album', () => {
       { polling: 50, timeout: 15000 }
     );
     assert.equal(await page.evaluate(() => document.documentElement.dataset.ready), undefined);
+  });
+});
+
+describe('page the program writes for an album of more than 240 pictures', () => {
+  let work;
+  let server;
+  let browser;
+
+  before(async () => {
+    assert.ok(existsSync(cli), `${cli} is missing: build the programs first`);
+    work = mkdtempSync(join(tmpdir(), 'lumenfold-large-pages-'));
+    const photos = join(work, 'photos');
+    mkdirSync(photos);
+    for (let i = 1; i <= COUNT; ++i)
+      writeFileSync(join(photos, `p${String(i).padStart(3, '0')}.jpg`),
+        jpeg(90, 60, [i % 200, 80, 160], [220, 200, 160]));
+    const project = join(work, 'large.lumenfold');
+    const run = (...args) => execFileSync(cli, [...args], { encoding: 'utf8',
+      env: { ...process.env, QT_QPA_PLATFORM: 'offscreen' } });
+    run('new', project);
+    run('add-album', project, photos, '--directory', 'big', '--short-name', 'Big');
+    run('set', project, 'SiteTemplate=gallery', 'ZipDatabase=true', `ZipFileName=${join(work, 'site.zip')}`);
+    run('process', project, '--zip');
+    execFileSync('unzip', ['-q', join(work, 'site.zip'), '-d', join(work, 'site')]);
+    server = await serve(join(work, 'site'));
+    browser = await launchBrowser();
+  });
+
+  after(async () => {
+    await browser?.close();
+    await server?.close();
+    if (work) rmSync(work, { recursive: true, force: true });
+  });
+
+  it('holds 240 tiles, grows to all when scrolled, and leads on without scripts', async () => {
+    // The first language's copy (the page also carries the second language's).
+    const html = (await (await fetch(server.url + 'album-1.html')).text()).split('</main>')[0];
+    const written = [...html.matchAll(/class="tile-link" href="(photo-\d+\.html)"/g)].map((m) => m[1]);
+    assert.equal(written.length, 240);
+    // Without scripts the last written tile's page leads to the next picture.
+    const last = await (await fetch(server.url + written[239])).text();
+    const next = /<a rel="next" href="(photo-\d+\.html)">/.exec(last);
+    assert.ok(next && !written.includes(next[1]), 'the 240th picture leads to the 241st');
+    assert.equal((await fetch(server.url + next[1])).status, 200);
+
+    const page = await openPage(browser, 1000, 800);
+    await goTo(page, server.url + 'album-1.html');
+    assert.equal((await tiles(page)).length, 240);
+    await page.waitForFunction(
+      (count) => {
+        window.scrollTo(0, document.body.scrollHeight);
+        return document.querySelectorAll('a.tile-link').length === count;
+      },
+      { polling: 100, timeout: 20000 },
+      COUNT
+    );
+    const alts = (await tiles(page)).map((t) => t.alt);
+    assert.equal(new Set((await tiles(page)).map((t) => t.id)).size, COUNT);
+    assert.equal(alts[240], 'Big, picture 241 of 300');
+    assert.deepEqual(page.problems, []);
   });
 });

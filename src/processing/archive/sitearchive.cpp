@@ -330,6 +330,7 @@ void TSiteArchive::wantPictures(const QList<TLumenfoldPicture*>& workList,
           archive_->Want(AlbumEntry(album, stored), file);
         }
       }
+      if (Packs(p, false)) wantWebSizes(p, findings);
     }
   }
 }
@@ -348,6 +349,22 @@ void TSiteArchive::addSiteInput(const QString& name, const QString& path, const 
   siteInputs_.addData(QByteArrayView(reinterpret_cast<const char*>(fields), sizeof(fields)));
   siteInputs_.addData(QByteArrayView(reinterpret_cast<const char*>(name.constData()),
                                      name.size() * qsizetype(sizeof(QChar))));
+}
+
+void TSiteArchive::wantWebSizes(const TLumenfoldPicture* p, TArchiveFindings& findings) {
+  // Only the sizes the template asks for today, and only those made for the picture (a small
+  // picture skips the larger ones).
+  const TLumenfoldAlbum* album = p->Album;
+  for (int size : site_->Manifest().WebSizes) {
+    const QString stored = WebSizeFileName(p->StoredFileName(TGeneratedSize::Medium), size);
+    if (stored.isEmpty()) continue;
+    const QString file = PathBelow(album->Path, stored);
+    if (!PathExists(file)) continue;
+    if (const QString why = UnpackableReason(album->Path, file, false); !why.isEmpty())
+      findings.RefusedFile(why);
+    else
+      archive_->Want(AlbumEntry(album, stored), file);
+  }
 }
 
 void TSiteArchive::keepPublished(const TLumenfoldPicture* p, bool counted,
@@ -382,6 +399,7 @@ void TSiteArchive::keepPublished(const TLumenfoldPicture* p, bool counted,
       kept = true;
   }
   if (Packs(p, true)) archive_->KeepPrevious(AlbumEntry(album, p->OriginalFileName));
+  if (kept) wantWebSizes(p, findings);
   // Without any image the site would show a picture that is not there.
   if (!kept) site_->LeftOutPictures.insert(p->Id);
   QString text = QStringLiteral("The original \"%1\" of a published picture was not found; ")

@@ -100,6 +100,8 @@ public:
 private:
   void wantPictures(const QList<TLumenfoldPicture*>& visited,
                     const QSet<const TLumenfoldPicture*>& skipped, TArchiveFindings& findings);
+  // The picture's extra web sizes on disk (see WebSizeFileName).
+  void wantWebSizes(const TLumenfoldPicture* picture, TArchiveFindings& findings);
   // A published picture whose original is gone keeps the files it has in the archive.
   void keepPublished(const TLumenfoldPicture* picture, bool counted, TArchiveFindings& findings);
   void wantDatabase();

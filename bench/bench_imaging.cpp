@@ -11,8 +11,8 @@
 //   bench_imaging --profile [--reps N] [--large] photo.jpg
 //                 (time of each step; --large: full-resolution decode turned a quarter)
 //   bench_imaging --memory photo.jpg [--large]      (used by the benchmark itself)
-#include "util/imaging.h"
-#include "util/jpegcodec.h"
+#include "util/imaging/imaging.h"
+#include "util/imaging/jpegcodec.h"
 
 #include <QDir>
 #include <QFileInfo>

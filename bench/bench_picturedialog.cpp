@@ -9,10 +9,10 @@
 #include "core/album.h"
 #include "core/picture.h"
 #include "core/project.h"
-#include "ui/cropimage.h"
-#include "ui/frmpicturedetail.h"
+#include "ui/picture/cropimage.h"
+#include "ui/picture/frmpicturedetail.h"
 #include "util/helpers.h"
-#include "util/jpegcodec.h"
+#include "util/imaging/jpegcodec.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

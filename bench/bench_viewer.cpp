@@ -9,7 +9,7 @@
 #include "core/picture.h"
 #include "core/project.h"
 #include "processing/viewerimage.h"
-#include "ui/pictureviewer.h"
+#include "ui/photolist/pictureviewer.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -15,8 +15,8 @@
 #include "core/picture.h"
 #include "core/project.h"
 #include "processing/thumbnailthread.h"
-#include "ui/filedialogs.h"
-#include "ui/frmnewalbum.h"
+#include "ui/common/filedialogs.h"
+#include "ui/album/frmnewalbum.h"
 #include "util/helpers.h"
 
 #include <QApplication>

@@ -12,7 +12,7 @@
 //     with the colour library's own conversion of the whole decoded original to sRGB: average and
 //     largest CIE76 difference over the patch centres, before encoding and as written.
 #include "processing/picturework.h"
-#include "util/jpegcodec.h"
+#include "util/imaging/jpegcodec.h"
 
 #include <QCoreApplication>
 #include <QDir>

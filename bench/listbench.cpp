@@ -12,9 +12,9 @@
 #include "core/category.h"
 #include "core/picture.h"
 #include "core/project.h"
-#include "ui/frmmain.h"
-#include "ui/photolistcontrols.h"
-#include "ui/photolistview.h"
+#include "ui/mainwindow/frmmain.h"
+#include "ui/photolist/photolistcontrols.h"
+#include "ui/photolist/photolistview.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -14,8 +14,8 @@
 #include "core/previewcache.h"
 #include "core/project.h"
 #include "processing/thumbnailthread.h"
-#include "ui/frmmain.h"
-#include "ui/photolistview.h"
+#include "ui/mainwindow/frmmain.h"
+#include "ui/photolist/photolistview.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

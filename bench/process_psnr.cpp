@@ -10,9 +10,9 @@
 // of the reference's size), then the original's stored size.
 //
 //   bench_process_psnr ORIGINAL MEDIUM THUMB [PEER_MEDIUM PEER_THUMB] [--filter F]
-#include "util/imaging.h"
-#include "util/jpegcodec.h"
-#include "util/resample.h"
+#include "util/imaging/imaging.h"
+#include "util/imaging/jpegcodec.h"
+#include "util/imaging/resample.h"
 
 #include <QString>
 #include <QStringList>

@@ -2,7 +2,7 @@
 // bare EXIF block. Beyond not crashing or hanging, every result must stay in its range: an EXIF
 // orientation 0..8 that maps to a picture code ±1..4, and a colour profile no larger than the
 // reader's limit.
-#include "util/exif.h"
+#include "util/imaging/exif.h"
 
 #include <QByteArray>
 #include <cstdint>

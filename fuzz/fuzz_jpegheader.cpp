@@ -2,8 +2,8 @@
 // decode. Beyond not crashing: an accepted header never promises more pixels than its bytes can
 // hold (the rule that keeps a tiny file from claiming gigabytes), and a decode gives exactly
 // the scaled size of the header's picture.
-#include "util/imageerror.h"
-#include "util/jpegcodec.h"
+#include "util/imaging/imageerror.h"
+#include "util/imaging/jpegcodec.h"
 
 #include <QByteArray>
 #include <QImage>

@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to the decoders of originals that are not JPEG files (HEIF, PNG, TIFF,
 // WebP). Beyond not crashing: a picture above the pixel limit is refused before it is decoded,
 // and a decoded bitmap is RGB32 of exactly the size the header gave.
-#include "util/imageerror.h"
-#include "util/pictureformats.h"
+#include "util/imaging/imageerror.h"
+#include "util/imaging/pictureformats.h"
 
 #include <QByteArray>
 #include <QGuiApplication>

@@ -1,14 +1,14 @@
 // The desktop program: creates the main window, shows the splash window modally, then runs the
 // message loop until the main window is closed.
 #include "screenshots.h"
-#include "ui/browserlauncher.h"
-#include "ui/colourscheme.h"
-#include "ui/frmmain.h"
-#include "ui/frmsplash.h"
-#include "ui/qtprompt.h"
-#include "ui/startoptions.h"
-#include "ui/uiresources.h"
-#include "util/memorytuning.h"
+#include "ui/common/browserlauncher.h"
+#include "ui/common/colourscheme.h"
+#include "ui/mainwindow/frmmain.h"
+#include "ui/mainwindow/frmsplash.h"
+#include "ui/common/qtprompt.h"
+#include "ui/mainwindow/startoptions.h"
+#include "ui/common/uiresources.h"
+#include "util/imaging/memorytuning.h"
 
 #include <QApplication>
 #include <cstdio>

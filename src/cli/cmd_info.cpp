@@ -6,8 +6,8 @@
 #include "core/picture.h"
 #include "core/project.h"
 #include "db/sqlaccess.h"
-#include "util/colour.h"
-#include "util/exif.h"
+#include "util/imaging/colour.h"
+#include "util/imaging/exif.h"
 #include "util/helpers.h"
 
 #include <QFileInfo>

@@ -4,7 +4,7 @@
 #include "cli/cliprompt.h"
 #include "db/sqlaccess.h"
 #include "util/lumenfolderror.h"
-#include "util/memorytuning.h"
+#include "util/imaging/memorytuning.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

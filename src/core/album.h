@@ -7,7 +7,7 @@
 // window stops or pauses those workers before it replaces or deletes an album's pictures.
 #include "core/ownedlist.h"
 #include "core/picture.h"
-#include "util/exif.h"
+#include "util/imaging/exif.h"
 
 #include <QDateTime>
 #include <QFileInfo>

@@ -1,11 +1,11 @@
 #pragma once
 // Titles and keywords that pictures carry from the photographer's editor (see
-// util/embeddedcaptions.h) taken into the project: titles into the picture's two titles,
+// util/imaging/embeddedcaptions.h) taken into the project: titles into the picture's two titles,
 // keywords into categories (created when the project has none of that title; a picture never
 // loses a category here). A title the user has already set is replaced only when asked to.
 //
 // Threads: user-interface thread only (categories are created and saved on the way).
-#include "util/embeddedcaptions.h"
+#include "util/imaging/embeddedcaptions.h"
 
 #include <QList>
 #include <QString>

@@ -7,8 +7,8 @@
 #include "db/sqlaccess.h"
 #include "db/statements.h"
 #include "util/helpers.h"
-#include "util/imageerror.h"
-#include "util/jpegcodec.h"
+#include "util/imaging/imageerror.h"
+#include "util/imaging/jpegcodec.h"
 #include "util/programfolder.h"
 #include "util/safefile.h"
 

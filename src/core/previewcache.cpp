@@ -3,8 +3,8 @@
 #include "core/bitmaplist.h"
 #include "core/picture.h"
 
-#include "util/imageerror.h"
-#include "util/jpegcodec.h"
+#include "util/imaging/imageerror.h"
+#include "util/imaging/jpegcodec.h"
 
 #include <QDir>
 #include <QFile>

@@ -13,7 +13,7 @@
 // Threads: one owner thread (the run thread) calls everything; the workers run ProducePicture
 // on the values of their TPictureWork only.
 #include "processing/picturework.h"
-#include "util/memorybudget.h"
+#include "util/imaging/memorybudget.h"
 
 #include <QThreadPool>
 #include <condition_variable>

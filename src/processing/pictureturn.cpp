@@ -16,7 +16,7 @@
 #include "processing/runresults.h"
 #include "util/durablefiles.h"
 #include "util/helpers.h"
-#include "util/imaging.h"
+#include "util/imaging/imaging.h"
 #include "util/safefile.h"
 
 #include <QDir>

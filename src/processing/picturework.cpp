@@ -5,13 +5,13 @@
 #include "core/signature.h"
 #include "processing/archive/archivebuilder.h"
 #include "processing/publicsite.h"
-#include "util/colour.h"
+#include "util/imaging/colour.h"
 #include "util/helpers.h"
-#include "util/imaging.h"
-#include "util/jpegcodec.h"
+#include "util/imaging/imaging.h"
+#include "util/imaging/jpegcodec.h"
 #include "util/lumenfolderror.h"
-#include "util/memorybudget.h"
-#include "util/resample.h"
+#include "util/imaging/memorybudget.h"
+#include "util/imaging/resample.h"
 
 #include <QFile>
 #include <QFileInfo>

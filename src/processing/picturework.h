@@ -9,8 +9,8 @@
 // Threads: TPictureWork is built on the run thread and then only read; ProducePicture runs on
 // any thread. The signatures it draws are read only; nothing edits them during a run.
 #include "processing/archive/archivebuilder.h"
-#include "util/jpegcodec.h"
-#include "util/outputmetadata.h"
+#include "util/imaging/jpegcodec.h"
+#include "util/imaging/outputmetadata.h"
 
 #include <QByteArray>
 #include <QImage>

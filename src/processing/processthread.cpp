@@ -12,10 +12,10 @@
 #include "processing/picturework.h"
 #include "processing/publicsite.h"
 #include "processing/runresults.h"
-#include "util/imageerror.h"
+#include "util/imaging/imageerror.h"
 #include "util/lumenfolderror.h"
-#include "util/memorybudget.h"
-#include "util/memorytuning.h"
+#include "util/imaging/memorybudget.h"
+#include "util/imaging/memorytuning.h"
 #include "util/messages.h"
 #include "util/programfolder.h"
 

@@ -1,9 +1,9 @@
 #include "processing/viewerimage.h"
 
-#include "util/colour.h"
-#include "util/imageerror.h"
-#include "util/imaging.h"
-#include "util/jpegcodec.h"
+#include "util/imaging/colour.h"
+#include "util/imaging/imageerror.h"
+#include "util/imaging/imaging.h"
+#include "util/imaging/jpegcodec.h"
 #include "util/lumenfolderror.h"
 #include "util/safefile.h"
 

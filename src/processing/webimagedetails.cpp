@@ -1,9 +1,9 @@
 #include "processing/publicsite.h"
 #include "processing/sitepages.h"
 #include "processing/sitequery.h"
-#include "util/exif.h"
+#include "util/imaging/exif.h"
 #include "util/helpers.h"
-#include "util/jpegcodec.h"
+#include "util/imaging/jpegcodec.h"
 #include "util/programfolder.h"
 
 #include <QDateTime>

@@ -1,7 +1,7 @@
 #pragma once
 // Base of every error the model raises (database, project file, imaging, archive, run). It
 // carries the text to show to the user: Text() as a QString, what() the same text as UTF-8.
-// The user-interface reaches it through RunCommand (src/ui/runcommand.h), the command-line
+// The user-interface reaches it through RunCommand (src/ui/mainwindow/runcommand.h), the command-line
 // program through its own handler.
 //
 // Threads: any; an error is a value and may be copied between threads.

@@ -4,7 +4,7 @@
 #include "exifbuilder.h"
 #include "testenv.h"
 #include "testprofiles.h"
-#include "util/jpegcodec.h"
+#include "util/imaging/jpegcodec.h"
 
 #include <QCoreApplication>
 #include <QDir>

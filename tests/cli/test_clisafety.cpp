@@ -2,7 +2,7 @@
 // again by process, a project is processed by one program at a time, a damaged project file is
 // never processed, and failures name their cause.
 #include "testenv.h"
-#include "util/jpegcodec.h"
+#include "util/imaging/jpegcodec.h"
 
 #include <QCoreApplication>
 #include <QDir>

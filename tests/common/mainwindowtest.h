@@ -5,7 +5,7 @@
 #include "testenv.h"
 
 #include "core/project.h"
-#include "ui/frmmain.h"
+#include "ui/mainwindow/frmmain.h"
 
 #include <QObject>
 #include <QtTest>

@@ -6,8 +6,8 @@
 #include "exifbuilder.h"
 #include "testenv.h"
 #include "util/helpers.h"
-#include "util/imaging.h"
-#include "util/jpegcodec.h"
+#include "util/imaging/imaging.h"
+#include "util/imaging/jpegcodec.h"
 #include "util/tracer.h"
 
 #include <QDir>

@@ -9,7 +9,7 @@
 #include "db/sqlaccess.h"
 #include "testenv.h"
 #include "testfiles.h"
-#include "util/exif.h"
+#include "util/imaging/exif.h"
 
 #include <QProcess>
 #include <QtTest>

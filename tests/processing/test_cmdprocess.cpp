@@ -1,8 +1,8 @@
 // lumenfold-cli process as a person runs it: progress lines, the closing line and exit status.
 #include "testenv.h"
-#include "util/exif.h"
-#include "util/jpegcodec.h"
-#include "util/outputmetadata.h"
+#include "util/imaging/exif.h"
+#include "util/imaging/jpegcodec.h"
+#include "util/imaging/outputmetadata.h"
 #include "util/programfolder.h"
 
 #include <QDir>

@@ -5,9 +5,9 @@
 #include "processing/picturework.h"
 #include "testenv.h"
 #include "testprofiles.h"
-#include "util/colour.h"
-#include "util/exif.h"
-#include "util/jpegcodec.h"
+#include "util/imaging/colour.h"
+#include "util/imaging/exif.h"
+#include "util/imaging/jpegcodec.h"
 #include "util/tracer.h"
 
 #include <QFile>

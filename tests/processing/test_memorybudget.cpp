@@ -2,7 +2,7 @@
 // only the waiting run gives back, and a picture larger than the whole budget is refused.
 #include "processing/picturework.h"
 #include "testenv.h"
-#include "util/memorybudget.h"
+#include "util/imaging/memorybudget.h"
 
 #include <QtTest>
 #include <thread>

@@ -5,10 +5,10 @@
 #include "exifbuilder.h"
 #include "processing/picturework.h"
 #include "testenv.h"
-#include "util/colour.h"
-#include "util/exif.h"
-#include "util/jpegcodec.h"
-#include "util/outputmetadata.h"
+#include "util/imaging/colour.h"
+#include "util/imaging/exif.h"
+#include "util/imaging/jpegcodec.h"
+#include "util/imaging/outputmetadata.h"
 #include "util/tracer.h"
 
 #include <QFile>

@@ -8,10 +8,10 @@
 #include "processing/processthread.h"
 #include "testenv.h"
 #include "testfiles.h"
-#include "util/imageerror.h"
-#include "util/imaging.h"
-#include "util/jpegcodec.h"
-#include "util/memorytuning.h"
+#include "util/imaging/imageerror.h"
+#include "util/imaging/imaging.h"
+#include "util/imaging/jpegcodec.h"
+#include "util/imaging/memorytuning.h"
 #include "util/programfolder.h"
 
 #include <QDir>

@@ -10,8 +10,8 @@
 #include "testenv.h"
 #include "testfiles.h"
 #include "util/helpers.h"
-#include "util/jpegcodec.h"
-#include "util/memorybudget.h"
+#include "util/imaging/jpegcodec.h"
+#include "util/imaging/memorybudget.h"
 #include "util/messages.h"
 #include "util/tracer.h"
 

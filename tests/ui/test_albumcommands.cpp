@@ -8,13 +8,13 @@
 #include "core/project.h"
 #include "db/sqlaccess.h"
 #include "processing/thumbnailthread.h"
-#include "ui/filedialogs.h"
-#include "ui/frmmain.h"
-#include "ui/frmnewalbum.h"
-#include "ui/frmrenaming.h"
-#include "ui/frmsynchro.h"
-#include "ui/photolistview.h"
-#include "ui/uiresources.h"
+#include "ui/common/filedialogs.h"
+#include "ui/mainwindow/frmmain.h"
+#include "ui/album/frmnewalbum.h"
+#include "ui/album/frmrenaming.h"
+#include "ui/album/frmsynchro.h"
+#include "ui/photolist/photolistview.h"
+#include "ui/common/uiresources.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -5,11 +5,11 @@
 #include "core/renaming.h"
 #include "db/sqlaccess.h"
 #include "testenv.h"
-#include "ui/albumsync.h"
-#include "ui/filedialogs.h"
-#include "ui/frmrenaming.h"
-#include "ui/frmsynchro.h"
-#include "ui/uiresources.h"
+#include "ui/album/albumsync.h"
+#include "ui/common/filedialogs.h"
+#include "ui/album/frmrenaming.h"
+#include "ui/album/frmsynchro.h"
+#include "ui/common/uiresources.h"
 #include "uitesthelpers.h"
 
 #include <QCheckBox>

@@ -9,11 +9,11 @@
 #include "db/sqlaccess.h"
 #include "processing/thumbnailthread.h"
 #include "testenv.h"
-#include "ui/filedialogs.h"
-#include "ui/frmnewalbum.h"
-#include "ui/frmoptions.h"
-#include "ui/photolistview.h"
-#include "ui/uiresources.h"
+#include "ui/common/filedialogs.h"
+#include "ui/album/frmnewalbum.h"
+#include "ui/project/frmoptions.h"
+#include "ui/photolist/photolistview.h"
+#include "ui/common/uiresources.h"
 #include "uitesthelpers.h"
 
 #include <QCheckBox>

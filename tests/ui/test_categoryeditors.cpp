@@ -9,8 +9,8 @@
 #include "core/project.h"
 #include "db/sqlaccess.h"
 #include "db/statements.h"
-#include "ui/frmcategorydetail.h"
-#include "ui/frmselectcategory.h"
+#include "ui/category/frmcategorydetail.h"
+#include "ui/category/frmselectcategory.h"
 
 #include <QLabel>
 #include <QLineEdit>

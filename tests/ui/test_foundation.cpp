@@ -1,13 +1,13 @@
 // Settings store, window placement, the message-box prompt and the program's own pictures.
 #include "core/project.h"
 #include "testenv.h"
-#include "ui/filedialogs.h"
-#include "ui/qtprompt.h"
-#include "ui/runcommand.h"
-#include "ui/settingsstore.h"
-#include "ui/uiresources.h"
+#include "ui/common/filedialogs.h"
+#include "ui/common/qtprompt.h"
+#include "ui/mainwindow/runcommand.h"
+#include "ui/common/settingsstore.h"
+#include "ui/common/uiresources.h"
 #include "uitesthelpers.h"
-#include "util/imageerror.h"
+#include "util/imaging/imageerror.h"
 
 #include <QFileInfo>
 #include <QScreen>

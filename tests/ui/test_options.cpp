@@ -1,11 +1,11 @@
 // The project options dialog and the template preview.
 #include "core/project.h"
 #include "testenv.h"
-#include "ui/colourscheme.h"
-#include "ui/fittedimage.h"
-#include "ui/frmbigtemplate.h"
-#include "ui/frmoptions.h"
-#include "ui/sitetemplates.h"
+#include "ui/common/colourscheme.h"
+#include "ui/common/fittedimage.h"
+#include "ui/project/frmbigtemplate.h"
+#include "ui/project/frmoptions.h"
+#include "ui/project/sitetemplates.h"
 #include "uitesthelpers.h"
 #include "util/programfolder.h"
 

@@ -5,7 +5,7 @@
 #include "core/picture.h"
 #include "processing/thumbnailthread.h"
 #include "testenv.h"
-#include "ui/photolistview.h"
+#include "ui/photolist/photolistview.h"
 #include "util/messages.h"
 
 #include <QLineEdit>

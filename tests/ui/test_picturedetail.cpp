@@ -8,11 +8,11 @@
 #include "core/album.h"
 #include "core/picture.h"
 #include "core/project.h"
-#include "ui/cropimage.h"
-#include "ui/frmpicturedetail.h"
-#include "ui/frmscale.h"
-#include "ui/frmselectcategory.h"
-#include "util/resample.h"
+#include "ui/picture/cropimage.h"
+#include "ui/picture/frmpicturedetail.h"
+#include "ui/picture/frmscale.h"
+#include "ui/category/frmselectcategory.h"
+#include "util/imaging/resample.h"
 
 #include <QCheckBox>
 #include <QFile>

@@ -1,11 +1,11 @@
 // The start, change-base and database dialogs.
 #include "db/connectionstring.h"
 #include "testenv.h"
-#include "ui/filedialogs.h"
-#include "ui/frmchangebase.h"
-#include "ui/frmdatabase.h"
-#include "ui/frmfirst.h"
-#include "ui/settingsstore.h"
+#include "ui/common/filedialogs.h"
+#include "ui/album/frmchangebase.h"
+#include "ui/project/frmdatabase.h"
+#include "ui/mainwindow/frmfirst.h"
+#include "ui/common/settingsstore.h"
 #include "uitesthelpers.h"
 #include "util/programfolder.h"
 

@@ -2,7 +2,7 @@
 // on a worker thread with its progress window, and the server equal to the site afterwards.
 #include "core/project.h"
 #include "testenv.h"
-#include "ui/frmpublish.h"
+#include "ui/processing/frmpublish.h"
 #include "util/programfolder.h"
 
 #include <QDirIterator>

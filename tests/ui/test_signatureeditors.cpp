@@ -8,9 +8,9 @@
 #include "core/picture.h"
 #include "core/project.h"
 #include "db/sqlaccess.h"
-#include "ui/frmselectsignature.h"
-#include "ui/frmsignatureitems.h"
-#include "ui/frmsignatures.h"
+#include "ui/signature/frmselectsignature.h"
+#include "ui/signature/frmsignatureitems.h"
+#include "ui/signature/frmsignatures.h"
 
 #include <QComboBox>
 #include <QLineEdit>

@@ -1,7 +1,7 @@
 // The splash window: countdown, click to dismiss, about mode, version text.
 #include "testenv.h"
-#include "ui/frmsplash.h"
-#include "ui/uiresources.h"
+#include "ui/mainwindow/frmsplash.h"
+#include "ui/common/uiresources.h"
 
 #include <QLabel>
 #include <QTimer>

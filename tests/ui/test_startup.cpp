@@ -6,12 +6,12 @@
 #include "core/project.h"
 #include "db/connectionstring.h"
 #include "db/sqlaccess.h"
-#include "ui/frmfirst.h"
-#include "ui/frmmain.h"
-#include "ui/frmnewproject.h"
-#include "ui/settingsstore.h"
-#include "ui/startoptions.h"
-#include "ui/uiresources.h"
+#include "ui/mainwindow/frmfirst.h"
+#include "ui/mainwindow/frmmain.h"
+#include "ui/project/frmnewproject.h"
+#include "ui/common/settingsstore.h"
+#include "ui/mainwindow/startoptions.h"
+#include "ui/common/uiresources.h"
 #include "util/programfolder.h"
 
 #include <QAction>

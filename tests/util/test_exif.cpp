@@ -2,8 +2,8 @@
 // chunks, and damaged or hostile blocks that must give the defaults quickly.
 #include "exifbuilder.h"
 #include "testenv.h"
-#include "util/exif.h"
-#include "util/jpegcodec.h"
+#include "util/imaging/exif.h"
+#include "util/imaging/jpegcodec.h"
 
 #include <QFile>
 #include <QRandomGenerator>

@@ -1,11 +1,11 @@
 // Shared helpers: font style texts, file checksum and size, DOS time stamps, the recent list,
 // template listings and renames that never replace another file.
 #include "testenv.h"
-#include "util/exif.h"
+#include "util/imaging/exif.h"
 #include "util/helpers.h"
-#include "util/imageerror.h"
-#include "util/imaging.h"
-#include "util/jpegcodec.h"
+#include "util/imaging/imageerror.h"
+#include "util/imaging/imaging.h"
+#include "util/imaging/jpegcodec.h"
 #include "util/safefile.h"
 
 #include <QDir>

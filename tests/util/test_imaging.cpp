@@ -1,8 +1,8 @@
 // Imaging primitives: fitting, orientation, crop, resampling, JPEG decode/encode, fitted drawing.
 #include "testenv.h"
-#include "util/drawing.h"
-#include "util/imaging.h"
-#include "util/jpegcodec.h"
+#include "util/imaging/drawing.h"
+#include "util/imaging/imaging.h"
+#include "util/imaging/jpegcodec.h"
 #include "util/tracer.h"
 
 #include <QDir>

@@ -3,10 +3,10 @@
 // damaged files.
 #include "testenv.h"
 #include "testfiles.h"
-#include "util/exif.h"
-#include "util/imaging.h"
-#include "util/outputmetadata.h"
-#include "util/pictureformats.h"
+#include "util/imaging/exif.h"
+#include "util/imaging/imaging.h"
+#include "util/imaging/outputmetadata.h"
+#include "util/imaging/pictureformats.h"
 #include "util/tracer.h"
 
 #include <QColorSpace>

@@ -1,7 +1,7 @@
 #include "processing/archive/archivefiles.h"
 
 #include "core/album.h"
-#include "util/pictureformats.h"
+#include "util/imaging/pictureformats.h"
 #include "util/programfolder.h"
 #include "util/tracer.h"
 

@@ -1,0 +1,197 @@
+#include "ui/photolist/pictureviewer.h"
+
+#include "core/picture.h"
+#include "processing/viewerimage.h"
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPointer>
+#include <QThreadPool>
+
+#include <algorithm>
+
+namespace {
+constexpr int kCaptionHeight = 28;
+// The current picture, the one before and the one after, and the one just left.
+constexpr int kKeptDecodes = 4;
+} // namespace
+
+TPictureViewer::TPictureViewer(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("pnlViewer"));
+  setFocusPolicy(Qt::StrongFocus);
+  setAutoFillBackground(false);
+}
+
+TPictureViewer::~TPictureViewer() {
+  ++generation_; // a decode still running finds itself stale
+}
+
+void TPictureViewer::Open(const QList<TLumenfoldPicture*>& pictures, int index) {
+  pictures_ = pictures;
+  index_ = pictures_.isEmpty() ? -1 : std::clamp(index, 0, int(pictures_.size()) - 1);
+  load();
+}
+
+void TPictureViewer::Clear() {
+  ++generation_;
+  pending_.clear();
+  decoded_.clear();
+  pictures_.clear();
+  index_ = -1;
+  bitmap_ = QImage();
+  problem_.clear();
+  ready_ = false;
+  update();
+}
+
+bool TPictureViewer::HasDecoded(int index) const {
+  if (index < 0 || index >= pictures_.size()) return false;
+  const TDecodeKey key = keyOf(index);
+  return std::any_of(decoded_.begin(), decoded_.end(),
+                     [&](const TDecoded& d) { return d.Key == key; });
+}
+
+TPictureViewer::TDecodeKey TPictureViewer::keyOf(int index) const {
+  const TLumenfoldPicture* p = pictures_.at(index);
+  return {p->OriginalPath(), p->Orientation,
+          (QSizeF(size() - QSize(0, kCaptionHeight)) * devicePixelRatioF()).toSize()};
+}
+
+bool TPictureViewer::Step(int delta) {
+  if (pictures_.isEmpty()) return false;
+  const int next = std::clamp(index_ + delta, 0, int(pictures_.size()) - 1);
+  if (next == index_) return false;
+  direction_ = next > index_ ? 1 : -1;
+  index_ = next;
+  load();
+  return true;
+}
+
+void TPictureViewer::load() {
+  ready_ = false;
+  problem_.clear();
+  update();
+  if (index_ < 0) return;
+  const TDecodeKey key = keyOf(index_);
+  const auto found = std::find_if(decoded_.begin(), decoded_.end(),
+                                  [&](const TDecoded& d) { return d.Key == key; });
+  if (found != decoded_.end()) {
+    TDecoded d = *found; // the newest now
+    decoded_.erase(found);
+    decoded_.append(d);
+    display(d);
+  } else if (!pending_.contains(key)) {
+    decode(key);
+  } // else: shown when the running decode arrives
+}
+
+void TPictureViewer::decode(const TDecodeKey& key) {
+  pending_.append(key);
+  QPointer<TPictureViewer> self(this);
+  const quint64 generation = generation_;
+  QThreadPool::globalInstance()->start([self, generation, key] {
+    TViewerImage image = LoadViewerImage(key.Path, key.Box, key.Orientation);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [self, generation, key, image = std::move(image)]() mutable {
+          if (!self || self->generation_ != generation) return;
+          self->pending_.removeOne(key);
+          self->decoded_.append(
+              {key, std::move(image.Bitmap), image.FullSize, std::move(image.Problem)});
+          while (self->decoded_.size() > kKeptDecodes)
+            self->decoded_.removeFirst();
+          if (!self->ready_ && self->index_ >= 0 && self->keyOf(self->index_) == key)
+            self->display(self->decoded_.last());
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void TPictureViewer::display(const TDecoded& decoded) {
+  bitmap_ = decoded.Bitmap;
+  fullSize_ = decoded.FullSize;
+  problem_ = decoded.Problem;
+  ready_ = true;
+  update();
+  decodeNeighbours();
+}
+
+void TPictureViewer::decodeNeighbours() {
+  for (const int index : {index_ + direction_, index_ - direction_}) {
+    if (index < 0 || index >= pictures_.size() || HasDecoded(index)) continue;
+    if (const TDecodeKey key = keyOf(index); !pending_.contains(key)) decode(key);
+  }
+}
+
+QString TPictureViewer::caption() const {
+  if (index_ < 0) return QString();
+  const TLumenfoldPicture* p = pictures_.at(index_);
+  const QString title = p->Title.trimmed().isEmpty() ? p->OriginalFileName : p->Title;
+  return QStringLiteral("%1   —   %2 of %3   (←/→ move, Esc back to the pictures, F full screen)")
+      .arg(title)
+      .arg(index_ + 1)
+      .arg(pictures_.size());
+}
+
+void TPictureViewer::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.fillRect(rect(), QColor(24, 24, 24));
+  const QRect area = rect().adjusted(0, 0, 0, -kCaptionHeight);
+  painter.setPen(QColor(220, 220, 220));
+  if (!bitmap_.isNull()) {
+    const QSizeF shown = QSizeF(bitmap_.size()) / devicePixelRatioF();
+    QSizeF fitted = shown.scaled(QSizeF(area.size()), Qt::KeepAspectRatio);
+    // Never enlarged beyond its own pixels: a small original stays sharp in the middle.
+    if (fitted.width() > shown.width()) fitted = shown;
+    QRectF target(QPointF(), fitted);
+    target.moveCenter(QRectF(area).center());
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(target, bitmap_);
+  } else if (ready_) {
+    painter.drawText(area, Qt::AlignCenter | Qt::TextWordWrap, problem_);
+  } else if (index_ >= 0) {
+    painter.drawText(area, Qt::AlignCenter, QStringLiteral("Loading…"));
+  }
+  painter.drawText(rect().adjusted(8, rect().height() - kCaptionHeight, -8, 0),
+                   Qt::AlignVCenter | Qt::AlignLeft, caption());
+}
+
+void TPictureViewer::keyPressEvent(QKeyEvent* e) {
+  switch (e->key()) {
+  case Qt::Key_Left:
+  case Qt::Key_PageUp:
+  case Qt::Key_Backspace:
+    Step(-1);
+    break;
+  case Qt::Key_Right:
+  case Qt::Key_PageDown:
+  case Qt::Key_Space:
+    Step(1);
+    break;
+  case Qt::Key_Home:
+    Step(-Count());
+    break;
+  case Qt::Key_End:
+    Step(Count());
+    break;
+  case Qt::Key_Escape:
+    emit CloseRequested(index_);
+    break;
+  case Qt::Key_F:
+    emit FullScreenRequested();
+    break;
+  default:
+    QWidget::keyPressEvent(e);
+  }
+}
+
+void TPictureViewer::resizeEvent(QResizeEvent* e) {
+  QWidget::resizeEvent(e);
+  // A larger window may need a finer decode, when the original has more pixels to give.
+  const bool finer = fullSize_.width() > bitmap_.width() && fullSize_.height() > bitmap_.height();
+  if (index_ >= 0 && !bitmap_.isNull() && finer &&
+      (bitmap_.width() < width() * devicePixelRatioF() / 2 &&
+       bitmap_.height() < (height() - kCaptionHeight) * devicePixelRatioF() / 2))
+    load();
+}

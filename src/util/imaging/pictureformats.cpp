@@ -1,0 +1,575 @@
+#include "util/imaging/pictureformats.h"
+
+#include "util/imaging/colour.h"
+#include "util/helpers.h"
+#include "util/imaging/imaging.h"
+#include "util/lumenfolderror.h"
+#include "util/imaging/outputmetadata.h"
+#include "util/safefile.h"
+#include "util/tracer.h"
+
+#include <QBuffer>
+#include <QColorSpace>
+#include <QFile>
+#include <QImageReader>
+#include <QList>
+#include <QtEndian>
+
+#include <exiv2/exiv2.hpp>
+#include <lcms2.h>
+#include <libheif/heif.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+// ---- Reading the file -------------------------------------------------------------------------
+
+// The whole file, read through the safe opening (regular files of their folder only).
+QByteArray readAll(const QString& path) {
+  QFile file;
+  QString problem;
+  if (!OpenRegularFile(file, path, &problem)) throw EImageError(problem);
+  QByteArray bytes = file.readAll();
+  if (bytes.isEmpty() && file.size() > 0)
+    throw EImageError(
+        QStringLiteral("Cannot read picture \"%1\": %2.").arg(path, file.errorString()));
+  return bytes;
+}
+
+QByteArray bytesOf(const QString& path, const QByteArray& data) {
+  return data.isEmpty() ? readAll(path) : data;
+}
+
+void trace(const QString& text) {
+  try {
+    Tracer().Write(text);
+  } catch (const std::exception&) {
+    // The trace log is a diagnostic aid only.
+  }
+}
+
+// ---- Reducing to 8-bit RGB32 over white -------------------------------------------------------
+
+// The 8-bit value nearest to sample / max.
+std::vector<uchar> reductionTable(quint32 max) {
+  std::vector<uchar> table(size_t(max) + 1);
+  for (quint32 v = 0; v <= max; ++v)
+    table[v] = uchar((quint64(v) * 255 + max / 2) / max);
+  return table;
+}
+
+// The 8-bit value nearest to the sample composed over white: (c·a + max·(max − a)) / max².
+inline uchar overWhite(quint64 c, quint64 a, quint64 max) {
+  const quint64 square = max * max;
+  return uchar(((c * a + max * (max - a)) * 255 + square / 2) / square);
+}
+
+// Interleaved samples (3 or 4 a pixel, 8 or 16 bits each, native byte order for 16) into RGB32.
+void packLine(const uchar* in, int samplesPerPixel, bool wide, quint32 max,
+              const std::vector<uchar>& table, quint32* out, int width) {
+  const bool alpha = samplesPerPixel == 4;
+  for (int x = 0; x < width; ++x) {
+    quint32 s[4];
+    for (int k = 0; k < samplesPerPixel; ++k) {
+      if (wide) {
+        quint16 v;
+        std::memcpy(&v, in + (size_t(x) * samplesPerPixel + k) * 2, 2);
+        s[k] = std::min<quint32>(v, max);
+      } else {
+        s[k] = in[size_t(x) * samplesPerPixel + k];
+      }
+    }
+    uchar r, g, b;
+    if (alpha && s[3] < max) {
+      r = overWhite(s[0], s[3], max), g = overWhite(s[1], s[3], max),
+      b = overWhite(s[2], s[3], max);
+    } else {
+      r = table[s[0]], g = table[s[1]], b = table[s[2]];
+    }
+    out[x] = 0xff000000u | quint32(r) << 16 | quint32(g) << 8 | b;
+  }
+}
+
+QImage newBitmap(QSize size, const QString& path) {
+  QImage out(size, QImage::Format_RGB32);
+  if (out.isNull())
+    throw EImageError(QStringLiteral("Not enough memory for the %1 x %2 picture \"%3\".")
+                          .arg(size.width())
+                          .arg(size.height())
+                          .arg(path));
+  return out;
+}
+
+// Any bitmap the image reader gives, as opaque 8-bit RGB32 over white.
+QImage toOpaqueRgb32(QImage image, const QString& path) {
+  if (image.format() == QImage::Format_RGB32) return image;
+  const bool wide = image.depth() > 32 || image.format() == QImage::Format_Grayscale16;
+  if (!wide && !image.hasAlphaChannel()) {
+    QImage out = image.convertToFormat(QImage::Format_RGB32);
+    if (out.isNull()) newBitmap(image.size(), path); // raises
+    return out;
+  }
+  // Straight (not premultiplied) samples, so that composing and rounding happen once.
+  image = image.convertToFormat(wide ? QImage::Format_RGBA64 : QImage::Format_RGBA8888);
+  if (image.isNull())
+    throw EImageError(QStringLiteral("Not enough memory to convert the picture \"%1\".").arg(path));
+  const quint32 max = wide ? 65535 : 255;
+  const std::vector<uchar> table = reductionTable(max);
+  QImage out = newBitmap(image.size(), path);
+  for (int y = 0; y < image.height(); ++y)
+    packLine(image.constScanLine(y), 4, wide, max, table,
+             reinterpret_cast<quint32*>(out.scanLine(y)), image.width());
+  return out;
+}
+
+void applyProfile(QImage& bitmap, const QByteArray& profile, const QString& path) {
+  if (profile.isEmpty()) return;
+  const TColourPlan plan = ColourPlanFor(profile);
+  if (!plan.Note.isEmpty())
+    trace(QStringLiteral("Colour profile of %1 not used: %2.").arg(path, plan.Note));
+  ConvertToSrgb(bitmap, plan);
+}
+
+void checkPixels(const QString& path, QSize size, qint64 maxPixels) {
+  if (size.isEmpty())
+    throw EImageError(QStringLiteral("Cannot read picture \"%1\": it holds no pixels.").arg(path));
+  CheckPixelLimit(path, size, maxPixels);
+}
+
+// ---- HEIF -------------------------------------------------------------------------------------
+
+struct HeifContextFree {
+  void operator()(heif_context* c) const { heif_context_free(c); }
+};
+struct HeifHandleFree {
+  void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+};
+struct HeifImageFree {
+  void operator()(heif_image* i) const { heif_image_release(i); }
+};
+struct HeifNclxFree {
+  void operator()(heif_color_profile_nclx* n) const { heif_nclx_color_profile_free(n); }
+};
+using THeifContext = std::unique_ptr<heif_context, HeifContextFree>;
+using THeifHandle = std::unique_ptr<heif_image_handle, HeifHandleFree>;
+using THeifImage = std::unique_ptr<heif_image, HeifImageFree>;
+
+void initialiseHeif() {
+  static std::once_flag once;
+  std::call_once(once, [] { heif_init(nullptr); });
+}
+
+void checkHeif(const heif_error& error, const QString& path) {
+  if (error.code == heif_error_Ok) return;
+  throw EImageError(QStringLiteral("Cannot read picture \"%1\": damaged or unsupported HEIF file "
+                                   "(%2).")
+                        .arg(path, QString::fromUtf8(error.message ? error.message : "error")));
+}
+
+// An open HEIF file and its primary image. data must outlive it (it is not copied).
+struct THeifFile {
+  THeifContext Context;
+  THeifHandle Primary;
+  int Images = 1;
+
+  THeifFile(const QByteArray& data, const QString& path) {
+    initialiseHeif();
+    Context.reset(heif_context_alloc());
+    if (!Context) throw EImageError(QStringLiteral("Not enough memory to read \"%1\".").arg(path));
+    checkHeif(heif_context_read_from_memory_without_copy(Context.get(), data.constData(),
+                                                         size_t(data.size()), nullptr),
+              path);
+    Images = heif_context_get_number_of_top_level_images(Context.get());
+    heif_image_handle* handle = nullptr;
+    checkHeif(heif_context_get_primary_image_handle(Context.get(), &handle), path);
+    Primary.reset(handle);
+  }
+  QSize Size() const {
+    return QSize(heif_image_handle_get_width(Primary.get()),
+                 heif_image_handle_get_height(Primary.get()));
+  }
+};
+
+// An ICC profile for colours given by their primaries and white point with the sRGB curve, as
+// phones describe Display P3 pictures.
+QByteArray profileFromPrimaries(const heif_color_profile_nclx& n) {
+  const cmsCIExyY white{n.color_primary_white_x, n.color_primary_white_y, 1.0};
+  const cmsCIExyYTRIPLE primaries{{n.color_primary_red_x, n.color_primary_red_y, 1.0},
+                                  {n.color_primary_green_x, n.color_primary_green_y, 1.0},
+                                  {n.color_primary_blue_x, n.color_primary_blue_y, 1.0}};
+  // The sRGB curve: the IEC 61966-2-1 parameters of a type 4 parametric curve.
+  const cmsFloat64Number srgb[5] = {2.4, 1.0 / 1.055, 0.055 / 1.055, 1.0 / 12.92, 0.04045};
+  cmsToneCurve* curve = cmsBuildParametricToneCurve(nullptr, 4, srgb);
+  if (!curve) return {};
+  cmsToneCurve* curves[3] = {curve, curve, curve};
+  cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
+  cmsFreeToneCurve(curve);
+  if (!profile) return {};
+  QByteArray bytes;
+  cmsUInt32Number size = 0;
+  if (cmsSaveProfileToMem(profile, nullptr, &size) && size > 0) {
+    bytes.resize(qsizetype(size));
+    if (!cmsSaveProfileToMem(profile, bytes.data(), &size)) bytes.clear();
+  }
+  cmsCloseProfile(profile);
+  return bytes;
+}
+
+QByteArray heifProfile(const heif_image_handle* handle, const QString& path) {
+  const heif_color_profile_type type = heif_image_handle_get_color_profile_type(handle);
+  if (type == heif_color_profile_type_prof || type == heif_color_profile_type_rICC) {
+    const size_t size = heif_image_handle_get_raw_color_profile_size(handle);
+    if (size == 0 || size > size_t(kMaxColourProfileBytes)) return {};
+    QByteArray profile(qsizetype(size), Qt::Uninitialized);
+    if (heif_image_handle_get_raw_color_profile(handle, profile.data()).code != heif_error_Ok)
+      return {};
+    return profile;
+  }
+  heif_color_profile_nclx* raw = nullptr;
+  if (heif_image_handle_get_nclx_color_profile(handle, &raw).code != heif_error_Ok || !raw)
+    return {};
+  const std::unique_ptr<heif_color_profile_nclx, HeifNclxFree> nclx(raw);
+  const auto primaries = nclx->color_primaries;
+  if (primaries == heif_color_primaries_ITU_R_BT_709_5 ||
+      primaries == heif_color_primaries_unspecified)
+    return {}; // sRGB
+  const auto transfer = nclx->transfer_characteristics;
+  if (transfer != heif_transfer_characteristic_IEC_61966_2_1 &&
+      transfer != heif_transfer_characteristic_unspecified &&
+      transfer != heif_transfer_characteristic_ITU_R_BT_709_5) {
+    trace(QStringLiteral("The colours of %1 use a transfer curve (%2) that is shown as sRGB.")
+              .arg(path)
+              .arg(int(transfer)));
+  }
+  return profileFromPrimaries(*nclx);
+}
+
+// The first metadata block of the primary image of that item type (and content type, when
+// given); empty when there is none or it is larger than any real one.
+QByteArray heifBlock(const heif_image_handle* handle, const char* type, const char* content) {
+  heif_item_id ids[16];
+  const int count = heif_image_handle_get_list_of_metadata_block_IDs(handle, type, ids, 16);
+  for (int i = 0; i < count; ++i) {
+    if (content) {
+      const char* kind = heif_image_handle_get_metadata_content_type(handle, ids[i]);
+      if (!kind || std::strcmp(kind, content) != 0) continue;
+    }
+    const size_t size = heif_image_handle_get_metadata_size(handle, ids[i]);
+    if (size == 0 || size > (size_t(16) << 20)) return {};
+    QByteArray block(qsizetype(size), Qt::Uninitialized);
+    if (heif_image_handle_get_metadata(handle, ids[i], block.data()).code != heif_error_Ok)
+      return {};
+    return block;
+  }
+  return {};
+}
+
+void appendJpegSegment(QByteArray& out, const QByteArray& header, const QByteArray& payload) {
+  const qsizetype length = 2 + header.size() + payload.size();
+  if (payload.isEmpty() || length > 65535) return; // a segment holds no more
+  out += char(0xFF);
+  out += char(0xE1);
+  out += char(length >> 8);
+  out += char(length & 0xFF);
+  out += header;
+  out += payload;
+}
+
+QImage decodeHeif(const QByteArray& data, const QString& path, qint64 maxPixels) {
+  THeifFile file(data, path);
+  checkPixels(path, file.Size(), maxPixels);
+  if (file.Images > 1)
+    trace(QStringLiteral("%1 holds %2 images; its primary image is used.")
+              .arg(path)
+              .arg(file.Images));
+  const heif_image_handle* handle = file.Primary.get();
+  const bool alpha = heif_image_handle_has_alpha_channel(handle);
+  const bool wide = heif_image_handle_get_luma_bits_per_pixel(handle) > 8;
+  const heif_chroma chroma =
+      wide ? (alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
+           : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
+  heif_image* raw = nullptr;
+  checkHeif(heif_decode_image(handle, &raw, heif_colorspace_RGB, chroma, nullptr), path);
+  const THeifImage image(raw);
+  int stride = 0;
+  const uint8_t* plane = heif_image_get_plane_readonly(raw, heif_channel_interleaved, &stride);
+  const int width = heif_image_get_width(raw, heif_channel_interleaved);
+  const int height = heif_image_get_height(raw, heif_channel_interleaved);
+  const int bits = heif_image_get_bits_per_pixel_range(raw, heif_channel_interleaved);
+  if (!plane || bits < 1 || bits > 16)
+    throw EImageError(
+        QStringLiteral("Cannot read picture \"%1\": the HEIF decoder gave no usable image.")
+            .arg(path));
+  // A damaged file may decode to another size than its header gives; the run has planned with
+  // the header's.
+  if (QSize(width, height) != file.Size())
+    throw EImageError(QStringLiteral("Cannot read picture \"%1\": its image is not the size its "
+                                     "header gives.")
+                          .arg(path));
+  const quint32 max = (quint32(1) << bits) - 1;
+  const std::vector<uchar> table = reductionTable(max);
+  QImage out = newBitmap(QSize(width, height), path);
+  for (int y = 0; y < height; ++y)
+    packLine(plane + ptrdiff_t(y) * stride, alpha ? 4 : 3, wide, max, table,
+             reinterpret_cast<quint32*>(out.scanLine(y)), width);
+  applyProfile(out, heifProfile(handle, path), path);
+  return out;
+}
+
+// ---- PNG, TIFF, WebP through the image reader ------------------------------------------------
+
+const char* readerFormat(TPictureFormat format) {
+  switch (format) {
+  case TPictureFormat::Png:
+    return "png";
+  case TPictureFormat::Tiff:
+    return "tiff";
+  case TPictureFormat::Webp:
+    return "webp";
+  default:
+    return "";
+  }
+}
+
+void allowLargePictures() {
+  // The reader's own limit (256 MB) would refuse a 16-bit picture of 35 megapixels; the pixel
+  // limit and the run's memory budget bound the decode instead.
+  static std::once_flag once;
+  std::call_once(once, [] { QImageReader::setAllocationLimit(4096); });
+}
+
+QImage decodeWithReader(const QByteArray& data, TPictureFormat format, const QString& path,
+                        qint64 maxPixels) {
+  allowLargePictures();
+  QBuffer buffer;
+  buffer.setData(data);
+  buffer.open(QIODevice::ReadOnly);
+  QImageReader reader(&buffer, readerFormat(format));
+  reader.setAutoTransform(false); // the orientation is the picture's own setting
+  const QSize size = reader.size();
+  if (!size.isValid())
+    throw EImageError(QStringLiteral("Cannot read picture \"%1\": damaged or unsupported %2 file "
+                                     "(%3).")
+                          .arg(path, PictureFormatName(format), reader.errorString()));
+  checkPixels(path, size, maxPixels);
+  if (const int count = reader.imageCount(); count > 1)
+    trace(QStringLiteral("%1 holds %2 images; the first is used.").arg(path).arg(count));
+  QImage image = reader.read();
+  if (image.isNull())
+    throw EImageError(QStringLiteral("Cannot read picture \"%1\": damaged or unsupported %2 file "
+                                     "(%3).")
+                          .arg(path, PictureFormatName(format), reader.errorString()));
+  if (image.size() != size)
+    throw EImageError(QStringLiteral("Cannot read picture \"%1\": its image is not the size its "
+                                     "header gives.")
+                          .arg(path));
+  const QByteArray profile = image.colorSpace().iccProfile();
+  QImage out = toOpaqueRgb32(std::move(image), path);
+  applyProfile(out, profile, path);
+  return out;
+}
+
+quint32 bigEndian32(const uchar* p) {
+  return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
+}
+
+} // namespace
+
+// ---- Public functions -------------------------------------------------------------------------
+
+TPictureFormat SniffPictureFormat(const QByteArray& head) {
+  const auto* p = reinterpret_cast<const uchar*>(head.constData());
+  const qsizetype n = head.size();
+  if (n >= 2 && p[0] == 0xff && p[1] == 0xd8) return TPictureFormat::Jpeg;
+  if (n >= 8 && std::memcmp(p, "\x89PNG\r\n\x1a\n", 8) == 0) return TPictureFormat::Png;
+  if (n >= 4 && (std::memcmp(p, "II*\0", 4) == 0 || std::memcmp(p, "MM\0*", 4) == 0))
+    return TPictureFormat::Tiff;
+  if (n >= 12 && std::memcmp(p, "RIFF", 4) == 0 && std::memcmp(p + 8, "WEBP", 4) == 0)
+    return TPictureFormat::Webp;
+  if (n >= 12 && std::memcmp(p + 4, "ftyp", 4) == 0) {
+    static const char* const kBrands[] = {"heic", "heix", "hevc", "hevx", "heim",
+                                          "heis", "hevm", "hevs", "mif1", "msf1"};
+    for (const char* brand : kBrands)
+      if (std::memcmp(p + 8, brand, 4) == 0) return TPictureFormat::Heif;
+  }
+  return TPictureFormat::Unknown;
+}
+
+TPictureFormat SniffPictureFile(const QString& path) {
+  QFile file;
+  if (!OpenRegularFile(file, path)) return TPictureFormat::Unknown;
+  return SniffPictureFormat(file.read(16));
+}
+
+QString PictureFormatName(TPictureFormat format) {
+  switch (format) {
+  case TPictureFormat::Jpeg:
+    return QStringLiteral("JPEG");
+  case TPictureFormat::Heif:
+    return QStringLiteral("HEIF");
+  case TPictureFormat::Png:
+    return QStringLiteral("PNG");
+  case TPictureFormat::Tiff:
+    return QStringLiteral("TIFF");
+  case TPictureFormat::Webp:
+    return QStringLiteral("WebP");
+  case TPictureFormat::Unknown:
+    break;
+  }
+  return QStringLiteral("unknown");
+}
+
+QSize ReadOtherPictureSize(const QString& path, const QByteArray& data) {
+  // The image reader needs the header only; a HEIF file is read whole (its boxes may lie
+  // anywhere).
+  QFile file;
+  QBuffer buffer;
+  QIODevice* device = &buffer;
+  if (data.isEmpty()) {
+    QString problem;
+    if (!OpenRegularFile(file, path, &problem)) throw EImageError(problem);
+    device = &file;
+  } else {
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+  }
+  const TPictureFormat format = SniffPictureFormat(device->peek(16));
+  if (format == TPictureFormat::Heif) {
+    const QByteArray bytes = data.isEmpty() ? file.readAll() : data;
+    return THeifFile(bytes, path).Size();
+  }
+  if (format == TPictureFormat::Unknown || format == TPictureFormat::Jpeg)
+    throw EImageError(
+        QStringLiteral("Cannot read picture \"%1\": not a picture file of a known format.")
+            .arg(path));
+  QImageReader reader(device, readerFormat(format));
+  const QSize size = reader.size();
+  if (!size.isValid())
+    throw EImageError(QStringLiteral("Cannot read picture \"%1\": damaged or unsupported %2 file "
+                                     "(%3).")
+                          .arg(path, PictureFormatName(format), reader.errorString()));
+  return size;
+}
+
+qint64 OtherPictureDecodeBytes(TPictureFormat format, QSize size) {
+  const qint64 pixels = qint64(std::max(0, size.width())) * std::max(0, size.height());
+  // The decoder's image (up to 16 bits in four samples) and a converted copy beside the result.
+  switch (format) {
+  case TPictureFormat::Heif:
+    return pixels * 8 + pixels * 3; // the decoded planes and the interleaved image
+  default:
+    return pixels * 8 * 2;
+  }
+}
+
+QImage DecodeOtherPicture(const QString& path, const QByteArray& data, qint64 maxPixels) {
+  const QByteArray bytes = bytesOf(path, data);
+  const TPictureFormat format = SniffPictureFormat(bytes.left(16));
+  switch (format) {
+  case TPictureFormat::Heif:
+    return decodeHeif(bytes, path, maxPixels);
+  case TPictureFormat::Png:
+  case TPictureFormat::Tiff:
+  case TPictureFormat::Webp:
+    return decodeWithReader(bytes, format, path, maxPixels);
+  default:
+    throw EImageError(
+        QStringLiteral("Cannot read picture \"%1\": not a picture file of a known format.")
+            .arg(path));
+  }
+}
+
+TCameraMetadata ReadOtherCameraMetadata(const QString& path) {
+  TCameraMetadata m;
+  QByteArray bytes;
+  try {
+    bytes = readAll(path);
+  } catch (const EImageError& e) {
+    m.Problem = e.Text();
+    return m;
+  }
+  const TPictureFormat format = SniffPictureFormat(bytes.left(16));
+  if (format == TPictureFormat::Heif) {
+    try {
+      THeifFile file(bytes, path);
+      heif_item_id id = 0;
+      if (heif_image_handle_get_list_of_metadata_block_IDs(file.Primary.get(), "Exif", &id, 1) < 1)
+        return m;
+      const size_t size = heif_image_handle_get_metadata_size(file.Primary.get(), id);
+      if (size < 4 || size > (size_t(64) << 20)) {
+        m.Problem = QStringLiteral("the EXIF block has a wrong size");
+        return m;
+      }
+      QByteArray block(qsizetype(size), Qt::Uninitialized);
+      if (heif_image_handle_get_metadata(file.Primary.get(), id, block.data()).code !=
+          heif_error_Ok) {
+        m.Problem = QStringLiteral("the EXIF block cannot be read");
+        return m;
+      }
+      // The block starts with the offset of the TIFF header after these four bytes.
+      const quint32 offset = bigEndian32(reinterpret_cast<const uchar*>(block.constData()));
+      if (offset > size - 4) {
+        m.HasExif = true;
+        m.Problem = QStringLiteral("the EXIF block's header offset lies outside it");
+        return m;
+      }
+      m = ParseExifBlock(reinterpret_cast<const uchar*>(block.constData()) + 4 + offset,
+                         size - 4 - offset);
+      m.ExifOrientation = 0; // the decoder applies the file's own turn
+    } catch (const EImageError& e) {
+      m.Problem = e.Text();
+    }
+    return m;
+  }
+  if (format == TPictureFormat::Unknown) {
+    m.Problem = QStringLiteral("the file is not a picture of a known format");
+    return m;
+  }
+  try {
+    InitialiseMetadataLibrary();
+    auto image = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(bytes.constData()),
+                                           long(bytes.size()));
+    if (!image.get()) return m;
+    image->readMetadata();
+    const Exiv2::ExifData& exif = image->exifData();
+    if (exif.empty()) return m;
+    m.HasExif = true;
+    auto orientation = exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+    if (orientation != exif.end() && orientation->count() > 0) {
+      const long v = orientation->toLong();
+      if (v >= 1 && v <= 8) m.ExifOrientation = int(v);
+    }
+    auto date = [&](const char* key) {
+      auto it = exif.findKey(Exiv2::ExifKey(key));
+      if (it == exif.end()) return QDateTime();
+      const std::string text = it->toString();
+      return ParseExifDate(text.c_str(), text.size());
+    };
+    m.DateTimeOriginal = date("Exif.Photo.DateTimeOriginal");
+    m.DateTimeDigitized = date("Exif.Photo.DateTimeDigitized");
+  } catch (const std::exception& e) {
+    m.Problem = TextOf(e);
+  }
+  return m;
+}
+
+QByteArray HeifMetadataAsJpeg(const QByteArray& file, const QString& path) {
+  THeifFile heif(file, path);
+  const QByteArray exif = heifBlock(heif.Primary.get(), "Exif", nullptr);
+  const QByteArray xmp = heifBlock(heif.Primary.get(), "mime", "application/rdf+xml");
+  QByteArray jpeg("\xFF\xD8", 2);
+  if (exif.size() > 4) {
+    // The block starts with the offset of the TIFF header after these four bytes.
+    const quint32 offset = bigEndian32(reinterpret_cast<const uchar*>(exif.constData()));
+    if (offset <= quint32(exif.size() - 4))
+      appendJpegSegment(jpeg, QByteArray("Exif\0\0", 6), exif.mid(4 + offset));
+  }
+  appendJpegSegment(jpeg, QByteArray("http://ns.adobe.com/xap/1.0/\0", 29), xmp);
+  jpeg += QByteArray("\xFF\xD9", 2);
+  return jpeg;
+}

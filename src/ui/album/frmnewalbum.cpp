@@ -4,6 +4,7 @@
 #include "core/category.h"
 #include "core/outputsettings.h"
 #include "core/picture.h"
+#include "core/previewcache.h"
 #include "core/project.h"
 #include "core/renameops.h"
 #include "core/syncops.h"
@@ -531,9 +532,13 @@ void TfrmNewAlbum::removeOwnPreviewFolders(const QString& keptFolder) {
       keptFolder.isEmpty() ? QString() : IncludeTrailingSeparator(keptFolder) + "ps_tmp";
   for (const QString& folder : std::as_const(ownPreviewFolders_)) {
     if (!kept.isEmpty() && QFileInfo(folder) == QFileInfo(kept)) continue;
-    // Only the preview files the loader writes; anything else keeps the folder in place.
+    // Only the preview files the loader writes (every size, and a file it was writing when
+    // it stopped); anything else keeps the folder in place.
+    QStringList ownFiles{QStringLiteral("tmp_*")};
+    for (int step = 1; step < kPreviewSteps; ++step)
+      ownFiles << QStringLiteral("tmp%1_*").arg(PreviewStepBox(step).width());
     QDir dir(folder);
-    for (const QFileInfo& file : dir.entryInfoList({QStringLiteral("tmp_*")}, QDir::Files))
+    for (const QFileInfo& file : dir.entryInfoList(ownFiles, QDir::Files))
       QFile::remove(file.absoluteFilePath());
     QDir().rmdir(folder);
   }

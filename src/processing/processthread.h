@@ -5,7 +5,7 @@
 // database file and a site template into the zip archive, which is written by three explicit
 // saves (after the pictures, after the database, after the template).
 //
-// The archive (TSiteArchive, processing/archive/sitearchive.h) is derived from the project's
+// The archive (TSiteArchive, processing/sitearchive.h) is derived from the project's
 // state, not from the work list. It is written once, at the end of a completed run; a run that
 // stops or fails leaves the archive as it was before the run.
 //

@@ -363,12 +363,6 @@ QString PicturePageName(int pictureId) {
   return QStringLiteral("photo-%1.html").arg(pictureId);
 }
 
-bool IsSitePageEntry(const QString& entry) {
-  static const QRegularExpression pages(QStringLiteral(
-      "^((album|category|photo)-\\d+\\.html|index\\.html|feed\\.xml|sitemap\\.xml|robots\\.txt)$"));
-  return pages.match(entry).hasMatch();
-}
-
 bool IsSiteTemplateFile(const QString& relative) {
   static const QRegularExpression own(
       QStringLiteral("^(readme\\.txt|template\\.json|preview_(big|small)\\.jpg)$"),

@@ -21,9 +21,6 @@ QString AlbumPageName(int albumId);
 QString CategoryPageName(int categoryId);
 QString PicturePageName(int pictureId);
 
-// Whether an archive entry is one the run makes for a site (pages, feed, sitemap, robots.txt).
-bool IsSitePageEntry(const QString& entry);
-
 // Whether a file of a template folder (path relative to it) belongs on the site: the template's
 // own description (readme.txt, template.json, its preview pictures) does not.
 bool IsSiteTemplateFile(const QString& relative);

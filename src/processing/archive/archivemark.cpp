@@ -1,5 +1,4 @@
 #include "processing/archive/archivemark.h"
-#include "processing/sitepages.h"
 
 #include "core/album.h"
 #include "core/outputsettings.h"
@@ -13,6 +12,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSet>
 #include <algorithm>
 #include <cctype>
@@ -133,4 +133,10 @@ QString ForeignArchiveReason(const TLumenfoldProject& project, const QString& pa
     return refusal(path, QStringLiteral("holds neither the project's database nor files of its "
                                         "albums"));
   return QString();
+}
+
+bool IsSitePageEntry(const QString& entry) {
+  static const QRegularExpression pages(QStringLiteral(
+      "^((album|category|photo)-\\d+\\.html|index\\.html|feed\\.xml|sitemap\\.xml|robots\\.txt)$"));
+  return pages.match(entry).hasMatch();
 }

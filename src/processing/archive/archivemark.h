@@ -30,3 +30,6 @@ QString ProjectArchivePath(const TLumenfoldProject& project);
 // Empty when a run may write the project's archive at path: nothing is there, or the project's
 // archive (see above). Otherwise why not, naming the file and telling what to do.
 QString ForeignArchiveReason(const TLumenfoldProject& project, const QString& path);
+
+// Whether an archive entry is one the run makes for a site (pages, feed, sitemap, robots.txt).
+bool IsSitePageEntry(const QString& entry);

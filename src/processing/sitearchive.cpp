@@ -1,4 +1,4 @@
-#include "processing/archive/sitearchive.h"
+#include "processing/sitearchive.h"
 
 #include "core/album.h"
 #include "core/outputsettings.h"

@@ -1,4 +1,4 @@
-#include "ui/mainwindow/albumlistdelegate.h"
+#include "ui/album/albumlistdelegate.h"
 
 #include "core/album.h"
 #include "core/picture.h"

@@ -1,4 +1,4 @@
-// Renders the program's icon (src/ui/images/app.svg) as the PNG sizes of the icon theme.
+// Renders the program's icon (src/ui/common/images/app.svg) as the PNG sizes of the icon theme.
 // Run once when the icon changes (cmake --build build --target app_icons); the PNG files are
 // committed, so that a build needs no SVG renderer.
 //

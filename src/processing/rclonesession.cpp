@@ -22,14 +22,14 @@ extern char** environ;
 namespace {
 
 // A file descriptor closed when it goes.
-struct TFd {
+struct TSessionFd {
   int fd = -1;
-  explicit TFd(int f = -1) : fd(f) {}
-  ~TFd() {
+  explicit TSessionFd(int f = -1) : fd(f) {}
+  ~TSessionFd() {
     if (fd >= 0) ::close(fd);
   }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
+  TSessionFd(const TSessionFd&) = delete;
+  TSessionFd& operator=(const TSessionFd&) = delete;
 };
 
 QByteArray randomText(int bytes) {
@@ -114,7 +114,7 @@ bool TRcloneSession::Start(QString* error) {
       if (pid < 0) ended_ = true;
     }
     changed_.notify_all();
-    TFd log(pipeFds[0]);
+    TSessionFd log(pipeFds[0]);
     if (pid < 0) return;
     static const QRegularExpression listening(QStringLiteral("on http://127\\.0\\.0\\.1:(\\d+)/"));
     QByteArray pending;
@@ -171,7 +171,7 @@ bool TRcloneSession::post(const QString& command, const QJsonObject& body, int& 
       return false;
     }
   }
-  TFd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  TSessionFd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(quint16(port));

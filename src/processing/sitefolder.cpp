@@ -24,6 +24,7 @@ struct TRecorded {
   qint64 Size = -1;
   quint32 Crc = 0;
   qint64 MTime = 0;
+  bool operator==(const TRecorded&) const = default;
 };
 
 class TFd {
@@ -174,6 +175,7 @@ TSiteMirrorResult MirrorArchive(const QString& archivePath, const QString& folde
   if (!hasRecord && !QDir(folder).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
     return fail(QStringLiteral("it holds files that no run put there. Choose an empty folder."));
 
+  const QHash<QString, TRecorded> onDisk = record; // record itself follows each file written
   QHash<QString, TRecorded> next;
   const int total = int(entries.size());
   int done = 0;
@@ -243,7 +245,9 @@ TSiteMirrorResult MirrorArchive(const QString& archivePath, const QString& folde
       result.Kept << path;
   }
   if (progress) progress(total, total);
-  if (const QString why = writeRecord(folder, next); !why.isEmpty())
-    return fail(QStringLiteral("its record cannot be written: %1").arg(why));
+  // A run that changed nothing in the folder leaves its record alone (no flush for nothing).
+  if (!hasRecord || next != onDisk)
+    if (const QString why = writeRecord(folder, next); !why.isEmpty())
+      return fail(QStringLiteral("its record cannot be written: %1").arg(why));
   return result;
 }

@@ -20,6 +20,7 @@
 #include <libheif/heif.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -280,9 +281,22 @@ void appendJpegSegment(QByteArray& out, const QByteArray& header, const QByteArr
   out += payload;
 }
 
+// A grid or overlay image is composed on a canvas whose size its own data gives, not the header
+// that the pixel limit was checked against, and the decoder allocates that canvas before any
+// tile; a damaged file could ask for gigabytes there. Canvases larger than the header are
+// refused, and with a pixel limit no side may exceed that of a 16:1 picture at the limit.
+void boundHeifCanvas(const THeifFile& file, qint64 maxPixels) {
+  const QSize size = file.Size();
+  qint64 side = std::max(size.width(), size.height());
+  if (maxPixels > 0) side = std::min(side, qint64(4 * std::sqrt(double(maxPixels))) + 1);
+  heif_context_set_maximum_image_size_limit(file.Context.get(),
+                                            int(std::clamp<qint64>(side + 1, 1, 1 << 30)));
+}
+
 QImage decodeHeif(const QByteArray& data, const QString& path, qint64 maxPixels) {
   THeifFile file(data, path);
   checkPixels(path, file.Size(), maxPixels);
+  boundHeifCanvas(file, maxPixels);
   if (file.Images > 1)
     trace(QStringLiteral("%1 holds %2 images; its primary image is used.")
               .arg(path)

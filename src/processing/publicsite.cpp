@@ -226,8 +226,10 @@ bool WritePublicDatabase(const QString& source, const QString& target, QString* 
   {
     TScratchConnection copy(target);
     // A visitor's browser reads one self-contained file.
+    // A new file of the run's temporary folder: flushing it would only slow the run, since the
+    // archive or site folder that keeps it is flushed when written.
     ok = copy.exec(QStringLiteral("PRAGMA journal_mode=DELETE")) &&
-         copy.exec(QStringLiteral("BEGIN"));
+         copy.exec(QStringLiteral("PRAGMA synchronous=OFF")) && copy.exec(QStringLiteral("BEGIN"));
     QStringList ids;
     for (int id : leftOut)
       ids << QString::number(id);
@@ -400,7 +402,7 @@ QString TSitePacking::SiteInfoFile(const QString& databaseEntry, QString* error)
   if (folder.isEmpty()) return QString();
   const QString path = folder + QLatin1Char('/') + QLatin1String(kSiteInfoName);
   const QString failure =
-      WriteFileReplacing(path, SiteInfoText(databaseEntry, Download, CameraDetails));
+      WriteScratchFile(path, SiteInfoText(databaseEntry, Download, CameraDetails));
   if (!failure.isEmpty()) {
     setError(error, QStringLiteral("\"%1\" cannot be written: %2").arg(path, failure));
     return QString();

@@ -212,7 +212,7 @@ QString TPageWriter::secondCopy(const QString& file) const {
 bool TPageWriter::save(const QString& name, const QByteArray& bytes,
                        QList<QPair<QString, QString>>& files, QString* error) {
   const QString path = IncludeTrailingSeparator(input_.OutputFolder) + name;
-  const QString failure = WriteFileReplacing(path, bytes);
+  const QString failure = WriteScratchFile(path, bytes);
   if (!failure.isEmpty()) {
     setPageError(error, QStringLiteral("\"%1\" cannot be written: %2").arg(path, failure));
     return false;

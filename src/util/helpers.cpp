@@ -303,6 +303,18 @@ bool RenameFileNoReplace(const QString& from, const QString& to) {
   return ::unlink(src.constData()) == 0;
 }
 
+QString WriteScratchFile(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return file.errorString();
+  if (file.write(bytes) != bytes.size() || !file.flush()) {
+    const QString reason = file.errorString();
+    file.close();
+    file.remove();
+    return reason;
+  }
+  return QString();
+}
+
 QString WriteFileReplacing(const QString& path, const QByteArray& bytes) {
   auto reason = [](int error) { return QString::fromLocal8Bit(std::strerror(error)); };
   const QFileInfo info(path);

@@ -83,6 +83,10 @@ bool RenameFileNoReplace(const QString& from, const QString& to);
 // Returns an empty text, or the system's reason ("No space left on device"): the file is then
 // as it was and no temporary file is left. Any thread.
 QString WriteFileReplacing(const QString& path, const QByteArray& bytes);
+// Writes a file of the run's own temporary folder without flushing it: what is kept from such a
+// file (the archive, the site folder) is flushed when it is written. Returns an empty text or
+// the reason. Any thread.
+QString WriteScratchFile(const QString& path, const QByteArray& bytes);
 // The text with every control character written out: "\n", "\r", "\t", others as "\xHH"
 // (C1 controls as "\u00HH"), so that a name prints on one line and sends nothing to a terminal.
 QString EscapeControlCharacters(const QString& text);

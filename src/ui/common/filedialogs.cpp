@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QStandardPaths>
 
 #include "util/helpers.h"
@@ -93,4 +94,17 @@ QString ChooseFileName(QWidget* owner, const TFileDialogRequest& request) {
   if (dialog.exec() != QDialog::Accepted) return QString();
   const QStringList files = dialog.selectedFiles();
   return files.isEmpty() ? QString() : QDir::toNativeSeparators(files.first());
+}
+
+void ChooseNewProjectFile(QLineEdit* edit, const QString& title, const QString& suffix,
+                          const QString& filter) {
+  TFileDialogRequest request;
+  request.save = true;
+  request.title = title;
+  request.defaultSuffix = suffix;
+  request.filter = filter;
+  request.initialName = edit->text();
+  request.startFolder = ProjectsFolder();
+  const QString chosen = ChooseFileName(edit->window(), request);
+  if (!chosen.isEmpty()) edit->setText(chosen);
 }

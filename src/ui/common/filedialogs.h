@@ -6,6 +6,7 @@
 #include <QString>
 #include <functional>
 
+class QLineEdit;
 class QWidget;
 
 // Folder chosen in the folder-selection dialog, or empty when cancelled.
@@ -23,6 +24,10 @@ struct TFileDialogRequest {
   QString startFolder;
 };
 QString ChooseFileName(QWidget* owner, const TFileDialogRequest& request);
+// A save dialog for a new project or database file, starting from the edit's name (or in
+// ProjectsFolder()); the chosen name replaces the edit's text, Cancel leaves it.
+void ChooseNewProjectFile(QLineEdit* edit, const QString& title, const QString& suffix,
+                          const QString& filter);
 
 // Where choosers start: albums in the user's Pictures folder (home when there is none); projects
 // and databases in the folder of the given project file, else of the most recent project, else the

@@ -185,15 +185,8 @@ void TfrmDatabase::setStatusUnknown() {
 }
 
 void TfrmDatabase::browseFile() {
-  TFileDialogRequest request;
-  request.save = true;
-  request.title = "Select name for new Lumenfold database";
-  request.defaultSuffix = "sqlite";
-  request.filter = "SQLite Databases (*.sqlite;*.db)|*.sqlite;*.db|All files (*.*)|*.*";
-  request.initialName = ui->edtDB->text();
-  request.startFolder = ProjectsFolder();
-  const QString chosen = ChooseFileName(this, request);
-  if (!chosen.isEmpty()) ui->edtDB->setText(chosen);
+  ChooseNewProjectFile(ui->edtDB, "Select name for new Lumenfold database", "sqlite",
+                       "SQLite Databases (*.sqlite;*.db)|*.sqlite;*.db|All files (*.*)|*.*");
 }
 
 bool TfrmDatabase::TestConnectionNow() {

@@ -137,15 +137,8 @@ void TfrmNewProject::setDatabaseText(const QString& text) {
 }
 
 void TfrmNewProject::browseProject() {
-  TFileDialogRequest request;
-  request.save = true;
-  request.title = "Select name for new Lumenfold project";
-  request.defaultSuffix = "lumenfold";
-  request.filter = "LumenFold Projects (*.lumenfold)|*.lumenfold|All files (*.*)|*.*";
-  request.initialName = ui->edtProject->text();
-  request.startFolder = ProjectsFolder();
-  const QString chosen = ChooseFileName(this, request);
-  if (!chosen.isEmpty()) ui->edtProject->setText(chosen);
+  ChooseNewProjectFile(ui->edtProject, "Select name for new Lumenfold project", "lumenfold",
+                       "LumenFold Projects (*.lumenfold)|*.lumenfold|All files (*.*)|*.*");
 }
 
 void TfrmNewProject::browseDatabase() {

@@ -33,6 +33,99 @@ bool isPreset(int w, int h, const int preset[2]) {
   return w == preset[0] && h == preset[1];
 }
 
+// The controls of the thumbnail or the medium size group and the project fields they edit.
+struct TSizeGroup {
+  QCheckBox* Enabled;
+  QRadioButton *Preset1, *Preset2, *Custom;
+  QLineEdit *Width, *Height, *Folder, *Prefix;
+  QSpinBox* Quality;
+  const int (*Presets)[2];
+  const char *CustomWidth, *CustomHeight; // proposed when Custom is chosen with empty sizes
+  bool TLumenfoldProject::*IsEnabled;
+  int TLumenfoldProject::*W;
+  int TLumenfoldProject::*H;
+  QString TLumenfoldProject::*FolderName;
+  QString TLumenfoldProject::*PrefixText;
+  int TLumenfoldProject::*QualityValue;
+};
+
+TSizeGroup thumbGroup(const Ui::frmOptions& ui) {
+  return {ui.cbxThumb,
+          ui.rbnThumb1,
+          ui.rbnThumb2,
+          ui.rbnThumb3,
+          ui.edtThumbWidth,
+          ui.edtThumbHeight,
+          ui.edtThumbFolder,
+          ui.edtThumbPrefix,
+          ui.edtThumbQuality,
+          TfrmOptions::kThumbPresets,
+          "250",
+          "250",
+          &TLumenfoldProject::ThumbEnabled,
+          &TLumenfoldProject::ThumbWidth,
+          &TLumenfoldProject::ThumbHeight,
+          &TLumenfoldProject::ThumbFolder,
+          &TLumenfoldProject::ThumbPrefix,
+          &TLumenfoldProject::ThumbQuality};
+}
+
+TSizeGroup mediumGroup(const Ui::frmOptions& ui) {
+  return {ui.cbxMedium,
+          ui.rbnMedium1,
+          ui.rbnMedium2,
+          ui.rbnMedium3,
+          ui.edtMediumWidth,
+          ui.edtMediumHeight,
+          ui.edtMediumFolder,
+          ui.edtMediumPrefix,
+          ui.edtMediumQuality,
+          TfrmOptions::kMediumPresets,
+          "1280",
+          "1024",
+          &TLumenfoldProject::MediumEnabled,
+          &TLumenfoldProject::MediumWidth,
+          &TLumenfoldProject::MediumHeight,
+          &TLumenfoldProject::MediumFolder,
+          &TLumenfoldProject::MediumPrefix,
+          &TLumenfoldProject::MediumQuality};
+}
+
+void fillSizeGroup(const TSizeGroup& g, const TLumenfoldProject& p) {
+  g.Enabled->setChecked(p.*g.IsEnabled);
+  const int w = p.*g.W, h = p.*g.H;
+  if (isPreset(w, h, g.Presets[0])) {
+    g.Preset1->setChecked(true);
+  } else if (isPreset(w, h, g.Presets[1])) {
+    g.Preset2->setChecked(true);
+  } else {
+    g.Custom->setChecked(true);
+    g.Width->setText(QString::number(w));
+    g.Height->setText(QString::number(h));
+  }
+  g.Folder->setText(p.*g.FolderName);
+  g.Prefix->setText(p.*g.PrefixText);
+  g.Quality->setValue(p.*g.QualityValue);
+}
+
+// A custom size that is not a decimal integer ends the writing silently: what came before it
+// is kept in the copy.
+void storeSizeGroup(const TSizeGroup& g, TLumenfoldProject& p) {
+  p.*g.IsEnabled = g.Enabled->isChecked();
+  p.*g.FolderName = g.Folder->text();
+  p.*g.PrefixText = g.Prefix->text();
+  p.*g.QualityValue = g.Quality->value();
+  if (g.Preset1->isChecked()) {
+    p.*g.W = g.Presets[0][0];
+    p.*g.H = g.Presets[0][1];
+  } else if (g.Preset2->isChecked()) {
+    p.*g.W = g.Presets[1][0];
+    p.*g.H = g.Presets[1][1];
+  } else if (parseInt(g.Width, p.*g.W)) {
+    parseInt(g.Height, p.*g.H);
+  }
+}
+
 } // namespace
 
 TfrmOptions::TfrmOptions(QWidget* parent)
@@ -177,31 +270,8 @@ void TfrmOptions::fillControls() {
   TLoadingGuard guard(*this);
 
   TLumenfoldProject& p = Copy();
-  auto fillSize = [](QCheckBox* check, bool enabled, int w, int h, const int presets[2][2],
-                     QRadioButton* r1, QRadioButton* r2, QRadioButton* r3, QLineEdit* ew,
-                     QLineEdit* eh) {
-    check->setChecked(enabled);
-    if (isPreset(w, h, presets[0])) {
-      r1->setChecked(true);
-    } else if (isPreset(w, h, presets[1])) {
-      r2->setChecked(true);
-    } else {
-      r3->setChecked(true);
-      ew->setText(QString::number(w));
-      eh->setText(QString::number(h));
-    }
-  };
-  fillSize(ui->cbxThumb, p.ThumbEnabled, p.ThumbWidth, p.ThumbHeight, kThumbPresets, ui->rbnThumb1,
-           ui->rbnThumb2, ui->rbnThumb3, ui->edtThumbWidth, ui->edtThumbHeight);
-  ui->edtThumbFolder->setText(p.ThumbFolder);
-  ui->edtThumbPrefix->setText(p.ThumbPrefix);
-  ui->edtThumbQuality->setValue(p.ThumbQuality);
-
-  fillSize(ui->cbxMedium, p.MediumEnabled, p.MediumWidth, p.MediumHeight, kMediumPresets,
-           ui->rbnMedium1, ui->rbnMedium2, ui->rbnMedium3, ui->edtMediumWidth, ui->edtMediumHeight);
-  ui->edtMediumFolder->setText(p.MediumFolder);
-  ui->edtMediumPrefix->setText(p.MediumPrefix);
-  ui->edtMediumQuality->setValue(p.MediumQuality);
+  fillSizeGroup(thumbGroup(*ui), p);
+  fillSizeGroup(mediumGroup(*ui), p);
 
   ui->cbxLarge->setChecked(p.LargeEnabled);
   ui->edtLargeFolder->setText(p.LargeFolder);
@@ -263,56 +333,25 @@ void TfrmOptions::applyEnableRules() {
     w->setEnabled(large);
 }
 
-// One handler per size group, serving all of the group's controls. A custom size that is not a
-// decimal integer ends the writing silently: what came before it is kept in the copy.
-void TfrmOptions::cbxThumbClick() {
+// One handler per size group, serving all of the group's controls.
+void TfrmOptions::sizeGroupClick(bool thumb) {
   if (Loading()) return;
-  if (ui->rbnThumb3->isChecked() && ui->edtThumbWidth->text().isEmpty() &&
-      ui->edtThumbHeight->text().isEmpty()) {
+  const TSizeGroup g = thumb ? thumbGroup(*ui) : mediumGroup(*ui);
+  if (g.Custom->isChecked() && g.Width->text().isEmpty() && g.Height->text().isEmpty()) {
     TLoadingGuard guard(*this);
-    ui->edtThumbWidth->setText("250");
-    ui->edtThumbHeight->setText("250");
+    g.Width->setText(QString::fromLatin1(g.CustomWidth));
+    g.Height->setText(QString::fromLatin1(g.CustomHeight));
   }
-  TLumenfoldProject& p = Copy();
-  p.ThumbEnabled = ui->cbxThumb->isChecked();
-  p.ThumbFolder = ui->edtThumbFolder->text();
-  p.ThumbPrefix = ui->edtThumbPrefix->text();
-  p.ThumbQuality = ui->edtThumbQuality->value();
-  if (ui->rbnThumb1->isChecked()) {
-    p.ThumbWidth = kThumbPresets[0][0];
-    p.ThumbHeight = kThumbPresets[0][1];
-  } else if (ui->rbnThumb2->isChecked()) {
-    p.ThumbWidth = kThumbPresets[1][0];
-    p.ThumbHeight = kThumbPresets[1][1];
-  } else if (parseInt(ui->edtThumbWidth, p.ThumbWidth)) {
-    parseInt(ui->edtThumbHeight, p.ThumbHeight);
-  }
+  storeSizeGroup(g, Copy());
   applyEnableRules();
 }
 
+void TfrmOptions::cbxThumbClick() {
+  sizeGroupClick(true);
+}
+
 void TfrmOptions::cbxMediumClick() {
-  if (Loading()) return;
-  if (ui->rbnMedium3->isChecked() && ui->edtMediumWidth->text().isEmpty() &&
-      ui->edtMediumHeight->text().isEmpty()) {
-    TLoadingGuard guard(*this);
-    ui->edtMediumWidth->setText("1280");
-    ui->edtMediumHeight->setText("1024");
-  }
-  TLumenfoldProject& p = Copy();
-  p.MediumEnabled = ui->cbxMedium->isChecked();
-  p.MediumFolder = ui->edtMediumFolder->text();
-  p.MediumPrefix = ui->edtMediumPrefix->text();
-  p.MediumQuality = ui->edtMediumQuality->value();
-  if (ui->rbnMedium1->isChecked()) {
-    p.MediumWidth = kMediumPresets[0][0];
-    p.MediumHeight = kMediumPresets[0][1];
-  } else if (ui->rbnMedium2->isChecked()) {
-    p.MediumWidth = kMediumPresets[1][0];
-    p.MediumHeight = kMediumPresets[1][1];
-  } else if (parseInt(ui->edtMediumWidth, p.MediumWidth)) {
-    parseInt(ui->edtMediumHeight, p.MediumHeight);
-  }
-  applyEnableRules();
+  sizeGroupClick(false);
 }
 
 void TfrmOptions::cbxLargeClick() {

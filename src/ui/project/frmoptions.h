@@ -45,6 +45,7 @@ private:
   void addAppearancePage();
   void fillControls();
   void applyEnableRules();
+  void sizeGroupClick(bool thumb);
   void cbxThumbClick();
   void cbxMediumClick();
   void cbxLargeClick();

@@ -31,12 +31,23 @@ constexpr qsizetype kSample = 16 * 1024;
 constexpr int kSamples = 8;
 constexpr qsizetype kTriedWhole = 2 * kSample * kSamples;
 
+// Estimates use libdeflate's fastest level: it saves a little less than the normal level, so a
+// file it finds worth deflating is worth it.
+constexpr int kEstimateLevel = 1;
+
+struct FreeCompressor {
+  void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
+};
+
 libdeflate_compressor* compressor() {
-  struct Free {
-    void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
-  };
-  thread_local std::unique_ptr<libdeflate_compressor, Free> c(
+  thread_local std::unique_ptr<libdeflate_compressor, FreeCompressor> c(
       libdeflate_alloc_compressor(kDeflateLevel));
+  return c.get();
+}
+
+libdeflate_compressor* estimator() {
+  thread_local std::unique_ptr<libdeflate_compressor, FreeCompressor> c(
+      libdeflate_alloc_compressor(kEstimateLevel));
   return c.get();
 }
 
@@ -92,14 +103,17 @@ TCompressedEntry CompressForArchive(const QByteArray& bytes) {
     const qsizetype jpegScan = jpegScanStart(bytes);
     const qint64 least =
         jpegScan >= 0 ? std::max<qint64>(1, qint64(size) * kJpegMinSaving / 100) : 1;
-    bool tryWhole = size <= kTriedWhole;
-    if (!tryWhole) {
+    // Small data other than JPEG is tried whole at once. A JPEG file of any size is judged
+    // first (nearly all are stored, and trying one whole costs far more than the estimate).
+    bool tryWhole = size <= kTriedWhole && jpegScan < 0;
+    if (!tryWhole && estimator()) {
       // A JPEG file's metadata and its scans shrink very differently: each part is judged by
       // itself, so that a large metadata block cannot speak for the picture data.
+      libdeflate_compressor* e = estimator();
       const char* data = bytes.constData();
       const qint64 saved =
-          jpegScan > 0 ? savedBy(c, data, jpegScan) + savedBy(c, data + jpegScan, size - jpegScan)
-                       : savedBy(c, data, size);
+          jpegScan > 0 ? savedBy(e, data, jpegScan) + savedBy(e, data + jpegScan, size - jpegScan)
+                       : savedBy(e, data, size);
       tryWhole = saved >= std::max(least, qint64(size) * kOtherMinSaving / 100);
     }
     if (tryWhole && size > least) {

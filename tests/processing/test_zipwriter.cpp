@@ -120,6 +120,8 @@ private slots:
   void copyMadeAheadGivesTheSameArchive();
   void copyMadeAheadNeverSurvivesWithoutAWrite();
   void reopenedLongerFileEndsWithTheArchive();
+  void firstArchiveHoldsNoBytesOfUnwantedEntries_data();
+  void firstArchiveHoldsNoBytesOfUnwantedEntries();
 };
 
 // Large data that barely shrinks (JPEG data) is stored without deflating it all; large data
@@ -603,6 +605,47 @@ void TestZipWriter::reopenedLongerFileEndsWithTheArchive() {
   TZipWriter again;
   QVERIFY(again.Open(reopened, true) && again.AddInPlace(header) && again.Finish());
   QCOMPARE(readAll(reopened), readAll(fresh));
+}
+
+// A first archive may be the spool itself, but never with the bytes of an entry spooled and then
+// not wanted (a picture made private during the run) or spooled again with other content.
+void TestZipWriter::firstArchiveHoldsNoBytesOfUnwantedEntries_data() {
+  QTest::addColumn<QString>("extra"); // "": every spooled entry wanted; else how one is not
+  QTest::newRow("all wanted") << "";
+  QTest::newRow("spooled, not wanted") << "unwanted";
+  QTest::newRow("spooled twice") << "again";
+}
+
+void TestZipWriter::firstArchiveHoldsNoBytesOfUnwantedEntries() {
+  QFETCH(QString, extra);
+  TestEnv env;
+  const QByteArray a = noise(30000, 21), b = noise(40000, 22), secret = noise(35000, 23);
+  writeFile(env.path("src/a.jpg"), a);
+  writeFile(env.path("src/b.jpg"), b);
+  const QString archive = env.path("out/albums.zip");
+  QDir().mkpath(env.path("out"));
+  {
+    TArchiveBuilder builder(archive);
+    builder.Spool("a.jpg", env.path("src/a.jpg"),
+                  CompressForArchive(extra == "again" ? secret : a));
+    if (extra == "unwanted")
+      builder.Spool("private.jpg", env.path("src/b.jpg"), CompressForArchive(secret));
+    builder.Spool("b.jpg", env.path("src/b.jpg"), CompressForArchive(b));
+    if (extra == "again") builder.Spool("a.jpg", env.path("src/a.jpg"), CompressForArchive(a));
+    QVERIFY(builder.Want("a.jpg", env.path("src/a.jpg")));
+    QVERIFY(builder.Want("b.jpg", env.path("src/b.jpg")));
+    builder.CompressRemaining(1);
+    builder.Write();
+  }
+  bool ok = false;
+  const auto entries = readZip(archive, &ok);
+  QVERIFY(ok);
+  QCOMPARE(entries.size(), 2);
+  QCOMPARE(entries["a.jpg"], a);
+  QCOMPARE(entries["b.jpg"], b);
+  QVERIFY(!readAll(archive).contains(secret.mid(1000, 64)));
+  checkWithUnzip(archive, 2);
+  QVERIFY(TArchiveBuilder::Leftovers(archive).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestZipWriter)

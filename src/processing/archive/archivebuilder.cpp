@@ -361,27 +361,33 @@ void TArchiveBuilder::Spool(const QString& entryName, const QString& sourcePath,
   if (name.isEmpty()) return;
   openSpool();
   SpoolRecord record;
-  record.Offset = spoolSize_;
   record.Length = entry.Data.size();
   record.Deflated = entry.Deflated;
   record.Crc = entry.Crc;
   record.Size = entry.Size;
   const TFileStamp stamp = FileStampOf(sourcePath);
   record.MTime = stamp.IsFile ? qint64(stamp.MTime.tv_sec) : QDateTime::currentSecsSinceEpoch();
+  // The local header goes before the data, so that the spool can become the archive itself.
+  const QByteArray header = ZipLocalHeader(record.Header(name));
+  record.Offset = spoolSize_ + header.size();
   // Written here, not through QFile: a write the disk cuts short must give the system's reason.
   const int fd = spool_->handle();
-  for (qint64 done = 0; done < record.Length;) {
-    const ssize_t n = ::pwrite(fd, entry.Data.constData() + done, size_t(record.Length - done),
-                               off_t(record.Offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0)
-      throw TZipError(
-          QStringLiteral("The zip archive \"%1\" cannot be written: %2")
-              .arg(archivePath_, QString::fromLocal8Bit(std::strerror(n < 0 ? errno : EIO))));
-    done += n;
-  }
-  spoolSize_ += record.Length;
+  auto write = [&](const char* data, qint64 length, qint64 at) {
+    for (qint64 done = 0; done < length;) {
+      const ssize_t n = ::pwrite(fd, data + done, size_t(length - done), off_t(at + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0)
+        throw TZipError(
+            QStringLiteral("The zip archive \"%1\" cannot be written: %2")
+                .arg(archivePath_, QString::fromLocal8Bit(std::strerror(n < 0 ? errno : EIO))));
+      done += n;
+    }
+  };
+  write(header.constData(), header.size(), spoolSize_);
+  write(entry.Data.constData(), record.Length, record.Offset);
+  spoolSize_ = record.Offset + record.Length;
   spooled_.insert(name, record);
+  spoolOrder_.push_back(name);
 }
 
 bool TArchiveBuilder::IsSpooled(const QString& entryName) const {

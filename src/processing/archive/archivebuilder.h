@@ -170,7 +170,7 @@ private:
     mutable int Unchanged = -1; // unchanged() of it, once asked
   };
   struct SpoolRecord {
-    qint64 Offset = 0;
+    qint64 Offset = 0; // of the data, behind the entry's local header
     qint64 Length = 0;
     bool Deflated = false;
     quint32 Crc = 0;
@@ -228,6 +228,9 @@ private:
   std::unique_ptr<QFile> spool_;
   qint64 spoolSize_ = 0; // bytes in the spool (written with pwrite, never through QFile)
   QHash<QString, SpoolRecord> spooled_;
+  // The spool holds each entry as an archive does, local header and data, in the order they were
+  // spooled (a name twice when it was spooled again).
+  std::vector<QString> spoolOrder_;
   QSet<QString> sameContent_; // files whose bytes the previous archive's entry holds as they are
   std::vector<Wanted> wanted_;
   QHash<QString, int> wantedByFolded_; // case-folded name -> index in wanted_

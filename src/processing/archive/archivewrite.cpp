@@ -97,9 +97,36 @@ void TArchiveBuilder::Write() {
   const bool keep = inPlace_ > 0;
   if (!keep) QFile::remove(newPath_);
 
+  // A first archive (there is none before it) whose spooled entries are all wanted is the spool
+  // itself: the spool holds those entries as an archive does, so they stay where they are, the
+  // others follow them and the directory ends the file; the spooled pictures are never copied.
+  // Their order is the order they were made in; a later full write keeps the wanted order.
+  size_t spooledParts = 0;
+  for (const Part& part : parts)
+    if (part.Fd == spoolFd && spoolFd >= 0) ++spooledParts;
+  // Every spooled entry wanted, none spooled twice: the spool holds no bytes of anything else.
+  const bool spoolBecomesArchive =
+      oldFd_ < 0 && !keep && spoolFd >= 0 && spooledParts == spoolOrder_.size();
+  if (spoolBecomesArchive) {
+    QHash<QString, size_t> partOf;
+    for (size_t i = 0; i < parts.size(); ++i)
+      if (parts[i].Fd == spoolFd) partOf.insert(wanted_[i].Name, i);
+    std::vector<Part> ordered;
+    ordered.reserve(parts.size());
+    for (const QString& name : spoolOrder_) {
+      Part part = parts[partOf.value(name)];
+      part.InPlace = true;
+      ordered.push_back(std::move(part));
+    }
+    for (const Part& part : parts)
+      if (part.Fd != spoolFd) ordered.push_back(part);
+    parts = std::move(ordered);
+  }
+  const QString written = spoolBecomesArchive ? spoolPath_ : newPath_;
+
   TZipWriter writer;
   writer.Comment = ArchiveComment(SiteDigest); // tells later runs that the file is ours to replace
-  if (!writer.Open(newPath_, keep)) fail(writer.ErrorString());
+  if (!writer.Open(written, keep || spoolBecomesArchive)) fail(writer.ErrorString());
   if (Progress) writer.Copied = [&](quint64 written) { Progress(qint64(written), total); };
   for (size_t i = 0; i < parts.size(); ++i) {
     if (BeforeEntry) {
@@ -118,27 +145,38 @@ void TArchiveBuilder::Write() {
     if (!added) fail(writer.ErrorString());
   }
   if (!writer.Finish()) fail(writer.ErrorString());
+  if (spoolBecomesArchive) {
+    // The spool is the archive now: nothing of it may be used as a spool again.
+    spool_->close();
+    spool_.reset();
+    spooled_.clear();
+    spoolOrder_.clear();
+    spoolSize_ = 0;
+  }
   // The archive keeps the permissions the user gave it.
-  if (oldMode_ >= 0) ::chmod(QFile::encodeName(newPath_).constData(), mode_t(oldMode_));
+  if (oldMode_ >= 0) ::chmod(QFile::encodeName(written).constData(), mode_t(oldMode_));
   if (Progress) Progress(total, total);
   // On the disk before it takes the old one's place: a power cut leaves one of the two whole.
   QString unsynced;
-  if (!SyncFile(newPath_, &unsynced)) fail(unsynced);
+  if (!SyncFile(written, &unsynced)) {
+    QFile::remove(written);
+    fail(unsynced);
+  }
   // The new archive takes the old one's place in one step. Exchanging the two names (then
   // removing the old archive under the new name) does that without making the file system
   // write the whole new archive out at once, as replacing a file by a rename does on some file
   // systems; a plain rename is the fallback.
-  const QByteArray encoded = QFile::encodeName(newPath_);
+  const QByteArray encoded = QFile::encodeName(written);
   const QByteArray target = QFile::encodeName(archivePath_);
   if (QFileInfo::exists(archivePath_) && renameat2(AT_FDCWD, encoded.constData(), AT_FDCWD,
                                                    target.constData(), RENAME_EXCHANGE) == 0) {
-    QFile::remove(newPath_);
+    QFile::remove(written);
     SyncFolderOf(archivePath_);
     return;
   }
   if (std::rename(encoded.constData(), target.constData()) != 0) {
     const QString reason = QString::fromLocal8Bit(std::strerror(errno));
-    QFile::remove(newPath_);
+    QFile::remove(written);
     throw TZipError(
         QStringLiteral("The zip archive \"%1\" cannot be written: %2").arg(archivePath_, reason));
   }

@@ -283,12 +283,14 @@ void appendJpegSegment(QByteArray& out, const QByteArray& header, const QByteArr
 
 // A grid or overlay image is composed on a canvas whose size its own data gives, not the header
 // that the pixel limit was checked against, and the decoder allocates that canvas before any
-// tile; a damaged file could ask for gigabytes there. Canvases larger than the header are
-// refused, and with a pixel limit no side may exceed that of a 16:1 picture at the limit.
+// tile; a damaged file could ask for gigabytes there. The canvas may exceed the header by what
+// the clean aperture crops (up to a tile, in phone pictures) but no more than that; with a
+// pixel limit no side may exceed that of a 16:1 picture at the limit either.
 void boundHeifCanvas(const THeifFile& file, qint64 maxPixels) {
   const QSize size = file.Size();
-  qint64 side = std::max(size.width(), size.height());
-  if (maxPixels > 0) side = std::min(side, qint64(4 * std::sqrt(double(maxPixels))) + 1);
+  const qint64 longest = std::max(size.width(), size.height());
+  qint64 side = longest + std::max<qint64>(1024, longest / 4);
+  if (maxPixels > 0) side = std::min(side, qint64(4 * std::sqrt(double(maxPixels))) + 1024);
   heif_context_set_maximum_image_size_limit(file.Context.get(),
                                             int(std::clamp<qint64>(side + 1, 1, 1 << 30)));
 }

@@ -6,7 +6,8 @@ packages=(cmake ninja-build g++ clang pkg-config qt6-base-dev qt6-base-dev-tools
   libheif-examples qt6-image-formats-plugins libimage-exiftool-perl fonts-dejavu-core
   xvfb xauth chromium unzip
   dpkg-dev desktop-file-utils appstream lintian python3
-  rclone openssh-server openssh-client vsftpd qtkeychain-qt6-dev)
+  rclone openssh-server openssh-client vsftpd qtkeychain-qt6-dev
+  gnome-keyring dbus-daemon dbus-bin)
 # Node.js runs the browser tests of the site template; a machine that has node keeps its own.
 command -v node >/dev/null || packages+=(nodejs npm)
 missing=()

@@ -23,30 +23,13 @@ void out(const QString& text) {
   std::fflush(stdout);
 }
 
-QString sizeText(qint64 bytes) {
-  if (bytes >= 10 * 1024 * 1024) return QStringLiteral("%1 MB").arg(bytes / (1024 * 1024));
-  if (bytes >= 10 * 1024) return QStringLiteral("%1 kB").arg(bytes / 1024);
-  return QStringLiteral("%1 B").arg(bytes);
-}
-
 // A one-line bar on a terminal's standard error: files, bytes and the time left.
 void showProgress(const TPublishProgress& p) {
   const int width = 30;
-  const double share = p.BytesTotal > 0   ? double(p.BytesDone) / double(p.BytesTotal)
-                       : p.FilesTotal > 0 ? double(p.FilesDone) / p.FilesTotal
-                                          : 0.0;
-  const int filled = qBound(0, int(share * width), width);
-  QString line = QStringLiteral("\r%1 [%2%3] %4/%5 files, %6 of %7")
-                     .arg(p.Stage, QString(filled, QLatin1Char('#')),
-                          QString(width - filled, QLatin1Char(' ')))
-                     .arg(p.FilesDone)
-                     .arg(p.FilesTotal)
-                     .arg(sizeText(p.BytesDone), sizeText(p.BytesTotal));
-  if (p.SecondsLeft >= 0)
-    line += QStringLiteral(", %1:%2 left")
-                .arg(p.SecondsLeft / 60)
-                .arg(p.SecondsLeft % 60, 2, 10, QLatin1Char('0'));
-  line += QStringLiteral("   ");
+  const int filled = qBound(0, int(PublishProgressShare(p) * width), width);
+  const QString line = QStringLiteral("\r%1 [%2%3] %4   ")
+                           .arg(p.Stage, QString(filled, QLatin1Char('#')),
+                                QString(width - filled, QLatin1Char(' ')), PublishProgressText(p));
   std::fputs(line.toLocal8Bit().constData(), stderr);
 }
 

@@ -66,6 +66,31 @@ QString PublishActionName(TPublishAction action) {
   return QString();
 }
 
+QString PublishSizeText(qint64 bytes) {
+  if (bytes >= 10 * 1024 * 1024) return QStringLiteral("%1 MB").arg(bytes / (1024 * 1024));
+  if (bytes >= 10 * 1024) return QStringLiteral("%1 kB").arg(bytes / 1024);
+  return QStringLiteral("%1 bytes").arg(bytes);
+}
+
+double PublishProgressShare(const TPublishProgress& p) {
+  const double share = p.BytesTotal > 0   ? double(p.BytesDone) / double(p.BytesTotal)
+                       : p.FilesTotal > 0 ? double(p.FilesDone) / p.FilesTotal
+                                          : 0.0;
+  return qBound(0.0, share, 1.0);
+}
+
+QString PublishProgressText(const TPublishProgress& p) {
+  QString text = QStringLiteral("%1 of %2 files, %3 of %4")
+                     .arg(p.FilesDone)
+                     .arg(p.FilesTotal)
+                     .arg(PublishSizeText(p.BytesDone), PublishSizeText(p.BytesTotal));
+  if (p.SecondsLeft >= 0)
+    text += QStringLiteral(", %1:%2 left")
+                .arg(p.SecondsLeft / 60)
+                .arg(p.SecondsLeft % 60, 2, 10, QLatin1Char('0'));
+  return text;
+}
+
 TPublisher::TPublisher(const TLumenfoldProject& project, const TPublishDestination& destination,
                        const TPublishSecrets& secrets)
     : secrets_(secrets), archive_(ResolveZipFileName(project, project.ZipFileName)),

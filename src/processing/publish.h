@@ -64,6 +64,13 @@ struct TPublishOutcome {
 
 // Text of a plan action for the plan's lines ("upload", "replace", "remove").
 QString PublishActionName(TPublishAction action);
+// A byte count for people: "17 bytes", "340 kB", "12 MB".
+QString PublishSizeText(qint64 bytes);
+// How far a publish is, 0 to 1: by bytes when their total is known, else by files.
+double PublishProgressShare(const TPublishProgress& progress);
+// "3 of 10 files, 2 MB of 12 MB, 1:05 left" (the time left only when it is known), the same words
+// in the progress window and on a terminal.
+QString PublishProgressText(const TPublishProgress& progress);
 
 class TPublisher {
 public:

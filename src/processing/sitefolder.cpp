@@ -65,30 +65,102 @@ bool safeEntryName(const QString& name) {
   return name != QLatin1String(kSiteFolderRecord);
 }
 
-QHash<QString, TRecorded> readRecord(const QString& folder, bool* exists) {
-  QHash<QString, TRecorded> record;
+// Which archive file, in which state, a complete mirror was made from. An archive rewritten or
+// updated in place (even to the same bytes) gets another inode, size, or change time; the change
+// time cannot be set back by anyone.
+struct TArchiveStamp {
+  qint64 Device = 0, Inode = 0, Size = -1, MTime = 0, CTime = 0;
+  bool operator==(const TArchiveStamp&) const = default;
+};
+
+TArchiveStamp stampOf(const struct stat& st) {
+  return {qint64(st.st_dev), qint64(st.st_ino), qint64(st.st_size),
+          qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+          qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
+}
+
+constexpr const char* kStampKeys[] = {"device", "inode", "size", "mtime", "ctime"};
+
+QJsonObject stampToJson(const TArchiveStamp& s) {
+  const qint64 values[] = {s.Device, s.Inode, s.Size, s.MTime, s.CTime};
+  QJsonObject o;
+  for (int i = 0; i < 5; ++i)
+    o.insert(QLatin1String(kStampKeys[i]), QString::number(values[i]));
+  return o;
+}
+
+TArchiveStamp stampFromJson(const QJsonObject& o) {
+  if (o.isEmpty()) return {};
+  TArchiveStamp s;
+  qint64* values[] = {&s.Device, &s.Inode, &s.Size, &s.MTime, &s.CTime};
+  for (int i = 0; i < 5; ++i)
+    *values[i] = o.value(QLatin1String(kStampKeys[i])).toString().toLongLong();
+  return s;
+}
+
+// The record as written (an empty object when there is none).
+QJsonObject readRecord(const QString& folder, bool* exists) {
   const QString path = folder + QLatin1Char('/') + QLatin1String(kSiteFolderRecord);
-  *exists = QFileInfo::exists(path);
+  *exists = pathExists(path);
   QByteArray bytes;
   if (*exists) ReadWholeFile(path, bytes);
-  const QJsonObject files = QJsonDocument::fromJson(bytes).object().value("files").toObject();
+  return QJsonDocument::fromJson(bytes).object();
+}
+
+qint64 recordedMTime(const QJsonObject& file) {
+  return file.value(QLatin1String("mtime")).toString().toLongLong();
+}
+
+qint64 recordedSize(const QJsonObject& file) {
+  return qint64(file.value(QLatin1String("size")).toDouble(-1));
+}
+
+quint32 recordedCrc(const QJsonObject& file) {
+  return quint32(file.value(QLatin1String("crc")).toString().toUInt(nullptr, 16));
+}
+
+QHash<QString, TRecorded> recordedFiles(const QJsonObject& files) {
+  QHash<QString, TRecorded> record;
+  record.reserve(files.size());
   for (auto it = files.begin(); it != files.end(); ++it) {
     const QJsonObject o = it.value().toObject();
-    record.insert(it.key(), {qint64(o.value("size").toDouble(-1)),
-                             quint32(o.value("crc").toString().toUInt(nullptr, 16)),
-                             o.value("mtime").toString().toLongLong()});
+    record.insert(it.key(), {recordedSize(o), recordedCrc(o), recordedMTime(o)});
   }
   return record;
 }
 
-QString writeRecord(const QString& folder, const QHash<QString, TRecorded>& record) {
+// made: the archive the record now mirrors completely, or none (a run stopped part way).
+QString writeRecord(const QString& folder, const QHash<QString, TRecorded>& record,
+                    const TArchiveStamp& made = {}) {
   QJsonObject files;
   for (auto it = record.begin(); it != record.end(); ++it)
     files.insert(it.key(), QJsonObject{{"size", double(it->Size)},
                                        {"crc", QString::number(it->Crc, 16)},
                                        {"mtime", QString::number(it->MTime)}});
+  QJsonObject top{{"files", files}};
+  if (made.Size >= 0) top.insert("archive", stampToJson(made));
   return WriteFileReplacing(folder + QLatin1Char('/') + QLatin1String(kSiteFolderRecord),
-                            QJsonDocument(QJsonObject{{"files", files}}).toJson());
+                            QJsonDocument(top).toJson(QJsonDocument::Compact));
+}
+
+// True when every recorded file is still there as the mirror left it (same size and time
+// stamp): nobody deleted, replaced or edited one since. The files go to list meanwhile.
+bool recordedFilesIntact(const QString& folder, const QJsonObject& files, QList<TSiteFile>& list) {
+  const int dir = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return false;
+  const TFd closeDir(dir);
+  list.reserve(files.size());
+  for (auto it = files.begin(); it != files.end(); ++it) {
+    const QJsonObject o = it.value().toObject();
+    const qint64 size = recordedSize(o);
+    struct stat st {};
+    if (::fstatat(dir, it.key().toUtf8().constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(st.st_mode) || st.st_size != size ||
+        qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec != recordedMTime(o))
+      return false;
+    list.append({it.key(), size, recordedCrc(o)});
+  }
+  return true;
 }
 
 // The entry's content, checked against its CRC; empty with error set on failure.
@@ -163,17 +235,32 @@ TSiteMirrorResult MirrorArchive(const QString& archivePath, const QString& folde
     return fail(QStringLiteral("the archive \"%1\" cannot be opened (%2).")
                     .arg(archivePath, QString::fromLocal8Bit(strerror(errno))));
   struct stat st {};
-  ::fstat(fd.get(), &st);
+  if (::fstat(fd.get(), &st) != 0)
+    return fail(QStringLiteral("the archive \"%1\" cannot be read (%2).")
+                    .arg(archivePath, QString::fromLocal8Bit(strerror(errno))));
+  const TArchiveStamp archiveStamp = stampOf(st);
+
+  if (!QDir().mkpath(folder)) return fail(QStringLiteral("the folder cannot be made."));
+  bool hasRecord = false;
+  const QJsonObject written = readRecord(folder, &hasRecord);
+  if (!hasRecord && !QDir(folder).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
+    return fail(QStringLiteral("it holds files that no run put there. Choose an empty folder."));
+  const TArchiveStamp madeFrom = stampFromJson(written.value("archive").toObject());
+  const QJsonObject writtenFiles = written.value("files").toObject();
+  // The archive the folder was last made from completely, and every file still as that run left
+  // it: there is nothing to do, and the archive need not be read.
+  if (hasRecord && madeFrom == archiveStamp &&
+      recordedFilesIntact(folder, writtenFiles, result.Files)) {
+    if (progress) progress(int(result.Files.size()), int(result.Files.size()));
+    return result;
+  }
+  result.Files.clear();
+  QHash<QString, TRecorded> record = recordedFiles(writtenFiles);
+
   std::vector<TZipDirectoryEntry> entries;
   QString error;
   if (!ReadZipDirectory(fd.get(), st.st_size, entries, &error))
     return fail(QStringLiteral("the archive \"%1\" cannot be read: %2").arg(archivePath, error));
-
-  if (!QDir().mkpath(folder)) return fail(QStringLiteral("the folder cannot be made."));
-  bool hasRecord = false;
-  QHash<QString, TRecorded> record = readRecord(folder, &hasRecord);
-  if (!hasRecord && !QDir(folder).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
-    return fail(QStringLiteral("it holds files that no run put there. Choose an empty folder."));
 
   const QHash<QString, TRecorded> onDisk = record; // record itself follows each file written
   QHash<QString, TRecorded> next;
@@ -245,9 +332,10 @@ TSiteMirrorResult MirrorArchive(const QString& archivePath, const QString& folde
       result.Kept << path;
   }
   if (progress) progress(total, total);
-  // A run that changed nothing in the folder leaves its record alone (no flush for nothing).
-  if (!hasRecord || next != onDisk)
-    if (const QString why = writeRecord(folder, next); !why.isEmpty())
+  // A run that changed nothing in the folder and was made from the same archive leaves its record
+  // alone (no flush for nothing).
+  if (!hasRecord || next != onDisk || madeFrom != archiveStamp)
+    if (const QString why = writeRecord(folder, next, archiveStamp); !why.isEmpty())
       return fail(QStringLiteral("its record cannot be written: %1").arg(why));
   return result;
 }

@@ -4,7 +4,11 @@
 // whose content changed are written (each through a complete temporary file); a file the
 // previous mirror made and the archive no longer holds goes to the trash. The folder keeps a small
 // record (kSiteFolderRecord) of what the mirror wrote, so files it did not make are never touched
-// and an unchanged file is told by its size, CRC and time stamp without being read.
+// and an unchanged file is told by its size, CRC and time stamp without being read. The record
+// also names the archive (inode, size, time stamps) a complete mirror was made from: while that
+// archive is unchanged, a mirror only looks at each recorded file's size and time stamp and,
+// when all are as it left them, reads neither the archive nor any file. A file deleted, replaced
+// or edited in the folder by hand is thus noticed by every run, as when the archive changed.
 //
 // Threads: any thread (it touches only the archive and the folder).
 #include <QList>
@@ -26,8 +30,8 @@ struct TSiteFile {
 };
 
 struct TSiteMirrorResult {
-  QString Error; // empty when the folder now holds the archive's content
-  QList<TSiteFile> Files;
+  QString Error;          // empty when the folder now holds the archive's content
+  QList<TSiteFile> Files; // in no particular order
   int Written = 0;
   int Removed = 0;
   // Files of earlier mirrors that were changed by someone else and so were left in place.

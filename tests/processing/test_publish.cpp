@@ -246,6 +246,7 @@ private slots:
   void serverFollowsTheSiteAndKeepsForeignFiles();
   void killedPublishResumes();
   void siteFolderLeavesFilesItDidNotWrite();
+  void siteFolderNoticesHandChangesWithNothingToMake();
 };
 
 void TestPublish::initTestCase() {
@@ -440,6 +441,26 @@ void TestPublish::siteFolderLeavesFilesItDidNotWrite() {
   const Result r = cli({"process", site.project, "--zip"});
   QVERIFY(r.status != 0 && r.out.contains("no run put there"));
   QCOMPARE(ReadTestFile(other + "/index.html"), QByteArray("my own page"));
+}
+
+// A run with nothing to make still sees what was done to the folder by hand: a deleted file
+// comes back, an edited one is refused and left as it is.
+void TestPublish::siteFolderNoticesHandChangesWithNothingToMake() {
+  TestEnv env;
+  Site site(env);
+  QVERIFY(site.ok && site.process());
+  const QString gone = site.site + "/north/ps_thumb/tn_north0.jpg";
+  const QString edited = site.site + "/north/ps_thumb/tn_north1.jpg";
+  const QByteArray bytes = ReadTestFile(gone);
+  QVERIFY(!bytes.isEmpty() && QFile::remove(gone));
+  QVERIFY(site.process());
+  QCOMPARE(ReadTestFile(gone), bytes);
+  QFile f(edited);
+  QVERIFY(f.open(QIODevice::Append) && f.write("edited") == 6);
+  f.close();
+  const Result r = cli({"process", site.project, "--zip"});
+  QVERIFY2(r.status != 0 && r.out.contains("changed since"), qPrintable(r.out));
+  QVERIFY(ReadTestFile(edited).endsWith("edited"));
 }
 
 QTEST_GUILESS_MAIN(TestPublish)

@@ -25,12 +25,6 @@
 
 namespace {
 
-QString sizeText(qint64 bytes) {
-  if (bytes >= 10 * 1024 * 1024) return QStringLiteral("%1 MB").arg(bytes / (1024 * 1024));
-  if (bytes >= 10 * 1024) return QStringLiteral("%1 kB").arg(bytes / 1024);
-  return QStringLiteral("%1 bytes").arg(bytes);
-}
-
 QLineEdit* lineEdit(QWidget* parent, const char* name, const QString& placeholder) {
   auto* edit = new QLineEdit(parent);
   edit->setObjectName(QLatin1String(name));
@@ -233,20 +227,8 @@ void TfrmPublish::runInWorker(TPublisher& publisher, const QString& title,
   const TPublishProgressFn report = [shown](const TPublishProgress& p) {
     QMetaObject::invokeMethod(shown.data(), [shown, p] {
       if (!shown) return;
-      const double share = p.BytesTotal > 0   ? double(p.BytesDone) / double(p.BytesTotal)
-                           : p.FilesTotal > 0 ? double(p.FilesDone) / p.FilesTotal
-                                              : 0.0;
-      shown->setValue(qBound(0, int(share * 1000), 999));
-      QString text = QStringLiteral("%1\n%2 of %3 files, %4 of %5")
-                         .arg(p.Stage)
-                         .arg(p.FilesDone)
-                         .arg(p.FilesTotal)
-                         .arg(sizeText(p.BytesDone), sizeText(p.BytesTotal));
-      if (p.SecondsLeft >= 0)
-        text += QStringLiteral(", %1:%2 left")
-                    .arg(p.SecondsLeft / 60)
-                    .arg(p.SecondsLeft % 60, 2, 10, QLatin1Char('0'));
-      shown->setLabelText(text);
+      shown->setValue(qBound(0, int(PublishProgressShare(p) * 1000), 999));
+      shown->setLabelText(p.Stage + QLatin1Char('\n') + PublishProgressText(p));
     });
   };
   QEventLoop loop;
@@ -298,13 +280,13 @@ void TfrmPublish::plan(bool publish) {
                .arg(p.Replaces)
                .arg(p.Removes)
                .arg(p.Unchanged)
-               .arg(sizeText(p.Bytes));
+               .arg(PublishSizeText(p.Bytes));
   if (p.Resuming) lines << QStringLiteral("An earlier publish did not finish; this one goes on.");
   // Action and size in columns of their own, so that the paths line up.
   for (const TPublishStep& s : p.Steps)
     lines << QStringLiteral("%1 %2  %3")
                  .arg(PublishActionName(s.Action), -8)
-                 .arg(sizeText(s.Bytes), 10)
+                 .arg(PublishSizeText(s.Bytes), 10)
                  .arg(s.Path);
   txtPlan->setPlainText(lines.join(QLatin1Char('\n')));
   if (!publish) return;

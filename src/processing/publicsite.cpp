@@ -370,24 +370,16 @@ QString TSitePacking::DatabaseFile(const QString& database, QString* error) {
 }
 
 bool TSitePacking::PageFiles(const QString& templateFolder, const QString& siteAddress,
-                             QList<QPair<QString, QString>>& files, QString* error) {
-  files.clear();
+                             const TSitePageSink& sink, QString* error) {
   pages_.clear();
   if (!manifest_.PublicStaticSite || publicDatabase_.isEmpty()) return true;
-  const QString folder = temporaryFolder(error);
-  if (folder.isEmpty()) return false;
-  const QString pages = folder + QStringLiteral("/pages");
-  if (!QDir().mkpath(pages)) {
-    setError(error, QStringLiteral("\"%1\" cannot be made").arg(pages));
-    return false;
-  }
-  if (!WriteSitePages(
-          {publicDatabase_, templateFolder, SiteAddressBase(siteAddress), pages, Download}, files,
-          error))
-    return false;
-  for (const auto& file : std::as_const(files))
-    pages_.insert(file.first);
-  return true;
+  return WriteSitePages(
+      {publicDatabase_, templateFolder, SiteAddressBase(siteAddress), Download},
+      [&](const QString& entry, const QByteArray& bytes, QString* failure) {
+        pages_.insert(entry);
+        return sink(entry, bytes, failure);
+      },
+      error);
 }
 
 bool TSitePacking::PacksTemplateFile(const QString& relative) const {

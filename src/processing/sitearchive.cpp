@@ -206,12 +206,16 @@ void TSiteArchive::wantDatabase() {
                                    "is already in the zip archive.")
                         .arg(file, packedAs));
   archive_->Want(pack.Entry, file);
-  QList<QPair<QString, QString>> pages;
-  if (!site_->PageFiles(IncludeTrailingSeparator(templatesRoot()) + project_.SiteTemplate,
-                        project_.SiteAddress, pages, &error))
+  // Each page is compared with the previous archive's entry as it is made: only pages whose
+  // bytes differ are compressed and written.
+  if (!site_->PageFiles(
+          IncludeTrailingSeparator(templatesRoot()) + project_.SiteTemplate, project_.SiteAddress,
+          [&](const QString& entry, const QByteArray& bytes, QString*) {
+            archive_->WantMade(entry, bytes);
+            return true;
+          },
+          &error))
     throw TZipError(QStringLiteral("The pages of the site cannot be made: %1").arg(error));
-  for (const auto& [pageEntry, pageFile] : std::as_const(pages))
-    archive_->Want(pageEntry, pageFile);
   archive_->SiteDigest = digest;
 }
 

@@ -13,10 +13,6 @@
 
 namespace {
 
-void setPageError(QString* error, const QString& text) {
-  if (error) *error = text;
-}
-
 QString esc(const QString& text) {
   return text.toHtmlEscaped();
 }
@@ -31,7 +27,7 @@ public:
   bool Read(QString* error) {
     return c_.Read(input_.PublicDatabase, input_.TemplateFolder, error, language_);
   }
-  bool Write(QList<QPair<QString, QString>>& files, QString* error);
+  bool Write(const TSitePageSink& sink, QString* error);
   const TSiteContent& Content() const { return c_; }
   void SetSecond(const TPageWriter* second) { second_ = second; }
 
@@ -41,8 +37,6 @@ private:
   QString tiles(const std::vector<const TSitePicture*>& pictures, const QString& pageName) const;
   QString page(const QString& file, const QString& route, const QString& title,
                const QString& description, const TSitePicture* image, const QString& content);
-  bool save(const QString& name, const QByteArray& bytes, QList<QPair<QString, QString>>& files,
-            QString* error);
 
   QString secondCopy(const QString& file) const;
 
@@ -209,22 +203,10 @@ QString TPageWriter::secondCopy(const QString& file) const {
   return html;
 }
 
-bool TPageWriter::save(const QString& name, const QByteArray& bytes,
-                       QList<QPair<QString, QString>>& files, QString* error) {
-  const QString path = IncludeTrailingSeparator(input_.OutputFolder) + name;
-  const QString failure = WriteFileReplacing(path, bytes);
-  if (!failure.isEmpty()) {
-    setPageError(error, QStringLiteral("\"%1\" cannot be written: %2").arg(path, failure));
-    return false;
-  }
-  files << qMakePair(name, path);
-  return true;
-}
-
-bool TPageWriter::Write(QList<QPair<QString, QString>>& files, QString* error) {
+bool TPageWriter::Write(const TSitePageSink& sink, QString* error) {
   auto out = [&](const QString& name, const QString& html) {
     if (language_ == 1) return true; // collected by page()
-    return save(name, html.toUtf8(), files, error);
+    return sink(name, html.toUtf8(), error);
   };
   const QString backHome =
       QStringLiteral("<a class=\"back\" href=\"index.html\">← %1</a>").arg(esc(c_.Texts.AllAlbums));
@@ -370,9 +352,7 @@ bool IsSiteTemplateFile(const QString& relative) {
   return !own.match(relative).hasMatch();
 }
 
-bool WriteSitePages(const TSitePagesInput& input, QList<QPair<QString, QString>>& files,
-                    QString* error) {
-  files.clear();
+bool WriteSitePages(const TSitePagesInput& input, const TSitePageSink& sink, QString* error) {
   QFile file(IncludeTrailingSeparator(input.TemplateFolder) + QStringLiteral("index.html"));
   if (!file.open(QIODevice::ReadOnly)) return true; // no skeleton, no pages
   const QString skeleton = QString::fromUtf8(file.readAll());
@@ -384,9 +364,8 @@ bool WriteSitePages(const TSitePagesInput& input, QList<QPair<QString, QString>>
   // A site in two languages: every page carries its content in the second one too.
   TPageWriter second(input, skeleton, 1);
   if (!writer.Content().SecondLanguage.isEmpty()) {
-    QList<QPair<QString, QString>> none;
-    if (!second.Read(error) || !second.Write(none, error)) return false;
+    if (!second.Read(error) || !second.Write({}, error)) return false;
     writer.SetSecond(&second);
   }
-  return writer.Write(files, error);
+  return writer.Write(sink, error);
 }

@@ -169,7 +169,8 @@ QList<int> TemplateWebSizes(const QString& templatesFolder, const QString& name)
 }
 
 QString WebSizeFileName(const QString& mediumFileName, int size) {
-  const QString file = mediumFileName.section(QRegularExpression(QStringLiteral("[/\\\\]")), -1);
+  static const QRegularExpression separator(QStringLiteral("[/\\\\]"));
+  const QString file = mediumFileName.section(separator, -1);
   if (file.isEmpty()) return QString();
   return QStringLiteral("ps_w%1/%2").arg(size).arg(file);
 }

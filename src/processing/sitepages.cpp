@@ -39,6 +39,17 @@ private:
                const QString& description, const TSitePicture* image, const QString& content);
 
   QString secondCopy(const QString& file) const;
+  void prepare();
+
+  // A piece of the skeleton and what the page puts after it.
+  struct TCut {
+    enum THole { None, Head, HtmlTag };
+    QString Text;
+    THole Hole = None;
+  };
+  bool prepared_ = false;
+  std::vector<TCut> beforeMain_, afterMain_;
+  qsizetype cutLength_ = 0;
 
   struct TCollected {
     QString Title, Content;
@@ -155,13 +166,33 @@ QString TPageWriter::page(const QString& file, const QString& route, const QStri
   head += QStringLiteral("<link rel=\"alternate\" type=\"application/atom+xml\" href=\"feed.xml\" "
                          "title=\"%1\">")
               .arg(esc(c_.SiteTitle));
+  prepare();
+  const QString htmlTag =
+      QStringLiteral("<html lang=\"%1\" data-page=\"%2\">").arg(esc(c_.Language), esc(route));
+  QString html;
+  html.reserve(cutLength_ + head.size() + content.size() + 2048);
+  auto put = [&](const std::vector<TCut>& cuts) {
+    for (const TCut& cut : cuts) {
+      html += cut.Text;
+      if (cut.Hole == TCut::Head)
+        html += head;
+      else if (cut.Hole == TCut::HtmlTag)
+        html += htmlTag;
+    }
+  };
+  put(beforeMain_);
+  html +=
+      QLatin1Char('\n') + content + QLatin1Char('\n') + QLatin1String("</main>") + secondCopy(file);
+  put(afterMain_);
+  return html;
+}
+
+// The skeleton as every page has it, cut where a page puts its own head and <html> tag: its
+// <noscript> removed, its home link named after the site, and its <main> left out.
+void TPageWriter::prepare() {
+  if (prepared_) return;
+  prepared_ = true;
   QString html = skeleton_;
-  static const QRegularExpression titleTag(QStringLiteral("<title>[^<]*</title>"));
-  html.replace(titleTag, head);
-  static const QRegularExpression htmlTag(QStringLiteral("<html[^>]*>"));
-  html.replace(
-      htmlTag,
-      QStringLiteral("<html lang=\"%1\" data-page=\"%2\">").arg(esc(c_.Language), esc(route)));
   static const QRegularExpression noscript(QStringLiteral("<noscript>.*?</noscript>\\n?"),
                                            QRegularExpression::DotMatchesEverythingOption);
   html.remove(noscript);
@@ -170,9 +201,22 @@ QString TPageWriter::page(const QString& file, const QString& route, const QStri
   const qsizetype open = html.indexOf(QLatin1String("<main id=\"main\">"));
   const qsizetype close = html.indexOf(QLatin1String("</main>"), open);
   const qsizetype start = open + qsizetype(qstrlen("<main id=\"main\">"));
-  return html.left(start) + QLatin1Char('\n') + content + QLatin1Char('\n') +
-         html.mid(close, qsizetype(qstrlen("</main>"))) + secondCopy(file) +
-         html.mid(close + qsizetype(qstrlen("</main>")));
+  static const QRegularExpression holes(QStringLiteral("(<title>[^<]*</title>)|(<html[^>]*>)"));
+  auto cut = [](const QString& text) {
+    std::vector<TCut> cuts;
+    qsizetype at = 0;
+    for (auto m = holes.globalMatch(text); m.hasNext();) {
+      const QRegularExpressionMatch match = m.next();
+      cuts.push_back({text.mid(at, match.capturedStart() - at),
+                      match.capturedLength(1) > 0 ? TCut::Head : TCut::HtmlTag});
+      at = match.capturedEnd();
+    }
+    cuts.push_back({text.mid(at), TCut::None});
+    return cuts;
+  };
+  beforeMain_ = cut(html.left(start));
+  afterMain_ = cut(html.mid(close + qsizetype(qstrlen("</main>"))));
+  cutLength_ = html.size();
 }
 
 // The page's content in the site's second language, and the script that shows it instead of

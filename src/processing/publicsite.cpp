@@ -371,11 +371,22 @@ QString TSitePacking::DatabaseFile(const QString& database, QString* error) {
 }
 
 bool TSitePacking::PageFiles(const QString& templateFolder, const QString& siteAddress,
-                             const TSitePageSink& sink, QString* error) {
+                             const TSitePageSink& sink, QString* error,
+                             const decltype(TSitePagesInput::KeepAlbum)& keepAlbum) {
   pages_.clear();
   if (!manifest_.PublicStaticSite || publicDatabase_.isEmpty()) return true;
+  TSitePagesInput input{
+      publicDatabase_, templateFolder, SiteAddressBase(siteAddress), Download, {}};
+  // Kept pages replace the template's files of their names as made ones do.
+  if (keepAlbum)
+    input.KeepAlbum = [&](int albumId, const QByteArray& key, const QStringList& entries) {
+      if (!keepAlbum(albumId, key, entries)) return false;
+      for (const QString& entry : entries)
+        pages_.insert(entry);
+      return true;
+    };
   return WriteSitePages(
-      {publicDatabase_, templateFolder, SiteAddressBase(siteAddress), Download},
+      input,
       [&](const QString& entry, const QByteArray& bytes, QString* failure) {
         pages_.insert(entry);
         return sink(entry, bytes, failure);

@@ -126,9 +126,11 @@ public:
 
   // For a public static site whose template has a page skeleton, makes the pages from the
   // public copy (see sitepages.h) and hands them to the sink; call after DatabaseFile.
-  // siteAddress: the project's SiteAddress. Fails with a reason in error.
+  // siteAddress: the project's SiteAddress; keepAlbum: see TSitePagesInput. Fails with a reason
+  // in error.
   bool PageFiles(const QString& templateFolder, const QString& siteAddress,
-                 const TSitePageSink& sink, QString* error);
+                 const TSitePageSink& sink, QString* error,
+                 const decltype(TSitePagesInput::KeepAlbum)& keepAlbum = {});
   // The pages an earlier run made from the same inputs, kept in the archive as they are instead
   // of PageFiles: the template's files of the same names are not packed either.
   void KeepPages(const QStringList& entries) {

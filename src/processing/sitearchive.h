@@ -19,6 +19,7 @@
 // Threads: created (and opened for the first time) on the user-interface thread; everything
 // else on the run thread, while the project's lists stay as they are.
 #include <QCryptographicHash>
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -115,6 +116,8 @@ private:
   // in the album last added, and its stamp (path: the file, for a link).
   void addSiteInput(const QString& name, const QString& path, const TFileStamp& stamp, bool exists);
   void addSiteAlbum(const TLumenfoldAlbum* album);
+  // The keys of the albums' pages that follow the digest in a site digest, by album id.
+  static QHash<int, QByteArray> albumKeys(const QByteArray& siteDigest);
   void wantTemplate();
   void removeSnapshot();
 

@@ -4,8 +4,10 @@
 #include "util/helpers.h"
 #include "util/programfolder.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStringList>
 #include <algorithm>
 #include <map>
@@ -30,6 +32,8 @@ public:
   bool Write(const TSitePageSink& sink, QString* error);
   const TSiteContent& Content() const { return c_; }
   void SetSecond(const TPageWriter* second) { second_ = second; }
+  // The album's pages are kept from an earlier run: none is made.
+  void Skip(int albumId) { skipped_.insert(albumId); }
 
 private:
   QString img(const QString& cls, const TSitePicture& p, const QString& alt, const QString& sizes,
@@ -47,6 +51,7 @@ private:
     QString Text;
     THole Hole = None;
   };
+  QSet<int> skipped_; // albums whose pages are not made
   bool prepared_ = false;
   std::vector<TCut> beforeMain_, afterMain_;
   qsizetype cutLength_ = 0;
@@ -307,6 +312,15 @@ bool TPageWriter::Write(const TSitePageSink& sink, QString* error) {
     return false;
 
   for (const TSiteAlbum& a : c_.Albums) {
+    if (skipped_.contains(a.Id)) {
+      // Kept as they are; the sitemap still names them.
+      if (!input_.SiteAddress.isEmpty() && language_ == 0) {
+        addresses_ << input_.SiteAddress + AlbumPageName(a.Id);
+        for (const TSitePicture& p : a.Pictures)
+          addresses_ << input_.SiteAddress + PicturePageName(p.Id);
+      }
+      continue;
+    }
     std::vector<const TSitePicture*> pictures;
     for (const TSitePicture& p : a.Pictures)
       pictures.push_back(&p);
@@ -407,8 +421,43 @@ bool WriteSitePages(const TSitePagesInput& input, const TSitePageSink& sink, QSt
   if (!writer.Read(error)) return false;
   // A site in two languages: every page carries its content in the second one too.
   TPageWriter second(input, skeleton, 1);
-  if (!writer.Content().SecondLanguage.isEmpty()) {
-    if (!second.Read(error) || !second.Write({}, error)) return false;
+  const bool two = !writer.Content().SecondLanguage.isEmpty();
+  if (two && !second.Read(error)) return false;
+  if (input.KeepAlbum) {
+    // Everything an album's pages take from outside the album.
+    QCryptographicHash common(QCryptographicHash::Blake2b_256);
+    common.addData(QStringLiteral("pages 1 %1 %2 %3")
+                       .arg(QCoreApplication::applicationVersion())
+                       .arg(input.Download)
+                       .arg(two)
+                       .toUtf8());
+    common.addData(input.SiteAddress.toUtf8() + '\0' + skeleton.toUtf8());
+    AddSiteTextsToKey(common, writer.Content());
+    if (two) AddSiteTextsToKey(common, second.Content());
+    const QByteArray commonKey = common.result();
+    QHash<int, const TSiteAlbum*> secondAlbums;
+    for (const TSiteAlbum& a : second.Content().Albums)
+      secondAlbums.insert(a.Id, &a);
+    for (const TSiteAlbum& a : writer.Content().Albums) {
+      QCryptographicHash key(QCryptographicHash::Blake2b_160);
+      key.addData(commonKey);
+      AddAlbumToKey(key, a);
+      if (two) {
+        const TSiteAlbum* other = secondAlbums.value(a.Id, nullptr);
+        key.addData(QByteArrayView(other ? "1" : "0", 1));
+        if (other) AddAlbumToKey(key, *other);
+      }
+      QStringList entries{AlbumPageName(a.Id)};
+      for (const TSitePicture& p : a.Pictures)
+        entries << PicturePageName(p.Id);
+      if (input.KeepAlbum(a.Id, key.result(), entries)) {
+        writer.Skip(a.Id);
+        second.Skip(a.Id);
+      }
+    }
+  }
+  if (two) {
+    if (!second.Write({}, error)) return false;
     writer.SetSecond(&second);
   }
   return writer.Write(sink, error);

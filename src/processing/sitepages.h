@@ -15,6 +15,7 @@
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 // File names of the pages by what they show; the scripts of the template use the same names.
@@ -43,6 +44,10 @@ struct TSitePagesInput {
   QString TemplateFolder;
   QString SiteAddress; // the base address ending in '/', or empty
   int Download = 0;    // what a picture's page offers to download: see SiteDownload
+  // Asked for each album with the key of what its pages are made from (see AddAlbumToKey) and
+  // the entries of those pages: true when the caller keeps the pages it made from the same key,
+  // and none of them is made. Without it every page is made.
+  std::function<bool(int albumId, const QByteArray& key, const QStringList& entries)> KeepAlbum;
 };
 
 // Takes each page made: its archive entry and its bytes. False (with a reason in error) stops.

@@ -68,7 +68,7 @@ Site writePages(const TestEnv& env, const QString& address) {
   fillDatabase(database);
   QDir(env.path()).mkpath("template");
   writeBytes(env.path("template/index.html"), kSkeleton);
-  TSitePagesInput input{database, env.path("template"), address};
+  TSitePagesInput input{database, env.path("template"), address, 0, {}};
   QString error;
   Site site;
   const auto keep = [&](const QString& entry, const QByteArray& bytes, QString*) {

@@ -13,6 +13,11 @@
 // from changed since the archive was written: the archive's comment names a digest of the
 // project's database file, the stamps of the pictures' files, the site's settings and the
 // template's files, and a run that finds the same digest keeps those entries as they are.
+// Otherwise the pages are made again album by album: the comment also names, after the digest,
+// a key per album of what its page and its pictures' pages are made from (sitepages.h), and an
+// album with the same key keeps those pages as they are. Every other page (home, categories,
+// feed, sitemap, the pages of changed albums) is made in memory and compared with the previous
+// archive's entry: only pages whose bytes differ are written.
 //
 // Failures raise TZipError with the text for the user.
 //

@@ -226,8 +226,11 @@ bool WritePublicDatabase(const QString& source, const QString& target, QString* 
   QString failure;
   {
     TScratchConnection copy(target);
-    // A visitor's browser reads one self-contained file.
+    // A visitor's browser reads one self-contained file. The copy is the run's own and goes
+    // when the run fails: its journal and the compaction's scratch stay in memory.
     ok = copy.exec(QStringLiteral("PRAGMA journal_mode=DELETE")) &&
+         copy.exec(QStringLiteral("PRAGMA journal_mode=MEMORY")) &&
+         copy.exec(QStringLiteral("PRAGMA temp_store=MEMORY")) &&
          copy.exec(QStringLiteral("BEGIN"));
     QStringList ids;
     for (int id : leftOut)

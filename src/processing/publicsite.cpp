@@ -169,7 +169,8 @@ QList<int> TemplateWebSizes(const QString& templatesFolder, const QString& name)
 }
 
 QString WebSizeFileName(const QString& mediumFileName, int size) {
-  const QString file = mediumFileName.section(QRegularExpression(QStringLiteral("[/\\\\]")), -1);
+  static const QRegularExpression separator(QStringLiteral("[/\\\\]"));
+  const QString file = mediumFileName.section(separator, -1);
   if (file.isEmpty()) return QString();
   return QStringLiteral("ps_w%1/%2").arg(size).arg(file);
 }
@@ -225,10 +226,12 @@ bool WritePublicDatabase(const QString& source, const QString& target, QString* 
   QString failure;
   {
     TScratchConnection copy(target);
-    // A visitor's browser reads one self-contained file.
-    // A new file of the run's temporary folder: flushing it would only slow the run, since the
-    // archive or site folder that keeps it is flushed when written.
+    // A visitor's browser reads one self-contained file. The copy is the run's own and goes
+    // when the run fails: its journal and the compaction's scratch stay in memory, and nothing
+    // is flushed, since the archive or site folder that keeps it is flushed when written.
     ok = copy.exec(QStringLiteral("PRAGMA journal_mode=DELETE")) &&
+         copy.exec(QStringLiteral("PRAGMA journal_mode=MEMORY")) &&
+         copy.exec(QStringLiteral("PRAGMA temp_store=MEMORY")) &&
          copy.exec(QStringLiteral("PRAGMA synchronous=OFF")) && copy.exec(QStringLiteral("BEGIN"));
     QStringList ids;
     for (int id : leftOut)
@@ -372,24 +375,27 @@ QString TSitePacking::DatabaseFile(const QString& database, QString* error) {
 }
 
 bool TSitePacking::PageFiles(const QString& templateFolder, const QString& siteAddress,
-                             QList<QPair<QString, QString>>& files, QString* error) {
-  files.clear();
+                             const TSitePageSink& sink, QString* error,
+                             const decltype(TSitePagesInput::KeepAlbum)& keepAlbum) {
   pages_.clear();
   if (!manifest_.PublicStaticSite || publicDatabase_.isEmpty()) return true;
-  const QString folder = temporaryFolder(error);
-  if (folder.isEmpty()) return false;
-  const QString pages = folder + QStringLiteral("/pages");
-  if (!QDir().mkpath(pages)) {
-    setError(error, QStringLiteral("\"%1\" cannot be made").arg(pages));
-    return false;
-  }
-  if (!WriteSitePages(
-          {publicDatabase_, templateFolder, SiteAddressBase(siteAddress), pages, Download}, files,
-          error))
-    return false;
-  for (const auto& file : std::as_const(files))
-    pages_.insert(file.first);
-  return true;
+  TSitePagesInput input{
+      publicDatabase_, templateFolder, SiteAddressBase(siteAddress), Download, {}};
+  // Kept pages replace the template's files of their names as made ones do.
+  if (keepAlbum)
+    input.KeepAlbum = [&](int albumId, const QByteArray& key, const QStringList& entries) {
+      if (!keepAlbum(albumId, key, entries)) return false;
+      for (const QString& entry : entries)
+        pages_.insert(entry);
+      return true;
+    };
+  return WriteSitePages(
+      input,
+      [&](const QString& entry, const QByteArray& bytes, QString* failure) {
+        pages_.insert(entry);
+        return sink(entry, bytes, failure);
+      },
+      error);
 }
 
 bool TSitePacking::PacksTemplateFile(const QString& relative) const {

@@ -14,6 +14,8 @@
 // categories blanked; compacted) under the database's file name, writes "site.json" naming that
 // file for the site's scripts, and packs no file of a hidden picture and no original unless
 // "includeOriginals" is true. A template without the file is packed as before.
+#include "processing/sitepages.h"
+
 #include <QList>
 #include <QPair>
 #include <QSet>
@@ -122,11 +124,13 @@ public:
   // databaseEntry; empty otherwise, and empty with a reason in error when it cannot be written.
   QString SiteInfoFile(const QString& databaseEntry, QString* error);
 
-  // For a public static site whose template has a page skeleton, the pages made from the
-  // public copy (see sitepages.h) as (archive entry, file) pairs; call after DatabaseFile.
-  // siteAddress: the project's SiteAddress. Fails with a reason in error.
+  // For a public static site whose template has a page skeleton, makes the pages from the
+  // public copy (see sitepages.h) and hands them to the sink; call after DatabaseFile.
+  // siteAddress: the project's SiteAddress; keepAlbum: see TSitePagesInput. Fails with a reason
+  // in error.
   bool PageFiles(const QString& templateFolder, const QString& siteAddress,
-                 QList<QPair<QString, QString>>& files, QString* error);
+                 const TSitePageSink& sink, QString* error,
+                 const decltype(TSitePagesInput::KeepAlbum)& keepAlbum = {});
   // The pages an earlier run made from the same inputs, kept in the archive as they are instead
   // of PageFiles: the template's files of the same names are not packed either.
   void KeepPages(const QStringList& entries) {

@@ -20,6 +20,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QLocale>
+#include <QtEndian>
 #include <algorithm>
 
 namespace {
@@ -37,6 +38,11 @@ QString templatesRoot() {
 }
 
 constexpr int kSizes = 3;
+// The digest of the site's inputs, and the key of an album's pages (sitepages.h).
+constexpr qsizetype kSiteDigestSize = 32;
+constexpr qsizetype kAlbumKeySize = 20;
+// Hex digits of the digest and keys the archive's comment may hold.
+constexpr qsizetype kMaxSiteDigestHex = 60000;
 const TGeneratedSize kGeneratedSizes[kSizes] = {TGeneratedSize::Large, TGeneratedSize::Medium,
                                                 TGeneratedSize::Thumb};
 
@@ -187,8 +193,10 @@ void TSiteArchive::wantDatabase() {
   QByteArray digest;
   if (site_->Manifest().PublicStaticSite) {
     digest = siteDigest(pack.File, pack.Entry);
-    if (!digest.isEmpty() && digest == archive_->PreviousSiteDigest() && keepSite(pack.Entry)) {
-      archive_->SiteDigest = digest;
+    // The previous digest goes on with the keys of the albums' pages that follow it.
+    const QByteArray previous = archive_->PreviousSiteDigest();
+    if (!digest.isEmpty() && previous.startsWith(digest) && keepSite(pack.Entry)) {
+      archive_->SiteDigest = previous;
       return;
     }
   }
@@ -206,13 +214,44 @@ void TSiteArchive::wantDatabase() {
                                    "is already in the zip archive.")
                         .arg(file, packedAs));
   archive_->Want(pack.Entry, file);
-  QList<QPair<QString, QString>> pages;
-  if (!site_->PageFiles(IncludeTrailingSeparator(templatesRoot()) + project_.SiteTemplate,
-                        project_.SiteAddress, pages, &error))
+  // The pages of an album whose key is the one the previous archive names for it are kept as
+  // they are, when it holds them all; the others are made, and each is compared with the
+  // previous archive's entry: only pages whose bytes differ are compressed and written. The
+  // keys follow the digest, each as the album's id (4 bytes) and its key.
+  const QHash<int, QByteArray> previousKeys = albumKeys(archive_->PreviousSiteDigest());
+  QByteArray keys;
+  const auto keep = [&](int albumId, const QByteArray& key, const QStringList& entries) {
+    keys += QByteArray::number(uint(albumId), 16).rightJustified(8, '0');
+    keys += key.toHex();
+    if (key.size() != kAlbumKeySize || previousKeys.value(albumId) != key) return false;
+    for (const QString& entry : entries)
+      if (!archive_->HasPrevious(entry) || !archive_->WantedAs(entry).isEmpty()) return false;
+    for (const QString& entry : entries)
+      archive_->KeepPrevious(entry);
+    return true;
+  };
+  if (!site_->PageFiles(
+          IncludeTrailingSeparator(templatesRoot()) + project_.SiteTemplate, project_.SiteAddress,
+          [&](const QString& entry, const QByteArray& bytes, QString*) {
+            archive_->WantMade(entry, bytes);
+            return true;
+          },
+          &error, digest.isEmpty() ? decltype(TSitePagesInput::KeepAlbum)() : keep))
     throw TZipError(QStringLiteral("The pages of the site cannot be made: %1").arg(error));
-  for (const auto& [pageEntry, pageFile] : std::as_const(pages))
-    archive_->Want(pageEntry, pageFile);
-  archive_->SiteDigest = digest;
+  // The archive's comment holds at most 64 KiB: beyond that the next run makes every page.
+  const QByteArray withKeys = digest + QByteArray::fromHex(keys);
+  archive_->SiteDigest = withKeys.size() * 2 < kMaxSiteDigestHex ? withKeys : digest;
+}
+
+QHash<int, QByteArray> TSiteArchive::albumKeys(const QByteArray& siteDigest) {
+  QHash<int, QByteArray> keys;
+  constexpr qsizetype record = 4 + kAlbumKeySize;
+  if (siteDigest.size() < kSiteDigestSize || (siteDigest.size() - kSiteDigestSize) % record != 0)
+    return keys;
+  for (qsizetype at = kSiteDigestSize; at < siteDigest.size(); at += record)
+    keys.insert(int(qFromBigEndian<quint32>(siteDigest.constData() + at)),
+                siteDigest.mid(at + 4, kAlbumKeySize));
+  return keys;
 }
 
 QByteArray TSiteArchive::siteDigest(const QString& databaseFile, const QString& databaseEntry) {

@@ -13,12 +13,18 @@
 // from changed since the archive was written: the archive's comment names a digest of the
 // project's database file, the stamps of the pictures' files, the site's settings and the
 // template's files, and a run that finds the same digest keeps those entries as they are.
+// Otherwise the pages are made again album by album: the comment also names, after the digest,
+// a key per album of what its page and its pictures' pages are made from (sitepages.h), and an
+// album with the same key keeps those pages as they are. Every other page (home, categories,
+// feed, sitemap, the pages of changed albums) is made in memory and compared with the previous
+// archive's entry: only pages whose bytes differ are written.
 //
 // Failures raise TZipError with the text for the user.
 //
 // Threads: created (and opened for the first time) on the user-interface thread; everything
 // else on the run thread, while the project's lists stay as they are.
 #include <QCryptographicHash>
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -115,6 +121,8 @@ private:
   // in the album last added, and its stamp (path: the file, for a link).
   void addSiteInput(const QString& name, const QString& path, const TFileStamp& stamp, bool exists);
   void addSiteAlbum(const TLumenfoldAlbum* album);
+  // The keys of the albums' pages that follow the digest in a site digest, by album id.
+  static QHash<int, QByteArray> albumKeys(const QByteArray& siteDigest);
   void wantTemplate();
   void removeSnapshot();
 

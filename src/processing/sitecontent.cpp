@@ -211,3 +211,50 @@ const TSitePicture& TSiteContent::Cover(const TSiteAlbum& a) const {
     if (p.Id == a.FaceId) return p;
   return a.Pictures.front();
 }
+
+namespace {
+
+void addText(QCryptographicHash& key, const QString& text) {
+  const qint64 size = text.size();
+  key.addData(QByteArrayView(reinterpret_cast<const char*>(&size), sizeof(size)));
+  key.addData(QByteArrayView(reinterpret_cast<const char*>(text.constData()),
+                             text.size() * qsizetype(sizeof(QChar))));
+}
+
+void addNumbers(QCryptographicHash& key, std::initializer_list<qint64> numbers) {
+  for (const qint64 n : numbers)
+    key.addData(QByteArrayView(reinterpret_cast<const char*>(&n), sizeof(n)));
+}
+
+void addImage(QCryptographicHash& key, const TSiteImage& image) {
+  addText(key, image.Url);
+  addNumbers(key, {image.Width, image.Height});
+}
+
+} // namespace
+
+void AddAlbumToKey(QCryptographicHash& key, const TSiteAlbum& album) {
+  addNumbers(key, {album.Id, album.FaceId, qint64(album.Pictures.size())});
+  for (const QString* text : {&album.Date, &album.Name, &album.Description})
+    addText(key, *text);
+  for (const TSitePicture& p : album.Pictures) {
+    addNumbers(key, {p.Id, p.AlbumId, qint64(p.Web.size())});
+    for (const QString* text : {&p.Date, &p.Title, &p.Large})
+      addText(key, *text);
+    addImage(key, p.Thumb);
+    addImage(key, p.Medium);
+    for (const TSiteImage& web : p.Web)
+      addImage(key, web);
+  }
+}
+
+void AddSiteTextsToKey(QCryptographicHash& key, const TSiteContent& content) {
+  addNumbers(key, {content.LanguageIndex});
+  const TSiteTexts& t = content.Texts;
+  for (const QString* text :
+       {&content.SecondLanguage, &content.SiteTitle, &content.Language, &t.Albums, &t.Categories,
+        &t.AllAlbums, &t.One, &t.Other, &t.Untitled, &t.Previous, &t.Next, &t.Feed, &t.Download})
+    addText(key, *text);
+  addText(key, content.Locale.name());
+  addText(key, content.Locale.bcp47Name());
+}

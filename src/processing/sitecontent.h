@@ -5,6 +5,7 @@
 // are made from it.
 //
 // Threads: any thread, on a database nobody else writes.
+#include <QCryptographicHash>
 #include <QLocale>
 #include <QString>
 #include <vector>
@@ -69,6 +70,13 @@ public:
 private:
   void readSettings(const QString& templateFolder, int language);
 };
+
+// What an album's page and its pictures' pages are made from, added to a key: every field of
+// the album and its pictures, and of the content everything the pages take from it (title,
+// languages, texts), but not the other albums or the categories. A field added to the types
+// above belongs in here, or a changed value would leave old pages in place.
+void AddAlbumToKey(QCryptographicHash& key, const TSiteAlbum& album);
+void AddSiteTextsToKey(QCryptographicHash& key, const TSiteContent& content);
 
 // The Atom feed of the albums, newest first; its times come from the albums' dates, so the same
 // albums give the same text. siteAddress: the base address ending in '/', or empty.

@@ -4,18 +4,16 @@
 #include "util/helpers.h"
 #include "util/programfolder.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStringList>
 #include <algorithm>
 #include <map>
 #include <vector>
 
 namespace {
-
-void setPageError(QString* error, const QString& text) {
-  if (error) *error = text;
-}
 
 QString esc(const QString& text) {
   return text.toHtmlEscaped();
@@ -31,9 +29,11 @@ public:
   bool Read(QString* error) {
     return c_.Read(input_.PublicDatabase, input_.TemplateFolder, error, language_);
   }
-  bool Write(QList<QPair<QString, QString>>& files, QString* error);
+  bool Write(const TSitePageSink& sink, QString* error);
   const TSiteContent& Content() const { return c_; }
   void SetSecond(const TPageWriter* second) { second_ = second; }
+  // The album's pages are kept from an earlier run: none is made.
+  void Skip(int albumId) { skipped_.insert(albumId); }
 
 private:
   QString img(const QString& cls, const TSitePicture& p, const QString& alt, const QString& sizes,
@@ -41,10 +41,20 @@ private:
   QString tiles(const std::vector<const TSitePicture*>& pictures, const QString& pageName) const;
   QString page(const QString& file, const QString& route, const QString& title,
                const QString& description, const TSitePicture* image, const QString& content);
-  bool save(const QString& name, const QByteArray& bytes, QList<QPair<QString, QString>>& files,
-            QString* error);
 
   QString secondCopy(const QString& file) const;
+  void prepare();
+
+  // A piece of the skeleton and what the page puts after it.
+  struct TCut {
+    enum THole { None, Head, HtmlTag };
+    QString Text;
+    THole Hole = None;
+  };
+  QSet<int> skipped_; // albums whose pages are not made
+  bool prepared_ = false;
+  std::vector<TCut> beforeMain_, afterMain_;
+  qsizetype cutLength_ = 0;
 
   struct TCollected {
     QString Title, Content;
@@ -161,13 +171,33 @@ QString TPageWriter::page(const QString& file, const QString& route, const QStri
   head += QStringLiteral("<link rel=\"alternate\" type=\"application/atom+xml\" href=\"feed.xml\" "
                          "title=\"%1\">")
               .arg(esc(c_.SiteTitle));
+  prepare();
+  const QString htmlTag =
+      QStringLiteral("<html lang=\"%1\" data-page=\"%2\">").arg(esc(c_.Language), esc(route));
+  QString html;
+  html.reserve(cutLength_ + head.size() + content.size() + 2048);
+  auto put = [&](const std::vector<TCut>& cuts) {
+    for (const TCut& cut : cuts) {
+      html += cut.Text;
+      if (cut.Hole == TCut::Head)
+        html += head;
+      else if (cut.Hole == TCut::HtmlTag)
+        html += htmlTag;
+    }
+  };
+  put(beforeMain_);
+  html +=
+      QLatin1Char('\n') + content + QLatin1Char('\n') + QLatin1String("</main>") + secondCopy(file);
+  put(afterMain_);
+  return html;
+}
+
+// The skeleton as every page has it, cut where a page puts its own head and <html> tag: its
+// <noscript> removed, its home link named after the site, and its <main> left out.
+void TPageWriter::prepare() {
+  if (prepared_) return;
+  prepared_ = true;
   QString html = skeleton_;
-  static const QRegularExpression titleTag(QStringLiteral("<title>[^<]*</title>"));
-  html.replace(titleTag, head);
-  static const QRegularExpression htmlTag(QStringLiteral("<html[^>]*>"));
-  html.replace(
-      htmlTag,
-      QStringLiteral("<html lang=\"%1\" data-page=\"%2\">").arg(esc(c_.Language), esc(route)));
   static const QRegularExpression noscript(QStringLiteral("<noscript>.*?</noscript>\\n?"),
                                            QRegularExpression::DotMatchesEverythingOption);
   html.remove(noscript);
@@ -176,9 +206,22 @@ QString TPageWriter::page(const QString& file, const QString& route, const QStri
   const qsizetype open = html.indexOf(QLatin1String("<main id=\"main\">"));
   const qsizetype close = html.indexOf(QLatin1String("</main>"), open);
   const qsizetype start = open + qsizetype(qstrlen("<main id=\"main\">"));
-  return html.left(start) + QLatin1Char('\n') + content + QLatin1Char('\n') +
-         html.mid(close, qsizetype(qstrlen("</main>"))) + secondCopy(file) +
-         html.mid(close + qsizetype(qstrlen("</main>")));
+  static const QRegularExpression holes(QStringLiteral("(<title>[^<]*</title>)|(<html[^>]*>)"));
+  auto cut = [](const QString& text) {
+    std::vector<TCut> cuts;
+    qsizetype at = 0;
+    for (auto m = holes.globalMatch(text); m.hasNext();) {
+      const QRegularExpressionMatch match = m.next();
+      cuts.push_back({text.mid(at, match.capturedStart() - at),
+                      match.capturedLength(1) > 0 ? TCut::Head : TCut::HtmlTag});
+      at = match.capturedEnd();
+    }
+    cuts.push_back({text.mid(at), TCut::None});
+    return cuts;
+  };
+  beforeMain_ = cut(html.left(start));
+  afterMain_ = cut(html.mid(close + qsizetype(qstrlen("</main>"))));
+  cutLength_ = html.size();
 }
 
 // The page's content in the site's second language, and the script that shows it instead of
@@ -209,22 +252,10 @@ QString TPageWriter::secondCopy(const QString& file) const {
   return html;
 }
 
-bool TPageWriter::save(const QString& name, const QByteArray& bytes,
-                       QList<QPair<QString, QString>>& files, QString* error) {
-  const QString path = IncludeTrailingSeparator(input_.OutputFolder) + name;
-  const QString failure = WriteScratchFile(path, bytes);
-  if (!failure.isEmpty()) {
-    setPageError(error, QStringLiteral("\"%1\" cannot be written: %2").arg(path, failure));
-    return false;
-  }
-  files << qMakePair(name, path);
-  return true;
-}
-
-bool TPageWriter::Write(QList<QPair<QString, QString>>& files, QString* error) {
+bool TPageWriter::Write(const TSitePageSink& sink, QString* error) {
   auto out = [&](const QString& name, const QString& html) {
     if (language_ == 1) return true; // collected by page()
-    return save(name, html.toUtf8(), files, error);
+    return sink(name, html.toUtf8(), error);
   };
   const QString backHome =
       QStringLiteral("<a class=\"back\" href=\"index.html\">← %1</a>").arg(esc(c_.Texts.AllAlbums));
@@ -281,6 +312,15 @@ bool TPageWriter::Write(QList<QPair<QString, QString>>& files, QString* error) {
     return false;
 
   for (const TSiteAlbum& a : c_.Albums) {
+    if (skipped_.contains(a.Id)) {
+      // Kept as they are; the sitemap still names them.
+      if (!input_.SiteAddress.isEmpty() && language_ == 0) {
+        addresses_ << input_.SiteAddress + AlbumPageName(a.Id);
+        for (const TSitePicture& p : a.Pictures)
+          addresses_ << input_.SiteAddress + PicturePageName(p.Id);
+      }
+      continue;
+    }
     std::vector<const TSitePicture*> pictures;
     for (const TSitePicture& p : a.Pictures)
       pictures.push_back(&p);
@@ -370,9 +410,7 @@ bool IsSiteTemplateFile(const QString& relative) {
   return !own.match(relative).hasMatch();
 }
 
-bool WriteSitePages(const TSitePagesInput& input, QList<QPair<QString, QString>>& files,
-                    QString* error) {
-  files.clear();
+bool WriteSitePages(const TSitePagesInput& input, const TSitePageSink& sink, QString* error) {
   QFile file(IncludeTrailingSeparator(input.TemplateFolder) + QStringLiteral("index.html"));
   if (!file.open(QIODevice::ReadOnly)) return true; // no skeleton, no pages
   const QString skeleton = QString::fromUtf8(file.readAll());
@@ -383,10 +421,44 @@ bool WriteSitePages(const TSitePagesInput& input, QList<QPair<QString, QString>>
   if (!writer.Read(error)) return false;
   // A site in two languages: every page carries its content in the second one too.
   TPageWriter second(input, skeleton, 1);
-  if (!writer.Content().SecondLanguage.isEmpty()) {
-    QList<QPair<QString, QString>> none;
-    if (!second.Read(error) || !second.Write(none, error)) return false;
+  const bool two = !writer.Content().SecondLanguage.isEmpty();
+  if (two && !second.Read(error)) return false;
+  if (input.KeepAlbum) {
+    // Everything an album's pages take from outside the album.
+    QCryptographicHash common(QCryptographicHash::Blake2b_256);
+    common.addData(QStringLiteral("pages 1 %1 %2 %3")
+                       .arg(QCoreApplication::applicationVersion())
+                       .arg(input.Download)
+                       .arg(two)
+                       .toUtf8());
+    common.addData(input.SiteAddress.toUtf8() + '\0' + skeleton.toUtf8());
+    AddSiteTextsToKey(common, writer.Content());
+    if (two) AddSiteTextsToKey(common, second.Content());
+    const QByteArray commonKey = common.result();
+    QHash<int, const TSiteAlbum*> secondAlbums;
+    for (const TSiteAlbum& a : second.Content().Albums)
+      secondAlbums.insert(a.Id, &a);
+    for (const TSiteAlbum& a : writer.Content().Albums) {
+      QCryptographicHash key(QCryptographicHash::Blake2b_160);
+      key.addData(commonKey);
+      AddAlbumToKey(key, a);
+      if (two) {
+        const TSiteAlbum* other = secondAlbums.value(a.Id, nullptr);
+        key.addData(QByteArrayView(other ? "1" : "0", 1));
+        if (other) AddAlbumToKey(key, *other);
+      }
+      QStringList entries{AlbumPageName(a.Id)};
+      for (const TSitePicture& p : a.Pictures)
+        entries << PicturePageName(p.Id);
+      if (input.KeepAlbum(a.Id, key.result(), entries)) {
+        writer.Skip(a.Id);
+        second.Skip(a.Id);
+      }
+    }
+  }
+  if (two) {
+    if (!second.Write({}, error)) return false;
     writer.SetSecond(&second);
   }
-  return writer.Write(files, error);
+  return writer.Write(sink, error);
 }

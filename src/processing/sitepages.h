@@ -15,6 +15,8 @@
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <QStringList>
+#include <functional>
 
 // File names of the pages by what they show; the scripts of the template use the same names.
 QString AlbumPageName(int albumId);
@@ -40,12 +42,18 @@ bool AddWebImageDetails(const QString& publicDatabase, const QString& sourceData
 struct TSitePagesInput {
   QString PublicDatabase; // the public copy, with AddWebImageDetails applied
   QString TemplateFolder;
-  QString SiteAddress;  // the base address ending in '/', or empty
-  QString OutputFolder; // an empty folder for the files
-  int Download = 0;     // what a picture's page offers to download: see SiteDownload
+  QString SiteAddress; // the base address ending in '/', or empty
+  int Download = 0;    // what a picture's page offers to download: see SiteDownload
+  // Asked for each album with the key of what its pages are made from (see AddAlbumToKey) and
+  // the entries of those pages: true when the caller keeps the pages it made from the same key,
+  // and none of them is made. Without it every page is made.
+  std::function<bool(int albumId, const QByteArray& key, const QStringList& entries)> KeepAlbum;
 };
 
-// Writes the pages into the output folder and returns them as (archive entry, file) pairs;
-// an empty list when the template has no page skeleton. Fails with a reason in error.
-bool WriteSitePages(const TSitePagesInput& input, QList<QPair<QString, QString>>& files,
-                    QString* error);
+// Takes each page made: its archive entry and its bytes. False (with a reason in error) stops.
+using TSitePageSink =
+    std::function<bool(const QString& entry, const QByteArray& bytes, QString* error)>;
+
+// Makes the pages and hands them to the sink one by one; none when the template has no page
+// skeleton. Fails with a reason in error.
+bool WriteSitePages(const TSitePagesInput& input, const TSitePageSink& sink, QString* error);

@@ -35,9 +35,10 @@ bool TSiteQueryConnection::run(QSqlQuery& query, const QString& sql, const QVari
 }
 
 QString SiteRelativePath(const QString& directory, const QString& relative, bool encode) {
+  static const QRegularExpression separators(QStringLiteral("[\\\\/]+"));
   QStringList parts;
   for (const QString& piece : {directory, relative})
-    for (const QString& part : piece.split(QRegularExpression(QStringLiteral("[\\\\/]+")))) {
+    for (const QString& part : piece.split(separators)) {
       if (part.isEmpty() || part == QLatin1String(".")) continue;
       if (part == QLatin1String("..")) return QString();
       parts << (encode ? QString::fromLatin1(QUrl::toPercentEncoding(part)) : part);

@@ -1,8 +1,8 @@
 #include "processing/publicsite.h"
 #include "processing/sitepages.h"
 #include "processing/sitequery.h"
-#include "util/imaging/exif.h"
 #include "util/helpers.h"
+#include "util/imaging/exif.h"
 #include "util/imaging/jpegcodec.h"
 #include "util/programfolder.h"
 
@@ -38,6 +38,8 @@ bool AddWebImageDetails(const QString& publicDatabase, const QString& sourceData
       folders[q.value(0).toInt()] = q.value(1).toString();
   }
   TSiteQueryConnection db(publicDatabase);
+  // The run's own copy, removed when this fails: no journal on the disk.
+  db.exec(QStringLiteral("PRAGMA journal_mode=MEMORY"));
   const char* const kinds[] = {"thumb", "medium", "large"};
   for (const char* kind : kinds)
     for (const char* side : {"width", "height"})

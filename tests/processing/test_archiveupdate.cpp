@@ -64,6 +64,19 @@ QStringList publicColumn(const QString& archive, const QString& sql) {
   return values;
 }
 
+// The site's pages and feeds in the archive, by entry.
+QMap<QString, QByteArray> sitePages(const QString& archive) {
+  QMap<QString, QByteArray> pages;
+  for (const QString& name : testedEntries(archive))
+    if (!name.contains('/') && (name.endsWith(".html") || name.endsWith(".xml"))) {
+      QProcess unzip;
+      unzip.start("unzip", {"-p", archive, name});
+      unzip.waitForFinished(120000);
+      pages.insert(name, unzip.readAllStandardOutput());
+    }
+  return pages;
+}
+
 // A project with an album "Trip" of two pictures, processed once into its archive.
 struct Project {
   TestEnv env;
@@ -94,6 +107,8 @@ private slots:
   void entriesThatGoLeaveNothingReadable();
   void siteDatabaseFollowsWhatItIsMadeFrom_data();
   void siteDatabaseFollowsWhatItIsMadeFrom();
+  void pageChangesOnlyWhereItShows_data();
+  void pageChangesOnlyWhereItShows();
 };
 
 void TestArchiveUpdate::runWithNothingToDoLeavesTheArchiveAlone() {
@@ -200,6 +215,65 @@ void TestArchiveUpdate::siteDatabaseFollowsWhatItIsMadeFrom() {
     QVERIFY(WriteTestJpeg(p.album + "/ps_thumb/tn_a.jpg", 50, 38));
   QCOMPARE(cli({"process", p.file, "--zip"}), 0);
   QCOMPARE(publicColumn(p.archive, query), after);
+}
+
+void TestArchiveUpdate::pageChangesOnlyWhereItShows_data() {
+  QTest::addColumn<QStringList>("edit");
+  // "album" (Trip's page), "index", "feed" or a picture's file
+  QTest::addColumn<QStringList>("changed");
+  QTest::newRow("a title changed")
+      << QStringList{"b.jpg", "--title", "Harbour at dawn"} << QStringList{"album", "b.jpg"};
+  // Its neighbour loses the link to it and counts one picture less in its untitled name; the
+  // home page and the feed count the album's pictures.
+  QTest::newRow("a picture made private")
+      << QStringList{"a.jpg", "--private", "yes"}
+      << QStringList{"album", "index", "feed", "a.jpg", "b.jpg"};
+}
+
+// A change of one picture makes again the pages that show it; every other page, those of
+// another album among them, keeps the bytes it had.
+void TestArchiveUpdate::pageChangesOnlyWhereItShows() {
+  QFETCH(QStringList, edit);
+  QFETCH(QStringList, changed);
+  Project p;
+  QVERIFY(p.make());
+  const QString hills = p.env.makeFolder("hills");
+  QVERIFY(WriteTestJpeg(hills + "/c.jpg", 320, 240) && WriteTestJpeg(hills + "/d.jpg", 320, 240));
+  QCOMPARE(cli({"add-album", p.file, hills, "--directory", "hills", "--short-name", "Hills"}), 0);
+  QCOMPARE(cli({"process", p.file, "--zip"}), 0);
+  QMap<QString, QString> entry{{"index", "index.html"}, {"feed", "feed.xml"}};
+  entry["album"] =
+      "album-" +
+      publicColumn(p.archive, "SELECT album_id FROM album WHERE short_name = 'Trip'").value(0) +
+      ".html";
+  for (const QString file : {"a.jpg", "b.jpg"})
+    entry[file] = "photo-" +
+                  publicColumn(p.archive, "SELECT picture_id FROM picture WHERE "
+                                          "original_filename = '" +
+                                              file + "'")
+                      .value(0) +
+                  ".html";
+  QStringList expected;
+  for (const QString& what : changed)
+    expected << entry[what];
+  expected.sort();
+  const QMap<QString, QByteArray> before = sitePages(p.archive);
+  QVERIFY(before.size() >= 8 && before.contains(entry["a.jpg"]) && before.contains(entry["b.jpg"]));
+  QCOMPARE(cli(QStringList{"edit", p.file, "Trip"} + edit), 0);
+  QCOMPARE(cli({"process", p.file, "--zip"}), 0);
+  const QMap<QString, QByteArray> after = sitePages(p.archive);
+  QStringList differ;
+  for (auto page = before.cbegin(); page != before.cend(); ++page)
+    if (after.value(page.key()) != page.value()) differ << page.key();
+  QCOMPARE(differ, expected);
+  if (edit.contains("--private")) {
+    QVERIFY(!after.contains(entry["a.jpg"]));
+    for (const QByteArray& page : after) // no page links the private picture any more
+      QVERIFY(!page.contains(entry["a.jpg"].toUtf8()));
+  } else {
+    QVERIFY(after[entry["b.jpg"]].contains("Harbour at dawn"));
+    QVERIFY(after[entry["album"]].contains("Harbour at dawn"));
+  }
 }
 
 QTEST_GUILESS_MAIN(TestArchiveUpdate)

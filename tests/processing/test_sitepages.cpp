@@ -67,18 +67,15 @@ Site writePages(const TestEnv& env, const QString& address) {
   const QString database = GetConnectionDataSource(env.newDatabase());
   fillDatabase(database);
   QDir(env.path()).mkpath("template");
-  QDir(env.path()).mkpath("out");
   writeBytes(env.path("template/index.html"), kSkeleton);
-  TSitePagesInput input{database, env.path("template"), address, env.path("out")};
-  QList<QPair<QString, QString>> files;
+  TSitePagesInput input{database, env.path("template"), address, 0, {}};
   QString error;
   Site site;
-  if (!WriteSitePages(input, files, &error)) qWarning() << error;
-  for (const auto& [entry, path] : files) {
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    site.files.insert(entry, QString::fromUtf8(file.readAll()));
-  }
+  const auto keep = [&](const QString& entry, const QByteArray& bytes, QString*) {
+    site.files.insert(entry, QString::fromUtf8(bytes));
+    return true;
+  };
+  if (!WriteSitePages(input, keep, &error)) qWarning() << error;
   return site;
 }
 

@@ -109,6 +109,10 @@ public:
   // As Want, with the file's stamp as the caller found it (FileStampOf, or OwnFileStamp of a
   // file that is no link).
   bool Want(const QString& entryName, const QString& sourcePath, const TFileStamp& stamp);
+  // Wants bytes made by the run (a page of the site) under ZipEntryName(entryName): the previous
+  // archive's entry when it holds exactly these bytes, else they are compressed into the spool
+  // at once. Raises TZipError as Want, and when the spool cannot be written.
+  void WantMade(const QString& entryName, const QByteArray& bytes);
   // Wants the previous archive's entry of that name as it is (its file is gone). Returns false
   // (and wants nothing) when the previous archive has no such entry. Raises TZipError as Want.
   bool KeepPrevious(const QString& entryName);

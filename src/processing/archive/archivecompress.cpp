@@ -243,3 +243,25 @@ void TArchiveBuilder::CompressRemaining(int jobs) {
     throw;
   }
 }
+
+void TArchiveBuilder::WantMade(const QString& entryName, const QByteArray& bytes) {
+  const QString name = ZipEntryName(entryName);
+  if (name.isEmpty()) return;
+  const QHash<QString, OldEntry>& old = checkedEntries();
+  if (const auto o = old.constFind(name);
+      o != old.constEnd() && sameAsEntry(bytes, oldFd_, o->Raw.Header, o->DataOffset)) {
+    KeepPrevious(name);
+    return;
+  }
+  const QString folded = name.toCaseFolded(); // as Want compares them
+  if (const auto at = wantedByFolded_.constFind(folded); at != wantedByFolded_.constEnd())
+    throw TZipError(QStringLiteral("The made file \"%1\" and \"%2\" would both be packed as "
+                                   "\"%1\".")
+                        .arg(name, wanted_[size_t(*at)].Source));
+  wantedByFolded_.insert(folded, int(wanted_.size()));
+  Wanted made;
+  made.Name = name;
+  made.Size = bytes.size();
+  wanted_.push_back(made);
+  Spool(name, QString(), CompressForArchive(bytes));
+}

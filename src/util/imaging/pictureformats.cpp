@@ -284,11 +284,14 @@ void appendJpegSegment(QByteArray& out, const QByteArray& header, const QByteArr
 // A grid or overlay image is composed on a canvas whose size its own data gives, not the header
 // that the pixel limit was checked against, and the decoder allocates that canvas before any
 // tile; a damaged file could ask for gigabytes there. Canvases larger than the header are
-// refused, and with a pixel limit no side may exceed that of a 16:1 picture at the limit.
+// refused, and with a pixel limit no side may exceed that of a 16:1 picture at the limit. The
+// bound applies to each coded image too, which the encoder pads up to whole coding blocks (a
+// picture smaller than one 64 x 64 block is coded as one), so it is rounded up to them.
 void boundHeifCanvas(const THeifFile& file, qint64 maxPixels) {
   const QSize size = file.Size();
   qint64 side = std::max(size.width(), size.height());
   if (maxPixels > 0) side = std::min(side, qint64(4 * std::sqrt(double(maxPixels))) + 1);
+  side = std::max<qint64>(64, (side + 63) / 64 * 64);
   heif_context_set_maximum_image_size_limit(file.Context.get(),
                                             int(std::clamp<qint64>(side + 1, 1, 1 << 30)));
 }

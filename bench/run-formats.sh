@@ -16,12 +16,12 @@ for tool in heif-enc heif-convert djpeg cjpeg; do
 done
 [ -x /usr/bin/time ] || { echo "needs /usr/bin/time (apt-get install time)"; exit 2; }
 ls "$here"/.photos/photo_*.jpg >/dev/null 2>&1 || "$here/photos.sh" "$count"
-cmake --build "$build" --target lumenfold-cli >/dev/null
+cmake --build "$build" --target lumenfold-cli template_db site_templates >/dev/null
 cli="$build/bin/lumenfold-cli"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/runtime"
-mkdir -p "$work/runtime" "$work/jpeg" "$work/heic" "$work/out" && chmod 700 "$work/runtime"
+mkdir -p "$work/runtime" "$work/jpeg" "$work/heic" "$work/out" "$work/pj" "$work/ph" && chmod 700 "$work/runtime"
 
 photos=("$here"/.photos/photo_*.jpg)
 n=0
@@ -44,7 +44,7 @@ cpu_of() {
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN{ if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
 
 import_run() { # project folder
-  rm -f "$1"
+  rm -f "$1" "$(dirname "$1")/db.sqlite" # each project in its own folder: the database sits beside it
   "$cli" new "$1" >/dev/null
   "$cli" add-album "$1" "$2" --directory album --short-name Bench >/dev/null
 }
@@ -53,10 +53,10 @@ peer_jpeg() { for f in "$1"/*.jpg; do djpeg "$f" | cjpeg -quality 90 >"$2/x.jpg"
 export -f import_run peer_heic peer_jpeg
 export cli
 
-ij=$(cpu_of bash -c 'import_run "$0" "$1"' "$work/j.lumenfold" "$work/jpeg")
-ih=$(cpu_of bash -c 'import_run "$0" "$1"' "$work/h.lumenfold" "$work/heic")
-pj=$(cpu_of "$cli" process "$work/j.lumenfold" --albums 1 --all --jobs 1)
-ph=$(cpu_of "$cli" process "$work/h.lumenfold" --albums 1 --all --jobs 1)
+ij=$(cpu_of bash -c 'import_run "$0" "$1"' "$work/pj/j.lumenfold" "$work/jpeg")
+ih=$(cpu_of bash -c 'import_run "$0" "$1"' "$work/ph/h.lumenfold" "$work/heic")
+pj=$(cpu_of "$cli" process "$work/pj/j.lumenfold" --albums 1 --all --jobs 1)
+ph=$(cpu_of "$cli" process "$work/ph/h.lumenfold" --albums 1 --all --jobs 1)
 qj=$(cpu_of bash -c 'peer_jpeg "$0" "$1"' "$work/jpeg" "$work/out")
 qh=$(cpu_of bash -c 'peer_heic "$0" "$1"' "$work/heic" "$work/out")
 echo "== $n photos, CPU seconds (best of $reps)"

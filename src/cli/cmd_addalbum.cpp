@@ -16,13 +16,14 @@
 namespace {
 
 constexpr const char* kUsage = "add-album PROJECT.lumenfold FOLDER [--directory REL] "
-                               "[--short-name TEXT] [--long-name TEXT] [--face FILE | --no-face]";
+                               "[--short-name TEXT] [--long-name TEXT] [--face FILE | --no-face] "
+                               "[--no-captions]";
 
 int RunAddAlbum(const QStringList& raw) {
   const TCliArgs args(raw,
                       {QStringLiteral("directory"), QStringLiteral("short-name"),
                        QStringLiteral("long-name"), QStringLiteral("face")},
-                      {QStringLiteral("no-face")});
+                      {QStringLiteral("no-face"), QStringLiteral("no-captions")});
   args.expectPositional(2, 2, QString::fromLatin1(kUsage));
   const QString folder = QDir::toNativeSeparators(AbsoluteCliPath(args.positional()[1]));
   if (!QFileInfo(folder).isDir())
@@ -56,6 +57,7 @@ int RunAddAlbum(const QStringList& raw) {
   album->ShortName = shortName;
   album->LongName = longName;
   album->ReadFolderDate(folder);
+  album->ReadsCaptions = !args.has(QStringLiteral("no-captions"));
   if (!album->ImportFolder(folder))
     throw TCliError(
         WithModelErrors(QStringLiteral("the pictures of %1 were not imported").arg(folder)));
@@ -94,8 +96,9 @@ int RunAddAlbum(const QStringList& raw) {
 
 LUMENFOLD_CLI_COMMAND("add-album",
                       "add-album PROJECT.lumenfold FOLDER [--directory REL] [--short-name TEXT] "
-                      "[--long-name TEXT] [--face FILE | --no-face]",
+                      "[--long-name TEXT] [--face FILE | --no-face] [--no-captions]",
                       "Adds the folder's JPEG files as a new album (pictures to be processed, face "
                       "picture the first unless named) at the top of the album list and saves "
-                      "the project.",
+                      "the project. Titles and keywords the files carry come along unless "
+                      "--no-captions is given.",
                       RunAddAlbum);

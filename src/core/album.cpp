@@ -406,7 +406,9 @@ const TCameraMetadata& TLumenfoldAlbum::cameraMetadata(const QFileInfo& file) {
   auto it = metadata_.constFind(key);
   if (it != metadata_.constEnd()) return *it;
   // Titles and keywords come from the same reading of the header (JPEG files).
-  TCameraMetadata m = ReadCameraMetadata(file.absoluteFilePath(), TMetadataParts::ExifAndCaptions);
+  TCameraMetadata m =
+      ReadCameraMetadata(file.absoluteFilePath(), ReadsCaptions ? TMetadataParts::ExifAndCaptions
+                                                                : TMetadataParts::ExifOnly);
   if (!m.Problem.isEmpty() && m.HasExif)
     Tracer().Write(QStringLiteral("Camera metadata of %1 is damaged (%2); the picture keeps the "
                                   "default orientation and date where they could not be read.")
@@ -493,7 +495,7 @@ bool TLumenfoldAlbum::importFiles(const QString& folder, bool onlyNew) {
     p->Orientation = camera.PictureOrientation();
     if (const QDateTime captured = camera.CaptureDate(); captured.isValid())
       p->PictureDate = captured;
-    if (Project) {
+    if (Project && ReadsCaptions) {
       const TEmbeddedCaptions captions =
           camera.CaptionsRead
               ? ParseEmbeddedCaptions(camera.XmpPacket, camera.PhotoshopBlock, languages[0],

@@ -48,9 +48,10 @@ public:
   TLumenfoldAlbum(const TLumenfoldAlbum&) = delete;
   TLumenfoldAlbum& operator=(const TLumenfoldAlbum&) = delete;
 
-  bool Dirty = false;       // changes not yet written to the database
-  bool Loaded = false;      // all pictures are in memory
-  bool HasModified = false; // at least one picture must be processed
+  bool Dirty = false;        // changes not yet written to the database
+  bool Loaded = false;       // all pictures are in memory
+  bool ReadsCaptions = true; // importing takes titles and keywords from the files
+  bool HasModified = false;  // at least one picture must be processed
   int Id = -1;
   int FacePictureId = -1;
   QDateTime AlbumDate; // the current date and time after construction

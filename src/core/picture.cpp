@@ -19,6 +19,8 @@
 #include <QRegularExpression>
 #include <QSqlQuery>
 
+#include <algorithm>
+
 namespace {
 
 QString separator() {
@@ -365,14 +367,24 @@ bool validCategoryIds(const QStringList& categoryIds) {
   return true;
 }
 
-// Replaces the picture's category links (ids checked beforehand); stops at the first failed
-// statement, since the surrounding transaction is rolled back anyway.
+// Replaces the picture's category links (ids checked beforehand), all of them in one statement
+// (a few hundred at most per statement); stops at the first failed statement, since the
+// surrounding transaction is rolled back anyway.
 bool writeLinks(const QString& cs, int pictureId, const QStringList& categoryIds) {
   if (ExecSQL(cs, FormatSql(SQL_LINKS_DELETE_BY_PICTURE, {SqlInt(pictureId)})) < 0) return false;
-  for (const QString& text : categoryIds) {
-    int id;
-    categoryId(text, id);
-    if (ExecSQL(cs, FormatSql(SQL_LINK_INSERT, {SqlInt(pictureId), SqlInt(id)})) < 0) return false;
+  constexpr qsizetype kPerStatement = 400;
+  const QString picture = QString::number(pictureId);
+  for (qsizetype from = 0; from < categoryIds.size(); from += kPerStatement) {
+    QString statement = QString::fromLatin1(SQL_LINKS_INSERT_HEAD);
+    const qsizetype to = std::min(categoryIds.size(), from + kPerStatement);
+    for (qsizetype i = from; i < to; ++i) {
+      int id;
+      categoryId(categoryIds[i], id);
+      if (i > from) statement += QLatin1Char(',');
+      statement +=
+          QLatin1Char('(') + picture + QLatin1Char(',') + QString::number(id) + QLatin1Char(')');
+    }
+    if (ExecSQL(cs, statement) < 0) return false;
   }
   return true;
 }

@@ -223,6 +223,27 @@ private slots:
     QCOMPARE(text(picture(project, "IMG_1.HEIC")["Title"]), QString("Harbour"));
   }
 
+  // --no-captions imports the pictures without their titles and keywords; read-captions takes
+  // them later, every keyword linked.
+  void addAlbumWithoutCaptions() {
+    const QString site = env.makeFolder("plain"), folder = env.makeFolder("plain/Trip");
+    QVERIFY(WriteTestJpeg(folder + "/a.jpg", 64, 48));
+    QCOMPARE(QProcess::execute("exiftool",
+                               {"-q", "-overwrite_original", "-XMP-dc:Title-x-default=Harbour",
+                                "-XMP-dc:Subject=Sea", "-XMP-dc:Subject=Boats",
+                                "-XMP-dc:Subject=Dawn", folder + "/a.jpg"}),
+             0);
+    const QString project = site + "/site.lumenfold";
+    QCOMPARE(run({"new", project}).code, 0);
+    QCOMPARE(run({"add-album", project, folder, "--no-captions"}).code, 0);
+    QCOMPARE(text(picture(project, "a.jpg")["Title"]), QString());
+    QCOMPARE(categories(project), QString());
+    QCOMPARE(run({"read-captions", project, "Trip"}).code, 0);
+    QCOMPARE(text(picture(project, "a.jpg")["Title"]), QString("Harbour"));
+    QCOMPARE(picture(project, "a.jpg")["Categories"].toVariant().toStringList(),
+             QStringList({"Sea", "Boats", "Dawn"}));
+  }
+
   void syncReportsAndChangesOnlyWhatIsNamed() {
     QString folder;
     const QString project = makeSite(&folder);

@@ -1,7 +1,7 @@
 #include "util/imaging/imaging.h"
 
-#include "util/imaging/colour.h"
 #include "util/helpers.h"
+#include "util/imaging/colour.h"
 #include "util/imaging/jpegcodec.h"
 #include "util/imaging/pictureformats.h"
 #include "util/safefile.h"
@@ -357,11 +357,21 @@ void LoadOriginal(const QString& path, const QByteArray& contents, const TOrigin
   const bool jpeg = inMemory ? StartsLikeJpeg(contents) : IsJpegFile(path);
   if (!jpeg) {
     reuse = QImage();
-    QImage image = ReadOtherPicture(path, contents, request.MaxPixels);
-    result.OriginalSize = image.size();
+    // Uncropped, the decoder may give half the size when the largest output still gets twice
+    // its pixels (as the JPEG decode below); the window keeps the full size for the outputs.
+    int allowed = 1;
+    if (!request.Crop) {
+      const QSize full =
+          inMemory ? ReadOtherPictureSize(path, contents) : ReadOtherPictureSize(path);
+      allowed = decodeDenominator(OrientedSize(full, orientation), request) >= 2 ? 2 : 1;
+    }
+    int d = 1;
+    QImage image = DecodeOtherPicture(path, contents, request.MaxPixels, allowed, &d);
+    result.OriginalSize = image.size() * d;
     ApplyOrientation(image, orientation);
     if (request.Crop) CropBitmap(image, request.CropTopLeft, request.CropBottomRight, rfLanczos);
-    result.Size = image.size();
+    result.Size = image.size() * d;
+    result.ScaleDenominator = d;
     result.Window = QRectF(0, 0, image.width(), image.height());
     result.Bitmap = image;
     return;

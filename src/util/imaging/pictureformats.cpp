@@ -1,10 +1,10 @@
 #include "util/imaging/pictureformats.h"
 
-#include "util/imaging/colour.h"
 #include "util/helpers.h"
+#include "util/imaging/colour.h"
 #include "util/imaging/imaging.h"
-#include "util/lumenfolderror.h"
 #include "util/imaging/outputmetadata.h"
+#include "util/lumenfolderror.h"
 #include "util/safefile.h"
 #include "util/tracer.h"
 
@@ -283,9 +283,11 @@ void appendJpegSegment(QByteArray& out, const QByteArray& header, const QByteArr
 
 // A grid or overlay image is composed on a canvas whose size its own data gives, not the header
 // that the pixel limit was checked against, and the decoder allocates that canvas before any
-// tile; a damaged file could ask for gigabytes there. The canvas may exceed the header by what
-// the clean aperture crops (up to a tile, in phone pictures) but no more than that; with a
-// pixel limit no side may exceed that of a 16:1 picture at the limit either.
+// tile; a damaged file could ask for gigabytes there. The bound applies to each coded image
+// too, which the encoder pads up to whole coding blocks (a picture smaller than one 64 x 64 block
+// is coded as one), and the canvas may exceed the header by what the clean aperture crops (up to
+// a tile, in phone pictures): so the header's side plus a quarter or 1024 pixels, no more; with
+// a pixel limit no side may exceed that of a 16:1 picture at the limit either.
 void boundHeifCanvas(const THeifFile& file, qint64 maxPixels) {
   const QSize size = file.Size();
   const qint64 longest = std::max(size.width(), size.height());
@@ -295,7 +297,150 @@ void boundHeifCanvas(const THeifFile& file, qint64 maxPixels) {
                                             int(std::clamp<qint64>(side + 1, 1, 1 << 30)));
 }
 
-QImage decodeHeif(const QByteArray& data, const QString& path, qint64 maxPixels) {
+// Luma and colour-difference samples to RGB: fixed-point tables (16 fractional bits) for one
+// matrix and range, the colour differences centred on 128.
+struct TYcbcrTables {
+  int Y[256], RCr[256], GCb[256], GCr[256], BCb[256];
+
+  TYcbcrTables(double kr, double kb, bool fullRange) {
+    const double kg = 1.0 - kr - kb;
+    const double ys = fullRange ? 1.0 : 255.0 / 219.0, cs = fullRange ? 1.0 : 255.0 / 224.0;
+    const double y0 = fullRange ? 0.0 : 16.0;
+    for (int v = 0; v < 256; ++v) {
+      const double c = (v - 128) * cs * 65536.0;
+      Y[v] = int(std::lround((v - y0) * ys * 65536.0)) + 32768; // rounding folded in
+      RCr[v] = int(std::lround(c * 2.0 * (1.0 - kr)));
+      BCb[v] = int(std::lround(c * 2.0 * (1.0 - kb)));
+      GCb[v] = int(std::lround(-c * 2.0 * kb * (1.0 - kb) / kg));
+      GCr[v] = int(std::lround(-c * 2.0 * kr * (1.0 - kr) / kg));
+    }
+  }
+  static uchar clamp(int v) { return uchar(std::clamp(v >> 16, 0, 255)); }
+  quint32 Rgb(int y, int cb, int cr) const {
+    const int l = Y[y];
+    return 0xff000000u | quint32(clamp(l + RCr[cr])) << 16 |
+           quint32(clamp(l + GCb[cb] + GCr[cr])) << 8 | clamp(l + BCb[cb]);
+  }
+};
+
+// The luma weights of a matrix the YCbCr path converts itself; false for the others (RGB stored
+// as such, YCgCo, constant luminance, ...), which the library converts.
+bool lumaWeights(int matrix, double& kr, double& kb) {
+  switch (matrix) {
+  case heif_matrix_coefficients_ITU_R_BT_709_5:
+    kr = 0.2126, kb = 0.0722;
+    return true;
+  case heif_matrix_coefficients_unspecified:
+  case heif_matrix_coefficients_ITU_R_BT_470_6_System_B_G:
+  case heif_matrix_coefficients_ITU_R_BT_601_6:
+    kr = 0.299, kb = 0.114;
+    return true;
+  case heif_matrix_coefficients_US_FCC_T47:
+    kr = 0.30, kb = 0.11;
+    return true;
+  case heif_matrix_coefficients_SMPTE_240M:
+    kr = 0.212, kb = 0.087;
+    return true;
+  case heif_matrix_coefficients_ITU_R_BT_2020_2_non_constant_luminance:
+    kr = 0.2627, kb = 0.0593;
+    return true;
+  default:
+    return false;
+  }
+}
+
+// An 8-bit YCbCr picture (4:2:0, 4:2:2, 4:4:4 or luma only) as decoded, converted straight into
+// RGB32; with half, at half the size, each output pixel from the average of a 2 x 2 block of
+// luma and the one colour-difference sample of 4:2:0 that covers it. Null when the decoded
+// image is not of that kind.
+QImage heifYcbcrToRgb32(const heif_image* image, const heif_image_handle* handle, bool half,
+                        const QString& path) {
+  if (heif_image_get_colorspace(image) == heif_colorspace_monochrome) {
+    // no colour planes
+  } else if (heif_image_get_colorspace(image) != heif_colorspace_YCbCr) {
+    return {};
+  }
+  const heif_chroma chroma = heif_image_get_chroma_format(image);
+  int sx = 0, sy = 0;
+  switch (chroma) {
+  case heif_chroma_420:
+    sx = sy = 1;
+    break;
+  case heif_chroma_422:
+    sx = 1;
+    break;
+  case heif_chroma_444:
+  case heif_chroma_monochrome:
+    break;
+  default:
+    return {};
+  }
+  const bool grey = chroma == heif_chroma_monochrome;
+  if (half && (sx != 1 || sy != 1)) return {};
+  if (heif_image_get_bits_per_pixel_range(image, heif_channel_Y) != 8 ||
+      (!grey && (heif_image_get_bits_per_pixel_range(image, heif_channel_Cb) != 8 ||
+                 heif_image_get_bits_per_pixel_range(image, heif_channel_Cr) != 8)))
+    return {};
+  double kr = 0.299, kb = 0.114;
+  bool fullRange = true;
+  heif_color_profile_nclx* raw = nullptr;
+  if (heif_image_get_nclx_color_profile(image, &raw).code != heif_error_Ok || !raw)
+    heif_image_handle_get_nclx_color_profile(handle, &raw);
+  if (raw) {
+    const std::unique_ptr<heif_color_profile_nclx, HeifNclxFree> nclx(raw);
+    if (!grey && !lumaWeights(nclx->matrix_coefficients, kr, kb)) return {};
+    fullRange = nclx->full_range_flag != 0;
+  }
+  int ys = 0, cbs = 0, crs = 0;
+  const uint8_t* yp = heif_image_get_plane_readonly(image, heif_channel_Y, &ys);
+  const uint8_t* cbp = grey ? nullptr : heif_image_get_plane_readonly(image, heif_channel_Cb, &cbs);
+  const uint8_t* crp = grey ? nullptr : heif_image_get_plane_readonly(image, heif_channel_Cr, &crs);
+  const int width = heif_image_get_width(image, heif_channel_Y);
+  const int height = heif_image_get_height(image, heif_channel_Y);
+  if (!yp || (!grey && (!cbp || !crp)) || width < 1 || height < 1) return {};
+  if (!grey) {
+    // The colour planes must cover the luma plane.
+    const int cw = heif_image_get_width(image, heif_channel_Cb);
+    const int ch = heif_image_get_height(image, heif_channel_Cb);
+    if (cw < (width + sx) >> sx || ch < (height + sy) >> sy ||
+        heif_image_get_width(image, heif_channel_Cr) < cw ||
+        heif_image_get_height(image, heif_channel_Cr) < ch)
+      return {};
+  }
+  static const std::uint8_t kNeutral[1] = {128};
+  const TYcbcrTables t(kr, kb, fullRange);
+  if (!half) {
+    QImage out = newBitmap(QSize(width, height), path);
+    for (int y = 0; y < height; ++y) {
+      const uint8_t* yl = yp + ptrdiff_t(y) * ys;
+      const uint8_t* cbl = grey ? kNeutral : cbp + ptrdiff_t(y >> sy) * cbs;
+      const uint8_t* crl = grey ? kNeutral : crp + ptrdiff_t(y >> sy) * crs;
+      const int cx = grey ? 31 : sx; // luma only: every pixel reads the one neutral sample
+      auto* o = reinterpret_cast<quint32*>(out.scanLine(y));
+      for (int x = 0; x < width; ++x)
+        o[x] = t.Rgb(yl[x], cbl[x >> cx], crl[x >> cx]);
+    }
+    return out;
+  }
+  // Half size: the caller allows it for even sides only, so every block is whole.
+  const int hw = width / 2, hh = height / 2;
+  QImage out = newBitmap(QSize(hw, hh), path);
+  for (int y = 0; y < hh; ++y) {
+    const uint8_t* a = yp + ptrdiff_t(2 * y) * ys;
+    const uint8_t* b = a + ys;
+    const uint8_t* cbl = cbp + ptrdiff_t(y) * cbs;
+    const uint8_t* crl = crp + ptrdiff_t(y) * crs;
+    auto* o = reinterpret_cast<quint32*>(out.scanLine(y));
+    for (int x = 0; x < hw; ++x) {
+      const int l = (a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) >> 2;
+      o[x] = t.Rgb(l, cbl[x], crl[x]);
+    }
+  }
+  return out;
+}
+
+QImage decodeHeif(const QByteArray& data, const QString& path, qint64 maxPixels,
+                  int allowedDenominator, int* denominator) {
   THeifFile file(data, path);
   checkPixels(path, file.Size(), maxPixels);
   boundHeifCanvas(file, maxPixels);
@@ -306,6 +451,31 @@ QImage decodeHeif(const QByteArray& data, const QString& path, qint64 maxPixels)
   const heif_image_handle* handle = file.Primary.get();
   const bool alpha = heif_image_handle_has_alpha_channel(handle);
   const bool wide = heif_image_handle_get_luma_bits_per_pixel(handle) > 8;
+  if (denominator) *denominator = 1;
+  if (!alpha && !wide && allowedDenominator >= 2) {
+    // Pictures as phones store them, for outputs that do not need every pixel: taken as 4:2:0
+    // samples, without the library's conversion to an interleaved copy, and converted once into
+    // a bitmap of half the size. (The library does not say how the samples are stored; a rare
+    // 4:4:4 picture loses colour detail that the half size would not keep anyway.)
+    heif_image* raw = nullptr;
+    checkHeif(heif_decode_image(handle, &raw, heif_colorspace_YCbCr, heif_chroma_420, nullptr),
+              path);
+    const THeifImage image(raw);
+    const QSize size(heif_image_get_width(raw, heif_channel_Y),
+                     heif_image_get_height(raw, heif_channel_Y));
+    if (size != file.Size())
+      throw EImageError(QStringLiteral("Cannot read picture \"%1\": its image is not the size its "
+                                       "header gives.")
+                            .arg(path));
+    const bool half = size.width() % 2 == 0 && size.height() % 2 == 0;
+    QImage out = heifYcbcrToRgb32(raw, handle, half, path);
+    if (!out.isNull()) {
+      if (denominator) *denominator = half ? 2 : 1;
+      applyProfile(out, heifProfile(handle, path), path);
+      return out;
+    }
+    // Another matrix: converted by the library below.
+  }
   const heif_chroma chroma =
       wide ? (alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
            : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
@@ -483,12 +653,14 @@ qint64 OtherPictureDecodeBytes(TPictureFormat format, QSize size) {
   }
 }
 
-QImage DecodeOtherPicture(const QString& path, const QByteArray& data, qint64 maxPixels) {
+QImage DecodeOtherPicture(const QString& path, const QByteArray& data, qint64 maxPixels,
+                          int allowedDenominator, int* denominator) {
+  if (denominator) *denominator = 1;
   const QByteArray bytes = bytesOf(path, data);
   const TPictureFormat format = SniffPictureFormat(bytes.left(16));
   switch (format) {
   case TPictureFormat::Heif:
-    return decodeHeif(bytes, path, maxPixels);
+    return decodeHeif(bytes, path, maxPixels, allowedDenominator, denominator);
   case TPictureFormat::Png:
   case TPictureFormat::Tiff:
   case TPictureFormat::Webp:

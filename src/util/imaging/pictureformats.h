@@ -41,8 +41,11 @@ qint64 OtherPictureDecodeBytes(TPictureFormat format, QSize size);
 // Decodes the picture into an sRGB RGB32 bitmap as described above. A picture with more than
 // maxPixels pixels (0: no limit) is refused before decoding. data: the whole file, or empty to
 // read the file at path. Raises EImageError.
+// allowedDenominator 2 lets the decoder give half the width and height where that is cheaper
+// (8-bit 4:2:0 HEIF pictures with even sides); *denominator says which it gave.
 QImage DecodeOtherPicture(const QString& path, const QByteArray& data = QByteArray(),
-                          qint64 maxPixels = 0);
+                          qint64 maxPixels = 0, int allowedDenominator = 1,
+                          int* denominator = nullptr);
 
 // The camera metadata (capture dates, orientation) of a picture of another format than JPEG.
 // For HEIF files the orientation is left out: the decoder applies the file's own turn. Never

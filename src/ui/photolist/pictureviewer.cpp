@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -24,6 +25,9 @@ TPictureViewer::TPictureViewer(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("pnlViewer"));
   setFocusPolicy(Qt::StrongFocus);
   setAutoFillBackground(false);
+  refine_.setSingleShot(true);
+  refine_.setInterval(150);
+  connect(&refine_, &QTimer::timeout, this, &TPictureViewer::refine);
 }
 
 TPictureViewer::~TPictureViewer() {
@@ -74,7 +78,7 @@ bool TPictureViewer::Step(int delta) {
   return true;
 }
 
-void TPictureViewer::load() {
+void TPictureViewer::load(bool standIn) {
   ready_ = false;
   standIn_ = false;
   problem_.clear();
@@ -91,7 +95,7 @@ void TPictureViewer::load() {
     return;
   }
   if (!pending_.contains(key)) decode(key); // else: shown when the running decode arrives
-  showStandIn();
+  if (standIn) showStandIn();
 }
 
 void TPictureViewer::showStandIn() {
@@ -232,10 +236,15 @@ void TPictureViewer::keyPressEvent(QKeyEvent* e) {
 
 void TPictureViewer::resizeEvent(QResizeEvent* e) {
   QWidget::resizeEvent(e);
-  // A larger window may need a finer decode, when the original has more pixels to give.
-  const bool finer = fullSize_.width() > bitmap_.width() && fullSize_.height() > bitmap_.height();
-  if (index_ >= 0 && !bitmap_.isNull() && finer &&
-      (bitmap_.width() < width() * devicePixelRatioF() / 2 &&
-       bitmap_.height() < (height() - kCaptionHeight) * devicePixelRatioF() / 2))
-    load();
+  // Asked once the window has stopped changing, not on every step of a drag.
+  if (ready_ && index_ >= 0 && !bitmap_.isNull()) refine_.start();
+}
+
+void TPictureViewer::refine() {
+  if (!ready_ || standIn_ || index_ < 0 || bitmap_.isNull()) return;
+  // A larger window needs a finer picture when the original has more pixels to give; the one
+  // shown stays until it arrives.
+  const QSize full = OrientedSize(fullSize_, pictures_.at(index_)->Orientation);
+  const QSize wanted = full.scaled(keyOf(index_).Box, Qt::KeepAspectRatio).boundedTo(full);
+  if (wanted.width() > bitmap_.width() + bitmap_.width() / 20) load(false);
 }

@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QList>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
 class TLumenfoldPicture;
@@ -64,7 +65,9 @@ private:
     QString Problem;
   };
   TDecodeKey keyOf(int index) const;
-  void load();
+  // standIn: show the list preview until the decode arrives (false: keep what is shown).
+  void load(bool standIn = true);
+  void refine();
   void decode(const TDecodeKey& key);
   void display(const TDecoded& decoded);
   void showStandIn();
@@ -83,5 +86,6 @@ private:
   QSize fullSize_; // of the current original
   QString problem_;
   bool ready_ = false;
+  QTimer refine_;        // a finer decode after the window has grown
   bool standIn_ = false; // bitmap_ is a list preview, drawn at the picture's size
 };

@@ -1,6 +1,8 @@
 #!/bin/sh
 # Large viewer benchmark: builds bench_viewer, makes the ~18 MP originals when missing
-# (photos.sh) and compares showing each in the viewer with djpeg -scale at the viewer's scale.
+# (photos.sh) and compares showing each in the viewer (the first frame from the list's preview,
+# and the sharp picture with and without that preview) with djpeg -scale M/8 at the viewer's
+# scale. It writes the 640-pixel previews into .photos/ps_tmp as the list would.
 #   bench/run-viewer.sh [build folder] [repetitions]
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)

@@ -1,17 +1,41 @@
 #include "processing/viewerimage.h"
 
+#include "core/previewcache.h"
+#include "processing/thumbnailthread.h"
 #include "util/imaging/colour.h"
 #include "util/imaging/imageerror.h"
 #include "util/imaging/imaging.h"
 #include "util/imaging/jpegcodec.h"
+#include "util/imaging/memorybudget.h"
+#include "util/imaging/memorytuning.h"
+#include "util/imaging/pictureformats.h"
 #include "util/lumenfolderror.h"
 #include "util/safefile.h"
 
 #include <QFile>
-#include <QImageReader>
 
-TViewerImage LoadViewerImage(const QString& originalPath, QSize box, int orientation) {
+namespace {
+// Reduces a bitmap to fit the box; a smaller one stays as it is.
+QImage FitIntoBox(QImage bitmap, QSize box) {
+  if (bitmap.isNull() || (bitmap.width() <= box.width() && bitmap.height() <= box.height()))
+    return bitmap;
+  const QSize fitted = bitmap.size().scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+  return bitmap.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+} // namespace
+
+int ViewerJpegEighths(QSize stored, QSize box, int orientation) {
+  // The box as the stored picture sees it: a quarter turn swaps its sides.
+  const QSize storedBox = OrientedSize(box.expandedTo(QSize(1, 1)), orientation);
+  const QSize fitted = stored.scaled(storedBox, Qt::KeepAspectRatio);
+  if (fitted.width() >= stored.width() || fitted.height() >= stored.height()) return 8;
+  return JpegEighthsForMinimumSize(stored, fitted.width(), fitted.height());
+}
+
+TViewerImage LoadViewerImage(const QString& originalPath, QSize box, int orientation,
+                             qint64 maxPixels) {
   TViewerImage out;
+  box = box.expandedTo(QSize(1, 1));
   try {
     QFile file;
     QString problem;
@@ -21,31 +45,26 @@ TViewerImage LoadViewerImage(const QString& originalPath, QSize box, int orienta
     }
     const QByteArray data = file.readAll();
     file.close();
-    // The box as the stored picture sees it: a quarter turn swaps its sides.
-    const QSize stored = OrientedSize(box.expandedTo(QSize(1, 1)), orientation);
     QImage bitmap;
     if (data.startsWith("\xFF\xD8")) {
       out.FullSize = ReadJpegSize(data, originalPath);
-      const QSize fitted = out.FullSize.scaled(stored, Qt::KeepAspectRatio);
-      const int d = fitted.width() >= out.FullSize.width()
-                        ? 1
-                        : JpegScaleForMinimumSize(out.FullSize, fitted.width(), fitted.height());
-      bitmap = DecodeJpegData(data, d, nullptr, originalPath);
+      CheckPixelLimit(originalPath, out.FullSize, maxPixels);
+      out.Eighths = ViewerJpegEighths(out.FullSize, box, orientation);
+      bitmap = FitIntoBox(
+          DecodeJpegDataEighths(data, originalPath, out.Eighths, orientation, nullptr), box);
+      // After the reduction: the profile has fewer pixels to go through.
       ConvertToSrgb(bitmap, ColourPlanForJpeg(data, originalPath));
     } else {
-      // Other formats through the general reader, scaled while reading where it can.
-      QImageReader reader(originalPath);
-      out.FullSize = reader.size();
-      if (out.FullSize.isValid() &&
-          (out.FullSize.width() > stored.width() || out.FullSize.height() > stored.height()))
-        reader.setScaledSize(out.FullSize.scaled(stored, Qt::KeepAspectRatio));
-      bitmap = reader.read();
-      if (bitmap.isNull()) {
-        out.Problem = originalPath + QStringLiteral(": ") + reader.errorString();
-        return out;
-      }
+      // Other formats are decoded whole, within the pixel limit and the memory the program may
+      // still take, like the list previews.
+      TMemoryBudget budget(RunMemoryBudget(AvailableMemoryBytes(), ResidentMemoryBytes()));
+      QImage decoded =
+          TThumbnailThread::DecodeOtherOriginal(originalPath, data, maxPixels, &budget);
+      out.FullSize = decoded.size();
+      // Reduced before it is turned: the turn then moves fewer pixels.
+      bitmap = FitIntoBox(std::move(decoded), OrientedSize(box, orientation));
+      ApplyOrientation(bitmap, orientation);
     }
-    ApplyOrientation(bitmap, orientation);
     out.Bitmap = std::move(bitmap);
   } catch (const EImageError& e) {
     out.Problem =
@@ -54,4 +73,11 @@ TViewerImage LoadViewerImage(const QString& originalPath, QSize box, int orienta
     out.Problem = originalPath + QStringLiteral(": ") + TextOf(e);
   }
   return out;
+}
+
+QImage LoadViewerPreview(const QString& previewPath, QSize box, int orientation) {
+  QImage image = ReadPreviewFile(previewPath);
+  if (image.isNull()) return image;
+  ApplyOrientation(image, orientation);
+  return FitIntoBox(std::move(image), box.expandedTo(QSize(1, 1)));
 }

@@ -227,21 +227,45 @@ private slots:
   }
 
   void viewerImageIsDecodedNearItsBoxAndTurned() {
-    // The large viewer decodes no finer than its box needs (the codec's own scaling), turns the
-    // picture, never enlarges, and names a file it cannot show.
-    const QString path = env.path(QStringLiteral("viewer.jpg"));
-    QVERIFY(WriteTestJpeg(path, 1600, 1200));
+    // The large viewer decodes at the smallest eighth of the codec that still covers the
+    // picture fitted into its box, turns the picture (a quarter turn swaps the box's sides for
+    // the decode), reduces it once to the box, never enlarges, and names a file it cannot show.
+    const QString wide = env.path(QStringLiteral("viewer.jpg"));
+    const QString tall = env.path(QStringLiteral("tall.jpg"));
+    QVERIFY(WriteTestJpeg(wide, 1600, 1200));
+    QVERIFY(WriteTestJpeg(tall, 1200, 1600));
     struct Case {
+      QString path;
       QSize box;
       int orientation;
+      int eighths;
       QSize expected;
     };
-    for (const Case& c : {Case{{400, 300}, 1, {400, 300}}, Case{{500, 500}, 1, {800, 600}},
-                          Case{{300, 400}, 2, {300, 400}}, Case{{4000, 3000}, 1, {1600, 1200}}}) {
-      const TViewerImage image = LoadViewerImage(path, c.box, c.orientation);
+    for (const Case& c : {
+             Case{wide, {400, 300}, 1, 2, {400, 300}},     // exactly 2/8
+             Case{wide, {401, 301}, 1, 3, {401, 301}},     // one pixel more: 3/8, reduced
+             Case{wide, {500, 500}, 1, 3, {500, 375}},     // the width decides
+             Case{wide, {1400, 1050}, 1, 7, {1400, 1050}}, // exactly 7/8
+             Case{wide, {1599, 1199}, 1, 8, {1598, 1199}}, // one pixel less than the picture
+             Case{wide, {4000, 3000}, 1, 8, {1600, 1200}}, // never enlarged
+             Case{wide, {300, 400}, 2, 2, {300, 400}},     // turned: sides swap, exactly 2/8
+             Case{wide, {400, 300}, 2, 2, {225, 300}},     // turned into a landscape box
+             Case{wide, {301, 401}, -2, 3, {300, 401}},    // turned and mirrored, one more
+             Case{tall, {300, 400}, 1, 2, {300, 400}},     // portrait stored as such
+             Case{tall, {400, 300}, 1, 2, {225, 300}},     // the height decides
+             Case{tall, {400, 300}, 4, 2, {400, 300}},     // turned back to a landscape
+         }) {
+      const TViewerImage image = LoadViewerImage(c.path, c.box, c.orientation);
+      const QString what = QStringLiteral("%1 in %2 x %3, orientation %4")
+                               .arg(QFileInfo(c.path).fileName())
+                               .arg(c.box.width())
+                               .arg(c.box.height())
+                               .arg(c.orientation);
       QVERIFY2(image.Problem.isEmpty(), qPrintable(image.Problem));
-      QCOMPARE(image.Bitmap.size(), c.expected);
-      QCOMPARE(image.FullSize, QSize(1600, 1200));
+      QVERIFY2(image.Eighths == c.eighths, qPrintable(what));
+      QVERIFY2(image.Bitmap.size() == c.expected, qPrintable(what));
+      QCOMPARE(image.FullSize,
+               QFileInfo(c.path).fileName() == "tall.jpg" ? QSize(1200, 1600) : QSize(1600, 1200));
     }
     writeBytes(env.path(QStringLiteral("broken.jpg")), QByteArray("\xFF\xD8\xFF\xE0"
                                                                   "broken"));
@@ -249,6 +273,28 @@ private slots:
         LoadViewerImage(env.path(QStringLiteral("broken.jpg")), {400, 300}, 1);
     QVERIFY(broken.Bitmap.isNull());
     QVERIFY(broken.Problem.contains(QStringLiteral("broken.jpg")));
+  }
+
+  void viewerKeepsThePixelLimitForEveryFormat() {
+    // The viewer refuses an original beyond the project's pixel limit before decoding it, a JPEG
+    // as well as the formats read whole (which also reserve their memory first), and shows one
+    // exactly at the limit, fitted and turned.
+    const QString png = env.path(QStringLiteral("limit.png"));
+    const QString jpeg = env.path(QStringLiteral("limit.jpg"));
+    QImage source(400, 300, QImage::Format_RGB32);
+    source.fill(Qt::darkGreen);
+    QVERIFY(source.save(png));
+    QVERIFY(WriteTestJpeg(jpeg, 400, 300));
+    for (const QString& path : {png, jpeg}) {
+      const TViewerImage over = LoadViewerImage(path, {200, 200}, 2, 400 * 300 - 1);
+      QVERIFY2(over.Bitmap.isNull(), qPrintable(path));
+      QVERIFY2(over.Problem.contains(QStringLiteral("megapixels")) && over.Problem.contains(path),
+               qPrintable(over.Problem));
+      const TViewerImage at = LoadViewerImage(path, {200, 200}, 2, 400 * 300);
+      QVERIFY2(at.Problem.isEmpty(), qPrintable(at.Problem));
+      QCOMPARE(at.Bitmap.size(), QSize(150, 200));
+      QCOMPARE(at.FullSize, QSize(400, 300));
+    }
   }
 
   void smallOriginalIsNotUpscaled() {

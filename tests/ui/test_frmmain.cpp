@@ -347,10 +347,15 @@ private slots:
     TphotoListView* view = w.PictureView();
     view->SetSelected(1, true);
     QCOMPARE(w.CurrentPicture(), view->Picture(1));
+    // The list's largest preview stands in at once, until the sharp picture is decoded.
+    const QString preview = view->Picture(1)->TempThumbPath();
+    QVERIFY(QFile::copy(preview, PreviewStepPath(preview, kPreviewSteps - 1)));
     view->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
     TPictureViewer* viewer = w.Viewer();
+    QVERIFY(viewer->ShowsStandIn() && !viewer->Ready());
     QTRY_VERIFY(viewer->isVisible() && viewer->Ready());
+    QVERIFY(!viewer->ShowsStandIn());
     QVERIFY2(viewer->Problem().isEmpty(), qPrintable(viewer->Problem()));
     QVERIFY(!view->isVisible());
     QCOMPARE(viewer->Index(), 1);

@@ -410,6 +410,16 @@ private slots:
     QCOMPARE(lumaSampling(EncodeJpeg(src, 90)), 0x11);
     QCOMPARE(lumaSampling(EncodeJpeg(src, 89)), 0x22);
     QCOMPARE(JpegScaledSize({5184, 3457}, 8), QSize(648, 433));
+    // Every eighth the codec offers comes out at the size the viewer plans with (odd sides
+    // round up), turned when asked.
+    QImage oddSource(61, 43, QImage::Format_RGB32);
+    oddSource.fill(Qt::gray);
+    const QByteArray odd = EncodeJpeg(oddSource, 80);
+    for (int m = 1; m <= 8; ++m) {
+      QCOMPARE(DecodeJpegDataEighths(odd, "odd", m, 1).size(), JpegEighthsScaledSize({61, 43}, m));
+      QCOMPARE(DecodeJpegDataEighths(odd, "odd", m, -4).size(),
+               JpegEighthsScaledSize({61, 43}, m).transposed());
+    }
     QCOMPARE(JpegScaleForMinimumSize({4000, 3000}, 800, 600), 4);
     QCOMPARE(JpegScaleForMinimumSize({4000, 3000}, 1001, 600), 2);
     QCOMPARE(JpegScaleForMinimumPixels({5184, 3456}, 2 * 800 * 533), 4);

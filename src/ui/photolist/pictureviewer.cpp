@@ -1,13 +1,17 @@
 #include "ui/photolist/pictureviewer.h"
 
 #include "core/picture.h"
+#include "core/previewcache.h"
+#include "core/project.h"
 #include "processing/viewerimage.h"
+#include "util/imaging/imaging.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -21,6 +25,9 @@ TPictureViewer::TPictureViewer(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("pnlViewer"));
   setFocusPolicy(Qt::StrongFocus);
   setAutoFillBackground(false);
+  refine_.setSingleShot(true);
+  refine_.setInterval(150);
+  connect(&refine_, &QTimer::timeout, this, &TPictureViewer::refine);
 }
 
 TPictureViewer::~TPictureViewer() {
@@ -42,6 +49,7 @@ void TPictureViewer::Clear() {
   bitmap_ = QImage();
   problem_.clear();
   ready_ = false;
+  standIn_ = false;
   update();
 }
 
@@ -54,8 +62,10 @@ bool TPictureViewer::HasDecoded(int index) const {
 
 TPictureViewer::TDecodeKey TPictureViewer::keyOf(int index) const {
   const TLumenfoldPicture* p = pictures_.at(index);
+  const TLumenfoldProject* project = p->Project();
   return {p->OriginalPath(), p->Orientation,
-          (QSizeF(size() - QSize(0, kCaptionHeight)) * devicePixelRatioF()).toSize()};
+          (QSizeF(size() - QSize(0, kCaptionHeight)) * devicePixelRatioF()).toSize(),
+          project ? qint64(std::max(0, project->MaxMegapixels)) * 1000000 : qint64(0)};
 }
 
 bool TPictureViewer::Step(int delta) {
@@ -68,8 +78,9 @@ bool TPictureViewer::Step(int delta) {
   return true;
 }
 
-void TPictureViewer::load() {
+void TPictureViewer::load(bool standIn) {
   ready_ = false;
+  standIn_ = false;
   problem_.clear();
   update();
   if (index_ < 0) return;
@@ -81,9 +92,29 @@ void TPictureViewer::load() {
     decoded_.erase(found);
     decoded_.append(d);
     display(d);
-  } else if (!pending_.contains(key)) {
-    decode(key);
-  } // else: shown when the running decode arrives
+    return;
+  }
+  if (!pending_.contains(key)) decode(key); // else: shown when the running decode arrives
+  if (standIn) showStandIn();
+}
+
+void TPictureViewer::showStandIn() {
+  // The list's largest preview file, else the preview the list holds in memory when it is not
+  // too coarse to look like the picture.
+  const TLumenfoldPicture* p = pictures_.at(index_);
+  const QSize box = keyOf(index_).Box;
+  QImage image = LoadViewerPreview(PreviewStepPath(p->TempThumbPath(), kPreviewSteps - 1), box,
+                                   p->Orientation);
+  if (image.isNull()) {
+    const TLumenfoldBitmap held = p->Thumbnail();
+    if (held && std::max(held->width(), held->height()) >= PreviewStepBox(1).width()) {
+      image = *held;
+      ApplyOrientation(image, p->Orientation);
+    }
+  }
+  if (image.isNull()) return; // the picture before stays until this one arrives
+  bitmap_ = std::move(image);
+  standIn_ = true;
 }
 
 void TPictureViewer::decode(const TDecodeKey& key) {
@@ -91,7 +122,7 @@ void TPictureViewer::decode(const TDecodeKey& key) {
   QPointer<TPictureViewer> self(this);
   const quint64 generation = generation_;
   QThreadPool::globalInstance()->start([self, generation, key] {
-    TViewerImage image = LoadViewerImage(key.Path, key.Box, key.Orientation);
+    TViewerImage image = LoadViewerImage(key.Path, key.Box, key.Orientation, key.MaxPixels);
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
         [self, generation, key, image = std::move(image)]() mutable {
@@ -113,6 +144,7 @@ void TPictureViewer::display(const TDecoded& decoded) {
   fullSize_ = decoded.FullSize;
   problem_ = decoded.Problem;
   ready_ = true;
+  standIn_ = false;
   update();
   decodeNeighbours();
 }
@@ -140,14 +172,12 @@ void TPictureViewer::paintEvent(QPaintEvent*) {
   const QRect area = rect().adjusted(0, 0, 0, -kCaptionHeight);
   painter.setPen(QColor(220, 220, 220));
   if (!bitmap_.isNull()) {
-    const QSizeF shown = QSizeF(bitmap_.size()) / devicePixelRatioF();
-    QSizeF fitted = shown.scaled(QSizeF(area.size()), Qt::KeepAspectRatio);
-    // Never enlarged beyond its own pixels: a small original stays sharp in the middle.
-    if (fitted.width() > shown.width()) fitted = shown;
-    QRectF target(QPointF(), fitted);
-    target.moveCenter(QRectF(area).center());
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(target, bitmap_);
+    const QRectF to = target(area);
+    // A bitmap made for this size is copied as it is; only a stand-in or a window that has
+    // changed since the decode needs filtering.
+    if (to.size() != QSizeF(bitmap_.size()) / devicePixelRatioF())
+      painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(to, bitmap_);
   } else if (ready_) {
     painter.drawText(area, Qt::AlignCenter | Qt::TextWordWrap, problem_);
   } else if (index_ >= 0) {
@@ -155,6 +185,24 @@ void TPictureViewer::paintEvent(QPaintEvent*) {
   }
   painter.drawText(rect().adjusted(8, rect().height() - kCaptionHeight, -8, 0),
                    Qt::AlignVCenter | Qt::AlignLeft, caption());
+}
+
+QRectF TPictureViewer::target(const QRect& area) const {
+  // Never enlarged beyond its own pixels: a small original stays sharp in the middle. A
+  // stand-in takes the place the picture will take.
+  QSizeF own = QSizeF(bitmap_.size());
+  if (standIn_ && index_ >= 0) {
+    const TLumenfoldPicture* p = pictures_.at(index_);
+    const QSize full = OrientedSize(QSize(p->OriginalWidth, p->OriginalHeight), p->Orientation);
+    own = full.isValid() && !full.isEmpty() ? QSizeF(full)
+                                            : QSizeF(area.size()) * devicePixelRatioF();
+  }
+  const QSizeF shown = own / devicePixelRatioF();
+  QSizeF fitted = shown.scaled(QSizeF(area.size()), Qt::KeepAspectRatio);
+  if (fitted.width() > shown.width()) fitted = shown;
+  QRectF to(QPointF(), fitted);
+  to.moveCenter(QRectF(area).center());
+  return to;
 }
 
 void TPictureViewer::keyPressEvent(QKeyEvent* e) {
@@ -188,10 +236,15 @@ void TPictureViewer::keyPressEvent(QKeyEvent* e) {
 
 void TPictureViewer::resizeEvent(QResizeEvent* e) {
   QWidget::resizeEvent(e);
-  // A larger window may need a finer decode, when the original has more pixels to give.
-  const bool finer = fullSize_.width() > bitmap_.width() && fullSize_.height() > bitmap_.height();
-  if (index_ >= 0 && !bitmap_.isNull() && finer &&
-      (bitmap_.width() < width() * devicePixelRatioF() / 2 &&
-       bitmap_.height() < (height() - kCaptionHeight) * devicePixelRatioF() / 2))
-    load();
+  // Asked once the window has stopped changing, not on every step of a drag.
+  if (ready_ && index_ >= 0 && !bitmap_.isNull()) refine_.start();
+}
+
+void TPictureViewer::refine() {
+  if (!ready_ || standIn_ || index_ < 0 || bitmap_.isNull()) return;
+  // A larger window needs a finer picture when the original has more pixels to give; the one
+  // shown stays until it arrives.
+  const QSize full = OrientedSize(fullSize_, pictures_.at(index_)->Orientation);
+  const QSize wanted = full.scaled(keyOf(index_).Box, Qt::KeepAspectRatio).boundedTo(full);
+  if (wanted.width() > bitmap_.width() + bitmap_.width() / 20) load(false);
 }

@@ -3,13 +3,16 @@
 // window on a dark ground with its title and place below. Left/Right (and Page Up/Down, Home,
 // End) move through the pictures in the view's order and stop at the ends; Esc goes back to the
 // grid; F toggles full screen. Pictures are decoded on a pool thread at the size the window
-// needs; only the newest request is shown. Once a picture is shown, its two neighbours are
-// decoded ahead, so that moving on shows the next one at once; the last few decodes are kept.
+// needs; only the newest request is shown. Until a picture's decode arrives, its largest list
+// preview (when there is one) stands in for it at the picture's size, so that something shows
+// at once. Once a picture is shown, its two neighbours are decoded ahead, so that moving on
+// shows the next one at once; the last few decodes are kept.
 //
 // Threads: user-interface thread only (the decoding runs on a pool thread from copies).
 #include <QImage>
 #include <QList>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
 class TLumenfoldPicture;
@@ -31,6 +34,8 @@ public:
   bool Step(int delta);
   // True once the bitmap of the current picture (or its problem) has arrived.
   bool Ready() const { return ready_; }
+  // True while a list preview stands in for the current picture (before Ready()).
+  bool ShowsStandIn() const { return standIn_; }
   const QString& Problem() const { return problem_; }
   // True when the picture at index has been decoded for the present window size.
   bool HasDecoded(int index) const;
@@ -50,6 +55,7 @@ private:
     QString Path;
     int Orientation = 1;
     QSize Box;
+    qint64 MaxPixels = 0; // the project's pixel limit
     bool operator==(const TDecodeKey&) const = default;
   };
   struct TDecoded {
@@ -59,9 +65,14 @@ private:
     QString Problem;
   };
   TDecodeKey keyOf(int index) const;
-  void load();
+  // standIn: show the list preview until the decode arrives (false: keep what is shown).
+  void load(bool standIn = true);
+  void refine();
   void decode(const TDecodeKey& key);
   void display(const TDecoded& decoded);
+  void showStandIn();
+  // Where the current bitmap is drawn inside the area.
+  QRectF target(const QRect& area) const;
   void decodeNeighbours();
   QString caption() const;
 
@@ -75,4 +86,6 @@ private:
   QSize fullSize_; // of the current original
   QString problem_;
   bool ready_ = false;
+  QTimer refine_;        // a finer decode after the window has grown
+  bool standIn_ = false; // bitmap_ is a list preview, drawn at the picture's size
 };

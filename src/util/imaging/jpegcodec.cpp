@@ -4,9 +4,9 @@
 // the jump; the error is turned into an exception only after Guarded() has returned.
 #include "util/imaging/jpegcodec.h"
 
+#include "util/helpers.h"
 #include "util/imaging/colour.h"
 #include "util/imaging/exif.h"
-#include "util/helpers.h"
 #include "util/safefile.h"
 
 #include <QFile>
@@ -225,6 +225,10 @@ int CheckedDenominator(int d) {
   return (d == 2 || d == 4 || d == 8) ? d : 1;
 }
 
+int CheckedEighths(int m) {
+  return std::clamp(m, 1, 8);
+}
+
 // One orientation + crop as an affine map from decoded pixels (x, y) to an index in the target
 // bitmap: index = base + x * stepX + y * stepY, for x, y inside the source rectangle.
 struct PixelMap {
@@ -370,14 +374,15 @@ int ConsumeFirstScans(jpeg_decompress_struct& cinfo) {
   }
 }
 
-QImage Decode(Decompressor& dec, int denominator, int orientation, QRect crop, QSize* fullSize,
-              QImage* reuse = nullptr) {
+// Decodes at scaleNum / scaleDenom of the stored size (a multiple of 1/8 the codec supports).
+QImage Decode(Decompressor& dec, int scaleNum, int scaleDenom, int orientation, QRect crop,
+              QSize* fullSize, QImage* reuse = nullptr) {
   jpeg_decompress_struct& cinfo = dec.cinfo;
   if (fullSize) *fullSize = dec.StoredSize();
   const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
   cinfo.out_color_space = cmyk ? JCS_CMYK : kDecodeSpace;
-  cinfo.scale_num = 1;
-  cinfo.scale_denom = unsigned(CheckedDenominator(denominator));
+  cinfo.scale_num = unsigned(scaleNum);
+  cinfo.scale_denom = unsigned(scaleDenom);
   cinfo.dct_method = JDCT_ISLOW;
   if (!dec.Run([&] { jpeg_calc_output_dimensions(&cinfo); })) dec.Fail();
   const int sw = int(cinfo.output_width), sh = int(cinfo.output_height);
@@ -423,7 +428,8 @@ QImage Decode(Decompressor& dec, int denominator, int orientation, QRect crop, Q
   if (cmyk) cmykRow.resize(size_t(rowPixels) * 4);
 
   const bool firstScans =
-      cinfo.progressive_mode && int(cinfo.scale_denom) >= kFirstScansFromDenominator;
+      cinfo.progressive_mode &&
+      int(cinfo.scale_num) * kFirstScansFromDenominator <= int(cinfo.scale_denom);
   std::vector<quint32> skipped;
   if (firstScans && map.sy0 > 0) skipped.resize(size_t(rowPixels) + 1);
   const bool ok = dec.Run([&] {
@@ -625,6 +631,19 @@ int JpegScaleForMinimumSize(QSize fullSize, int minWidth, int minHeight) {
   return 1;
 }
 
+QSize JpegEighthsScaledSize(QSize fullSize, int eighths) {
+  const qint64 m = CheckedEighths(eighths);
+  return QSize(int((fullSize.width() * m + 7) / 8), int((fullSize.height() * m + 7) / 8));
+}
+
+int JpegEighthsForMinimumSize(QSize fullSize, int minWidth, int minHeight) {
+  for (int m = 1; m < 8; ++m) {
+    const QSize s = JpegEighthsScaledSize(fullSize, m);
+    if (s.width() >= minWidth && s.height() >= minHeight) return m;
+  }
+  return 8;
+}
+
 int JpegScaleForMinimumPixels(QSize regionSize, qint64 minPixels) {
   for (int d : {8, 4, 2}) {
     // Whole scaled pixels only: a conservative count.
@@ -641,21 +660,21 @@ int JpegWarningCount() {
 QImage DecodeJpegFile(const QString& path, int denominator, QSize* fullSize) {
   Decompressor dec;
   dec.OpenFile(path, true);
-  return Decode(dec, denominator, 1, QRect(), fullSize);
+  return Decode(dec, 1, CheckedDenominator(denominator), 1, QRect(), fullSize);
 }
 
 QImage DecodeJpegData(const QByteArray& data, int denominator, QSize* fullSize,
                       const QString& name) {
   Decompressor dec;
   dec.OpenData(data, name);
-  return Decode(dec, denominator, 1, QRect(), fullSize);
+  return Decode(dec, 1, CheckedDenominator(denominator), 1, QRect(), fullSize);
 }
 
 QImage DecodeJpegFileTransformed(const QString& path, int denominator, int orientation,
                                  const QRect& crop, QSize* fullSize, QImage* reuse) {
   Decompressor dec;
   dec.OpenFile(path, true);
-  return Decode(dec, denominator, orientation, crop, fullSize, reuse);
+  return Decode(dec, 1, CheckedDenominator(denominator), orientation, crop, fullSize, reuse);
 }
 
 QImage DecodeJpegDataTransformed(const QByteArray& data, const QString& name, int denominator,
@@ -663,7 +682,14 @@ QImage DecodeJpegDataTransformed(const QByteArray& data, const QString& name, in
                                  QImage* reuse) {
   Decompressor dec;
   dec.OpenData(data, name);
-  return Decode(dec, denominator, orientation, crop, fullSize, reuse);
+  return Decode(dec, 1, CheckedDenominator(denominator), orientation, crop, fullSize, reuse);
+}
+
+QImage DecodeJpegDataEighths(const QByteArray& data, const QString& name, int eighths,
+                             int orientation, QSize* fullSize) {
+  Decompressor dec;
+  dec.OpenData(data, name);
+  return Decode(dec, CheckedEighths(eighths), 8, orientation, QRect(), fullSize);
 }
 
 QByteArray EncodeJpeg(const QImage& bitmap, int quality, TJpegChroma chroma) {

@@ -48,6 +48,13 @@ QSize JpegScaledSize(QSize fullSize, int denominator);
 // and minHeight high.
 int JpegScaleForMinimumSize(QSize fullSize, int minWidth, int minHeight);
 
+// Finer steps for a screen: the codec also decodes at eighths, m/8 for m from 1 to 8 (m = 4 is
+// 1/2). Size at m/8: each dimension rounded up, as the codec does.
+QSize JpegEighthsScaledSize(QSize fullSize, int eighths);
+// The smallest m (1..8) whose decode at m/8 is still at least minWidth wide and minHeight high;
+// 8 when not even the whole picture is.
+int JpegEighthsForMinimumSize(QSize fullSize, int minWidth, int minHeight);
+
 // The largest denominator whose scaled decode of the region (given in full-size pixels, a part
 // of the picture) still holds at least minPixels pixels.
 int JpegScaleForMinimumPixels(QSize regionSize, qint64 minPixels);
@@ -61,6 +68,13 @@ QImage DecodeJpegFile(const QString& path, int denominator = 1, QSize* fullSize 
 // name: the file the bytes were read from, which error texts name.
 QImage DecodeJpegData(const QByteArray& data, int denominator = 1, QSize* fullSize = nullptr,
                       const QString& name = QString());
+
+// Decodes a JPEG file held in memory at eighths/8 (1..8) of its size, turned by orientation
+// while the lines arrive (see DecodeJpegFileTransformed). Scales between the powers of two cost
+// the codec a slower inverse transform per block but give a smaller bitmap, which is what a
+// screen-sized view needs.
+QImage DecodeJpegDataEighths(const QByteArray& data, const QString& name, int eighths,
+                             int orientation, QSize* fullSize = nullptr);
 
 // Decodes a JPEG file at 1/denominator and applies an orientation and a crop while the lines
 // arrive, so that no second full-size bitmap is ever needed.

@@ -11,7 +11,7 @@ reps=${2:-3}
 jobs=${3:-1}
 [ -x /usr/bin/time ] || { echo "needs /usr/bin/time (apt-get install time)"; exit 2; }
 ls "$here"/.photos/photo_*.jpg >/dev/null 2>&1 || "$here/photos.sh"
-cmake --build "$build" --target lumenfold-cli site_templates >/dev/null
+cmake --build "$build" --target lumenfold-cli site_templates template_db >/dev/null
 cli="$build/bin/lumenfold-cli"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

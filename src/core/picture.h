@@ -198,6 +198,10 @@ bool ApplyPictureEdits(TLumenfoldPicture& picture, const TLumenfoldPicture& copy
 // unsaved changes, or one whose row could not be written is marked unsaved instead.
 void RecordOriginalFacts(TLumenfoldPicture& picture);
 
+// The folders of the site's extra web sizes in the album folder ("ps_w<size>", each holding
+// its images under the medium image's file name) that exist, as paths.
+QStringList WebSizeFolders(const QString& albumPath);
+
 // The picture's files that exist on disk: the original, the large, medium and thumbnail images,
 // the list thumbnail, then the site's extra web sizes of the medium image, in that order.
 QStringList ExistingPictureFiles(const TLumenfoldPicture& picture);

@@ -29,13 +29,21 @@ QStringList ExistingPictureFiles(const TLumenfoldPicture& picture) {
   // The site's extra web sizes: "ps_w<size>" folders holding the medium image's file name.
   const QString medium = QFileInfo(picture.MediumPath()).fileName();
   if (medium.isEmpty() || !picture.Album || picture.Album->Path.isEmpty()) return files;
-  static const QRegularExpression sized(QStringLiteral("^ps_w\\d+$"));
-  const QDir album(picture.Album->Path);
-  for (const QString& name : album.entryList({QStringLiteral("ps_w*")}, QDir::Dirs)) {
-    const QString path = album.filePath(name + QLatin1Char('/') + medium);
-    if (sized.match(name).hasMatch() && QFileInfo(path).isFile()) files << path;
+  for (const QString& folder : WebSizeFolders(picture.Album->Path)) {
+    const QString path = folder + QLatin1Char('/') + medium;
+    if (QFileInfo(path).isFile()) files << path;
   }
   return files;
+}
+
+QStringList WebSizeFolders(const QString& albumPath) {
+  QStringList folders;
+  if (albumPath.isEmpty()) return folders;
+  static const QRegularExpression sized(QStringLiteral("^ps_w\\d+$"));
+  const QDir album(albumPath);
+  for (const QString& name : album.entryList({QStringLiteral("ps_w*")}, QDir::Dirs))
+    if (sized.match(name).hasMatch()) folders << album.filePath(name);
+  return folders;
 }
 
 QStringList MoveFilesToTrash(const QStringList& files) {

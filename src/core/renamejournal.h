@@ -17,8 +17,10 @@
 #include <QString>
 #include <vector>
 
-// Original, large, medium, thumbnail, list preview.
-inline constexpr int kRenameFileKinds = 5;
+// Original, large, medium, thumbnail, list preview, then the site's extra web sizes (one
+// "ps_w<size>" folder each, in name order).
+inline constexpr int kRenameWebSizeKinds = 8;
+inline constexpr int kRenameFileKinds = 5 + kRenameWebSizeKinds;
 
 // Where a file of a run is.
 enum class TFileAt : char {

@@ -32,19 +32,22 @@ void closeProblems(TRenamePlan& plan, int count) {
     plan.Problems.append(QStringLiteral("... and %1 more.").arg(count - kMaxProblemLines));
 }
 
-// The original and the four files made from it: large, medium, thumbnail, list preview.
-constexpr int kFileKinds = 5;
-
+// The original and the files made from it: large, medium, thumbnail, list preview and the
+// site's extra web sizes.
 struct TFileSet {
-  QString path[kFileKinds];
+  QString path[kRenameFileKinds];
 };
 
 // Paths of the picture's files under another original name (the picture's own path rules).
-TFileSet filesUnder(TLumenfoldPicture& p, const QString& name) {
+// webFolders: the album's web size folders (WebSizeFolders); those past the slots stay.
+TFileSet filesUnder(TLumenfoldPicture& p, const QString& name, const QStringList& webFolders) {
   const QString keep = p.OriginalFileName;
   p.OriginalFileName = name;
   TFileSet files{
       {p.OriginalPath(), p.LargePath(), p.MediumPath(), p.ThumbPath(), p.TempThumbPath()}};
+  const QString medium = QFileInfo(files.path[2]).fileName();
+  for (int i = 0; i < kRenameWebSizeKinds && i < webFolders.size() && !medium.isEmpty(); ++i)
+    files.path[5 + i] = webFolders[i] + QLatin1Char('/') + medium;
   p.OriginalFileName = keep;
   return files;
 }
@@ -153,6 +156,7 @@ TRenameRun renameRun(TLumenfoldAlbum& album, const TRenamePlan& plan) {
   TRenameRun run;
   run.Folder = album.Path;
   const QString token = newToken();
+  const QStringList webFolders = WebSizeFolders(album.Path);
   for (const TRenameItem& item : plan.Items) {
     if (!item.Changes()) continue;
     TLumenfoldPicture* p = album.Pictures.Pictures(item.Position);
@@ -161,7 +165,8 @@ TRenameRun renameRun(TLumenfoldAlbum& album, const TRenamePlan& plan) {
     entry.Position = item.Position;
     entry.OldName = item.OldName;
     entry.NewName = item.NewName;
-    const TFileSet from = filesUnder(*p, item.OldName), to = filesUnder(*p, item.NewName);
+    const TFileSet from = filesUnder(*p, item.OldName, webFolders),
+                   to = filesUnder(*p, item.NewName, webFolders);
     for (int k = 0; k < kRenameFileKinds; ++k) {
       if (k > 0 && from.path[k] == to.path[k]) continue;
       const int serial = int(run.Entries.size());

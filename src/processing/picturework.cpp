@@ -5,13 +5,13 @@
 #include "core/signature.h"
 #include "processing/archive/archivebuilder.h"
 #include "processing/publicsite.h"
-#include "util/imaging/colour.h"
 #include "util/helpers.h"
+#include "util/imaging/colour.h"
 #include "util/imaging/imaging.h"
 #include "util/imaging/jpegcodec.h"
-#include "util/lumenfolderror.h"
 #include "util/imaging/memorybudget.h"
 #include "util/imaging/resample.h"
+#include "util/lumenfolderror.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -24,29 +24,56 @@
 
 namespace {
 
+// The images a picture's run has fitted so far, largest first: sRGB and unsigned, so that a
+// smaller image can be fitted from one of them instead of from the far larger decode.
+using TMadeImages = std::vector<QImage>;
+
+// The smallest made image that an image of the given size may be fitted from: one that covers
+// it (cover, the web sizes) or one with at least twice its pixels, as the decode itself must
+// give (the medium image and thumbnail). nullptr: fit it from the decode.
+const QImage* fittingSource(const TMadeImages& made, QSize size, bool cover) {
+  const QImage* best = nullptr;
+  for (const QImage& image : made) {
+    const bool enough =
+        cover ? image.width() >= size.width() && image.height() >= size.height()
+              : qint64(image.width()) * image.height() >= 2 * qint64(size.width()) * size.height();
+    if (enough && (!best || image.width() < best->width())) best = &image;
+  }
+  return best;
+}
+
 // Fits, stamps (when the signature needs no picture) and encodes one size. An empty box makes
 // the large image, which takes the original's bitmap over, so stamping it needs no second copy.
+// The fitted image joins made (cover: see fittingSource).
 void produceOutput(const TPictureWork& work, TLoadedOriginal& original, const TColourPlan& colour,
                    const QByteArray& metadata, const TOutputWork& output, QSize box, bool noUpscale,
-                   TOutputResult& result, const std::function<void()>& step) {
+                   TOutputResult& result, const std::function<void()>& step, TMadeImages& made,
+                   bool cover = false) {
   QImage bitmap;
   if (box.isEmpty()) {
     // The large image is the oriented, cropped original itself.
     bitmap = std::move(original.Bitmap);
     original.Bitmap = QImage();
+    ConvertToSrgb(bitmap, colour);
   } else {
     const TFitResult fit = FitIntoBox(original.Size, box.width(), box.height(), noUpscale);
     if (fit.Size.isEmpty())
       throw EImageError(QStringLiteral("The box %1 x %2 cannot hold a picture.")
                             .arg(box.width())
                             .arg(box.height()));
-    ResampleBitmapInto(original.Bitmap, original.Window, bitmap, fit.Size,
-                       ResizeFilterFromCode(work.Filter));
+    if (const QImage* from = fittingSource(made, fit.Size, cover)) {
+      ResampleBitmapInto(*from, QRectF(0, 0, from->width(), from->height()), bitmap, fit.Size,
+                         ResizeFilterFromCode(work.Filter));
+    } else {
+      ResampleBitmapInto(original.Bitmap, original.Window, bitmap, fit.Size,
+                         ResizeFilterFromCode(work.Filter));
+      // On the fitted bitmap, not the decode: far fewer pixels. Before the signature, whose
+      // colours are sRGB already.
+      ConvertToSrgb(bitmap, colour);
+    }
+    made.push_back(bitmap);
   }
   step();
-  // On the fitted bitmap, not the decode: far fewer pixels. Before the signature, whose colours
-  // are sRGB already.
-  ConvertToSrgb(bitmap, colour);
   if (output.SignLater) {
     result.Bitmap = bitmap;
     return;
@@ -120,8 +147,9 @@ TOriginalRequest requestFor(const TPictureWork& work) {
   request.MaxPixels = work.MaxPixels;
   for (int k = okMedium; k <= okThumb; ++k)
     if (work.Outputs[k].Enabled) request.Boxes.append(work.Outputs[k].Box);
+  // The largest web size is fitted from the decode, each smaller image from the one before.
   for (int size : work.WebSizes)
-    request.Boxes.append(QSize(size, size));
+    request.CoverBoxes.append(QSize(size, size));
   return request;
 }
 
@@ -203,15 +231,10 @@ TPictureResult producePicture(const TPictureWork& work, const TPictureSteps& ste
   if (work.Outputs[okLarge].Enabled || work.Outputs[okMedium].Enabled || !work.WebSizes.isEmpty())
     result.Metadata = OutputMetadataSegments(contents, work.OriginalPath, work.Metadata);
 
-  // Medium, thumbnail and the extra web sizes first: all are fitted from the unsigned original,
-  // which the large image then takes over.
-  for (int k : {okMedium, okThumb}) {
-    if (!work.Outputs[k].Enabled) continue;
-    produceGuarded(result.Outputs[k], [&] {
-      produceOutput(work, original, colour, OutputMetadataFor(result, k), work.Outputs[k],
-                    work.Outputs[k].Box, work.NoUpscale, result.Outputs[k], step);
-    });
-  }
+  // The extra web sizes, largest first, then the medium image and thumbnail: each is fitted
+  // from the smallest image made before it that is large enough, else from the unsigned
+  // original, which the large image then takes over.
+  TMadeImages made;
   if (!work.WebSizes.isEmpty()) {
     const TOutputWork& medium = work.Outputs[okMedium];
     const QSize mediumSize = medium.Enabled ? FitIntoBox(original.Size, medium.Box.width(),
@@ -221,7 +244,7 @@ TPictureResult producePicture(const TPictureWork& work, const TPictureSteps& ste
     result.WebEdges = WebSizeEdges(work.WebSizes, original.Size,
                                    std::max(mediumSize.width(), mediumSize.height()));
     result.Web.resize(size_t(work.WebSizes.size()));
-    for (qsizetype i = 0; i < work.WebSizes.size(); ++i) {
+    for (qsizetype i = work.WebSizes.size() - 1; i >= 0; --i) {
       const int edge = result.WebEdges[i];
       if (edge <= 0) {
         step();
@@ -231,14 +254,23 @@ TPictureResult producePicture(const TPictureWork& work, const TPictureSteps& ste
       // Never enlarged: a picture smaller than the size gets its own size.
       produceGuarded(result.Web[size_t(i)], [&] {
         produceOutput(work, original, colour, result.Metadata, medium, QSize(edge, edge), true,
-                      result.Web[size_t(i)], step);
+                      result.Web[size_t(i)], step, made, true);
       });
     }
   }
+  for (int k : {okMedium, okThumb}) {
+    if (!work.Outputs[k].Enabled) continue;
+    produceGuarded(result.Outputs[k], [&] {
+      produceOutput(work, original, colour, OutputMetadataFor(result, k), work.Outputs[k],
+                    work.Outputs[k].Box, work.NoUpscale, result.Outputs[k], step, made);
+    });
+  }
+  made.clear();
   if (work.Outputs[okLarge].Enabled)
     produceGuarded(result.Outputs[okLarge], [&] {
       produceOutput(work, original, colour, OutputMetadataFor(result, okLarge),
-                    work.Outputs[okLarge], QSize(), work.NoUpscale, result.Outputs[okLarge], step);
+                    work.Outputs[okLarge], QSize(), work.NoUpscale, result.Outputs[okLarge], step,
+                    made);
     });
   return result;
 }

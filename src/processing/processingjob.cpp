@@ -9,6 +9,7 @@
 #include "processing/archive/archivebuilder.h"
 #include "processing/archive/archivemark.h"
 #include "processing/processthread.h"
+#include "processing/publicsite.h"
 #include "util/durablefiles.h"
 #include "util/helpers.h"
 #include "util/lumenfolderror.h"
@@ -33,6 +34,13 @@ bool FillWorkList(TLumenfoldProject& project, bool allModified, const QList<int>
     return true;
   };
   TFolderListings listings; // the generated files of a project lie in a few folders
+  // A picture made before the site template asked for its web sizes is due for them too.
+  const QList<int> webSizes =
+      TemplateWebSizes(DataFolder() + QStringLiteral("templates"), project.SiteTemplate);
+  auto due = [&](const TLumenfoldPicture* p) {
+    return p->NeedsProcessing(&listings) ||
+           (!p->IsDeleted && !WebSizesCurrent(*p, webSizes, &listings));
+  };
   if (allModified) {
     // Every album: a picture whose files are not current is due even when not marked modified.
     if (!loadAll()) return false;
@@ -40,7 +48,7 @@ bool FillWorkList(TLumenfoldProject& project, bool allModified, const QList<int>
       TLumenfoldAlbum* album = project.Albums.Albums(a);
       for (int i = 0; i < album->Pictures.Count(); ++i) {
         TLumenfoldPicture* p = album->Pictures.Pictures(i);
-        if (p->Modified || p->NeedsProcessing(&listings)) workList.append(p);
+        if (p->Modified || due(p)) workList.append(p);
       }
     }
   } else {
@@ -60,7 +68,7 @@ bool FillWorkList(TLumenfoldProject& project, bool allModified, const QList<int>
       TLumenfoldAlbum* album = project.Albums.Albums(a);
       for (int i = 0; i < album->Pictures.Count(); ++i) {
         TLumenfoldPicture* p = album->Pictures.Pictures(i);
-        if (!listed.contains(p) && p->NeedsProcessing(&listings)) workList.append(p);
+        if (!listed.contains(p) && due(p)) workList.append(p);
       }
     }
   }

@@ -182,6 +182,10 @@ void TProcessThread::run() {
   if (!refusal_.isEmpty()) {
     reason = refusal_;
   } else {
+    // The extra web sizes the project's site template asks for, made whether or not this run
+    // packs the site, so that a later packing run finds them; a picture without them is due.
+    webSizes_ =
+        TemplateWebSizes(DataFolder() + QStringLiteral("templates"), project_->SiteTemplate);
     // Each worker holds a decoded original: no more workers than the memory holds.
     const qint64 maxPixels = qint64(std::max(0, project_->MaxMegapixels)) * 1000000;
     QStringList rendered;
@@ -203,10 +207,6 @@ void TProcessThread::run() {
         return -1;
       return renders(q) ? file.size() : 0;
     };
-    // The extra web sizes the project's site template asks for, made whether or not this run
-    // packs the site, so that a later packing run finds them.
-    webSizes_ =
-        TemplateWebSizes(DataFolder() + QStringLiteral("templates"), project_->SiteTemplate);
     TPicturePipeline pipeline(jobs, WorkList.size(),
                               RunMemoryBudget(AvailableMemoryBytes(), ResidentMemoryBytes()),
                               costOf, [this](int i) { return workFor(WorkList[i]); });
@@ -269,7 +269,8 @@ TPictureWork TProcessThread::workFor(const TLumenfoldPicture* p) const {
 }
 
 bool TProcessThread::renders(const TLumenfoldPicture* p) const {
-  return p && !p->IsDeleted && (processAll_ || p->NeedsProcessing());
+  return p && !p->IsDeleted &&
+         (processAll_ || p->NeedsProcessing() || !WebSizesCurrent(*p, webSizes_));
 }
 
 void TProcessThread::zipStages() {

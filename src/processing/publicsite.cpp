@@ -4,10 +4,12 @@
 #include "core/defaulttexts.h"
 #include "core/outputsettings.h"
 #include "core/picture.h"
+#include "core/project.h"
 #include "db/sqlaccess.h"
 #include "processing/sitepages.h"
 #include "util/durablefiles.h"
 #include "util/helpers.h"
+#include "util/imaging/imaging.h"
 #include "util/programfolder.h"
 
 #include <QCoreApplication>
@@ -189,6 +191,37 @@ QList<int> WebSizeEdges(const QList<int>& sizes, QSize picture, int mediumEdge) 
     }
   }
   return edges;
+}
+
+bool WebSizesCurrent(const TLumenfoldPicture& picture, const QList<int>& sizes,
+                     TFolderListings* listings) {
+  const TLumenfoldProject* project = picture.Project();
+  if (sizes.isEmpty() || !project || picture.IsDeleted) return true;
+  QSize size =
+      OrientedSize(QSize(picture.OriginalWidth, picture.OriginalHeight), picture.Orientation);
+  const TCropRect& c = picture.CropRect;
+  if (!size.isEmpty() && CropIsSet(c.X1, c.Y1, c.X2, c.Y2))
+    size = CropRectangle(QPoint(c.X1, c.Y1), QPoint(c.X2, c.Y2), size).size();
+  QList<int> edges = sizes;
+  if (!size.isEmpty()) {
+    // As the run decides: the medium image's long edge, then the sizes above it.
+    const QSize medium =
+        project->MediumEnabled
+            ? FitIntoBox(size, project->MediumWidth, project->MediumHeight, project->NeverUpscale)
+                  .Size
+            : QSize();
+    edges = WebSizeEdges(sizes, size, std::max(medium.width(), medium.height()));
+  }
+  const QString medium =
+      GeneratedFileName(*project, TGeneratedSize::Medium, picture.OriginalFileName);
+  const QString folder = IncludeTrailingSeparator(picture.Album ? picture.Album->Path : QString());
+  for (qsizetype i = 0; i < sizes.size() && i < edges.size(); ++i) {
+    const QString name = WebSizeFileName(medium, sizes[i]);
+    if (edges[i] <= 0 || name.isEmpty()) continue;
+    const QString path = folder + name;
+    if (!(listings ? listings->IsRegularFile(path) : IsRegularFile(path))) return false;
+  }
+  return true;
 }
 
 bool PictureIsPublic(const TLumenfoldPicture& picture) {

@@ -26,6 +26,7 @@
 
 class QTemporaryDir;
 class TFileLock;
+class TFolderListings;
 class TLumenfoldPicture;
 
 inline constexpr const char* kSiteManifestName = "template.json";
@@ -55,6 +56,13 @@ QString WebSizeFileName(const QString& mediumFileName, int size);
 // be larger than the medium image or the size before it is skipped, so a picture smaller than
 // a size gets that size once, at its own size, and none above it. 0 marks a skipped size.
 QList<int> WebSizeEdges(const QList<int>& sizes, QSize picture, int mediumEdge);
+
+// True when the picture has the file of every extra web size it gets (WebSizeEdges of its
+// recorded size, orientation and crop); a picture of unknown size needs all of them. A run
+// makes the missing ones, also for a picture processed before its template asked for them.
+// listings (optional) answers the file checks from folder listings.
+bool WebSizesCurrent(const TLumenfoldPicture& picture, const QList<int>& sizes,
+                     TFolderListings* listings = nullptr);
 
 // Reads the manifest of a template folder into manifest. A folder without the file leaves the
 // defaults and succeeds. A file that cannot be read, is no JSON object or holds a value of the

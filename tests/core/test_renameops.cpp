@@ -157,6 +157,10 @@ private slots:
     const TRenamePlan plan = PlanAlbumRename(*album, settings("%N0%.jpg"));
     QVERIFY2(plan.Ok(), qPrintable(plan.Problems.join('\n')));
     QCOMPARE(plan.Changes(), 2); // 3.jpg keeps its name
+    // The site's web sizes carry the medium image's name and follow it.
+    const QString web = album->Path + "/ps_w1600/";
+    auto webName = [](const TLumenfoldPicture* p) { return QFileInfo(p->MediumPath()).fileName(); };
+    QVERIFY(writeFile(web + webName(album->Pictures.Pictures(0)), "web of 2.jpg"));
     int calls = 0;
     const TRenameResult r = ApplyRename(*album, plan, [&calls](int, int) { ++calls; });
     QVERIFY2(r.Ok(), qPrintable(r.Summary()));
@@ -167,6 +171,8 @@ private slots:
     QCOMPARE(content(first), QByteArray("2.jpg"));
     QCOMPARE(ReadTestFile(first->LargePath()), QByteArray("large of 2.jpg"));
     QCOMPARE(ReadTestFile(first->TempThumbPath()), QByteArray("preview of 2.jpg"));
+    QCOMPARE(folderFiles(web), QStringList({webName(first)}));
+    QCOMPARE(ReadTestFile(web + webName(first)), QByteArray("web of 2.jpg"));
     QCOMPARE(content(album->Pictures.Pictures(1)), QByteArray("1.jpg"));
     QVERIFY(first->Dirty);
     // No temporary name is left behind.

@@ -16,6 +16,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImageReader>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
@@ -119,6 +120,7 @@ private slots:
   void runPacksOnlyWhatIsPublic();
   void runWithBrokenManifestEndsWithItsReason();
   void publishedPictureWithoutOriginal();
+  void webSizesAskedForLaterAreMadeByANormalRun();
   void killedRunsLeftoversGoLiveOnesStay();
 };
 
@@ -397,8 +399,8 @@ struct RunFixture {
 
   QMap<QString, QByteArray> readEntries() const { return readZip(project.ZipFileName); }
 
-  bool run(QString* reason) {
-    TProcessThread thread(&project, true, true, &recorder);
+  bool run(QString* reason, bool all = true) {
+    TProcessThread thread(&project, true, all, &recorder);
     for (int i = 0; i < project.Albums.Count(); ++i)
       for (int j = 0; j < project.Albums[i]->Pictures.Count(); ++j)
         thread.WorkList.append(project.Albums[i]->Pictures[j]);
@@ -510,6 +512,37 @@ void TestPublicSite::publishedPictureWithoutOriginal() {
   f.project.ZipDatabase = false;
   QVERIFY(!f.run(&reason));
   QVERIFY2(reason.contains("ZipDatabase"), qPrintable(reason));
+}
+
+// A template that asks for web sizes after the pictures were made: a run of the modified
+// pictures makes those a picture gets, and then finds nothing due (a small one gets none).
+void TestPublicSite::webSizesAskedForLaterAreMadeByANormalRun() {
+  RunFixture f;
+  TLumenfoldAlbum* open = f.addAlbum("open", false);
+  TLumenfoldPicture* big = f.addPicture(open, "big.jpg", "Big");
+  TLumenfoldPicture* small = f.addPicture(open, "small.jpg", "Small");
+  QVERIFY(WriteTestJpeg(big->OriginalPath(), 1000, 700));
+  f.project.SiteTemplate = "plain";
+  QString reason;
+  QVERIFY2(f.run(&reason), qPrintable(reason));
+  const QString web = open->Path + "/ps_w900/m_big.jpg";
+  QVERIFY(!QFile::exists(web));
+  QVERIFY(!big->NeedsProcessing() && !small->NeedsProcessing());
+
+  writeBytes(f.env.path("templates/pub/template.json"),
+             R"({"publicStaticSite": true, "webSizes": [900]})");
+  f.project.SiteTemplate = "pub";
+  QVERIFY(!WebSizesCurrent(*big, {900}));
+  QVERIFY(WebSizesCurrent(*small, {900}));
+  QVERIFY2(f.run(&reason, false), qPrintable(reason));
+  QCOMPARE(QImageReader(web).size(), QSize(900, 630));
+  QVERIFY(WebSizesCurrent(*big, {900}));
+  QCOMPARE(QDir(open->Path + "/ps_w900").entryList(QDir::Files), QStringList({"m_big.jpg"}));
+  QVERIFY(f.readEntries().contains("open/ps_w900/m_big.jpg"));
+  // Nothing is due now: the next run leaves the image as it is.
+  const QDateTime made = QFileInfo(web).lastModified();
+  QVERIFY2(f.run(&reason, false), qPrintable(reason));
+  QCOMPARE(QFileInfo(web).lastModified(), made);
 }
 
 // Temporary folders and the archive's spool of a run that is gone go; those of a live run stay.

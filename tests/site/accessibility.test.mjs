@@ -73,6 +73,11 @@ it('has no violations on the written pages, the viewer and search, narrow and wi
           await p.click('a.tile-link');
           await waitLightbox(p, '1 / 2');
           assert.deepEqual(await violations(p), [], `viewer ${width} ${theme}`);
+          assert.equal(await p.$eval('.pswp__counter', (e) => {
+            const text = document.createRange();
+            text.selectNodeContents(e);
+            return text.getClientRects().length;
+          }), 1, `counter on one line ${width} ${theme}`);
           await shot(p, `pages-viewer-${width}-${theme}.png`);
           await p.keyboard.press('Escape');
           await p.waitForFunction(() => !document.querySelector('.pswp'), { polling: 50 });

@@ -619,6 +619,13 @@ private slots:
     req.FullResolution = false;
     req.Boxes = {QSize(3000, 3000)};
     QCOMPARE(LoadOriginal(path, req).ScaleDenominator, 1);
+    // A web size needs the decode only to cover it (whole pixels); the boxes still get twice
+    // their pixels.
+    for (auto [cover, want] : {std::pair{600, 4}, {601, 2}, {1200, 2}, {1201, 1}}) {
+      req.Boxes = {QSize(300, 288)};
+      req.CoverBoxes = {QSize(cover, cover)};
+      QCOMPARE(LoadOriginal(path, req).ScaleDenominator, want);
+    }
     req.Crop = true;
     req.CropTopLeft = {5000, 5000};
     req.CropBottomRight = {6000, 6000};

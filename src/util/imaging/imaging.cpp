@@ -284,9 +284,10 @@ void ReleaseImagingScratch() {
 
 namespace {
 
-// The smallest decode that still gives the largest output twice its pixels.
+// The smallest decode that still gives the largest output twice its pixels and covers every
+// cover box's image.
 int decodeDenominator(QSize region, const TOriginalRequest& request) {
-  if (request.FullResolution || request.Boxes.isEmpty()) return 1;
+  if (request.FullResolution || (request.Boxes.isEmpty() && request.CoverBoxes.isEmpty())) return 1;
   qint64 most = 0;
   for (const QSize& box : request.Boxes) {
     const TFitResult fit = FitIntoBox(region, box.width(), box.height(), request.NoUpscale);
@@ -294,7 +295,19 @@ int decodeDenominator(QSize region, const TOriginalRequest& request) {
     if (fit.Scale >= 1.0) return 1;
     most = std::max(most, qint64(fit.Size.width()) * fit.Size.height());
   }
-  return most > 0 ? JpegScaleForMinimumPixels(region, 2 * most) : 1;
+  int d = most > 0 ? JpegScaleForMinimumPixels(region, 2 * most) : 8;
+  bool covered = most > 0;
+  for (const QSize& box : request.CoverBoxes) {
+    const TFitResult fit = FitIntoBox(region, box.width(), box.height(), true);
+    if (fit.Size.isEmpty()) continue;
+    if (fit.Scale >= 1.0) return 1;
+    covered = true;
+    // Whole scaled pixels only, as for the pixel count.
+    while (d > 1 &&
+           (region.width() / d < fit.Size.width() || region.height() / d < fit.Size.height()))
+      d /= 2;
+  }
+  return covered ? d : 1;
 }
 
 } // namespace
@@ -302,8 +315,9 @@ int decodeDenominator(QSize region, const TOriginalRequest& request) {
 qint64 EstimateOriginalMemory(const QString& path, const TOriginalRequest& request) {
   const qint64 fileBytes = QFileInfo(path).size();
   qint64 boxes = 0; // the fitted outputs, with the resampler's reduced copy of each
-  for (const QSize& box : request.Boxes)
-    boxes += qint64(std::max(0, box.width())) * std::max(0, box.height()) * 4 * 10;
+  for (const QList<QSize>& list : {request.Boxes, request.CoverBoxes})
+    for (const QSize& box : list)
+      boxes += qint64(std::max(0, box.width())) * std::max(0, box.height()) * 4 * 10;
   // A picture above the pixel limit is refused before it is decoded.
   auto refused = [&](QSize size) {
     return request.MaxPixels > 0 && qint64(size.width()) * size.height() > request.MaxPixels;

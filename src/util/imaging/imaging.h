@@ -95,6 +95,9 @@ struct TOriginalRequest {
   bool Crop = false; // the crop corners are set
   QPoint CropTopLeft, CropBottomRight;
   QList<QSize> Boxes; // every box that will be fitted from the picture
+  // Boxes whose images are made straight from the decode but need it only to cover them (the
+  // smaller images are then made from them); they never enlarge the picture.
+  QList<QSize> CoverBoxes;
   bool NoUpscale = false;
   bool FullResolution = false; // the picture itself is needed (large image): no reduction
   qint64 MaxPixels = 0;        // a larger picture is refused before decoding; 0: no limit
@@ -112,7 +115,8 @@ struct TLoadedOriginal {
 };
 
 // Loads the original at the smallest DCT scale at which the largest fitted output still gets at
-// least twice its pixels (full scale when FullResolution is asked or any box would upscale),
+// least twice its pixels and every cover box is covered (full scale when FullResolution is asked
+// or any box would upscale),
 // applying orientation and crop on the way. Output sizes are computed from the full-resolution
 // size, so they are the same as from a full decode. Raises EImageError.
 TLoadedOriginal LoadOriginal(const QString& path, const TOriginalRequest& request);

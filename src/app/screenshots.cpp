@@ -6,28 +6,30 @@
 #include "core/project.h"
 #include "processing/processingjob.h"
 #include "processing/thumbnailthread.h"
-#include "ui/mainwindow/albumcommands.h"
 #include "ui/album/frmalbumdetail.h"
-#include "ui/category/frmcategorydetail.h"
 #include "ui/album/frmchangebase.h"
-#include "ui/project/frmdatabase.h"
+#include "ui/album/frmnewalbum.h"
+#include "ui/album/frmrenaming.h"
+#include "ui/album/frmsynchro.h"
+#include "ui/category/frmcategorydetail.h"
+#include "ui/category/frmselectcategory.h"
+#include "ui/mainwindow/albumcommands.h"
 #include "ui/mainwindow/frmfirst.h"
 #include "ui/mainwindow/frmmain.h"
-#include "ui/album/frmnewalbum.h"
-#include "ui/project/frmnewproject.h"
-#include "ui/project/frmoptions.h"
+#include "ui/mainwindow/frmsplash.h"
+#include "ui/photolist/photolistview.h"
+#include "ui/photolist/pictureviewer.h"
 #include "ui/picture/frmpicturedetail.h"
+#include "ui/picture/frmscale.h"
 #include "ui/processing/frmprocessselection.h"
 #include "ui/processing/frmprogress.h"
 #include "ui/processing/frmpublish.h"
-#include "ui/album/frmrenaming.h"
-#include "ui/picture/frmscale.h"
-#include "ui/category/frmselectcategory.h"
+#include "ui/project/frmdatabase.h"
+#include "ui/project/frmnewproject.h"
+#include "ui/project/frmoptions.h"
 #include "ui/signature/frmselectsignature.h"
 #include "ui/signature/frmsignatureitems.h"
 #include "ui/signature/frmsignatures.h"
-#include "ui/mainwindow/frmsplash.h"
-#include "ui/album/frmsynchro.h"
 #include "util/helpers.h"
 #include "util/userprompt.h"
 
@@ -36,12 +38,14 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
@@ -203,6 +207,21 @@ void Run(TfrmLumenFold2* w) {
       report->click();
       Save(w, QStringLiteral("main-details"));
       w->findChild<QRadioButton*>(QStringLiteral("rbnThumbnails"))->click();
+    }
+    // The viewer, once its sharp picture is there.
+    if (TphotoListView* view = w->PictureView(); view && view->Count() > 0) {
+      view->SetSelected(0, true);
+      view->setFocus();
+      // The window's Space shortcut, as a key press would fire it (the window may lack focus).
+      for (QShortcut* shortcut : w->findChildren<QShortcut*>())
+        if (shortcut->key() == QKeySequence(Qt::Key_Space)) emit shortcut->activated();
+      QDeadlineTimer shown(10000);
+      while (!(w->Viewer()->isVisible() && w->Viewer()->Ready()) && !shown.hasExpired())
+        Settle(50);
+      Save(w, QStringLiteral("main-viewer"));
+      QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+      QApplication::sendEvent(w->Viewer(), &escape);
+      Settle(100);
     }
   }
 

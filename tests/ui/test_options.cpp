@@ -3,6 +3,7 @@
 #include "testenv.h"
 #include "ui/common/colourscheme.h"
 #include "ui/common/fittedimage.h"
+#include "ui/common/uiresources.h"
 #include "ui/project/frmbigtemplate.h"
 #include "ui/project/frmoptions.h"
 #include "ui/project/sitetemplates.h"
@@ -70,8 +71,23 @@ private slots:
     for (bool problem : {false, true})
       QVERIFY(qAbs(NoteColour(dark, problem).lightness() - dark.color(QPalette::Base).lightness()) >
               100);
+    // So do the toolbar icons drawn in the icons' dark ink.
+    auto inkLightness = [](const QString& name) {
+      const QImage img = UiIcon(name).pixmap(48, 48).toImage();
+      int sum = 0, count = 0;
+      for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+          if (const QColor c = img.pixelColor(x, y); c.alpha() > 200) {
+            sum += c.lightness();
+            ++count;
+          }
+      return count ? sum / count : -1;
+    };
+    QVERIFY(qAbs(inkLightness("options") - dark.color(QPalette::Window).lightness()) > 100);
     ApplyColourScheme(TColourScheme::Light);
     QVERIFY(QApplication::palette().color(QPalette::Window).lightness() > 180);
+    QVERIFY(qAbs(inkLightness("options") -
+                 QApplication::palette().color(QPalette::Window).lightness()) > 100);
     StoreColourScheme(TColourScheme::System);
   }
 

@@ -20,5 +20,6 @@ void InitUiResources();
 // when the resource is missing or cannot be rendered.
 QImage UiImage(const QString& name, QSize size = QSize());
 QPixmap UiPixmap(const QString& name, QSize size = QSize());
-// An action icon by short name ("open"), from ":/icons/<name>.svg".
+// An action icon by short name ("open"), from ":/icons/<name>.svg"; on a dark palette its dark
+// ink is drawn light (icons made before the palette changes keep their colours).
 QIcon UiIcon(const QString& name);

@@ -384,6 +384,7 @@ bool TfrmLumenFold2::event(QEvent* e) {
     if (lvwMain->IndexOfPicture(picture) < 0 || picture->IsFace) RepaintAlbums();
     return true;
   }
+  if (e->type() == QEvent::ApplicationPaletteChange) actions_.RefreshIcons(); // Options' scheme
   if (e->type() == QEvent::StatusTip) {
     statusPanels_[0]->setText(static_cast<QStatusTipEvent*>(e)->tip());
     return true;

@@ -396,6 +396,12 @@ const TActionInfo kActions[] = {
 
 } // namespace
 
+void TMainActions::RefreshIcons() {
+  for (const TActionInfo& info : kActions)
+    if (*info.icon && this->*info.member)
+      (this->*info.member)->setIcon(UiIcon(QString::fromLatin1(info.icon)));
+}
+
 void TMainActions::Create(QObject* owner) {
   for (const TActionInfo& info : kActions) {
     auto* a = new QAction(QString::fromLatin1(info.caption), owner);
@@ -403,9 +409,9 @@ void TMainActions::Create(QObject* owner) {
     a->setProperty("category", QString::fromLatin1(info.category));
     if (*info.shortHint) a->setToolTip(QString::fromLatin1(info.shortHint));
     if (*info.longHint) a->setStatusTip(QString::fromLatin1(info.longHint));
-    if (*info.icon) a->setIcon(UiIcon(QString::fromLatin1(info.icon)));
     this->*info.member = a;
   }
+  RefreshIcons();
   // Standard keys, shown in the menus. Enter and Delete belong to the picture view
   // (picturecommands.cpp), so that they never act while a text is being edited.
   actNewProject->setShortcut(QKeySequence::New);

@@ -94,6 +94,8 @@ struct TMainActions {
 
   // Makes every action (caption, hints, icon, objectName = member name) as a child of owner.
   void Create(QObject* owner);
+  // Draws the actions' icons again for the application's palette (light or dark).
+  void RefreshIcons();
   // Every action in the order of the action manager.
   QList<QAction*> All() const;
   // Adds the actions placed in place to target (a menu, the toolbar or a popup) in their order,

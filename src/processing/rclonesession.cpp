@@ -1,5 +1,7 @@
 #include "processing/rclonesession.h"
 
+#include "util/filedescriptor.h"
+
 #include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -22,16 +24,6 @@ extern char** environ;
 namespace {
 
 // A file descriptor closed when it goes.
-struct TSessionFd {
-  int fd = -1;
-  explicit TSessionFd(int f = -1) : fd(f) {}
-  ~TSessionFd() {
-    if (fd >= 0) ::close(fd);
-  }
-  TSessionFd(const TSessionFd&) = delete;
-  TSessionFd& operator=(const TSessionFd&) = delete;
-};
-
 QByteArray randomText(int bytes) {
   QByteArray raw(bytes, Qt::Uninitialized);
   QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(raw.data()), bytes / 4);
@@ -114,13 +106,13 @@ bool TRcloneSession::Start(QString* error) {
       if (pid < 0) ended_ = true;
     }
     changed_.notify_all();
-    TSessionFd log(pipeFds[0]);
+    TFileDescriptor log(pipeFds[0]);
     if (pid < 0) return;
     static const QRegularExpression listening(QStringLiteral("on http://127\\.0\\.0\\.1:(\\d+)/"));
     QByteArray pending;
     char buffer[4096];
     for (;;) {
-      const ssize_t n = ::read(log.fd, buffer, sizeof buffer);
+      const ssize_t n = ::read(log.get(), buffer, sizeof buffer);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
       pending.append(buffer, n);
@@ -171,12 +163,12 @@ bool TRcloneSession::post(const QString& command, const QJsonObject& body, int& 
       return false;
     }
   }
-  TSessionFd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  TFileDescriptor s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(quint16(port));
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (s.fd < 0 || ::connect(s.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+  if (s.get() < 0 || ::connect(s.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
     error = QStringLiteral("rclone does not answer.");
     return false;
   }
@@ -186,14 +178,14 @@ bool TRcloneSession::post(const QString& command, const QJsonObject& body, int& 
       "POST /" + command.toUtf8() + " HTTP/1.0\r\nHost: 127.0.0.1\r\nAuthorization: " + auth_ +
       "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(json.size()) +
       "\r\n\r\n" + json;
-  if (!sendAll(s.fd, request)) {
+  if (!sendAll(s.get(), request)) {
     error = QStringLiteral("rclone does not answer.");
     return false;
   }
   QByteArray reply;
   char buffer[65536];
   for (;;) {
-    const ssize_t n = ::recv(s.fd, buffer, sizeof buffer, 0);
+    const ssize_t n = ::recv(s.get(), buffer, sizeof buffer, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       error = QStringLiteral("rclone's answer broke off.");

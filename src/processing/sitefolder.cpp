@@ -4,6 +4,7 @@
 #include "core/project.h"
 #include "processing/archive/zipwriter.h"
 #include "util/durablefiles.h"
+#include "util/filedescriptor.h"
 #include "util/helpers.h"
 
 #include <QDir>
@@ -25,20 +26,6 @@ struct TRecorded {
   quint32 Crc = 0;
   qint64 MTime = 0;
   bool operator==(const TRecorded&) const = default;
-};
-
-class TFd {
-public:
-  explicit TFd(int fd) : fd_(fd) {}
-  ~TFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int get() const { return fd_; }
-
-private:
-  int fd_;
 };
 
 // Size and time stamp of a regular file (links are not followed); false when it is none.
@@ -148,7 +135,7 @@ QString writeRecord(const QString& folder, const QHash<QString, TRecorded>& reco
 bool recordedFilesIntact(const QString& folder, const QJsonObject& files, QList<TSiteFile>& list) {
   const int dir = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0) return false;
-  const TFd closeDir(dir);
+  const TFileDescriptor closeDir(dir);
   list.reserve(files.size());
   for (auto it = files.begin(); it != files.end(); ++it) {
     const QJsonObject o = it.value().toObject();
@@ -230,7 +217,7 @@ TSiteMirrorResult MirrorArchive(const QString& archivePath, const QString& folde
     result.Error = QStringLiteral("The site folder \"%1\" cannot be made: %2").arg(folder, why);
     return result;
   };
-  TFd fd(::open(QFile::encodeName(archivePath).constData(), O_RDONLY | O_CLOEXEC));
+  TFileDescriptor fd(::open(QFile::encodeName(archivePath).constData(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0)
     return fail(QStringLiteral("the archive \"%1\" cannot be opened (%2).")
                     .arg(archivePath, QString::fromLocal8Bit(strerror(errno))));

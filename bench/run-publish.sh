@@ -30,20 +30,7 @@ export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/runtime"
 mkdir -p "$work/runtime" && chmod 700 "$work/runtime"
 
 # Originals: textured pictures of 1600x1200, each with its own tone.
-mkdir -p "$work/photos/a"
-python3 - "$work/photos/a" "$count" <<'PY'
-import random, subprocess, sys
-out, n = sys.argv[1], int(sys.argv[2])
-w, h = 1600, 1200
-r = random.Random(1)
-rows = [bytes(r.randrange(256) for _ in range(w * 3)) for _ in range(16)]
-for i in range(n):
-    shift = i % 256
-    img = b"P6 %d %d 255\n" % (w, h) + b"".join(rows[(y + i) % 16] for y in range(h))
-    img = img[: len(img) - 3] + bytes([shift, i & 255, (i >> 8) & 255])
-    subprocess.run(["cjpeg", "-quality", "85", "-outfile", "%s/p%04d.jpg" % (out, i)],
-                   input=img, check=True)
-PY
+"$here/textured.sh" "$work/photos/a" "$count"
 
 # The SFTP server.
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')

@@ -18,18 +18,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/lumenfold-sitefolderbench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/runtime"
 mkdir -p "$work/runtime" "$work/photos/a" && chmod 700 "$work/runtime"
-python3 - "$work/photos/a" "$count" <<'PY'
-import random, subprocess, sys
-out, n = sys.argv[1], int(sys.argv[2])
-w, h = 1600, 1200
-r = random.Random(1)
-rows = [bytes(r.randrange(256) for _ in range(w * 3)) for _ in range(16)]
-for i in range(n):
-    img = b"P6 %d %d 255\n" % (w, h) + b"".join(rows[(y + i) % 16] for y in range(h))
-    img = img[: len(img) - 3] + bytes([i % 256, i & 255, (i >> 8) & 255])
-    subprocess.run(["cjpeg", "-quality", "85", "-outfile", "%s/p%04d.jpg" % (out, i)],
-                   input=img, check=True)
-PY
+"$here/textured.sh" "$work/photos/a" "$count"
 p="$work/p.lumenfold"
 "$cli" new "$p" >/dev/null
 "$cli" add-album "$p" "$work/photos/a" --directory a >/dev/null

@@ -378,6 +378,27 @@ private slots:
     QCOMPARE(w.CurrentPicture(), view->Picture(0));
   }
 
+  void viewerDecodesFinerAfterTheWindowGrows() {
+    TfrmLumenFold2 w;
+    w.StartDialogOnShow = false;
+    w.resize(700, 500);
+    w.show();
+    newProject(w);
+    addAlbum(w, makeAlbumFolder(1, 2400, 1800), QStringLiteral("Large"));
+    waitForLoader(w);
+    TphotoListView* view = w.PictureView();
+    view->SetSelected(0, true);
+    view->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    TPictureViewer* viewer = w.Viewer();
+    QTRY_VERIFY(viewer->Ready() && viewer->HasDecoded(0));
+    // The original has more pixels than either window shows: the larger one gets its own decode
+    // once the window has stopped changing.
+    w.resize(1400, 1000);
+    QTRY_VERIFY(viewer->width() > 1000);
+    QTRY_VERIFY(viewer->HasDecoded(0) && viewer->Ready());
+  }
+
   void openingAMissingFileWarns() {
     TfrmLumenFold2 w;
     w.StartDialogOnShow = false;

@@ -1,30 +1,24 @@
 #include "util/imaging/pictureformats.h"
 
 #include "util/helpers.h"
-#include "util/imaging/colour.h"
+#include "util/imaging/formatsupport.h"
+#include "util/imaging/heifformat.h"
 #include "util/imaging/imaging.h"
 #include "util/imaging/outputmetadata.h"
 #include "util/lumenfolderror.h"
 #include "util/safefile.h"
-#include "util/tracer.h"
 
 #include <QBuffer>
 #include <QColorSpace>
 #include <QFile>
 #include <QImageReader>
 #include <QList>
-#include <QtEndian>
 
 #include <exiv2/exiv2.hpp>
-#include <lcms2.h>
-#include <libheif/heif.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
-#include <memory>
 #include <mutex>
-#include <vector>
 
 namespace {
 
@@ -44,467 +38,6 @@ QByteArray readAll(const QString& path) {
 
 QByteArray bytesOf(const QString& path, const QByteArray& data) {
   return data.isEmpty() ? readAll(path) : data;
-}
-
-void trace(const QString& text) {
-  try {
-    Tracer().Write(text);
-  } catch (const std::exception&) {
-    // The trace log is a diagnostic aid only.
-  }
-}
-
-// ---- Reducing to 8-bit RGB32 over white -------------------------------------------------------
-
-// The 8-bit value nearest to sample / max.
-std::vector<uchar> reductionTable(quint32 max) {
-  std::vector<uchar> table(size_t(max) + 1);
-  for (quint32 v = 0; v <= max; ++v)
-    table[v] = uchar((quint64(v) * 255 + max / 2) / max);
-  return table;
-}
-
-// The 8-bit value nearest to the sample composed over white: (c·a + max·(max − a)) / max².
-inline uchar overWhite(quint64 c, quint64 a, quint64 max) {
-  const quint64 square = max * max;
-  return uchar(((c * a + max * (max - a)) * 255 + square / 2) / square);
-}
-
-// Interleaved samples (3 or 4 a pixel, 8 or 16 bits each, native byte order for 16) into RGB32.
-void packLine(const uchar* in, int samplesPerPixel, bool wide, quint32 max,
-              const std::vector<uchar>& table, quint32* out, int width) {
-  const bool alpha = samplesPerPixel == 4;
-  for (int x = 0; x < width; ++x) {
-    quint32 s[4];
-    for (int k = 0; k < samplesPerPixel; ++k) {
-      if (wide) {
-        quint16 v;
-        std::memcpy(&v, in + (size_t(x) * samplesPerPixel + k) * 2, 2);
-        s[k] = std::min<quint32>(v, max);
-      } else {
-        s[k] = in[size_t(x) * samplesPerPixel + k];
-      }
-    }
-    uchar r, g, b;
-    if (alpha && s[3] < max) {
-      r = overWhite(s[0], s[3], max), g = overWhite(s[1], s[3], max),
-      b = overWhite(s[2], s[3], max);
-    } else {
-      r = table[s[0]], g = table[s[1]], b = table[s[2]];
-    }
-    out[x] = 0xff000000u | quint32(r) << 16 | quint32(g) << 8 | b;
-  }
-}
-
-QImage newBitmap(QSize size, const QString& path) {
-  QImage out(size, QImage::Format_RGB32);
-  if (out.isNull())
-    throw EImageError(QStringLiteral("Not enough memory for the %1 x %2 picture \"%3\".")
-                          .arg(size.width())
-                          .arg(size.height())
-                          .arg(path));
-  return out;
-}
-
-// Any bitmap the image reader gives, as opaque 8-bit RGB32 over white.
-QImage toOpaqueRgb32(QImage image, const QString& path) {
-  if (image.format() == QImage::Format_RGB32) return image;
-  const bool wide = image.depth() > 32 || image.format() == QImage::Format_Grayscale16;
-  if (!wide && !image.hasAlphaChannel()) {
-    QImage out = image.convertToFormat(QImage::Format_RGB32);
-    if (out.isNull()) newBitmap(image.size(), path); // raises
-    return out;
-  }
-  // Straight (not premultiplied) samples, so that composing and rounding happen once.
-  image = image.convertToFormat(wide ? QImage::Format_RGBA64 : QImage::Format_RGBA8888);
-  if (image.isNull())
-    throw EImageError(QStringLiteral("Not enough memory to convert the picture \"%1\".").arg(path));
-  const quint32 max = wide ? 65535 : 255;
-  const std::vector<uchar> table = reductionTable(max);
-  QImage out = newBitmap(image.size(), path);
-  for (int y = 0; y < image.height(); ++y)
-    packLine(image.constScanLine(y), 4, wide, max, table,
-             reinterpret_cast<quint32*>(out.scanLine(y)), image.width());
-  return out;
-}
-
-void applyProfile(QImage& bitmap, const QByteArray& profile, const QString& path) {
-  if (profile.isEmpty()) return;
-  const TColourPlan plan = ColourPlanFor(profile);
-  if (!plan.Note.isEmpty())
-    trace(QStringLiteral("Colour profile of %1 not used: %2.").arg(path, plan.Note));
-  ConvertToSrgb(bitmap, plan);
-}
-
-void checkPixels(const QString& path, QSize size, qint64 maxPixels) {
-  if (size.isEmpty())
-    throw EImageError(QStringLiteral("Cannot read picture \"%1\": it holds no pixels.").arg(path));
-  CheckPixelLimit(path, size, maxPixels);
-}
-
-// ---- HEIF -------------------------------------------------------------------------------------
-
-struct HeifContextFree {
-  void operator()(heif_context* c) const { heif_context_free(c); }
-};
-struct HeifHandleFree {
-  void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
-};
-struct HeifImageFree {
-  void operator()(heif_image* i) const { heif_image_release(i); }
-};
-struct HeifNclxFree {
-  void operator()(heif_color_profile_nclx* n) const { heif_nclx_color_profile_free(n); }
-};
-using THeifContext = std::unique_ptr<heif_context, HeifContextFree>;
-using THeifHandle = std::unique_ptr<heif_image_handle, HeifHandleFree>;
-using THeifImage = std::unique_ptr<heif_image, HeifImageFree>;
-
-void initialiseHeif() {
-  static std::once_flag once;
-  std::call_once(once, [] { heif_init(nullptr); });
-}
-
-void checkHeif(const heif_error& error, const QString& path) {
-  if (error.code == heif_error_Ok) return;
-  throw EImageError(QStringLiteral("Cannot read picture \"%1\": damaged or unsupported HEIF file "
-                                   "(%2).")
-                        .arg(path, QString::fromUtf8(error.message ? error.message : "error")));
-}
-
-// An open HEIF file and its primary image. data must outlive it (it is not copied).
-struct THeifFile {
-  THeifContext Context;
-  THeifHandle Primary;
-  int Images = 1;
-
-  THeifFile(const QByteArray& data, const QString& path) {
-    initialiseHeif();
-    Context.reset(heif_context_alloc());
-    if (!Context) throw EImageError(QStringLiteral("Not enough memory to read \"%1\".").arg(path));
-    checkHeif(heif_context_read_from_memory_without_copy(Context.get(), data.constData(),
-                                                         size_t(data.size()), nullptr),
-              path);
-    Images = heif_context_get_number_of_top_level_images(Context.get());
-    heif_image_handle* handle = nullptr;
-    checkHeif(heif_context_get_primary_image_handle(Context.get(), &handle), path);
-    Primary.reset(handle);
-  }
-  QSize Size() const {
-    return QSize(heif_image_handle_get_width(Primary.get()),
-                 heif_image_handle_get_height(Primary.get()));
-  }
-};
-
-// An ICC profile for colours given by their primaries and white point with the sRGB curve, as
-// phones describe Display P3 pictures.
-QByteArray profileFromPrimaries(const heif_color_profile_nclx& n) {
-  const cmsCIExyY white{n.color_primary_white_x, n.color_primary_white_y, 1.0};
-  const cmsCIExyYTRIPLE primaries{{n.color_primary_red_x, n.color_primary_red_y, 1.0},
-                                  {n.color_primary_green_x, n.color_primary_green_y, 1.0},
-                                  {n.color_primary_blue_x, n.color_primary_blue_y, 1.0}};
-  // The sRGB curve: the IEC 61966-2-1 parameters of a type 4 parametric curve.
-  const cmsFloat64Number srgb[5] = {2.4, 1.0 / 1.055, 0.055 / 1.055, 1.0 / 12.92, 0.04045};
-  cmsToneCurve* curve = cmsBuildParametricToneCurve(nullptr, 4, srgb);
-  if (!curve) return {};
-  cmsToneCurve* curves[3] = {curve, curve, curve};
-  cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
-  cmsFreeToneCurve(curve);
-  if (!profile) return {};
-  QByteArray bytes;
-  cmsUInt32Number size = 0;
-  if (cmsSaveProfileToMem(profile, nullptr, &size) && size > 0) {
-    bytes.resize(qsizetype(size));
-    if (!cmsSaveProfileToMem(profile, bytes.data(), &size)) bytes.clear();
-  }
-  cmsCloseProfile(profile);
-  return bytes;
-}
-
-QByteArray heifProfile(const heif_image_handle* handle, const QString& path) {
-  const heif_color_profile_type type = heif_image_handle_get_color_profile_type(handle);
-  if (type == heif_color_profile_type_prof || type == heif_color_profile_type_rICC) {
-    const size_t size = heif_image_handle_get_raw_color_profile_size(handle);
-    if (size == 0 || size > size_t(kMaxColourProfileBytes)) return {};
-    QByteArray profile(qsizetype(size), Qt::Uninitialized);
-    if (heif_image_handle_get_raw_color_profile(handle, profile.data()).code != heif_error_Ok)
-      return {};
-    return profile;
-  }
-  heif_color_profile_nclx* raw = nullptr;
-  if (heif_image_handle_get_nclx_color_profile(handle, &raw).code != heif_error_Ok || !raw)
-    return {};
-  const std::unique_ptr<heif_color_profile_nclx, HeifNclxFree> nclx(raw);
-  const auto primaries = nclx->color_primaries;
-  if (primaries == heif_color_primaries_ITU_R_BT_709_5 ||
-      primaries == heif_color_primaries_unspecified)
-    return {}; // sRGB
-  const auto transfer = nclx->transfer_characteristics;
-  if (transfer != heif_transfer_characteristic_IEC_61966_2_1 &&
-      transfer != heif_transfer_characteristic_unspecified &&
-      transfer != heif_transfer_characteristic_ITU_R_BT_709_5) {
-    trace(QStringLiteral("The colours of %1 use a transfer curve (%2) that is shown as sRGB.")
-              .arg(path)
-              .arg(int(transfer)));
-  }
-  return profileFromPrimaries(*nclx);
-}
-
-// The first metadata block of the primary image of that item type (and content type, when
-// given); empty when there is none or it is larger than any real one.
-QByteArray heifBlock(const heif_image_handle* handle, const char* type, const char* content) {
-  heif_item_id ids[16];
-  const int count = heif_image_handle_get_list_of_metadata_block_IDs(handle, type, ids, 16);
-  for (int i = 0; i < count; ++i) {
-    if (content) {
-      const char* kind = heif_image_handle_get_metadata_content_type(handle, ids[i]);
-      if (!kind || std::strcmp(kind, content) != 0) continue;
-    }
-    const size_t size = heif_image_handle_get_metadata_size(handle, ids[i]);
-    if (size == 0 || size > (size_t(16) << 20)) return {};
-    QByteArray block(qsizetype(size), Qt::Uninitialized);
-    if (heif_image_handle_get_metadata(handle, ids[i], block.data()).code != heif_error_Ok)
-      return {};
-    return block;
-  }
-  return {};
-}
-
-void appendJpegSegment(QByteArray& out, const QByteArray& header, const QByteArray& payload) {
-  const qsizetype length = 2 + header.size() + payload.size();
-  if (payload.isEmpty() || length > 65535) return; // a segment holds no more
-  out += char(0xFF);
-  out += char(0xE1);
-  out += char(length >> 8);
-  out += char(length & 0xFF);
-  out += header;
-  out += payload;
-}
-
-// A grid or overlay image is composed on a canvas whose size its own data gives, not the header
-// that the pixel limit was checked against, and the decoder allocates that canvas before any
-// tile; a damaged file could ask for gigabytes there. The bound applies to each coded image
-// too, which the encoder pads up to whole coding blocks (a picture smaller than one 64 x 64 block
-// is coded as one), and the canvas may exceed the header by what the clean aperture crops (up to
-// a tile, in phone pictures): so the header's side plus a quarter or 1024 pixels, no more; with
-// a pixel limit no side may exceed that of a 16:1 picture at the limit either.
-void boundHeifCanvas(const THeifFile& file, qint64 maxPixels) {
-  const QSize size = file.Size();
-  const qint64 longest = std::max(size.width(), size.height());
-  qint64 side = longest + std::max<qint64>(1024, longest / 4);
-  if (maxPixels > 0) side = std::min(side, qint64(4 * std::sqrt(double(maxPixels))) + 1024);
-  heif_context_set_maximum_image_size_limit(file.Context.get(),
-                                            int(std::clamp<qint64>(side + 1, 1, 1 << 30)));
-}
-
-// Luma and colour-difference samples to RGB: fixed-point tables (16 fractional bits) for one
-// matrix and range, the colour differences centred on 128.
-struct TYcbcrTables {
-  int Y[256], RCr[256], GCb[256], GCr[256], BCb[256];
-
-  TYcbcrTables(double kr, double kb, bool fullRange) {
-    const double kg = 1.0 - kr - kb;
-    const double ys = fullRange ? 1.0 : 255.0 / 219.0, cs = fullRange ? 1.0 : 255.0 / 224.0;
-    const double y0 = fullRange ? 0.0 : 16.0;
-    for (int v = 0; v < 256; ++v) {
-      const double c = (v - 128) * cs * 65536.0;
-      Y[v] = int(std::lround((v - y0) * ys * 65536.0)) + 32768; // rounding folded in
-      RCr[v] = int(std::lround(c * 2.0 * (1.0 - kr)));
-      BCb[v] = int(std::lround(c * 2.0 * (1.0 - kb)));
-      GCb[v] = int(std::lround(-c * 2.0 * kb * (1.0 - kb) / kg));
-      GCr[v] = int(std::lround(-c * 2.0 * kr * (1.0 - kr) / kg));
-    }
-  }
-  static uchar clamp(int v) { return uchar(std::clamp(v >> 16, 0, 255)); }
-  quint32 Rgb(int y, int cb, int cr) const {
-    const int l = Y[y];
-    return 0xff000000u | quint32(clamp(l + RCr[cr])) << 16 |
-           quint32(clamp(l + GCb[cb] + GCr[cr])) << 8 | clamp(l + BCb[cb]);
-  }
-};
-
-// The luma weights of a matrix the YCbCr path converts itself; false for the others (RGB stored
-// as such, YCgCo, constant luminance, ...), which the library converts.
-bool lumaWeights(int matrix, double& kr, double& kb) {
-  switch (matrix) {
-  case heif_matrix_coefficients_ITU_R_BT_709_5:
-    kr = 0.2126, kb = 0.0722;
-    return true;
-  case heif_matrix_coefficients_unspecified:
-  case heif_matrix_coefficients_ITU_R_BT_470_6_System_B_G:
-  case heif_matrix_coefficients_ITU_R_BT_601_6:
-    kr = 0.299, kb = 0.114;
-    return true;
-  case heif_matrix_coefficients_US_FCC_T47:
-    kr = 0.30, kb = 0.11;
-    return true;
-  case heif_matrix_coefficients_SMPTE_240M:
-    kr = 0.212, kb = 0.087;
-    return true;
-  case heif_matrix_coefficients_ITU_R_BT_2020_2_non_constant_luminance:
-    kr = 0.2627, kb = 0.0593;
-    return true;
-  default:
-    return false;
-  }
-}
-
-// An 8-bit YCbCr picture (4:2:0, 4:2:2, 4:4:4 or luma only) as decoded, converted straight into
-// RGB32; with half, at half the size, each output pixel from the average of a 2 x 2 block of
-// luma and the one colour-difference sample of 4:2:0 that covers it. Null when the decoded
-// image is not of that kind.
-QImage heifYcbcrToRgb32(const heif_image* image, const heif_image_handle* handle, bool half,
-                        const QString& path) {
-  if (heif_image_get_colorspace(image) == heif_colorspace_monochrome) {
-    // no colour planes
-  } else if (heif_image_get_colorspace(image) != heif_colorspace_YCbCr) {
-    return {};
-  }
-  const heif_chroma chroma = heif_image_get_chroma_format(image);
-  int sx = 0, sy = 0;
-  switch (chroma) {
-  case heif_chroma_420:
-    sx = sy = 1;
-    break;
-  case heif_chroma_422:
-    sx = 1;
-    break;
-  case heif_chroma_444:
-  case heif_chroma_monochrome:
-    break;
-  default:
-    return {};
-  }
-  const bool grey = chroma == heif_chroma_monochrome;
-  if (half && (sx != 1 || sy != 1)) return {};
-  if (heif_image_get_bits_per_pixel_range(image, heif_channel_Y) != 8 ||
-      (!grey && (heif_image_get_bits_per_pixel_range(image, heif_channel_Cb) != 8 ||
-                 heif_image_get_bits_per_pixel_range(image, heif_channel_Cr) != 8)))
-    return {};
-  double kr = 0.299, kb = 0.114;
-  bool fullRange = true;
-  heif_color_profile_nclx* raw = nullptr;
-  if (heif_image_get_nclx_color_profile(image, &raw).code != heif_error_Ok || !raw)
-    heif_image_handle_get_nclx_color_profile(handle, &raw);
-  if (raw) {
-    const std::unique_ptr<heif_color_profile_nclx, HeifNclxFree> nclx(raw);
-    if (!grey && !lumaWeights(nclx->matrix_coefficients, kr, kb)) return {};
-    fullRange = nclx->full_range_flag != 0;
-  }
-  int ys = 0, cbs = 0, crs = 0;
-  const uint8_t* yp = heif_image_get_plane_readonly(image, heif_channel_Y, &ys);
-  const uint8_t* cbp = grey ? nullptr : heif_image_get_plane_readonly(image, heif_channel_Cb, &cbs);
-  const uint8_t* crp = grey ? nullptr : heif_image_get_plane_readonly(image, heif_channel_Cr, &crs);
-  const int width = heif_image_get_width(image, heif_channel_Y);
-  const int height = heif_image_get_height(image, heif_channel_Y);
-  if (!yp || (!grey && (!cbp || !crp)) || width < 1 || height < 1) return {};
-  if (!grey) {
-    // The colour planes must cover the luma plane.
-    const int cw = heif_image_get_width(image, heif_channel_Cb);
-    const int ch = heif_image_get_height(image, heif_channel_Cb);
-    if (cw < (width + sx) >> sx || ch < (height + sy) >> sy ||
-        heif_image_get_width(image, heif_channel_Cr) < cw ||
-        heif_image_get_height(image, heif_channel_Cr) < ch)
-      return {};
-  }
-  static const std::uint8_t kNeutral[1] = {128};
-  const TYcbcrTables t(kr, kb, fullRange);
-  if (!half) {
-    QImage out = newBitmap(QSize(width, height), path);
-    for (int y = 0; y < height; ++y) {
-      const uint8_t* yl = yp + ptrdiff_t(y) * ys;
-      const uint8_t* cbl = grey ? kNeutral : cbp + ptrdiff_t(y >> sy) * cbs;
-      const uint8_t* crl = grey ? kNeutral : crp + ptrdiff_t(y >> sy) * crs;
-      const int cx = grey ? 31 : sx; // luma only: every pixel reads the one neutral sample
-      auto* o = reinterpret_cast<quint32*>(out.scanLine(y));
-      for (int x = 0; x < width; ++x)
-        o[x] = t.Rgb(yl[x], cbl[x >> cx], crl[x >> cx]);
-    }
-    return out;
-  }
-  // Half size: the caller allows it for even sides only, so every block is whole.
-  const int hw = width / 2, hh = height / 2;
-  QImage out = newBitmap(QSize(hw, hh), path);
-  for (int y = 0; y < hh; ++y) {
-    const uint8_t* a = yp + ptrdiff_t(2 * y) * ys;
-    const uint8_t* b = a + ys;
-    const uint8_t* cbl = cbp + ptrdiff_t(y) * cbs;
-    const uint8_t* crl = crp + ptrdiff_t(y) * crs;
-    auto* o = reinterpret_cast<quint32*>(out.scanLine(y));
-    for (int x = 0; x < hw; ++x) {
-      const int l = (a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) >> 2;
-      o[x] = t.Rgb(l, cbl[x], crl[x]);
-    }
-  }
-  return out;
-}
-
-QImage decodeHeif(const QByteArray& data, const QString& path, qint64 maxPixels,
-                  int allowedDenominator, int* denominator) {
-  THeifFile file(data, path);
-  checkPixels(path, file.Size(), maxPixels);
-  boundHeifCanvas(file, maxPixels);
-  if (file.Images > 1)
-    trace(QStringLiteral("%1 holds %2 images; its primary image is used.")
-              .arg(path)
-              .arg(file.Images));
-  const heif_image_handle* handle = file.Primary.get();
-  const bool alpha = heif_image_handle_has_alpha_channel(handle);
-  const bool wide = heif_image_handle_get_luma_bits_per_pixel(handle) > 8;
-  if (denominator) *denominator = 1;
-  if (!alpha && !wide && allowedDenominator >= 2) {
-    // Pictures as phones store them, for outputs that do not need every pixel: taken as 4:2:0
-    // samples, without the library's conversion to an interleaved copy, and converted once into
-    // a bitmap of half the size. (The library does not say how the samples are stored; a rare
-    // 4:4:4 picture loses colour detail that the half size would not keep anyway.)
-    heif_image* raw = nullptr;
-    checkHeif(heif_decode_image(handle, &raw, heif_colorspace_YCbCr, heif_chroma_420, nullptr),
-              path);
-    const THeifImage image(raw);
-    const QSize size(heif_image_get_width(raw, heif_channel_Y),
-                     heif_image_get_height(raw, heif_channel_Y));
-    if (size != file.Size())
-      throw EImageError(QStringLiteral("Cannot read picture \"%1\": its image is not the size its "
-                                       "header gives.")
-                            .arg(path));
-    const bool half = size.width() % 2 == 0 && size.height() % 2 == 0;
-    QImage out = heifYcbcrToRgb32(raw, handle, half, path);
-    if (!out.isNull()) {
-      if (denominator) *denominator = half ? 2 : 1;
-      applyProfile(out, heifProfile(handle, path), path);
-      return out;
-    }
-    // Another matrix: converted by the library below.
-  }
-  const heif_chroma chroma =
-      wide ? (alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
-           : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
-  heif_image* raw = nullptr;
-  checkHeif(heif_decode_image(handle, &raw, heif_colorspace_RGB, chroma, nullptr), path);
-  const THeifImage image(raw);
-  int stride = 0;
-  const uint8_t* plane = heif_image_get_plane_readonly(raw, heif_channel_interleaved, &stride);
-  const int width = heif_image_get_width(raw, heif_channel_interleaved);
-  const int height = heif_image_get_height(raw, heif_channel_interleaved);
-  const int bits = heif_image_get_bits_per_pixel_range(raw, heif_channel_interleaved);
-  if (!plane || bits < 1 || bits > 16)
-    throw EImageError(
-        QStringLiteral("Cannot read picture \"%1\": the HEIF decoder gave no usable image.")
-            .arg(path));
-  // A damaged file may decode to another size than its header gives; the run has planned with
-  // the header's.
-  if (QSize(width, height) != file.Size())
-    throw EImageError(QStringLiteral("Cannot read picture \"%1\": its image is not the size its "
-                                     "header gives.")
-                          .arg(path));
-  const quint32 max = (quint32(1) << bits) - 1;
-  const std::vector<uchar> table = reductionTable(max);
-  QImage out = newBitmap(QSize(width, height), path);
-  for (int y = 0; y < height; ++y)
-    packLine(plane + ptrdiff_t(y) * stride, alpha ? 4 : 3, wide, max, table,
-             reinterpret_cast<quint32*>(out.scanLine(y)), width);
-  applyProfile(out, heifProfile(handle, path), path);
-  return out;
 }
 
 // ---- PNG, TIFF, WebP through the image reader ------------------------------------------------
@@ -542,9 +75,9 @@ QImage decodeWithReader(const QByteArray& data, TPictureFormat format, const QSt
     throw EImageError(QStringLiteral("Cannot read picture \"%1\": damaged or unsupported %2 file "
                                      "(%3).")
                           .arg(path, PictureFormatName(format), reader.errorString()));
-  checkPixels(path, size, maxPixels);
+  CheckPicturePixels(path, size, maxPixels);
   if (const int count = reader.imageCount(); count > 1)
-    trace(QStringLiteral("%1 holds %2 images; the first is used.").arg(path).arg(count));
+    TracePictureNote(QStringLiteral("%1 holds %2 images; the first is used.").arg(path).arg(count));
   QImage image = reader.read();
   if (image.isNull())
     throw EImageError(QStringLiteral("Cannot read picture \"%1\": damaged or unsupported %2 file "
@@ -555,13 +88,9 @@ QImage decodeWithReader(const QByteArray& data, TPictureFormat format, const QSt
                                      "header gives.")
                           .arg(path));
   const QByteArray profile = image.colorSpace().iccProfile();
-  QImage out = toOpaqueRgb32(std::move(image), path);
-  applyProfile(out, profile, path);
+  QImage out = ToOpaqueRgb32(std::move(image), path);
+  ApplyPictureProfile(out, profile, path);
   return out;
-}
-
-quint32 bigEndian32(const uchar* p) {
-  return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
 }
 
 } // namespace
@@ -627,7 +156,7 @@ QSize ReadOtherPictureSize(const QString& path, const QByteArray& data) {
   const TPictureFormat format = SniffPictureFormat(device->peek(16));
   if (format == TPictureFormat::Heif) {
     const QByteArray bytes = data.isEmpty() ? file.readAll() : data;
-    return THeifFile(bytes, path).Size();
+    return ReadHeifSize(bytes, path);
   }
   if (format == TPictureFormat::Unknown || format == TPictureFormat::Jpeg)
     throw EImageError(
@@ -660,7 +189,7 @@ QImage DecodeOtherPicture(const QString& path, const QByteArray& data, qint64 ma
   const TPictureFormat format = SniffPictureFormat(bytes.left(16));
   switch (format) {
   case TPictureFormat::Heif:
-    return decodeHeif(bytes, path, maxPixels, allowedDenominator, denominator);
+    return DecodeHeif(bytes, path, maxPixels, allowedDenominator, denominator);
   case TPictureFormat::Png:
   case TPictureFormat::Tiff:
   case TPictureFormat::Webp:
@@ -682,38 +211,7 @@ TCameraMetadata ReadOtherCameraMetadata(const QString& path) {
     return m;
   }
   const TPictureFormat format = SniffPictureFormat(bytes.left(16));
-  if (format == TPictureFormat::Heif) {
-    try {
-      THeifFile file(bytes, path);
-      heif_item_id id = 0;
-      if (heif_image_handle_get_list_of_metadata_block_IDs(file.Primary.get(), "Exif", &id, 1) < 1)
-        return m;
-      const size_t size = heif_image_handle_get_metadata_size(file.Primary.get(), id);
-      if (size < 4 || size > (size_t(64) << 20)) {
-        m.Problem = QStringLiteral("the EXIF block has a wrong size");
-        return m;
-      }
-      QByteArray block(qsizetype(size), Qt::Uninitialized);
-      if (heif_image_handle_get_metadata(file.Primary.get(), id, block.data()).code !=
-          heif_error_Ok) {
-        m.Problem = QStringLiteral("the EXIF block cannot be read");
-        return m;
-      }
-      // The block starts with the offset of the TIFF header after these four bytes.
-      const quint32 offset = bigEndian32(reinterpret_cast<const uchar*>(block.constData()));
-      if (offset > size - 4) {
-        m.HasExif = true;
-        m.Problem = QStringLiteral("the EXIF block's header offset lies outside it");
-        return m;
-      }
-      m = ParseExifBlock(reinterpret_cast<const uchar*>(block.constData()) + 4 + offset,
-                         size - 4 - offset);
-      m.ExifOrientation = 0; // the decoder applies the file's own turn
-    } catch (const EImageError& e) {
-      m.Problem = e.Text();
-    }
-    return m;
-  }
+  if (format == TPictureFormat::Heif) return ReadHeifCameraMetadata(bytes, path);
   if (format == TPictureFormat::Unknown) {
     m.Problem = QStringLiteral("the file is not a picture of a known format");
     return m;
@@ -744,20 +242,4 @@ TCameraMetadata ReadOtherCameraMetadata(const QString& path) {
     m.Problem = TextOf(e);
   }
   return m;
-}
-
-QByteArray HeifMetadataAsJpeg(const QByteArray& file, const QString& path) {
-  THeifFile heif(file, path);
-  const QByteArray exif = heifBlock(heif.Primary.get(), "Exif", nullptr);
-  const QByteArray xmp = heifBlock(heif.Primary.get(), "mime", "application/rdf+xml");
-  QByteArray jpeg("\xFF\xD8", 2);
-  if (exif.size() > 4) {
-    // The block starts with the offset of the TIFF header after these four bytes.
-    const quint32 offset = bigEndian32(reinterpret_cast<const uchar*>(exif.constData()));
-    if (offset <= quint32(exif.size() - 4))
-      appendJpegSegment(jpeg, QByteArray("Exif\0\0", 6), exif.mid(4 + offset));
-  }
-  appendJpegSegment(jpeg, QByteArray("http://ns.adobe.com/xap/1.0/\0", 29), xmp);
-  jpeg += QByteArray("\xFF\xD9", 2);
-  return jpeg;
 }

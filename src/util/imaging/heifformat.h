@@ -1,0 +1,22 @@
+#pragma once
+// HEIF/HEIC originals through libheif, for the decoders of other formats (pictureformats.h says
+// what they promise). data holds the whole file; functions raise EImageError naming the picture,
+// except the camera metadata, which says its problem.
+//
+// Threads: any thread; no shared state.
+#include "util/imaging/exif.h"
+#include "util/imaging/imageerror.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+// The primary image's size after the turn the file asks for.
+QSize ReadHeifSize(const QByteArray& data, const QString& path);
+// The primary image as an sRGB RGB32 bitmap; see DecodeOtherPicture.
+QImage DecodeHeif(const QByteArray& data, const QString& path, qint64 maxPixels,
+                  int allowedDenominator, int* denominator);
+// The capture dates of the primary image's EXIF block; the orientation is left out (the
+// decoder applies the file's own turn).
+TCameraMetadata ReadHeifCameraMetadata(const QByteArray& data, const QString& path);

@@ -388,6 +388,11 @@ QStringList SplitPath(const QString& path) {
   return p.split('/', Qt::SkipEmptyParts);
 }
 
+QString LastPathComponent(const QString& path) {
+  const QStringList parts = SplitPath(path);
+  return parts.isEmpty() ? QString() : parts.last();
+}
+
 int RoundHalfEven(double v) {
   const double f = std::floor(v);
   const double d = v - f;

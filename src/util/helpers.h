@@ -92,5 +92,7 @@ QString WriteScratchFile(const QString& path, const QByteArray& bytes);
 QString EscapeControlCharacters(const QString& text);
 // Splits a path into components; both '\' and '/' separate.
 QStringList SplitPath(const QString& path);
+// The last component of a path (a folder's own name); empty for an empty path.
+QString LastPathComponent(const QString& path);
 // Nearest integer; halves go to the even neighbour, whatever the FPU rounding mode.
 int RoundHalfEven(double v);

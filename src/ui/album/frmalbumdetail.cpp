@@ -156,12 +156,11 @@ void TfrmAlbumDetail::browse() {
     start = QFileInfo(path).absolutePath();
   const QString chosen = BrowseForFolder(this, "Select album path", start);
   if (chosen.isEmpty()) return;
-  const QStringList parts = SplitPath(chosen);
   {
     // One write for both edits.
     TLoadingGuard guard(*this);
     ui->edtPath->setText(chosen);
-    ui->edtDirectory->setText(parts.isEmpty() ? QString() : parts.last());
+    ui->edtDirectory->setText(LastPathComponent(chosen));
   }
   writeAlbum();
   applyEnableRules();

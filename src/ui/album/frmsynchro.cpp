@@ -3,8 +3,8 @@
 #include "core/album.h"
 #include "core/project.h"
 #include "core/syncops.h"
-#include "ui/common/filedialogs.h"
 #include "ui/album/frmalbumdetail.h"
+#include "ui/common/filedialogs.h"
 #include "ui_frmsynchro.h"
 #include "util/helpers.h"
 #include "util/programfolder.h"
@@ -63,9 +63,8 @@ void TfrmSynchro::browse() {
     start = QFileInfo(path).absolutePath();
   const QString chosen = BrowseForFolder(this, QStringLiteral("Select album path"), start);
   if (chosen.isEmpty()) return;
-  const QStringList parts = SplitPath(chosen);
   ui->edtPath->setText(chosen);
-  ui->edtDirectory->setText(parts.isEmpty() ? QString() : parts.last());
+  ui->edtDirectory->setText(LastPathComponent(chosen));
   writeCopy();
 }
 

@@ -8,6 +8,8 @@
 //
 //   bench_previews PROJECT.lumenfold [bound in MB, 0: no bound]
 //
+// With BENCH_PREVIEWS_NO_SCROLL=1 in the environment each album is left once it is complete (for
+// profiling the loader alone).
 // The project is read and its albums' "ps_tmp" previews are written, as the desktop does.
 #include "core/album.h"
 #include "core/picture.h"
@@ -141,7 +143,8 @@ int main(int argc, char** argv) {
     const double rss = StatusMegabytes("VmRSS");
     // Once down the album, screen by screen.
     QScrollBar* bar = view->IconList()->verticalScrollBar();
-    for (int value = 0; value <= bar->maximum(); value += qMax(1, bar->pageStep())) {
+    const bool scroll = qEnvironmentVariableIntValue("BENCH_PREVIEWS_NO_SCROLL") == 0;
+    for (int value = 0; scroll && value <= bar->maximum(); value += qMax(1, bar->pageStep())) {
       bar->setValue(value);
       RunUntil([&] { return VisibleShown(view); });
     }

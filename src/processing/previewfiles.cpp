@@ -4,6 +4,7 @@
 
 #include "core/previewcache.h"
 #include "processing/thumbnailthread.h"
+#include "util/helpers.h"
 #include "util/imaging/colour.h"
 #include "util/imaging/imageerror.h"
 #include "util/imaging/imaging.h"
@@ -13,14 +14,40 @@
 #include "util/safefile.h"
 
 #include <QFile>
+#include <sys/stat.h>
+
+TOriginalFile ReadOriginalFile(const QString& path) {
+  // Larger files are checksummed in parts, as GetFileHash does, not held whole.
+  constexpr qint64 kMostHeldBytes = qint64(256) << 20;
+  TOriginalFile original;
+  QFile file;
+  if (!OpenRegularFile(file, path, nullptr, &original.Refusal)) return original;
+  struct stat st;
+  if (::fstat(file.handle(), &st) != 0) {
+    original.Refusal = TFileRefusal::Unreadable;
+    return original;
+  }
+  original.Date = DosDateTimeOfSecs(qint64(st.st_mtime));
+  original.Size = st.st_size >= 0 && st.st_size <= 0x7fffffff ? int(st.st_size) : -1;
+  if (st.st_size > kMostHeldBytes) {
+    file.close();
+    original.Hash = GetFileHash(path);
+    return original;
+  }
+  original.Data = file.readAll();
+  if (file.error() != QFileDevice::NoError) original.Data.clear();
+  original.Hash = GetDataHash(original.Data);
+  return original;
+}
 
 QSize MakePreview(const QString& original, const QString& preview, QSize box,
-                  const TPreviewLimits& limits, QImage& bitmap) {
-  QFile file;
-  QString problem;
-  if (!OpenRegularFile(file, original, &problem)) throw EImageError(problem);
-  const QByteArray data = file.readAll();
-  file.close();
+                  const TPreviewLimits& limits, QImage& bitmap, QByteArray data) {
+  if (data.isEmpty()) {
+    QFile file;
+    QString problem;
+    if (!OpenRegularFile(file, original, &problem)) throw EImageError(problem);
+    data = file.readAll();
+  }
   const QString names = original + QStringLiteral("->") + preview + QLatin1Char('.');
   try {
     QSize full;

@@ -303,8 +303,13 @@ TThumbnailThread::Finding TThumbnailThread::examine(const Snapshot& picture, boo
   found.OriginalPath = picture.OriginalPath;
   found.Asked = requested;
   // A FIFO, device or link out of the album folder under a picture's name is never read: it
-  // counts as missing (a name not allowed in the folder gives no path at all).
-  if (CheckRegularFile(picture.OriginalPath) != TFileRefusal::None) {
+  // counts as missing (a name not allowed in the folder gives no path at all). On the first
+  // visit the original is read once, for its checksum and for the decode when one is needed.
+  TOriginalFile original;
+  if (checkOriginal) original = ReadOriginalFile(picture.OriginalPath);
+  const TFileRefusal refusal =
+      checkOriginal ? original.Refusal : CheckRegularFile(picture.OriginalPath);
+  if (refusal != TFileRefusal::None) {
     if (checkOriginal) found.Kind = Finding::TKind::Missing;
     return found;
   }
@@ -316,9 +321,9 @@ TThumbnailThread::Finding TThumbnailThread::examine(const Snapshot& picture, boo
 
   if (checkOriginal) {
     // The original is unchanged when its date, size and checksum are the recorded ones.
-    found.Date = FileDosDateTime(picture.OriginalPath);
-    found.Size = GetFileSizeBytes(picture.OriginalPath);
-    found.Hash = GetFileHash(picture.OriginalPath);
+    found.Date = original.Date;
+    found.Size = original.Size;
+    found.Hash = original.Hash;
     found.Changed = found.Date != picture.OriginalDate || found.Size != picture.OriginalSize ||
                     found.Hash != picture.OriginalHash;
     if (found.Changed) {
@@ -356,7 +361,8 @@ TThumbnailThread::Finding TThumbnailThread::examine(const Snapshot& picture, boo
     TPreviewLimits limits;
     limits.MaxPixels = maxPixels_;
     limits.Budget = budget_;
-    found.Dimensions = MakePreview(picture.OriginalPath, file, box, limits, made);
+    found.Dimensions =
+        MakePreview(picture.OriginalPath, file, box, limits, made, std::move(original.Data));
     // A larger step's decode also gives the first step's file, which tells the walk the
     // original has been checked.
     if (step > 0 && !baseCurrent) {

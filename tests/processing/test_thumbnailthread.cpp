@@ -133,6 +133,10 @@ private slots:
       QVERIFY(p->Modified);
       QCOMPARE(QSize(p->OriginalWidth, p->OriginalHeight), sizes[i]);
       QCOMPARE(p->OriginalHash.size(), 8);
+      // The facts read with the decode are those every other check of the original records.
+      QCOMPARE(p->OriginalHash, GetFileHash(p->OriginalPath()));
+      QCOMPARE(p->OriginalDate, FileDosDateTime(p->OriginalPath()));
+      QCOMPARE(p->OriginalSize, GetFileSizeBytes(p->OriginalPath()));
       QVERIFY(p->Thumbnail());
       QCOMPARE(p->Thumbnail()->size(), previews[i]);
       QCOMPARE(ReadJpegSize(previewOf(i)), previews[i]);

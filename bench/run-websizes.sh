@@ -2,7 +2,8 @@
 # Cost of the site template's extra web sizes: "lumenfold-cli process --all" on ~18 MP photos
 # (bench/photos.sh) with the default settings (medium 800 x 768, thumbnail 200 x 150, no large
 # images) and no site template against the same run with the gallery template chosen, whose template.json asks for
-# 1600 and 2560 pixels on the long edge. Best of REPS runs, CPU (all threads) and wall time.
+# 1600 and 2560 pixels on the long edge. Best of REPS runs, CPU (all threads) and wall time; then
+# each stage of a picture (decodes, resamples, encodes) timed alone (bench_webstages).
 #   bench/run-websizes.sh [build folder] [reps] [jobs]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -11,7 +12,7 @@ reps=${2:-3}
 jobs=${3:-1}
 [ -x /usr/bin/time ] || { echo "needs /usr/bin/time (apt-get install time)"; exit 2; }
 ls "$here"/.photos/photo_*.jpg >/dev/null 2>&1 || "$here/photos.sh"
-cmake --build "$build" --target lumenfold-cli site_templates template_db >/dev/null
+cmake --build "$build" --target lumenfold-cli site_templates template_db bench_webstages >/dev/null
 cli="$build/bin/lumenfold-cli"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -48,3 +49,6 @@ printf '  default job: %s / %s   with web sizes 1600 and 2560: %s / %s\n' \
   "$(per "$w0" "$n")" "$(per "$c0" "$n")" "$(per "$w1" "$n")" "$(per "$c1" "$n")"
 printf '  with web sizes / default: CPU %sx, wall %sx  [target <= 1.35]\n' \
   "$(ratio "$c1" "$c0")" "$(ratio "$w1" "$w0")"
+
+echo "== where a picture's time goes, each stage alone (processor ms per picture, mean)"
+"$build/bench/bench_webstages" "$work"/album/photo_*.jpg | sed 's/^/  /'

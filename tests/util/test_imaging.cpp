@@ -347,7 +347,8 @@ private slots:
     AllowWideResampling(false);
     filtersKeepFlatColourAndRamps();
     for (int f = rfNearest; f <= rfMitchell; ++f)
-      for (QSize size : {QSize(97, 61), QSize(200, 150), QSize(29, 13), QSize(500, 330)}) {
+      for (QSize size : {QSize(97, 61), QSize(200, 150), QSize(29, 13), QSize(500, 330),
+                         QSize(301, 195), QSize(206, 134), QSize(158, 103)}) {
         AllowWideResampling(false);
         const QImage portable =
             ResampleBitmap(detailed, QRectF(0.5, 1.25, 329, 214.5), size, TResizeFilter(f));

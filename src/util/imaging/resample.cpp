@@ -88,7 +88,11 @@ struct AxisWeights {
   std::vector<int> first, count;
   std::vector<float> w;
   int taps = 0;
-  std::vector<float> w4; // each weight four times (one per channel), for the wide path
+  // The wide path: every output pixel reads span taps (the largest count, rounded up to even),
+  // those beyond its count weighted 0, so that every pixel runs the same loop; w4 holds each
+  // weight four times (one per channel), span per output pixel.
+  int span = 0;
+  std::vector<float> w4;
 };
 
 std::atomic<bool> g_wideAllowed{true};
@@ -179,27 +183,72 @@ template <class T> void Free(std::vector<T>& v) {
   std::vector<T>().swap(v);
 }
 
+// Lines that the wide path resamples horizontally together: each weight load then serves all
+// of them (the weight table of a wide picture does not stay in the fastest cache).
+constexpr int kLinesAtOnce = 4;
+
 #if defined(LUMENFOLD_WIDE_PATH)
-// HorizontalLine's taps, two at a time: a 256-bit load takes two neighbouring pixels and w4 the
-// two weights, each repeated per channel. An odd count reads one more pixel with weight 0 (the
-// line has room for it and the weight table holds a zero there).
-__attribute__((target("avx2,fma"))) void
-HorizontalTapsWide(const float* line, int lo, const AxisWeights& wx, int outW, float* out) {
-  const int taps = wx.taps;
-  for (int o = 0; o < outW; ++o) {
-    const float* p = line + size_t(wx.first[size_t(o)] - lo) * 4;
-    const float* w = wx.w4.data() + size_t(o) * size_t(taps) * 4;
-    const int cnt = wx.count[size_t(o)];
-    __m256 s0 = _mm256_setzero_ps(), s1 = _mm256_setzero_ps();
+// HorizontalLine's taps for R lines, two at a time: a 256-bit load takes two neighbouring
+// pixels and w4 the two weights, each repeated per channel. Every output pixel reads span
+// pixels (see AxisWeights); each line has room for span pixels more, kept 0.
+template <int R>
+__attribute__((target("avx2,fma"))) void HorizontalTapsWide(const float* const* lines, int lo,
+                                                            const AxisWeights& wx, int outW,
+                                                            float* const* out) {
+  const int span = wx.span;
+  const float* w = wx.w4.data();
+  for (int o = 0; o < outW; ++o, w += size_t(span) * 4) {
+    const size_t at = size_t(wx.first[size_t(o)] - lo) * 4;
+    __m256 s0[R], s1[R];
+    for (int j = 0; j < R; ++j)
+      s0[j] = s1[j] = _mm256_setzero_ps();
     int k = 0;
-    for (; k + 3 < cnt; k += 4) {
-      s0 = _mm256_fmadd_ps(_mm256_loadu_ps(w + 4 * k), _mm256_loadu_ps(p + 4 * k), s0);
-      s1 = _mm256_fmadd_ps(_mm256_loadu_ps(w + 4 * k + 8), _mm256_loadu_ps(p + 4 * k + 8), s1);
+    for (; k + 4 <= span; k += 4) {
+      const __m256 wa = _mm256_loadu_ps(w + 4 * k), wb = _mm256_loadu_ps(w + 4 * k + 8);
+      for (int j = 0; j < R; ++j) {
+        const float* p = lines[j] + at + 4 * size_t(k);
+        s0[j] = _mm256_fmadd_ps(wa, _mm256_loadu_ps(p), s0[j]);
+        s1[j] = _mm256_fmadd_ps(wb, _mm256_loadu_ps(p + 8), s1[j]);
+      }
     }
-    for (; k < cnt; k += 2)
-      s0 = _mm256_fmadd_ps(_mm256_loadu_ps(w + 4 * k), _mm256_loadu_ps(p + 4 * k), s0);
-    const __m256 t = _mm256_add_ps(s0, s1);
-    _mm_storeu_ps(out + 4 * o, _mm_add_ps(_mm256_castps256_ps128(t), _mm256_extractf128_ps(t, 1)));
+    if (k < span) {
+      const __m256 wa = _mm256_loadu_ps(w + 4 * k);
+      for (int j = 0; j < R; ++j)
+        s0[j] = _mm256_fmadd_ps(wa, _mm256_loadu_ps(lines[j] + at + 4 * size_t(k)), s0[j]);
+    }
+    for (int j = 0; j < R; ++j) {
+      const __m256 t = _mm256_add_ps(s0[j], s1[j]);
+      _mm_storeu_ps(out[j] + 4 * o,
+                    _mm_add_ps(_mm256_castps256_ps128(t), _mm256_extractf128_ps(t, 1)));
+    }
+  }
+}
+
+// LineToFloats, eight values at a time.
+__attribute__((target("avx2,fma"))) void LineToFloatsWide(const uint8_t* s, int n, float* line) {
+  int i = 0;
+  for (; i + 8 <= n; i += 8)
+    _mm256_storeu_ps(line + i, _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(
+                                   _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i)))));
+  for (; i < n; ++i)
+    line[i] = float(s[i]);
+}
+
+void HorizontalLinesWide(const float* const* lines, int count, int lo, const AxisWeights& wx,
+                         int outW, float* const* out) {
+  switch (count) {
+  case 4:
+    HorizontalTapsWide<4>(lines, lo, wx, outW, out);
+    break;
+  case 3:
+    HorizontalTapsWide<3>(lines, lo, wx, outW, out);
+    break;
+  case 2:
+    HorizontalTapsWide<2>(lines, lo, wx, outW, out);
+    break;
+  default:
+    HorizontalTapsWide<1>(lines, lo, wx, outW, out);
+    break;
   }
 }
 
@@ -207,6 +256,27 @@ HorizontalTapsWide(const float* line, int lo, const AxisWeights& wx, int outW, f
 __attribute__((target("avx2,fma"))) void VerticalSumWide(const float* const* rows, const float* w,
                                                          int n, size_t m, float* acc) {
   size_t i = 0;
+  // Four independent sums: each tap's multiply-add waits for the one before it on the same
+  // values, so a single chain would leave the unit idle most of the time.
+  for (; i + 32 <= m; i += 32) {
+    __m256 w0 = _mm256_set1_ps(w[0]);
+    __m256 a0 = _mm256_mul_ps(w0, _mm256_loadu_ps(rows[0] + i));
+    __m256 a1 = _mm256_mul_ps(w0, _mm256_loadu_ps(rows[0] + i + 8));
+    __m256 a2 = _mm256_mul_ps(w0, _mm256_loadu_ps(rows[0] + i + 16));
+    __m256 a3 = _mm256_mul_ps(w0, _mm256_loadu_ps(rows[0] + i + 24));
+    for (int k = 1; k < n; ++k) {
+      const __m256 wk = _mm256_set1_ps(w[k]);
+      const float* r = rows[k] + i;
+      a0 = _mm256_fmadd_ps(wk, _mm256_loadu_ps(r), a0);
+      a1 = _mm256_fmadd_ps(wk, _mm256_loadu_ps(r + 8), a1);
+      a2 = _mm256_fmadd_ps(wk, _mm256_loadu_ps(r + 16), a2);
+      a3 = _mm256_fmadd_ps(wk, _mm256_loadu_ps(r + 24), a3);
+    }
+    _mm256_storeu_ps(acc + i, a0);
+    _mm256_storeu_ps(acc + i + 8, a1);
+    _mm256_storeu_ps(acc + i + 16, a2);
+    _mm256_storeu_ps(acc + i + 24, a3);
+  }
   for (; i + 8 <= m; i += 8) {
     __m256 a = _mm256_mul_ps(_mm256_set1_ps(w[0]), _mm256_loadu_ps(rows[0] + i));
     for (int k = 1; k < n; ++k)
@@ -251,20 +321,19 @@ void VerticalSum(const float* const* r, const float* w, int n, size_t m, float* 
   }
 }
 
-// One source line (pixels lo..hi) resampled to outW pixels of 4 floats. line holds the source
-// pixels as floats and has room for one pixel more (kept 0).
-void HorizontalLine(const uint8_t* src, int lo, int hi, const AxisWeights& wx, int outW,
-                    float* line, float* out) {
+// The source pixels lo..hi of a line as floats.
+void LineToFloats(const uint8_t* src, int lo, int hi, float* line) {
   const int n = hi - lo + 1;
   const uint8_t* s = src + size_t(lo) * 4;
   for (int i = 0; i < n * 4; ++i)
     line[i] = float(s[i]);
-#if defined(LUMENFOLD_WIDE_PATH)
-  if (UseWidePath()) {
-    HorizontalTapsWide(line, lo, wx, outW, out);
-    return;
-  }
-#endif
+}
+
+// One source line (pixels lo..hi) resampled to outW pixels of 4 floats, on the portable path.
+// line receives the source pixels as floats.
+void HorizontalLine(const uint8_t* src, int lo, int hi, const AxisWeights& wx, int outW,
+                    float* line, float* out) {
+  LineToFloats(src, lo, hi, line);
   const int taps = wx.taps;
   for (int o = 0; o < outW; ++o) {
     const float* p = line + size_t(wx.first[size_t(o)] - lo) * 4;
@@ -403,19 +472,31 @@ void ResampleRgb32(const QImage& src, const QRectF& window, QImage& dst, TResize
   }
 
   const size_t lineFloats = size_t(outW) * 4;
-  const int cap = s.wy.taps;
-  s.line.assign(size_t(xhi - xlo + 2) * 4, 0.0f); // one pixel more for the wide path
-  if (UseWidePath()) {
-    s.wx.w4.resize(s.wx.w.size() * 4);
-    for (size_t i = 0; i < s.wx.w.size(); ++i)
-      std::fill_n(s.wx.w4.begin() + ptrdiff_t(i) * 4, 4, s.wx.w[i]);
+  const int taps = s.wy.taps;
+  const bool wide = UseWidePath();
+  // The ring holds every line an output line takes, and the wide path's lines made ahead.
+  const int cap = taps + (wide ? kLinesAtOnce - 4 : 0);
+  s.wx.span = 0;
+  if (wide) {
+    AxisWeights& a = s.wx;
+    for (int o = 0; o < outW; ++o)
+      a.span = std::max(a.span, a.count[size_t(o)]);
+    a.span += a.span & 1;
+    a.w4.assign(size_t(outW) * size_t(a.span) * 4, 0.0f);
+    for (int o = 0; o < outW; ++o)
+      for (int i = 0; i < a.count[size_t(o)]; ++i)
+        std::fill_n(a.w4.begin() + (ptrdiff_t(o) * a.span + i) * 4, 4,
+                    a.w[size_t(o) * size_t(a.taps) + size_t(i)]);
   }
+  // Room for the pixels the wide path reads beyond the window's edge (weighted 0).
+  const size_t lineStride = size_t(xhi - xlo + 1 + s.wx.span) * 4;
+  s.line.assign(lineStride * (wide ? kLinesAtOnce : 1), 0.0f);
   s.ring.resize(lineFloats * size_t(cap));
   s.ringRow.assign(size_t(cap), -1);
   s.acc.resize(lineFloats);
   for (int y = 0; y < outH; ++y) {
     const int f = s.wy.first[size_t(y)], n = s.wy.count[size_t(y)];
-    const float* w = s.wy.w.data() + size_t(y) * size_t(cap);
+    const float* w = s.wy.w.data() + size_t(y) * size_t(taps);
     const float* rows[64] = {};
     std::vector<const float*> many;
     const float** r = rows;
@@ -428,8 +509,30 @@ void ResampleRgb32(const QImage& src, const QRectF& window, QImage& dst, TResize
       const size_t slot = size_t(row % cap);
       float* line = s.ring.data() + slot * lineFloats;
       if (s.ringRow[slot] != row) {
-        HorizontalLine(src.constScanLine(row), xlo, xhi, s.wx, outW, s.line.data(), line);
-        s.ringRow[slot] = row;
+#if defined(LUMENFOLD_WIDE_PATH)
+        if (wide) {
+          // This line and the next few, which the coming output lines take next.
+          const int count = std::min(kLinesAtOnce, yhi - row + 1);
+          const float* in[kLinesAtOnce];
+          float* out[kLinesAtOnce];
+          for (int j = 0; j < count; ++j) {
+            float* floats = s.line.data() + size_t(j) * lineStride;
+            LineToFloatsWide(src.constScanLine(row + j) + size_t(xlo) * 4, (xhi - xlo + 1) * 4,
+                             floats);
+            in[j] = floats;
+            const size_t at = size_t((row + j) % cap);
+            out[j] = s.ring.data() + at * lineFloats;
+            s.ringRow[at] = row + j;
+          }
+          HorizontalLinesWide(in, count, xlo, s.wx, outW, out);
+          r[k] = line;
+          continue;
+        }
+#endif
+        {
+          HorizontalLine(src.constScanLine(row), xlo, xhi, s.wx, outW, s.line.data(), line);
+          s.ringRow[slot] = row;
+        }
       }
       r[k] = line;
     }

@@ -1,9 +1,9 @@
+#include "processing/imagesizecache.h"
 #include "processing/publicsite.h"
 #include "processing/sitepages.h"
 #include "processing/sitequery.h"
 #include "util/helpers.h"
 #include "util/imaging/exif.h"
-#include "util/imaging/jpegcodec.h"
 #include "util/programfolder.h"
 
 #include <QDateTime>
@@ -14,6 +14,7 @@
 #include <QVariant>
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -62,9 +63,14 @@ bool AddWebImageDetails(const QString& publicDatabase, const QString& sourceData
     QVariant web;        // the extra web sizes as [[width, height, file], ...], smallest first
   };
   std::vector<TSizes> found;
+  // The sizes of files unchanged since an earlier run come from each album's cache.
+  std::map<int, std::unique_ptr<TImageSizeCache>> caches;
   while (q.next()) {
     TSizes s{q.value(0).toInt(), {}, {}, {}};
-    const QString folder = folders[q.value(1).toInt()];
+    const int albumId = q.value(1).toInt();
+    const QString folder = folders[albumId];
+    std::unique_ptr<TImageSizeCache>& cache = caches[albumId];
+    if (!cache) cache = std::make_unique<TImageSizeCache>(folder);
     const QString original = SiteRelativePath(QString(), q.value(5).toString(), false);
     if (cameraDetails && !folder.isEmpty() && !original.isEmpty()) {
       // Only the shot's details: the reader never takes positions or serial numbers.
@@ -88,12 +94,8 @@ bool AddWebImageDetails(const QString& publicDatabase, const QString& sourceData
     }
     for (int k = 0; k < 3; ++k) {
       const QString relative = SiteRelativePath(QString(), q.value(2 + k).toString(), false);
-      if (folder.isEmpty() || relative.isEmpty()) continue;
-      try {
-        s.size[k] = ReadJpegSize(IncludeTrailingSeparator(folder) + relative);
-      } catch (const std::exception&) {
-        // No such file or none readable: the size stays unknown.
-      }
+      // No such file or none readable: the size stays unknown.
+      if (!folder.isEmpty() && !relative.isEmpty()) s.size[k] = cache->Size(relative);
     }
     // The extra web sizes that exist, each larger than the one before it (a file a size left
     // behind when the picture became smaller is not named).
@@ -103,12 +105,8 @@ bool AddWebImageDetails(const QString& publicDatabase, const QString& sourceData
     for (int size : webSizes) {
       const QString relative = WebSizeFileName(medium, size);
       if (folder.isEmpty() || relative.isEmpty() || edge <= 0) break;
-      QSize made;
-      try {
-        made = ReadJpegSize(IncludeTrailingSeparator(folder) + relative);
-      } catch (const std::exception&) {
-        continue; // not made for this picture
-      }
+      const QSize made = cache->Size(relative);
+      if (!made.isValid()) continue; // not made for this picture
       const int longEdge = std::max(made.width(), made.height());
       if (longEdge <= edge || longEdge > size) continue;
       web.append(QJsonArray{made.width(), made.height(), relative});
@@ -119,6 +117,9 @@ bool AddWebImageDetails(const QString& publicDatabase, const QString& sourceData
     found.push_back(s);
   }
   q = QSqlQuery();
+  // A cache that cannot be written only costs the next run its reading.
+  for (auto& [albumId, cache] : caches)
+    cache->Save();
   bool ok = db.exec(QStringLiteral("BEGIN"));
   for (const TSizes& s : found) {
     QVariantList values;

@@ -1,6 +1,5 @@
 #include "processing/sitequery.h"
 
-#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QStringList>
@@ -35,13 +34,27 @@ bool TSiteQueryConnection::run(QSqlQuery& query, const QString& sql, const QVari
 }
 
 QString SiteRelativePath(const QString& directory, const QString& relative, bool encode) {
-  static const QRegularExpression separators(QStringLiteral("[\\\\/]+"));
-  QStringList parts;
-  for (const QString& piece : {directory, relative})
-    for (const QString& part : piece.split(separators)) {
+  // Called for every file of every picture: parts are cut by hand, not by a pattern.
+  QString result;
+  result.reserve(directory.size() + relative.size() + 1);
+  for (const QString& piece : {directory, relative}) {
+    const QStringView whole(piece);
+    qsizetype start = 0;
+    while (start <= whole.size()) {
+      qsizetype end = start;
+      while (end < whole.size() && whole[end] != QLatin1Char('/') &&
+             whole[end] != QLatin1Char('\\'))
+        ++end;
+      const QStringView part = whole.mid(start, end - start);
+      start = end + 1;
       if (part.isEmpty() || part == QLatin1String(".")) continue;
       if (part == QLatin1String("..")) return QString();
-      parts << (encode ? QString::fromLatin1(QUrl::toPercentEncoding(part)) : part);
+      if (!result.isEmpty()) result += QLatin1Char('/');
+      if (encode)
+        result += QString::fromLatin1(QUrl::toPercentEncoding(part.toString()));
+      else
+        result += part;
     }
-  return parts.join(QLatin1Char('/'));
+  }
+  return result;
 }

@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSize>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 #include <algorithm>
@@ -121,20 +122,34 @@ bool AddWebImageDetails(const QString& publicDatabase, const QString& sourceData
   for (auto& [albumId, cache] : caches)
     cache->Save();
   bool ok = db.exec(QStringLiteral("BEGIN"));
+  // One statement, prepared once, for every picture.
+  QSqlQuery update;
+  bool prepared = false;
+  QString failure;
   for (const TSizes& s : found) {
+    if (!ok) break;
     QVariantList values;
     for (const QSize& size : s.size)
       values << (size.isValid() ? size.width() : -1) << (size.isValid() ? size.height() : -1);
     values << (s.camera.isEmpty() ? QVariantList(7) : s.camera) << s.web << s.id;
-    ok = ok && db.exec(QStringLiteral(
-                           "UPDATE picture SET thumb_width = ?, thumb_height = ?, "
-                           "medium_width = ?, medium_height = ?, large_width = ?, "
-                           "large_height = ?, camera = ?, lens = ?, focal_length = ?, "
-                           "aperture = ?, exposure_time = ?, iso = ?, taken = ?, web_images = ? "
-                           "WHERE picture_id = ?"),
-                       values);
+    if (!prepared) {
+      prepared = true;
+      ok = db.run(update,
+                  QStringLiteral("UPDATE picture SET thumb_width = ?, thumb_height = ?, "
+                                 "medium_width = ?, medium_height = ?, large_width = ?, "
+                                 "large_height = ?, camera = ?, lens = ?, focal_length = ?, "
+                                 "aperture = ?, exposure_time = ?, iso = ?, taken = ?, "
+                                 "web_images = ? WHERE picture_id = ?"),
+                  values);
+      continue;
+    }
+    for (qsizetype i = 0; i < values.size(); ++i)
+      update.bindValue(int(i), values[i]);
+    ok = update.exec();
+    if (!ok) failure = update.lastError().text();
   }
+  update = QSqlQuery();
   ok = ok && db.exec(QStringLiteral("COMMIT"));
-  if (!ok) setDetailsError(error, db.error());
+  if (!ok) setDetailsError(error, failure.isEmpty() ? db.error() : failure);
   return ok;
 }

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QtEndian>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <zlib.h>
 
@@ -39,11 +40,15 @@ quint32 sizeCacheCrc(const char* data, qsizetype size) {
 
 } // namespace
 
-TImageSizeCache::TImageSizeCache(const QString& albumFolder) : folder_(albumFolder) {
-  if (folder_.isEmpty()) return;
-  folderName_ = QFile::encodeName(IncludeTrailingSeparator(folder_));
-  load();
+TImageSizeCache::TImageSizeCache(const QString& albumFolder)
+    : folder_(albumFolder),
+      folderFd_(albumFolder.isEmpty() ? -1
+                                      : ::open(QFile::encodeName(albumFolder).constData(),
+                                               O_PATH | O_DIRECTORY | O_CLOEXEC)) {
+  if (folderFd_.get() >= 0) load();
 }
+
+TImageSizeCache::~TImageSizeCache() = default;
 
 void TImageSizeCache::load() {
   QFile file(IncludeTrailingSeparator(folder_) + QLatin1String(kPreviewFolder) + QLatin1Char('/') +
@@ -80,10 +85,11 @@ void TImageSizeCache::load() {
 }
 
 QSize TImageSizeCache::Size(const QString& relative) {
-  if (folder_.isEmpty() || relative.isEmpty()) return {};
-  const QByteArray name = folderName_ + QFile::encodeName(relative);
+  if (folderFd_.get() < 0 || relative.isEmpty() || relative.startsWith(QLatin1Char('/'))) return {};
   struct stat st {};
-  if (::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  if (::fstatat(folderFd_.get(), QFile::encodeName(relative).constData(), &st, 0) != 0 ||
+      !S_ISREG(st.st_mode))
+    return {};
   TStamp stamp;
   stamp.Size = st.st_size;
   stamp.MTime = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
@@ -96,7 +102,7 @@ QSize TImageSizeCache::Size(const QString& relative) {
   // Stamped before it is read: a file replaced in between is read again by the next run.
   TEntry entry{stamp, -1, -1};
   try {
-    const QSize size = ReadJpegSize(QFile::decodeName(name));
+    const QSize size = ReadJpegSize(IncludeTrailingSeparator(folder_) + relative);
     if (size.isValid()) entry.Width = size.width(), entry.Height = size.height();
   } catch (const std::exception&) {
     // Not a readable JPEG: remembered as such until the file changes.

@@ -15,6 +15,8 @@
 #include <QSize>
 #include <QString>
 
+#include "util/filedescriptor.h"
+
 inline constexpr const char* kImageSizeCacheName = ".lumenfold-sizes";
 
 class TImageSizeCache {
@@ -22,6 +24,7 @@ public:
   // The cache of the album in this folder, loaded from its file. An empty folder gives a cache
   // that knows nothing and saves nothing.
   explicit TImageSizeCache(const QString& albumFolder);
+  ~TImageSizeCache();
   TImageSizeCache(const TImageSizeCache&) = delete;
   TImageSizeCache& operator=(const TImageSizeCache&) = delete;
 
@@ -54,7 +57,7 @@ private:
   QByteArray encode() const;
 
   QString folder_;
-  QByteArray folderName_; // the folder in the file system's encoding, with a trailing '/'
+  TFileDescriptor folderFd_; // the album folder: names below it are looked up from there
   QHash<QString, TEntry> loaded_;
   QHash<QString, TEntry> used_;
   bool changed_ = false;

@@ -10,10 +10,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSize>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 #include <algorithm>
+#include <cmath>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <vector>
@@ -22,6 +23,31 @@ namespace {
 
 void setDetailsError(QString* error, const QString& text) {
   if (error) *error = text;
+}
+
+// A value of a row as JSON: null, a number or a string.
+void appendJsonValue(QByteArray& out, const QVariant& value) {
+  if (value.isNull()) {
+    out += "null";
+  } else if (value.typeId() == QMetaType::Double) {
+    const double v = value.toDouble();
+    out += std::isfinite(v) ? QByteArray::number(v, 'g', 17) : QByteArray("null");
+  } else if (value.typeId() == QMetaType::Int || value.typeId() == QMetaType::LongLong) {
+    out += QByteArray::number(value.toLongLong());
+  } else {
+    out += '"';
+    for (const char c : value.toString().toUtf8()) {
+      if (c == '"' || c == '\\') {
+        out += '\\';
+        out += c;
+      } else if (uchar(c) < 0x20) {
+        out += "\\u00" + QByteArray::number(uchar(c), 16).rightJustified(2, '0');
+      } else {
+        out += c;
+      }
+    }
+    out += '"';
+  }
 }
 
 } // namespace
@@ -121,35 +147,39 @@ bool AddWebImageDetails(const QString& publicDatabase, const QString& sourceData
   // A cache that cannot be written only costs the next run its reading.
   for (auto& [albumId, cache] : caches)
     cache->Save();
-  bool ok = db.exec(QStringLiteral("BEGIN"));
-  // One statement, prepared once, for every picture.
-  QSqlQuery update;
-  bool prepared = false;
-  QString failure;
+  // Every row in one statement: the values go in as one JSON array of rows, [[thumb width,
+  // ..., web images, picture id], ...], which binds once instead of fifteen times a row.
+  QByteArray rows("[");
+  rows.reserve(qsizetype(found.size()) * 64 + 2);
   for (const TSizes& s : found) {
-    if (!ok) break;
-    QVariantList values;
+    if (rows.size() > 1) rows += ',';
+    rows += '[';
     for (const QSize& size : s.size)
-      values << (size.isValid() ? size.width() : -1) << (size.isValid() ? size.height() : -1);
-    values << (s.camera.isEmpty() ? QVariantList(7) : s.camera) << s.web << s.id;
-    if (!prepared) {
-      prepared = true;
-      ok = db.run(update,
-                  QStringLiteral("UPDATE picture SET thumb_width = ?, thumb_height = ?, "
-                                 "medium_width = ?, medium_height = ?, large_width = ?, "
-                                 "large_height = ?, camera = ?, lens = ?, focal_length = ?, "
-                                 "aperture = ?, exposure_time = ?, iso = ?, taken = ?, "
-                                 "web_images = ? WHERE picture_id = ?"),
-                  values);
-      continue;
+      rows += QByteArray::number(size.isValid() ? size.width() : -1) + ',' +
+              QByteArray::number(size.isValid() ? size.height() : -1) + ',';
+    for (const QVariant& v : s.camera.isEmpty() ? QVariantList(7) : s.camera) {
+      appendJsonValue(rows, v);
+      rows += ',';
     }
-    for (qsizetype i = 0; i < values.size(); ++i)
-      update.bindValue(int(i), values[i]);
-    ok = update.exec();
-    if (!ok) failure = update.lastError().text();
+    appendJsonValue(rows, s.web);
+    rows += ',' + QByteArray::number(s.id) + ']';
   }
-  update = QSqlQuery();
-  ok = ok && db.exec(QStringLiteral("COMMIT"));
-  if (!ok) setDetailsError(error, failure.isEmpty() ? db.error() : failure);
+  rows += ']';
+  QStringList columns;
+  const char* const names[] = {"thumb_width",  "thumb_height", "medium_width",  "medium_height",
+                               "large_width",  "large_height", "camera",        "lens",
+                               "focal_length", "aperture",     "exposure_time", "iso",
+                               "taken",        "web_images"};
+  for (int i = 0; i < int(std::size(names)); ++i)
+    columns << QStringLiteral("%1 = json_extract(rows.value, '$[%2]')")
+                   .arg(QLatin1String(names[i]))
+                   .arg(i);
+  const bool ok =
+      db.exec(QStringLiteral("UPDATE picture SET %1 FROM json_each(?) AS rows "
+                             "WHERE picture.picture_id = json_extract(rows.value, '$[%2]')")
+                  .arg(columns.join(QStringLiteral(", ")))
+                  .arg(std::size(names)),
+              {QString::fromUtf8(rows)});
+  if (!ok) setDetailsError(error, db.error());
   return ok;
 }

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QUrl>
 #include <QUuid>
+#include <algorithm>
 
 TSiteQueryConnection::TSiteQueryConnection(const QString& file)
     : name_(QStringLiteral("lumenfold-pages-%1").arg(QUuid::createUuid().toString())) {
@@ -50,7 +51,14 @@ QString SiteRelativePath(const QString& directory, const QString& relative, bool
       if (part.isEmpty() || part == QLatin1String(".")) continue;
       if (part == QLatin1String("..")) return QString();
       if (!result.isEmpty()) result += QLatin1Char('/');
-      if (encode)
+      // Letters, digits and "-._~" stay as they are in an address.
+      const bool plain = std::all_of(part.cbegin(), part.cend(), [](QChar c) {
+        return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+               (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
+               (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('-') ||
+               c == QLatin1Char('.') || c == QLatin1Char('_') || c == QLatin1Char('~');
+      });
+      if (encode && !plain)
         result += QString::fromLatin1(QUrl::toPercentEncoding(part.toString()));
       else
         result += part;

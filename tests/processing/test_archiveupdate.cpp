@@ -278,7 +278,7 @@ void TestArchiveUpdate::pageChangesOnlyWhereItShows() {
 }
 
 // The shot's details and the web sizes reach the site's database with their types, and texts
-// with quotes and backslashes unchanged.
+// with quotes and backslashes unchanged; a web size changed by hand is seen by the next run.
 void TestArchiveUpdate::siteDatabaseKeepsTextsNumbersAndWebSizes() {
   if (QStandardPaths::findExecutable("exiftool").isEmpty()) QSKIP("exiftool is not installed");
   TestEnv env;
@@ -299,6 +299,11 @@ void TestArchiveUpdate::siteDatabaseKeepsTextsNumbersAndWebSizes() {
                                  "FROM picture"),
            QStringList{"Cam \"7\" \\ x|real50.0|2.8|integer200|800x600|[[1600,1200,"
                        "\"ps_w1600/m_a.jpg\"],[2000,1500,\"ps_w2560/m_a.jpg\"]]"});
+  // A web size replaced by one of another size is in the next run's database.
+  QVERIFY(WriteTestJpeg(album + "/ps_w2560/m_a.jpg", 1800, 1350));
+  QCOMPARE(cli({"process", file, "--zip"}), 0);
+  QCOMPARE(publicColumn(archive, "SELECT web_images FROM picture"),
+           QStringList{R"([[1600,1200,"ps_w1600/m_a.jpg"],[1800,1350,"ps_w2560/m_a.jpg"]])"});
 }
 
 QTEST_GUILESS_MAIN(TestArchiveUpdate)

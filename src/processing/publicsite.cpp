@@ -171,10 +171,11 @@ QList<int> TemplateWebSizes(const QString& templatesFolder, const QString& name)
 }
 
 QString WebSizeFileName(const QString& mediumFileName, int size) {
-  static const QRegularExpression separator(QStringLiteral("[/\\\\]"));
-  const QString file = mediumFileName.section(separator, -1);
+  const qsizetype cut = std::max(mediumFileName.lastIndexOf(QLatin1Char('/')),
+                                 mediumFileName.lastIndexOf(QLatin1Char('\\')));
+  const QStringView file = QStringView(mediumFileName).mid(cut + 1);
   if (file.isEmpty()) return QString();
-  return QStringLiteral("ps_w%1/%2").arg(size).arg(file);
+  return QLatin1String("ps_w") + QString::number(size) + QLatin1Char('/') + file.toString();
 }
 
 QList<int> WebSizeEdges(const QList<int>& sizes, QSize picture, int mediumEdge) {

@@ -393,12 +393,17 @@ void TSiteArchive::addSiteInput(const QString& name, const QString& path, const 
 void TSiteArchive::wantWebSizes(const TLumenfoldPicture* p, TArchiveFindings& findings) {
   // Only the sizes the template asks for today, and only those made for the picture (a small
   // picture skips the larger ones).
+  // The site's database names them with their sizes: they go into its digest.
   const TLumenfoldAlbum* album = p->Album;
+  const bool site = project_.ZipDatabase && site_->Manifest().PublicStaticSite;
   for (int size : site_->Manifest().WebSizes) {
     const QString stored = WebSizeFileName(p->StoredFileName(TGeneratedSize::Medium), size);
     if (stored.isEmpty()) continue;
     const QString file = PathBelow(album->Path, stored);
-    if (!PathExists(file)) continue;
+    bool exists = false;
+    const TFileStamp stamp = OwnFileStamp(file, exists);
+    if (site) addSiteInput(stored, file, stamp, exists);
+    if (!exists) continue;
     if (const QString why = UnpackableReason(album->Path, file, false); !why.isEmpty())
       findings.RefusedFile(why);
     else

@@ -30,7 +30,8 @@ bool IsSiteTemplateFile(const QString& relative);
 // Adds to the public copy of a database the pixel sizes of the generated images (columns
 // thumb_width, thumb_height, medium_width, medium_height, large_width, large_height of table
 // picture; -1 where unknown), read from the files in the album folders named by the source
-// database, and with cameraDetails the shot's details from the originals (columns camera, lens,
+// database (a file unchanged since an earlier run is not read again: imagesizecache.h), and with
+// cameraDetails the shot's details from the originals (columns camera, lens,
 // focal_length, aperture, exposure_time, iso, taken; NULL where unknown or not wanted). The
 // scripts use them for srcset, the viewer and its camera panel. With webSizes (the template's
 // extra web sizes) the column web_images holds those of a picture that exist as JSON

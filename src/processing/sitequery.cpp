@@ -1,11 +1,11 @@
 #include "processing/sitequery.h"
 
-#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QStringList>
 #include <QUrl>
 #include <QUuid>
+#include <algorithm>
 
 TSiteQueryConnection::TSiteQueryConnection(const QString& file)
     : name_(QStringLiteral("lumenfold-pages-%1").arg(QUuid::createUuid().toString())) {
@@ -35,13 +35,34 @@ bool TSiteQueryConnection::run(QSqlQuery& query, const QString& sql, const QVari
 }
 
 QString SiteRelativePath(const QString& directory, const QString& relative, bool encode) {
-  static const QRegularExpression separators(QStringLiteral("[\\\\/]+"));
-  QStringList parts;
-  for (const QString& piece : {directory, relative})
-    for (const QString& part : piece.split(separators)) {
+  // Called for every file of every picture: parts are cut by hand, not by a pattern.
+  QString result;
+  result.reserve(directory.size() + relative.size() + 1);
+  for (const QString& piece : {directory, relative}) {
+    const QStringView whole(piece);
+    qsizetype start = 0;
+    while (start <= whole.size()) {
+      qsizetype end = start;
+      while (end < whole.size() && whole[end] != QLatin1Char('/') &&
+             whole[end] != QLatin1Char('\\'))
+        ++end;
+      const QStringView part = whole.mid(start, end - start);
+      start = end + 1;
       if (part.isEmpty() || part == QLatin1String(".")) continue;
       if (part == QLatin1String("..")) return QString();
-      parts << (encode ? QString::fromLatin1(QUrl::toPercentEncoding(part)) : part);
+      if (!result.isEmpty()) result += QLatin1Char('/');
+      // Letters, digits and "-._~" stay as they are in an address.
+      const bool plain = std::all_of(part.cbegin(), part.cend(), [](QChar c) {
+        return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+               (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
+               (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('-') ||
+               c == QLatin1Char('.') || c == QLatin1Char('_') || c == QLatin1Char('~');
+      });
+      if (encode && !plain)
+        result += QString::fromLatin1(QUrl::toPercentEncoding(part.toString()));
+      else
+        result += part;
     }
-  return parts.join(QLatin1Char('/'));
+  }
+  return result;
 }

@@ -109,6 +109,7 @@ private slots:
   void siteDatabaseFollowsWhatItIsMadeFrom();
   void pageChangesOnlyWhereItShows_data();
   void pageChangesOnlyWhereItShows();
+  void siteDatabaseKeepsTextsNumbersAndWebSizes();
 };
 
 void TestArchiveUpdate::runWithNothingToDoLeavesTheArchiveAlone() {
@@ -274,6 +275,33 @@ void TestArchiveUpdate::pageChangesOnlyWhereItShows() {
     QVERIFY(after[entry["b.jpg"]].contains("Harbour at dawn"));
     QVERIFY(after[entry["album"]].contains("Harbour at dawn"));
   }
+}
+
+// The shot's details and the web sizes reach the site's database with their types, and texts
+// with quotes and backslashes unchanged; a web size changed by hand is seen by the next run.
+void TestArchiveUpdate::siteDatabaseKeepsTextsNumbersAndWebSizes() {
+  if (QStandardPaths::findExecutable("exiftool").isEmpty()) QSKIP("exiftool is not installed");
+  TestEnv env;
+  const QString album = env.makeFolder("photos"), file = env.path("p.lumenfold"),
+                archive = env.path("albums.zip");
+  QVERIFY(WriteTestJpeg(album + "/a.jpg", 2000, 1500));
+  QCOMPARE(QProcess::execute("exiftool",
+                             {"-q", "-overwrite_original", "-Make=", "-Model=Cam \"7\" \\ x",
+                              "-FNumber=2.8", "-FocalLength=50", "-ISO=200", album + "/a.jpg"}),
+           0);
+  QVERIFY(cli({"new", file}) == 0 && cli({"set", file, "ZipFileName=" + archive}) == 0 &&
+          cli({"set", file, "SiteCameraDetails=true"}) == 0 &&
+          cli({"add-album", file, album, "--directory", "trip"}) == 0);
+  QCOMPARE(cli({"process", file, "--zip"}), 0);
+  QCOMPARE(publicColumn(archive, "SELECT camera||'|'||typeof(focal_length)||focal_length||'|'||"
+                                 "aperture||'|'||typeof(iso)||iso||'|'||medium_width||'x'||"
+                                 "medium_height||'|'||web_images FROM picture"),
+           QStringList{"Cam \"7\" \\ x|real50.0|2.8|integer200|800x600|[[1600,1200,"
+                       "\"ps_w1600/m_a.jpg\"],[2000,1500,\"ps_w2560/m_a.jpg\"]]"});
+  QVERIFY(WriteTestJpeg(album + "/ps_w2560/m_a.jpg", 1800, 1350));
+  QCOMPARE(cli({"process", file, "--zip"}), 0);
+  QCOMPARE(publicColumn(archive, "SELECT web_images FROM picture"),
+           QStringList{R"([[1600,1200,"ps_w1600/m_a.jpg"],[1800,1350,"ps_w2560/m_a.jpg"]])"});
 }
 
 QTEST_GUILESS_MAIN(TestArchiveUpdate)

@@ -293,7 +293,14 @@ bool TPageWriter::Write(const TSitePageSink& sink, QString* error) {
                            "data-album-id=\"%2\">")
                 .arg(AlbumPageName(a.Id))
                 .arg(a.Id);
-    home += img(QStringLiteral("thumb"), c_.Cover(a), a.Name, QLatin1String(kCoverSizes), i == 0);
+    QString cover =
+        img(QStringLiteral("thumb"), c_.Cover(a), a.Name, QLatin1String(kCoverSizes), i == 0);
+    // The first cover is the largest image of a phone's first screen; the next one, partly on
+    // that screen, waits for it instead of sharing the line.
+    if (i > 0)
+      cover.replace(QStringLiteral(" loading=\"lazy\""),
+                    QStringLiteral(" loading=\"lazy\" fetchpriority=\"low\""));
+    home += cover;
     home += QStringLiteral("<div class=\"album-text\"><h2 class=\"album-name\">%1</h2>")
                 .arg(esc(a.Name));
     home += para(QStringLiteral("meta"),

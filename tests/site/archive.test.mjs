@@ -177,9 +177,8 @@ describe('gallery unpacked from an archive made by lumenfold-cli', () => {
     await waitLightbox(p, '1 / 2');
     for (const file of ['/db.sqlite', '/vendor/photoswipe.umd.min.js', '/vendor/photoswipe.css'])
       assert.ok(fetched().includes(file), file);
-    // The library's styles come before the site's, which adjust them.
-    assert.deepEqual(await p.$$eval('link[rel=stylesheet]', (links) =>
-      links.map((l) => l.getAttribute('href'))), ['vendor/photoswipe.css', 'style.css']);
+    assert.deepEqual(await p.$$eval('link[rel=stylesheet]', (l) => l.map((e) => e.getAttribute('href'))),
+      ['vendor/photoswipe.css', 'style.css'], 'the library styles first: the site adjusts them');
   });
 
   it('gives an album cover the image nearest its shown size, on the page and when drawn by the script', async () => {
@@ -189,19 +188,14 @@ describe('gallery unpacked from an archive made by lumenfold-cli', () => {
       await p.setViewport({ width: 412, height: 823, deviceScaleFactor: scale });
       await p.evaluateOnNewDocument(() => localStorage.clear());
       await goTo(p, server.url);
-      if (drawn) {
-        // The other language: the script draws the album list from the database.
-        await p.click('button.language[data-language="1"]');
-        await p.waitForFunction(() => document.querySelector('h1')?.textContent === 'Alben',
-          { polling: 50 });
-      }
-      await p.waitForFunction(() => document.querySelector('img.thumb')?.complete, { polling: 50 });
+      if (drawn) await p.click('button.language[data-language="1"]'); // drawn from the database
+      await p.waitForFunction((d) => document.querySelector('h1').textContent === (d ? 'Alben' : 'Albums') &&
+        document.querySelector('img.thumb').complete, { polling: 50 }, drawn);
       chosen.push(await p.$eval('a.album-link img', (img) => new URL(img.currentSrc).pathname));
       await p.close();
     }
     // 394 CSS pixels at 1.75 need 690: the cover size, not the medium image; at 3 the medium.
-    assert.deepEqual(chosen, ['/harbour/ps_w700/m_a-shown.jpg', '/harbour/ps_w700/m_a-shown.jpg',
-      '/harbour/ps_medium/m_a-shown.jpg']);
+    assert.deepEqual(chosen, ['w700', 'w700', 'medium'].map((s) => `/harbour/ps_${s}/m_a-shown.jpg`));
   });
 
   it('shows the camera details and offers the download the project allows', async () => {

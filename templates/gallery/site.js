@@ -1058,7 +1058,8 @@
     }
     if (!window.PhotoSwipe) {
       // Opened once the library is there, if the address still asks for a picture of this page
-      // (Back may have been pressed meanwhile); without the library the picture's own page.
+      // (Back may have been pressed meanwhile); without the library a click leads to the
+      // picture's own page.
       loadViewerLibrary().then(
         () => {
           const now = currentRoute();
@@ -1066,7 +1067,9 @@
             showPhoto(now.photo, false);
         },
         () => {
-          if (state.shown === shown && currentRoute().photo === id && state.pages)
+          // After a click only: the picture's page opens the viewer itself, and would load
+          // itself again and again.
+          if (pushed && state.pages && state.shown === shown && currentRoute().photo === id)
             location.href = photoHref(shown.key, id);
         }
       );

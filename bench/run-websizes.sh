@@ -2,8 +2,8 @@
 # Cost of the site template's extra web sizes: "lumenfold-cli process --all" on ~18 MP photos
 # (bench/photos.sh) with the default settings (medium 800 x 768, thumbnail 200 x 150, no large
 # images) and no site template against the same run with the gallery template chosen, whose template.json asks for
-# 1600 and 2560 pixels on the long edge. Best of REPS runs, CPU (all threads) and wall time; then
-# each stage of a picture (decodes, resamples, encodes) timed alone (bench_webstages).
+# 700 (covers), 1600 and 2560 pixels on the long edge. Best of REPS runs, CPU (all threads) and
+# wall time; then each stage of a picture (decodes, resamples, encodes) timed alone (bench_webstages).
 #   bench/run-websizes.sh [build folder] [reps] [jobs]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -45,7 +45,7 @@ read -r w1 c1 < <(best_of "$cli" process "$project" --albums 1 --all --jobs "$jo
 ls "$work"/album/ps_w2560/*.jpg >/dev/null 2>&1 || { echo "no 2560-pixel images were made"; exit 1; }
 
 echo "== $n originals of ~18 MP, --jobs $jobs; per picture, wall / CPU in ms (best of $reps)"
-printf '  default job: %s / %s   with web sizes 1600 and 2560: %s / %s\n' \
+printf '  default job: %s / %s   with the gallery web sizes: %s / %s\n' \
   "$(per "$w0" "$n")" "$(per "$c0" "$n")" "$(per "$w1" "$n")" "$(per "$c1" "$n")"
 printf '  with web sizes / default: CPU %sx, wall %sx  [target <= 1.35]\n' \
   "$(ratio "$c1" "$c0")" "$(ratio "$w1" "$w0")"

@@ -181,10 +181,13 @@ QString WebSizeFileName(const QString& mediumFileName, int size) {
 QList<int> WebSizeEdges(const QList<int>& sizes, QSize picture, int mediumEdge) {
   const int edge = std::max(picture.width(), picture.height());
   QList<int> edges;
-  int previous = mediumEdge;
+  int previous = 0;
   for (int size : sizes) {
     const int made = std::min(size, edge);
-    if (made > previous) {
+    // A size below the medium image (the covers') is made at most at the picture's size; one
+    // above it must be larger than the medium image too.
+    const int floor = size < mediumEdge ? previous : std::max(previous, mediumEdge);
+    if (made > floor) {
       edges << made;
       previous = made;
     } else {

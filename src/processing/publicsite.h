@@ -2,11 +2,12 @@
 // Public static sites. A site template may declare in the file "template.json" of its folder
 // that it is a static site, which hands the whole packed database to every visitor:
 //
-//   { "publicStaticSite": true, "includeOriginals": false, "webSizes": [1600, 2560] }
+//   { "publicStaticSite": true, "includeOriginals": false, "webSizes": [700, 1600, 2560] }
 //
 // "webSizes" asks every run for images of those pixels on the long edge besides the medium
-// image, made like it (its signature, quality and metadata) into the album's folder "ps_w<size>"
-// under the medium image's file name, and packed with it (see WebSizeFiles).
+// image (larger ones for the viewer, a smaller one for the album covers), made like it (its
+// signature, quality and metadata) into the album's folder "ps_w<size>" under the medium image's
+// file name, and packed with it (see WebSizeFiles).
 //
 // For such a template the run packs a public copy of the database (no private albums and their
 // pictures, no private or deleted pictures, none of their category links, no category that only
@@ -52,9 +53,11 @@ QList<int> TemplateWebSizes(const QString& templatesFolder, const QString& name)
 QString WebSizeFileName(const QString& mediumFileName, int size);
 
 // The long edges of the extra web sizes a picture of that (oriented, cropped) size gets, given
-// its medium image's long edge: a size is never larger than the picture; a size that would not
-// be larger than the medium image or the size before it is skipped, so a picture smaller than
-// a size gets that size once, at its own size, and none above it. 0 marks a skipped size.
+// its medium image's long edge: a size is never larger than the picture; a size below the
+// medium image (for the album covers, shown smaller) is skipped only where the picture is no
+// larger than the medium image; a size above that would not be larger than the medium image or
+// the size before it is skipped, so a picture smaller than a size gets that size once, at its
+// own size, and none above it. 0 marks a skipped size.
 QList<int> WebSizeEdges(const QList<int>& sizes, QSize picture, int mediumEdge);
 
 // True when the picture has the file of every extra web size it gets (WebSizeEdges of its

@@ -68,8 +68,9 @@ private:
   QStringList addresses_; // of every page, for the sitemap
 };
 
-// The image in the sizes the browser may choose from: a tile or cover the thumbnail and the
-// medium image, a picture's page the medium image and the extra web sizes. Width and height
+// The image in the sizes the browser may choose from: a tile or cover the thumbnail, the web
+// sizes below the medium image and the medium image, a picture's page the medium image and the
+// larger web sizes. Width and height
 // keep the page from moving when the image arrives.
 QString TPageWriter::img(const QString& cls, const TSitePicture& p, const QString& alt,
                          const QString& sizes, bool first) const {
@@ -81,9 +82,13 @@ QString TPageWriter::img(const QString& cls, const TSitePicture& p, const QStrin
   if (main.Width > 0 && main.Height > 0)
     html += QStringLiteral(" width=\"%1\" height=\"%2\"").arg(main.Width).arg(main.Height);
   std::vector<const TSiteImage*> choices;
-  if (thumb)
-    choices = {&p.Thumb, &p.Medium};
-  else {
+  if (thumb) {
+    // Between the thumbnail and the medium image: the web sizes made for covers.
+    choices = {&p.Thumb};
+    for (const TSiteImage& web : p.Web)
+      if (web.Width < p.Medium.Width) choices.push_back(&web);
+    choices.push_back(&p.Medium);
+  } else {
     choices = {&p.Medium};
     for (const TSiteImage& web : p.Web)
       choices.push_back(&web);
@@ -103,6 +108,12 @@ QString TPageWriter::img(const QString& cls, const TSitePicture& p, const QStrin
                 : QStringLiteral(" loading=\"lazy\" decoding=\"async\">");
   return html;
 }
+
+// The width of an album's cover as the style sheet lays out the album list: one column below
+// 553 CSS pixels, two below 849 (the page's margins are 2 % of the width there), at most 340
+// pixels beyond. It lets a phone take the cover size below the medium image. site.js has the
+// same.
+constexpr const char* kCoverSizes = "(max-width: 552px) 96vw, (max-width: 848px) 47vw, 340px";
 
 // How many tiles an album or category page holds as HTML; the scripts add the others.
 constexpr size_t kStaticTiles = 240;
@@ -282,8 +293,14 @@ bool TPageWriter::Write(const TSitePageSink& sink, QString* error) {
                            "data-album-id=\"%2\">")
                 .arg(AlbumPageName(a.Id))
                 .arg(a.Id);
-    home += img(QStringLiteral("thumb"), c_.Cover(a), a.Name,
-                QStringLiteral("(max-width: 600px) 100vw, 340px"), i == 0);
+    QString cover =
+        img(QStringLiteral("thumb"), c_.Cover(a), a.Name, QLatin1String(kCoverSizes), i == 0);
+    // The first cover is the largest image of a phone's first screen; the next one, partly on
+    // that screen, waits for it instead of sharing the line.
+    if (i > 0)
+      cover.replace(QStringLiteral(" loading=\"lazy\""),
+                    QStringLiteral(" loading=\"lazy\" fetchpriority=\"low\""));
+    home += cover;
     home += QStringLiteral("<div class=\"album-text\"><h2 class=\"album-name\">%1</h2>")
                 .arg(esc(a.Name));
     home += para(QStringLiteral("meta"),

@@ -124,18 +124,21 @@ bool AddWebImageDetails(const QString& publicDatabase, const QString& sourceData
       // No such file or none readable: the size stays unknown.
       if (!folder.isEmpty() && !relative.isEmpty()) s.size[k] = cache->Size(relative);
     }
-    // The extra web sizes that exist, each larger than the one before it (a file a size left
-    // behind when the picture became smaller is not named).
+    // The extra web sizes that exist, each larger than the one before it, those above the
+    // medium image larger than it too (a file a size left behind when the picture became
+    // smaller is not named).
     QJsonArray web;
     const QString medium = SiteRelativePath(QString(), q.value(3).toString(), false);
-    int edge = std::max(s.size[1].width(), s.size[1].height());
+    const int mediumEdge = std::max(s.size[1].width(), s.size[1].height());
+    int edge = 0;
     for (int size : webSizes) {
       const QString relative = WebSizeFileName(medium, size);
-      if (folder.isEmpty() || relative.isEmpty() || edge <= 0) break;
+      if (folder.isEmpty() || relative.isEmpty() || mediumEdge <= 0) break;
       const QSize made = cache->Size(relative);
       if (!made.isValid()) continue; // not made for this picture
       const int longEdge = std::max(made.width(), made.height());
-      if (longEdge <= edge || longEdge > size) continue;
+      const int floor = size < mediumEdge ? edge : std::max(edge, mediumEdge);
+      if (longEdge <= floor || longEdge > size) continue;
       web.append(QJsonArray{made.width(), made.height(), relative});
       edge = longEdge;
     }

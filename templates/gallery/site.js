@@ -237,6 +237,7 @@
     const thumbSize = thumbW > 0 && thumbH > 0 ? [thumbW, thumbH] : null;
     // The viewer chooses among all web sizes whose pixel sizes are known, up to the large one.
     const sources = [];
+    const coverSizes = [];
     if (thumbSize) sources.push([thumb, thumbW]);
     if (bigSize) sources.push([big, mediumW]);
     let largest = bigSize;
@@ -252,8 +253,11 @@
         list = [];
       }
       for (const [w, h, file] of Array.isArray(list) ? list : []) {
-        const url = w > largest[0] && typeof file === 'string' ? siteUrl(dir, file) : null;
+        const url = typeof file === 'string' ? siteUrl(dir, file) : null;
         if (!url) continue;
+        // A size below the medium image is the covers' (between thumbnail and medium).
+        if (w < mediumW && thumbSize && w > thumbW) coverSizes.push([url, w]);
+        if (w <= largest[0]) continue;
         sources.push([url, w]);
         largest = [w, h];
       }
@@ -272,6 +276,7 @@
       big: big || thumb,
       bigSize,
       srcset,
+      coverSizes,
       largest,
       largeFile: largeSize > 0 ? siteUrl(dir, largeFile) : null,
       camera: camera.some((v) => v !== null && v !== undefined && v !== '') ? camera : null,
@@ -599,8 +604,13 @@
     return heading;
   }
 
+  // The width of an album's cover in the album list (see .albums in style.css): one column
+  // below 553 CSS pixels, two below 849, at most 340 pixels beyond. The program's pages say the
+  // same.
+  const COVER_SIZES = '(max-width: 552px) 96vw, (max-width: 848px) 47vw, 340px';
+
   // An image that loads when it comes near the window, or at once when eager. With sizes the
-  // browser picks the thumbnail or the medium image, whichever fits the shown size.
+  // browser picks the thumbnail, a cover size or the medium image, whichever fits the shown size.
   function thumbImage(picture, alt, eager, sizes) {
     const img = el('img', 'thumb');
     img.loading = eager ? 'eager' : 'lazy';
@@ -613,8 +623,9 @@
       img.height = size[1];
     }
     if (large && picture.thumbSize && picture.bigSize && picture.bigSize[0] > picture.thumbSize[0]) {
-      img.srcset = picture.thumb + ' ' + picture.thumbSize[0] + 'w, ' + picture.big + ' ' +
-        picture.bigSize[0] + 'w';
+      const choices = [[picture.thumb, picture.thumbSize[0]], ...picture.coverSizes,
+        [picture.big, picture.bigSize[0]]];
+      img.srcset = choices.map(([url, w]) => url + ' ' + w + 'w').join(', ');
       img.sizes = sizes;
     }
     img.src = large ? picture.big : picture.thumb;
@@ -654,7 +665,7 @@
       link.href = albumHref(album.id);
       link.dataset.albumId = String(album.id);
       const name = albumName(album);
-      link.append(thumbImage(album.cover, name, index < 4, '(max-width: 600px) 100vw, 340px'));
+      link.append(thumbImage(album.cover, name, index < 4, COVER_SIZES));
       const text = el('div', 'album-text');
       text.append(el('h2', 'album-name', name));
       const meta = [dateText(album.date), countText(album.count)].filter((s) => s);
@@ -998,6 +1009,39 @@
     if (!done) throw new Error('copy refused');
   }
 
+  // The viewer's library and its styles, loaded when the viewer first opens: no page's first
+  // screen waits for them. The styles go before the site's own, which adjust them.
+  let viewerLibrary = null;
+  function loadViewerLibrary() {
+    if (window.PhotoSwipe) return Promise.resolve();
+    if (!viewerLibrary) {
+      const load = (node, what) =>
+        new Promise((resolve, reject) => {
+          node.onload = resolve;
+          node.onerror = () => {
+            node.remove();
+            reject(new Error(what + ' cannot be loaded'));
+          };
+        });
+      const styles = document.createElement('link');
+      styles.rel = 'stylesheet';
+      styles.href = 'vendor/photoswipe.css';
+      const script = document.createElement('script');
+      script.src = 'vendor/photoswipe.umd.min.js';
+      const loaded = Promise.all([
+        load(styles, styles.getAttribute('href')),
+        load(script, script.getAttribute('src')),
+      ]);
+      document.head.insertBefore(styles, document.head.querySelector('link[href="style.css"]'));
+      document.head.append(script);
+      viewerLibrary = loaded.catch((error) => {
+        viewerLibrary = null; // a later opening tries again
+        throw error;
+      });
+    }
+    return viewerLibrary;
+  }
+
   // Shows the picture of the shown page in the viewer; pushed: a new address for it (a click on
   // a tile), so that Back closes the viewer before it leaves the page.
   function showPhoto(id, pushed) {
@@ -1010,6 +1054,25 @@
     if (pushed) history.pushState({ lightbox: true }, '', address);
     if (state.lightbox) {
       if (state.lightbox.currIndex !== index) state.lightbox.goTo(index);
+      return;
+    }
+    if (!window.PhotoSwipe) {
+      // Opened once the library is there, if the address still asks for a picture of this page
+      // (Back may have been pressed meanwhile); without the library a click leads to the
+      // picture's own page.
+      loadViewerLibrary().then(
+        () => {
+          const now = currentRoute();
+          if (state.shown === shown && !state.lightbox && now.photo !== null)
+            showPhoto(now.photo, false);
+        },
+        () => {
+          // After a click only: the picture's page opens the viewer itself, and would load
+          // itself again and again.
+          if (pushed && state.pages && state.shown === shown && currentRoute().photo === id)
+            location.href = photoHref(shown.key, id);
+        }
+      );
       return;
     }
     openLightbox(pictures, index, shown);
@@ -1365,6 +1428,7 @@
         if (state.model || !link) return;
         if (event.button !== 0 || event.metaKey || event.ctrlKey || event.shiftKey) return;
         event.preventDefault();
+        loadViewerLibrary().catch(() => {}); // beside the database; awaited by showPhoto
         loadModel().then(
           () => showPhoto(Number(link.dataset.pictureId), true),
           () => {

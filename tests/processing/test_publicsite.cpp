@@ -196,19 +196,23 @@ void TestPublicSite::webSizeEdgesNeverEnlarge_data() {
   QTest::addColumn<QSize>("picture");
   QTest::addColumn<int>("medium");
   QTest::addColumn<QList<int>>("edges");
-  QTest::newRow("large photo") << QSize(5640, 3172) << 800 << QList<int>{1600, 2560};
-  QTest::newRow("portrait") << QSize(2000, 3000) << 768 << QList<int>{1600, 2560};
-  QTest::newRow("between the sizes") << QSize(2000, 1333) << 800 << QList<int>{1600, 2000};
-  QTest::newRow("exactly the first") << QSize(1600, 1067) << 800 << QList<int>{1600, 0};
-  QTest::newRow("one above the medium") << QSize(801, 600) << 800 << QList<int>{801, 0};
-  QTest::newRow("the medium's size") << QSize(800, 600) << 800 << QList<int>{0, 0};
+  QTest::newRow("large photo") << QSize(5640, 3172) << 800 << QList<int>{700, 1600, 2560};
+  QTest::newRow("portrait") << QSize(2000, 3000) << 768 << QList<int>{700, 1600, 2560};
+  QTest::newRow("between the sizes") << QSize(2000, 1333) << 800 << QList<int>{700, 1600, 2000};
+  QTest::newRow("exactly the first") << QSize(1600, 1067) << 800 << QList<int>{700, 1600, 0};
+  QTest::newRow("one above the medium") << QSize(801, 600) << 800 << QList<int>{700, 801, 0};
+  QTest::newRow("the medium's size") << QSize(800, 600) << 800 << QList<int>{700, 0, 0};
+  // The size below the medium image (the covers') is never the medium's nor enlarged.
+  QTest::newRow("the cover's size") << QSize(700, 500) << 700 << QList<int>{0, 0, 0};
+  QTest::newRow("small, medium enlarged") << QSize(600, 400) << 800 << QList<int>{600, 0, 0};
+  QTest::newRow("no medium image") << QSize(2000, 1333) << 0 << QList<int>{700, 1600, 2000};
 }
 
 void TestPublicSite::webSizeEdgesNeverEnlarge() {
   QFETCH(QSize, picture);
   QFETCH(int, medium);
   QFETCH(QList<int>, edges);
-  QCOMPARE(WebSizeEdges({1600, 2560}, picture, medium), edges);
+  QCOMPARE(WebSizeEdges({700, 1600, 2560}, picture, medium), edges);
 }
 
 void TestPublicSite::templateNameLeadingElsewhereHasNoManifest() {

@@ -54,6 +54,8 @@ describe('gallery unpacked from an archive made by lumenfold-cli', () => {
       'harbour/ps_w1600/m_a-shown.jpg',
       'harbour/ps_w1600/m_d-shown.jpg',
       'harbour/ps_w2560/m_a-shown.jpg',
+      'harbour/ps_w700/m_a-shown.jpg',
+      'harbour/ps_w700/m_d-shown.jpg',
     ]);
     // Made on disk for every picture, never enlarged: a 960-pixel photo gets the first size at
     // its own size and not the second; a private picture's sizes stay out of the archive.
@@ -162,7 +164,7 @@ describe('gallery unpacked from an archive made by lumenfold-cli', () => {
       `${SITE_ADDRESS}photo-${ids[0]}.html`, `${SITE_ADDRESS}harbour/ps_medium/m_a-shown.jpg`]);
   });
 
-  it('loads the database only when a feature needs it', async () => {
+  it('loads the database and the viewer library only when a feature needs them', async () => {
     const p = await openPage(browser);
     pages.push(p);
     await p.evaluateOnNewDocument(() => localStorage.clear()); // the first language
@@ -170,10 +172,30 @@ describe('gallery unpacked from an archive made by lumenfold-cli', () => {
     const fetched = () => server.requests.slice(first);
     await goTo(p, server.url);
     await goTo(p, server.url + 'album-2.html');
-    assert.ok(!fetched().some((r) => /db\.sqlite|sql-wasm/.test(r)), fetched().join(' '));
+    assert.ok(!fetched().some((r) => /db\.sqlite|sql-wasm|photoswipe/.test(r)), fetched().join(' '));
     await p.click('a.tile-link');
     await waitLightbox(p, '1 / 2');
-    assert.ok(fetched().includes('/db.sqlite'));
+    for (const file of ['/db.sqlite', '/vendor/photoswipe.umd.min.js', '/vendor/photoswipe.css'])
+      assert.ok(fetched().includes(file), file);
+    assert.deepEqual(await p.$$eval('link[rel=stylesheet]', (l) => l.map((e) => e.getAttribute('href'))),
+      ['vendor/photoswipe.css', 'style.css'], 'the library styles first: the site adjusts them');
+  });
+
+  it('gives an album cover the image nearest its shown size, on the page and when drawn by the script', async () => {
+    const chosen = [];
+    for (const [scale, drawn] of [[1.75, false], [1.75, true], [3, false]]) {
+      const p = await openPage(browser, 412, 823);
+      await p.setViewport({ width: 412, height: 823, deviceScaleFactor: scale });
+      await p.evaluateOnNewDocument(() => localStorage.clear());
+      await goTo(p, server.url);
+      if (drawn) await p.click('button.language[data-language="1"]'); // drawn from the database
+      await p.waitForFunction((d) => document.querySelector('h1').textContent === (d ? 'Alben' : 'Albums') &&
+        document.querySelector('img.thumb').complete, { polling: 50 }, drawn);
+      chosen.push(await p.$eval('a.album-link img', (img) => new URL(img.currentSrc).pathname));
+      await p.close();
+    }
+    // 394 CSS pixels at 1.75 need 690: the cover size, not the medium image; at 3 the medium.
+    assert.deepEqual(chosen, ['w700', 'w700', 'medium'].map((s) => `/harbour/ps_${s}/m_a-shown.jpg`));
   });
 
   it('shows the camera details and offers the download the project allows', async () => {

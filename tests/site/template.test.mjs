@@ -46,7 +46,7 @@ test('the template folder holds its previews, description, manifest and server n
   assert.match(readFileSync(join(galleryFolder, '.htaccess'), 'utf8'),
     /^AddType application\/wasm \.wasm$/m);
   assert.deepEqual(JSON.parse(readFileSync(join(galleryFolder, 'template.json'), 'utf8')),
-    { publicStaticSite: true, includeOriginals: false, webSizes: [1600, 2560] });
+    { publicStaticSite: true, includeOriginals: false, webSizes: [700, 1600, 2560] });
   const settings = JSON.parse(readFileSync(join(galleryFolder, 'settings.json'), 'utf8'));
   assert.equal(settings.languages.length, 2);
   // The page loads only files of its own folder.

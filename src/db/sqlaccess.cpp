@@ -20,11 +20,19 @@ QReadWriteLock connectionStringLock;
 QString currentConnectionString;
 QAtomicInteger<int> connectionCounter;
 
+// A statement prepared on a connection, kept for the next TSqlStatement of the same text.
+struct PreparedStatement {
+  std::unique_ptr<QSqlQuery> query; // empty while a TSqlStatement has borrowed it
+  int placeholders = 0;
+};
+
 // One open connection of the calling thread.
 struct ThreadConnection {
   QString name;
   int depth = 0;       // nesting of TSqlTransaction guards
   bool failed = false; // a statement failed inside the open transaction
+  // By catalogue text (its address: the catalogue's texts are constants).
+  std::map<const char*, PreparedStatement> prepared;
 };
 
 struct ThreadConnections {
@@ -32,7 +40,7 @@ struct ThreadConnections {
   ~ThreadConnections() { closeAll(); }
   void close(std::map<QString, ThreadConnection>::iterator it) {
     const QString name = it->second.name;
-    byString.erase(it);
+    byString.erase(it); // its prepared statements go before the connection is closed
     {
       QSqlDatabase db = QSqlDatabase::database(name, false);
       if (db.isOpen()) {
@@ -103,7 +111,7 @@ ThreadConnection& threadConnection(const QString& connectionString) {
   ThreadConnection c;
   c.name = QStringLiteral("lumenfold-%1").arg(connectionCounter.fetchAndAddRelaxed(1));
   openDatabase(connectionString, c.name);
-  return threadConnections.byString.emplace(connectionString, c).first->second;
+  return threadConnections.byString.emplace(connectionString, std::move(c)).first->second;
 }
 
 QSqlDatabase database(const QString& connectionString) {
@@ -294,6 +302,89 @@ int AllocateId(const QString& connectionString, const char* maxStatement) {
   const int max = q->Eof() ? 0 : q->FirstAsInteger();
   CloseQuery(q);
   return max + 1;
+}
+
+QString PreparedSqlText(const char* catalogueText, int* placeholders) {
+  QString out;
+  int count = 0;
+  for (const char* p = catalogueText; *p; ++p) {
+    if (p[0] == '\'' && p[1] == '%' && p[2] == 's' && p[3] == '\'') {
+      out += QLatin1Char('?');
+      p += 3;
+      ++count;
+    } else if (p[0] == '%' && (p[1] == 'd' || p[1] == 's')) {
+      out += QLatin1Char('?');
+      ++p;
+      ++count;
+    } else {
+      out += QLatin1Char(*p);
+    }
+  }
+  if (placeholders) *placeholders = count;
+  return out;
+}
+
+TSqlStatement::TSqlStatement(const QString& connectionString, const char* catalogueText)
+    : connection_(connectionString), text_(catalogueText) {
+  try {
+    ThreadConnection& c = threadConnection(connectionString);
+    connectionName_ = c.name;
+    PreparedStatement& kept = c.prepared[catalogueText];
+    if (kept.query) {
+      query_ = std::move(kept.query);
+      placeholders_ = kept.placeholders;
+      return;
+    }
+    auto query = std::make_unique<QSqlQuery>(database(connectionString));
+    if (!query->prepare(adaptStatement(PreparedSqlText(catalogueText, &placeholders_))))
+      throw TSqlError(errorText(query->lastError()));
+    query_ = std::move(query);
+  } catch (const std::exception& e) {
+    problem_ = TextOf(e);
+  }
+}
+
+TSqlStatement::~TSqlStatement() {
+  if (!query_) return;
+  query_->finish();
+  // Back to the connection it was prepared on, unless that was closed in the meantime or a
+  // nested copy went back first.
+  auto it = threadConnections.byString.find(connection_);
+  if (it == threadConnections.byString.end() || it->second.name != connectionName_) return;
+  PreparedStatement& kept = it->second.prepared[text_];
+  if (kept.query) return;
+  kept.query = std::move(query_);
+  kept.placeholders = placeholders_;
+}
+
+int TSqlStatement::Exec(const std::vector<SqlArg>& values) {
+  try {
+    if (!query_)
+      throw TSqlError(problem_.isEmpty() ? QStringLiteral("The statement could not be prepared.")
+                                         : problem_);
+    if (qsizetype(values.size()) != placeholders_)
+      throw TSqlError(QStringLiteral("The statement takes %1 values, not %2.")
+                          .arg(placeholders_)
+                          .arg(values.size()));
+    for (int i = 0; i < placeholders_; ++i) {
+      if (const qint64* v = std::get_if<qint64>(&values[size_t(i)])) {
+        query_->bindValue(i, QVariant(qlonglong(*v)));
+      } else {
+        // An empty text is stored as one, as a quoted literal was: never as NULL.
+        const QString& text = std::get<QString>(values[size_t(i)]);
+        query_->bindValue(i, text.isNull() ? QVariant(QString(QLatin1String(""))) : text);
+      }
+    }
+    if (!query_->exec()) throw TSqlError(errorText(query_->lastError()));
+    const int rows = query_->numRowsAffected();
+    query_->finish();
+    return rows;
+  } catch (const std::exception& e) {
+    if (query_) query_->finish();
+    markFailed(connection_);
+    report(kExecSqlError, TextOf(e));
+    return -1;
+  }
 }
 
 TSqlTransaction::TSqlTransaction(const QString& connectionString) : connection_(connectionString) {

@@ -12,19 +12,18 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-namespace {
-
-// The category of that title, letter case ignored; nullptr when there is none.
-TLumenfoldCategory* categoryTitled(const TLumenfoldProject& project, const QString& title) {
-  const QString key = title.toCaseFolded();
+TCaptionCategories::TCaptionCategories(TLumenfoldProject& project) : project_(project) {
   for (int i = 0; i < project.Categories.Count(); ++i) {
-    TLumenfoldCategory* c = project.Categories.Categories(i);
-    if (c && c->Title.trimmed().toCaseFolded() == key) return c;
+    const TLumenfoldCategory* c = project.Categories.Categories(i);
+    if (!c) continue;
+    const QString key = c->Title.trimmed().toCaseFolded();
+    if (!idByKey_.contains(key)) idByKey_.insert(key, QString::number(c->Id));
   }
-  return nullptr;
 }
 
-TLumenfoldCategory* makeCategory(TLumenfoldProject& project, const QString& title) {
+QString TCaptionCategories::IdOf(const QString& title, QStringList* created) {
+  const QString key = title.toCaseFolded();
+  if (const auto it = idByKey_.constFind(key); it != idByKey_.constEnd()) return *it;
   auto* category = new TLumenfoldCategory;
   category->Title = title;
   category->Title2 = title;
@@ -32,13 +31,12 @@ TLumenfoldCategory* makeCategory(TLumenfoldProject& project, const QString& titl
   category->Description2.clear();
   if (!category->Insert()) {
     delete category;
-    return nullptr;
+    return {};
   }
-  project.Categories.Add(title, category);
-  return category;
+  project_.Categories.Add(title, category);
+  if (created) created->append(title);
+  return *idByKey_.insert(key, QString::number(category->Id));
 }
-
-} // namespace
 
 QStringList SiteLanguageCodes(const TLumenfoldProject& project) {
   QStringList codes{QString(), QString()};
@@ -68,7 +66,7 @@ bool CaptionsReplaceTitles(const TLumenfoldPicture& picture, const TEmbeddedCapt
   return replaces(picture.Title, captions.Title) || replaces(picture.Title2, captions.Title2);
 }
 
-bool ApplyEmbeddedCaptions(TLumenfoldProject& project, TLumenfoldPicture& picture,
+bool ApplyEmbeddedCaptions(TCaptionCategories& categories, TLumenfoldPicture& picture,
                            const TEmbeddedCaptions& captions, bool replaceTitles,
                            QStringList* created) {
   bool titles = false;
@@ -80,22 +78,16 @@ bool ApplyEmbeddedCaptions(TLumenfoldProject& project, TLumenfoldPicture& pictur
   };
   take(picture.Title, captions.Title);
   take(picture.Title2, captions.Title2);
-  bool categories = false;
+  bool linked = false;
   for (const QString& keyword : captions.Keywords) {
-    TLumenfoldCategory* category = categoryTitled(project, keyword);
-    if (!category) {
-      category = makeCategory(project, keyword);
-      if (!category) continue; // the failure has been shown
-      if (created) created->append(keyword);
-    }
-    const QString id = QString::number(category->Id);
-    if (picture.CategoryIds.contains(id)) continue;
+    const QString id = categories.IdOf(keyword, created);
+    if (id.isEmpty() || picture.CategoryIds.contains(id)) continue; // a failure has been shown
     picture.CategoryIds.append(id);
-    categories = true;
+    linked = true;
   }
   if (titles) picture.SetModified(true);
-  if (titles || categories) picture.SetDirty(true);
-  return titles || categories;
+  if (titles || linked) picture.SetDirty(true);
+  return titles || linked;
 }
 
 QStringList TReadCaptionsResult::Summary() const {
@@ -136,9 +128,10 @@ TReadCaptionsResult ReadCaptionsIntoPictures(TLumenfoldProject& project,
                        "their files. Replace them with the files' titles?")
             .arg(replacing));
   if (!replace) result.TitlesKept = replacing;
+  TCaptionCategories categories(project);
   for (int i = 0; i < pictures.size(); ++i)
     if (pictures[i] &&
-        ApplyEmbeddedCaptions(project, *pictures[i], read[i], replace, &result.NewCategories))
+        ApplyEmbeddedCaptions(categories, *pictures[i], read[i], replace, &result.NewCategories))
       ++result.Changed;
   return result;
 }

@@ -7,6 +7,7 @@
 // Threads: user-interface thread only (categories are created and saved on the way).
 #include "util/imaging/embeddedcaptions.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -26,11 +27,26 @@ TEmbeddedCaptions ReadPictureCaptions(const TLumenfoldProject& project,
 // non-empty text).
 bool CaptionsReplaceTitles(const TLumenfoldPicture& picture, const TEmbeddedCaptions& captions);
 
+// The project's categories by title (letter case ignored), looked up once for a run over many
+// pictures. A category it has to make is saved at once and added to the project.
+class TCaptionCategories {
+public:
+  explicit TCaptionCategories(TLumenfoldProject& project);
+  // The id (as pictures hold it) of the category of that title, made when the project has none
+  // (its title is then appended to created); empty when it could not be saved (the failure has
+  // been shown).
+  QString IdOf(const QString& title, QStringList* created);
+
+private:
+  TLumenfoldProject& project_;
+  QHash<QString, QString> idByKey_;
+};
+
 // Takes the captions into the picture: empty titles are filled, set ones replaced only when
-// replaceTitles; each keyword links the category of that title (letter case ignored), made and
-// saved when there is none (its name is appended to created). The picture is marked unsaved (and
-// to be processed when a title changed). Returns whether the picture changed.
-bool ApplyEmbeddedCaptions(TLumenfoldProject& project, TLumenfoldPicture& picture,
+// replaceTitles; each keyword links the category of that title, made and saved when there is
+// none (its name is appended to created). The picture is marked unsaved (and to be processed
+// when a title changed). Returns whether the picture changed.
+bool ApplyEmbeddedCaptions(TCaptionCategories& categories, TLumenfoldPicture& picture,
                            const TEmbeddedCaptions& captions, bool replaceTitles,
                            QStringList* created = nullptr);
 

@@ -12,7 +12,9 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
+#include <QSqlResult>
 #include <map>
+#include <sqlite3.h>
 
 namespace {
 
@@ -23,6 +25,7 @@ QAtomicInteger<int> connectionCounter;
 // A statement prepared on a connection, kept for the next TSqlStatement of the same text.
 struct PreparedStatement {
   std::unique_ptr<QSqlQuery> query; // empty while a TSqlStatement has borrowed it
+  sqlite3_stmt* native = nullptr;
   int placeholders = 0;
 };
 
@@ -141,6 +144,48 @@ void report(const char* fixedText, const QString& message) {
   const QString text = QString::fromLatin1(fixedText) + QStringLiteral("\r\n") + message;
   lastSqlError = text;
   Prompt()->error(text);
+}
+
+// The SQLite statement the driver prepared, when the connection is an SQLite one and the
+// statement has as many parameters as the catalogue text has placeholders; else nullptr (the
+// driver's own binding is used).
+sqlite3_stmt* nativeStatement(const QSqlDatabase& db, const QSqlQuery& query, int placeholders) {
+  if (db.driverName() != QLatin1String("QSQLITE") || !query.result()) return nullptr;
+  const QVariant handle = query.result()->handle();
+  if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3_stmt*") != 0) return nullptr;
+  sqlite3_stmt* statement = *static_cast<sqlite3_stmt* const*>(handle.constData());
+  if (!statement || sqlite3_bind_parameter_count(statement) != placeholders) return nullptr;
+  return statement;
+}
+
+// Binds every value and runs the statement once; the rows it changed. Raises TSqlError.
+int execNative(sqlite3_stmt* statement, const std::vector<SqlArg>& values) {
+  sqlite3* db = sqlite3_db_handle(statement);
+  sqlite3_reset(statement);
+  sqlite3_clear_bindings(statement);
+  for (size_t i = 0; i < values.size(); ++i) {
+    const int at = int(i) + 1;
+    int rc;
+    if (const qint64* v = std::get_if<qint64>(&values[i])) {
+      rc = sqlite3_bind_int64(statement, at, *v);
+    } else {
+      // An empty text is stored as one, as a quoted literal was: never as NULL.
+      const QString& text = std::get<QString>(values[i]);
+      rc = sqlite3_bind_text16(statement, at,
+                               text.isNull() ? static_cast<const void*>(u"") : text.utf16(),
+                               int(text.size() * 2), SQLITE_TRANSIENT);
+    }
+    if (rc != SQLITE_OK) throw TSqlError(QString::fromUtf8(sqlite3_errmsg(db)));
+  }
+  const int rc = sqlite3_step(statement);
+  if (rc != SQLITE_DONE && rc != SQLITE_ROW) {
+    const QString message = QString::fromUtf8(sqlite3_errmsg(db));
+    sqlite3_reset(statement);
+    throw TSqlError(message);
+  }
+  const int rows = sqlite3_changes(db);
+  sqlite3_reset(statement);
+  return rows;
 }
 
 } // namespace
@@ -332,12 +377,15 @@ TSqlStatement::TSqlStatement(const QString& connectionString, const char* catalo
     PreparedStatement& kept = c.prepared[catalogueText];
     if (kept.query) {
       query_ = std::move(kept.query);
+      native_ = kept.native;
       placeholders_ = kept.placeholders;
       return;
     }
-    auto query = std::make_unique<QSqlQuery>(database(connectionString));
+    QSqlDatabase db = database(connectionString);
+    auto query = std::make_unique<QSqlQuery>(db);
     if (!query->prepare(adaptStatement(PreparedSqlText(catalogueText, &placeholders_))))
       throw TSqlError(errorText(query->lastError()));
+    native_ = nativeStatement(db, *query, placeholders_);
     query_ = std::move(query);
   } catch (const std::exception& e) {
     problem_ = TextOf(e);
@@ -354,6 +402,7 @@ TSqlStatement::~TSqlStatement() {
   PreparedStatement& kept = it->second.prepared[text_];
   if (kept.query) return;
   kept.query = std::move(query_);
+  kept.native = native_;
   kept.placeholders = placeholders_;
 }
 
@@ -366,6 +415,7 @@ int TSqlStatement::Exec(const std::vector<SqlArg>& values) {
       throw TSqlError(QStringLiteral("The statement takes %1 values, not %2.")
                           .arg(placeholders_)
                           .arg(values.size()));
+    if (native_) return execNative(native_, values);
     for (int i = 0; i < placeholders_; ++i) {
       if (const qint64* v = std::get_if<qint64>(&values[size_t(i)])) {
         query_->bindValue(i, QVariant(qlonglong(*v)));

@@ -104,12 +104,16 @@ private:
   bool done_ = false;
 };
 
+struct sqlite3_stmt;
+
 // A catalogue statement prepared once on the calling thread's connection and run again for each
 // row. The access layer keeps the prepared statement with its connection (it goes when the
 // connection is closed); a TSqlStatement borrows it for one scope. Every run binds all its
 // values afresh: a run with more or fewer values than the statement has placeholders is refused,
 // so no value of an earlier row is ever taken for this one. Texts are bound as given (no
 // quoting). A statement borrowed already (nested use) gets a copy of its own for this scope.
+// On SQLite the values are bound and the statement stepped through SQLite itself (the
+// connection's own library), which costs a fraction of the driver's general binding.
 class TSqlStatement {
 public:
   TSqlStatement(const QString& connectionString, const char* catalogueText);
@@ -125,6 +129,7 @@ private:
   QString connection_, connectionName_;
   const char* text_;
   std::unique_ptr<QSqlQuery> query_;
+  sqlite3_stmt* native_ = nullptr; // the prepared SQLite statement inside query_, if any
   int placeholders_ = 0;
   QString problem_; // why the statement could not be prepared
 };

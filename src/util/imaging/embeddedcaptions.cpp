@@ -7,7 +7,6 @@
 #include "util/safefile.h"
 
 #include <QFile>
-#include <QSet>
 #include <QStringDecoder>
 
 #include <map>
@@ -26,16 +25,24 @@ QString iptcText(const QByteArray& raw) {
   return QString::fromLatin1(raw);
 }
 
+// The text with its white space simplified; most texts are already, and are kept as they are.
 QString clean(const QString& text) {
-  return text.simplified();
+  bool space = true; // a leading space is one too many
+  for (const QChar c : text) {
+    if (!c.isSpace())
+      space = false;
+    else if (space || c != QLatin1Char(' '))
+      return text.simplified();
+    else
+      space = true;
+  }
+  return space && !text.isEmpty() ? text.simplified() : text;
 }
 
 // True when the language entry ("de-CH") belongs to the language code ("de").
-bool languageMatches(const std::string& entry, const QString& code) {
-  if (code.isEmpty()) return false;
-  const QString e = QString::fromStdString(entry).toLower();
-  const QString c = code.toLower();
-  return e == c || e.startsWith(c + QLatin1Char('-'));
+bool languageMatches(const QString& entry, const QString& code) {
+  if (code.isEmpty() || !entry.startsWith(code, Qt::CaseInsensitive)) return false;
+  return entry.size() == code.size() || entry[code.size()] == QLatin1Char('-');
 }
 
 QString langAlt(const TXmpTexts& xmp, const QString& code, bool takeDefault) {
@@ -45,7 +52,7 @@ QString langAlt(const TXmpTexts& xmp, const QString& code, bool takeDefault) {
     if (d != xmp.TitleByLanguage.end() && !clean(d->second).isEmpty()) return clean(d->second);
   }
   for (const auto& [language, text] : xmp.TitleByLanguage)
-    if (languageMatches(language.toStdString(), code)) return clean(text);
+    if (languageMatches(language, code)) return clean(text);
   return {};
 }
 
@@ -79,14 +86,14 @@ public:
     const QString keyword = clean(text);
     if (keyword.isEmpty()) return;
     const QString key = keyword.toCaseFolded();
-    if (seen_.contains(key)) return;
-    seen_.insert(key);
+    if (seen_.contains(key)) return; // a handful: a list is quicker than a set
+    seen_ << key;
     List << keyword;
   }
   QStringList List;
 
 private:
-  QSet<QString> seen_;
+  QStringList seen_;
 };
 
 TIptcTexts iptcTexts(const Exiv2::IptcData& iptc) {

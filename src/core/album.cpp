@@ -486,6 +486,7 @@ bool TLumenfoldAlbum::importFiles(const QString& folder, bool onlyNew) {
       categoriesBefore.insert(Project->Categories.Categories(i)->Id);
   std::optional<TCaptionCategories> categories; // looked up once for all the files
   if (Project && ReadsCaptions) categories.emplace(*Project);
+  QList<TLumenfoldPicture*> imported;
   for (const QFileInfo& info : found.Files) {
     auto* p = new TLumenfoldPicture(this);
     p->OriginalFileName = info.fileName();
@@ -511,8 +512,14 @@ bool TLumenfoldAlbum::importFiles(const QString& folder, bool onlyNew) {
     }
     p->SortOrder = sortOrder++;
     Pictures.Add(QString(), p);
+    imported.append(p);
     p->SetDirty(true);
   }
+  if (categories && !categories->Save(imported))
+    Prompt()->warning(QStringLiteral("The categories made from the keywords of the files in "
+                                     "\"%1\" could not be saved; the pictures were imported "
+                                     "without them.")
+                          .arg(folder));
   if (Project)
     for (int i = 0; i < Project->Categories.Count(); ++i)
       if (const int id = Project->Categories.Categories(i)->Id; !categoriesBefore.contains(id))

@@ -3,6 +3,8 @@
 #include "core/category.h"
 #include "core/picture.h"
 #include "core/project.h"
+#include "db/sqlaccess.h"
+#include "db/statements.h"
 #include "util/programfolder.h"
 #include "util/tracer.h"
 #include "util/userprompt.h"
@@ -11,6 +13,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+
+#include <algorithm>
 
 TCaptionCategories::TCaptionCategories(TLumenfoldProject& project) : project_(project) {
   for (int i = 0; i < project.Categories.Count(); ++i) {
@@ -24,18 +28,43 @@ TCaptionCategories::TCaptionCategories(TLumenfoldProject& project) : project_(pr
 QString TCaptionCategories::IdOf(const QString& title, QStringList* created) {
   const QString key = title.toCaseFolded();
   if (const auto it = idByKey_.constFind(key); it != idByKey_.constEnd()) return *it;
+  // Ids are MAX + 1 when Save() writes them; nothing else makes categories in between.
+  if (nextId_ < 0) nextId_ = AllocateId(CurrentConnectionString(), SQL_CATEGORY_MAX_ID);
+  if (nextId_ < 0) return {};
   auto* category = new TLumenfoldCategory;
+  category->Id = nextId_++;
   category->Title = title;
   category->Title2 = title;
   category->Description.clear();
   category->Description2.clear();
-  if (!category->Insert()) {
-    delete category;
-    return {};
-  }
   project_.Categories.Add(title, category);
+  made_.append(category);
   if (created) created->append(title);
   return *idByKey_.insert(key, QString::number(category->Id));
+}
+
+bool TCaptionCategories::Save(const QList<TLumenfoldPicture*>& pictures) {
+  if (made_.isEmpty()) return true;
+  bool ok;
+  {
+    TSqlTransaction transaction(CurrentConnectionString());
+    ok = std::all_of(made_.begin(), made_.end(),
+                     [](TLumenfoldCategory* c) { return c->InsertAs(c->Id); }) &&
+         transaction.Commit();
+  }
+  if (!ok) {
+    for (TLumenfoldCategory* c : std::as_const(made_)) {
+      const QString id = QString::number(c->Id);
+      for (TLumenfoldPicture* p : pictures)
+        if (p) p->CategoryIds.removeAll(id);
+      idByKey_.remove(c->Title.toCaseFolded());
+      const int index = project_.Categories.IndexOfId(c->Id);
+      if (index >= 0) project_.Categories.Delete(index);
+    }
+    nextId_ = -1;
+  }
+  made_.clear();
+  return ok;
 }
 
 QStringList SiteLanguageCodes(const TLumenfoldProject& project) {
@@ -133,5 +162,11 @@ TReadCaptionsResult ReadCaptionsIntoPictures(TLumenfoldProject& project,
     if (pictures[i] &&
         ApplyEmbeddedCaptions(categories, *pictures[i], read[i], replace, &result.NewCategories))
       ++result.Changed;
+  if (!categories.Save(pictures)) {
+    result.Problems << QStringLiteral("The categories made from the keywords (%1) could not be "
+                                      "saved; the pictures are not linked to them.")
+                           .arg(result.NewCategories.join(QStringLiteral(", ")));
+    result.NewCategories.clear();
+  }
   return result;
 }

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 
+class TLumenfoldCategory;
 class TLumenfoldPicture;
 class TLumenfoldProject;
 
@@ -28,18 +29,24 @@ TEmbeddedCaptions ReadPictureCaptions(const TLumenfoldProject& project,
 bool CaptionsReplaceTitles(const TLumenfoldPicture& picture, const TEmbeddedCaptions& captions);
 
 // The project's categories by title (letter case ignored), looked up once for a run over many
-// pictures. A category it has to make is saved at once and added to the project.
+// pictures. Categories it has to make join the project at once and are written together by
+// Save(), in one short transaction.
 class TCaptionCategories {
 public:
   explicit TCaptionCategories(TLumenfoldProject& project);
   // The id (as pictures hold it) of the category of that title, made when the project has none
-  // (its title is then appended to created); empty when it could not be saved (the failure has
+  // (its title is then appended to created); empty when no id could be had (the failure has
   // been shown).
   QString IdOf(const QString& title, QStringList* created);
+  // Writes the categories made since the last call. When that fails they leave the project
+  // again and the pictures lose their links to them; false then (the failure has been shown).
+  bool Save(const QList<TLumenfoldPicture*>& pictures);
 
 private:
   TLumenfoldProject& project_;
   QHash<QString, QString> idByKey_;
+  QList<TLumenfoldCategory*> made_;
+  int nextId_ = -1;
 };
 
 // Takes the captions into the picture: empty titles are filled, set ones replaced only when

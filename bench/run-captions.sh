@@ -5,7 +5,7 @@
 # what reading the captions costs, categories made from the keywords included. Two more rows
 # measure the reading itself: each set of photos imported as usual against the same import with
 # --no-captions (the import path that reads no titles or keywords).
-# Each timing is the CPU time (user + system) of the best of REPS runs.
+# Each row gives the median of REPS runs: CPU time (user + system) and wall time.
 #   bench/run-captions.sh [build folder] [count] [reps]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -35,14 +35,15 @@ for ((i = 1; i <= count; i++)); do
   cp "$work/captioned.jpg" "$work/captioned/p$i.jpg"
 done
 
-cpu_of() {
-  local best="" i u s c
+median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2)}'; }
+times_of() { # prints "cpu wall", each the median of REPS runs
+  local i u s e cpus="" walls=""
   for ((i = 0; i < reps; i++)); do
-    read -r u s < <(/usr/bin/time -f '%U %S' "$@" 2>&1 >/dev/null | tail -1)
-    c=$(awk -v a="$u" -v b="$s" 'BEGIN{print a + b}')
-    if [ -z "$best" ] || awk -v a="$c" -v b="$best" 'BEGIN{exit !(a<b)}'; then best=$c; fi
+    read -r u s e < <(/usr/bin/time -f '%U %S %e' "$@" 2>&1 >/dev/null | tail -1)
+    cpus+="$(awk -v a="$u" -v b="$s" 'BEGIN{print a + b}')"$'\n'
+    walls+="$e"$'\n'
   done
-  echo "$best"
+  echo "$(printf '%s' "$cpus" | median) $(printf '%s' "$walls" | median)"
 }
 import_run() { # project, folder, [--no-captions]
   # A fresh folder each time: the database sits beside the project file.
@@ -52,13 +53,17 @@ import_run() { # project, folder, [--no-captions]
 }
 export -f import_run
 export cli
-plain=$(cpu_of bash -c 'import_run "$0" "$1"' "$work/p/p.lumenfold" "$work/plain")
-captioned=$(cpu_of bash -c 'import_run "$0" "$1"' "$work/c/c.lumenfold" "$work/captioned")
-plainoff=$(cpu_of bash -c 'import_run "$0" "$1" --no-captions' "$work/q/q.lumenfold" "$work/plain")
-captionedoff=$(cpu_of bash -c 'import_run "$0" "$1" --no-captions' "$work/d/d.lumenfold" "$work/captioned")
+plain=$(times_of bash -c 'import_run "$0" "$1"' "$work/p/p.lumenfold" "$work/plain")
+captioned=$(times_of bash -c 'import_run "$0" "$1"' "$work/c/c.lumenfold" "$work/captioned")
+plainoff=$(times_of bash -c 'import_run "$0" "$1" --no-captions' "$work/q/q.lumenfold" "$work/plain")
+captionedoff=$(times_of bash -c 'import_run "$0" "$1" --no-captions' "$work/d/d.lumenfold" "$work/captioned")
 "$cli" info "$work/c/c.lumenfold" | grep -i -m3 'categor\|title' || true
-echo "== $count photos, add-album CPU seconds (best of $reps)"
-row() { awk -v t="$1" -v a="$2" -v b="$3" 'BEGIN{printf "%-40s %6.2f  %6.2f  ratio %.3f  [target <= 1.05]\n", t, a, b, (a > 0 ? b / a : 0)}'; }
+echo "== $count photos, add-album seconds (median of $reps): CPU a / b, wall a / b"
+row() { # title, "cpu wall" of a, "cpu wall" of b
+  awk -v t="$1" -v a="$2" -v b="$3" 'BEGIN{split(a, x, " "); split(b, y, " ")
+    printf "%-36s CPU %6.2f %6.2f ratio %.3f | wall %6.2f %6.2f ratio %.3f  [target <= 1.05]\n",
+      t, x[1], y[1], (x[1] > 0 ? y[1] / x[1] : 0), x[2], y[2], (x[2] > 0 ? y[2] / x[2] : 0)}'
+}
 row "files without / with captions, read" "$plain" "$captioned"
 row "no captions: --no-captions / read" "$plainoff" "$plain"
 row "captioned: --no-captions / read" "$captionedoff" "$captioned"

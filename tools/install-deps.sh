@@ -2,7 +2,7 @@
 # Installs the Debian packages LumenFold needs to build, run and test (skips what is there).
 set -euo pipefail
 packages=(cmake ninja-build g++ clang pkg-config qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite
-  libqt6svg6 libjpeg62-turbo-dev libjpeg-turbo-progs libdeflate-dev zlib1g-dev liblcms2-dev libexiv2-dev libheif-dev
+  libsqlite3-dev libqt6svg6 libjpeg62-turbo-dev libjpeg-turbo-progs libdeflate-dev zlib1g-dev liblcms2-dev libexiv2-dev libheif-dev
   libheif-examples qt6-image-formats-plugins libimage-exiftool-perl fonts-dejavu-core
   xvfb xauth chromium unzip
   dpkg-dev desktop-file-utils appstream lintian python3

@@ -484,6 +484,9 @@ bool TLumenfoldAlbum::importFiles(const QString& folder, bool onlyNew) {
   if (Project)
     for (int i = 0; i < Project->Categories.Count(); ++i)
       categoriesBefore.insert(Project->Categories.Categories(i)->Id);
+  std::optional<TCaptionCategories> categories; // looked up once for all the files
+  if (Project && ReadsCaptions) categories.emplace(*Project);
+  QList<TLumenfoldPicture*> imported;
   for (const QFileInfo& info : found.Files) {
     auto* p = new TLumenfoldPicture(this);
     p->OriginalFileName = info.fileName();
@@ -495,7 +498,7 @@ bool TLumenfoldAlbum::importFiles(const QString& folder, bool onlyNew) {
     p->Orientation = camera.PictureOrientation();
     if (const QDateTime captured = camera.CaptureDate(); captured.isValid())
       p->PictureDate = captured;
-    if (Project && ReadsCaptions) {
+    if (categories) {
       const TEmbeddedCaptions captions =
           camera.CaptionsRead
               ? ParseEmbeddedCaptions(camera.XmpPacket, camera.PhotoshopBlock, languages[0],
@@ -505,12 +508,18 @@ bool TLumenfoldAlbum::importFiles(const QString& folder, bool onlyNew) {
         Tracer().Write(
             QStringLiteral("Captions of %1 are damaged (%2); what could be read is used.")
                 .arg(QDir::toNativeSeparators(info.absoluteFilePath()), captions.Problem));
-      ApplyEmbeddedCaptions(*Project, *p, captions, false);
+      ApplyEmbeddedCaptions(*categories, *p, captions, false);
     }
     p->SortOrder = sortOrder++;
     Pictures.Add(QString(), p);
+    imported.append(p);
     p->SetDirty(true);
   }
+  if (categories && !categories->Save(imported))
+    Prompt()->warning(QStringLiteral("The categories made from the keywords of the files in "
+                                     "\"%1\" could not be saved; the pictures were imported "
+                                     "without them.")
+                          .arg(folder));
   if (Project)
     for (int i = 0; i < Project->Categories.Count(); ++i)
       if (const int id = Project->Categories.Categories(i)->Id; !categoriesBefore.contains(id))

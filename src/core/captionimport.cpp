@@ -3,6 +3,8 @@
 #include "core/category.h"
 #include "core/picture.h"
 #include "core/project.h"
+#include "db/sqlaccess.h"
+#include "db/statements.h"
 #include "util/programfolder.h"
 #include "util/tracer.h"
 #include "util/userprompt.h"
@@ -12,33 +14,58 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-namespace {
+#include <algorithm>
 
-// The category of that title, letter case ignored; nullptr when there is none.
-TLumenfoldCategory* categoryTitled(const TLumenfoldProject& project, const QString& title) {
-  const QString key = title.toCaseFolded();
+TCaptionCategories::TCaptionCategories(TLumenfoldProject& project) : project_(project) {
   for (int i = 0; i < project.Categories.Count(); ++i) {
-    TLumenfoldCategory* c = project.Categories.Categories(i);
-    if (c && c->Title.trimmed().toCaseFolded() == key) return c;
+    const TLumenfoldCategory* c = project.Categories.Categories(i);
+    if (!c) continue;
+    const QString key = c->Title.trimmed().toCaseFolded();
+    if (!idByKey_.contains(key)) idByKey_.insert(key, QString::number(c->Id));
   }
-  return nullptr;
 }
 
-TLumenfoldCategory* makeCategory(TLumenfoldProject& project, const QString& title) {
+QString TCaptionCategories::IdOf(const QString& title, QStringList* created) {
+  const QString key = title.toCaseFolded();
+  if (const auto it = idByKey_.constFind(key); it != idByKey_.constEnd()) return *it;
+  // Ids are MAX + 1 when Save() writes them; nothing else makes categories in between.
+  if (nextId_ < 0) nextId_ = AllocateId(CurrentConnectionString(), SQL_CATEGORY_MAX_ID);
+  if (nextId_ < 0) return {};
   auto* category = new TLumenfoldCategory;
+  category->Id = nextId_++;
   category->Title = title;
   category->Title2 = title;
   category->Description.clear();
   category->Description2.clear();
-  if (!category->Insert()) {
-    delete category;
-    return nullptr;
-  }
-  project.Categories.Add(title, category);
-  return category;
+  project_.Categories.Add(title, category);
+  made_.append(category);
+  if (created) created->append(title);
+  return *idByKey_.insert(key, QString::number(category->Id));
 }
 
-} // namespace
+bool TCaptionCategories::Save(const QList<TLumenfoldPicture*>& pictures) {
+  if (made_.isEmpty()) return true;
+  bool ok;
+  {
+    TSqlTransaction transaction(CurrentConnectionString());
+    ok = std::all_of(made_.begin(), made_.end(),
+                     [](TLumenfoldCategory* c) { return c->InsertAs(c->Id); }) &&
+         transaction.Commit();
+  }
+  if (!ok) {
+    for (TLumenfoldCategory* c : std::as_const(made_)) {
+      const QString id = QString::number(c->Id);
+      for (TLumenfoldPicture* p : pictures)
+        if (p) p->CategoryIds.removeAll(id);
+      idByKey_.remove(c->Title.toCaseFolded());
+      const int index = project_.Categories.IndexOfId(c->Id);
+      if (index >= 0) project_.Categories.Delete(index);
+    }
+    nextId_ = -1;
+  }
+  made_.clear();
+  return ok;
+}
 
 QStringList SiteLanguageCodes(const TLumenfoldProject& project) {
   QStringList codes{QString(), QString()};
@@ -68,7 +95,7 @@ bool CaptionsReplaceTitles(const TLumenfoldPicture& picture, const TEmbeddedCapt
   return replaces(picture.Title, captions.Title) || replaces(picture.Title2, captions.Title2);
 }
 
-bool ApplyEmbeddedCaptions(TLumenfoldProject& project, TLumenfoldPicture& picture,
+bool ApplyEmbeddedCaptions(TCaptionCategories& categories, TLumenfoldPicture& picture,
                            const TEmbeddedCaptions& captions, bool replaceTitles,
                            QStringList* created) {
   bool titles = false;
@@ -80,22 +107,16 @@ bool ApplyEmbeddedCaptions(TLumenfoldProject& project, TLumenfoldPicture& pictur
   };
   take(picture.Title, captions.Title);
   take(picture.Title2, captions.Title2);
-  bool categories = false;
+  bool linked = false;
   for (const QString& keyword : captions.Keywords) {
-    TLumenfoldCategory* category = categoryTitled(project, keyword);
-    if (!category) {
-      category = makeCategory(project, keyword);
-      if (!category) continue; // the failure has been shown
-      if (created) created->append(keyword);
-    }
-    const QString id = QString::number(category->Id);
-    if (picture.CategoryIds.contains(id)) continue;
+    const QString id = categories.IdOf(keyword, created);
+    if (id.isEmpty() || picture.CategoryIds.contains(id)) continue; // a failure has been shown
     picture.CategoryIds.append(id);
-    categories = true;
+    linked = true;
   }
   if (titles) picture.SetModified(true);
-  if (titles || categories) picture.SetDirty(true);
-  return titles || categories;
+  if (titles || linked) picture.SetDirty(true);
+  return titles || linked;
 }
 
 QStringList TReadCaptionsResult::Summary() const {
@@ -136,9 +157,16 @@ TReadCaptionsResult ReadCaptionsIntoPictures(TLumenfoldProject& project,
                        "their files. Replace them with the files' titles?")
             .arg(replacing));
   if (!replace) result.TitlesKept = replacing;
+  TCaptionCategories categories(project);
   for (int i = 0; i < pictures.size(); ++i)
     if (pictures[i] &&
-        ApplyEmbeddedCaptions(project, *pictures[i], read[i], replace, &result.NewCategories))
+        ApplyEmbeddedCaptions(categories, *pictures[i], read[i], replace, &result.NewCategories))
       ++result.Changed;
+  if (!categories.Save(pictures)) {
+    result.Problems << QStringLiteral("The categories made from the keywords (%1) could not be "
+                                      "saved; the pictures are not linked to them.")
+                           .arg(result.NewCategories.join(QStringLiteral(", ")));
+    result.NewCategories.clear();
+  }
   return result;
 }

@@ -7,10 +7,12 @@
 // Threads: user-interface thread only (categories are created and saved on the way).
 #include "util/imaging/embeddedcaptions.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
+class TLumenfoldCategory;
 class TLumenfoldPicture;
 class TLumenfoldProject;
 
@@ -26,11 +28,32 @@ TEmbeddedCaptions ReadPictureCaptions(const TLumenfoldProject& project,
 // non-empty text).
 bool CaptionsReplaceTitles(const TLumenfoldPicture& picture, const TEmbeddedCaptions& captions);
 
+// The project's categories by title (letter case ignored), looked up once for a run over many
+// pictures. Categories it has to make join the project at once and are written together by
+// Save(), in one short transaction.
+class TCaptionCategories {
+public:
+  explicit TCaptionCategories(TLumenfoldProject& project);
+  // The id (as pictures hold it) of the category of that title, made when the project has none
+  // (its title is then appended to created); empty when no id could be had (the failure has
+  // been shown).
+  QString IdOf(const QString& title, QStringList* created);
+  // Writes the categories made since the last call. When that fails they leave the project
+  // again and the pictures lose their links to them; false then (the failure has been shown).
+  bool Save(const QList<TLumenfoldPicture*>& pictures);
+
+private:
+  TLumenfoldProject& project_;
+  QHash<QString, QString> idByKey_;
+  QList<TLumenfoldCategory*> made_;
+  int nextId_ = -1;
+};
+
 // Takes the captions into the picture: empty titles are filled, set ones replaced only when
-// replaceTitles; each keyword links the category of that title (letter case ignored), made and
-// saved when there is none (its name is appended to created). The picture is marked unsaved (and
-// to be processed when a title changed). Returns whether the picture changed.
-bool ApplyEmbeddedCaptions(TLumenfoldProject& project, TLumenfoldPicture& picture,
+// replaceTitles; each keyword links the category of that title, made and saved when there is
+// none (its name is appended to created). The picture is marked unsaved (and to be processed
+// when a title changed). Returns whether the picture changed.
+bool ApplyEmbeddedCaptions(TCaptionCategories& categories, TLumenfoldPicture& picture,
                            const TEmbeddedCaptions& captions, bool replaceTitles,
                            QStringList* created = nullptr);
 

@@ -26,7 +26,11 @@ bool TLumenfoldCategory::Save() {
 bool TLumenfoldCategory::Insert() {
   const QString cs = CurrentConnectionString();
   const int id = AllocateId(cs, SQL_CATEGORY_MAX_ID);
-  if (id < 0) return false;
+  return id >= 0 && InsertAs(id);
+}
+
+bool TLumenfoldCategory::InsertAs(int id) {
+  const QString cs = CurrentConnectionString();
   Id = id;
   const int rows = ExecSQL(
       cs, FormatSql(SQL_CATEGORY_INSERT, {SqlInt(Id), QuoteSqlText(Title), QuoteSqlText(Title2),

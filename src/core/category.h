@@ -35,6 +35,8 @@ public:
   // Allocates the id (MAX + 1), stores it in Id and writes the row. False when a statement
   // failed (the error has been shown); Id is then -1 again.
   bool Insert();
+  // Writes the row under the given id (one counted on by the caller inside its transaction).
+  bool InsertAs(int id);
   bool Update();
   // Deletes the row and every picture link of the category, also those of pictures that are not
   // loaded, in one transaction. Pictures in memory lose the id through the project.

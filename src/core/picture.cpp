@@ -367,24 +367,17 @@ bool validCategoryIds(const QStringList& categoryIds) {
   return true;
 }
 
-// Replaces the picture's category links (ids checked beforehand), all of them in one statement
-// (a few hundred at most per statement); stops at the first failed statement, since the
-// surrounding transaction is rolled back anyway.
+// Replaces the picture's category links (ids checked beforehand), through statements prepared
+// once per connection; stops at the first failed statement, since the surrounding transaction is
+// rolled back anyway.
 bool writeLinks(const QString& cs, int pictureId, const QStringList& categoryIds) {
-  if (ExecSQL(cs, FormatSql(SQL_LINKS_DELETE_BY_PICTURE, {SqlInt(pictureId)})) < 0) return false;
-  constexpr qsizetype kPerStatement = 400;
-  const QString picture = QString::number(pictureId);
-  for (qsizetype from = 0; from < categoryIds.size(); from += kPerStatement) {
-    QString statement = QString::fromLatin1(SQL_LINKS_INSERT_HEAD);
-    const qsizetype to = std::min(categoryIds.size(), from + kPerStatement);
-    for (qsizetype i = from; i < to; ++i) {
-      int id;
-      categoryId(categoryIds[i], id);
-      if (i > from) statement += QLatin1Char(',');
-      statement +=
-          QLatin1Char('(') + picture + QLatin1Char(',') + QString::number(id) + QLatin1Char(')');
-    }
-    if (ExecSQL(cs, statement) < 0) return false;
+  if (TSqlStatement(cs, SQL_LINKS_DELETE_BY_PICTURE).Exec({SqlInt(pictureId)}) < 0) return false;
+  if (categoryIds.isEmpty()) return true;
+  TSqlStatement insert(cs, SQL_LINK_INSERT);
+  for (const QString& text : categoryIds) {
+    int id;
+    categoryId(text, id);
+    if (insert.Exec({SqlInt(pictureId), SqlInt(id)}) < 0) return false;
   }
   return true;
 }
@@ -392,26 +385,27 @@ bool writeLinks(const QString& cs, int pictureId, const QStringList& categoryIds
 } // namespace
 
 void TLumenfoldPicture::appendColumnValues(std::vector<SqlArg>& values) const {
-  // The 27 non-key columns in the order both the insert and the update statements name them.
+  // The 27 non-key columns in the order both the insert and the update statements name them;
+  // texts unquoted, for bound values.
   values.insert(values.end(), {SqlInt(Orientation),
                                SqlInt(CropRect.X1),
                                SqlInt(CropRect.Y1),
                                SqlInt(CropRect.X2),
                                SqlInt(CropRect.Y2),
                                SqlDateText(PictureDate),
-                               QuoteSqlText(Title),
-                               QuoteSqlText(Title2),
-                               QuoteSqlText(OriginalFileName),
-                               QuoteSqlText(OriginalHash),
+                               Title,
+                               Title2,
+                               OriginalFileName,
+                               OriginalHash,
                                SqlInt(OriginalDate),
                                SqlInt(OriginalSize),
                                SqlInt(OriginalWidth),
                                SqlInt(OriginalHeight),
-                               QuoteSqlText(LargeFileName),
+                               LargeFileName,
                                SqlInt(LargeSize),
-                               QuoteSqlText(MediumFileName),
+                               MediumFileName,
                                SqlInt(MediumSize),
-                               QuoteSqlText(ThumbFileName),
+                               ThumbFileName,
                                SqlInt(ThumbSize),
                                SqlInt(SortOrder),
                                SqlInt(Modified),
@@ -434,7 +428,7 @@ bool TLumenfoldPicture::insertRow(int newId) {
   Id = newId;
   std::vector<SqlArg> values{SqlInt(Id)};
   appendColumnValues(values);
-  bool ok = ExecSQL(cs, FormatSql(SQL_PICTURE_INSERT, values)) >= 0;
+  bool ok = TSqlStatement(cs, SQL_PICTURE_INSERT).Exec(values) >= 0;
   if (!ok || !writeLinks(cs, Id, CategoryIds)) return false;
   if (IsFace && Album) {
     Album->FacePictureId = Id;
@@ -452,7 +446,7 @@ bool TLumenfoldPicture::Update() {
   std::vector<SqlArg> values;
   appendColumnValues(values);
   values.push_back(SqlInt(Id));
-  const bool ok = ExecSQL(cs, FormatSql(SQL_PICTURE_UPDATE, values)) >= 0;
+  const bool ok = TSqlStatement(cs, SQL_PICTURE_UPDATE).Exec(values) >= 0;
   if (!ok || !writeLinks(cs, Id, CategoryIds)) return false;
   Dirty = false;
   return true;

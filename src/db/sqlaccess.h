@@ -104,6 +104,39 @@ private:
   bool done_ = false;
 };
 
+struct sqlite3_stmt;
+
+// A catalogue statement prepared once on the calling thread's connection and run again for each
+// row. The access layer keeps the prepared statement with its connection (it goes when the
+// connection is closed); a TSqlStatement borrows it for one scope. Every run binds all its
+// values afresh: a run with more or fewer values than the statement has placeholders is refused,
+// so no value of an earlier row is ever taken for this one. Texts are bound as given (no
+// quoting). A statement borrowed already (nested use) gets a copy of its own for this scope.
+// On SQLite the values are bound and the statement stepped through SQLite itself (the
+// connection's own library), which costs a fraction of the driver's general binding.
+class TSqlStatement {
+public:
+  TSqlStatement(const QString& connectionString, const char* catalogueText);
+  ~TSqlStatement();
+  TSqlStatement(const TSqlStatement&) = delete;
+  TSqlStatement& operator=(const TSqlStatement&) = delete;
+  // Runs the statement with one value per placeholder, in order; returns the number of rows
+  // affected, or -1 after an error box (as ExecSQL; a transaction around it will roll back).
+  int Exec(const std::vector<SqlArg>& values);
+  int Exec(std::initializer_list<SqlArg> values) { return Exec(std::vector<SqlArg>(values)); }
+
+private:
+  QString connection_, connectionName_;
+  const char* text_;
+  std::unique_ptr<QSqlQuery> query_;
+  sqlite3_stmt* native_ = nullptr; // the prepared SQLite statement inside query_, if any
+  int placeholders_ = 0;
+  QString problem_; // why the statement could not be prepared
+};
+
+// The catalogue text with each %d and '%s' placeholder made a bound one ("?"), and their count.
+QString PreparedSqlText(const char* catalogueText, int* placeholders = nullptr);
+
 // Opens the calling thread's connection ahead of its first statement, so that the opening
 // overlaps other work. Shows no box: false when it cannot be opened (the first statement then
 // reports why).

@@ -33,9 +33,6 @@ inline constexpr const char* SQL_CATEGORY_LINKS_OF_ALBUM =
     "p.picture_id=c.picture_id AND p.album_id=%d ORDER BY c.picture_id ASC";
 inline constexpr const char* SQL_LINK_INSERT =
     "INSERT INTO picture_to_category (picture_id, category_id) VALUES (%d, %d)";
-// Followed by one "(picture_id, category_id)" pair per link, separated by commas.
-inline constexpr const char* SQL_LINKS_INSERT_HEAD =
-    "INSERT INTO picture_to_category (picture_id, category_id) VALUES ";
 inline constexpr const char* SQL_LINKS_DELETE_BY_PICTURE =
     "DELETE * FROM picture_to_category WHERE picture_id=%d";
 inline constexpr const char* SQL_LINKS_DELETE_BY_CATEGORY =

@@ -12,6 +12,7 @@
 #include "util/imaging/exif.h"
 
 #include <QProcess>
+#include <QtEndian>
 #include <QtTest>
 #include <exiv2/exiv2.hpp>
 
@@ -98,6 +99,50 @@ private slots:
     QTEST(parsed.Title, "title");
     QTEST(parsed.Title2, "title2");
     QTEST(parsed.Keywords, "keywords");
+  }
+
+  // Blocks cut short anywhere (a file copied in part, a writer that stopped) give either the
+  // whole text or none, never a part of one, and never a keyword that was not written.
+  void cutBlocksGiveWholeTextsOrNone() {
+    const QByteArray file = ReadTestFile(folder + "/both.jpg");
+    const TCameraMetadata m = ParseCameraMetadata(file, TMetadataParts::ExifAndCaptions);
+    QVERIFY(!m.XmpPacket.isEmpty() && !m.PhotoshopBlock.isEmpty());
+    const QStringList titles{"", "Harbour at dawn", "Not this one"};
+    const QStringList keywords{"Sea", "boats", "Größe", "Genoa"};
+    const auto check = [&](const TEmbeddedCaptions& c, const QString& what) {
+      QVERIFY2(titles.contains(c.Title), qPrintable(what + ": " + c.Title));
+      for (const QString& k : c.Keywords)
+        QVERIFY2(keywords.contains(k, Qt::CaseInsensitive), qPrintable(what + ": " + k));
+    };
+    for (qsizetype n = 0; n < m.XmpPacket.size(); ++n) {
+      const TEmbeddedCaptions c = ParseEmbeddedCaptions(m.XmpPacket.first(n), {}, "en", "de");
+      check(c, QString("XMP cut at %1").arg(n));
+      if (c.Title.isEmpty() && n > 0) QVERIFY(!c.Problem.isEmpty());
+    }
+    // The IPTC record cut inside a resource whose size says so, and the resource cut itself.
+    const qsizetype at = m.PhotoshopBlock.indexOf(QByteArray("8BIM\x04\x04", 6));
+    QVERIFY(at >= 0);
+    const qsizetype data = at + 6 + ((uchar(m.PhotoshopBlock[at + 6]) + 2) & ~1) + 4;
+    const QByteArray record = m.PhotoshopBlock.mid(data);
+    QList<QByteArray> blocks;
+    for (qsizetype n = 0; n < record.size(); ++n) {
+      QByteArray block = m.PhotoshopBlock.first(data) + record.first(n);
+      qToBigEndian(quint32(n), block.data() + data - 4);
+      blocks << block << m.PhotoshopBlock.first(data + n);
+    }
+    for (const QByteArray& block : blocks) {
+      const qsizetype n = block.size();
+      const TEmbeddedCaptions c = ParseEmbeddedCaptions({}, block, "en", "de");
+      check(c, QString("IPTC cut at %1").arg(n));
+      // The keywords come in the record's order: a cut keeps a leading part of them.
+      QCOMPARE(c.Keywords, QStringList({"Boats", "Größe"}).first(c.Keywords.size()));
+    }
+    for (qsizetype n = 0; n < file.size() && n < 70000; n += 7) {
+      const TCameraMetadata cut =
+          ParseCameraMetadata(file.first(n), TMetadataParts::ExifAndCaptions);
+      check(ParseEmbeddedCaptions(cut.XmpPacket, cut.PhotoshopBlock, "en", "de"),
+            QString("file cut at %1").arg(n));
+    }
   }
 
   // At import the texts come along and keywords become categories (an existing one is found

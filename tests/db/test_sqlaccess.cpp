@@ -178,6 +178,36 @@ private slots:
     QCOMPARE(AllocateId(cs, SQL_SIGNATURE_MAX_ID), 6);
   }
 
+  // A prepared statement runs once per row: every run binds all its values, a run short of
+  // values is refused instead of taking the last row's, and an empty text stays a text.
+  void preparedStatementKeepsNothingOfTheLastRow() {
+    RecordingPrompt prompt;
+    const auto row = [](int id, const QString& title) {
+      return std::vector<SqlArg>{SqlInt(id), title, title, QString(), QString("d2")};
+    };
+    {
+      TSqlStatement insert(cs, SQL_CATEGORY_INSERT);
+      QCOMPARE(insert.Exec(row(1, "it's")), 1);
+      QCOMPARE(insert.Exec({SqlInt(2), QString("short")}), -1);
+      QCOMPARE(TSqlStatement(cs, SQL_CATEGORY_INSERT).Exec(row(3, "nested")), 1);
+      TSqlTransaction t(cs);
+      QCOMPARE(insert.Exec(row(4, "rolled back")), 1);
+      QCOMPARE(insert.Exec({SqlInt(5)}), -1);
+      QVERIFY(!t.Commit());
+    }
+    QCOMPARE(TSqlStatement(cs, SQL_CATEGORY_INSERT).Exec(row(6, "again")), 1);
+    QCOMPARE(prompt.errors().size(), 2);
+    TQuery q;
+    QCOMPARE(OpenQuery(cs,
+                       "SELECT group_concat(category_id || ':' || title) FROM category WHERE "
+                       "description = '' AND description2 = 'd2' ORDER BY category_id",
+                       q),
+             0);
+    QCOMPARE(q->Value("group_concat(category_id || ':' || title)").toString(),
+             QString("1:it's,3:nested,6:again"));
+    CloseQuery(q);
+  }
+
   void datesAreIsoAndReadBack() {
     QCOMPARE(SqlDateText(QDateTime(QDate(2006, 12, 8), QTime(13, 5))), QString("2006-12-08"));
     QCOMPARE(SqlDateText(QDateTime()), QString());

@@ -1,14 +1,13 @@
 #include "util/imaging/embeddedcaptions.h"
 
-#include "util/lumenfolderror.h"
+#include "util/imaging/captionblocks.h"
 #include "util/imaging/outputmetadata.h"
 #include "util/imaging/pictureformats.h"
+#include "util/lumenfolderror.h"
 #include "util/safefile.h"
 
 #include <QFile>
-#include <QSet>
 #include <QStringDecoder>
-#include <QXmlStreamReader>
 
 #include <map>
 #include <optional>
@@ -19,32 +18,32 @@ namespace {
 
 // IPTC texts are UTF-8 when the writer says so or when they read as UTF-8; older files hold
 // Latin-1.
-QString iptcText(const std::string& bytes) {
-  const QByteArray raw(bytes.data(), qsizetype(bytes.size()));
+QString iptcText(const QByteArray& raw) {
   QStringDecoder utf8(QStringDecoder::Utf8);
   const QString text = utf8(raw);
   if (!utf8.hasError()) return text;
   return QString::fromLatin1(raw);
 }
 
+// The text with its white space simplified; most texts are already, and are kept as they are.
 QString clean(const QString& text) {
-  return text.simplified();
+  bool space = true; // a leading space is one too many
+  for (const QChar c : text) {
+    if (!c.isSpace())
+      space = false;
+    else if (space || c != QLatin1Char(' '))
+      return text.simplified();
+    else
+      space = true;
+  }
+  return space && !text.isEmpty() ? text.simplified() : text;
 }
 
 // True when the language entry ("de-CH") belongs to the language code ("de").
-bool languageMatches(const std::string& entry, const QString& code) {
-  if (code.isEmpty()) return false;
-  const QString e = QString::fromStdString(entry).toLower();
-  const QString c = code.toLower();
-  return e == c || e.startsWith(c + QLatin1Char('-'));
+bool languageMatches(const QString& entry, const QString& code) {
+  if (code.isEmpty() || !entry.startsWith(code, Qt::CaseInsensitive)) return false;
+  return entry.size() == code.size() || entry[code.size()] == QLatin1Char('-');
 }
-
-// The XMP texts the captions are made of, whichever reader found them.
-struct TXmpTexts {
-  std::map<QString, QString> TitleByLanguage; // a language alternative: code -> text
-  QString PlainTitle;                         // a title written without languages
-  QStringList Subjects, HierarchicalSubjects;
-};
 
 QString langAlt(const TXmpTexts& xmp, const QString& code, bool takeDefault) {
   if (xmp.TitleByLanguage.empty()) return takeDefault ? clean(xmp.PlainTitle) : QString();
@@ -53,7 +52,7 @@ QString langAlt(const TXmpTexts& xmp, const QString& code, bool takeDefault) {
     if (d != xmp.TitleByLanguage.end() && !clean(d->second).isEmpty()) return clean(d->second);
   }
   for (const auto& [language, text] : xmp.TitleByLanguage)
-    if (languageMatches(language.toStdString(), code)) return clean(text);
+    if (languageMatches(language, code)) return clean(text);
   return {};
 }
 
@@ -81,119 +80,46 @@ TXmpTexts xmpTexts(const Exiv2::XmpData& xmp) {
   return texts;
 }
 
-// Reads the three properties straight from the packet, several times faster than the metadata
-// library, which builds a model of the whole packet. Anything it does not know for certain (a
-// packet that is not well formed, a structure other than plain text, a language alternative or
-// an array of texts) gives no result, and the library reads the packet instead: it also says
-// what is damaged.
-std::optional<TXmpTexts> quickXmpTexts(const QByteArray& packet) {
-  static const QString dc = QStringLiteral("http://purl.org/dc/elements/1.1/");
-  static const QString lr = QStringLiteral("http://ns.adobe.com/lightroom/1.0/");
-  static const QString rdf = QStringLiteral("http://www.w3.org/1999/02/22-rdf-syntax-ns#");
-  static const QString xml = QStringLiteral("http://www.w3.org/XML/1998/namespace");
-  TXmpTexts texts;
-  enum class Property { None, Title, Subject, Hierarchical };
-  const auto propertyOf = [&](QStringView ns, QStringView name) {
-    if (ns == dc && name == u"title") return Property::Title;
-    if (ns == dc && name == u"subject") return Property::Subject;
-    if (ns == lr && name == u"hierarchicalSubject") return Property::Hierarchical;
-    return Property::None;
-  };
-  const auto add = [&](Property property, const QString& text, const QString& language) {
-    if (property == Property::Title) {
-      if (language.isEmpty())
-        texts.PlainTitle = text;
-      else
-        texts.TitleByLanguage.emplace(language, text);
-    } else {
-      (property == Property::Subject ? texts.Subjects : texts.HierarchicalSubjects).append(text);
-    }
-  };
-  QXmlStreamReader r(packet);
-  Property property = Property::None;
-  bool inContainer = false;
-  QString plainText;
-  while (!r.atEnd()) {
-    switch (r.readNext()) {
-    case QXmlStreamReader::StartElement: {
-      const QStringView ns = r.namespaceUri(), name = r.name();
-      if (property == Property::None) {
-        property = propertyOf(ns, name);
-        inContainer = false;
-        plainText.clear();
-        if (property != Property::None) {
-          if (!r.attributes().isEmpty()) return std::nullopt; // rdf:resource, parseType...
-          break;
-        }
-        if (ns == rdf && name == u"Description")
-          for (const QXmlStreamAttribute& a : r.attributes())
-            if (const Property p = propertyOf(a.namespaceUri(), a.name()); p != Property::None)
-              add(p, a.value().toString(), QString());
-        break;
-      }
-      if (ns == rdf && !inContainer && (name == u"Alt" || name == u"Bag" || name == u"Seq")) {
-        inContainer = true;
-        break;
-      }
-      if (ns != rdf || name != u"li" || !inContainer) return std::nullopt;
-      QString language = r.attributes().value(xml, QLatin1StringView("lang")).toString();
-      if (property == Property::Title && language.isEmpty()) language = QStringLiteral("x-default");
-      const QString text = r.readElementText(QXmlStreamReader::ErrorOnUnexpectedElement);
-      if (r.hasError()) return std::nullopt;
-      add(property, text, property == Property::Title ? language : QString());
-      break;
-    }
-    case QXmlStreamReader::Characters:
-      if (property != Property::None && !inContainer) plainText += r.text();
-      break;
-    case QXmlStreamReader::EndElement:
-      if (property != Property::None && propertyOf(r.namespaceUri(), r.name()) == property &&
-          !inContainer) {
-        if (!plainText.trimmed().isEmpty()) add(property, plainText, QString());
-        property = Property::None;
-      } else if (property != Property::None && r.namespaceUri() == rdf && r.name() != u"li") {
-        inContainer = false; // the container closed; the property's own end follows
-      } else if (r.namespaceUri() == rdf && r.name() == u"RDF") {
-        return texts; // what follows is the packet's trailer and padding
-      }
-      break;
-    default:
-      break;
-    }
-  }
-  return std::nullopt; // not well formed, or no RDF end
-}
-
 class TKeywordList {
 public:
   void Add(const QString& text) {
     const QString keyword = clean(text);
     if (keyword.isEmpty()) return;
     const QString key = keyword.toCaseFolded();
-    if (seen_.contains(key)) return;
-    seen_.insert(key);
+    if (seen_.contains(key)) return; // a handful: a list is quicker than a set
+    seen_ << key;
     List << keyword;
   }
   QStringList List;
 
 private:
-  QSet<QString> seen_;
+  QStringList seen_;
 };
 
-void fill(TEmbeddedCaptions& c, const TXmpTexts& xmp, const Exiv2::IptcData& iptc,
+TIptcTexts iptcTexts(const Exiv2::IptcData& iptc) {
+  TIptcTexts texts;
+  for (auto it = iptc.begin(); it != iptc.end(); ++it) {
+    if (it->record() != 2) continue;
+    QList<QByteArray>* list = it->tag() == 5     ? &texts.ObjectNames
+                              : it->tag() == 105 ? &texts.Headlines
+                              : it->tag() == 25  ? &texts.Keywords
+                                                 : nullptr;
+    if (list) list->append(QByteArray::fromStdString(it->toString()));
+  }
+  return texts;
+}
+
+void fill(TEmbeddedCaptions& c, const TXmpTexts& xmp, const TIptcTexts& iptc,
           const QString& language1, const QString& language2) {
   c.Title = langAlt(xmp, language1, true);
   c.Title2 = langAlt(xmp, language2, false);
-  for (const char* key : {"Iptc.Application2.ObjectName", "Iptc.Application2.Headline"}) {
-    if (!c.Title.isEmpty()) break;
-    const auto it = iptc.findKey(Exiv2::IptcKey(key));
-    if (it != iptc.end()) c.Title = clean(iptcText(it->toString()));
-  }
+  for (const QList<QByteArray>* titles : {&iptc.ObjectNames, &iptc.Headlines})
+    if (c.Title.isEmpty() && !titles->isEmpty()) c.Title = clean(iptcText(titles->first()));
   TKeywordList keywords;
   for (const QString& subject : xmp.Subjects)
     keywords.Add(subject);
-  for (auto it = iptc.begin(); it != iptc.end(); ++it)
-    if (it->key() == "Iptc.Application2.Keywords") keywords.Add(iptcText(it->toString()));
+  for (const QByteArray& keyword : iptc.Keywords)
+    keywords.Add(iptcText(keyword));
   for (const QString& subject : xmp.HierarchicalSubjects)
     keywords.Add(subject.section(QLatin1Char('|'), -1));
   c.Keywords = keywords.List;
@@ -206,14 +132,14 @@ TEmbeddedCaptions ParseEmbeddedCaptions(const QByteArray& xmpPacket,
                                         const QString& language2) {
   TEmbeddedCaptions c;
   if (xmpPacket.isEmpty() && photoshopBlock.isEmpty()) return c;
-  InitialiseMetadataLibrary();
   try {
     TXmpTexts xmp;
-    Exiv2::IptcData iptc;
     if (!xmpPacket.isEmpty()) {
-      if (auto quick = quickXmpTexts(xmpPacket)) {
-        xmp = std::move(*quick);
+      if (auto scanned = ScanXmpTexts(xmpPacket)) {
+        xmp = std::move(*scanned);
       } else {
+        // A form the scanner does not read, or damage: the full reader decides.
+        InitialiseMetadataLibrary();
         Exiv2::XmpData data;
         if (Exiv2::XmpParser::decode(data, xmpPacket.toStdString()) == 0)
           xmp = xmpTexts(data);
@@ -221,16 +147,8 @@ TEmbeddedCaptions ParseEmbeddedCaptions(const QByteArray& xmpPacket,
           c.Problem = QStringLiteral("the XMP packet is damaged");
       }
     }
-    const auto* ps = reinterpret_cast<const Exiv2::byte*>(photoshopBlock.constData());
-    const Exiv2::byte* record = nullptr;
-    uint32_t header = 0, size = 0;
-    if (!photoshopBlock.isEmpty() &&
-        Exiv2::Photoshop::locateIptcIrb(ps, long(photoshopBlock.size()), &record, &header, &size) ==
-            0 &&
-        Exiv2::IptcParser::decode(iptc, record + header, size) != 0) {
-      iptc.clear();
-      c.Problem = QStringLiteral("the IPTC record is damaged");
-    }
+    const TIptcTexts iptc = ParseIptcTexts(photoshopBlock);
+    if (iptc.Damaged) c.Problem = QStringLiteral("the IPTC record is damaged");
     fill(c, xmp, iptc, language1, language2);
   } catch (const std::exception& e) {
     c.Problem = TextOf(e);
@@ -272,7 +190,7 @@ TEmbeddedCaptions ReadEmbeddedCaptions(const QString& path, const QString& langu
       // What was read before the damage is still used.
       c.Problem = TextOf(e);
     }
-    fill(c, xmpTexts(image->xmpData()), image->iptcData(), language1, language2);
+    fill(c, xmpTexts(image->xmpData()), iptcTexts(image->iptcData()), language1, language2);
   } catch (const std::exception& e) {
     c.Problem = TextOf(e);
   }

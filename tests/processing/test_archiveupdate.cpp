@@ -296,12 +296,14 @@ void TestArchiveUpdate::siteDatabaseKeepsTextsNumbersAndWebSizes() {
   QCOMPARE(publicColumn(archive, "SELECT camera||'|'||typeof(focal_length)||focal_length||'|'||"
                                  "aperture||'|'||typeof(iso)||iso||'|'||medium_width||'x'||"
                                  "medium_height||'|'||web_images FROM picture"),
-           QStringList{"Cam \"7\" \\ x|real50.0|2.8|integer200|800x600|[[1600,1200,"
-                       "\"ps_w1600/m_a.jpg\"],[2000,1500,\"ps_w2560/m_a.jpg\"]]"});
+           QStringList{"Cam \"7\" \\ x|real50.0|2.8|integer200|800x600|[[700,525,"
+                       "\"ps_w700/m_a.jpg\"],[1600,1200,\"ps_w1600/m_a.jpg\"],[2000,1500,"
+                       "\"ps_w2560/m_a.jpg\"]]"});
   QVERIFY(WriteTestJpeg(album + "/ps_w2560/m_a.jpg", 1800, 1350));
   QCOMPARE(cli({"process", file, "--zip"}), 0);
   QCOMPARE(publicColumn(archive, "SELECT web_images FROM picture"),
-           QStringList{R"([[1600,1200,"ps_w1600/m_a.jpg"],[1800,1350,"ps_w2560/m_a.jpg"]])"});
+           QStringList{R"([[700,525,"ps_w700/m_a.jpg"],[1600,1200,"ps_w1600/m_a.jpg"],)"
+                       R"([1800,1350,"ps_w2560/m_a.jpg"]])"});
 }
 
 QTEST_GUILESS_MAIN(TestArchiveUpdate)

@@ -4,6 +4,8 @@
 #include "util/imaging/imaging.h"
 #include "util/imaging/pictureformats.h"
 
+#include <QtEndian>
+
 #include <lcms2.h>
 #include <libheif/heif.h>
 
@@ -312,10 +314,6 @@ QImage heifYcbcrToRgb32(const heif_image* image, const heif_image_handle* handle
   return out;
 }
 
-quint32 bigEndian32(const uchar* p) {
-  return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
-}
-
 } // namespace
 
 QSize ReadHeifSize(const QByteArray& data, const QString& path) {
@@ -409,7 +407,7 @@ TCameraMetadata ReadHeifCameraMetadata(const QByteArray& bytes, const QString& p
       return m;
     }
     // The block starts with the offset of the TIFF header after these four bytes.
-    const quint32 offset = bigEndian32(reinterpret_cast<const uchar*>(block.constData()));
+    const quint32 offset = qFromBigEndian<quint32>(block.constData());
     if (offset > size - 4) {
       m.HasExif = true;
       m.Problem = QStringLiteral("the EXIF block's header offset lies outside it");
@@ -431,7 +429,7 @@ QByteArray HeifMetadataAsJpeg(const QByteArray& file, const QString& path) {
   QByteArray jpeg("\xFF\xD8", 2);
   if (exif.size() > 4) {
     // The block starts with the offset of the TIFF header after these four bytes.
-    const quint32 offset = bigEndian32(reinterpret_cast<const uchar*>(exif.constData()));
+    const quint32 offset = qFromBigEndian<quint32>(exif.constData());
     if (offset <= quint32(exif.size() - 4))
       appendJpegSegment(jpeg, QByteArray("Exif\0\0", 6), exif.mid(4 + offset));
   }

@@ -176,7 +176,7 @@ TEmbeddedCaptions ReadEmbeddedCaptions(const QString& path, const QString& langu
         c.Problem = problem;
         return c;
       }
-      heif = HeifMetadataAsJpeg(file.readAll(), path);
+      heif = HeifMetadataAsJpeg(file, path);
     }
     auto image =
         heif.isEmpty()

@@ -4,6 +4,7 @@
 #include "util/imaging/imaging.h"
 #include "util/imaging/pictureformats.h"
 
+#include <QFile>
 #include <QtEndian>
 
 #include <lcms2.h>
@@ -46,27 +47,56 @@ void checkHeif(const heif_error& error, const QString& path) {
                         .arg(path, QString::fromUtf8(error.message ? error.message : "error")));
 }
 
-// An open HEIF file and its primary image. data must outlive it (it is not copied).
+// libheif reading an open file on demand; the file must outlive the context.
+const heif_reader kFileReader = {
+    1, [](void* file) -> int64_t { return static_cast<QFile*>(file)->pos(); },
+    [](void* data, size_t size, void* file) -> int {
+      return static_cast<QFile*>(file)->read(static_cast<char*>(data), qint64(size)) == qint64(size)
+                 ? 0
+                 : -1;
+    },
+    [](int64_t position, void* file) -> int {
+      return static_cast<QFile*>(file)->seek(position) ? 0 : -1;
+    },
+    [](int64_t size, void* file) -> heif_reader_grow_status {
+      return size <= static_cast<QFile*>(file)->size() ? heif_reader_grow_status_size_reached
+                                                       : heif_reader_grow_status_size_beyond_eof;
+    }};
+
+// An open HEIF file and its primary image. data (or file) must outlive it: it is not copied.
 struct THeifFile {
   THeifContext Context;
   THeifHandle Primary;
   int Images = 1;
 
   THeifFile(const QByteArray& data, const QString& path) {
-    initialiseHeif();
-    Context.reset(heif_context_alloc());
-    if (!Context) throw EImageError(QStringLiteral("Not enough memory to read \"%1\".").arg(path));
-    checkHeif(heif_context_read_from_memory_without_copy(Context.get(), data.constData(),
-                                                         size_t(data.size()), nullptr),
-              path);
-    Images = heif_context_get_number_of_top_level_images(Context.get());
-    heif_image_handle* handle = nullptr;
-    checkHeif(heif_context_get_primary_image_handle(Context.get(), &handle), path);
-    Primary.reset(handle);
+    open(path, [&](heif_context* c) {
+      return heif_context_read_from_memory_without_copy(c, data.constData(), size_t(data.size()),
+                                                        nullptr);
+    });
+  }
+  // Reads only the parts of the file it needs (the boxes that describe the images and the
+  // blocks asked for), not the coded pictures.
+  THeifFile(QFile& file, const QString& path) {
+    open(path, [&](heif_context* c) {
+      return heif_context_read_from_reader(c, &kFileReader, &file, nullptr);
+    });
   }
   QSize Size() const {
     return QSize(heif_image_handle_get_width(Primary.get()),
                  heif_image_handle_get_height(Primary.get()));
+  }
+
+private:
+  template <typename Read> void open(const QString& path, Read read) {
+    initialiseHeif();
+    Context.reset(heif_context_alloc());
+    if (!Context) throw EImageError(QStringLiteral("Not enough memory to read \"%1\".").arg(path));
+    checkHeif(read(Context.get()), path);
+    Images = heif_context_get_number_of_top_level_images(Context.get());
+    heif_image_handle* handle = nullptr;
+    checkHeif(heif_context_get_primary_image_handle(Context.get(), &handle), path);
+    Primary.reset(handle);
   }
 };
 
@@ -388,10 +418,12 @@ QImage DecodeHeif(const QByteArray& data, const QString& path, qint64 maxPixels,
   return out;
 }
 
-TCameraMetadata ReadHeifCameraMetadata(const QByteArray& bytes, const QString& path) {
+namespace {
+
+template <typename Source> TCameraMetadata cameraMetadataOf(Source& source, const QString& path) {
   TCameraMetadata m;
   try {
-    THeifFile file(bytes, path);
+    THeifFile file(source, path);
     heif_item_id id = 0;
     if (heif_image_handle_get_list_of_metadata_block_IDs(file.Primary.get(), "Exif", &id, 1) < 1)
       return m;
@@ -422,8 +454,8 @@ TCameraMetadata ReadHeifCameraMetadata(const QByteArray& bytes, const QString& p
   return m;
 }
 
-QByteArray HeifMetadataAsJpeg(const QByteArray& file, const QString& path) {
-  THeifFile heif(file, path);
+template <typename Source> QByteArray metadataAsJpeg(Source& source, const QString& path) {
+  THeifFile heif(source, path);
   const QByteArray exif = heifBlock(heif.Primary.get(), "Exif", nullptr);
   const QByteArray xmp = heifBlock(heif.Primary.get(), "mime", "application/rdf+xml");
   QByteArray jpeg("\xFF\xD8", 2);
@@ -436,4 +468,26 @@ QByteArray HeifMetadataAsJpeg(const QByteArray& file, const QString& path) {
   appendJpegSegment(jpeg, QByteArray("http://ns.adobe.com/xap/1.0/\0", 29), xmp);
   jpeg += QByteArray("\xFF\xD9", 2);
   return jpeg;
+}
+
+} // namespace
+
+QSize ReadHeifSize(QFile& file, const QString& path) {
+  return THeifFile(file, path).Size();
+}
+
+TCameraMetadata ReadHeifCameraMetadata(const QByteArray& data, const QString& path) {
+  return cameraMetadataOf(data, path);
+}
+
+TCameraMetadata ReadHeifCameraMetadata(QFile& file, const QString& path) {
+  return cameraMetadataOf(file, path);
+}
+
+QByteArray HeifMetadataAsJpeg(const QByteArray& file, const QString& path) {
+  return metadataAsJpeg(file, path);
+}
+
+QByteArray HeifMetadataAsJpeg(QFile& file, const QString& path) {
+  return metadataAsJpeg(file, path);
 }

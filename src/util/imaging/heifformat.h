@@ -8,15 +8,19 @@
 #include "util/imaging/imageerror.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QImage>
 #include <QSize>
 #include <QString>
 
 // The primary image's size after the turn the file asks for.
 QSize ReadHeifSize(const QByteArray& data, const QString& path);
+// The same from an open file, reading only the boxes that describe the images.
+QSize ReadHeifSize(QFile& file, const QString& path);
 // The primary image as an sRGB RGB32 bitmap; see DecodeOtherPicture.
 QImage DecodeHeif(const QByteArray& data, const QString& path, qint64 maxPixels,
                   int allowedDenominator, int* denominator);
 // The capture dates of the primary image's EXIF block; the orientation is left out (the
 // decoder applies the file's own turn).
 TCameraMetadata ReadHeifCameraMetadata(const QByteArray& data, const QString& path);
+TCameraMetadata ReadHeifCameraMetadata(QFile& file, const QString& path);

@@ -24,16 +24,25 @@ namespace {
 
 // ---- Reading the file -------------------------------------------------------------------------
 
-// The whole file, read through the safe opening (regular files of their folder only).
-QByteArray readAll(const QString& path) {
-  QFile file;
+// Opens the file through the safe opening (regular files of their folder only).
+void openPicture(QFile& file, const QString& path) {
   QString problem;
   if (!OpenRegularFile(file, path, &problem)) throw EImageError(problem);
+}
+
+// The rest of an open file.
+QByteArray readRest(QFile& file, const QString& path) {
   QByteArray bytes = file.readAll();
   if (bytes.isEmpty() && file.size() > 0)
     throw EImageError(
         QStringLiteral("Cannot read picture \"%1\": %2.").arg(path, file.errorString()));
   return bytes;
+}
+
+QByteArray readAll(const QString& path) {
+  QFile file;
+  openPicture(file, path);
+  return readRest(file, path);
 }
 
 QByteArray bytesOf(const QString& path, const QByteArray& data) {
@@ -154,10 +163,8 @@ QSize ReadOtherPictureSize(const QString& path, const QByteArray& data) {
     buffer.open(QIODevice::ReadOnly);
   }
   const TPictureFormat format = SniffPictureFormat(device->peek(16));
-  if (format == TPictureFormat::Heif) {
-    const QByteArray bytes = data.isEmpty() ? file.readAll() : data;
-    return ReadHeifSize(bytes, path);
-  }
+  if (format == TPictureFormat::Heif)
+    return data.isEmpty() ? ReadHeifSize(file, path) : ReadHeifSize(data, path);
   if (format == TPictureFormat::Unknown || format == TPictureFormat::Jpeg)
     throw EImageError(
         QStringLiteral("Cannot read picture \"%1\": not a picture file of a known format.")
@@ -203,15 +210,19 @@ QImage DecodeOtherPicture(const QString& path, const QByteArray& data, qint64 ma
 
 TCameraMetadata ReadOtherCameraMetadata(const QString& path) {
   TCameraMetadata m;
+  QFile file;
   QByteArray bytes;
   try {
-    bytes = readAll(path);
+    openPicture(file, path);
+    // A HEIF file's metadata lies in a few boxes: the coded pictures are not read.
+    if (SniffPictureFormat(file.peek(16)) == TPictureFormat::Heif)
+      return ReadHeifCameraMetadata(file, path);
+    bytes = readRest(file, path);
   } catch (const EImageError& e) {
     m.Problem = e.Text();
     return m;
   }
   const TPictureFormat format = SniffPictureFormat(bytes.left(16));
-  if (format == TPictureFormat::Heif) return ReadHeifCameraMetadata(bytes, path);
   if (format == TPictureFormat::Unknown) {
     m.Problem = QStringLiteral("the file is not a picture of a known format");
     return m;

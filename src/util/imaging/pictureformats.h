@@ -16,6 +16,7 @@
 #include "util/imaging/imageerror.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -56,3 +57,5 @@ TCameraMetadata ReadOtherCameraMetadata(const QString& path);
 // empty JPEG file, for the metadata library, which reads HEIF files of this kind poorly. file
 // holds the whole file. Raises EImageError when the file cannot be read as HEIF.
 QByteArray HeifMetadataAsJpeg(const QByteArray& file, const QString& path);
+// The same from an open file, reading only the boxes and blocks it needs.
+QByteArray HeifMetadataAsJpeg(QFile& file, const QString& path);

@@ -35,7 +35,13 @@ TOriginalFile ReadOriginalFile(const QString& path) {
     return original;
   }
   original.Data = file.readAll();
-  if (file.error() != QFileDevice::NoError) original.Data.clear();
+  // A read that failed part way gives no checksum: one of the bytes read so far would be
+  // recorded as the original's.
+  if (file.error() != QFileDevice::NoError || original.Data.size() != st.st_size) {
+    original.Data.clear();
+    original.Refusal = TFileRefusal::Unreadable;
+    return original;
+  }
   original.Hash = GetDataHash(original.Data);
   return original;
 }

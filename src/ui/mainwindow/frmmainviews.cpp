@@ -188,7 +188,7 @@ void TfrmLumenFold2::connectPictureView() {
   // take the width of their content.
   lvwMain->SetEditColumn(1);
   for (int column = 1; column < TPhotoListModel::fdCount; ++column)
-    lvwMain->ReportList()->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    lvwMain->FitColumnToContent(column);
   lvwMain->Model()->CategoryTitles = [this](const TLumenfoldPicture& p) {
     return project_->Categories.CategoryTitles(&p, QStringLiteral(", "));
   };

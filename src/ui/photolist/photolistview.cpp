@@ -223,6 +223,19 @@ void TphotoListView::SetColumnWidth(int column, int width) {
   report_->setColumnWidth(column, width);
 }
 
+void TphotoListView::FitColumnToContent(int column) {
+  fitted_.push_back(column);
+  applyColumnFit();
+}
+
+// Columns are measured only while the details list is shown: the hidden list measured its rows
+// again whenever previews arrived, for every preview of an album loading.
+void TphotoListView::applyColumnFit() {
+  const auto mode = style_ == vsReport ? QHeaderView::ResizeToContents : QHeaderView::Interactive;
+  for (int column : fitted_)
+    report_->header()->setSectionResizeMode(column, mode);
+}
+
 int TphotoListView::ColumnWidth(int column) const {
   return report_->columnWidth(column);
 }
@@ -340,6 +353,7 @@ void TphotoListView::SetViewStyle(TViewStyle style) {
   QAbstractItemView* view = CurrentList();
   stack_->setCurrentWidget(view);
   setFocusProxy(view);
+  applyColumnFit();
   if (hadFocus) view->setFocus();
   repaintTimer_.stop();
   model_->SetCaptionIsNumber(style_ == vsIcon);

@@ -82,6 +82,8 @@ public:
   // Column n shows field n of TPhotoListModel::TField.
   void SetColumns(const QList<TListColumn>& columns);
   void SetColumnWidth(int column, int width);
+  // The column of the details list takes the width of its content while that list is shown.
+  void FitColumnToContent(int column);
   int ColumnWidth(int column) const;
 
   // --- selection ----------------------------------------------------------------------------
@@ -233,6 +235,7 @@ private:
   // Rows of a selection, ascending, each once.
   QList<int> rowsOf(const QItemSelection& selection) const;
   void updateEditable();
+  void applyColumnFit();
   // Ctrl+wheel and Ctrl+plus/minus; true when the event was consumed.
   bool zoomEvent(QEvent* e);
 
@@ -242,6 +245,7 @@ private:
   class TPhotoReportList* report_;
   QStackedLayout* stack_;
   TViewStyle style_ = vsIcon;
+  std::vector<int> fitted_; // columns sized to their content
   bool readOnly_ = true;
   bool multiSelect_ = true;
   int editColumn_ = 0;

@@ -84,12 +84,9 @@ private slots:
     const QByteArray ones(100000, char(0xff)); // the largest sums
     QCOMPARE(UpdateAdler32(1, ones.constData(), size_t(ones.size())),
              reference(1, ones.constData(), size_t(ones.size())));
-    // The narrower path, where the 32-byte one is taken above, gives the same sums.
-    AllowWideChecksum(false);
+    AllowWideChecksum(false); // the narrower path gives the same sums
     for (size_t n : {31, 32, 33, 5536, 5553, 100000})
       QCOMPARE(UpdateAdler32(7, ones.constData(), n), reference(7, ones.constData(), n));
-    QCOMPARE(UpdateAdler32(1, big.constData() + 3, 65536),
-             reference(1, big.constData() + 3, 65536));
     AllowWideChecksum(true);
     // The same sum of bytes in memory.
     QCOMPARE(GetDataHash(big), hash);

@@ -1,4 +1,5 @@
 #include "util/helpers.h"
+#include "util/widechecksum.h"
 
 #include "util/safefile.h"
 

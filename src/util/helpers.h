@@ -22,9 +22,6 @@ TFontStyles TextToFontStyle(const QString& text);
 int GetFileSizeBytes(const QString& path);
 // Adler-32 (the zlib checksum) of length bytes, continuing from adler (1 to start).
 quint32 UpdateAdler32(quint32 adler, const void* data, size_t length);
-// Where the processor has AVX2, the checksum takes 32 bytes at a time (the same value). Tests can
-// switch that off; returns whether the wide path is used now.
-bool AllowWideChecksum(bool allowed);
 // Adler-32 of the whole file as 8 lowercase hex digits; empty for a missing or empty file.
 QString GetFileHash(const QString& path);
 // The same checksum of bytes already in memory (a whole file's contents).

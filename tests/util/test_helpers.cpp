@@ -7,6 +7,7 @@
 #include "util/imaging/imaging.h"
 #include "util/imaging/jpegcodec.h"
 #include "util/safefile.h"
+#include "util/widechecksum.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,5 @@
 #include "util/helpers.h"
+#include "util/widechecksum.h"
 
 #include "util/safefile.h"
 
@@ -13,6 +14,9 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
 #endif
 
 #include <atomic>
@@ -53,11 +57,80 @@ int GetFileSizeBytes(const QString& path) {
   return int(size);
 }
 
+namespace {
+
+constexpr quint32 kAdlerBase = 65521;           // largest prime below 2^16
+constexpr size_t kAdlerMostBeforeModulo = 5552; // bytes the 32-bit sums take before they overflow
+
+#if defined(__x86_64__) || defined(__i386__)
+#define LUMENFOLD_WIDE_CHECKSUM 1
+std::atomic<bool> g_wideChecksumAllowed{true};
+
+bool UseWideChecksum() {
+  static const bool wide = __builtin_cpu_supports("avx2");
+  return wide && g_wideChecksumAllowed.load(std::memory_order_relaxed);
+}
+
+// The sum of the eight 32-bit lanes.
+__attribute__((target("avx2"))) quint64 LaneTotal(__m256i v) {
+  alignas(32) quint32 lanes[8];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), v);
+  quint64 t = 0;
+  for (quint32 lane : lanes)
+    t += lane;
+  return t;
+}
+
+// The blocks of 32 bytes at p (the bytes after the last whole block are left to the caller).
+// For block j with first sum A_j: s2 += 32 * A_j + sum (32 - i) * x_i, and A_j = s1 + (bytes of
+// the blocks before j); the bytes before each block are summed in ps.
+__attribute__((target("avx2"))) const uint8_t* Adler32Wide(quint32& s1, quint32& s2,
+                                                           const uint8_t* p, size_t& length) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i ones = _mm256_set1_epi16(1);
+  const __m256i weights =
+      _mm256_setr_epi8(32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14,
+                       13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1);
+  while (length >= 32) {
+    const size_t blocks = std::min(length, kAdlerMostBeforeModulo) / 32;
+    length -= blocks * 32;
+    __m256i sum = zero, ps = zero, weighted = zero;
+    for (size_t j = 0; j < blocks; ++j, p += 32) {
+      const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+      ps = _mm256_add_epi32(ps, sum);
+      sum = _mm256_add_epi32(sum, _mm256_sad_epu8(bytes, zero));
+      weighted =
+          _mm256_add_epi32(weighted, _mm256_madd_epi16(_mm256_maddubs_epi16(bytes, weights), ones));
+    }
+    const quint64 b =
+        quint64(s2) + 32 * quint64(blocks) * s1 + 32 * LaneTotal(ps) + LaneTotal(weighted);
+    s1 = quint32((s1 + LaneTotal(sum)) % kAdlerBase);
+    s2 = quint32(b % kAdlerBase);
+  }
+  return p;
+}
+#endif
+
+} // namespace
+
+bool AllowWideChecksum(bool allowed) {
+#if defined(LUMENFOLD_WIDE_CHECKSUM)
+  g_wideChecksumAllowed.store(allowed);
+  return UseWideChecksum();
+#else
+  (void)allowed;
+  return false;
+#endif
+}
+
 quint32 UpdateAdler32(quint32 adler, const void* data, size_t length) {
-  constexpr quint32 kBase = 65521;           // largest prime below 2^16
-  constexpr size_t kMostBeforeModulo = 5552; // bytes the 32-bit sums take before they overflow
+  constexpr quint32 kBase = kAdlerBase;
+  constexpr size_t kMostBeforeModulo = kAdlerMostBeforeModulo;
   const auto* p = static_cast<const uint8_t*>(data);
   quint32 s1 = adler & 0xffff, s2 = adler >> 16;
+#if defined(LUMENFOLD_WIDE_CHECKSUM)
+  if (length >= 32 && UseWideChecksum()) p = Adler32Wide(s1, s2, p, length);
+#endif
 #if defined(__SSE2__)
   // Blocks of 16 bytes. For block j with first sum A_j: s2 += 16 * A_j + sum (16 - i) * x_i, and
   // A_j = s1 + (bytes of the blocks before j). The bytes before each block are summed in ps.

@@ -1,12 +1,13 @@
 // Shared helpers: font style texts, file checksum and size, DOS time stamps, the recent list,
 // template listings and renames that never replace another file.
 #include "testenv.h"
-#include "util/imaging/exif.h"
 #include "util/helpers.h"
+#include "util/imaging/exif.h"
 #include "util/imaging/imageerror.h"
 #include "util/imaging/imaging.h"
 #include "util/imaging/jpegcodec.h"
 #include "util/safefile.h"
+#include "util/widechecksum.h"
 
 #include <QDir>
 #include <QFile>
@@ -71,7 +72,8 @@ private slots:
       }
       return s2 << 16 | s1;
     };
-    for (size_t n : {0, 1, 15, 16, 17, 31, 33, 5551, 5552, 5553, 5568, 11104, 11111, 65536}) {
+    for (size_t n : {0,    1,    15,   16,   17,   31,   32,   33,    63,    65,
+                     5535, 5536, 5537, 5551, 5552, 5553, 5568, 11104, 11111, 65536}) {
       for (size_t offset : {0, 3}) {
         const char* p = big.constData() + offset;
         QCOMPARE(UpdateAdler32(1, p, n), reference(1, p, n));
@@ -83,6 +85,10 @@ private slots:
     const QByteArray ones(100000, char(0xff)); // the largest sums
     QCOMPARE(UpdateAdler32(1, ones.constData(), size_t(ones.size())),
              reference(1, ones.constData(), size_t(ones.size())));
+    AllowWideChecksum(false); // the narrower path gives the same sums
+    for (size_t n : {31, 32, 33, 5536, 5553, 100000})
+      QCOMPARE(UpdateAdler32(7, ones.constData(), n), reference(7, ones.constData(), n));
+    AllowWideChecksum(true);
     // The same sum of bytes in memory.
     QCOMPARE(GetDataHash(big), hash);
     QCOMPARE(GetDataHash("abc"), QString("024d0127"));

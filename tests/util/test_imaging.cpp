@@ -14,6 +14,7 @@
 #include <cmath>
 #include <functional>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <cstdio>
@@ -370,6 +371,29 @@ private slots:
       }
     AllowWideResampling(true);
     if (!wide) qInfo("this processor has no AVX2/FMA: only the portable path ran");
+  }
+
+  // Kept weight tables serve a call only when its filter, window, size and edges are the same.
+  void keptWeightsServeOnlyTheirOwnCall() {
+    const QImage a = Detailed(331, 217), narrower = Detailed(300, 217);
+    const std::tuple<const QImage*, QRectF, QSize, TResizeFilter> calls[] = {
+        {&a, {0, 0, 300, 217}, {150, 90}, rfLanczos},
+        {&a, {0, 0, 300, 217}, {150, 90}, rfMitchell},
+        {&a, {0, 0, 300, 217}, {149, 90}, rfLanczos},
+        {&a, {0, 0, 300, 217}, {150, 91}, rfLanczos},
+        {&a, {0.5, 0, 300, 217}, {150, 90}, rfLanczos},
+        {&a, {10, 0, 320, 217}, {150, 90}, rfLanczos},
+        {&narrower, {10, 0, 320, 217}, {150, 90}, rfLanczos},
+        {&a, {0, 0, 300, 217}, {150, 91}, rfLanczos}};
+    for (bool wide : {true, false}) {
+      AllowWideResampling(wide);
+      for (const auto& [source, window, size, filter] : calls) {
+        const QImage kept = ResampleBitmap(*source, window, size, filter);
+        ReleaseResampleScratch();
+        QCOMPARE(kept, ResampleBitmap(*source, window, size, filter));
+      }
+    }
+    AllowWideResampling(true);
   }
 
   void blockAveragingStaysCloseToTheKernel() {

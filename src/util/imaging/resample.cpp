@@ -93,6 +93,10 @@ struct AxisWeights {
   // weight four times (one per channel), span per output pixel.
   int span = 0;
   std::vector<float> w4;
+  // What the table was built for: a call with the same axis, size and filter keeps it (the
+  // previews of a list are drawn at a few sizes, each many times).
+  double builtStart = 0, builtLength = 0;
+  int builtOut = -1, builtLo = 0, builtHi = -1, builtFilter = -1;
 };
 
 std::atomic<bool> g_wideAllowed{true};
@@ -114,6 +118,11 @@ bool UseWidePath() {
 // (samples beyond them repeat the edge pixel).
 void BuildWeights(AxisWeights& a, double start, double length, int outSize, int lo, int hi,
                   TResizeFilter filter) {
+  if (a.builtOut == outSize && a.builtStart == start && a.builtLength == length &&
+      a.builtLo == lo && a.builtHi == hi && a.builtFilter == int(filter))
+    return;
+  a.builtOut = -1;
+  a.span = 0;
   const double scale = length / outSize;
   a.first.resize(size_t(outSize));
   a.count.resize(size_t(outSize));
@@ -125,6 +134,8 @@ void BuildWeights(AxisWeights& a, double start, double length, int outSize, int 
       a.first[size_t(o)] = std::clamp(int(std::floor(center)), lo, hi);
       a.count[size_t(o)] = 1;
     }
+    a.builtStart = start, a.builtLength = length, a.builtOut = outSize;
+    a.builtLo = lo, a.builtHi = hi, a.builtFilter = int(filter);
     return;
   }
   const Kernel k = KernelOf(filter);
@@ -165,6 +176,8 @@ void BuildWeights(AxisWeights& a, double start, double length, int outSize, int 
     for (int i = 0; i < n; ++i)
       w[i] = float(buf[size_t(b + i)] / sum);
   }
+  a.builtStart = start, a.builtLength = length, a.builtOut = outSize;
+  a.builtLo = lo, a.builtHi = hi, a.builtFilter = int(filter);
 }
 
 struct Scratch {
@@ -476,8 +489,8 @@ void ResampleRgb32(const QImage& src, const QRectF& window, QImage& dst, TResize
   const bool wide = UseWidePath();
   // The ring holds every line an output line takes, and the wide path's lines made ahead.
   const int cap = taps + (wide ? kLinesAtOnce - 4 : 0);
-  s.wx.span = 0;
-  if (wide) {
+  // The wide table is made once per horizontal table (span stays 0 until then).
+  if (wide && s.wx.span == 0) {
     AxisWeights& a = s.wx;
     for (int o = 0; o < outW; ++o)
       a.span = std::max(a.span, a.count[size_t(o)]);
@@ -489,7 +502,7 @@ void ResampleRgb32(const QImage& src, const QRectF& window, QImage& dst, TResize
                     a.w[size_t(o) * size_t(a.taps) + size_t(i)]);
   }
   // Room for the pixels the wide path reads beyond the window's edge (weighted 0).
-  const size_t lineStride = size_t(xhi - xlo + 1 + s.wx.span) * 4;
+  const size_t lineStride = size_t(xhi - xlo + 1 + (wide ? s.wx.span : 0)) * 4;
   s.line.assign(lineStride * (wide ? kLinesAtOnce : 1), 0.0f);
   s.ring.resize(lineFloats * size_t(cap));
   s.ringRow.assign(size_t(cap), -1);
@@ -591,6 +604,8 @@ bool AllowWideResampling(bool allowed) {
 
 void ReleaseResampleScratch() {
   Scratch& s = t_scratch;
+  s.wx.builtOut = s.wy.builtOut = -1;
+  s.wx.span = s.wy.span = 0;
   Free(s.wx.first), Free(s.wx.count), Free(s.wx.w), Free(s.wx.w4);
   Free(s.wy.first), Free(s.wy.count), Free(s.wy.w), Free(s.wy.w4);
   Free(s.line), Free(s.ring), Free(s.ringRow), Free(s.acc), Free(s.shrunk), Free(s.sums);

@@ -301,18 +301,21 @@ bool TLumenfoldAlbum::Update() {
 bool TLumenfoldAlbum::insertNewPictures() {
   // Ids are MAX + 1 at the time of each insert. The save runs in one transaction on this thread,
   // so the maximum is read once and counted on.
-  int nextId = -1;
+  // Their category links are written together at the end (an import of a thousand pictures
+  // with keywords makes thousands of them).
+  int firstId = -1, nextId = -1;
+  std::vector<std::pair<int, int>> links;
   for (int i = 0; i < Pictures.Count(); ++i) {
     TLumenfoldPicture* p = Pictures.Pictures(i);
     if (!p->Dirty || p->Id != -1) continue;
     if (nextId < 0) {
-      nextId = AllocateId(CurrentConnectionString(), SQL_PICTURE_MAX_ID);
+      nextId = firstId = AllocateId(CurrentConnectionString(), SQL_PICTURE_MAX_ID);
       if (nextId < 0) return false;
     }
-    if (!p->insertRow(nextId)) return false;
+    if (!p->insertRow(nextId, &links)) return false;
     ++nextId;
   }
-  return true;
+  return firstId < 0 || TLumenfoldPicture::writeNewLinks(firstId, nextId - 1, links);
 }
 
 bool TLumenfoldAlbum::Delete() {

@@ -15,7 +15,7 @@ reps=${3:-3}
 command -v exiftool >/dev/null || { echo "needs exiftool (apt-get install libimage-exiftool-perl)"; exit 2; }
 [ -x /usr/bin/time ] || { echo "needs /usr/bin/time (apt-get install time)"; exit 2; }
 ls "$here"/.photos/photo_1.jpg >/dev/null 2>&1 || "$here/photos.sh" 1
-cmake --build "$build" --target lumenfold-cli template_db >/dev/null
+cmake --build "$build" --target lumenfold-cli template_db site_templates >/dev/null
 cli="$build/bin/lumenfold-cli"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

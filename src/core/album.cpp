@@ -301,18 +301,21 @@ bool TLumenfoldAlbum::Update() {
 bool TLumenfoldAlbum::insertNewPictures() {
   // Ids are MAX + 1 at the time of each insert. The save runs in one transaction on this thread,
   // so the maximum is read once and counted on.
-  int nextId = -1;
+  // Their category links are written together at the end (an import of a thousand pictures
+  // with keywords makes thousands of them).
+  int firstId = -1, nextId = -1;
+  std::vector<std::pair<int, int>> links;
   for (int i = 0; i < Pictures.Count(); ++i) {
     TLumenfoldPicture* p = Pictures.Pictures(i);
     if (!p->Dirty || p->Id != -1) continue;
     if (nextId < 0) {
-      nextId = AllocateId(CurrentConnectionString(), SQL_PICTURE_MAX_ID);
+      nextId = firstId = AllocateId(CurrentConnectionString(), SQL_PICTURE_MAX_ID);
       if (nextId < 0) return false;
     }
-    if (!p->insertRow(nextId)) return false;
+    if (!p->insertRow(nextId, &links)) return false;
     ++nextId;
   }
-  return true;
+  return firstId < 0 || TLumenfoldPicture::writeNewLinks(firstId, nextId - 1, links);
 }
 
 bool TLumenfoldAlbum::Delete() {
@@ -400,14 +403,23 @@ bool TLumenfoldAlbum::LoadPictures() {
   return true;
 }
 
-const TCameraMetadata& TLumenfoldAlbum::cameraMetadata(const QFileInfo& file) {
+void TLumenfoldAlbum::useCaptionLanguages() {
+  const QStringList codes =
+      Project ? SiteLanguageCodes(*Project) : QStringList{QString(), QString()};
+  if (codes == captionLanguages_) return;
+  captionLanguages_ = codes;
+  metadata_.clear();
+}
+
+const TLumenfoldAlbum::TFileMetadata& TLumenfoldAlbum::fileMetadata(const QFileInfo& file) {
   const QString key = file.absoluteFilePath() + QLatin1Char('|') + QString::number(file.size()) +
                       QLatin1Char('|') + QString::number(file.lastModified().toMSecsSinceEpoch());
   auto it = metadata_.constFind(key);
   if (it != metadata_.constEnd()) return *it;
   // Titles and keywords come from the same reading of the header (JPEG files).
-  TCameraMetadata m =
-      ReadCameraMetadata(file.absoluteFilePath(), ReadsCaptions ? TMetadataParts::ExifAndCaptions
+  TFileMetadata read;
+  TCameraMetadata& m = read.Camera;
+  m = ReadCameraMetadata(file.absoluteFilePath(), ReadsCaptions ? TMetadataParts::ExifAndCaptions
                                                                 : TMetadataParts::ExifOnly);
   if (!m.Problem.isEmpty() && m.HasExif)
     Tracer().Write(QStringLiteral("Camera metadata of %1 is damaged (%2); the picture keeps the "
@@ -416,14 +428,21 @@ const TCameraMetadata& TLumenfoldAlbum::cameraMetadata(const QFileInfo& file) {
   else if (!m.Problem.isEmpty())
     Tracer().Write(QStringLiteral("No camera metadata read from %1: %2.")
                        .arg(QDir::toNativeSeparators(file.absoluteFilePath()), m.Problem));
-  return *metadata_.insert(key, std::move(m));
+  if (m.CaptionsRead) {
+    read.Captions = ParseEmbeddedCaptions(m.XmpPacket, m.PhotoshopBlock, captionLanguages_[0],
+                                          captionLanguages_[1]);
+    m.XmpPacket = QByteArray();
+    m.PhotoshopBlock = QByteArray();
+  }
+  return *metadata_.insert(key, std::move(read));
 }
 
 void TLumenfoldAlbum::ReadFolderDate(const QString& folder) {
+  useCaptionLanguages();
   QDateTime firstFileTime, oldestCapture;
   for (const QFileInfo& info : folderPictures(folder, false).Files) {
     if (!firstFileTime.isValid()) firstFileTime = info.lastModified();
-    const QDateTime captured = cameraMetadata(info).CaptureDate();
+    const QDateTime captured = fileMetadata(info).Camera.CaptureDate();
     if (captured.isValid() && (!oldestCapture.isValid() || captured < oldestCapture))
       oldestCapture = captured;
   }
@@ -479,7 +498,8 @@ bool TLumenfoldAlbum::importFiles(const QString& folder, bool onlyNew) {
   const TFolderPictures found = folderPictures(folder, onlyNew);
   int sortOrder = onlyNew ? Pictures.Count() + 1 : 1;
   // Titles and keywords the photographer wrote in their editor come along.
-  const QStringList languages = Project ? SiteLanguageCodes(*Project) : QStringList();
+  useCaptionLanguages();
+  const QStringList& languages = captionLanguages_;
   QSet<int> categoriesBefore;
   if (Project)
     for (int i = 0; i < Project->Categories.Count(); ++i)
@@ -494,16 +514,15 @@ bool TLumenfoldAlbum::importFiles(const QString& folder, bool onlyNew) {
     p->OriginalSize = info.size() > 0x7FFFFFFF ? -1 : int(info.size());
     p->OriginalDate = DateTimeToDosDateTime(info.lastModified());
     p->PictureDate = DosDateTimeToDateTime(p->OriginalDate);
-    const TCameraMetadata& camera = cameraMetadata(info);
+    const TFileMetadata& read = fileMetadata(info);
+    const TCameraMetadata& camera = read.Camera;
     p->Orientation = camera.PictureOrientation();
     if (const QDateTime captured = camera.CaptureDate(); captured.isValid())
       p->PictureDate = captured;
     if (categories) {
       const TEmbeddedCaptions captions =
-          camera.CaptionsRead
-              ? ParseEmbeddedCaptions(camera.XmpPacket, camera.PhotoshopBlock, languages[0],
-                                      languages[1])
-              : ReadEmbeddedCaptions(info.absoluteFilePath(), languages[0], languages[1]);
+          read.Captions ? *read.Captions
+                        : ReadEmbeddedCaptions(info.absoluteFilePath(), languages[0], languages[1]);
       if (!captions.Problem.isEmpty())
         Tracer().Write(
             QStringLiteral("Captions of %1 are damaged (%2); what could be read is used.")

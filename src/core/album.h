@@ -7,6 +7,7 @@
 // window stops or pauses those workers before it replaces or deletes an album's pictures.
 #include "core/ownedlist.h"
 #include "core/picture.h"
+#include "util/imaging/embeddedcaptions.h"
 #include "util/imaging/exif.h"
 
 #include <QDateTime>
@@ -14,6 +15,8 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 class TDataSet;
 class TLumenfoldProject;
@@ -132,10 +135,20 @@ private:
     QStringList LeftOut;
   };
   TFolderPictures folderPictures(const QString& folder, bool onlyNew) const;
-  // The camera metadata of a picture file, read once per file version (the folder date and the
-  // import that follows it share the reading). Damage is noted in the trace log.
-  const TCameraMetadata& cameraMetadata(const QFileInfo& file);
-  QHash<QString, TCameraMetadata> metadata_;
+  // The camera metadata of a picture file and, when captions are read, its captions in the
+  // site's languages, read once per file version (the folder date and the import that follows
+  // it share the reading). The header blocks the captions come from are not kept: a thousand
+  // pictures' XMP packets can take megabytes. Damage is noted in the trace log.
+  struct TFileMetadata {
+    TCameraMetadata Camera;
+    std::optional<TEmbeddedCaptions> Captions;
+  };
+  const TFileMetadata& fileMetadata(const QFileInfo& file);
+  // Takes the site's languages for the captions read from now on; the files read for other
+  // languages are forgotten.
+  void useCaptionLanguages();
+  QHash<QString, TFileMetadata> metadata_;
+  QStringList captionLanguages_{QString(), QString()};
   // Inserts every dirty picture without a row.
   bool insertNewPictures();
 };

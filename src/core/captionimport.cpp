@@ -26,6 +26,19 @@ TCaptionCategories::TCaptionCategories(TLumenfoldProject& project) : project_(pr
 }
 
 QString TCaptionCategories::IdOf(const QString& title, QStringList* created) {
+  for (const auto& [text, id] : recent_)
+    if (text == title) return id;
+  const QString id = idOf(title, created);
+  if (id.isEmpty()) return id;
+  constexpr size_t kRecent = 16;
+  if (recent_.size() < kRecent)
+    recent_.emplace_back(title, id);
+  else
+    recent_[nextRecent_++ % kRecent] = {title, id};
+  return id;
+}
+
+QString TCaptionCategories::idOf(const QString& title, QStringList* created) {
   const QString key = title.toCaseFolded();
   if (const auto it = idByKey_.constFind(key); it != idByKey_.constEnd()) return *it;
   // Ids are MAX + 1 when Save() writes them; nothing else makes categories in between.
@@ -62,6 +75,7 @@ bool TCaptionCategories::Save(const QList<TLumenfoldPicture*>& pictures) {
       if (index >= 0) project_.Categories.Delete(index);
     }
     nextId_ = -1;
+    recent_.clear();
   }
   made_.clear();
   return ok;

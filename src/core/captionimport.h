@@ -12,6 +12,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <utility>
+#include <vector>
+
 class TLumenfoldCategory;
 class TLumenfoldPicture;
 class TLumenfoldProject;
@@ -43,8 +46,13 @@ public:
   bool Save(const QList<TLumenfoldPicture*>& pictures);
 
 private:
+  QString idOf(const QString& title, QStringList* created);
   TLumenfoldProject& project_;
   QHash<QString, QString> idByKey_;
+  // The last keywords asked for, as written, with their ids: pictures of one shoot repeat the
+  // same few, which are then found without folding their case and hashing.
+  std::vector<std::pair<QString, QString>> recent_;
+  size_t nextRecent_ = 0;
   QList<TLumenfoldCategory*> made_;
   int nextId_ = -1;
 };

@@ -4,6 +4,7 @@
 #include "core/previewcache.h"
 #include "core/project.h"
 #include "core/renaming.h"
+#include "db/connectionstring.h"
 #include "db/sqlaccess.h"
 #include "db/statements.h"
 #include "util/helpers.h"
@@ -20,6 +21,8 @@
 #include <QSqlQuery>
 
 #include <algorithm>
+#include <charconv>
+#include <string>
 
 namespace {
 
@@ -420,7 +423,7 @@ bool TLumenfoldPicture::Insert() {
   return insertRow(-1);
 }
 
-bool TLumenfoldPicture::insertRow(int newId) {
+bool TLumenfoldPicture::insertRow(int newId, std::vector<std::pair<int, int>>* links) {
   const QString cs = CurrentConnectionString();
   if (!validCategoryIds(CategoryIds)) return false;
   if (newId < 0) newId = AllocateId(cs, SQL_PICTURE_MAX_ID);
@@ -429,7 +432,14 @@ bool TLumenfoldPicture::insertRow(int newId) {
   std::vector<SqlArg> values{SqlInt(Id)};
   appendColumnValues(values);
   bool ok = TSqlStatement(cs, SQL_PICTURE_INSERT).Exec(values) >= 0;
-  if (!ok || !writeLinks(cs, Id, CategoryIds)) return false;
+  if (!ok) return false;
+  if (links) {
+    int category;
+    for (const QString& text : std::as_const(CategoryIds))
+      if (categoryId(text, category)) links->emplace_back(Id, category);
+  } else if (!writeLinks(cs, Id, CategoryIds)) {
+    return false;
+  }
   if (IsFace && Album) {
     Album->FacePictureId = Id;
     Album->FacePicture = this;
@@ -438,6 +448,44 @@ bool TLumenfoldPicture::insertRow(int newId) {
   }
   if (ok) Dirty = false;
   return ok;
+}
+
+bool TLumenfoldPicture::writeNewLinks(int firstId, int lastId,
+                                      const std::vector<std::pair<int, int>>& links) {
+  const QString cs = CurrentConnectionString();
+  if (ExecSQL(cs, FormatSql(SQL_LINKS_DELETE_BY_PICTURE_RANGE, {SqlInt(firstId), SqlInt(lastId)})) <
+      0)
+    return false;
+  if (links.empty()) return true;
+  if (!IsFileProvider(GetConnectionProvider(cs))) {
+    TSqlStatement insert(cs, SQL_LINK_INSERT);
+    return std::all_of(links.begin(), links.end(), [&](const std::pair<int, int>& link) {
+      return insert.Exec({SqlInt(link.first), SqlInt(link.second)}) >= 0;
+    });
+  }
+  // One statement for all: each picture's category ids by its id, {"7":[1,4],"8":[2]}, in the
+  // order they are listed (pairs of one picture come together).
+  std::string json;
+  json.reserve(links.size() * 12 + 2);
+  char number[16];
+  const auto append = [&](int value) {
+    json.append(number, size_t(std::to_chars(number, number + sizeof number, value).ptr - number));
+  };
+  json += '{';
+  for (size_t i = 0; i < links.size(); ++i) {
+    const bool first = i == 0 || links[i - 1].first != links[i].first;
+    if (first) {
+      if (i > 0) json += "],";
+      json += '"';
+      append(links[i].first);
+      json += "\":[";
+    } else {
+      json += ',';
+    }
+    append(links[i].second);
+  }
+  json += "]}";
+  return TSqlStatement(cs, SQL_LINK_INSERT_JSON).Exec({QString::fromLatin1(json)}) >= 0;
 }
 
 bool TLumenfoldPicture::Update() {

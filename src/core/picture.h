@@ -167,8 +167,13 @@ public:
 private:
   friend class TLumenfoldAlbum;
   friend class TPreviewCache;
-  // Insert with an id the caller has allocated (-1: allocate here).
-  bool insertRow(int newId);
+  // Insert with an id the caller has allocated (-1: allocate here). With links, the category
+  // links are not written but appended there as (picture, category) pairs, for
+  // writeNewLinks.
+  bool insertRow(int newId, std::vector<std::pair<int, int>>* links = nullptr);
+  // The links of pictures just inserted with the ids firstId to lastId, written in a few
+  // statements of many rows each (links left behind under these ids are removed first).
+  static bool writeNewLinks(int firstId, int lastId, const std::vector<std::pair<int, int>>& links);
   void appendColumnValues(std::vector<SqlArg>& values) const;
   TLumenfoldBitmap thumbnail_;
 };

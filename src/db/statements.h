@@ -33,8 +33,14 @@ inline constexpr const char* SQL_CATEGORY_LINKS_OF_ALBUM =
     "p.picture_id=c.picture_id AND p.album_id=%d ORDER BY c.picture_id ASC";
 inline constexpr const char* SQL_LINK_INSERT =
     "INSERT INTO picture_to_category (picture_id, category_id) VALUES (%d, %d)";
+// SQLite: the links of many pictures from one JSON object, {"picture id": [category ids]}.
+inline constexpr const char* SQL_LINK_INSERT_JSON =
+    "INSERT INTO picture_to_category (picture_id, category_id) SELECT CAST(p.key AS INTEGER), "
+    "c.value FROM json_each('%s') AS p, json_each(p.value) AS c";
 inline constexpr const char* SQL_LINKS_DELETE_BY_PICTURE =
     "DELETE * FROM picture_to_category WHERE picture_id=%d";
+inline constexpr const char* SQL_LINKS_DELETE_BY_PICTURE_RANGE =
+    "DELETE * FROM picture_to_category WHERE picture_id>=%d AND picture_id<=%d";
 inline constexpr const char* SQL_LINKS_DELETE_BY_CATEGORY =
     "DELETE * FROM picture_to_category WHERE category_id=%d";
 inline constexpr const char* SQL_ALBUM_MAX_ID = "SELECT MAX(album_id) FROM album";

@@ -2,6 +2,7 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -51,6 +52,11 @@ bool appendText(QByteArrayView raw, QString& out) {
       }
     }
     raw = decoded;
+  }
+  // Most texts are ASCII: taken as they are, without a decoder.
+  if (std::all_of(raw.begin(), raw.end(), [](char c) { return uchar(c) < 0x80; })) {
+    out += QLatin1StringView(raw.data(), raw.size());
+    return true;
   }
   QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
   const QString text = utf8(raw);

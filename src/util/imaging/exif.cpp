@@ -154,11 +154,18 @@ public:
     return file_.read(reinterpret_cast<char*>(into), length) == length;
   }
   bool Skip(qint64 length) override {
+    // A header's segments are short and lie in what the first read buffered: they are read
+    // past there, where a seek would cost two system calls (the size and the position).
+    if (length <= kReadPast) {
+      char scratch[kReadPast];
+      return file_.read(scratch, length) == length;
+    }
     const qint64 to = file_.pos() + length;
     return to <= file_.size() && file_.seek(to);
   }
 
 private:
+  static constexpr qint64 kReadPast = 4096;
   QFile& file_;
 };
 

@@ -15,7 +15,7 @@
 
 // The primary image's size after the turn the file asks for.
 QSize ReadHeifSize(const QByteArray& data, const QString& path);
-// The same from an open file, reading only the boxes that describe the images.
+// The same from an open file, reading only the boxes that describe the images (heifboxes.h).
 QSize ReadHeifSize(QFile& file, const QString& path);
 // The primary image as an sRGB RGB32 bitmap; see DecodeOtherPicture.
 QImage DecodeHeif(const QByteArray& data, const QString& path, qint64 maxPixels,
@@ -23,4 +23,6 @@ QImage DecodeHeif(const QByteArray& data, const QString& path, qint64 maxPixels,
 // The capture dates of the primary image's EXIF block; the orientation is left out (the
 // decoder applies the file's own turn).
 TCameraMetadata ReadHeifCameraMetadata(const QByteArray& data, const QString& path);
-TCameraMetadata ReadHeifCameraMetadata(QFile& file, const QString& path);
+// The same from an open file in one reading of its boxes; with captions, its XMP packet too
+// (TCameraMetadata::XmpPacket, CaptionsRead).
+TCameraMetadata ReadHeifCameraMetadata(QFile& file, const QString& path, bool captions);

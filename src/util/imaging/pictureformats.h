@@ -49,9 +49,10 @@ QImage DecodeOtherPicture(const QString& path, const QByteArray& data = QByteArr
                           int* denominator = nullptr);
 
 // The camera metadata (capture dates, orientation) of a picture of another format than JPEG.
-// For HEIF files the orientation is left out: the decoder applies the file's own turn. Never
+// For HEIF files the orientation is left out: the decoder applies the file's own turn; with
+// captions, the same reading gives a HEIF file's XMP packet (XmpPacket, CaptionsRead). Never
 // raises; Problem says what could not be read.
-TCameraMetadata ReadOtherCameraMetadata(const QString& path);
+TCameraMetadata ReadOtherCameraMetadata(const QString& path, bool captions = false);
 
 // The EXIF block and XMP packet of a HEIF file's primary image as the header of an otherwise
 // empty JPEG file, for the metadata library, which reads HEIF files of this kind poorly. file

@@ -1,0 +1,211 @@
+// The HEIF box reader against libheif: the same size, EXIF block and XMP packet on real files and
+// on made layouts; damaged boxes refused with a message.
+#include "testenv.h"
+#include "util/imaging/heifboxes.h"
+#include "util/imaging/heifformat.h"
+#include "util/imaging/pictureformats.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QProcess>
+#include <QtEndian>
+#include <QtTest>
+
+namespace {
+
+QByteArray Be(quint64 v, int bytes) {
+  QByteArray b;
+  for (int i = bytes - 1; i >= 0; --i)
+    b += char(v >> (8 * i));
+  return b;
+}
+QByteArray Box(const char* type, const QByteArray& body) {
+  return Be(8 + body.size(), 4) + type + body;
+}
+QByteArray Full(const char* type, int version, const QByteArray& body) {
+  return Box(type, Be(version, 1) + Be(0, 3) + body);
+}
+
+const QByteArray kExif = QByteArray("\0\0\0\0MM\0*\0\0\0\x08\0\0", 14);
+const QByteArray kXmp = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF/></x:xmpmeta>";
+
+// A file of one coded image (its data not decodable: only the boxes are read) with an EXIF item
+// and an XMP item, laid out as asked. ilocSizes: offset, length and base offset sizes.
+QByteArray MadeHeif(int ilocVersion, QList<int> ilocSizes, bool inIdat, const QByteArray& turn,
+                    bool turnFirst, bool splitExif) {
+  auto infe = [](int id, const char* type, const QByteArray& extra) {
+    return Full("infe", 2, Be(id, 2) + Be(0, 2) + type + '\0' + extra);
+  };
+  const QByteArray iinf = Full("iinf", 0,
+                               Be(3, 2) + infe(1, "hvc1", {}) + infe(2, "Exif", {}) +
+                                   infe(3, "mime", QByteArray("application/rdf+xml\0", 20)));
+  const QByteArray ispe = Full("ispe", 0, Be(640, 4) + Be(480, 4));
+  const QByteArray ipco = Box("ipco", Box("hvcC", QByteArray(23, 0).replace(0, 1, "\1")) +
+                                          (turnFirst ? turn + ispe : ispe + turn));
+  const int properties = 2 + (turn.isEmpty() ? 0 : 1);
+  QByteArray associations = Be(0x81, 1);
+  for (int i = 2; i <= properties; ++i)
+    associations += Be(i, 1);
+  const QByteArray iprp =
+      Box("iprp", ipco + Full("ipma", 0, Be(1, 4) + Be(1, 2) + Be(properties, 1) + associations));
+  const QByteArray iref = Full("iref", 0,
+                               Box("cdsc", Be(2, 2) + Be(1, 2) + Be(1, 2)) +
+                                   Box("cdsc", Be(3, 2) + Be(1, 2) + Be(1, 2)));
+  const QByteArray blocks = kExif + kXmp;
+  auto meta = [&](quint64 dataStart) {
+    const int id = ilocVersion < 2 ? 2 : 4, os = ilocSizes[0], ls = ilocSizes[1], bs = ilocSizes[2];
+    QByteArray iloc = Be(os << 4 | ls, 1) + Be(bs << 4, 1) + Be(3, id);
+    const quint64 base = bs ? dataStart : 0, rel = bs ? 0 : dataStart;
+    using TExtents = QList<QPair<quint64, quint64>>;
+    auto item = [&](int item, int method, TExtents extents) {
+      iloc += Be(item, id) + (ilocVersion ? Be(method, 2) : QByteArray()) + Be(0, 2) +
+              Be(base, bs) + Be(extents.size(), 2);
+      for (const auto& e : extents)
+        iloc += Be(rel + e.first, os) + Be(e.second, ls);
+    };
+    item(1, 0, {{0, 16}});
+    const int m = inIdat ? 1 : 0;
+    const quint64 d = inIdat ? 0 : 16;
+    item(2, m, splitExif ? TExtents{{d, 6}, {d + 6, 8}} : TExtents{{d, 14}});
+    item(3, m, {{d + 14, quint64(kXmp.size())}});
+    return Full("meta", 0,
+                Full("hdlr", 0, Be(0, 4) + "pict" + QByteArray(13, 0)) + Full("pitm", 0, Be(1, 2)) +
+                    iinf + Full("iloc", ilocVersion, iloc) + iprp + iref +
+                    (inIdat ? Box("idat", blocks) : QByteArray()));
+  };
+  const QByteArray ftyp = Box("ftyp", QByteArray("heic\0\0\0\0mif1heic", 16));
+  const quint64 dataStart = inIdat ? 0 : ftyp.size() + meta(0).size() + 8;
+  return ftyp + meta(dataStart) + Box("mdat", QByteArray(16, 0) + (inIdat ? "" : blocks));
+}
+
+std::optional<THeifBoxes> BoxesOf(const QByteArray& file) {
+  QBuffer buffer;
+  buffer.setData(file);
+  buffer.open(QIODevice::ReadOnly);
+  return ReadHeifBoxes(buffer, "made.heic", true);
+}
+
+} // namespace
+
+class TestHeifBoxes : public QObject {
+  Q_OBJECT
+  TestEnv env;
+
+  // The box reader understood the file and found what libheif finds in it.
+  void compareWithLibrary(const QString& path) {
+    const QByteArray bytes = ReadTestFile(path);
+    const std::optional<THeifBoxes> ours = BoxesOf(bytes);
+    QVERIFY2(ours, qPrintable(path));
+    QCOMPARE(ours->Size, ReadHeifSize(bytes, path));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(HeifMetadataAsJpeg(file, path), HeifMetadataAsJpeg(bytes, path));
+  }
+
+private slots:
+  void agreesWithLibheifOnRealFiles() {
+    const QDir fixtures(LUMENFOLD_HEIF_FIXTURES);
+    QStringList files;
+    for (const QString& name : fixtures.entryList({"*.heic"}))
+      files << fixtures.filePath(name);
+    // Phone-like files: EXIF from the camera, XMP written afterwards, several images.
+    const QImage image(QSize(96, 64), QImage::Format_RGB32);
+    QVERIFY(image.save(env.path("shot.jpg")));
+    QCOMPARE(QProcess::execute("exiftool", {"-q", "-overwrite_original",
+                                            "-DateTimeOriginal=2024:05:06 07:08:09",
+                                            "-Orientation#=6", env.path("shot.jpg")}),
+             0);
+    QCOMPARE(
+        QProcess::execute("heif-enc", {"-q", "50", env.path("shot.jpg"), "-o", env.path("a.heic")}),
+        0);
+    QCOMPARE(QProcess::execute("heif-enc", {"-q", "50", env.path("shot.jpg"), env.path("shot.jpg"),
+                                            "-o", env.path("b.heic")}),
+             0);
+    QCOMPARE(QProcess::execute("exiftool", {"-q", "-overwrite_original", "-XMP-dc:Title=Harbour",
+                                            env.path("b.heic")}),
+             0);
+    files << env.path("a.heic") << env.path("b.heic");
+    for (const QString& path : files)
+      compareWithLibrary(path);
+    QVERIFY(BoxesOf(ReadTestFile(env.path("b.heic")))->Xmp.contains("Harbour"));
+    QCOMPARE(ReadCameraMetadata(env.path("a.heic")).DateTimeOriginal,
+             QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9)));
+  }
+
+  void agreesWithLibheifOnLayouts_data() {
+    QTest::addColumn<int>("version");
+    QTest::addColumn<QList<int>>("sizes");
+    QTest::addColumn<bool>("inIdat");
+    QTest::addColumn<QByteArray>("turn");
+    QTest::addColumn<bool>("turnFirst");
+    QTest::addColumn<bool>("split");
+    const QByteArray none;
+    QTest::newRow("v0") << 0 << QList{4, 4, 0} << false << none << false << false;
+    QTest::newRow("v1 base") << 1 << QList{8, 8, 4} << false << none << false << false;
+    QTest::newRow("v2 idat") << 2 << QList{4, 4, 8} << true << none << false << true;
+    QTest::newRow("two extents") << 1 << QList{4, 4, 0} << false << none << false << true;
+    QTest::newRow("irot 90") << 1 << QList{4, 4, 0} << false << Box("irot", "\1") << false << false;
+    QTest::newRow("irot 180") << 1 << QList{4, 4, 0} << false << Box("irot", "\2") << false
+                              << false;
+    QTest::newRow("irot 270") << 1 << QList{4, 4, 0} << false << Box("irot", "\3") << false
+                              << false;
+    QTest::newRow("irot before ispe")
+        << 1 << QList{4, 4, 0} << false << Box("irot", "\1") << true << false;
+    QTest::newRow("imir") << 1 << QList{4, 4, 0} << false << Box("imir", "\1") << false << false;
+  }
+  void agreesWithLibheifOnLayouts() {
+    QFETCH(int, version);
+    QFETCH(QList<int>, sizes);
+    QFETCH(bool, inIdat);
+    QFETCH(QByteArray, turn);
+    QFETCH(bool, turnFirst);
+    QFETCH(bool, split);
+    const QString path = env.path("made.heic");
+    QFile out(path);
+    QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    out.write(MadeHeif(version, sizes, inIdat, turn, turnFirst, split));
+    out.close();
+    compareWithLibrary(path);
+    QCOMPARE(BoxesOf(ReadTestFile(path))->Exif, kExif);
+  }
+
+  // Damage at one place of a made file: the bytes at an offset from a box's type.
+  void refusesDamagedBoxes_data() {
+    QTest::addColumn<QByteArray>("box");
+    QTest::addColumn<int>("at");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("meta past the end") << QByteArray("meta") << -4 << Be(0x7FFFFFF0, 4);
+    QTest::newRow("zero size in meta") << QByteArray("pitm") << -4 << Be(0, 4);
+    QTest::newRow("smaller than its header") << QByteArray("pitm") << -4 << Be(7, 4);
+    QTest::newRow("no pitm") << QByteArray("pitm") << 0 << QByteArray("free");
+    QTest::newRow("primary not there") << QByteArray("pitm") << 8 << Be(9, 2);
+    QTest::newRow("item count huge") << QByteArray("iloc") << 10 << Be(0xFFFF, 2);
+    QTest::newRow("info count huge") << QByteArray("iinf") << 8 << Be(0xFFFF, 2);
+    QTest::newRow("extent past the end") << QByteArray("iloc") << 36 << Be(0x7FFFFFFF, 4);
+    QTest::newRow("offset past the end") << QByteArray("iloc") << 32 << Be(0xFFFFFFF0, 4);
+    QTest::newRow("missing property") << QByteArray("ipma") << 15 << Be(0x89, 1);
+    QTest::newRow("cut in meta") << QByteArray("iprp") << -1 << QByteArray();
+  }
+  void refusesDamagedBoxes() {
+    QFETCH(QByteArray, box);
+    QFETCH(int, at);
+    QFETCH(QByteArray, bytes);
+    QByteArray file = MadeHeif(0, {4, 4, 0}, false, {}, false, false);
+    const qsizetype type = file.indexOf(box);
+    QVERIFY(type > 0);
+    if (bytes.isEmpty())
+      file.truncate(type);
+    else
+      file.replace(type + at, bytes.size(), bytes);
+    try {
+      BoxesOf(file);
+      QFAIL("not refused");
+    } catch (const EImageError& e) {
+      QVERIFY2(e.Text().startsWith("Cannot read picture \"made.heic\": damaged HEIF file ("),
+               qPrintable(e.Text()));
+    }
+  }
+};
+
+QTEST_MAIN(TestHeifBoxes)
+#include "test_heifboxes.moc"

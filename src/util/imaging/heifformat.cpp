@@ -484,7 +484,7 @@ QSize ReadHeifSize(QFile& file, const QString& path) {
 
 TCameraMetadata ReadHeifCameraMetadata(const QByteArray& data, const QString& path) {
   try {
-    return cameraMetadataOfExif(libraryBoxes(THeifFile(data, path), true).Exif);
+    return cameraMetadataOfExif(ReadHeifBoxesWithLibrary(data, path).Exif);
   } catch (const EImageError& e) {
     TCameraMetadata m;
     m.Problem = e.Text();
@@ -511,11 +511,14 @@ TCameraMetadata ReadHeifCameraMetadata(QFile& file, const QString& path, bool ca
 }
 
 QByteArray HeifMetadataAsJpeg(const QByteArray& file, const QString& path) {
-  const THeifBoxes boxes = libraryBoxes(THeifFile(file, path), true);
+  const THeifBoxes boxes = ReadHeifBoxesWithLibrary(file, path);
   return metadataAsJpeg(boxes.Exif, boxes.Xmp);
 }
 
-QByteArray HeifMetadataAsJpeg(QFile& file, const QString& path) {
-  const THeifBoxes boxes = boxesOf(file, path, true);
-  return metadataAsJpeg(boxes.Exif, boxes.Xmp);
+QByteArray ReadHeifXmpPacket(QFile& file, const QString& path) {
+  return boxesOf(file, path, true).Xmp;
+}
+
+THeifBoxes ReadHeifBoxesWithLibrary(const QByteArray& data, const QString& path) {
+  return libraryBoxes(THeifFile(data, path), true);
 }

@@ -5,6 +5,7 @@
 //
 // Threads: any thread; no shared state.
 #include "util/imaging/exif.h"
+#include "util/imaging/heifboxes.h"
 #include "util/imaging/imageerror.h"
 
 #include <QByteArray>
@@ -26,3 +27,6 @@ TCameraMetadata ReadHeifCameraMetadata(const QByteArray& data, const QString& pa
 // The same from an open file in one reading of its boxes; with captions, its XMP packet too
 // (TCameraMetadata::XmpPacket, CaptionsRead).
 TCameraMetadata ReadHeifCameraMetadata(QFile& file, const QString& path, bool captions);
+// The size, EXIF block and XMP packet as libheif reads them from the whole file: for files the
+// box reader leaves to libheif.
+THeifBoxes ReadHeifBoxesWithLibrary(const QByteArray& data, const QString& path);

@@ -58,5 +58,7 @@ TCameraMetadata ReadOtherCameraMetadata(const QString& path, bool captions = fal
 // empty JPEG file, for the metadata library, which reads HEIF files of this kind poorly. file
 // holds the whole file. Raises EImageError when the file cannot be read as HEIF.
 QByteArray HeifMetadataAsJpeg(const QByteArray& file, const QString& path);
-// The same from an open file, reading only the boxes and blocks it needs.
-QByteArray HeifMetadataAsJpeg(QFile& file, const QString& path);
+// The XMP packet of a HEIF file's primary image (empty when it has none) from an open file,
+// reading only the boxes and the block it needs. Raises EImageError when the file cannot be read
+// as HEIF.
+QByteArray ReadHeifXmpPacket(QFile& file, const QString& path);

@@ -150,41 +150,20 @@ public:
     findMeta();
     TBytes meta(reinterpret_cast<const uchar*>(meta_.constData()), meta_.size());
     fullBox(meta);
-    TBox hdlr, pitm, iinf, iloc, iprp, iref;
-    TBox box;
-    auto keep = [&](TBox& slot, bool& seen) {
-      if (seen) throw TNeedsLibrary{}; // two of a box that a file has once
-      slot = box, seen = true;
-    };
-    bool hasHdlr = false, hasPitm = false, hasIinf = false, hasIloc = false, hasIprp = false,
-         hasIref = false, hasIdat = false;
+    TBox hdlr, pitm, iinf, iloc, iprp, iref, box;
+    const std::pair<quint32, TBox*> wanted[] = {{fourcc("hdlr"), &hdlr}, {fourcc("pitm"), &pitm},
+                                                {fourcc("iinf"), &iinf}, {fourcc("iloc"), &iloc},
+                                                {fourcc("iprp"), &iprp}, {fourcc("iref"), &iref},
+                                                {fourcc("idat"), &idat_}};
     while (nextBox(meta, box)) {
-      switch (box.Type) {
-      case fourcc("hdlr"):
-        keep(hdlr, hasHdlr);
-        break;
-      case fourcc("pitm"):
-        keep(pitm, hasPitm);
-        break;
-      case fourcc("iinf"):
-        keep(iinf, hasIinf);
-        break;
-      case fourcc("iloc"):
-        keep(iloc, hasIloc);
-        break;
-      case fourcc("iprp"):
-        keep(iprp, hasIprp);
-        break;
-      case fourcc("iref"):
-        keep(iref, hasIref);
-        break;
-      case fourcc("idat"):
-        keep(idat_, hasIdat);
-        break;
-      default:
-        break;
+      for (const auto& [type, slot] : wanted) {
+        if (box.Type != type) continue;
+        if (slot->Type) throw TNeedsLibrary{}; // two of a box that a file has once
+        *slot = box;
       }
     }
+    const bool hasHdlr = hdlr.Type, hasPitm = pitm.Type, hasIinf = iinf.Type, hasIloc = iloc.Type,
+               hasIprp = iprp.Type, hasIref = iref.Type;
     if (!hasHdlr) throw TDamage{"no handler box"};
     fullBox(hdlr.Body);
     hdlr.Body.U32();

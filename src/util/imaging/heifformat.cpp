@@ -444,36 +444,16 @@ TCameraMetadata cameraMetadataOfExif(const QByteArray& block) {
   return m;
 }
 
-QByteArray metadataAsJpeg(const QByteArray& exif, const QByteArray& xmp) {
-  QByteArray jpeg("\xFF\xD8", 2);
-  if (exif.size() > 4) {
-    // The block starts with the offset of the TIFF header after these four bytes.
-    const quint32 offset = qFromBigEndian<quint32>(exif.constData());
-    if (offset <= quint32(exif.size() - 4))
-      appendJpegSegment(jpeg, QByteArray("Exif\0\0", 6), exif.mid(4 + offset));
-  }
-  appendJpegSegment(jpeg, QByteArray("http://ns.adobe.com/xap/1.0/\0", 29), xmp);
-  jpeg += QByteArray("\xFF\xD9", 2);
-  return jpeg;
-}
-
-THeifBoxes libraryBoxes(const THeifFile& heif, bool blocks) {
-  THeifBoxes b;
-  b.Size = heif.Size();
-  if (blocks) {
-    b.Exif = heifBlock(heif.Primary.get(), "Exif", nullptr);
-    b.Xmp = heifBlock(heif.Primary.get(), "mime", "application/rdf+xml");
-  }
-  return b;
+THeifBoxes libraryBoxes(const THeifFile& heif) {
+  return {heif.Size(), heifBlock(heif.Primary.get(), "Exif", nullptr),
+          heifBlock(heif.Primary.get(), "mime", "application/rdf+xml")};
 }
 
 // One reading of an open file's boxes; libheif reads the files that the box reader leaves to it.
 THeifBoxes boxesOf(QFile& file, const QString& path, bool blocks) {
   if (std::optional<THeifBoxes> boxes = ReadHeifBoxes(file, path, blocks)) return *boxes;
-  if (!file.seek(0))
-    throw EImageError(
-        QStringLiteral("Cannot read picture \"%1\": %2").arg(path, file.errorString()));
-  return libraryBoxes(THeifFile(file, path), blocks);
+  file.seek(0); // where libheif starts (a failed seek fails its reading)
+  return libraryBoxes(THeifFile(file, path));
 }
 
 } // namespace
@@ -482,37 +462,31 @@ QSize ReadHeifSize(QFile& file, const QString& path) {
   return boxesOf(file, path, false).Size;
 }
 
-TCameraMetadata ReadHeifCameraMetadata(const QByteArray& data, const QString& path) {
-  try {
-    return cameraMetadataOfExif(ReadHeifBoxesWithLibrary(data, path).Exif);
-  } catch (const EImageError& e) {
-    TCameraMetadata m;
-    m.Problem = e.Text();
-    return m;
-  }
-}
-
 TCameraMetadata ReadHeifCameraMetadata(QFile& file, const QString& path, bool captions) {
   TCameraMetadata m;
-  THeifBoxes boxes;
   try {
-    boxes = boxesOf(file, path, true);
+    const THeifBoxes boxes = boxesOf(file, path, true);
+    m = cameraMetadataOfExif(boxes.Exif);
+    if (captions) m.XmpPacket = boxes.Xmp;
   } catch (const EImageError& e) {
-    m.Problem = e.Text();
-    m.CaptionsRead = captions; // a second reading would fail alike
-    return m;
+    m.Problem = e.Text(); // a second reading would fail alike
   }
-  m = cameraMetadataOfExif(boxes.Exif);
-  if (captions) {
-    m.XmpPacket = boxes.Xmp;
-    m.CaptionsRead = true;
-  }
+  m.CaptionsRead = captions;
   return m;
 }
 
 QByteArray HeifMetadataAsJpeg(const QByteArray& file, const QString& path) {
   const THeifBoxes boxes = ReadHeifBoxesWithLibrary(file, path);
-  return metadataAsJpeg(boxes.Exif, boxes.Xmp);
+  QByteArray jpeg("\xFF\xD8", 2);
+  if (boxes.Exif.size() > 4) {
+    // The block starts with the offset of the TIFF header after these four bytes.
+    const quint32 offset = qFromBigEndian<quint32>(boxes.Exif.constData());
+    if (offset <= quint32(boxes.Exif.size() - 4))
+      appendJpegSegment(jpeg, QByteArray("Exif\0\0", 6), boxes.Exif.mid(4 + offset));
+  }
+  appendJpegSegment(jpeg, QByteArray("http://ns.adobe.com/xap/1.0/\0", 29), boxes.Xmp);
+  jpeg += QByteArray("\xFF\xD9", 2);
+  return jpeg;
 }
 
 QByteArray ReadHeifXmpPacket(QFile& file, const QString& path) {
@@ -520,5 +494,5 @@ QByteArray ReadHeifXmpPacket(QFile& file, const QString& path) {
 }
 
 THeifBoxes ReadHeifBoxesWithLibrary(const QByteArray& data, const QString& path) {
-  return libraryBoxes(THeifFile(data, path), true);
+  return libraryBoxes(THeifFile(data, path));
 }

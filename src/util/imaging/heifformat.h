@@ -23,8 +23,7 @@ QImage DecodeHeif(const QByteArray& data, const QString& path, qint64 maxPixels,
                   int allowedDenominator, int* denominator);
 // The capture dates of the primary image's EXIF block; the orientation is left out (the
 // decoder applies the file's own turn).
-TCameraMetadata ReadHeifCameraMetadata(const QByteArray& data, const QString& path);
-// The same from an open file in one reading of its boxes; with captions, its XMP packet too
+// From an open file in one reading of its boxes; with captions, its XMP packet too
 // (TCameraMetadata::XmpPacket, CaptionsRead).
 TCameraMetadata ReadHeifCameraMetadata(QFile& file, const QString& path, bool captions);
 // The size, EXIF block and XMP packet as libheif reads them from the whole file: for files the

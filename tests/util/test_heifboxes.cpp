@@ -42,12 +42,9 @@ QByteArray MadeHeif(int ilocVersion, QList<int> ilocSizes, bool inIdat, const QB
   const QByteArray ispe = Full("ispe", 0, Be(640, 4) + Be(480, 4));
   const QByteArray ipco = Box("ipco", Box("hvcC", QByteArray(23, 0).replace(0, 1, "\1")) +
                                           (turnFirst ? turn + ispe : ispe + turn));
-  const int properties = 2 + (turn.isEmpty() ? 0 : 1);
-  QByteArray associations = Be(0x81, 1);
-  for (int i = 2; i <= properties; ++i)
-    associations += Be(i, 1);
-  const QByteArray iprp =
-      Box("iprp", ipco + Full("ipma", 0, Be(1, 4) + Be(1, 2) + Be(properties, 1) + associations));
+  const QByteArray third = turn.isEmpty() ? QByteArray() : Be(3, 1);
+  const QByteArray ipma = Be(1, 4) + Be(1, 2) + Be(2 + third.size(), 1) + Be(0x81, 1) + Be(2, 1);
+  const QByteArray iprp = Box("iprp", ipco + Full("ipma", 0, ipma + third));
   const QByteArray iref = Full("iref", 0,
                                Box("cdsc", Be(2, 2) + Be(1, 2) + Be(1, 2)) +
                                    Box("cdsc", Be(3, 2) + Be(1, 2) + Be(1, 2)));
@@ -64,10 +61,9 @@ QByteArray MadeHeif(int ilocVersion, QList<int> ilocSizes, bool inIdat, const QB
         iloc += Be(rel + e.first, os) + Be(e.second, ls);
     };
     item(1, 0, {{0, 16}});
-    const int m = inIdat ? 1 : 0;
     const quint64 d = inIdat ? 0 : 16;
-    item(2, m, splitExif ? TExtents{{d, 6}, {d + 6, 8}} : TExtents{{d, 14}});
-    item(3, m, {{d + 14, quint64(kXmp.size())}});
+    item(2, inIdat, splitExif ? TExtents{{d, 6}, {d + 6, 8}} : TExtents{{d, 14}});
+    item(3, inIdat, {{d + 14, quint64(kXmp.size())}});
     return Full("meta", 0,
                 Full("hdlr", 0, Be(0, 4) + "pict" + QByteArray(13, 0)) + Full("pitm", 0, Be(1, 2)) +
                     iinf + Full("iloc", ilocVersion, iloc) + iprp + iref +
@@ -104,10 +100,11 @@ class TestHeifBoxes : public QObject {
 
 private slots:
   void agreesWithLibheifOnRealFiles() {
-    const QDir fixtures(LUMENFOLD_HEIF_FIXTURES);
+    const QDir fixtures(QFINDTESTDATA("../../fuzz/corpus-formats"));
     QStringList files;
     for (const QString& name : fixtures.entryList({"*.heic"}))
       files << fixtures.filePath(name);
+    QVERIFY(files.size() >= 4);
     // Phone-like files: EXIF from the camera, XMP written afterwards, several images.
     const QString jpeg = env.path("shot.jpg"), a = env.path("a.heic"), b = env.path("b.heic");
     QImage shot(QSize(96, 64), QImage::Format_RGB32);
@@ -133,18 +130,14 @@ private slots:
     QTest::addColumn<bool>("turnFirst");
     QTest::addColumn<bool>("split");
     const QByteArray none;
-    QTest::newRow("v0") << 0 << QList{4, 4, 0} << false << none << false << false;
+    const QList<int> f{4, 4, 0};
+    QTest::newRow("v0") << 0 << f << false << none << false << false;
     QTest::newRow("v1 base") << 1 << QList{8, 8, 4} << false << none << false << false;
     QTest::newRow("v2 idat") << 2 << QList{4, 4, 8} << true << none << false << true;
-    QTest::newRow("two extents") << 1 << QList{4, 4, 0} << false << none << false << true;
-    QTest::newRow("irot 90") << 1 << QList{4, 4, 0} << false << Box("irot", "\1") << false << false;
-    QTest::newRow("irot 180") << 1 << QList{4, 4, 0} << false << Box("irot", "\2") << false
-                              << false;
-    QTest::newRow("irot 270") << 1 << QList{4, 4, 0} << false << Box("irot", "\3") << false
-                              << false;
-    QTest::newRow("irot before ispe")
-        << 1 << QList{4, 4, 0} << false << Box("irot", "\1") << true << false;
-    QTest::newRow("imir") << 1 << QList{4, 4, 0} << false << Box("imir", "\1") << false << false;
+    QTest::newRow("two extents") << 1 << f << false << none << false << true;
+    QTest::newRow("irot 90") << 1 << f << false << Box("irot", "\1") << false << false;
+    QTest::newRow("irot 270") << 1 << f << false << Box("irot", "\3") << false << false;
+    QTest::newRow("irot before ispe") << 1 << f << false << Box("irot", "\1") << true << false;
   }
   void agreesWithLibheifOnLayouts() {
     QFETCH(int, version);
@@ -179,15 +172,11 @@ private slots:
     QTest::addColumn<QByteArray>("bytes");
     QTest::newRow("meta past the end") << QByteArray("meta") << -4 << Be(0x7FFFFFF0, 4);
     QTest::newRow("zero size in meta") << QByteArray("pitm") << -4 << Be(0, 4);
-    QTest::newRow("smaller than its header") << QByteArray("pitm") << -4 << Be(7, 4);
     QTest::newRow("no pitm") << QByteArray("pitm") << 0 << QByteArray("free");
     QTest::newRow("primary not there") << QByteArray("pitm") << 8 << Be(9, 2);
     QTest::newRow("item count huge") << QByteArray("iloc") << 10 << Be(0xFFFF, 2);
-    QTest::newRow("info count huge") << QByteArray("iinf") << 8 << Be(0xFFFF, 2);
     QTest::newRow("extent past the end") << QByteArray("iloc") << 36 << Be(0x7FFFFFFF, 4);
-    QTest::newRow("offset past the end") << QByteArray("iloc") << 32 << Be(0xFFFFFFF0, 4);
     QTest::newRow("missing property") << QByteArray("ipma") << 15 << Be(0x89, 1);
-    QTest::newRow("cut in meta") << QByteArray("iprp") << -1 << QByteArray();
   }
   void refusesDamagedBoxes() {
     QFETCH(QByteArray, box);
@@ -196,10 +185,7 @@ private slots:
     QByteArray file = MadeHeif(0, {4, 4, 0}, false, {}, false, false);
     const qsizetype type = file.indexOf(box);
     QVERIFY(type > 0);
-    if (bytes.isEmpty())
-      file.truncate(type);
-    else
-      file.replace(type + at, bytes.size(), bytes);
+    file.replace(type + at, bytes.size(), bytes);
     try {
       BoxesOf(file);
       QFAIL("not refused");

@@ -184,8 +184,9 @@ public:
       throw TNeedsLibrary{};
     if (hasIref) readReferences(iref.Body);
     readLocations(iloc.Body);
-    if (!locations_.contains(primary_)) throw TDamage{"the primary item has no location"};
-    checkInside(locations_[primary_]);
+    // A derived image (iden) has no data of its own.
+    if (const auto it = locations_.constFind(primary_); it != locations_.constEnd())
+      checkInside(*it);
 
     THeifBoxes result;
     result.Size = primarySize(iprp.Body);

@@ -84,6 +84,9 @@ private slots:
     QTest::newRow("exiv2") << "exiv2.jpg"
                            << "Bridge"
                            << "Brücke" << QStringList{"River"};
+    QTest::newRow("heif") << "../phone.heic"
+                          << "Phone"
+                          << "Telefon" << QStringList{"Pixel"};
   }
   void readsTitlesAndKeywords() {
     QFETCH(QString, file);

@@ -168,21 +168,17 @@ TEmbeddedCaptions ReadEmbeddedCaptions(const QString& path, const QString& langu
   }
   InitialiseMetadataLibrary();
   try {
-    // A HEIF file's metadata comes through libheif, as the header of a JPEG file.
-    QByteArray heif;
+    // A HEIF file's XMP packet is read with the boxes that describe its images, whatever its
+    // size (a JPEG segment holds 64 KB at most); HEIF files carry no IPTC record.
     if (SniffPictureFile(path) == TPictureFormat::Heif) {
       QFile file;
       if (!OpenRegularFile(file, path, &problem)) {
         c.Problem = problem;
         return c;
       }
-      heif = HeifMetadataAsJpeg(file, path);
+      return ParseEmbeddedCaptions(ReadHeifXmpPacket(file, path), {}, language1, language2);
     }
-    auto image =
-        heif.isEmpty()
-            ? Exiv2::ImageFactory::open(std::string(QFile::encodeName(path).constData()))
-            : Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(heif.constData()),
-                                        long(heif.size()));
+    auto image = Exiv2::ImageFactory::open(std::string(QFile::encodeName(path).constData()));
     if (!image.get()) return c;
     try {
       image->readMetadata();

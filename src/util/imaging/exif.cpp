@@ -405,7 +405,7 @@ TCameraMetadata ReadCameraMetadata(const QString& path, TMetadataParts parts) {
   if (format != TPictureFormat::Jpeg && format != TPictureFormat::Unknown &&
       parts != TMetadataParts::ExifAndColourProfile) {
     file.close();
-    return ReadOtherCameraMetadata(path);
+    return ReadOtherCameraMetadata(path, parts == TMetadataParts::ExifAndCaptions);
   }
   TFileSource source(file);
   return walkSegments(source, parts);

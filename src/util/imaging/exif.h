@@ -35,7 +35,8 @@ struct TCameraMetadata {
   quint32 ExposureNum = 0, ExposureDen = 0; // exposure time in seconds, as a fraction
   int Iso = 0;
   // With TMetadataParts::ExifAndCaptions, for a JPEG file: its XMP packet and its Photoshop
-  // block (which holds the IPTC record), as stored; CaptionsRead tells that they were looked for.
+  // block (which holds the IPTC record), as stored; for a HEIF file its XMP packet (HEIF files
+  // carry no IPTC record). CaptionsRead tells that they were looked for.
   QByteArray XmpPacket, PhotoshopBlock;
   bool CaptionsRead = false;
 
@@ -51,7 +52,8 @@ enum class TMetadataParts { ExifOnly, ExifAndColourProfile, ExifAndCaptions };
 
 // Reads the header segments of a JPEG file. A file that cannot be read or is no JPEG gives the
 // defaults (Problem says why); without the colour profile, a picture of another format (HEIF,
-// PNG, TIFF, WebP) gives its dates and orientation (ReadOtherCameraMetadata) but no captions.
+// PNG, TIFF, WebP) gives its dates and orientation (ReadOtherCameraMetadata), and no captions
+// except from HEIF files.
 TCameraMetadata ReadCameraMetadata(const QString& path,
                                    TMetadataParts parts = TMetadataParts::ExifOnly);
 // The same from a JPEG file (or its beginning) already in memory.

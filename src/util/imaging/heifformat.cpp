@@ -1,6 +1,7 @@
 #include "util/imaging/heifformat.h"
 
 #include "util/imaging/formatsupport.h"
+#include "util/imaging/heifboxes.h"
 #include "util/imaging/imaging.h"
 #include "util/imaging/pictureformats.h"
 
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -420,74 +422,77 @@ QImage DecodeHeif(const QByteArray& data, const QString& path, qint64 maxPixels,
 
 namespace {
 
-template <typename Source> TCameraMetadata cameraMetadataOf(Source& source, const QString& path) {
+// The capture dates of an EXIF item as stored (the offset of the TIFF header, then the block).
+TCameraMetadata cameraMetadataOfExif(const QByteArray& block) {
   TCameraMetadata m;
-  try {
-    THeifFile file(source, path);
-    heif_item_id id = 0;
-    if (heif_image_handle_get_list_of_metadata_block_IDs(file.Primary.get(), "Exif", &id, 1) < 1)
-      return m;
-    const size_t size = heif_image_handle_get_metadata_size(file.Primary.get(), id);
-    if (size < 4 || size > (size_t(64) << 20)) {
-      m.Problem = QStringLiteral("the EXIF block has a wrong size");
-      return m;
-    }
-    QByteArray block(qsizetype(size), Qt::Uninitialized);
-    if (heif_image_handle_get_metadata(file.Primary.get(), id, block.data()).code !=
-        heif_error_Ok) {
-      m.Problem = QStringLiteral("the EXIF block cannot be read");
-      return m;
-    }
-    // The block starts with the offset of the TIFF header after these four bytes.
-    const quint32 offset = qFromBigEndian<quint32>(block.constData());
-    if (offset > size - 4) {
-      m.HasExif = true;
-      m.Problem = QStringLiteral("the EXIF block's header offset lies outside it");
-      return m;
-    }
-    m = ParseExifBlock(reinterpret_cast<const uchar*>(block.constData()) + 4 + offset,
-                       size - 4 - offset);
-    m.ExifOrientation = 0; // the decoder applies the file's own turn
-  } catch (const EImageError& e) {
-    m.Problem = e.Text();
+  if (block.isEmpty()) return m;
+  const quint32 size = quint32(block.size());
+  if (size < 4) {
+    m.Problem = QStringLiteral("the EXIF block has a wrong size");
+    return m;
   }
+  // The block starts with the offset of the TIFF header after these four bytes.
+  const quint32 offset = qFromBigEndian<quint32>(block.constData());
+  if (offset > size - 4) {
+    m.HasExif = true;
+    m.Problem = QStringLiteral("the EXIF block's header offset lies outside it");
+    return m;
+  }
+  m = ParseExifBlock(reinterpret_cast<const uchar*>(block.constData()) + 4 + offset,
+                     size - 4 - offset);
+  m.ExifOrientation = 0; // the decoder applies the file's own turn
   return m;
 }
 
-template <typename Source> QByteArray metadataAsJpeg(Source& source, const QString& path) {
-  THeifFile heif(source, path);
-  const QByteArray exif = heifBlock(heif.Primary.get(), "Exif", nullptr);
-  const QByteArray xmp = heifBlock(heif.Primary.get(), "mime", "application/rdf+xml");
-  QByteArray jpeg("\xFF\xD8", 2);
-  if (exif.size() > 4) {
-    // The block starts with the offset of the TIFF header after these four bytes.
-    const quint32 offset = qFromBigEndian<quint32>(exif.constData());
-    if (offset <= quint32(exif.size() - 4))
-      appendJpegSegment(jpeg, QByteArray("Exif\0\0", 6), exif.mid(4 + offset));
-  }
-  appendJpegSegment(jpeg, QByteArray("http://ns.adobe.com/xap/1.0/\0", 29), xmp);
-  jpeg += QByteArray("\xFF\xD9", 2);
-  return jpeg;
+THeifBoxes libraryBoxes(const THeifFile& heif) {
+  return {heif.Size(), heifBlock(heif.Primary.get(), "Exif", nullptr),
+          heifBlock(heif.Primary.get(), "mime", "application/rdf+xml")};
+}
+
+// One reading of an open file's boxes; libheif reads the files that the box reader leaves to it.
+THeifBoxes boxesOf(QFile& file, const QString& path, bool blocks) {
+  if (std::optional<THeifBoxes> boxes = ReadHeifBoxes(file, path, blocks)) return *boxes;
+  file.seek(0); // where libheif starts (a failed seek fails its reading)
+  return libraryBoxes(THeifFile(file, path));
 }
 
 } // namespace
 
 QSize ReadHeifSize(QFile& file, const QString& path) {
-  return THeifFile(file, path).Size();
+  return boxesOf(file, path, false).Size;
 }
 
-TCameraMetadata ReadHeifCameraMetadata(const QByteArray& data, const QString& path) {
-  return cameraMetadataOf(data, path);
-}
-
-TCameraMetadata ReadHeifCameraMetadata(QFile& file, const QString& path) {
-  return cameraMetadataOf(file, path);
+TCameraMetadata ReadHeifCameraMetadata(QFile& file, const QString& path, bool captions) {
+  TCameraMetadata m;
+  try {
+    const THeifBoxes boxes = boxesOf(file, path, true);
+    m = cameraMetadataOfExif(boxes.Exif);
+    if (captions) m.XmpPacket = boxes.Xmp;
+  } catch (const EImageError& e) {
+    m.Problem = e.Text(); // a second reading would fail alike
+  }
+  m.CaptionsRead = captions;
+  return m;
 }
 
 QByteArray HeifMetadataAsJpeg(const QByteArray& file, const QString& path) {
-  return metadataAsJpeg(file, path);
+  const THeifBoxes boxes = ReadHeifBoxesWithLibrary(file, path);
+  QByteArray jpeg("\xFF\xD8", 2);
+  if (boxes.Exif.size() > 4) {
+    // The block starts with the offset of the TIFF header after these four bytes.
+    const quint32 offset = qFromBigEndian<quint32>(boxes.Exif.constData());
+    if (offset <= quint32(boxes.Exif.size() - 4))
+      appendJpegSegment(jpeg, QByteArray("Exif\0\0", 6), boxes.Exif.mid(4 + offset));
+  }
+  appendJpegSegment(jpeg, QByteArray("http://ns.adobe.com/xap/1.0/\0", 29), boxes.Xmp);
+  jpeg += QByteArray("\xFF\xD9", 2);
+  return jpeg;
 }
 
-QByteArray HeifMetadataAsJpeg(QFile& file, const QString& path) {
-  return metadataAsJpeg(file, path);
+QByteArray ReadHeifXmpPacket(QFile& file, const QString& path) {
+  return boxesOf(file, path, true).Xmp;
+}
+
+THeifBoxes ReadHeifBoxesWithLibrary(const QByteArray& data, const QString& path) {
+  return libraryBoxes(THeifFile(data, path));
 }

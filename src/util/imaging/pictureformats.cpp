@@ -208,7 +208,7 @@ QImage DecodeOtherPicture(const QString& path, const QByteArray& data, qint64 ma
   }
 }
 
-TCameraMetadata ReadOtherCameraMetadata(const QString& path) {
+TCameraMetadata ReadOtherCameraMetadata(const QString& path, bool captions) {
   TCameraMetadata m;
   QFile file;
   QByteArray bytes;
@@ -216,7 +216,7 @@ TCameraMetadata ReadOtherCameraMetadata(const QString& path) {
     openPicture(file, path);
     // A HEIF file's metadata lies in a few boxes: the coded pictures are not read.
     if (SniffPictureFormat(file.peek(16)) == TPictureFormat::Heif)
-      return ReadHeifCameraMetadata(file, path);
+      return ReadHeifCameraMetadata(file, path, captions);
     bytes = readRest(file, path);
   } catch (const EImageError& e) {
     m.Problem = e.Text();

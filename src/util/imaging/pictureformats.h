@@ -49,13 +49,16 @@ QImage DecodeOtherPicture(const QString& path, const QByteArray& data = QByteArr
                           int* denominator = nullptr);
 
 // The camera metadata (capture dates, orientation) of a picture of another format than JPEG.
-// For HEIF files the orientation is left out: the decoder applies the file's own turn. Never
+// For HEIF files the orientation is left out: the decoder applies the file's own turn; with
+// captions, the same reading gives a HEIF file's XMP packet (XmpPacket, CaptionsRead). Never
 // raises; Problem says what could not be read.
-TCameraMetadata ReadOtherCameraMetadata(const QString& path);
+TCameraMetadata ReadOtherCameraMetadata(const QString& path, bool captions = false);
 
 // The EXIF block and XMP packet of a HEIF file's primary image as the header of an otherwise
 // empty JPEG file, for the metadata library, which reads HEIF files of this kind poorly. file
 // holds the whole file. Raises EImageError when the file cannot be read as HEIF.
 QByteArray HeifMetadataAsJpeg(const QByteArray& file, const QString& path);
-// The same from an open file, reading only the boxes and blocks it needs.
-QByteArray HeifMetadataAsJpeg(QFile& file, const QString& path);
+// The XMP packet of a HEIF file's primary image (empty when it has none) from an open file,
+// reading only the boxes and the block it needs. Raises EImageError when the file cannot be read
+// as HEIF.
+QByteArray ReadHeifXmpPacket(QFile& file, const QString& path);

@@ -8,7 +8,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 QString PathBelow(const QString& folder, const QString& relative) {
   QString name = relative;
@@ -72,6 +76,55 @@ TFileStamp OwnFileStamp(const QString& path, bool& exists) {
   struct stat st;
   const QByteArray encoded = QFile::encodeName(path);
   exists = !encoded.isEmpty() && ::lstat(encoded.constData(), &st) == 0;
+  if (!exists) return stamp;
+  stamp.IsFile = S_ISREG(st.st_mode);
+  stamp.Size = qint64(st.st_size);
+  stamp.MTime = st.st_mtim;
+  return stamp;
+}
+
+TFolderStamps::~TFolderStamps() {
+  for (const Folder& folder : std::as_const(folders_))
+    if (folder.Fd >= 0) ::close(folder.Fd);
+}
+
+TFileStamp TFolderStamps::Own(const QString& path, bool& exists) {
+  const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+  if (slash <= 0 || slash + 1 == path.size()) return OwnFileStamp(path, exists);
+  // Looked up without copying the path's parts.
+  const QString folderPath = QString::fromRawData(path.constData(), slash);
+  auto folder = folders_.find(folderPath);
+  if (folder == folders_.end()) {
+    Folder listed;
+    listed.Fd =
+        ::open(QFile::encodeName(folderPath).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int copy = listed.Fd >= 0 ? ::dup(listed.Fd) : -1;
+    if (DIR* dir = copy >= 0 ? ::fdopendir(copy) : nullptr) {
+      while (const dirent* entry = ::readdir(dir))
+        listed.Names.insert(QFile::decodeName(entry->d_name));
+      ::closedir(dir);
+    } else {
+      // A folder that is not there holds none of the names (the sizes a project does not
+      // make); one that cannot be read is looked at file by file.
+      listed.Missing = listed.Fd < 0 && (errno == ENOENT || errno == ENOTDIR);
+      if (copy >= 0) ::close(copy);
+      if (listed.Fd >= 0) ::close(listed.Fd);
+      listed.Fd = -1;
+    }
+    folder = folders_.insert(QString(folderPath.constData(), slash), std::move(listed));
+  }
+  if (folder->Missing) {
+    exists = false;
+    return TFileStamp();
+  }
+  if (folder->Fd < 0) return OwnFileStamp(path, exists);
+  const QString name = QString::fromRawData(path.constData() + slash + 1, path.size() - slash - 1);
+  exists = false;
+  if (!folder->Names.contains(name)) return TFileStamp();
+  TFileStamp stamp;
+  struct stat st;
+  exists =
+      ::fstatat(folder->Fd, QFile::encodeName(name).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
   if (!exists) return stamp;
   stamp.IsFile = S_ISREG(st.st_mode);
   stamp.Size = qint64(st.st_size);

@@ -3,6 +3,8 @@
 // packed or followed at all.
 //
 // Threads: any; they look at the disk only.
+#include <QHash>
+#include <QSet>
 #include <QString>
 #include <ctime>
 
@@ -22,6 +24,28 @@ TFileStamp FileStampOf(const QString& path);
 // is no link. exists tells whether anything is there (a dangling link counts). A link or another
 // kind of file is for UnpackableReason to judge.
 TFileStamp OwnFileStamp(const QString& path, bool& exists);
+
+// OwnFileStamp for the files of a few folders (an album's folder and its size folders): each
+// folder is listed once, on its first use, so that a name it does not hold costs no system
+// call, and a name it holds is looked at from the open folder instead of along its whole path.
+// For one pass over an album: names a folder gets later are not seen. A folder that cannot be
+// listed is looked at file by file. One thread at a time.
+class TFolderStamps {
+public:
+  TFolderStamps() = default;
+  ~TFolderStamps();
+  TFolderStamps(const TFolderStamps&) = delete;
+  TFolderStamps& operator=(const TFolderStamps&) = delete;
+  TFileStamp Own(const QString& path, bool& exists);
+
+private:
+  struct Folder {
+    int Fd = -1;
+    bool Missing = false; // no folder of that name
+    QSet<QString> Names;
+  };
+  QHash<QString, Folder> folders_;
+};
 
 // A stored relative name as a path below a folder on this system.
 QString PathBelow(const QString& folder, const QString& relative);

@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -95,34 +94,20 @@ TFileStamp TFolderStamps::Own(const QString& path, bool& exists) {
   const QString folderPath = QString::fromRawData(path.constData(), slash);
   auto folder = folders_.find(folderPath);
   if (folder == folders_.end()) {
-    Folder listed;
-    listed.Fd =
+    Folder opened;
+    opened.Fd =
         ::open(QFile::encodeName(folderPath).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const int copy = listed.Fd >= 0 ? ::dup(listed.Fd) : -1;
-    if (DIR* dir = copy >= 0 ? ::fdopendir(copy) : nullptr) {
-      while (const dirent* entry = ::readdir(dir))
-        listed.Names.insert(QFile::decodeName(entry->d_name));
-      ::closedir(dir);
-    } else {
-      // A folder that is not there holds none of the names (the sizes a project does not
-      // make); one that cannot be read is looked at file by file.
-      listed.Missing = listed.Fd < 0 && (errno == ENOENT || errno == ENOTDIR);
-      if (copy >= 0) ::close(copy);
-      if (listed.Fd >= 0) ::close(listed.Fd);
-      listed.Fd = -1;
-    }
-    folder = folders_.insert(QString(folderPath.constData(), slash), std::move(listed));
+    // A folder that is not there holds none of the names (the sizes a project does not make);
+    // one that cannot be opened is looked at file by file.
+    opened.Missing = opened.Fd < 0 && (errno == ENOENT || errno == ENOTDIR);
+    folder = folders_.insert(QString(folderPath.constData(), slash), opened);
   }
-  if (folder->Missing) {
-    exists = false;
-    return TFileStamp();
-  }
-  if (folder->Fd < 0) return OwnFileStamp(path, exists);
-  const QString name = QString::fromRawData(path.constData() + slash + 1, path.size() - slash - 1);
   exists = false;
-  if (!folder->Names.contains(name)) return TFileStamp();
+  if (folder->Missing) return TFileStamp();
+  if (folder->Fd < 0) return OwnFileStamp(path, exists);
   TFileStamp stamp;
   struct stat st;
+  const QString name = QString::fromRawData(path.constData() + slash + 1, path.size() - slash - 1);
   exists =
       ::fstatat(folder->Fd, QFile::encodeName(name).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
   if (!exists) return stamp;

@@ -4,7 +4,6 @@
 //
 // Threads: any; they look at the disk only.
 #include <QHash>
-#include <QSet>
 #include <QString>
 #include <ctime>
 
@@ -26,10 +25,10 @@ TFileStamp FileStampOf(const QString& path);
 TFileStamp OwnFileStamp(const QString& path, bool& exists);
 
 // OwnFileStamp for the files of a few folders (an album's folder and its size folders): each
-// folder is listed once, on its first use, so that a name it does not hold costs no system
-// call, and a name it holds is looked at from the open folder instead of along its whole path.
-// For one pass over an album: names a folder gets later are not seen. A folder that cannot be
-// listed is looked at file by file. One thread at a time.
+// folder is opened once, on its first use, and its files are looked at from there instead of
+// along their whole path; a folder that is not there answers for its names without a system
+// call. For one pass over an album. A folder that cannot be opened is looked at file by file.
+// One thread at a time.
 class TFolderStamps {
 public:
   TFolderStamps() = default;
@@ -42,7 +41,6 @@ private:
   struct Folder {
     int Fd = -1;
     bool Missing = false; // no folder of that name
-    QSet<QString> Names;
   };
   QHash<QString, Folder> folders_;
 };

@@ -399,8 +399,9 @@ void TSiteArchive::wantWebSizes(const TLumenfoldPicture* p, TFolderStamps& stamp
   // The site's database names them with their sizes: they go into its digest.
   const TLumenfoldAlbum* album = p->Album;
   const bool site = project_.ZipDatabase && site_->Manifest().PublicStaticSite;
+  const QString medium = p->StoredFileName(TGeneratedSize::Medium);
   for (int size : site_->Manifest().WebSizes) {
-    const QString stored = WebSizeFileName(p->StoredFileName(TGeneratedSize::Medium), size);
+    const QString stored = WebSizeFileName(medium, size);
     if (stored.isEmpty()) continue;
     const QString file = PathBelow(album->Path, stored);
     bool exists = false;

@@ -303,10 +303,11 @@ TPictureColumns::TPictureColumns(const TDataSet& q)
       IsPrivate(column(q, "is_private")), AlbumId(column(q, "album_id")) {}
 
 void TLumenfoldPicture::LoadFromDataSet(const TDataSet& q) {
-  LoadFromDataSet(q, TPictureColumns(q));
+  TPictureColumns columns(q);
+  LoadFromDataSet(q, columns);
 }
 
-void TLumenfoldPicture::LoadFromDataSet(const TDataSet& q, const TPictureColumns& c) {
+void TLumenfoldPicture::LoadFromDataSet(const TDataSet& q, TPictureColumns& c) {
   const QSqlQuery& row = const_cast<TDataSet&>(q).Query();
   auto integer = [&row](int i) { return row.value(i).toInt(); };
   auto text = [&row](int i) { return row.value(i).toString(); };
@@ -317,7 +318,17 @@ void TLumenfoldPicture::LoadFromDataSet(const TDataSet& q, const TPictureColumns
   CropRect.Y1 = integer(c.Y1);
   CropRect.X2 = integer(c.X2);
   CropRect.Y2 = integer(c.Y2);
-  PictureDate = SqlDateValue(row.value(c.PictureDate));
+  const QVariant date = row.value(c.PictureDate);
+  if (date.metaType().id() == QMetaType::QString) {
+    auto known = c.Dates.constFind(date.toString());
+    if (known == c.Dates.constEnd()) {
+      if (c.Dates.size() > 4096) c.Dates.clear();
+      known = c.Dates.insert(date.toString(), SqlDateValue(date));
+    }
+    PictureDate = *known;
+  } else {
+    PictureDate = SqlDateValue(date);
+  }
   Title = text(c.Title);
   Title2 = text(c.Title2);
   OriginalFileName = text(c.OriginalFileName);

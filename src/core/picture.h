@@ -12,6 +12,7 @@
 #include "db/sqlaccess.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -36,6 +37,9 @@ struct TPictureColumns {
       OriginalDate, OriginalSize, OriginalWidth, OriginalHeight, LargeFileName, LargeSize,
       MediumFileName, MediumSize, ThumbFileName, ThumbSize, SortOrder, Modified, ThumbSignatureId,
       MediumSignatureId, IsDeleted, IsPrivate, AlbumId;
+  // The dates read so far, by their stored text: pictures of an album share few days, and each
+  // local date made anew asks the system for its time zone.
+  QHash<QString, QDateTime> Dates;
 };
 
 // The generated sizes of a picture.
@@ -143,7 +147,7 @@ public:
   bool NeedsProcessing(TFolderListings* listings = nullptr) const;
 
   void LoadFromDataSet(const TDataSet& query);
-  void LoadFromDataSet(const TDataSet& query, const TPictureColumns& columns);
+  void LoadFromDataSet(const TDataSet& query, TPictureColumns& columns);
   // False when not Dirty; otherwise Insert or Update. Dirty stays set when the statements failed.
   bool Save();
   bool Insert();

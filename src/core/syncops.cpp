@@ -10,7 +10,10 @@
 #include "util/userprompt.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <ctime>
+#include <sys/stat.h>
 
 namespace {
 
@@ -20,30 +23,45 @@ QString cleanFolder(const QString& folder) {
 
 } // namespace
 
-TOriginalState OriginalStateOf(const TLumenfoldPicture& picture, bool compareHash) {
+namespace {
+
+// OriginalStateOf in the time zone the last tzset() read: one stat call per picture, for
+// checks over whole albums.
+TOriginalState originalState(const TLumenfoldPicture& picture, bool compareHash) {
+  if (picture.OriginalFileName.isEmpty()) return TOriginalState::Missing;
   const QString path = picture.OriginalPath();
-  const QFileInfo info(path);
-  if (picture.OriginalFileName.isEmpty() || !info.isFile()) return TOriginalState::Missing;
+  struct stat st;
+  // A link is followed, as the run follows it.
+  if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+    return TOriginalState::Missing;
   // Facts never recorded give nothing to differ from.
   if (picture.OriginalSize < 0 && picture.OriginalDate < 0) return TOriginalState::Present;
-  const qint64 size = info.size();
+  const qint64 size = qint64(st.st_size);
   const int recordedSize = size > 0x7FFFFFFF ? -1 : int(size);
   if (recordedSize != picture.OriginalSize) return TOriginalState::Changed;
   // A picture that was never checked has no checksum to compare with.
   if (compareHash && !picture.OriginalHash.isEmpty())
     return GetFileHash(path) == picture.OriginalHash ? TOriginalState::Present
                                                      : TOriginalState::Changed;
-  if (DateTimeToDosDateTime(info.lastModified().toLocalTime()) != picture.OriginalDate)
+  if (DosDateTimeOfSecsInZone(qint64(st.st_mtime)) != picture.OriginalDate)
     return TOriginalState::Changed;
   return TOriginalState::Present;
+}
+
+} // namespace
+
+TOriginalState OriginalStateOf(const TLumenfoldPicture& picture, bool compareHash) {
+  tzset();
+  return originalState(picture, compareHash);
 }
 
 int MarkChangedOriginals(TLumenfoldAlbum& album, bool compareHash,
                          QList<TLumenfoldPicture*>* changedPictures) {
   int changed = 0;
+  tzset(); // the zone as the system has it now, read once for the album
   for (int i = 0; i < album.Pictures.Count(); ++i) {
     TLumenfoldPicture* p = album.Pictures.Pictures(i);
-    if (p->IsDeleted || OriginalStateOf(*p, compareHash) != TOriginalState::Changed) continue;
+    if (p->IsDeleted || originalState(*p, compareHash) != TOriginalState::Changed) continue;
     p->SetModified(true);
     ++changed;
     if (changedPictures) changedPictures->append(p);
@@ -84,6 +102,7 @@ bool CheckAlbumFiles(TLumenfoldAlbum& album, bool compareHash, TSyncReport& repo
     report.Errors.append(error);
     return false;
   }
+  tzset(); // the zone as the system has it now, read once for the album
   for (int i = 0; i < album.Pictures.Count(); ++i) {
     TLumenfoldPicture* p = album.Pictures.Pictures(i);
     ++report.PicturesChecked;
@@ -97,7 +116,7 @@ bool CheckAlbumFiles(TLumenfoldAlbum& album, bool compareHash, TSyncReport& repo
       report.Skipped.push_back({&album, p, TOriginalState::Missing, why});
       continue;
     }
-    const TOriginalState state = OriginalStateOf(*p, compareHash);
+    const TOriginalState state = originalState(*p, compareHash);
     if (state != TOriginalState::Present) report.Findings.push_back({&album, p, state, QString()});
   }
   return true;

@@ -327,13 +327,15 @@ void TSiteArchive::wantPictures(const QList<TLumenfoldPicture*>& workList,
   for (int a = 0; a < project_.Albums.Count(); ++a) {
     const TLumenfoldAlbum* album = project_.Albums.Albums(a);
     if (site) addSiteAlbum(album);
+    // The album's folders are each listed once: most of the files are looked at from there.
+    TFolderStamps stamps;
     for (int i = 0; i < album->Pictures.Count(); ++i) {
       const TLumenfoldPicture* p = album->Pictures.Pictures(i);
       if (!Published(p)) continue;
       const QString original = p->OriginalPath();
       // One look at each file: a regular file is taken as it is, anything else looked at closer.
       bool found = false;
-      const TFileStamp originalStamp = OwnFileStamp(original, found);
+      const TFileStamp originalStamp = stamps.Own(original, found);
       if (!found) {
         // Counted at its turn when it was in the work list, here otherwise.
         keepPublished(p, visited.contains(p), findings);
@@ -356,7 +358,7 @@ void TSiteArchive::wantPictures(const QList<TLumenfoldPicture*>& workList,
         const QString stored = p->StoredFileName(kGeneratedSizes[k]);
         const QString file = PathBelow(album->Path, stored);
         bool exists = false;
-        const TFileStamp stamp = OwnFileStamp(file, exists);
+        const TFileStamp stamp = stamps.Own(file, exists);
         if (site) addSiteInput(stored, file, stamp, exists);
         if (!enabled[k]) continue;
         if (!exists) {
@@ -369,7 +371,7 @@ void TSiteArchive::wantPictures(const QList<TLumenfoldPicture*>& workList,
           archive_->Want(AlbumEntry(album, stored), file);
         }
       }
-      if (Packs(p, false)) wantWebSizes(p, findings);
+      if (Packs(p, false)) wantWebSizes(p, stamps, findings);
     }
   }
 }
@@ -390,21 +392,26 @@ void TSiteArchive::addSiteInput(const QString& name, const QString& path, const 
                                      name.size() * qsizetype(sizeof(QChar))));
 }
 
-void TSiteArchive::wantWebSizes(const TLumenfoldPicture* p, TArchiveFindings& findings) {
+void TSiteArchive::wantWebSizes(const TLumenfoldPicture* p, TFolderStamps& stamps,
+                                TArchiveFindings& findings) {
   // Only the sizes the template asks for today, and only those made for the picture (a small
   // picture skips the larger ones).
   // The site's database names them with their sizes: they go into its digest.
   const TLumenfoldAlbum* album = p->Album;
   const bool site = project_.ZipDatabase && site_->Manifest().PublicStaticSite;
+  const QString medium = p->StoredFileName(TGeneratedSize::Medium);
   for (int size : site_->Manifest().WebSizes) {
-    const QString stored = WebSizeFileName(p->StoredFileName(TGeneratedSize::Medium), size);
+    const QString stored = WebSizeFileName(medium, size);
     if (stored.isEmpty()) continue;
     const QString file = PathBelow(album->Path, stored);
     bool exists = false;
-    const TFileStamp stamp = OwnFileStamp(file, exists);
+    const TFileStamp stamp = stamps.Own(file, exists);
     if (site) addSiteInput(stored, file, stamp, exists);
     if (!exists) continue;
-    if (const QString why = UnpackableReason(album->Path, file, false); !why.isEmpty())
+    // A regular file is taken with the stamp just read; a link or anything else is judged.
+    if (stamp.IsFile)
+      archive_->Want(AlbumEntry(album, stored), file, stamp);
+    else if (const QString why = UnpackableReason(album->Path, file, false); !why.isEmpty())
       findings.RefusedFile(why);
     else
       archive_->Want(AlbumEntry(album, stored), file);
@@ -443,7 +450,10 @@ void TSiteArchive::keepPublished(const TLumenfoldPicture* p, bool counted,
       kept = true;
   }
   if (Packs(p, true)) archive_->KeepPrevious(AlbumEntry(album, p->OriginalFileName));
-  if (kept) wantWebSizes(p, findings);
+  if (kept) {
+    TFolderStamps stamps;
+    wantWebSizes(p, stamps, findings);
+  }
   // Without any image the site would show a picture that is not there.
   if (!kept) site_->LeftOutPictures.insert(p->Id);
   QString text = QStringLiteral("The original \"%1\" of a published picture was not found; ")

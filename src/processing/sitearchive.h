@@ -38,6 +38,7 @@ class TLumenfoldProject;
 class TSitePacking;
 struct TCompressedEntry;
 struct TFileStamp;
+class TFolderStamps;
 
 // What the zip stages could not pack, for the run's report.
 class TArchiveFindings {
@@ -107,7 +108,8 @@ private:
   void wantPictures(const QList<TLumenfoldPicture*>& visited,
                     const QSet<const TLumenfoldPicture*>& skipped, TArchiveFindings& findings);
   // The picture's extra web sizes on disk (see WebSizeFileName).
-  void wantWebSizes(const TLumenfoldPicture* picture, TArchiveFindings& findings);
+  void wantWebSizes(const TLumenfoldPicture* picture, TFolderStamps& stamps,
+                    TArchiveFindings& findings);
   // A published picture whose original is gone keeps the files it has in the archive.
   void keepPublished(const TLumenfoldPicture* picture, bool counted, TArchiveFindings& findings);
   void wantDatabase();

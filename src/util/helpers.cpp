@@ -23,6 +23,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -209,7 +210,8 @@ bool IsRegularFile(const QString& path) {
 bool TFolderListings::IsRegularFile(const QString& path) {
   const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
   if (slash < 0) return ::IsRegularFile(path);
-  const QString folder = path.left(slash + 1);
+  // Looked up without copying the path's parts: this runs for every file of a project.
+  const QString folder = QString::fromRawData(path.constData(), slash + 1);
   auto listed = folders_.find(folder);
   if (listed == folders_.end()) {
     QSet<QString> names;
@@ -218,9 +220,11 @@ bool TFolderListings::IsRegularFile(const QString& path) {
         if (entry->d_type == DT_REG) names.insert(QFile::decodeName(entry->d_name));
       ::closedir(dir);
     }
-    listed = folders_.insert(folder, names);
+    listed = folders_.insert(QString(folder.constData(), folder.size()), names);
   }
-  return listed->contains(QStringView(path).mid(slash + 1).toString()) || ::IsRegularFile(path);
+  return listed->contains(
+             QString::fromRawData(path.constData() + slash + 1, path.size() - slash - 1)) ||
+         ::IsRegularFile(path);
 }
 
 bool ReadWholeFile(const QString& path, QByteArray& into) {
@@ -274,6 +278,15 @@ qint64 FileModifiedSecs(const QString& path) {
 
 int DosDateTimeOfSecs(qint64 secs) {
   return secs < 0 ? -1 : DateTimeToDosDateTime(QDateTime::fromSecsSinceEpoch(secs));
+}
+
+int DosDateTimeOfSecsInZone(qint64 secs) {
+  const std::time_t time = std::time_t(secs);
+  std::tm tm{};
+  if (secs < 0 || !localtime_r(&time, &tm) || tm.tm_year < 80 || tm.tm_year > 207) return -1;
+  const quint32 date = quint32(((tm.tm_year - 80) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
+  const quint32 clock = quint32((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
+  return int((date << 16) | clock);
 }
 
 bool AddRecentProject(QStringList& list, const QString& fileName) {

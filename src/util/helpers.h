@@ -55,6 +55,10 @@ int FileDosDateTime(const QString& path);
 // then makes the packed local time stamp on one thread.
 qint64 FileModifiedSecs(const QString& path);
 int DosDateTimeOfSecs(qint64 secs);
+// The same through the C library's local time, in the time zone as the last tzset() read it:
+// for thousands of files, call tzset() once and then this (any thread). QDateTime reads the
+// zone anew for each conversion.
+int DosDateTimeOfSecsInZone(qint64 secs);
 int DateTimeToDosDateTime(const QDateTime& local);
 QDateTime DosDateTimeToDateTime(int packed);
 

@@ -1,6 +1,8 @@
 // The archive builder: entry names, the rule between deflating and storing, leftovers of a run
-// that died, names that clash, and an existing file that is no archive.
+// that died, names that clash, an existing file that is no archive, and the stamps of files
+// read from their folder's listing.
 #include "processing/archive/archivebuilder.h"
+#include "processing/archive/archivefiles.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -32,6 +34,7 @@ private slots:
   void jpegFilesAreStoredUnlessDeflatingSavesEnough();
   void builderRemovesOnlyItsOwnLeftovers();
   void builderRefusesTwoFilesUnderOneName();
+  void folderStampsAnswerAsEachFileAlone();
 };
 
 void TestZipArchive::entryNamesStayInsideTheArchive_data() {
@@ -209,6 +212,29 @@ void TestZipArchive::builderRefusesTwoFilesUnderOneName() {
              qPrintable(e.Text()));
   }
   QCOMPARE(builder.WantedCount(), 1);
+}
+
+void TestZipArchive::folderStampsAnswerAsEachFileAlone() {
+  // Links are not followed, a folder that is missing holds nothing, and a name the listing has
+  // is looked at on its own: every answer is the one of OwnFileStamp.
+  TestEnv env;
+  writeFile(env.path("album/a.jpg"), "12345");
+  writeFile(env.path("album/ps_medium/m_a.jpg"), "123");
+  QVERIFY(QFile::link(env.path("album/a.jpg"), env.path("album/link.jpg")));
+  QVERIFY(QFile::link(env.path("album/gone.jpg"), env.path("album/dangling.jpg")));
+  QVERIFY(QDir().mkpath(env.path("album/sub.jpg")));
+  TFolderStamps stamps;
+  for (const char* name : {"a.jpg", "ps_medium/m_a.jpg", "link.jpg", "dangling.jpg", "sub.jpg",
+                           "none.jpg", "ps_large/l_a.jpg", "a.jpg/x"}) {
+    const QString path = env.path(QStringLiteral("album/") + name);
+    bool exists = false, listedExists = true;
+    const TFileStamp alone = OwnFileStamp(path, exists);
+    const TFileStamp listed = stamps.Own(path, listedExists);
+    QVERIFY2(listedExists == exists && listed.IsFile == alone.IsFile && listed.Size == alone.Size &&
+                 listed.MTime.tv_sec == alone.MTime.tv_sec &&
+                 listed.MTime.tv_nsec == alone.MTime.tv_nsec,
+             name);
+  }
 }
 
 QTEST_GUILESS_MAIN(TestZipArchive)

@@ -8,7 +8,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 QString PathBelow(const QString& folder, const QString& relative) {
   QString name = relative;
@@ -72,6 +75,41 @@ TFileStamp OwnFileStamp(const QString& path, bool& exists) {
   struct stat st;
   const QByteArray encoded = QFile::encodeName(path);
   exists = !encoded.isEmpty() && ::lstat(encoded.constData(), &st) == 0;
+  if (!exists) return stamp;
+  stamp.IsFile = S_ISREG(st.st_mode);
+  stamp.Size = qint64(st.st_size);
+  stamp.MTime = st.st_mtim;
+  return stamp;
+}
+
+TFolderStamps::~TFolderStamps() {
+  for (const Folder& folder : std::as_const(folders_))
+    if (folder.Fd >= 0) ::close(folder.Fd);
+}
+
+TFileStamp TFolderStamps::Own(const QString& path, bool& exists) {
+  const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+  if (slash <= 0 || slash + 1 == path.size()) return OwnFileStamp(path, exists);
+  // Looked up without copying the path's parts.
+  const QString folderPath = QString::fromRawData(path.constData(), slash);
+  auto folder = folders_.find(folderPath);
+  if (folder == folders_.end()) {
+    Folder opened;
+    opened.Fd =
+        ::open(QFile::encodeName(folderPath).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // A folder that is not there holds none of the names (the sizes a project does not make);
+    // one that cannot be opened is looked at file by file.
+    opened.Missing = opened.Fd < 0 && (errno == ENOENT || errno == ENOTDIR);
+    folder = folders_.insert(QString(folderPath.constData(), slash), opened);
+  }
+  exists = false;
+  if (folder->Missing) return TFileStamp();
+  if (folder->Fd < 0) return OwnFileStamp(path, exists);
+  TFileStamp stamp;
+  struct stat st;
+  const QString name = QString::fromRawData(path.constData() + slash + 1, path.size() - slash - 1);
+  exists =
+      ::fstatat(folder->Fd, QFile::encodeName(name).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
   if (!exists) return stamp;
   stamp.IsFile = S_ISREG(st.st_mode);
   stamp.Size = qint64(st.st_size);

@@ -3,6 +3,7 @@
 // packed or followed at all.
 //
 // Threads: any; they look at the disk only.
+#include <QHash>
 #include <QString>
 #include <ctime>
 
@@ -22,6 +23,27 @@ TFileStamp FileStampOf(const QString& path);
 // is no link. exists tells whether anything is there (a dangling link counts). A link or another
 // kind of file is for UnpackableReason to judge.
 TFileStamp OwnFileStamp(const QString& path, bool& exists);
+
+// OwnFileStamp for the files of a few folders (an album's folder and its size folders): each
+// folder is opened once, on its first use, and its files are looked at from there instead of
+// along their whole path; a folder that is not there answers for its names without a system
+// call. For one pass over an album. A folder that cannot be opened is looked at file by file.
+// One thread at a time.
+class TFolderStamps {
+public:
+  TFolderStamps() = default;
+  ~TFolderStamps();
+  TFolderStamps(const TFolderStamps&) = delete;
+  TFolderStamps& operator=(const TFolderStamps&) = delete;
+  TFileStamp Own(const QString& path, bool& exists);
+
+private:
+  struct Folder {
+    int Fd = -1;
+    bool Missing = false; // no folder of that name
+  };
+  QHash<QString, Folder> folders_;
+};
 
 // A stored relative name as a path below a folder on this system.
 QString PathBelow(const QString& folder, const QString& relative);

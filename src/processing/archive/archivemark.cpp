@@ -78,19 +78,23 @@ QString ForeignArchiveReason(const TLumenfoldProject& project, const QString& pa
   if (!info.isFile() || !IsZipArchiveFile(path))
     return refusal(path, QStringLiteral("is no zip archive"));
   std::vector<TZipDirectoryEntry> entries;
-  QByteArray comment;
   {
+    // The mark is in the end record: an archive of ours is told without reading its directory
+    // (tens of thousands of entries), which the run's builder reads anyway and refuses when it
+    // is damaged. Only an unmarked archive's names are looked at here.
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    const bool read = fd >= 0 && ReadZipDirectory(fd, info.size(), entries, nullptr, &comment);
+    QByteArray comment;
+    const bool marked =
+        fd >= 0 && ReadZipComment(fd, info.size(), comment) && IsArchiveComment(comment);
+    const bool read = marked || (fd >= 0 && ReadZipDirectory(fd, info.size(), entries, nullptr));
     if (fd >= 0) ::close(fd);
     if (!read) return refusal(path, QStringLiteral("cannot be read as a zip archive"));
+    if (marked) return QString();
   }
-  const bool marked = IsArchiveComment(comment);
   QStringList names;
-  if (!marked)
-    for (const TZipDirectoryEntry& entry : entries)
-      names << QString::fromUtf8(entry.Header.Name);
-  if (marked || names.isEmpty()) return QString();
+  for (const TZipDirectoryEntry& entry : entries)
+    names << QString::fromUtf8(entry.Header.Name);
+  if (names.isEmpty()) return QString();
 
   // What a run of this project packs.
   QStringList albums;

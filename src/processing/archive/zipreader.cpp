@@ -22,6 +22,44 @@ void ZipDosTime(std::time_t time, quint16& dosTime, quint16& dosDate) {
   dosDate = quint16(((tm.tm_year - 80) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
 }
 
+namespace {
+
+// The archive's end record, read from its last 64 KiB (the longest comment) plus its own size:
+// the record's bytes (with the comment behind them) and where it lies in the file. Empty with
+// error set when there is none.
+QByteArray readEndRecord(int fd, qint64 fileSize, qint64& endOffset, const char*& error) {
+  if (fileSize < kEndSize) {
+    error = "Not a zip archive";
+    return QByteArray();
+  }
+  const qint64 tail = std::min<qint64>(fileSize, kEndSize + 65535);
+  QByteArray buffer(qsizetype(tail), Qt::Uninitialized);
+  if (!readAt(fd, buffer.data(), tail, fileSize - tail)) {
+    error = "Read error";
+    return QByteArray();
+  }
+  for (qint64 at = tail - kEndSize; at >= 0; --at) {
+    const char* p = buffer.constData() + at;
+    if (get32(p) == kEndSignature && at + kEndSize + get16(p + 20) <= tail) {
+      endOffset = fileSize - tail + at;
+      return buffer.mid(at, kEndSize + get16(p + 20));
+    }
+  }
+  error = "Not a zip archive";
+  return QByteArray();
+}
+
+} // namespace
+
+bool ReadZipComment(int fd, qint64 fileSize, QByteArray& comment) {
+  qint64 endOffset = 0;
+  const char* error = nullptr;
+  const QByteArray end = readEndRecord(fd, fileSize, endOffset, error);
+  if (end.isEmpty()) return false;
+  comment = end.mid(kEndSize);
+  return true;
+}
+
 bool ReadZipDirectory(int fd, qint64 fileSize, std::vector<TZipDirectoryEntry>& entries,
                       QString* error, QByteArray* comment, qint64* directoryStart) {
   entries.clear();
@@ -30,23 +68,12 @@ bool ReadZipDirectory(int fd, qint64 fileSize, std::vector<TZipDirectoryEntry>& 
     entries.clear();
     return false;
   };
-  if (fileSize < kEndSize) return failed("Not a zip archive");
-  // The end record lies within the last 64 KiB (its comment) plus its own size.
-  const qint64 tail = std::min<qint64>(fileSize, kEndSize + 65535);
-  QByteArray buffer(qsizetype(tail), Qt::Uninitialized);
-  if (!readAt(fd, buffer.data(), tail, fileSize - tail)) return failed("Read error");
-  qint64 end = -1;
-  for (qint64 at = tail - kEndSize; at >= 0; --at) {
-    const char* p = buffer.constData() + at;
-    if (get32(p) == kEndSignature && at + kEndSize + get16(p + 20) <= tail) {
-      end = at;
-      break;
-    }
-  }
-  if (end < 0) return failed("Not a zip archive");
-  const char* e = buffer.constData() + end;
-  const qint64 endOffset = fileSize - tail + end;
-  if (comment) *comment = QByteArray(e + kEndSize, get16(e + 20));
+  qint64 endOffset = 0;
+  const char* endError = nullptr;
+  const QByteArray endRecord = readEndRecord(fd, fileSize, endOffset, endError);
+  if (endRecord.isEmpty()) return failed(endError);
+  const char* e = endRecord.constData();
+  if (comment) *comment = endRecord.mid(kEndSize);
   if (get16(e + 4) != 0 || get16(e + 6) != 0)
     return failed("Multi-disk zip archives not supported");
   quint64 count = get16(e + 10);

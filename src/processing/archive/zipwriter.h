@@ -53,6 +53,9 @@ void ZipDosTime(std::time_t time, quint16& dosTime, quint16& dosDate);
 bool ReadZipDirectory(int fd, qint64 fileSize, std::vector<TZipDirectoryEntry>& entries,
                       QString* error, QByteArray* comment = nullptr,
                       qint64* directoryOffset = nullptr);
+// Reads only the comment of the archive open at fd (its end record): false when the file has
+// none, as ReadZipDirectory would find. The directory itself is not looked at.
+bool ReadZipComment(int fd, qint64 fileSize, QByteArray& comment);
 // The offset of an entry's data in the archive (behind its local header), or -1 when the local
 // header is not where the directory says or the data would end beyond the file. asWritten, when
 // given, is set when the local header is byte for byte ZipLocalHeader(entry.Header).

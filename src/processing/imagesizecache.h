@@ -51,6 +51,7 @@ private:
     TStamp Stamp;
     qint32 Width = -1;
     qint32 Height = -1;
+    bool Used = false; // asked for by Size() since loading
   };
 
   void load();
@@ -58,8 +59,9 @@ private:
 
   QString folder_;
   TFileDescriptor folderFd_; // the album folder: names below it are looked up from there
-  QHash<QString, TEntry> loaded_;
-  QHash<QString, TEntry> used_;
+  // By the path's UTF-8 bytes, as the file system takes them.
+  QHash<QByteArray, TEntry> entries_;
+  qsizetype used_ = 0; // entries with Used set
   bool changed_ = false;
   int read_ = 0;
 };

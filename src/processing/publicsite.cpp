@@ -30,6 +30,7 @@
 #include <QTemporaryDir>
 #include <QUuid>
 #include <algorithm>
+#include <cstdio>
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -214,7 +215,13 @@ QString WebSizeFileName(const QString& mediumFileName, int size) {
                                  mediumFileName.lastIndexOf(QLatin1Char('\\')));
   const QStringView file = QStringView(mediumFileName).mid(cut + 1);
   if (file.isEmpty()) return QString();
-  return QLatin1String("ps_w") + QString::number(size) + QLatin1Char('/') + file.toString();
+  // Asked for every web size of every picture of a run: made in one allocation.
+  char prefix[24];
+  const int length = std::snprintf(prefix, sizeof(prefix), "ps_w%d/", size);
+  QString name;
+  name.reserve(length + file.size());
+  name.append(QLatin1String(prefix, length)).append(file);
+  return name;
 }
 
 QList<int> WebSizeEdges(const QList<int>& sizes, QSize picture, int mediumEdge) {

@@ -87,8 +87,11 @@ void TImageSizeCache::load() {
 QSize TImageSizeCache::Size(const QString& relative) {
   if (folderFd_.get() < 0 || relative.isEmpty() || relative.startsWith(QLatin1Char('/'))) return {};
   const QByteArray name = relative.toUtf8();
+  qsizetype base = 0;
+  const int folder = folderOf(name, base);
   struct stat st {};
-  if (::fstatat(folderFd_.get(), name.constData(), &st, 0) != 0 || !S_ISREG(st.st_mode)) return {};
+  if (folder < 0 || ::fstatat(folder, name.constData() + base, &st, 0) != 0 || !S_ISREG(st.st_mode))
+    return {};
   TStamp stamp;
   stamp.Size = st.st_size;
   stamp.MTime = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
@@ -112,6 +115,30 @@ QSize TImageSizeCache::Size(const QString& relative) {
   entries_.insert(name, entry);
   changed_ = true;
   return entry.Width > 0 ? QSize(entry.Width, entry.Height) : QSize();
+}
+
+int TImageSizeCache::folderOf(const QByteArray& name, qsizetype& base) {
+  const qsizetype slash = name.lastIndexOf('/');
+  base = slash + 1;
+  if (slash <= 0) {
+    base = 0;
+    return folderFd_.get();
+  }
+  const QByteArrayView folder(name.constData(), slash);
+  for (const TFolder& f : folders_)
+    if (f.Name == folder) return f.Fd->get();
+  // Only a few folders are kept open; beyond those a name is looked up from the album folder.
+  if (folders_.size() >= 16) {
+    base = 0;
+    return folderFd_.get();
+  }
+  QByteArray path = folder.toByteArray();
+  auto fd = std::make_unique<TFileDescriptor>(
+      ::openat(folderFd_.get(), path.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  const int found = fd->get();
+  // A folder that is not there now is looked up again next time.
+  if (found >= 0) folders_.push_back({std::move(path), std::move(fd)});
+  return found;
 }
 
 QByteArray TImageSizeCache::encode() const {

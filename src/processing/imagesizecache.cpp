@@ -135,9 +135,10 @@ int TImageSizeCache::folderOf(const QByteArray& name, qsizetype& base) {
   QByteArray path = folder.toByteArray();
   auto fd = std::make_unique<TFileDescriptor>(
       ::openat(folderFd_.get(), path.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  // A folder that is not there (a web size no picture of the album got) stays so for this
+  // object: a run asks for the sizes after it made the files.
   const int found = fd->get();
-  // A folder that is not there now is looked up again next time.
-  if (found >= 0) folders_.push_back({std::move(path), std::move(fd)});
+  folders_.push_back({std::move(path), std::move(fd)});
   return found;
 }
 

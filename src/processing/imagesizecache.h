@@ -60,7 +60,8 @@ private:
   QByteArray encode() const;
   // The folder below the album folder that holds the file at name ('/' between folders), and
   // the offset of the file's own name in it: a file is then found from its folder with one
-  // look-up instead of one per folder of its path. -1 when there is no such folder.
+  // look-up instead of one per folder of its path. -1 when there is no such folder (a folder
+  // missing once counts as missing for the life of this object).
   int folderOf(const QByteArray& name, qsizetype& base);
 
   QString folder_;

@@ -111,7 +111,7 @@ struct TSiteContent::TRows {
 
 namespace {
 
-struct TFinalize {
+struct TFinalizeRows {
   void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
 };
 
@@ -146,7 +146,7 @@ public:
 
 private:
   sqlite3* db_;
-  std::unique_ptr<sqlite3_stmt, TFinalize> statement_;
+  std::unique_ptr<sqlite3_stmt, TFinalizeRows> statement_;
   bool failed_ = false;
 };
 

@@ -21,12 +21,12 @@ void setDetailsError(QString* error, const QString& text) {
   if (error) *error = text;
 }
 
-struct TFinalize {
+struct TFinalizeDetails {
   void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
 };
-using TStatement = std::unique_ptr<sqlite3_stmt, TFinalize>;
+using TStatement = std::unique_ptr<sqlite3_stmt, TFinalizeDetails>;
 
-TStatement prepare(sqlite3* db, const char* sql) {
+TStatement prepareStatement(sqlite3* db, const char* sql) {
   sqlite3_stmt* statement = nullptr;
   if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) != SQLITE_OK) {
     sqlite3_finalize(statement);
@@ -102,12 +102,12 @@ bool FillWebImageDetails(sqlite3* db, bool cameraDetails, const QList<int>& webS
   create += ')';
   insert += ')';
   if (sqlite3_exec(db, create.constData(), nullptr, nullptr, nullptr) != SQLITE_OK) return failed();
-  const TStatement rows =
-      prepare(db, "SELECT p.picture_id, p.album_id, a.path, p.thumb_filename, p.medium_filename, "
-                  "p.large_filename, p.original_filename FROM src.picture p JOIN src.album a "
-                  "ON a.album_id = p.album_id WHERE p.picture_id IN (SELECT picture_id FROM "
-                  "temp.public_picture) ORDER BY p.picture_id");
-  const TStatement add = prepare(db, insert.constData());
+  const TStatement rows = prepareStatement(
+      db, "SELECT p.picture_id, p.album_id, a.path, p.thumb_filename, p.medium_filename, "
+          "p.large_filename, p.original_filename FROM src.picture p JOIN src.album a "
+          "ON a.album_id = p.album_id WHERE p.picture_id IN (SELECT picture_id FROM "
+          "temp.public_picture) ORDER BY p.picture_id");
+  const TStatement add = prepareStatement(db, insert.constData());
   if (!rows || !add) return failed();
   // The sizes of files unchanged since an earlier run come from each album's cache.
   std::map<int, std::unique_ptr<TImageSizeCache>> caches;

@@ -62,13 +62,14 @@ void TImageSizeCache::load() {
   if (sizeCacheCrc(bytes.constData(), end) !=
       quint32(takeSizeCacheNumber(bytes.constData() + end, 4)))
     return; // damaged: as if there were none
-  QHash<QString, TEntry> entries;
+  QHash<QByteArray, TEntry> entries;
+  entries.reserve((end - magic) / (kSizeCacheFixed + 24));
   for (qsizetype at = magic; at < end;) {
     const char* p = bytes.constData() + at;
     if (end - at < kSizeCacheFixed) return;
     const qsizetype length = qsizetype(takeSizeCacheNumber(p, 4));
     if (length > end - at - kSizeCacheFixed) return;
-    const QString path = QString::fromUtf8(p + 4, length);
+    const QByteArray path(p + 4, length);
     p += 4 + length;
     TEntry e;
     e.Stamp.Size = qint64(takeSizeCacheNumber(p, 8));
@@ -80,27 +81,29 @@ void TImageSizeCache::load() {
     entries.insert(path, e);
     at += kSizeCacheFixed + length;
   }
-  loaded_ = std::move(entries);
-  used_.reserve(loaded_.size());
+  entries_ = std::move(entries);
 }
 
 QSize TImageSizeCache::Size(const QString& relative) {
   if (folderFd_.get() < 0 || relative.isEmpty() || relative.startsWith(QLatin1Char('/'))) return {};
+  const QByteArray name = relative.toUtf8();
+  qsizetype base = 0;
+  const int folder = folderOf(name, base);
   struct stat st {};
-  if (::fstatat(folderFd_.get(), QFile::encodeName(relative).constData(), &st, 0) != 0 ||
-      !S_ISREG(st.st_mode))
+  if (folder < 0 || ::fstatat(folder, name.constData() + base, &st, 0) != 0 || !S_ISREG(st.st_mode))
     return {};
   TStamp stamp;
   stamp.Size = st.st_size;
   stamp.MTime = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   stamp.CTime = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
   stamp.Inode = quint64(st.st_ino);
-  if (const auto it = loaded_.constFind(relative); it != loaded_.cend() && it->Stamp == stamp) {
-    used_.insert(relative, *it);
-    return it->Width > 0 && it->Height > 0 ? QSize(it->Width, it->Height) : QSize();
+  const auto found = entries_.find(name);
+  if (found != entries_.end() && found->Stamp == stamp) {
+    if (!found->Used) found->Used = true, ++used_;
+    return found->Width > 0 && found->Height > 0 ? QSize(found->Width, found->Height) : QSize();
   }
   // Stamped before it is read: a file replaced in between is read again by the next run.
-  TEntry entry{stamp, -1, -1};
+  TEntry entry{stamp, -1, -1, true};
   try {
     const QSize size = ReadJpegSize(IncludeTrailingSeparator(folder_) + relative);
     if (size.isValid()) entry.Width = size.width(), entry.Height = size.height();
@@ -108,16 +111,43 @@ QSize TImageSizeCache::Size(const QString& relative) {
     // Not a readable JPEG: remembered as such until the file changes.
   }
   ++read_;
-  used_.insert(relative, entry);
+  if (found == entries_.end() || !found->Used) ++used_;
+  entries_.insert(name, entry);
   changed_ = true;
   return entry.Width > 0 ? QSize(entry.Width, entry.Height) : QSize();
 }
 
+int TImageSizeCache::folderOf(const QByteArray& name, qsizetype& base) {
+  const qsizetype slash = name.lastIndexOf('/');
+  base = slash + 1;
+  if (slash <= 0) {
+    base = 0;
+    return folderFd_.get();
+  }
+  const QByteArrayView folder(name.constData(), slash);
+  for (const TFolder& f : folders_)
+    if (f.Name == folder) return f.Fd->get();
+  // Only a few folders are kept open; beyond those a name is looked up from the album folder.
+  if (folders_.size() >= 16) {
+    base = 0;
+    return folderFd_.get();
+  }
+  QByteArray path = folder.toByteArray();
+  auto fd = std::make_unique<TFileDescriptor>(
+      ::openat(folderFd_.get(), path.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  // A folder that is not there (a web size no picture of the album got) stays so for this
+  // object: a run asks for the sizes after it made the files.
+  const int found = fd->get();
+  folders_.push_back({std::move(path), std::move(fd)});
+  return found;
+}
+
 QByteArray TImageSizeCache::encode() const {
   QByteArray out(kSizeCacheMagic, qsizetype(sizeof(kSizeCacheMagic)));
-  out.reserve(out.size() + used_.size() * (kSizeCacheFixed + 48) + 4);
-  for (auto it = used_.cbegin(); it != used_.cend(); ++it) {
-    const QByteArray path = it.key().toUtf8();
+  out.reserve(out.size() + used_ * (kSizeCacheFixed + 48) + 4);
+  for (auto it = entries_.cbegin(); it != entries_.cend(); ++it) {
+    if (!it->Used) continue;
+    const QByteArray& path = it.key();
     putSizeCacheNumber(out, quint64(path.size()), 4);
     out.append(path);
     putSizeCacheNumber(out, quint64(it->Stamp.Size), 8);
@@ -132,13 +162,14 @@ QByteArray TImageSizeCache::encode() const {
 }
 
 QString TImageSizeCache::Save() {
-  if (folder_.isEmpty() || (!changed_ && used_.size() == loaded_.size())) return QString();
+  if (folder_.isEmpty() || (!changed_ && used_ == entries_.size())) return QString();
   const QString previews = IncludeTrailingSeparator(folder_) + QLatin1String(kPreviewFolder);
   if (!QDir().mkpath(previews)) return QStringLiteral("\"%1\" cannot be made").arg(previews);
   const QString failure = WriteFileReplacing(
       previews + QLatin1Char('/') + QLatin1String(kImageSizeCacheName), encode());
   if (failure.isEmpty()) {
-    loaded_ = used_;
+    // What the file holds now, all of it counted as asked for.
+    entries_.removeIf([](const auto& entry) { return !entry.value().Used; });
     changed_ = false;
   }
   return failure;

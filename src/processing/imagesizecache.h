@@ -14,6 +14,8 @@
 #include <QHash>
 #include <QSize>
 #include <QString>
+#include <memory>
+#include <vector>
 
 #include "util/filedescriptor.h"
 
@@ -51,15 +53,27 @@ private:
     TStamp Stamp;
     qint32 Width = -1;
     qint32 Height = -1;
+    bool Used = false; // asked for by Size() since loading
   };
 
   void load();
   QByteArray encode() const;
+  // The folder below the album folder that holds the file at name ('/' between folders), and
+  // the offset of the file's own name in it: a file is then found from its folder with one
+  // look-up instead of one per folder of its path. -1 when there is no such folder (a folder
+  // missing once counts as missing for the life of this object).
+  int folderOf(const QByteArray& name, qsizetype& base);
 
   QString folder_;
   TFileDescriptor folderFd_; // the album folder: names below it are looked up from there
-  QHash<QString, TEntry> loaded_;
-  QHash<QString, TEntry> used_;
+  struct TFolder {
+    QByteArray Name;
+    std::unique_ptr<TFileDescriptor> Fd;
+  };
+  std::vector<TFolder> folders_; // the few folders of the generated images, opened once
+  // By the path's UTF-8 bytes, as the file system takes them.
+  QHash<QByteArray, TEntry> entries_;
+  qsizetype used_ = 0; // entries with Used set
   bool changed_ = false;
   int read_ = 0;
 };

@@ -1,11 +1,9 @@
 #include "processing/publicsite.h"
 
 #include "core/album.h"
-#include "core/defaulttexts.h"
 #include "core/outputsettings.h"
 #include "core/picture.h"
 #include "core/project.h"
-#include "db/sqlaccess.h"
 #include "processing/sitepages.h"
 #include "util/durablefiles.h"
 #include "util/helpers.h"
@@ -22,75 +20,16 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSaveFile>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QUuid>
 #include <algorithm>
+#include <cstdio>
 #include <unistd.h>
 
 namespace {
 
 void setError(QString* error, const QString& text) {
   if (error) *error = text;
-}
-
-// Opens an SQLite file on a connection of its own, runs the statements and closes it again.
-class TScratchConnection {
-public:
-  explicit TScratchConnection(const QString& file)
-      : name_(QStringLiteral("lumenfold-public-%1").arg(QUuid::createUuid().toString())) {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
-    db.setDatabaseName(file);
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
-    if (!db.open()) error_ = db.lastError().text();
-  }
-  ~TScratchConnection() {
-    {
-      QSqlDatabase db = QSqlDatabase::database(name_, false);
-      if (db.isOpen()) db.close();
-    }
-    QSqlDatabase::removeDatabase(name_);
-  }
-  bool ok() const { return error_.isEmpty(); }
-  const QString& error() const { return error_; }
-  // Runs the statement; on failure keeps the database's message and returns false.
-  bool exec(const QString& sql) {
-    if (!ok()) return false;
-    QSqlQuery query(QSqlDatabase::database(name_, false));
-    if (!query.exec(sql)) {
-      error_ = query.lastError().text();
-      return false;
-    }
-    return true;
-  }
-
-private:
-  QString name_;
-  QString error_;
-};
-
-// Blanks the default texts of new albums and categories: a visitor sees no "<Long Name>".
-QStringList blankPlaceholderStatements() {
-  QStringList quoted;
-  for (const QString& text : PlaceholderTexts())
-    quoted << QStringLiteral("'%1'").arg(QuoteSqlText(text));
-  const QString texts = quoted.join(QLatin1Char(','));
-  const struct {
-    const char* table;
-    QStringList columns;
-  } tables[] = {
-      {"album",
-       {"short_name", "short_name2", "long_name", "long_name2", "description", "description2"}},
-      {"category", {"title", "title2", "description", "description2"}},
-  };
-  QStringList statements;
-  for (const auto& t : tables)
-    for (const QString& column : t.columns)
-      statements << QStringLiteral("UPDATE %1 SET %2 = '' WHERE %2 IN (%3)")
-                        .arg(QLatin1String(t.table), column, texts);
-  return statements;
 }
 
 } // namespace
@@ -175,7 +114,13 @@ QString WebSizeFileName(const QString& mediumFileName, int size) {
                                  mediumFileName.lastIndexOf(QLatin1Char('\\')));
   const QStringView file = QStringView(mediumFileName).mid(cut + 1);
   if (file.isEmpty()) return QString();
-  return QLatin1String("ps_w") + QString::number(size) + QLatin1Char('/') + file.toString();
+  // Asked for every web size of every picture of a run: made in one allocation.
+  char prefix[24];
+  const int length = std::snprintf(prefix, sizeof(prefix), "ps_w%d/", size);
+  QString name;
+  name.reserve(length + file.size());
+  name.append(QLatin1String(prefix, length)).append(file);
+  return name;
 }
 
 QList<int> WebSizeEdges(const QList<int>& sizes, QSize picture, int mediumEdge) {
@@ -238,80 +183,6 @@ bool PacksPictureFile(const TSiteManifest& manifest, const TLumenfoldPicture& pi
   if (!manifest.PublicStaticSite) return true;
   if (!PictureIsPublic(picture)) return false;
   return file == TPictureFile::Generated || manifest.IncludeOriginals;
-}
-
-bool WritePublicDatabase(const QString& source, const QString& target, QString* error,
-                         const QSet<int>& leftOut) {
-  if (!QFileInfo(source).isFile()) {
-    setError(error, QStringLiteral("\"%1\" does not exist").arg(source));
-    return false;
-  }
-  if (QFileInfo::exists(target)) {
-    setError(error, QStringLiteral("\"%1\" exists already").arg(target));
-    return false;
-  }
-  // A consistent copy first: the working database is only read.
-  {
-    TScratchConnection from(source);
-    if (!from.exec(QStringLiteral("VACUUM INTO '%1'").arg(QuoteSqlText(target)))) {
-      setError(error, from.error());
-      QFile::remove(target);
-      return false;
-    }
-  }
-  bool ok = true;
-  QString failure;
-  {
-    TScratchConnection copy(target);
-    // A visitor's browser reads one self-contained file. The copy is the run's own and goes
-    // when the run fails: its journal and the compaction's scratch stay in memory, and nothing
-    // is flushed, since the archive or site folder that keeps it is flushed when written.
-    ok = copy.exec(QStringLiteral("PRAGMA journal_mode=DELETE")) &&
-         copy.exec(QStringLiteral("PRAGMA journal_mode=MEMORY")) &&
-         copy.exec(QStringLiteral("PRAGMA temp_store=MEMORY")) &&
-         copy.exec(QStringLiteral("PRAGMA synchronous=OFF")) && copy.exec(QStringLiteral("BEGIN"));
-    QStringList ids;
-    for (int id : leftOut)
-      ids << QString::number(id);
-    const QString leftOutList = ids.isEmpty() ? QStringLiteral("NULL") : ids.join(QLatin1Char(','));
-    const QString leftOutSql =
-        QStringLiteral("DELETE FROM picture WHERE picture_id IN (%1)").arg(leftOutList);
-    const QByteArray leftOutText = leftOutSql.toLatin1();
-    const char* const statements[] = {
-        // The categories in use before the hidden pictures go: those no picture uses afterwards
-        // were used only by hidden pictures, and their names go too.
-        "CREATE TEMP TABLE used_category AS SELECT DISTINCT category_id FROM picture_to_category",
-        "DELETE FROM picture WHERE is_private <> 0 OR is_deleted <> 0 OR album_id NOT IN "
-        "(SELECT album_id FROM album WHERE is_private = 0)",
-        leftOutText.constData(),
-        "DELETE FROM album WHERE is_private <> 0",
-        "DELETE FROM picture_to_category WHERE picture_id NOT IN (SELECT picture_id FROM picture)",
-        "DELETE FROM category WHERE category_id IN (SELECT category_id FROM temp.used_category) "
-        "AND category_id NOT IN (SELECT category_id FROM picture_to_category)",
-        "DROP TABLE temp.used_category",
-        "UPDATE album SET path = NULL",
-        "UPDATE album SET face_picture_id = -1 WHERE face_picture_id NOT IN "
-        "(SELECT picture_id FROM picture)",
-        "DELETE FROM signature_map",
-        "DELETE FROM signature_item",
-        "DELETE FROM signature",
-    };
-    for (const char* sql : statements)
-      if (ok) ok = copy.exec(QLatin1String(sql));
-    for (const QString& sql : blankPlaceholderStatements())
-      if (ok) ok = copy.exec(sql);
-    ok = ok && copy.exec(QStringLiteral("COMMIT"));
-    // Rebuilding the file leaves no trace of the removed rows in free pages, and makes the
-    // download small.
-    ok = ok && copy.exec(QStringLiteral("VACUUM"));
-    if (!ok) failure = copy.error();
-  }
-  if (!ok) {
-    QFile::remove(target);
-    QFile::remove(target + QStringLiteral("-journal"));
-    setError(error, failure);
-  }
-  return ok;
 }
 
 QByteArray SiteInfoText(const QString& databaseEntry, int download, bool cameraDetails) {
@@ -400,11 +271,8 @@ QString TSitePacking::DatabaseFile(const QString& database, QString* error) {
   if (folder.isEmpty()) return QString();
   const QString target =
       folder + QStringLiteral("/public-%1.sqlite").arg(QUuid::createUuid().toString(QUuid::Id128));
-  if (!WritePublicDatabase(database, target, error, LeftOutPictures)) return QString();
-  if (!AddWebImageDetails(target, database, CameraDetails, error, manifest_.WebSizes)) {
-    QFile::remove(target);
-    return QString();
-  }
+  const TWebImageOptions details{CameraDetails, manifest_.WebSizes};
+  if (!WritePublicDatabase(database, target, error, LeftOutPictures, &details)) return QString();
   // On the disk before it goes into the archive that replaces the old one.
   if (!SyncFile(target, error)) return QString();
   publicDatabase_ = target;

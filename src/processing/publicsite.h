@@ -87,8 +87,14 @@ bool PacksPictureFile(const TSiteManifest& manifest, const TLumenfoldPicture& pi
 // a failed copy leaves no target file behind.
 // leftOut: ids of further pictures to leave out (published pictures whose files the archive
 // cannot hold). Categories that only pictures left out use are left out too.
+// details: the copy's picture table also gets the image details of the site (see
+// kWebDetailColumns in sitepages.h): with CameraDetails the shot's details, and WebSizes.
+struct TWebImageOptions {
+  bool CameraDetails = false;
+  QList<int> WebSizes;
+};
 bool WritePublicDatabase(const QString& source, const QString& target, QString* error,
-                         const QSet<int>& leftOut = {});
+                         const QSet<int>& leftOut = {}, const TWebImageOptions* details = nullptr);
 
 // The text of "site.json": the file name of the packed database, for the site's scripts.
 // With download (see SiteDownload) "download": "medium" or "large"; with cameraDetails

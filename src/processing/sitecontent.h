@@ -8,6 +8,7 @@
 #include <QCryptographicHash>
 #include <QLocale>
 #include <QString>
+#include <memory>
 #include <vector>
 
 struct TSiteImage {
@@ -47,6 +48,9 @@ public:
   // has one (the first language's texts where the second has none).
   bool Read(const QString& publicDatabase, const QString& templateFolder, QString* error,
             int language = 0);
+  // The same, from the rows another content read from its database (the database is read once
+  // for both languages of a site).
+  void ReadFrom(const TSiteContent& other, const QString& templateFolder, int language);
 
   // A stored date ("yyyy-mm-dd…") as the first language writes it; other text as it is.
   QString DateText(const QString& stored) const;
@@ -68,7 +72,10 @@ public:
   std::vector<TSiteCategory> Categories;
 
 private:
+  struct TRows;
   void readSettings(const QString& templateFolder, int language);
+  void build();
+  std::shared_ptr<const TRows> rows_; // as read from the database, in both languages
 };
 
 // What an album's page and its pictures' pages are made from, added to a key: every field of

@@ -29,6 +29,9 @@ public:
   bool Read(QString* error) {
     return c_.Read(input_.PublicDatabase, input_.TemplateFolder, error, language_);
   }
+  void ReadFrom(const TPageWriter& first) {
+    c_.ReadFrom(first.c_, input_.TemplateFolder, language_);
+  }
   bool Write(const TSitePageSink& sink, QString* error);
   const TSiteContent& Content() const { return c_; }
   void SetSecond(const TPageWriter* second) { second_ = second; }
@@ -439,7 +442,7 @@ bool WriteSitePages(const TSitePagesInput& input, const TSitePageSink& sink, QSt
   // A site in two languages: every page carries its content in the second one too.
   TPageWriter second(input, skeleton, 1);
   const bool two = !writer.Content().SecondLanguage.isEmpty();
-  if (two && !second.Read(error)) return false;
+  if (two) second.ReadFrom(writer);
   if (input.KeepAlbum) {
     // Everything an album's pages take from outside the album.
     QCryptographicHash common(QCryptographicHash::Blake2b_256);

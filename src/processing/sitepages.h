@@ -27,21 +27,31 @@ QString PicturePageName(int pictureId);
 // own description (readme.txt, template.json, its preview pictures) does not.
 bool IsSiteTemplateFile(const QString& relative);
 
-// Adds to the public copy of a database the pixel sizes of the generated images (columns
-// thumb_width, thumb_height, medium_width, medium_height, large_width, large_height of table
-// picture; -1 where unknown), read from the files in the album folders named by the source
-// database (a file unchanged since an earlier run is not read again: imagesizecache.h), and with
-// cameraDetails the shot's details from the originals (columns camera, lens,
-// focal_length, aperture, exposure_time, iso, taken; NULL where unknown or not wanted). The
-// scripts use them for srcset, the viewer and its camera panel. With webSizes (the template's
-// extra web sizes) the column web_images holds those of a picture that exist as JSON
-// [[width, height, file relative to the album folder], ...], smallest first, or NULL.
-// Fails with a reason in error.
-bool AddWebImageDetails(const QString& publicDatabase, const QString& sourceDatabase,
-                        bool cameraDetails, QString* error, const QList<int>& webSizes = {});
+// The columns of the public database's picture table that tell the site about its images: the
+// pixel sizes of the generated images (thumb_width, thumb_height, medium_width, medium_height,
+// large_width, large_height; -1 where unknown), read from the files in the album folders (a
+// file unchanged since an earlier run is not read again: imagesizecache.h), with camera details
+// the shot's details from the originals (camera, lens, focal_length, aperture, exposure_time,
+// iso, taken; NULL where unknown or not wanted), and the template's extra web sizes that exist
+// (web_images, JSON [[width, height, file relative to the album folder], ...], smallest first,
+// or NULL). The scripts use them for srcset, the viewer and its camera panel.
+struct TWebDetailColumn {
+  const char* Name;
+  const char* Type;
+};
+inline constexpr int kWebDetailColumnCount = 14;
+extern const TWebDetailColumn kWebDetailColumns[kWebDetailColumnCount];
+
+// Fills the temporary table web_details (picture_id, then kWebDetailColumns) on a connection
+// to the public database being written, with the project's database attached as "src", for
+// the pictures listed in temp.public_picture (see WritePublicDatabase). Fails with a reason in
+// error.
+struct sqlite3;
+bool FillWebImageDetails(sqlite3* db, bool cameraDetails, const QList<int>& webSizes,
+                         QString* error);
 
 struct TSitePagesInput {
-  QString PublicDatabase; // the public copy, with AddWebImageDetails applied
+  QString PublicDatabase; // the public copy, with the image details
   QString TemplateFolder;
   QString SiteAddress; // the base address ending in '/', or empty
   int Download = 0;    // what a picture's page offers to download: see SiteDownload

@@ -1,6 +1,7 @@
 #include "processing/sitequery.h"
 
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QStringList>
 #include <QUrl>
@@ -20,6 +21,14 @@ TSiteQueryConnection::~TSiteQueryConnection() {
     if (db.isOpen()) db.close();
   }
   QSqlDatabase::removeDatabase(name_);
+}
+
+sqlite3* TSiteQueryConnection::handle() const {
+  if (!error_.isEmpty()) return nullptr;
+  const QVariant h = QSqlDatabase::database(name_, false).driver()->handle();
+  return h.isValid() && qstrcmp(h.typeName(), "sqlite3*") == 0
+             ? *static_cast<sqlite3* const*>(h.constData())
+             : nullptr;
 }
 
 bool TSiteQueryConnection::run(QSqlQuery& query, const QString& sql, const QVariantList& values) {

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QVariantList>
 
+struct sqlite3;
+
 // One SQLite file on a connection of its own for the lifetime of this object.
 class TSiteQueryConnection {
 public:
@@ -16,6 +18,9 @@ public:
   TSiteQueryConnection& operator=(const TSiteQueryConnection&) = delete;
 
   const QString& error() const { return error_; }
+  // The SQLite connection underneath (null when the file could not be opened), for reading many
+  // rows without the driver's conversions.
+  sqlite3* handle() const;
   // Runs the statement with its values; false (with the database's message kept) on failure.
   bool run(QSqlQuery& query, const QString& sql, const QVariantList& values = {});
   bool exec(const QString& sql, const QVariantList& values = {}) {

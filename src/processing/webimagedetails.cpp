@@ -7,17 +7,13 @@
 #include "util/programfolder.h"
 
 #include <QDateTime>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QSize>
-#include <QSqlQuery>
-#include <QVariant>
 #include <algorithm>
 #include <cmath>
 #include <iterator>
 #include <map>
 #include <memory>
-#include <vector>
+#include <sqlite3.h>
 
 namespace {
 
@@ -25,164 +21,167 @@ void setDetailsError(QString* error, const QString& text) {
   if (error) *error = text;
 }
 
-// A value of a row as JSON: null, a number or a string.
-void appendJsonValue(QByteArray& out, const QVariant& value) {
-  if (value.isNull()) {
-    out += "null";
-  } else if (value.typeId() == QMetaType::Double) {
-    const double v = value.toDouble();
-    out += std::isfinite(v) ? QByteArray::number(v, 'g', 17) : QByteArray("null");
-  } else if (value.typeId() == QMetaType::Int || value.typeId() == QMetaType::LongLong) {
-    out += QByteArray::number(value.toLongLong());
-  } else {
-    out += '"';
-    for (const char c : value.toString().toUtf8()) {
-      if (c == '"' || c == '\\') {
-        out += '\\';
-        out += c;
-      } else if (uchar(c) < 0x20) {
-        out += "\\u00" + QByteArray::number(uchar(c), 16).rightJustified(2, '0');
-      } else {
-        out += c;
-      }
-    }
-    out += '"';
+struct TFinalizeDetails {
+  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using TStatement = std::unique_ptr<sqlite3_stmt, TFinalizeDetails>;
+
+TStatement prepareStatement(sqlite3* db, const char* sql) {
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(statement);
+    return nullptr;
   }
+  return TStatement(statement);
+}
+
+QString columnText(sqlite3_stmt* s, int column) {
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, column));
+  return text ? QString::fromUtf8(text, sqlite3_column_bytes(s, column)) : QString();
+}
+
+// A text as a JSON string.
+void appendJsonText(QByteArray& out, const QString& text) {
+  out += '"';
+  for (const char c : text.toUtf8()) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (uchar(c) < 0x20) {
+      out += "\\u00" + QByteArray::number(uchar(c), 16).rightJustified(2, '0');
+    } else {
+      out += c;
+    }
+  }
+  out += '"';
+}
+
+bool bindText(sqlite3_stmt* s, int index, const QString& text) {
+  if (text.isEmpty()) return sqlite3_bind_null(s, index) == SQLITE_OK;
+  const QByteArray bytes = text.toUtf8();
+  return sqlite3_bind_text(s, index, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT) ==
+         SQLITE_OK;
+}
+
+bool bindPositive(sqlite3_stmt* s, int index, double value) {
+  return (value > 0 && std::isfinite(value) ? sqlite3_bind_double(s, index, value)
+                                            : sqlite3_bind_null(s, index)) == SQLITE_OK;
 }
 
 } // namespace
 
-bool AddWebImageDetails(const QString& publicDatabase, const QString& sourceDatabase,
-                        bool cameraDetails, QString* error, const QList<int>& webSizes) {
-  std::map<int, QString> folders;
-  {
-    TSiteQueryConnection source(sourceDatabase);
-    QSqlQuery q;
-    if (!source.run(q, QStringLiteral("SELECT album_id, path FROM album"))) {
-      setDetailsError(error, source.error());
-      return false;
-    }
-    while (q.next())
-      folders[q.value(0).toInt()] = q.value(1).toString();
-  }
-  TSiteQueryConnection db(publicDatabase);
-  // The run's own copy, removed when this fails: no journal on the disk.
-  db.exec(QStringLiteral("PRAGMA journal_mode=MEMORY"));
-  const char* const kinds[] = {"thumb", "medium", "large"};
-  for (const char* kind : kinds)
-    for (const char* side : {"width", "height"})
-      db.exec(QStringLiteral("ALTER TABLE picture ADD COLUMN %1_%2 INTEGER NOT NULL DEFAULT -1")
-                  .arg(QLatin1String(kind), QLatin1String(side)));
-  for (const char* column : {"camera TEXT", "lens TEXT", "focal_length REAL", "aperture REAL",
-                             "exposure_time TEXT", "iso INTEGER", "taken TEXT"})
-    db.exec(QStringLiteral("ALTER TABLE picture ADD COLUMN %1").arg(QLatin1String(column)));
-  db.exec(QStringLiteral("ALTER TABLE picture ADD COLUMN web_images TEXT"));
-  QSqlQuery q;
-  if (!db.run(q, QStringLiteral("SELECT picture_id, album_id, thumb_filename, medium_filename, "
-                                "large_filename, original_filename FROM picture"))) {
-    setDetailsError(error, db.error());
+const TWebDetailColumn kWebDetailColumns[kWebDetailColumnCount] = {
+    {"thumb_width", "INTEGER NOT NULL DEFAULT -1"},
+    {"thumb_height", "INTEGER NOT NULL DEFAULT -1"},
+    {"medium_width", "INTEGER NOT NULL DEFAULT -1"},
+    {"medium_height", "INTEGER NOT NULL DEFAULT -1"},
+    {"large_width", "INTEGER NOT NULL DEFAULT -1"},
+    {"large_height", "INTEGER NOT NULL DEFAULT -1"},
+    {"camera", "TEXT"},
+    {"lens", "TEXT"},
+    {"focal_length", "REAL"},
+    {"aperture", "REAL"},
+    {"exposure_time", "TEXT"},
+    {"iso", "INTEGER"},
+    {"taken", "TEXT"},
+    {"web_images", "TEXT"},
+};
+
+bool FillWebImageDetails(sqlite3* db, bool cameraDetails, const QList<int>& webSizes,
+                         QString* error) {
+  auto failed = [&] {
+    setDetailsError(error, QString::fromUtf8(sqlite3_errmsg(db)));
     return false;
-  }
-  struct TSizes {
-    int id;
-    QSize size[3];
-    QVariantList camera; // camera, lens, focal length, aperture, exposure, ISO, taken
-    QVariant web;        // the extra web sizes as [[width, height, file], ...], smallest first
   };
-  std::vector<TSizes> found;
+  QByteArray create("CREATE TEMP TABLE web_details (picture_id INTEGER PRIMARY KEY");
+  QByteArray insert("INSERT INTO temp.web_details VALUES (?");
+  for (const TWebDetailColumn& column : kWebDetailColumns) {
+    create += QByteArray(", ") + column.Name;
+    insert += ", ?";
+  }
+  create += ')';
+  insert += ')';
+  if (sqlite3_exec(db, create.constData(), nullptr, nullptr, nullptr) != SQLITE_OK) return failed();
+  const TStatement rows = prepareStatement(
+      db, "SELECT p.picture_id, p.album_id, a.path, p.thumb_filename, p.medium_filename, "
+          "p.large_filename, p.original_filename FROM src.picture p JOIN src.album a "
+          "ON a.album_id = p.album_id WHERE p.picture_id IN (SELECT picture_id FROM "
+          "temp.public_picture) ORDER BY p.picture_id");
+  const TStatement add = prepareStatement(db, insert.constData());
+  if (!rows || !add) return failed();
   // The sizes of files unchanged since an earlier run come from each album's cache.
   std::map<int, std::unique_ptr<TImageSizeCache>> caches;
-  while (q.next()) {
-    TSizes s{q.value(0).toInt(), {}, {}, {}};
-    const int albumId = q.value(1).toInt();
-    const QString folder = folders[albumId];
+  QByteArray web;
+  int step = SQLITE_ROW;
+  while ((step = sqlite3_step(rows.get())) == SQLITE_ROW) {
+    sqlite3_stmt* r = rows.get();
+    const int albumId = sqlite3_column_int(r, 1);
     std::unique_ptr<TImageSizeCache>& cache = caches[albumId];
+    const QString folder = columnText(r, 2);
     if (!cache) cache = std::make_unique<TImageSizeCache>(folder);
-    const QString original = SiteRelativePath(QString(), q.value(5).toString(), false);
+    sqlite3_stmt* a = add.get();
+    sqlite3_reset(a);
+    sqlite3_clear_bindings(a);
+    bool ok = sqlite3_bind_int64(a, 1, sqlite3_column_int64(r, 0)) == SQLITE_OK;
+    QSize size[3];
+    for (int k = 0; k < 3; ++k) {
+      const QString relative = SiteRelativePath(QString(), columnText(r, 3 + k), false);
+      // No such file or none readable: the size stays unknown.
+      if (!folder.isEmpty() && !relative.isEmpty()) size[k] = cache->Size(relative);
+      ok = ok &&
+           sqlite3_bind_int(a, 2 + 2 * k, size[k].isValid() ? size[k].width() : -1) == SQLITE_OK;
+      ok = ok &&
+           sqlite3_bind_int(a, 3 + 2 * k, size[k].isValid() ? size[k].height() : -1) == SQLITE_OK;
+    }
+    const QString original = SiteRelativePath(QString(), columnText(r, 6), false);
     if (cameraDetails && !folder.isEmpty() && !original.isEmpty()) {
       // Only the shot's details: the reader never takes positions or serial numbers.
       const TCameraMetadata m = ReadCameraMetadata(IncludeTrailingSeparator(folder) + original);
-      auto text = [](const QString& t) { return t.isEmpty() ? QVariant() : QVariant(t); };
-      auto number = [](double v) { return v > 0 ? QVariant(v) : QVariant(); };
-      QVariant exposure;
+      QString exposure;
       if (m.ExposureNum > 0 && m.ExposureDen > 0)
         exposure = m.ExposureNum >= m.ExposureDen
                        ? QString::number(double(m.ExposureNum) / m.ExposureDen, 'g', 3)
                        : QStringLiteral("1/%1").arg(qRound(double(m.ExposureDen) / m.ExposureNum));
       const QDateTime taken = m.CaptureDate();
-      s.camera = {text(m.Camera),
-                  text(m.Lens),
-                  number(m.FocalLength),
-                  number(m.Aperture),
-                  exposure,
-                  m.Iso > 0 ? QVariant(m.Iso) : QVariant(),
-                  taken.isValid() ? QVariant(taken.toString(QStringLiteral("yyyy-MM-dd HH:mm")))
-                                  : QVariant()};
+      ok = ok && bindText(a, 8, m.Camera) && bindText(a, 9, m.Lens) &&
+           bindPositive(a, 10, m.FocalLength) && bindPositive(a, 11, m.Aperture) &&
+           bindText(a, 12, exposure) &&
+           (m.Iso > 0 ? sqlite3_bind_int(a, 13, m.Iso) : sqlite3_bind_null(a, 13)) == SQLITE_OK &&
+           bindText(a, 14,
+                    taken.isValid() ? taken.toString(QStringLiteral("yyyy-MM-dd HH:mm"))
+                                    : QString());
     }
-    for (int k = 0; k < 3; ++k) {
-      const QString relative = SiteRelativePath(QString(), q.value(2 + k).toString(), false);
-      // No such file or none readable: the size stays unknown.
-      if (!folder.isEmpty() && !relative.isEmpty()) s.size[k] = cache->Size(relative);
-    }
-    // The extra web sizes that exist, each larger than the one before it, those above the
-    // medium image larger than it too (a file a size left behind when the picture became
-    // smaller is not named).
-    QJsonArray web;
-    const QString medium = SiteRelativePath(QString(), q.value(3).toString(), false);
-    const int mediumEdge = std::max(s.size[1].width(), s.size[1].height());
+    // The extra web sizes that exist, as [[width, height, file], ...], each larger than the one
+    // before it, those above the medium image larger than it too (a file a size left behind
+    // when the picture became smaller is not named).
+    web.clear();
+    const QString medium = SiteRelativePath(QString(), columnText(r, 4), false);
+    const int mediumEdge = std::max(size[1].width(), size[1].height());
     int edge = 0;
-    for (int size : webSizes) {
-      const QString relative = WebSizeFileName(medium, size);
+    for (int wanted : webSizes) {
+      const QString relative = WebSizeFileName(medium, wanted);
       if (folder.isEmpty() || relative.isEmpty() || mediumEdge <= 0) break;
       const QSize made = cache->Size(relative);
       if (!made.isValid()) continue; // not made for this picture
       const int longEdge = std::max(made.width(), made.height());
-      const int floor = size < mediumEdge ? edge : std::max(edge, mediumEdge);
-      if (longEdge <= floor || longEdge > size) continue;
-      web.append(QJsonArray{made.width(), made.height(), relative});
+      const int floor = wanted < mediumEdge ? edge : std::max(edge, mediumEdge);
+      if (longEdge <= floor || longEdge > wanted) continue;
+      web += web.isEmpty() ? "[[" : ",[";
+      web += QByteArray::number(made.width()) + ',' + QByteArray::number(made.height()) + ',';
+      appendJsonText(web, relative);
+      web += ']';
       edge = longEdge;
     }
-    if (!web.isEmpty())
-      s.web = QString::fromUtf8(QJsonDocument(web).toJson(QJsonDocument::Compact));
-    found.push_back(s);
+    if (!web.isEmpty()) {
+      web += ']';
+      ok = ok && sqlite3_bind_text(a, 15, web.constData(), int(web.size()), SQLITE_TRANSIENT) ==
+                     SQLITE_OK;
+    }
+    if (!ok || sqlite3_step(a) != SQLITE_DONE) return failed();
   }
-  q = QSqlQuery();
+  if (step != SQLITE_DONE) return failed();
   // A cache that cannot be written only costs the next run its reading.
   for (auto& [albumId, cache] : caches)
     cache->Save();
-  // Every row in one statement: the values go in as one JSON array of rows, [[thumb width,
-  // ..., web images, picture id], ...], which binds once instead of fifteen times a row.
-  QByteArray rows("[");
-  rows.reserve(qsizetype(found.size()) * 64 + 2);
-  for (const TSizes& s : found) {
-    if (rows.size() > 1) rows += ',';
-    rows += '[';
-    for (const QSize& size : s.size)
-      rows += QByteArray::number(size.isValid() ? size.width() : -1) + ',' +
-              QByteArray::number(size.isValid() ? size.height() : -1) + ',';
-    for (const QVariant& v : s.camera.isEmpty() ? QVariantList(7) : s.camera) {
-      appendJsonValue(rows, v);
-      rows += ',';
-    }
-    appendJsonValue(rows, s.web);
-    rows += ',' + QByteArray::number(s.id) + ']';
-  }
-  rows += ']';
-  QStringList columns;
-  const char* const names[] = {"thumb_width",  "thumb_height", "medium_width",  "medium_height",
-                               "large_width",  "large_height", "camera",        "lens",
-                               "focal_length", "aperture",     "exposure_time", "iso",
-                               "taken",        "web_images"};
-  for (int i = 0; i < int(std::size(names)); ++i)
-    columns << QStringLiteral("%1 = json_extract(rows.value, '$[%2]')")
-                   .arg(QLatin1String(names[i]))
-                   .arg(i);
-  const bool ok =
-      db.exec(QStringLiteral("UPDATE picture SET %1 FROM json_each(?) AS rows "
-                             "WHERE picture.picture_id = json_extract(rows.value, '$[%2]')")
-                  .arg(columns.join(QStringLiteral(", ")))
-                  .arg(std::size(names)),
-              {QString::fromUtf8(rows)});
-  if (!ok) setDetailsError(error, db.error());
-  return ok;
+  return true;
 }

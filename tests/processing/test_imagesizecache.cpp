@@ -72,6 +72,24 @@ private slots:
     QCOMPARE(next.Save(), QString());
     QCOMPARE(statOf(cacheFile).st_ino == saved, change.isEmpty());
   }
+
+  // A file no run asks for any more (its picture went) leaves the cache file, and comes back
+  // only by being read again.
+  void cacheKeepsOnlyWhatTheLastRunAskedFor() {
+    TestEnv env;
+    const QString album = env.makeFolder("album");
+    QVERIFY(WriteTestJpeg(album + "/a.jpg", 200, 150) && WriteTestJpeg(album + "/b.jpg", 40, 30));
+    TImageSizeCache first(album);
+    QVERIFY(first.Size("a.jpg").isValid() && first.Size("b.jpg").isValid());
+    QCOMPARE(first.Save(), QString());
+    TImageSizeCache second(album);
+    QCOMPARE(second.Size("a.jpg"), QSize(200, 150));
+    QCOMPARE(second.Save(), QString());
+    TImageSizeCache third(album);
+    QCOMPARE(third.Size("b.jpg"), QSize(40, 30));
+    QCOMPARE(third.Size("a.jpg"), QSize(200, 150));
+    QCOMPARE(third.FilesRead(), 1);
+  }
 };
 
 QTEST_GUILESS_MAIN(TestImageSizeCache)

@@ -282,6 +282,10 @@ void TestPublicSite::publicCopyHoldsNothingPrivate() {
     QCOMPARE(db.column("SELECT COUNT(*) FROM signature_item"), QStringList({"0"}));
     QCOMPARE(db.column("SELECT COUNT(*) FROM signature_map"), QStringList({"0"}));
     QCOMPARE(db.column("PRAGMA journal_mode"), QStringList({"delete"}));
+    // The site's queries keep the project's indexes.
+    QCOMPARE(db.column("SELECT name FROM sqlite_master WHERE type = 'index' ORDER BY 1"),
+             Db(source).column("SELECT name FROM sqlite_master WHERE type = 'index' ORDER BY 1"));
+    QCOMPARE(db.column("PRAGMA integrity_check"), QStringList({"ok"}));
   }
   // Not even the free pages of the file hold a removed text.
   const QByteArray bytes = ReadTestFile(target);

@@ -22,7 +22,7 @@ const char* const kSkeleton =
     "</body>\n</html>\n";
 
 // Album 1 (older, two pictures: one titled with markup, one untitled) and album 2 (newer, one
-// picture); category 5 holds picture 11. The sizes columns are those AddWebImageSizes adds.
+// picture); category 5 holds picture 11. The sizes columns are those the public copy adds.
 void fillDatabase(const QString& file) {
   const QString name = QUuid::createUuid().toString();
   {

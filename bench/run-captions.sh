@@ -5,7 +5,8 @@
 # what reading the captions costs, categories made from the keywords included. Two more rows
 # measure the reading itself: each set of photos imported as usual against the same import with
 # --no-captions (the import path that reads no titles or keywords).
-# Each row gives the median of REPS runs: CPU time (user + system) and wall time.
+# Each row gives the median of REPS runs: CPU time (user + system) and wall time, to the
+# microsecond (bench/cputime.py).
 #   bench/run-captions.sh [build folder] [count] [reps]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -13,7 +14,6 @@ build=${1:-"$here/../build"}
 count=${2:-1000}
 reps=${3:-3}
 command -v exiftool >/dev/null || { echo "needs exiftool (apt-get install libimage-exiftool-perl)"; exit 2; }
-[ -x /usr/bin/time ] || { echo "needs /usr/bin/time (apt-get install time)"; exit 2; }
 ls "$here"/.photos/photo_1.jpg >/dev/null 2>&1 || "$here/photos.sh" 1
 cmake --build "$build" --target lumenfold-cli template_db site_templates >/dev/null
 cli="$build/bin/lumenfold-cli"
@@ -37,10 +37,10 @@ done
 
 median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2)}'; }
 times_of() { # prints "cpu wall", each the median of REPS runs
-  local i u s e cpus="" walls=""
+  local i c e cpus="" walls=""
   for ((i = 0; i < reps; i++)); do
-    read -r u s e < <(/usr/bin/time -f '%U %S %e' "$@" 2>&1 >/dev/null | tail -1)
-    cpus+="$(awk -v a="$u" -v b="$s" 'BEGIN{print a + b}')"$'\n'
+    read -r c e < <("$here/cputime.py" "$@")
+    cpus+="$c"$'\n'
     walls+="$e"$'\n'
   done
   echo "$(printf '%s' "$cpus" | median) $(printf '%s' "$walls" | median)"
@@ -61,7 +61,7 @@ captionedoff=$(times_of bash -c 'import_run "$0" "$1" --no-captions' "$work/d/d.
 echo "== $count photos, add-album seconds (median of $reps): CPU a / b, wall a / b"
 row() { # title, "cpu wall" of a, "cpu wall" of b
   awk -v t="$1" -v a="$2" -v b="$3" 'BEGIN{split(a, x, " "); split(b, y, " ")
-    printf "%-36s CPU %6.2f %6.2f ratio %.3f | wall %6.2f %6.2f ratio %.3f  [target <= 1.05]\n",
+    printf "%-36s CPU %7.3f %7.3f ratio %.3f | wall %7.3f %7.3f ratio %.3f  [target <= 1.05]\n",
       t, x[1], y[1], (x[1] > 0 ? y[1] / x[1] : 0), x[2], y[2], (x[2] > 0 ? y[2] / x[2] : 0)}'
 }
 row "files without / with captions, read" "$plain" "$captioned"

@@ -20,7 +20,6 @@ scale=${5:-}
 for tool in heif-enc heif-convert djpeg cjpeg; do
   command -v $tool >/dev/null || { echo "needs $tool (apt-get install libheif-examples libjpeg-turbo-progs)"; exit 2; }
 done
-[ -x /usr/bin/time ] || { echo "needs /usr/bin/time (apt-get install time)"; exit 2; }
 [ "$distinct" -le "$count" ] || distinct=$count
 ls "$here"/.photos/photo_"$distinct".jpg >/dev/null 2>&1 || "$here/photos.sh" "$distinct"
 cmake --build "$build" --target lumenfold-cli template_db site_templates >/dev/null
@@ -49,10 +48,9 @@ while [ "$n" -lt "$count" ]; do
 done
 
 cpu_of() {
-  local best="" i u s c
+  local best="" i c
   for ((i = 0; i < reps; i++)); do
-    read -r u s < <(/usr/bin/time -f '%U %S' "$@" 2>&1 >/dev/null | tail -1)
-    c=$(awk -v a="$u" -v b="$s" 'BEGIN{print a + b}')
+    read -r c _ < <("$here/cputime.py" "$@")
     if [ -z "$best" ] || awk -v a="$c" -v b="$best" 'BEGIN{exit !(a<b)}'; then best=$c; fi
   done
   echo "$best"
@@ -72,7 +70,7 @@ export cli
 echo "== $n photos ($distinct distinct${scale:+, scaled $scale}), CPU seconds (best of $reps)"
 ij=$(cpu_of bash -c 'import_run "$0" "$1"' "$work/pj/j.lumenfold" "$work/jpeg")
 ih=$(cpu_of bash -c 'import_run "$0" "$1"' "$work/ph/h.lumenfold" "$work/heic")
-printf 'import      JPEG %6.2f  HEIC %6.2f  HEIC/JPEG %s  [target <= 1.5]\n' "$ij" "$ih" "$(ratio "$ih" "$ij")"
+printf 'import      JPEG %6.3f  HEIC %6.3f  HEIC/JPEG %s  [target <= 1.5]\n' "$ij" "$ih" "$(ratio "$ih" "$ij")"
 pj=$(cpu_of "$cli" process "$work/pj/j.lumenfold" --albums 1 --all --jobs 1)
 ph=$(cpu_of "$cli" process "$work/ph/h.lumenfold" --albums 1 --all --jobs 1)
 printf 'process     JPEG %6.2f  HEIC %6.2f  HEIC/JPEG %s  [target <= 1.3]\n' "$pj" "$ph" "$(ratio "$ph" "$pj")"

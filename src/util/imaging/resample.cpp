@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <list>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -91,7 +92,10 @@ struct AxisWeights {
   // The wide path: every output pixel reads span taps (the largest count, rounded up to even),
   // those beyond its count weighted 0, so that every pixel runs the same loop; w4 holds each
   // weight four times (one per channel), span per output pixel.
+  // With AVX-512, span is rounded up to a multiple of four (four taps per load);
+  // spanVectors says for which vectors the table was made.
   int span = 0;
+  TResampleVectors spanVectors = TResampleVectors::Portable;
   std::vector<float> w4;
   // What the table was built for: a call with the same axis, size and filter keeps it (the
   // previews of a list are drawn at a few sizes, each many times).
@@ -99,20 +103,34 @@ struct AxisWeights {
   int builtOut = -1, builtLo = 0, builtHi = -1, builtFilter = -1;
 };
 
-std::atomic<bool> g_wideAllowed{true};
+std::atomic<int> g_mostVectors{int(TResampleVectors::Avx512)};
 
 #if defined(__x86_64__) || defined(__i386__)
 #define LUMENFOLD_WIDE_PATH 1
-// AVX2 with FMA: two taps (or eight channel values) per instruction.
-bool UseWidePath() {
-  static const bool wide = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-  return wide && g_wideAllowed.load(std::memory_order_relaxed);
+// The widest vectors this processor has: AVX2 with FMA takes two taps (or eight channel values)
+// per instruction, AVX-512 four taps (or sixteen values).
+TResampleVectors ProcessorVectors() {
+  static const TResampleVectors most =
+      !(__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
+          ? TResampleVectors::Portable
+      : __builtin_cpu_supports("avx512f") ? TResampleVectors::Avx512
+                                          : TResampleVectors::Avx2;
+  return most;
 }
 #else
-bool UseWidePath() {
-  return false;
+TResampleVectors ProcessorVectors() {
+  return TResampleVectors::Portable;
 }
 #endif
+
+TResampleVectors VectorsInUse() {
+  return TResampleVectors(
+      std::min(int(ProcessorVectors()), g_mostVectors.load(std::memory_order_relaxed)));
+}
+
+bool UseWidePath() {
+  return VectorsInUse() != TResampleVectors::Portable;
+}
 
 // start/length: the source window on this axis; lo..hi: the source pixels that may be read
 // (samples beyond them repeat the edge pixel).
@@ -180,8 +198,13 @@ void BuildWeights(AxisWeights& a, double start, double length, int outSize, int 
   a.builtLo = lo, a.builtHi = hi, a.builtFilter = int(filter);
 }
 
+// Weight tables kept per thread: a picture's run fits several sizes from a few sources, and
+// the next picture of the same camera asks for the same tables again.
+constexpr size_t kKeptWeightTables = 16;
+
 struct Scratch {
-  AxisWeights wx, wy;
+  std::list<AxisWeights> weights; // most recently used last
+
   std::vector<float> line; // one source line (its window) as floats
   std::vector<float> ring; // horizontally resampled lines
   std::vector<int> ringRow;
@@ -191,6 +214,28 @@ struct Scratch {
 };
 
 thread_local Scratch t_scratch;
+
+// The table for these arguments (see BuildWeights): a kept one when it was made for them, else
+// the least recently used one remade. The tables are list nodes: references to them stay valid
+// while others are taken.
+AxisWeights& WeightsFor(Scratch& s, double start, double length, int outSize, int lo, int hi,
+                        TResizeFilter filter) {
+  auto& kept = s.weights;
+  for (auto i = kept.begin(); i != kept.end(); ++i) {
+    const AxisWeights& a = *i;
+    if (a.builtOut == outSize && a.builtStart == start && a.builtLength == length &&
+        a.builtLo == lo && a.builtHi == hi && a.builtFilter == int(filter)) {
+      kept.splice(kept.end(), kept, i);
+      return kept.back();
+    }
+  }
+  if (kept.size() < kKeptWeightTables)
+    kept.emplace_back();
+  else
+    kept.splice(kept.end(), kept, kept.begin());
+  BuildWeights(kept.back(), start, length, outSize, lo, hi, filter);
+  return kept.back();
+}
 
 template <class T> void Free(std::vector<T>& v) {
   std::vector<T>().swap(v);
@@ -210,8 +255,15 @@ __attribute__((target("avx2,fma"))) void HorizontalTapsWide(const float* const* 
                                                             float* const* out) {
   const int span = wx.span;
   const float* w = wx.w4.data();
+  // Local copies: the stores below could otherwise alias the pointer arrays, which the
+  // compiler would then read again for every pixel.
+  const float* in[R];
+  float* to[R];
+  for (int j = 0; j < R; ++j)
+    in[j] = lines[j], to[j] = out[j];
+  const int* firsts = wx.first.data();
   for (int o = 0; o < outW; ++o, w += size_t(span) * 4) {
-    const size_t at = size_t(wx.first[size_t(o)] - lo) * 4;
+    const size_t at = size_t(firsts[o] - lo) * 4;
     __m256 s0[R], s1[R];
     for (int j = 0; j < R; ++j)
       s0[j] = s1[j] = _mm256_setzero_ps();
@@ -219,7 +271,7 @@ __attribute__((target("avx2,fma"))) void HorizontalTapsWide(const float* const* 
     for (; k + 4 <= span; k += 4) {
       const __m256 wa = _mm256_loadu_ps(w + 4 * k), wb = _mm256_loadu_ps(w + 4 * k + 8);
       for (int j = 0; j < R; ++j) {
-        const float* p = lines[j] + at + 4 * size_t(k);
+        const float* p = in[j] + at + 4 * size_t(k);
         s0[j] = _mm256_fmadd_ps(wa, _mm256_loadu_ps(p), s0[j]);
         s1[j] = _mm256_fmadd_ps(wb, _mm256_loadu_ps(p + 8), s1[j]);
       }
@@ -227,11 +279,11 @@ __attribute__((target("avx2,fma"))) void HorizontalTapsWide(const float* const* 
     if (k < span) {
       const __m256 wa = _mm256_loadu_ps(w + 4 * k);
       for (int j = 0; j < R; ++j)
-        s0[j] = _mm256_fmadd_ps(wa, _mm256_loadu_ps(lines[j] + at + 4 * size_t(k)), s0[j]);
+        s0[j] = _mm256_fmadd_ps(wa, _mm256_loadu_ps(in[j] + at + 4 * size_t(k)), s0[j]);
     }
     for (int j = 0; j < R; ++j) {
       const __m256 t = _mm256_add_ps(s0[j], s1[j]);
-      _mm_storeu_ps(out[j] + 4 * o,
+      _mm_storeu_ps(to[j] + 4 * o,
                     _mm_add_ps(_mm256_castps256_ps128(t), _mm256_extractf128_ps(t, 1)));
     }
   }
@@ -303,14 +355,212 @@ __attribute__((target("avx2,fma"))) void VerticalSumWide(const float* const* row
     acc[i] = a;
   }
 }
+
+// Two output lines at once from the lines lo..lo+n: the first takes a[0..na) from the line lo
+// on, the second b[0..nb) from the line lo + d on. Each line's values are loaded once for both
+// sums, which halves the loads of this pass (where the loads are the limit).
+__attribute__((target("avx2,fma"))) void VerticalPairWide(const float* const* rows, const float* a,
+                                                          int na, const float* b, int d, int nb,
+                                                          size_t m, float* accA, float* accB) {
+  size_t i = 0;
+  for (; i + 16 <= m; i += 16) {
+    __m256 a0 = _mm256_setzero_ps(), a1 = a0, b0 = a0, b1 = a0;
+    // Lines only the first sum takes, lines both take, lines only the second takes (the
+    // second line starts no earlier than the first and ends no earlier: d <= na).
+    int k = 0;
+    for (; k < d; ++k) {
+      const __m256 w = _mm256_set1_ps(a[k]);
+      a0 = _mm256_fmadd_ps(w, _mm256_loadu_ps(rows[k] + i), a0);
+      a1 = _mm256_fmadd_ps(w, _mm256_loadu_ps(rows[k] + i + 8), a1);
+    }
+    for (; k < na; ++k) {
+      const __m256 v0 = _mm256_loadu_ps(rows[k] + i), v1 = _mm256_loadu_ps(rows[k] + i + 8);
+      const __m256 wa = _mm256_set1_ps(a[k]), wb = _mm256_set1_ps(b[k - d]);
+      a0 = _mm256_fmadd_ps(wa, v0, a0);
+      a1 = _mm256_fmadd_ps(wa, v1, a1);
+      b0 = _mm256_fmadd_ps(wb, v0, b0);
+      b1 = _mm256_fmadd_ps(wb, v1, b1);
+    }
+    for (; k < d + nb; ++k) {
+      const __m256 w = _mm256_set1_ps(b[k - d]);
+      b0 = _mm256_fmadd_ps(w, _mm256_loadu_ps(rows[k] + i), b0);
+      b1 = _mm256_fmadd_ps(w, _mm256_loadu_ps(rows[k] + i + 8), b1);
+    }
+    _mm256_storeu_ps(accA + i, a0);
+    _mm256_storeu_ps(accA + i + 8, a1);
+    _mm256_storeu_ps(accB + i, b0);
+    _mm256_storeu_ps(accB + i + 8, b1);
+  }
+  for (; i < m; ++i) {
+    float sa = 0.0f, sb = 0.0f;
+    for (int k = 0; k < na; ++k)
+      sa += a[k] * rows[k][i];
+    for (int k = 0; k < nb; ++k)
+      sb += b[k] * rows[d + k][i];
+    accA[i] = sa, accB[i] = sb;
+  }
+}
+
+// GCC 12's AVX-512 intrinsics merge with a deliberately undefined value, which its own
+// uninitialised-value warning then reports inside its header.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+// HorizontalTapsWide with 512-bit vectors: a load takes four neighbouring pixels, w4 their
+// four weights (span is a multiple of four here).
+template <int R>
+__attribute__((target("avx512f"))) void HorizontalTaps512(const float* const* lines, int lo,
+                                                          const AxisWeights& wx, int outW,
+                                                          float* const* out) {
+  const int span = wx.span;
+  const float* w = wx.w4.data();
+  // Local copies: the stores below could otherwise alias the pointer arrays, which the
+  // compiler would then read again for every pixel.
+  const float* in[R];
+  float* to[R];
+  for (int j = 0; j < R; ++j)
+    in[j] = lines[j], to[j] = out[j];
+  const int* firsts = wx.first.data();
+  for (int o = 0; o < outW; ++o, w += size_t(span) * 4) {
+    const size_t at = size_t(firsts[o] - lo) * 4;
+    __m512 s[R];
+    for (int j = 0; j < R; ++j)
+      s[j] = _mm512_setzero_ps();
+    for (int k = 0; k < span; k += 4) {
+      const __m512 wk = _mm512_loadu_ps(w + 4 * k);
+      for (int j = 0; j < R; ++j)
+        s[j] = _mm512_fmadd_ps(wk, _mm512_loadu_ps(in[j] + at + 4 * size_t(k)), s[j]);
+    }
+    for (int j = 0; j < R; ++j) {
+      // The four pixels' sums added lane-wise: halves swapped and added, then quarters.
+      const __m512 h = _mm512_add_ps(s[j], _mm512_shuffle_f32x4(s[j], s[j], 0x4e));
+      const __m512 q = _mm512_add_ps(h, _mm512_shuffle_f32x4(h, h, 0xb1));
+      _mm_storeu_ps(to[j] + 4 * o, _mm512_castps512_ps128(q));
+    }
+  }
+}
+
+__attribute__((target("avx512f"))) void LineToFloats512(const uint8_t* s, int n, float* line) {
+  int i = 0;
+  for (; i + 16 <= n; i += 16)
+    _mm512_storeu_ps(line + i, _mm512_cvtepi32_ps(_mm512_cvtepu8_epi32(
+                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)))));
+  for (; i < n; ++i)
+    line[i] = float(s[i]);
+}
+
+// VerticalSumWide with 512-bit vectors.
+__attribute__((target("avx512f"))) void VerticalSum512(const float* const* rows, const float* w,
+                                                       int n, size_t m, float* acc) {
+  size_t i = 0;
+  for (; i + 64 <= m; i += 64) {
+    __m512 w0 = _mm512_set1_ps(w[0]);
+    __m512 a0 = _mm512_mul_ps(w0, _mm512_loadu_ps(rows[0] + i));
+    __m512 a1 = _mm512_mul_ps(w0, _mm512_loadu_ps(rows[0] + i + 16));
+    __m512 a2 = _mm512_mul_ps(w0, _mm512_loadu_ps(rows[0] + i + 32));
+    __m512 a3 = _mm512_mul_ps(w0, _mm512_loadu_ps(rows[0] + i + 48));
+    for (int k = 1; k < n; ++k) {
+      const __m512 wk = _mm512_set1_ps(w[k]);
+      const float* r = rows[k] + i;
+      a0 = _mm512_fmadd_ps(wk, _mm512_loadu_ps(r), a0);
+      a1 = _mm512_fmadd_ps(wk, _mm512_loadu_ps(r + 16), a1);
+      a2 = _mm512_fmadd_ps(wk, _mm512_loadu_ps(r + 32), a2);
+      a3 = _mm512_fmadd_ps(wk, _mm512_loadu_ps(r + 48), a3);
+    }
+    _mm512_storeu_ps(acc + i, a0);
+    _mm512_storeu_ps(acc + i + 16, a1);
+    _mm512_storeu_ps(acc + i + 32, a2);
+    _mm512_storeu_ps(acc + i + 48, a3);
+  }
+  for (; i + 16 <= m; i += 16) {
+    __m512 a = _mm512_mul_ps(_mm512_set1_ps(w[0]), _mm512_loadu_ps(rows[0] + i));
+    for (int k = 1; k < n; ++k)
+      a = _mm512_fmadd_ps(_mm512_set1_ps(w[k]), _mm512_loadu_ps(rows[k] + i), a);
+    _mm512_storeu_ps(acc + i, a);
+  }
+  for (; i < m; ++i) {
+    float a = w[0] * rows[0][i];
+    for (int k = 1; k < n; ++k)
+      a += w[k] * rows[k][i];
+    acc[i] = a;
+  }
+}
+
+// VerticalPairWide with 512-bit vectors.
+__attribute__((target("avx512f"))) void VerticalPair512(const float* const* rows, const float* a,
+                                                        int na, const float* b, int d, int nb,
+                                                        size_t m, float* accA, float* accB) {
+  size_t i = 0;
+  for (; i + 32 <= m; i += 32) {
+    __m512 a0 = _mm512_setzero_ps(), a1 = a0, b0 = a0, b1 = a0;
+    // Lines only the first sum takes, lines both take, lines only the second takes (the
+    // second line starts no earlier than the first and ends no earlier: d <= na).
+    int k = 0;
+    for (; k < d; ++k) {
+      const __m512 w = _mm512_set1_ps(a[k]);
+      a0 = _mm512_fmadd_ps(w, _mm512_loadu_ps(rows[k] + i), a0);
+      a1 = _mm512_fmadd_ps(w, _mm512_loadu_ps(rows[k] + i + 16), a1);
+    }
+    for (; k < na; ++k) {
+      const __m512 v0 = _mm512_loadu_ps(rows[k] + i), v1 = _mm512_loadu_ps(rows[k] + i + 16);
+      const __m512 wa = _mm512_set1_ps(a[k]), wb = _mm512_set1_ps(b[k - d]);
+      a0 = _mm512_fmadd_ps(wa, v0, a0);
+      a1 = _mm512_fmadd_ps(wa, v1, a1);
+      b0 = _mm512_fmadd_ps(wb, v0, b0);
+      b1 = _mm512_fmadd_ps(wb, v1, b1);
+    }
+    for (; k < d + nb; ++k) {
+      const __m512 w = _mm512_set1_ps(b[k - d]);
+      b0 = _mm512_fmadd_ps(w, _mm512_loadu_ps(rows[k] + i), b0);
+      b1 = _mm512_fmadd_ps(w, _mm512_loadu_ps(rows[k] + i + 16), b1);
+    }
+    _mm512_storeu_ps(accA + i, a0);
+    _mm512_storeu_ps(accA + i + 16, a1);
+    _mm512_storeu_ps(accB + i, b0);
+    _mm512_storeu_ps(accB + i + 16, b1);
+  }
+  for (; i < m; ++i) {
+    float sa = 0.0f, sb = 0.0f;
+    for (int k = 0; k < na; ++k)
+      sa += a[k] * rows[k][i];
+    for (int k = 0; k < nb; ++k)
+      sb += b[k] * rows[d + k][i];
+    accA[i] = sa, accB[i] = sb;
+  }
+}
+
+void HorizontalLines512(const float* const* lines, int count, int lo, const AxisWeights& wx,
+                        int outW, float* const* out) {
+  switch (count) {
+  case 4:
+    HorizontalTaps512<4>(lines, lo, wx, outW, out);
+    break;
+  case 3:
+    HorizontalTaps512<3>(lines, lo, wx, outW, out);
+    break;
+  case 2:
+    HorizontalTaps512<2>(lines, lo, wx, outW, out);
+    break;
+  default:
+    HorizontalTaps512<1>(lines, lo, wx, outW, out);
+    break;
+  }
+}
+#pragma GCC diagnostic pop
 #endif
 
 // acc = sum of w[k] * rows[k][i] over k.
 void VerticalSum(const float* const* r, const float* w, int n, size_t m, float* acc) {
 #if defined(LUMENFOLD_WIDE_PATH)
-  if (UseWidePath()) {
+  switch (VectorsInUse()) {
+  case TResampleVectors::Avx512:
+    VerticalSum512(r, w, n, m, acc);
+    return;
+  case TResampleVectors::Avx2:
     VerticalSumWide(r, w, n, m, acc);
     return;
+  default:
+    break;
   }
 #endif
   {
@@ -469,15 +719,14 @@ void ResampleRgb32(const QImage& src, const QRectF& window, QImage& dst, TResize
                   dst, filter, true);
     return;
   }
-  BuildWeights(s.wx, window.left(), window.width(), outW, xlo, xhi, filter);
-  BuildWeights(s.wy, window.top(), window.height(), outH, ylo, yhi, filter);
+  AxisWeights& wx = WeightsFor(s, window.left(), window.width(), outW, xlo, xhi, filter);
+  AxisWeights& wy = WeightsFor(s, window.top(), window.height(), outH, ylo, yhi, filter);
 
   if (filter == rfNearest) {
     for (int y = 0; y < outH; ++y) {
-      const quint32* sl =
-          reinterpret_cast<const quint32*>(src.constScanLine(s.wy.first[size_t(y)]));
+      const quint32* sl = reinterpret_cast<const quint32*>(src.constScanLine(wy.first[size_t(y)]));
       quint32* dl = reinterpret_cast<quint32*>(dst.scanLine(y));
-      const int* ix = s.wx.first.data();
+      const int* ix = wx.first.data();
       for (int x = 0; x < outW; ++x)
         dl[x] = sl[ix[x]] | 0xff000000u;
     }
@@ -485,16 +734,21 @@ void ResampleRgb32(const QImage& src, const QRectF& window, QImage& dst, TResize
   }
 
   const size_t lineFloats = size_t(outW) * 4;
-  const int taps = s.wy.taps;
-  const bool wide = UseWidePath();
-  // The ring holds every line an output line takes, and the wide path's lines made ahead.
-  const int cap = taps + (wide ? kLinesAtOnce - 4 : 0);
-  // The wide table is made once per horizontal table (span stays 0 until then).
-  if (wide && s.wx.span == 0) {
-    AxisWeights& a = s.wx;
+  const int taps = wy.taps;
+  const TResampleVectors vectors = VectorsInUse();
+  const bool wide = vectors != TResampleVectors::Portable;
+  // The ring holds every line an output line takes (on the wide path: the lines two output
+  // lines take), and the wide path's lines made ahead.
+  const int cap = wide ? 2 * taps + kLinesAtOnce : taps;
+  // The wide table is made once per horizontal table and vector width (span stays 0 until then).
+  if (wide && (wx.span == 0 || wx.spanVectors != vectors)) {
+    AxisWeights& a = wx;
+    a.span = 0;
     for (int o = 0; o < outW; ++o)
       a.span = std::max(a.span, a.count[size_t(o)]);
-    a.span += a.span & 1;
+    const int multiple = vectors == TResampleVectors::Avx512 ? 4 : 2;
+    a.span = (a.span + multiple - 1) / multiple * multiple;
+    a.spanVectors = vectors;
     a.w4.assign(size_t(outW) * size_t(a.span) * 4, 0.0f);
     for (int o = 0; o < outW; ++o)
       for (int i = 0; i < a.count[size_t(o)]; ++i)
@@ -502,22 +756,31 @@ void ResampleRgb32(const QImage& src, const QRectF& window, QImage& dst, TResize
                     a.w[size_t(o) * size_t(a.taps) + size_t(i)]);
   }
   // Room for the pixels the wide path reads beyond the window's edge (weighted 0).
-  const size_t lineStride = size_t(xhi - xlo + 1 + (wide ? s.wx.span : 0)) * 4;
+  const size_t lineStride = size_t(xhi - xlo + 1 + (wide ? wx.span : 0)) * 4;
   s.line.assign(lineStride * (wide ? kLinesAtOnce : 1), 0.0f);
   s.ring.resize(lineFloats * size_t(cap));
   s.ringRow.assign(size_t(cap), -1);
-  s.acc.resize(lineFloats);
+  s.acc.resize(lineFloats * (wide ? 2 : 1));
   for (int y = 0; y < outH; ++y) {
-    const int f = s.wy.first[size_t(y)], n = s.wy.count[size_t(y)];
-    const float* w = s.wy.w.data() + size_t(y) * size_t(taps);
+    const int f = wy.first[size_t(y)], n = wy.count[size_t(y)];
+    const float* w = wy.w.data() + size_t(y) * size_t(taps);
+    // On the wide path the next output line is made in the same pass when its lines start
+    // within this one's and end no earlier (always, but at the edges of some windows).
+    int d = 0, nextN = 0;
+    if (wide && y + 1 < outH) {
+      d = wy.first[size_t(y) + 1] - f;
+      nextN = wy.count[size_t(y) + 1];
+      if (d < 0 || d > n || d + nextN < n) nextN = 0;
+    }
+    const int lines = nextN > 0 ? d + nextN : n;
     const float* rows[64] = {};
     std::vector<const float*> many;
     const float** r = rows;
-    if (n > 64) {
-      many.resize(size_t(n));
+    if (lines > 64) {
+      many.resize(size_t(lines));
       r = many.data();
     }
-    for (int k = 0; k < n; ++k) {
+    for (int k = 0; k < lines; ++k) {
       const int row = f + k;
       const size_t slot = size_t(row % cap);
       float* line = s.ring.data() + slot * lineFloats;
@@ -530,25 +793,44 @@ void ResampleRgb32(const QImage& src, const QRectF& window, QImage& dst, TResize
           float* out[kLinesAtOnce];
           for (int j = 0; j < count; ++j) {
             float* floats = s.line.data() + size_t(j) * lineStride;
-            LineToFloatsWide(src.constScanLine(row + j) + size_t(xlo) * 4, (xhi - xlo + 1) * 4,
-                             floats);
+            const uint8_t* from = src.constScanLine(row + j) + size_t(xlo) * 4;
+            if (vectors == TResampleVectors::Avx512)
+              LineToFloats512(from, (xhi - xlo + 1) * 4, floats);
+            else
+              LineToFloatsWide(from, (xhi - xlo + 1) * 4, floats);
             in[j] = floats;
             const size_t at = size_t((row + j) % cap);
             out[j] = s.ring.data() + at * lineFloats;
             s.ringRow[at] = row + j;
           }
-          HorizontalLinesWide(in, count, xlo, s.wx, outW, out);
+          if (vectors == TResampleVectors::Avx512)
+            HorizontalLines512(in, count, xlo, wx, outW, out);
+          else
+            HorizontalLinesWide(in, count, xlo, wx, outW, out);
           r[k] = line;
           continue;
         }
 #endif
         {
-          HorizontalLine(src.constScanLine(row), xlo, xhi, s.wx, outW, s.line.data(), line);
+          HorizontalLine(src.constScanLine(row), xlo, xhi, wx, outW, s.line.data(), line);
           s.ringRow[slot] = row;
         }
       }
       r[k] = line;
     }
+#if defined(LUMENFOLD_WIDE_PATH)
+    if (nextN > 0) {
+      float* second = s.acc.data() + lineFloats;
+      const float* nextW = wy.w.data() + size_t(y + 1) * size_t(taps);
+      if (vectors == TResampleVectors::Avx512)
+        VerticalPair512(r, w, n, nextW, d, nextN, lineFloats, s.acc.data(), second);
+      else
+        VerticalPairWide(r, w, n, nextW, d, nextN, lineFloats, s.acc.data(), second);
+      StoreLine(s.acc.data(), int(lineFloats), dst.scanLine(y));
+      StoreLine(second, int(lineFloats), dst.scanLine(++y));
+      continue;
+    }
+#endif
     VerticalSum(r, w, n, lineFloats, s.acc.data());
     StoreLine(s.acc.data(), int(lineFloats), dst.scanLine(y));
   }
@@ -598,15 +880,17 @@ QImage ResampleBitmap(const QImage& source, const QRectF& window, QSize size, TR
 }
 
 bool AllowWideResampling(bool allowed) {
-  g_wideAllowed.store(allowed);
+  LimitResampleVectors(allowed ? TResampleVectors::Avx512 : TResampleVectors::Portable);
   return UseWidePath();
+}
+
+TResampleVectors LimitResampleVectors(TResampleVectors most) {
+  g_mostVectors.store(int(most));
+  return VectorsInUse();
 }
 
 void ReleaseResampleScratch() {
   Scratch& s = t_scratch;
-  s.wx.builtOut = s.wy.builtOut = -1;
-  s.wx.span = s.wy.span = 0;
-  Free(s.wx.first), Free(s.wx.count), Free(s.wx.w), Free(s.wx.w4);
-  Free(s.wy.first), Free(s.wy.count), Free(s.wy.w), Free(s.wy.w4);
+  s.weights.clear();
   Free(s.line), Free(s.ring), Free(s.ringRow), Free(s.acc), Free(s.shrunk), Free(s.sums);
 }

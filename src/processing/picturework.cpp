@@ -24,10 +24,6 @@
 
 namespace {
 
-// A worker keeps its buffers from picture to picture; those of a picture far larger than a
-// photograph go back, so that memory is only held while a reservation covers it.
-constexpr qint64 kMostKeptBytes = qint64(64) << 20;
-
 // The images a picture's run has fitted so far, largest first: sRGB and unsigned, so that a
 // smaller image can be fitted from one of them instead of from the far larger decode.
 using TMadeImages = std::vector<QImage>;
@@ -44,37 +40,6 @@ const QImage* fittingSource(const TMadeImages& made, QSize size, bool cover) {
     if (enough && (!best || image.width() < best->width())) best = &image;
   }
   return best;
-}
-
-// The fitted images of the thread's last picture, whose memory the next picture's images of
-// the same sizes take over (a run's photographs mostly share their sizes): no fresh pages to
-// fault in for every image. Only images nothing else holds are kept.
-thread_local std::vector<QImage> t_spareImages;
-
-// A kept image of that size (its memory to be resampled into), else a null image.
-QImage takeSpareImage(QSize size) {
-  auto& spare = t_spareImages;
-  for (auto i = spare.begin(); i != spare.end(); ++i)
-    if (i->size() == size) {
-      QImage image = std::move(*i);
-      spare.erase(i);
-      return image;
-    }
-  return QImage();
-}
-
-// Keeps the picture's fitted images for the next picture, up to a photograph's worth of memory;
-// made is emptied.
-void keepSpareImages(TMadeImages& made, qint64 mostBytes) {
-  auto& spare = t_spareImages;
-  spare.clear();
-  qint64 bytes = 0;
-  for (QImage& image : made) {
-    if (!image.isDetached() || bytes + image.sizeInBytes() > mostBytes) continue;
-    bytes += image.sizeInBytes();
-    spare.push_back(std::move(image));
-  }
-  made.clear();
 }
 
 // Fits, stamps (when the signature needs no picture) and encodes one size. An empty box makes
@@ -96,7 +61,6 @@ void produceOutput(const TPictureWork& work, TLoadedOriginal& original, const TC
       throw EImageError(QStringLiteral("The box %1 x %2 cannot hold a picture.")
                             .arg(box.width())
                             .arg(box.height()));
-    bitmap = takeSpareImage(fit.Size);
     if (const QImage* from = fittingSource(made, fit.Size, cover)) {
       ResampleBitmapInto(*from, QRectF(0, 0, from->width(), from->height()), bitmap, fit.Size,
                          ResizeFilterFromCode(work.Filter));
@@ -188,6 +152,10 @@ TOriginalRequest requestFor(const TPictureWork& work) {
     request.CoverBoxes.append(QSize(size, size));
   return request;
 }
+
+// A worker keeps its buffers from picture to picture; those of a picture far larger than a
+// photograph go back, so that memory is only held while a reservation covers it.
+constexpr qint64 kMostKeptBytes = qint64(64) << 20;
 
 thread_local QByteArray t_contents;
 thread_local TLoadedOriginal t_original;
@@ -297,7 +265,7 @@ TPictureResult producePicture(const TPictureWork& work, const TPictureSteps& ste
                     work.Outputs[k].Box, work.NoUpscale, result.Outputs[k], step, made);
     });
   }
-  keepSpareImages(made, kMostKeptBytes);
+  made.clear();
   if (work.Outputs[okLarge].Enabled)
     produceGuarded(result.Outputs[okLarge], [&] {
       produceOutput(work, original, colour, OutputMetadataFor(result, okLarge),

@@ -431,8 +431,23 @@ __attribute__((target("avx512f"))) void HorizontalTaps512(const float* const* li
       for (int j = 0; j < R; ++j)
         s[j] = _mm512_fmadd_ps(wk, _mm512_loadu_ps(in[j] + at + 4 * size_t(k)), s[j]);
     }
+    if constexpr (R == 4) {
+      // The four lines' sums together, in the same order as below: quarters 0 + 2 and 1 + 3
+      // of two lines in one vector, then those added, one line per quarter.
+      const __m512 t01 = _mm512_add_ps(_mm512_shuffle_f32x4(s[0], s[1], 0x44),
+                                       _mm512_shuffle_f32x4(s[0], s[1], 0xee));
+      const __m512 t23 = _mm512_add_ps(_mm512_shuffle_f32x4(s[2], s[3], 0x44),
+                                       _mm512_shuffle_f32x4(s[2], s[3], 0xee));
+      const __m512 v =
+          _mm512_add_ps(_mm512_shuffle_f32x4(t01, t23, 0x88), _mm512_shuffle_f32x4(t01, t23, 0xdd));
+      _mm_storeu_ps(to[0] + 4 * o, _mm512_castps512_ps128(v));
+      _mm_storeu_ps(to[1] + 4 * o, _mm512_extractf32x4_ps(v, 1));
+      _mm_storeu_ps(to[2] + 4 * o, _mm512_extractf32x4_ps(v, 2));
+      _mm_storeu_ps(to[3] + 4 * o, _mm512_extractf32x4_ps(v, 3));
+      continue;
+    }
     for (int j = 0; j < R; ++j) {
-      // The four pixels' sums added lane-wise: halves swapped and added, then quarters.
+      // The four pixels' sums added lane-wise: quarters 0 + 2 and 1 + 3, then those two.
       const __m512 h = _mm512_add_ps(s[j], _mm512_shuffle_f32x4(s[j], s[j], 0x4e));
       const __m512 q = _mm512_add_ps(h, _mm512_shuffle_f32x4(h, h, 0xb1));
       _mm_storeu_ps(to[j] + 4 * o, _mm512_castps512_ps128(q));
@@ -486,10 +501,22 @@ __attribute__((target("avx512f"))) void VerticalSum512(const float* const* rows,
   }
 }
 
-// VerticalPairWide with 512-bit vectors.
-__attribute__((target("avx512f"))) void VerticalPair512(const float* const* rows, const float* a,
-                                                        int na, const float* b, int d, int nb,
-                                                        size_t m, float* accA, float* accB) {
+// Sixteen sums as pixel bytes: rounded to the nearest (even) integer, clamped to 0..255,
+// every fourth byte opaque (as StoreLine).
+__attribute__((target("avx512f"))) inline void StorePixels512(__m512 sums, uint8_t* to) {
+  const __m512i v = _mm512_max_epi32(_mm512_cvtps_epi32(sums), _mm512_setzero_si512());
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(to),
+                   _mm_or_si128(_mm512_cvtusepi32_epi8(v), _mm_set1_epi32(int(0xff000000u))));
+}
+
+// VerticalPairWide with 512-bit vectors that also stores the two lines' pixels (see StoreLine)
+// while the sums are still in registers. Returns how many values it stored: those from there
+// on are left as sums in accA and accB, for StoreLine.
+__attribute__((target("avx512f"))) size_t VerticalPair512(const float* const* rows, const float* a,
+                                                          int na, const float* b, int d, int nb,
+                                                          size_t m, float* accA, float* accB,
+                                                          uint8_t* lineA, uint8_t* lineB) {
+
   size_t i = 0;
   for (; i + 32 <= m; i += 32) {
     __m512 a0 = _mm512_setzero_ps(), a1 = a0, b0 = a0, b1 = a0;
@@ -514,11 +541,12 @@ __attribute__((target("avx512f"))) void VerticalPair512(const float* const* rows
       b0 = _mm512_fmadd_ps(w, _mm512_loadu_ps(rows[k] + i), b0);
       b1 = _mm512_fmadd_ps(w, _mm512_loadu_ps(rows[k] + i + 16), b1);
     }
-    _mm512_storeu_ps(accA + i, a0);
-    _mm512_storeu_ps(accA + i + 16, a1);
-    _mm512_storeu_ps(accB + i, b0);
-    _mm512_storeu_ps(accB + i + 16, b1);
+    StorePixels512(a0, lineA + i);
+    StorePixels512(a1, lineA + i + 16);
+    StorePixels512(b0, lineB + i);
+    StorePixels512(b1, lineB + i + 16);
   }
+  const size_t stored = i;
   for (; i < m; ++i) {
     float sa = 0.0f, sb = 0.0f;
     for (int k = 0; k < na; ++k)
@@ -527,6 +555,7 @@ __attribute__((target("avx512f"))) void VerticalPair512(const float* const* rows
       sb += b[k] * rows[d + k][i];
     accA[i] = sa, accB[i] = sb;
   }
+  return stored;
 }
 
 void HorizontalLines512(const float* const* lines, int count, int lo, const AxisWeights& wx,
@@ -822,12 +851,17 @@ void ResampleRgb32(const QImage& src, const QRectF& window, QImage& dst, TResize
     if (nextN > 0) {
       float* second = s.acc.data() + lineFloats;
       const float* nextW = wy.w.data() + size_t(y + 1) * size_t(taps);
+      uint8_t* lineA = dst.scanLine(y);
+      uint8_t* lineB = dst.scanLine(y + 1);
+      size_t stored = 0;
       if (vectors == TResampleVectors::Avx512)
-        VerticalPair512(r, w, n, nextW, d, nextN, lineFloats, s.acc.data(), second);
+        stored = VerticalPair512(r, w, n, nextW, d, nextN, lineFloats, s.acc.data(), second, lineA,
+                                 lineB);
       else
         VerticalPairWide(r, w, n, nextW, d, nextN, lineFloats, s.acc.data(), second);
-      StoreLine(s.acc.data(), int(lineFloats), dst.scanLine(y));
-      StoreLine(second, int(lineFloats), dst.scanLine(++y));
+      StoreLine(s.acc.data() + stored, int(lineFloats - stored), lineA + stored);
+      StoreLine(second + stored, int(lineFloats - stored), lineB + stored);
+      ++y;
       continue;
     }
 #endif

@@ -209,6 +209,7 @@ struct Scratch {
   std::vector<float> ring; // horizontally resampled lines
   std::vector<int> ringRow;
   std::vector<float> acc;
+  std::vector<int> partFirst;  // per part of a line: first source pixel and the end it reads to
   std::vector<quint32> shrunk; // box-reduced source for large reductions
   std::vector<quint32> sums;
 };
@@ -244,6 +245,8 @@ template <class T> void Free(std::vector<T>& v) {
 // Lines that the wide path resamples horizontally together: each weight load then serves all
 // of them (the weight table of a wide picture does not stay in the fastest cache).
 constexpr int kLinesAtOnce = 4;
+// Output pixels of a line that the wide path resamples as one part (see ResampleRgb32).
+constexpr int kPartPixels = 64;
 
 #if defined(LUMENFOLD_WIDE_PATH)
 // HorizontalLine's taps for R lines, two at a time: a 256-bit load takes two neighbouring
@@ -251,10 +254,10 @@ constexpr int kLinesAtOnce = 4;
 // pixels (see AxisWeights); each line has room for span pixels more, kept 0.
 template <int R>
 __attribute__((target("avx2,fma"))) void HorizontalTapsWide(const float* const* lines, int lo,
-                                                            const AxisWeights& wx, int outW,
+                                                            const AxisWeights& wx, int o0, int o1,
                                                             float* const* out) {
   const int span = wx.span;
-  const float* w = wx.w4.data();
+  const float* w = wx.w4.data() + size_t(o0) * size_t(span) * 4;
   // Local copies: the stores below could otherwise alias the pointer arrays, which the
   // compiler would then read again for every pixel.
   const float* in[R];
@@ -262,7 +265,7 @@ __attribute__((target("avx2,fma"))) void HorizontalTapsWide(const float* const* 
   for (int j = 0; j < R; ++j)
     in[j] = lines[j], to[j] = out[j];
   const int* firsts = wx.first.data();
-  for (int o = 0; o < outW; ++o, w += size_t(span) * 4) {
+  for (int o = o0; o < o1; ++o, w += size_t(span) * 4) {
     const size_t at = size_t(firsts[o] - lo) * 4;
     __m256 s0[R], s1[R];
     for (int j = 0; j < R; ++j)
@@ -300,19 +303,19 @@ __attribute__((target("avx2,fma"))) void LineToFloatsWide(const uint8_t* s, int 
 }
 
 void HorizontalLinesWide(const float* const* lines, int count, int lo, const AxisWeights& wx,
-                         int outW, float* const* out) {
+                         int o0, int o1, float* const* out) {
   switch (count) {
   case 4:
-    HorizontalTapsWide<4>(lines, lo, wx, outW, out);
+    HorizontalTapsWide<4>(lines, lo, wx, o0, o1, out);
     break;
   case 3:
-    HorizontalTapsWide<3>(lines, lo, wx, outW, out);
+    HorizontalTapsWide<3>(lines, lo, wx, o0, o1, out);
     break;
   case 2:
-    HorizontalTapsWide<2>(lines, lo, wx, outW, out);
+    HorizontalTapsWide<2>(lines, lo, wx, o0, o1, out);
     break;
   default:
-    HorizontalTapsWide<1>(lines, lo, wx, outW, out);
+    HorizontalTapsWide<1>(lines, lo, wx, o0, o1, out);
     break;
   }
 }
@@ -410,10 +413,10 @@ __attribute__((target("avx2,fma"))) void VerticalPairWide(const float* const* ro
 // four weights (span is a multiple of four here).
 template <int R>
 __attribute__((target("avx512f"))) void HorizontalTaps512(const float* const* lines, int lo,
-                                                          const AxisWeights& wx, int outW,
+                                                          const AxisWeights& wx, int o0, int o1,
                                                           float* const* out) {
   const int span = wx.span;
-  const float* w = wx.w4.data();
+  const float* w = wx.w4.data() + size_t(o0) * size_t(span) * 4;
   // Local copies: the stores below could otherwise alias the pointer arrays, which the
   // compiler would then read again for every pixel.
   const float* in[R];
@@ -421,7 +424,7 @@ __attribute__((target("avx512f"))) void HorizontalTaps512(const float* const* li
   for (int j = 0; j < R; ++j)
     in[j] = lines[j], to[j] = out[j];
   const int* firsts = wx.first.data();
-  for (int o = 0; o < outW; ++o, w += size_t(span) * 4) {
+  for (int o = o0; o < o1; ++o, w += size_t(span) * 4) {
     const size_t at = size_t(firsts[o] - lo) * 4;
     __m512 s[R];
     for (int j = 0; j < R; ++j)
@@ -558,20 +561,20 @@ __attribute__((target("avx512f"))) size_t VerticalPair512(const float* const* ro
   return stored;
 }
 
-void HorizontalLines512(const float* const* lines, int count, int lo, const AxisWeights& wx,
-                        int outW, float* const* out) {
+void HorizontalLines512(const float* const* lines, int count, int lo, const AxisWeights& wx, int o0,
+                        int o1, float* const* out) {
   switch (count) {
   case 4:
-    HorizontalTaps512<4>(lines, lo, wx, outW, out);
+    HorizontalTaps512<4>(lines, lo, wx, o0, o1, out);
     break;
   case 3:
-    HorizontalTaps512<3>(lines, lo, wx, outW, out);
+    HorizontalTaps512<3>(lines, lo, wx, o0, o1, out);
     break;
   case 2:
-    HorizontalTaps512<2>(lines, lo, wx, outW, out);
+    HorizontalTaps512<2>(lines, lo, wx, o0, o1, out);
     break;
   default:
-    HorizontalTaps512<1>(lines, lo, wx, outW, out);
+    HorizontalTaps512<1>(lines, lo, wx, o0, o1, out);
     break;
   }
 }
@@ -784,8 +787,26 @@ void ResampleRgb32(const QImage& src, const QRectF& window, QImage& dst, TResize
         std::fill_n(a.w4.begin() + (ptrdiff_t(o) * a.span + i) * 4, 4,
                     a.w[size_t(o) * size_t(a.taps) + size_t(i)]);
   }
-  // Room for the pixels the wide path reads beyond the window's edge (weighted 0).
-  const size_t lineStride = size_t(xhi - xlo + 1 + (wide ? wx.span : 0)) * 4;
+  // The wide path converts and resamples its lines a part at a time (kPartPixels output
+  // pixels), so that the converted source stays in the fastest cache: the pixels a part reads
+  // (with those beyond the window's edge, weighted 0), the most any part reads.
+  std::vector<int>& partFirst = s.partFirst;
+  size_t lineStride = size_t(xhi - xlo + 1) * 4;
+  if (wide) {
+    const int parts = (outW + kPartPixels - 1) / kPartPixels;
+    partFirst.assign(size_t(parts) * 2, 0);
+    size_t most = 0;
+    for (int p = 0; p < parts; ++p) {
+      int lo = xhi + 1, end = 0;
+      for (int o = p * kPartPixels; o < std::min(outW, (p + 1) * kPartPixels); ++o) {
+        lo = std::min(lo, wx.first[size_t(o)]);
+        end = std::max(end, wx.first[size_t(o)] + wx.span);
+      }
+      partFirst[size_t(p) * 2] = lo, partFirst[size_t(p) * 2 + 1] = end;
+      most = std::max(most, size_t(end - lo));
+    }
+    lineStride = most * 4;
+  }
   s.line.assign(lineStride * (wide ? kLinesAtOnce : 1), 0.0f);
   s.ring.resize(lineFloats * size_t(cap));
   s.ringRow.assign(size_t(cap), -1);
@@ -821,21 +842,29 @@ void ResampleRgb32(const QImage& src, const QRectF& window, QImage& dst, TResize
           const float* in[kLinesAtOnce];
           float* out[kLinesAtOnce];
           for (int j = 0; j < count; ++j) {
-            float* floats = s.line.data() + size_t(j) * lineStride;
-            const uint8_t* from = src.constScanLine(row + j) + size_t(xlo) * 4;
-            if (vectors == TResampleVectors::Avx512)
-              LineToFloats512(from, (xhi - xlo + 1) * 4, floats);
-            else
-              LineToFloatsWide(from, (xhi - xlo + 1) * 4, floats);
-            in[j] = floats;
+            in[j] = s.line.data() + size_t(j) * lineStride;
             const size_t at = size_t((row + j) % cap);
             out[j] = s.ring.data() + at * lineFloats;
             s.ringRow[at] = row + j;
           }
-          if (vectors == TResampleVectors::Avx512)
-            HorizontalLines512(in, count, xlo, wx, outW, out);
-          else
-            HorizontalLinesWide(in, count, xlo, wx, outW, out);
+          for (int o0 = 0, p = 0; o0 < outW; o0 += kPartPixels, ++p) {
+            const int lo = partFirst[size_t(p) * 2], end = partFirst[size_t(p) * 2 + 1];
+            const int have = std::max(0, std::min(end, xhi + 1) - lo);
+            for (int j = 0; j < count; ++j) {
+              float* floats = s.line.data() + size_t(j) * lineStride;
+              const uint8_t* from = src.constScanLine(row + j) + size_t(lo) * 4;
+              if (vectors == TResampleVectors::Avx512)
+                LineToFloats512(from, have * 4, floats);
+              else
+                LineToFloatsWide(from, have * 4, floats);
+              std::fill(floats + size_t(have) * 4, floats + size_t(end - lo) * 4, 0.0f);
+            }
+            const int o1 = std::min(outW, o0 + kPartPixels);
+            if (vectors == TResampleVectors::Avx512)
+              HorizontalLines512(in, count, lo, wx, o0, o1, out);
+            else
+              HorizontalLinesWide(in, count, lo, wx, o0, o1, out);
+          }
           r[k] = line;
           continue;
         }
@@ -926,5 +955,6 @@ TResampleVectors LimitResampleVectors(TResampleVectors most) {
 void ReleaseResampleScratch() {
   Scratch& s = t_scratch;
   s.weights.clear();
-  Free(s.line), Free(s.ring), Free(s.ringRow), Free(s.acc), Free(s.shrunk), Free(s.sums);
+  Free(s.line), Free(s.partFirst), Free(s.ring), Free(s.ringRow), Free(s.acc), Free(s.shrunk),
+      Free(s.sums);
 }

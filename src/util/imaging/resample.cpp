@@ -183,6 +183,7 @@ void BuildWeights(AxisWeights& a, double start, double length, int outSize, int 
 // Weight tables kept per thread: a picture's run fits several sizes from a few sources, and
 // the next picture of the same camera asks for the same tables again.
 constexpr size_t kKeptWeightTables = 16;
+constexpr size_t kMostWeightBytes = size_t(16) << 20;
 
 struct Scratch {
   std::list<AxisWeights> weights; // most recently used last
@@ -217,6 +218,19 @@ AxisWeights& WeightsFor(Scratch& s, double start, double length, int outSize, in
   else
     kept.splice(kept.end(), kept, kept.begin());
   BuildWeights(kept.back(), start, length, outSize, lo, hi, filter);
+  // Tables of very large pictures are not kept for long: the least recently used ones go
+  // until the rest fit kMostWeightBytes. The newest two stay (the call's two axes).
+  auto bytesOf = [](const AxisWeights& a) {
+    return (a.first.capacity() + a.count.capacity()) * sizeof(int) +
+           (a.w.capacity() + a.w4.capacity()) * sizeof(float);
+  };
+  size_t bytes = 0;
+  for (const AxisWeights& a : kept)
+    bytes += bytesOf(a);
+  while (bytes > kMostWeightBytes && kept.size() > 2) {
+    bytes -= bytesOf(kept.front());
+    kept.pop_front();
+  }
   return kept.back();
 }
 

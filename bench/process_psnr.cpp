@@ -10,6 +10,11 @@
 // of the reference's size), then the original's stored size.
 //
 //   bench_process_psnr ORIGINAL MEDIUM THUMB [PEER_MEDIUM PEER_THUMB] [--filter F]
+// Two more forms print one PSNR per file:
+//   bench_process_psnr --pair A B          the two JPEG files against each other
+//   bench_process_psnr --reference ORIGINAL FILE... [--filter F]
+//                                          each file against the original decoded whole and
+//                                          fitted to the file's size (not encoded)
 #include "util/imaging/imaging.h"
 #include "util/imaging/jpegcodec.h"
 #include "util/imaging/resample.h"
@@ -44,15 +49,44 @@ double psnr(const QImage& a, const QImage& b) {
 int main(int argc, char** argv) {
   QStringList files;
   int filter = 3;
+  bool pair = false, reference = false;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--filter") && i + 1 < argc)
       filter = std::atoi(argv[++i]);
+    else if (!std::strcmp(argv[i], "--pair"))
+      pair = true;
+    else if (!std::strcmp(argv[i], "--reference"))
+      reference = true;
     else
       files.append(QString::fromLocal8Bit(argv[i]));
   }
+  try {
+    if (pair && files.size() == 2) {
+      std::printf("%.2f\n", psnr(DecodeJpegFile(files[0]), DecodeJpegFile(files[1])));
+      return 0;
+    }
+    if (reference && files.size() >= 2) {
+      TOriginalRequest request;
+      request.FullResolution = true;
+      const TLoadedOriginal full = LoadOriginal(files[0], request);
+      for (qsizetype i = 1; i < files.size(); ++i) {
+        const QImage written = DecodeJpegFile(files[i]);
+        const QImage ideal =
+            ResampleBitmap(full.Bitmap, full.Window, written.size(), ResizeFilterFromCode(filter));
+        std::printf("%.2f\n", psnr(written, ideal));
+      }
+      return 0;
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
   if (files.size() != 3 && files.size() != 5) {
-    std::fprintf(stderr, "usage: %s ORIGINAL MEDIUM THUMB [PEER_MEDIUM PEER_THUMB] [--filter F]\n",
-                 argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s ORIGINAL MEDIUM THUMB [PEER_MEDIUM PEER_THUMB] [--filter F]\n"
+                 "       %s --pair A B\n"
+                 "       %s --reference ORIGINAL FILE... [--filter F]\n",
+                 argv[0], argv[0], argv[0]);
     return 2;
   }
   try {

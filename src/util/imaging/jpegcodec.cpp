@@ -513,6 +513,13 @@ QImage Decode(Decompressor& dec, int scaleNum, int scaleDenom, int orientation, 
   return image;
 }
 
+// The encoder's output buffer of the thread (see Compressor::Encode): a byte per pixel and a
+// little more holds any photograph up to the highest qualities; a larger buffer than
+// kMostKeptEncodedBytes goes back after its image.
+thread_local std::vector<unsigned char> t_encoded;
+constexpr size_t kEncodedSlack = 64 * 1024;
+constexpr size_t kMostKeptEncodedBytes = size_t(64) << 20;
+
 class Compressor {
 public:
   Compressor() {
@@ -525,7 +532,9 @@ public:
   }
   ~Compressor() {
     if (created_) jpeg_destroy_compress(&cinfo);
-    std::free(buffer_);
+    // Ours stays with the thread; after a failure the codec's own may be lost (it never
+    // reports one it grew into before the end).
+    if (buffer_ != t_encoded.data()) std::free(buffer_);
   }
   Compressor(const Compressor&) = delete;
   Compressor& operator=(const Compressor&) = delete;
@@ -534,6 +543,17 @@ public:
     std::vector<JSAMPROW> rows(size_t(image.height()));
     for (int y = 0; y < image.height(); ++y)
       rows[size_t(y)] = const_cast<JSAMPROW>(image.constScanLine(y));
+    // The codec writes into the thread's output buffer, made large enough for most images of
+    // this size: growing its own from 4 KB on would copy the output again at each doubling and
+    // take fresh memory for every image.
+    std::vector<unsigned char>& out = t_encoded;
+    const size_t expected = size_t(image.width()) * size_t(image.height()) + kEncodedSlack;
+    if (out.size() < expected) {
+      out = std::vector<unsigned char>();
+      out.resize(expected);
+    }
+    buffer_ = out.data();
+    size_ = static_cast<unsigned long>(out.size());
     const bool ok = Guarded(err_, [&] {
       jpeg_mem_dest(&cinfo, &buffer_, &size_);
       cinfo.image_width = JDIMENSION(image.width());
@@ -560,7 +580,11 @@ public:
     if (!ok)
       throw EImageError(QStringLiteral("Cannot encode the picture as JPEG: %1.")
                             .arg(QString::fromLocal8Bit(err_.message)));
-    return QByteArray(reinterpret_cast<const char*>(buffer_), qsizetype(size_));
+    QByteArray encoded(reinterpret_cast<const char*>(buffer_), qsizetype(size_));
+    if (buffer_ != out.data()) std::free(buffer_); // the codec's own, grown beyond ours
+    buffer_ = nullptr;
+    if (out.size() > kMostKeptEncodedBytes) out = std::vector<unsigned char>();
+    return encoded;
   }
 
   jpeg_compress_struct cinfo{};

@@ -8,12 +8,14 @@
 #include "util/imaging/resample.h"
 
 #include "util/imaging/imageerror.h"
+#include "util/imaging/resamplewide.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <list>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -24,6 +26,8 @@
 #endif
 
 namespace {
+
+using namespace ResampleWide;
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -82,37 +86,33 @@ Kernel KernelOf(TResizeFilter f) {
   }
 }
 
-// Weights of one axis: output pixel o takes count[o] source pixels from first[o] on, with the
-// weights w[o * taps ...].
-struct AxisWeights {
-  std::vector<int> first, count;
-  std::vector<float> w;
-  int taps = 0;
-  // The wide path: every output pixel reads span taps (the largest count, rounded up to even),
-  // those beyond its count weighted 0, so that every pixel runs the same loop; w4 holds each
-  // weight four times (one per channel), span per output pixel.
-  int span = 0;
-  std::vector<float> w4;
-  // What the table was built for: a call with the same axis, size and filter keeps it (the
-  // previews of a list are drawn at a few sizes, each many times).
-  double builtStart = 0, builtLength = 0;
-  int builtOut = -1, builtLo = 0, builtHi = -1, builtFilter = -1;
-};
+std::atomic<int> g_mostVectors{int(TResampleVectors::Avx512)};
 
-std::atomic<bool> g_wideAllowed{true};
-
-#if defined(__x86_64__) || defined(__i386__)
-#define LUMENFOLD_WIDE_PATH 1
-// AVX2 with FMA: two taps (or eight channel values) per instruction.
-bool UseWidePath() {
-  static const bool wide = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-  return wide && g_wideAllowed.load(std::memory_order_relaxed);
+#if defined(LUMENFOLD_WIDE_PATH)
+// The widest vectors this processor has: AVX2 with FMA takes two taps (or eight channel values)
+// per instruction, AVX-512 four taps (or sixteen values).
+TResampleVectors ProcessorVectors() {
+  static const TResampleVectors most =
+      !(__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
+          ? TResampleVectors::Portable
+      : __builtin_cpu_supports("avx512f") ? TResampleVectors::Avx512
+                                          : TResampleVectors::Avx2;
+  return most;
 }
 #else
-bool UseWidePath() {
-  return false;
+TResampleVectors ProcessorVectors() {
+  return TResampleVectors::Portable;
 }
 #endif
+
+TResampleVectors VectorsInUse() {
+  return TResampleVectors(
+      std::min(int(ProcessorVectors()), g_mostVectors.load(std::memory_order_relaxed)));
+}
+
+bool UseWidePath() {
+  return VectorsInUse() != TResampleVectors::Portable;
+}
 
 // start/length: the source window on this axis; lo..hi: the source pixels that may be read
 // (samples beyond them repeat the edge pixel).
@@ -180,137 +180,79 @@ void BuildWeights(AxisWeights& a, double start, double length, int outSize, int 
   a.builtLo = lo, a.builtHi = hi, a.builtFilter = int(filter);
 }
 
+// Weight tables kept per thread: a picture's run fits several sizes from a few sources, and
+// the next picture of the same camera asks for the same tables again.
+constexpr size_t kKeptWeightTables = 16;
+constexpr size_t kMostWeightBytes = size_t(16) << 20;
+
 struct Scratch {
-  AxisWeights wx, wy;
+  std::list<AxisWeights> weights; // most recently used last
+
   std::vector<float> line; // one source line (its window) as floats
   std::vector<float> ring; // horizontally resampled lines
   std::vector<int> ringRow;
   std::vector<float> acc;
+  std::vector<int> partFirst;  // per part of a line: first source pixel and the end it reads to
   std::vector<quint32> shrunk; // box-reduced source for large reductions
   std::vector<quint32> sums;
 };
 
 thread_local Scratch t_scratch;
 
+// The table for these arguments (see BuildWeights): a kept one when it was made for them, else
+// the least recently used one remade. The tables are list nodes: references to them stay valid
+// while others are taken.
+AxisWeights& WeightsFor(Scratch& s, double start, double length, int outSize, int lo, int hi,
+                        TResizeFilter filter) {
+  auto& kept = s.weights;
+  for (auto i = kept.begin(); i != kept.end(); ++i) {
+    const AxisWeights& a = *i;
+    if (a.builtOut == outSize && a.builtStart == start && a.builtLength == length &&
+        a.builtLo == lo && a.builtHi == hi && a.builtFilter == int(filter)) {
+      kept.splice(kept.end(), kept, i);
+      return kept.back();
+    }
+  }
+  if (kept.size() < kKeptWeightTables)
+    kept.emplace_back();
+  else
+    kept.splice(kept.end(), kept, kept.begin());
+  BuildWeights(kept.back(), start, length, outSize, lo, hi, filter);
+  // Tables of very large pictures are not kept for long: the least recently used ones go
+  // until the rest fit kMostWeightBytes. The newest two stay (the call's two axes).
+  auto bytesOf = [](const AxisWeights& a) {
+    return (a.first.capacity() + a.count.capacity()) * sizeof(int) +
+           (a.w.capacity() + a.w4.capacity()) * sizeof(float);
+  };
+  size_t bytes = 0;
+  for (const AxisWeights& a : kept)
+    bytes += bytesOf(a);
+  while (bytes > kMostWeightBytes && kept.size() > 2) {
+    bytes -= bytesOf(kept.front());
+    kept.pop_front();
+  }
+  return kept.back();
+}
+
 template <class T> void Free(std::vector<T>& v) {
   std::vector<T>().swap(v);
 }
 
-// Lines that the wide path resamples horizontally together: each weight load then serves all
-// of them (the weight table of a wide picture does not stay in the fastest cache).
-constexpr int kLinesAtOnce = 4;
-
-#if defined(LUMENFOLD_WIDE_PATH)
-// HorizontalLine's taps for R lines, two at a time: a 256-bit load takes two neighbouring
-// pixels and w4 the two weights, each repeated per channel. Every output pixel reads span
-// pixels (see AxisWeights); each line has room for span pixels more, kept 0.
-template <int R>
-__attribute__((target("avx2,fma"))) void HorizontalTapsWide(const float* const* lines, int lo,
-                                                            const AxisWeights& wx, int outW,
-                                                            float* const* out) {
-  const int span = wx.span;
-  const float* w = wx.w4.data();
-  for (int o = 0; o < outW; ++o, w += size_t(span) * 4) {
-    const size_t at = size_t(wx.first[size_t(o)] - lo) * 4;
-    __m256 s0[R], s1[R];
-    for (int j = 0; j < R; ++j)
-      s0[j] = s1[j] = _mm256_setzero_ps();
-    int k = 0;
-    for (; k + 4 <= span; k += 4) {
-      const __m256 wa = _mm256_loadu_ps(w + 4 * k), wb = _mm256_loadu_ps(w + 4 * k + 8);
-      for (int j = 0; j < R; ++j) {
-        const float* p = lines[j] + at + 4 * size_t(k);
-        s0[j] = _mm256_fmadd_ps(wa, _mm256_loadu_ps(p), s0[j]);
-        s1[j] = _mm256_fmadd_ps(wb, _mm256_loadu_ps(p + 8), s1[j]);
-      }
-    }
-    if (k < span) {
-      const __m256 wa = _mm256_loadu_ps(w + 4 * k);
-      for (int j = 0; j < R; ++j)
-        s0[j] = _mm256_fmadd_ps(wa, _mm256_loadu_ps(lines[j] + at + 4 * size_t(k)), s0[j]);
-    }
-    for (int j = 0; j < R; ++j) {
-      const __m256 t = _mm256_add_ps(s0[j], s1[j]);
-      _mm_storeu_ps(out[j] + 4 * o,
-                    _mm_add_ps(_mm256_castps256_ps128(t), _mm256_extractf128_ps(t, 1)));
-    }
-  }
-}
-
-// LineToFloats, eight values at a time.
-__attribute__((target("avx2,fma"))) void LineToFloatsWide(const uint8_t* s, int n, float* line) {
-  int i = 0;
-  for (; i + 8 <= n; i += 8)
-    _mm256_storeu_ps(line + i, _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(
-                                   _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i)))));
-  for (; i < n; ++i)
-    line[i] = float(s[i]);
-}
-
-void HorizontalLinesWide(const float* const* lines, int count, int lo, const AxisWeights& wx,
-                         int outW, float* const* out) {
-  switch (count) {
-  case 4:
-    HorizontalTapsWide<4>(lines, lo, wx, outW, out);
-    break;
-  case 3:
-    HorizontalTapsWide<3>(lines, lo, wx, outW, out);
-    break;
-  case 2:
-    HorizontalTapsWide<2>(lines, lo, wx, outW, out);
-    break;
-  default:
-    HorizontalTapsWide<1>(lines, lo, wx, outW, out);
-    break;
-  }
-}
-
-// acc = sum of w[k] * rows[k][i] over k, eight values at a time.
-__attribute__((target("avx2,fma"))) void VerticalSumWide(const float* const* rows, const float* w,
-                                                         int n, size_t m, float* acc) {
-  size_t i = 0;
-  // Four independent sums: each tap's multiply-add waits for the one before it on the same
-  // values, so a single chain would leave the unit idle most of the time.
-  for (; i + 32 <= m; i += 32) {
-    __m256 w0 = _mm256_set1_ps(w[0]);
-    __m256 a0 = _mm256_mul_ps(w0, _mm256_loadu_ps(rows[0] + i));
-    __m256 a1 = _mm256_mul_ps(w0, _mm256_loadu_ps(rows[0] + i + 8));
-    __m256 a2 = _mm256_mul_ps(w0, _mm256_loadu_ps(rows[0] + i + 16));
-    __m256 a3 = _mm256_mul_ps(w0, _mm256_loadu_ps(rows[0] + i + 24));
-    for (int k = 1; k < n; ++k) {
-      const __m256 wk = _mm256_set1_ps(w[k]);
-      const float* r = rows[k] + i;
-      a0 = _mm256_fmadd_ps(wk, _mm256_loadu_ps(r), a0);
-      a1 = _mm256_fmadd_ps(wk, _mm256_loadu_ps(r + 8), a1);
-      a2 = _mm256_fmadd_ps(wk, _mm256_loadu_ps(r + 16), a2);
-      a3 = _mm256_fmadd_ps(wk, _mm256_loadu_ps(r + 24), a3);
-    }
-    _mm256_storeu_ps(acc + i, a0);
-    _mm256_storeu_ps(acc + i + 8, a1);
-    _mm256_storeu_ps(acc + i + 16, a2);
-    _mm256_storeu_ps(acc + i + 24, a3);
-  }
-  for (; i + 8 <= m; i += 8) {
-    __m256 a = _mm256_mul_ps(_mm256_set1_ps(w[0]), _mm256_loadu_ps(rows[0] + i));
-    for (int k = 1; k < n; ++k)
-      a = _mm256_fmadd_ps(_mm256_set1_ps(w[k]), _mm256_loadu_ps(rows[k] + i), a);
-    _mm256_storeu_ps(acc + i, a);
-  }
-  for (; i < m; ++i) {
-    float a = w[0] * rows[0][i];
-    for (int k = 1; k < n; ++k)
-      a += w[k] * rows[k][i];
-    acc[i] = a;
-  }
-}
-#endif
+// Output pixels of a line that the wide path resamples as one part (see ResampleRgb32).
+constexpr int kPartPixels = 64;
 
 // acc = sum of w[k] * rows[k][i] over k.
 void VerticalSum(const float* const* r, const float* w, int n, size_t m, float* acc) {
 #if defined(LUMENFOLD_WIDE_PATH)
-  if (UseWidePath()) {
+  switch (VectorsInUse()) {
+  case TResampleVectors::Avx512:
+    VerticalSum512(r, w, n, m, acc);
+    return;
+  case TResampleVectors::Avx2:
     VerticalSumWide(r, w, n, m, acc);
     return;
+  default:
+    break;
   }
 #endif
   {
@@ -469,15 +411,14 @@ void ResampleRgb32(const QImage& src, const QRectF& window, QImage& dst, TResize
                   dst, filter, true);
     return;
   }
-  BuildWeights(s.wx, window.left(), window.width(), outW, xlo, xhi, filter);
-  BuildWeights(s.wy, window.top(), window.height(), outH, ylo, yhi, filter);
+  AxisWeights& wx = WeightsFor(s, window.left(), window.width(), outW, xlo, xhi, filter);
+  AxisWeights& wy = WeightsFor(s, window.top(), window.height(), outH, ylo, yhi, filter);
 
   if (filter == rfNearest) {
     for (int y = 0; y < outH; ++y) {
-      const quint32* sl =
-          reinterpret_cast<const quint32*>(src.constScanLine(s.wy.first[size_t(y)]));
+      const quint32* sl = reinterpret_cast<const quint32*>(src.constScanLine(wy.first[size_t(y)]));
       quint32* dl = reinterpret_cast<quint32*>(dst.scanLine(y));
-      const int* ix = s.wx.first.data();
+      const int* ix = wx.first.data();
       for (int x = 0; x < outW; ++x)
         dl[x] = sl[ix[x]] | 0xff000000u;
     }
@@ -485,39 +426,71 @@ void ResampleRgb32(const QImage& src, const QRectF& window, QImage& dst, TResize
   }
 
   const size_t lineFloats = size_t(outW) * 4;
-  const int taps = s.wy.taps;
-  const bool wide = UseWidePath();
-  // The ring holds every line an output line takes, and the wide path's lines made ahead.
-  const int cap = taps + (wide ? kLinesAtOnce - 4 : 0);
-  // The wide table is made once per horizontal table (span stays 0 until then).
-  if (wide && s.wx.span == 0) {
-    AxisWeights& a = s.wx;
+  const int taps = wy.taps;
+  const TResampleVectors vectors = VectorsInUse();
+  const bool wide = vectors != TResampleVectors::Portable;
+  // The ring holds every line an output line takes (on the wide path: the lines two output
+  // lines take), and the wide path's lines made ahead.
+  const int cap = wide ? 2 * taps + kLinesAtOnce : taps;
+  // The wide table is made once per horizontal table and vector width (span stays 0 until then).
+  if (wide && (wx.span == 0 || wx.spanVectors != vectors)) {
+    AxisWeights& a = wx;
+    a.span = 0;
     for (int o = 0; o < outW; ++o)
       a.span = std::max(a.span, a.count[size_t(o)]);
-    a.span += a.span & 1;
+    const int multiple = vectors == TResampleVectors::Avx512 ? 4 : 2;
+    a.span = (a.span + multiple - 1) / multiple * multiple;
+    a.spanVectors = vectors;
     a.w4.assign(size_t(outW) * size_t(a.span) * 4, 0.0f);
     for (int o = 0; o < outW; ++o)
       for (int i = 0; i < a.count[size_t(o)]; ++i)
         std::fill_n(a.w4.begin() + (ptrdiff_t(o) * a.span + i) * 4, 4,
                     a.w[size_t(o) * size_t(a.taps) + size_t(i)]);
   }
-  // Room for the pixels the wide path reads beyond the window's edge (weighted 0).
-  const size_t lineStride = size_t(xhi - xlo + 1 + (wide ? s.wx.span : 0)) * 4;
+  // The wide path converts and resamples its lines a part at a time (kPartPixels output
+  // pixels), so that the converted source stays in the fastest cache: the pixels a part reads
+  // (with those beyond the window's edge, weighted 0), the most any part reads.
+  std::vector<int>& partFirst = s.partFirst;
+  size_t lineStride = size_t(xhi - xlo + 1) * 4;
+  if (wide) {
+    const int parts = (outW + kPartPixels - 1) / kPartPixels;
+    partFirst.assign(size_t(parts) * 2, 0);
+    size_t most = 0;
+    for (int p = 0; p < parts; ++p) {
+      int lo = xhi + 1, end = 0;
+      for (int o = p * kPartPixels; o < std::min(outW, (p + 1) * kPartPixels); ++o) {
+        lo = std::min(lo, wx.first[size_t(o)]);
+        end = std::max(end, wx.first[size_t(o)] + wx.span);
+      }
+      partFirst[size_t(p) * 2] = lo, partFirst[size_t(p) * 2 + 1] = end;
+      most = std::max(most, size_t(end - lo));
+    }
+    lineStride = most * 4;
+  }
   s.line.assign(lineStride * (wide ? kLinesAtOnce : 1), 0.0f);
   s.ring.resize(lineFloats * size_t(cap));
   s.ringRow.assign(size_t(cap), -1);
-  s.acc.resize(lineFloats);
+  s.acc.resize(lineFloats * (wide ? 2 : 1));
   for (int y = 0; y < outH; ++y) {
-    const int f = s.wy.first[size_t(y)], n = s.wy.count[size_t(y)];
-    const float* w = s.wy.w.data() + size_t(y) * size_t(taps);
+    const int f = wy.first[size_t(y)], n = wy.count[size_t(y)];
+    const float* w = wy.w.data() + size_t(y) * size_t(taps);
+    // On the wide path the next output line is made in the same pass when its lines start
+    // within this one's and end no earlier (always, but at the edges of some windows).
+    int d = 0, nextN = 0;
+    if (wide && y + 1 < outH) {
+      d = wy.first[size_t(y) + 1] - f;
+      nextN = wy.count[size_t(y) + 1];
+      if (d < 0 || d > n || d + nextN < n) nextN = 0;
+    }
+    const int lines = nextN > 0 ? d + nextN : n;
     const float* rows[64] = {};
     std::vector<const float*> many;
     const float** r = rows;
-    if (n > 64) {
-      many.resize(size_t(n));
+    if (lines > 64) {
+      many.resize(size_t(lines));
       r = many.data();
     }
-    for (int k = 0; k < n; ++k) {
+    for (int k = 0; k < lines; ++k) {
       const int row = f + k;
       const size_t slot = size_t(row % cap);
       float* line = s.ring.data() + slot * lineFloats;
@@ -529,26 +502,58 @@ void ResampleRgb32(const QImage& src, const QRectF& window, QImage& dst, TResize
           const float* in[kLinesAtOnce];
           float* out[kLinesAtOnce];
           for (int j = 0; j < count; ++j) {
-            float* floats = s.line.data() + size_t(j) * lineStride;
-            LineToFloatsWide(src.constScanLine(row + j) + size_t(xlo) * 4, (xhi - xlo + 1) * 4,
-                             floats);
-            in[j] = floats;
+            in[j] = s.line.data() + size_t(j) * lineStride;
             const size_t at = size_t((row + j) % cap);
             out[j] = s.ring.data() + at * lineFloats;
             s.ringRow[at] = row + j;
           }
-          HorizontalLinesWide(in, count, xlo, s.wx, outW, out);
+          for (int o0 = 0, p = 0; o0 < outW; o0 += kPartPixels, ++p) {
+            const int lo = partFirst[size_t(p) * 2], end = partFirst[size_t(p) * 2 + 1];
+            const int have = std::max(0, std::min(end, xhi + 1) - lo);
+            for (int j = 0; j < count; ++j) {
+              float* floats = s.line.data() + size_t(j) * lineStride;
+              const uint8_t* from = src.constScanLine(row + j) + size_t(lo) * 4;
+              if (vectors == TResampleVectors::Avx512)
+                LineToFloats512(from, have * 4, floats);
+              else
+                LineToFloatsWide(from, have * 4, floats);
+              std::fill(floats + size_t(have) * 4, floats + size_t(end - lo) * 4, 0.0f);
+            }
+            const int o1 = std::min(outW, o0 + kPartPixels);
+            if (vectors == TResampleVectors::Avx512)
+              HorizontalLines512(in, count, lo, wx, o0, o1, out);
+            else
+              HorizontalLinesWide(in, count, lo, wx, o0, o1, out);
+          }
           r[k] = line;
           continue;
         }
 #endif
         {
-          HorizontalLine(src.constScanLine(row), xlo, xhi, s.wx, outW, s.line.data(), line);
+          HorizontalLine(src.constScanLine(row), xlo, xhi, wx, outW, s.line.data(), line);
           s.ringRow[slot] = row;
         }
       }
       r[k] = line;
     }
+#if defined(LUMENFOLD_WIDE_PATH)
+    if (nextN > 0) {
+      float* second = s.acc.data() + lineFloats;
+      const float* nextW = wy.w.data() + size_t(y + 1) * size_t(taps);
+      uint8_t* lineA = dst.scanLine(y);
+      uint8_t* lineB = dst.scanLine(y + 1);
+      size_t stored = 0;
+      if (vectors == TResampleVectors::Avx512)
+        stored = VerticalPair512(r, w, n, nextW, d, nextN, lineFloats, s.acc.data(), second, lineA,
+                                 lineB);
+      else
+        VerticalPairWide(r, w, n, nextW, d, nextN, lineFloats, s.acc.data(), second);
+      StoreLine(s.acc.data() + stored, int(lineFloats - stored), lineA + stored);
+      StoreLine(second + stored, int(lineFloats - stored), lineB + stored);
+      ++y;
+      continue;
+    }
+#endif
     VerticalSum(r, w, n, lineFloats, s.acc.data());
     StoreLine(s.acc.data(), int(lineFloats), dst.scanLine(y));
   }
@@ -598,15 +603,18 @@ QImage ResampleBitmap(const QImage& source, const QRectF& window, QSize size, TR
 }
 
 bool AllowWideResampling(bool allowed) {
-  g_wideAllowed.store(allowed);
+  LimitResampleVectors(allowed ? TResampleVectors::Avx512 : TResampleVectors::Portable);
   return UseWidePath();
+}
+
+TResampleVectors LimitResampleVectors(TResampleVectors most) {
+  g_mostVectors.store(int(most));
+  return VectorsInUse();
 }
 
 void ReleaseResampleScratch() {
   Scratch& s = t_scratch;
-  s.wx.builtOut = s.wy.builtOut = -1;
-  s.wx.span = s.wy.span = 0;
-  Free(s.wx.first), Free(s.wx.count), Free(s.wx.w), Free(s.wx.w4);
-  Free(s.wy.first), Free(s.wy.count), Free(s.wy.w), Free(s.wy.w4);
-  Free(s.line), Free(s.ring), Free(s.ringRow), Free(s.acc), Free(s.shrunk), Free(s.sums);
+  s.weights.clear();
+  Free(s.line), Free(s.partFirst), Free(s.ring), Free(s.ringRow), Free(s.acc), Free(s.shrunk),
+      Free(s.sums);
 }

@@ -34,10 +34,16 @@ QImage ResampleBitmap(const QImage& source, const QRectF& window, QSize size, TR
 void ResampleBitmapInto(const QImage& source, const QRectF& window, QImage& target, QSize size,
                         TResizeFilter filter, bool exact = false);
 
-// Where the processor has AVX2 and FMA, the resampler uses them (the results differ from the
-// portable path by rounding only). Tests and benchmarks can switch that off; returns whether
-// the wide path is used now.
+// Where the processor has AVX2 and FMA, or AVX-512, the resampler uses them (the results differ
+// from the portable path by rounding only). Tests and benchmarks can switch that off; returns
+// whether a wide path is used now.
 bool AllowWideResampling(bool allowed);
+
+// The vector widths the resampler may use, narrowest first.
+enum class TResampleVectors : int { Portable = 0, Avx2 = 1, Avx512 = 2 };
+// Lets the resampler use at most the given width (within what the processor has); returns the
+// width it uses now.
+TResampleVectors LimitResampleVectors(TResampleVectors most);
 
 // Frees the calling thread's resampling scratch memory.
 void ReleaseResampleScratch();

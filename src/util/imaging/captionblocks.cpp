@@ -24,6 +24,14 @@ TNs namespaceOf(std::string_view uri) {
   return TNs::Other;
 }
 
+// For the short names of prefixes: compared in place, without a library call.
+bool sameBytes(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
 constexpr bool isSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
@@ -111,6 +119,8 @@ public:
     Attributes.reserve(8);
   }
   Token Next();
+  // While set, text between tags is passed over without a Text token.
+  bool SkipText = false;
   // Of the last Start or End: the namespace and local name. Of the last Start: its attributes
   // (namespace declarations not among them). Of the last Text: the raw text.
   TNs Ns = TNs::Other;
@@ -141,7 +151,12 @@ private:
   }
   std::string_view rest() const { return {at_, size_t(end_ - at_)}; }
   bool resolve(std::string_view qname, bool element, TNs& ns, std::string_view& local) const {
-    const size_t colon = qname.find(':');
+    size_t colon = std::string_view::npos;
+    for (size_t i = 0; i < qname.size(); ++i)
+      if (qname[i] == ':') {
+        colon = i;
+        break;
+      }
     const std::string_view prefix =
         colon == std::string_view::npos ? std::string_view() : qname.substr(0, colon);
     local = colon == std::string_view::npos ? qname : qname.substr(colon + 1);
@@ -153,7 +168,7 @@ private:
       return true;
     }
     for (auto d = namespaces_.rbegin(); d != namespaces_.rend(); ++d)
-      if (d->Prefix == prefix) {
+      if (sameBytes(d->Prefix, prefix)) {
         ns = d->Ns;
         return true;
       }
@@ -180,7 +195,7 @@ TXmlScanner::Token TXmlScanner::Next() {
       const char* to = lt ? static_cast<const char*>(lt) : end_;
       RawText = {at_, size_t(to - at_)};
       at_ = to;
-      return Text;
+      if (!SkipText || at_ >= end_) return Text;
     }
     for (;;) {
       const std::string_view r = rest();
@@ -244,7 +259,7 @@ TXmlScanner::Token TXmlScanner::endTag() {
   at_ += 2;
   const std::string_view qname = name();
   spaces();
-  if (at_ >= end_ || *at_ != '>' || open_.empty() || open_.back() != qname) return Error;
+  if (at_ >= end_ || *at_ != '>' || open_.empty() || !sameBytes(open_.back(), qname)) return Error;
   ++at_;
   if (!resolve(qname, true, Ns, Name)) return Error;
   return close();
@@ -253,9 +268,9 @@ TXmlScanner::Token TXmlScanner::endTag() {
 enum class Property { None, Title, Subject, Hierarchical };
 
 Property propertyOf(TNs ns, std::string_view name) {
-  if (ns == TNs::Dc && name == "title"sv) return Property::Title;
-  if (ns == TNs::Dc && name == "subject"sv) return Property::Subject;
-  if (ns == TNs::Lr && name == "hierarchicalSubject"sv) return Property::Hierarchical;
+  if (ns == TNs::Dc && sameBytes(name, "title"sv)) return Property::Title;
+  if (ns == TNs::Dc && sameBytes(name, "subject"sv)) return Property::Subject;
+  if (ns == TNs::Lr && sameBytes(name, "hierarchicalSubject"sv)) return Property::Hierarchical;
   return Property::None;
 }
 
@@ -266,7 +281,9 @@ void add(TXmpTexts& texts, Property property, const QString& text, const QString
     else
       texts.TitleByLanguage.emplace(language, text);
   } else {
-    (property == Property::Subject ? texts.Subjects : texts.HierarchicalSubjects).append(text);
+    QStringList& list = property == Property::Subject ? texts.Subjects : texts.HierarchicalSubjects;
+    if (list.isEmpty()) list.reserve(8); // a handful, without growing one by one
+    list.append(text);
   }
 }
 
@@ -287,6 +304,7 @@ std::optional<TXmpTexts> ScanXmpTexts(QByteArrayView packet) {
   bool inContainer = false;
   QString plainText;
   for (;;) {
+    r.SkipText = property == Property::None || inContainer;
     switch (r.Next()) {
     case TXmlScanner::Start: {
       if (property == Property::None) {
@@ -297,7 +315,7 @@ std::optional<TXmpTexts> ScanXmpTexts(QByteArrayView packet) {
           if (!r.Attributes.empty()) return std::nullopt; // rdf:resource, parseType...
           break;
         }
-        if (r.Ns == TNs::Rdf && r.Name == "Description"sv)
+        if (r.Ns == TNs::Rdf && sameBytes(r.Name, "Description"sv))
           for (const TXmlScanner::Attribute& a : r.Attributes)
             if (const Property p = propertyOf(a.Ns, a.Name); p != Property::None) {
               QString value;
@@ -307,17 +325,19 @@ std::optional<TXmpTexts> ScanXmpTexts(QByteArrayView packet) {
         break;
       }
       if (r.Ns == TNs::Rdf && !inContainer &&
-          (r.Name == "Alt"sv || r.Name == "Bag"sv || r.Name == "Seq"sv)) {
+          (sameBytes(r.Name, "Alt"sv) || sameBytes(r.Name, "Bag"sv) ||
+           sameBytes(r.Name, "Seq"sv))) {
         inContainer = true;
         break;
       }
-      if (r.Ns != TNs::Rdf || r.Name != "li"sv || !inContainer) return std::nullopt;
+      if (r.Ns != TNs::Rdf || !sameBytes(r.Name, "li"sv) || !inContainer) return std::nullopt;
       QString language;
       for (const TXmlScanner::Attribute& a : r.Attributes)
-        if (a.Ns == TNs::Xml && a.Name == "lang"sv && !appendText(a.Value, language))
+        if (a.Ns == TNs::Xml && sameBytes(a.Name, "lang"sv) && !appendText(a.Value, language))
           return std::nullopt;
       if (property == Property::Title && language.isEmpty()) language = QStringLiteral("x-default");
       QString text; // the item holds text only
+      r.SkipText = false;
       for (TXmlScanner::Token t = r.Next(); t != TXmlScanner::End; t = r.Next())
         if (t != TXmlScanner::Text || !appendText(r.RawText, text)) return std::nullopt;
       add(texts, property, text, property == Property::Title ? language : QString());
@@ -334,9 +354,9 @@ std::optional<TXmpTexts> ScanXmpTexts(QByteArrayView packet) {
       if (property != Property::None && !inContainer && propertyOf(r.Ns, r.Name) == property) {
         if (!plainText.trimmed().isEmpty()) add(texts, property, plainText, QString());
         property = Property::None;
-      } else if (property != Property::None && r.Ns == TNs::Rdf && r.Name != "li"sv) {
+      } else if (property != Property::None && r.Ns == TNs::Rdf && !sameBytes(r.Name, "li"sv)) {
         inContainer = false; // the container closed; the property's own end follows
-      } else if (r.Ns == TNs::Rdf && r.Name == "RDF"sv) {
+      } else if (r.Ns == TNs::Rdf && sameBytes(r.Name, "RDF"sv)) {
         return texts; // what follows is the packet's trailer and padding
       }
       break;

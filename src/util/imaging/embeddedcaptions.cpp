@@ -133,6 +133,8 @@ void fill(TEmbeddedCaptions& c, const TXmpTexts& xmp, const TIptcTexts& iptc,
   for (const QList<QByteArray>* titles : {&iptc.ObjectNames, &iptc.Headlines})
     if (c.Title.isEmpty() && !titles->isEmpty()) c.Title = clean(iptcText(titles->first()));
   TKeywordList keywords;
+  keywords.List.reserve(xmp.Subjects.size() + iptc.Keywords.size() +
+                        xmp.HierarchicalSubjects.size());
   for (const QString& subject : xmp.Subjects)
     keywords.Add(subject);
   for (const QByteArray& keyword : iptc.Keywords)

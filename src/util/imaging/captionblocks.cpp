@@ -163,7 +163,7 @@ private:
     ns = TNs::Other;
     if (local.empty()) return false;
     if (colon == std::string_view::npos && !element) return true; // no default namespace
-    if (prefix == "xml"sv) {
+    if (sameBytes(prefix, "xml"sv)) {
       ns = TNs::Xml;
       return true;
     }
@@ -200,7 +200,7 @@ TXmlScanner::Token TXmlScanner::Next() {
     for (;;) {
       const std::string_view r = rest();
       const bool pi = r.size() >= 2 && r[1] == '?';
-      if (pi || r.substr(0, 4) == "<!--"sv) {
+      if (pi || sameBytes(r.substr(0, 4), "<!--"sv)) {
         const size_t end = r.find(pi ? "?>"sv : "-->"sv);
         if (end == std::string_view::npos) return Error;
         at_ += end + (pi ? 2 : 3);
@@ -241,9 +241,9 @@ TXmlScanner::Token TXmlScanner::startTag() {
     const std::string_view value(at_ + 1, size_t(static_cast<const char*>(quote) - at_ - 1));
     if (value.find('<') != std::string_view::npos) return Error;
     at_ = static_cast<const char*>(quote) + 1;
-    if (attribute == "xmlns"sv)
+    if (sameBytes(attribute, "xmlns"sv))
       namespaces_.push_back({std::string_view(), namespaceOf(value), depth});
-    else if (attribute.substr(0, 6) == "xmlns:"sv)
+    else if (sameBytes(attribute.substr(0, 6), "xmlns:"sv))
       namespaces_.push_back({attribute.substr(6), namespaceOf(value), depth});
     else
       Attributes.push_back({TNs::Other, attribute, value});

@@ -112,6 +112,7 @@ public:
   struct Attribute {
     TNs Ns;
     std::string_view Name, Value; // Value with its references still in place
+    size_t Colon;                 // in the name as written
   };
   explicit TXmlScanner(QByteArrayView xml) : at_(xml.data()), end_(xml.data() + xml.size()) {
     open_.reserve(16);
@@ -135,14 +136,22 @@ private:
   };
   const char* at_;
   const char* const end_;
-  std::vector<std::string_view> open_; // qualified names of the open elements
+  struct Open {
+    std::string_view QName; // as written
+    TNs Ns;                 // and as resolved by its start tag, which its end shares
+    std::string_view Name;
+  };
+  std::vector<Open> open_; // the open elements
   std::vector<Declaration> namespaces_;
   bool closePending_ = false; // an empty-element tag: its end comes next
 
-  std::string_view name() {
+  // A name and where its first colon is (npos: none).
+  std::string_view name(size_t& colon) {
     const char* from = at_;
-    while (at_ < end_ && !kEndsName[uchar(*at_)])
-      ++at_;
+    const char* first = nullptr;
+    for (; at_ < end_ && !kEndsName[uchar(*at_)]; ++at_)
+      if (*at_ == ':' && !first) first = at_;
+    colon = first ? size_t(first - from) : std::string_view::npos;
     return {from, size_t(at_ - from)};
   }
   void spaces() {
@@ -150,13 +159,8 @@ private:
       ++at_;
   }
   std::string_view rest() const { return {at_, size_t(end_ - at_)}; }
-  bool resolve(std::string_view qname, bool element, TNs& ns, std::string_view& local) const {
-    size_t colon = std::string_view::npos;
-    for (size_t i = 0; i < qname.size(); ++i)
-      if (qname[i] == ':') {
-        colon = i;
-        break;
-      }
+  bool resolve(std::string_view qname, size_t colon, bool element, TNs& ns,
+               std::string_view& local) const {
     const std::string_view prefix =
         colon == std::string_view::npos ? std::string_view() : qname.substr(0, colon);
     local = colon == std::string_view::npos ? qname : qname.substr(colon + 1);
@@ -217,7 +221,8 @@ TXmlScanner::Token TXmlScanner::Next() {
 
 TXmlScanner::Token TXmlScanner::startTag() {
   ++at_;
-  const std::string_view qname = name();
+  size_t colon;
+  const std::string_view qname = name(colon);
   if (qname.empty()) return Error;
   Attributes.clear();
   const size_t depth = open_.size();
@@ -230,7 +235,8 @@ TXmlScanner::Token TXmlScanner::startTag() {
       at_ += closePending_ ? 2 : 1;
       break;
     }
-    const std::string_view attribute = name();
+    size_t attributeColon;
+    const std::string_view attribute = name(attributeColon);
     spaces();
     if (attribute.empty() || at_ >= end_ || *at_ != '=') return Error;
     ++at_;
@@ -246,22 +252,25 @@ TXmlScanner::Token TXmlScanner::startTag() {
     else if (sameBytes(attribute.substr(0, 6), "xmlns:"sv))
       namespaces_.push_back({attribute.substr(6), namespaceOf(value), depth});
     else
-      Attributes.push_back({TNs::Other, attribute, value});
+      Attributes.push_back({TNs::Other, attribute, value, attributeColon});
   }
-  open_.push_back(qname);
-  if (!resolve(qname, true, Ns, Name)) return Error;
+  if (!resolve(qname, colon, true, Ns, Name)) return Error;
+  open_.push_back({qname, Ns, Name});
   for (Attribute& a : Attributes)
-    if (!resolve(a.Name, false, a.Ns, a.Name)) return Error;
+    if (!resolve(a.Name, a.Colon, false, a.Ns, a.Name)) return Error;
   return Start;
 }
 
 TXmlScanner::Token TXmlScanner::endTag() {
   at_ += 2;
-  const std::string_view qname = name();
+  size_t colon;
+  const std::string_view qname = name(colon);
   spaces();
-  if (at_ >= end_ || *at_ != '>' || open_.empty() || !sameBytes(open_.back(), qname)) return Error;
+  if (at_ >= end_ || *at_ != '>' || open_.empty() || !sameBytes(open_.back().QName, qname))
+    return Error;
   ++at_;
-  if (!resolve(qname, true, Ns, Name)) return Error;
+  Ns = open_.back().Ns; // the same name in the same scope as at its start
+  Name = open_.back().Name;
   return close();
 }
 

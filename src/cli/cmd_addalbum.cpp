@@ -56,8 +56,9 @@ int RunAddAlbum(const QStringList& raw) {
   album->Directory = directory;
   album->ShortName = shortName;
   album->LongName = longName;
-  album->ReadFolderDate(folder);
+  // Set before the folder date is read: that reading is kept for the import.
   album->ReadsCaptions = !args.has(QStringLiteral("no-captions"));
+  album->ReadFolderDate(folder);
   if (!album->ImportFolder(folder))
     throw TCliError(
         WithModelErrors(QStringLiteral("the pictures of %1 were not imported").arg(folder)));

@@ -122,6 +122,7 @@ bool ApplyEmbeddedCaptions(TCaptionCategories& categories, TLumenfoldPicture& pi
   take(picture.Title, captions.Title);
   take(picture.Title2, captions.Title2);
   bool linked = false;
+  picture.CategoryIds.reserve(picture.CategoryIds.size() + captions.Keywords.size());
   for (const QString& keyword : captions.Keywords) {
     const QString id = categories.IdOf(keyword, created);
     if (id.isEmpty() || picture.CategoryIds.contains(id)) continue; // a failure has been shown

@@ -21,8 +21,6 @@
 #include <QSqlQuery>
 
 #include <algorithm>
-#include <charconv>
-#include <string>
 
 namespace {
 
@@ -32,6 +30,14 @@ QString separator() {
 
 // The database keeps 32-bit integers; category ids are kept as decimal texts.
 bool categoryId(const QString& text, int& id) {
+  // Ids as this program writes them: up to nine digits, read without a conversion.
+  if (text.size() > 0 && text.size() <= 9 &&
+      std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; })) {
+    id = 0;
+    for (const QChar c : text)
+      id = id * 10 + (c.unicode() - u'0');
+    return true;
+  }
   bool ok = false;
   id = text.trimmed().toInt(&ok);
   return ok;
@@ -468,35 +474,25 @@ bool TLumenfoldPicture::writeNewLinks(int firstId, int lastId,
       0)
     return false;
   if (links.empty()) return true;
-  if (!IsFileProvider(GetConnectionProvider(cs))) {
-    TSqlStatement insert(cs, SQL_LINK_INSERT);
-    return std::all_of(links.begin(), links.end(), [&](const std::pair<int, int>& link) {
-      return insert.Exec({SqlInt(link.first), SqlInt(link.second)}) >= 0;
-    });
-  }
-  // One statement for all: each picture's category ids by its id, {"7":[1,4],"8":[2]}, in the
-  // order they are listed (pairs of one picture come together).
-  std::string json;
-  json.reserve(links.size() * 12 + 2);
-  char number[16];
-  const auto append = [&](int value) {
-    json.append(number, size_t(std::to_chars(number, number + sizeof number, value).ptr - number));
-  };
-  json += '{';
-  for (size_t i = 0; i < links.size(); ++i) {
-    const bool first = i == 0 || links[i - 1].first != links[i].first;
-    if (first) {
-      if (i > 0) json += "],";
-      json += '"';
-      append(links[i].first);
-      json += "\":[";
-    } else {
-      json += ',';
+  TSqlStatement single(cs, SQL_LINK_INSERT);
+  size_t at = 0;
+  if (IsFileProvider(GetConnectionProvider(cs))) {
+    // Whole batches in one statement each, in the order listed (pairs of one picture keep
+    // their order); the rest one by one.
+    TSqlStatement batch(cs, SQL_LINK_INSERT_BATCH);
+    std::vector<SqlArg> values(2 * size_t(kLinkBatch));
+    for (; links.size() - at >= size_t(kLinkBatch); at += kLinkBatch) {
+      for (size_t i = 0; i < size_t(kLinkBatch); ++i) {
+        values[2 * i] = SqlInt(links[at + i].first);
+        values[2 * i + 1] = SqlInt(links[at + i].second);
+      }
+      if (batch.Exec(values) < 0) return false;
     }
-    append(links[i].second);
   }
-  json += "]}";
-  return TSqlStatement(cs, SQL_LINK_INSERT_JSON).Exec({QString::fromLatin1(json)}) >= 0;
+  return std::all_of(links.begin() + std::ptrdiff_t(at), links.end(),
+                     [&](const std::pair<int, int>& link) {
+                       return single.Exec({SqlInt(link.first), SqlInt(link.second)}) >= 0;
+                     });
 }
 
 bool TLumenfoldPicture::Update() {

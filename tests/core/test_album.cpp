@@ -297,6 +297,37 @@ private slots:
     QCOMPARE(back.Pictures.Pictures(1)->CategoryIds, QStringList({"4", "8", "2"}));
   }
 
+  // Links go in whole batches and a rest: counts on both sides of a batch keep every link
+  // once and each picture's order (written against the order of the ids).
+  void newPictureLinksSurviveBatchBoundaries_data() {
+    QTest::addColumn<int>("links");
+    for (const int n : {kLinkBatch - 1, kLinkBatch, kLinkBatch + 1, 2 * kLinkBatch + 1})
+      QTest::addRow("%d", n) << n;
+  }
+  void newPictureLinksSurviveBatchBoundaries() {
+    QFETCH(int, links);
+    TLumenfoldProject project;
+    project.Reset();
+    const int pictures = (links + 4) / 5;
+    std::unique_ptr<TLumenfoldAlbum> album(
+        newAlbum(project, QString("batch%1").arg(links), pictures));
+    for (int i = 0, left = links; i < pictures; ++i) {
+      QStringList& ids = album->Pictures.Pictures(i)->CategoryIds;
+      for (int k = std::min(5, left - (pictures - 1 - i)); k > 0; --k, --left)
+        ids << QString::number(100 + 10 * k + i % 10);
+    }
+    QVERIFY(album->Save());
+    QCOMPARE(countRows(FormatSql("SELECT COUNT(*) FROM picture_to_category c, picture p WHERE "
+                                 "p.picture_id=c.picture_id AND p.album_id=%d",
+                                 {SqlInt(album->Id)})),
+             links);
+    TLumenfoldAlbum back(&project);
+    back.Id = album->Id;
+    QVERIFY(back.LoadPictures());
+    for (int i = 0; i < pictures; ++i)
+      QCOMPARE(back.Pictures.Pictures(i)->CategoryIds, album->Pictures.Pictures(i)->CategoryIds);
+  }
+
   void saveToFileDoesNotWriteProjectAfterFailedAlbum() {
     TLumenfoldProject project;
     project.Reset();

@@ -3,63 +3,100 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <array>
+#include <cstring>
+#include <string_view>
 #include <vector>
 
 namespace {
 
-const QByteArrayView kRdf("http://www.w3.org/1999/02/22-rdf-syntax-ns#");
-const QByteArrayView kDc("http://purl.org/dc/elements/1.1/");
-const QByteArrayView kLr("http://ns.adobe.com/lightroom/1.0/");
-const QByteArrayView kXml("http://www.w3.org/XML/1998/namespace");
+using namespace std::string_view_literals;
 
-bool isSpace(char c) {
+// The namespaces the captions live in; any other is Other. A prefix is resolved to one of them
+// when it is declared, so elements compare a number, not a URI.
+enum class TNs : uchar { Other, Rdf, Dc, Lr, Xml };
+
+TNs namespaceOf(std::string_view uri) {
+  if (uri == "http://www.w3.org/1999/02/22-rdf-syntax-ns#"sv) return TNs::Rdf;
+  if (uri == "http://purl.org/dc/elements/1.1/"sv) return TNs::Dc;
+  if (uri == "http://ns.adobe.com/lightroom/1.0/"sv) return TNs::Lr;
+  if (uri == "http://www.w3.org/XML/1998/namespace"sv) return TNs::Xml;
+  return TNs::Other;
+}
+
+// For the short names of prefixes: compared in place, without a library call.
+bool sameBytes(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
+constexpr bool isSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// The bytes that end a name: white space and the markup characters around names.
+constexpr std::array<bool, 256> kEndsName = [] {
+  std::array<bool, 256> t{};
+  for (const char c : {' ', '\t', '\n', '\r', '/', '>', '=', '<', '"', '\''})
+    t[uchar(c)] = true;
+  return t;
+}();
+
+bool isAscii(std::string_view s) {
+  unsigned char any = 0;
+  for (const char c : s)
+    any |= uchar(c);
+  return any < 0x80;
 }
 
 // Appends text with its character and predefined entity references replaced. False when it
 // holds another reference or bytes that are not UTF-8.
-bool appendText(QByteArrayView raw, QString& out) {
+bool appendText(std::string_view raw, QString& out) {
   QByteArray decoded;
-  if (raw.contains('&')) {
-    decoded.reserve(raw.size());
-    for (qsizetype i = 0; i < raw.size(); ++i) {
+  if (raw.find('&') != std::string_view::npos) {
+    decoded.reserve(qsizetype(raw.size()));
+    for (size_t i = 0; i < raw.size(); ++i) {
       if (raw[i] != '&') {
         decoded += raw[i];
         continue;
       }
-      const qsizetype end = raw.indexOf(';', i);
-      if (end < 0 || end - i > 12) return false;
-      const QByteArrayView name = raw.sliced(i + 1, end - i - 1);
+      const size_t end = raw.find(';', i);
+      if (end == std::string_view::npos || end - i > 12) return false;
+      const std::string_view name = raw.substr(i + 1, end - i - 1);
       i = end;
-      if (name == "lt")
+      if (name == "lt"sv)
         decoded += '<';
-      else if (name == "gt")
+      else if (name == "gt"sv)
         decoded += '>';
-      else if (name == "amp")
+      else if (name == "amp"sv)
         decoded += '&';
-      else if (name == "quot")
+      else if (name == "quot"sv)
         decoded += '"';
-      else if (name == "apos")
+      else if (name == "apos"sv)
         decoded += '\'';
       else {
         if (name.size() < 2 || name[0] != '#') return false;
         const bool hex = name[1] == 'x';
         bool ok = false;
-        const uint code = name.sliced(hex ? 2 : 1).toUInt(&ok, hex ? 16 : 10);
+        const QByteArrayView digits(name.data() + (hex ? 2 : 1),
+                                    qsizetype(name.size()) - (hex ? 2 : 1));
+        const uint code = digits.toUInt(&ok, hex ? 16 : 10);
         if (!ok || code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
         const char32_t c = code;
         decoded += QString::fromUcs4(&c, 1).toUtf8();
       }
     }
-    raw = decoded;
+    raw = std::string_view(decoded.constData(), size_t(decoded.size()));
   }
   // Most texts are ASCII: taken as they are, without a decoder.
-  if (std::all_of(raw.begin(), raw.end(), [](char c) { return uchar(c) < 0x80; })) {
-    out += QLatin1StringView(raw.data(), raw.size());
+  if (isAscii(raw)) {
+    out += QLatin1StringView(raw.data(), qsizetype(raw.size()));
     return true;
   }
   QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-  const QString text = utf8(raw);
+  const QString text = utf8(QByteArrayView(raw.data(), qsizetype(raw.size())));
   if (utf8.hasError()) return false;
   out += text;
   return true;
@@ -67,59 +104,79 @@ bool appendText(QByteArrayView raw, QString& out) {
 
 // A pull reader for the part of XML that XMP packets use: elements, attributes, namespaces,
 // text, comments and processing instructions. Whatever else it meets (CDATA, a document type,
-// a tag that does not close, an end tag of another element) ends the reading with Error.
+// a tag that does not close, an end tag of another element) ends the reading with Error. It
+// walks the packet once and keeps views into it; nothing is allocated per element.
 class TXmlScanner {
 public:
   enum Token { Start, End, Text, Done, Error };
   struct Attribute {
-    QByteArrayView Ns, Name, Value; // Value with its references still in place
+    TNs Ns;
+    std::string_view Name, Value; // Value with its references still in place
+    size_t Colon;                 // in the name as written
   };
-  explicit TXmlScanner(QByteArrayView xml) : s_(xml) {}
+  explicit TXmlScanner(QByteArrayView xml) : at_(xml.data()), end_(xml.data() + xml.size()) {
+    open_.reserve(16);
+    namespaces_.reserve(16);
+    Attributes.reserve(8);
+  }
   Token Next();
+  // While set, text between tags is passed over without a Text token.
+  bool SkipText = false;
   // Of the last Start or End: the namespace and local name. Of the last Start: its attributes
   // (namespace declarations not among them). Of the last Text: the raw text.
-  QByteArrayView Ns, Name, RawText;
+  TNs Ns = TNs::Other;
+  std::string_view Name, RawText;
   std::vector<Attribute> Attributes;
 
 private:
   struct Declaration {
-    QByteArrayView Prefix, Uri;
+    std::string_view Prefix;
+    TNs Ns;
     size_t Depth;
   };
-  QByteArrayView s_;
-  qsizetype at_ = 0;
-  std::vector<QByteArrayView> open_; // qualified names of the open elements
+  const char* at_;
+  const char* const end_;
+  struct Open {
+    std::string_view QName; // as written
+    TNs Ns;                 // and as resolved by its start tag, which its end shares
+    std::string_view Name;
+  };
+  std::vector<Open> open_; // the open elements
   std::vector<Declaration> namespaces_;
   bool closePending_ = false; // an empty-element tag: its end comes next
 
-  QByteArrayView name() {
-    const qsizetype from = at_;
-    while (at_ < s_.size() && !isSpace(s_[at_]) && s_[at_] != '/' && s_[at_] != '>' &&
-           s_[at_] != '=' && s_[at_] != '<' && s_[at_] != '"' && s_[at_] != '\'')
-      ++at_;
-    return s_.sliced(from, at_ - from);
+  // A name and where its first colon is (npos: none).
+  std::string_view name(size_t& colon) {
+    const char* from = at_;
+    const char* first = nullptr;
+    for (; at_ < end_ && !kEndsName[uchar(*at_)]; ++at_)
+      if (*at_ == ':' && !first) first = at_;
+    colon = first ? size_t(first - from) : std::string_view::npos;
+    return {from, size_t(at_ - from)};
   }
   void spaces() {
-    while (at_ < s_.size() && isSpace(s_[at_]))
+    while (at_ < end_ && isSpace(*at_))
       ++at_;
   }
-  bool resolve(QByteArrayView qname, bool element, QByteArrayView& ns, QByteArrayView& local) {
-    const qsizetype colon = qname.indexOf(':');
-    const QByteArrayView prefix = colon < 0 ? QByteArrayView() : qname.first(colon);
-    local = colon < 0 ? qname : qname.sliced(colon + 1);
-    ns = {};
-    if (local.isEmpty()) return false;
-    if (colon < 0 && !element) return true; // attributes take no default namespace
-    if (prefix == "xml") {
-      ns = kXml;
+  std::string_view rest() const { return {at_, size_t(end_ - at_)}; }
+  bool resolve(std::string_view qname, size_t colon, bool element, TNs& ns,
+               std::string_view& local) const {
+    const std::string_view prefix =
+        colon == std::string_view::npos ? std::string_view() : qname.substr(0, colon);
+    local = colon == std::string_view::npos ? qname : qname.substr(colon + 1);
+    ns = TNs::Other;
+    if (local.empty()) return false;
+    if (colon == std::string_view::npos && !element) return true; // no default namespace
+    if (sameBytes(prefix, "xml"sv)) {
+      ns = TNs::Xml;
       return true;
     }
     for (auto d = namespaces_.rbegin(); d != namespaces_.rend(); ++d)
-      if (d->Prefix == prefix) {
-        ns = d->Uri;
+      if (sameBytes(d->Prefix, prefix)) {
+        ns = d->Ns;
         return true;
       }
-    return colon < 0; // an unprefixed element outside any default namespace has none
+    return colon == std::string_view::npos; // an unprefixed element outside a default namespace
   }
   Token close() {
     open_.pop_back();
@@ -136,83 +193,93 @@ TXmlScanner::Token TXmlScanner::Next() {
     closePending_ = false;
     return close();
   }
-  while (at_ < s_.size()) {
-    if (s_[at_] != '<') {
-      const qsizetype end = s_.indexOf('<', at_);
-      RawText = s_.sliced(at_, (end < 0 ? s_.size() : end) - at_);
-      at_ += RawText.size();
-      return Text;
+  if (at_ < end_) {
+    if (*at_ != '<') {
+      const void* lt = std::memchr(at_, '<', size_t(end_ - at_));
+      const char* to = lt ? static_cast<const char*>(lt) : end_;
+      RawText = {at_, size_t(to - at_)};
+      at_ = to;
+      if (!SkipText || at_ >= end_) return Text;
     }
-    const QByteArrayView rest = s_.sliced(at_);
-    if (rest.startsWith("<?") || rest.startsWith("<!--")) {
-      const bool pi = rest[1] == '?';
-      const qsizetype end = rest.indexOf(pi ? QByteArrayView("?>") : QByteArrayView("-->"));
-      if (end < 0) return Error;
-      at_ += end + (pi ? 2 : 3);
-      continue;
+    for (;;) {
+      const std::string_view r = rest();
+      const bool pi = r.size() >= 2 && r[1] == '?';
+      if (pi || sameBytes(r.substr(0, 4), "<!--"sv)) {
+        const size_t end = r.find(pi ? "?>"sv : "-->"sv);
+        if (end == std::string_view::npos) return Error;
+        at_ += end + (pi ? 2 : 3);
+        if (at_ >= end_) break;
+        if (*at_ != '<') return Next();
+        continue;
+      }
+      if (r.size() >= 2 && r[1] == '!') return Error;
+      return r.size() >= 2 && r[1] == '/' ? endTag() : startTag();
     }
-    if (rest.startsWith("<!")) return Error;
-    return rest.startsWith("</") ? endTag() : startTag();
   }
   return open_.empty() ? Done : Error;
 }
 
 TXmlScanner::Token TXmlScanner::startTag() {
   ++at_;
-  const QByteArrayView qname = name();
-  if (qname.isEmpty()) return Error;
+  size_t colon;
+  const std::string_view qname = name(colon);
+  if (qname.empty()) return Error;
   Attributes.clear();
   const size_t depth = open_.size();
   for (;;) {
     spaces();
-    if (at_ >= s_.size()) return Error;
-    if (s_[at_] == '>' || s_[at_] == '/') {
-      closePending_ = s_[at_] == '/';
-      if (closePending_ && (at_ + 1 >= s_.size() || s_[at_ + 1] != '>')) return Error;
+    if (at_ >= end_) return Error;
+    if (*at_ == '>' || *at_ == '/') {
+      closePending_ = *at_ == '/';
+      if (closePending_ && (at_ + 1 >= end_ || at_[1] != '>')) return Error;
       at_ += closePending_ ? 2 : 1;
       break;
     }
-    const QByteArrayView attribute = name();
+    size_t attributeColon;
+    const std::string_view attribute = name(attributeColon);
     spaces();
-    if (attribute.isEmpty() || at_ >= s_.size() || s_[at_] != '=') return Error;
+    if (attribute.empty() || at_ >= end_ || *at_ != '=') return Error;
     ++at_;
     spaces();
-    if (at_ >= s_.size() || (s_[at_] != '"' && s_[at_] != '\'')) return Error;
-    const qsizetype end = s_.indexOf(s_[at_], at_ + 1);
-    if (end < 0) return Error;
-    const QByteArrayView value = s_.sliced(at_ + 1, end - at_ - 1);
-    if (value.contains('<')) return Error;
-    at_ = end + 1;
-    if (attribute == "xmlns")
-      namespaces_.push_back({QByteArrayView(), value, depth});
-    else if (attribute.startsWith("xmlns:"))
-      namespaces_.push_back({attribute.sliced(6), value, depth});
+    if (at_ >= end_ || (*at_ != '"' && *at_ != '\'')) return Error;
+    const void* quote = std::memchr(at_ + 1, *at_, size_t(end_ - at_ - 1));
+    if (!quote) return Error;
+    const std::string_view value(at_ + 1, size_t(static_cast<const char*>(quote) - at_ - 1));
+    if (value.find('<') != std::string_view::npos) return Error;
+    at_ = static_cast<const char*>(quote) + 1;
+    if (sameBytes(attribute, "xmlns"sv))
+      namespaces_.push_back({std::string_view(), namespaceOf(value), depth});
+    else if (sameBytes(attribute.substr(0, 6), "xmlns:"sv))
+      namespaces_.push_back({attribute.substr(6), namespaceOf(value), depth});
     else
-      Attributes.push_back({QByteArrayView(), attribute, value});
+      Attributes.push_back({TNs::Other, attribute, value, attributeColon});
   }
-  open_.push_back(qname);
-  if (!resolve(qname, true, Ns, Name)) return Error;
+  if (!resolve(qname, colon, true, Ns, Name)) return Error;
+  open_.push_back({qname, Ns, Name});
   for (Attribute& a : Attributes)
-    if (!resolve(a.Name, false, a.Ns, a.Name)) return Error;
+    if (!resolve(a.Name, a.Colon, false, a.Ns, a.Name)) return Error;
   return Start;
 }
 
 TXmlScanner::Token TXmlScanner::endTag() {
   at_ += 2;
-  const QByteArrayView qname = name();
+  size_t colon;
+  const std::string_view qname = name(colon);
   spaces();
-  if (at_ >= s_.size() || s_[at_] != '>' || open_.empty() || open_.back() != qname) return Error;
+  if (at_ >= end_ || *at_ != '>' || open_.empty() || !sameBytes(open_.back().QName, qname))
+    return Error;
   ++at_;
-  if (!resolve(qname, true, Ns, Name)) return Error;
+  Ns = open_.back().Ns; // the same name in the same scope as at its start
+  Name = open_.back().Name;
   return close();
 }
 
 enum class Property { None, Title, Subject, Hierarchical };
 
-Property propertyOf(QByteArrayView ns, QByteArrayView name) {
-  if (ns == kDc && name == "title") return Property::Title;
-  if (ns == kDc && name == "subject") return Property::Subject;
-  if (ns == kLr && name == "hierarchicalSubject") return Property::Hierarchical;
+Property propertyOf(TNs ns, std::string_view name) {
+  if (ns == TNs::Dc && sameBytes(name, "title"sv)) return Property::Title;
+  if (ns == TNs::Dc && sameBytes(name, "subject"sv)) return Property::Subject;
+  if (ns == TNs::Lr && sameBytes(name, "hierarchicalSubject"sv)) return Property::Hierarchical;
   return Property::None;
 }
 
@@ -223,8 +290,14 @@ void add(TXmpTexts& texts, Property property, const QString& text, const QString
     else
       texts.TitleByLanguage.emplace(language, text);
   } else {
-    (property == Property::Subject ? texts.Subjects : texts.HierarchicalSubjects).append(text);
+    QStringList& list = property == Property::Subject ? texts.Subjects : texts.HierarchicalSubjects;
+    if (list.isEmpty()) list.reserve(8); // a handful, without growing one by one
+    list.append(text);
   }
+}
+
+bool isBlank(std::string_view s) {
+  return std::all_of(s.begin(), s.end(), isSpace);
 }
 
 quint32 bigEndian32(const uchar* p) {
@@ -240,6 +313,7 @@ std::optional<TXmpTexts> ScanXmpTexts(QByteArrayView packet) {
   bool inContainer = false;
   QString plainText;
   for (;;) {
+    r.SkipText = property == Property::None || inContainer;
     switch (r.Next()) {
     case TXmlScanner::Start: {
       if (property == Property::None) {
@@ -250,7 +324,7 @@ std::optional<TXmpTexts> ScanXmpTexts(QByteArrayView packet) {
           if (!r.Attributes.empty()) return std::nullopt; // rdf:resource, parseType...
           break;
         }
-        if (r.Ns == kRdf && r.Name == "Description")
+        if (r.Ns == TNs::Rdf && sameBytes(r.Name, "Description"sv))
           for (const TXmlScanner::Attribute& a : r.Attributes)
             if (const Property p = propertyOf(a.Ns, a.Name); p != Property::None) {
               QString value;
@@ -259,32 +333,39 @@ std::optional<TXmpTexts> ScanXmpTexts(QByteArrayView packet) {
             }
         break;
       }
-      if (r.Ns == kRdf && !inContainer && (r.Name == "Alt" || r.Name == "Bag" || r.Name == "Seq")) {
+      if (r.Ns == TNs::Rdf && !inContainer &&
+          (sameBytes(r.Name, "Alt"sv) || sameBytes(r.Name, "Bag"sv) ||
+           sameBytes(r.Name, "Seq"sv))) {
         inContainer = true;
         break;
       }
-      if (r.Ns != kRdf || r.Name != "li" || !inContainer) return std::nullopt;
+      if (r.Ns != TNs::Rdf || !sameBytes(r.Name, "li"sv) || !inContainer) return std::nullopt;
       QString language;
       for (const TXmlScanner::Attribute& a : r.Attributes)
-        if (a.Ns == kXml && a.Name == "lang" && !appendText(a.Value, language)) return std::nullopt;
+        if (a.Ns == TNs::Xml && sameBytes(a.Name, "lang"sv) && !appendText(a.Value, language))
+          return std::nullopt;
       if (property == Property::Title && language.isEmpty()) language = QStringLiteral("x-default");
       QString text; // the item holds text only
+      r.SkipText = false;
       for (TXmlScanner::Token t = r.Next(); t != TXmlScanner::End; t = r.Next())
         if (t != TXmlScanner::Text || !appendText(r.RawText, text)) return std::nullopt;
       add(texts, property, text, property == Property::Title ? language : QString());
       break;
     }
     case TXmlScanner::Text:
-      if (property != Property::None && !inContainer && !appendText(r.RawText, plainText))
+      // White space before the first text counts for nothing: every text is simplified
+      // before use. Skipping it spares a string for the white space around containers.
+      if (property != Property::None && !inContainer &&
+          !(plainText.isEmpty() && isBlank(r.RawText)) && !appendText(r.RawText, plainText))
         return std::nullopt;
       break;
     case TXmlScanner::End:
-      if (property != Property::None && propertyOf(r.Ns, r.Name) == property && !inContainer) {
+      if (property != Property::None && !inContainer && propertyOf(r.Ns, r.Name) == property) {
         if (!plainText.trimmed().isEmpty()) add(texts, property, plainText, QString());
         property = Property::None;
-      } else if (property != Property::None && r.Ns == kRdf && r.Name != "li") {
+      } else if (property != Property::None && r.Ns == TNs::Rdf && !sameBytes(r.Name, "li"sv)) {
         inContainer = false; // the container closed; the property's own end follows
-      } else if (r.Ns == kRdf && r.Name == "RDF") {
+      } else if (r.Ns == TNs::Rdf && sameBytes(r.Name, "RDF"sv)) {
         return texts; // what follows is the packet's trailer and padding
       }
       break;

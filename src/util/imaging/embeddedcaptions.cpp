@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <map>
 #include <optional>
 
@@ -19,6 +20,8 @@ namespace {
 // IPTC texts are UTF-8 when the writer says so or when they read as UTF-8; older files hold
 // Latin-1.
 QString iptcText(const QByteArray& raw) {
+  if (std::all_of(raw.begin(), raw.end(), [](char c) { return uchar(c) < 0x80; }))
+    return QString::fromLatin1(raw); // ASCII reads the same in both
   QStringDecoder utf8(QStringDecoder::Utf8);
   const QString text = utf8(raw);
   if (!utf8.hasError()) return text;
@@ -80,20 +83,34 @@ TXmpTexts xmpTexts(const Exiv2::XmpData& xmp) {
   return texts;
 }
 
+bool isAscii(QStringView text) {
+  return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+// Whether two keywords are one, letter case ignored. ASCII texts are compared by their ASCII
+// letters; other texts fold their case (a non-ASCII letter may fold to an ASCII one).
+bool sameKeyword(const QString& a, const QString& b) {
+  if (isAscii(a) && isAscii(b)) {
+    const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](QChar x, QChar y) {
+             return lower(x.unicode()) == lower(y.unicode());
+           });
+  }
+  return a.toCaseFolded() == b.toCaseFolded();
+}
+
 class TKeywordList {
 public:
   void Add(const QString& text) {
     const QString keyword = clean(text);
     if (keyword.isEmpty()) return;
-    const QString key = keyword.toCaseFolded();
-    if (seen_.contains(key)) return; // a handful: a list is quicker than a set
-    seen_ << key;
+    // a handful: a list is quicker than a set
+    if (std::any_of(List.cbegin(), List.cend(),
+                    [&](const QString& k) { return sameKeyword(k, keyword); }))
+      return;
     List << keyword;
   }
   QStringList List;
-
-private:
-  QStringList seen_;
 };
 
 TIptcTexts iptcTexts(const Exiv2::IptcData& iptc) {
@@ -116,12 +133,14 @@ void fill(TEmbeddedCaptions& c, const TXmpTexts& xmp, const TIptcTexts& iptc,
   for (const QList<QByteArray>* titles : {&iptc.ObjectNames, &iptc.Headlines})
     if (c.Title.isEmpty() && !titles->isEmpty()) c.Title = clean(iptcText(titles->first()));
   TKeywordList keywords;
+  keywords.List.reserve(xmp.Subjects.size() + iptc.Keywords.size() +
+                        xmp.HierarchicalSubjects.size());
   for (const QString& subject : xmp.Subjects)
     keywords.Add(subject);
   for (const QByteArray& keyword : iptc.Keywords)
     keywords.Add(iptcText(keyword));
-  for (const QString& subject : xmp.HierarchicalSubjects)
-    keywords.Add(subject.section(QLatin1Char('|'), -1));
+  for (const QString& subject : xmp.HierarchicalSubjects) // the last part: "A|B|C" gives "C"
+    keywords.Add(subject.sliced(subject.lastIndexOf(QLatin1Char('|')) + 1));
   c.Keywords = keywords.List;
 }
 

@@ -225,6 +225,8 @@ int RunProcess(const QStringList& raw) {
     // The run marks the albums and the project changed; store that as the desktop would on its
     // next save (the pictures' rows are written already).
     if (project->Modified) SaveCliProject(*project);
+    // With everything saved, the next run of the same kind can tell that it has nothing to do.
+    job.RecordIdleState();
     // What the run could not do follows; the status tells scripts that something was skipped.
     const QStringList lines = job.ReportLines();
     outLines(lines);

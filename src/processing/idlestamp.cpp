@@ -39,6 +39,7 @@ enum TItemKind : qint8 { ikContent = 1, ikFile = 2, ikFolder = 3, ikTree = 4 };
 struct TItem {
   qint8 Kind = ikFile;
   QString Path;
+  QByteArray Digest; // of its facts when the stamp was written
 };
 
 constexpr char kMagic[] = "lumenfold idle stamp 1";
@@ -166,11 +167,16 @@ public:
     }
     if (errno != 0) Failed = true;
     closedir(dir);
-    std::sort(entries.begin(), entries.end(),
-              [](const TEntry& a, const TEntry& b) { return a.Name < b.Name; });
+    std::vector<const TEntry*> order;
+    order.reserve(entries.size());
+    for (const TEntry& entry : entries)
+      order.push_back(&entry);
+    std::sort(order.begin(), order.end(),
+              [](const TEntry* a, const TEntry* b) { return a->Name < b->Name; });
     const quint64 count = entries.size();
     raw(&count, sizeof count);
-    for (const TEntry& entry : entries) {
+    for (const TEntry* at : order) {
+      const TEntry& entry = *at;
       Bytes(entry.Name.data(), qsizetype(entry.Name.size()));
       Stat(entry.Error, entry.Own);
       if (entry.Error == 0 && S_ISLNK(entry.Own.st_mode)) Stat(entry.TargetError, entry.Target);
@@ -179,7 +185,12 @@ public:
     }
   }
 
-  QByteArray Result() { return hash_.result(); }
+  // The digest of the facts so far; the next facts start a new one.
+  QByteArray Result() {
+    const QByteArray result = hash_.result();
+    hash_.reset();
+    return result;
+  }
 
 private:
   void raw(const void* data, qsizetype size) {
@@ -201,31 +212,34 @@ void addProgram(TFacts& facts) {
   facts.File("/etc/localtime");
 }
 
-// The digest of the request, the program and the items as they are now.
-QByteArray digestOf(const QByteArray& requestKey, const QList<TItem>& items, TFacts& facts) {
+// The digest of one item's facts as they are now.
+QByteArray digestOf(const TItem& item, TFacts& facts) {
+  facts.Text(QString::number(item.Kind));
+  facts.Text(item.Path);
+  const QByteArray path = QFile::encodeName(item.Path);
+  switch (item.Kind) {
+  case ikContent:
+    facts.Content(path);
+    break;
+  case ikFile:
+    facts.File(path);
+    break;
+  case ikFolder:
+    facts.Folder(path, false);
+    break;
+  case ikTree:
+    facts.Folder(path, true);
+    break;
+  default:
+    facts.Failed = true;
+  }
+  return facts.Result();
+}
+
+// The request and the program, as the stamp's first digest.
+QByteArray programDigest(const QByteArray& requestKey, TFacts& facts) {
   facts.Bytes(requestKey.constData(), requestKey.size());
   addProgram(facts);
-  for (const TItem& item : items) {
-    facts.Text(QString::number(item.Kind));
-    facts.Text(item.Path);
-    const QByteArray path = QFile::encodeName(item.Path);
-    switch (item.Kind) {
-    case ikContent:
-      facts.Content(path);
-      break;
-    case ikFile:
-      facts.File(path);
-      break;
-    case ikFolder:
-      facts.Folder(path, false);
-      break;
-    case ikTree:
-      facts.Folder(path, true);
-      break;
-    default:
-      facts.Failed = true;
-    }
-  }
   return facts.Result();
 }
 
@@ -268,11 +282,11 @@ bool pictureFolders(const TLumenfoldProject& project, QStringList& folders) {
   return true;
 }
 
-void write(QDataStream& out, const QByteArray& key, const QByteArray& digest,
+void write(QDataStream& out, const QByteArray& key, const QByteArray& program,
            const QList<TItem>& items) {
-  out << QByteArray(kMagic) << key << digest << qint32(items.size());
+  out << QByteArray(kMagic) << key << program << qint32(items.size());
   for (const TItem& item : items)
-    out << item.Kind << item.Path;
+    out << item.Kind << item.Path << item.Digest;
 }
 
 } // namespace
@@ -294,9 +308,9 @@ bool IdleStampHolds(const QString& projectFile, const QByteArray& requestKey) {
   if (!file.open(QIODevice::ReadOnly)) return false;
   QDataStream in(&file);
   in.setVersion(QDataStream::Qt_6_0);
-  QByteArray magic, key, digest;
+  QByteArray magic, key, program;
   qint32 count = 0;
-  in >> magic >> key >> digest >> count;
+  in >> magic >> key >> program >> count;
   if (in.status() != QDataStream::Ok || magic != kMagic || key != requestKey || count < 0 ||
       count > 10'000'000)
     return false;
@@ -304,12 +318,15 @@ bool IdleStampHolds(const QString& projectFile, const QByteArray& requestKey) {
   items.reserve(count);
   for (qint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
     TItem& item = items.emplace_back();
-    in >> item.Kind >> item.Path;
+    in >> item.Kind >> item.Path >> item.Digest;
   }
   if (in.status() != QDataStream::Ok || !in.atEnd()) return false;
+  // The first difference ends the comparison: single files come before the large folders.
   TFacts facts;
-  const QByteArray now = digestOf(requestKey, items, facts);
-  return !facts.Failed && now == digest;
+  if (programDigest(requestKey, facts) != program || facts.Failed) return false;
+  for (const TItem& item : std::as_const(items))
+    if (digestOf(item, facts) != item.Digest || facts.Failed) return false;
+  return true;
 }
 
 bool WriteIdleStamp(const TLumenfoldProject& project, const QByteArray& requestKey) {
@@ -323,15 +340,18 @@ bool WriteIdleStamp(const TLumenfoldProject& project, const QByteArray& requestK
       database.isEmpty() || QFileInfo(database).isRelative())
     return false;
   QList<TItem> items;
-  items.append({ikContent, QFileInfo(project.FileName).absoluteFilePath()});
-  items.append({ikContent, database});
+  const auto add = [&items](qint8 kind, const QString& path) { items.append({kind, path, {}}); };
+  add(ikContent, QFileInfo(project.FileName).absoluteFilePath());
+  // The database's file facts first, its bytes after the other single files: a run after a save
+  // finds the difference without reading it.
+  add(ikFile, database);
   for (const char* suffix : {"-wal", "-journal"})
-    items.append({ikFile, database + QLatin1String(suffix)});
+    add(ikFile, database + QLatin1String(suffix));
   if (requestKey.startsWith("zip=1")) {
     const QString archive = ResolveZipFileName(project, project.ZipFileName);
     if (archive.isEmpty()) return false;
-    items.append({ikFile, archive});
-    items.append({ikFile, ArchiveJournalPath(archive)});
+    add(ikFile, archive);
+    add(ikFile, ArchiveJournalPath(archive));
   }
   QStringList images;
   for (int i = 0; i < project.SignatureItems.Count(); ++i) {
@@ -341,30 +361,32 @@ bool WriteIdleStamp(const TLumenfoldProject& project, const QByteArray& requestK
   images.sort();
   images.removeDuplicates();
   for (const QString& image : std::as_const(images))
-    items.append({ikFile, image});
+    add(ikFile, image);
+  add(ikContent, database);
   if (!project.SiteTemplate.isEmpty())
-    items.append({ikTree, IncludeTrailingSeparator(DataFolder() + QStringLiteral("templates")) +
-                              project.SiteTemplate});
-  if (const QString site = ResolvedSiteFolder(project); !site.isEmpty())
-    items.append({ikTree, site});
+    add(ikTree, IncludeTrailingSeparator(DataFolder() + QStringLiteral("templates")) +
+                    project.SiteTemplate);
+  if (const QString site = ResolvedSiteFolder(project); !site.isEmpty()) add(ikTree, site);
   QStringList folders;
   if (!pictureFolders(project, folders)) return false;
   for (const QString& folder : std::as_const(folders))
-    items.append({ikFolder, folder});
+    add(ikFolder, folder);
 
   // What the run just wrote is let age past the moment in which a later change could keep its
   // change time.
   QThread::usleep(kFreshNs / 1000);
   const qint64 start = nowNanoseconds();
   TFacts facts;
-  const QByteArray digest = digestOf(requestKey, items, facts);
+  const QByteArray program = programDigest(requestKey, facts);
+  for (TItem& item : items)
+    item.Digest = digestOf(item, facts);
   if (facts.Failed || facts.NewestChange >= start - kFreshNs ||
       facts.NewestCoarseChange >= start - kCoarseFreshNs)
     return false;
   QByteArray bytes;
   QDataStream out(&bytes, QIODevice::WriteOnly);
   out.setVersion(QDataStream::Qt_6_0);
-  write(out, requestKey, digest, items);
+  write(out, requestKey, program, items);
   return WriteFileReplacing(stampPath, bytes).isEmpty();
 }
 

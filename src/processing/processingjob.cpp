@@ -220,7 +220,12 @@ void TProcessingJob::RecordIdleState() {
   if (idle_ || !ended_ || !completed_) return;
   const QByteArray key = idleKey();
   // A report with more than its first line names something the next run would meet again.
-  if (key.isEmpty() || ReportLines().size() != 1 || hasUnsavedChanges(*project_)) return;
+  // Recording looks at every file once more: it is left to runs that made no picture, so that
+  // a run with new pictures costs no more, and the runs after the first one with nothing to do
+  // are skipped.
+  if (key.isEmpty() || !workList_.isEmpty() || ReportLines().size() != 1 ||
+      hasUnsavedChanges(*project_))
+    return;
   WriteIdleStamp(*project_, key);
 }
 

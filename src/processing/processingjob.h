@@ -93,8 +93,9 @@ public:
   // (idlestamp.h): the run then has nothing to do, loads no picture and ends at once.
   bool NothingToDo() const { return idle_; }
   // Records, once a completed run's changes are saved, the state in which the same request has
-  // nothing to do; nothing is recorded for a run that left something undone or unsaved, or in
-  // another mode than all modified pictures.
+  // nothing to do. Only a run that had no picture to make records it (the next run of the same
+  // request is then skipped); nothing is recorded for a run that left something undone or
+  // unsaved, or in another mode than all modified pictures.
   void RecordIdleState();
 
   // Starts the prepared run.

@@ -129,11 +129,13 @@ void TestIdleStamp::everyChangeAfterAnIdleRunIsSeen() {
   QFETCH(bool, seen);
   Project f;
   QCOMPARE(f.run(), 0);
-  QCOMPARE(f.run(), 1); // nothing changed since the first run
+  QCOMPARE(f.run(), 0); // nothing to do: recorded
+  QCOMPARE(f.run(), 1);
   change(f);
   if (QTest::currentTestFailed()) return;
   QCOMPARE(f.run(), seen ? 0 : 1);
-  // The run that saw the change leaves a state the next run skips again.
+  // Once the change is dealt with, a run with nothing to do records the state again.
+  QVERIFY(f.run() >= 0);
   QCOMPARE(f.run(), 1);
   QVERIFY(QFile::exists(f.picture(1)->MediumPath()));
 }

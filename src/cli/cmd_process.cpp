@@ -192,6 +192,8 @@ int RunProcess(const QStringList& raw) {
     return kExitFailure;
   }
   view.SetFiles(job.FileNames());
+  if (verbose && job.NothingToDo())
+    out(QStringLiteral("nothing changed since the last run with nothing to do\n"));
 
   QEventLoop loop;
   bool completed = false;

@@ -40,6 +40,9 @@ struct TItem {
   qint8 Kind = ikFile;
   QString Path;
   QByteArray Digest; // of its facts when the stamp was written
+  // Written by the run itself (the project file, the database, the archive, the site folder),
+  // rather than only read by it; not stored.
+  bool Written = false;
 };
 
 constexpr char kMagic[] = "lumenfold idle stamp 1";
@@ -141,6 +144,8 @@ public:
     const int error = lstat(path.constData(), &own) == 0 ? 0 : errno;
     Stat(error, own);
     if (error != 0 || !S_ISDIR(own.st_mode)) return;
+    // Its own times are no fact (its entries are), but they tell when an entry last went.
+    NewestChange = std::max({NewestChange, nanoseconds(own.st_ctim), nanoseconds(own.st_mtim)});
     if (depth > kMaxTreeDepth) {
       Failed = true;
       return;
@@ -329,7 +334,12 @@ bool IdleStampHolds(const QString& projectFile, const QByteArray& requestKey) {
   return true;
 }
 
-bool WriteIdleStamp(const TLumenfoldProject& project, const QByteArray& requestKey) {
+qint64 IdleStampClock() {
+  return nowNanoseconds();
+}
+
+bool WriteIdleStamp(const TLumenfoldProject& project, const QByteArray& requestKey,
+                    qint64 runStarted) {
   const QString stampPath = IdleStampPath(project.FileName);
   RemoveIdleStamp(project.FileName);
   if (requestKey.isEmpty() || project.FileName.isEmpty()) return false;
@@ -340,18 +350,20 @@ bool WriteIdleStamp(const TLumenfoldProject& project, const QByteArray& requestK
       database.isEmpty() || QFileInfo(database).isRelative())
     return false;
   QList<TItem> items;
-  const auto add = [&items](qint8 kind, const QString& path) { items.append({kind, path, {}}); };
-  add(ikContent, QFileInfo(project.FileName).absoluteFilePath());
+  const auto add = [&items](qint8 kind, const QString& path, bool written = false) {
+    items.append({kind, path, {}, written});
+  };
+  add(ikContent, QFileInfo(project.FileName).absoluteFilePath(), true);
   // The database's file facts first, its bytes after the other single files: a run after a save
   // finds the difference without reading it.
-  add(ikFile, database);
+  add(ikFile, database, true);
   for (const char* suffix : {"-wal", "-journal"})
-    add(ikFile, database + QLatin1String(suffix));
+    add(ikFile, database + QLatin1String(suffix), true);
   if (requestKey.startsWith("zip=1")) {
     const QString archive = ResolveZipFileName(project, project.ZipFileName);
     if (archive.isEmpty()) return false;
-    add(ikFile, archive);
-    add(ikFile, ArchiveJournalPath(archive));
+    add(ikFile, archive, true);
+    add(ikFile, ArchiveJournalPath(archive), true);
   }
   QStringList images;
   for (int i = 0; i < project.SignatureItems.Count(); ++i) {
@@ -362,27 +374,36 @@ bool WriteIdleStamp(const TLumenfoldProject& project, const QByteArray& requestK
   images.removeDuplicates();
   for (const QString& image : std::as_const(images))
     add(ikFile, image);
-  add(ikContent, database);
+  add(ikContent, database, true);
   if (!project.SiteTemplate.isEmpty())
     add(ikTree, IncludeTrailingSeparator(DataFolder() + QStringLiteral("templates")) +
                     project.SiteTemplate);
-  if (const QString site = ResolvedSiteFolder(project); !site.isEmpty()) add(ikTree, site);
+  if (const QString site = ResolvedSiteFolder(project); !site.isEmpty()) add(ikTree, site, true);
   QStringList folders;
   if (!pictureFolders(project, folders)) return false;
   for (const QString& folder : std::as_const(folders))
     add(ikFolder, folder);
 
   // What the run just wrote is let age past the moment in which a later change could keep its
-  // change time.
+  // change time. What the run only read must be as it was before the run looked at it: a change
+  // made meanwhile by someone else (its change time or its folder's is newer than the run) was
+  // perhaps not seen by the run, and must not be taken for done.
   QThread::usleep(kFreshNs / 1000);
   const qint64 start = nowNanoseconds();
   TFacts facts;
+  const auto fresh = [&](qint64 since) {
+    const bool newer = facts.NewestChange >= since - kFreshNs ||
+                       facts.NewestCoarseChange >= since - kCoarseFreshNs;
+    facts.NewestChange = facts.NewestCoarseChange = 0;
+    return newer;
+  };
   const QByteArray program = programDigest(requestKey, facts);
-  for (TItem& item : items)
+  if (fresh(runStarted)) return false;
+  for (TItem& item : items) {
     item.Digest = digestOf(item, facts);
-  if (facts.Failed || facts.NewestChange >= start - kFreshNs ||
-      facts.NewestCoarseChange >= start - kCoarseFreshNs)
-    return false;
+    if (fresh(item.Written ? start : runStarted)) return false;
+  }
+  if (facts.Failed) return false;
   QByteArray bytes;
   QDataStream out(&bytes, QIODevice::WriteOnly);
   out.setVersion(QDataStream::Qt_6_0);

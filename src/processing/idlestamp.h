@@ -15,7 +15,8 @@
 // removes the stamp before it starts, so a run that stops or fails leaves none.
 //
 // Files changed within a moment of the stamp's reading could show the same change time after a
-// later change; the stamp is not written while any file it covers is that fresh.
+// later change; the stamp is not written while any file it covers is that fresh, nor when a file
+// the run only reads changed after the run began.
 //
 // Threads: user-interface thread (the thread that owns the project).
 #include <QByteArray>
@@ -34,8 +35,15 @@ QByteArray IdleRequestKey(bool zip, bool compareHash);
 // covers is as it was then.
 bool IdleStampHolds(const QString& projectFile, const QByteArray& requestKey);
 
-// Records the present state for requestKey. The project's albums must all be loaded and saved.
-// Returns false (removing any older stamp) when the state cannot be recorded.
-bool WriteIdleStamp(const TLumenfoldProject& project, const QByteArray& requestKey);
+// The clock the stamp compares change times with, in nanoseconds.
+qint64 IdleStampClock();
+
+// Records the present state for requestKey, at the end of a run that began at runStarted
+// (IdleStampClock before the run looked at anything) and wrote nothing but the project file, the
+// database, the archive and the site folder. The project's albums must all be loaded and saved.
+// Returns false (removing any older stamp) when the state cannot be recorded, also when a file
+// the run only read changed after it began.
+bool WriteIdleStamp(const TLumenfoldProject& project, const QByteArray& requestKey,
+                    qint64 runStarted);
 
 void RemoveIdleStamp(const QString& projectFile);

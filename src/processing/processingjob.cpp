@@ -146,6 +146,7 @@ TProcessingJob::~TProcessingJob() {
 }
 
 bool TProcessingJob::Prepare() {
+  runStarted_ = IdleStampClock(); // before the run looks at any file
   workList_.clear();
   fileNames_.clear();
   reason_.clear();
@@ -226,7 +227,7 @@ void TProcessingJob::RecordIdleState() {
   if (key.isEmpty() || !workList_.isEmpty() || ReportLines().size() != 1 ||
       hasUnsavedChanges(*project_))
     return;
-  WriteIdleStamp(*project_, key);
+  WriteIdleStamp(*project_, key, runStarted_);
 }
 
 void TProcessingJob::Start() {

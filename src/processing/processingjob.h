@@ -136,6 +136,7 @@ private:
   QList<TLumenfoldPicture*> workList_;
   QStringList fileNames_;
   bool idle_ = false;
+  qint64 runStarted_ = 0; // IdleStampClock() when Prepare began
   bool started_ = false;
   bool ended_ = false;
   bool completed_ = false;

@@ -125,9 +125,10 @@ report() { # report LABEL "<wall> <bytes> <processor>" WALL-TARGET
 }
 
 echo "== nothing to do (best of $reps)"
-# The first run after a change looks at everything and records the idle stamp (beside the
-# project file); the runs after it compare with that record and end at once.
-report "first, records " "$(measure "$cli" process "$project" --zip)" "-"
+# The first such run after a change looks at everything and records the idle stamp (beside
+# the project file); the runs after it compare with that record and end at once. (A kept project
+# measured again may have its stamp already.)
+report "first          " "$(measure "$cli" process "$project" --zip)" "-"
 report "update in place" "$(best "$cli" process "$project" --zip)" "<= 1 s, <= 20 MB"
 report "full rewrite   " \
   "$(best env LUMENFOLD_ARCHIVE_FULL_REWRITE=1 "$cli" process "$project" --zip)" "-"

@@ -2,8 +2,8 @@
 # Archive update benchmark on a large generated project: N small JPEG originals in A albums,
 # processed once into its archive ("process --zip"), then:
 #   1. a run with nothing to do: wall and processor time and bytes the process wrote
-#      (write_bytes of /proc/PID/io, as /usr/bin/time's %O reports it in 512-byte blocks).
-#      Targets: <= 1 s, <= 20 MB.
+#      (write_bytes of /proc/PID/io, as /usr/bin/time's %O reports it in 512-byte blocks), for the
+#      first such run after a change and the best of the runs after it. Targets: <= 1 s, <= 20 MB.
 #   2. 10 new pictures (import-new, then the run): wall and processor time and bytes written.
 #      Targets: <= 3 s, bytes <= 2 % of the archive.
 # The machine's load average goes beside each figure: processor time is the steadier one on a
@@ -125,6 +125,10 @@ report() { # report LABEL "<wall> <bytes> <processor>" WALL-TARGET
 }
 
 echo "== nothing to do (best of $reps)"
+# The first such run after a change looks at everything and records the idle stamp (beside
+# the project file); the runs after it compare with that record and end at once. (A kept project
+# measured again may have its stamp already.)
+report "first          " "$(measure "$cli" process "$project" --zip)" "-"
 report "update in place" "$(best "$cli" process "$project" --zip)" "<= 1 s, <= 20 MB"
 report "full rewrite   " \
   "$(best env LUMENFOLD_ARCHIVE_FULL_REWRITE=1 "$cli" process "$project" --zip)" "-"

@@ -192,6 +192,8 @@ int RunProcess(const QStringList& raw) {
     return kExitFailure;
   }
   view.SetFiles(job.FileNames());
+  if (verbose && job.NothingToDo())
+    out(QStringLiteral("nothing changed since the last run with nothing to do\n"));
 
   QEventLoop loop;
   bool completed = false;
@@ -225,6 +227,8 @@ int RunProcess(const QStringList& raw) {
     // The run marks the albums and the project changed; store that as the desktop would on its
     // next save (the pictures' rows are written already).
     if (project->Modified) SaveCliProject(*project);
+    // With everything saved, the next run of the same kind can tell that it has nothing to do.
+    job.RecordIdleState();
     // What the run could not do follows; the status tells scripts that something was skipped.
     const QStringList lines = job.ReportLines();
     outLines(lines);

@@ -8,6 +8,7 @@
 #include "core/syncops.h"
 #include "processing/archive/archivebuilder.h"
 #include "processing/archive/archivemark.h"
+#include "processing/idlestamp.h"
 #include "processing/processthread.h"
 #include "processing/publicsite.h"
 #include "util/durablefiles.h"
@@ -23,6 +24,20 @@
 #include <QSet>
 #include <QTimer>
 #include <algorithm>
+
+namespace {
+
+// Changes of the model not yet in the project file or the database.
+bool hasUnsavedChanges(const TLumenfoldProject& project) {
+  if (project.Modified) return true;
+  for (int a = 0; a < project.Albums.Count(); ++a) {
+    const TLumenfoldAlbum* album = project.Albums.Albums(a);
+    if (album->Dirty || album->HasUnsavedPictures()) return true;
+  }
+  return false;
+}
+
+} // namespace
 
 bool FillWorkList(TLumenfoldProject& project, bool allModified, const QList<int>& albumPositions,
                   QList<TLumenfoldPicture*>& workList, bool forArchive) {
@@ -131,6 +146,7 @@ TProcessingJob::~TProcessingJob() {
 }
 
 bool TProcessingJob::Prepare() {
+  runStarted_ = IdleStampClock(); // before the run looks at any file
   workList_.clear();
   fileNames_.clear();
   reason_.clear();
@@ -144,6 +160,15 @@ bool TProcessingJob::Prepare() {
       return false;
     }
   }
+  // A project as the last complete run of this request left it has nothing to do; any other
+  // run first removes that record, so that a run that stops leaves none.
+  idle_ = false;
+  const QByteArray key = idleKey();
+  if (!key.isEmpty() && !hasUnsavedChanges(*project_) && IdleStampHolds(project_->FileName, key)) {
+    idle_ = true;
+    return true;
+  }
+  RemoveIdleStamp(project_->FileName);
   // The run's object first: with zip on it opens the archive, and the previous archive is
   // copied ahead while the work list is made.
   try {
@@ -186,9 +211,37 @@ bool TProcessingJob::markChangedOriginals() {
   return true;
 }
 
+QByteArray TProcessingJob::idleKey() const {
+  if (!request_.AllModified || request_.ProcessAll || project_->FileName.isEmpty())
+    return QByteArray();
+  return IdleRequestKey(request_.Zip, request_.CompareHash);
+}
+
+void TProcessingJob::RecordIdleState() {
+  if (idle_ || !ended_ || !completed_) return;
+  const QByteArray key = idleKey();
+  // A report with more than its first line names something the next run would meet again.
+  // Recording looks at every file once more: it is left to runs that made no picture, so that
+  // a run with new pictures costs no more, and the runs after the first one with nothing to do
+  // are skipped.
+  if (key.isEmpty() || !workList_.isEmpty() || ReportLines().size() != 1 ||
+      hasUnsavedChanges(*project_))
+    return;
+  WriteIdleStamp(*project_, key, runStarted_);
+}
+
 void TProcessingJob::Start() {
-  if (!thread_ || started_) return;
+  if (started_ || (!thread_ && !idle_)) return;
   started_ = true;
+  if (idle_) {
+    // Ended reaches its receivers from the event loop, as after a run.
+    QTimer::singleShot(0, this, [this] {
+      ended_ = true;
+      completed_ = true;
+      emit Ended(true, QString());
+    });
+    return;
+  }
   thread_->start();
 }
 

@@ -89,6 +89,15 @@ public:
   // that it made again (a changed original that could not be decoded is reported as such).
   int ChangedOriginals() const;
 
+  // Set by Prepare when the project is as the last complete run of the same request left it
+  // (idlestamp.h): the run then has nothing to do, loads no picture and ends at once.
+  bool NothingToDo() const { return idle_; }
+  // Records, once a completed run's changes are saved, the state in which the same request has
+  // nothing to do. Only a run that had no picture to make records it (the next run of the same
+  // request is then skipped); nothing is recorded for a run that left something undone or
+  // unsaved, or in another mode than all modified pictures.
+  void RecordIdleState();
+
   // Starts the prepared run.
   void Start();
   // Holds the run before its next picture (a run paused before Start holds before its first).
@@ -117,6 +126,8 @@ private:
   // Loads the albums the run looks at and marks their changed originals; false when an album
   // could not be loaded.
   bool markChangedOriginals();
+  // The idle stamp's request key of this request; empty when it never skips a run.
+  QByteArray idleKey() const;
 
   TLumenfoldProject* project_;
   TProcessingRequest request_;
@@ -124,6 +135,8 @@ private:
   std::unique_ptr<TProcessThread> thread_;
   QList<TLumenfoldPicture*> workList_;
   QStringList fileNames_;
+  bool idle_ = false;
+  qint64 runStarted_ = 0; // IdleStampClock() when Prepare began
   bool started_ = false;
   bool ended_ = false;
   bool completed_ = false;

@@ -75,8 +75,8 @@ struct TCompressedEntry {
 };
 
 // Deflates, or keeps the bytes stored when deflating does not save enough (see above). Any
-// thread.
-TCompressedEntry CompressForArchive(const QByteArray& bytes);
+// thread. quick: libdeflate's fastest level instead of its normal one.
+TCompressedEntry CompressForArchive(const QByteArray& bytes, bool quick = false);
 
 class TArchiveBuilder {
 public:
@@ -118,6 +118,9 @@ public:
   bool KeepPrevious(const QString& entryName);
   // The previous archive holds a usable entry of exactly this name.
   bool HasPrevious(const QString& entryName) const;
+  // The bytes of the previous archive's entry of that name (read and checked against its CRC-32),
+  // or empty when there is none, it cannot be read or it holds more than limit bytes.
+  QByteArray PreviousBytes(const QString& entryName, qint64 limit) const;
   // The names of the previous archive's usable entries that match.
   QStringList PreviousEntries(const std::function<bool(const QString& name)>& matches) const;
   // The digest of what the site's database and pages in the previous archive were made from

@@ -230,12 +230,8 @@ void TSiteArchive::wantDatabase() {
   const auto keep = [&](int albumId, const QByteArray& key, const QStringList& entries) {
     keys += QByteArray::number(uint(albumId), 16).rightJustified(8, '0');
     keys += key.toHex();
-    if (key.size() != kAlbumKeySize || previousKeys.value(albumId) != key) return false;
-    for (const QString& entry : entries)
-      if (!archive_->HasPrevious(entry) || !archive_->WantedAs(entry).isEmpty()) return false;
-    for (const QString& entry : entries)
-      archive_->KeepPrevious(entry);
-    return true;
+    return key.size() == kAlbumKeySize && previousKeys.value(albumId) == key &&
+           archive_->KeepAllPrevious(entries);
   };
   if (!site_->PageFiles(
           IncludeTrailingSeparator(templatesRoot()) + project_.SiteTemplate, project_.SiteAddress,

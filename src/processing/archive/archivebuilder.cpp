@@ -437,6 +437,30 @@ bool TArchiveBuilder::KeepPrevious(const QString& entryName) {
   return true;
 }
 
+bool TArchiveBuilder::KeepAllPrevious(const QStringList& entryNames) {
+  const QHash<QString, OldEntry>& old = checkedEntries();
+  std::vector<std::pair<QString, QString>> names; // name, folded
+  names.reserve(size_t(entryNames.size()));
+  for (const QString& entryName : entryNames) {
+    QString name = ZipEntryName(entryName);
+    if (name.isEmpty() || !old.contains(name)) return false;
+    QString folded = foldedName(name);
+    if (wantedByFolded_.contains(folded)) return false;
+    names.emplace_back(std::move(name), std::move(folded));
+  }
+  for (auto& [name, folded] : names) {
+    // The same name twice in the list is kept once.
+    if (wantedByFolded_.contains(folded)) continue;
+    wantedByFolded_.insert(folded, int(wanted_.size()));
+    Wanted kept;
+    kept.Size = qint64(old.value(name).Raw.Header.Size);
+    kept.Name = std::move(name);
+    kept.Previous = true;
+    wanted_.push_back(std::move(kept));
+  }
+  return true;
+}
+
 bool TArchiveBuilder::HasPrevious(const QString& entryName) const {
   return checkedEntries().contains(entryName);
 }

@@ -116,6 +116,9 @@ public:
   // Wants the previous archive's entry of that name as it is (its file is gone). Returns false
   // (and wants nothing) when the previous archive has no such entry. Raises TZipError as Want.
   bool KeepPrevious(const QString& entryName);
+  // Keeps the previous archive's entries of all these names as they are, when it holds each of
+  // them and none is wanted yet (in any letter case); else keeps none and returns false.
+  bool KeepAllPrevious(const QStringList& entryNames);
   // The previous archive holds a usable entry of exactly this name.
   bool HasPrevious(const QString& entryName) const;
   // The bytes of the previous archive's entry of that name (read and checked against its CRC-32),

@@ -439,22 +439,29 @@ bool TArchiveBuilder::KeepPrevious(const QString& entryName) {
 
 bool TArchiveBuilder::KeepAllPrevious(const QStringList& entryNames) {
   const QHash<QString, OldEntry>& old = checkedEntries();
-  std::vector<std::pair<QString, QString>> names; // name, folded
-  names.reserve(size_t(entryNames.size()));
+  struct Found {
+    QString Name, Folded;
+    qint64 Size;
+  };
+  std::vector<Found> found;
+  found.reserve(size_t(entryNames.size()));
   for (const QString& entryName : entryNames) {
     QString name = ZipEntryName(entryName);
-    if (name.isEmpty() || !old.contains(name)) return false;
+    const auto o = old.constFind(name);
+    if (o == old.constEnd()) return false;
     QString folded = foldedName(name);
     if (wantedByFolded_.contains(folded)) return false;
-    names.emplace_back(std::move(name), std::move(folded));
+    found.push_back({std::move(name), std::move(folded), qint64(o->Raw.Header.Size)});
   }
-  for (auto& [name, folded] : names) {
+  for (Found& f : found) {
     // The same name twice in the list is kept once.
-    if (wantedByFolded_.contains(folded)) continue;
-    wantedByFolded_.insert(folded, int(wanted_.size()));
+    const qsizetype before = wantedByFolded_.size();
+    int& index = wantedByFolded_[f.Folded];
+    if (wantedByFolded_.size() == before) continue;
+    index = int(wanted_.size());
     Wanted kept;
-    kept.Size = qint64(old.value(name).Raw.Header.Size);
-    kept.Name = std::move(name);
+    kept.Name = std::move(f.Name);
+    kept.Size = f.Size;
     kept.Previous = true;
     wanted_.push_back(std::move(kept));
   }

@@ -443,7 +443,13 @@ void TSiteArchive::addDetailPicture(const TLumenfoldPicture* p, bool packed,
 }
 
 void TSiteArchive::finishDetailKey() {
-  if (detailAlbum_ >= 0) detailKeys_.insert(detailAlbum_, detailInputs_.result());
+  if (detailAlbum_ < 0) return;
+  const QByteArray key = detailInputs_.result();
+  detailKeys_.insert(detailAlbum_, key);
+  // The site's inputs are those of its albums, in their order.
+  const qint64 album = detailAlbum_;
+  siteInputs_.addData(QByteArrayView(reinterpret_cast<const char*>(&album), sizeof(album)));
+  siteInputs_.addData(key);
   detailAlbum_ = -1;
 }
 
@@ -466,8 +472,6 @@ void TSiteArchive::addSiteInput(const QString& name, const QString& path, const 
   const QByteArrayView seen(reinterpret_cast<const char*>(fields), sizeof(fields));
   const QByteArrayView named(reinterpret_cast<const char*>(name.constData()),
                              name.size() * qsizetype(sizeof(QChar)));
-  siteInputs_.addData(seen);
-  siteInputs_.addData(named);
   detailInputs_.addData(seen);
   detailInputs_.addData(named);
 }

@@ -141,10 +141,10 @@ private:
   QString snapshotPath_; // temporary copy of the database for the archive
   // The pictures' files the site's database is made from, as wantPictures found them.
   QCryptographicHash siteInputs_{QCryptographicHash::Blake2b_256};
-  // The same, album by album: what each album's image details in the public copy are made from
-  // (its folder, its pictures' ids, the stamps of their files), by album id, as keys that go
-  // into the site digest. An album with the key the previous archive names has its details
-  // taken from the previous public copy instead of its files.
+  // Album by album: what each album's image details in the public copy are made from (its
+  // folder, its pictures' ids, the stamps of their files), by album id, as keys that go into the
+  // site digest and make up siteInputs_. An album with the key the previous archive names has its
+  // details taken from the previous public copy instead of its files.
   QHash<int, QByteArray> detailKeys_;
   QCryptographicHash detailInputs_{QCryptographicHash::Blake2b_160};
   int detailAlbum_ = -1; // whose inputs detailInputs_ holds

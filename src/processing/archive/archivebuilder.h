@@ -242,6 +242,7 @@ private:
   // spooled (a name twice when it was spooled again).
   std::vector<QString> spoolOrder_;
   QSet<QString> sameContent_; // files whose bytes the previous archive's entry holds as they are
+  size_t settled_ = 0;        // wanted_ below this index need nothing of CompressRemaining
   std::vector<Wanted> wanted_;
   QHash<QString, int> wantedByFolded_; // case-folded name -> index in wanted_
 };

@@ -179,12 +179,18 @@ bool sameAsEntry(const QByteArray& bytes, int fd, const TZipEntryHeader& entry, 
 } // namespace
 
 void TArchiveBuilder::CompressRemaining(int jobs) {
+  // Entries wanted before the last call that ended are spooled, kept or unchanged by now: each
+  // stage looks only at those wanted since.
   std::vector<size_t> todo;
-  for (size_t i = 0; i < wanted_.size(); ++i)
+  for (size_t i = settled_; i < wanted_.size(); ++i)
     if (!wanted_[i].Previous && !spooled_.contains(wanted_[i].Name) &&
         !sameContent_.contains(wanted_[i].Name) && !unchanged(wanted_[i]))
       todo.push_back(i);
-  if (todo.empty()) return;
+  const size_t wanted = wanted_.size();
+  if (todo.empty()) {
+    settled_ = wanted;
+    return;
+  }
   qint64 total = 0, done = 0;
   if (Progress) {
     for (size_t index : todo)
@@ -255,6 +261,7 @@ void TArchiveBuilder::CompressRemaining(int jobs) {
     running.clear(); // waits for the files still in flight
     throw;
   }
+  settled_ = wanted;
 }
 
 QByteArray TArchiveBuilder::PreviousBytes(const QString& entryName, qint64 limit) const {

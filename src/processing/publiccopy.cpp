@@ -115,6 +115,21 @@ QString placeholderList() {
   return quoted.join(QLatin1Char(','));
 }
 
+// Attaches the database whose file holds these bytes as "prev", read only. It reads them where
+// they lie: they must outlive the connection.
+bool attachPrevious(sqlite3* db, const QByteArray& bytes) {
+  if (!db || sqlite3_exec(db, "ATTACH ':memory:' AS prev", nullptr, nullptr, nullptr) != SQLITE_OK)
+    return false;
+  auto* data = reinterpret_cast<unsigned char*>(const_cast<char*>(bytes.constData()));
+  if (sqlite3_deserialize(db, "prev", data, bytes.size(), bytes.size(),
+                          SQLITE_DESERIALIZE_READONLY) == SQLITE_OK &&
+      sqlite3_exec(db, "SELECT count(*) FROM prev.sqlite_master", nullptr, nullptr, nullptr) ==
+          SQLITE_OK)
+    return true;
+  sqlite3_exec(db, "DETACH DATABASE prev", nullptr, nullptr, nullptr);
+  return false;
+}
+
 } // namespace
 
 bool WritePublicDatabase(const QString& source, const QString& target, QString* error,
@@ -139,8 +154,12 @@ bool WritePublicDatabase(const QString& source, const QString& target, QString* 
     ok = copy.exec(QStringLiteral("PRAGMA journal_mode=OFF")) &&
          copy.exec(QStringLiteral("PRAGMA synchronous=OFF")) &&
          copy.exec(QStringLiteral("PRAGMA temp_store=MEMORY")) &&
-         copy.exec(QStringLiteral("ATTACH '%1' AS src").arg(QuoteSqlText(source))) &&
-         copy.exec(QStringLiteral("BEGIN"));
+         copy.exec(QStringLiteral("ATTACH '%1' AS src").arg(QuoteSqlText(source)));
+    // The earlier public copy, read from memory, where details come from it.
+    const bool previous = ok && details && !details->Previous.isEmpty() &&
+                          !details->SameAlbums.isEmpty() &&
+                          attachPrevious(copy.handle(), details->Previous);
+    ok = ok && copy.exec(QStringLiteral("BEGIN"));
     QList<QVariantList> objects;
     ok = ok && copy.rows(QStringLiteral("SELECT type, name, sql FROM src.sqlite_master WHERE sql "
                                         "IS NOT NULL AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
@@ -190,8 +209,7 @@ bool WritePublicDatabase(const QString& source, const QString& target, QString* 
           pictureColumns << QLatin1String(c.Name);
         }
       QString detailsError;
-      if (ok && !FillWebImageDetails(copy.handle(), details->CameraDetails, details->WebSizes,
-                                     &detailsError)) {
+      if (ok && !FillWebImageDetails(copy.handle(), *details, previous, &detailsError)) {
         copy.fail(detailsError);
         ok = false;
       }
@@ -258,6 +276,7 @@ bool WritePublicDatabase(const QString& source, const QString& target, QString* 
     for (const QVariantList& o : std::as_const(objects))
       if (ok && o[0].toString() != QLatin1String("table")) ok = copy.exec(o[2].toString());
     ok = ok && copy.exec(QStringLiteral("COMMIT")) &&
+         (!previous || copy.exec(QStringLiteral("DETACH DATABASE prev"))) &&
          copy.exec(QStringLiteral("DETACH DATABASE src")) &&
          copy.exec(QStringLiteral("PRAGMA journal_mode=DELETE"));
     if (!ok) failure = copy.error();

@@ -271,7 +271,9 @@ QString TSitePacking::DatabaseFile(const QString& database, QString* error) {
   if (folder.isEmpty()) return QString();
   const QString target =
       folder + QStringLiteral("/public-%1.sqlite").arg(QUuid::createUuid().toString(QUuid::Id128));
-  const TWebImageOptions details{CameraDetails, manifest_.WebSizes};
+  TWebImageOptions details{CameraDetails, manifest_.WebSizes, std::move(PreviousDatabase),
+                           SameDetailAlbums};
+  PreviousDatabase.clear();
   if (!WritePublicDatabase(database, target, error, LeftOutPictures, &details)) return QString();
   // On the disk before it goes into the archive that replaces the old one.
   if (!SyncFile(target, error)) return QString();

@@ -89,9 +89,14 @@ bool PacksPictureFile(const TSiteManifest& manifest, const TLumenfoldPicture& pi
 // cannot hold). Categories that only pictures left out use are left out too.
 // details: the copy's picture table also gets the image details of the site (see
 // kWebDetailColumns in sitepages.h): with CameraDetails the shot's details, and WebSizes.
+// The details of the public pictures of SameAlbums are taken from Previous, the bytes of the
+// public copy an earlier run wrote with the same options, when those albums' image files (and,
+// with camera details, originals) are the ones it was made from; the caller vouches for that.
 struct TWebImageOptions {
   bool CameraDetails = false;
   QList<int> WebSizes;
+  QByteArray Previous;
+  QList<int> SameAlbums;
 };
 bool WritePublicDatabase(const QString& source, const QString& target, QString* error,
                          const QSet<int>& leftOut = {}, const TWebImageOptions* details = nullptr);
@@ -127,6 +132,10 @@ public:
   bool CameraDetails = false;
   // Pictures the public copy leaves out besides the hidden ones (see WritePublicDatabase).
   QSet<int> LeftOutPictures;
+  // The previous public copy and the albums whose image details it holds as they are today
+  // (see TWebImageOptions), set before DatabaseFile.
+  QByteArray PreviousDatabase;
+  QList<int> SameDetailAlbums;
 
   // The file to pack as the database: the given file itself, or for a public static site its
   // public copy. Empty, with a reason in error, when the copy cannot be made.

@@ -43,6 +43,11 @@ constexpr qsizetype kSiteDigestSize = 32;
 constexpr qsizetype kAlbumKeySize = 20;
 // Hex digits of the digest and keys the archive's comment may hold.
 constexpr qsizetype kMaxSiteDigestHex = 60000;
+// The details keys follow the albums' page keys in the same records, the album's id with this
+// bit set.
+constexpr quint32 kDetailKeyBit = 0x80000000u;
+// The largest previous public copy read back for its image details.
+constexpr qint64 kMaxPreviousDatabase = qint64(512) << 20;
 const TGeneratedSize kGeneratedSizes[kSizes] = {TGeneratedSize::Large, TGeneratedSize::Medium,
                                                 TGeneratedSize::Thumb};
 
@@ -201,6 +206,9 @@ void TSiteArchive::wantDatabase() {
     }
   }
   // A public static site gets a public copy of the database and "site.json" naming it.
+  const QHash<int, QByteArray> previousKeys = albumKeys(archive_->PreviousSiteDigest());
+  const QByteArray detailRecords =
+      digest.isEmpty() ? QByteArray() : sameDetails(pack.Entry, previousKeys);
   QString error;
   const QString file = site_->DatabaseFile(pack.File, &error);
   const QString info = file.isEmpty() ? QString() : site_->SiteInfoFile(pack.Entry, &error);
@@ -218,17 +226,12 @@ void TSiteArchive::wantDatabase() {
   // they are, when it holds them all; the others are made, and each is compared with the
   // previous archive's entry: only pages whose bytes differ are compressed and written. The
   // keys follow the digest, each as the album's id (4 bytes) and its key.
-  const QHash<int, QByteArray> previousKeys = albumKeys(archive_->PreviousSiteDigest());
   QByteArray keys;
   const auto keep = [&](int albumId, const QByteArray& key, const QStringList& entries) {
     keys += QByteArray::number(uint(albumId), 16).rightJustified(8, '0');
     keys += key.toHex();
-    if (key.size() != kAlbumKeySize || previousKeys.value(albumId) != key) return false;
-    for (const QString& entry : entries)
-      if (!archive_->HasPrevious(entry) || !archive_->WantedAs(entry).isEmpty()) return false;
-    for (const QString& entry : entries)
-      archive_->KeepPrevious(entry);
-    return true;
+    return key.size() == kAlbumKeySize && previousKeys.value(albumId) == key &&
+           archive_->KeepAllPrevious(entries);
   };
   if (!site_->PageFiles(
           IncludeTrailingSeparator(templatesRoot()) + project_.SiteTemplate, project_.SiteAddress,
@@ -239,8 +242,41 @@ void TSiteArchive::wantDatabase() {
           &error, digest.isEmpty() ? decltype(TSitePagesInput::KeepAlbum)() : keep))
     throw TZipError(QStringLiteral("The pages of the site cannot be made: %1").arg(error));
   // The archive's comment holds at most 64 KiB: beyond that the next run makes every page.
-  const QByteArray withKeys = digest + QByteArray::fromHex(keys);
+  const QByteArray withKeys = digest + QByteArray::fromHex(keys) + detailRecords;
   archive_->SiteDigest = withKeys.size() * 2 < kMaxSiteDigestHex ? withKeys : digest;
+}
+
+QByteArray TSiteArchive::sameDetails(const QString& databaseEntry,
+                                     const QHash<int, QByteArray>& previousKeys) {
+  // What the details are made with besides the files.
+  QByteArray common = QStringLiteral("details 1 %1 %2 %3")
+                          .arg(QCoreApplication::applicationVersion(), databaseEntry)
+                          .arg(int(site_->CameraDetails))
+                          .toUtf8();
+  for (int size : site_->Manifest().WebSizes)
+    common += ' ' + QByteArray::number(size);
+  common += '\0';
+  QList<int> albums = detailKeys_.keys();
+  std::sort(albums.begin(), albums.end());
+  QByteArray records;
+  QList<int> same;
+  for (int album : std::as_const(albums)) {
+    const QByteArray inputs = detailKeys_.value(album);
+    if (inputs.isEmpty() || album < 0) continue;
+    QCryptographicHash hash(QCryptographicHash::Blake2b_160);
+    hash.addData(common);
+    hash.addData(inputs);
+    const QByteArray key = hash.result();
+    const quint32 id = quint32(album) | kDetailKeyBit;
+    char idBytes[4];
+    qToBigEndian(id, idBytes);
+    records += QByteArray(idBytes, 4) + key;
+    if (previousKeys.value(int(id)) == key) same << album;
+  }
+  site_->SameDetailAlbums = same;
+  site_->PreviousDatabase =
+      same.isEmpty() ? QByteArray() : archive_->PreviousBytes(databaseEntry, kMaxPreviousDatabase);
+  return records;
 }
 
 QHash<int, QByteArray> TSiteArchive::albumKeys(const QByteArray& siteDigest) {
@@ -323,6 +359,8 @@ void TSiteArchive::wantPictures(const QList<TLumenfoldPicture*>& workList,
   const bool site = project_.ZipDatabase && site_->Manifest().PublicStaticSite;
   const bool camera = site && project_.SiteCameraDetails;
   siteInputs_.reset();
+  detailKeys_.clear();
+  detailAlbum_ = -1;
   const QSet<const TLumenfoldPicture*> visited(workList.cbegin(), workList.cend());
   for (int a = 0; a < project_.Albums.Count(); ++a) {
     const TLumenfoldAlbum* album = project_.Albums.Albums(a);
@@ -332,6 +370,7 @@ void TSiteArchive::wantPictures(const QList<TLumenfoldPicture*>& workList,
     for (int i = 0; i < album->Pictures.Count(); ++i) {
       const TLumenfoldPicture* p = album->Pictures.Pictures(i);
       if (!Published(p)) continue;
+      if (site) addDetailPicture(p, Packs(p, false), stamps);
       const QString original = p->OriginalPath();
       // One look at each file: a regular file is taken as it is, anything else looked at closer.
       bool found = false;
@@ -374,9 +413,52 @@ void TSiteArchive::wantPictures(const QList<TLumenfoldPicture*>& workList,
       if (Packs(p, false)) wantWebSizes(p, stamps, findings);
     }
   }
+  finishDetailKey();
+}
+
+void TSiteArchive::addDetailPicture(const TLumenfoldPicture* p, bool packed,
+                                    TFolderStamps& stamps) {
+  const qint64 fields[] = {-1, p->Id, packed ? 1 : 0};
+  detailInputs_.addData(QByteArrayView(reinterpret_cast<const char*>(fields), sizeof(fields)));
+  if (packed) return;
+  // Not packed, so not looked at for the archive: should the public copy take it all the same,
+  // its details must not outlive its files.
+  QStringList names;
+  for (const TGeneratedSize size : kGeneratedSizes)
+    names << p->StoredFileName(size);
+  for (int size : site_->Manifest().WebSizes)
+    names << WebSizeFileName(p->StoredFileName(TGeneratedSize::Medium), size);
+  for (const QString& name : std::as_const(names)) {
+    if (name.isEmpty()) continue;
+    const QString file = PathBelow(p->Album->Path, name);
+    bool exists = false;
+    TFileStamp stamp = stamps.Own(file, exists);
+    if (exists && !stamp.IsFile) stamp = FileStampOf(file);
+    const qint64 seen[] = {name.size(), exists ? 1 : 0, stamp.Size, qint64(stamp.MTime.tv_sec),
+                           qint64(stamp.MTime.tv_nsec)};
+    detailInputs_.addData(QByteArrayView(reinterpret_cast<const char*>(seen), sizeof(seen)));
+    detailInputs_.addData(QByteArrayView(reinterpret_cast<const char*>(name.constData()),
+                                         name.size() * qsizetype(sizeof(QChar))));
+  }
+}
+
+void TSiteArchive::finishDetailKey() {
+  if (detailAlbum_ < 0) return;
+  const QByteArray key = detailInputs_.result();
+  detailKeys_.insert(detailAlbum_, key);
+  // The site's inputs are those of its albums, in their order.
+  const qint64 album = detailAlbum_;
+  siteInputs_.addData(QByteArrayView(reinterpret_cast<const char*>(&album), sizeof(album)));
+  siteInputs_.addData(key);
+  detailAlbum_ = -1;
 }
 
 void TSiteArchive::addSiteAlbum(const TLumenfoldAlbum* album) {
+  if (album->Id != detailAlbum_) {
+    finishDetailKey();
+    detailAlbum_ = album->Id;
+    detailInputs_.reset();
+  }
   // The names below are relative to the album's folder.
   addSiteInput(album->Path, QString(), TFileStamp(), false);
 }
@@ -387,9 +469,11 @@ void TSiteArchive::addSiteInput(const QString& name, const QString& path, const 
   const TFileStamp s = exists && !stamp.IsFile ? FileStampOf(path) : stamp;
   const qint64 fields[] = {name.size(), exists ? 1 : 0,         s.IsFile ? 1 : 0,
                            s.Size,      qint64(s.MTime.tv_sec), qint64(s.MTime.tv_nsec)};
-  siteInputs_.addData(QByteArrayView(reinterpret_cast<const char*>(fields), sizeof(fields)));
-  siteInputs_.addData(QByteArrayView(reinterpret_cast<const char*>(name.constData()),
-                                     name.size() * qsizetype(sizeof(QChar))));
+  const QByteArrayView seen(reinterpret_cast<const char*>(fields), sizeof(fields));
+  const QByteArrayView named(reinterpret_cast<const char*>(name.constData()),
+                             name.size() * qsizetype(sizeof(QChar)));
+  detailInputs_.addData(seen);
+  detailInputs_.addData(named);
 }
 
 void TSiteArchive::wantWebSizes(const TLumenfoldPicture* p, TFolderStamps& stamps,

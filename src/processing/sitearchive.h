@@ -123,6 +123,13 @@ private:
   // in the album last added, and its stamp (path: the file, for a link).
   void addSiteInput(const QString& name, const QString& path, const TFileStamp& stamp, bool exists);
   void addSiteAlbum(const TLumenfoldAlbum* album);
+  // Adds the picture to its album's details key; a picture whose generated files are not
+  // packed has them stamped for the key alone.
+  void addDetailPicture(const TLumenfoldPicture* picture, bool packed, TFolderStamps& stamps);
+  void finishDetailKey();
+  // Sets the albums whose image details the previous public copy holds as they are today, and
+  // gives the records of the albums' details keys that go into the site digest.
+  QByteArray sameDetails(const QString& databaseEntry, const QHash<int, QByteArray>& previousKeys);
   // The keys of the albums' pages that follow the digest in a site digest, by album id.
   static QHash<int, QByteArray> albumKeys(const QByteArray& siteDigest);
   void wantTemplate();
@@ -134,4 +141,11 @@ private:
   QString snapshotPath_; // temporary copy of the database for the archive
   // The pictures' files the site's database is made from, as wantPictures found them.
   QCryptographicHash siteInputs_{QCryptographicHash::Blake2b_256};
+  // Album by album: what each album's image details in the public copy are made from (its
+  // folder, its pictures' ids, the stamps of their files), by album id, as keys that go into the
+  // site digest and make up siteInputs_. An album with the key the previous archive names has its
+  // details taken from the previous public copy instead of its files.
+  QHash<int, QByteArray> detailKeys_;
+  QCryptographicHash detailInputs_{QCryptographicHash::Blake2b_160};
+  int detailAlbum_ = -1; // whose inputs detailInputs_ holds
 };

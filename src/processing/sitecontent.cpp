@@ -323,26 +323,29 @@ const TSitePicture& TSiteContent::Cover(const TSiteAlbum& a) const {
 
 namespace {
 
-void addText(QCryptographicHash& key, const QString& text) {
+// The key's bytes are gathered first and hashed at once: an album adds many small pieces.
+void addText(QByteArray& key, const QString& text) {
   const qint64 size = text.size();
-  key.addData(QByteArrayView(reinterpret_cast<const char*>(&size), sizeof(size)));
-  key.addData(QByteArrayView(reinterpret_cast<const char*>(text.constData()),
-                             text.size() * qsizetype(sizeof(QChar))));
+  key.append(reinterpret_cast<const char*>(&size), sizeof(size));
+  key.append(reinterpret_cast<const char*>(text.constData()),
+             text.size() * qsizetype(sizeof(QChar)));
 }
 
-void addNumbers(QCryptographicHash& key, std::initializer_list<qint64> numbers) {
+void addNumbers(QByteArray& key, std::initializer_list<qint64> numbers) {
   for (const qint64 n : numbers)
-    key.addData(QByteArrayView(reinterpret_cast<const char*>(&n), sizeof(n)));
+    key.append(reinterpret_cast<const char*>(&n), sizeof(n));
 }
 
-void addImage(QCryptographicHash& key, const TSiteImage& image) {
+void addImage(QByteArray& key, const TSiteImage& image) {
   addText(key, image.Url);
   addNumbers(key, {image.Width, image.Height});
 }
 
 } // namespace
 
-void AddAlbumToKey(QCryptographicHash& key, const TSiteAlbum& album) {
+void AddAlbumToKey(QCryptographicHash& hash, const TSiteAlbum& album) {
+  QByteArray key;
+  key.reserve(256 + qsizetype(album.Pictures.size()) * 256);
   addNumbers(key, {album.Id, album.FaceId, qint64(album.Pictures.size())});
   for (const QString* text : {&album.Date, &album.Name, &album.Description})
     addText(key, *text);
@@ -355,9 +358,11 @@ void AddAlbumToKey(QCryptographicHash& key, const TSiteAlbum& album) {
     for (const TSiteImage& web : p.Web)
       addImage(key, web);
   }
+  hash.addData(key);
 }
 
-void AddSiteTextsToKey(QCryptographicHash& key, const TSiteContent& content) {
+void AddSiteTextsToKey(QCryptographicHash& hash, const TSiteContent& content) {
+  QByteArray key;
   addNumbers(key, {content.LanguageIndex});
   const TSiteTexts& t = content.Texts;
   for (const QString* text :
@@ -366,4 +371,5 @@ void AddSiteTextsToKey(QCryptographicHash& key, const TSiteContent& content) {
     addText(key, *text);
   addText(key, content.Locale.name());
   addText(key, content.Locale.bcp47Name());
+  hash.addData(key);
 }

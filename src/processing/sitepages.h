@@ -44,10 +44,12 @@ extern const TWebDetailColumn kWebDetailColumns[kWebDetailColumnCount];
 
 // Fills the temporary table web_details (picture_id, then kWebDetailColumns) on a connection
 // to the public database being written, with the project's database attached as "src", for
-// the pictures listed in temp.public_picture (see WritePublicDatabase). Fails with a reason in
-// error.
+// the pictures listed in temp.public_picture (see WritePublicDatabase). With fromPrevious the
+// earlier public copy is attached as "prev" and the rows of options.SameAlbums come from there
+// (those it lacks are made). Fails with a reason in error.
 struct sqlite3;
-bool FillWebImageDetails(sqlite3* db, bool cameraDetails, const QList<int>& webSizes,
+struct TWebImageOptions;
+bool FillWebImageDetails(sqlite3* db, const TWebImageOptions& options, bool fromPrevious,
                          QString* error);
 
 struct TSitePagesInput {

@@ -87,8 +87,10 @@ const TWebDetailColumn kWebDetailColumns[kWebDetailColumnCount] = {
     {"web_images", "TEXT"},
 };
 
-bool FillWebImageDetails(sqlite3* db, bool cameraDetails, const QList<int>& webSizes,
+bool FillWebImageDetails(sqlite3* db, const TWebImageOptions& options, bool fromPrevious,
                          QString* error) {
+  const bool cameraDetails = options.CameraDetails;
+  const QList<int>& webSizes = options.WebSizes;
   auto failed = [&] {
     setDetailsError(error, QString::fromUtf8(sqlite3_errmsg(db)));
     return false;
@@ -102,11 +104,28 @@ bool FillWebImageDetails(sqlite3* db, bool cameraDetails, const QList<int>& webS
   create += ')';
   insert += ')';
   if (sqlite3_exec(db, create.constData(), nullptr, nullptr, nullptr) != SQLITE_OK) return failed();
+  if (fromPrevious && !options.SameAlbums.isEmpty()) {
+    // The rows of albums whose files are as they were, each under the album it had then. A
+    // previous copy that cannot give them only leaves them to be made below.
+    QByteArray copy("INSERT INTO temp.web_details SELECT q.picture_id");
+    QByteArray albums;
+    for (const TWebDetailColumn& column : kWebDetailColumns)
+      copy += QByteArray(", q.") + column.Name;
+    for (int album : options.SameAlbums)
+      albums += (albums.isEmpty() ? "" : ",") + QByteArray::number(album);
+    copy += " FROM prev.picture q JOIN src.picture p ON p.picture_id = q.picture_id AND "
+            "p.album_id = q.album_id WHERE p.album_id IN (" +
+            albums + ") AND q.picture_id IN (SELECT picture_id FROM temp.public_picture)";
+    if (sqlite3_exec(db, copy.constData(), nullptr, nullptr, nullptr) != SQLITE_OK &&
+        sqlite3_exec(db, "DELETE FROM temp.web_details", nullptr, nullptr, nullptr) != SQLITE_OK)
+      return failed();
+  }
   const TStatement rows = prepareStatement(
       db, "SELECT p.picture_id, p.album_id, a.path, p.thumb_filename, p.medium_filename, "
           "p.large_filename, p.original_filename FROM src.picture p JOIN src.album a "
           "ON a.album_id = p.album_id WHERE p.picture_id IN (SELECT picture_id FROM "
-          "temp.public_picture) ORDER BY p.picture_id");
+          "temp.public_picture) AND p.picture_id NOT IN (SELECT picture_id FROM "
+          "temp.web_details) ORDER BY p.picture_id");
   const TStatement add = prepareStatement(db, insert.constData());
   if (!rows || !add) return failed();
   // The sizes of files unchanged since an earlier run come from each album's cache.

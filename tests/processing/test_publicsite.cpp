@@ -121,6 +121,7 @@ private slots:
   void runWithBrokenManifestEndsWithItsReason();
   void publishedPictureWithoutOriginal();
   void webSizesAskedForLaterAreMadeByANormalRun();
+  void imageDetailsFollowTheFilesOfEachAlbum();
   void killedRunsLeftoversGoLiveOnesStay();
 };
 
@@ -551,6 +552,31 @@ void TestPublicSite::webSizesAskedForLaterAreMadeByANormalRun() {
   const QDateTime made = QFileInfo(web).lastModified();
   QVERIFY2(f.run(&reason, false), qPrintable(reason));
   QCOMPARE(QFileInfo(web).lastModified(), made);
+}
+
+// An album whose files changed since the last run has its image sizes read again; the others
+// keep theirs from the previous public copy.
+void TestPublicSite::imageDetailsFollowTheFilesOfEachAlbum() {
+  RunFixture f;
+  TLumenfoldPicture* same = f.addPicture(f.addAlbum("same", false), "a.jpg", "A");
+  TLumenfoldPicture* changed = f.addPicture(f.addAlbum("changed", false), "b.jpg", "B");
+  f.project.SiteTemplate = "pub";
+  QString reason;
+  auto mediumSizes = [&] {
+    writeBytes(f.env.path("packed.sqlite"), f.readEntries().value("db.sqlite"));
+    return Db(f.env.path("packed.sqlite"))
+        .column("SELECT title || medium_width || 'x' || medium_height FROM picture ORDER BY title");
+  };
+  QVERIFY2(f.run(&reason), qPrintable(reason));
+  const QStringList made = mediumSizes();
+  QCOMPARE(made.size(), 2);
+  QVERIFY(made[0] != "A-1x-1" && made[1] != "B-1x-1");
+  // Nothing changed, then only the second album's medium image.
+  QVERIFY2(f.run(&reason, false), qPrintable(reason));
+  QCOMPARE(mediumSizes(), made);
+  QVERIFY(QFile::exists(same->MediumPath()) && WriteTestJpeg(changed->MediumPath(), 30, 20));
+  QVERIFY2(f.run(&reason, false), qPrintable(reason));
+  QCOMPARE(mediumSizes(), QStringList({made[0], "B30x20"}));
 }
 
 // Temporary folders and the archive's spool of a run that is gone go; those of a live run stay.

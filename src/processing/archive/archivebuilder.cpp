@@ -437,6 +437,37 @@ bool TArchiveBuilder::KeepPrevious(const QString& entryName) {
   return true;
 }
 
+bool TArchiveBuilder::KeepAllPrevious(const QStringList& entryNames) {
+  const QHash<QString, OldEntry>& old = checkedEntries();
+  struct Found {
+    QString Name, Folded;
+    qint64 Size;
+  };
+  std::vector<Found> found;
+  found.reserve(size_t(entryNames.size()));
+  for (const QString& entryName : entryNames) {
+    QString name = ZipEntryName(entryName);
+    const auto o = old.constFind(name);
+    if (o == old.constEnd()) return false;
+    QString folded = foldedName(name);
+    if (wantedByFolded_.contains(folded)) return false;
+    found.push_back({std::move(name), std::move(folded), qint64(o->Raw.Header.Size)});
+  }
+  for (Found& f : found) {
+    // The same name twice in the list is kept once.
+    const qsizetype before = wantedByFolded_.size();
+    int& index = wantedByFolded_[f.Folded];
+    if (wantedByFolded_.size() == before) continue;
+    index = int(wanted_.size());
+    Wanted kept;
+    kept.Name = std::move(f.Name);
+    kept.Size = f.Size;
+    kept.Previous = true;
+    wanted_.push_back(std::move(kept));
+  }
+  return true;
+}
+
 bool TArchiveBuilder::HasPrevious(const QString& entryName) const {
   return checkedEntries().contains(entryName);
 }

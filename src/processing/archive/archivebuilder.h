@@ -75,8 +75,8 @@ struct TCompressedEntry {
 };
 
 // Deflates, or keeps the bytes stored when deflating does not save enough (see above). Any
-// thread.
-TCompressedEntry CompressForArchive(const QByteArray& bytes);
+// thread. quick: libdeflate's fastest level instead of its normal one.
+TCompressedEntry CompressForArchive(const QByteArray& bytes, bool quick = false);
 
 class TArchiveBuilder {
 public:
@@ -116,8 +116,14 @@ public:
   // Wants the previous archive's entry of that name as it is (its file is gone). Returns false
   // (and wants nothing) when the previous archive has no such entry. Raises TZipError as Want.
   bool KeepPrevious(const QString& entryName);
+  // Keeps the previous archive's entries of all these names as they are, when it holds each of
+  // them and none is wanted yet (in any letter case); else keeps none and returns false.
+  bool KeepAllPrevious(const QStringList& entryNames);
   // The previous archive holds a usable entry of exactly this name.
   bool HasPrevious(const QString& entryName) const;
+  // The bytes of the previous archive's entry of that name (read and checked against its CRC-32),
+  // or empty when there is none, it cannot be read or it holds more than limit bytes.
+  QByteArray PreviousBytes(const QString& entryName, qint64 limit) const;
   // The names of the previous archive's usable entries that match.
   QStringList PreviousEntries(const std::function<bool(const QString& name)>& matches) const;
   // The digest of what the site's database and pages in the previous archive were made from
@@ -236,6 +242,7 @@ private:
   // spooled (a name twice when it was spooled again).
   std::vector<QString> spoolOrder_;
   QSet<QString> sameContent_; // files whose bytes the previous archive's entry holds as they are
+  size_t settled_ = 0;        // wanted_ below this index need nothing of CompressRemaining
   std::vector<Wanted> wanted_;
   QHash<QString, int> wantedByFolded_; // case-folded name -> index in wanted_
 };

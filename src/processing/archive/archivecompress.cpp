@@ -92,12 +92,12 @@ qsizetype jpegScanStart(const QByteArray& bytes) {
 
 } // namespace
 
-TCompressedEntry CompressForArchive(const QByteArray& bytes) {
+TCompressedEntry CompressForArchive(const QByteArray& bytes, bool quick) {
   TCompressedEntry entry;
   const qsizetype size = bytes.size();
   entry.Size = size;
   entry.Crc = quint32(libdeflate_crc32(0, bytes.constData(), size_t(size)));
-  libdeflate_compressor* c = size > 0 ? compressor() : nullptr;
+  libdeflate_compressor* c = size == 0 ? nullptr : quick ? estimator() : compressor();
   if (c) {
     // The least saving that makes deflating worth it.
     const qsizetype jpegScan = jpegScanStart(bytes);
@@ -135,12 +135,12 @@ TCompressedEntry CompressForArchive(const QByteArray& bytes) {
 
 namespace {
 
-// True when the entry of the archive open at fd (its data at dataOffset) holds exactly bytes.
-bool sameAsEntry(const QByteArray& bytes, int fd, const TZipEntryHeader& entry, qint64 dataOffset) {
-  if (entry.Size != quint64(bytes.size()) ||
-      entry.Crc != quint32(libdeflate_crc32(0, bytes.constData(), size_t(bytes.size()))) ||
-      (entry.Method != kZipStored && entry.Method != kZipDeflated) ||
-      entry.CompressedSize > quint64(std::numeric_limits<qsizetype>::max() / 2))
+// The bytes of the entry of the archive open at fd (its data at dataOffset), when they can be
+// read and their CRC-32 is the one the entry names; else false. Holds at most limit bytes.
+bool readEntry(int fd, const TZipEntryHeader& entry, qint64 dataOffset, QByteArray& plain,
+               quint64 limit = quint64(std::numeric_limits<qsizetype>::max() / 2)) {
+  if ((entry.Method != kZipStored && entry.Method != kZipDeflated) ||
+      entry.CompressedSize > limit || entry.Size > limit)
     return false;
   QByteArray stored(qsizetype(entry.CompressedSize), Qt::Uninitialized);
   for (qsizetype at = 0; at < stored.size();) {
@@ -150,28 +150,47 @@ bool sameAsEntry(const QByteArray& bytes, int fd, const TZipEntryHeader& entry, 
     if (n <= 0) return false;
     at += n;
   }
-  if (entry.Method == kZipStored) return stored == bytes;
-  struct Free {
-    void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
-  };
-  const std::unique_ptr<libdeflate_decompressor, Free> d(libdeflate_alloc_decompressor());
-  QByteArray plain(bytes.size(), Qt::Uninitialized);
-  return d &&
-         libdeflate_deflate_decompress(d.get(), stored.constData(), size_t(stored.size()),
-                                       plain.data(), size_t(plain.size()),
-                                       nullptr) == LIBDEFLATE_SUCCESS &&
-         plain == bytes;
+  if (entry.Method == kZipStored) {
+    plain = std::move(stored);
+  } else {
+    struct Free {
+      void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+    };
+    const std::unique_ptr<libdeflate_decompressor, Free> d(libdeflate_alloc_decompressor());
+    plain = QByteArray(qsizetype(entry.Size), Qt::Uninitialized);
+    if (!d || libdeflate_deflate_decompress(d.get(), stored.constData(), size_t(stored.size()),
+                                            plain.data(), size_t(plain.size()),
+                                            nullptr) != LIBDEFLATE_SUCCESS)
+      return false;
+  }
+  return quint64(plain.size()) == entry.Size &&
+         entry.Crc == quint32(libdeflate_crc32(0, plain.constData(), size_t(plain.size())));
+}
+
+// True when the entry of the archive open at fd (its data at dataOffset) holds exactly bytes.
+bool sameAsEntry(const QByteArray& bytes, int fd, const TZipEntryHeader& entry, qint64 dataOffset) {
+  if (entry.Size != quint64(bytes.size()) ||
+      entry.Crc != quint32(libdeflate_crc32(0, bytes.constData(), size_t(bytes.size()))))
+    return false;
+  QByteArray plain;
+  return readEntry(fd, entry, dataOffset, plain) && plain == bytes;
 }
 
 } // namespace
 
 void TArchiveBuilder::CompressRemaining(int jobs) {
+  // Entries wanted before the last call that ended are spooled, kept or unchanged by now: each
+  // stage looks only at those wanted since.
   std::vector<size_t> todo;
-  for (size_t i = 0; i < wanted_.size(); ++i)
+  for (size_t i = settled_; i < wanted_.size(); ++i)
     if (!wanted_[i].Previous && !spooled_.contains(wanted_[i].Name) &&
         !sameContent_.contains(wanted_[i].Name) && !unchanged(wanted_[i]))
       todo.push_back(i);
-  if (todo.empty()) return;
+  const size_t wanted = wanted_.size();
+  if (todo.empty()) {
+    settled_ = wanted;
+    return;
+  }
   qint64 total = 0, done = 0;
   if (Progress) {
     for (size_t index : todo)
@@ -242,6 +261,17 @@ void TArchiveBuilder::CompressRemaining(int jobs) {
     running.clear(); // waits for the files still in flight
     throw;
   }
+  settled_ = wanted;
+}
+
+QByteArray TArchiveBuilder::PreviousBytes(const QString& entryName, qint64 limit) const {
+  const QHash<QString, OldEntry>& old = checkedEntries();
+  const auto o = old.constFind(ZipEntryName(entryName));
+  QByteArray plain;
+  if (o == old.constEnd() || limit < 0 ||
+      !readEntry(oldFd_, o->Raw.Header, o->DataOffset, plain, quint64(limit)))
+    return QByteArray();
+  return plain;
 }
 
 void TArchiveBuilder::WantMade(const QString& entryName, const QByteArray& bytes) {
@@ -263,5 +293,7 @@ void TArchiveBuilder::WantMade(const QString& entryName, const QByteArray& bytes
   made.Name = name;
   made.Size = bytes.size();
   wanted_.push_back(made);
-  Spool(name, QString(), CompressForArchive(bytes));
+  // Pages are many and small: the fastest level costs half the time of the normal one for about
+  // 1.5 % more bytes of them.
+  Spool(name, QString(), CompressForArchive(bytes, true));
 }

@@ -150,6 +150,7 @@ void TArchiveBuilder::Write() {
     spool_->close();
     spool_.reset();
     spooled_.clear();
+    settled_ = 0;
     spoolOrder_.clear();
     spoolSize_ = 0;
   }

@@ -171,30 +171,25 @@ void TestSitePages::feedListsAlbumsNewestFirst() {
            feed);
 }
 
-// The template's style sheet is written into every page; one with markup in it stays a file. An
-// album's pages kept from an earlier run are made again when the sheet changes.
+// The template's style sheet goes into every page (one with markup in it stays a file) and into
+// the key of an album's kept pages.
 void TestSitePages::styleSheetsGoIntoThePagesAndTheirKeys() {
   TestEnv env;
-  const char* skeleton = "<!doctype html>\n<html lang=\"en\">\n<head><title>Photo gallery</title>\n"
-                         "<link rel=\"stylesheet\" href=\"style.css\">\n<link rel=\"stylesheet\" "
-                         "href=\"marked.css\">\n"
-                         "</head>\n<body>\n<main id=\"main\"></main>\n</body>\n</html>\n";
+  const char* skeleton = "<html><head><title>Photo gallery</title><link rel=\"stylesheet\" "
+                         "href=\"style.css\"><link rel=\"stylesheet\" href=\"marked.css\"></head>"
+                         "<body><main id=\"main\"></main></body></html>";
   QDir(env.path()).mkpath("template");
-  writeBytes(env.path("template/style.css"), "body { color: red; }\n");
-  writeBytes(env.path("template/marked.css"), "/* <b> is bold */\n");
+  writeBytes(env.path("template/style.css"), "p {}\n");
+  writeBytes(env.path("template/marked.css"), "/* <b> */\n");
   QByteArray first, again, changed;
-  const Site site = writePages(env, QString(), skeleton, &first);
-  for (const QString& page : {site.files["index.html"], site.files["photo-11.html"]}) {
-    QVERIFY(page.contains("<style data-file=\"style.css\">\nbody { color: red; }\n</style>"));
-    QVERIFY(!page.contains("href=\"style.css\""));
-    QVERIFY(page.contains("<link rel=\"stylesheet\" href=\"marked.css\">"));
-  }
+  QVERIFY(writePages(env, QString(), skeleton, &first)
+              .files["photo-11.html"]
+              .contains("<style data-file=\"style.css\">\np {}\n</style><link rel=\"stylesheet\" "
+                        "href=\"marked.css\">"));
   writePages(env, QString(), skeleton, &again);
-  writeBytes(env.path("template/style.css"), "body { color: blue; }\n");
+  writeBytes(env.path("template/style.css"), "b {}\n");
   writePages(env, QString(), skeleton, &changed);
-  QVERIFY(!first.isEmpty());
-  QCOMPARE(again, first);
-  QVERIFY(changed != first);
+  QVERIFY(!first.isEmpty() && again == first && changed != first);
 }
 
 QTEST_GUILESS_MAIN(TestSitePages)

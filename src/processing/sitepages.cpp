@@ -262,6 +262,22 @@ QString TPageWriter::secondCopy(const QString& file) const {
       "    root.dataset.pageLanguage = '1';\n"
       "  }\n"
       "  delete root.dataset.wantLanguage;\n"
+      "  const held = document.querySelectorAll('#main img[data-src]');\n"
+      "  if (held.length === 0) return;\n"
+      "  const release = () => {\n"
+      "    for (const img of held) {\n"
+      "      for (const name of ['sizes', 'srcset', 'src'])\n"
+      "        if (img.dataset[name]) img.setAttribute(name, img.dataset[name]);\n"
+      "      delete img.dataset.sizes; delete img.dataset.srcset; delete img.dataset.src;\n"
+      "    }\n"
+      "  };\n"
+      "  const first = document.querySelector('#main img[src]');\n"
+      "  const shown = () => requestAnimationFrame(() => setTimeout(release));\n"
+      "  if (!first || first.complete) shown();\n"
+      "  else {\n"
+      "    first.addEventListener('load', shown, { once: true });\n"
+      "    first.addEventListener('error', shown, { once: true });\n"
+      "  }\n"
       "})();</script>");
   return html;
 }
@@ -298,11 +314,17 @@ bool TPageWriter::Write(const TSitePageSink& sink, QString* error) {
                 .arg(a.Id);
     QString cover =
         img(QStringLiteral("thumb"), c_.Cover(a), a.Name, QLatin1String(kCoverSizes), i == 0);
-    // The first cover is the largest image of a phone's first screen; the next one, partly on
-    // that screen, waits for it instead of sharing the line.
-    if (i > 0)
-      cover.replace(QStringLiteral(" loading=\"lazy\""),
-                    QStringLiteral(" loading=\"lazy\" fetchpriority=\"low\""));
+    // The first cover is the largest image of a phone's first screen; the next ones, partly on
+    // that screen, wait until it is shown instead of sharing the line with it: the page's last
+    // script gives them their sources (see secondCopy). Without scripts the <noscript> copy
+    // shows.
+    if (i > 0) {
+      QString held = cover;
+      for (const char* attribute : {" src=\"", " srcset=\"", " sizes=\""})
+        held.replace(QLatin1String(attribute),
+                     QLatin1String(" data-") + QLatin1String(attribute + 1));
+      cover = held + QStringLiteral("<noscript>") + cover + QStringLiteral("</noscript>");
+    }
     home += cover;
     home += QStringLiteral("<div class=\"album-text\"><h2 class=\"album-name\">%1</h2>")
                 .arg(esc(a.Name));
@@ -430,10 +452,39 @@ bool IsSiteTemplateFile(const QString& relative) {
   return !own.match(relative).hasMatch();
 }
 
+namespace {
+
+// The template's style sheets beside index.html are written into the pages: a phone then draws
+// the first screen without waiting for one more request. site.js finds them by data-file.
+QString WithStylesInside(QString skeleton, const QString& templateFolder) {
+  static const QRegularExpression link(
+      QStringLiteral("<link rel=\"stylesheet\" href=\"([A-Za-z0-9_-][A-Za-z0-9._-]*\\.css)\">"));
+  constexpr qint64 kLargest = 64 * 1024; // larger ones are worth their own cached file
+  for (qsizetype from = 0;;) {
+    const QRegularExpressionMatch m = link.match(skeleton, from);
+    if (!m.hasMatch()) break;
+    from = m.capturedEnd();
+    QFile css(IncludeTrailingSeparator(templateFolder) + m.captured(1));
+    if (css.size() > kLargest || !css.open(QIODevice::ReadOnly)) continue;
+    const QString text = QString::fromUtf8(css.readAll());
+    // Markup in a style sheet (a comment naming a tag) could end the <style> element or be
+    // taken for a part of the page: such a sheet stays a file.
+    if (text.contains(QLatin1Char('<'))) continue;
+    const QString inside =
+        QStringLiteral("<style data-file=\"%1\">\n%2</style>").arg(m.captured(1), text);
+    skeleton.replace(m.capturedStart(), m.capturedLength(), inside);
+    from = m.capturedStart() + inside.size();
+  }
+  return skeleton;
+}
+
+} // namespace
+
 bool WriteSitePages(const TSitePagesInput& input, const TSitePageSink& sink, QString* error) {
   QFile file(IncludeTrailingSeparator(input.TemplateFolder) + QStringLiteral("index.html"));
   if (!file.open(QIODevice::ReadOnly)) return true; // no skeleton, no pages
-  const QString skeleton = QString::fromUtf8(file.readAll());
+  const QString skeleton =
+      WithStylesInside(QString::fromUtf8(file.readAll()), input.TemplateFolder);
   if (!skeleton.contains(QLatin1String("<main id=\"main\">")) ||
       !skeleton.contains(QLatin1String("</main>")))
     return true;
@@ -446,7 +497,7 @@ bool WriteSitePages(const TSitePagesInput& input, const TSitePageSink& sink, QSt
   if (input.KeepAlbum) {
     // Everything an album's pages take from outside the album.
     QCryptographicHash common(QCryptographicHash::Blake2b_256);
-    common.addData(QStringLiteral("pages 1 %1 %2 %3")
+    common.addData(QStringLiteral("pages 2 %1 %2 %3")
                        .arg(QCoreApplication::applicationVersion())
                        .arg(input.Download)
                        .arg(two)

@@ -1032,7 +1032,9 @@
         load(styles, styles.getAttribute('href')),
         load(script, script.getAttribute('src')),
       ]);
-      document.head.insertBefore(styles, document.head.querySelector('link[href="style.css"]'));
+      // Before the gallery's own styles, which adjust the library's.
+      document.head.insertBefore(styles,
+        document.head.querySelector('link[href="style.css"], style[data-file="style.css"]'));
       document.head.append(script);
       viewerLibrary = loaded.catch((error) => {
         viewerLibrary = null; // a later opening tries again

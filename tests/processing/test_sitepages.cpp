@@ -63,12 +63,18 @@ struct Site {
   QMap<QString, QString> files; // entry → text
 };
 
-Site writePages(const TestEnv& env, const QString& address) {
+Site writePages(const TestEnv& env, const QString& address, const char* skeleton = kSkeleton,
+                QByteArray* albumKey = nullptr) {
   const QString database = GetConnectionDataSource(env.newDatabase());
   fillDatabase(database);
   QDir(env.path()).mkpath("template");
-  writeBytes(env.path("template/index.html"), kSkeleton);
+  writeBytes(env.path("template/index.html"), skeleton);
   TSitePagesInput input{database, env.path("template"), address, 0, {}};
+  if (albumKey)
+    input.KeepAlbum = [albumKey](int albumId, const QByteArray& key, const QStringList&) {
+      if (albumId == 1) *albumKey = key;
+      return false;
+    };
   QString error;
   Site site;
   const auto keep = [&](const QString& entry, const QByteArray& bytes, QString*) {
@@ -88,6 +94,7 @@ private slots:
   void publicAddressGivesCanonicalSitemapAndRobots_data();
   void publicAddressGivesCanonicalSitemapAndRobots();
   void feedListsAlbumsNewestFirst();
+  void styleSheetsGoIntoThePagesAndTheirKeys();
 };
 
 void TestSitePages::pagesShowContentAsPlainLinks() {
@@ -99,7 +106,7 @@ void TestSitePages::pagesShowContentAsPlainLinks() {
   const QString home = site.files["index.html"];
   QVERIFY(home.contains("href=\"album-1.html\""));
   QVERIFY(home.contains("href=\"category-5.html\""));
-  QVERIFY(!home.contains("noscript"));
+  QVERIFY(!home.contains("needs JavaScript")); // the skeleton's note for browsers without scripts
   QVERIFY(home.contains("<html lang=\"en\" data-page=\"\">"));
   // Newest album first (by id, as the script lists them); its cover fetched at once.
   QVERIFY(home.indexOf("album-2.html") < home.indexOf("album-1.html"));
@@ -162,6 +169,26 @@ void TestSitePages::feedListsAlbumsNewestFirst() {
   TestEnv again;
   QCOMPARE(writePages(again, QStringLiteral("https://photos.example.org/")).files["feed.xml"],
            feed);
+}
+
+// The template's style sheet goes into every page (one with markup in it stays a file) and into
+// the key of an album's kept pages.
+void TestSitePages::styleSheetsGoIntoThePagesAndTheirKeys() {
+  TestEnv env;
+  const char* skeleton = "<html><head><title>Photo gallery</title><link rel=\"stylesheet\" "
+                         "href=\"style.css\"><link rel=\"stylesheet\" href=\"marked.css\"></head>"
+                         "<body><main id=\"main\"></main></body></html>";
+  QDir(env.path()).mkpath("template");
+  writeBytes(env.path("template/style.css"), "p {}\n");
+  writeBytes(env.path("template/marked.css"), "/* <b> */\n");
+  QByteArray first, again, changed;
+  const Site site = writePages(env, QString(), skeleton, &first);
+  QVERIFY(
+      site.files["photo-11.html"].contains("<style data-file=\"style.css\">\np {}\n</style><link"));
+  writePages(env, QString(), skeleton, &again);
+  writeBytes(env.path("template/style.css"), "b {}\n");
+  writePages(env, QString(), skeleton, &changed);
+  QVERIFY(!first.isEmpty() && again == first && changed != first);
 }
 
 QTEST_GUILESS_MAIN(TestSitePages)

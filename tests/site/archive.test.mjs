@@ -177,7 +177,8 @@ describe('gallery unpacked from an archive made by lumenfold-cli', () => {
     await waitLightbox(p, '1 / 2');
     for (const file of ['/db.sqlite', '/vendor/photoswipe.umd.min.js', '/vendor/photoswipe.css'])
       assert.ok(fetched().includes(file), file);
-    assert.deepEqual(await p.$$eval('link[rel=stylesheet]', (l) => l.map((e) => e.getAttribute('href'))),
+    assert.deepEqual(await p.$$eval('link[rel=stylesheet], style',
+      (l) => l.map((e) => e.getAttribute('href') || e.dataset.file)),
       ['vendor/photoswipe.css', 'style.css'], 'the library styles first: the site adjusts them');
   });
 

@@ -154,6 +154,9 @@ describe('page the program writes for an album of more than 240 pictures', () =>
       env: { ...process.env, QT_QPA_PLATFORM: 'offscreen' } });
     run('new', project);
     run('add-album', project, photos, '--directory', 'big', '--short-name', 'Big');
+    mkdirSync(join(work, 'small'));
+    writeFileSync(join(work, 'small', 's.jpg'), jpeg(400, 300, [200, 90, 60], [240, 220, 190]));
+    run('add-album', project, join(work, 'small'), '--directory', 'small', '--short-name', 'Small');
     run('set', project, 'SiteTemplate=gallery', 'ZipDatabase=true', `ZipFileName=${join(work, 'site.zip')}`);
     run('process', project, '--zip');
     execFileSync('unzip', ['-q', join(work, 'site.zip'), '-d', join(work, 'site')]);
@@ -193,5 +196,28 @@ describe('page the program writes for an album of more than 240 pictures', () =>
     assert.equal(new Set((await tiles(page)).map((t) => t.id)).size, COUNT);
     assert.equal(alts[240], 'Big, picture 241 of 300');
     assert.deepEqual(page.problems, []);
+  });
+
+  it('loads the covers after the first once it is shown, and every cover without scripts', async () => {
+    for (const scripts of [true, false]) {
+      const page = await openPage(browser, 412, 823);
+      await page.setJavaScriptEnabled(scripts);
+      // The newer album's cover comes first, slowly: the second must not be asked for before it.
+      const events = [];
+      await page.setRequestInterception(true);
+      page.on('request', (r) => {
+        const cover = /\/(small|big)\/ps_/.exec(r.url())?.[1];
+        if (cover) events.push(`asked ${cover}`);
+        setTimeout(() => r.continue(), cover === 'small' ? 400 : 0);
+      });
+      page.on('requestfinished', (r) => /\/small\/ps_/.test(r.url()) && events.push('arrived small'));
+      await page.goto(server.url);
+      await page.waitForFunction(() => [...document.querySelectorAll('.album-link img')].every((img) =>
+        getComputedStyle(img).display === 'none' || img.naturalWidth > 0), { polling: 50, timeout: 10000 });
+      assert.deepEqual(await page.$$eval('.album-link img', (imgs) => imgs
+        .filter((img) => getComputedStyle(img).display !== 'none').map((img) => img.alt)), ['Small', 'Big']);
+      if (scripts) assert.deepEqual(events, ['asked small', 'arrived small', 'asked big']);
+      await page.close();
+    }
   });
 });

@@ -1,4 +1,4 @@
-// Copying an edited picture back into the model.
+// Turning and mirroring a picture, and copying an edited picture back into the model.
 #include "core/picture.h"
 
 #include "core/album.h"
@@ -51,4 +51,65 @@ QStringList MoveFilesToTrash(const QStringList& files) {
   for (const QString& path : files)
     if (QFileInfo::exists(path) && !MoveToTrash(path)) failed << path;
   return failed;
+}
+
+namespace {
+bool isOdd(int orientation) {
+  const int a = orientation < 0 ? -orientation : orientation;
+  return a == 1 || a == 3;
+}
+} // namespace
+
+void TLumenfoldPicture::RotateCW() {
+  static const int next[5] = {0, 2, 3, 4, 1};
+  static const int nextNeg[5] = {0, 4, 1, 2, 3}; // by magnitude: -1→-4, -2→-1, ...
+  Orientation =
+      Orientation > 0 ? next[qBound(1, Orientation, 4)] : -nextNeg[qBound(1, -Orientation, 4)];
+  if (CropRect.IsSet()) {
+    const int c = isOdd(Orientation) ? OriginalWidth : OriginalHeight;
+    const TCropRect o = CropRect;
+    CropRect = {c - o.Y2, o.X1, c - o.Y1, o.X2};
+  }
+  Modified = true;
+  SetDirty(true);
+}
+
+void TLumenfoldPicture::RotateCCW() {
+  static const int next[5] = {0, 4, 1, 2, 3};
+  static const int nextNeg[5] = {0, 2, 3, 4, 1};
+  Orientation =
+      Orientation > 0 ? next[qBound(1, Orientation, 4)] : -nextNeg[qBound(1, -Orientation, 4)];
+  if (CropRect.IsSet()) {
+    const int c = isOdd(Orientation) ? OriginalHeight : OriginalWidth;
+    const TCropRect o = CropRect;
+    CropRect = {o.Y1, c - o.X2, o.Y2, c - o.X1};
+  }
+  Modified = true;
+  SetDirty(true);
+}
+
+void TLumenfoldPicture::Rotate180() {
+  static const int next[5] = {0, 3, 4, 1, 2};
+  Orientation =
+      Orientation > 0 ? next[qBound(1, Orientation, 4)] : -next[qBound(1, -Orientation, 4)];
+  if (CropRect.IsSet()) {
+    const bool odd = isOdd(Orientation);
+    const int c = odd ? OriginalWidth : OriginalHeight;
+    const int d = odd ? OriginalHeight : OriginalWidth;
+    const TCropRect o = CropRect;
+    CropRect = {c - o.X2, d - o.Y2, c - o.X1, d - o.Y1};
+  }
+  Modified = true;
+  SetDirty(true);
+}
+
+void TLumenfoldPicture::Flip() {
+  Orientation = -Orientation;
+  if (CropRect.IsSet()) {
+    const int c = isOdd(Orientation) ? OriginalWidth : OriginalHeight;
+    const TCropRect o = CropRect;
+    CropRect = {c - o.X2, o.Y1, c - o.X1, o.Y2};
+  }
+  Modified = true;
+  SetDirty(true);
 }

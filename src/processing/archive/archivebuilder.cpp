@@ -439,16 +439,18 @@ bool TArchiveBuilder::Want(const QString& entryName, const QString& sourcePath,
   const QString name = ZipEntryName(entryName);
   if (name.isEmpty()) return false;
   if (!stamp.IsFile) return false;
-  const QString folded = foldedName(name);
-  if (const auto at = wantedByFolded_.constFind(folded); at != wantedByFolded_.constEnd()) {
-    const Wanted& other = wanted_[size_t(*at)];
+  // One look-up: the name is found, or its place is made here.
+  const qsizetype before = wantedByFolded_.size();
+  int& at = wantedByFolded_[foldedName(name)];
+  if (wantedByFolded_.size() == before) {
+    const Wanted& other = wanted_[size_t(at)];
     if (QFileInfo(other.Source).absoluteFilePath() == QFileInfo(sourcePath).absoluteFilePath() &&
         other.Name == name)
       return true;
     throw TZipError(QStringLiteral("The files \"%1\" and \"%2\" would both be packed as \"%3\".")
                         .arg(other.Source, sourcePath, name));
   }
-  wantedByFolded_.insert(folded, int(wanted_.size()));
+  at = int(wanted_.size());
   wanted_.push_back({name, sourcePath, stamp.Size, stamp.MTime});
   return true;
 }

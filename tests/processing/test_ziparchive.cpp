@@ -56,6 +56,12 @@ void TestZipArchive::entryNamesStayInsideTheArchive_data() {
                              << "";
   QTest::newRow("dots inside names") << "a..b/.hidden"
                                      << "a..b/.hidden";
+  QTest::newRow("trailing separator") << "a/b/"
+                                      << "a/b";
+  QTest::newRow("last part dots") << "a/.."
+                                  << "a";
+  QTest::newRow("one letter and colon") << "c:"
+                                        << "";
 }
 
 void TestZipArchive::entryNamesStayInsideTheArchive() {

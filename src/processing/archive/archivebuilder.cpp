@@ -50,8 +50,33 @@ TZipEntryHeader TArchiveBuilder::SpoolRecord::Header(const QString& name) const 
   return h;
 }
 
+namespace {
+
+// The name is one ZipEntryName leaves as it is: parts joined by single '/', none empty, "." or
+// "..", no '\\' and no drive letter in front.
+bool plainEntryName(const QString& name) {
+  const qsizetype size = name.size();
+  if (size == 0 || (size >= 2 && name[1] == QLatin1Char(':'))) return false;
+  qsizetype start = 0;
+  for (qsizetype i = 0; i <= size; ++i) {
+    const char16_t c = i < size ? name[i].unicode() : u'/';
+    if (c == u'\\') return false;
+    if (c != u'/') continue;
+    const qsizetype length = i - start;
+    if (length == 0 || (name[start] == QLatin1Char('.') &&
+                        (length == 1 || (length == 2 && name[start + 1] == QLatin1Char('.')))))
+      return false;
+    start = i + 1;
+  }
+  return true;
+}
+
+} // namespace
+
 QString ZipEntryName(const QString& relativePath) {
-  // Called for every file of a project in each archived run: a plain scan, no pattern.
+  // Called for every file of a project in each archived run: a plain scan, no pattern. Most
+  // names are entry names already and are shared, not copied.
+  if (plainEntryName(relativePath)) return relativePath;
   QString name;
   name.reserve(relativePath.size());
   bool first = true;
@@ -239,7 +264,7 @@ const QHash<QString, TArchiveBuilder::OldEntry>& TArchiveBuilder::checkedEntries
     entry.DataOffset = found[i].first;
     entry.AsWritten = found[i].second;
     entriesEnd_ = std::max(entriesEnd_, entry.DataOffset + qint64(entry.Raw.Header.CompressedSize));
-    oldEntries_.insert(QString::fromUtf8(entry.Raw.Header.Name), std::move(entry));
+    oldEntries_.emplace(QString::fromUtf8(entry.Raw.Header.Name), std::move(entry));
   }
   unchecked_.clear();
   if (prefill_ && entriesEnd_ < prefill_->Limit.load()) prefill_->Limit.store(entriesEnd_);
@@ -326,14 +351,25 @@ TArchiveBuilder::~TArchiveBuilder() {
 
 bool TArchiveBuilder::Unchanged(const QString& entryName, const QString& sourcePath) const {
   const TFileStamp stamp = FileStampOf(sourcePath);
-  return unchanged(ZipEntryName(entryName), stamp.IsFile, stamp.Size, stamp.MTime);
+  const QHash<QString, OldEntry>& entries = checkedEntries();
+  const auto old = entries.constFind(ZipEntryName(entryName));
+  return unchanged(old == entries.constEnd() ? nullptr : &*old, stamp.IsFile, stamp.Size,
+                   stamp.MTime);
 }
 
-bool TArchiveBuilder::unchanged(const QString& name, bool isFile, qint64 size,
+const TArchiveBuilder::OldEntry* TArchiveBuilder::oldOf(const Wanted& w) const {
+  if (!w.OldLooked) {
+    const QHash<QString, OldEntry>& entries = checkedEntries();
+    const auto old = entries.constFind(w.Name);
+    w.Old = old == entries.constEnd() ? nullptr : &*old;
+    w.OldLooked = true;
+  }
+  return w.Old;
+}
+
+bool TArchiveBuilder::unchanged(const OldEntry* old, bool isFile, qint64 size,
                                 const struct timespec& mtime) const {
-  const QHash<QString, OldEntry>& entries = checkedEntries();
-  const auto old = entries.constFind(name);
-  if (old == entries.constEnd() || !isFile || quint64(size) != old->Raw.Header.Size) return false;
+  if (!old || !isFile || quint64(size) != old->Raw.Header.Size) return false;
   // The archive keeps local times to two seconds: the file's time in that form must be the
   // entry's. A file changed after the archive was written (the database, a file rewritten
   // within those two seconds) is never taken for unchanged.
@@ -403,16 +439,18 @@ bool TArchiveBuilder::Want(const QString& entryName, const QString& sourcePath,
   const QString name = ZipEntryName(entryName);
   if (name.isEmpty()) return false;
   if (!stamp.IsFile) return false;
-  const QString folded = foldedName(name);
-  if (const auto at = wantedByFolded_.constFind(folded); at != wantedByFolded_.constEnd()) {
-    const Wanted& other = wanted_[size_t(*at)];
+  // One look-up: the name is found, or its place is made here.
+  const qsizetype before = wantedByFolded_.size();
+  int& at = wantedByFolded_[foldedName(name)];
+  if (wantedByFolded_.size() == before) {
+    const Wanted& other = wanted_[size_t(at)];
     if (QFileInfo(other.Source).absoluteFilePath() == QFileInfo(sourcePath).absoluteFilePath() &&
         other.Name == name)
       return true;
     throw TZipError(QStringLiteral("The files \"%1\" and \"%2\" would both be packed as \"%3\".")
                         .arg(other.Source, sourcePath, name));
   }
-  wantedByFolded_.insert(folded, int(wanted_.size()));
+  at = int(wanted_.size());
   wanted_.push_back({name, sourcePath, stamp.Size, stamp.MTime});
   return true;
 }

@@ -171,6 +171,7 @@ public:
   static QStringList Leftovers(const QString& archivePath);
 
 private:
+  struct OldEntry;
   struct Wanted {
     QString Name;
     QString Source;
@@ -178,6 +179,8 @@ private:
     struct timespec MTime {};   // ditto
     bool Previous = false;      // the previous archive's entry, kept as it is (no source)
     mutable int Unchanged = -1; // unchanged() of it, once asked
+    mutable bool OldLooked = false;
+    mutable const OldEntry* Old = nullptr; // the previous archive's entry of the name
   };
   struct SpoolRecord {
     qint64 Offset = 0; // of the data, behind the entry's local header
@@ -205,10 +208,13 @@ private:
   bool updateInPlace();
   // The spooled entry's compressed bytes are those of the previous archive's entry.
   bool sameAsOld(const SpoolRecord& spooled, const OldEntry& old) const;
-  bool unchanged(const QString& name, bool isFile, qint64 size, const struct timespec& mtime) const;
+  bool unchanged(const OldEntry* old, bool isFile, qint64 size, const struct timespec& mtime) const;
+  // The previous archive's entry of the wanted name, or null. Looked up once per wanted entry:
+  // the entries are not added to once checked, so what is found stays where it is.
+  const OldEntry* oldOf(const Wanted& w) const;
   // Asked of every wanted entry in each stage: answered once.
   bool unchanged(const Wanted& w) const {
-    if (w.Unchanged < 0) w.Unchanged = unchanged(w.Name, true, w.Size, w.MTime) ? 1 : 0;
+    if (w.Unchanged < 0) w.Unchanged = unchanged(oldOf(w), true, w.Size, w.MTime) ? 1 : 0;
     return w.Unchanged == 1;
   }
   static void removeLeftovers(const QString& archivePath);

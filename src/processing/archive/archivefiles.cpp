@@ -91,25 +91,41 @@ TFileStamp TFolderStamps::Own(const QString& path, bool& exists) {
   const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
   if (slash <= 0 || slash + 1 == path.size()) return OwnFileStamp(path, exists);
   // Looked up without copying the path's parts.
-  const QString folderPath = QString::fromRawData(path.constData(), slash);
-  auto folder = folders_.find(folderPath);
-  if (folder == folders_.end()) {
-    Folder opened;
-    opened.Fd =
-        ::open(QFile::encodeName(folderPath).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    // A folder that is not there holds none of the names (the sizes a project does not make);
-    // one that cannot be opened is looked at file by file.
-    opened.Missing = opened.Fd < 0 && (errno == ENOENT || errno == ENOTDIR);
-    folder = folders_.insert(QString(folderPath.constData(), slash), opened);
+  const QStringView folderPath(path.constData(), slash);
+  if (lastPath_.isNull() || folderPath != lastPath_) {
+    auto folder = folders_.constFind(QString::fromRawData(path.constData(), slash));
+    if (folder == folders_.constEnd()) {
+      Folder opened;
+      opened.Fd = ::open(QFile::encodeName(folderPath.toString()).constData(),
+                         O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      // A folder that is not there holds none of the names (the sizes a project does not
+      // make); one that cannot be opened is looked at file by file.
+      opened.Missing = opened.Fd < 0 && (errno == ENOENT || errno == ENOTDIR);
+      folder = folders_.insert(folderPath.toString(), opened);
+    }
+    lastPath_ = folder.key();
+    last_ = *folder;
   }
   exists = false;
-  if (folder->Missing) return TFileStamp();
-  if (folder->Fd < 0) return OwnFileStamp(path, exists);
+  if (last_.Missing) return TFileStamp();
+  if (last_.Fd < 0) return OwnFileStamp(path, exists);
   TFileStamp stamp;
   struct stat st;
-  const QString name = QString::fromRawData(path.constData() + slash + 1, path.size() - slash - 1);
-  exists =
-      ::fstatat(folder->Fd, QFile::encodeName(name).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  const QStringView name(path.constData() + slash + 1, path.size() - slash - 1);
+  // Names in plain ASCII (nearly all) are handed over without making an encoded copy.
+  char plain[256];
+  bool ascii = name.size() < qsizetype(sizeof plain);
+  for (qsizetype i = 0; ascii && i < name.size(); ++i) {
+    const char16_t c = name[i].unicode();
+    ascii = c != 0 && c < 0x80;
+    plain[i] = char(c);
+  }
+  QByteArray encoded;
+  if (ascii)
+    plain[name.size()] = '\0';
+  else
+    encoded = QFile::encodeName(name.toString());
+  exists = ::fstatat(last_.Fd, ascii ? plain : encoded.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
   if (!exists) return stamp;
   stamp.IsFile = S_ISREG(st.st_mode);
   stamp.Size = qint64(st.st_size);

@@ -43,6 +43,9 @@ private:
     bool Missing = false; // no folder of that name
   };
   QHash<QString, Folder> folders_;
+  // The folder of the last call (its files come one after another): found without hashing.
+  QString lastPath_;
+  Folder last_;
 };
 
 // A stored relative name as a path below a folder on this system.

@@ -196,8 +196,12 @@ void PlanArchiveUpdate(TArchiveUpdatePlan& plan) {
   qint64 at = plan.OldDirectoryOffset, used = 0;
   plan.NewData = 0;
   QByteArray directory;
+  qint64 directorySize = 0; // at most: each record with its name and a full zip64 field
+  for (const TArchiveUpdateEntry& entry : plan.Entries)
+    directorySize += 46 + 28 + qint64(entry.Header.Name.size());
+  directory.reserve(qsizetype(directorySize));
   for (TArchiveUpdateEntry& entry : plan.Entries) {
-    const qint64 size = ZipLocalHeader(entry.Header).size() + qint64(entry.Header.CompressedSize);
+    const qint64 size = ZipLocalHeaderSize(entry.Header) + qint64(entry.Header.CompressedSize);
     if (!entry.Kept) {
       entry.LocalOffset = at;
       at += size;

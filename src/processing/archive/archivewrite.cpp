@@ -50,9 +50,8 @@ void TArchiveBuilder::Write() {
       part.Header = s->Header(w.Name);
       part.Fd = spoolFd;
       part.Offset = s->Offset;
-    } else if (const auto o = checkedEntries().constFind(w.Name);
-               o != checkedEntries().constEnd() &&
-               (w.Previous || sameContent_.contains(w.Name) || unchanged(w))) {
+    } else if (const OldEntry* o = oldOf(w);
+               o && (w.Previous || sameContent_.contains(w.Name) || unchanged(w))) {
       // Copied as it is: compressed bytes, CRC, time stamp and attributes; the name as wanted.
       part.Header = o->Raw.Header;
       part.Header.Name = w.Name.toUtf8();
@@ -72,7 +71,7 @@ void TArchiveBuilder::Write() {
   // ahead (when that got so far), and the copy need not go beyond the last such entry.
   qint64 at = 0, keepEnd = 0;
   for (Part& part : parts) {
-    part.End = at + qint64(ZipLocalHeader(part.Header).size() + part.Header.CompressedSize);
+    part.End = at + ZipLocalHeaderSize(part.Header) + qint64(part.Header.CompressedSize);
     part.InPlace = prefill_ && part.LocalOffset == at;
     if (part.InPlace) keepEnd = part.End;
     at = part.End;
@@ -220,12 +219,11 @@ bool TArchiveBuilder::updateInPlace() {
   const int spoolFd = spool_ ? spool_->handle() : -1;
   for (const Wanted& w : wanted_) {
     TArchiveUpdateEntry entry;
-    const auto o = old.constFind(w.Name);
+    const OldEntry* o = oldOf(w);
     const auto s = spooled_.constFind(w.Name);
-    if (o != old.constEnd() &&
-        (s != spooled_.constEnd()
-             ? sameAsOld(*s, *o)
-             : (w.Previous || sameContent_.contains(w.Name) || unchanged(w)))) {
+    if (o && (s != spooled_.constEnd()
+                  ? sameAsOld(*s, *o)
+                  : (w.Previous || sameContent_.contains(w.Name) || unchanged(w)))) {
       // It stays where it is, as it is (with its time stamp when only the file's time changed).
       if (!o->AsWritten) return false;
       entry.Header = o->Raw.Header;

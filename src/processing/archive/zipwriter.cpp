@@ -53,6 +53,11 @@ QByteArray ZipLocalHeader(const TZipEntryHeader& header) {
   return localHeader(cleaned(header));
 }
 
+qint64 ZipLocalHeaderSize(const TZipEntryHeader& header) {
+  const bool large = header.Size >= kMax32 || header.CompressedSize >= kMax32;
+  return 30 + qint64(header.Name.size()) + (large ? 20 : 0);
+}
+
 QByteArray ZipEndRecords(quint64 count, quint64 directoryOffset, quint64 directorySize,
                          const QByteArray& archiveComment) {
   QByteArray tail;

@@ -63,6 +63,8 @@ qint64 ZipEntryDataOffset(int fd, qint64 fileSize, const TZipDirectoryEntry& ent
                           bool* asWritten = nullptr);
 // The local header TZipWriter writes for an entry (its flags cleaned as the writer does).
 QByteArray ZipLocalHeader(const TZipEntryHeader& header);
+// Its length, without making it.
+qint64 ZipLocalHeaderSize(const TZipEntryHeader& header);
 // Appends to directory the central directory record TZipWriter writes for an entry whose local
 // header lies at offset.
 void ZipAppendDirectoryRecord(QByteArray& directory, const TZipEntryHeader& header, quint64 offset);

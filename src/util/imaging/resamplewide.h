@@ -1,6 +1,6 @@
 #pragma once
 // The resampler's vector kernels (AVX2 with FMA, AVX-512) and the weight table they read; for
-// resample.cpp only. Each kernel is compiled for its instruction set alone: callers check that
+// the resampler only. Each kernel is compiled for its instruction set alone: callers check that
 // the processor has it (see VectorsInUse in resample.cpp).
 #include "util/imaging/resample.h"
 
@@ -57,8 +57,8 @@ __attribute__((target("avx2,fma"))) void VerticalPairWide(const float* const* ro
                                                           size_t m, float* accA, float* accB);
 
 // AVX-512: the same, sixteen values at a time. VerticalPair512 also stores the lines' pixels
-// (as StoreLine in resample.cpp) and returns how many values it stored; the sums of those after
-// them are left in accA and accB.
+// (as StoreLine in resamplelines.cpp) and returns how many values it stored; the sums of those
+// after them are left in accA and accB.
 __attribute__((target("avx512f"))) void LineToFloats512(const uint8_t* s, int n, float* line);
 void HorizontalLines512(const float* const* lines, int count, int lo, const AxisWeights& wx, int o0,
                         int o1, float* const* out);

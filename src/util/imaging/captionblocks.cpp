@@ -210,7 +210,7 @@ TXmlScanner::Token TXmlScanner::Next() {
     closePending_ = false;
     return close();
   }
-  if (at_ < end_) {
+  while (at_ < end_) {
     if (*at_ != '<') {
       // Mostly the short white space between tags: looked at in place before a library call.
       const char* to = at_ + 1;
@@ -225,20 +225,16 @@ TXmlScanner::Token TXmlScanner::Next() {
       at_ = to;
       if (!SkipText || at_ >= end_) return Text;
     }
-    for (;;) {
-      const std::string_view r = rest();
-      const bool pi = r.size() >= 2 && r[1] == '?';
-      if (pi || sameBytes(r.substr(0, 4), "<!--"sv)) {
-        const size_t end = r.find(pi ? "?>"sv : "-->"sv);
-        if (end == std::string_view::npos) return Error;
-        at_ += end + (pi ? 2 : 3);
-        if (at_ >= end_) break;
-        if (*at_ != '<') return Next();
-        continue;
-      }
-      if (r.size() >= 2 && r[1] == '!') return Error;
-      return r.size() >= 2 && r[1] == '/' ? endTag() : startTag();
+    const std::string_view r = rest();
+    const bool pi = r.size() >= 2 && r[1] == '?';
+    if (pi || sameBytes(r.substr(0, 4), "<!--"sv)) {
+      const size_t end = r.find(pi ? "?>"sv : "-->"sv);
+      if (end == std::string_view::npos) return Error;
+      at_ += end + (pi ? 2 : 3);
+      continue;
     }
+    if (r.size() >= 2 && r[1] == '!') return Error;
+    return r.size() >= 2 && r[1] == '/' ? endTag() : startTag();
   }
   return open_.empty() ? Done : Error;
 }

@@ -148,6 +148,21 @@ private slots:
     }
   }
 
+  // A HEIF file's packet has no size limit: a packet of many comments is read through, not
+  // one nested call per comment.
+  void readsPacketOfManyComments() {
+    const QByteArray packet =
+        "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
+        "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description "
+        "xmlns:dc='http://purl.org/dc/elements/1.1/'>" +
+        QByteArray("<!-- c -->\n").repeated(300000) +
+        "<dc:title><rdf:Alt><rdf:li xml:lang='x-default'>Deep</rdf:li></rdf:Alt></dc:title>"
+        "</rdf:Description></rdf:RDF></x:xmpmeta>";
+    const TEmbeddedCaptions c = ParseEmbeddedCaptions(packet, {}, "en", "de");
+    QCOMPARE(c.Title, QString("Deep"));
+    QVERIFY(c.Problem.isEmpty());
+  }
+
   // At import the texts come along and keywords become categories (an existing one is found
   // whatever its letter case); later reads keep the user's titles unless told otherwise.
   void importsAndRereadsWithoutLosingTheUsersTexts() {

@@ -24,23 +24,23 @@ TNs namespaceOf(std::string_view uri) {
   return TNs::Other;
 }
 
-// For the short names of prefixes: compared in place, without a library call.
-bool sameBytes(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (a[i] != b[i]) return false;
-  return true;
+// Against a literal the compiler compares a few words in place.
+inline bool sameBytes(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && (b.empty() || std::memcmp(a.data(), b.data(), b.size()) == 0);
 }
 
 constexpr bool isSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-// The bytes that end a name: white space and the markup characters around names.
-constexpr std::array<bool, 256> kEndsName = [] {
-  std::array<bool, 256> t{};
+// Bytes of names: 0 inside a name, kEnds for white space and the markup characters around
+// names, kColon for the colon between prefix and local name.
+constexpr uchar kEnds = 1, kColon = 2;
+constexpr std::array<uchar, 256> kNameByte = [] {
+  std::array<uchar, 256> t{};
   for (const char c : {' ', '\t', '\n', '\r', '/', '>', '=', '<', '"', '\''})
-    t[uchar(c)] = true;
+    t[uchar(c)] = kEnds;
+  t[uchar(':')] = kColon;
   return t;
 }();
 
@@ -92,7 +92,10 @@ bool appendText(std::string_view raw, QString& out) {
   }
   // Most texts are ASCII: taken as they are, without a decoder.
   if (isAscii(raw)) {
-    out += QLatin1StringView(raw.data(), qsizetype(raw.size()));
+    if (out.isEmpty() && !raw.empty())
+      out = QString::fromLatin1(raw.data(), qsizetype(raw.size()));
+    else
+      out += QLatin1StringView(raw.data(), qsizetype(raw.size()));
     return true;
   }
   QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
@@ -115,6 +118,10 @@ public:
     size_t Colon;                 // in the name as written
   };
   explicit TXmlScanner(QByteArrayView xml) : at_(xml.data()), end_(xml.data() + xml.size()) {
+    // Names that start before the last byte that ends one are read without a bounds check.
+    for (lastEnd_ = end_; lastEnd_ > at_ && kNameByte[uchar(lastEnd_[-1])] != kEnds;)
+      --lastEnd_;
+    if (lastEnd_ > at_) --lastEnd_;
     open_.reserve(16);
     namespaces_.reserve(16);
     Attributes.reserve(8);
@@ -136,6 +143,7 @@ private:
   };
   const char* at_;
   const char* const end_;
+  const char* lastEnd_; // the last byte of kEnds (or the start, when there is none)
   struct Open {
     std::string_view QName; // as written
     TNs Ns;                 // and as resolved by its start tag, which its end shares
@@ -148,10 +156,19 @@ private:
   // A name and where its first colon is (npos: none).
   std::string_view name(size_t& colon) {
     const char* from = at_;
-    const char* first = nullptr;
-    for (; at_ < end_ && !kEndsName[uchar(*at_)]; ++at_)
-      if (*at_ == ':' && !first) first = at_;
-    colon = first ? size_t(first - from) : std::string_view::npos;
+    colon = std::string_view::npos;
+    if (at_ < lastEnd_) {
+      for (;;) {
+        while (kNameByte[uchar(*at_)] == 0)
+          ++at_;
+        if (kNameByte[uchar(*at_)] != kColon) break;
+        if (colon == std::string_view::npos) colon = size_t(at_ - from);
+        ++at_;
+      }
+    } else {
+      for (; at_ < end_ && kNameByte[uchar(*at_)] != kEnds; ++at_)
+        if (*at_ == ':' && colon == std::string_view::npos) colon = size_t(at_ - from);
+    }
     return {from, size_t(at_ - from)};
   }
   void spaces() {
@@ -193,28 +210,31 @@ TXmlScanner::Token TXmlScanner::Next() {
     closePending_ = false;
     return close();
   }
-  if (at_ < end_) {
+  while (at_ < end_) {
     if (*at_ != '<') {
-      const void* lt = std::memchr(at_, '<', size_t(end_ - at_));
-      const char* to = lt ? static_cast<const char*>(lt) : end_;
+      // Mostly the short white space between tags: looked at in place before a library call.
+      const char* to = at_ + 1;
+      const char* const near = end_ - to > 16 ? to + 16 : end_;
+      while (to < near && *to != '<')
+        ++to;
+      if (to == near && to < end_) {
+        const void* lt = std::memchr(to, '<', size_t(end_ - to));
+        to = lt ? static_cast<const char*>(lt) : end_;
+      }
       RawText = {at_, size_t(to - at_)};
       at_ = to;
       if (!SkipText || at_ >= end_) return Text;
     }
-    for (;;) {
-      const std::string_view r = rest();
-      const bool pi = r.size() >= 2 && r[1] == '?';
-      if (pi || sameBytes(r.substr(0, 4), "<!--"sv)) {
-        const size_t end = r.find(pi ? "?>"sv : "-->"sv);
-        if (end == std::string_view::npos) return Error;
-        at_ += end + (pi ? 2 : 3);
-        if (at_ >= end_) break;
-        if (*at_ != '<') return Next();
-        continue;
-      }
-      if (r.size() >= 2 && r[1] == '!') return Error;
-      return r.size() >= 2 && r[1] == '/' ? endTag() : startTag();
+    const std::string_view r = rest();
+    const bool pi = r.size() >= 2 && r[1] == '?';
+    if (pi || sameBytes(r.substr(0, 4), "<!--"sv)) {
+      const size_t end = r.find(pi ? "?>"sv : "-->"sv);
+      if (end == std::string_view::npos) return Error;
+      at_ += end + (pi ? 2 : 3);
+      continue;
     }
+    if (r.size() >= 2 && r[1] == '!') return Error;
+    return r.size() >= 2 && r[1] == '/' ? endTag() : startTag();
   }
   return open_.empty() ? Done : Error;
 }
@@ -263,11 +283,15 @@ TXmlScanner::Token TXmlScanner::startTag() {
 
 TXmlScanner::Token TXmlScanner::endTag() {
   at_ += 2;
-  size_t colon;
-  const std::string_view qname = name(colon);
-  spaces();
-  if (at_ >= end_ || *at_ != '>' || open_.empty() || !sameBytes(open_.back().QName, qname))
+  // Only the open element's name may follow, and then no more of a name.
+  if (open_.empty()) return Error;
+  const std::string_view qname = open_.back().QName;
+  if (size_t(end_ - at_) <= qname.size() || std::memcmp(at_, qname.data(), qname.size()) != 0 ||
+      kNameByte[uchar(at_[qname.size()])] != kEnds)
     return Error;
+  at_ += qname.size();
+  spaces();
+  if (at_ >= end_ || *at_ != '>') return Error;
   ++at_;
   Ns = open_.back().Ns; // the same name in the same scope as at its start
   Name = open_.back().Name;

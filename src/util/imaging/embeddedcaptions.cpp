@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <map>
 #include <optional>
+#include <vector>
 
 #include <exiv2/exiv2.hpp>
 
@@ -52,7 +53,8 @@ QString langAlt(const TXmpTexts& xmp, const QString& code, bool takeDefault) {
   if (xmp.TitleByLanguage.empty()) return takeDefault ? clean(xmp.PlainTitle) : QString();
   if (takeDefault) {
     const auto d = xmp.TitleByLanguage.find(QStringLiteral("x-default"));
-    if (d != xmp.TitleByLanguage.end() && !clean(d->second).isEmpty()) return clean(d->second);
+    if (d != xmp.TitleByLanguage.end())
+      if (QString title = clean(d->second); !title.isEmpty()) return title;
   }
   for (const auto& [language, text] : xmp.TitleByLanguage)
     if (languageMatches(language, code)) return clean(text);
@@ -89,8 +91,8 @@ bool isAscii(QStringView text) {
 
 // Whether two keywords are one, letter case ignored. ASCII texts are compared by their ASCII
 // letters; other texts fold their case (a non-ASCII letter may fold to an ASCII one).
-bool sameKeyword(const QString& a, const QString& b) {
-  if (isAscii(a) && isAscii(b)) {
+bool sameKeyword(const QString& a, bool aAscii, const QString& b, bool bAscii) {
+  if (aAscii && bAscii) {
     const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](QChar x, QChar y) {
              return lower(x.unicode()) == lower(y.unicode());
@@ -105,12 +107,16 @@ public:
     const QString keyword = clean(text);
     if (keyword.isEmpty()) return;
     // a handful: a list is quicker than a set
-    if (std::any_of(List.cbegin(), List.cend(),
-                    [&](const QString& k) { return sameKeyword(k, keyword); }))
-      return;
+    const bool ascii = isAscii(keyword);
+    for (qsizetype i = 0; i < List.size(); ++i)
+      if (sameKeyword(List[i], ascii_[size_t(i)], keyword, ascii)) return;
     List << keyword;
+    ascii_.push_back(ascii);
   }
   QStringList List;
+
+private:
+  std::vector<bool> ascii_; // of each entry of List
 };
 
 TIptcTexts iptcTexts(const Exiv2::IptcData& iptc) {

@@ -224,36 +224,31 @@ void TestZipArchive::builderRefusesTwoFilesUnderOneName() {
 void TestZipArchive::keepingPreviousEntriesIsAllOrNothing() {
   TestEnv env;
   const QString archive = env.path("out.zip");
-  for (const char* name : {"a.html", "b.html", "c.html"})
-    writeFile(env.path(name), name);
   {
     TArchiveBuilder builder(archive);
-    for (const char* name : {"a.html", "b.html", "c.html"})
+    for (const char* name : {"a.html", "b.html", "c.html"}) {
+      writeFile(env.path(name), name);
       QVERIFY(builder.Want(name, env.path(name)));
+    }
     builder.CompressRemaining(1);
     builder.Write();
   }
   writeFile(env.path("b2.html"), "new b");
   TArchiveBuilder builder(archive);
   QVERIFY(builder.Want("B.html", env.path("b2.html")));
-  // One name already wanted (in another case) or not in the previous archive: none is kept,
-  // not even the names before it.
+  // A name wanted already (in any case, or kept before) or missing from the previous archive:
+  // none is kept, not even the names before it. A name twice is kept once.
   QVERIFY(!builder.KeepAllPrevious({"a.html", "b.html"}));
   QVERIFY(!builder.KeepAllPrevious({"a.html", "c.html", "gone.html"}));
   QCOMPARE(builder.WantedCount(), 1);
-  QVERIFY(builder.WantedAs("a.html").isEmpty());
-  QVERIFY(builder.WantedAs("c.html").isEmpty());
-  // A name twice is kept once; a name kept before counts as wanted.
   QVERIFY(builder.KeepAllPrevious({"a.html", "a.html"}));
-  QCOMPARE(builder.WantedCount(), 2);
   QVERIFY(!builder.KeepAllPrevious({"c.html", "a.html"}));
-  QVERIFY(builder.KeepPrevious("c.html"));
+  QCOMPARE(builder.WantedCount(), 2);
   builder.CompressRemaining(1);
   builder.Write();
   const auto entries = ReadTestZip(archive);
-  QCOMPARE(entries.keys(), QStringList({"B.html", "a.html", "c.html"}));
+  QCOMPARE(entries.keys(), QStringList({"B.html", "a.html"}));
   QCOMPARE(entries["a.html"].Data, QByteArray("a.html"));
-  QCOMPARE(entries["B.html"].Data, QByteArray("new b"));
 }
 
 void TestZipArchive::folderStampsAnswerAsEachFileAlone() {
@@ -265,15 +260,12 @@ void TestZipArchive::folderStampsAnswerAsEachFileAlone() {
   QVERIFY(QFile::link(env.path("album/a.jpg"), env.path("album/link.jpg")));
   QVERIFY(QFile::link(env.path("album/gone.jpg"), env.path("album/dangling.jpg")));
   QVERIFY(QDir().mkpath(env.path("album/sub.jpg")));
-  // More folders than the stamps keep at hand, visited in turn twice.
   QStringList names{"a.jpg",   "ps_medium/m_a.jpg", "link.jpg",         "dangling.jpg",
                     "sub.jpg", "none.jpg",          "ps_large/l_a.jpg", "a.jpg/x"};
-  for (int f = 0; f < 10; ++f) {
-    const QString folder = QStringLiteral("ps_w%1/").arg(f);
-    if (f % 3 != 0) writeFile(env.path("album/" + folder + "w.jpg"), QByteArray(f + 1, 'w'));
-    names << folder + "w.jpg";
-  }
-  names += names;
+  for (int f = 0; f < 10; ++f) // more folders than the stamps keep at hand, some missing
+    if (names << QStringLiteral("ps_w%1/w.jpg").arg(f); f % 3 != 0)
+      writeFile(env.path("album/" + names.last()), QByteArray(f + 1, 'w'));
+  names += names; // each folder visited again after the others
   TFolderStamps stamps;
   for (const QString& name : std::as_const(names)) {
     const QString path = env.path(QStringLiteral("album/") + name);

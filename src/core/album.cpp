@@ -39,8 +39,10 @@ bool IsPictureFileName(const QString& fileName) {
 bool IsJpegFileName(const QString& fileName) {
   const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
   if (dot < 0) return false;
-  const QString extension = fileName.mid(dot).toLower();
-  return extension == QLatin1String(".jpg") || extension == QLatin1String(".jpeg");
+  // Compared in place: asked for every picture of a project in each run.
+  const QStringView extension = QStringView(fileName).mid(dot);
+  return extension.compare(QLatin1String(".jpg"), Qt::CaseInsensitive) == 0 ||
+         extension.compare(QLatin1String(".jpeg"), Qt::CaseInsensitive) == 0;
 }
 
 QString RenamedPictureExtension(const QString& originalFileName) {
@@ -50,7 +52,7 @@ QString RenamedPictureExtension(const QString& originalFileName) {
 }
 
 QString GeneratedBaseName(const QString& originalFileName) {
-  if (!IsPictureFileName(originalFileName) || IsJpegFileName(originalFileName))
+  if (IsJpegFileName(originalFileName) || !IsPictureFileName(originalFileName))
     return originalFileName;
   return originalFileName.left(originalFileName.lastIndexOf(QLatin1Char('.'))) +
          QStringLiteral(".jpg");

@@ -162,7 +162,8 @@ QString GeneratedFileName(const TLumenfoldProject& project, TGeneratedSize size,
   const QString& prefix = size == TGeneratedSize::Large    ? project.LargePrefix
                           : size == TGeneratedSize::Medium ? project.MediumPrefix
                                                            : project.ThumbPrefix;
-  return folder + separator() +
+  // Made for every generated file of a project before each run: no more copies than needed.
+  return folder + QDir::separator() +
          ApplyFileNameCase(prefix + GeneratedBaseName(originalFileName), project.FileNameCase);
 }
 
@@ -213,11 +214,20 @@ QString TLumenfoldPicture::StoredFileName(TGeneratedSize size) const {
   // A name from the database is used only when every part of it is a plain name below the
   // album folder (either separator, as older versions stored them). A plain scan: this runs for
   // every file of a project in each run.
+  // Each part: not empty, not "." or "..", no control character (PlainFileNameProblem's rules
+  // for a name without separators), checked in place.
+  const QChar* const data = stored.constData();
   qsizetype start = 0;
   for (qsizetype i = 0; i <= stored.size(); ++i) {
-    if (i < stored.size() && stored[i] != QLatin1Char('/') && stored[i] != QLatin1Char('\\'))
+    const char16_t c = i < stored.size() ? data[i].unicode() : u'/';
+    if (c != u'/' && c != u'\\') {
+      if (c < 0x20 || c == 0x7F) return QString();
       continue;
-    if (!PlainFileNameProblem(stored.mid(start, i - start)).isEmpty()) return QString();
+    }
+    const qsizetype length = i - start;
+    if (length == 0 || (data[start] == QLatin1Char('.') &&
+                        (length == 1 || (length == 2 && data[start + 1] == QLatin1Char('.')))))
+      return QString();
     start = i + 1;
   }
   return stored;

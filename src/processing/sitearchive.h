@@ -147,5 +147,8 @@ private:
   // details taken from the previous public copy instead of its files.
   QHash<int, QByteArray> detailKeys_;
   QCryptographicHash detailInputs_{QCryptographicHash::Blake2b_160};
+  // What goes into detailInputs_ next: many small pieces a file, hashed in large ones.
+  QByteArray detailPending_;
+  void addDetailInput(QByteArrayView bytes);
   int detailAlbum_ = -1; // whose inputs detailInputs_ holds
 };

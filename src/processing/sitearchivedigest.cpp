@@ -206,7 +206,7 @@ bool TSiteArchive::keepSite(const QString& databaseEntry) {
 void TSiteArchive::addDetailPicture(const TLumenfoldPicture* p, bool packed,
                                     TFolderStamps& stamps) {
   const qint64 fields[] = {-1, p->Id, packed ? 1 : 0};
-  detailInputs_.addData(QByteArrayView(reinterpret_cast<const char*>(fields), sizeof(fields)));
+  addDetailInput(QByteArrayView(reinterpret_cast<const char*>(fields), sizeof(fields)));
   if (packed) return;
   // Not packed, so not looked at for the archive: should the public copy take it all the same,
   // its details must not outlive its files.
@@ -223,14 +223,25 @@ void TSiteArchive::addDetailPicture(const TLumenfoldPicture* p, bool packed,
     if (exists && !stamp.IsFile) stamp = FileStampOf(file);
     const qint64 seen[] = {name.size(), exists ? 1 : 0, stamp.Size, qint64(stamp.MTime.tv_sec),
                            qint64(stamp.MTime.tv_nsec)};
-    detailInputs_.addData(QByteArrayView(reinterpret_cast<const char*>(seen), sizeof(seen)));
-    detailInputs_.addData(QByteArrayView(reinterpret_cast<const char*>(name.constData()),
-                                         name.size() * qsizetype(sizeof(QChar))));
+    addDetailInput(QByteArrayView(reinterpret_cast<const char*>(seen), sizeof(seen)));
+    addDetailInput(QByteArrayView(reinterpret_cast<const char*>(name.constData()),
+                                  name.size() * qsizetype(sizeof(QChar))));
   }
+}
+
+void TSiteArchive::addDetailInput(QByteArrayView bytes) {
+  constexpr qsizetype kPiece = 64 * 1024;
+  if (detailPending_.capacity() < kPiece + 4096) detailPending_.reserve(kPiece + 4096);
+  detailPending_.append(bytes);
+  if (detailPending_.size() < kPiece) return;
+  detailInputs_.addData(detailPending_);
+  detailPending_.resize(0);
 }
 
 void TSiteArchive::finishDetailKey() {
   if (detailAlbum_ < 0) return;
+  detailInputs_.addData(detailPending_);
+  detailPending_.clear();
   const QByteArray key = detailInputs_.result();
   detailKeys_.insert(detailAlbum_, key);
   // The site's inputs are those of its albums, in their order.
@@ -245,6 +256,7 @@ void TSiteArchive::addSiteAlbum(const TLumenfoldAlbum* album) {
     finishDetailKey();
     detailAlbum_ = album->Id;
     detailInputs_.reset();
+    detailPending_.clear();
   }
   // The names below are relative to the album's folder.
   addSiteInput(album->Path, QString(), TFileStamp(), false);
@@ -259,6 +271,6 @@ void TSiteArchive::addSiteInput(const QString& name, const QString& path, const 
   const QByteArrayView seen(reinterpret_cast<const char*>(fields), sizeof(fields));
   const QByteArrayView named(reinterpret_cast<const char*>(name.constData()),
                              name.size() * qsizetype(sizeof(QChar)));
-  detailInputs_.addData(seen);
-  detailInputs_.addData(named);
+  addDetailInput(seen);
+  addDetailInput(named);
 }

@@ -34,6 +34,7 @@ private slots:
   void jpegFilesAreStoredUnlessDeflatingSavesEnough();
   void builderRemovesOnlyItsOwnLeftovers();
   void builderRefusesTwoFilesUnderOneName();
+  void keepingPreviousEntriesIsAllOrNothing();
   void folderStampsAnswerAsEachFileAlone();
 };
 
@@ -220,6 +221,34 @@ void TestZipArchive::builderRefusesTwoFilesUnderOneName() {
   QCOMPARE(builder.WantedCount(), 1);
 }
 
+void TestZipArchive::keepingPreviousEntriesIsAllOrNothing() {
+  TestEnv env;
+  const QString archive = env.path("out.zip");
+  {
+    TArchiveBuilder builder(archive);
+    for (const char* name : {"a.html", "b.html", "c.html"}) {
+      writeFile(env.path(name), name);
+      QVERIFY(builder.Want(name, env.path(name)));
+    }
+    builder.CompressRemaining(1);
+    builder.Write();
+  }
+  writeFile(env.path("b2.html"), "new b");
+  TArchiveBuilder builder(archive);
+  QVERIFY(builder.Want("B.html", env.path("b2.html")));
+  // A name wanted already (in any case) or missing: none is kept. A name twice is kept once.
+  QVERIFY(!builder.KeepAllPrevious({"a.html", "b.html"}));
+  QVERIFY(!builder.KeepAllPrevious({"a.html", "c.html", "gone.html"}));
+  QVERIFY(builder.KeepAllPrevious({"a.html", "a.html"}));
+  QVERIFY(!builder.KeepAllPrevious({"c.html", "a.html"}));
+  QCOMPARE(builder.WantedCount(), 2);
+  builder.CompressRemaining(1);
+  builder.Write();
+  const auto entries = ReadTestZip(archive);
+  QCOMPARE(entries.keys(), QStringList({"B.html", "a.html"}));
+  QCOMPARE(entries["a.html"].Data, QByteArray("a.html"));
+}
+
 void TestZipArchive::folderStampsAnswerAsEachFileAlone() {
   // Links are not followed, a folder that is missing holds nothing, and a name the listing has
   // is looked at on its own: every answer is the one of OwnFileStamp.
@@ -229,9 +258,14 @@ void TestZipArchive::folderStampsAnswerAsEachFileAlone() {
   QVERIFY(QFile::link(env.path("album/a.jpg"), env.path("album/link.jpg")));
   QVERIFY(QFile::link(env.path("album/gone.jpg"), env.path("album/dangling.jpg")));
   QVERIFY(QDir().mkpath(env.path("album/sub.jpg")));
+  QStringList names{"a.jpg",   "ps_medium/m_a.jpg", "link.jpg",         "dangling.jpg",
+                    "sub.jpg", "none.jpg",          "ps_large/l_a.jpg", "a.jpg/x"};
+  for (int f = 0; f < 10; ++f) // more folders than the stamps keep at hand, some missing
+    if (names << QStringLiteral("ps_w%1/w.jpg").arg(f); f % 3 != 0)
+      writeFile(env.path("album/" + names.last()), QByteArray(f + 1, 'w'));
+  names += names; // each folder visited again after the others
   TFolderStamps stamps;
-  for (const char* name : {"a.jpg", "ps_medium/m_a.jpg", "link.jpg", "dangling.jpg", "sub.jpg",
-                           "none.jpg", "ps_large/l_a.jpg", "a.jpg/x"}) {
+  for (const QString& name : std::as_const(names)) {
     const QString path = env.path(QStringLiteral("album/") + name);
     bool exists = false, listedExists = true;
     const TFileStamp alone = OwnFileStamp(path, exists);
@@ -239,7 +273,7 @@ void TestZipArchive::folderStampsAnswerAsEachFileAlone() {
     QVERIFY2(listedExists == exists && listed.IsFile == alone.IsFile && listed.Size == alone.Size &&
                  listed.MTime.tv_sec == alone.MTime.tv_sec &&
                  listed.MTime.tv_nsec == alone.MTime.tv_nsec,
-             name);
+             qPrintable(name));
   }
 }
 

@@ -457,7 +457,10 @@ bool TArchiveBuilder::Want(const QString& entryName, const QString& sourcePath,
 
 bool TArchiveBuilder::KeepPrevious(const QString& entryName) {
   const QString name = ZipEntryName(entryName);
-  if (name.isEmpty() || !checkedEntries().contains(name)) return false;
+  if (name.isEmpty()) return false;
+  const QHash<QString, OldEntry>& old = checkedEntries();
+  const auto o = old.constFind(name);
+  if (o == old.constEnd()) return false;
   const QString folded = foldedName(name);
   if (const auto at = wantedByFolded_.constFind(folded); at != wantedByFolded_.constEnd()) {
     const Wanted& other = wanted_[size_t(*at)];
@@ -467,41 +470,49 @@ bool TArchiveBuilder::KeepPrevious(const QString& entryName) {
                         .arg(other.Source, name));
   }
   wantedByFolded_.insert(folded, int(wanted_.size()));
-  Wanted kept;
-  kept.Name = name;
-  kept.Size = qint64(oldEntries_.value(name).Raw.Header.Size);
-  kept.Previous = true;
-  wanted_.push_back(kept);
+  wanted_.push_back(previousWanted(name, *o));
   return true;
 }
 
+TArchiveBuilder::Wanted TArchiveBuilder::previousWanted(const QString& name, const OldEntry& old) {
+  Wanted kept;
+  kept.Name = name;
+  kept.Size = qint64(old.Raw.Header.Size);
+  kept.Previous = true;
+  // Found already: the write needs no look-up of its own.
+  kept.OldLooked = true;
+  kept.Old = &old;
+  return kept;
+}
+
 bool TArchiveBuilder::KeepAllPrevious(const QStringList& entryNames) {
+  // Thousands of pages a run: each name is looked up once in either table, and all of them are
+  // taken back when one cannot be kept.
   const QHash<QString, OldEntry>& old = checkedEntries();
-  struct Found {
-    QString Name, Folded;
-    qint64 Size;
+  const size_t first = wanted_.size();
+  std::vector<QString> added;
+  added.reserve(size_t(entryNames.size()));
+  auto takeBack = [&] {
+    for (const QString& folded : added)
+      wantedByFolded_.remove(folded);
+    wanted_.resize(first);
+    return false;
   };
-  std::vector<Found> found;
-  found.reserve(size_t(entryNames.size()));
   for (const QString& entryName : entryNames) {
-    QString name = ZipEntryName(entryName);
+    const QString name = ZipEntryName(entryName);
     const auto o = old.constFind(name);
-    if (o == old.constEnd()) return false;
+    if (o == old.constEnd()) return takeBack();
     QString folded = foldedName(name);
-    if (wantedByFolded_.contains(folded)) return false;
-    found.push_back({std::move(name), std::move(folded), qint64(o->Raw.Header.Size)});
-  }
-  for (Found& f : found) {
-    // The same name twice in the list is kept once.
     const qsizetype before = wantedByFolded_.size();
-    int& index = wantedByFolded_[f.Folded];
-    if (wantedByFolded_.size() == before) continue;
+    int& index = wantedByFolded_[folded];
+    if (wantedByFolded_.size() == before) {
+      // The same name twice in the list is kept once; one wanted before means none is kept.
+      if (size_t(index) >= first) continue;
+      return takeBack();
+    }
     index = int(wanted_.size());
-    Wanted kept;
-    kept.Name = std::move(f.Name);
-    kept.Size = f.Size;
-    kept.Previous = true;
-    wanted_.push_back(std::move(kept));
+    wanted_.push_back(previousWanted(name, *o));
+    added.push_back(std::move(folded));
   }
   return true;
 }

@@ -209,6 +209,8 @@ private:
   // The spooled entry's compressed bytes are those of the previous archive's entry.
   bool sameAsOld(const SpoolRecord& spooled, const OldEntry& old) const;
   bool unchanged(const OldEntry* old, bool isFile, qint64 size, const struct timespec& mtime) const;
+  // The wanted entry that keeps the previous archive's entry of that name as it is.
+  static Wanted previousWanted(const QString& name, const OldEntry& old);
   // The previous archive's entry of the wanted name, or null. Looked up once per wanted entry:
   // the entries are not added to once checked, so what is found stays where it is.
   const OldEntry* oldOf(const Wanted& w) const;

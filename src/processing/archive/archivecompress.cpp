@@ -183,8 +183,9 @@ void TArchiveBuilder::CompressRemaining(int jobs) {
   // stage looks only at those wanted since.
   std::vector<size_t> todo;
   for (size_t i = settled_; i < wanted_.size(); ++i)
-    if (!wanted_[i].Previous && !spooled_.contains(wanted_[i].Name) &&
-        !sameContent_.contains(wanted_[i].Name) && !unchanged(wanted_[i]))
+    // Most entries are unchanged: asked first, that spares them the other look-ups.
+    if (!wanted_[i].Previous && !unchanged(wanted_[i]) && !spooled_.contains(wanted_[i].Name) &&
+        !sameContent_.contains(wanted_[i].Name))
       todo.push_back(i);
   const size_t wanted = wanted_.size();
   if (todo.empty()) {

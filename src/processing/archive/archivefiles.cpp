@@ -14,9 +14,19 @@
 #include <unistd.h>
 
 QString PathBelow(const QString& folder, const QString& relative) {
-  QString name = relative;
-  if (QDir::separator() == QLatin1Char('/')) name.replace(QLatin1Char('\\'), QLatin1Char('/'));
-  return IncludeTrailingSeparator(folder) + name;
+  // Made for every file of a project in each archived run: one allocation.
+  const bool separated =
+      folder.isEmpty() || folder.endsWith(QLatin1Char('/')) || folder.endsWith(QDir::separator());
+  QString path;
+  path.reserve(folder.size() + 1 + relative.size());
+  path.append(folder);
+  if (!separated) path.append(QDir::separator());
+  const qsizetype start = path.size();
+  path.append(relative);
+  if (QDir::separator() == QLatin1Char('/') && relative.contains(QLatin1Char('\\')))
+    for (qsizetype i = start; i < path.size(); ++i)
+      if (path[i] == QLatin1Char('\\')) path[i] = QLatin1Char('/');
+  return path;
 }
 
 QString AlbumEntry(const TLumenfoldAlbum* album, const QString& relative) {
@@ -92,7 +102,13 @@ TFileStamp TFolderStamps::Own(const QString& path, bool& exists) {
   if (slash <= 0 || slash + 1 == path.size()) return OwnFileStamp(path, exists);
   // Looked up without copying the path's parts.
   const QStringView folderPath(path.constData(), slash);
-  if (lastPath_.isNull() || folderPath != lastPath_) {
+  const Folder* found = nullptr;
+  for (const auto& [recentPath, folder] : recent_)
+    if (!recentPath.isNull() && QStringView(recentPath) == folderPath) {
+      found = &folder;
+      break;
+    }
+  if (!found) {
     auto folder = folders_.constFind(QString::fromRawData(path.constData(), slash));
     if (folder == folders_.constEnd()) {
       Folder opened;
@@ -103,12 +119,15 @@ TFileStamp TFolderStamps::Own(const QString& path, bool& exists) {
       opened.Missing = opened.Fd < 0 && (errno == ENOENT || errno == ENOTDIR);
       folder = folders_.insert(folderPath.toString(), opened);
     }
-    lastPath_ = folder.key();
-    last_ = *folder;
+    auto& slot = recent_[nextRecent_];
+    nextRecent_ = (nextRecent_ + 1) % kRecent;
+    slot = {folder.key(), *folder};
+    found = &slot.second;
   }
+  const Folder last = *found;
   exists = false;
-  if (last_.Missing) return TFileStamp();
-  if (last_.Fd < 0) return OwnFileStamp(path, exists);
+  if (last.Missing) return TFileStamp();
+  if (last.Fd < 0) return OwnFileStamp(path, exists);
   TFileStamp stamp;
   struct stat st;
   const QStringView name(path.constData() + slash + 1, path.size() - slash - 1);
@@ -125,7 +144,7 @@ TFileStamp TFolderStamps::Own(const QString& path, bool& exists) {
     plain[name.size()] = '\0';
   else
     encoded = QFile::encodeName(name.toString());
-  exists = ::fstatat(last_.Fd, ascii ? plain : encoded.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  exists = ::fstatat(last.Fd, ascii ? plain : encoded.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
   if (!exists) return stamp;
   stamp.IsFile = S_ISREG(st.st_mode);
   stamp.Size = qint64(st.st_size);

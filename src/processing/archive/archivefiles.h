@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QString>
 #include <ctime>
+#include <utility>
 
 class TLumenfoldAlbum;
 
@@ -39,13 +40,16 @@ public:
 
 private:
   struct Folder {
+    Folder() noexcept {} // user-provided: recent_ below needs it before the class is complete
     int Fd = -1;
     bool Missing = false; // no folder of that name
   };
   QHash<QString, Folder> folders_;
-  // The folder of the last call (its files come one after another): found without hashing.
-  QString lastPath_;
-  Folder last_;
+  // The folders of the last calls (a picture's files lie in a few folders, visited in turn):
+  // found by comparing, without hashing.
+  static constexpr int kRecent = 8;
+  std::pair<QString, Folder> recent_[kRecent];
+  int nextRecent_ = 0;
 };
 
 // A stored relative name as a path below a folder on this system.

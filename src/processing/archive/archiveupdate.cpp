@@ -17,8 +17,15 @@
 
 namespace {
 
-constexpr char kJournalMagic[] = "LumenFold archive journal 1";
+// Version 1 kept a copy of the old directory, which the new entries overwrote; version 2 leaves
+// everything before the old end in place, so the file's old size is all that undoing needs.
+constexpr char kJournalMagic1[] = "LumenFold archive journal 1";
+constexpr char kJournalMagic[] = "LumenFold archive journal 2";
+static_assert(sizeof(kJournalMagic1) == sizeof(kJournalMagic));
 constexpr qint64 kBlock = qint64(1) << 20;
+// The largest piece of a file the page cache keeps as one: a write into a cached piece makes all
+// of it dirty, and the system counts all of it as written.
+constexpr qint64 kCachePiece = qint64(2) << 20;
 
 QString errnoText() {
   return QString::fromLocal8Bit(std::strerror(errno));
@@ -101,13 +108,40 @@ void faultPoint(const QByteArray& point) {
   if (!wanted.isEmpty() && wanted == point) std::raise(SIGKILL);
 }
 
-// Overwrites the places of entries that went. A file that began with such an entry keeps
-// beginning as a zip archive does: the place gets the local header of a nameless entry of zeros
-// that no directory names.
-bool zeroDead(int fd, const std::vector<std::pair<qint64, qint64>>& dead) {
+// Drops the clean cached pages around [begin, end), so that small writes there make (and count)
+// small dirty pieces instead of the large pieces a copy or a read ahead left in the cache.
+void forgetCached(int fd, qint64 begin, qint64 end) {
+  const qint64 from = std::max<qint64>(0, begin / kCachePiece * kCachePiece);
+  const qint64 to = (end + kCachePiece - 1) / kCachePiece * kCachePiece;
+  if (to > from) ::posix_fadvise(fd, off_t(from), off_t(to - from), POSIX_FADV_DONTNEED);
+}
+
+// Clears [begin, end): the file system frees the blocks (reading gives zeros; only the partial
+// blocks at either end are written), else zeros are written over it.
+bool clearRange(int fd, qint64 begin, qint64 end, const QByteArray& zeros) {
+  if (::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, off_t(begin),
+                  off_t(end - begin)) == 0)
+    return true;
+  forgetCached(fd, begin, end);
+  for (qint64 at = begin; at < end;) {
+    const qint64 piece = std::min(end - at, kBlock);
+    if (!writeAt(fd, zeros.constData(), piece, at)) return false;
+    at += piece;
+  }
+  return true;
+}
+
+// Clears the places of entries that went (and of the old directory). A file that began with
+// such an entry keeps beginning as a zip archive does: the place gets the local header of a
+// nameless entry of zeros that no directory names. fsync, not fdatasync: freed blocks are a
+// change of the file's metadata.
+bool clearDead(int fd, const std::vector<std::pair<qint64, qint64>>& dead) {
   const QByteArray zeros(qsizetype(kBlock), '\0');
+  int cleared = 0;
   for (const auto& [begin, end] : dead) {
-    qint64 at = begin;
+    if (end <= begin) continue;
+    if (!clearRange(fd, begin, end, zeros)) return false;
+    if (++cleared == 1) faultPoint("clearing");
     if (begin == 0 && end - begin >= 30 && end - begin - 30 < qint64(0xffffffff)) {
       const qint64 length = end - begin - 30;
       quint32 crc = 0;
@@ -122,23 +156,18 @@ bool zeroDead(int fd, const std::vector<std::pair<qint64, qint64>>& dead) {
       padding.DosDate = (1 << 5) | 1;
       QByteArray header = ZipLocalHeader(padding);
       if (!writeAt(fd, header.constData(), header.size(), 0)) return false;
-      at = header.size();
-    }
-    while (at < end) {
-      const qint64 piece = std::min(end - at, kBlock);
-      if (!writeAt(fd, zeros.constData(), piece, at)) return false;
-      at += piece;
     }
   }
-  return true;
+  return ::fsync(fd) == 0;
 }
 
 struct Journal {
+  int Version = 2;
   quint64 Device = 0;
   quint64 Inode = 0;
   qint64 OldSize = 0;
-  qint64 OldDirectoryOffset = 0;
-  QByteArray OldTail; // the bytes from OldDirectoryOffset to OldSize
+  qint64 OldDirectoryOffset = 0; // version 1 only
+  QByteArray OldTail;            // version 1 only: the bytes from OldDirectoryOffset to OldSize
   qint64 NewSize = 0;
   qint64 DirectoryOffset = 0;
   quint32 TailCrc = 0; // of the bytes from DirectoryOffset to NewSize when finished
@@ -149,8 +178,8 @@ struct Journal {
     {
       QDataStream out(&bytes, QIODevice::WriteOnly);
       out.writeRawData(kJournalMagic, int(sizeof(kJournalMagic)));
-      out << Device << Inode << OldSize << OldDirectoryOffset << OldTail << NewSize
-          << DirectoryOffset << TailCrc << quint64(Dead.size());
+      out << Device << Inode << OldSize << NewSize << DirectoryOffset << TailCrc
+          << quint64(Dead.size());
       for (const auto& [begin, end] : Dead)
         out << begin << end;
     }
@@ -164,13 +193,19 @@ struct Journal {
     const QByteArray body = bytes.left(bytes.size() - 4);
     quint32 crc = 0;
     QDataStream(bytes.right(4)) >> crc;
-    if (crc != crcOf(body) || !body.startsWith(QByteArray(kJournalMagic, sizeof(kJournalMagic))))
+    if (crc != crcOf(body)) return false;
+    if (body.startsWith(QByteArray(kJournalMagic, sizeof(kJournalMagic))))
+      Version = 2;
+    else if (body.startsWith(QByteArray(kJournalMagic1, sizeof(kJournalMagic1))))
+      Version = 1;
+    else
       return false;
     QDataStream in(body);
     in.skipRawData(int(sizeof(kJournalMagic)));
     quint64 count = 0;
-    in >> Device >> Inode >> OldSize >> OldDirectoryOffset >> OldTail >> NewSize >>
-        DirectoryOffset >> TailCrc >> count;
+    in >> Device >> Inode >> OldSize;
+    if (Version == 1) in >> OldDirectoryOffset >> OldTail;
+    in >> NewSize >> DirectoryOffset >> TailCrc >> count;
     if (in.status() != QDataStream::Ok || count > quint64(body.size())) return false;
     Dead.resize(size_t(count));
     for (auto& [begin, end] : Dead)
@@ -179,10 +214,10 @@ struct Journal {
   }
 };
 
-// Puts the old directory back and cuts the file to its old size.
+// Cuts the file to its old size (putting the old directory back first, for version 1).
 bool undo(int fd, const Journal& journal) {
-  return writeAt(fd, journal.OldTail.constData(), journal.OldTail.size(),
-                 journal.OldDirectoryOffset) &&
+  return (journal.Version != 1 || writeAt(fd, journal.OldTail.constData(), journal.OldTail.size(),
+                                          journal.OldDirectoryOffset)) &&
          ::ftruncate(fd, off_t(journal.OldSize)) == 0 && ::fdatasync(fd) == 0;
 }
 
@@ -193,7 +228,7 @@ QString ArchiveJournalPath(const QString& archivePath) {
 }
 
 void PlanArchiveUpdate(TArchiveUpdatePlan& plan) {
-  qint64 at = plan.OldDirectoryOffset, used = 0;
+  qint64 at = plan.OldSize, used = 0;
   plan.NewData = 0;
   QByteArray directory;
   qint64 directorySize = 0; // at most: each record with its name and a full zip64 field
@@ -212,6 +247,8 @@ void PlanArchiveUpdate(TArchiveUpdatePlan& plan) {
   }
   plan.DirectoryOffset = at;
   plan.Unused = at - used;
+  // The old directory and end records go once the new ones are in place.
+  plan.Dead.emplace_back(plan.OldDirectoryOffset, plan.OldSize);
   plan.Tail = directory + ZipEndRecords(quint64(plan.Entries.size()), quint64(at),
                                         quint64(directory.size()), plan.Comment);
   plan.NewSize = at + plan.Tail.size();
@@ -231,11 +268,6 @@ QString UpdateArchiveInPlace(const QString& path, const TArchiveUpdatePlan& plan
   journal.Device = quint64(info.st_dev);
   journal.Inode = quint64(info.st_ino);
   journal.OldSize = plan.OldSize;
-  journal.OldDirectoryOffset = plan.OldDirectoryOffset;
-  journal.OldTail =
-      QByteArray(qsizetype(plan.OldSize - plan.OldDirectoryOffset), Qt::Uninitialized);
-  if (!readRange(fd.Value, journal.OldTail.data(), journal.OldTail.size(), plan.OldDirectoryOffset))
-    return errnoText();
   journal.NewSize = plan.NewSize;
   journal.DirectoryOffset = plan.DirectoryOffset;
   journal.TailCrc = crcOf(plan.Tail);
@@ -270,6 +302,8 @@ QString UpdateArchiveInPlace(const QString& path, const TArchiveUpdatePlan& plan
     total += qint64(entry.Header.CompressedSize);
   int written = 0;
   if (progress) progress(0, total);
+  // The first new bytes land in the cached end of the old file.
+  forgetCached(fd.Value, plan.OldSize - 1, plan.OldSize);
   try {
     for (size_t i = 0; i < plan.Entries.size(); ++i) {
       if (beforeEntry) beforeEntry(int(i));
@@ -307,7 +341,7 @@ QString UpdateArchiveInPlace(const QString& path, const TArchiveUpdatePlan& plan
   faultPoint("committed");
   // The new archive is whole: what is left is overwriting the entries that went. A failure
   // here leaves the journal, and the next run finishes the work.
-  if (!zeroDead(fd.Value, plan.Dead) || ::fdatasync(fd.Value) != 0)
+  if (!clearDead(fd.Value, plan.Dead))
     return QStringLiteral("the places of removed entries could not be cleared (%1); the next run "
                           "clears them.")
         .arg(errnoText());
@@ -333,9 +367,11 @@ QString RecoverArchiveUpdate(const QString& archivePath) {
   if (!valid) return done();
   Fd fd(::open(QFile::encodeName(archivePath).constData(), O_RDWR | O_CLOEXEC));
   struct stat info;
-  // The journal belongs to the file it was written for, and to no other put in its place.
+  // The journal belongs to the file it was written for, and to no other put in its place. An
+  // update only ever added to the file beyond its old end (version 1: beyond its old directory).
   if (fd.Value < 0 || ::fstat(fd.Value, &info) != 0 || quint64(info.st_dev) != journal.Device ||
-      quint64(info.st_ino) != journal.Inode || qint64(info.st_size) < journal.OldDirectoryOffset)
+      quint64(info.st_ino) != journal.Inode ||
+      qint64(info.st_size) < (journal.Version == 1 ? journal.OldDirectoryOffset : journal.OldSize))
     return done();
   bool finished = qint64(info.st_size) == journal.NewSize;
   if (finished) {
@@ -343,8 +379,7 @@ QString RecoverArchiveUpdate(const QString& archivePath) {
     finished = readRange(fd.Value, tail.data(), tail.size(), journal.DirectoryOffset) &&
                crcOf(tail) == journal.TailCrc;
   }
-  const bool ok = finished ? zeroDead(fd.Value, journal.Dead) && ::fdatasync(fd.Value) == 0
-                           : undo(fd.Value, journal);
+  const bool ok = finished ? clearDead(fd.Value, journal.Dead) : undo(fd.Value, journal);
   if (!ok) return errnoText();
   return done();
 }

@@ -2,15 +2,16 @@
 // Updates an archive this program wrote where it lies, so that a run that changes a few
 // pictures writes those entries and a new central directory instead of the whole file.
 //
-// The entries that stay are not touched. The new ones go where the old central directory began
-// (behind the last entry), the new directory behind them. Before the file is touched, a journal
-// beside it ("<archive>.lumenfold-journal") keeps what the update overwrites (the old directory
-// and end records), the file's old size, how the finished file ends and the places of the
-// entries that go. Until the new directory is complete on the disk, putting the old directory
-// back and cutting the file to its old size gives the old archive; once it is, the update only
-// has to finish. The entries that go (removed pictures, pictures now private, replaced
-// versions) are then overwritten with zeros, so nothing of them stays readable in the file; the
-// journal goes last. RecoverArchiveUpdate does what an update killed at any point left undone.
+// The entries that stay are not touched, nor is anything else before the file's old end: the
+// new entries go behind it, the new directory behind them. Before the file is touched, a journal
+// beside it ("<archive>.lumenfold-journal") keeps the file's old size, how the finished file
+// ends and the places of what goes. Until the new directory is complete on the disk, cutting the
+// file to its old size gives the old archive; once it is, the update only has to finish. The
+// entries that go (removed pictures, pictures now private, replaced versions) and the old
+// directory are then cleared (the file system frees their blocks, or zeros are written over
+// them), so nothing of them stays readable in the file; the journal goes last. Those places
+// count as unused space until the archive is written whole again. RecoverArchiveUpdate does what
+// an update killed at any point left undone, with a journal of an earlier version too.
 //
 // Threads: the thread that owns the archive's builder (RecoverArchive: any thread).
 #include <QByteArray>
@@ -33,13 +34,14 @@ struct TArchiveUpdatePlan {
   qint64 OldSize = 0;            // the archive's size now
   qint64 OldDirectoryOffset = 0; // where its central directory begins now
   std::vector<TArchiveUpdateEntry> Entries;
-  std::vector<std::pair<qint64, qint64>> Dead; // [begin, end) of the entries that go
+  // [begin, end) of the entries that go (PlanArchiveUpdate adds the old directory's)
+  std::vector<std::pair<qint64, qint64>> Dead;
   QByteArray Comment;
   // Set by PlanArchiveUpdate:
   QByteArray Tail; // the new central directory and end records
   qint64 DirectoryOffset = 0;
   qint64 NewSize = 0;
-  qint64 Unused = 0;  // bytes between the entries that no entry uses (gone entries' places)
+  qint64 Unused = 0;  // bytes before the directory that no entry uses (what went, old directories)
   qint64 NewData = 0; // bytes of the new entries' data
 };
 

@@ -265,8 +265,9 @@ bool TArchiveBuilder::updateInPlace() {
   }
   PlanArchiveUpdate(plan);
   // Space of entries that went is given back by writing the whole archive anew once it is more
-  // than a quarter of the file.
-  if (plan.Unused * 4 > plan.NewSize) return false;
+  // than a quarter of the file. The old directory's place counts from the next update on: in a
+  // small archive it alone could pass the quarter, and every update would write it whole.
+  if ((plan.Unused - (plan.OldSize - plan.OldDirectoryOffset)) * 4 > plan.NewSize) return false;
   const QString failed = UpdateArchiveInPlace(archivePath_, plan, BeforeEntry, Progress);
   if (!failed.isEmpty())
     throw TZipError(

@@ -183,7 +183,8 @@ private:
     mutable const OldEntry* Old = nullptr; // the previous archive's entry of the name
   };
   struct SpoolRecord {
-    qint64 Offset = 0; // of the data, behind the entry's local header
+    qint64 Offset = 0; // of the data, behind the entry's local header; -1: the data is in Data
+    QByteArray Data;   // the compressed bytes, for an entry held in memory
     qint64 Length = 0;
     bool Deflated = false;
     quint32 Crc = 0;
@@ -242,7 +243,8 @@ private:
   mutable std::future<std::vector<std::pair<qint64, bool>>> headerCheck_;
   mutable QHash<QString, OldEntry> oldEntries_;
   std::unique_ptr<QFile> spool_;
-  qint64 spoolSize_ = 0; // bytes in the spool (written with pwrite, never through QFile)
+  qint64 spoolSize_ = 0;   // bytes in the spool (written with pwrite, never through QFile)
+  qint64 spoolMemory_ = 0; // bytes of the entries held in memory instead
   QHash<QString, SpoolRecord> spooled_;
   // The spool holds each entry as an archive does, local header and data, in the order they were
   // spooled (a name twice when it was spooled again).

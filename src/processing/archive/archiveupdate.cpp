@@ -315,9 +315,12 @@ QString UpdateArchiveInPlace(const QString& path, const TArchiveUpdatePlan& plan
         continue;
       }
       const QByteArray header = ZipLocalHeader(entry.Header);
+      const qint64 dataAt = entry.LocalOffset + header.size();
       if (!writeAt(fd.Value, header.constData(), header.size(), entry.LocalOffset) ||
-          !copyRange(entry.SourceFd, entry.SourceOffset, fd.Value,
-                     entry.LocalOffset + header.size(), length)) {
+          !(entry.SourceFd < 0
+                ? length <= entry.SourceData.size() &&
+                      writeAt(fd.Value, entry.SourceData.constData(), length, dataAt)
+                : copyRange(entry.SourceFd, entry.SourceOffset, fd.Value, dataAt, length))) {
         const QString reason = errnoText();
         rollBack();
         return reason;

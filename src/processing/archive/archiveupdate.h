@@ -28,6 +28,7 @@ struct TArchiveUpdateEntry {
   qint64 LocalOffset = -1; // where its local header lies (set by PlanArchiveUpdate for new ones)
   int SourceFd = -1;       // a new entry's compressed bytes: in this file
   qint64 SourceOffset = 0; // from here on
+  QByteArray SourceData;   // or here (SourceFd -1)
 };
 
 struct TArchiveUpdatePlan {

@@ -135,7 +135,17 @@ bool clearRange(int fd, qint64 begin, qint64 end, const QByteArray& zeros) {
 // such an entry keeps beginning as a zip archive does: the place gets the local header of a
 // nameless entry of zeros that no directory names. fsync, not fdatasync: freed blocks are a
 // change of the file's metadata.
-bool clearDead(int fd, const std::vector<std::pair<qint64, qint64>>& dead) {
+bool clearDead(int fd, std::vector<std::pair<qint64, qint64>> dead) {
+  // Places that touch are cleared as one: only the blocks at the ends of each are written.
+  std::sort(dead.begin(), dead.end());
+  size_t kept = 0;
+  for (const auto& range : dead) {
+    if (kept > 0 && range.first <= dead[kept - 1].second)
+      dead[kept - 1].second = std::max(dead[kept - 1].second, range.second);
+    else
+      dead[kept++] = range;
+  }
+  dead.resize(kept);
   const QByteArray zeros(qsizetype(kBlock), '\0');
   int cleared = 0;
   for (const auto& [begin, end] : dead) {

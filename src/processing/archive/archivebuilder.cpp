@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -526,10 +527,17 @@ bool TArchiveBuilder::HasPrevious(const QString& entryName) const {
 
 QStringList
 TArchiveBuilder::PreviousEntries(const std::function<bool(const QString& name)>& matches) const {
-  QStringList found;
+  // In the order they lie in the file: kept that way, entries that change together (an album's
+  // pages) stay together when the archive is written whole, and go as one piece when they change.
+  std::vector<std::pair<quint64, const QString*>> lying;
   const QHash<QString, OldEntry>& old = checkedEntries();
   for (auto o = old.constBegin(); o != old.constEnd(); ++o)
-    if (matches(o.key())) found.append(o.key());
+    if (matches(o.key())) lying.emplace_back(o->Raw.LocalHeaderOffset, &o.key());
+  std::sort(lying.begin(), lying.end());
+  QStringList found;
+  found.reserve(qsizetype(lying.size()));
+  for (const auto& [offset, name] : lying)
+    found.append(*name);
   return found;
 }
 

@@ -124,7 +124,7 @@ public:
   // The bytes of the previous archive's entry of that name (read and checked against its CRC-32),
   // or empty when there is none, it cannot be read or it holds more than limit bytes.
   QByteArray PreviousBytes(const QString& entryName, qint64 limit) const;
-  // The names of the previous archive's usable entries that match.
+  // The names of the previous archive's usable entries that match, in the order they lie there.
   QStringList PreviousEntries(const std::function<bool(const QString& name)>& matches) const;
   // The digest of what the site's database and pages in the previous archive were made from
   // (its comment, archivemark.h); empty when it names none.

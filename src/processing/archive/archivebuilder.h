@@ -6,7 +6,9 @@
 //
 // Entries reach the new archive in one of three ways:
 // - compressed ahead, on the worker threads, while the pictures are encoded (Compress), then
-//   kept in a spool file beside the archive until the archive is written (Spool);
+//   kept in a spool file beside the archive until the archive is written (Spool); for an
+//   archive updated where it lies, the first 32 MB of them stay in memory instead, so that a
+//   run that makes little writes its entries once;
 // - copied from the previous archive without recompressing them, when the entry there has the
 //   file's size and modification time (Unchanged);
 // - compressed at the end on a pool of threads (CompressRemaining), for files that neither of

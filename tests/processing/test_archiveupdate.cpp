@@ -127,10 +127,12 @@ void TestArchiveUpdate::runWithNothingToDoLeavesTheArchiveAlone() {
 
 void TestArchiveUpdate::killedUpdateLeavesASoundArchive_data() {
   QTest::addColumn<QByteArray>("fault");
-  QTest::addColumn<bool>("newContent"); // what the archive holds once repaired
-  QTest::newRow("while new entries are written") << QByteArray("1") << false;
-  QTest::newRow("before gone entries are cleared") << QByteArray("committed") << true;
-  QTest::newRow("while gone entries are cleared") << QByteArray("clearing") << true;
+  QTest::addColumn<bool>("newContent");    // what the archive holds once repaired
+  QTest::addColumn<bool>("updatedBefore"); // the archive has places cleared by an update
+  QTest::newRow("while new entries are written") << QByteArray("1") << false << false;
+  QTest::newRow("while new entries fill cleared places") << QByteArray("1") << false << true;
+  QTest::newRow("before gone entries are cleared") << QByteArray("committed") << true << false;
+  QTest::newRow("while gone entries are cleared") << QByteArray("clearing") << true << true;
 }
 
 // Killed at either point, the archive is repaired at the next command's start (here: the repair
@@ -138,8 +140,12 @@ void TestArchiveUpdate::killedUpdateLeavesASoundArchive_data() {
 void TestArchiveUpdate::killedUpdateLeavesASoundArchive() {
   QFETCH(QByteArray, fault);
   QFETCH(bool, newContent);
+  QFETCH(bool, updatedBefore);
   Project p;
   QVERIFY(p.make());
+  if (updatedBefore)
+    QVERIFY(cli({"edit", p.file, "Trip", "b.jpg", "--title", "Harbour"}) == 0 &&
+            cli({"process", p.file, "--zip"}) == 0);
   const QByteArray before = ReadTestFile(p.archive);
   const QStringList oldEntries = testedEntries(p.archive);
   QVERIFY(oldEntries.contains("trip/ps_medium/m_a.jpg"));

@@ -173,6 +173,7 @@ bool clearDead(int fd, std::vector<std::pair<qint64, qint64>> dead) {
 
 struct Journal {
   int Version = 2;
+  std::vector<std::pair<qint64, qint64>> Used; // version 2: places before the old end written
   quint64 Device = 0;
   quint64 Inode = 0;
   qint64 OldSize = 0;
@@ -191,6 +192,9 @@ struct Journal {
       out << Device << Inode << OldSize << NewSize << DirectoryOffset << TailCrc
           << quint64(Dead.size());
       for (const auto& [begin, end] : Dead)
+        out << begin << end;
+      out << quint64(Used.size());
+      for (const auto& [begin, end] : Used)
         out << begin << end;
     }
     QDataStream(&bytes, QIODevice::Append) << crcOf(bytes);
@@ -220,15 +224,26 @@ struct Journal {
     Dead.resize(size_t(count));
     for (auto& [begin, end] : Dead)
       in >> begin >> end;
+    if (Version >= 2) {
+      in >> count;
+      if (in.status() != QDataStream::Ok || count > quint64(body.size())) return false;
+      Used.resize(size_t(count));
+      for (auto& [begin, end] : Used)
+        in >> begin >> end;
+    }
     return in.status() == QDataStream::Ok;
   }
 };
 
-// Cuts the file to its old size (putting the old directory back first, for version 1).
+// Clears the places before the old end that new entries took and cuts the file to its old size
+// (version 1: puts the old directory back instead of clearing).
 bool undo(int fd, const Journal& journal) {
+  const QByteArray zeros(qsizetype(journal.Used.empty() ? 0 : kBlock), '\0');
+  for (const auto& [begin, end] : journal.Used)
+    if (!clearRange(fd, begin, end, zeros)) return false;
   return (journal.Version != 1 || writeAt(fd, journal.OldTail.constData(), journal.OldTail.size(),
                                           journal.OldDirectoryOffset)) &&
-         ::ftruncate(fd, off_t(journal.OldSize)) == 0 && ::fdatasync(fd) == 0;
+         ::ftruncate(fd, off_t(journal.OldSize)) == 0 && ::fsync(fd) == 0;
 }
 
 } // namespace
@@ -238,6 +253,25 @@ QString ArchiveJournalPath(const QString& archivePath) {
 }
 
 void PlanArchiveUpdate(TArchiveUpdatePlan& plan) {
+  // The places before the old directory that the old archive does not use (cleared by earlier
+  // updates) take new entries first, each in the first one it fits in; the others go behind the
+  // old end.
+  std::vector<std::pair<qint64, qint64>> taken = plan.Dead, free;
+  for (const TArchiveUpdateEntry& entry : plan.Entries)
+    if (entry.Kept)
+      taken.emplace_back(entry.LocalOffset, entry.LocalOffset + ZipLocalHeaderSize(entry.Header) +
+                                                qint64(entry.Header.CompressedSize));
+  std::sort(taken.begin(), taken.end());
+  // A place at the file's start is left alone: it begins with the header that keeps the file
+  // looking like an archive from its first byte on (clearDead).
+  qint64 from = 0;
+  for (const auto& [begin, end] : taken) {
+    const qint64 until = std::min(begin, plan.OldDirectoryOffset);
+    if (from > 0 && until > from) free.emplace_back(from, until);
+    from = std::max(from, end);
+  }
+  if (from > 0 && from < plan.OldDirectoryOffset) free.emplace_back(from, plan.OldDirectoryOffset);
+  plan.Used.clear();
   qint64 at = plan.OldSize, used = 0;
   plan.NewData = 0;
   QByteArray directory;
@@ -248,8 +282,20 @@ void PlanArchiveUpdate(TArchiveUpdatePlan& plan) {
   for (TArchiveUpdateEntry& entry : plan.Entries) {
     const qint64 size = ZipLocalHeaderSize(entry.Header) + qint64(entry.Header.CompressedSize);
     if (!entry.Kept) {
-      entry.LocalOffset = at;
-      at += size;
+      const auto place = std::find_if(free.begin(), free.end(), [&](const auto& range) {
+        return range.second - range.first >= size;
+      });
+      if (place != free.end()) {
+        entry.LocalOffset = place->first;
+        if (!plan.Used.empty() && plan.Used.back().second == place->first)
+          plan.Used.back().second += size;
+        else
+          plan.Used.emplace_back(place->first, place->first + size);
+        place->first += size;
+      } else {
+        entry.LocalOffset = at;
+        at += size;
+      }
       plan.NewData += qint64(entry.Header.CompressedSize);
     }
     used += size;
@@ -281,6 +327,7 @@ QString UpdateArchiveInPlace(const QString& path, const TArchiveUpdatePlan& plan
   journal.NewSize = plan.NewSize;
   journal.DirectoryOffset = plan.DirectoryOffset;
   journal.TailCrc = crcOf(plan.Tail);
+  journal.Used = plan.Used;
   journal.Dead = plan.Dead;
   {
     const QByteArray bytes = journal.Encode();
@@ -312,8 +359,10 @@ QString UpdateArchiveInPlace(const QString& path, const TArchiveUpdatePlan& plan
     total += qint64(entry.Header.CompressedSize);
   int written = 0;
   if (progress) progress(0, total);
-  // The first new bytes land in the cached end of the old file.
+  // New bytes land in the cached end of the old file and between its entries.
   forgetCached(fd.Value, plan.OldSize - 1, plan.OldSize);
+  for (const auto& [begin, end] : plan.Used)
+    forgetCached(fd.Value, begin, end);
   try {
     for (size_t i = 0; i < plan.Entries.size(); ++i) {
       if (beforeEntry) beforeEntry(int(i));

@@ -2,11 +2,13 @@
 // Updates an archive this program wrote where it lies, so that a run that changes a few
 // pictures writes those entries and a new central directory instead of the whole file.
 //
-// The entries that stay are not touched, nor is anything else before the file's old end: the
-// new entries go behind it, the new directory behind them. Before the file is touched, a journal
-// beside it ("<archive>.lumenfold-journal") keeps the file's old size, how the finished file
-// ends and the places of what goes. Until the new directory is complete on the disk, cutting the
-// file to its old size gives the old archive; once it is, the update only has to finish. The
+// The entries that stay are not touched, nor is anything else the old archive uses: the new
+// entries go into places that earlier updates cleared, where they fit, and behind the file's old
+// end; the new directory goes last. Before the file is touched, a journal beside it
+// ("<archive>.lumenfold-journal") keeps the file's old size, the cleared places the update
+// takes, how the finished file ends and the places of what goes. Until the new directory is
+// complete on the disk, clearing the places taken and cutting the file to its old size gives the
+// old archive; once it is, the update only has to finish. The
 // entries that go (removed pictures, pictures now private, replaced versions) and the old
 // directory are then cleared (the file system frees their blocks, or zeros are written over
 // them), so nothing of them stays readable in the file; the journal goes last. Those places
@@ -44,6 +46,8 @@ struct TArchiveUpdatePlan {
   qint64 NewSize = 0;
   qint64 Unused = 0;  // bytes before the directory that no entry uses (what went, old directories)
   qint64 NewData = 0; // bytes of the new entries' data
+  // Places before the old end that new entries take (free ones: cleared by earlier updates)
+  std::vector<std::pair<qint64, qint64>> Used;
 };
 
 // Places the new entries and makes the new directory. Cheap: nothing is read or written.

@@ -12,6 +12,8 @@
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QtTest>
+#include <sys/stat.h>
+#include <zlib.h>
 
 namespace {
 
@@ -105,6 +107,7 @@ private slots:
   void killedUpdateLeavesASoundArchive_data();
   void killedUpdateLeavesASoundArchive();
   void entriesThatGoLeaveNothingReadable();
+  void journalOfTheFirstVersionStillUndoes();
   void siteDatabaseFollowsWhatItIsMadeFrom_data();
   void siteDatabaseFollowsWhatItIsMadeFrom();
   void pageChangesOnlyWhereItShows_data();
@@ -124,9 +127,12 @@ void TestArchiveUpdate::runWithNothingToDoLeavesTheArchiveAlone() {
 
 void TestArchiveUpdate::killedUpdateLeavesASoundArchive_data() {
   QTest::addColumn<QByteArray>("fault");
-  QTest::addColumn<bool>("newContent"); // what the archive holds once repaired
-  QTest::newRow("while new entries are written") << QByteArray("1") << false;
-  QTest::newRow("before gone entries are cleared") << QByteArray("committed") << true;
+  QTest::addColumn<bool>("newContent");    // what the archive holds once repaired
+  QTest::addColumn<bool>("updatedBefore"); // the archive has places cleared by an update
+  QTest::newRow("while new entries are written") << QByteArray("1") << false << false;
+  QTest::newRow("while new entries fill cleared places") << QByteArray("1") << false << true;
+  QTest::newRow("before gone entries are cleared") << QByteArray("committed") << true << false;
+  QTest::newRow("while gone entries are cleared") << QByteArray("clearing") << true << true;
 }
 
 // Killed at either point, the archive is repaired at the next command's start (here: the repair
@@ -134,8 +140,12 @@ void TestArchiveUpdate::killedUpdateLeavesASoundArchive_data() {
 void TestArchiveUpdate::killedUpdateLeavesASoundArchive() {
   QFETCH(QByteArray, fault);
   QFETCH(bool, newContent);
+  QFETCH(bool, updatedBefore);
   Project p;
   QVERIFY(p.make());
+  if (updatedBefore)
+    QVERIFY(cli({"edit", p.file, "Trip", "b.jpg", "--title", "Harbour"}) == 0 &&
+            cli({"process", p.file, "--zip"}) == 0);
   const QByteArray before = ReadTestFile(p.archive);
   const QStringList oldEntries = testedEntries(p.archive);
   QVERIFY(oldEntries.contains("trip/ps_medium/m_a.jpg"));
@@ -182,6 +192,41 @@ void TestArchiveUpdate::entriesThatGoLeaveNothingReadable() {
   QVERIFY(bytes.contains("content of stays1.txt-marker") && bytes.startsWith("PK\x03\x04"));
   QCOMPARE(testedEntries(archive),
            QStringList({"new.txt", "stays1.txt", "stays2.txt", "stays3.txt"}));
+}
+
+// A journal of the first version (a copy of the old directory, which the new entries overwrote)
+// left by a killed update still puts the old archive back.
+void TestArchiveUpdate::journalOfTheFirstVersionStillUndoes() {
+  Project p;
+  QVERIFY(p.make());
+  const QByteArray before = ReadTestFile(p.archive);
+  const qsizetype end = before.lastIndexOf("PK\x05\x06");
+  QVERIFY(end > 0);
+  qint64 directory = 0;
+  for (int i = 3; i >= 0; --i)
+    directory = directory * 256 + quint8(before[end + 16 + i]);
+  struct stat info;
+  QVERIFY(::stat(QFile::encodeName(p.archive).constData(), &info) == 0);
+  QByteArray journal;
+  {
+    QDataStream out(&journal, QIODevice::WriteOnly);
+    out.writeRawData("LumenFold archive journal 1", 28);
+    out << quint64(info.st_dev) << quint64(info.st_ino) << qint64(before.size()) << directory
+        << before.mid(directory) << qint64(before.size() + 9000) << qint64(before.size() + 8000)
+        << quint32(1) << quint64(0);
+  }
+  QDataStream(&journal, QIODevice::Append)
+      << quint32(crc32(0, reinterpret_cast<const Bytef*>(journal.constData()), journal.size()));
+  QFile saved(ArchiveJournalPath(p.archive));
+  QVERIFY(saved.open(QIODevice::WriteOnly) && saved.write(journal) == journal.size());
+  saved.close();
+  QFile file(p.archive); // killed while the new entries were written over the old directory
+  QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(directory));
+  QVERIFY(file.write(QByteArray(before.size() - directory + 5000, 'x')) > 0);
+  file.close();
+  RecoverArchive(p.archive);
+  QVERIFY(!QFile::exists(ArchiveJournalPath(p.archive)));
+  QCOMPARE(ReadTestFile(p.archive), before);
 }
 
 void TestArchiveUpdate::siteDatabaseFollowsWhatItIsMadeFrom_data() {

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -395,7 +396,6 @@ void TArchiveBuilder::Spool(const QString& entryName, const QString& sourcePath,
                             const TCompressedEntry& entry) {
   const QString name = ZipEntryName(entryName);
   if (name.isEmpty()) return;
-  openSpool();
   SpoolRecord record;
   record.Length = entry.Data.size();
   record.Deflated = entry.Deflated;
@@ -403,6 +403,21 @@ void TArchiveBuilder::Spool(const QString& entryName, const QString& sourcePath,
   record.Size = entry.Size;
   const TFileStamp stamp = FileStampOf(sourcePath);
   record.MTime = stamp.IsFile ? qint64(stamp.MTime.tv_sec) : QDateTime::currentSecsSinceEpoch();
+  // An archive updated where it lies takes the entries of a run that makes little straight from
+  // memory: written once, into the archive, instead of into the spool and then copied.
+  constexpr qint64 kSpoolMemory = qint64(32) << 20;
+  const qint64 held = std::max<qint64>(record.Length, entry.Data.capacity());
+  if (updatable_ && spoolMemory_ + held <= kSpoolMemory) {
+    if (const auto before = spooled_.constFind(name);
+        before != spooled_.constEnd() && before->Offset < 0)
+      spoolMemory_ -= std::max<qint64>(before->Length, before->Data.capacity());
+    spoolMemory_ += held;
+    record.Offset = -1;
+    record.Data = entry.Data;
+    spooled_.insert(name, record);
+    return;
+  }
+  openSpool();
   // The local header goes before the data, so that the spool can become the archive itself.
   const QByteArray header = ZipLocalHeader(record.Header(name));
   record.Offset = spoolSize_ + header.size();
@@ -523,10 +538,17 @@ bool TArchiveBuilder::HasPrevious(const QString& entryName) const {
 
 QStringList
 TArchiveBuilder::PreviousEntries(const std::function<bool(const QString& name)>& matches) const {
-  QStringList found;
+  // In the order they lie in the file: kept that way, entries that change together (an album's
+  // pages) stay together when the archive is written whole, and go as one piece when they change.
+  std::vector<std::pair<quint64, const QString*>> lying;
   const QHash<QString, OldEntry>& old = checkedEntries();
   for (auto o = old.constBegin(); o != old.constEnd(); ++o)
-    if (matches(o.key())) found.append(o.key());
+    if (matches(o.key())) lying.emplace_back(o->Raw.LocalHeaderOffset, &o.key());
+  std::sort(lying.begin(), lying.end());
+  QStringList found;
+  found.reserve(qsizetype(lying.size()));
+  for (const auto& [offset, name] : lying)
+    found.append(*name);
   return found;
 }
 

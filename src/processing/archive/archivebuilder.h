@@ -6,7 +6,9 @@
 //
 // Entries reach the new archive in one of three ways:
 // - compressed ahead, on the worker threads, while the pictures are encoded (Compress), then
-//   kept in a spool file beside the archive until the archive is written (Spool);
+//   kept in a spool file beside the archive until the archive is written (Spool); for an
+//   archive updated where it lies, the first 32 MB of them stay in memory instead, so that a
+//   run that makes little writes its entries once;
 // - copied from the previous archive without recompressing them, when the entry there has the
 //   file's size and modification time (Unchanged);
 // - compressed at the end on a pool of threads (CompressRemaining), for files that neither of
@@ -124,7 +126,7 @@ public:
   // The bytes of the previous archive's entry of that name (read and checked against its CRC-32),
   // or empty when there is none, it cannot be read or it holds more than limit bytes.
   QByteArray PreviousBytes(const QString& entryName, qint64 limit) const;
-  // The names of the previous archive's usable entries that match.
+  // The names of the previous archive's usable entries that match, in the order they lie there.
   QStringList PreviousEntries(const std::function<bool(const QString& name)>& matches) const;
   // The digest of what the site's database and pages in the previous archive were made from
   // (its comment, archivemark.h); empty when it names none.
@@ -183,7 +185,8 @@ private:
     mutable const OldEntry* Old = nullptr; // the previous archive's entry of the name
   };
   struct SpoolRecord {
-    qint64 Offset = 0; // of the data, behind the entry's local header
+    qint64 Offset = 0; // of the data, behind the entry's local header; -1: the data is in Data
+    QByteArray Data;   // the compressed bytes, for an entry held in memory
     qint64 Length = 0;
     bool Deflated = false;
     quint32 Crc = 0;
@@ -244,7 +247,8 @@ private:
   mutable std::future<std::vector<std::pair<qint64, bool>>> headerCheck_;
   mutable QHash<QString, OldEntry> oldEntries_;
   std::unique_ptr<QFile> spool_;
-  qint64 spoolSize_ = 0; // bytes in the spool (written with pwrite, never through QFile)
+  qint64 spoolSize_ = 0;   // bytes in the spool (written with pwrite, never through QFile)
+  qint64 spoolMemory_ = 0; // bytes of the entries held in memory instead
   QHash<QString, SpoolRecord> spooled_;
   // The spool holds each entry as an archive does, local header and data, in the order they were
   // spooled (a name twice when it was spooled again).

@@ -17,8 +17,15 @@
 
 namespace {
 
-constexpr char kJournalMagic[] = "LumenFold archive journal 1";
+// Version 1 kept a copy of the old directory, which the new entries overwrote; version 2 leaves
+// everything before the old end in place, so the file's old size is all that undoing needs.
+constexpr char kJournalMagic1[] = "LumenFold archive journal 1";
+constexpr char kJournalMagic[] = "LumenFold archive journal 2";
+static_assert(sizeof(kJournalMagic1) == sizeof(kJournalMagic));
 constexpr qint64 kBlock = qint64(1) << 20;
+// The largest piece of a file the page cache keeps as one: a write into a cached piece makes all
+// of it dirty, and the system counts all of it as written.
+constexpr qint64 kCachePiece = qint64(2) << 20;
 
 QString errnoText() {
   return QString::fromLocal8Bit(std::strerror(errno));
@@ -101,13 +108,50 @@ void faultPoint(const QByteArray& point) {
   if (!wanted.isEmpty() && wanted == point) std::raise(SIGKILL);
 }
 
-// Overwrites the places of entries that went. A file that began with such an entry keeps
-// beginning as a zip archive does: the place gets the local header of a nameless entry of zeros
-// that no directory names.
-bool zeroDead(int fd, const std::vector<std::pair<qint64, qint64>>& dead) {
+// Drops the clean cached pages around [begin, end), so that small writes there make (and count)
+// small dirty pieces instead of the large pieces a copy or a read ahead left in the cache.
+void forgetCached(int fd, qint64 begin, qint64 end) {
+  const qint64 from = std::max<qint64>(0, begin / kCachePiece * kCachePiece);
+  const qint64 to = (end + kCachePiece - 1) / kCachePiece * kCachePiece;
+  if (to > from) ::posix_fadvise(fd, off_t(from), off_t(to - from), POSIX_FADV_DONTNEED);
+}
+
+// Clears [begin, end): the file system frees the blocks (reading gives zeros; only the partial
+// blocks at either end are written), else zeros are written over it.
+bool clearRange(int fd, qint64 begin, qint64 end, const QByteArray& zeros) {
+  if (::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, off_t(begin),
+                  off_t(end - begin)) == 0)
+    return true;
+  forgetCached(fd, begin, end);
+  for (qint64 at = begin; at < end;) {
+    const qint64 piece = std::min(end - at, kBlock);
+    if (!writeAt(fd, zeros.constData(), piece, at)) return false;
+    at += piece;
+  }
+  return true;
+}
+
+// Clears the places of entries that went (and of the old directory). A file that began with
+// such an entry keeps beginning as a zip archive does: the place gets the local header of a
+// nameless entry of zeros that no directory names. fsync, not fdatasync: freed blocks are a
+// change of the file's metadata.
+bool clearDead(int fd, std::vector<std::pair<qint64, qint64>> dead) {
+  // Places that touch are cleared as one: only the blocks at the ends of each are written.
+  std::sort(dead.begin(), dead.end());
+  size_t kept = 0;
+  for (const auto& range : dead) {
+    if (kept > 0 && range.first <= dead[kept - 1].second)
+      dead[kept - 1].second = std::max(dead[kept - 1].second, range.second);
+    else
+      dead[kept++] = range;
+  }
+  dead.resize(kept);
   const QByteArray zeros(qsizetype(kBlock), '\0');
+  int cleared = 0;
   for (const auto& [begin, end] : dead) {
-    qint64 at = begin;
+    if (end <= begin) continue;
+    if (!clearRange(fd, begin, end, zeros)) return false;
+    if (++cleared == 1) faultPoint("clearing");
     if (begin == 0 && end - begin >= 30 && end - begin - 30 < qint64(0xffffffff)) {
       const qint64 length = end - begin - 30;
       quint32 crc = 0;
@@ -122,23 +166,19 @@ bool zeroDead(int fd, const std::vector<std::pair<qint64, qint64>>& dead) {
       padding.DosDate = (1 << 5) | 1;
       QByteArray header = ZipLocalHeader(padding);
       if (!writeAt(fd, header.constData(), header.size(), 0)) return false;
-      at = header.size();
-    }
-    while (at < end) {
-      const qint64 piece = std::min(end - at, kBlock);
-      if (!writeAt(fd, zeros.constData(), piece, at)) return false;
-      at += piece;
     }
   }
-  return true;
+  return ::fsync(fd) == 0;
 }
 
 struct Journal {
+  int Version = 2;
+  std::vector<std::pair<qint64, qint64>> Used; // version 2: places before the old end written
   quint64 Device = 0;
   quint64 Inode = 0;
   qint64 OldSize = 0;
-  qint64 OldDirectoryOffset = 0;
-  QByteArray OldTail; // the bytes from OldDirectoryOffset to OldSize
+  qint64 OldDirectoryOffset = 0; // version 1 only
+  QByteArray OldTail;            // version 1 only: the bytes from OldDirectoryOffset to OldSize
   qint64 NewSize = 0;
   qint64 DirectoryOffset = 0;
   quint32 TailCrc = 0; // of the bytes from DirectoryOffset to NewSize when finished
@@ -149,9 +189,12 @@ struct Journal {
     {
       QDataStream out(&bytes, QIODevice::WriteOnly);
       out.writeRawData(kJournalMagic, int(sizeof(kJournalMagic)));
-      out << Device << Inode << OldSize << OldDirectoryOffset << OldTail << NewSize
-          << DirectoryOffset << TailCrc << quint64(Dead.size());
+      out << Device << Inode << OldSize << NewSize << DirectoryOffset << TailCrc
+          << quint64(Dead.size());
       for (const auto& [begin, end] : Dead)
+        out << begin << end;
+      out << quint64(Used.size());
+      for (const auto& [begin, end] : Used)
         out << begin << end;
     }
     QDataStream(&bytes, QIODevice::Append) << crcOf(bytes);
@@ -164,26 +207,43 @@ struct Journal {
     const QByteArray body = bytes.left(bytes.size() - 4);
     quint32 crc = 0;
     QDataStream(bytes.right(4)) >> crc;
-    if (crc != crcOf(body) || !body.startsWith(QByteArray(kJournalMagic, sizeof(kJournalMagic))))
+    if (crc != crcOf(body)) return false;
+    if (body.startsWith(QByteArray(kJournalMagic, sizeof(kJournalMagic))))
+      Version = 2;
+    else if (body.startsWith(QByteArray(kJournalMagic1, sizeof(kJournalMagic1))))
+      Version = 1;
+    else
       return false;
     QDataStream in(body);
     in.skipRawData(int(sizeof(kJournalMagic)));
     quint64 count = 0;
-    in >> Device >> Inode >> OldSize >> OldDirectoryOffset >> OldTail >> NewSize >>
-        DirectoryOffset >> TailCrc >> count;
+    in >> Device >> Inode >> OldSize;
+    if (Version == 1) in >> OldDirectoryOffset >> OldTail;
+    in >> NewSize >> DirectoryOffset >> TailCrc >> count;
     if (in.status() != QDataStream::Ok || count > quint64(body.size())) return false;
     Dead.resize(size_t(count));
     for (auto& [begin, end] : Dead)
       in >> begin >> end;
+    if (Version >= 2) {
+      in >> count;
+      if (in.status() != QDataStream::Ok || count > quint64(body.size())) return false;
+      Used.resize(size_t(count));
+      for (auto& [begin, end] : Used)
+        in >> begin >> end;
+    }
     return in.status() == QDataStream::Ok;
   }
 };
 
-// Puts the old directory back and cuts the file to its old size.
+// Clears the places before the old end that new entries took and cuts the file to its old size
+// (version 1: puts the old directory back instead of clearing).
 bool undo(int fd, const Journal& journal) {
-  return writeAt(fd, journal.OldTail.constData(), journal.OldTail.size(),
-                 journal.OldDirectoryOffset) &&
-         ::ftruncate(fd, off_t(journal.OldSize)) == 0 && ::fdatasync(fd) == 0;
+  const QByteArray zeros(qsizetype(journal.Used.empty() ? 0 : kBlock), '\0');
+  for (const auto& [begin, end] : journal.Used)
+    if (!clearRange(fd, begin, end, zeros)) return false;
+  return (journal.Version != 1 || writeAt(fd, journal.OldTail.constData(), journal.OldTail.size(),
+                                          journal.OldDirectoryOffset)) &&
+         ::ftruncate(fd, off_t(journal.OldSize)) == 0 && ::fsync(fd) == 0;
 }
 
 } // namespace
@@ -193,7 +253,26 @@ QString ArchiveJournalPath(const QString& archivePath) {
 }
 
 void PlanArchiveUpdate(TArchiveUpdatePlan& plan) {
-  qint64 at = plan.OldDirectoryOffset, used = 0;
+  // The places before the old directory that the old archive does not use (cleared by earlier
+  // updates) take new entries first, each in the first one it fits in; the others go behind the
+  // old end.
+  std::vector<std::pair<qint64, qint64>> taken = plan.Dead, free;
+  for (const TArchiveUpdateEntry& entry : plan.Entries)
+    if (entry.Kept)
+      taken.emplace_back(entry.LocalOffset, entry.LocalOffset + ZipLocalHeaderSize(entry.Header) +
+                                                qint64(entry.Header.CompressedSize));
+  std::sort(taken.begin(), taken.end());
+  // A place at the file's start is left alone: it begins with the header that keeps the file
+  // looking like an archive from its first byte on (clearDead).
+  qint64 from = 0;
+  for (const auto& [begin, end] : taken) {
+    const qint64 until = std::min(begin, plan.OldDirectoryOffset);
+    if (from > 0 && until > from) free.emplace_back(from, until);
+    from = std::max(from, end);
+  }
+  if (from > 0 && from < plan.OldDirectoryOffset) free.emplace_back(from, plan.OldDirectoryOffset);
+  plan.Used.clear();
+  qint64 at = plan.OldSize, used = 0;
   plan.NewData = 0;
   QByteArray directory;
   qint64 directorySize = 0; // at most: each record with its name and a full zip64 field
@@ -203,8 +282,20 @@ void PlanArchiveUpdate(TArchiveUpdatePlan& plan) {
   for (TArchiveUpdateEntry& entry : plan.Entries) {
     const qint64 size = ZipLocalHeaderSize(entry.Header) + qint64(entry.Header.CompressedSize);
     if (!entry.Kept) {
-      entry.LocalOffset = at;
-      at += size;
+      const auto place = std::find_if(free.begin(), free.end(), [&](const auto& range) {
+        return range.second - range.first >= size;
+      });
+      if (place != free.end()) {
+        entry.LocalOffset = place->first;
+        if (!plan.Used.empty() && plan.Used.back().second == place->first)
+          plan.Used.back().second += size;
+        else
+          plan.Used.emplace_back(place->first, place->first + size);
+        place->first += size;
+      } else {
+        entry.LocalOffset = at;
+        at += size;
+      }
       plan.NewData += qint64(entry.Header.CompressedSize);
     }
     used += size;
@@ -212,6 +303,8 @@ void PlanArchiveUpdate(TArchiveUpdatePlan& plan) {
   }
   plan.DirectoryOffset = at;
   plan.Unused = at - used;
+  // The old directory and end records go once the new ones are in place.
+  plan.Dead.emplace_back(plan.OldDirectoryOffset, plan.OldSize);
   plan.Tail = directory + ZipEndRecords(quint64(plan.Entries.size()), quint64(at),
                                         quint64(directory.size()), plan.Comment);
   plan.NewSize = at + plan.Tail.size();
@@ -231,14 +324,10 @@ QString UpdateArchiveInPlace(const QString& path, const TArchiveUpdatePlan& plan
   journal.Device = quint64(info.st_dev);
   journal.Inode = quint64(info.st_ino);
   journal.OldSize = plan.OldSize;
-  journal.OldDirectoryOffset = plan.OldDirectoryOffset;
-  journal.OldTail =
-      QByteArray(qsizetype(plan.OldSize - plan.OldDirectoryOffset), Qt::Uninitialized);
-  if (!readRange(fd.Value, journal.OldTail.data(), journal.OldTail.size(), plan.OldDirectoryOffset))
-    return errnoText();
   journal.NewSize = plan.NewSize;
   journal.DirectoryOffset = plan.DirectoryOffset;
   journal.TailCrc = crcOf(plan.Tail);
+  journal.Used = plan.Used;
   journal.Dead = plan.Dead;
   {
     const QByteArray bytes = journal.Encode();
@@ -270,6 +359,10 @@ QString UpdateArchiveInPlace(const QString& path, const TArchiveUpdatePlan& plan
     total += qint64(entry.Header.CompressedSize);
   int written = 0;
   if (progress) progress(0, total);
+  // New bytes land in the cached end of the old file and between its entries.
+  forgetCached(fd.Value, plan.OldSize - 1, plan.OldSize);
+  for (const auto& [begin, end] : plan.Used)
+    forgetCached(fd.Value, begin, end);
   try {
     for (size_t i = 0; i < plan.Entries.size(); ++i) {
       if (beforeEntry) beforeEntry(int(i));
@@ -281,9 +374,12 @@ QString UpdateArchiveInPlace(const QString& path, const TArchiveUpdatePlan& plan
         continue;
       }
       const QByteArray header = ZipLocalHeader(entry.Header);
+      const qint64 dataAt = entry.LocalOffset + header.size();
       if (!writeAt(fd.Value, header.constData(), header.size(), entry.LocalOffset) ||
-          !copyRange(entry.SourceFd, entry.SourceOffset, fd.Value,
-                     entry.LocalOffset + header.size(), length)) {
+          !(entry.SourceFd < 0
+                ? length <= entry.SourceData.size() &&
+                      writeAt(fd.Value, entry.SourceData.constData(), length, dataAt)
+                : copyRange(entry.SourceFd, entry.SourceOffset, fd.Value, dataAt, length))) {
         const QString reason = errnoText();
         rollBack();
         return reason;
@@ -307,7 +403,7 @@ QString UpdateArchiveInPlace(const QString& path, const TArchiveUpdatePlan& plan
   faultPoint("committed");
   // The new archive is whole: what is left is overwriting the entries that went. A failure
   // here leaves the journal, and the next run finishes the work.
-  if (!zeroDead(fd.Value, plan.Dead) || ::fdatasync(fd.Value) != 0)
+  if (!clearDead(fd.Value, plan.Dead))
     return QStringLiteral("the places of removed entries could not be cleared (%1); the next run "
                           "clears them.")
         .arg(errnoText());
@@ -333,9 +429,11 @@ QString RecoverArchiveUpdate(const QString& archivePath) {
   if (!valid) return done();
   Fd fd(::open(QFile::encodeName(archivePath).constData(), O_RDWR | O_CLOEXEC));
   struct stat info;
-  // The journal belongs to the file it was written for, and to no other put in its place.
+  // The journal belongs to the file it was written for, and to no other put in its place. An
+  // update only ever added to the file beyond its old end (version 1: beyond its old directory).
   if (fd.Value < 0 || ::fstat(fd.Value, &info) != 0 || quint64(info.st_dev) != journal.Device ||
-      quint64(info.st_ino) != journal.Inode || qint64(info.st_size) < journal.OldDirectoryOffset)
+      quint64(info.st_ino) != journal.Inode ||
+      qint64(info.st_size) < (journal.Version == 1 ? journal.OldDirectoryOffset : journal.OldSize))
     return done();
   bool finished = qint64(info.st_size) == journal.NewSize;
   if (finished) {
@@ -343,8 +441,7 @@ QString RecoverArchiveUpdate(const QString& archivePath) {
     finished = readRange(fd.Value, tail.data(), tail.size(), journal.DirectoryOffset) &&
                crcOf(tail) == journal.TailCrc;
   }
-  const bool ok = finished ? zeroDead(fd.Value, journal.Dead) && ::fdatasync(fd.Value) == 0
-                           : undo(fd.Value, journal);
+  const bool ok = finished ? clearDead(fd.Value, journal.Dead) : undo(fd.Value, journal);
   if (!ok) return errnoText();
   return done();
 }

@@ -36,6 +36,7 @@ void TArchiveBuilder::Write() {
     TZipEntryHeader Header;
     int Fd = -1;
     qint64 Offset = 0;
+    QByteArray Data;         // its bytes, when held in memory (Fd -1)
     qint64 LocalOffset = -1; // an entry copied with its local header: where that lies
     qint64 End = 0;          // where it ends in the new archive
     bool InPlace = false;    // the copy made ahead holds it at its place
@@ -48,8 +49,9 @@ void TArchiveBuilder::Write() {
     Part part;
     if (const auto s = spooled_.constFind(w.Name); s != spooled_.constEnd()) {
       part.Header = s->Header(w.Name);
-      part.Fd = spoolFd;
+      part.Fd = s->Offset < 0 ? -1 : spoolFd;
       part.Offset = s->Offset;
+      part.Data = s->Data;
     } else if (const OldEntry* o = oldOf(w);
                o && (w.Previous || sameContent_.contains(w.Name) || unchanged(w))) {
       // Copied as it is: compressed bytes, CRC, time stamp and attributes; the name as wanted.
@@ -140,7 +142,8 @@ void TArchiveBuilder::Write() {
     const bool added = part.InPlace ? writer.AddInPlace(part.Header)
                        : part.LocalOffset >= 0
                            ? writer.AddVerbatim(part.Header, part.Fd, part.LocalOffset)
-                           : writer.AddFrom(part.Header, part.Fd, part.Offset);
+                       : part.Fd < 0 ? writer.Add(part.Header, part.Data.constData())
+                                     : writer.AddFrom(part.Header, part.Fd, part.Offset);
     if (!added) fail(writer.ErrorString());
   }
   if (!writer.Finish()) fail(writer.ErrorString());
@@ -185,7 +188,7 @@ void TArchiveBuilder::Write() {
 
 bool TArchiveBuilder::sameAsOld(const SpoolRecord& spooled, const OldEntry& old) const {
   const TZipEntryHeader& h = old.Raw.Header;
-  if (!spool_ || spooled.Crc != h.Crc || quint64(spooled.Size) != h.Size ||
+  if ((spooled.Offset >= 0 && !spool_) || spooled.Crc != h.Crc || quint64(spooled.Size) != h.Size ||
       quint64(spooled.Length) != h.CompressedSize ||
       (spooled.Deflated ? kZipDeflated : kZipStored) != h.Method)
     return false;
@@ -193,9 +196,11 @@ bool TArchiveBuilder::sameAsOld(const SpoolRecord& spooled, const OldEntry& old)
   QByteArray a(qsizetype(std::min(spooled.Length, kPiece)), Qt::Uninitialized), b = a;
   for (qint64 at = 0; at < spooled.Length;) {
     const qint64 piece = std::min(spooled.Length - at, kPiece);
-    if (::pread(spool_->handle(), a.data(), size_t(piece), off_t(spooled.Offset + at)) != piece ||
+    const char* mine = spooled.Offset < 0 ? spooled.Data.constData() + at : a.constData();
+    if ((spooled.Offset >= 0 &&
+         ::pread(spool_->handle(), a.data(), size_t(piece), off_t(spooled.Offset + at)) != piece) ||
         ::pread(oldFd_, b.data(), size_t(piece), off_t(old.DataOffset + at)) != piece ||
-        std::memcmp(a.constData(), b.constData(), size_t(piece)) != 0)
+        std::memcmp(mine, b.constData(), size_t(piece)) != 0)
       return false;
     at += piece;
   }
@@ -233,7 +238,10 @@ bool TArchiveBuilder::updateInPlace() {
       o->Kept = true;
     } else if (s != spooled_.constEnd()) {
       entry.Header = s->Header(w.Name);
-      entry.SourceFd = spoolFd;
+      if (s->Offset < 0)
+        entry.SourceData = s->Data;
+      else
+        entry.SourceFd = spoolFd;
       entry.SourceOffset = s->Offset;
     } else {
       // Made anew by the full write, which names what is missing.
@@ -265,8 +273,9 @@ bool TArchiveBuilder::updateInPlace() {
   }
   PlanArchiveUpdate(plan);
   // Space of entries that went is given back by writing the whole archive anew once it is more
-  // than a quarter of the file.
-  if (plan.Unused * 4 > plan.NewSize) return false;
+  // than a quarter of the file. The old directory's place counts from the next update on: in a
+  // small archive it alone could pass the quarter, and every update would write it whole.
+  if ((plan.Unused - (plan.OldSize - plan.OldDirectoryOffset)) * 4 > plan.NewSize) return false;
   const QString failed = UpdateArchiveInPlace(archivePath_, plan, BeforeEntry, Progress);
   if (!failed.isEmpty())
     throw TZipError(

@@ -67,7 +67,7 @@ PY
 measure() {
   local out
   out=$(/usr/bin/time -f '%e %O %U %S' "$@" 2>&1 >/dev/null | tail -1)
-  awk '{printf "%s %d %.2f\n", $1, $2 * 512, $3 + $4}' <<<"$out"
+  awk '{printf "%s %.0f %.2f\n", $1, $2 * 512, $3 + $4}' <<<"$out"
 }
 best() { # best REPS CMD...: the run with the least wall time
   local best="" line

@@ -3,6 +3,7 @@
 
 #include "db/sqlaccessdetail.h"
 
+#include <algorithm>
 #include <sqlite3.h>
 
 namespace {
@@ -16,9 +17,16 @@ sqlite3* nativeConnection(const QSqlDatabase& db) {
 }
 
 QString storedText(sqlite3_stmt* statement, int column) {
+  // Most stored texts are plain ASCII: taken as they are, without SQLite's own translation to
+  // UTF-16 (which the rest go through, as the driver does).
+  const auto* bytes = sqlite3_column_text(statement, column);
+  const int size = sqlite3_column_bytes(statement, column);
+  if (!bytes || size == 0) return QString(reinterpret_cast<const QChar*>(u""), 0);
+  if (std::all_of(bytes, bytes + size, [](unsigned char c) { return c < 0x80; }))
+    return QString::fromLatin1(reinterpret_cast<const char*>(bytes), size);
   const void* text = sqlite3_column_text16(statement, column);
-  const int bytes = sqlite3_column_bytes16(statement, column);
-  return QString(static_cast<const QChar*>(text), bytes / qsizetype(sizeof(QChar)));
+  return QString(static_cast<const QChar*>(text),
+                 sqlite3_column_bytes16(statement, column) / qsizetype(sizeof(QChar)));
 }
 
 } // namespace
@@ -69,8 +77,15 @@ bool TSqliteRows::IsText(int column) const {
 }
 
 int TSqliteRows::AsInteger(int column) const {
-  // A stored integer narrows as the driver's variant does.
-  return sqlite3_column_type(statement_, column) == SQLITE_NULL ? 0 : Value(column).toInt();
+  switch (sqlite3_column_type(statement_, column)) {
+  case SQLITE_INTEGER:
+    // Narrowed as the driver's variant narrows it: the low 32 bits.
+    return int(sqlite3_column_int64(statement_, column));
+  case SQLITE_NULL:
+    return 0;
+  default:
+    return Value(column).toInt();
+  }
 }
 
 qint64 TSqliteRows::AsInt64(int column) const {

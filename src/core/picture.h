@@ -17,6 +17,7 @@
 #include <QStringList>
 
 class TDataSet;
+class TSqliteRows;
 class TFolderListings;
 class TLumenfoldAlbum;
 class TLumenfoldProject;
@@ -33,6 +34,7 @@ struct TCropRect {
 // thousands of rows does not search the columns by name for every field.
 struct TPictureColumns {
   explicit TPictureColumns(const TDataSet& query);
+  explicit TPictureColumns(const TSqliteRows& rows);
   int Id, Orientation, X1, Y1, X2, Y2, PictureDate, Title, Title2, OriginalFileName, OriginalHash,
       OriginalDate, OriginalSize, OriginalWidth, OriginalHeight, LargeFileName, LargeSize,
       MediumFileName, MediumSize, ThumbFileName, ThumbSize, SortOrder, Modified, ThumbSignatureId,
@@ -148,6 +150,8 @@ public:
 
   void LoadFromDataSet(const TDataSet& query);
   void LoadFromDataSet(const TDataSet& query, TPictureColumns& columns);
+  // The same row read through SQLite itself; the picture comes out as from the result set.
+  void LoadFromRows(const TSqliteRows& rows, TPictureColumns& columns);
   // False when not Dirty; otherwise Insert or Update. Dirty stays set when the statements failed.
   bool Save();
   bool Insert();

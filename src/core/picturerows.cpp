@@ -5,6 +5,7 @@
 #include "core/album.h"
 #include "db/connectionstring.h"
 #include "db/sqlaccess.h"
+#include "db/sqliterows.h"
 #include "db/statements.h"
 
 #include <QSqlQuery>
@@ -29,28 +30,116 @@ bool categoryId(const QString& text, int& id) {
   return ok;
 }
 
-int column(const TDataSet& q, const char* name) {
-  const int i = q.IndexOf(name);
-  if (i < 0) throw TSqlError(QStringLiteral("Column \"%1\" not found.").arg(name));
-  return i;
+} // namespace
+
+namespace {
+
+template <class IndexOf> void findColumns(TPictureColumns& c, const IndexOf& indexOf) {
+  auto column = [&indexOf](const char* name) {
+    const int i = indexOf(name);
+    if (i < 0) throw TSqlError(QStringLiteral("Column \"%1\" not found.").arg(name));
+    return i;
+  };
+  c.Id = column("picture_id");
+  c.Orientation = column("orientation");
+  c.X1 = column("crop_X1");
+  c.Y1 = column("crop_Y1");
+  c.X2 = column("crop_X2");
+  c.Y2 = column("crop_Y2");
+  c.PictureDate = column("picture_date");
+  c.Title = column("title");
+  c.Title2 = column("title2");
+  c.OriginalFileName = column("original_filename");
+  c.OriginalHash = column("original_hash");
+  c.OriginalDate = column("original_date");
+  c.OriginalSize = column("original_size");
+  c.OriginalWidth = column("original_width");
+  c.OriginalHeight = column("original_height");
+  c.LargeFileName = column("large_filename");
+  c.LargeSize = column("large_size");
+  c.MediumFileName = column("medium_filename");
+  c.MediumSize = column("medium_size");
+  c.ThumbFileName = column("thumb_filename");
+  c.ThumbSize = column("thumb_size");
+  c.SortOrder = column("sort_order");
+  c.Modified = column("modified");
+  c.ThumbSignatureId = column("thumb_signature_id");
+  c.MediumSignatureId = column("medium_signature_id");
+  c.IsDeleted = column("is_deleted");
+  c.IsPrivate = column("is_private");
+  c.AlbumId = column("album_id");
+}
+
+// A row of the driver's result set.
+struct TDriverRow {
+  const QSqlQuery& row;
+  int integer(int i) const { return row.value(i).toInt(); }
+  QString text(int i) const { return row.value(i).toString(); }
+  bool boolean(int i) const { return row.value(i).toLongLong() != 0; }
+  bool isText(int i) const { return row.value(i).metaType().id() == QMetaType::QString; }
+  QVariant value(int i) const { return row.value(i); }
+};
+
+// A row read through SQLite itself.
+struct TNativeRow {
+  const TSqliteRows& row;
+  int integer(int i) const { return row.AsInteger(i); }
+  QString text(int i) const { return row.AsString(i); }
+  bool boolean(int i) const { return row.AsBoolean(i); }
+  bool isText(int i) const { return row.IsText(i); }
+  QVariant value(int i) const { return row.Value(i); }
+};
+
+template <class Row> void loadPicture(TLumenfoldPicture& p, const Row& row, TPictureColumns& c) {
+  p.Id = row.integer(c.Id);
+  p.Orientation = row.integer(c.Orientation);
+  p.CropRect.X1 = row.integer(c.X1);
+  p.CropRect.Y1 = row.integer(c.Y1);
+  p.CropRect.X2 = row.integer(c.X2);
+  p.CropRect.Y2 = row.integer(c.Y2);
+  if (row.isText(c.PictureDate)) {
+    const QString date = row.text(c.PictureDate);
+    auto known = c.Dates.constFind(date);
+    if (known == c.Dates.constEnd()) {
+      if (c.Dates.size() > 4096) c.Dates.clear();
+      known = c.Dates.insert(date, SqlDateValue(row.value(c.PictureDate)));
+    }
+    p.PictureDate = *known;
+  } else {
+    p.PictureDate = SqlDateValue(row.value(c.PictureDate));
+  }
+  p.Title = row.text(c.Title);
+  p.Title2 = row.text(c.Title2);
+  p.OriginalFileName = row.text(c.OriginalFileName);
+  p.OriginalHash = row.text(c.OriginalHash);
+  p.OriginalDate = row.integer(c.OriginalDate);
+  p.OriginalSize = row.integer(c.OriginalSize);
+  p.OriginalWidth = row.integer(c.OriginalWidth);
+  p.OriginalHeight = row.integer(c.OriginalHeight);
+  p.LargeFileName = row.text(c.LargeFileName);
+  p.LargeSize = row.integer(c.LargeSize);
+  p.MediumFileName = row.text(c.MediumFileName);
+  p.MediumSize = row.integer(c.MediumSize);
+  p.ThumbFileName = row.text(c.ThumbFileName);
+  p.ThumbSize = row.integer(c.ThumbSize);
+  p.SortOrder = row.integer(c.SortOrder);
+  p.Modified = row.boolean(c.Modified);
+  p.ThumbSignatureId = row.integer(c.ThumbSignatureId);
+  p.MediumSignatureId = row.integer(c.MediumSignatureId);
+  p.IsDeleted = row.boolean(c.IsDeleted);
+  p.IsPrivate = row.boolean(c.IsPrivate);
+  p.AlbumId = row.integer(c.AlbumId);
 }
 
 } // namespace
 
-TPictureColumns::TPictureColumns(const TDataSet& q)
-    : Id(column(q, "picture_id")), Orientation(column(q, "orientation")), X1(column(q, "crop_X1")),
-      Y1(column(q, "crop_Y1")), X2(column(q, "crop_X2")), Y2(column(q, "crop_Y2")),
-      PictureDate(column(q, "picture_date")), Title(column(q, "title")),
-      Title2(column(q, "title2")), OriginalFileName(column(q, "original_filename")),
-      OriginalHash(column(q, "original_hash")), OriginalDate(column(q, "original_date")),
-      OriginalSize(column(q, "original_size")), OriginalWidth(column(q, "original_width")),
-      OriginalHeight(column(q, "original_height")), LargeFileName(column(q, "large_filename")),
-      LargeSize(column(q, "large_size")), MediumFileName(column(q, "medium_filename")),
-      MediumSize(column(q, "medium_size")), ThumbFileName(column(q, "thumb_filename")),
-      ThumbSize(column(q, "thumb_size")), SortOrder(column(q, "sort_order")),
-      Modified(column(q, "modified")), ThumbSignatureId(column(q, "thumb_signature_id")),
-      MediumSignatureId(column(q, "medium_signature_id")), IsDeleted(column(q, "is_deleted")),
-      IsPrivate(column(q, "is_private")), AlbumId(column(q, "album_id")) {}
+TPictureColumns::TPictureColumns(const TDataSet& q) {
+  findColumns(*this, [&q](const char* name) { return q.IndexOf(name); });
+}
+
+TPictureColumns::TPictureColumns(const TSqliteRows& rows) {
+  findColumns(*this, [&rows](const char* name) { return rows.IndexOf(name); });
+}
 
 void TLumenfoldPicture::LoadFromDataSet(const TDataSet& q) {
   TPictureColumns columns(q);
@@ -58,48 +147,11 @@ void TLumenfoldPicture::LoadFromDataSet(const TDataSet& q) {
 }
 
 void TLumenfoldPicture::LoadFromDataSet(const TDataSet& q, TPictureColumns& c) {
-  const QSqlQuery& row = const_cast<TDataSet&>(q).Query();
-  auto integer = [&row](int i) { return row.value(i).toInt(); };
-  auto text = [&row](int i) { return row.value(i).toString(); };
-  auto boolean = [&row](int i) { return row.value(i).toLongLong() != 0; };
-  Id = integer(c.Id);
-  Orientation = integer(c.Orientation);
-  CropRect.X1 = integer(c.X1);
-  CropRect.Y1 = integer(c.Y1);
-  CropRect.X2 = integer(c.X2);
-  CropRect.Y2 = integer(c.Y2);
-  const QVariant date = row.value(c.PictureDate);
-  if (date.metaType().id() == QMetaType::QString) {
-    auto known = c.Dates.constFind(date.toString());
-    if (known == c.Dates.constEnd()) {
-      if (c.Dates.size() > 4096) c.Dates.clear();
-      known = c.Dates.insert(date.toString(), SqlDateValue(date));
-    }
-    PictureDate = *known;
-  } else {
-    PictureDate = SqlDateValue(date);
-  }
-  Title = text(c.Title);
-  Title2 = text(c.Title2);
-  OriginalFileName = text(c.OriginalFileName);
-  OriginalHash = text(c.OriginalHash);
-  OriginalDate = integer(c.OriginalDate);
-  OriginalSize = integer(c.OriginalSize);
-  OriginalWidth = integer(c.OriginalWidth);
-  OriginalHeight = integer(c.OriginalHeight);
-  LargeFileName = text(c.LargeFileName);
-  LargeSize = integer(c.LargeSize);
-  MediumFileName = text(c.MediumFileName);
-  MediumSize = integer(c.MediumSize);
-  ThumbFileName = text(c.ThumbFileName);
-  ThumbSize = integer(c.ThumbSize);
-  SortOrder = integer(c.SortOrder);
-  Modified = boolean(c.Modified);
-  ThumbSignatureId = integer(c.ThumbSignatureId);
-  MediumSignatureId = integer(c.MediumSignatureId);
-  IsDeleted = boolean(c.IsDeleted);
-  IsPrivate = boolean(c.IsPrivate);
-  AlbumId = integer(c.AlbumId);
+  loadPicture(*this, TDriverRow{const_cast<TDataSet&>(q).Query()}, c);
+}
+
+void TLumenfoldPicture::LoadFromRows(const TSqliteRows& rows, TPictureColumns& c) {
+  loadPicture(*this, TNativeRow{rows}, c);
 }
 
 bool TLumenfoldPicture::Save() {

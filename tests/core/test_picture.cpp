@@ -4,6 +4,7 @@
 #include "core/picture.h"
 #include "core/project.h"
 #include "db/sqlaccess.h"
+#include "db/sqliterows.h"
 #include "db/statements.h"
 #include "testenv.h"
 #include "util/helpers.h"
@@ -387,6 +388,109 @@ private slots:
       ids << q->Value("category_id").toString();
     CloseQuery(q);
     QCOMPARE(ids, QStringList({"6", "1"}));
+    QVERIFY(prompt.errors().isEmpty());
+  }
+
+  // Rows as older or foreign databases hold them (no column types: integers kept as texts,
+  // NULLs, reals, dates in every stored form) read the same through the driver and through
+  // SQLite itself.
+  void bothReadPathsGiveTheSamePicture() {
+    const QString cs = CurrentConnectionString();
+    QVERIFY(ExecSQL(cs, "DROP TABLE picture") >= 0);
+    QStringList names =
+        QString::fromLatin1(SQL_PICTURES_OF_ALBUM).section(" FROM ", 0, 0).mid(7).split(", ");
+    QVERIFY(ExecSQL(cs, "CREATE TABLE picture (" + names.join(", ") + ")") >= 0);
+    const QString shortDate = QLocale::system().toString(QDate(2006, 12, 8), QLocale::ShortFormat);
+    // integer columns, text columns, date, flags
+    const QList<QStringList> rows = {
+        {"7", "'it''s'", "'2006-12-08'", "1"},
+        {"'42'", "NULL", "'2006-12-08T10:11:12'", "'1'"},
+        {"' 7 '", "''", "'" + shortDate + "'", "2"},
+        {"'12abc'", "17", "NULL", "-1"},
+        {"8589934593", "3.5", "''", "'0'"},
+        {"NULL", "x'4142'", "20061208", "NULL"},
+        {"3.7", "'Žluť'", "' 2006-12-08 '", "'yes'"},
+        {"-5", "CAST(x'41c328' AS TEXT)", "'8.12.2006 extra'", "0.5"},
+    };
+    for (int r = 0; r < rows.size(); ++r) {
+      QStringList values;
+      for (const QString& name : std::as_const(names)) {
+        if (name == "picture_id")
+          values << QString::number(r + 1);
+        else if (name == "album_id")
+          values << "5";
+        else if (name == "sort_order")
+          values << QString::number(r);
+        else if (name == "picture_date")
+          values << rows[r][2];
+        else if (name.endsWith("filename") || name.startsWith("title") || name.endsWith("hash"))
+          values << rows[r][1];
+        else if (name == "modified" || name.startsWith("is_"))
+          values << rows[r][3];
+        else
+          values << rows[r][0];
+      }
+      QVERIFY(ExecSQL(cs, "INSERT INTO picture VALUES (" + values.join(", ") + ")") > 0);
+    }
+    auto fields = [](const TLumenfoldPicture& p) {
+      return QVariantList{p.Id,
+                          p.Orientation,
+                          p.CropRect.X1,
+                          p.CropRect.Y1,
+                          p.CropRect.X2,
+                          p.CropRect.Y2,
+                          p.PictureDate,
+                          p.Title,
+                          p.Title2,
+                          p.OriginalFileName,
+                          p.OriginalHash,
+                          p.OriginalDate,
+                          p.OriginalSize,
+                          p.OriginalWidth,
+                          p.OriginalHeight,
+                          p.LargeFileName,
+                          p.LargeSize,
+                          p.MediumFileName,
+                          p.MediumSize,
+                          p.ThumbFileName,
+                          p.ThumbSize,
+                          p.SortOrder,
+                          p.Modified,
+                          p.ThumbSignatureId,
+                          p.MediumSignatureId,
+                          p.IsDeleted,
+                          p.IsPrivate,
+                          p.AlbumId};
+    };
+    const QString sql = FormatSql(SQL_PICTURES_OF_ALBUM, {SqlInt(5)});
+    TQuery q;
+    std::unique_ptr<TSqliteRows> native;
+    QCOMPARE(OpenQuery(cs, sql, q), 0);
+    QCOMPARE(OpenSqliteRows(cs, sql, native), 0);
+    QVERIFY(native);
+    TPictureColumns driverColumns(*q), nativeColumns(*native);
+    int read = 0;
+    for (; !q->Eof(); q->Next(), native->Next(), ++read) {
+      QVERIFY(!native->Eof());
+      TLumenfoldPicture a, b;
+      a.LoadFromDataSet(*q, driverColumns);
+      b.LoadFromRows(*native, nativeColumns);
+      QCOMPARE(fields(b), fields(a));
+      QCOMPARE(b.Title.isNull(), a.Title.isNull());
+    }
+    QVERIFY(native->Eof());
+    CloseQuery(q);
+    QCOMPARE(read, rows.size());
+    QCOMPARE(nativeColumns.Dates.keys().size(), driverColumns.Dates.keys().size());
+    // An album reads them through SQLite, with the same values.
+    TLumenfoldProject project;
+    project.Reset();
+    TLumenfoldAlbum album(&project);
+    album.Id = 5;
+    QVERIFY(album.LoadPictures());
+    QCOMPARE(album.Pictures.Count(), rows.size());
+    QCOMPARE(album.Pictures.Pictures(1)->OriginalSize, 42);
+    QCOMPARE(album.Pictures.Pictures(2)->PictureDate, QDateTime(QDate(2006, 12, 8), QTime(0, 0)));
     QVERIFY(prompt.errors().isEmpty());
   }
 

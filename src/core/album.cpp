@@ -388,17 +388,20 @@ bool TLumenfoldAlbum::LoadPictures() {
     const QString links = FormatSql(SQL_CATEGORY_LINKS_OF_ALBUM, {SqlInt(Id)});
     // SQLite's rows are read straight from SQLite: an album of thousands of pictures loads in a
     // fraction of the driver's time. Other engines go through the driver.
+    auto readPictures = [this, &add](auto& set, auto load) {
+      std::optional<TPictureColumns> columns;
+      for (; !set.Eof(); set.Next()) {
+        if (!columns) columns.emplace(set);
+        auto* p = new TLumenfoldPicture(this);
+        Pictures.Add(QString(), p);
+        (p->*load)(set, *columns);
+        add(p);
+      }
+    };
     std::unique_ptr<TSqliteRows> rows;
     if (OpenSqliteRows(cs, pictures, rows) != 0) return false;
     if (rows) {
-      std::optional<TPictureColumns> columns;
-      for (; !rows->Eof(); rows->Next()) {
-        if (!columns) columns.emplace(*rows);
-        auto* p = new TLumenfoldPicture(this);
-        Pictures.Add(QString(), p);
-        p->LoadFromRows(*rows, *columns);
-        add(p);
-      }
+      readPictures(*rows, &TLumenfoldPicture::LoadFromRows);
       if (OpenSqliteRows(cs, links, rows) != 0 || !rows) return false;
       const int picture = rows->IndexOf("picture_id"), category = rows->IndexOf("category_id");
       for (; !rows->Eof(); rows->Next())
@@ -407,14 +410,8 @@ bool TLumenfoldAlbum::LoadPictures() {
     } else {
       TQuery q;
       if (OpenQuery(cs, pictures, q) != 0) return false;
-      std::optional<TPictureColumns> columns;
-      for (; !q->Eof(); q->Next()) {
-        if (!columns) columns.emplace(*q);
-        auto* p = new TLumenfoldPicture(this);
-        Pictures.Add(QString(), p);
-        p->LoadFromDataSet(*q, *columns);
-        add(p);
-      }
+      readPictures(*q, static_cast<void (TLumenfoldPicture::*)(const TDataSet&, TPictureColumns&)>(
+                           &TLumenfoldPicture::LoadFromDataSet));
       CloseQuery(q);
       if (OpenQuery(cs, links, q) != 0) return false;
       for (; !q->Eof(); q->Next()) {

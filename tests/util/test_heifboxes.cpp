@@ -152,7 +152,8 @@ private slots:
     QCOMPARE(BoxesOf(ReadTestFile(path))->Exif, kExif);
   }
 
-  // The reader leaves a crop to libheif, and reading the open file gives libheif's answer.
+  // The reader leaves a crop and a second meta box to libheif, and reading the open file gives
+  // libheif's answer.
   void leavesCropsToLibheif() {
     const QString path = env.path("crop.heic");
     const QByteArray clap = Box("clap", Be(320, 4) + Be(1, 4) + Be(240, 4) + Be(1, 4) + Be(0, 4) +
@@ -163,6 +164,13 @@ private slots:
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(ReadHeifSize(file, path), QSize(320, 240));
     QCOMPARE(ReadHeifXmpPacket(file, path), kXmp);
+    // Two files in one: the second meta box, not the first, is the one libheif reads.
+    const QString twice = QFINDTESTDATA("../../fuzz/corpus-formats/two-meta-boxes.heif");
+    const QByteArray bytes = ReadTestFile(twice);
+    QVERIFY(!BoxesOf(bytes));
+    QFile joined(twice);
+    QVERIFY(joined.open(QIODevice::ReadOnly));
+    QCOMPARE(ReadHeifSize(joined, twice), ReadHeifBoxesWithLibrary(bytes, twice).Size);
   }
 
   // Damage at one place of a made file: the bytes at an offset from a box's type.

@@ -198,14 +198,23 @@ public:
   }
 
 private:
-  // Walks the file's top-level boxes up to the meta box and reads that box into meta_.
+  // Walks the file's top-level boxes, reads the meta box into meta_ and checks that it is the
+  // only one. Whatever looks odd after the meta box (a second one, a box that does not fit) is
+  // left to libheif, so that both always read the same picture.
   void findMeta() {
     quint64 position = 0;
     const quint64 fileSize = quint64(std::max<qint64>(0, fileSize_));
+    bool found = false;
+    // Damage before the meta box is the file's; after it, libheif decides.
+    auto odd = [&found](const char* why) {
+      if (found) throw TNeedsLibrary{};
+      throw TDamage{why};
+    };
     for (int i = 0;; ++i) {
+      if (position >= fileSize && found) return;
       if (position >= fileSize) throw TDamage{"the file has no meta box"};
-      if (i == kMaxTopLevelBoxes) throw TDamage{"too many boxes before the meta box"};
-      if (fileSize - position < 8) throw TDamage{"a box header is cut short"};
+      if (i == kMaxTopLevelBoxes) odd("too many boxes before the meta box");
+      if (fileSize - position < 8) odd("a box header is cut short");
       TBytes header;
       QByteArray head =
           readAt(device_, position, qint64(std::min<quint64>(16, fileSize - position)));
@@ -214,13 +223,14 @@ private:
       const quint32 type = header.U32();
       quint64 headerSize = 8;
       if (size == 1) {
-        if (header.Left() < 8) throw TDamage{"a box header is cut short"};
+        if (header.Left() < 8) odd("a box header is cut short");
         size = header.Read(8), headerSize = 16;
       } else if (size == 0) {
         size = fileSize - position;
       }
-      if (size < headerSize) throw TDamage{"a box is smaller than its header"};
-      if (size > fileSize - position) throw TDamage{"a box runs past the end of the file"};
+      if (size < headerSize) odd("a box is smaller than its header");
+      if (size > fileSize - position) odd("a box runs past the end of the file");
+      if (found && type == fourcc("meta")) throw TNeedsLibrary{};
       if (i == 0) {
         if (type != fourcc("ftyp") || size - headerSize > quint64(kMaxFtypBytes))
           throw TNeedsLibrary{};
@@ -229,7 +239,7 @@ private:
       } else if (type == fourcc("meta")) {
         if (size - headerSize > quint64(kMaxMetaBytes)) throw TNeedsLibrary{};
         meta_ = readAt(device_, position + headerSize, qint64(size - headerSize));
-        return;
+        found = true;
       }
       position += size;
     }
